@@ -1,0 +1,59 @@
+#include "datatypes/datatype.h"
+
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+#include "runtime/registry.h"
+
+namespace oka::datatype {
+
+namespace {
+
+const TypeName& named(const Cell* value) { return type_name(Type(value->data1)); }
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    const TypeName& t = named(value);
+    string::concatenate_literal(buffer, t.name, t.length);
+    return part - int32_t(t.length);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+    const TypeName& t = named(value);
+    if (all) string::concatenate_literal(buffer, "#(", 2);
+    string::concatenate_literal(buffer, t.name, t.length + 1);
+    if (all) string::concatenate_literal(buffer, ")", 1);
+    return part - int32_t(t.length) - 1 - (all ? 3 : 0);
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    switch (op) {
+    case kCompareEqual:
+    case kCompareNotEqual:
+    case kCompareStrictEqual:
+    case kCompareSame:
+    case kCompareFind: return value2->is(Type::Datatype) && value2->data1 == value1->data1 ? 0 : 1;
+    default: return kNotComparable;
+    }
+}
+
+}  // namespace
+
+void init() {
+    register_(Type::Datatype, {
+                                  implements<Act::form>(form),
+                                  implements<Act::mold>(mold),
+                                  implements<Act::compare>(compare),
+                              });
+}
+
+Cell* make_at(Cell* cell, Type type) {
+    *cell = Cell{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    return cell;
+}
+
+Cell* push(Type type) { return make_at(stack::push_next(), type); }
+
+Cell* make_in(const Cell& block, Type type) { return make_at(alloc::alloc_tail(block).get(), type); }
+
+}  // namespace oka::datatype

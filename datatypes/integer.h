@@ -1,0 +1,17 @@
+/* integer!: a 32-bit signed integer held in payload word 1. */
+#pragma once
+
+#include "evaluator/stack.h"
+
+namespace oka::integer {
+
+inline int32_t get(const Cell& cell) { return int32_t(cell.data1); }
+
+inline Cell* make_at(Cell* cell, int32_t value) {
+    *cell = Cell{uint8_t(Type::Integer), uint32_t(value), 0, 0};
+    return cell;
+}
+inline Cell* box(int32_t value) { return make_at(stack::arguments(), value); }
+inline Cell* push(int32_t value) { return make_at(stack::push_next(), value); }
+
+}  // namespace oka::integer

@@ -1,0 +1,347 @@
+#include "evaluator/actions.h"
+
+#include <algorithm>
+
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+
+namespace oka::actions {
+
+namespace {
+
+StackEntry* table = nullptr;
+
+Cell* arg(int k) { return stack::arguments() + k; }
+
+// The cell of a refinement's first argument, null when the refinement was not given.
+Cell* refinement_arg(const int32_t* refinements, int i) {
+    return refinements[i] < 0 ? nullptr : arg(refinements[i]);
+}
+bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
+
+// Stands for the names that error reports give (the running function, an argument's word) until
+// words exist.
+Cell unnamed() {
+    Cell c;
+    none::make_at(&c);
+    return c;
+}
+
+[[noreturn]] void unsupported(Type type) {
+    Cell name = unnamed(), argument = unnamed(), datatype;
+    datatype::make_at(&datatype, type);
+    fire(Err::script_expect_arg, &name, &datatype, &argument);
+}
+
+// Implementations that read their operands from the frame and write the result slot themselves.
+template <Act A>
+void run_on_frame() {
+    implementation_for<A>(arg(0))();
+}
+
+// ---- series positions, for the /part normalisations ----
+
+bool is_series_with_buffer(Type t) {
+    switch (t) {
+    case Type::Path: case Type::LitPath: case Type::SetPath: case Type::GetPath:
+    case Type::Block: case Type::Paren: case Type::Hash:
+    case Type::String: case Type::File: case Type::Url: case Type::Tag: case Type::Email: case Type::Ref:
+    case Type::Binary: case Type::Vector: case Type::Image: case Type::Map: return true;
+    default: return false;
+    }
+}
+
+int32_t series_length(const Cell& series) { return int32_t(mem::buffer(series.data2)->length()); }
+
+void clamp_head(Cell* series) {
+    int32_t length = series_length(*series);
+    if (int32_t(series->data1) > length) series->data1 = uint32_t(length);
+}
+
+// The head of a /part position: it must lie in the same series as `series`.
+int32_t part_position(const Cell* series, Cell* part) {
+    if (part->type() != series->type() || part->data2 != series->data2 || part->is(Type::Port)) {
+        Cell name = unnamed();
+        fire(Err::script_invalid_refine_arg, &name, part);
+    }
+    clamp_head(part);
+    return int32_t(part->data1);
+}
+
+// A negative count moves the series' head back by that many (not below 0); the count becomes the
+// distance moved.
+int32_t move_head_back(Cell* series, int32_t count) {
+    int32_t head = int32_t(series->data1);
+    int32_t moved = std::min(head, -count);
+    series->data1 = uint32_t(head - moved);
+    return moved;
+}
+
+// The number of units of the value that append or insert take with /part, or 0 when the action has
+// nothing to do.
+int32_t value_part_count(Cell* value, Cell* part) {
+    if (!is_series_with_buffer(value->type()) || !value->data2) fire(Err::script_invalid_part, part);
+    clamp_head(value);
+    int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(value, part) - int32_t(value->data1);
+    if (count < 0) count = int32_t(value->data1) == 0 ? 0 : move_head_back(value, count);
+    return count;
+}
+
+// The number of units that change replaces with /part, measured on the series being changed.
+int32_t change_part_count(Cell* series, Cell* part) {
+    bool positional = !series->is(Type::Port) && !series->is(Type::Image);
+    if (positional) clamp_head(series);
+    int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(series, part) - int32_t(series->data1);
+    if (count < 0) count = positional ? move_head_back(series, count) : 0;
+    return count;
+}
+
+int32_t dup_count(const int32_t* refinements, int i) {
+    Cell* count = refinement_arg(refinements, i);
+    return count ? integer::get(*count) : 1;
+}
+
+// form and mold write into a new string: the frame keeps only its result slot, the buffer is pushed
+// above it, and with /part the text is cut to the limit.
+template <class Write>
+void write_to_new_string(Cell* limit_arg, Write write) {
+    int32_t limit = limit_arg ? integer::get(*limit_arg) : 0x7FFFFFFF;
+    Cell limit_cell = limit_arg ? *limit_arg : unnamed();
+    stack::keep();
+    Cell* buffer = string::rs_make_at(stack::push_next(), 16);
+    if (!limit_arg || limit >= 1) {
+        write(buffer, limit_arg ? &limit_cell : nullptr, limit);
+        if (limit_arg) string::clip_tail(buffer, limit);
+    }
+    stack::set_last(*buffer);
+}
+
+}  // namespace
+
+void init() {
+    table = static_cast<StackEntry*>(sys::allocate(kActionCount * sizeof(StackEntry)));
+#define OKA_ACTION(slot, Name, word, Result, Params, arguments) table[slot - 1] = &Name##_s;
+#include "runtime/actions.def"
+#undef OKA_ACTION
+}
+
+StackEntry entry(Act slot) { return table[int(slot) - 1]; }
+
+AnyAction get_action_ptr_from(Type type, const Cell*, Act slot) {
+    AnyAction fn = datatype::action_entry(type, slot);
+    if (!fn) unsupported(type);
+    return fn;
+}
+
+ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* path, const Cell* element,
+                                               int32_t index) {
+    AnyAction fn = datatype::action_entry(value->type(), Act::eval_path);
+    if (fn) return reinterpret_cast<ActionImpl<Act::eval_path>>(fn);
+    Cell datatype, selector = *element;
+    datatype::make_at(&datatype, value->type());
+    if (!path) fire(Err::script_bad_path_type2, &selector, &datatype);
+    // The report shows the path up to the element that failed.
+    Cell whole = *path, cut = *path;
+    cut.data2 = alloc::copy_series(path->data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(cut.data2);
+    b->tail = std::min(b->tail, b->offset + (cut.data1 + uint32_t(index) + 1) * uint32_t(sizeof(Cell)));
+    fire(Err::script_bad_path_type, &whole, &datatype, &cut);
+}
+
+int32_t get_index_arg() {
+    const Cell* index = arg(1);
+    switch (index->type()) {
+    case Type::Integer: return integer::get(*index);
+    case Type::Char: return int32_t(index->data1);
+    case Type::Logic: return index->data1 ? 1 : 2;
+    default: return 0;
+    }
+}
+
+// ---- the stack entry points, in slot order ----
+
+void make_s(const int32_t*) {
+    Cell* proto = arg(0);
+    Type target = proto->is(Type::Datatype) ? Type(proto->data1) : proto->type();
+    auto impl = reinterpret_cast<ActionImpl<Act::make>>(get_action_ptr_from(target, proto, Act::make));
+    stack::set_last(*impl(proto, arg(1), target));
+}
+
+void random_s(const int32_t* r) { call<Act::random>(arg(0), given(r, 0), given(r, 1), given(r, 2)); }
+
+void reflect_s(const int32_t*) { call<Act::reflect>(arg(0), int32_t(arg(1)->data2)); }
+
+void to_s(const int32_t*) {
+    Cell* proto = arg(0);
+    Type target = proto->is(Type::Datatype) ? Type(proto->data1) : proto->type();
+    auto impl = reinterpret_cast<ActionImpl<Act::to>>(get_action_ptr_from(target, proto, Act::to));
+    stack::set_last(*impl(proto, arg(1), target));
+}
+
+void form_s(const int32_t* r) {
+    write_to_new_string(refinement_arg(r, 0), [](Cell* buffer, Cell* limit, int32_t part) {
+        call<Act::form>(arg(0), buffer, limit, part);
+    });
+}
+
+void mold_s(const int32_t* r) {
+    bool only = given(r, 0), all = given(r, 1), flat = given(r, 2);
+    write_to_new_string(refinement_arg(r, 3), [&](Cell* buffer, Cell* limit, int32_t part) {
+        call<Act::mold>(arg(0), buffer, only, all, flat, limit, part, 0);
+    });
+}
+
+void eval_path_s(const int32_t*) {
+    Cell* parent = arg(0);
+    auto impl = get_path_action_ptr(parent, nullptr, arg(1), 0);
+    stack::set_last(*impl(parent, arg(1), nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false));
+}
+
+// A selection with a value to set goes through the eval-path implementations.
+void set_path_s(const int32_t*) {
+    Cell* parent = arg(0);
+    auto impl = get_path_action_ptr(parent, nullptr, arg(1), 0);
+    stack::set_last(*impl(parent, arg(1), arg(2), nullptr, nullptr, nullptr, 0, false, false, true, false));
+}
+
+void compare_s(const int32_t*) { integer::box(call<Act::compare>(arg(0), arg(1), integer::get(*arg(2)))); }
+
+void absolute_s(const int32_t*) { run_on_frame<Act::absolute>(); }
+void add_s(const int32_t*) { run_on_frame<Act::add>(); }
+void divide_s(const int32_t*) { run_on_frame<Act::divide>(); }
+void multiply_s(const int32_t*) { run_on_frame<Act::multiply>(); }
+void negate_s(const int32_t*) { call<Act::negate>(arg(0)); }
+void power_s(const int32_t*) { run_on_frame<Act::power>(); }
+void remainder_s(const int32_t*) { run_on_frame<Act::remainder>(); }
+
+void round_s(const int32_t* r) {
+    call<Act::round>(arg(0), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3), given(r, 4), given(r, 5),
+                     given(r, 6));
+}
+
+void subtract_s(const int32_t*) { run_on_frame<Act::subtract>(); }
+void even_q_s(const int32_t*) { logic::box(call<Act::even_q>(arg(0))); }
+void odd_q_s(const int32_t*) { logic::box(call<Act::odd_q>(arg(0))); }
+void and__s(const int32_t*) { run_on_frame<Act::and_>(); }
+void complement_s(const int32_t*) { stack::set_last(*call<Act::complement>(arg(0))); }
+void or__s(const int32_t*) { run_on_frame<Act::or_>(); }
+void xor__s(const int32_t*) { run_on_frame<Act::xor_>(); }
+
+// append and insert share their normalisation; only the last flag of the implementation differs.
+template <Act A>
+void add_to_series(const int32_t* r, bool append) {
+    Cell* part = refinement_arg(r, 0);
+    int32_t count = part ? value_part_count(arg(1), part) : -1;
+    int32_t dup = dup_count(r, 2);
+    if (count == 0 || (given(r, 2) && dup < 1)) return;  // the series, unchanged, is the result
+    call<A>(arg(0), arg(1), count, given(r, 1), dup, append);
+}
+
+void append_s(const int32_t* r) { add_to_series<Act::append>(r, true); }
+void at_s(const int32_t*) { run_on_frame<Act::at>(); }
+void back_s(const int32_t*) { run_on_frame<Act::back>(); }
+
+void change_s(const int32_t* r) {
+    Cell* part = refinement_arg(r, 0);
+    int32_t count = part ? change_part_count(arg(0), part) : -1;
+    int32_t dup = dup_count(r, 2);
+    if (given(r, 2) && dup < 1) return;
+    call<Act::change>(arg(0), arg(1), count, given(r, 1), dup);
+}
+
+void clear_s(const int32_t*) { call<Act::clear>(arg(0)); }
+
+void copy_s(const int32_t* r) {
+    Cell* types = refinement_arg(r, 2);
+    if (types && !types->is(Type::Datatype) && !types->is(Type::Typeset)) {
+        Cell name = unnamed(), argument = unnamed(), datatype;
+        datatype::make_at(&datatype, types->type());
+        fire(Err::script_expect_arg, &name, &datatype, &argument);
+    }
+    Cell* result = unset::push();
+    stack::set_last(*call<Act::copy>(arg(0), result, refinement_arg(r, 0), given(r, 1), types));
+}
+
+void find_s(const int32_t* r) {
+    stack::set_last(*call<Act::find>(arg(0), arg(1), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3),
+                                     given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7),
+                                     given(r, 8), given(r, 9), given(r, 10)));
+}
+
+void head_s(const int32_t*) { run_on_frame<Act::head>(); }
+void head_q_s(const int32_t*) { run_on_frame<Act::head_q>(); }
+void index_q_s(const int32_t*) { run_on_frame<Act::index_q>(); }
+void insert_s(const int32_t* r) { add_to_series<Act::insert>(r, false); }
+
+void length_q_s(const int32_t*) {
+    int32_t length = call<Act::length_q>(arg(0));
+    if (length < 0) none::box();
+    else integer::box(length);
+}
+
+void move_s(const int32_t* r) { stack::set_last(*call<Act::move>(arg(0), arg(1), refinement_arg(r, 0))); }
+void next_s(const int32_t*) { run_on_frame<Act::next>(); }
+void pick_s(const int32_t*) { stack::set_last(*call<Act::pick>(arg(0), get_index_arg(), arg(1))); }
+void poke_s(const int32_t*) { stack::set_last(*call<Act::poke>(arg(0), get_index_arg(), arg(2), arg(1))); }
+void put_s(const int32_t* r) { stack::set_last(*call<Act::put>(arg(0), arg(1), arg(2), given(r, 0))); }
+void remove_s(const int32_t* r) { call<Act::remove>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1)); }
+void reverse_s(const int32_t* r) { call<Act::reverse>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1)); }
+
+void select_s(const int32_t* r) {
+    stack::set_last(*call<Act::select>(arg(0), arg(1), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3),
+                                       given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7),
+                                       given(r, 8)));
+}
+
+void sort_s(const int32_t* r) {
+    stack::set_last(*call<Act::sort>(arg(0), given(r, 0), refinement_arg(r, 1), refinement_arg(r, 2),
+                                     refinement_arg(r, 3), given(r, 4), given(r, 5), given(r, 6)));
+}
+
+void skip_s(const int32_t*) { run_on_frame<Act::skip>(); }
+void swap_s(const int32_t*) { call<Act::swap>(arg(0), arg(1)); }
+void tail_s(const int32_t*) { run_on_frame<Act::tail>(); }
+void tail_q_s(const int32_t*) { run_on_frame<Act::tail_q>(); }
+
+void take_s(const int32_t* r) {
+    stack::set_last(*call<Act::take>(arg(0), refinement_arg(r, 0), given(r, 1), given(r, 2)));
+}
+
+void trim_s(const int32_t* r) {
+    call<Act::trim>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), given(r, 4), refinement_arg(r, 5));
+}
+
+void create_s(const int32_t*) { stack::set_last(*call<Act::create>(arg(0))); }
+void close_s(const int32_t*) { stack::set_last(*call<Act::close>(arg(0))); }
+void delete__s(const int32_t*) { stack::set_last(*call<Act::delete_>(arg(0))); }
+void modify_s(const int32_t* r) { call<Act::modify>(arg(0), arg(1), arg(2), given(r, 0)); }
+
+void open_s(const int32_t* r) {
+    stack::set_last(
+        *call<Act::open>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), refinement_arg(r, 4)));
+}
+
+void open_q_s(const int32_t*) { stack::set_last(*call<Act::open_q>(arg(0))); }
+void query_s(const int32_t*) { stack::set_last(*call<Act::query>(arg(0))); }
+
+void read_s(const int32_t* r) {
+    stack::set_last(*call<Act::read>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1), given(r, 2), given(r, 3),
+                                     given(r, 4), refinement_arg(r, 5)));
+}
+
+void rename_s(const int32_t*) { stack::set_last(*call<Act::rename>(arg(0), arg(1))); }
+void update_s(const int32_t*) { stack::set_last(*call<Act::update>(arg(0))); }
+
+void write_s(const int32_t* r) {
+    stack::set_last(*call<Act::write>(arg(0), arg(1), given(r, 0), given(r, 1), given(r, 2), given(r, 3),
+                                      refinement_arg(r, 4), refinement_arg(r, 5), refinement_arg(r, 6),
+                                      refinement_arg(r, 7)));
+}
+
+}  // namespace oka::actions

@@ -1,0 +1,85 @@
+#include "platform/os.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace oka::platform {
+
+std::string get_current_dir() {
+    std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
+    return path ? path.get() : "";
+}
+
+bool set_current_dir(const char* utf8_path) { return chdir(utf8_path) == 0; }
+
+const char* get_env(const char* name) { return std::getenv(name); }
+
+bool set_env(const char* name, const char* value) {
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+void sleep(double seconds) {
+    uint32_t millis = sleep_millis(seconds);
+    timespec rest{time_t(millis / 1000), long(millis % 1000) * 1000000};
+    while (nanosleep(&rest, &rest) != 0 && errno == EINTR) continue;  // resume with the time left
+}
+
+uint32_t sleep_millis(double seconds) {
+    double millis = seconds * 1000;
+    if (!(millis >= 1)) return 1;  // NaN too
+    return millis < UINT32_MAX ? uint32_t(millis) : UINT32_MAX;
+}
+
+double get_time(bool precise) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    double seconds = double(now.tv_sec % 86400);  // the system clock counts days of exactly 86400 s
+    return precise ? seconds + now.tv_nsec * 1e-9 : seconds;
+}
+
+uint32_t get_date(bool utc) {
+    time_t now = time(nullptr);
+    tm fields;
+    if (utc) {
+        gmtime_r(&now, &fields);  // tm_gmtoff 0
+    } else {
+        tzset();  // a TZ set since the last call takes effect
+        localtime_r(&now, &fields);
+    }
+    uint32_t zone = pack_zone(int(fields.tm_gmtoff / 60));
+    return pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, zone);
+}
+
+uint32_t pack_date(int year, int month, int day, uint32_t zone) {
+    return uint32_t(year) << 17 | uint32_t(month) << 12 | uint32_t(day) << 7 | zone;
+}
+
+uint32_t pack_zone(int offset_minutes) {
+    uint32_t sign = offset_minutes < 0 ? 1 << 6 : 0;
+    int magnitude = std::abs(offset_minutes);
+    uint32_t hours = std::min(magnitude / 60, 15);  // the widest the field holds
+    uint32_t quarters = magnitude % 60 / 15;
+    return sign | hours << 2 | quarters;
+}
+
+bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+void write_all(int fd, const void* bytes, size_t n) {
+    auto* next = static_cast<const char*>(bytes);
+    while (n > 0) {
+        ssize_t written = write(fd, next, n);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        next += written;
+        n -= size_t(written);
+    }
+}
+
+}  // namespace oka::platform

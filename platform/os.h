@@ -1,0 +1,44 @@
+/* Small services of the operating system: working directory, environment, sleeping, the clock and the
+   calendar, and the standard output.
+
+   Paths and environment strings are UTF-8 and passed through unchanged. Nothing here throws or prints;
+   failures show in the return value wherever the caller can act on them.
+
+   Dates are packed in the run-time's date word: year << 17 | month << 12 | day << 7 | zone, where
+   bit 16 (set when the value also holds a time of day) stays clear. The 7-bit zone is the offset from
+   UTC: bit 6 set when it is negative, bits 2-5 its whole hours, bits 0-1 its remaining quarter hours. */
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace oka::platform {
+
+// The absolute working directory, or "" when it cannot be named (it was removed, say).
+std::string get_current_dir();
+bool set_current_dir(const char* utf8_path);
+
+// nullptr when `name` is not set. set_env with a null value removes the variable.
+const char* get_env(const char* name);
+bool set_env(const char* name, const char* value);
+
+// Sleeps sleep_millis(seconds) milliseconds: whole milliseconds, and at least one, so that a sleep
+// always yields the processor.
+void sleep(double seconds);
+uint32_t sleep_millis(double seconds);
+
+// The UTC time of day in seconds since midnight; whole unless precise, which adds the fraction.
+double get_time(bool precise);
+
+// Today's date word: the UTC date with zone 0, or the local date with the local offset from UTC.
+uint32_t get_date(bool utc);
+uint32_t pack_date(int year, int month, int day, uint32_t zone);
+uint32_t pack_zone(int offset_minutes);
+
+bool stdout_is_terminal();
+
+// Writes all n bytes, resuming after partial writes and interruptions; stops at any other error.
+void write_all(int fd, const void* bytes, size_t n);
+
+}  // namespace oka::platform

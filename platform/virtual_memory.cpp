@@ -1,0 +1,93 @@
+#include "platform/virtual_memory.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <map>
+
+namespace oka::platform {
+
+namespace {
+
+constexpr uint64_t kSpaceBytes = uint64_t(1) << 32;
+constexpr uint64_t kNullGuard = 1 << 16;  // never handed out: offset 0 stays an invalid address
+
+uint8_t* base = nullptr;
+uint32_t page = 0;
+uint64_t committed = 0;
+
+// Free ranges by start offset (first fit keeps live ranges low and the free ones coalesced) and the
+// sizes of the ranges handed out.
+std::map<uint64_t, uint64_t> free_ranges;
+std::map<uint64_t, uint64_t> used_ranges;
+
+}  // namespace
+
+uint8_t* reserve_space() {
+    if (base) return base;
+    void* p = mmap(nullptr, kSpaceBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        std::fputs("*** cannot reserve the 4 GiB language memory\n", stderr);
+        std::exit(94);
+    }
+    base = static_cast<uint8_t*>(p);
+    page = uint32_t(sysconf(_SC_PAGESIZE));
+    free_ranges[kNullGuard] = kSpaceBytes - kNullGuard;
+    return base;
+}
+
+uint8_t* space_base() { return base; }
+
+uint32_t page_size() { return page; }
+
+uint32_t alloc_virtual(uint32_t bytes) {
+    if (!base || bytes == 0) return 0;
+    uint64_t size = (uint64_t(bytes) + page - 1) / page * page;
+    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
+        if (it->second < size) continue;
+        uint64_t start = it->first;
+        if (mprotect(base + start, size, PROT_READ | PROT_WRITE) != 0) return 0;
+        uint64_t rest = it->second - size;
+        free_ranges.erase(it);
+        if (rest) free_ranges[start + size] = rest;
+        used_ranges[start] = size;
+        committed += size;
+        return uint32_t(start);
+    }
+    return 0;
+}
+
+bool free_virtual(uint32_t offset) {
+    auto used = used_ranges.find(offset);
+    if (used == used_ranges.end()) return false;
+    uint64_t start = used->first, size = used->second;
+    // Give the pages back to the system but keep the addresses reserved.
+    madvise(base + start, size, MADV_DONTNEED);
+    mprotect(base + start, size, PROT_NONE);
+    used_ranges.erase(used);
+    committed -= size;
+
+    auto next = free_ranges.lower_bound(start);
+    if (next != free_ranges.end() && next->first == start + size) {
+        size += next->second;
+        next = free_ranges.erase(next);
+    }
+    if (next != free_ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            prev->second += size;
+            return true;
+        }
+    }
+    free_ranges[start] = size;
+    return true;
+}
+
+bool is_range_start(uint32_t offset) { return used_ranges.count(offset) != 0; }
+
+uint64_t committed_bytes() { return committed; }
+
+}  // namespace oka::platform

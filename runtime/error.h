@@ -1,0 +1,59 @@
+/* Raising language errors.
+
+   Every language error is raised through `fire` with an id of the error catalogue (runtime/errors.def)
+   and up to three argument values; it never returns. The error travels as the throw code kThrowError
+   to the nearest protected call at that level.
+
+   Until error! values exist the raised error is kept as a record of its id and arguments
+   (error::raised), and an error that nothing catches is reported from that record. */
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace oka {
+
+enum class Err : uint16_t {
+#define OKA_ERROR(Name, word, code, message) Name = code,
+#include "runtime/errors.def"
+};
+
+enum class ErrorCategory : uint8_t {
+#define OKA_ERROR_CATEGORY(Name, word, text, base) Name,
+#include "runtime/errors.def"
+};
+
+[[noreturn]] void fire(Err id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
+namespace error {
+
+struct CategoryInfo {
+    const char* word;  // as the category is named in scripts
+    const char* text;  // the category's text in reports ("Script Error")
+    uint16_t base;     // code of its first error
+};
+
+struct ErrorInfo {
+    Err id;
+    const char* word;     // the id as named in scripts
+    const char* message;  // Oka text: a string, or a block of strings and argument words
+};
+
+inline constexpr int kCategoryCount = 10;
+inline constexpr ErrorCategory category_of(Err id) { return ErrorCategory(uint16_t(id) / 100); }
+const CategoryInfo& category_info(ErrorCategory category);
+const ErrorInfo& info(Err id);
+
+// The last error raised, with copies of its arguments.
+struct Raised {
+    Err id;
+    int arg_count;
+    Cell args[3];
+};
+inline Raised raised;
+
+// The report of the last error raised: "*** <category text>: <message>".
+void print_raised();
+
+}  // namespace error
+
+}  // namespace oka

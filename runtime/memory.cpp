@@ -1,0 +1,430 @@
+#include "runtime/memory.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/signals.h"
+#include "platform/virtual_memory.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+#include "runtime/fatal.h"
+
+namespace oka {
+
+void mem::reserve() { base = platform::reserve_space(); }
+
+namespace alloc {
+
+namespace {
+
+// Largest data area a series may ask for: its footprint must stay a positive 32-bit size.
+constexpr uint64_t kMaxSeriesBytes = 0x7FFFFF00;
+
+NodeFrame* node_frame(Addr frame) { return mem::ptr<NodeFrame>(frame); }
+SeriesFrame* series_frame(Addr frame) { return mem::ptr<SeriesFrame>(frame); }
+BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
+SeriesBuffer* raw_buffer(Addr buffer) { return mem::ptr<SeriesBuffer>(buffer); }
+Addr& slot(Node node) { return *mem::ptr<Addr>(node); }
+
+// Raising the error allocates too; if memory is refused again while the error is being built, there
+// is no way to report it as a language error and the process ends.
+[[noreturn]] void refuse(Err id) {
+    static bool raising = false;
+    if (raising) sys::quit(94, platform::code_offset(uintptr_t(__builtin_return_address(0))));
+    raising = true;
+    struct Reset {
+        ~Reset() { raising = false; }
+    } reset;
+    fire(id);
+}
+
+[[noreturn]] void no_memory() { refuse(Err::internal_no_memory); }
+
+// ---- node frames ----
+
+void thread_free_slots(NodeFrame* f) {
+    Addr first = f->first_slot();
+    for (uint32_t i = 0; i + 1 < f->capacity; i++) slot(first + 4 * i) = first + 4 * (i + 1);
+    slot(first + 4 * (f->capacity - 1)) = 0;
+    f->free = first;
+}
+
+Addr first_frame_with_free_slot() {
+    for (Addr frame = memory.node_frames_head; frame; frame = node_frame(frame)->next) {
+        NodeFrame* f = node_frame(frame);
+        if (f->free && !f->evacuated) return frame;
+    }
+    return 0;
+}
+
+void unlink_node_frame(Addr frame) {
+    NodeFrame* f = node_frame(frame);
+    if (f->prev) node_frame(f->prev)->next = f->next;
+    else memory.node_frames_head = f->next;
+    if (f->next) node_frame(f->next)->prev = f->prev;
+    else memory.node_frames_tail = f->prev;
+}
+
+// ---- series frames ----
+
+uint32_t room(Addr frame) { return series_frame(frame)->end - series_frame(frame)->heap; }
+bool fits(Addr frame, uint32_t need) { return series_frame(frame)->heap + uint64_t(need) < series_frame(frame)->end; }
+
+void insert_series_frame(Addr frame) {
+    SeriesFrame* f = series_frame(frame);
+    if (!memory.series_frames_head) {
+        memory.series_frames_head = memory.series_frames_tail = memory.active_series_frame = frame;
+        return;
+    }
+    if (frame < memory.series_frames_head) {
+        f->next = memory.series_frames_head;
+        series_frame(f->next)->prev = frame;
+        memory.series_frames_head = frame;
+        return;
+    }
+    Addr below = memory.series_frames_head;
+    while (series_frame(below)->next && series_frame(below)->next < frame) below = series_frame(below)->next;
+    f->prev = below;
+    f->next = series_frame(below)->next;
+    series_frame(below)->next = frame;
+    if (f->next) series_frame(f->next)->prev = frame;
+    else memory.series_frames_tail = frame;
+}
+
+// The frame that a buffer of `need` bytes is carved from, made active.
+Addr frame_for(uint32_t need) {
+    Addr active = memory.active_series_frame;
+    if (active && fits(active, need)) return active;
+    Addr frame = find_series_frame(need);
+    if (!frame) {
+        collector::do_cycle_if_on();
+        frame = find_series_frame(need);
+        if (!frame || room(frame) < kMinFrameRoom) {
+            if (need >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
+            frame = alloc_series_frame();
+        }
+    }
+    memory.active_series_frame = frame;
+    return frame;
+}
+
+Addr alloc_big_block(uint32_t need) {
+    Addr block = alloc_region(need + sizeof(BigBlock));
+    *big_block(block) = {0, 0, need};
+    if (!memory.big_blocks_head) {
+        memory.big_blocks_head = block;
+    } else {
+        Addr last = memory.big_blocks_head;
+        while (big_block(last)->next) last = big_block(last)->next;
+        big_block(last)->next = block;
+    }
+    return big_block(block)->buffer();
+}
+
+// Head room puts the offset at half the capacity, on a unit boundary.
+uint32_t head_room_offset(uint32_t capacity, uint32_t unit) { return (capacity >> 1) / unit * unit; }
+
+void init_buffer(SeriesBuffer* b, uint32_t capacity, uint32_t flags, uint32_t unit, int32_t offset) {
+    b->size = capacity;
+    b->flags = flags;
+    b->node = 0;
+    uint32_t start = offset;
+    if (offset == kHeadRoom) {
+        start = head_room_offset(capacity, unit);
+        b->flags |= kSeriesHeadRoom;
+    }
+    OKA_ASSERT(start <= capacity);
+    b->offset = b->tail = b->data_start() + start;
+}
+
+uint32_t checked_capacity(uint64_t bytes) {
+    if (bytes > kMaxSeriesBytes) no_memory();
+    return uint32_t((bytes + 15) & ~uint64_t(15));
+}
+
+Node attach(Addr buffer) {
+    Node node = alloc_node();
+    slot(node) = buffer;
+    raw_buffer(buffer)->node = node;
+    return node;
+}
+
+// The flags a buffer takes over from the one it replaces: everything but what depends on where the
+// new buffer was allocated.
+uint32_t inherited_flags(uint32_t old_flags, uint32_t new_flags) {
+    constexpr uint32_t kPlacement = kSeriesBig | kSeriesFixed;
+    return (old_flags & ~kPlacement) | (new_flags & kPlacement);
+}
+
+// A buffer that a reallocation left behind: the collector reclaims frame space; a fixed buffer
+// goes back to the tracked heap at once.
+void abandon(Addr old) {
+    SeriesBuffer* b = raw_buffer(old);
+    b->node = 0;
+    b->flags &= ~kSeriesLive;
+    if (b->flags & kSeriesFixed) sys::free(b);
+}
+
+// Gives the node a new buffer of `size` bytes (0: twice the capacity) with the same used length, the
+// used part copied to the head of the new data area when `copy` is set.
+Addr move_to_new_buffer(Node node, int64_t size, bool copy) {
+    if (size == 0) size = 2 * int64_t(mem::buffer(node)->size);
+    if (size < 1 || uint64_t(size) > kMaxSeriesBytes) no_memory();
+    uint32_t unit = mem::buffer(node)->unit();
+    Addr fresh = alloc_series_buffer(uint32_t(size) / unit, unit, 0);
+    // The carve may have moved the old buffer: read it again through the node.
+    Addr old = mem::buffer_addr(node);
+    SeriesBuffer* from = raw_buffer(old);
+    SeriesBuffer* to = raw_buffer(fresh);
+    to->flags = inherited_flags(from->flags, to->flags);
+    to->tail = to->offset + (from->tail - from->offset);
+    if (copy) std::memcpy(mem::ptr(to->offset), mem::ptr(from->offset), from->data_end() - from->offset);
+    to->node = node;
+    slot(node) = fresh;
+    abandon(old);
+    return fresh;
+}
+
+}  // namespace
+
+void init() {
+    memory = {};
+    memory.first_frame_size = memory.next_frame_size = kFirstFrameSize;
+    memory.max_frame_size = kMaxFrameSize;
+}
+
+Addr alloc_region(uint32_t size) {
+    uint64_t rounded = (uint64_t(size) + 4 + platform::page_size() - 1) / platform::page_size() * platform::page_size();
+    Addr region = rounded <= UINT32_MAX ? platform::alloc_virtual(size + 4) : 0;
+    if (!region) no_memory();
+    *mem::ptr<uint32_t>(region) = uint32_t(rounded);
+    memory.os_bytes += uint32_t(rounded);
+    return region + 4;
+}
+
+void free_region(Addr region) {
+    uint32_t rounded = *mem::ptr<uint32_t>(region - 4);
+    if (!platform::free_virtual(region - 4)) refuse(Err::internal_wrong_mem);
+    memory.os_bytes -= rounded;
+}
+
+Addr alloc_node_frame(uint32_t count) {
+    Addr frame = alloc_region(sizeof(NodeFrame) + 4 * count);
+    NodeFrame* f = node_frame(frame);
+    *f = {};
+    f->capacity = count;
+    f->made_at_cycle = collector::cycles;
+    thread_free_slots(f);
+    f->prev = memory.node_frames_tail;
+    if (memory.node_frames_tail) node_frame(memory.node_frames_tail)->next = frame;
+    else memory.node_frames_head = memory.current_node_frame = frame;
+    memory.node_frames_tail = frame;
+    return frame;
+}
+
+Node alloc_node() {
+    Addr frame = memory.current_node_frame;
+    if (!frame || !node_frame(frame)->free || node_frame(frame)->evacuated) {
+        frame = first_frame_with_free_slot();
+        if (!frame) frame = alloc_node_frame(kNodeFrameSlots);
+        memory.current_node_frame = frame;
+    }
+    NodeFrame* f = node_frame(frame);
+    Node node = f->free;
+    f->free = slot(node);
+    slot(node) = 0;
+    f->used++;
+    return node;
+}
+
+void free_node(Addr frame, Node node) {
+    NodeFrame* f = node_frame(frame);
+    slot(node) = f->free;
+    f->free = node;
+    f->used--;
+}
+
+void free_unused_node_frames() {
+    Addr chosen = 0;
+    for (Addr frame = memory.node_frames_head; frame;) {
+        NodeFrame* f = node_frame(frame);
+        Addr next = f->next;
+        if (f->used == 0 || f->evacuated) {
+            unlink_node_frame(frame);
+            free_region(frame);
+        } else {
+            if (!chosen && f->used < f->capacity) chosen = frame;
+            f->history = (f->history << 1) | (f->used == f->used_after_cycle ? 1 : 0);
+            f->used_after_cycle = f->used;
+        }
+        frame = next;
+    }
+    memory.current_node_frame = chosen ? chosen : memory.node_frames_tail;
+}
+
+Addr alloc_series_frame() {
+    uint32_t size = memory.next_frame_size;
+    if (size < memory.max_frame_size) memory.next_frame_size = std::min(size * 2, memory.max_frame_size);
+    Addr frame = alloc_region(size + sizeof(SeriesFrame));
+    SeriesFrame* f = series_frame(frame);
+    *f = {0, 0, size + uint32_t(sizeof(SeriesFrame)), 0, 0};
+    f->heap = f->payload_start();
+    f->end = f->heap + size;
+    insert_series_frame(frame);
+    return frame;
+}
+
+void free_series_frame(Addr frame) {
+    SeriesFrame* f = series_frame(frame);
+    if (f->prev) series_frame(f->prev)->next = f->next;
+    else memory.series_frames_head = f->next;
+    if (f->next) series_frame(f->next)->prev = f->prev;
+    else memory.series_frames_tail = f->prev;
+    if (memory.active_series_frame == frame) memory.active_series_frame = memory.series_frames_tail;
+    free_region(frame);
+}
+
+Addr find_series_frame(uint32_t need) {
+    for (Addr frame = memory.series_frames_head; frame; frame = series_frame(frame)->next)
+        if (fits(frame, need)) return frame;
+    return 0;
+}
+
+void free_all() {
+    for (Addr frame = memory.node_frames_head; frame;) {
+        Addr next = node_frame(frame)->next;
+        free_region(frame);
+        frame = next;
+    }
+    for (Addr frame = memory.series_frames_head; frame;) {
+        Addr next = series_frame(frame)->next;
+        free_region(frame);
+        frame = next;
+    }
+    for (Addr block = memory.big_blocks_head; block;) {
+        Addr next = big_block(block)->next;
+        free_region(block);
+        block = next;
+    }
+    init();
+}
+
+Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
+    uint32_t capacity = checked_capacity(uint64_t(n) * unit);
+    uint32_t need = capacity + kBufferOverhead;
+    uint32_t flags = unit | kSeriesLive | kSeriesNew;
+    if constexpr (kChecks) mem::epoch++;
+    Addr buffer;
+    if (need >= memory.max_frame_size) {
+        collector::do_cycle_if_on();
+        buffer = alloc_big_block(need);
+        flags |= kSeriesBig;
+    } else {
+        SeriesFrame* f = series_frame(frame_for(need));
+        buffer = f->heap;
+        f->heap += need;
+    }
+    init_buffer(raw_buffer(buffer), capacity, flags, unit, offset);
+    return buffer;
+}
+
+Node alloc_series(uint32_t n, uint32_t unit, int32_t offset) { return attach(alloc_series_buffer(n, unit, offset)); }
+
+Node alloc_fixed_series(uint32_t n, uint32_t unit, int32_t offset) {
+    uint32_t capacity = checked_capacity(uint64_t(n) * unit);
+    auto* b = static_cast<SeriesBuffer*>(sys::allocate(capacity + sizeof(SeriesBuffer)));
+    init_buffer(b, capacity, unit | kSeriesFixed | kSeriesNew | kSeriesLive, unit, offset);
+    return attach(mem::addr(b));
+}
+
+Node alloc_cells(uint32_t n) { return alloc_series(n, sizeof(Cell), 0); }
+
+Node alloc_unset_cells(uint32_t n) {
+    Node node = alloc_cells(n);
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    Cell* cells = mem::ptr<Cell>(b->data_start());
+    for (uint32_t i = 0; i < b->size / sizeof(Cell); i++) cells[i] = Cell{uint8_t(Type::Unset), 0, 0, 0};
+    return node;
+}
+
+Node alloc_bytes(uint32_t n) { return alloc_series(n ? n : 16, 1, 0); }
+
+Node alloc_codepoints(uint32_t n, uint32_t unit) { return alloc_series(n ? n : 16 >> (unit >> 1), unit, 0); }
+
+Node alloc_bytes_filled(uint32_t n, uint8_t byte) {
+    Node node = alloc_bytes(n);
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    fill(mem::ptr(b->data_start()), mem::ptr(b->data_end()), byte);
+    return node;
+}
+
+void set_series_flag(Node node, uint32_t bits) { mem::buffer(node)->flags |= bits; }
+
+Addr reallocate_series(Node node, int64_t size) { return move_to_new_buffer(node, size, false); }
+
+Addr expand_series(Node node, int64_t size) {
+    OKA_ASSERT(size == 0 || size >= mem::buffer(node)->size);
+    return move_to_new_buffer(node, size, true);
+}
+
+Addr expand_series_filled(Node node, int64_t size, uint8_t byte) {
+    uint32_t old_capacity = mem::buffer(node)->size;
+    Addr fresh = expand_series(node, size);
+    SeriesBuffer* b = raw_buffer(fresh);
+    fill(mem::ptr(b->offset + old_capacity), mem::ptr(b->offset + b->size), byte);
+    return fresh;
+}
+
+Node copy_series(Node node) {
+    uint32_t capacity = mem::buffer(node)->size;
+    Node copy = alloc_bytes(capacity);
+    SeriesBuffer* from = mem::buffer(node).get();
+    SeriesBuffer* to = mem::buffer(copy).get();
+    to->flags = inherited_flags(from->flags, to->flags);
+    to->tail = to->offset + (from->tail - from->offset);
+    std::memcpy(mem::ptr(to->offset), mem::ptr(from->offset), from->data_end() - from->offset);
+    return copy;
+}
+
+BufPtr<Cell> alloc_tail_cell(Node node) {
+    if (mem::buffer(node)->tail >= mem::buffer(node)->data_end()) expand_series(node, 0);
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    Cell* cell = mem::ptr<Cell>(b->tail);
+    cell->header = uint8_t(Type::Unset);
+    b->tail += sizeof(Cell);
+    return BufPtr<Cell>(cell);
+}
+
+BufPtr<Cell> alloc_tail(const Cell& block) { return alloc_tail_cell(block.data2); }
+
+BufPtr<uint8_t> alloc_tail_bytes(Node node, uint32_t n) {
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    if (uint64_t(b->data_start()) + b->size < uint64_t(b->tail) + n) {
+        int64_t capacity = b->size;
+        expand_series(node, capacity < n ? 2 * int64_t(n) : 2 * capacity);
+        b = mem::buffer(node);
+    }
+    Addr old_tail = b->tail;
+    b->tail += n;
+    return BufPtr<uint8_t>(mem::ptr(old_tail));
+}
+
+void fill(uint8_t* start, uint8_t* end, uint8_t byte) {
+    if (end > start) std::memset(start, byte, end - start);
+}
+
+uint8_t* fill_pattern(uint8_t* address, uint32_t pattern_length, uint32_t count) {
+    uint64_t total = uint64_t(pattern_length) * count;
+    if (total == 0) return address;
+    uint64_t written = pattern_length;
+    while (written * 2 <= total) {
+        std::memcpy(address + written, address, written);
+        written *= 2;
+    }
+    std::memcpy(address + written, address, total - written);
+    return address + total;
+}
+
+}  // namespace alloc
+
+}  // namespace oka

@@ -1,0 +1,54 @@
+/* The output hooks: the two lists of callbacks that all printed text passes through.
+
+   The print list receives whole string values from the print natives, with the line flag; its first
+   entry, print_string, writes them to the console. The part list receives every piece of text after
+   the console writer has put it on standard output (as UTF-8 bytes), so that further listeners can
+   observe the output.
+
+   Both lists live in the tracked heap, start with room for 5 callbacks and grow by 5. Callbacks run
+   in registration order.
+
+   Rule: a part callback runs in the middle of a write, while the writer still reads the string's
+   buffer; it must not allocate language memory (an allocation may move that buffer). */
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace oka::io {
+
+using PrintCallback = void (*)(const Cell* string, bool line);
+using PartCallback = void (*)(const char* text, uint32_t length);
+
+template <class Callback>
+struct CallbackList {
+    Callback* entries = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
+
+inline constexpr uint32_t kHookListGrowth = 5;
+
+// Makes both lists and registers print_string in the print list.
+void init_print_hooks();
+
+// Each callback that is not null is appended to its list, or its first occurrence removed from it.
+void add_print_hooks(PrintCallback print, PartCallback part);
+void remove_print_hooks(PrintCallback print, PartCallback part);
+
+void call_print_hooks(const Cell* string, bool line);
+void call_print_part_hooks(const char* text, uint32_t length);
+
+const CallbackList<PrintCallback>& print_list();
+const CallbackList<PartCallback>& part_list();
+
+// The default print callback: writes the string from its head to the console by its unit size.
+void print_string(const Cell* string, bool line);
+
+}  // namespace oka::io
+
+namespace oka::sys {
+
+// The build stamp, "dd-Mon-yyyy/hh:mm:ss".
+const char* build_date();
+
+}  // namespace oka::sys

@@ -1,0 +1,66 @@
+#include "runtime/registry.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/fatal.h"
+
+namespace oka::datatype {
+
+namespace {
+
+struct TypeFacts {
+    const char* name;
+    Type parent;
+};
+
+constexpr TypeFacts kTypeFacts[kTypeTableSize] = {
+    {nullptr, Type::Void},
+#define OKA_TYPE(id, Name, text, Parent) {text, Type::Parent},
+#include "runtime/types.def"
+#undef OKA_TYPE
+};
+
+TypeName type_names[kTypeTableSize];
+AnyAction action_table[kTypeTableSize][kActionCount];
+Type highest = Type::Void;
+
+[[noreturn]] void report_wrong_count(Type id, size_t found) {
+    sys::prin_items({"*** Datatype Error: invalid actions count for type: ", int32_t(id), "\n*** Found: ",
+                     int32_t(found), "\n*** Expected: ", int32_t(kActionCount), "\n"});
+    std::exit(1);
+}
+
+AnyAction resolve(const ActionSlot& value, Type parent, int slot) {
+    if (!value.inherit) return value.fn;
+    // A type without a parent has nothing to inherit: the slot is unsupported.
+    return parent == Type::Void ? nullptr : action_table[int(parent)][slot];
+}
+
+}  // namespace
+
+void register_(Type id, Type parent, const char* name, std::span<const ActionSlot> slots) {
+    OKA_ASSERT(int(id) < kTypeTableSize && (parent == Type::Void || type_names[int(parent)].name));
+    if (id > highest) highest = id;
+    type_names[int(id)] = {name, uint32_t(std::strlen(name) - 1)};
+    if (slots.size() != size_t(kActionCount)) report_wrong_count(id, slots.size());
+    for (int k = 0; k < kActionCount; k++) action_table[int(id)][k] = resolve(slots[k], parent, k);
+}
+
+void register_(Type id, std::initializer_list<ActionEntry> entries) {
+    ActionSlot row[kActionCount];
+    for (ActionSlot& slot : row) slot = kUnsupported;
+    for (const ActionEntry& e : entries) row[int(e.slot) - 1] = e.value;
+    register_(id, kTypeFacts[int(id)].parent, kTypeFacts[int(id)].name, row);
+}
+
+Type highest_type() { return highest; }
+
+const TypeName& type_name(Type id) {
+    OKA_ASSERT(type_names[int(id)].name);
+    return type_names[int(id)];
+}
+
+AnyAction action_entry(Type id, Act slot) { return action_table[int(id)][int(slot) - 1]; }
+
+}  // namespace oka::datatype
