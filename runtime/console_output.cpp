@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/os.h"
 #include "platform/signals.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -30,18 +30,9 @@ uint32_t pending = 0;
 char* format_buffer = nullptr;
 bool terminal = false;
 
-void write_all(const char* bytes, uint32_t length) {
-    while (length > 0) {
-        ssize_t written = ::write(1, bytes, length);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;  // the batch is lost: there is nowhere left to report it
-        bytes += written;
-        length -= uint32_t(written);
-    }
-}
-
+// A failed write loses that text: there is nowhere left to report it.
 void write_out(const char* bytes, uint32_t length) {
-    write_all(bytes, length);
+    platform::write_all(1, bytes, length);
     io::call_print_part_hooks(bytes, length);
 }
 
@@ -113,7 +104,7 @@ void write_text(const void* text, uint32_t byte_length, int unit, bool newline) 
     case 1: put_units<uint8_t>(bytes, byte_length); break;
     case 2: put_units<uint16_t>(bytes, byte_length); break;
     case 4: put_units<uint32_t>(bytes, byte_length); break;
-    default: sys::quit(101, platform::code_offset(uintptr_t(__builtin_return_address(0))));
+    default: sys::quit(101, OKA_CALLER_ADDRESS());
     }
     if (newline) output[pending++] = '\n';
     flush();

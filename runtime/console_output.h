@@ -5,7 +5,7 @@
    any other and reach the terminal unchanged. A line ends with a single LF. C text (prin_cstring and
    the number prints) is already bytes and is written as it stands.
 
-   Rules: text is batched through one 1024-byte buffer, written whenever more than 1020 bytes are
+   Rules: unit text is batched through one 1024-byte buffer, written whenever more than 1020 bytes are
    pending, and every entry point empties it before it returns (a throw included), so writers never
    interleave. Each piece written is then handed to the part hooks (runtime/print_hooks.h). A code
    point above U+10FFFF raises invalid-char; a surrogate code point becomes U+FFFD, so the output is

@@ -140,7 +140,7 @@ void on_fatal_signal(int number, uint32_t address) {
 
 void assertion_failed(const char* expression, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: assertion failed: %s\n", file, line, expression);
-    sys::quit(98, platform::code_offset(uintptr_t(__builtin_return_address(0))));
+    sys::quit(98, OKA_CALLER_ADDRESS());
 }
 
 }  // namespace oka

@@ -14,6 +14,11 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/signals.h"
+
+// The code address that the running function returns to, as a runtime error report shows it.
+#define OKA_CALLER_ADDRESS() ::oka::platform::code_offset(uintptr_t(__builtin_return_address(0)))
+
 namespace oka::sys {
 
 // One value of the typed print. Built implicitly from bool, int32_t, char (a byte), float, double and

@@ -30,7 +30,7 @@ Addr& slot(Node node) { return *mem::ptr<Addr>(node); }
 // is no way to report it as a language error and the process ends.
 [[noreturn]] void refuse(Err id) {
     static bool raising = false;
-    if (raising) sys::quit(94, platform::code_offset(uintptr_t(__builtin_return_address(0))));
+    if (raising) sys::quit(94, OKA_CALLER_ADDRESS());
     raising = true;
     struct Reset {
         ~Reset() { raising = false; }

@@ -2,8 +2,8 @@
 
    The comparison gets the addresses of two elements and the two user values the caller passed
    through; a result of 1 or more means the first element sorts after the second, any other result
-   that it does not. Elements whose width is a multiple of 4 move 32 bits at a time, others byte by
-   byte.
+   that it does not. Elements are at least one byte wide; those whose width is a multiple of 4 move 32
+   bits at a time, others byte by byte.
 
    merge_sort is stable and borrows a buffer of count / 2 elements from the tracked heap; qsort is
    unstable and needs no memory. Both survive a comparison that throws (the run is left a permutation

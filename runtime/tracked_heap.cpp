@@ -44,7 +44,8 @@ uint32_t capacity_of(uint32_t size) {
     return is_small(size) ? gross_size(size) : round_up(size + sizeof(BlockHeader), platform::page_size());
 }
 
-[[noreturn]] void out_of_memory(void* caller) { quit(94, platform::code_offset(uintptr_t(caller))); }
+// The report names the allocation site: the code that called the heap.
+[[noreturn]] void out_of_memory(void* return_address) { quit(94, platform::code_offset(uintptr_t(return_address))); }
 
 Addr carve_small(uint32_t gross) {
     if (Addr free = free_lists[gross / 16]) {
