@@ -20,9 +20,7 @@ StackEntry* table = nullptr;
 Cell* arg(int k) { return stack::arguments() + k; }
 
 // The cell of a refinement's first argument, null when the refinement was not given.
-Cell* refinement_arg(const int32_t* refinements, int i) {
-    return refinements[i] < 0 ? nullptr : arg(refinements[i]);
-}
+Cell* refinement_arg(const int32_t* refinements, int i) { return refinements[i] < 0 ? nullptr : arg(refinements[i]); }
 bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
 
 // Stands for the names that error reports give (the running function, an argument's word) until
@@ -49,10 +47,23 @@ void run_on_frame() {
 
 bool is_series_with_buffer(Type t) {
     switch (t) {
-    case Type::Path: case Type::LitPath: case Type::SetPath: case Type::GetPath:
-    case Type::Block: case Type::Paren: case Type::Hash:
-    case Type::String: case Type::File: case Type::Url: case Type::Tag: case Type::Email: case Type::Ref:
-    case Type::Binary: case Type::Vector: case Type::Image: case Type::Map: return true;
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath:
+    case Type::Block:
+    case Type::Paren:
+    case Type::Hash:
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref:
+    case Type::Binary:
+    case Type::Vector:
+    case Type::Image:
+    case Type::Map: return true;
     default: return false;
     }
 }
@@ -97,7 +108,8 @@ int32_t value_part_count(Cell* value, Cell* part) {
 int32_t change_part_count(Cell* series, Cell* part) {
     bool positional = !series->is(Type::Port) && !series->is(Type::Image);
     if (positional) clamp_head(series);
-    int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(series, part) - int32_t(series->data1);
+    int32_t count =
+        part->is(Type::Integer) ? integer::get(*part) : part_position(series, part) - int32_t(series->data1);
     if (count < 0) count = positional ? move_head_back(series, count) : 0;
     return count;
 }
@@ -185,9 +197,8 @@ void to_s(const int32_t*) {
 }
 
 void form_s(const int32_t* r) {
-    write_to_new_string(refinement_arg(r, 0), [](Cell* buffer, Cell* limit, int32_t part) {
-        call<Act::form>(arg(0), buffer, limit, part);
-    });
+    write_to_new_string(refinement_arg(r, 0),
+                        [](Cell* buffer, Cell* limit, int32_t part) { call<Act::form>(arg(0), buffer, limit, part); });
 }
 
 void mold_s(const int32_t* r) {
@@ -270,8 +281,8 @@ void copy_s(const int32_t* r) {
 
 void find_s(const int32_t* r) {
     stack::set_last(*call<Act::find>(arg(0), arg(1), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3),
-                                     given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7),
-                                     given(r, 8), given(r, 9), given(r, 10)));
+                                     given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7), given(r, 8),
+                                     given(r, 9), given(r, 10)));
 }
 
 void head_s(const int32_t*) { run_on_frame<Act::head>(); }
@@ -281,8 +292,10 @@ void insert_s(const int32_t* r) { add_to_series<Act::insert>(r, false); }
 
 void length_q_s(const int32_t*) {
     int32_t length = call<Act::length_q>(arg(0));
-    if (length < 0) none::box();
-    else integer::box(length);
+    if (length < 0)
+        none::box();
+    else
+        integer::box(length);
 }
 
 void move_s(const int32_t* r) { stack::set_last(*call<Act::move>(arg(0), arg(1), refinement_arg(r, 0))); }
@@ -323,8 +336,7 @@ void delete__s(const int32_t*) { stack::set_last(*call<Act::delete_>(arg(0))); }
 void modify_s(const int32_t* r) { call<Act::modify>(arg(0), arg(1), arg(2), given(r, 0)); }
 
 void open_s(const int32_t* r) {
-    stack::set_last(
-        *call<Act::open>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), refinement_arg(r, 4)));
+    stack::set_last(*call<Act::open>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), refinement_arg(r, 4)));
 }
 
 void open_q_s(const int32_t*) { stack::set_last(*call<Act::open_q>(arg(0))); }

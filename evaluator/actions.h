@@ -58,8 +58,7 @@ auto call(Cell* value, Rest... rest) {
 
 // The implementation of path selection for `value`; raises script bad-path-type2 (no path) or
 // bad-path-type when its type has none.
-ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* path, const Cell* element,
-                                               int32_t index);
+ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* path, const Cell* element, int32_t index);
 
 // Argument 2 of the frame read as an index: an integer, a char's code point, 1 for true and 2 for
 // false; 0 for any other value.

@@ -17,7 +17,7 @@ inline constexpr uint32_t kOverflowReserve = 5;  // cells released to the error 
 inline Cell* bottom = nullptr;  // first cell of the block
 inline Cell* end = nullptr;     // just past the block
 inline Cell* frame_base = nullptr;
-inline Cell* top = nullptr;     // next free cell
+inline Cell* top = nullptr;  // next free cell
 
 // Takes the data-stack block (a fixed series of kDataStackCells cells).
 void init(Node data_stack);

@@ -19,9 +19,7 @@ bool set_current_dir(const char* utf8_path) { return chdir(utf8_path) == 0; }
 
 const char* get_env(const char* name) { return std::getenv(name); }
 
-bool set_env(const char* name, const char* value) {
-    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
-}
+bool set_env(const char* name, const char* value) { return (value ? setenv(name, value, 1) : unsetenv(name)) == 0; }
 
 void sleep(double seconds) {
     uint32_t millis = sleep_millis(seconds);

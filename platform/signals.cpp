@@ -127,16 +127,11 @@ void prepare_thread_for_faults() {
 
 int fatal_number(int signo, int si_code, bool stack_overflow) {
     switch (signo) {
-        case SIGSEGV:
-            return stack_overflow ? kStackOverflow : kAccessViolation;
-        case SIGBUS:
-            return si_code == BUS_ADRALN ? kInvalidAlignment : kBusError;
-        case SIGFPE:
-            return number_of_cause(kArithmeticFaults, si_code, kUnknownError);
-        case SIGILL:
-            return number_of_cause(kInstructionFaults, si_code, kIllegalInstruction);
-        default:
-            return kUnknownError;
+    case SIGSEGV: return stack_overflow ? kStackOverflow : kAccessViolation;
+    case SIGBUS: return si_code == BUS_ADRALN ? kInvalidAlignment : kBusError;
+    case SIGFPE: return number_of_cause(kArithmeticFaults, si_code, kUnknownError);
+    case SIGILL: return number_of_cause(kInstructionFaults, si_code, kIllegalInstruction);
+    default: return kUnknownError;
     }
 }
 

@@ -106,6 +106,11 @@ const ErrorInfo& info(Err id) {
     return kErrors[kStarts.start[category] + int(id) % 100];
 }
 
+void fire_bad_make_arg(Type type, const Cell* spec) {
+    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    fire(Err::script_bad_make_arg, &datatype, spec);
+}
+
 void print_raised() {
     std::string report = "*** ";
     report += category_info(category_of(raised.id)).text;

@@ -25,6 +25,11 @@ enum class ErrorCategory : uint8_t {
 [[noreturn]] void fire(Err id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 
 namespace error {
+// make refused its spec: script bad-make-arg with the type and the spec.
+[[noreturn]] void fire_bad_make_arg(Type type, const Cell* spec);
+}  // namespace error
+
+namespace error {
 
 struct CategoryInfo {
     const char* word;  // as the category is named in scripts

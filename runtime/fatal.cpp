@@ -56,7 +56,8 @@ constexpr char kUnknownErrorMessage[] = "unknown error code!";
 const char* runtime_error_message(int number) {
     switch (number) {
 #define OKA_FATAL(n, message) \
-    case n: return message;
+    case n:                   \
+        return message;
 #include "runtime/fatal_errors.def"
 #undef OKA_FATAL
     }

@@ -128,8 +128,10 @@ void sweep() {
             kept = i;
         } else {
             release(slots[i].kind, slots[i].object);
-            if (kept == -1) used_head = next;
-            else slots[kept].next = next;
+            if (kept == -1)
+                used_head = next;
+            else
+                slots[kept].next = next;
             push_free(i);
         }
         i = next;

@@ -5,6 +5,7 @@
 
 #include "platform/signals.h"
 #include "platform/virtual_memory.h"
+#include "runtime/addr_list.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -57,14 +58,6 @@ Addr first_frame_with_free_slot() {
     return 0;
 }
 
-void unlink_node_frame(Addr frame) {
-    NodeFrame* f = node_frame(frame);
-    if (f->prev) node_frame(f->prev)->next = f->next;
-    else memory.node_frames_head = f->next;
-    if (f->next) node_frame(f->next)->prev = f->prev;
-    else memory.node_frames_tail = f->prev;
-}
-
 // ---- series frames ----
 
 uint32_t room(Addr frame) { return series_frame(frame)->end - series_frame(frame)->heap; }
@@ -87,8 +80,10 @@ void insert_series_frame(Addr frame) {
     f->prev = below;
     f->next = series_frame(below)->next;
     series_frame(below)->next = frame;
-    if (f->next) series_frame(f->next)->prev = frame;
-    else memory.series_frames_tail = frame;
+    if (f->next)
+        series_frame(f->next)->prev = frame;
+    else
+        memory.series_frames_tail = frame;
 }
 
 // The frame that a buffer of `need` bytes is carved from, made active.
@@ -215,10 +210,8 @@ Addr alloc_node_frame(uint32_t count) {
     f->capacity = count;
     f->made_at_cycle = collector::cycles;
     thread_free_slots(f);
-    f->prev = memory.node_frames_tail;
-    if (memory.node_frames_tail) node_frame(memory.node_frames_tail)->next = frame;
-    else memory.node_frames_head = memory.current_node_frame = frame;
-    memory.node_frames_tail = frame;
+    if (!memory.node_frames_head) memory.current_node_frame = frame;
+    list_append<NodeFrame>(frame, memory.node_frames_head, memory.node_frames_tail);
     return frame;
 }
 
@@ -250,7 +243,7 @@ void free_unused_node_frames() {
         NodeFrame* f = node_frame(frame);
         Addr next = f->next;
         if (f->used == 0 || f->evacuated) {
-            unlink_node_frame(frame);
+            list_unlink<NodeFrame>(frame, memory.node_frames_head, memory.node_frames_tail);
             free_region(frame);
         } else {
             if (!chosen && f->used < f->capacity) chosen = frame;
@@ -275,11 +268,7 @@ Addr alloc_series_frame() {
 }
 
 void free_series_frame(Addr frame) {
-    SeriesFrame* f = series_frame(frame);
-    if (f->prev) series_frame(f->prev)->next = f->next;
-    else memory.series_frames_head = f->next;
-    if (f->next) series_frame(f->next)->prev = f->prev;
-    else memory.series_frames_tail = f->prev;
+    list_unlink<SeriesFrame>(frame, memory.series_frames_head, memory.series_frames_tail);
     if (memory.active_series_frame == frame) memory.active_series_frame = memory.series_frames_tail;
     free_region(frame);
 }

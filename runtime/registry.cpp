@@ -26,8 +26,8 @@ AnyAction action_table[kTypeTableSize][kActionCount];
 Type highest = Type::Void;
 
 [[noreturn]] void report_wrong_count(Type id, size_t found) {
-    sys::prin_items({"*** Datatype Error: invalid actions count for type: ", int32_t(id), "\n*** Found: ",
-                     int32_t(found), "\n*** Expected: ", int32_t(kActionCount), "\n"});
+    sys::prin_items({"*** Datatype Error: invalid actions count for type: ", int32_t(id),
+                     "\n*** Found: ", int32_t(found), "\n*** Expected: ", int32_t(kActionCount), "\n"});
     std::exit(1);
 }
 

@@ -316,23 +316,20 @@ void swap_bytes(uint8_t* a, uint8_t* b, uint32_t width, bool bytewise) {
     }
 }
 
-uint8_t* find_run(uint8_t* start, uint8_t* end, uint32_t width, intptr_t user1, intptr_t user2,
-                  SortCompare compare) {
+uint8_t* find_run(uint8_t* start, uint8_t* end, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare) {
     return find_run(start, end, Order(width, user1, user2, compare));
 }
 
-void merge(uint8_t* start, uint8_t* middle, uint8_t* end, uint8_t* temp, uint32_t width, intptr_t user1,
-           intptr_t user2, SortCompare compare) {
+void merge(uint8_t* start, uint8_t* middle, uint8_t* end, uint8_t* temp, uint32_t width, intptr_t user1, intptr_t user2,
+           SortCompare compare) {
     merge(start, middle, end, temp, Order(width, user1, user2, compare));
 }
 
-void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2,
-                SortCompare compare) {
+void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare) {
     if (count < 2) return;
     const uint64_t buffer_bytes = uint64_t(count / 2) * width;
     if (buffer_bytes > uint64_t(INT32_MAX)) fire(Err::script_too_long);
-    const std::unique_ptr<uint8_t, FreeTracked> buffer(
-        static_cast<uint8_t*>(sys::allocate(uint32_t(buffer_bytes))));
+    const std::unique_ptr<uint8_t, FreeTracked> buffer(static_cast<uint8_t*>(sys::allocate(uint32_t(buffer_bytes))));
     merge_runs(static_cast<uint8_t*>(base), count, buffer.get(), Order(width, user1, user2, compare));
 }
 

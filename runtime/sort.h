@@ -29,18 +29,16 @@ void swap_bytes(uint8_t* a, uint8_t* b, uint32_t width, bool bytewise);
 // Returns the end of the sorted run that starts at `start` (below `end`). A run whose first pair is
 // descending extends while each element sorts strictly after the next and is then reversed in place,
 // so that equal elements never change their order.
-uint8_t* find_run(uint8_t* start, uint8_t* end, uint32_t width, intptr_t user1, intptr_t user2,
-                  SortCompare compare);
+uint8_t* find_run(uint8_t* start, uint8_t* end, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare);
 
 // Merges the adjacent sorted runs [start, middle) and [middle, end) stably. The shorter run is parked
 // in `temp`, which must hold its bytes.
-void merge(uint8_t* start, uint8_t* middle, uint8_t* end, uint8_t* temp, uint32_t width, intptr_t user1,
-           intptr_t user2, SortCompare compare);
+void merge(uint8_t* start, uint8_t* middle, uint8_t* end, uint8_t* temp, uint32_t width, intptr_t user1, intptr_t user2,
+           SortCompare compare);
 
 // Stable sort of `count` elements at `base`. Raises too-long when its buffer would need more than
 // 2^31 - 1 bytes, before any element moves.
-void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2,
-                SortCompare compare);
+void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare);
 
 // Unstable sort of `count` elements at `base` in O(n log n) comparisons and bounded stack depth.
 void qsort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare);

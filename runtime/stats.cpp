@@ -48,8 +48,10 @@ double memory_in_use() {
 }
 
 void push_size(const Cell& block, uint64_t bytes) {
-    if (bytes > 0x7FFFFFFF) float_::make_at(alloc::alloc_tail(block).get(), double(bytes));
-    else integer::make_at(alloc::alloc_tail(block).get(), int32_t(bytes));
+    if (bytes > 0x7FFFFFFF)
+        float_::make_at(alloc::alloc_tail(block).get(), double(bytes));
+    else
+        integer::make_at(alloc::alloc_tail(block).get(), int32_t(bytes));
 }
 
 Cell memory_block() {

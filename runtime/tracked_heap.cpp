@@ -9,6 +9,7 @@
 
 #include "platform/signals.h"
 #include "platform/virtual_memory.h"
+#include "runtime/addr_list.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 
@@ -82,32 +83,19 @@ void give_back(Addr block) {
     }
 }
 
-void link_at_tail(Addr block) {
-    BlockHeader* h = header(block);
-    h->prev = list_tail;
-    h->next = 0;
-    if (list_tail) header(list_tail)->next = block;
-    else list_head = block;
-    list_tail = block;
-}
-
-void unlink(Addr block) {
-    BlockHeader* h = header(block);
-    if (h->prev) header(h->prev)->next = h->next;
-    else list_head = h->next;
-    if (h->next) header(h->next)->prev = h->prev;
-    else list_tail = h->prev;
-}
-
 // Puts `block` in the list position of `old`.
 void replace_in_list(Addr old, Addr block) {
     BlockHeader* h = header(block);
     h->prev = header(old)->prev;
     h->next = header(old)->next;
-    if (h->prev) header(h->prev)->next = block;
-    else list_head = block;
-    if (h->next) header(h->next)->prev = block;
-    else list_tail = block;
+    if (h->prev)
+        header(h->prev)->next = block;
+    else
+        list_head = block;
+    if (h->next)
+        header(h->next)->prev = block;
+    else
+        list_tail = block;
 }
 
 bool inside_arena(Addr block) {
@@ -128,7 +116,7 @@ void* allocate_from(uint32_t size, void* caller) {
     Addr block = take(size);
     if (!block) out_of_memory(caller);
     *header(block) = {0, 0, size, kLiveTag};
-    link_at_tail(block);
+    list_append<BlockHeader>(block, list_head, list_tail);
     total += uint64_t(size) + sizeof(BlockHeader);
     return user_of(block);
 }
@@ -146,7 +134,7 @@ void* allocate_zeroed(uint32_t size) {
 void free(void* p) {
     if (!is_live_block(p)) return;
     Addr block = block_of(p);
-    unlink(block);
+    list_unlink<BlockHeader>(block, list_head, list_tail);
     total -= uint64_t(header(block)->size) + sizeof(BlockHeader);
     give_back(block);
 }

@@ -100,7 +100,9 @@ TEST_F(ConsoleOutput, EncodesEveryUnitSizeAsUtf8) {
         {2, U"A\u20AC\x1B[K", false, "A\xE2\x82\xAC\x1B[K"},
         {2, {0xD800, 'x', 0xDFFF}, true, "\xEF\xBF\xBDx\xEF\xBF\xBD\n"},
         {4, U"\U0001F600", false, "\xF0\x9F\x98\x80"},
-        {4, {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF}, true,
+        {4,
+         {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF},
+         true,
          "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\n"},
         {4, U"", true, "\n"},
     };
@@ -134,9 +136,8 @@ TEST_F(ConsoleOutput, LongLineArrivesWholeInBatchesOfWholeCharacters) {
 TEST_F(ConsoleOutput, CodePointAboveUnicodeRaisesInvalidCharAndLeavesNothingPending) {
     std::string text = units_of(std::u32string{'A', 0x110000}, 4);
     uint32_t code = 0;
-    stdout_of([&] {
-        code = sys::protect(kThrowError, [&] { console::prin_ucs4(text.data(), uint32_t(text.size())); });
-    });
+    stdout_of(
+        [&] { code = sys::protect(kThrowError, [&] { console::prin_ucs4(text.data(), uint32_t(text.size())); }); });
     EXPECT_EQ(code, kThrowError);
     EXPECT_EQ(stdout_of([] { console::print_latin1("B", 1); }), "B\n");
 }
@@ -162,8 +163,7 @@ TEST_F(ConsoleOutputDeathTest, UnknownUnitSizeIsRuntimeError101) {
 
 TEST_F(ConsoleOutput, TypedPrintOfEveryKind) {
     std::string out = stdout_of([] {
-        sys::prin_items_with({true, false, -42, 'x', 0.1f, 1.0 / 3, "text", sys::PrintItem::address(0xBEEF)},
-                             true);
+        sys::prin_items_with({true, false, -42, 'x', 0.1f, 1.0 / 3, "text", sys::PrintItem::address(0xBEEF)}, true);
     });
     EXPECT_EQ(out, "true false -42 x 0.1 0.3333333333333333 text 0000BEEF");
 }
@@ -199,8 +199,7 @@ protected:
 TEST_F(PrintHooks, ASixthCallbackGrowsTheListToTenInOrder) {
     const std::vector<io::PrintCallback> prints = {print_hook<0>, print_hook<1>, print_hook<2>, print_hook<3>,
                                                    print_hook<4>};
-    const std::vector<io::PartCallback> parts = {part_hook<0>, part_hook<1>, part_hook<2>, part_hook<3>,
-                                                 part_hook<4>};
+    const std::vector<io::PartCallback> parts = {part_hook<0>, part_hook<1>, part_hook<2>, part_hook<3>, part_hook<4>};
     ASSERT_EQ(io::print_list().capacity, 5u);
     for (size_t i = 0; i < prints.size(); i++) io::add_print_hooks(prints[i], parts[i]);
 

@@ -40,7 +40,7 @@ TEST_F(Handles, SweepReleasesUnmarkedSlotsAndClearsMarks) {
     int32_t a = handles::alloc(object(1), kind), b = handles::alloc(object(2), kind),
             c = handles::alloc(object(3), kind);
     EXPECT_TRUE(handles::mark(a, nullptr));
-    EXPECT_FALSE(handles::mark(a, nullptr));  // already marked
+    EXPECT_FALSE(handles::mark(a, nullptr));    // already marked
     EXPECT_TRUE(handles::mark(c, object(33)));  // a new object replaces the old one
     handles::sweep();
     EXPECT_EQ(released, std::vector<void*>{object(2)});
@@ -56,7 +56,7 @@ TEST_F(Handles, SweepReleasesUnmarkedSlotsAndClearsMarks) {
 }
 
 TEST_F(Handles, ReleaseFreeAndSetObject) {
-    handles::release(0, object(9));  // kind 0: nothing to call
+    handles::release(0, object(9));             // kind 0: nothing to call
     handles::release(0x100 | kind, object(8));  // only the low byte names the kind
     EXPECT_EQ(released, std::vector<void*>{object(8)});
 

@@ -166,8 +166,7 @@ TEST(PlatformOs, SleepTakesWholeMillisecondsAndAtLeastOne) {
         uint32_t millis;
     };
     const Case cases[] = {
-        {0.0005, 1}, {0.0, 1},    {-2.0, 1},   {std::nan(""), 1},
-        {0.001, 1},  {0.0029, 2}, {2.5, 2500}, {1e12, UINT32_MAX},
+        {0.0005, 1}, {0.0, 1}, {-2.0, 1}, {std::nan(""), 1}, {0.001, 1}, {0.0029, 2}, {2.5, 2500}, {1e12, UINT32_MAX},
     };
     for (Case c : cases) EXPECT_EQ(sleep_millis(c.seconds), c.millis) << c.seconds << " s";
 }
@@ -185,14 +184,14 @@ TEST(PlatformOs, TimeOfDayLiesWithinTheDayAndIsWholeUnlessPrecise) {
 
 // Sets an environment variable for the life of a scope.
 class ScopedEnv {
-  public:
+public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = get_env(name)) old_ = old;
         set_env(name, value);
     }
     ~ScopedEnv() { set_env(name_, old_ ? old_->c_str() : nullptr); }
 
-  private:
+private:
     const char* name_;
     std::optional<std::string> old_;
 };

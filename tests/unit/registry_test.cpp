@@ -130,9 +130,9 @@ TEST(DatatypeValue, CompareAnswersEqualityOnlyForEqualityOps) {
         int32_t op;
         int32_t answer;
     } cases[] = {
-        {&b, kCompareEqual, 0},        {&c, kCompareEqual, 1},      {&b, kCompareNotEqual, 0},
-        {&b, kCompareStrictEqual, 0},  {&b, kCompareSame, 0},       {&c, kCompareFind, 1},
-        {&n, kCompareEqual, 1},        {&b, kCompareLesser, -2},    {&b, kCompareSort, -2},
+        {&b, kCompareEqual, 0},       {&c, kCompareEqual, 1},   {&b, kCompareNotEqual, 0},
+        {&b, kCompareStrictEqual, 0}, {&b, kCompareSame, 0},    {&c, kCompareFind, 1},
+        {&n, kCompareEqual, 1},       {&b, kCompareLesser, -2}, {&b, kCompareSort, -2},
     };
     for (const Case& k : cases) EXPECT_EQ(actions::call<Act::compare>(&a, k.other, k.op), k.answer) << k.op;
 }

@@ -48,8 +48,7 @@ Elements make_elements(Layout layout, const std::vector<uint32_t>& keys) {
     Elements e{layout, std::vector<uint8_t>(keys.size() * layout.width)};
     for (uint32_t i = 0; i < keys.size(); ++i) {
         uint8_t* p = e.at(i);
-        for (uint32_t k = 0; k < layout.key_bytes; ++k)
-            p[k] = uint8_t(keys[i] >> (8 * (layout.key_bytes - 1 - k)));
+        for (uint32_t k = 0; k < layout.key_bytes; ++k) p[k] = uint8_t(keys[i] >> (8 * (layout.key_bytes - 1 - k)));
         for (uint32_t k = layout.key_bytes, j = 0; k < layout.width; ++k, ++j)
             p[k] = uint8_t(j < 4 ? i >> (8 * j) : i * 31 + j);
     }
@@ -93,9 +92,7 @@ bool is_permutation_of(const Elements& result, const Elements& input) {
 // --- Comparisons ---
 
 // A three-way memcmp of the keys: its results range over all ints, not only -1, 0 and 1.
-int by_key(const void* a, const void* b, intptr_t key_bytes, intptr_t) {
-    return std::memcmp(a, b, size_t(key_bytes));
-}
+int by_key(const void* a, const void* b, intptr_t key_bytes, intptr_t) { return std::memcmp(a, b, size_t(key_bytes)); }
 
 // Answers 1 when a sorts after b and 0 otherwise: the sorts must not read anything into the sign.
 int after_only(const void* a, const void* b, intptr_t key_bytes, intptr_t) {
@@ -224,8 +221,7 @@ const Pattern kPatterns[] = {
     {"mixed runs", mixed_runs},
 };
 
-constexpr uint32_t kSizes[] = {0,  1,  2,  3,  5,  7,   8,   9,   23,   24,   25,
-                               47, 48, 49, 97, 98, 255, 256, 257, 1000, 1025, 4099};
+constexpr uint32_t kSizes[] = {0, 1, 2, 3, 5, 7, 8, 9, 23, 24, 25, 47, 48, 49, 97, 98, 255, 256, 257, 1000, 1025, 4099};
 
 // Runs `check` on every layout, size and pattern.
 template <class Check>
@@ -247,8 +243,7 @@ TEST(SortSwapBytes, ExchangesTwoElementsAndNothingElse) {
         uint32_t width;
         bool bytewise;
     };
-    for (Case c :
-         {Case{1, true}, Case{3, true}, Case{4, true}, Case{4, false}, Case{16, true}, Case{16, false}}) {
+    for (Case c : {Case{1, true}, Case{3, true}, Case{4, true}, Case{4, false}, Case{16, true}, Case{16, false}}) {
         SCOPED_TRACE(testing::Message() << "width " << c.width << (c.bytewise ? " bytewise" : " wordwise"));
         std::vector<uint8_t> bytes(3 * c.width);
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i + 1);
@@ -282,8 +277,7 @@ TEST(SortFindRun, ExtendsAscendingRunsAndReversesStrictlyDescendingOnes) {
         const Elements input = e;
         uint8_t* run_end = sort::find_run(e.data(), e.end(), 3, 1, 0, by_key);
         EXPECT_EQ(run_end, e.at(c.run_length));
-        for (uint32_t i = 0; i < c.order.size(); ++i)
-            EXPECT_EQ(e.element(i), input.element(c.order[i])) << "at " << i;
+        for (uint32_t i = 0; i < c.order.size(); ++i) EXPECT_EQ(e.element(i), input.element(c.order[i])) << "at " << i;
     }
 }
 
@@ -304,16 +298,15 @@ TEST(SortMerge, MergesStablyWhicheverRunIsParked) {
     for (const Case& c : cases) {
         Keys keys = c.left;
         keys.insert(keys.end(), c.right.begin(), c.right.end());
-        SCOPED_TRACE(testing::Message()
-                     << c.left.size() << " + " << c.right.size() << " keys, first " << keys[0]);
+        SCOPED_TRACE(testing::Message() << c.left.size() << " + " << c.right.size() << " keys, first " << keys[0]);
         for (Layout layout : kLayouts) {
             Elements e = make_elements(layout, keys);
             const std::vector<std::string> expected = stable_sorted(e);
             // The buffer holds exactly the shorter run; guard bytes behind it must stay untouched.
             const size_t parked = std::min(c.left.size(), c.right.size()) * layout.width;
             std::vector<uint8_t> temp(parked + 64, 0xEE);
-            sort::merge(e.data(), e.at(uint32_t(c.left.size())), e.end(), temp.data(), layout.width,
-                        layout.key_bytes, 0, by_key);
+            sort::merge(e.data(), e.at(uint32_t(c.left.size())), e.end(), temp.data(), layout.width, layout.key_bytes,
+                        0, by_key);
             EXPECT_EQ(split(e), expected) << "width " << layout.width;
             EXPECT_EQ(std::count(temp.begin() + parked, temp.end(), 0xEE), 64);
         }
@@ -516,8 +509,7 @@ TEST(SortFaults, InconsistentComparisonStaysInsideTheArray) {
     for (const NamedSort& s : kSorts)
         for (Layout layout : kLayouts)
             for (uint32_t n : {2u, 8u, 9u, 25u, 60u, 100u, 1000u, 5000u}) {
-                SCOPED_TRACE(testing::Message()
-                             << s.name << ", width " << layout.width << ", " << n << " elements");
+                SCOPED_TRACE(testing::Message() << s.name << ", width " << layout.width << ", " << n << " elements");
                 const Elements input = make_elements(layout, random_keys(n, rng));
                 std::vector<uint8_t> guarded(kGuard, 0xC5);
                 guarded.insert(guarded.end(), input.bytes.begin(), input.bytes.end());

@@ -28,10 +28,11 @@ TEST(Throw, CatchLevelsAreUnsignedBounds) {
 
 TEST(Throw, LoopLevelTakesBreakAndContinueButNotErrors) {
     EXPECT_EQ(sys::protect(kThrowBreak, [] { sys::throw_(kThrowContinue); }), uint32_t(kThrowContinue));
-    EXPECT_EQ(sys::protect(kThrowError, [] {
-                  EXPECT_THROW(sys::protect(kThrowBreak, [] { fire(Err::math_zero_divide); }), Throw);
-                  fire(Err::math_zero_divide);
-              }),
+    EXPECT_EQ(sys::protect(kThrowError,
+                           [] {
+                               EXPECT_THROW(sys::protect(kThrowBreak, [] { fire(Err::math_zero_divide); }), Throw);
+                               fire(Err::math_zero_divide);
+                           }),
               uint32_t(kThrowError));
 }
 
@@ -113,5 +114,6 @@ TEST(FatalError, IntegerDivisionByZeroInNativeCodeIsRuntimeError13) {
             platform::install_fatal_handlers(sys::on_fatal_signal);
             divide_by_zero();
         },
-        testing::ExitedWithCode(13), "\n\\*\\*\\* Runtime Error 13: integer divide by zero\n\\*\\*\\* at: [0-9A-F]{8}h\n");
+        testing::ExitedWithCode(13),
+        "\n\\*\\*\\* Runtime Error 13: integer divide by zero\n\\*\\*\\* at: [0-9A-F]{8}h\n");
 }
