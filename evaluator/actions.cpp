@@ -170,7 +170,7 @@ int32_t get_index_arg() {
     const Cell* index = arg(1);
     switch (index->type()) {
     case Type::Integer: return integer::get(*index);
-    case Type::Char: return int32_t(index->data1);
+    case Type::Char: return int32_t(index->data2);
     case Type::Logic: return index->data1 ? 1 : 2;
     default: return 0;
     }

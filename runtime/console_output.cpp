@@ -8,6 +8,7 @@
 
 #include "platform/os.h"
 #include "platform/signals.h"
+#include "datatypes/integer.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -59,7 +60,8 @@ uint32_t encode_utf8(uint32_t code_point, char* out) {
 
 [[noreturn]] void raise_invalid_char(uint32_t code_point) {
     flush();
-    Cell value{uint8_t(Type::Integer), code_point, 0, 0};
+    Cell value;
+    integer::make_at(&value, int32_t(code_point));
     fire(Err::script_invalid_char, &value);
 }
 

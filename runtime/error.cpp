@@ -58,11 +58,11 @@ constexpr CategoryStarts kStarts = category_starts();
 // A provisional form of an argument value, enough for the run-time's own messages.
 std::string form_argument(const Cell& value) {
     switch (value.type()) {
-    case Type::Integer: return std::to_string(int32_t(value.data1));
+    case Type::Integer: return std::to_string(int32_t(value.data2));
     case Type::Logic: return value.data1 ? "true" : "false";
     case Type::None: return "none";
     case Type::Unset: return "unset";
-    case Type::Char: return std::string(1, char(value.data1));
+    case Type::Char: return std::string(1, char(value.data2));
     default: return "#[value]";
     }
 }

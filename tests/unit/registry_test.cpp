@@ -147,7 +147,7 @@ TEST(ActionDispatch, UnsupportedActionRaisesExpectArg) {
 }
 
 TEST(ActionDispatch, IndexArgument) {
-    Cell t, f, ch = Cell{uint8_t(Type::Char), 'a', 0, 0}, nothing;
+    Cell t, f, ch = Cell{uint8_t(Type::Char), 0, 'a', 0}, nothing;
     logic::make_at(&t, true);
     logic::make_at(&f, false);
     none::make_at(&nothing);

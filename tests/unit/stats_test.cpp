@@ -27,9 +27,9 @@ TEST(Stats, MemoryBlockDescribesEveryFrame) {
     Cell first_series = items(parts[1])[0];
     EXPECT_TRUE(first_series.new_line());
     Cell* figures = items(first_series);  // free, used, payload
-    EXPECT_EQ(figures[0].data1 + figures[1].data1, figures[2].data1);
+    EXPECT_EQ(figures[0].data2 + figures[1].data2, figures[2].data2);
     EXPECT_EQ(parts[4].type(), Type::Integer);
-    EXPECT_EQ(parts[4].data1, sys::heap_total());
+    EXPECT_EQ(parts[4].data2, sys::heap_total());
     EXPECT_FALSE(collector::on);
 }
 
