@@ -4,9 +4,14 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/console_output.h"
+#include "runtime/cycles.h"
 #include "runtime/handles.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
@@ -19,7 +24,13 @@ constexpr uint32_t kRootBlockCells = 8730;
 constexpr uint32_t kCallStackCells = 15000;
 
 // Each datatype registers itself, every parent before its children.
-void register_datatypes() { datatype::init(); }
+void register_datatypes() {
+    datatype::init();
+    unset::init();
+    none::init();
+    logic::init();
+    integer::init();
+}
 
 // A block with a fixed buffer, appended to the root block.
 Node make_fixed_block_in_root(uint32_t cells) {
@@ -45,6 +56,7 @@ void runtime::init() {
     console::init_output();
     alloc::init();
     handles::init();
+    cycles::init();
     register_datatypes();
     actions::init();
     alloc::alloc_node_frame(kNodeFrameSlots);

@@ -19,11 +19,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 }
 
 int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    const TypeName& t = named(value);
-    if (all) string::concatenate_literal(buffer, "#(", 2);
-    string::concatenate_literal(buffer, t.name, t.length + 1);
-    if (all) string::concatenate_literal(buffer, ")", 1);
-    return part - int32_t(t.length) - 1 - (all ? 3 : 0);
+    return string::write_token(buffer, named(value).name, all, part);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {

@@ -1,15 +1,31 @@
-/* logic!: true or false, held in payload word 1 (1 or 0). */
+/* logic!: true or false, held in payload word 1 (1 or 0), and the truth tests of conditions: every
+   value is true but none and false. */
 #pragma once
 
 #include "evaluator/stack.h"
 
 namespace oka::logic {
 
-inline Cell* make_at(Cell* cell, bool value) {
-    *cell = Cell{uint8_t(Type::Logic), value ? 1u : 0u, 0, 0};
-    return cell;
-}
-inline Cell* box(bool value) { return make_at(stack::arguments(), value); }
-inline Cell* push(bool value) { return make_at(stack::push_next(), value); }
+inline constexpr Cell true_value{uint8_t(Type::Logic), 1, 0, 0};
+inline constexpr Cell false_value{uint8_t(Type::Logic), 0, 0, 0};
+
+void init();
+
+inline Cell* make_at(Cell* cell, bool flag) { return copy_cell(flag ? &true_value : &false_value, cell); }
+inline Cell* box(bool flag) { return make_at(stack::arguments(), flag); }
+inline Cell* push(bool flag) { return make_at(stack::push_next(), flag); }
+Cell* make_in(const Cell& block, bool flag);
+inline bool get(const Cell& cell) { return cell.data1 != 0; }
+
+// False for none and false, true for every other value; with `check`, an unset value raises script
+// no-value with `name`.
+bool true_q(const Cell& value, bool check = false, const Cell* name = nullptr);
+// The truth of the last value pushed, or of the result slot when nothing lies above it.
+bool top_true_q();
+bool top_false_q();
+// The truth of the result slot; an unset result raises script no-return.
+bool check_q();
+// True when the result slot holds none or false.
+bool false_q();
 
 }  // namespace oka::logic

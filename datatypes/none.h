@@ -1,26 +1,18 @@
-/* none! and unset!: the values that stand for nothing. Neither carries a payload. */
+/* none!: the explicit "no value". It carries no payload. */
 #pragma once
 
+#include "datatypes/unset.h"
 #include "evaluator/stack.h"
 
-namespace oka {
+namespace oka::none {
 
-namespace none {
-inline Cell* make_at(Cell* cell) {
-    *cell = Cell{uint8_t(Type::None), 0, 0, 0};
-    return cell;
-}
+inline constexpr Cell value{uint8_t(Type::None), 0, 0, 0};
+
+void init();
+
+inline Cell* make_at(Cell* cell) { return copy_cell(&value, cell); }
 inline Cell* box() { return make_at(stack::arguments()); }
 inline Cell* push() { return make_at(stack::push_next()); }
-}  // namespace none
+Cell* make_in(const Cell& block);
 
-namespace unset {
-inline Cell* make_at(Cell* cell) {
-    *cell = Cell{uint8_t(Type::Unset), 0, 0, 0};
-    return cell;
-}
-inline Cell* box() { return make_at(stack::arguments()); }
-inline Cell* push() { return make_at(stack::push_next()); }
-}  // namespace unset
-
-}  // namespace oka
+}  // namespace oka::none

@@ -1,5 +1,7 @@
 #include "datatypes/string.h"
 
+#include <cstring>
+
 #include "runtime/memory.h"
 
 namespace oka::string {
@@ -20,6 +22,14 @@ void concatenate_literal(Cell* string, const char* text, uint32_t length) {
         uint8_t* unit_start = out.get() + i * unit;
         for (uint32_t b = 0; b < unit; b++) unit_start[b] = uint8_t(cp >> (8 * b));  // little-endian units
     }
+}
+
+int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {
+    uint32_t length = uint32_t(std::strlen(text));
+    if (all) concatenate_literal(buffer, "#(", 2);
+    concatenate_literal(buffer, text, length);
+    if (all) concatenate_literal(buffer, ")", 1);
+    return part - int32_t(length) - (all ? 3 : 0);
 }
 
 void clip_tail(Cell* string, int32_t limit) {

@@ -15,6 +15,10 @@ Cell* rs_make_at(Cell* cell, uint32_t size);
 // Appends the bytes of an ASCII literal, one code point each.
 void concatenate_literal(Cell* string, const char* text, uint32_t length);
 
+// Appends a token's text and returns the budget left; with `all` the text is written in construction
+// syntax, between "#(" and ")".
+int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part);
+
 // Lowers the tail to the unit index `limit` (counted from the buffer's first unit) when that lies
 // below the capacity; never raises it.
 void clip_tail(Cell* string, int32_t limit);

@@ -60,6 +60,15 @@ auto call(Cell* value, Rest... rest) {
 // bad-path-type when its type has none.
 ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* path, const Cell* element, int32_t index);
 
+// The comparison dispatcher: calls the compare action of value1's type with `op` and turns its answer
+// into a truth value. Values that cannot be compared are unequal under the equality ops and raise
+// script invalid-compare under the ordering ops 3-6; ops 7 and 8 are for compare_value only.
+bool compare(Cell* value1, Cell* value2, int32_t op);
+// Compares frame arguments 1 and 2 under `op` and leaves the logic! answer in the result slot.
+void compare_s(int32_t op);
+// The three-way answer (-1, 0, 1, or kNotComparable) for orderings such as sorting.
+int32_t compare_value(Cell* value1, Cell* value2, int32_t op);
+
 // Argument 2 of the frame read as an index: an integer, a char's code point, 1 for true and 2 for
 // false; 0 for any other value.
 int32_t get_index_arg();

@@ -15,8 +15,11 @@
 #include "runtime/memory.h"
 #include "runtime/registry.h"
 #include "runtime/throw.h"
+#include "test_support.h"
 
 using namespace oka;
+using test::run;
+using test::text_of;
 
 namespace {
 
@@ -34,39 +37,8 @@ std::vector<ActionSlot> row_of(std::initializer_list<ActionEntry> entries) {
     return row;
 }
 
-std::string text_of(const Cell& string) {
-    SeriesBuffer* b = mem::buffer(string.data2).get();
-    std::string out;
-    for (Addr a = b->offset + string.data1 * b->unit(); a < b->tail; a += b->unit()) out += char(*mem::ptr(a));
-    return out;
-}
-
-// Runs a stack entry point on a fresh frame holding `args`, with the refinement positions given,
-// and returns the result slot.
-Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args, std::vector<int32_t> refinements = {}) {
-    Cell* saved_base = stack::frame_base;
-    Cell* saved_top = stack::top;
-    stack::frame_base = stack::top;
-    for (const Cell& a : args) stack::push(a);
-    refinements.resize(16, -1);
-    entry(refinements.data());
-    Cell result = *stack::frame_base;
-    stack::frame_base = saved_base;
-    stack::top = saved_top;
-    return result;
-}
-
-Cell datatype_cell(Type t) {
-    Cell c;
-    datatype::make_at(&c, t);
-    return c;
-}
-
-Cell integer_cell(int32_t v) {
-    Cell c;
-    integer::make_at(&c, v);
-    return c;
-}
+Cell datatype_cell(Type t) { return test::type_cell(t); }
+Cell integer_cell(int32_t v) { return test::int_cell(v); }
 
 }  // namespace
 

@@ -1,0 +1,61 @@
+// The comparison dispatcher: every comparison, from = and < to find, sort and same?, comes here.
+#include "datatypes/logic.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/fatal.h"
+
+namespace oka::actions {
+
+namespace {
+
+bool is_equality_op(int32_t op) {
+    switch (op) {
+    case kCompareEqual:
+    case kCompareStrictEqual:
+    case kCompareSame:
+    case kCompareStrictEqualWord:
+    case kCompareEqualWord:
+    case kCompareFind: return true;
+    default: return false;
+    }
+}
+
+int32_t sign_of(int64_t difference) { return difference < 0 ? -1 : difference > 0 ? 1 : 0; }
+
+}  // namespace
+
+bool compare(Cell* value1, Cell* value2, int32_t op) {
+    int32_t result = call<Act::compare>(value1, value2, op);
+    if (result == kNotComparable && op != kCompareNotEqual && !is_equality_op(op))
+        fire(Err::script_invalid_compare, value1, value2);
+    if (is_equality_op(op)) return result == 0;
+    switch (op) {
+    case kCompareNotEqual: return result != 0;
+    case kCompareLesser: return result < 0;
+    case kCompareLesserEqual: return result <= 0;
+    case kCompareGreater: return result > 0;
+    case kCompareGreaterEqual: return result >= 0;
+    default: sys::quit(101, OKA_CALLER_ADDRESS());  // the sort orderings have no truth value
+    }
+}
+
+void compare_s(int32_t op) {
+    Cell* args = stack::arguments();
+    logic::box(compare(args, args + 1, op));
+}
+
+int32_t compare_value(Cell* value1, Cell* value2, int32_t op) {
+    auto implementation = implementation_for<Act::compare>(value1);
+    switch (value1->type()) {
+    case Type::Logic: return int32_t(value1->data1) - int32_t(value2->data1);
+    case Type::Op:
+    case Type::Action:
+    case Type::Native: return sign_of(int64_t(int32_t(value1->data1)) - int32_t(value2->data1));
+    case Type::Routine:
+    case Type::Function: return sign_of(int64_t(int32_t(value1->data3)) - int32_t(value2->data3));
+    default: return implementation(value1, value2, op);
+    }
+}
+
+}  // namespace oka::actions

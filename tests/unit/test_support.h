@@ -1,0 +1,70 @@
+// Helpers shared by the unit tests: running stack entry points on a fresh frame, and reading back
+// the text of string results.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/throw.h"
+
+namespace oka::test {
+
+inline Cell int_cell(int32_t value) { return Cell{uint8_t(Type::Integer), 0, uint32_t(value), 0}; }
+inline Cell char_cell(uint32_t code_point) { return Cell{uint8_t(Type::Char), 0, code_point, 0}; }
+inline Cell type_cell(Type type) { return Cell{uint8_t(Type::Datatype), uint32_t(type), 0, 0}; }
+inline Cell float_cell(double value) {
+    Cell c{uint8_t(Type::Float), 0, 0, 0};
+    c.set_f64(value);
+    return c;
+}
+
+// Runs a stack entry point on a new frame holding `args` (refinement positions as the entry point
+// reads them, -1 = not given) and returns the result slot; the frame is gone afterwards.
+inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args, std::vector<int32_t> refinements = {}) {
+    Cell* saved_base = stack::frame_base;
+    Cell* saved_top = stack::top;
+    stack::frame_base = stack::top;
+    for (const Cell& a : args) stack::push(a);
+    refinements.resize(16, -1);
+    struct Restore {
+        Cell* base;
+        Cell* top;
+        ~Restore() {
+            stack::frame_base = base;
+            stack::top = top;
+        }
+    } restore{saved_base, saved_top};
+    entry(refinements.data());
+    return *stack::frame_base;
+}
+
+// The text of a string! value from its head (code points below 256 as bytes, others as '?').
+inline std::string text_of(const Cell& string) {
+    SeriesBuffer* b = mem::buffer(string.data2).get();
+    std::string out;
+    for (Addr a = b->offset + string.data1 * b->unit(); a < b->tail; a += b->unit()) {
+        uint32_t cp = 0;
+        for (uint32_t i = 0; i < b->unit(); i++) cp |= uint32_t(*mem::ptr(a + i)) << (8 * i);
+        out += cp < 256 ? char(cp) : '?';
+    }
+    return out;
+}
+
+inline std::string mold(const Cell& value) { return text_of(run(actions::mold_s, {value})); }
+inline std::string mold_all(const Cell& value) { return text_of(run(actions::mold_s, {value}, {-1, 0})); }
+inline std::string form(const Cell& value) { return text_of(run(actions::form_s, {value})); }
+
+// The id of the error that `body` raises (Err(0) when it raises none).
+template <class F>
+Err error_of(F body) {
+    error::raised.id = Err(0);
+    uint32_t code = sys::protect(kThrowError, body);
+    return code == kThrowError ? error::raised.id : Err(0);
+}
+
+}  // namespace oka::test
