@@ -21,7 +21,6 @@ namespace oka {
 namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
-constexpr uint32_t kCallStackCells = 15000;
 
 // Each datatype registers itself, every parent before its children.
 void register_datatypes() {
@@ -63,7 +62,7 @@ void runtime::init() {
     alloc::alloc_series_frame();
     block::make_at(&root, alloc::alloc_fixed_series(kRootBlockCells, sizeof(Cell), 0));
     stack::init(make_fixed_block_in_root(stack::kDataStackCells));
-    make_fixed_block_in_root(kCallStackCells);
+    stack::init_calls(make_fixed_block_in_root(stack::kCallStackCells));
 }
 
 }  // namespace oka

@@ -1,9 +1,39 @@
 #include "evaluator/stack.h"
 
+#include "datatypes/unset.h"
+#include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/throw.h"
 
 namespace oka::stack {
+
+namespace {
+
+// Gives the error machinery room to work in, then reports the overflow.
+[[noreturn]] void overflow(Cell* from) {
+    top = from - kOverflowReserve < bottom ? bottom : from - kOverflowReserve;
+    cycles::reset();
+    fire(Err::internal_stack_overflow);
+}
+
+Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
+
+// The context cell of a context node: the first cell of its buffer.
+Cell* context_cell(Node context) { return mem::ptr<Cell>(mem::buffer(context)->offset); }
+
+// A function frame gives its context back the values pointer it had before the call.
+void restore_context(const CallFrame& f) {
+    if (f.function_context) context_cell(f.function_context)->data2 = f.saved_values;
+}
+
+void restore_function_context(const CallFrame& f) {
+    if (f.kind() == kFrameFunction) restore_context(f);
+}
+
+CallFrame& pop_frame() { return *--call_top; }
+
+}  // namespace
 
 void init(Node data_stack) {
     SeriesBuffer* b = mem::buffer(data_stack).get();  // a fixed series: the pointer stays valid
@@ -14,10 +44,7 @@ void init(Node data_stack) {
 
 Cell* push_next() {
     Cell* cell = top++;
-    if (top >= end) {
-        top = cell - kOverflowReserve < bottom ? bottom : cell - kOverflowReserve;
-        fire(Err::internal_stack_overflow);
-    }
+    if (top >= end) overflow(cell);
     return cell;
 }
 
@@ -54,6 +81,242 @@ Cell* keep() {
 void collapse_top() {
     top--;
     copy_cell(top, top - 1);
+}
+
+}  // namespace oka::stack
+
+namespace oka::stack {
+
+void adjust_post_try() {
+    if (top > frame_base && top[-1].is(Type::Error)) copy_cell(top - 1, frame_base);
+    top = frame_base + 1;
+}
+
+void init_calls(Node call_stack) {
+    SeriesBuffer* b = mem::buffer(call_stack).get();  // a fixed series: the pointer stays valid
+    OKA_ASSERT(b->flags & kSeriesFixed);
+    call_bottom = call_top = mem::ptr<CallFrame>(b->offset);
+    call_end = call_bottom + b->size / sizeof(CallFrame);
+    saved_call_top = nullptr;
+}
+
+namespace {
+
+constexpr uint32_t kind_bits(FrameKind kind) { return uint32_t(kind) << 24; }
+
+void push_frame(const Cell& name, uint32_t header, Node function_context, Addr saved_values) {
+    if (call_top >= call_end) overflow(top);
+    *call_top++ = {(name.data2 & 0xFFFF) << 8 | header, mem::addr(frame_base), name.data1, function_context,
+                   saved_values};
+    frame_base = top;
+}
+
+}  // namespace
+
+void mark(const Cell& name, uint32_t header) { push_frame(name, header, 0, 0); }
+
+void mark_func(const Cell& name, Node function_context) {
+    push_frame(name, kind_bits(kFrameFunction), function_context,
+               function_context ? context_cell(function_context)->data2 : 0);
+}
+
+void mark_native(const Cell& name) { mark(name, kind_bits(kFrameNative)); }
+void mark_interp_native(const Cell& name) { mark(name, kind_bits(kFrameNative) | kFrameInterpreted); }
+void mark_interp_func(const Cell& name) { mark(name, kind_bits(kFrameFunction) | kFrameInterpreted); }
+void mark_try(const Cell& name) { mark(name, kind_bits(kFrameTry)); }
+void mark_try_all(const Cell& name) { mark(name, kind_bits(kFrameTryAll)); }
+void mark_catch(const Cell& name) { mark(name, kind_bits(kFrameCatch)); }
+void mark_eval(const Cell& name) { mark(name, kind_bits(kFrameEval) | kFrameInterpreted); }
+void mark_loop(const Cell& name) { mark(name, kind_bits(kFrameLoop)); }
+
+// The body of a library function reads its arguments from the current frame.
+void mark_func_body(const Cell& name, Node function_context) {
+    context_cell(function_context)->data2 = mem::addr(frame_base);
+    mark(name, kind_bits(kFrameNative) | kFrameInBody);
+}
+
+void set_in_body(bool flag) {
+    if (flag) get_ctop()->header |= kFrameInBody;
+    else get_ctop()->header &= ~kFrameInBody;
+}
+
+void set_interp_flag() { get_ctop()->header |= kFrameInterpreted; }
+
+CallFrame* set_parent_in_body() {
+    CallFrame* parent = call_top - 2;
+    if (parent->header & kFrameInBody) return nullptr;
+    parent->header |= kFrameInBody;
+    return parent;
+}
+
+void clear_in_body(CallFrame* frame) { frame->header &= ~kFrameInBody; }
+
+bool eval_q(CallFrame* from, bool only_next) {
+    CallFrame* f = from ? from : call_top;
+    while (f > call_bottom) {
+        --f;
+        if (f->header & kFrameInterpreted) return true;
+        if (only_next) return false;
+    }
+    return false;
+}
+
+// ---- unwinding ----
+
+void unwind() {
+    CallFrame& f = pop_frame();
+    top = frame_base + 1;
+    frame_base = cell_at(f.saved_base);
+}
+
+void unwind_last() {
+    Cell* result = frame_base;
+    unwind();
+    copy_cell(result, frame_base);
+}
+
+void unwind_func() {
+    restore_context(call_top[-1]);
+    unwind();
+}
+
+void unwind_func_last() {
+    restore_context(call_top[-1]);
+    unwind_last();
+}
+
+void unwind_func_empty() {
+    restore_context(call_top[-1]);
+    unwind_empty();
+}
+
+void unwind_empty() {
+    CallFrame& f = pop_frame();
+    frame_base = top = cell_at(f.saved_base);
+}
+
+void unwind_all() {
+    CallFrame& f = pop_frame();
+    restore_function_context(f);
+    if (call_top == call_bottom) {
+        frame_base = top = bottom;
+    } else {
+        top = frame_base;
+        frame_base = cell_at(f.saved_base);
+    }
+}
+
+void unwind_drop() {
+    CallFrame& f = pop_frame();
+    restore_function_context(f);
+    frame_base = call_top == call_bottom ? bottom : cell_at(f.saved_base);
+    top--;
+}
+
+// ---- non-local exits ----
+
+void unroll_to(FrameKind kind, bool inclusive) {
+    CallFrame* remembered = call_top;
+    for (;;) {
+        CallFrame& f = pop_frame();
+        restore_function_context(f);
+        if (call_top <= call_bottom || f.kind() == kind || f.kind() == kFrameTryAll) break;
+    }
+    if (inclusive) call_top++;
+    if (call_top == remembered) {
+        top = frame_base + 1;
+    } else if (call_top == call_bottom) {
+        frame_base = top = bottom;
+    } else {
+        top = frame_base + 1;
+        frame_base = cell_at(call_top->saved_base);
+    }
+    if (!inclusive) call_top++;
+}
+
+void unroll_last(FrameKind kind) {
+    Cell* result = frame_base;
+    unroll_to(kind, false);
+    Cell* resume = cell_at(call_top[-1].saved_base);
+    copy_cell(result, resume);
+    frame_base = top = resume;
+}
+
+void unroll_loop(bool inclusive) { unroll_to(kFrameLoop, inclusive); }
+
+namespace {
+
+// The positions a throw restores when it finds no target: the stacks as the throwing native had them.
+struct Positions {
+    Cell* base = frame_base;
+    Cell* data_top = top;
+    CallFrame* calls = call_top;
+    void restore() const {
+        frame_base = base;
+        top = data_top;
+        call_top = calls;
+    }
+};
+
+// Walks down from the throwing native's own frame for the nearest frame of `target` kind (or, for a
+// return, the nearest in-body frame). A try/all frame on the way hides every target behind it.
+CallFrame* find_target(FrameKind target, bool in_body) {
+    CallFrame* f = call_top;
+    if (f > call_bottom) f--;  // the frame of the native that throws is never the target
+    for (;;) {
+        if (f->kind() == kFrameTryAll) return nullptr;
+        if (f == call_bottom) return nullptr;
+        f--;
+        if (in_body ? (f->header & kFrameInBody) : f->kind() == target) return f;
+    }
+}
+
+// Keeps `target` as the top frame and resumes in its own frame, which is left empty.
+void resume_in(CallFrame* target) {
+    call_top = target + 1;
+    frame_base = top = cell_at(target[1].saved_base);
+}
+
+}  // namespace
+
+void throw_break(bool has_value, bool continue_) {
+    Positions at;
+    CallFrame* loop = call_top > call_bottom ? find_target(kFrameLoop, false) : nullptr;
+    if (!loop) {
+        at.restore();
+        fire(continue_ ? Err::throw_continue : Err::throw_break);
+    }
+    resume_in(loop);
+    if (has_value && !continue_) copy_cell(at.base, frame_base);
+    else unset::make_at(frame_base);
+    sys::throw_(continue_ ? kThrowContinue : kThrowBreak);
+}
+
+void throw_exit(bool has_value) {
+    Positions at;
+    CallFrame* body = call_top > call_bottom ? find_target(kFrameFunction, true) : nullptr;
+    if (!body) {
+        at.restore();
+        fire(Err::throw_return);
+    }
+    resume_in(body);
+    if (has_value) copy_cell(at.base, frame_base);
+    else unset::make_at(frame_base);
+    sys::throw_(has_value ? kThrowReturn : kThrowExit);
+}
+
+void throw_throw(uint32_t code) {
+    Positions at;
+    if (!saved_call_top) saved_call_top = call_top;
+    CallFrame* target = call_top > call_bottom ? find_target(kFrameCatch, false) : nullptr;
+    if (!target) {
+        at.restore();
+        fire(Err::throw_throw, at.base);
+    }
+    resume_in(target);
+    push(at.base[0]);
+    push(at.base[1]);
+    sys::throw_(code);
 }
 
 }  // namespace oka::stack

@@ -1,10 +1,16 @@
-/* The data stack: one fixed block of value cells through which every call passes its arguments and
-   its result.
+/* The two stacks every call passes through.
 
-   The cells of the current frame run from `frame_base` up to (not including) `top`. A native or an
-   action reads argument k at frame_base + k and leaves its result in the cell at frame_base (the
-   result slot). The block is a fixed series: it never moves, so pointers into it stay valid across
-   allocations; the cells it holds are roots for the collector up to `top`. */
+   The data stack is one fixed block of value cells. The cells of the current frame run from
+   `frame_base` up to (not including) `top`; a native or an action reads argument k at frame_base + k
+   and leaves its result in the cell at frame_base (the result slot).
+
+   The call stack is a fixed block used as an array of 20-byte call frames: one per function, native
+   or action call, and one per try, catch, loop and interpreted block, so that non-local exits find
+   their target and error reports can name the function they happened in.
+
+   Both blocks are fixed series: they never move, so pointers into them stay valid across
+   allocations. The cells of the data stack up to `top` and the contexts named by the frames are roots
+   for the collector. */
 #pragma once
 
 #include "runtime/cell.h"
@@ -36,5 +42,92 @@ Cell* set_last_keep(const Cell& value);
 Cell* reset();
 Cell* keep();
 void collapse_top();
+// If the cell below top is an error!, it becomes the result; the frame keeps only its result slot.
+void adjust_post_try();
+
+// ---- call frames ----
+
+enum FrameKind : uint32_t {
+    kFrameFunction = 1,
+    kFrameNative = 2,  // also actions and the bodies of library functions
+    kFrameTry = 4,
+    kFrameTryAll = 5,
+    kFrameCatch = 6,
+    kFrameEval = 7,  // an interpreted block evaluation
+    kFrameLoop = 8,
+};
+
+inline constexpr uint32_t kFrameInBody = 1u << 28;       // the frame that return and exit leave
+inline constexpr uint32_t kFrameInterpreted = 1u << 31;  // pushed by the interpreter
+
+struct CallFrame {
+    uint32_t header;        // bits 8-23 the name's symbol id, 24-27 the kind, plus the flags above
+    Addr saved_base;        // the caller's frame base (a data-stack cell)
+    Node name_context;      // context of the name word (a series node for a frame named self)
+    Node function_context;  // context of the called function, 0 for other frames
+    Addr saved_values;      // the values pointer that context held before the call
+
+    uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
+    FrameKind kind() const { return FrameKind((header >> 24) & 0xF); }
+};
+static_assert(sizeof(CallFrame) == 20);
+
+inline constexpr uint32_t kCallStackCells = 15000;
+
+inline CallFrame* call_bottom = nullptr;
+inline CallFrame* call_end = nullptr;
+inline CallFrame* call_top = nullptr;         // next free frame
+inline CallFrame* saved_call_top = nullptr;   // the thrower's frame, kept for naming by throw_throw
+
+// Takes the call-stack block (a fixed series of kCallStackCells cells).
+void init_calls(Node call_stack);
+
+// Pushes a frame named by `name` (a word) with a header constant of kind and flags; the new frame's
+// arguments start at top. Raises internal stack-overflow when the call stack is full.
+void mark(const Cell& name, uint32_t header);
+void mark_func(const Cell& name, Node function_context);
+void mark_native(const Cell& name);
+void mark_interp_native(const Cell& name);
+void mark_interp_func(const Cell& name);
+void mark_func_body(const Cell& name, Node function_context);
+void mark_try(const Cell& name);
+void mark_try_all(const Cell& name);
+void mark_catch(const Cell& name);
+void mark_eval(const Cell& name);
+void mark_loop(const Cell& name);
+
+void set_in_body(bool flag);
+void set_interp_flag();
+// Marks the frame below the top one as the frame return leaves; returns it, or null when it already was.
+CallFrame* set_parent_in_body();
+void clear_in_body(CallFrame* frame);
+inline CallFrame* get_ctop() { return call_top - 1; }
+inline void set_ctop(CallFrame* frame) { call_top = frame; }
+// True when an interpreted frame lies below `from` (the call top when null); with `only_next`, only
+// the first frame below is looked at.
+bool eval_q(CallFrame* from, bool only_next);
+
+// Pop the top frame. The variants differ in whether a function's context gets its values pointer
+// back and in what stays on the data stack.
+void unwind();
+void unwind_last();
+void unwind_func();
+void unwind_func_last();
+void unwind_func_empty();
+void unwind_empty();
+void unwind_all();
+void unwind_drop();
+
+// Pops frames down to the nearest frame of `kind` (a try/all frame stops every unroll); the matched
+// frame stays on the call stack.
+void unroll_to(FrameKind kind, bool inclusive);
+void unroll_last(FrameKind kind);
+void unroll_loop(bool inclusive);
+
+// break and continue (code kThrowBreak / kThrowContinue), return and exit, and throw: each finds its
+// target frame, puts the stacks in the state that frame resumes in, and throws.
+[[noreturn]] void throw_break(bool has_value, bool continue_);
+[[noreturn]] void throw_exit(bool has_value);
+[[noreturn]] void throw_throw(uint32_t code);
 
 }  // namespace oka::stack

@@ -1,0 +1,172 @@
+// The data stack and the call stack: frames, unwinding, and the non-local exits finding their frames.
+#include <gtest/gtest.h>
+
+#include "datatypes/unset.h"
+#include "evaluator/stack.h"
+#include "test_support.h"
+
+using namespace oka;
+using test::int_cell;
+
+namespace {
+
+// Each test starts from empty stacks and leaves them empty.
+class Stacks : public testing::Test {
+protected:
+    void SetUp() override {
+        base = stack::frame_base;
+        top = stack::top;
+        calls = stack::call_top;
+    }
+    void TearDown() override {
+        stack::frame_base = base;
+        stack::top = top;
+        stack::call_top = calls;
+        stack::saved_call_top = nullptr;
+    }
+    Cell* base = nullptr;
+    Cell* top = nullptr;
+    stack::CallFrame* calls = nullptr;
+    Cell name = {uint8_t(Type::Word), 0, 7, 0};
+};
+
+int32_t int_at(const Cell* c) { return int32_t(c->data2); }
+
+}  // namespace
+
+TEST_F(Stacks, DataStackOverflowReleasesFiveCells) {
+    stack::top = stack::bottom;
+    for (uint32_t i = 0; i < stack::kDataStackCells - 1; i++) stack::push_next();
+    EXPECT_EQ(test::error_of([] { stack::push_next(); }), Err::internal_stack_overflow);
+    EXPECT_EQ(stack::top, stack::bottom + stack::kDataStackCells - 1 - stack::kOverflowReserve);
+    stack::pop(100000);  // more than the stack holds: top stops at the bottom
+    EXPECT_EQ(stack::top, stack::bottom);
+}
+
+TEST_F(Stacks, CallStackHolds12000Frames) {
+    stack::call_top = stack::call_bottom;
+    for (int i = 0; i < 12000; i++) stack::mark_native(name);
+    EXPECT_EQ(test::error_of([&] { stack::mark_native(name); }), Err::internal_stack_overflow);
+    EXPECT_EQ(stack::call_top, stack::call_end);
+}
+
+TEST_F(Stacks, UnwindVariantsLeaveTheResultWhereTheCallerExpectsIt) {
+    struct Case {
+        void (*unwind)();
+        int32_t caller_result;  // what the caller's result slot holds afterwards
+        int32_t cells_left;     // cells of the caller's frame afterwards
+    } cases[] = {
+        {stack::unwind, 1, 2},       // the callee's result becomes the next cell of the caller's frame
+        {stack::unwind_last, 9, 2},  // ... and is also copied into the caller's result slot
+        {stack::unwind_empty, 1, 0},
+    };
+    for (const Case& c : cases) {
+        stack::push(int_cell(1));  // the caller's frame: its result slot
+        Cell* caller = stack::frame_base;
+        stack::mark_native(name);
+        stack::push(int_cell(9));
+        stack::push(int_cell(10));
+        c.unwind();
+        EXPECT_EQ(stack::frame_base, caller);
+        EXPECT_EQ(stack::top - caller, c.cells_left);
+        if (c.cells_left) {
+            EXPECT_EQ(int_at(caller), c.caller_result);
+        }
+        stack::top = caller;
+    }
+}
+
+TEST_F(Stacks, BreakFindsTheLoopAndCarriesItsValue) {
+    Cell* loop_base = stack::top;
+    stack::mark_loop(name);
+    stack::mark_eval(name);
+    stack::mark_native(name);  // the break native: its argument is the value to return
+    stack::push(int_cell(42));
+    uint32_t code = sys::protect(kThrowBreak, [] { stack::throw_break(true, false); });
+    EXPECT_EQ(code, uint32_t(kThrowBreak));
+    EXPECT_EQ(stack::get_ctop()->kind(), stack::kFrameLoop);  // the loop frame stays
+    EXPECT_EQ(stack::frame_base, loop_base);
+    EXPECT_EQ(int_at(loop_base), 42);
+}
+
+TEST_F(Stacks, TryAllHidesTheLoopBehindIt) {
+    stack::mark_loop(name);
+    stack::mark_try_all(name);
+    stack::mark_native(name);
+    stack::CallFrame* before = stack::call_top;
+    Cell* base_before = stack::frame_base;
+    EXPECT_EQ(test::error_of([] { stack::throw_break(false, false); }), Err::throw_break);
+    EXPECT_EQ(test::error_of([] { stack::throw_break(false, true); }), Err::throw_continue);
+    EXPECT_EQ(stack::call_top, before);  // the stacks are as the native had them
+    EXPECT_EQ(stack::frame_base, base_before);
+}
+
+TEST_F(Stacks, ReturnPassesLoopsToTheFunctionBody) {
+    stack::mark_func(name, 0);
+    stack::set_in_body(true);
+    Cell* body_base = stack::frame_base;
+    stack::mark_loop(name);
+    stack::mark_native(name);
+    stack::push(int_cell(5));
+    EXPECT_EQ(sys::protect(kCatchAll, [] { stack::throw_exit(true); }), uint32_t(kThrowReturn));
+    EXPECT_EQ(stack::get_ctop()->kind(), stack::kFrameFunction);
+    EXPECT_EQ(int_at(body_base), 5);
+    stack::mark_native(name);
+    EXPECT_EQ(sys::protect(kCatchAll, [] { stack::throw_exit(false); }), uint32_t(kThrowExit));
+    EXPECT_EQ(stack::frame_base->type(), Type::Unset);
+}
+
+TEST_F(Stacks, ReturnOutsideAFunctionAndThrowWithoutCatch) {
+    stack::mark_loop(name);
+    stack::mark_native(name);
+    EXPECT_EQ(test::error_of([] { stack::throw_exit(true); }), Err::throw_return);
+    stack::push(int_cell(3));
+    stack::push(int_cell(0));
+    EXPECT_EQ(test::error_of([] { stack::throw_throw(kThrowThrow); }), Err::throw_throw);
+    EXPECT_EQ(int_at(&error::raised.args[0]), 3);
+}
+
+TEST_F(Stacks, ThrowReachesCatchWithValueAndName) {
+    stack::mark_catch(name);
+    Cell* catch_base = stack::frame_base;
+    stack::mark_func(name, 0);
+    stack::mark_native(name);
+    stack::push(int_cell(8));
+    stack::push(int_cell(9));
+    EXPECT_EQ(sys::protect(kThrowThrow, [] { stack::throw_throw(kThrowThrow); }), uint32_t(kThrowThrow));
+    EXPECT_EQ(stack::get_ctop()->kind(), stack::kFrameCatch);
+    EXPECT_EQ(int_at(catch_base), 8);
+    EXPECT_EQ(int_at(catch_base + 1), 9);
+    EXPECT_EQ(stack::top, catch_base + 2);
+}
+
+TEST_F(Stacks, UnrollKeepsTheMatchedFrame) {
+    for (bool inclusive : {false, true}) {
+        stack::push(int_cell(1));
+        Cell* outer = stack::frame_base;
+        stack::mark_try(name);
+        Cell* try_base = stack::frame_base;
+        stack::push(int_cell(2));
+        stack::mark_native(name);
+        stack::mark_native(name);
+        stack::unroll_to(stack::kFrameTry, inclusive);
+        EXPECT_EQ(stack::get_ctop()->kind(), stack::kFrameTry);
+        // The try frame stays; inclusive resumes in its own frame, otherwise in its caller's.
+        EXPECT_EQ(stack::frame_base, inclusive ? try_base : outer);
+        stack::call_top = calls;
+        stack::frame_base = stack::top = base;
+    }
+}
+
+TEST_F(Stacks, InterpretedFramesAndInBodyMarks) {
+    stack::mark_eval(name);
+    stack::mark_native(name);
+    EXPECT_TRUE(stack::eval_q(nullptr, false));
+    EXPECT_FALSE(stack::eval_q(nullptr, true));
+    stack::mark_native(name);
+    stack::CallFrame* parent = stack::set_parent_in_body();
+    ASSERT_NE(parent, nullptr);
+    EXPECT_EQ(stack::set_parent_in_body(), nullptr);  // already marked
+    stack::clear_in_body(parent);
+    EXPECT_FALSE(parent->header & stack::kFrameInBody);
+}
