@@ -4,17 +4,24 @@
 
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
+#include "runtime/case_folding.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/handles.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
+#include "runtime/symbol_table.h"
+#include "services/random.h"
 
 namespace oka {
 
@@ -28,15 +35,15 @@ void register_datatypes() {
     unset::init();
     none::init();
     logic::init();
+    series::init();
+    block::init();
     integer::init();
+    float_::init();
+    time::init();
 }
 
 // A block with a fixed buffer, appended to the root block.
-Node make_fixed_block_in_root(uint32_t cells) {
-    Node node = alloc::alloc_fixed_series(cells, sizeof(Cell), 0);
-    block::make_at(alloc::alloc_tail(runtime::root).get(), node);
-    return node;
-}
+Node make_fixed_block_in_root(uint32_t cells) { return block::make_in(&runtime::root, int32_t(cells))->data2; }
 
 }  // namespace
 
@@ -53,16 +60,20 @@ void sys::get_args(int argc, char** argv) {
 void runtime::init() {
     io::init_print_hooks();
     console::init_output();
+    random::init();
+    hashtable::set_seed(7340117);  // the hash seed belongs with the random generator's start-up
     alloc::init();
     handles::init();
     cycles::init();
     register_datatypes();
     actions::init();
+    case_folding::init();
     alloc::alloc_node_frame(kNodeFrameSlots);
     alloc::alloc_series_frame();
-    block::make_at(&root, alloc::alloc_fixed_series(kRootBlockCells, sizeof(Cell), 0));
+    block::make_at_fixed(&root, kRootBlockCells, true);
     stack::init(make_fixed_block_in_root(stack::kDataStackCells));
     stack::init_calls(make_fixed_block_in_root(stack::kCallStackCells));
+    symbol::init_table(root);
 }
 
 }  // namespace oka

@@ -1,14 +1,101 @@
 /* block!: the series of value cells. A block cell holds its head index in payload word 1 and its node
-   in word 2. */
+   in word 2; header bit 30 of a cell inside a block marks a value that begins a new line when molded.
+
+   Two layers live here: the buffer routines that the whole run-time uses to build and walk blocks, and
+   the actions of block! (paren!, the path family and hash! inherit them). The series-generic actions
+   come from series! (datatypes/series.h).
+
+   Rules: a cell passed by const reference is read before anything allocates, so it may lie anywhere,
+   even in a block that the routine grows; a cell passed by pointer must be fixed (on the data stack, in
+   a fixed series or a C++ local), as the routine reads or writes it after allocating. Pointers into
+   blocks returned here are valid until the next allocation. Recursive walks (form, mold, compare, deep
+   copies) push the node of each block they enter on the cycle stack (runtime/cycles.h), which bounds
+   their nesting. */
 #pragma once
 
-#include "runtime/cell.h"
+#include "datatypes/series.h"
 
 namespace oka::block {
 
-inline Cell* make_at(Cell* cell, Node node, uint32_t head = 0) {
-    *cell = Cell{uint8_t(Type::Block), head, node, 0};
-    return cell;
-}
+// Molds of values inside blocks in progress; raised around each one.
+inline int32_t mold_depth = 0;
+
+// Registers block!.
+void init();
+
+// ---- buffer routines ----
+
+using series::rs_length_q;
+using series::rs_tail_q;
+// Moves the head to the next cell when there is one; true when there is none (the head stays).
+bool rs_next(Cell* block);
+// The head cell; a head past the tail is first set to the tail.
+BufPtr<Cell> rs_head(Cell* block);
+// Just past the last cell.
+BufPtr<Cell> rs_tail(const Cell& block);
+// The cell at an absolute 0-based index of the buffer.
+BufPtr<Cell> rs_abs_at(const Cell& block, uint32_t index);
+// Cuts the buffer at the head, or at an absolute cell index.
+void rs_clear(const Cell& block);
+void rs_clear_at(const Cell& block, uint32_t index);
+// Appends a copy of a value at the tail and returns the new cell. Allocates.
+BufPtr<Cell> rs_append(const Cell& block, const Cell& value);
+// Drops the last cell; a head that then lies past the tail is set to it.
+void rs_remove_last(Cell* block);
+// Appends copies of the cells of `other` from its head. Allocates.
+void rs_append_block(const Cell& block, const Cell& other);
+// The cell after the first one from the head equal to `value` (the value's compare, op kCompareFind),
+// or none when there is no match or the match is the last cell.
+const Cell* rs_select(const Cell& block, const Cell& value);
+// Removes the first cell equal to `value` (as rs_select compares), searching from the head or from the
+// buffer start; false when none matched.
+bool rs_remove_value(const Cell& block, const Cell& value, bool from_start);
+// The cell after the first word (word!, set-word!, lit-word!, get-word!) of the same symbol as `word`,
+// or none when there is none or it is the last cell.
+const Cell* select_word(const Cell& block, const Cell& word, bool case_);
+
+// ---- copies ----
+
+// Pushes on the data stack a new block of the same type and header holding the cells from the head
+// (room for one cell at least); when deep, nested block! values are cloned too, and paren! and path
+// values when `any`. Raises internal no-cycle for a block that contains itself. Allocates.
+Cell* clone(const Cell& block, bool deep, bool any);
+// Replaces each value from the head, every `step` cells, whose type is the datatype or in the typeset
+// `types` and that has a copy (a series, bitset!, object!, error!, map!) by its deep copy. Allocates.
+void copy_types(const Cell& block, uint32_t step, const Cell& types);
+
+// ---- insertion ----
+
+// Inserts one cell at the head (the buffer start when `at_start`), growing the buffer to twice the
+// needed size when full; with `advance` the head moves past the new cell. Allocates.
+void insert_value(Cell* block, const Cell& value, bool at_start, bool advance);
+// Inserts the cells of `other` from its head at the head of `block`. Allocates.
+void insert_block(const Cell& block, const Cell& other);
+// Frame helpers: insert argument 2 at the head of the block in argument 1, append it to that block,
+// and append the result slot's value to the block in the cell below the result slot. Allocate.
+void insert_arg();
+void append_arg();
+void append_last();
+
+// ---- constructors ----
+
+// Makes `cell` an empty block! with room for `capacity` cells (1 when below 1). Allocates.
+Cell* make_at(Cell* cell, int32_t capacity);
+// The same in a fixed (never moving) buffer, or in one whose cells are preset to unset!.
+Cell* make_at_fixed(Cell* cell, int32_t capacity, bool fixed);
+// Appends a new empty block in a fixed buffer (make_in) or an ordinary one (make_in_sized) to `parent`
+// and returns its cell; with no parent, a cell of the run-time kept for it is used. Allocate.
+Cell* make_in(const Cell* parent, int32_t capacity);
+Cell* make_in_sized(const Cell* parent, int32_t capacity);
+// Pushes a copy of a block cell, or a new empty block with room for `capacity` cells, on the data stack.
+Cell* push(const Cell& block);
+Cell* push_only_s(int32_t capacity);
+
+// ---- mold ----
+
+// Molds the cells of a block from its head, as mold does between the brackets: a space between values,
+// or a line feed and `indent` levels of four spaces before a value with the new-line marker. Returns the
+// part budget left. paren! writes its own brackets around it. Allocates.
+int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent);
 
 }  // namespace oka::block

@@ -1,9 +1,24 @@
-/* float!: an IEEE 754 double held in payload words 2 and 3. */
+/* float!: an IEEE 754 double held in payload words 2 and 3, and the conversions between doubles and
+   decimal text.
+
+   The float arithmetic here also serves percent! and time!, its children, which keep their double in
+   the same place: a result is a time! when either operand is one, else a percent! when the left one
+   is, else a float!. The arithmetic gives the IEEE infinities and NaN, never an error; only rounding
+   and the conversions to a 32-bit integer raise math overflow.
+
+   Text: a molded double is the shortest digit string that reads back to the same bits; a formed one
+   is printf-style text with the clean-up of `pretty_print_q`. Both return text in a buffer of their
+   own that stays valid until the next call of the same routine. */
 #pragma once
 
+#include "datatypes/integer.h"
 #include "evaluator/stack.h"
 
 namespace oka::float_ {
+
+void init();
+
+inline double get(const Cell& cell) { return cell.f64(); }
 
 inline Cell* make_at(Cell* cell, double value) {
     *cell = Cell{uint8_t(Type::Float), 0, 0, 0};
@@ -12,5 +27,66 @@ inline Cell* make_at(Cell* cell, double value) {
 }
 inline Cell* box(double value) { return make_at(stack::arguments(), value); }
 inline Cell* push(double value) { return make_at(stack::push_next(), value); }
+Cell* make_in(const Cell& block, double value);
+
+// The value truncated toward zero; NaN and values beyond the 32-bit range raise math overflow.
+int32_t to_int32(double value);
+
+// True when neither is NaN and the two lie within 10 units in the last place (or closer than the
+// double epsilon): the equality of = and <>.
+bool almost_equal_q(double a, double b);
+
+// The printf-style forms, by the datatype (or element) that shows the double.
+enum class FormatKind : uint8_t {
+    single,          // 7 digits, with ".0": single-precision elements
+    float_,          // 16 digits, with ".0": the form of float!
+    single_percent,  // 7 digits, with "%"
+    percent,         // 13 digits, with "%": the form of percent!
+    seconds,         // 6 digits, nothing added: the seconds of time!
+    coordinate,      // 7 digits, nothing added: point coordinates
+};
+
+// With it, doubles closer to zero than the epsilon form as zero and 16-digit forms that end in a
+// rounding tail (...01, ...99) are formed again with fewer digits. On at start-up.
+inline bool pretty_print_q = true;
+
+// The text of `value` in the form of `kind`; infinities and NaN give "1.#INF", "-1.#INF", "1.#NaN".
+const char* format(double value, FormatKind kind);
+
+// x op y for add, subtract, multiply, divide and remainder (fmod: the sign of x); any other op
+// raises script cannot-use.
+double do_math_op(double x, double y, integer::MathOp op);
+// The body of the math actions when either operand is a float!, percent! or time! and the other a
+// number: the left operand in the result slot, the right one after it; the result replaces the left.
+void do_math(integer::MathOp op);
+
+// The power action: the base in the result slot, the exponent, an integer! or float!, after it.
+void power();
+
+// A random double between 0 and `value`.
+double random_value(double value, bool secure);
+
+// The round action of float! and percent!, which integer! and time! build on: rounds the value in
+// place to a multiple of the scale, 1.0 by default (a percent! rounds to hundredths and reads its
+// scale as a percent). An integer! scale makes the result an integer!, raising math overflow beyond
+// the 32-bit range; any other scale gives the result the scale's type.
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling);
 
 }  // namespace oka::float_
+
+namespace oka::sys {
+
+// The decimal text of a double: the shortest digits that read back to it when `precision` is 0 or
+// less, else at most `precision` (up to 17) correctly rounded significant digits. Exponent form
+// ("1.0e17", "1.5e-8") when those digits are worth 1e17 or more, or less than 1e-7; plain otherwise
+// ("10000000000000000.0", "0.00000015"). With `point_zero`, a whole number ends in ".0".
+// Infinities and NaN give "1.#INF", "-1.#INF" and "1.#NaN".
+const char* form_float(double value, int32_t precision, bool point_zero);
+
+// Reads the number token from `start` to `end`, correctly rounded, with its decimal exponent moved
+// by `shift` (-2 reads a percent as a fraction). Reads "1.#INF", "-1.#INF" and "1.#NaN" back. Too
+// large a number gives an infinity, too small a zero; `left` receives the count of characters after
+// the part that was read.
+double strtod(const char* start, const char* end, int32_t shift, int32_t* left);
+
+}  // namespace oka::sys

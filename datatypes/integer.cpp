@@ -1,14 +1,16 @@
 #include "datatypes/integer.h"
 
 #include <charconv>
-#include <cmath>
+#include <optional>
 
-#include "datatypes/datatype.h"
+#include "datatypes/float.h"
 #include "datatypes/string.h"
+#include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "services/random.h"
 
 namespace oka::integer {
 
@@ -18,17 +20,8 @@ constexpr int32_t kMin = INT32_MIN;
 
 [[noreturn]] void overflow() { fire(Err::math_overflow); }
 
-Cell integer_datatype() {
-    Cell c;
-    datatype::make_at(&c, Type::Integer);
-    return c;
-}
-
 int32_t from_float(double value) {
-    if (overflow_q(value)) {
-        Cell type = integer_datatype();
-        fire(Err::script_type_limit, &type);
-    }
+    if (overflow_q(value)) error::fire_on_type(Err::script_type_limit, Type::Integer);
     return int32_t(value);  // truncated toward zero
 }
 
@@ -43,10 +36,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Float:
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(spec->f64() + 0.5));
-    default: {
-        Cell type = integer_datatype();
-        fire(Err::script_bad_to_arg, &type, spec);
-    }
+    default: error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
     }
 }
 
@@ -75,8 +65,8 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case Type::Percent:
     case Type::Time: {
         // Integers meet floats on the floats' terms, tolerance included.
-        Cell as_float{uint8_t(Type::Float), 0, 0, 0};
-        as_float.set_f64(get(*value1));
+        Cell as_float;
+        float_::make_at(&as_float, get(*value1));
         return actions::call<Act::compare>(&as_float, value2, op);
     }
     default: return kNotComparable;
@@ -100,20 +90,79 @@ const Cell* complement(Cell* value) { return answer(~get(*value)); }
 bool even_q(Cell* value) { return (get(*value) & 1) == 0; }
 bool odd_q(Cell* value) { return (get(*value) & 1) != 0; }
 
+template <MathOp Op>
+void math() {
+    do_math(Op);
+}
+
+// base^exponent by repeated squaring, or nothing as soon as a product needs more than 32 bits.
+std::optional<int32_t> exact_power(int32_t base, int32_t exponent) {
+    int32_t result = 1;
+    for (;;) {
+        if ((exponent & 1) && __builtin_mul_overflow(result, base, &result)) return std::nullopt;
+        exponent >>= 1;
+        if (exponent == 0) return result;
+        if (__builtin_mul_overflow(base, base, &base)) return std::nullopt;
+    }
+}
+
+// Any other exponent, or a power beyond 32 bits, is the float power of the base.
+void power() {
+    Cell* args = stack::arguments();
+    if (args[1].is(Type::Integer) && get(args[1]) >= 0) {
+        if (std::optional<int32_t> exact = exact_power(get(args[0]), get(args[1]))) {
+            box(*exact);
+            return;
+        }
+    }
+    float_::make_at(args, get(args[0]));
+    float_::power();
+}
+
+// An integer and the multiples of an integer scale up to 2^32 are exact as doubles, and so is every
+// step of the float rounding on them: it serves integers too, with a scale of 1 by default.
+void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
+           bool half_ceiling) {
+    Cell one;
+    make_at(&one, 1);
+    float_::make_at(value, get(*value));
+    float_::round(value, scale ? scale : &one, even, down, half_down, floor, ceiling, half_ceiling);
+}
+
+void random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        oka::random::seed(value->data2);
+        unset::box();
+        return;
+    }
+    box(oka::random::int_(secure, get(*value)));
+}
+
 }  // namespace
 
 void init() {
     datatype::register_(Type::Integer, {
                                            implements<Act::make>(make),
+                                           implements<Act::random>(random),
                                            implements<Act::to>(to),
                                            implements<Act::form>(form),
                                            implements<Act::mold>(mold),
                                            implements<Act::compare>(compare),
                                            implements<Act::absolute>(absolute),
+                                           implements<Act::add>(math<MathOp::add>),
+                                           implements<Act::divide>(math<MathOp::divide>),
+                                           implements<Act::multiply>(math<MathOp::multiply>),
                                            implements<Act::negate>(negate),
+                                           implements<Act::power>(power),
+                                           implements<Act::remainder>(math<MathOp::remainder>),
+                                           implements<Act::round>(round),
+                                           implements<Act::subtract>(math<MathOp::subtract>),
                                            implements<Act::even_q>(even_q),
                                            implements<Act::odd_q>(odd_q),
+                                           implements<Act::and_>(math<MathOp::and_>),
                                            implements<Act::complement>(complement),
+                                           implements<Act::or_>(math<MathOp::or_>),
+                                           implements<Act::xor_>(math<MathOp::xor_>),
                                        });
 }
 
@@ -126,5 +175,33 @@ const char* form_signed(int32_t value) {
 }
 
 bool overflow_q(double value) { return !(value >= -2147483648.0 && value < 2147483648.0); }
+
+Cell* do_math_op(int32_t a, int32_t b, MathOp op, Cell* result) {
+    // Sums, differences and products of two 32-bit values are exact in 64 bits.
+    auto exact = [result](int64_t value) {
+        return value == int32_t(value) ? make_at(result, int32_t(value)) : float_::make_at(result, double(value));
+    };
+    switch (op) {
+    case MathOp::add: return exact(int64_t(a) + b);
+    case MathOp::subtract: return exact(int64_t(a) - b);
+    case MathOp::multiply: return exact(int64_t(a) * b);
+    case MathOp::or_: return make_at(result, a | b);
+    case MathOp::and_: return make_at(result, a & b);
+    case MathOp::xor_: return make_at(result, a ^ b);
+    default: break;
+    }
+    if (b == 0) fire(Err::math_zero_divide);
+    if (a == kMin && b == -1) overflow();
+    if (op == MathOp::remainder) return make_at(result, a % b);
+    return a % b ? float_::make_at(result, double(a) / b) : make_at(result, a / b);
+}
+
+void do_math(MathOp op) {
+    Cell* args = stack::arguments();
+    if (args[1].is(Type::Integer) || args[1].is(Type::Char))
+        do_math_op(get(args[0]), get(args[1]), op, args);
+    else
+        float_::do_math(op);
+}
 
 }  // namespace oka::integer

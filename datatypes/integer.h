@@ -1,5 +1,6 @@
-/* integer!: a 32-bit signed integer held in payload word 2. Arithmetic never wraps (results that
-   leave the range become float!); no operation here relies on signed overflow. */
+/* integer!: a 32-bit signed integer held in payload word 2. Arithmetic never wraps: a sum, difference
+   or product that leaves the range, and a quotient that is not exact, becomes a float!. No operation
+   here relies on signed overflow. */
 #pragma once
 
 #include "evaluator/stack.h"
@@ -22,5 +23,16 @@ Cell* make_in(const Cell& block, int32_t value);
 const char* form_signed(int32_t value);
 // True when a double cannot be held by an integer: beyond the 32-bit range, or NaN.
 bool overflow_q(double value);
+
+// The codes of the math actions, shared by the float math and the operator fast paths.
+enum class MathOp : int32_t { add, subtract, multiply, divide, remainder, or_, and_, xor_ };
+
+// a op b, made in `result`: an integer!, or the exact float! when a sum, difference or product leaves
+// the 32-bit range and the float! quotient when a division leaves a remainder. Division and
+// remainder by 0 raise math zero-divide, of -2147483648 by -1 math overflow.
+Cell* do_math_op(int32_t a, int32_t b, MathOp op, Cell* result);
+// The body of the math actions: the left operand in the result slot, the right one after it; the
+// right operand's type decides who computes.
+void do_math(MathOp op);
 
 }  // namespace oka::integer

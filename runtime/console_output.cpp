@@ -13,6 +13,7 @@
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
+#include "runtime/unicode.h"
 
 namespace oka::console {
 
@@ -23,7 +24,6 @@ constexpr uint32_t kFlushAbove = 1020;
 static_assert(kFlushAbove + 4 <= kBufferBytes, "one more code point always fits before a flush");
 constexpr uint32_t kFormatBytes = 64;
 
-constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
 char* output = nullptr;  // the batch of UTF-8 bytes not yet written
@@ -45,19 +45,6 @@ void flush() {
 
 bool is_surrogate(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
 
-// Writes the UTF-8 form of a code point up to U+10FFFF; returns its length.
-uint32_t encode_utf8(uint32_t code_point, char* out) {
-    if (code_point < 0x80) {
-        *out = char(code_point);
-        return 1;
-    }
-    constexpr uint8_t kLeadBits[] = {0, 0, 0xC0, 0xE0, 0xF0};
-    uint32_t length = code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
-    for (uint32_t i = length - 1; i > 0; i--, code_point >>= 6) out[i] = char(0x80 | (code_point & 0x3F));
-    out[0] = char(kLeadBits[length] | code_point);
-    return length;
-}
-
 [[noreturn]] void raise_invalid_char(uint32_t code_point) {
     flush();
     Cell value;
@@ -67,9 +54,9 @@ uint32_t encode_utf8(uint32_t code_point, char* out) {
 
 // Every unit is a code point of its own, so a surrogate is never half of a pair here.
 void put_code_point(uint32_t code_point) {
-    if (code_point > kMaxCodePoint) raise_invalid_char(code_point);
+    if (code_point > unicode::kMaxCodePoint) raise_invalid_char(code_point);
     if (is_surrogate(code_point)) code_point = kReplacementCharacter;
-    pending += encode_utf8(code_point, output + pending);
+    pending += unicode::cp_to_utf8(code_point, reinterpret_cast<uint8_t*>(output + pending));
     if (pending > kFlushAbove) flush();
 }
 

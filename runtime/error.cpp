@@ -111,6 +111,16 @@ void fire_bad_make_arg(Type type, const Cell* spec) {
     fire(Err::script_bad_make_arg, &datatype, spec);
 }
 
+void fire_on_type(Err id, Type type, const Cell* value) {
+    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    fire(id, &datatype, value);
+}
+
+void fire_in_function(Err id, Type type) {
+    Cell name{uint8_t(Type::None), 0, 0, 0}, datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    fire(id, &name, &datatype, &name);
+}
+
 void print_raised() {
     std::string report = "*** ";
     report += category_info(category_of(raised.id)).text;

@@ -27,6 +27,12 @@ enum class ErrorCategory : uint8_t {
 namespace error {
 // make refused its spec: script bad-make-arg with the type and the spec.
 [[noreturn]] void fire_bad_make_arg(Type type, const Cell* spec);
+// Raises `id` with the datatype `type` as its first argument and `value`, when given, as its second.
+[[noreturn]] void fire_on_type(Err id, Type type, const Cell* value = nullptr);
+// Raises `id` with the running function's name, the datatype `type` and the current argument's word,
+// the arguments of expect-arg, cannot-use and not-related. Until words and call frames name them, a
+// none stands for the two names.
+[[noreturn]] void fire_in_function(Err id, Type type);
 }  // namespace error
 
 namespace error {

@@ -24,7 +24,7 @@ BigBlock* big_block(Addr a) { return mem::ptr<BigBlock>(a); }
 
 Cell new_block(uint32_t capacity) {
     Cell block;
-    block::make_at(&block, alloc::alloc_cells(capacity));
+    block::make_at(&block, int32_t(capacity));
     return block;
 }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "datatypes/datatype.h"
-#include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/unset.h"
@@ -101,36 +100,4 @@ TEST(None, SeriesActionsAnswerNone) {
     EXPECT_EQ(run(actions::take_s, {nothing}).type(), Type::None);
     EXPECT_EQ(run(actions::clear_s, {nothing}).type(), Type::None);
     EXPECT_EQ(run(actions::remove_s, {nothing}).type(), Type::None);
-}
-
-TEST(Integer, TextAndConversions) {
-    struct Case {
-        int32_t value;
-        const char* text;
-    } cases[] = {{0, "0"}, {-1, "-1"}, {2147483647, "2147483647"}, {INT32_MIN, "-2147483648"}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(test::form(int_cell(c.value)), c.text);
-        EXPECT_EQ(test::mold_all(int_cell(c.value)), c.text);
-    }
-    Cell t = type_cell(Type::Integer);
-    EXPECT_EQ(integer::get(run(actions::to_s, {t, float_cell(-1.9)})), -1);
-    EXPECT_EQ(integer::get(run(actions::make_s, {t, yes})), 1);
-    EXPECT_EQ(integer::get(run(actions::to_s, {t, test::char_cell('a')})), 97);
-    EXPECT_EQ(test::error_of([&] { run(actions::to_s, {t, float_cell(2147483648.0)}); }), Err::script_type_limit);
-    EXPECT_EQ(test::error_of([&] { run(actions::to_s, {t, float_cell(std::nan(""))}); }), Err::script_type_limit);
-    EXPECT_EQ(test::error_of([&] { run(actions::to_s, {t, nothing}); }), Err::script_bad_to_arg);
-}
-
-TEST(Integer, CompareAndUnaryOperations) {
-    Cell one = int_cell(1), two = int_cell(2), ch = test::char_cell(1);
-    EXPECT_TRUE(actions::compare(&one, &two, kCompareLesser));
-    EXPECT_TRUE(actions::compare(&one, &ch, kCompareEqual));
-    EXPECT_FALSE(actions::compare(&one, &ch, kCompareStrictEqual));  // == does not mix types
-    EXPECT_EQ(integer::get(run(actions::negate_s, {int_cell(5)})), -5);
-    EXPECT_EQ(integer::get(run(actions::absolute_s, {int_cell(-5)})), 5);
-    EXPECT_EQ(integer::get(run(actions::complement_s, {int_cell(0)})), -1);
-    EXPECT_TRUE(logic::get(run(actions::even_q_s, {int_cell(-4)})));
-    EXPECT_TRUE(logic::get(run(actions::odd_q_s, {int_cell(-3)})));
-    for (auto entry : {actions::negate_s, actions::absolute_s})
-        EXPECT_EQ(test::error_of([&] { run(entry, {int_cell(INT32_MIN)}); }), Err::math_overflow);
 }

@@ -41,7 +41,7 @@ TEST(Stats, InUseGrowsWithCarving) {
 
 TEST(Stats, LargeSizesBecomeFloats) {
     Cell block;
-    block::make_at(&block, alloc::alloc_cells(2));
+    block::make_at(&block, 2);
     stats::push_size(block, 0x7FFFFFFF);
     stats::push_size(block, 0x80000000ull);
     EXPECT_EQ(items(block)[0].type(), Type::Integer);

@@ -1,0 +1,562 @@
+#include "datatypes/block.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/unset.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/error.h"
+#include "runtime/ownership.h"
+#include "runtime/registry.h"
+#include "runtime/symbol_table.h"
+#include "runtime/words.h"
+
+namespace oka::block {
+
+namespace {
+
+using series::is_block_like;
+
+Cell* arg(int k) { return stack::arguments() + k; }
+
+uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
+uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_of(block)); }
+BufPtr<Cell> cell_at(Node node, uint32_t index) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(node)->offset) + index);
+}
+
+bool is_path(Type type) {
+    return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
+}
+bool is_any_word(Type type) { return type >= Type::Word && type <= Type::Issue; }
+bool is_number(Type type) { return type == Type::Integer || type == Type::Float || type == Type::Percent; }
+
+// Compare actions never write their operands.
+int32_t compare_values(const Cell& value1, const Cell& value2, int32_t op) {
+    return actions::call<Act::compare>(const_cast<Cell*>(&value1), const_cast<Cell*>(&value2), op);
+}
+
+// The index of the first cell from `from` equal to `value` under kCompareFind, or -1.
+int64_t find_equal(const Cell& block, uint32_t from, const Cell& value) {
+    for (uint32_t i = from; i < length_of(block); i++)
+        if (compare_values(value, *rs_abs_at(block, i), kCompareFind) == 0) return i;
+    return -1;
+}
+
+// The cell after the matched one, or none when there is no match or it is the last cell.
+const Cell* cell_after(const Cell& block, int64_t match) {
+    return match >= 0 && match + 1 < length_of(block) ? rs_abs_at(block, uint32_t(match) + 1).get() : &none::value;
+}
+
+// ---- the cells that append, insert and change write ----
+
+struct Contribution {
+    const Cell* value;
+    bool spread;  // the value's cells from its head rather than the value itself
+    uint32_t count;
+};
+
+// A block-like value gives its cells from the head, at most `part` of them (all when part is negative);
+// any other value, or any value under /only, gives itself.
+Contribution contribution(const Cell& value, bool only, int32_t part) {
+    if (only || !is_block_like(value.type())) return {&value, false, 1};
+    uint32_t available = rs_length_q(value);
+    return {&value, true, part < 0 ? available : std::min(uint32_t(part), available)};
+}
+
+// The cells that `dup` copies of a contribution take; raises internal no-memory when they would not
+// fit in one buffer next to `kept` cells.
+uint32_t cells_written(const Contribution& c, int32_t dup, uint32_t kept) {
+    uint64_t written = uint64_t(c.count) * uint32_t(dup);
+    if ((written + kept) * sizeof(Cell) >= 0x80000000u) fire(Err::internal_no_memory);
+    return uint32_t(written);
+}
+
+// Replaces the `replaced` cells at index `at` of the buffer of `node` by `dup` copies of the contributed
+// cells, growing the buffer (to twice the size needed when `doubled`). Allocates.
+void splice(Node node, uint32_t at, uint32_t replaced, const Contribution& c, uint32_t dup, bool doubled) {
+    Cell* value = stack::push(*c.value);  // growing may move the buffer the value lies in
+    uint32_t written = c.count * dup;
+    if (written > replaced) series::grow(node, written - replaced, doubled);
+    // Nothing allocates from here on: the contributed cells can be read in place, or, when they come
+    // from the block itself, from a copy taken before the cells move.
+    const Cell* group = value;
+    std::vector<Cell> own;
+    if (c.spread) {
+        group = cell_at(value->data2, value->data1).get();
+        if (value->data2 == node) {
+            own.assign(group, group + c.count);
+            group = own.data();
+        }
+    }
+    series::resize_range(node, at, replaced, written);
+    Cell* target = cell_at(node, at).get();
+    for (uint32_t k = 0; k < dup; k++) std::memcpy(target + k * c.count, group, c.count * sizeof(Cell));
+    stack::pop(1);
+}
+
+// Inserts a contribution once at index `at`, the buffer doubling when it grows. Allocates.
+void insert_cells(Node node, uint32_t at, const Contribution& c) {
+    cells_written(c, 1, mem::buffer(node)->length());
+    splice(node, at, 0, c, 1, true);
+}
+
+// ---- copies ----
+
+bool in_types(Type type, const Cell& types) {
+    if (types.is(Type::Datatype)) return Type(types.data1) == type;
+    // A typeset holds the bit of type t in byte t / 8 of its payload, most significant bit first.
+    const uint8_t* bits = reinterpret_cast<const uint8_t*>(&types.data1);
+    return bits[int(type) >> 3] & (0x80 >> (int(type) & 7));
+}
+
+bool has_copy(Type type) {
+    return series::is_series(type) || type == Type::Bitset || type == Type::Object || type == Type::Error ||
+           type == Type::Map;
+}
+
+// The node of a block being deep-copied, on the cycle stack while its copy is made: meeting it again
+// inside means the block contains itself.
+class DeepCopy {
+public:
+    explicit DeepCopy(Node node) {
+        if (cycles::find_q(node)) {
+            cycles::reset();
+            fire(Err::internal_no_cycle);
+        }
+        cycles::push(node);
+    }
+    ~DeepCopy() { cycles::pop(); }
+    DeepCopy(const DeepCopy&) = delete;
+    DeepCopy& operator=(const DeepCopy&) = delete;
+};
+
+// Pushes a value and its deep copy (made by its copy action) on the data stack and returns the copy.
+// Allocates.
+const Cell* deep_copy(const Cell& value) {
+    Cell* source = stack::push(value);
+    return actions::call<Act::copy>(source, unset::push(), nullptr, true, nullptr);
+}
+
+// Replaces the values from the head, every `step` cells, that `types` selects (every series when there
+// is no typeset) by their deep copies. Allocates.
+void copy_values(const Cell& block, uint32_t step, const Cell* types) {
+    Node node = block.data2;
+    for (uint32_t i = block.data1; i < mem::buffer(node)->length(); i += step) {
+        Type type = cell_at(node, i)->type();
+        if (!(types ? in_types(type, *types) && has_copy(type) : series::is_series(type))) continue;
+        const Cell* copy = deep_copy(*cell_at(node, i));
+        *cell_at(node, i) = *copy;
+        stack::pop(2);
+    }
+}
+
+// ---- make and to ----
+
+Cell* retyped(Cell* block, Type target) {
+    block->header = uint8_t(target);
+    return block;
+}
+
+const Cell* make(Cell*, Cell* spec, Type target) {
+    switch (spec->type()) {
+    case Type::Integer: return retyped(push_only_s(integer::get(*spec)), target);
+    case Type::Float:
+        if (integer::overflow_q(spec->f64())) fire(Err::script_out_of_range, spec);
+        return retyped(push_only_s(int32_t(spec->f64())), target);
+    default:
+        if (!is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
+        return retyped(clone(*spec, false, false), target);
+    }
+}
+
+const Cell* to(Cell*, Cell* spec, Type target) {
+    if (is_block_like(spec->type())) return retyped(clone(*spec, false, false), target);
+    Cell* result = push_only_s(1);
+    rs_append(*result, *spec);
+    return retyped(result, target);
+}
+
+// ---- form and mold ----
+
+int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
+
+int32_t write_indent(Cell* buffer, int32_t level, int32_t part) {
+    for (int32_t i = 0; i < level; i++) part = write(buffer, "    ", part);
+    return part;
+}
+
+bool ends_in_line_break(const Cell& text) {
+    uint32_t length = series::rs_buffer_length_q(text);
+    if (length == 0) return false;
+    uint32_t last = series::read_unit(text, length - 1);
+    return last == '\t' || last == '\n' || last == '\r';
+}
+
+// The values from the head formed one after the other, a space between two of them unless the text
+// so far ends a line.
+int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
+    if (cycles::detect_q(*value, buffer, &part, false)) return part;
+    cycles::Scope scope(*value);
+    for (uint32_t i = value->data1; i < length_of(*value); i++) {
+        if (limit && part < 1) break;
+        Cell* item = stack::push(*rs_abs_at(*value, i));
+        part = actions::call<Act::form>(item, buffer, limit, part);
+        stack::pop(1);
+        if (i + 1 < length_of(*value) && !ends_in_line_break(*buffer)) part = write(buffer, " ", part);
+    }
+    return part;
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+    if (cycles::detect_q(*value, buffer, &part, true)) return part;
+    if (!only) part = write(buffer, "[", part);
+    part = mold_each(value, buffer, only, all, flat, limit, part, indent);
+    if (!only) part = write(buffer, "]", part);
+    return part;
+}
+
+struct NestedMold {
+    NestedMold() { mold_depth++; }
+    ~NestedMold() { mold_depth--; }
+    NestedMold(const NestedMold&) = delete;
+    NestedMold& operator=(const NestedMold&) = delete;
+};
+
+// ---- compare ----
+
+bool is_equality(int32_t op) {
+    switch (op) {
+    case kCompareEqual:
+    case kCompareNotEqual:
+    case kCompareStrictEqual:
+    case kCompareStrictEqualWord:
+    case kCompareEqualWord:
+    case kCompareFind: return true;
+    default: return false;
+    }
+}
+
+// Cells of the same type, two words or two numbers are compared by the first one's compare action;
+// any other pair orders by type id.
+int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
+    Type ta = a.type(), tb = b.type();
+    if (ta == tb || (is_any_word(ta) && is_any_word(tb)) || (is_number(ta) && is_number(tb)))
+        return compare_values(a, b, op);
+    return ta < tb ? -1 : 1;
+}
+
+int32_t compare_each(const Cell& block1, const Cell& block2, int32_t op) {
+    if (cycles::find_q(block1.data2)) return cycles::find_q(block2.data2) ? 0 : -1;
+    uint32_t length1 = rs_length_q(block1), length2 = rs_length_q(block2);
+    if (length1 != length2 && is_equality(op)) return 1;
+    Node node1 = block1.data2, node2 = block2.data2;
+    uint32_t head1 = block1.data1, head2 = block2.data1;
+    cycles::Scope scope1(block1), scope2(block2);
+    for (uint32_t i = 0; i < std::min(length1, length2); i++) {
+        int32_t result = compare_cells(*cell_at(node1, head1 + i), *cell_at(node2, head2 + i), op);
+        if (result != 0) return result;
+    }
+    // Equal as far as both go: the shorter block orders first, an empty one before any other.
+    return length1 < length2 ? -1 : length1 > length2 ? 1 : 0;
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    Type t1 = value1->type(), t2 = value2->type();
+    bool word_paths = (op == kCompareStrictEqualWord || op == kCompareEqualWord) &&
+                      (t1 == Type::Path || t1 == Type::LitPath) && (t2 == Type::Path || t2 == Type::LitPath);
+    if (t1 != t2 && !word_paths) return kNotComparable;
+    bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1;
+    if (op == kCompareSame) return same ? 0 : -1;
+    return same ? 0 : compare_each(*value1, *value2, op);
+}
+
+// ---- the editing actions ----
+
+// One entry serves append and insert.
+void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    Contribution c = contribution(*value, only, part);
+    if (c.count > 0) {
+        uint32_t length = length_of(*series);
+        series->data1 = std::min(series->data1, length);
+        uint32_t at = append ? length : series->data1;
+        uint32_t written = cells_written(c, dup, length);
+        // An insertion goes unreported: the run-time has no `insert` event word to report it with.
+        bool owned = append && ownership::check(*series, Word::append, value, int32_t(at), int32_t(written));
+        splice(series->data2, at, 0, c, uint32_t(dup), dup < 5);
+        if (owned) ownership::check(*series, Word::appended, value, int32_t(at), int32_t(written));
+        series->data1 = append ? 0 : at + written;
+    }
+    stack::set_last(*series);
+}
+
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    uint32_t length = length_of(*series), head = clamped_head(*series);
+    Contribution c = contribution(*value, only, -1);
+    uint32_t written = cells_written(c, dup, length);
+    uint32_t replaced = std::min(part >= 0 ? uint32_t(part) : written, length - head);
+    bool owned = ownership::check(*series, Word::change, value, int32_t(head), int32_t(replaced));
+    splice(series->data2, head, replaced, c, uint32_t(dup), false);
+    if (owned) ownership::check(*series, Word::changed, value, int32_t(head), int32_t(written));
+    series->data1 = head + written;
+    stack::set_last(*series);
+}
+
+const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+    Node source = value->data2;
+    const Cell* copied = series::copy(value, result, part, false, nullptr);
+    if ((!deep && !types) || copied != result) return copied;
+    DeepCopy scope(source);
+    copy_values(*result, 1, types);
+    return result;
+}
+
+const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    const Cell* taken = series::take(series, part, deep, last);
+    if (!deep || taken->is(Type::None)) return taken;
+    if (part) {
+        copy_values(*taken, 1, nullptr);
+        return taken;
+    }
+    return series::is_series(taken->type()) ? deep_copy(*taken) : taken;
+}
+
+void swap(Cell* series1, Cell* series2) {
+    if (!is_block_like(series2->type())) fire(Err::script_invalid_arg, series2);
+    if (!rs_tail_q(*series1) && !rs_tail_q(*series2)) {
+        int32_t head1 = int32_t(series1->data1), head2 = int32_t(series2->data1);
+        bool owned1 = ownership::check(*series1, Word::swap, series2, head1, 1);
+        bool owned2 = ownership::check(*series2, Word::swap, series1, head2, 1);
+        std::swap(*rs_abs_at(*series1, head1), *rs_abs_at(*series2, head2));
+        if (owned1) ownership::check(*series1, Word::swaped, series2, head1, 1);
+        if (owned2) ownership::check(*series2, Word::swaped, series1, head2, 1);
+    }
+    stack::set_last(*series1);
+}
+
+// Removes the none! values from the head on; no refinement changes that for blocks.
+void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    uint32_t length = length_of(*series), head = clamped_head(*series);
+    bool owned = ownership::check(*series, Word::trim, nullptr, int32_t(head), int32_t(length - head));
+    Cell* cells = rs_abs_at(*series, 0).get();
+    auto kept =
+        uint32_t(std::remove_if(cells + head, cells + length, [](const Cell& c) { return c.is(Type::None); }) - cells);
+    series::resize_range(series->data2, kept, length - kept, 0);
+    if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(head), int32_t(kept - head));
+    stack::set_last(*series);
+}
+
+// ---- constructors ----
+
+Cell reserved_fixed;  // the block make_in makes without a parent
+Cell reserved_sized;  // the block make_in_sized makes without a parent
+
+Cell* make_in_parent(const Cell* parent, Cell* reserved, bool fixed, int32_t capacity) {
+    auto build = [&](Cell* cell) { return fixed ? make_at_fixed(cell, capacity, true) : make_at(cell, capacity); };
+    if (!parent) return build(reserved);
+    Node into = parent->data2;
+    uint32_t index = mem::buffer(into)->length();
+    alloc::alloc_tail_cell(into);  // first, so that the new block is made last and nothing can collect it
+    Cell made;
+    build(&made);
+    return copy_cell(&made, cell_at(into, index).get());
+}
+
+}  // namespace
+
+void init() {
+    datatype::register_(Type::Block, {
+                                         implements<Act::make>(make),
+                                         inherits<Act::random>(),
+                                         inherits<Act::reflect>(),
+                                         implements<Act::to>(to),
+                                         implements<Act::form>(form),
+                                         implements<Act::mold>(mold),
+                                         implements<Act::compare>(compare),
+                                         implements<Act::append>(append),
+                                         inherits<Act::at>(),
+                                         inherits<Act::back>(),
+                                         implements<Act::change>(change),
+                                         inherits<Act::clear>(),
+                                         implements<Act::copy>(copy),
+                                         inherits<Act::head>(),
+                                         inherits<Act::head_q>(),
+                                         inherits<Act::index_q>(),
+                                         implements<Act::insert>(append),
+                                         inherits<Act::length_q>(),
+                                         inherits<Act::move>(),
+                                         inherits<Act::next>(),
+                                         inherits<Act::pick>(),
+                                         inherits<Act::poke>(),
+                                         inherits<Act::remove>(),
+                                         inherits<Act::reverse>(),
+                                         inherits<Act::skip>(),
+                                         implements<Act::swap>(swap),
+                                         inherits<Act::tail>(),
+                                         inherits<Act::tail_q>(),
+                                         implements<Act::take>(take),
+                                         implements<Act::trim>(trim),
+                                         inherits<Act::modify>(),
+                                     });
+}
+
+bool rs_next(Cell* block) {
+    if (block->data1 + 1 >= length_of(*block)) return true;
+    block->data1++;
+    return false;
+}
+
+BufPtr<Cell> rs_head(Cell* block) {
+    block->data1 = clamped_head(*block);
+    return rs_abs_at(*block, block->data1);
+}
+
+BufPtr<Cell> rs_tail(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.data2)->tail)); }
+
+BufPtr<Cell> rs_abs_at(const Cell& block, uint32_t index) { return cell_at(block.data2, index); }
+
+void rs_clear(const Cell& block) { rs_clear_at(block, block.data1); }
+
+void rs_clear_at(const Cell& block, uint32_t index) {
+    uint32_t length = length_of(block);
+    if (index < length) series::resize_range(block.data2, index, length - index, 0);
+}
+
+BufPtr<Cell> rs_append(const Cell& block, const Cell& value) {
+    Node node = block.data2;
+    Cell* parked = stack::push(value);  // growing may move the buffer the value lies in
+    BufPtr<Cell> cell = alloc::alloc_tail_cell(node);
+    *cell = *parked;
+    stack::pop(1);
+    return cell;
+}
+
+void rs_remove_last(Cell* block) {
+    uint32_t length = length_of(*block);
+    if (length == 0) return;
+    series::resize_range(block->data2, length - 1, 1, 0);
+    block->data1 = std::min(block->data1, length - 1);
+}
+
+void rs_append_block(const Cell& block, const Cell& other) {
+    insert_cells(block.data2, length_of(block), contribution(other, false, -1));
+}
+
+const Cell* rs_select(const Cell& block, const Cell& value) {
+    return cell_after(block, find_equal(block, clamped_head(block), value));
+}
+
+bool rs_remove_value(const Cell& block, const Cell& value, bool from_start) {
+    int64_t match = find_equal(block, from_start ? 0 : clamped_head(block), value);
+    if (match < 0) return false;
+    series::resize_range(block.data2, uint32_t(match), 1, 0);
+    return true;
+}
+
+const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
+    auto symbol_of = [case_](const Cell& cell) { return case_ ? cell.data2 : symbol::resolve(cell.data2); };
+    uint32_t wanted = symbol_of(word);
+    for (uint32_t i = clamped_head(block); i < length_of(block); i++) {
+        const Cell& cell = *rs_abs_at(block, i);
+        if (cell.type() >= Type::Word && cell.type() <= Type::GetWord && symbol_of(cell) == wanted)
+            return cell_after(block, i);
+    }
+    return &none::value;
+}
+
+Cell* clone(const Cell& block, bool deep, bool any) {
+    Cell* result = stack::push(block);  // keeps the source alive until its copy replaces it
+    Node source = result->data2;
+    uint32_t head = clamped_head(*result), length = rs_length_q(*result);
+    Node node = alloc::alloc_cells(std::max(length, 1u));
+    std::memcpy(cell_at(node, 0).get(), cell_at(source, head).get(), length * sizeof(Cell));
+    mem::buffer(node)->tail += length * sizeof(Cell);
+    result->data1 = 0;
+    result->data2 = node;
+    result->data3 = 0;
+    if (!deep) return result;
+    DeepCopy scope(source);
+    for (uint32_t i = 0; i < length; i++) {
+        Type type = cell_at(node, i)->type();
+        if (type != Type::Block && !(any && (type == Type::Paren || is_path(type)))) continue;
+        const Cell* inner = clone(*cell_at(node, i), true, any);
+        *cell_at(node, i) = *inner;
+        stack::pop(1);
+    }
+    return result;
+}
+
+void copy_types(const Cell& block, uint32_t step, const Cell& types) { copy_values(block, step, &types); }
+
+void insert_value(Cell* block, const Cell& value, bool at_start, bool advance) {
+    uint32_t at = at_start ? 0 : clamped_head(*block);
+    insert_cells(block->data2, at, contribution(value, true, -1));
+    if (advance) block->data1 = at + 1;
+}
+
+void insert_block(const Cell& block, const Cell& other) {
+    insert_cells(block.data2, clamped_head(block), contribution(other, false, -1));
+}
+
+void insert_arg() { insert_value(arg(0), *arg(1), false, false); }
+void append_arg() { rs_append(*arg(0), *arg(1)); }
+void append_last() { rs_append(stack::frame_base[-1], *stack::frame_base); }
+
+Cell* make_at(Cell* cell, int32_t capacity) {
+    Node node = alloc::alloc_cells(uint32_t(std::max(capacity, 1)));
+    *cell = Cell{uint8_t(Type::Block), 0, node, 0};
+    return cell;
+}
+
+Cell* make_at_fixed(Cell* cell, int32_t capacity, bool fixed) {
+    uint32_t cells = uint32_t(std::max(capacity, 1));
+    Node node = fixed ? alloc::alloc_fixed_series(cells, sizeof(Cell), 0) : alloc::alloc_unset_cells(cells);
+    *cell = Cell{uint8_t(Type::Block), 0, node, 0};
+    return cell;
+}
+
+Cell* make_in(const Cell* parent, int32_t capacity) { return make_in_parent(parent, &reserved_fixed, true, capacity); }
+
+Cell* make_in_sized(const Cell* parent, int32_t capacity) {
+    return make_in_parent(parent, &reserved_sized, false, capacity);
+}
+
+Cell* push(const Cell& block) { return stack::push(block); }
+
+Cell* push_only_s(int32_t capacity) { return make_at(unset::push(), capacity); }
+
+int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part,
+                  int32_t indent) {
+    cycles::Scope scope(*block);
+    bool closing_line = false;
+    uint32_t head = block->data1;
+    for (uint32_t i = head; i < length_of(*block); i++) {
+        if (limit && part < 1) return part;
+        NestedMold nested;
+        Cell* item = stack::push(*rs_abs_at(*block, i));
+        bool first = i == head;
+        if (!flat && item->new_line()) {
+            if (first && !only) {
+                indent++;
+                closing_line = true;
+            }
+            if (!(first && only)) part = write(buffer, "\n", part);
+            part = write_indent(buffer, indent, part);
+        } else if (!first) {
+            part = write(buffer, " ", part);
+        }
+        part = actions::call<Act::mold>(item, buffer, false, all, flat, limit, part, indent);
+        stack::pop(1);
+    }
+    // The closing bracket on a line of its own, at the outer indentation.
+    if (closing_line) part = write_indent(buffer, indent - 1, write(buffer, "\n", part));
+    return part;
+}
+
+}  // namespace oka::block

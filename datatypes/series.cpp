@@ -1,0 +1,459 @@
+#include "datatypes/series.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/unset.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
+#include "runtime/registry.h"
+#include "runtime/words.h"
+#include "services/random.h"
+
+namespace oka::series {
+
+namespace {
+
+Cell* arg(int k) { return stack::arguments() + k; }
+
+uint32_t unit_of(const Cell& series) { return mem::buffer(series.data2)->unit(); }
+bool holds_cells(const Cell& series) { return unit_of(series) == sizeof(Cell); }
+
+// Where the units of a position start: its head, a head past the tail counting as the tail.
+uint32_t clamped_head(const Cell& series) { return std::min(series.data1, rs_buffer_length_q(series)); }
+
+// A new buffer holding `count` units of the buffer of `source` from the absolute index `start`, with
+// room for one unit at least. Allocates.
+Node copy_units(Node source, uint32_t start, uint32_t count) {
+    uint32_t unit = mem::buffer(source)->unit();
+    Node node = alloc::alloc_series(std::max(count, 1u), unit, 0);
+    BufPtr<SeriesBuffer> from = mem::buffer(source), to = mem::buffer(node);
+    std::memcpy(mem::ptr(to->offset), mem::ptr(from->offset + start * unit), count * unit);
+    to->tail = to->offset + count * unit;
+    return node;
+}
+
+// ---- units as values ----
+
+void write_unit(const Cell& series, uint32_t index, uint32_t value) {
+    std::memcpy(unit_at(series, index).get(), &value, unit_of(series));  // units are little-endian
+}
+
+// The unit at an absolute index as a value: a copy of the cell of a cell series, a char! of a text.
+Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
+    if (holds_cells(series)) return copy_cell(reinterpret_cast<const Cell*>(unit_at(series, index).get()), out);
+    *out = Cell{uint8_t(Type::Char), 0, read_unit(series, index), 0};
+    return out;
+}
+
+void store_value(const Cell& series, uint32_t index, const Cell& value) {
+    if (holds_cells(series)) {
+        *reinterpret_cast<Cell*>(unit_at(series, index).get()) = value;
+        return;
+    }
+    if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
+    uint32_t code_point = value.data2;
+    // A code point wider than the unit needs the buffer widened first, by string!'s writers.
+    if (unit_of(series) < 4 && code_point >> (8 * unit_of(series))) fire(Err::internal_not_done);
+    write_unit(series, index, code_point);
+}
+
+// ---- /part arguments ----
+
+// The head of a /part position, clamped to the tail; the position must lie in the same series.
+uint32_t part_position(const Cell& series, const Cell& part) {
+    if (part.type() != series.type() || part.data2 != series.data2)
+        fire(Err::script_invalid_refine_arg, &none::value, &part);
+    return clamped_head(part);
+}
+
+// The units a /part argument covers from the head: an integer count, or the distance to a position.
+int64_t part_count(const Cell& series, const Cell& part) {
+    if (part.is(Type::Integer)) return integer::get(part);
+    return int64_t(part_position(series, part)) - clamped_head(series);
+}
+
+// ---- positional actions: they read the frame and move the head of argument 1 ----
+
+void at() { arg(0)->data1 = get_position(true); }
+void skip() { arg(0)->data1 = get_position(false); }
+void head() { arg(0)->data1 = 0; }
+void tail() { arg(0)->data1 = rs_buffer_length_q(*arg(0)); }
+
+void back() {
+    if (arg(0)->data1 > 0) arg(0)->data1--;
+}
+
+void next() {
+    if (arg(0)->data1 < rs_buffer_length_q(*arg(0))) arg(0)->data1++;
+}
+
+void head_q() { logic::box(arg(0)->data1 == 0); }
+void tail_q() { logic::box(rs_tail_q(*arg(0))); }
+void index_q() { integer::box(int32_t(arg(0)->data1) + 1); }
+int32_t length_q(Cell* series) { return int32_t(get_length(series)); }
+
+// ---- pick and poke ----
+
+Cell picked;  // the answer of pick and random/only, copied out by the caller at once
+
+// The absolute index that a pick index names (1 is the head, -1 the unit before it), or -1 when it
+// names no unit of the buffer.
+int64_t picked_index(const Cell& series, int32_t index) {
+    if (index == 0) return -1;
+    int64_t at = int64_t(series.data1) + (index > 0 ? index - 1 : index);
+    return at >= 0 && at < rs_buffer_length_q(series) ? at : -1;
+}
+
+const Cell* pick(Cell* series, int32_t index, Cell*) {
+    int64_t at = picked_index(*series, index);
+    return at < 0 ? &none::value : value_at(*series, uint32_t(at), &picked);
+}
+
+const Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
+    int64_t at = picked_index(*series, index);
+    if (at < 0) {
+        Cell named;
+        fire(Err::script_out_of_range, integer::make_at(&named, index));
+    }
+    bool owned = ownership::check(*series, Word::poke, value, int32_t(at), 1);
+    store_value(*series, uint32_t(at), *value);
+    if (owned) ownership::check(*series, Word::poked, value, int32_t(at), 1);
+    return value;
+}
+
+// ---- random, reflect, modify ----
+
+void shuffle(Cell* series, bool secure) {
+    uint32_t head = clamped_head(*series), length = rs_length_q(*series), unit = unit_of(*series);
+    bool owned = ownership::check(*series, Word::random, nullptr, int32_t(head), int32_t(length));
+    BufPtr<uint8_t> units = unit_at(*series, head);
+    for (uint32_t i = 0; i < length; i++) {
+        uint32_t chosen = i + uint32_t(random::int_(secure, int32_t(length - i))) - 1;
+        std::swap_ranges(units.get() + i * unit, units.get() + (i + 1) * unit, units.get() + chosen * unit);
+    }
+    if (owned) ownership::check(*series, Word::randomized, nullptr, int32_t(head), int32_t(length));
+}
+
+void random(Cell* series, bool seed, bool secure, bool only) {
+    if (seed) {
+        uint32_t head = clamped_head(*series);
+        random::seed(hashtable::murmur3(unit_at(*series, head).get(), rs_length_q(*series) * unit_of(*series)));
+        unset::box();
+        return;
+    }
+    if (!only) {
+        shuffle(series, secure);
+        stack::set_last(*series);
+        return;
+    }
+    uint32_t length = rs_length_q(*series);
+    if (length == 0)
+        none::box();
+    else
+        stack::set_last(
+            *value_at(*series, series->data1 + uint32_t(random::int_(secure, int32_t(length))) - 1, &picked));
+}
+
+// Only the field `owned` is known. No series has an owner until objects bind the values of their fields.
+void reflect(Cell*, int32_t field) {
+    if (field != int32_t(Sym::owned)) fire(Err::internal_not_done);
+    none::box();
+}
+
+const Cell* modify(Cell*, Cell* field, Cell* value, bool) {
+    if (field->data2 != uint32_t(Sym::owned)) fire(Err::internal_not_done);
+    return value;
+}
+
+// ---- clear, remove, reverse ----
+
+void clear(Cell* series) {
+    uint32_t head = series->data1, length = rs_buffer_length_q(*series);
+    if (head < length) {
+        bool owned = ownership::check(*series, Word::clear, nullptr, int32_t(head), int32_t(length - head));
+        resize_range(series->data2, head, length - head, 0);
+        if (owned) ownership::check(*series, Word::cleared, nullptr, int32_t(head), int32_t(length - head));
+    }
+    stack::set_last(*series);
+}
+
+void remove(Cell* series, Cell* part, Cell* key) {
+    int64_t count = part ? part_count(*series, *part) : 1;
+    if (count < 1) {
+        stack::set_last(*series);
+        return;
+    }
+    uint32_t start = series->data1;
+    if (key) {
+        const Cell* found = actions::call<Act::find>(series, key, nullptr, false, false, false, false, nullptr, nullptr,
+                                                     false, false, false, false);
+        if (found->is(Type::None)) {
+            none::box();
+            return;
+        }
+        start = found->data1;
+        count++;  // the key and the units after it
+    }
+    uint32_t length = rs_buffer_length_q(*series);
+    if (start < length) {
+        count = std::min<int64_t>(count, length - start);
+        resize_range(series->data2, start, uint32_t(count), 0);
+    }
+    stack::set_last(*series)->data1 = start;
+}
+
+void reverse(Cell* series, Cell* part, Cell* skip) {
+    stack::set_last(*series);
+    uint32_t available = rs_length_q(*series);
+    if (available == 0) return;
+    int64_t count = std::min<int64_t>(part ? part_count(*series, *part) : available, available);
+    if (count < 1) return;
+    int64_t size = skip ? integer::get(*skip) : 1;
+    if (size < 1) fire(Err::script_out_of_range, skip);
+    if (size == count) return;
+    if (size > count || count % size) fire(Err::script_invalid_refine_arg, &none::value, skip);
+
+    uint32_t head = series->data1, unit = unit_of(*series);
+    bool owned = ownership::check(*series, Word::reverse, nullptr, int32_t(head), int32_t(count));
+    uint32_t record = uint32_t(size) * unit, records = uint32_t(count / size);
+    uint8_t* first = unit_at(*series, head).get();
+    for (uint32_t i = 0; i < records / 2; i++)
+        std::swap_ranges(first + i * record, first + (i + 1) * record, first + (records - 1 - i) * record);
+    if (owned) ownership::check(*series, Word::reversed, nullptr, int32_t(head), int32_t(count));
+}
+
+// ---- move ----
+
+// Moves `count` units from the origin's head to the target's head in the same buffer: the range ends
+// up starting at the target position (the last units when the target is the tail).
+void move_within(const Cell& origin, const Cell& target, uint32_t count) {
+    uint32_t length = rs_buffer_length_q(origin), from = origin.data1, to = clamped_head(target);
+    if (to == from) return;
+    if (to > from) {
+        if (to == length)
+            to = length - count;
+        else if (length - to < count)
+            return;
+    }
+    bool owned = ownership::check(target, Word::move, nullptr, int32_t(to), int32_t(count));
+    uint32_t unit = unit_of(origin);
+    uint8_t* units = unit_at(origin, 0).get();
+    if (to > from)
+        std::rotate(units + from * unit, units + (from + count) * unit, units + (to + count) * unit);
+    else
+        std::rotate(units + to * unit, units + from * unit, units + (from + count) * unit);
+    if (owned) ownership::check(target, Word::moved, nullptr, int32_t(to), int32_t(count));
+}
+
+[[noreturn]] void move_bad(const Cell& origin, const Cell& target) {
+    Cell from, to;
+    datatype::make_at(&from, origin.type());
+    datatype::make_at(&to, target.type());
+    fire(Err::script_move_bad, &from, &to);
+}
+
+// Moves `count` units from the origin's head into another buffer at the target's head.
+void move_across(const Cell& origin, const Cell& target, uint32_t count) {
+    if (is_block_like(origin.type()) != is_block_like(target.type())) move_bad(origin, target);
+    uint32_t unit = unit_of(origin);
+    if (unit != unit_of(target)) {
+        if (!is_string_like(origin.type()) || !is_string_like(target.type())) move_bad(origin, target);
+        fire(Err::internal_not_done);  // code points of different widths move one by one, by string!'s writers
+    }
+    uint32_t to = clamped_head(target);
+    bool owned = ownership::check(target, Word::move, nullptr, int32_t(to), int32_t(count));
+    grow(target.data2, count, true);
+    resize_range(target.data2, to, 0, count);
+    std::memcpy(unit_at(target, to).get(), unit_at(origin, origin.data1).get(), count * unit);
+    resize_range(origin.data2, origin.data1, count, 0);
+    if (owned) ownership::check(target, Word::moved, nullptr, int32_t(to), int32_t(count));
+}
+
+const Cell* move(Cell* origin, Cell* target, Cell* part) {
+    if (!is_series(target->type())) {
+        Cell datatype;
+        fire(Err::script_expect_arg, &none::value, datatype::make_at(&datatype, target->type()), &none::value);
+    }
+    uint32_t available = rs_length_q(*origin);
+    int64_t count = std::min<int64_t>(part ? part_count(*origin, *part) : 1, available);
+    if (count < 1) return target;
+    if (origin->data2 == target->data2)
+        move_within(*origin, *target, uint32_t(count));
+    else
+        move_across(*origin, *target, uint32_t(count));
+    return target;
+}
+
+}  // namespace
+
+bool is_block_like(Type type) {
+    switch (type) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Hash:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: return true;
+    default: return false;
+    }
+}
+
+bool is_string_like(Type type) {
+    switch (type) {
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref: return true;
+    default: return false;
+    }
+}
+
+bool is_series(Type type) {
+    return is_block_like(type) || is_string_like(type) || type == Type::Binary || type == Type::Vector ||
+           type == Type::Image;
+}
+
+void init() {
+    datatype::register_(
+        Type::Series,
+        {
+            implements<Act::random>(random),     implements<Act::reflect>(reflect), implements<Act::at>(at),
+            implements<Act::back>(back),         implements<Act::clear>(clear),     implements<Act::copy>(copy),
+            implements<Act::head>(head),         implements<Act::head_q>(head_q),   implements<Act::index_q>(index_q),
+            implements<Act::length_q>(length_q), implements<Act::move>(move),       implements<Act::next>(next),
+            implements<Act::pick>(pick),         implements<Act::poke>(poke),       implements<Act::remove>(remove),
+            implements<Act::reverse>(reverse),   implements<Act::skip>(skip),       implements<Act::tail>(tail),
+            implements<Act::tail_q>(tail_q),     implements<Act::take>(take),       implements<Act::modify>(modify),
+        });
+}
+
+bool rs_tail_q(const Cell& series) { return series.data1 >= rs_buffer_length_q(series); }
+
+uint32_t rs_buffer_length_q(const Cell& series) { return mem::buffer(series.data2)->length(); }
+
+uint32_t rs_length_q(const Cell& series) { return rs_buffer_length_q(series) - clamped_head(series); }
+
+bool rs_skip(Cell* series, int32_t n) {
+    int64_t position = int64_t(series->data1) + n;
+    uint32_t length = rs_buffer_length_q(*series);
+    if (position >= 0 && position <= length) series->data1 = uint32_t(position);
+    return position >= length;
+}
+
+uint32_t get_position(bool one_based) {
+    const Cell* offset = arg(1);
+    if (!offset->is(Type::Integer)) fire(Err::script_invalid_arg, offset);
+    int64_t n = integer::get(*offset);
+    if (one_based && n >= 1) n--;
+    return uint32_t(std::clamp<int64_t>(int64_t(arg(0)->data1) + n, 0, rs_buffer_length_q(*arg(0))));
+}
+
+uint32_t get_length(Cell* series, bool absolute) {
+    uint32_t length = rs_buffer_length_q(*series);
+    if (absolute) return length;
+    series->data1 = std::min(series->data1, length);
+    return length - series->data1;
+}
+
+BufPtr<uint8_t> unit_at(const Cell& series, uint32_t index) {
+    BufPtr<SeriesBuffer> b = mem::buffer(series.data2);
+    return BufPtr<uint8_t>(mem::ptr(b->offset + index * b->unit()));
+}
+
+uint32_t read_unit(const Cell& series, uint32_t index) {
+    uint32_t value = 0;
+    std::memcpy(&value, unit_at(series, index).get(), unit_of(series));  // units are little-endian
+    return value;
+}
+
+void grow(Node node, uint64_t units, bool doubled) {
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    uint64_t needed = b->used_bytes() + units * b->unit();
+    if (needed >= 0x80000000u) fire(Err::internal_no_memory);
+    if (b->offset + needed <= b->data_end()) return;
+    alloc::expand_series(node, std::max<uint64_t>(doubled ? 2 * needed : needed, b->size));
+}
+
+void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count) {
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    uint32_t unit = b->unit();
+    uint8_t* behind = mem::ptr(b->offset + (index + old_count) * unit);
+    std::memmove(behind + (int64_t(new_count) - old_count) * unit, behind, mem::ptr(b->tail) - behind);
+    b->tail = b->tail + new_count * unit - old_count * unit;
+}
+
+const Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+    uint32_t length = rs_buffer_length_q(*value), head = clamped_head(*value);
+    int64_t start = head, count = length - head;
+    if (part && part->is(Type::Pair)) {
+        // x and y are positions counted as `at` counts them: the range runs from x up to y.
+        int32_t x = int32_t(part->data2), y = int32_t(part->data3);
+        if (y < x) return &none::value;
+        start = int64_t(head) + (x >= 1 ? x - 1 : x);
+        count = int64_t(y) - x;
+    } else if (part) {
+        count = part_count(*value, *part);
+    }
+    if (count < 0) {
+        start += count;
+        count = -count;
+    }
+    if (start < 0) {
+        count += start;
+        start = 0;
+    }
+    start = std::min<int64_t>(start, length);
+    count = std::clamp<int64_t>(count, 0, length - start);
+    uint32_t header = value->header & (0xFF | kCellNewLine);
+    Node node = copy_units(value->data2, uint32_t(start), uint32_t(count));
+    *result = Cell{header, 0, node, 0};
+    return result;
+}
+
+const Cell* take(Cell* series, Cell* part, bool, bool last) {
+    uint32_t head = series->data1, length = rs_buffer_length_q(*series);
+    if (head >= length) return &none::value;
+    int64_t count = 1;
+    if (part && part->is(Type::Integer)) {
+        count = integer::get(*part);
+    } else if (part) {
+        uint32_t position = part_position(*series, *part);
+        count = position < head ? 0 : last ? length - position : position - head;
+    }
+    count = std::min<int64_t>(count, length - head);
+    int64_t start;
+    if (count >= 0) {
+        start = last ? length - count : head;
+    } else if (last) {
+        count = 0;  // from the end, a negative count takes nothing
+        start = length;
+    } else {
+        count = std::min<int64_t>(-count, head);  // the units before the head
+        start = head - count;
+    }
+
+    Cell* result = none::push();
+    bool owned = ownership::check(*series, Word::take, nullptr, int32_t(start), int32_t(count));
+    if (part) {
+        Node node = copy_units(series->data2, uint32_t(start), uint32_t(count));
+        *result = Cell{uint8_t(series->type()), 0, node, 0};
+    } else {
+        value_at(*series, uint32_t(start), result);
+    }
+    resize_range(series->data2, uint32_t(start), uint32_t(count), 0);
+    if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(start), int32_t(count));
+    return result;
+}
+
+}  // namespace oka::series

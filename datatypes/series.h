@@ -1,0 +1,66 @@
+/* series!: the abstract parent of every series type, and the routines that work on any series
+   through the unit size of its buffer (16 for cells; 1, 2 or 4 for text and bytes).
+
+   A series value holds its head (a 0-based unit index) in payload word 1 and its node in word 2. A head
+   may lie past the tail once the series shrank under another position: routines that read through the
+   head treat it as the tail, and the ones that say so clamp it.
+
+   Rules: a routine that may allocate says so, and the cells it is given must then be fixed (on the data
+   stack); a buffer pointer handed out here is valid until the next allocation. Every change of a series
+   is reported to its owner (runtime/ownership.h) before and after it is made. */
+#pragma once
+
+#include "runtime/memory.h"
+
+namespace oka::series {
+
+// The type groups: block-like series hold cells, string-like ones code points; with binary!, vector!
+// and image! these are all the series types.
+bool is_block_like(Type type);
+bool is_string_like(Type type);
+bool is_series(Type type);
+
+// Registers series!.
+void init();
+
+// ---- positions ----
+
+// True when the position is at or past the tail.
+bool rs_tail_q(const Cell& series);
+// Units from the buffer's first unit to the tail.
+uint32_t rs_buffer_length_q(const Cell& series);
+// Units from the head to the tail; 0 when the head lies past the tail (the head is left as it is).
+uint32_t rs_length_q(const Cell& series);
+// Moves the head by n units unless that passes the tail; true when that position is at or past it.
+bool rs_skip(Cell* series, int32_t n);
+// The head that `at` (one-based) or `skip` gives the series in frame argument 1 for the integer in
+// argument 2, clamped to the buffer; any other argument raises script invalid-arg.
+uint32_t get_position(bool one_based);
+// Units from the head (from the buffer's first unit when absolute) to the tail; a head past the tail
+// is set to the tail.
+uint32_t get_length(Cell* series, bool absolute = false);
+
+// ---- units ----
+
+// The unit at an absolute index.
+BufPtr<uint8_t> unit_at(const Cell& series, uint32_t index);
+// The unit at an absolute index of a text or byte series read as a number.
+uint32_t read_unit(const Cell& series, uint32_t index);
+// Makes room for `units` more units behind the tail: the buffer grows to the bytes used plus theirs,
+// twice that when `doubled`. Raises internal no-memory when a buffer would reach 2^31 bytes. Allocates.
+void grow(Node node, uint64_t units, bool doubled);
+// Makes the `old_count` units at `index` take `new_count` units, moving the units behind them and the
+// tail; the units of the range keep whatever they held. The buffer must have the room (grow).
+void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count);
+
+// ---- actions that the child types call as a first step ----
+
+// A new series holding the units of the /part range from the head (all of them without one), in
+// `result`, which may be `value` itself; none for a pair! range that ends before it starts. The deep
+// and types arguments are the block copy's business. Allocates.
+const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+// Removes units from the series and pushes them on the data stack: a new series of the same type with
+// /part, else the one unit as a value; none when no unit follows the head. Allocates.
+const Cell* take(Cell* series, Cell* part, bool deep, bool last);
+
+}  // namespace oka::series

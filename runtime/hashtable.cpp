@@ -1,0 +1,1064 @@
+#include "runtime/hashtable.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/array.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/fatal.h"
+#include "runtime/symbol_table.h"
+
+namespace oka {
+
+static_assert(std::endian::native == std::endian::little, "hash blocks and bucket-state words are little-endian");
+
+namespace {
+
+// ---- Sizes ----
+
+constexpr double kLoad = 0.77;
+constexpr uint32_t kMinSize = 4;  // entries a table is made for at least
+constexpr uint32_t kMinBuckets = 4;
+
+// The occupancy bound of a number of buckets. New tables, rebuilt kValues tables and the pointer map
+// truncate it; tables re-hashed in place and rebuilt record tables round it, and so does the test
+// whether the entries fit a re-hash at all.
+uint32_t initial_bound(uint32_t buckets) { return uint32_t(kLoad * buckets); }
+uint32_t rehash_bound(uint32_t buckets) { return uint32_t(0.5 + kLoad * buckets); }
+uint32_t buckets_for(uint32_t entries) { return hashtable::round_pow2(uint32_t(entries / kLoad)); }
+
+// The size a full table is rebuilt for: when deletions left at most half of its buckets in use, as
+// many buckets again (the deleted ones dropped), else twice as many.
+uint32_t regrow_size(uint32_t count, uint32_t buckets) { return 2 * count < buckets ? buckets - 1 : buckets + 1; }
+
+// ---- Bucket states: two bits a bucket, sixteen buckets a word ----
+
+enum BucketState : uint32_t { kInUse = 0, kDeleted = 1, kEmpty = 2 };
+constexpr uint8_t kAllEmpty = 0xAA;
+
+uint32_t flag_bytes(uint32_t buckets) { return std::max(buckets / 4, 4u); }
+
+template <class Words>
+uint32_t state(const Words& flags, uint32_t bucket) {
+    return flags[bucket >> 4] >> 2 * (bucket & 15) & 3;
+}
+
+template <class Words>
+void set_state(const Words& flags, uint32_t bucket, uint32_t new_state) {
+    uint32_t shift = 2 * (bucket & 15);
+    flags[bucket >> 4] = (flags[bucket >> 4] & ~(3u << shift)) | new_state << shift;
+}
+
+// ---- Probing ----
+
+// The probe sequence of a hash: its home bucket, then 1, 2, 3 ... buckets further on each time,
+// wrapping, until it comes back home.
+struct Probe {
+    uint32_t mask, home, bucket, step;
+
+    Probe(uint32_t hash, uint32_t buckets) : mask(buckets - 1), home(hash & mask), bucket(home), step(0) {}
+    bool advance() {
+        bucket = (bucket + ++step) & mask;
+        return bucket != home;
+    }
+};
+
+// Where a probe ended: the in-use bucket that matched, or the bucket an insertion takes (the last
+// deleted bucket passed, else the empty one that ended the probe); -1 when there is none.
+struct Landing {
+    int32_t bucket;
+    bool found;
+};
+
+// The one probe loop. From the probe's current bucket it passes deleted buckets, offers every in-use
+// one to `match`, and ends at a match, at an empty bucket, or back home. `flags` hands out the
+// bucket-state words afresh at each step: a match may compare values, and a comparison may allocate.
+template <class Flags, class Match>
+Landing walk(Probe& probe, Flags flags, Match match) {
+    int32_t deleted = -1;
+    do {
+        switch (state(flags(), probe.bucket)) {
+        case kEmpty: return {deleted >= 0 ? deleted : int32_t(probe.bucket), false};
+        case kDeleted: deleted = int32_t(probe.bucket); break;
+        default:
+            if (match(probe.bucket)) return {int32_t(probe.bucket), true};
+        }
+    } while (probe.advance());
+    return {deleted, false};
+}
+
+// For probes that look for a free bucket only.
+bool no_match(uint32_t) { return false; }
+
+// Re-inserts the in-use entries of the `old` bucket states into `fresh` in place: every entry is marked
+// deleted in `old` (moved) and takes the first empty bucket of its probe in `fresh`; when that bucket
+// still holds an unmoved entry, the two swap and the displaced one is placed in turn. `entries` must
+// hold the larger of the two bucket counts.
+template <class Flags, class Entries, class HashOf>
+void kick_out(const Flags& old, const Flags& fresh, uint32_t old_buckets, uint32_t buckets, const Entries& entries,
+              HashOf hash_of) {
+    auto fresh_flags = [&] { return fresh; };
+    for (uint32_t j = 0; j < old_buckets; j++) {
+        if (state(old, j) != kInUse) continue;
+        set_state(old, j, kDeleted);
+        auto entry = entries[j];
+        for (;;) {
+            Probe probe(hash_of(entry), buckets);
+            uint32_t b = uint32_t(walk(probe, fresh_flags, no_match).bucket);
+            set_state(fresh, b, kInUse);
+            if (b >= old_buckets || state(old, b) != kInUse) {
+                entries[b] = entry;
+                break;
+            }
+            set_state(old, b, kDeleted);
+            std::swap(entry, entries[b]);
+        }
+    }
+}
+
+}  // namespace
+
+namespace hashtable {
+
+namespace {
+
+// ---- MurmurHash3, x86 32-bit ----
+
+uint32_t hash_seed = 0;
+
+uint32_t scramble(uint32_t k) { return std::rotl(k * 0xCC9E2D51u, 15) * 0x1B873593u; }
+uint32_t mix_block(uint32_t h, uint32_t k) { return std::rotl(h ^ scramble(k), 13) * 5 + 0xE6546B64u; }
+uint32_t finish(uint32_t h, uint32_t length) { return hash_int(h ^ length); }
+
+// ---- Hashes of values ----
+
+uint8_t lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+
+uint8_t* lower_buffer = nullptr;
+uint32_t lower_capacity = 0;
+constexpr uint32_t kLowerBufferSize = 256;
+
+// A code point stored in `unit` bytes, little-endian.
+uint32_t code_point_at(const uint8_t* at, uint32_t unit) {
+    uint32_t code_point = 0;
+    std::memcpy(&code_point, at, unit);
+    return code_point;
+}
+
+// Payload words first .. first + count - 1 of the cell, as bytes in memory order.
+uint32_t hash_words(const Cell& cell, int first, int count) {
+    return murmur3(reinterpret_cast<const uint8_t*>(&cell) + 4 * first, 4 * count);
+}
+
+uint32_t hash_bytes(const Cell& binary) {
+    BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
+    Addr head = b->offset + binary.data1;
+    return murmur3(mem::ptr(head), head < b->tail ? b->tail - head : 0);
+}
+
+// A tuple's byte count sits in header bits 19-22; its bytes follow the header.
+uint32_t hash_tuple(const Cell& tuple) {
+    return murmur3(reinterpret_cast<const uint8_t*>(&tuple) + 4, std::min(tuple.header >> 19 & 0xF, 12u));
+}
+
+// Money hashes with its sign (header bit 14) but none of the other header flags.
+constexpr uint32_t kMoneySign = 1u << 14;
+uint32_t hash_money(const Cell& money) {
+    Cell bare = money;
+    bare.header = uint8_t(Type::Money) | (money.header & kMoneySign);
+    return murmur3(reinterpret_cast<const uint8_t*>(&bare), sizeof bare);
+}
+
+bool is_bounded_view(const Cell& cell) { return uint8_t(cell.header) == kBoundedStringType; }
+
+// ---- The record and its series ----
+
+template <class T>
+BufPtr<T> items(Node series) {
+    return BufPtr<T>(mem::ptr<T>(mem::buffer(series)->offset));
+}
+
+BufPtr<uint32_t> flags_of(Node table) { return items<uint32_t>(record(table)->flags); }
+BufPtr<int32_t> keys_of(Node table) { return items<int32_t>(record(table)->keys); }
+BufPtr<Cell> cell_at(Node table, uint32_t position) { return items<Cell>(record(table)->values) + position; }
+uint32_t length_of(Node table) { return mem::buffer(record(table)->values)->length(); }
+Kind kind_of(Node table) { return Kind(record(table)->kind); }
+
+auto flags_getter(Node table) {
+    return [table] { return flags_of(table); };
+}
+
+bool at_bound(Node table) { return record(table)->occupied >= record(table)->upper_bound; }
+uint32_t regrow_size_of(Node table) { return regrow_size(record(table)->count, record(table)->buckets); }
+
+void fill_series(Node series, uint8_t byte) {
+    BufPtr<SeriesBuffer> b = mem::buffer(series);
+    alloc::fill(mem::ptr(b->data_start()), mem::ptr(b->data_end()), byte);
+}
+
+// Gives the table new, empty bucket states and a new bucket array.
+void replace_buckets(Node table, uint32_t buckets, uint32_t bound) {
+    Node flags = alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty);
+    record(table)->flags = flags;
+    Node keys = alloc::alloc_bytes_filled(buckets * 4, 0);
+    BufPtr<Record> r = record(table);
+    r->keys = keys;
+    r->buckets = buckets;
+    r->upper_bound = bound;
+    r->count = r->occupied = 0;
+}
+
+// Puts `key` (a position, or a record's offset) in an empty or deleted bucket.
+void claim(Node table, uint32_t bucket, int32_t key) {
+    BufPtr<Record> r = record(table);
+    BufPtr<uint32_t> flags = flags_of(table);
+    if (state(flags, bucket) == kEmpty) r->occupied++;
+    r->count++;
+    keys_of(table)[bucket] = key;
+    set_state(flags, bucket, kInUse);
+}
+
+// Parks a cell on the data stack for the life of the scope, so that the collector sees what it names:
+// a table that nothing holds yet, or a series that is still read after it left its table.
+class Hold {
+public:
+    explicit Hold(const Cell& cell) : cell_(stack::push(cell)) {}
+    ~Hold() { stack::top = cell_; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    Cell& cell() { return *cell_; }
+
+private:
+    Cell* cell_;
+};
+
+Cell hash_cell(Node table, Node values) { return Cell{uint8_t(Type::Hash), 0, values, table}; }
+
+// Keys hashed from node addresses must not change while a table is being rebuilt from them.
+class NodeCompactionOff {
+public:
+    NodeCompactionOff() : saved_(collector::node_compaction) { collector::node_compaction = false; }
+    ~NodeCompactionOff() { collector::node_compaction = saved_; }
+    NodeCompactionOff(const NodeCompactionOff&) = delete;
+    NodeCompactionOff& operator=(const NodeCompactionOff&) = delete;
+
+private:
+    bool saved_;
+};
+
+uint32_t next_stamp() { return collector::node_cycles + 1; }
+
+// ---- Values and their buckets ----
+
+// The type a key matches as: a bounded string view searches as the string! it shows.
+Type key_type(const Cell& key) { return is_bounded_view(key) ? Type::String : key.type(); }
+
+// Whether the value at `position` has the key's type and equals it under `op`.
+bool holds(Node table, uint32_t position, Cell* key, int32_t op) {
+    Cell* value = cell_at(table, position).get();
+    return value->type() == key_type(*key) && actions::compare(value, key, op);
+}
+
+// ---- Kind 0: chains of equal values and the position index ----
+
+constexpr int32_t kNoEntry = -1;  // an unused position-index entry: all bits set
+
+BufPtr<int32_t> index_of(Node table) { return items<int32_t>(record(table)->index); }
+uint32_t index_entries(Node table) { return mem::buffer(record(table)->index)->size / 4; }
+
+// The entry of a position: its bucket + 1, or kNoEntry.
+int32_t index_entry(Node table, uint32_t position) {
+    return position < index_entries(table) ? index_of(table)[position] : kNoEntry;
+}
+
+// Makes room for `entries` entries: twice as many, the new ones unused.
+void reserve_index(Node table, uint32_t entries) {
+    if (entries > index_entries(table)) alloc::expand_series_filled(record(table)->index, 8 * int64_t(entries), 0xFF);
+}
+
+void set_index_entry(Node table, uint32_t position, int32_t entry) {
+    reserve_index(table, position + 1);
+    index_of(table)[position] = entry;
+}
+
+// Chain k is named by the bucket key -k.
+Node chain_of(Node table, int32_t key) { return array::pick_ptr(record(table)->chains, uint32_t(-key)); }
+
+uint32_t first_position(Node table, uint32_t bucket) {
+    int32_t key = keys_of(table)[bucket];
+    return key >= 0 ? uint32_t(key) : uint32_t(array::pick_int(chain_of(table, key), 1));
+}
+
+// Turns a bucket's single position into a chain of one.
+int32_t start_chain(Node table, uint32_t bucket, int32_t single) {
+    Node chains = record(table)->chains;
+    array::append_ptr(chains, 0);  // the slot first, so that the chain is reachable once it exists
+    uint32_t k = array::length_q(chains);
+    Node chain = array::make(2, 4);
+    array::poke_ptr(chains, k, chain);
+    array::append_int(chain, single);
+    keys_of(table)[bucket] = -int32_t(k);
+    return -int32_t(k);
+}
+
+void join_chain(Node table, uint32_t bucket, uint32_t position) {
+    int32_t key = keys_of(table)[bucket];
+    if (key >= 0) key = start_chain(table, bucket, key);
+    array::append_int(chain_of(table, key), int32_t(position));
+}
+
+// Takes a position out of its bucket; the bucket is deleted with its last position.
+void forget_position(Node table, uint32_t position) {
+    int32_t entry = index_entry(table, position);
+    if (entry == kNoEntry) return;
+    index_of(table)[position] = kNoEntry;
+    uint32_t bucket = uint32_t(entry - 1);
+    int32_t key = keys_of(table)[bucket];
+    if (key < 0) {
+        Node chain = chain_of(table, key);
+        int32_t at = array::find_int(chain, int32_t(position));
+        OKA_ASSERT(at >= 0);
+        array::remove_at(chain, uint32_t(at), 4);
+        if (array::length_q(chain) > 0) return;
+        array::poke_ptr(record(table)->chains, uint32_t(-key), 0);
+    }
+    set_state(flags_of(table), bucket, kDeleted);
+    record(table)->count--;
+}
+
+void forget_positions(Node table) {
+    fill_series(record(table)->index, 0xFF);
+    array::clear(record(table)->chains);
+}
+
+// Forgets every entry; the buckets stay as many.
+void forget_all(Node table) {
+    BufPtr<Record> r = record(table);
+    r->count = r->occupied = 0;
+    fill_series(r->flags, kAllEmpty);
+    if (r->kind == kValues) forget_positions(table);
+}
+
+// Renumbers the entries of positions lo .. hi - 1 through `moved`, which gives any position of the
+// block its new one. A chain may be reached from several of these positions and may hold positions
+// outside them: each chain is renumbered once, member by member.
+template <class Moved>
+void renumber(Node table, uint32_t lo, uint32_t hi, Moved moved) {
+    std::vector<bool> seen(array::length_q(record(table)->chains) + 1);
+    for (uint32_t p = lo; p < hi; p++) {
+        int32_t entry = index_entry(table, p);
+        if (entry == kNoEntry) continue;
+        BufPtr<int32_t> keys = keys_of(table);
+        int32_t key = keys[entry - 1];
+        if (key >= 0) {
+            keys[entry - 1] = moved(key);
+        } else if (!seen[-key]) {
+            seen[-key] = true;
+            Node chain = chain_of(table, key);
+            BufPtr<int32_t> members = items<int32_t>(chain);
+            for (uint32_t i = 0, n = array::length_q(chain); i < n; i++) members[i] = moved(members[i]);
+        }
+    }
+}
+
+// Moves the index entries of `count` positions from `first` by `shift`; the entries they leave
+// behind become unused.
+void shift_index(Node table, uint32_t first, uint32_t count, int32_t shift) {
+    reserve_index(table, std::max(first, first + shift) + count);
+    int32_t* index = index_of(table).get();
+    std::memmove(index + first + shift, index + first, count * sizeof(int32_t));
+    uint32_t left = std::min(uint32_t(std::abs(shift)), count);
+    std::fill_n(shift > 0 ? index + first : index + first + count - left, left, kNoEntry);
+}
+
+// Which positions of a bucket of equal values a search takes, and which of them it prefers.
+struct Search {
+    int32_t start, skip, op;
+    bool reverse, last;
+
+    bool accepts(int32_t m) const {
+        if (last ? m >= start : m < start) return false;
+        return (reverse ? start - 1 - m : m - start) % skip == 0;
+    }
+    bool better(int32_t m, int32_t best) const { return reverse ? m > best : m < best; }
+};
+
+int32_t best_member(Node table, uint32_t bucket, Cell* key, const Search& search) {
+    int32_t single = keys_of(table)[bucket];
+    Node chain = single < 0 ? chain_of(table, single) : 0;
+    uint32_t members = chain ? array::length_q(chain) : 1;
+    int32_t none = search.reverse ? -1 : int32_t(length_of(table));
+    int32_t best = none;
+    for (uint32_t i = 1; i <= members; i++) {
+        int32_t m = chain ? array::pick_int(chain, i) : single;
+        if (search.accepts(m) && search.better(m, best) && holds(table, uint32_t(m), key, search.op)) best = m;
+    }
+    return best == none ? -1 : best;
+}
+
+// Gives a copied table a copy of one of the series its record names.
+void copy_member(Node twin, Node Record::*member) {
+    Node copied = alloc::copy_series(record(twin).get()->*member);
+    record(twin).get()->*member = copied;
+}
+
+// ---- Kinds 1 and 2 ----
+
+bool is_map_word(Type t) { return t >= Type::Word && t <= Type::GetWord; }
+
+// Map keys: when the key at `position` is in the table already, the earlier entry takes its value
+// and the pair leaves the block (the cells behind it move down).
+bool merge_repeated_key(Node table, uint32_t position) {
+    Cell key = *cell_at(table, position);  // rooted by the block, which still holds the key
+    int32_t earlier = find(table, &key, 0, 0, kCompareStrictEqual, false, false);
+    if (earlier < 0) return false;
+    OKA_ASSERT(position + 1 < length_of(table));
+    *cell_at(table, uint32_t(earlier) + 1) = *cell_at(table, position + 1);
+    BufPtr<SeriesBuffer> b = mem::buffer(record(table)->values);
+    Cell* pair = mem::ptr<Cell>(b->offset) + position;
+    std::memmove(pair, pair + 2, b->tail - mem::addr(pair + 2));
+    b->tail -= 2 * sizeof(Cell);
+    return true;
+}
+
+// Name tables grow sixteen- or thirty-two-fold: they only ever fill.
+constexpr uint32_t kNameGrowth = 16;
+void grow_names_when_full(Node table) {
+    if (at_bound(table)) grow_values(table, kNameGrowth * regrow_size_of(table));
+}
+
+bool same_name(const uint8_t* a, const uint8_t* b, uint32_t length) {
+    for (uint32_t i = 0; i < length; i++)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+// Whether the symbol at `position` is named `name`: byte for byte, or with ASCII case ignored.
+bool names(Node table, uint32_t position, const uint8_t* name, uint32_t length, bool any_case) {
+    BufPtr<SeriesBuffer> utf8 = mem::buffer(cell_at(table, position)->data3);
+    if (utf8->used_bytes() != length) return false;
+    const uint8_t* bytes = mem::ptr(utf8->offset);
+    return any_case ? same_name(bytes, name, length) : std::memcmp(bytes, name, length) == 0;
+}
+
+// The id of the symbol in a bucket, through its alias: the first variant of the name entered.
+uint32_t canonical_id(Node table, uint32_t bucket) {
+    uint32_t position = uint32_t(keys_of(table)[bucket]);
+    int32_t alias = int32_t(cell_at(table, position)->data1);
+    return alias > 0 ? uint32_t(alias) : position + 1;
+}
+
+uint32_t add_symbol(Node table, uint32_t bucket, const uint8_t* name, uint32_t length, int32_t alias) {
+    Node block = record(table)->values;
+    uint32_t position = mem::buffer(block)->length();
+    *alloc::alloc_tail_cell(block) = Cell{uint8_t(Type::Symbol), uint32_t(alias), 0, 0};
+    Node utf8 = alloc::alloc_bytes(length + 1);
+    BufPtr<SeriesBuffer> b = mem::buffer(utf8);
+    std::memcpy(mem::ptr(b->offset), name, length);
+    *mem::ptr(b->offset + length) = 0;
+    b->tail = b->offset + length;
+    cell_at(table, position)->data3 = utf8;
+    claim(table, bucket, int32_t(position));
+    return position + 1;
+}
+
+int32_t add_word(Node table, uint32_t bucket, uint32_t symbol, Node context) {
+    Node words = record(table)->values;
+    uint32_t position = mem::buffer(words)->length();
+    *alloc::alloc_tail_cell(words) = Cell{uint8_t(Type::Word), context, symbol, position};
+    claim(table, bucket, int32_t(position));
+    return int32_t(position);
+}
+
+// ---- Kinds 3 and 4: records ----
+
+constexpr uint32_t kLiveRecord = uint8_t(Type::Unset);  // the header of a live record's first cell
+constexpr uint32_t kDeadRecord = 0;
+
+uint32_t record_size(Node table) { return record(table)->index; }
+
+BufPtr<Cell> cells_at(Node values, uint32_t offset) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(values)->offset + offset));
+}
+BufPtr<Cell> record_at(Node table, uint32_t offset) { return cells_at(record(table)->values, offset); }
+
+Landing find_record(Node table, uint32_t key) {
+    Probe probe(hash_int(key), record(table)->buckets);
+    return walk(probe, flags_getter(table),
+                [&](uint32_t b) { return record_at(table, uint32_t(keys_of(table)[b]))->data1 == key; });
+}
+
+int32_t append_record(Node table) {
+    Node values = record(table)->values;
+    uint32_t offset = mem::buffer(values)->used_bytes();
+    alloc::alloc_tail_bytes(values, record_size(table));
+    return int32_t(offset);
+}
+
+// Marks every cell of the record unset! (the first one: live), keys it and returns its value area.
+BufPtr<Cell> hand_out(Node table, uint32_t offset, uint32_t key) {
+    BufPtr<Cell> cells = record_at(table, offset);
+    for (uint32_t i = 0; i < record_size(table) / sizeof(Cell); i++) cells[i].header = kLiveRecord;
+    cells->data1 = key;
+    return cells + 1;
+}
+
+}  // namespace
+
+// ---- Hashing ----
+
+void set_seed(uint32_t seed) { hash_seed = seed; }
+uint32_t seed() { return hash_seed; }
+
+uint32_t murmur3(const uint8_t* bytes, uint32_t length) {
+    uint32_t h = hash_seed;
+    uint32_t whole = length & ~3u;
+    for (uint32_t i = 0; i < whole; i += 4) {
+        uint32_t block;
+        std::memcpy(&block, bytes + i, 4);
+        h = mix_block(h, block);
+    }
+    uint32_t tail = 0;
+    for (uint32_t i = length; i > whole; i--) tail = tail << 8 | bytes[i - 1];
+    return finish(h ^ scramble(tail), length);
+}
+
+uint32_t hash_int(uint32_t key) {
+    key ^= key >> 16;
+    key *= 0x85EBCA6Bu;
+    key ^= key >> 13;
+    key *= 0xC2B2AE35u;
+    return key ^ key >> 16;
+}
+
+uint32_t hash_string(const Cell& string) {
+    BufPtr<SeriesBuffer> b = mem::buffer(string.data2);
+    uint32_t unit = b->unit();
+    if (unit != 1 && unit != 2 && unit != 4) sys::quit(101, OKA_CALLER_ADDRESS());
+    uint64_t from = b->offset + uint64_t(string.data1) * unit;
+    uint64_t to = b->tail;
+    if (is_bounded_view(string) && int32_t(string.data3) >= 0) to = std::min(to, from + uint64_t(string.data3) * unit);
+    uint32_t h = hash_seed;
+    uint32_t count = 0;
+    for (uint64_t at = from; at < to; at += unit, count++)
+        h = mix_block(h, case_folding::change_char(code_point_at(mem::ptr(Addr(at)), unit), true));
+    return finish(h, 4 * count);
+}
+
+uint32_t hash_name(const Cell& symbol) {
+    BufPtr<SeriesBuffer> utf8 = mem::buffer(symbol.data3);
+    uint32_t length = utf8->used_bytes();
+    return murmur3(lower_ascii(mem::ptr(utf8->offset), length), length);
+}
+
+const uint8_t* lower_ascii(const uint8_t* bytes, uint32_t length) {
+    if (length > lower_capacity || !lower_buffer) {
+        sys::free(lower_buffer);
+        lower_capacity = std::max(length, kLowerBufferSize);
+        lower_buffer = static_cast<uint8_t*>(sys::allocate(lower_capacity));
+    }
+    for (uint32_t i = 0; i < length; i++) lower_buffer[i] = lower(bytes[i]);
+    return lower_buffer;
+}
+
+uint32_t hash_value(const Cell& value) {
+    if (is_bounded_view(value)) return hash_string(value);
+    switch (value.type()) {
+    case Type::Unset: return uint32_t(-2);
+    case Type::None: return uint32_t(-1);
+    case Type::Datatype:
+    case Type::Logic:
+    case Type::Object:
+    case Type::Error:
+    case Type::Port: return hash_int(value.data1);
+    case Type::Integer:
+    case Type::Char:
+    case Type::Map:
+    case Type::Handle:
+    case Type::Event: return hash_int(value.data2);
+    case Type::Native:
+    case Type::Action: return hash_int(value.data3);
+    case Type::Word:
+    case Type::SetWord:
+    case Type::LitWord:
+    case Type::GetWord:
+    case Type::Refinement:
+    case Type::Issue: return hash_int(symbol::resolve(value.data2));  // letter-case variants alike
+    case Type::Symbol: return hash_name(value);
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref: return hash_string(value);
+    case Type::Float:
+    case Type::Percent:
+    case Type::Time:
+    case Type::Pair: return hash_words(value, 2, 2);
+    case Type::Point2D:
+    case Type::Block:
+    case Type::Paren:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath:
+    case Type::Hash:
+    case Type::Image: return hash_words(value, 1, 2);
+    case Type::Point3D:
+    case Type::Op:
+    case Type::Function:
+    case Type::Triple:
+    case Type::Typeset:
+    case Type::Date: return hash_words(value, 1, 3);
+    case Type::Tuple: return hash_tuple(value);
+    case Type::Binary: return hash_bytes(value);
+    case Type::Money: return hash_money(value);
+    default: return 0;
+    }
+}
+
+bool identity_type_q(const Cell& value) {
+    switch (value.type()) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath:
+    case Type::Hash:
+    case Type::Native:
+    case Type::Action:
+    case Type::Op:
+    case Type::Function:
+    case Type::Object:
+    case Type::Error:
+    case Type::Map:
+    case Type::Port:
+    case Type::Image:
+    case Type::Event: return true;
+    default: return false;
+    }
+}
+
+uint32_t round_pow2(uint32_t n) { return n <= 1 ? n : std::bit_ceil(n); }
+
+// ---- Tables ----
+
+BufPtr<Record> record(Node table) { return items<Record>(table); }
+
+Node init(uint32_t size, const Cell* block, Kind kind, uint32_t extra) {
+    bool over_block = block && kind < kRecords;
+    Node values = over_block ? block->data2 : 0;
+    uint32_t head = over_block ? block->data1 : 0;
+    Node table = alloc::alloc_bytes(sizeof(Record));
+    std::memset(alloc::alloc_tail_bytes(table, sizeof(Record)).get(), 0, sizeof(Record));
+    Hold hold(hash_cell(table, values));
+    if (kind == kNames && size >= 4000) size *= 2;
+    size = std::max(size, kMinSize);
+    record(table)->kind = kind;
+    if (kind >= kRecords) {
+        record(table)->index = (extra + 1) * sizeof(Cell);
+        record(table)->stamp = next_stamp();
+    }
+    uint32_t buckets = buckets_for(size);
+    replace_buckets(table, buckets, initial_bound(buckets));
+    if (kind == kValues) {
+        Node index = alloc::alloc_bytes_filled(size * 4, 0xFF);
+        record(table)->index = index;
+        Node chains = array::make(0, 4);
+        record(table)->chains = chains;
+    }
+    if (!over_block) {
+        values = alloc::alloc_cells(size);
+        hold.cell().data2 = values;
+    }
+    record(table)->values = values;
+    if (over_block) add_values(table, head, kind == kMapKeys ? 2 : 1);
+    return table;
+}
+
+bool put_key(Node table, uint32_t position) {
+    Kind kind = kind_of(table);
+    if (at_bound(table)) {
+        if (kind == kValues) {
+            resize(table, regrow_size_of(table));  // indexes every cell of the block, this one too
+            return true;
+        }
+        grow_values(table, kind == kMapKeys ? record(table)->buckets + 1 : regrow_size_of(table));
+    }
+    Cell key = *cell_at(table, position);  // rooted by the block, which holds the key
+    if (kind == kValues && record(table)->stamp == 0 && identity_type_q(key)) record(table)->stamp = next_stamp();
+    int32_t op = kind == kValues ? kCompareEqual : kCompareStrictEqual;
+    Probe probe(hash_value(key), record(table)->buckets);
+    Landing at =
+        walk(probe, flags_getter(table), [&](uint32_t b) { return holds(table, first_position(table, b), &key, op); });
+    OKA_ASSERT(at.bucket >= 0);
+    if (!at.found)
+        claim(table, uint32_t(at.bucket), int32_t(position));
+    else if (kind == kValues)
+        join_chain(table, uint32_t(at.bucket), position);
+    if (kind == kValues) set_index_entry(table, position, at.bucket + 1);
+    return false;
+}
+
+void put(Node table, uint32_t position) { put_key(table, position); }
+
+void add_values(Node table, uint32_t first, uint32_t step) {
+    bool map = kind_of(table) == kMapKeys;
+    for (uint32_t p = first; p < length_of(table);) {
+        if (map && merge_repeated_key(table, p)) continue;
+        if (put_key(table, p)) return;
+        p += step;
+    }
+}
+
+int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, bool reverse, bool last) {
+    check_rebuild(table);
+    Kind kind = kind_of(table);
+    Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
+    if (kind == kMapKeys && is_map_word(sought.type())) sought.set_type(Type::SetWord);  // as maps store them
+    Probe probe(hash_value(sought), record(table)->buckets);
+    if (kind != kValues) {
+        Landing at = walk(probe, flags_getter(table),
+                          [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), &sought, op); });
+        return at.found ? keys_of(table)[at.bucket] : -1;
+    }
+    Search search{int32_t(start), int32_t(std::max(skip, 1u)), op, reverse || last, last};
+    int32_t found = -1;
+    walk(probe, flags_getter(table), [&](uint32_t b) {
+        if (!holds(table, first_position(table, b), &sought, kCompareEqual)) return false;
+        found = best_member(table, b, &sought, search);
+        return found >= 0;
+    });
+    return found;
+}
+
+int32_t get_next(Node table, Cell* key, Cursor& cursor) {
+    OKA_ASSERT(kind_of(table) == kMapKeys || kind_of(table) == kNames);
+    Probe probe(hash_value(*key), record(table)->buckets);
+    if (cursor.bucket >= 0) {
+        probe.bucket = uint32_t(cursor.bucket);
+        probe.step = cursor.step;
+        if (!probe.advance()) return -1;
+    }
+    Landing at = walk(probe, flags_getter(table),
+                      [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), key, kCompareEqual); });
+    if (!at.found) return -1;
+    cursor = {at.bucket, probe.step};
+    return keys_of(table)[at.bucket];
+}
+
+void delete_(Node table, uint32_t position) {
+    if (kind_of(table) == kValues) {
+        forget_position(table, position);
+        return;
+    }
+    OKA_ASSERT(kind_of(table) == kMapKeys);
+    cell_at(table, position + 1)->header = 0;
+    record(table)->count--;
+}
+
+void remove_range(Node table, uint32_t first, uint32_t count) {
+    uint32_t length = length_of(table);
+    count = std::min(count, first < length ? length - first : 0);
+    if (first == 0 && count == length) {
+        forget_all(table);
+        return;
+    }
+    for (uint32_t p = first; p < first + count; p++) forget_position(table, p);
+}
+
+bool refresh_range(Node table, int32_t shift, uint32_t first, uint32_t count, bool move_index) {
+    constexpr uint32_t kMaxRefresh = 30000;
+    if (count > kMaxRefresh) return true;
+    if (move_index && shift < 0)
+        for (uint32_t p = first + shift; p < first; p++) forget_position(table, p);
+    uint32_t end = first + count;
+    renumber(table, first, end, [=](int32_t p) { return uint32_t(p) >= first && uint32_t(p) < end ? p + shift : p; });
+    if (move_index) shift_index(table, first, count, shift);
+    return false;
+}
+
+void move_range(Node table, uint32_t destination, uint32_t first, uint32_t count) {
+    if (destination >= first && destination < first + count) return;
+    int32_t shift = int32_t(destination - first);
+    if (shift > 0) shift -= int32_t(count) - 1;
+    // The moved cells shift; the cells they passed over close up behind them by `count` the other way.
+    uint32_t lo = shift > 0 ? first : first + shift;
+    uint32_t hi = shift > 0 ? first + count + shift : first + count;
+    auto moved = [=](int32_t p) {
+        uint32_t u = uint32_t(p);
+        if (u < lo || u >= hi) return p;
+        if (u >= first && u < first + count) return p + shift;
+        return shift > 0 ? p - int32_t(count) : p + int32_t(count);
+    };
+    renumber(table, lo, hi, moved);
+    reserve_index(table, hi);
+    int32_t* index = index_of(table).get();
+    std::vector<int32_t> before(index + lo, index + hi);
+    for (uint32_t p = lo; p < hi; p++) index[moved(int32_t(p))] = before[p - lo];
+}
+
+BufPtr<Cell> put_block_key(Node table, uint32_t key) {
+    check_rebuild(table);
+    if (at_bound(table)) resize(table, regrow_size_of(table));
+    Landing at = find_record(table, key);
+    OKA_ASSERT(at.bucket >= 0);
+    uint32_t bucket = uint32_t(at.bucket);
+    if (!at.found) {
+        // A deleted bucket takes back the record it had.
+        bool fresh = state(flags_of(table), bucket) == kEmpty;
+        claim(table, bucket, fresh ? append_record(table) : keys_of(table)[bucket]);
+    }
+    return hand_out(table, uint32_t(keys_of(table)[bucket]), key);
+}
+
+BufPtr<Cell> get(Node table, uint32_t key) {
+    check_rebuild(table);
+    Landing at = find_record(table, key);
+    return at.found ? record_at(table, uint32_t(keys_of(table)[at.bucket])) + 1 : BufPtr<Cell>();
+}
+
+BufPtr<Cell> delete_key(Node table, uint32_t key) {
+    check_rebuild(table);
+    Landing at = find_record(table, key);
+    if (!at.found) return {};
+    set_state(flags_of(table), uint32_t(at.bucket), kDeleted);
+    record(table)->count--;
+    BufPtr<Cell> cells = record_at(table, uint32_t(keys_of(table)[at.bucket]));
+    cells->header = kDeadRecord;
+    return cells + 1;
+}
+
+Node copy(Node table, Node values) {
+    Node twin = alloc::copy_series(table);
+    // Until a member is copied the twin names the original's, which stays alive anyway.
+    Hold hold(hash_cell(twin, values));
+    record(twin)->values = values;
+    copy_member(twin, &Record::flags);
+    copy_member(twin, &Record::keys);
+    if (kind_of(twin) != kValues) return twin;
+    copy_member(twin, &Record::index);
+    copy_member(twin, &Record::chains);
+    Node chains = record(twin)->chains;
+    for (uint32_t k = 1; k <= array::length_q(chains); k++) {
+        if (Node chain = array::pick_ptr(chains, k)) {
+            Node copied = alloc::copy_series(chain);
+            array::poke_ptr(chains, k, copied);
+        }
+    }
+    return twin;
+}
+
+void clear(Node table) {
+    forget_all(table);
+    BufPtr<SeriesBuffer> values = mem::buffer(record(table)->values);
+    values->tail = values->offset;
+}
+
+// ---- Re-hashing ----
+
+void resize(Node table, uint32_t size) {
+    NodeCompactionOff keep_nodes;
+    switch (kind_of(table)) {
+    case kValues: resize_keys(table, size); break;
+    case kMapKeys:
+    case kNames: grow_values(table, size); break;
+    default: resize_indexed(table, size);
+    }
+}
+
+void resize_keys(Node table, uint32_t size) {
+    uint32_t buckets = round_pow2(uint32_t(1.5 * size));
+    // The bound follows the computed bucket count, before the minimum of four applies.
+    replace_buckets(table, std::max(buckets, kMinBuckets), initial_bound(buckets));
+    record(table)->stamp = 0;
+    forget_positions(table);
+    add_values(table, 0, 1);
+}
+
+void resize_indexed(Node table, uint32_t size) {
+    uint32_t buckets = std::max(round_pow2(size), kMinBuckets);
+    uint32_t bytes = record_size(table);
+    Node old = record(table)->values;
+    Hold keep_old(Cell{uint8_t(Type::Block), 0, old, 0});  // the live records are copied out of it below
+    Node values = alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)));
+    record(table)->values = values;
+    replace_buckets(table, buckets, rehash_bound(buckets));
+    record(table)->stamp = next_stamp();
+    for (uint32_t offset = 0; offset < mem::buffer(old)->used_bytes(); offset += bytes) {
+        if (cells_at(old, offset)->header != kLiveRecord) continue;
+        BufPtr<Cell> area = put_block_key(table, cells_at(old, offset)->data1);
+        std::memcpy(area.get(), (cells_at(old, offset) + 1).get(), bytes - sizeof(Cell));
+    }
+}
+
+void grow_values(Node table, uint32_t size) {
+    uint32_t buckets = std::max(round_pow2(size), kMinBuckets);
+    if (record(table)->count >= rehash_bound(buckets)) return;
+    uint32_t old_buckets = record(table)->buckets;
+    Node keys = record(table)->keys;
+    if (buckets * 4 > mem::buffer(keys)->size) alloc::expand_series(keys, buckets * 4);
+    Node fresh = alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty);
+    // Nothing allocates from here on, so the new states need no rooting until they are stored.
+    kick_out(flags_of(table), items<uint32_t>(fresh), old_buckets, buckets, keys_of(table),
+             [table](int32_t key) { return hash_value(*cell_at(table, uint32_t(key))); });
+    BufPtr<Record> r = record(table);
+    r->flags = fresh;
+    r->buckets = buckets;
+    r->upper_bound = rehash_bound(buckets);
+    if (r->kind != kMapKeys) r->occupied = r->count;  // a map's emptied entries keep their buckets
+}
+
+void check_rebuild(Node table) {
+    uint32_t stamp = record(table)->stamp;
+    if (stamp == 0 || stamp == next_stamp() || collector::collecting) return;
+    if (kind_of(table) == kValues)
+        resize(table, length_of(table));
+    else
+        rebuild(table);
+}
+
+void rebuild(Node table) {
+    OKA_ASSERT(kind_of(table) >= kRecords);
+    forget_all(table);
+    uint32_t bytes = record_size(table);
+    for (uint32_t offset = 0; offset < mem::buffer(record(table)->values)->used_bytes(); offset += bytes) {
+        BufPtr<Cell> first = record_at(table, offset);
+        if (first->header != kLiveRecord) continue;
+        Probe probe(hash_int(first->data1), record(table)->buckets);
+        claim(table, uint32_t(walk(probe, flags_getter(table), no_match).bucket), int32_t(offset));
+    }
+    record(table)->stamp = next_stamp();
+}
+
+// ---- Symbols and words ----
+
+uint32_t symbol_lookup(Node table, const uint8_t* name, uint32_t length, bool ignore_case) {
+    grow_names_when_full(table);
+    uint32_t hash = murmur3(lower_ascii(name, length), length);
+    auto probe_names = [&](bool any_case) {
+        Probe probe(hash, record(table)->buckets);
+        return walk(probe, flags_getter(table),
+                    [&](uint32_t b) { return names(table, uint32_t(keys_of(table)[b]), name, length, any_case); });
+    };
+    Landing first = probe_names(ignore_case);
+    if (first.found)
+        return ignore_case ? canonical_id(table, uint32_t(first.bucket)) : uint32_t(keys_of(table)[first.bucket]) + 1;
+    OKA_ASSERT(first.bucket >= 0);
+    int32_t alias = -1;
+    if (!ignore_case) {
+        Landing variant = probe_names(true);
+        if (variant.found) alias = int32_t(canonical_id(table, uint32_t(variant.bucket)));
+    }
+    return add_symbol(table, uint32_t(first.bucket), name, length, alias);
+}
+
+int32_t context_lookup(Node table, uint32_t symbol, bool ignore_case, Node context, int32_t& position) {
+    if (context) grow_names_when_full(table);
+    uint32_t canonical = symbol::resolve(symbol);
+    Probe probe(hash_int(canonical), record(table)->buckets);
+    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
+        uint32_t id = cell_at(table, uint32_t(keys_of(table)[b]))->data2;
+        return ignore_case ? symbol::resolve(id) == canonical : id == symbol;
+    });
+    if (at.found) {
+        int32_t found = keys_of(table)[at.bucket];
+        if (context) position = found;
+        return found;
+    }
+    if (!context) return -1;
+    OKA_ASSERT(at.bucket >= 0);
+    position = add_word(table, uint32_t(at.bucket), symbol, context);
+    return -1;
+}
+
+}  // namespace hashtable
+
+namespace ptr_map {
+
+namespace {
+
+struct Pair {
+    uint32_t key, value;
+};
+
+uint32_t* flags_of(PtrMap* map) { return mem::ptr<uint32_t>(map->flags); }
+Pair* pairs_of(PtrMap* map) { return mem::ptr<Pair>(map->pairs); }
+
+Addr new_flags(uint32_t buckets) {
+    void* flags = sys::allocate(flag_bytes(buckets));
+    std::memset(flags, kAllEmpty, flag_bytes(buckets));
+    return mem::addr(flags);
+}
+
+Landing find_key(PtrMap* map, uint32_t key) {
+    Probe probe(hashtable::hash_int(key), map->buckets);
+    auto flags = [map] { return flags_of(map); };
+    return walk(probe, flags, [map, key](uint32_t b) { return pairs_of(map)[b].key == key; });
+}
+
+}  // namespace
+
+PtrMap* make(uint32_t expected) {
+    uint32_t buckets = buckets_for(std::max(expected, kMinSize));
+    auto* map = static_cast<PtrMap*>(sys::allocate_zeroed(sizeof(PtrMap)));
+    map->flags = new_flags(buckets);
+    map->pairs = mem::addr(sys::allocate(buckets * sizeof(Pair)));
+    map->buckets = buckets;
+    map->upper_bound = initial_bound(buckets);
+    return map;
+}
+
+bool put(PtrMap* map, uint32_t key, uint32_t value) {
+    if (map->occupied >= map->upper_bound) resize(map, regrow_size(map->count, map->buckets));
+    Landing at = find_key(map, key);
+    OKA_ASSERT(at.bucket >= 0);
+    Pair& pair = pairs_of(map)[at.bucket];
+    pair.value = value;
+    if (at.found) return true;
+    if (state(flags_of(map), uint32_t(at.bucket)) == kEmpty) map->occupied++;
+    map->count++;
+    pair.key = key;
+    set_state(flags_of(map), uint32_t(at.bucket), kInUse);
+    return false;
+}
+
+uint32_t* get(PtrMap* map, uint32_t key) {
+    Landing at = find_key(map, key);
+    return at.found ? &pairs_of(map)[at.bucket].value : nullptr;
+}
+
+void resize(PtrMap* map, uint32_t size) {
+    uint32_t buckets = std::max(hashtable::round_pow2(size), kMinBuckets);
+    if (map->count >= rehash_bound(size)) return;
+    uint32_t old_buckets = map->buckets;
+    if (buckets > old_buckets) map->pairs = mem::addr(sys::resize(pairs_of(map), buckets * sizeof(Pair)));
+    Addr fresh = new_flags(buckets);
+    kick_out(flags_of(map), mem::ptr<uint32_t>(fresh), old_buckets, buckets, pairs_of(map),
+             [](const Pair& pair) { return hashtable::hash_int(pair.key); });
+    if (buckets < old_buckets) map->pairs = mem::addr(sys::resize(pairs_of(map), buckets * sizeof(Pair)));
+    sys::free(flags_of(map));
+    map->flags = fresh;
+    map->buckets = buckets;
+    map->upper_bound = initial_bound(buckets);
+    map->occupied = map->count;
+}
+
+void destroy(PtrMap* map) {
+    if (!map) return;
+    sys::free(flags_of(map));
+    sys::free(pairs_of(map));
+    sys::free(map);
+}
+
+}  // namespace ptr_map
+
+}  // namespace oka

@@ -1,0 +1,30 @@
+#include "runtime/symbol_table.h"
+
+#include "datatypes/block.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+
+namespace oka::symbol {
+
+namespace {
+
+constexpr uint32_t kInitialSymbols = 4000;
+
+}  // namespace
+
+void init_table(const Cell& root) {
+    Cell symbols = *block::make_in_sized(&root, kInitialSymbols);
+    table = symbols.data2;
+    index = hashtable::init(kInitialSymbols, &symbols, hashtable::kNames);
+}
+
+uint32_t lookup(const uint8_t* name, uint32_t length, bool ignore_case) {
+    return hashtable::symbol_lookup(index, name, length, ignore_case);
+}
+
+uint32_t resolve(uint32_t id) {
+    int32_t alias = int32_t(mem::ptr<Cell>(mem::buffer(table)->offset)[id - 1].data1);
+    return alias > 0 ? uint32_t(alias) : id;
+}
+
+}  // namespace oka::symbol
