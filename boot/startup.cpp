@@ -3,23 +3,26 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/handles.h"
-#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
+#include "runtime/words.h"
 #include "runtime/symbol_table.h"
 #include "services/random.h"
 
@@ -38,6 +41,9 @@ void register_datatypes() {
     series::init();
     block::init();
     integer::init();
+    symbol::init();
+    _context::init();
+    word::init();
     float_::init();
     time::init();
 }
@@ -58,10 +64,10 @@ void sys::get_args(int argc, char** argv) {
 }
 
 void runtime::init() {
+    _context::collecting_new_words = true;
     io::init_print_hooks();
     console::init_output();
     random::init();
-    hashtable::set_seed(7340117);  // the hash seed belongs with the random generator's start-up
     alloc::init();
     handles::init();
     cycles::init();
@@ -74,6 +80,10 @@ void runtime::init() {
     stack::init(make_fixed_block_in_root(stack::kDataStackCells));
     stack::init_calls(make_fixed_block_in_root(stack::kCallStackCells));
     symbol::init_table(root);
+    _context::make_global();
+    datatype::make_words();
+    words::build();
+    words::build_spec_words();
 }
 
 }  // namespace oka

@@ -5,7 +5,7 @@
    series, datatypes before the action table, the blocks before the stacks). */
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/root.h"
 
 namespace oka {
 
@@ -19,9 +19,6 @@ void get_args(int argc, char** argv);
 }  // namespace sys
 
 namespace runtime {
-
-// The root block: whatever it holds lives as long as the process.
-inline Cell root;
 
 void init();
 

@@ -5,6 +5,7 @@
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "datatypes/word.h"
 
 namespace oka::datatype {
 
@@ -33,7 +34,18 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     }
 }
 
+Cell name_words[kTypeTableSize];
+
 }  // namespace
+
+void make_words() {
+    for (int id = 1; id <= int(highest_type()); id++)
+        if (registered_q(Type(id))) make_word(Type(id));
+}
+
+void make_word(Type type) { name_words[int(type)] = word::load(type_name(type).name); }
+
+const Cell& word_of(Type type) { return name_words[int(type)]; }
 
 void init() {
     register_(Type::Datatype, {

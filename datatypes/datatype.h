@@ -6,6 +6,12 @@
 namespace oka::datatype {
 
 void init();
+// Makes the word of every registered type's name (integer!, ...); types registered later make theirs
+// at once.
+void make_words();
+void make_word(Type type);
+// The word of a type's name.
+const Cell& word_of(Type type);
 
 Cell* make_at(Cell* cell, Type type);
 Cell* push(Type type);

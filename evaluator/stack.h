@@ -45,6 +45,21 @@ void collapse_top();
 // If the cell below top is an error!, it becomes the result; the frame keeps only its result slot.
 void adjust_post_try();
 
+// Keeps a value (and what it refers to) alive while C++ code builds it: a copy sits on the data stack
+// for the life of the scope, which then drops everything pushed since.
+class Root {
+public:
+    explicit Root(const Cell& value) : cell_(push(value)) {}
+    explicit Root(Node node) : Root(Cell{uint8_t(Type::Block), 0, node, 0}) {}
+    ~Root() { top = cell_; }
+    Root(const Root&) = delete;
+    Root& operator=(const Root&) = delete;
+    Cell& cell() { return *cell_; }
+
+private:
+    Cell* cell_;
+};
+
 // ---- call frames ----
 
 enum FrameKind : uint32_t {

@@ -56,6 +56,8 @@ void register_(Type id, std::initializer_list<ActionEntry> entries) {
 
 Type highest_type() { return highest; }
 
+bool registered_q(Type id) { return int(id) < kTypeTableSize && type_names[int(id)].name; }
+
 const TypeName& type_name(Type id) {
     OKA_ASSERT(type_names[int(id)].name);
     return type_names[int(id)];

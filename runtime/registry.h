@@ -78,6 +78,7 @@ void register_(Type id, Type parent, const char* name, std::span<const ActionSlo
 void register_(Type id, std::initializer_list<ActionEntry> entries);
 
 Type highest_type();
+bool registered_q(Type id);
 const TypeName& type_name(Type id);
 AnyAction action_entry(Type id, Act slot);
 

@@ -286,10 +286,7 @@ TEST(FloatMath, EvenOddAndConversionsCheckTheIntegerRange) {
     EXPECT_EQ(typed(run(actions::make_s, {f, time_cell(90.0)})), "float! 90.0");
     EXPECT_EQ(typed(run(actions::to_s, {f, test::block_of({int_cell(15), int_cell(-1)})})), "float! 1.5");
     EXPECT_EQ(typed(run(actions::to_s, {f, test::block_of({float_cell(1.5), int_cell(3)})})), "float! 1500.0");
-    EXPECT_EQ(test::error_of([&] {
-                  run(actions::to_s, {f, test::block_of({int_cell(1)})});
-              }),
-              Err::script_bad_to_arg);
+    EXPECT_EQ(test::error_of([&] { run(actions::to_s, {f, test::block_of({int_cell(1)})}); }), Err::script_bad_to_arg);
     EXPECT_EQ(test::error_of([&] {
                   run(actions::to_s, {f, test::block_of({none::value, int_cell(1)})});
               }),

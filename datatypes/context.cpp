@@ -1,0 +1,275 @@
+#include "datatypes/context.h"
+
+#include "datatypes/integer.h"
+#include "datatypes/series.h"
+#include "datatypes/unset.h"
+#include "evaluator/stack.h"
+#include "runtime/cycles.h"
+#include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/registry.h"
+#include "runtime/root.h"
+#include "runtime/symbol_table.h"
+#include "runtime/words.h"
+
+namespace oka::_context {
+
+namespace {
+
+Node word_table(Node context) { return context_cell(context)->data1; }
+
+bool values_on_stack(Node context) { return context_cell(context)->header & kValuesOnStack; }
+
+Node values_node(Node context) { return context_cell(context)->data2; }
+
+bool is_self(uint32_t symbol) { return symbol == words::id(Sym::self); }
+
+// The value cell at a position: in the frame of the running call, or in the values block.
+BufPtr<Cell> value_at(Node context, int32_t position) {
+    Addr values = context_cell(context)->data2;
+    if (values_on_stack(context)) return BufPtr<Cell>(mem::ptr<Cell>(values) + position);
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(values)->offset) + position);
+}
+
+// Appends an unset value cell to a context's values block.
+void append_unset_value(Node context) { unset::make_at(alloc::alloc_tail_cell(values_node(context)).get()); }
+
+void rebind_words(Node context) {
+    BufPtr<SeriesBuffer> b = mem::buffer(words_node(context));
+    for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) w->data1 = context;
+}
+
+[[noreturn]] void fire_with_word(Err id, const Cell& word) {
+    Cell copy = word;
+    fire(id, &copy);
+}
+
+}  // namespace
+
+void init() { datatype::register_(Type::Context, {}); }
+
+void make_global() { global = create(kGlobalSize, false, false, 0, kGlobal); }
+
+BufPtr<Cell> context_cell(Node context) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context)->offset)); }
+
+BufPtr<Cell> self_cell(Node context) { return context_cell(context) + 1; }
+
+Kind kind_of(const Cell& context_cell) { return Kind((context_cell.header >> kKindShift) & 3); }
+
+Node words_node(Node context) { return hashtable::record(word_table(context))->values; }
+
+BufPtr<Cell> word_at(Node context, uint32_t position) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(words_node(context))->offset) + position);
+}
+
+uint32_t word_count(Node context) { return mem::buffer(words_node(context))->length(); }
+
+Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
+    if (size == 0) size = 1;
+    Node context = alloc::alloc_unset_cells(2);
+    stack::Root root(context);
+    mem::buffer(context)->tail += 2 * sizeof(Cell);
+    Node table = source ? hashtable::copy(word_table(source), alloc::copy_series(words_node(source)))
+                        : hashtable::init(size, nullptr, hashtable::kNames);
+    context_cell(context)->data1 = table;
+    if (source) rebind_words(context);
+    Node values = on_stack ? 0 : alloc::alloc_unset_cells(size);
+    BufPtr<Cell> cell = context_cell(context);
+    cell->header = uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0);
+    cell->data2 = values;
+    return context;
+}
+
+Node make(const Cell& spec, bool on_stack, bool self, Kind kind) {
+    Cell block = spec;
+    Node context = create(series::rs_length_q(block), on_stack, self, 0, kind);
+    stack::Root root(context);
+    uint32_t counted = 0;
+    for (uint32_t i = 0; i < series::rs_buffer_length_q(block); i++) {
+        const Cell& value = mem::ptr<Cell>(mem::buffer(block.data2)->offset)[i];
+        switch (value.type()) {
+        case Type::Word:
+        case Type::GetWord:
+        case Type::LitWord:
+        case Type::Refinement: {
+            int32_t position;
+            add_word(context, value.data2, true, position);
+            counted++;
+            break;
+        }
+        default: break;
+        }
+    }
+    if (!on_stack) {
+        BufPtr<SeriesBuffer> values = mem::buffer(values_node(context));
+        OKA_ASSERT(values->size >= counted * sizeof(Cell));
+        values->tail = values->offset + counted * sizeof(Cell);
+    }
+    return context;
+}
+
+Node clone(Cell* value, Kind kind) {
+    Node source = value->data1;
+    const Cell& cell = *context_cell(source);
+    Node context = create(word_count(source), cell.header & kValuesOnStack, cell.header & kHasSelf, source, kind);
+    value->data1 = context;
+    return context;
+}
+
+int32_t find_word(Node context, uint32_t symbol, bool ignore_case) {
+    int32_t unused;
+    return hashtable::context_lookup(word_table(context), symbol, ignore_case, 0, unused);
+}
+
+int32_t add_word(Node context, uint32_t symbol, bool ignore_case, int32_t& position) {
+    return hashtable::context_lookup(word_table(context), symbol, ignore_case, context, position);
+}
+
+int32_t add_word_unset(Node context, const Cell& word) {
+    int32_t position;
+    int32_t found = add_word(context, word.data2, true, position);
+    if (found >= 0) return found;
+    if (!values_on_stack(context)) append_unset_value(context);
+    return position;
+}
+
+void add_new(Node context, const Cell& word, const Cell& value) {
+    if (find_word(context, word.data2, true) >= 0) return;
+    Cell copy = value;
+    *value_at(context, add_word_unset(context, word)) = copy;
+}
+
+void set_or_add(Node context, const Cell& word, const Cell& value) {
+    Cell copy = value;
+    *value_at(context, add_word_unset(context, word)) = copy;
+}
+
+BufPtr<Cell> get(const Cell& word, Node context) {
+    int32_t position = int32_t(word.data3);
+    if (position < 0) {
+        if (!is_self(word.data2)) fire_with_word(Err::script_no_value, word);
+        return self_cell(word.data1);
+    }
+    if (!context_cell(context)->data2) fire_with_word(Err::script_not_in_context, word);
+    return value_at(context, position);
+}
+
+BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, [[maybe_unused]] bool notify) {
+    Cell copy = value;
+    if (int32_t(word->data3) < 0) {
+        int32_t position = find_word(context, word->data2, false);
+        if (position < 0) position = add_word_unset(context, *word);
+        word->data3 = uint32_t(position);
+    }
+    if (!context_cell(context)->data2) fire_with_word(Err::script_not_defined, *word);
+    int32_t position = int32_t(word->data3);
+    if (!values_on_stack(context) && kind_of(*context_cell(context)) == kObject)
+        word_at(context, uint32_t(position))->header |= kFieldSet;
+    BufPtr<Cell> slot = value_at(context, position);
+    *slot = copy;
+    return slot;
+}
+
+void set_integer(Cell* word, int32_t value) {
+    Cell number;
+    integer::make_at(&number, value);
+    set_in(word, number, word->data1, false);
+}
+
+BufPtr<Cell> get_in(uint32_t symbol, Node context) {
+    if (values_on_stack(context)) context = global;
+    int32_t position = find_word(context, symbol, true);
+    OKA_ASSERT(position >= 0);
+    return value_at(context, position);
+}
+
+void get_global(uint32_t symbol, Cell* out) {
+    int32_t position = find_word(global, symbol, false);
+    if (position < 0) {
+        add_global(symbol);
+        position = find_word(global, symbol, false);
+    }
+    *out = *value_at(global, int32_t(word_at(global, uint32_t(position))->data3));
+}
+
+BufPtr<Cell> get_global_cell(uint32_t symbol) {
+    int32_t position = find_word(global, symbol, true);
+    OKA_ASSERT(position >= 0);
+    return value_at(global, int32_t(word_at(global, uint32_t(position))->data3));
+}
+
+Cell add_global(uint32_t symbol) { return add_global_word(symbol, false, false); }
+
+Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
+    int32_t position;
+    int32_t found = add_word(global, symbol, ignore_case, position);
+    Cell entry;
+    if (found >= 0) {
+        entry = *word_at(global, uint32_t(found));
+        // Another spelling asked for: a word of that spelling sharing the entry's value.
+        if (ignore_case && variant && entry.data2 != symbol) entry.data2 = symbol;
+    } else {
+        // A new letter-case variant shares the value cell of the variant met first.
+        if (symbol::resolve(symbol) != symbol) {
+            int32_t first = find_word(global, symbol, true);
+            word_at(global, uint32_t(position))->data3 = word_at(global, uint32_t(first))->data3;
+        }
+        append_unset_value(global);
+        entry = *word_at(global, uint32_t(position));
+    }
+    if (collecting_new_words) *alloc::alloc_tail(runtime::root) = entry;
+    return entry;
+}
+
+int32_t bind_word(Node context, Cell* word) {
+    int32_t position = find_word(context, word->data2, true);
+    if (position >= 0) {
+        word->data1 = context;
+        word->data3 = uint32_t(position);
+    }
+    return position;
+}
+
+void bind(const Cell& block, Node context, bool self) {
+    Node node = block.data2;
+    if (cycles::find_q(node)) return;
+    cycles::Scope scope(block);
+    // Binding never allocates, so the walk may hold the buffer.
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    for (Cell* cell = mem::ptr<Cell>(b->offset) + block.data1; cell < mem::ptr<Cell>(b->tail); cell++) {
+        switch (cell->type()) {
+        case Type::Word:
+            if (self && is_self(cell->data2)) {
+                cell->data1 = context;
+                cell->data3 = uint32_t(-1);
+                break;
+            }
+            [[fallthrough]];
+        case Type::SetWord:
+        case Type::LitWord:
+        case Type::GetWord:
+        case Type::Refinement: bind_word(context, cell); break;
+        case Type::Block:
+        case Type::Paren:
+        case Type::Path:
+        case Type::LitPath:
+        case Type::SetPath:
+        case Type::GetPath:
+        case Type::Hash: bind(*cell, context, self); break;
+        default: break;
+        }
+    }
+}
+
+bool collect_set_words(Node context, Cell* block) {
+    uint32_t length = series::rs_buffer_length_q(*block);
+    if (block->data1 > length) block->data1 = length;
+    uint32_t before = word_count(context);
+    for (uint32_t i = block->data1; i < series::rs_buffer_length_q(*block); i++) {
+        Cell value = mem::ptr<Cell>(mem::buffer(block->data2)->offset)[i];
+        if (value.is(Type::SetWord)) add_word_unset(context, value);
+    }
+    return word_count(context) > before;
+}
+
+}  // namespace oka::_context

@@ -1,0 +1,96 @@
+/* Contexts and binding.
+
+   A context maps words to value slots. Its node holds two cells: the context cell (type context!;
+   header bits 11-12 the kind, bit 22 values on the data stack, bit 24 has self; word 1 the word table,
+   word 2 the values block, or the address of the running call's first argument cell when the values
+   live on the data stack) and the self cell, a copy of the value that owns the context. The word table
+   is a hash table whose block holds one word! per word (bound to the context at its own position); the
+   word at position n owns value cell n.
+
+   The global context holds every word not bound elsewhere; objects and functions own one each.
+
+   Rules: adding a word allocates; looking one up, binding and reading do not. Value cells handed out
+   are buffer pointers (the values block can grow), valid until the next allocation. A word whose
+   position field may be written back (set_in, bind_word) must be fixed: on the data stack, or in a
+   block that no allocation touches during the call. */
+#pragma once
+
+#include "runtime/memory.h"
+
+namespace oka::_context {
+
+enum Kind : uint32_t {
+    kGlobal = 0,
+    kFunction = 1,  // functions, natives, actions and routines: values on the data stack
+    kObject = 2,    // objects, errors and ports
+};
+
+inline constexpr uint32_t kKindShift = 11;
+inline constexpr uint32_t kValuesOnStack = 1u << 22;
+inline constexpr uint32_t kHasSelf = 1u << 24;
+inline constexpr uint32_t kFieldSet = 1u << 13;  // on a word-table entry: the field was assigned
+
+inline constexpr uint32_t kGlobalSize = 4000;
+
+// The global context, made at start-up.
+inline Node global = 0;
+// While set (during start-up), every word added to the global context is also kept in the root block.
+inline bool collecting_new_words = false;
+
+// Registers context!: it has no actions, scripts never see context values.
+void init();
+void make_global();
+
+BufPtr<Cell> context_cell(Node context);
+BufPtr<Cell> self_cell(Node context);
+Kind kind_of(const Cell& context_cell);
+Node words_node(Node context);
+BufPtr<Cell> word_at(Node context, uint32_t position);
+uint32_t word_count(Node context);
+
+// A new context for `size` words (1 at least): with `on_stack` its values live in the frame of the
+// running call, otherwise in a values block with room for `size` cells and none used. The word table is
+// new, or a copy of `source`'s with every word rebound to the new context.
+Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind);
+// A context holding every word!, get-word!, lit-word! and refinement! of a spec block, one unset value
+// each (set-words, strings and blocks are skipped).
+Node make(const Cell& spec, bool on_stack, bool self, Kind kind);
+// A new context with the same words as the one of `value` (payload word 1), which is made to refer to
+// it; its values block is empty.
+Node clone(Cell* value, Kind kind);
+
+// The position of a symbol, or -1.
+int32_t find_word(Node context, uint32_t symbol, bool ignore_case);
+// The position of a symbol when present; otherwise adds it, stores its new position in `position` and
+// answers -1.
+int32_t add_word(Node context, uint32_t symbol, bool ignore_case, int32_t& position);
+// The position of the word's symbol (case ignored), added with an unset value when missing.
+int32_t add_word_unset(Node context, const Cell& word);
+void add_new(Node context, const Cell& word, const Cell& value);
+void set_or_add(Node context, const Cell& word, const Cell& value);
+
+// The value cell of a word in `context`.
+BufPtr<Cell> get(const Cell& word, Node context);
+// Stores a copy of `value` as the word's value in `context`, resolving the word's position first when
+// it has none (and adding the word when missing). Returns the value cell.
+BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify);
+void set_integer(Cell* word, int32_t value);
+// The value cell of a symbol in an object's context (the global context for a function's); the symbol
+// must be present.
+BufPtr<Cell> get_in(uint32_t symbol, Node context);
+void get_global(uint32_t symbol, Cell* out);
+BufPtr<Cell> get_global_cell(uint32_t symbol);
+// The global word of a symbol, added when missing (exact lookup).
+Cell add_global(uint32_t symbol);
+Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant);
+
+// Binds one word to the context when it holds its symbol (case ignored); answers the position or -1.
+int32_t bind_word(Node context, Cell* word);
+// Binds every word of a block, and of the blocks, parens and paths inside it, whose symbol the context
+// holds; with `self` the word self is bound to the context itself. Never adds words.
+void bind(const Cell& block, Node context, bool self);
+// Adds every set-word of the block (from its head, which is first clamped) to the context; true when
+// the context grew.
+bool collect_set_words(Node context, Cell* block);
+
+}  // namespace oka::_context

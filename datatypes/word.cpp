@@ -1,0 +1,309 @@
+#include "datatypes/word.h"
+
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+#include "runtime/root.h"
+#include "runtime/words.h"
+
+namespace oka::word {
+
+namespace {
+
+Cell* retyped(Cell* cell, Type type) {
+    cell->header = uint8_t(type) | (cell->header & kCellNewLine);
+    return cell;
+}
+
+Cell as_type(Cell cell, Type type) {
+    cell.header = uint8_t(type);
+    return cell;
+}
+
+[[noreturn]] void fire_with(Err id, const Cell& value) {
+    Cell copy = value;
+    fire(id, &copy);
+}
+
+// The string form of a word's symbol, pushed on the data stack.
+Cell* push_string_form(const Cell& word) {
+    return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0});
+}
+
+// ---- actions ----
+
+const Cell* make(Cell*, Cell* spec, Type target) {
+    static Cell result;
+    switch (spec->type()) {
+    case Type::Word:
+    case Type::LitWord:
+    case Type::GetWord:
+    case Type::SetWord: result = *spec; break;
+    case Type::Datatype: result = datatype::word_of(Type(spec->data1)); break;
+    case Type::Logic: result = _context::add_global(words::id(spec->data1 ? Sym::true_ : Sym::false_)); break;
+    default: error::fire_on_type(Err::script_bad_to_arg, target, spec);
+    }
+    result.header = uint8_t(target);
+    return &result;
+}
+
+int32_t mold_with(Cell* value, Cell* buffer, Cell* arg, int32_t part, const char* before, const char* after) {
+    if (*before) {
+        string::concatenate_literal(buffer, before, 1);
+        part--;
+    }
+    part = form(value, buffer, arg, part);
+    if (*after) {
+        string::concatenate_literal(buffer, after, 1);
+        part--;
+    }
+    return part;
+}
+
+int32_t mold_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return form(value, buffer, arg, part);
+}
+int32_t mold_set_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return mold_with(value, buffer, arg, part, "", ":");
+}
+int32_t mold_lit_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return mold_with(value, buffer, arg, part, "'", "");
+}
+int32_t mold_get_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return mold_with(value, buffer, arg, part, ":", "");
+}
+int32_t mold_refinement(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    return mold_with(value, buffer, arg, part, "/", "");
+}
+
+void index_q() {
+    Cell* word = stack::arguments();
+    int32_t position = int32_t(word->data3);
+    if (position < 0) none::box();
+    else integer::box(position + 1);
+}
+
+bool same_symbol(const Cell& a, const Cell& b, bool ignore_case) {
+    return ignore_case ? symbol::resolve(a.data2) == symbol::resolve(b.data2) : a.data2 == b.data2;
+}
+
+// A word! and a lit-word! of one symbol are equal to the equality ops that parse uses.
+bool word_meets_lit_word(const Cell& a, const Cell& b) {
+    return (a.is(Type::Word) && b.is(Type::LitWord)) || (a.is(Type::LitWord) && b.is(Type::Word));
+}
+
+int32_t order_by_name(const Cell& a, const Cell& b, int32_t op) {
+    Cell* saved = stack::top;
+    Cell* first = push_string_form(a);
+    Cell* second = push_string_form(b);
+    int32_t result = actions::call<Act::compare>(first, second, op);
+    stack::top = saved;
+    return result;
+}
+
+}  // namespace
+
+int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    Cell* saved = stack::top;
+    Cell* string = push_string_form(*value);
+    part = actions::call<Act::form>(string, buffer, arg, part);
+    stack::top = saved;
+    return part;
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    if (!any_word_q(value2->type()) || (value2->is(Type::Issue) && !value1->is(Type::Issue))) return kNotComparable;
+    const Cell& a = *value1;
+    const Cell& b = *value2;
+    auto answer = [](bool equal) { return equal ? 0 : 1; };
+    switch (op) {
+    case kCompareEqual:
+    case kCompareNotEqual:
+    case kCompareFind: return answer(same_symbol(a, b, true));
+    case kCompareStrictEqual: return answer(a.type() == b.type() && same_symbol(a, b, false));
+    case kCompareSame: return answer(a.type() == b.type() && a.data2 == b.data2 && a.data1 == b.data1);
+    case kCompareStrictEqualWord:
+    case kCompareEqualWord: {
+        bool ignore_case = op == kCompareEqualWord;
+        return answer((word_meets_lit_word(a, b) || a.type() == b.type()) && same_symbol(a, b, ignore_case));
+    }
+    default: return order_by_name(a, b, op);
+    }
+}
+
+void init() {
+    datatype::register_(Type::Word, {
+                                        implements<Act::make>(make),
+                                        implements<Act::to>(make),
+                                        implements<Act::form>(form),
+                                        implements<Act::mold>(mold_word),
+                                        implements<Act::compare>(compare),
+                                        implements<Act::index_q>(index_q),
+                                    });
+    struct Kind {
+        Type type;
+        ActionImpl<Act::mold> mold;
+    };
+    for (Kind k : {Kind{Type::SetWord, mold_set_word}, Kind{Type::LitWord, mold_lit_word},
+                   Kind{Type::GetWord, mold_get_word}}) {
+        datatype::register_(k.type, {
+                                        inherits<Act::make>(),
+                                        inherits<Act::to>(),
+                                        inherits<Act::form>(),
+                                        implements<Act::mold>(k.mold),
+                                        inherits<Act::compare>(),
+                                        inherits<Act::index_q>(),
+                                    });
+    }
+    datatype::register_(Type::Refinement, {
+                                              inherits<Act::make>(),
+                                              inherits<Act::to>(),
+                                              inherits<Act::form>(),
+                                              implements<Act::mold>(mold_refinement),
+                                              inherits<Act::compare>(),
+                                          });
+}
+
+bool any_word_q(Type type) { return type >= Type::Word && type <= Type::Issue; }
+
+Cell* make_at(uint32_t symbol, Cell* cell) {
+    Cell word{uint8_t(Type::Word), _context::global, symbol, 0};
+    word.data3 = uint32_t(_context::add_word_unset(_context::global, word));
+    *cell = word;
+    return cell;
+}
+
+Cell* box(uint32_t symbol) { return make_at(symbol, stack::arguments()); }
+
+Cell* make_in(uint32_t symbol, const Cell& block) {
+    Cell word;
+    make_at(symbol, &word);
+    return copy_cell(&word, alloc::alloc_tail(block).get());
+}
+
+Cell* load_in(std::string_view name, const Cell& block) { return make_in(symbol::make(name), block); }
+
+Cell* push_new(uint32_t symbol) {
+    Cell word;
+    make_at(symbol, &word);
+    return stack::push(word);
+}
+
+Cell load(std::string_view name) { return _context::add_global_word(symbol::make(name), true, true); }
+
+void add_to_root(const Cell& cell) { *alloc::alloc_tail(runtime::root) = cell; }
+
+Cell* push(const Cell& word) { return stack::push(word); }
+
+Cell* push_local(Node context, uint32_t position) { return stack::push(*from_context(context, position)); }
+
+Cell* load_in_as(Type type, std::string_view name, const Cell& block) {
+    Cell* cell = load_in(name, block);
+    return retyped(cell, type);
+}
+
+Cell load_as(Type type, std::string_view name) { return as_type(load(name), type); }
+
+Cell* push_as(Type type, const Cell& word) { return retyped(push(word), type); }
+
+Cell* push_local_as(Type type, Node context, uint32_t position) {
+    return retyped(push_local(context, position), type);
+}
+
+BufPtr<Cell> from_context(Node context, uint32_t position) { return _context::word_at(context, position); }
+
+Cell find_in(Node context, uint32_t symbol) {
+    int32_t position = _context::find_word(context, symbol, false);
+    if (position < 0) return _context::add_global(symbol);
+    return *from_context(context, uint32_t(position));
+}
+
+BufPtr<Cell> get_cell(const Cell& word) { return _context::get(word, word.data1); }
+
+Cell* get(const Cell& word) {
+    Cell value = *get_cell(word);
+    if (value.is(Type::Unset)) fire_with(Err::script_no_value, word);
+    return stack::push(value);
+}
+
+Cell* get_any(const Cell& word) {
+    Cell value = *get_cell(word);
+    return stack::push(value);
+}
+
+void set_value(Cell* word, const Cell& value) { _context::set_in(word, value, word->data1, true); }
+
+void set_arg(bool refuse_unset) {
+    Cell* args = stack::arguments();
+    if (refuse_unset && args[1].is(Type::Unset)) fire_with(Err::script_need_value, args[0]);
+    set_value(args, args[1]);
+    stack::set_last(args[1]);
+}
+
+void get_arg() {
+    Cell value = *get_cell(*stack::arguments());
+    stack::set_last(value);
+}
+
+void set_result(Cell* cell) {
+    if (stack::arguments()->is(Type::Unset)) fire_with(Err::script_need_value, *cell);
+    copy_cell(stack::arguments(), cell);
+}
+
+BufPtr<Cell> get_in(Node context, uint32_t position) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(_context::context_cell(context)->data2)->offset) + position);
+}
+
+Cell* get_local(Node context, uint32_t position) {
+    Cell entry = *from_context(context, position);
+    return stack::push(*_context::get(entry, context));
+}
+
+namespace {
+
+// Writes into an object's field from native code: the field counts as set, and no handler is told.
+BufPtr<Cell> field_for_writing(Node context, uint32_t position) {
+    if (_context::kind_of(*_context::context_cell(context)) == _context::kObject)
+        from_context(context, position)->header |= _context::kFieldSet;
+    return get_in(context, position);
+}
+
+}  // namespace
+
+void set_in(Node context, uint32_t position) {
+    Cell value = *stack::get_top();
+    *field_for_writing(context, position) = value;
+}
+
+Cell* set_in_from_result(Node context, uint32_t position) {
+    *field_for_writing(context, position) = *stack::arguments();
+    return stack::arguments();
+}
+
+void swap_value(Node context, uint32_t position) {
+    Cell incoming = *stack::get_top();
+    Cell old = *get_in(context, position);
+    stack::push(old);
+    *field_for_writing(context, position) = incoming;
+}
+
+Node to_string(const Cell& word) { return symbol::get_string(word.data2); }
+
+}  // namespace oka::word
+
+namespace oka::refinement {
+
+Cell make_in_root(std::string_view name) {
+    Cell refinement{uint8_t(Type::Refinement), 0, symbol::make(name), uint32_t(-1)};
+    word::add_to_root(refinement);
+    return refinement;
+}
+
+}  // namespace oka::refinement
