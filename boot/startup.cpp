@@ -3,15 +3,25 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/object.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
@@ -40,11 +50,21 @@ void register_datatypes() {
     logic::init();
     series::init();
     block::init();
+    string::init();
     integer::init();
     symbol::init();
     _context::init();
     word::init();
+    char_::init();
+    native::init();
+    path::init();
+    function::init();
+    paren::init();
+    issue::init();
+    object::init();
     float_::init();
+    typeset::init();
+    error::init();
     time::init();
 }
 
@@ -84,6 +104,7 @@ void runtime::init() {
     datatype::make_words();
     words::build();
     words::build_spec_words();
+    error::make_catalog();
 }
 
 }  // namespace oka

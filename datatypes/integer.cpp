@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "datatypes/float.h"
+#include "datatypes/issue.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -36,6 +37,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Float:
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(spec->f64() + 0.5));
+    case Type::Issue: return answer(issue::from_hex(*spec));
     default: error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
     }
 }

@@ -56,13 +56,7 @@ const Cell* complement(Cell* value) { return get(*value) ? &false_value : &true_
 template <bool (*Op)(bool, bool)>
 void bitwise() {
     Cell* args = stack::arguments();
-    if (!args[1].is(Type::Logic)) {
-        Cell name, argument, datatype;
-        none::make_at(&name);
-        none::make_at(&argument);
-        datatype::make_at(&datatype, args[1].type());
-        fire(Err::script_expect_arg, &name, &datatype, &argument);
-    }
+    if (!args[1].is(Type::Logic)) error::fire_in_function(Err::script_expect_arg, args[1].type(), 1);
     box(Op(get(args[0]), get(args[1])));
 }
 

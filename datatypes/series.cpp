@@ -7,6 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -42,10 +43,6 @@ Node copy_units(Node source, uint32_t start, uint32_t count) {
 
 // ---- units as values ----
 
-void write_unit(const Cell& series, uint32_t index, uint32_t value) {
-    std::memcpy(unit_at(series, index).get(), &value, unit_of(series));  // units are little-endian
-}
-
 // The unit at an absolute index as a value: a copy of the cell of a cell series, a char! of a text.
 Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
     if (holds_cells(series)) return copy_cell(reinterpret_cast<const Cell*>(unit_at(series, index).get()), out);
@@ -59,10 +56,7 @@ void store_value(const Cell& series, uint32_t index, const Cell& value) {
         return;
     }
     if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
-    uint32_t code_point = value.data2;
-    // A code point wider than the unit needs the buffer widened first, by string!'s writers.
-    if (unit_of(series) < 4 && code_point >> (8 * unit_of(series))) fire(Err::internal_not_done);
-    write_unit(series, index, code_point);
+    string::write_char(series.data2, index, value.data2);  // widens the buffer for a wider code point
 }
 
 // ---- /part arguments ----
@@ -70,7 +64,7 @@ void store_value(const Cell& series, uint32_t index, const Cell& value) {
 // The head of a /part position, clamped to the tail; the position must lie in the same series.
 uint32_t part_position(const Cell& series, const Cell& part) {
     if (part.type() != series.type() || part.data2 != series.data2)
-        fire(Err::script_invalid_refine_arg, &none::value, &part);
+        error::fire_refinement("part", &part);
     return clamped_head(part);
 }
 
@@ -219,7 +213,7 @@ void reverse(Cell* series, Cell* part, Cell* skip) {
     int64_t size = skip ? integer::get(*skip) : 1;
     if (size < 1) fire(Err::script_out_of_range, skip);
     if (size == count) return;
-    if (size > count || count % size) fire(Err::script_invalid_refine_arg, &none::value, skip);
+    if (size > count || count % size) error::fire_refinement("skip", skip);
 
     uint32_t head = series->data1, unit = unit_of(*series);
     bool owned = ownership::check(*series, Word::reverse, nullptr, int32_t(head), int32_t(count));
@@ -264,16 +258,18 @@ void move_within(const Cell& origin, const Cell& target, uint32_t count) {
 void move_across(const Cell& origin, const Cell& target, uint32_t count) {
     if (is_block_like(origin.type()) != is_block_like(target.type())) move_bad(origin, target);
     uint32_t unit = unit_of(origin);
-    if (unit != unit_of(target)) {
-        if (!is_string_like(origin.type()) || !is_string_like(target.type())) move_bad(origin, target);
-        fire(Err::internal_not_done);  // code points of different widths move one by one, by string!'s writers
-    }
+    bool widths_differ = unit != unit_of(target);
+    if (widths_differ && (!is_string_like(origin.type()) || !is_string_like(target.type()))) move_bad(origin, target);
     uint32_t to = clamped_head(target);
     bool owned = ownership::check(target, Word::move, nullptr, int32_t(to), int32_t(count));
-    grow(target.data2, count, true);
-    resize_range(target.data2, to, 0, count);
-    std::memcpy(unit_at(target, to).get(), unit_at(origin, origin.data1).get(), count * unit);
-    resize_range(origin.data2, origin.data1, count, 0);
+    if (widths_differ) {
+        string::move_part(origin, target, count);  // code points one by one, the target widening as needed
+    } else {
+        grow(target.data2, count, true);
+        resize_range(target.data2, to, 0, count);
+        std::memcpy(unit_at(target, to).get(), unit_at(origin, origin.data1).get(), count * unit);
+        resize_range(origin.data2, origin.data1, count, 0);
+    }
     if (owned) ownership::check(target, Word::moved, nullptr, int32_t(to), int32_t(count));
 }
 

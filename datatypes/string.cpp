@@ -1,27 +1,341 @@
 #include "datatypes/string.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <vector>
 
-#include "runtime/memory.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/string_internal.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+#include "runtime/root.h"
 
 namespace oka::string {
 
-Cell* rs_make_at(Cell* cell, uint32_t size) {
-    Node node = alloc::alloc_codepoints(size ? size : 1, 1);
+static_assert(std::endian::native == std::endian::little, "a code point read from a uint32_t is its own unit");
+
+namespace {
+
+BufPtr<SeriesBuffer> buffer_of(Node node) { return mem::buffer(node); }
+uint32_t unit_of(Node node) { return buffer_of(node)->unit(); }
+uint8_t* units_of(Node node) { return mem::ptr(buffer_of(node)->offset); }
+
+void widen_to(Node node, uint32_t unit) {
+    if (unit > unit_of(node)) unicode::widen(node, unit);
+}
+
+void store(Node node, uint32_t index, uint32_t code_point) {
+    unicode::set_unit_at(units_of(node), unit_of(node), index, code_point);
+}
+
+// Copies `count` code points from units of `from_unit` to units of `to_unit`, which is not narrower.
+// The areas may overlap only when the units are equal.
+void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
+    if (to_unit == from_unit) {
+        std::memmove(to, from, count * to_unit);
+        return;
+    }
+    unicode::with_unit(from_unit, [&]<class From>(From) {
+        unicode::with_unit(to_unit, [&]<class To>(To) {
+            for (uint32_t i = 0; i < count; i++) unicode::set_unit_at<To>(to, i, unicode::unit_at<From>(from, i));
+        });
+    });
+}
+
+Cell* make_on(Cell* cell, Node node) {
     *cell = Cell{uint8_t(Type::String), 0, node, 0};
     return cell;
 }
 
+[[noreturn]] void raise_invalid_utf8(const uint8_t* bytes, uint32_t length) {
+    Node node = alloc::alloc_bytes(length);
+    std::memcpy(alloc::alloc_tail_bytes(node, length).get(), bytes, length);
+    Cell binary{uint8_t(Type::Binary), 0, node, 0};
+    fire(Err::access_invalid_utf8, &binary);
+}
+
+// ---- make, to, eval-path ----
+
+Cell* push_new(uint32_t capacity) { return rs_make_at(stack::push_next(), capacity); }
+
+Cell* retyped(Cell* string, Type target) {
+    string->header = uint8_t(target);
+    return string;
+}
+
+// UTF-8 text of a binary! from its head, copied out of its buffer before the string is made.
+Cell* decode_binary(const Cell& binary) {
+    BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
+    const uint8_t* head = mem::ptr(b->offset + std::min(binary.data1, b->length()));
+    std::vector<uint8_t> bytes(head, static_cast<const uint8_t*>(mem::ptr(b->tail)));
+    return load_utf8_checked(bytes.data(), uint32_t(bytes.size()));
+}
+
+const Cell* to(Cell*, Cell* spec, Type target) {
+    Type type = spec->type();
+    if (type == Type::None) error::fire_on_type(Err::script_bad_to_arg, target, spec);
+    if (series::is_string_like(type)) {
+        Cell* copy = stack::push(*spec);
+        series::copy(copy, copy, nullptr, false, nullptr);
+        return retyped(copy, target);
+    }
+    if (type == Type::Binary) return retyped(decode_binary(*spec), target);
+    Cell* result = push_new(16);
+    if (type == Type::Refinement && target != Type::String)
+        actions::call<Act::mold>(spec, result, false, false, false, nullptr, 0, 0);  // with its "/"
+    else
+        splice(result->data2, 0, 0, contribution(spec, -1, false));
+    return retyped(result, target);
+}
+
+// A number is a capacity, anything else a value to convert.
+const Cell* make(Cell* proto, Cell* spec, Type target) {
+    if (!spec->is(Type::Integer) && !spec->is(Type::Float)) return to(proto, spec, target);
+    int32_t size = spec->is(Type::Integer) ? integer::get(*spec) : float_::to_int32(float_::get(*spec));
+    if (size < 0) fire(Err::script_out_of_range, spec);
+    return retyped(push_new(uint32_t(size)), target);
+}
+
+// An integer picks or pokes; another key selects what follows it, or with a value to set, pokes the
+// value over the code point after the key.
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
+                      bool) {
+    const Cell* where = path ? path : &none::value;
+    if (element->is(Type::Integer)) {
+        int32_t index = integer::get(*element);
+        return value ? actions::call<Act::poke>(parent, index, value, element)
+                     : actions::call<Act::pick>(parent, index, element);
+    }
+    if (element->is(Type::Word)) fire(Err::script_invalid_path, where, element);
+    if (!value) return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false);
+    const Cell* found =
+        find(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
+    if (found->is(Type::None)) fire(Err::script_bad_path_set, where, element);
+    Cell* position = stack::push(*found);
+    Cell index;
+    return actions::call<Act::poke>(position, 2, value, integer::make_at(&index, 2));
+}
+
+}  // namespace
+
+// ---- shared with the other string files ----
+
+uint32_t clamped_head(const Cell& string) { return std::min(string.data1, rs_abs_length_q(string)); }
+
+Run run_of(const Cell& string, int32_t part) {
+    uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
+    uint32_t count = part >= 0 ? std::min(length, uint32_t(part)) : length;
+    return Run{nullptr, string.data2, head, unit_of(string.data2), count};
+}
+
+Run run_of_char(const uint32_t& code_point) {
+    return Run{reinterpret_cast<const uint8_t*>(&code_point), 0, 0, appending_unit(code_point), 1};
+}
+
+void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup) {
+    std::vector<uint8_t> aside;
+    if (run.node == node) {  // the buffer is about to change under the run
+        aside.assign(run.data(), run.data() + run.count * run.unit);
+        run = Run{aside.data(), 0, 0, run.unit, run.count};
+    }
+    widen_to(node, run.unit);
+    uint32_t unit = unit_of(node);
+    uint64_t written = uint64_t(run.count) * dup;
+    if ((buffer_of(node)->length() - replaced + written) * unit >= 0x80000000u) fire(Err::internal_no_memory);
+    if (written > replaced) series::grow(node, written - replaced, dup == 1);
+    series::resize_range(node, index, replaced, uint32_t(written));
+    uint8_t* at = units_of(node) + index * unit;
+    copy_units(at, unit, run.data(), run.unit, run.count);
+    alloc::fill_pattern(at, run.count * unit, dup);
+}
+
+int64_t part_count(const Cell& series, const Cell& part) {
+    if (part.is(Type::Integer)) return integer::get(part);
+    if (part.type() != series.type() || part.data2 != series.data2) error::fire_refinement("part", &part);
+    return int64_t(clamped_head(part)) - clamped_head(series);
+}
+
+std::u32string code_points_of(const Cell& string) {
+    Text text = text_of(string);
+    std::u32string out(text.length, U'\0');
+    unicode::with_unit(text.unit, [&]<class Unit>(Unit) {
+        for (uint32_t i = 0; i < text.length; i++) out[i] = char32_t(unicode::unit_at<Unit>(text.data.get(), i));
+    });
+    return out;
+}
+
+// ---- registration ----
+
+void init() {
+    datatype::register_(Type::String, {
+                                          implements<Act::make>(make),
+                                          inherits<Act::random>(),
+                                          inherits<Act::reflect>(),
+                                          implements<Act::to>(to),
+                                          implements<Act::form>(form),
+                                          implements<Act::mold>(mold),
+                                          implements<Act::eval_path>(eval_path),
+                                          implements<Act::compare>(compare),
+                                          implements<Act::append>(append),
+                                          inherits<Act::at>(),
+                                          inherits<Act::back>(),
+                                          implements<Act::change>(change),
+                                          inherits<Act::clear>(),
+                                          inherits<Act::copy>(),
+                                          implements<Act::find>(find),
+                                          inherits<Act::head>(),
+                                          inherits<Act::head_q>(),
+                                          inherits<Act::index_q>(),
+                                          implements<Act::insert>(append),
+                                          inherits<Act::length_q>(),
+                                          inherits<Act::move>(),
+                                          inherits<Act::next>(),
+                                          inherits<Act::pick>(),
+                                          inherits<Act::poke>(),
+                                          inherits<Act::remove>(),
+                                          inherits<Act::reverse>(),
+                                          implements<Act::select>(select),
+                                          implements<Act::sort>(sort),
+                                          inherits<Act::skip>(),
+                                          implements<Act::swap>(swap),
+                                          inherits<Act::tail>(),
+                                          inherits<Act::tail_q>(),
+                                          inherits<Act::take>(),  // a single unit already comes as a char!
+                                          implements<Act::trim>(trim),
+                                          inherits<Act::modify>(),
+                                      });
+}
+
+// ---- positions ----
+
+BufPtr<uint8_t> rs_head(Cell* string) {
+    string->data1 = clamped_head(*string);
+    return BufPtr<uint8_t>(units_of(string->data2) + string->data1 * unit_of(string->data2));
+}
+
+BufPtr<uint8_t> rs_tail(const Cell& string) { return BufPtr<uint8_t>(mem::ptr(buffer_of(string.data2)->tail)); }
+
+uint32_t rs_abs_at(const Cell& string, uint32_t index) {
+    return unicode::unit_at(units_of(string.data2), unit_of(string.data2), index);
+}
+
+void rs_reset(Cell* string) {
+    BufPtr<SeriesBuffer> b = buffer_of(string->data2);
+    b->tail = b->offset;
+    b->flags = (b->flags & ~kSeriesUnitMask) | 1;
+    string->data1 = 0;
+}
+
+Text text_of(const Cell& string) {
+    uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
+    if (uint8_t(string.header) == kBoundedStringType && int32_t(string.data3) >= 0)
+        length = std::min(length, string.data3);
+    uint32_t unit = unit_of(string.data2);
+    return Text{BufPtr<uint8_t>(units_of(string.data2) + head * unit), unit, length};
+}
+
+// ---- constructors ----
+
+Cell* rs_make_at(Cell* cell, uint32_t size) { return make_at_unit(cell, size, 1); }
+
+Cell* make_at_unit(Cell* cell, uint32_t size, uint32_t unit) {
+    return make_on(cell, alloc::alloc_codepoints(std::max(size, 1u), unit));
+}
+
+Cell* load_at(const uint8_t* bytes, uint32_t length, Cell* cell, int32_t encoding) {
+    Node node = unicode::load_encoded(bytes, length, encoding);
+    return make_on(cell ? cell : stack::push_next(), node);
+}
+
+Cell* load_in(const uint8_t* bytes, uint32_t length, const Cell& block, int32_t encoding) {
+    Node into = block.data2;
+    uint32_t index = mem::buffer(into)->length();
+    alloc::alloc_tail_cell(into);  // first, so that the string, made last, is stored before anything collects
+    Node node = unicode::load_encoded(bytes, length, encoding);
+    return make_on(mem::ptr<Cell>(mem::buffer(into)->offset) + index, node);
+}
+
+Cell* load(const uint8_t* bytes, uint32_t length, int32_t encoding) {
+    return load_at(bytes, length, nullptr, encoding);
+}
+
+Cell* load_in_root(const uint8_t* bytes, uint32_t length, int32_t encoding) {
+    return load_in(bytes, length, runtime::root, encoding);
+}
+
+Cell* load_utf8_checked(const uint8_t* bytes, uint32_t length) {
+    Cell* string = rs_make_at(stack::push_next(), length);
+    uint32_t remaining = 0;
+    unicode::load_utf8_into(bytes, length, string, &remaining);
+    if (remaining > 0) raise_invalid_utf8(bytes + length - remaining, remaining);
+    return string;
+}
+
+// ---- writers ----
+
+void append_char(Node node, uint32_t code_point) {
+    widen_to(node, appending_unit(code_point));
+    uint32_t unit = unit_of(node);
+    unicode::set_unit_at(alloc::alloc_tail_bytes(node, unit).get(), unit, 0, code_point);
+}
+
+void overwrite_char(Node node, uint32_t index, uint32_t code_point) {
+    widen_to(node, unicode::unit_for(code_point));
+    uint32_t length = buffer_of(node)->length();
+    if (index >= length) {
+        series::grow(node, index + 1 - length, false);
+        BufPtr<SeriesBuffer> b = buffer_of(node);
+        uint8_t* old_tail = mem::ptr(b->tail);
+        b->tail = b->offset + (index + 1) * b->unit();
+        std::memset(old_tail, 0, mem::ptr(b->tail) - old_tail);  // units passed over hold NUL
+    }
+    store(node, index, code_point);
+}
+
+void insert_char(Node node, uint32_t index, uint32_t code_point) {
+    widen_to(node, unicode::unit_for(code_point));
+    series::grow(node, 1, true);
+    series::resize_range(node, index, 0, 1);
+    store(node, index, code_point);
+}
+
+void write_char(Node node, uint32_t index, uint32_t code_point) {
+    widen_to(node, unicode::unit_for(code_point));
+    OKA_ASSERT(buffer_of(node)->offset + (index + 1) * unit_of(node) <= buffer_of(node)->data_end());
+    store(node, index, code_point);
+}
+
+void remove_part(Node node, uint32_t index, uint32_t count) {
+    uint32_t length = buffer_of(node)->length();
+    if (index < length) series::resize_range(node, index, std::min(count, length - index), 0);
+}
+
+void clip_tail(Cell* string, int32_t limit) {
+    BufPtr<SeriesBuffer> b = buffer_of(string->data2);
+    uint64_t tail = uint64_t(b->offset) + uint64_t(uint32_t(limit)) * b->unit();
+    if (limit >= 0 && tail < b->tail) b->tail = Addr(tail);
+}
+
+void concatenate(const Cell& destination, const Cell& source, int32_t part, uint32_t offset, Mode mode) {
+    Run run = run_of(source, part);
+    if (run.count == 0) return;
+    Node node = destination.data2;
+    uint32_t length = buffer_of(node)->length();
+    uint32_t at = mode == Mode::append
+                      ? length
+                      : uint32_t(std::min<uint64_t>(uint64_t(clamped_head(destination)) + offset, length));
+    uint32_t replaced = mode == Mode::overwrite ? std::min(run.count, length - at) : 0;
+    splice(node, at, replaced, run);
+}
+
 void concatenate_literal(Cell* string, const char* text, uint32_t length) {
     Node node = string->data2;
-    uint32_t unit = mem::buffer(node)->unit();
-    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(node, length * unit);
-    for (uint32_t i = 0; i < length; i++) {
-        OKA_ASSERT(uint8_t(text[i]) < 0x80);
-        uint32_t cp = uint8_t(text[i]);
-        uint8_t* unit_start = out.get() + i * unit;
-        for (uint32_t b = 0; b < unit; b++) unit_start[b] = uint8_t(cp >> (8 * b));  // little-endian units
-    }
+    splice(node, buffer_of(node)->length(), 0, Run{reinterpret_cast<const uint8_t*>(text), 0, 0, 1, length});
 }
 
 int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {
@@ -32,10 +346,29 @@ int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {
     return part - int32_t(length) - (all ? 3 : 0);
 }
 
-void clip_tail(Cell* string, int32_t limit) {
-    BufPtr<SeriesBuffer> b = mem::buffer(string->data2);
-    uint64_t tail = uint64_t(b->offset) + uint64_t(uint32_t(limit)) * b->unit();
-    if (limit >= 0 && tail < b->tail) b->tail = Addr(tail);
+void move_part(const Cell& origin, const Cell& target, uint32_t count) {
+    Run run = run_of(origin, int32_t(count));
+    splice(target.data2, clamped_head(target), 0, run);
+    remove_part(origin.data2, run.start, run.count);
+}
+
+// ---- hexadecimal text ----
+
+const char* to_hex(int32_t value, bool minimal) {
+    static char text[9];
+    uint32_t bits = uint32_t(value);
+    for (int i = 7; i >= 0; i--, bits >>= 4) text[i] = "0123456789ABCDEF"[bits & 15];
+    if (!minimal) return text;
+    const char* first = text;
+    while (*first == '0') first++;
+    return *first ? first : text + 6;
+}
+
+const char* byte_to_hex(uint8_t byte) {
+    static char text[3];
+    text[0] = "0123456789ABCDEF"[byte >> 4];
+    text[1] = "0123456789ABCDEF"[byte & 15];
+    return text;
 }
 
 }  // namespace oka::string

@@ -13,8 +13,8 @@
    case_folding::change_char, one fold for every unit size, so the answer never depends on how a text
    happens to be stored.
 
-   Symbols: a symbol's text is read from its UTF-8 name and copied wherever it goes; nothing here hands
-   a symbol's own buffer to script code.
+   A symbol's string form (symbol::get_string) is shared with the symbol: the routines here read it
+   and copy from it, and never hand it to script code.
 
    Rules: any routine may allocate unless it says otherwise. One that allocates reads the cells it is
    given before it allocates, except a cell it writes back into (a head it moves, a cell it makes),
@@ -129,8 +129,8 @@ void mold_escape_char(Cell* buffer, uint32_t code_point, bool all);
 // ---- comparison and search ----
 
 // The string comparison under a compare op: -1, 0 or 1, where 1 means unequal under the equality ops.
-// Either value may be a symbol! (its name) and the second a bounded view. In `match` mode only the
-// second value's length is compared: the first need only start with it. Never allocates.
+// The second value may be a bounded view. In `match` mode only the second value's length is compared:
+// the first need only start with it. Never allocates.
 int32_t equal_q(const Cell& value1, const Cell& value2, int32_t op, bool match);
 int32_t compare(Cell* value1, Cell* value2, int32_t op);
 // The parse dialect's test of a value at a string position: a string-like value by equal_q in match

@@ -23,19 +23,7 @@ Cell* arg(int k) { return stack::arguments() + k; }
 Cell* refinement_arg(const int32_t* refinements, int i) { return refinements[i] < 0 ? nullptr : arg(refinements[i]); }
 bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
 
-// Stands for the names that error reports give (the running function, an argument's word) until
-// words exist.
-Cell unnamed() {
-    Cell c;
-    none::make_at(&c);
-    return c;
-}
-
-[[noreturn]] void unsupported(Type type) {
-    Cell name = unnamed(), argument = unnamed(), datatype;
-    datatype::make_at(&datatype, type);
-    fire(Err::script_expect_arg, &name, &datatype, &argument);
-}
+[[noreturn]] void unsupported(Type type) { error::fire_in_function(Err::script_expect_arg, type); }
 
 // Implementations that read their operands from the frame and write the result slot themselves.
 template <Act A>
@@ -77,10 +65,8 @@ void clamp_head(Cell* series) {
 
 // The head of a /part position: it must lie in the same series as `series`.
 int32_t part_position(const Cell* series, Cell* part) {
-    if (part->type() != series->type() || part->data2 != series->data2 || part->is(Type::Port)) {
-        Cell name = unnamed();
-        fire(Err::script_invalid_refine_arg, &name, part);
-    }
+    if (part->type() != series->type() || part->data2 != series->data2 || part->is(Type::Port))
+        error::fire_refinement("part", part);
     clamp_head(part);
     return int32_t(part->data1);
 }
@@ -124,7 +110,7 @@ int32_t dup_count(const int32_t* refinements, int i) {
 template <class Write>
 void write_to_new_string(Cell* limit_arg, Write write) {
     int32_t limit = limit_arg ? integer::get(*limit_arg) : 0x7FFFFFFF;
-    Cell limit_cell = limit_arg ? *limit_arg : unnamed();
+    Cell limit_cell = limit_arg ? *limit_arg : none::value;
     stack::keep();
     Cell* buffer = string::rs_make_at(stack::push_next(), 16);
     if (!limit_arg || limit >= 1) {
@@ -270,11 +256,8 @@ void clear_s(const int32_t*) { call<Act::clear>(arg(0)); }
 
 void copy_s(const int32_t* r) {
     Cell* types = refinement_arg(r, 2);
-    if (types && !types->is(Type::Datatype) && !types->is(Type::Typeset)) {
-        Cell name = unnamed(), argument = unnamed(), datatype;
-        datatype::make_at(&datatype, types->type());
-        fire(Err::script_expect_arg, &name, &datatype, &argument);
-    }
+    if (types && !types->is(Type::Datatype) && !types->is(Type::Typeset))
+        error::fire_in_function(Err::script_expect_arg, types->type(), 4);
     Cell* result = unset::push();
     stack::set_last(*call<Act::copy>(arg(0), result, refinement_arg(r, 0), given(r, 1), types));
 }

@@ -1,6 +1,17 @@
 #include "evaluator/stack.h"
 
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+
+#include <cstdlib>
+#include "runtime/print_hooks.h"
+#include "runtime/root.h"
+#include "runtime/words.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
@@ -215,12 +226,14 @@ void unwind_drop() {
 
 // ---- non-local exits ----
 
-void unroll_to(FrameKind kind, bool inclusive) {
+FrameKind unroll_to(FrameKind kind, bool inclusive) {
     CallFrame* remembered = call_top;
+    FrameKind last;
     for (;;) {
         CallFrame& f = pop_frame();
         restore_function_context(f);
-        if (call_top <= call_bottom || f.kind() == kind || f.kind() == kFrameTryAll) break;
+        last = f.kind();
+        if (call_top <= call_bottom || last == kind || last == kFrameTryAll) break;
     }
     if (inclusive) call_top++;
     if (call_top == remembered) {
@@ -232,6 +245,7 @@ void unroll_to(FrameKind kind, bool inclusive) {
         frame_base = cell_at(call_top->saved_base);
     }
     if (!inclusive) call_top++;
+    return last;
 }
 
 void unroll_last(FrameKind kind) {
@@ -317,6 +331,107 @@ void throw_throw(uint32_t code) {
     push(at.base[0]);
     push(at.base[1]);
     sys::throw_(code);
+}
+
+}  // namespace oka::stack
+
+namespace oka::stack {
+
+namespace {
+
+uint32_t frame_symbol(Word w) { return words::word(w).data2 & 0xFFFF; }
+
+// Frames named <body> or <anon>, or by no word at all, are skipped when frames are named.
+bool is_named(const CallFrame& f) {
+    return f.symbol() != 0 && f.symbol() != frame_symbol(Word::body_tag) && f.symbol() != frame_symbol(Word::anon_tag);
+}
+
+// The word that names a frame, read in the context its name was bound to. A frame named self holds a
+// series node there, not a context, and a name that was never bound reads as a global word.
+Cell name_of(const CallFrame& f) {
+    uint32_t symbol = f.symbol();
+    if (symbol == words::id(Sym::self)) return Cell{uint8_t(Type::Word), 0, symbol, uint32_t(-1)};
+    return word::find_in(f.name_context ? f.name_context : _context::global, symbol);
+}
+
+// True when the frame's name is worth showing at `level`: any name above level 1, else functions.
+bool listed_at(int32_t level, const CallFrame& f) {
+    if (!is_named(f)) return false;
+    if (level > 1) return true;
+    Cell name = name_of(f);
+    return name.data1 && word::get_cell(name)->is(Type::Function);
+}
+
+// Prints an error that nothing catches, as print would, and ends the run as a failure.
+[[noreturn]] void report_uncaught(const Cell& error) {
+    Cell* buffer = string::rs_make_at(push_next(), 64);
+    Cell value = error;
+    actions::call<Act::form>(&value, buffer, nullptr, 0x7FFFFFFF);
+    io::print_string(buffer, true);
+    std::exit(-2);
+}
+
+}  // namespace
+
+Cell get_call_name() {
+    CallFrame* f = saved_call_top ? saved_call_top : call_top;
+    saved_call_top = nullptr;
+    while (f > call_bottom) {
+        --f;
+        if (is_named(*f)) return name_of(*f);
+    }
+    return words::word(Word::not_found_tag);
+}
+
+void trace_words(int32_t level, const Cell& block, CallFrame* end) {
+    Cell target = block;
+    for (CallFrame* f = call_bottom; f < end; f++)
+        if (listed_at(level, *f)) *alloc::alloc_tail(target) = name_of(*f);
+}
+
+int32_t trace_lines(int32_t level, const Cell& stack_field, Cell* buffer, int32_t part) {
+    CallFrame* end = mem::ptr<CallFrame>(Addr(stack_field.data2));
+    for (CallFrame* f = call_bottom; f < end && f < call_top; f++) {
+        if (!listed_at(level, *f)) continue;
+        Cell name = name_of(*f);
+        part = word::form(&name, buffer, nullptr, part);
+        string::concatenate_literal(buffer, " ", 1);
+        part--;
+    }
+    return part;
+}
+
+void collect_calls(const Cell& block) {
+    Cell target = block;
+    for (CallFrame* f = call_top - 1; f > call_bottom; f--) {
+        if (!is_named(*f)) continue;
+        *alloc::alloc_tail(target) = word::find_in(f->function_context ? f->function_context : _context::global,
+                                                   f->symbol());
+        integer::make_at(alloc::alloc_tail(target).get(), int32_t(cell_at(f->saved_base) - bottom));
+    }
+}
+
+void set_error_frame(Cell* error) {
+    BufPtr<Cell> field = error::field(*error, error::kStack);
+    if (!field->is(Type::Block)) integer::make_at(field.get(), int32_t(mem::addr(call_top)));
+}
+
+void throw_error(const Cell& error) {
+    Cell* value = push(error);  // kept where the collector sees it while the stacks unroll
+    bool caught = false;
+    if (call_top > call_bottom) {
+        error::set_where(*value, get_call_name());
+        set_error_frame(value);
+        Cell* remembered = top;
+        FrameKind last = unroll_to(kFrameTry, false);
+        caught = last == kFrameTry || last == kFrameTryAll;
+        call_top--;  // the try frame itself
+        top = remembered;
+    }
+    if (!caught) report_uncaught(*value);
+    thrown = *value;
+    push(thrown);
+    sys::throw_(kThrowError);
 }
 
 }  // namespace oka::stack

@@ -134,8 +134,9 @@ void unwind_all();
 void unwind_drop();
 
 // Pops frames down to the nearest frame of `kind` (a try/all frame stops every unroll); the matched
-// frame stays on the call stack.
-void unroll_to(FrameKind kind, bool inclusive);
+// frame stays on the call stack. Answers the kind of the last frame popped, which tells whether the
+// unroll found its frame or ran out of frames.
+FrameKind unroll_to(FrameKind kind, bool inclusive);
 void unroll_last(FrameKind kind);
 void unroll_loop(bool inclusive);
 
@@ -144,5 +145,30 @@ void unroll_loop(bool inclusive);
 [[noreturn]] void throw_break(bool has_value, bool continue_);
 [[noreturn]] void throw_exit(bool has_value);
 [[noreturn]] void throw_throw(uint32_t code);
+
+// The value of the throw in flight (the error of kThrowError): C++ frames that a throw unwinds may
+// restore the stack tops, so the value is kept here rather than only on the data stack. A root for the
+// collector.
+inline Cell thrown;
+
+// Sends an error to the nearest try frame: names the function it happened in (the error's where and
+// stack fields), unrolls the call stack to that frame, pushes the error and throws kThrowError. With no
+// try frame to take it, the error is printed and the process ends with status -2.
+[[noreturn]] void throw_error(const Cell& error);
+
+// ---- diagnostics ----
+
+// The word naming the innermost frame that has a name (frames named <body> and <anon> are skipped),
+// starting at the thrower's frame when one was kept; <not-found> when there is none.
+Cell get_call_name();
+// Appends the names of the frames from the bottom up to (not including) `end`: every named frame at
+// levels above 1, only the function frames otherwise.
+void trace_words(int32_t level, const Cell& block, CallFrame* end);
+// Forms those names into a string, each followed by one space; returns the budget left.
+int32_t trace_lines(int32_t level, const Cell& stack_field, Cell* buffer, int32_t part);
+// Appends, for each named frame from the top down, its name and its frame base as a cell index.
+void collect_calls(const Cell& block);
+// Records the call stack's top in an error's stack field, unless that already holds a block.
+void set_error_frame(Cell* error);
 
 }  // namespace oka::stack

@@ -5,6 +5,11 @@
 
 #include "runtime/console_output.h"
 #include "runtime/throw.h"
+#include "datatypes/error.h"
+#include "datatypes/word.h"
+#include "evaluator/stack.h"
+
+#include <cstdlib>
 
 namespace oka {
 
@@ -116,9 +121,15 @@ void fire_on_type(Err id, Type type, const Cell* value) {
     fire(id, &datatype, value);
 }
 
-void fire_in_function(Err id, Type type) {
-    Cell name{uint8_t(Type::None), 0, 0, 0}, datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
-    fire(id, &name, &datatype, &name);
+void fire_in_function(Err id, Type type, int32_t argument_index) {
+    Cell name = stack::get_call_name(), argument = get_call_arg_word(argument_index);
+    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    fire(id, &name, &datatype, &argument);
+}
+
+void fire_refinement(const char* refinement, const Cell* value) {
+    Cell name = word::load(refinement);
+    fire(Err::script_invalid_refine_arg, &name, value);
 }
 
 void print_raised() {
@@ -140,7 +151,12 @@ void fire(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         if (!arg) break;
         e.args[e.arg_count++] = *arg;
     }
-    sys::throw_(kThrowError);
+    // Errors raised before the catalogue exists (during start-up) can only be reported.
+    if (!error::catalog_ready()) {
+        error::print_raised();
+        std::exit(-2);
+    }
+    stack::throw_error(*error::create(id, arg1, arg2, arg3));
 }
 
 }  // namespace oka

@@ -29,10 +29,11 @@ namespace error {
 [[noreturn]] void fire_bad_make_arg(Type type, const Cell* spec);
 // Raises `id` with the datatype `type` as its first argument and `value`, when given, as its second.
 [[noreturn]] void fire_on_type(Err id, Type type, const Cell* value = nullptr);
-// Raises `id` with the running function's name, the datatype `type` and the current argument's word,
-// the arguments of expect-arg, cannot-use and not-related. Until words and call frames name them, a
-// none stands for the two names.
-[[noreturn]] void fire_in_function(Err id, Type type);
+// Raises `id` with the running function's name, the datatype `type` and the word of the call's
+// argument `argument` (from 0): the arguments of expect-arg, cannot-use and not-related.
+[[noreturn]] void fire_in_function(Err id, Type type, int32_t argument = 0);
+// Raises script invalid-refine-arg with the word of the refinement (part, skip ...) and its argument.
+[[noreturn]] void fire_refinement(const char* refinement, const Cell* value);
 }  // namespace error
 
 namespace error {

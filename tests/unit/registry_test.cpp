@@ -111,9 +111,7 @@ TEST(DatatypeValue, CompareAnswersEqualityOnlyForEqualityOps) {
 
 TEST(ActionDispatch, UnsupportedActionRaisesExpectArg) {
     Cell value = datatype_cell(Type::Integer);
-    uint32_t code = sys::protect(kThrowError, [&] { run(actions::negate_s, {value}); });
-    EXPECT_EQ(code, kThrowError);
-    EXPECT_EQ(error::raised.id, Err::script_expect_arg);
+    EXPECT_EQ(test::error_of([&] { run(actions::negate_s, {value}); }), Err::script_expect_arg);
     EXPECT_EQ(error::raised.args[1].type(), Type::Datatype);
     EXPECT_EQ(Type(error::raised.args[1].data1), Type::Datatype);
 }

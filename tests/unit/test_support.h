@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/error.h"
+#include "datatypes/integer.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -59,12 +61,12 @@ inline std::string mold(const Cell& value) { return text_of(run(actions::mold_s,
 inline std::string mold_all(const Cell& value) { return text_of(run(actions::mold_s, {value}, {-1, 0})); }
 inline std::string form(const Cell& value) { return text_of(run(actions::form_s, {value})); }
 
-// The id of the error that `body` raises (Err(0) when it raises none).
+// The id of the error that `body` raises (Err(0) when it raises none), caught as try catches it.
 template <class F>
 Err error_of(F body) {
-    error::raised.id = Err(0);
-    uint32_t code = sys::protect(kThrowError, body);
-    return code == kThrowError ? error::raised.id : Err(0);
+    Cell error;
+    if (!error::trap(body, &error)) return Err(0);
+    return Err(integer::get(*error::field(error, error::kCode)));
 }
 
 }  // namespace oka::test

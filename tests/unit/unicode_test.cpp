@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/error.h"
+
 #include "runtime/error.h"
 #include "runtime/throw.h"
 
@@ -57,7 +59,7 @@ uint32_t unit_of(Node node) { return mem::buffer(node)->unit(); }
 // Runs `body`, which must raise an error, and returns the error's id.
 template <class F>
 Err raised_by(F&& body) {
-    EXPECT_EQ(sys::protect(kThrowError, body), kThrowError);
+    EXPECT_TRUE(error::trap(body));
     return error::raised.id;
 }
 

@@ -1,0 +1,363 @@
+#include "datatypes/error.h"
+
+#include <string_view>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "runtime/registry.h"
+#include "runtime/root.h"
+#include "runtime/unicode.h"
+
+namespace oka::error {
+
+namespace {
+
+constexpr const char* kFieldNames[kFieldCount] = {"code", "type", "id",   "arg1",  "arg2",
+                                                  "arg3", "near", "where", "stack", "files"};
+
+struct CategoryEntry {
+    const char* word;
+    const char* text;
+};
+constexpr CategoryEntry kCategoryEntries[] = {
+#define OKA_ERROR_CATEGORY(Name, word, text, base) {word, text},
+#include "runtime/errors.def"
+};
+struct ErrorEntry {
+    int code;
+    const char* word;
+    const char* message;
+};
+constexpr ErrorEntry kErrorEntries[] = {
+#define OKA_ERROR(Name, word, code, message) {code, word, message},
+#include "runtime/errors.def"
+};
+
+// Errors made by the run-time share one class: the prototype's words in the prototype's order.
+constexpr uint32_t kErrorClass = 1;
+
+Cell catalog_object;
+Cell prototype;
+bool ready = false;
+
+Cell plain_word(std::string_view name, Type type = Type::Word) {
+    return Cell{uint8_t(type), 0, symbol::make(name), uint32_t(-1)};
+}
+
+Cell* push_string(std::string_view text) {
+    Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    return stack::push(Cell{uint8_t(Type::String), 0, node, 0});
+}
+
+// A message as the catalogue notation writes it: a string, a word, or a block of strings and words.
+Cell* push_message(std::string_view text) {
+    if (text.front() == '"') return push_string(text.substr(1, text.size() - 2));
+    if (text.front() != '[') return stack::push(plain_word(text));
+    Cell* block = block::push_only_s(8);
+    for (size_t i = 1; i < text.size() - 1;) {
+        if (text[i] == ' ') {
+            i++;
+        } else if (text[i] == '"') {
+            size_t close = text.find('"', i + 1);
+            Cell* piece = push_string(text.substr(i + 1, close - i - 1));
+            block::rs_append(*block, *piece);
+            stack::pop(1);
+            i = close + 1;
+        } else {
+            size_t end = text.find_first_of(" ]", i);
+            bool get = text[i] == ':';
+            block::rs_append(*block, plain_word(text.substr(i + get, end - i - get), get ? Type::GetWord : Type::Word));
+            i = end;
+        }
+    }
+    return block;
+}
+
+// An object on the data stack to which fields are added one by one.
+Cell* push_object(uint32_t size) {
+    Node context = _context::create(size, false, true, 0, _context::kObject);
+    return object::push(context, object::get_new_id());
+}
+
+void add_field(Cell* object, std::string_view name, const Cell& value) {
+    _context::set_or_add(object->data1, plain_word(name), value);
+}
+
+Cell* push_category(size_t index) {
+    const CategoryEntry& category = kCategoryEntries[index];
+    Cell* object = push_object(8);
+    integer::push(int32_t(index * 100));
+    add_field(object, "code", stack::top[-1]);
+    push_string(category.text);
+    add_field(object, "type", stack::top[-1]);
+    for (const ErrorEntry& e : kErrorEntries) {
+        if (size_t(e.code / 100) != index) continue;
+        add_field(object, e.word, *push_message(e.message));
+    }
+    return object;
+}
+
+void make_prototype() {
+    Cell* object = push_object(kFieldCount);
+    for (const char* name : kFieldNames) add_field(object, name, none::value);
+    prototype = *object;
+    word::add_to_root(prototype);
+}
+
+Cell* category_object(size_t index) {
+    return object::get_values(catalog_object).get() + index;
+}
+
+// The category and id words of a catalogue entry: the words of the catalogue's own fields.
+Cell category_word(size_t index) { return *object::get_word(catalog_object.data1, uint32_t(index)); }
+Cell id_word(size_t category, uint32_t position) {
+    return *object::get_word(category_object(category)->data1, position);
+}
+
+uint32_t field_count(const Cell& object) { return object::get_size(object); }
+
+// A copy of the prototype, typed error!.
+Cell* push_from_prototype() {
+    Cell* error = object::copy_shallow(prototype);
+    error->header = uint8_t(Type::Error);
+    error->data2 = kErrorClass;
+    *_context::self_cell(error->data1) = *error;
+    return error;
+}
+
+void set_code(Cell* error, size_t category, uint32_t position) {
+    integer::make_at(field(*error, kCode).get(), int32_t(category * 100 + position - 2));
+}
+
+// ---- make ----
+
+[[noreturn]] void invalid_spec_field(const char* which) {
+    Cell name = plain_word(which);
+    fire(Err::script_invalid_spec_field, &name);
+}
+
+int32_t catalogue_index(const Cell& word) { return object::find_word(catalog_object, word.data2); }
+
+void make_from_code(Cell* error, const Cell& spec) {
+    int32_t code = integer::get(spec);
+    int32_t category = code / 100;
+    if (code < 0 || category >= error::kCategoryCount) fire(Err::script_out_of_range, &spec);
+    uint32_t position = uint32_t(code % 100) + 2;
+    if (position >= field_count(*category_object(size_t(category)))) fire(Err::script_out_of_range, &spec);
+    *field(*error, kCode) = spec;
+    *field(*error, kType) = category_word(size_t(category));
+    *field(*error, kId) = id_word(size_t(category), position);
+}
+
+void make_from_words(Cell* error, const Cell& spec) {
+    Cell* cells = mem::ptr<Cell>(mem::buffer(spec.data2)->offset) + spec.data1;
+    uint32_t length = series::rs_length_q(spec);
+    int32_t category = catalogue_index(cells[0]);
+    if (category < 0) invalid_spec_field("type");
+    Cell type = cells[0];
+    if (length < 2) invalid_spec_field("id");
+    Cell id = cells[1];
+    if (!id.is(Type::Word)) fire(Err::script_invalid_arg, &id);
+    int32_t position = object::find_word(*category_object(size_t(category)), id.data2);
+    if (position < 0) invalid_spec_field("id");
+    *field(*error, kType) = type;
+    *field(*error, kId) = id;
+    set_code(error, size_t(category), uint32_t(position));
+}
+
+const Cell* make(Cell*, Cell* spec, Type) {
+    Cell given = *spec;
+    Cell* error = push_from_prototype();
+    switch (given.type()) {
+    case Type::Integer: make_from_code(error, given); break;
+    case Type::Block: {
+        const Cell* first = series::rs_tail_q(given) ? nullptr : block::rs_head(&given).get();
+        if (first && first->is(Type::Word)) make_from_words(error, given);
+        else fire(Err::internal_invalid_error);
+        break;
+    }
+    case Type::String: {
+        Cell* made = create(Err::user_message, &given, nullptr, nullptr);
+        *error = *made;
+        break;
+    }
+    default: error::fire_bad_make_arg(Type::Error, &given);
+    }
+    return error;
+}
+
+// ---- the report ----
+
+uint32_t text_length(const Cell& string) { return mem::buffer(string.data2)->length(); }
+
+// Appends a value molded (flat, and only when asked) or formed, cut to `limit` characters.
+void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t limit) {
+    uint32_t start = text_length(*buffer);
+    Cell* item = stack::push(value);
+    Cell limit_cell;
+    integer::make_at(&limit_cell, limit);
+    if (mold) actions::call<Act::mold>(item, buffer, only, false, true, &limit_cell, limit, 0);
+    else actions::call<Act::form>(item, buffer, &limit_cell, limit);
+    stack::pop(1);
+    string::clip_tail(buffer, int32_t(start) + limit);
+}
+
+void append_text(Cell* buffer, const Cell& string) {
+    Cell* item = stack::push(string);
+    actions::call<Act::form>(item, buffer, nullptr, 0x7FFFFFFF);
+    stack::pop(1);
+}
+
+void append_literal(Cell* buffer, std::string_view text) {
+    string::concatenate_literal(buffer, text.data(), uint32_t(text.size()));
+}
+
+// An error whose type, id or message the catalogue does not know becomes internal/invalid-error, with
+// the unknown word as its first argument.
+void rewrite_invalid(const Cell& error, Field bad) {
+    *field(error, kArg1) = *field(error, bad);
+    size_t internal = size_t(ErrorCategory::Internal);
+    *field(error, kType) = category_word(internal);
+    *field(error, kId) = id_word(internal, uint32_t(int(Err::internal_invalid_error) % 100 + 2));
+}
+
+// The message's pieces joined by single spaces; argument words give the error's arguments, formed for
+// syntax errors and molded otherwise.
+void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syntax) {
+    uint32_t length = series::rs_length_q(message);
+    for (uint32_t i = 0; i < length; i++) {
+        Cell piece = mem::ptr<Cell>(mem::buffer(message.data2)->offset)[message.data1 + i];
+        if (piece.is(Type::String)) {
+            append_text(buffer, piece);
+        } else if (piece.is(Type::GetWord) || piece.is(Type::Word)) {
+            Cell value = *object::rs_select(error, piece.data2);
+            append_cut(buffer, value, !syntax, false, 80);
+        }
+        if (i + 1 < length) append_literal(buffer, " ");
+    }
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    Cell error = *value;
+    uint32_t start = text_length(*buffer);
+    append_literal(buffer, "*** ");
+    const Cell* category = object::rs_select(catalog_object, field(error, kType)->data2);
+    if (!category->is(Type::Object)) {
+        rewrite_invalid(error, kType);
+        category = object::rs_select(catalog_object, field(error, kType)->data2);
+    }
+    Cell category_copy = *category;
+    Cell message = *object::rs_select(category_copy, field(error, kId)->data2);
+    if (message.is(Type::None)) {
+        rewrite_invalid(error, kId);
+        category_copy = *object::rs_select(catalog_object, field(error, kType)->data2);
+        message = *object::rs_select(category_copy, field(error, kId)->data2);
+    }
+    if (message.is(Type::Word)) message = *object::rs_select(error, message.data2);
+    append_text(buffer, *object::rs_select(category_copy, words::id(Sym::type)));
+    append_literal(buffer, ": ");
+    bool syntax = field(error, kType)->data2 == category_word(size_t(ErrorCategory::Syntax)).data2;
+    switch (message.type()) {
+    case Type::String: append_text(buffer, message); break;
+    case Type::Block: form_message(buffer, error, message, syntax); break;
+    default: rewrite_invalid(error, kType);
+    }
+    append_literal(buffer, "\n*** Where: ");
+    Cell where = *field(error, kWhere);
+    if (where.is(Type::Word)) append_cut(buffer, where, false, false, 0x7FFFFFFF);
+    else if (where.is(Type::String)) append_text(buffer, where);
+    else append_literal(buffer, "???");
+    append_literal(buffer, "\n*** Near : ");
+    append_cut(buffer, *field(error, kNear), true, true, 40);
+    return part - int32_t(text_length(*buffer) - start);
+}
+
+}  // namespace
+
+void init() { datatype::register_(Type::Error, {implements<Act::make>(make), implements<Act::form>(form)}); }
+
+void make_catalog() {
+    stack::Root keep(none::value);
+    make_prototype();
+    Cell* catalog = push_object(std::size(kCategoryEntries));
+    for (size_t i = 0; i < std::size(kCategoryEntries); i++) {
+        Cell* category = push_category(i);
+        add_field(catalog, kCategoryEntries[i].word, *category);
+    }
+    catalog_object = *catalog;
+    word::add_to_root(catalog_object);
+    ready = true;
+}
+
+bool catalog_ready() { return ready; }
+
+const Cell& catalog() { return catalog_object; }
+
+Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
+    Cell args[3];
+    const Cell* given[] = {arg1, arg2, arg3};
+    for (int i = 0; i < 3; i++) args[i] = given[i] ? *given[i] : none::value;
+    Cell* error = push_from_prototype();
+    size_t category = size_t(category_of(id));
+    uint32_t position = uint32_t(int(id) % 100) + 2;
+    integer::make_at(field(*error, kCode).get(), int(id));
+    *field(*error, kType) = category_word(category);
+    *field(*error, kId) = id_word(category, position);
+    for (int i = 0; i < 3; i++) *field(*error, Field(kArg1 + i)) = args[i];
+    return error;
+}
+
+BufPtr<Cell> field(const Cell& error, Field f) { return object::get_values(error) + f; }
+
+void set_where(const Cell& error, const Cell& word) {
+    if (field(error, kWhere)->is(Type::None)) *field(error, kWhere) = word;
+}
+
+uint32_t get_type(const Cell& error) { return field(error, kType)->data2; }
+uint32_t get_id(const Cell& error) { return field(error, kId)->data2; }
+
+void capture_stack(const Cell& error, int32_t level) {
+    Cell stack_field = *field(error, kStack);
+    if (!stack_field.is(Type::Integer)) return;
+    Cell* names = block::push_only_s(20);
+    stack::trace_words(level < 1 ? 1 : level, *names, mem::ptr<stack::CallFrame>(Addr(stack_field.data2)));
+    *field(error, kStack) = *names;
+    stack::pop(1);
+}
+
+Cell get_call_arg_word(int32_t n) {
+    Cell name = stack::get_call_name();
+    Cell value = name.data1 ? *word::get_cell(name) : none::value;
+    switch (value.type()) {
+    case Type::Function:
+    case Type::Action:
+    case Type::Native:
+    case Type::Op:
+    case Type::Routine: break;
+    default: return words::word(Word::anon_tag);
+    }
+    BufPtr<SeriesBuffer> spec = mem::buffer(value.data2);
+    int32_t count = 0;
+    for (Cell* cell = mem::ptr<Cell>(spec->offset); cell < mem::ptr<Cell>(spec->tail); cell++) {
+        switch (cell->type()) {
+        case Type::Word:
+        case Type::LitWord:
+        case Type::GetWord:
+        case Type::Refinement:
+            if (count++ == n) return *cell;
+            break;
+        default: break;
+        }
+    }
+    return words::word(Word::anon_tag);
+}
+
+}  // namespace oka::error

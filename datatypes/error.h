@@ -1,0 +1,58 @@
+/* error!: the language's error values, objects of ten fields made from the error catalogue.
+
+   The catalogue (runtime/errors.def) becomes, at start-up, an object with one field per category,
+   each category an object whose fields are code, type and one message per error id; an error's code
+   is its category index x 100 + its id's position. Start-up also makes the prototype every error is
+   copied from. Both are kept in the root block.
+
+   Rules: making an error allocates; an error in the making sits on the data stack. */
+#pragma once
+
+#include "evaluator/stack.h"
+#include "runtime/memory.h"
+#include "runtime/error.h"
+#include "runtime/throw.h"
+#include "runtime/words.h"
+
+namespace oka::error {
+
+enum Field : uint32_t { kCode, kType, kId, kArg1, kArg2, kArg3, kNear, kWhere, kStack, kFiles, kFieldCount };
+
+// Registers error! (after object!).
+void init();
+// Builds the catalogue object and the error prototype.
+void make_catalog();
+bool catalog_ready();
+const Cell& catalog();
+
+// Pushes a new error of the catalogue with up to three arguments.
+Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+
+BufPtr<Cell> field(const Cell& error, Field f);
+// Stores the word in the error's where field while that is still none.
+void set_where(const Cell& error, const Cell& word);
+// The symbols of the error's type and id words.
+uint32_t get_type(const Cell& error);
+uint32_t get_id(const Cell& error);
+// Turns a stored call-stack position into a block of the names of the calls, at the given level.
+void capture_stack(const Cell& error, int32_t level);
+// The word of argument n (from 0) of the innermost named call, or <anon>.
+Cell get_call_arg_word(int32_t n);
+
+// Runs `body` under a try frame, as try does: true when it raised an error, whose value is then copied
+// into `error` when given. The stacks are as they were before either way.
+template <class F>
+bool trap(F&& body, Cell* error = nullptr) {
+    Cell* base = stack::frame_base;
+    Cell* top = stack::top;
+    stack::CallFrame* calls = stack::call_top;
+    stack::mark_try(words::word(Word::try_));
+    uint32_t code = sys::protect(kThrowError, [&] { body(); });
+    if (code && error) *error = stack::thrown;
+    stack::frame_base = base;
+    stack::top = top;
+    stack::call_top = calls;
+    return code != 0;
+}
+
+}  // namespace oka::error

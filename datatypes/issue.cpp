@@ -1,0 +1,108 @@
+#include "datatypes/issue.h"
+
+#include "datatypes/context.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "runtime/error.h"
+#include "runtime/memory.h"
+#include "runtime/registry.h"
+#include "runtime/root.h"
+
+namespace oka::issue {
+
+namespace {
+
+Cell result;  // the answer of make and to, copied out by the dispatcher at once
+
+Cell* make_named(Cell* cell, uint32_t symbol, Type type = Type::Issue) {
+    *cell = Cell{uint8_t(type), _context::global, symbol, uint32_t(-1)};
+    return cell;
+}
+
+// make and to: the text of a string from its head, or a char, names the issue; a word keeps its
+// binding; anything else is word!'s business.
+const Cell* make(Cell* proto, Cell* spec, Type target) {
+    switch (spec->type()) {
+    case Type::String: return make_named(&result, symbol::make_from_string(*spec), target);
+    case Type::Char: {
+        char name[4];
+        uint32_t length = unicode::cp_to_utf8(spec->data2, reinterpret_cast<uint8_t*>(name));
+        return make_named(&result, symbol::make(std::string_view(name, length)), target);
+    }
+    default:
+        if (!word::any_word_q(spec->type())) return datatype::action<Act::make>(Type::Word)(proto, spec, target);
+        result = *spec;
+        result.header = uint8_t(target);
+        return &result;
+    }
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+    string::append_char(buffer->data2, '#');
+    return word::form(value, buffer, arg, part - 1);
+}
+
+// Issues meet only issues.
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    return value2->is(Type::Issue) ? word::compare(value1, value2, op) : kNotComparable;
+}
+
+// Only the ASCII digits and letters are hexadecimal digits: a byte of a wider code point is never
+// taken for one.
+int32_t hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+void init() {
+    datatype::register_(Type::Issue, {
+                                         implements<Act::make>(make),
+                                         implements<Act::to>(make),
+                                         inherits<Act::form>(),
+                                         implements<Act::mold>(mold),
+                                         implements<Act::compare>(compare),
+                                     });
+}
+
+Cell* make_at(Cell* cell, std::string_view name) {
+    uint32_t symbol = symbol::make(name);
+    return make_named(cell, symbol);
+}
+
+Cell* make_in(const Cell& block, std::string_view name) {
+    uint32_t symbol = symbol::make(name);
+    return make_named(alloc::alloc_tail(block).get(), symbol);
+}
+
+Cell* load(std::string_view name) {
+    if (_context::collecting_new_words) return make_in(runtime::root, name);
+    uint32_t symbol = symbol::make(name);
+    return make_named(stack::push_next(), symbol);
+}
+
+Cell* push(const Cell& word) {
+    Cell* cell = stack::push(word);
+    cell->set_type(Type::Issue);
+    return cell;
+}
+
+// Bytes stand for characters here: any name with a byte beyond ASCII is refused anyway.
+int32_t from_hex(const Cell& issue) {
+    std::string_view name = symbol::name(issue.data2);
+    if (name.size() > 8) fire(Err::script_invalid_data, &issue);
+    uint32_t value = 0;
+    for (char c : name) {
+        int32_t digit = hex_digit(c);
+        if (digit < 0) fire(Err::script_invalid_data, &issue);
+        value = value << 4 | uint32_t(digit);
+    }
+    return int32_t(value);
+}
+
+}  // namespace oka::issue

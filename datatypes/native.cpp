@@ -1,0 +1,148 @@
+#include "datatypes/native.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+
+namespace oka {
+
+namespace {
+
+int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
+
+bool wraps_function_q(Type type) { return type == Type::Function || type == Type::Routine; }
+
+// The size of the table that the entry points of a native! or action! index.
+int32_t table_size(Type type) { return type == Type::Native ? native::kTableSize : kActionCount; }
+
+// make native! and make action!: [spec index].
+const Cell* make(Cell*, Cell* spec, Type target) {
+    if (!spec->is(Type::Block) || block::rs_length_q(*spec) != 2) error::fire_bad_make_arg(target, spec);
+    Cell* result = stack::push(*block::rs_abs_at(*spec, spec->data1));  // the spec until the value replaces it
+    Cell index = *block::rs_abs_at(*spec, spec->data1 + 1);
+    int32_t entry = integer::get(index);
+    if (!result->is(Type::Block) || !index.is(Type::Integer) || entry < 1 || entry > table_size(target))
+        error::fire_bad_make_arg(target, spec);
+    Cell* extras = block::push_only_s(2);
+    Node context = _context::make(*result, true, false, _context::kFunction);
+    block::rs_append(*extras, *_context::context_cell(context));
+    block::rs_append(*extras, none::value);
+    *result = Cell{uint8_t(target), uint32_t(entry), result->data2, extras->data2};
+    stack::top = result + 1;
+    return result;
+}
+
+const Cell* make_op(Cell*, Cell* value, Type) {
+    Type wrapped = value->type();
+    if (wrapped != Type::Native && wrapped != Type::Action && !wraps_function_q(wrapped))
+        error::fire_on_type(Err::script_invalid_type, wrapped);
+    if (!op::check_spec(function::spec_of(*value))) fire(Err::script_bad_op_spec);
+    if (wraps_function_q(wrapped)) *function::extra(*value, function::kOpFunction) = *value;
+    Cell* result = stack::push(*value);
+    result->header = uint32_t(Type::Op) | uint32_t(wrapped) << op::kWrappedShift;
+    return result;
+}
+
+void reflect(Cell* value, int32_t field) {
+    if (function::field_q(field, Sym::spec)) {
+        stack::set_last(function::spec_of(*value));
+    } else if (!function::field_q(field, Sym::body)) {
+        fire(Err::internal_not_done);
+    } else if (wraps_function_q(op::wrapped_type(*value))) {
+        stack::set_last(*function::extra(*value, function::kBody));
+    } else {
+        integer::box(int32_t(value->data1));  // the entry point is the position in its table
+    }
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    const char* text = value->is(Type::Native) ? "?native?" : value->is(Type::Action) ? "?action?" : "?op?";
+    return write(buffer, text, part);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+    part = write(buffer, value->is(Type::Native) ? "make native! [" : "make action! [", part);
+    part = function::mold_copy(function::spec_of(*value), buffer, only, all, flat, limit, part, indent);
+    return write(buffer, "]", part);
+}
+
+int32_t mold_op(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+    bool of_function = op::wrapped_type(*value) == Type::Function;
+    part = write(buffer, of_function ? "make op! func " : "make op! [", part);
+    part = function::mold_copy(function::spec_of(*value), buffer, false, all, flat, limit, part, indent);
+    if (!of_function) return write(buffer, "]", part);
+    if (!function::extra(*value, function::kBody)->is(Type::Block)) return part;
+    return function::mold_copy(*function::extra(*value, function::kBody), buffer, false, all, flat, limit, part,
+                               indent);
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    if (value1->type() != value2->type()) return kNotComparable;
+    return function::compare_identities(int32_t(value1->data1), int32_t(value2->data1), op);
+}
+
+}  // namespace
+
+void native::init() {
+    datatype::register_(Type::Native, {
+                                          implements<Act::make>(make),
+                                          implements<Act::reflect>(reflect),
+                                          implements<Act::form>(form),
+                                          implements<Act::mold>(mold),
+                                          implements<Act::compare>(compare),
+                                      });
+    datatype::register_(Type::Action, {
+                                          implements<Act::make>(make),
+                                          inherits<Act::reflect>(),
+                                          implements<Act::form>(form),
+                                          implements<Act::mold>(mold),
+                                          implements<Act::compare>(compare),
+                                      });
+    datatype::register_(Type::Op, {
+                                      implements<Act::make>(make_op),
+                                      inherits<Act::reflect>(),
+                                      implements<Act::form>(form),
+                                      implements<Act::mold>(mold_op),
+                                      implements<Act::compare>(compare),
+                                  });
+}
+
+bool op::check_spec(const Cell& spec) {
+    int32_t arguments = 0;
+    bool word_seen = false;
+    for (uint32_t i = 0; i < series::rs_buffer_length_q(spec); i++) {
+        Cell value = *block::rs_abs_at(spec, i);
+        switch (value.type()) {
+        case Type::Word:
+            arguments++;
+            word_seen = true;
+            break;
+        case Type::LitWord:
+        case Type::GetWord:
+            if (!word_seen) return false;  // the left argument is always evaluated
+            arguments++;
+            break;
+        case Type::Refinement:
+            if (!function::spec_refinement_q(value, SpecWord::local) &&
+                !function::spec_refinement_q(value, SpecWord::extern_))
+                return false;
+            return arguments == 2;
+        case Type::SetWord: return arguments == 2;
+        default: break;  // doc strings and type blocks
+        }
+    }
+    return arguments == 2;
+}
+
+Type op::wrapped_type(const Cell& value) {
+    return value.is(Type::Op) ? Type(value.header >> kWrappedShift & 0xFF) : value.type();
+}
+
+}  // namespace oka

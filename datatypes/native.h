@@ -1,0 +1,39 @@
+/* native!, action! and op!: the built-in functions, the generic functions dispatched on their first
+   argument's type, and the infix operators.
+
+   A native! or action! cell holds in payload word 1 its entry point: a 1-based index into the natives
+   table (1 to kTableSize) or the actions table (1 to kActionCount), never an address. Word 2 is its
+   spec block, word 3 a two-cell extras block: a copy of the context cell of a context made from the
+   spec (kind function, values on the data stack, no self), and none.
+
+   An op! cell copies words 1 to 3 of the native!, action!, function! or routine! of two arguments it
+   wraps, and keeps that value's type id in header bits 16-23. Wrapping a function or routine also
+   stores a copy of it in cell kOpFunction of the extras block the two share.
+
+   Making a native or action allocates; the value is built on the data stack. */
+#pragma once
+
+#include "runtime/memory.h"
+
+namespace oka::native {
+
+// The slots of the natives table.
+inline constexpr int32_t kTableSize = 120;
+
+// Registers native!, action! and op!.
+void init();
+
+}  // namespace oka::native
+
+namespace oka::op {
+
+inline constexpr uint32_t kWrappedShift = 16;
+
+// True when the spec (walked from its first value) takes exactly two arguments before any /local,
+// /extern or return declaration, has no other refinement, and does not take its left argument as a
+// lit-word or get-word.
+bool check_spec(const Cell& spec);
+// The type of the value an op! wraps; a native! or action! is its own.
+Type wrapped_type(const Cell& value);
+
+}  // namespace oka::op

@@ -1,0 +1,264 @@
+// The actions that change a string in place (append, insert, change, swap, trim), the set operations
+// and the change of letter case. Every change is reported to the string's owner before and after.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "datatypes/string_internal.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/error.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
+
+namespace oka::string {
+
+namespace {
+
+void append_literal(Cell* string, const char* text) { concatenate_literal(string, text, uint32_t(std::strlen(text))); }
+
+// Forms the values of a block from its head one after the other, until `part` code points are written
+// when `part` is not negative.
+void form_each(Cell* string, const Cell& block, int32_t part) {
+    Cell limit;
+    Cell* budget_cell = part >= 0 ? integer::make_at(&limit, part) : nullptr;
+    int32_t budget = part;
+    for (uint32_t i = block.data1; i < rs_abs_length_q(block) && (part < 0 || budget > 0); i++) {
+        Cell* item = stack::push(*block::rs_abs_at(block, i));
+        budget = actions::call<Act::form>(item, string, budget_cell, budget);
+        stack::pop(1);
+    }
+}
+
+// ---- trim ----
+
+bool is_unicode_space(uint32_t code_point) {
+    switch (code_point) {
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x180E:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return code_point >= 0x2000 && code_point <= 0x200A;
+    }
+}
+
+bool is_white(uint32_t code_point) { return (code_point >= 1 && code_point <= ' ') || is_unicode_space(code_point); }
+
+// The spaces that line cleaning drops: not line feeds.
+bool is_line_space(uint32_t code_point) {
+    return code_point == ' ' || code_point == '\t' || is_unicode_space(code_point);
+}
+
+std::u32string without(const std::u32string& text, const std::u32string& characters) {
+    std::u32string out;
+    for (char32_t c : text)
+        if (characters.find(c) == std::u32string::npos) out += c;
+    return out;
+}
+
+// The characters /with names: those of a string or binary, or one code point; by default the white
+// space of lines.
+std::u32string characters_of(const Cell* with) {
+    if (!with) return U"\t\n\r ";
+    if (with->is(Type::Char) || with->is(Type::Integer)) return std::u32string(1, char32_t(with->data2));
+    return code_points_of(*with);
+}
+
+// Each run of white becomes one space; none is left at either end.
+std::u32string trim_lines(const std::u32string& text) {
+    std::u32string out;
+    bool gap = false;
+    for (char32_t c : text) {
+        if (is_white(c)) {
+            gap = !out.empty();
+            continue;
+        }
+        if (gap) out += U' ';
+        gap = false;
+        out += c;
+    }
+    return out;
+}
+
+// Drops the spaces at the start of each line and just before each line feed.
+std::u32string clean_lines(std::u32string_view text) {
+    std::u32string out;
+    bool line_start = true;
+    for (char32_t c : text) {
+        if (c == '\n') {
+            while (!out.empty() && is_line_space(out.back())) out.pop_back();
+            line_start = true;
+        } else if (line_start && is_line_space(c)) {
+            continue;
+        } else {
+            line_start = false;
+        }
+        out += c;
+    }
+    return out;
+}
+
+// White goes from the start unless only the tail is asked for, from the end unless only the head is;
+// with neither, the lines between are cleaned too. A line feed cut from the end comes back unless the
+// tail is asked for: the text keeps ending its last line.
+std::u32string trim_head_tail(const std::u32string& text, bool head, bool tail) {
+    size_t first = 0, end = text.size();
+    if (head || !tail)
+        while (first < end && is_white(text[first])) first++;
+    bool cut_line_feed = false;
+    if (tail || !head) {
+        for (; end > first && is_white(text[end - 1]); end--) cut_line_feed = cut_line_feed || text[end - 1] == '\n';
+    }
+    std::u32string_view kept(text.data() + first, end - first);
+    std::u32string out = head || tail ? std::u32string(kept) : clean_lines(kept);
+    if (cut_line_feed && !tail) out += U'\n';
+    return out;
+}
+
+// Writes code points over the units from `start` and cuts the tail after them. They come from the text
+// there, or are ASCII, so they fit its unit.
+void rewrite_from(const Cell& string, uint32_t start, const std::u32string& text) {
+    BufPtr<SeriesBuffer> b = mem::buffer(string.data2);
+    uint32_t unit = b->unit();
+    for (uint32_t i = 0; i < text.size(); i++) unicode::set_unit_at(mem::ptr(b->offset), unit, start + i, text[i]);
+    b->tail = b->offset + (start + uint32_t(text.size())) * unit;
+}
+
+// ---- set operations ----
+
+// Appends to `result` each record of `from` that the op keeps: a record is tested by its first code
+// point against the records of `other`, and never enters the result twice.
+void collect(const Cell& result, const Cell& from, const Cell& other, SetOp op, uint32_t skip, bool case_) {
+    for (uint32_t i = from.data1; i < rs_abs_length_q(from); i += skip) {
+        uint32_t code_point = rs_abs_at(from, i);
+        bool kept = true;
+        if (op == SetOp::intersect) kept = find_char_step(other, code_point, skip, case_);
+        if (op == SetOp::exclude || op == SetOp::difference) kept = !find_char_step(other, code_point, skip, case_);
+        if (!kept || find_char_step(result, code_point, skip, case_)) continue;
+        uint32_t count = std::min(skip, rs_abs_length_q(from) - i);
+        Node node = result.data2;
+        splice(node, mem::buffer(node)->length(), 0,
+               Run{nullptr, from.data2, i, mem::buffer(from.data2)->unit(), count});
+    }
+}
+
+}  // namespace
+
+Run contribution(Cell* value, int32_t part, bool only) {
+    Type type = value->type();
+    if (series::is_string_like(type) && type != Type::Tag) return run_of(*value, part);
+    Cell* formed = rs_make_at(stack::push_next(), 16);
+    if (type == Type::Tag) {
+        append_literal(formed, "<");
+        concatenate(*formed, *value, -1, 0, Mode::append);
+        append_literal(formed, ">");
+    } else if (series::is_block_like(type) && !only) {
+        form_each(formed, *value, part);
+    } else {
+        Cell limit;
+        actions::call<Act::form>(value, formed, part >= 0 ? integer::make_at(&limit, part) : nullptr, part);
+    }
+    clip_tail(formed, part);
+    return run_of(*formed);
+}
+
+// One entry serves append and insert.
+void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    uint32_t at = append ? rs_abs_length_q(*series) : clamped_head(*series);
+    uint32_t code_point = value->data2;
+    Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, part, only);
+    if (run.count > 0) {
+        uint64_t written = uint64_t(run.count) * uint32_t(dup);
+        // An insertion goes unreported: the run-time has no `insert` event word to report it with.
+        bool owned = append && ownership::check(*series, Word::append, value, int32_t(at), int32_t(written));
+        splice(series->data2, at, 0, run, uint32_t(dup));
+        if (owned) ownership::check(*series, Word::appended, value, int32_t(at), int32_t(written));
+        series->data1 = append ? 0 : at + uint32_t(written);
+    }
+    stack::set_last(*series);
+}
+
+// The units after the head that the value replaces: as many as it writes, or the /part count.
+void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    uint32_t head = clamped_head(*series), available = rs_abs_length_q(*series) - head;
+    uint32_t code_point = value->data2;
+    Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, -1, only);
+    uint64_t written = uint64_t(run.count) * uint32_t(dup);
+    auto replaced = uint32_t(std::min<uint64_t>(part >= 0 ? uint64_t(part) : written, available));
+    bool owned = ownership::check(*series, Word::change, value, int32_t(head), int32_t(replaced));
+    splice(series->data2, head, replaced, run, uint32_t(dup));
+    if (owned) ownership::check(*series, Word::changed, value, int32_t(head), int32_t(written));
+    series->data1 = head + uint32_t(written);
+    stack::set_last(*series);
+}
+
+void swap(Cell* series1, Cell* series2) {
+    if (!series::is_string_like(series2->type()) && !series2->is(Type::Binary)) fire(Err::script_invalid_arg, series2);
+    if (!rs_tail_q(*series1) && !rs_tail_q(*series2)) {
+        uint32_t head1 = series1->data1, head2 = series2->data1;
+        uint32_t code_point1 = rs_abs_at(*series1, head1), code_point2 = rs_abs_at(*series2, head2);
+        bool owned1 = ownership::check(*series1, Word::swap, series2, int32_t(head1), 1);
+        bool owned2 = ownership::check(*series2, Word::swap, series1, int32_t(head2), 1);
+        write_char(series1->data2, head1, code_point2);
+        write_char(series2->data2, head2, code_point1);
+        if (owned1) ownership::check(*series1, Word::swaped, series2, int32_t(head1), 1);
+        if (owned2) ownership::check(*series2, Word::swaped, series1, int32_t(head2), 1);
+    }
+    stack::set_last(*series1);
+}
+
+void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    bool listed = all || with;
+    if (auto_ && !listed) fire(Err::internal_not_done);
+    std::u32string text = code_points_of(*series);
+    std::u32string trimmed = listed  ? without(text, characters_of(with))
+                             : lines ? trim_lines(text)
+                                     : trim_head_tail(text, head, tail);
+    uint32_t start = clamped_head(*series);
+    bool owned = ownership::check(*series, Word::trim, nullptr, int32_t(start), int32_t(text.size()));
+    rewrite_from(*series, start, trimmed);
+    if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(start), int32_t(trimmed.size()));
+    stack::set_last(*series);
+}
+
+void do_set_op(bool case_, int32_t skip, SetOp op) {
+    if (skip < 1) {
+        Cell size;
+        error::fire_refinement("skip", integer::make_at(&size, skip));
+    }
+    Cell* first = stack::arguments();
+    Cell* second = first + 1;
+    first->data1 = clamped_head(*first);
+    second->data1 = clamped_head(*second);
+    Cell* result = rs_make_at(stack::push_next(), rs_length_q(*first));
+    collect(*result, *first, *second, op, uint32_t(skip), case_);
+    if (op == SetOp::union_ || op == SetOp::difference) collect(*result, *second, *first, op, uint32_t(skip), case_);
+    stack::set_last(*result);
+}
+
+}  // namespace oka::string
+
+namespace oka::case_folding {
+
+Cell* change_case(Cell* value, Cell* part, bool upper) {
+    if (value->is(Type::Char)) {
+        value->data2 = change_char(value->data2, upper);
+        return value;
+    }
+    value->data1 = string::clamped_head(*value);
+    int64_t available = string::rs_abs_length_q(*value) - value->data1;
+    int64_t count = part ? std::clamp<int64_t>(string::part_count(*value, *part), 0, available) : available;
+    ownership::check(*value, upper ? Word::uppercase : Word::lowercase, nullptr, int32_t(value->data1), int32_t(count));
+    change_part(value->data2, value->data1, uint32_t(count), upper);
+    return value;
+}
+
+}  // namespace oka::case_folding

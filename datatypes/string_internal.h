@@ -1,0 +1,53 @@
+/* What the files of string! share and no other datatype needs: runs of code points and the one
+   splice that writes them into a buffer, the /part rule, and the value that an editing action writes.
+
+   A Run names its code points by a node and an index, so that it survives the allocations of the
+   splice that reads it, or lies in memory outside the series buffers. */
+#pragma once
+
+#include <string>
+
+#include "datatypes/string.h"
+
+namespace oka::string {
+
+struct Run {
+    const uint8_t* bytes;  // code points outside the series buffers, or null for those of `node`
+    Node node;
+    uint32_t start;  // index of the first unit in the buffer of `node`
+    uint32_t unit;
+    uint32_t count;
+
+    const uint8_t* data() const { return node ? mem::ptr(mem::buffer(node)->offset + start * unit) : bytes; }
+};
+
+// The text of a string from its head, at most `part` code points of it when `part` is not negative.
+Run run_of(const Cell& string, int32_t part = -1);
+// One code point, read from the variable the caller keeps, in the unit that appending it takes.
+Run run_of_char(const uint32_t& code_point);
+
+// The unit that the appending writers give a code point: 1 below 128, 2 below 65536, else 4.
+constexpr uint32_t appending_unit(uint32_t code_point) { return code_point < 0x80 ? 1 : code_point < 0x10000 ? 2 : 4; }
+
+// Replaces `replaced` units at `index` of the buffer by `dup` copies of the run, first widening the
+// buffer to the run's unit and growing it when full. A run may come from the buffer itself. Raises
+// internal no-memory when the text would need 2 GiB or more.
+void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup = 1);
+
+// The head of a position, a head past the tail counting as the tail.
+uint32_t clamped_head(const Cell& string);
+
+// The units a /part argument covers from the head: an integer count, or the distance to a position
+// of the same series (same type and node); any other argument raises script invalid-refine-arg.
+int64_t part_count(const Cell& series, const Cell& part);
+
+// The code points of a string from its head, copied out of the buffer.
+std::u32string code_points_of(const Cell& string);
+
+// What the editing actions write for a value other than a char!: a string-like value's text from the
+// head; the form of anything else (a tag! between its angle brackets, a block-like value each of its
+// values in turn unless `only`), made in a new string pushed on the data stack. At most `part` code
+// points when `part` is not negative.
+Run contribution(Cell* value, int32_t part, bool only);
+
+}  // namespace oka::string

@@ -1,0 +1,122 @@
+// form and mold of string!, and the escaping of code points that string! and char! share. A molded text
+// loads back as the same string: the quoted notation escapes what the lexer would not read back, the
+// braced one keeps its braces balanced.
+#include <algorithm>
+#include <cstring>
+
+#include "datatypes/string.h"
+
+namespace oka::string {
+
+namespace {
+
+constexpr uint32_t kBracesFromLength = 50;
+constexpr uint32_t kBracesFromLineFeeds = 3;
+
+void append_literal(Cell* buffer, const char* text) { concatenate_literal(buffer, text, uint32_t(std::strlen(text))); }
+
+// Code points written as "^(hex)": the record separator (its caret letter would read as a caret), the
+// C1 controls, and with `all` everything outside ASCII.
+bool hex_escaped(uint32_t code_point, bool all) {
+    return code_point == 0x1E || (code_point >= 0x80 && code_point <= 0x9F) || (all && code_point > 0x7F);
+}
+
+// The character written after a caret for a code point, or 0 when it is written as itself.
+char caret_letter(uint32_t code_point) {
+    switch (code_point) {
+    case '\t': return '-';
+    case '\n': return '/';
+    case '"': return '"';
+    case '^': return '^';
+    case 0x7F: return '~';
+    default: return code_point < 0x20 ? char('@' + code_point) : 0;
+    }
+}
+
+struct Counts {
+    uint32_t quotes = 0;
+    uint32_t line_feeds = 0;
+};
+
+Counts count_quotes(const Text& text, uint32_t count) {
+    Counts counts;
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t code_point = text.at(i);
+        counts.quotes += code_point == '"';
+        counts.line_feeds += code_point == '\n';
+    }
+    return counts;
+}
+
+// True when the opening brace at `from` has its closing partner before `end`.
+bool brace_closes_q(const Cell& string, uint32_t from, uint32_t end) {
+    int32_t depth = 0;
+    for (uint32_t i = from; i < end; i++) {
+        uint32_t code_point = rs_abs_at(string, i);
+        if (code_point == '{') depth++;
+        if (code_point == '}' && --depth == 0) return true;
+    }
+    return false;
+}
+
+void mold_quoted(const Cell& string, uint32_t head, uint32_t count, Cell* buffer, bool all) {
+    for (uint32_t i = head; i < head + count; i++) mold_escape_char(buffer, rs_abs_at(string, i), all);
+}
+
+// Braces pair up as long as every opening one has a partner; from the first one that has none on,
+// opening braces are escaped, and so is every closing brace that closes nothing.
+void mold_braced(const Cell& string, uint32_t head, uint32_t count, Cell* buffer, bool all) {
+    bool balanced = true;
+    int32_t depth = 0;
+    for (uint32_t i = head; i < head + count; i++) {
+        uint32_t code_point = rs_abs_at(string, i);
+        switch (code_point) {
+        case '{':
+            balanced = balanced && brace_closes_q(string, i, head + count);
+            if (balanced) depth++;
+            append_literal(buffer, balanced ? "{" : "^{");
+            break;
+        case '}':
+            append_literal(buffer, depth > 0 ? "}" : "^}");
+            if (depth > 0) depth--;
+            break;
+        case '"': append_char(buffer->data2, '"'); break;
+        default: mold_escape_char(buffer, code_point, all);
+        }
+    }
+}
+
+}  // namespace
+
+void mold_escape_char(Cell* buffer, uint32_t code_point, bool all) {
+    if (hex_escaped(code_point, all)) {
+        append_literal(buffer, "^(");
+        append_literal(buffer, to_hex(int32_t(code_point), true));
+        append_literal(buffer, ")");
+    } else if (char letter = caret_letter(code_point)) {
+        append_char(buffer->data2, '^');
+        append_char(buffer->data2, uint8_t(letter));
+    } else {
+        append_char(buffer->data2, code_point);
+    }
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    uint32_t length = rs_length_q(*value);
+    concatenate(*buffer, *value, arg ? std::max(part, 0) : -1, 0, Mode::append);
+    return part - int32_t(length);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, int32_t part, int32_t) {
+    Text text = text_of(*value);
+    uint32_t count = arg ? std::min(text.length, uint32_t(std::max(part, 0))) : text.length;
+    Counts counts = count_quotes(text, count);
+    bool braces = counts.line_feeds >= kBracesFromLineFeeds || counts.quotes > 0 || text.length >= kBracesFromLength;
+    uint32_t head = std::min(value->data1, rs_abs_length_q(*value));
+    append_char(buffer->data2, braces ? '{' : '"');
+    (braces ? mold_braced : mold_quoted)(*value, head, count, buffer, all);
+    append_char(buffer->data2, braces ? '}' : '"');
+    return part - int32_t(count) - 2;
+}
+
+}  // namespace oka::string

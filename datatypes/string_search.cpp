@@ -1,0 +1,384 @@
+// Comparison, search and sorting of string!. Case folds both sides to upper case through
+// case_folding::change_char, the same for every unit size, so that two texts compare, and a text sorts,
+// alike however they are stored.
+#include <algorithm>
+#include <vector>
+
+#include "datatypes/char.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/string_internal.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/error.h"
+#include "runtime/ownership.h"
+#include "runtime/sort.h"
+#include "runtime/words.h"
+
+namespace oka::string {
+
+namespace {
+
+uint32_t fold(uint32_t code_point) { return case_folding::change_char(code_point, true); }
+
+bool is_ordering(int32_t op) { return op >= kCompareLesser && op <= kCompareCaseSort; }
+
+bool is_case_sensitive(int32_t op) {
+    return op == kCompareStrictEqual || op == kCompareCaseSort || op == kCompareStrictEqualWord;
+}
+
+// ---- comparing texts ----
+
+template <class A, class B>
+int32_t compare_units(const uint8_t* a, const uint8_t* b, uint32_t count, bool folded) {
+    for (uint32_t i = 0; i < count; i++) {
+        uint32_t x = unicode::unit_at<A>(a, i), y = unicode::unit_at<B>(b, i);
+        if (x != y && folded) {
+            x = fold(x);
+            y = fold(y);
+        }
+        if (x != y) return x > y ? 1 : -1;
+    }
+    return 0;
+}
+
+// The order of the first `count` code points of two texts.
+int32_t compare_texts(const Text& a, const Text& b, uint32_t count, bool folded) {
+    return unicode::with_unit(a.unit, [&]<class A>(A) {
+        return unicode::with_unit(
+            b.unit, [&]<class B>(B) { return compare_units<A, B>(a.data.get(), b.data.get(), count, folded); });
+    });
+}
+
+bool in_bitset(const Cell& bitset, uint32_t code_point) {
+    BufPtr<SeriesBuffer> b = mem::buffer(bitset.data2);
+    uint32_t byte = code_point >> 3;
+    if (byte >= b->used_bytes()) return b->flags & kSeriesNegated;
+    return *mem::ptr(b->offset + byte) & (0x80 >> (code_point & 7));
+}
+
+uint32_t head_char(const Cell& position) { return rs_abs_at(position, position.data1); }
+
+// ---- find and select ----
+
+// What a search looks for: code points (folded when the search folds), or the members of a bitset.
+struct Target {
+    std::u32string text;
+    const Cell* bitset = nullptr;
+
+    uint32_t length() const { return bitset ? 1 : uint32_t(text.size()); }
+};
+
+Target target_of(Cell* value, bool folded) {
+    Target target;
+    switch (value->type()) {
+    case Type::Char: target.text = char32_t(value->data2); break;
+    case Type::Bitset: target.bitset = value; return target;
+    case Type::Word: {
+        Cell name{uint8_t(Type::String), 0, word::to_string(*value), 0};
+        target.text = code_points_of(name);
+        break;
+    }
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Email:
+    case Type::Ref: target.text = code_points_of(*value); break;
+    case Type::Binary: fire(Err::script_invalid_arg, value);
+    default: {
+        Cell* formed = rs_make_at(stack::push_next(), 16);
+        actions::call<Act::form>(value, formed, nullptr, 0);
+        target.text = code_points_of(*formed);
+        stack::pop(1);
+    }
+    }
+    if (folded) std::transform(target.text.begin(), target.text.end(), target.text.begin(), fold);
+    return target;
+}
+
+template <class Unit>
+bool matches_at(const uint8_t* units, uint32_t at, const Target& target, bool folded) {
+    if (target.bitset) return in_bitset(*target.bitset, unicode::unit_at<Unit>(units, at));
+    for (uint32_t k = 0; k < target.text.size(); k++) {
+        uint32_t code_point = unicode::unit_at<Unit>(units, at + k);
+        if ((folded ? fold(code_point) : code_point) != target.text[k]) return false;
+    }
+    return true;
+}
+
+// Where a match starts (-1: none) and the units it covers.
+struct Found {
+    int64_t at;
+    uint32_t length;
+};
+constexpr Found kNotFound{-1, 0};
+
+// The search of find and select. Forward it tests the positions from the head, every `skip` units;
+// /last tests the same positions from the end of the range back; /reverse tests from the unit before
+// the head back to the buffer start. A match lies wholly in the range; /match tests one position only.
+Found search(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, Cell* with, Cell* skip, bool last,
+             bool reverse, bool match) {
+    uint32_t length = rs_abs_length_q(*series);
+    if (length == 0 || (series->data1 >= length && !reverse)) return kNotFound;
+    if (any || with) fire(Err::internal_not_done);
+    int64_t step = skip ? integer::get(*skip) : 1;
+    if (step < 1) fire(Err::script_out_of_range, skip);
+    int64_t head = clamped_head(*series);
+    int64_t count = reverse ? head : length - head;
+    if (part) {
+        int64_t limit = part_count(*series, *part);
+        if (limit < 1) return kNotFound;
+        count = std::min(count, limit);
+    }
+    if (reverse && (head == 0 || match)) return kNotFound;
+
+    bool folded = !case_ && !same;
+    Target target = target_of(value, folded);
+    int64_t size = target.length();
+    if (size == 0) return kNotFound;
+    int64_t low = reverse ? head - count : head;
+    int64_t high = reverse ? length : head + count;
+    int64_t first = reverse ? std::min(head - 1, high - size) : last ? head + (high - size - head) / step * step : head;
+    int64_t stride = reverse || last ? -step : step;
+
+    BufPtr<uint8_t> units = series::unit_at(*series, 0);
+    return unicode::with_unit(mem::buffer(series->data2)->unit(), [&]<class Unit>(Unit) {
+        for (int64_t at = first; at >= low && at + size <= high; at += stride) {
+            if (matches_at<Unit>(units.get(), uint32_t(at), target, folded)) return Found{at, uint32_t(size)};
+            if (match) break;
+        }
+        return kNotFound;
+    });
+}
+
+// ---- sort ----
+
+// How two elements of a sort compare: a record of `record` units, compared whole or by the unit at
+// `offset`, or by a function.
+struct SortOrder {
+    uint32_t unit;
+    uint32_t record;
+    uint32_t offset;
+    bool whole;
+    bool folded;
+    bool reverse;
+    const Cell* function;  // a /compare function (a frame argument), or null
+};
+
+template <class Unit>
+int compare_elements(const void* a, const void* b, intptr_t order_address, intptr_t) {
+    const SortOrder& order = *reinterpret_cast<const SortOrder*>(order_address);
+    auto x = static_cast<const uint8_t*>(a), y = static_cast<const uint8_t*>(b);
+    uint32_t from = order.whole ? 0 : order.offset, to = order.whole ? order.record : order.offset + 1;
+    for (uint32_t i = from; i < to; i++) {
+        uint32_t p = unicode::unit_at<Unit>(x, i), q = unicode::unit_at<Unit>(y, i);
+        if (order.folded) {
+            p = fold(p);
+            q = fold(q);
+        }
+        if (p != q) return (p < q) != order.reverse ? -1 : 1;
+    }
+    return 0;
+}
+
+// A function's argument for an element: its record as a new string, or its code point as a char!.
+void make_argument(Cell* cell, const uint8_t* element, const SortOrder& order) {
+    if (!order.whole) {
+        char_::make_at(cell, unicode::unit_at(element, order.unit, 0));
+        return;
+    }
+    make_at_unit(cell, order.record, order.unit);
+    splice(cell->data2, 0, 0, Run{element, 0, 0, order.unit, order.record});
+}
+
+// A function answers whether its first argument sorts first: true, a negative number; or that they are
+// equal: zero.
+int order_of(const Cell& answer) {
+    switch (answer.type()) {
+    case Type::Logic: return logic::get(answer) ? 1 : -1;
+    case Type::Integer: return integer::get(answer) < 0 ? 1 : integer::get(answer) > 0 ? -1 : 0;
+    case Type::Float: return answer.f64() > 0 ? -1 : answer.f64() < 0 ? 1 : 0;
+    case Type::None: return -1;
+    default: return 1;
+    }
+}
+
+// The element that should come second is the function's first argument, so that true keeps the order;
+// /reverse swaps them.
+int call_function(const void* a, const void* b, intptr_t order_address, intptr_t) {
+    const SortOrder& order = *reinterpret_cast<const SortOrder*>(order_address);
+    Cell* arguments = none::push();
+    none::push();
+    make_argument(arguments, static_cast<const uint8_t*>(order.reverse ? a : b), order);
+    make_argument(arguments + 1, static_cast<const uint8_t*>(order.reverse ? b : a), order);
+    call_sort_function(*order.function, arguments);
+    int result = order_of(arguments[0]);
+    stack::pop(2);
+    return result;
+}
+
+void sort_elements(uint8_t* units, uint32_t elements, const SortOrder& order, bool stable) {
+    SortCompare compare =
+        order.function
+            ? call_function
+            : unicode::with_unit(order.unit, []<class Unit>(Unit) -> SortCompare { return compare_elements<Unit>; });
+    (stable ? sort::merge_sort : sort::qsort)(units, elements, order.record * order.unit, intptr_t(&order), 0, compare);
+}
+
+// A function may change the very string being sorted (grow it into a new buffer, clear it), so its
+// elements are sorted in a copy outside the series buffers, which nothing can move, and the order is
+// written back through the node into what is left of the range.
+void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const SortOrder& order, bool stable) {
+    if (!call_sort_function) fire(Err::internal_not_done);
+    const uint8_t* first = series::unit_at(series, head).get();
+    std::vector<uint8_t> units(first, first + count * order.unit);
+    sort_elements(units.data(), count / order.record, order, stable);
+    uint32_t length = rs_abs_length_q(series);
+    for (uint32_t i = 0; i < count && head + i < length; i++)
+        write_char(series.data2, head + i, unicode::unit_at(units.data(), order.unit, i));
+}
+
+}  // namespace
+
+// ---- comparison ----
+
+int32_t equal_q(const Cell& value1, const Cell& value2, int32_t op, bool match) {
+    Text a = text_of(value1), b = text_of(value2);
+    bool same = a.data.get() == b.data.get() && a.length == b.length;
+    if (op == kCompareSame) return same ? 0 : -1;
+    if (same) return 0;
+    bool folded = !is_case_sensitive(op);
+    if (match) {
+        if (b.length == 0) return op == kCompareFind ? 1 : 0;
+        return a.length < b.length ? 1 : compare_texts(a, b, b.length, folded);
+    }
+    if (a.length != b.length && !is_ordering(op)) return 1;
+    int32_t order = compare_texts(a, b, std::min(a.length, b.length), folded);
+    if (order != 0) return order;
+    return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
+}
+
+// Texts of two string-like types are only equal or unequal, never ordered; a bounded view compares
+// as the string! it shows.
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    uint8_t type2 = uint8_t(value2->header);
+    Type other = type2 == kBoundedStringType ? Type::String : Type(type2);
+    bool mixed = value1->type() != other;
+    if (mixed && !(series::is_string_like(other) && (op == kCompareEqual || op == kCompareNotEqual)))
+        return kNotComparable;
+    return equal_q(*value1, *value2, op, false);
+}
+
+bool match_value_q(const Cell& position, const Cell& value, int32_t op) {
+    switch (value.type()) {
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Email:
+    case Type::Ref: return equal_q(position, value, op, true) == 0;
+    case Type::Char: {
+        if (rs_tail_q(position)) return false;
+        uint32_t code_point = head_char(position);
+        return op == kCompareStrictEqual ? code_point == value.data2 : fold(code_point) == fold(value.data2);
+    }
+    case Type::Tag: {
+        if (!tag_delimited_q(position, value)) return false;
+        Cell inside = position;
+        inside.data1++;
+        return equal_q(inside, value, op, true) == 0;
+    }
+    default: return false;
+    }
+}
+
+bool tag_delimited_q(const Cell& position, const Cell& tag) {
+    uint64_t close = uint64_t(position.data1) + rs_length_q(tag) + 1;
+    return close < rs_abs_length_q(position) && head_char(position) == '<' &&
+           rs_abs_at(position, uint32_t(close)) == '>';
+}
+
+bool char_in_bitset_q(const Cell& position, const Cell& bitset) {
+    return !rs_tail_q(position) && in_bitset(bitset, head_char(position));
+}
+
+int32_t rs_find_char(const Cell& string, uint32_t code_point) {
+    for (uint32_t i = clamped_head(string); i < rs_abs_length_q(string); i++)
+        if (rs_abs_at(string, i) == code_point) return int32_t(i);
+    return -1;
+}
+
+bool find_char_step(const Cell& string, uint32_t code_point, uint32_t step, bool case_) {
+    uint32_t wanted = case_ ? code_point : fold(code_point);
+    for (uint32_t i = clamped_head(string); i < rs_abs_length_q(string); i += step) {
+        uint32_t found = rs_abs_at(string, i);
+        if ((case_ ? found : fold(found)) == wanted) return true;
+    }
+    return false;
+}
+
+bool match_q(const Cell& string, const char* literal) {
+    uint32_t head = clamped_head(string), length = rs_abs_length_q(string);
+    for (uint32_t i = 0; literal[i]; i++)
+        if (head + i >= length || rs_abs_at(string, head + i) != uint8_t(literal[i])) return false;
+    return true;
+}
+
+// ---- actions ----
+
+const Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
+                 bool last, bool reverse, bool tail, bool match) {
+    Found found = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
+    if (found.at < 0) return &none::value;
+    Cell* position = stack::push(*series);
+    position->data1 = uint32_t(found.at + (tail ? found.length : 0));
+    return position;
+}
+
+const Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
+                   bool last, bool reverse) {
+    Found found = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
+    uint64_t after = uint64_t(found.at) + found.length;
+    if (found.at < 0 || after >= rs_abs_length_q(*series)) return &none::value;
+    return char_::push(rs_abs_at(*series, uint32_t(after)));
+}
+
+const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
+    uint32_t length = rs_abs_length_q(*series), head = clamped_head(*series);
+    int64_t count = length - head;
+    if (part) {
+        int64_t limit = part_count(*series, *part);
+        if (limit < 0) {  // the units before the head
+            limit = std::min<int64_t>(-limit, head);
+            head -= uint32_t(limit);
+        }
+        count = std::min<int64_t>(limit, length - head);
+    }
+    if (all && !skip) fire(Err::script_bad_refines);
+    int64_t size = skip ? integer::get(*skip) : 1;
+    if (skip && (size < 1 || count < size || count % size)) error::fire_refinement("skip", skip);
+    SortOrder order{mem::buffer(series->data2)->unit(), uint32_t(size), 0, all, !case_, reverse, nullptr};
+    if (compare && compare->is(Type::Function)) {
+        order.function = compare;
+    } else if (compare && compare->is(Type::Integer)) {
+        if (!skip || all) fire(Err::script_bad_refines);
+        int32_t offset = integer::get(*compare);
+        if (offset < 1 || offset > size) fire(Err::script_out_of_range, compare);
+        order.offset = uint32_t(offset - 1);
+    } else if (compare) {
+        error::fire_refinement("compare", compare);
+    }
+
+    series->data1 = head;
+    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(head), int32_t(count));
+    if (order.function)
+        sort_by_function(*series, head, uint32_t(count), order, stable);
+    else
+        sort_elements(series::unit_at(*series, head).get(), uint32_t(count / size), order, stable);
+    if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(head), int32_t(count));
+    return series;
+}
+
+}  // namespace oka::string

@@ -1,0 +1,247 @@
+#include "datatypes/typeset.h"
+
+#include <bit>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/logic.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+
+namespace oka::typeset {
+
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "byte n of the payload is byte n & 3 of word n >> 2");
+
+constexpr uint32_t Cell::*kWords[] = {&Cell::data1, &Cell::data2, &Cell::data3};
+
+// Where the bit of a type id lies: a payload word and the mask within it.
+struct Bit {
+    uint32_t Cell::*word;
+    uint32_t mask;
+};
+
+constexpr Bit bit_of(Type type) {
+    uint32_t id = uint32_t(type), byte = id >> 3;
+    return {kWords[byte >> 2], (0x80u >> (id & 7)) << (8 * (byte & 3))};
+}
+
+constexpr Cell kEmpty{uint8_t(Type::Typeset), 0, 0, 0};
+
+void add(Cell* typeset, Type type) {
+    Bit bit = bit_of(type);
+    typeset->*bit.word |= bit.mask;
+}
+
+void merge(Cell* typeset, const Cell& other) {
+    for (auto word : kWords) typeset->*word |= other.*word;
+}
+
+// The walks over a set see the registered types only.
+bool member_q(const Cell& typeset, int id) { return datatype::registered_q(Type(id)) && has_q(typeset, Type(id)); }
+int highest_id() { return int(datatype::highest_type()); }
+
+// A word stands for its value; any other value for itself.
+Cell resolved(const Cell& value) {
+    if (!value.is(Type::Word)) return value;
+    Cell found = *word::get(value);
+    stack::pop(1);
+    return found;
+}
+
+[[noreturn]] void fire_with(Err id, const Cell& value) {
+    Cell copy = value;
+    fire(id, &copy);
+}
+
+uint32_t combine(Op op, uint32_t a, uint32_t b) {
+    switch (op) {
+    case Op::or_:
+    case Op::union_: return a | b;
+    case Op::and_:
+    case Op::intersect: return a & b;
+    case Op::xor_:
+    case Op::difference: return a ^ b;
+    case Op::exclude: return a & ~b;
+    default: return a;  // unique
+    }
+}
+
+// ---- actions ----
+
+const Cell* make(Cell*, Cell* spec, Type) {
+    if (spec->is(Type::Typeset)) return spec;
+    if (!spec->is(Type::Block)) error::fire_on_type(Err::script_bad_to_arg, Type::Typeset, spec);
+    Cell* result = push(kEmpty);
+    for (uint32_t i = spec->data1; i < series::rs_buffer_length_q(*spec); i++)
+        set_type(result, *block::rs_abs_at(*spec, i));
+    return result;
+}
+
+int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
+    return mold_body(value, buffer, false, limit, part);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell* limit, int32_t part, int32_t) {
+    return mold_body(value, buffer, only, limit, part);
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    if (!value2->is(Type::Typeset)) return kNotComparable;
+    switch (op) {
+    case kCompareEqual:
+    case kCompareNotEqual:
+    case kCompareStrictEqual:
+    case kCompareSame:
+    case kCompareFind:
+        for (auto word : kWords)
+            if (value1->*word != value2->*word) return 1;
+        return 0;
+    case kCompareSort:
+    case kCompareCaseSort: {
+        int32_t difference = count(*value1) - count(*value2);
+        return (difference > 0) - (difference < 0);
+    }
+    default: return kNotComparable;
+    }
+}
+
+const Cell* complement(Cell* value) {
+    Cell* result = push(*value);
+    for (auto word : kWords) result->*word = ~(result->*word);
+    return result;
+}
+
+template <Op op>
+void bitwise() {
+    do_bitwise(op);
+}
+
+const Cell* find(Cell* typeset, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+    if (!value->is(Type::Datatype)) fire(Err::script_invalid_arg, value);
+    return has_q(*typeset, Type(value->data1)) ? &logic::true_value : &logic::false_value;
+}
+
+}  // namespace
+
+void init() {
+    datatype::register_(Type::Typeset, {
+                                           implements<Act::make>(make),
+                                           implements<Act::to>(make),
+                                           implements<Act::form>(form),
+                                           implements<Act::mold>(mold),
+                                           implements<Act::compare>(compare),
+                                           implements<Act::and_>(bitwise<Op::and_>),
+                                           implements<Act::complement>(complement),
+                                           implements<Act::or_>(bitwise<Op::or_>),
+                                           implements<Act::xor_>(bitwise<Op::xor_>),
+                                           implements<Act::find>(find),
+                                       });
+}
+
+void clear(Cell* typeset) {
+    for (auto word : kWords) typeset->*word = 0;
+}
+
+int32_t count(const Cell& typeset) {
+    int32_t n = 0;
+    for (int id = 1; id <= highest_id(); id++) n += member_q(typeset, id);
+    return n;
+}
+
+bool has_q(const Cell& typeset, Type type) {
+    Bit bit = bit_of(type);
+    return typeset.*bit.word & bit.mask;
+}
+
+Cell* push(const Cell& typeset) { return stack::push(typeset); }
+
+BufPtr<Cell> make_in(const Cell& block, uint32_t word1, uint32_t word2, uint32_t word3) {
+    return block::rs_append(block, Cell{uint8_t(Type::Typeset), word1, word2, word3});
+}
+
+BufPtr<Cell> make_any(const Cell& block) {
+    Cell any{uint8_t(Type::Typeset), ~0u, ~0u, ~0u};
+    Bit unset = bit_of(Type::Unset);
+    any.*unset.word &= ~unset.mask;
+    return block::rs_append(block, any);
+}
+
+BufPtr<Cell> make_from_block(const Cell& block, const Cell& spec) {
+    Cell built = kEmpty;
+    for (uint32_t i = spec.data1; i < series::rs_buffer_length_q(spec); i++) {
+        Cell element = *block::rs_abs_at(spec, i);
+        Cell value = resolved(element);
+        switch (value.type()) {
+        case Type::Datatype: add(&built, Type(value.data1)); break;
+        case Type::Typeset: merge(&built, value); break;
+        case Type::Word: add(&built, Type::Object); break;
+        case Type::Block: break;
+        default: fire_with(Err::script_invalid_type_spec, element);
+        }
+    }
+    return block::rs_append(block, built);
+}
+
+void set_type(Cell* typeset, const Cell& value) {
+    Cell type = resolved(value);
+    if (type.is(Type::Datatype))
+        add(typeset, Type(type.data1));
+    else if (type.is(Type::Typeset))
+        merge(typeset, type);
+    else
+        fire_with(Err::script_invalid_arg, value);
+}
+
+void do_bitwise(Op op) {
+    Cell* args = stack::arguments();
+    if (op == Op::unique) return;  // the set itself, already in the result slot
+    Cell other = kEmpty;
+    if (args[1].is(Type::Datatype))
+        add(&other, Type(args[1].data1));
+    else if (args[1].is(Type::Typeset))
+        other = args[1];
+    else
+        fire(Err::script_invalid_arg, &args[1]);
+    Cell result = kEmpty;
+    for (auto word : kWords) result.*word = combine(op, args[0].*word, other.*word);
+    stack::set_last(result);
+}
+
+void to_block(const Cell& typeset, const Cell& block) {
+    Cell set = typeset;  // appending may move the buffer the typeset lies in
+    for (int id = 1; id <= highest_id(); id++)
+        if (member_q(set, id)) block::rs_append(block, datatype::word_of(Type(id)));
+}
+
+int32_t mold_body(Cell* value, Cell* buffer, bool only, Cell* limit, int32_t part) {
+    if (!only) part = string::write_token(buffer, "make typeset! [", false, part);
+    bool written = false;
+    for (int id = 1; id <= highest_id(); id++) {
+        if (!member_q(*value, id)) continue;
+        if (limit && part < 0) return part;
+        const datatype::TypeName& name = datatype::type_name(Type(id));
+        string::concatenate_literal(buffer, name.name, name.length + 1);
+        string::concatenate_literal(buffer, " ", 1);
+        part -= int32_t(name.length) + 2;
+        written = true;
+    }
+    if (!written) {
+        if (!only) string::concatenate_literal(buffer, "]", 1);
+        return part;
+    }
+    uint32_t last = string::rs_abs_length_q(*buffer) - 1;  // the space after the last name
+    if (only) {
+        string::remove_char(buffer->data2, last);
+        return part + 1;
+    }
+    string::write_char(buffer->data2, last, ']');
+    return part;
+}
+
+}  // namespace oka::typeset
