@@ -98,7 +98,7 @@ inline Cell load_value(std::string_view text) { return *block::rs_abs_at(load(te
 
 // Gives every registered type's name word its datatype! value, as the boot data does.
 inline void define_type_words() {
-    for (int id = 1; id <= int(datatype::highest_type()); id++) {
+    for (int id = 1; id <= kTypeCount; id++) {
         if (!datatype::registered_q(Type(id))) continue;
         Cell name = datatype::word_of(Type(id));
         word::set_value(&name, type_cell(Type(id)));

@@ -3,6 +3,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/issue.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/root.h"
 #include "string_testing.h"
@@ -49,6 +50,18 @@ TEST(Issue, MakeToFormAndMold) {
     EXPECT_EQ(made.data1, _context::global);
     EXPECT_EQ(int32_t(made.data3), -1);
     EXPECT_EQ(error_of([] { run(actions::to_s, {type_cell(Type::Issue), int_cell(1)}); }), Err::script_bad_to_arg);
+}
+
+// A symbol's own text never reaches script code: the text that form and to give out is a copy.
+TEST(Issue, TheTextGivenOutIsACopy) {
+    Cell abc = issue_of("abc");
+    Cell text = run(actions::to_s, {type_cell(Type::String), abc});
+    EXPECT_NE(text.data2, symbol::get_string(abc.data2));
+    run(actions::poke_s, {text, int_cell(1), char_cell('X')});
+    run(actions::append_s, {text, str("!")});
+    EXPECT_EQ(utf8(text), "Xbc!");
+    EXPECT_EQ(utf8(run(actions::form_s, {abc})), "abc");
+    EXPECT_EQ(utf8(run(actions::mold_s, {issue_of("abc")})), "#abc");
 }
 
 TEST(Issue, ComparesOnlyWithIssues) {

@@ -118,16 +118,14 @@ TEST(Path, CopyKeepsTheType) {
     EXPECT_EQ(mold(copy), ":a/b/c");
 }
 
-TEST(Path, RowsOfTheFamilyAndParen) {
-    for (Type type : {Type::Path, Type::LitPath, Type::SetPath, Type::GetPath}) {
-        for (Act slot : {Act::random, Act::set_path, Act::add, Act::and_, Act::sort, Act::trim, Act::modify, Act::read})
-            EXPECT_EQ(datatype::action_entry(type, slot), nullptr) << int(type) << " " << int(slot);
-        for (Act slot : {Act::compare, Act::append, Act::copy, Act::pick, Act::take})
-            EXPECT_EQ(datatype::action_entry(type, slot), datatype::action_entry(Type::Block, slot));
+TEST(Path, NeitherSortedNorTrimmedUnlikeParen) {
+    for (const char* text : {"b/a", "'b/a", ":b/a", "b/a:"}) {
+        Cell path = load_value(text);
+        for (auto entry : {actions::sort_s, actions::random_s, actions::trim_s})
+            EXPECT_EQ(error_of([&] { run(entry, {path}); }), Err::script_expect_arg) << text;
     }
-    for (Act slot : {Act::set_path, Act::add, Act::trim, Act::modify})
-        EXPECT_EQ(datatype::action_entry(Type::Paren, slot), nullptr);
-    for (Act slot : {Act::make, Act::random, Act::sort, Act::form, Act::copy})
+    // paren! sorts and shuffles as block! does.
+    for (Act slot : {Act::sort, Act::random})
         EXPECT_EQ(datatype::action_entry(Type::Paren, slot), datatype::action_entry(Type::Block, slot));
 }
 

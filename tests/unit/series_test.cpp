@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "datatypes/datatype.h"
+#include "datatypes/symbol.h"
 #include "runtime/registry.h"
 #include "runtime/words.h"
 #include "series_testing.h"
@@ -160,7 +161,7 @@ TEST(SeriesRemove, RemovesTheUnitsOfTheRange) {
 TEST(SeriesRemove, PartInAnotherSeriesIsRefused) {
     Cell other = ints({1});
     EXPECT_EQ(error_of([&] { run(actions::remove_s, {ints({1, 2}), other}, {1}); }), Err::script_invalid_refine_arg);
-    EXPECT_EQ(error::raised.args[0].type(), Type::None);  // the word `part`, until words exist
+    EXPECT_EQ(symbol::name(error::raised.args[0].data2), "part");
     EXPECT_EQ(error::raised.args[1].data2, other.data2);
 }
 

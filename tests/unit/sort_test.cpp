@@ -13,6 +13,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/throw.h"
+#include "test_support.h"
 
 namespace oka {
 namespace {
@@ -559,13 +560,10 @@ TEST(SortFaults, OversizedMergeBufferRaisesBeforeAnyElementMoves) {
         std::vector<uint8_t> bytes(64, 0x5A);
         Tally t{1, nullptr, nullptr};
         const uint64_t heap_before = sys::heap_total();
-        try {
-            sort::merge_sort(bytes.data(), c.count, c.width, reinterpret_cast<intptr_t>(&t), 0, tallied);
-            ADD_FAILURE() << "no error raised";
-        } catch (const Throw& thrown) {
-            EXPECT_EQ(thrown.code, kThrowError);
-            EXPECT_EQ(error::raised.id, Err::script_too_long);
-        }
+        EXPECT_EQ(test::error_of([&] {
+                      sort::merge_sort(bytes.data(), c.count, c.width, reinterpret_cast<intptr_t>(&t), 0, tallied);
+                  }),
+                  Err::script_too_long);
         EXPECT_EQ(t.calls, 0u);
         EXPECT_EQ(sys::heap_total(), heap_before);
         EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x5A), 64);

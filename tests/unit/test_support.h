@@ -28,19 +28,19 @@ inline Cell float_cell(double value) {
 // Runs a stack entry point on a new frame holding `args` (refinement positions as the entry point
 // reads them, -1 = not given) and returns the result slot; the frame is gone afterwards.
 inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args, std::vector<int32_t> refinements = {}) {
-    Cell* saved_base = stack::frame_base;
-    Cell* saved_top = stack::top;
-    stack::frame_base = stack::top;
-    for (const Cell& a : args) stack::push(a);
-    refinements.resize(16, -1);
     struct Restore {
-        Cell* base;
-        Cell* top;
+        Cell* base = stack::frame_base;
+        Cell* top = stack::top;
+        stack::CallFrame* calls = stack::call_top;
         ~Restore() {
             stack::frame_base = base;
             stack::top = top;
+            stack::call_top = calls;
         }
-    } restore{saved_base, saved_top};
+    } restore;
+    stack::frame_base = stack::top;
+    for (const Cell& a : args) stack::push(a);
+    refinements.resize(16, -1);
     entry(refinements.data());
     return *stack::frame_base;
 }
