@@ -14,6 +14,7 @@
 #include "runtime/words.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/throw.h"
 
@@ -21,8 +22,15 @@ namespace oka::stack {
 
 namespace {
 
-// Gives the error machinery room to work in, then reports the overflow.
+// Gives the error machinery room to work in, then reports the overflow. Should building the report
+// overflow again, nothing is left to report with and the process ends.
 [[noreturn]] void overflow(Cell* from) {
+    static bool reporting = false;
+    if (reporting) sys::quit(19, OKA_CALLER_ADDRESS());
+    reporting = true;
+    struct Reset {
+        ~Reset() { reporting = false; }
+    } reset;
     top = from - kOverflowReserve < bottom ? bottom : from - kOverflowReserve;
     cycles::reset();
     fire(Err::internal_stack_overflow);
