@@ -17,6 +17,7 @@ protected:
         base = stack::frame_base;
         top = stack::top;
         calls = stack::call_top;
+        stack::frame_base = stack::top;  // an empty frame to work in
     }
     void TearDown() override {
         stack::frame_base = base;
