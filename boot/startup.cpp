@@ -25,15 +25,22 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/trace.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
+#include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/cycles.h"
 #include "runtime/handles.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
 #include "runtime/words.h"
 #include "runtime/symbol_table.h"
+#include "runtime/value_slots.h"
 #include "services/random.h"
 
 namespace oka {
@@ -89,6 +96,7 @@ void runtime::init() {
     console::init_output();
     random::init();
     alloc::init();
+    collector::init();
     handles::init();
     cycles::init();
     register_datatypes();
@@ -99,12 +107,18 @@ void runtime::init() {
     block::make_at_fixed(&root, kRootBlockCells, true);
     stack::init(make_fixed_block_in_root(stack::kDataStackCells));
     stack::init_calls(make_fixed_block_in_root(stack::kCallStackCells));
+    lexer::init();
     symbol::init_table(root);
     _context::make_global();
     datatype::make_words();
     words::build();
     words::build_spec_words();
     error::make_catalog();
+    natives::init();
+    ownership::init();
+    interpreter::init();
+    trace::init();
+    value_slots::init();
 }
 
 }  // namespace oka

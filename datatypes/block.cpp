@@ -9,9 +9,11 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
 #include "runtime/symbol_table.h"
@@ -178,6 +180,11 @@ const Cell* make(Cell*, Cell* spec, Type target) {
 
 const Cell* to(Cell*, Cell* spec, Type target) {
     if (is_block_like(spec->type())) return retyped(clone(*spec, false, false), target);
+    if (spec->is(Type::String)) {
+        Cell* values = stack::push(none::value);
+        lexer::scan_string(values, *spec, -1, lexer::Options{}, nullptr);
+        return retyped(values, target);
+    }
     Cell* result = push_only_s(1);
     rs_append(*result, *spec);
     return retyped(result, target);
@@ -287,10 +294,11 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
         series->data1 = std::min(series->data1, length);
         uint32_t at = append ? length : series->data1;
         uint32_t written = cells_written(c, dup, length);
-        // An insertion goes unreported: the run-time has no `insert` event word to report it with.
-        bool owned = append && ownership::check(*series, Word::append, value, int32_t(at), int32_t(written));
+        bool owned =
+            ownership::check(*series, append ? Word::append : Word::insert, value, int32_t(at), int32_t(written));
         splice(series->data2, at, 0, c, uint32_t(dup), dup < 5);
-        if (owned) ownership::check(*series, Word::appended, value, int32_t(at), int32_t(written));
+        if (owned)
+            ownership::check(*series, append ? Word::appended : Word::inserted, value, int32_t(at), int32_t(written));
         series->data1 = append ? 0 : at + written;
     }
     stack::set_last(*series);
@@ -378,6 +386,7 @@ void init() {
                                          implements<Act::to>(to),
                                          implements<Act::form>(form),
                                          implements<Act::mold>(mold),
+                                         implements<Act::eval_path>(eval_path),
                                          implements<Act::compare>(compare),
                                          implements<Act::append>(append),
                                          inherits<Act::at>(),
@@ -385,6 +394,7 @@ void init() {
                                          implements<Act::change>(change),
                                          inherits<Act::clear>(),
                                          implements<Act::copy>(copy),
+                                         implements<Act::find>(find),
                                          inherits<Act::head>(),
                                          inherits<Act::head_q>(),
                                          inherits<Act::index_q>(),
@@ -394,8 +404,11 @@ void init() {
                                          inherits<Act::next>(),
                                          inherits<Act::pick>(),
                                          inherits<Act::poke>(),
+                                         implements<Act::put>(put),
                                          inherits<Act::remove>(),
                                          inherits<Act::reverse>(),
+                                         implements<Act::select>(select),
+                                         implements<Act::sort>(sort),
                                          inherits<Act::skip>(),
                                          implements<Act::swap>(swap),
                                          inherits<Act::tail>(),
@@ -442,6 +455,13 @@ void rs_remove_last(Cell* block) {
     if (length == 0) return;
     series::resize_range(block->data2, length - 1, 1, 0);
     block->data1 = std::min(block->data1, length - 1);
+}
+
+void rs_store(const Cell& block, uint32_t index, const Cell& value) {
+    Node table = block.is(Type::Hash) ? block.data3 : 0;
+    if (table) hashtable::delete_(table, index);
+    *rs_abs_at(block, index) = value;
+    if (table) hashtable::put(table, index);
 }
 
 void rs_append_block(const Cell& block, const Cell& other) {

@@ -1,9 +1,11 @@
 /* block!: the series of value cells. A block cell holds its head index in payload word 1 and its node
-   in word 2; header bit 30 of a cell inside a block marks a value that begins a new line when molded.
+   in word 2 (a hash! keeps its table's node in word 3); header bit 30 of a cell inside a block marks a
+   value that begins a new line when molded.
 
    Two layers live here: the buffer routines that the whole run-time uses to build and walk blocks, and
-   the actions of block! (paren!, the path family and hash! inherit them). The series-generic actions
-   come from series! (datatypes/series.h).
+   the actions of block! (paren!, the path family and hash! inherit them); searching, sorting and the
+   set operations are in block_search.cpp. The series-generic actions come from series!
+   (datatypes/series.h).
 
    Rules: a cell passed by const reference is read before anything allocates, so it may lie anywhere,
    even in a block that the routine grows; a cell passed by pointer must be fixed (on the data stack, in
@@ -42,6 +44,10 @@ void rs_clear_at(const Cell& block, uint32_t index);
 BufPtr<Cell> rs_append(const Cell& block, const Cell& value);
 // Drops the last cell; a head that then lies past the tail is set to it.
 void rs_remove_last(Cell* block);
+// Stores a copy of a value over the cell at an absolute index. A hash! moves the cell's entry in its
+// table: the old value's entry leaves before the new one's is put, so that no lookup finds the old
+// value there. Allocates (a table may grow).
+void rs_store(const Cell& block, uint32_t index, const Cell& value);
 // Appends copies of the cells of `other` from its head. Allocates.
 void rs_append_block(const Cell& block, const Cell& other);
 // The cell after the first one from the head equal to `value` (the value's compare, op kCompareFind),
@@ -97,5 +103,35 @@ Cell* push_only_s(int32_t capacity);
 // or a line feed and `indent` levels of four spaces before a value with the new-line marker. Returns the
 // part budget left. paren! writes its own brackets around it. Allocates.
 int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent);
+
+// ---- searching, sorting and the set operations ----
+
+// find and select test the positions from the head, every /skip cells, up to the /part limit or the
+// tail; /last tests them from that end back to the buffer start, /reverse from before the head back.
+// A datatype! matches the cells of its type, a typeset! those of its types, a block-like value the run
+// of its cells from its head, each compared as one value under /only; values compare under `=` for
+// finding (case ignored), == with /case, same? with /same. /any and /with do not apply to blocks.
+const Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                 Cell* skip, bool last, bool reverse, bool tail, bool match);
+// The cell after the match (after the whole run for a run of cells), or none.
+const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
+                   Cell* skip, bool last, bool reverse);
+// Stores the value after the key, or appends the key and the value when the key is absent; a value
+// equal to the one there under the finding `=` leaves that one in place.
+const Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
+// An integer element picks or pokes; a word! element reads the value after the same word of any word
+// type; any other element selects. Setting pokes the value after the element found, or raises script
+// bad-path-set with the path and the element.
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
+                      int32_t index, bool case_, bool get, bool last, bool notify);
+// Orders the range in records compared cell by cell under the sort ordering (values of types that do
+// not compare order by type id), or by a /compare function (series::call_sort_function). The records
+// are sorted in a copy, so that a function may change the block meanwhile; when it changed the block's
+// length the order is not written back and script protected is raised.
+const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable);
+// The set operations on the blocks in frame arguments 1 and 2 (only 1 for unique): records of `skip`
+// cells, told apart by their first cell under `=` (== with `case_`); each record enters the result
+// once, in the order met. The result's buffer replaces the one of argument 1, which is the result.
+void do_set_op(bool case_, int32_t skip, series::SetOp op);
 
 }  // namespace oka::block

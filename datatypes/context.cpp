@@ -71,12 +71,15 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
     mem::buffer(context)->tail += 2 * sizeof(Cell);
     Node table = source ? hashtable::copy(word_table(source), alloc::copy_series(words_node(source)))
                         : hashtable::init(size, nullptr, hashtable::kNames);
-    context_cell(context)->data1 = table;
+    // A context! cell from here on, so that the collector keeps the table while the values are made.
+    *context_cell(context) = Cell{
+        uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0), table, 0,
+        0};
     if (source) rebind_words(context);
-    Node values = on_stack ? 0 : alloc::alloc_unset_cells(size);
-    BufPtr<Cell> cell = context_cell(context);
-    cell->header = uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0);
-    cell->data2 = values;
+    if (!on_stack) {
+        Node values = alloc::alloc_unset_cells(size);
+        context_cell(context)->data2 = values;
+    }
     return context;
 }
 

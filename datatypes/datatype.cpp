@@ -38,12 +38,20 @@ Cell name_words[kTypeTableSize];
 
 }  // namespace
 
+// Every type's name word, registered or not, so that type sets can name types still to come.
 void make_words() {
-    for (int id = 1; id <= int(highest_type()); id++)
-        if (registered_q(Type(id))) make_word(Type(id));
+    for (int id = 1; id <= kTypeCount; id++) make_word(Type(id));
 }
 
 void make_word(Type type) { name_words[int(type)] = word::load(type_name(type).name); }
+
+void set_words() {
+    for (int id = 1; id <= kTypeCount; id++) {
+        Cell value;
+        make_at(&value, Type(id));
+        word::set_value(&name_words[id], value);
+    }
+}
 
 const Cell& word_of(Type type) { return name_words[int(type)]; }
 

@@ -10,6 +10,8 @@ void init();
 // at once.
 void make_words();
 void make_word(Type type);
+// Gives every type's name word its datatype! as value.
+void set_words();
 // The word of a type's name.
 const Cell& word_of(Type type);
 

@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/unicode.h"
@@ -137,6 +138,11 @@ void set_code(Cell* error, size_t category, uint32_t position) {
     integer::make_at(field(*error, kCode).get(), int32_t(category * 100 + position - 2));
 }
 
+// The block the interpreter is walking, at the expression it is on: where the error happened.
+void set_near(const Cell& error) {
+    if (interpreter::current_code.is(Type::Block)) *field(error, kNear) = interpreter::current_code;
+}
+
 // ---- make ----
 
 [[noreturn]] void invalid_spec_field(const char* which) {
@@ -191,6 +197,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
     }
     default: error::fire_bad_make_arg(Type::Error, &given);
     }
+    set_near(*error);
     return error;
 }
 
@@ -302,18 +309,29 @@ bool catalog_ready() { return ready; }
 const Cell& catalog() { return catalog_object; }
 
 Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    Cell args[3];
-    const Cell* given[] = {arg1, arg2, arg3};
-    for (int i = 0; i < 3; i++) args[i] = given[i] ? *given[i] : none::value;
+    // The arguments may be the only references to their values: they wait on the data stack while the
+    // error is made, in the cells the error then takes the place of.
+    Cell* args = stack::top;
+    uint32_t count = 0;
+    for (const Cell* given : {arg1, arg2, arg3}) {
+        if (!given) break;
+        stack::push(*given);
+        count++;
+    }
     Cell* error = push_from_prototype();
     size_t category = size_t(category_of(id));
     uint32_t position = uint32_t(int(id) % 100) + 2;
     integer::make_at(field(*error, kCode).get(), int(id));
     *field(*error, kType) = category_word(category);
     *field(*error, kId) = id_word(category, position);
-    for (int i = 0; i < 3; i++) *field(*error, Field(kArg1 + i)) = args[i];
-    return error;
+    for (uint32_t i = 0; i < count; i++) *field(*error, Field(kArg1 + i)) = args[i];
+    set_near(*error);
+    args[0] = *error;
+
+    stack::top = args + 1;
+    return args;
 }
+
 
 BufPtr<Cell> field(const Cell& error, Field f) { return object::get_values(error) + f; }
 

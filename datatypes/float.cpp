@@ -13,6 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
@@ -263,6 +264,14 @@ double from_block(Cell* block, Type target) {
     return exponent < 0 ? mantissa / std::pow(10.0, -exponent) : mantissa * std::pow(10.0, exponent);
 }
 
+// Text holding a number, as the lexer writes one ("," may stand for the decimal point).
+double from_text(Cell* text, Type target) {
+    tokenizer::NumberError problem;
+    double value = tokenizer::scan_float(string::text_of(*text), problem);
+    if (problem != tokenizer::NumberError::none) error::fire_on_type(Err::script_bad_to_arg, target, text);
+    return value;
+}
+
 const Cell* make(Cell*, Cell* spec, Type target) {
     double value;
     switch (spec->type()) {
@@ -274,7 +283,9 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Block:
     case Type::Paren:
     case Type::Hash: value = from_block(spec, target); break;
-    default: error::fire_on_type(Err::script_bad_to_arg, target, spec);
+    default:
+        if (!series::is_string_like(spec->type())) error::fire_on_type(Err::script_bad_to_arg, target, spec);
+        value = from_text(spec, target);
     }
     make_at(&result, value)->set_type(target);
     return &result;

@@ -8,6 +8,7 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
@@ -30,6 +31,14 @@ Cell result;  // the answer of make and to, copied out by the dispatcher at once
 
 const Cell* answer(int32_t value) { return make_at(&result, value); }
 
+// Text holding an integer, as the lexer writes one.
+int32_t from_text(const Cell* text) {
+    tokenizer::NumberError problem;
+    int32_t value = tokenizer::scan_integer(string::text_of(*text), problem);
+    if (problem != tokenizer::NumberError::none) error::fire_on_type(Err::script_bad_to_arg, Type::Integer, text);
+    return value;
+}
+
 const Cell* to(Cell*, Cell* spec, Type) {
     switch (spec->type()) {
     case Type::Integer:
@@ -38,7 +47,9 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(spec->f64() + 0.5));
     case Type::Issue: return answer(issue::from_hex(*spec));
-    default: error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
+    default:
+        if (series::is_string_like(spec->type())) return answer(from_text(spec));
+        error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -15,6 +16,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
+#include "runtime/symbol_table.h"
 #include "runtime/words.h"
 #include "services/random.h"
 
@@ -52,7 +54,7 @@ Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
 
 void store_value(const Cell& series, uint32_t index, const Cell& value) {
     if (holds_cells(series)) {
-        *reinterpret_cast<Cell*>(unit_at(series, index).get()) = value;
+        block::rs_store(series, index, value);
         return;
     }
     if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
@@ -66,12 +68,6 @@ uint32_t part_position(const Cell& series, const Cell& part) {
     if (part.type() != series.type() || part.data2 != series.data2)
         error::fire_refinement("part", &part);
     return clamped_head(part);
-}
-
-// The units a /part argument covers from the head: an integer count, or the distance to a position.
-int64_t part_count(const Cell& series, const Cell& part) {
-    if (part.is(Type::Integer)) return integer::get(part);
-    return int64_t(part_position(series, part)) - clamped_head(series);
 }
 
 // ---- positional actions: they read the frame and move the head of argument 1 ----
@@ -156,14 +152,40 @@ void random(Cell* series, bool seed, bool secure, bool only) {
             *value_at(*series, series->data1 + uint32_t(random::int_(secure, int32_t(length))) - 1, &picked));
 }
 
-// Only the field `owned` is known. No series has an owner until objects bind the values of their fields.
-void reflect(Cell*, int32_t field) {
-    if (field != int32_t(Sym::owned)) fire(Err::internal_not_done);
-    none::box();
+// Fields are named by their symbol, in any letter case.
+bool owned_field_q(uint32_t symbol) { return symbol::resolve(symbol) == symbol::resolve(words::id(Sym::owned)); }
+
+// Only the field `owned` is known: the series' owner and the owner's field word, in a new block, or
+// none for a series without an owner.
+void reflect(Cell* series, int32_t field) {
+    if (!owned_field_q(uint32_t(field))) fire(Err::internal_not_done);
+    BufPtr<Cell> entry = ownership::owned_q(series->data2);
+    if (!entry) {
+        none::box();
+        return;
+    }
+    Cell* owner = stack::push(entry[0]);
+    stack::push(entry[1]);
+    Cell* result = block::push_only_s(2);
+    block::rs_append(*result, owner[0]);
+    block::rs_append(*result, owner[1]);
+    stack::set_last(*result);
 }
 
-const Cell* modify(Cell*, Cell* field, Cell* value, bool) {
-    if (field->data2 != uint32_t(Sym::owned)) fire(Err::internal_not_done);
+// Only the field `owned`: none drops the owner of the series and of what it holds; a block of an
+// owner object and a field word makes that object the owner.
+const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
+    if (!owned_field_q(field->data2)) fire(Err::internal_not_done);
+    if (value->is(Type::None)) {
+        ownership::unbind(*target);
+        return value;
+    }
+    if (!value->is(Type::Block) || rs_length_q(*value) < 2 || !block::rs_head(value)->is(Type::Object))
+        fire(Err::script_invalid_arg, value);
+    Cell* owner = stack::push(*block::rs_head(value));
+    stack::push(*block::rs_abs_at(*value, value->data1 + 1));
+    ownership::bind(*target, owner[0], owner[1]);
+    stack::pop(2);
     return value;
 }
 
@@ -199,7 +221,9 @@ void remove(Cell* series, Cell* part, Cell* key) {
     uint32_t length = rs_buffer_length_q(*series);
     if (start < length) {
         count = std::min<int64_t>(count, length - start);
+        bool owned = ownership::check(*series, Word::remove, nullptr, int32_t(start), int32_t(count));
         resize_range(series->data2, start, uint32_t(count), 0);
+        if (owned) ownership::check(*series, Word::removed, nullptr, int32_t(start), int32_t(count));
     }
     stack::set_last(*series)->data1 = start;
 }
@@ -381,6 +405,11 @@ void grow(Node node, uint64_t units, bool doubled) {
     alloc::expand_series(node, std::max<uint64_t>(doubled ? 2 * needed : needed, b->size));
 }
 
+int64_t part_count(const Cell& series, const Cell& part) {
+    if (part.is(Type::Integer)) return integer::get(part);
+    return int64_t(part_position(series, part)) - clamped_head(series);
+}
+
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
@@ -450,6 +479,49 @@ const Cell* take(Cell* series, Cell* part, bool, bool last) {
     resize_range(series->data2, uint32_t(start), uint32_t(count), 0);
     if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(start), int32_t(count));
     return result;
+}
+
+SortPlan plan_sort(Cell* series, Cell* skip, Cell* compare, Cell* part, bool all) {
+    uint32_t length = rs_buffer_length_q(*series), head = clamped_head(*series);
+    int64_t count = length - head;
+    if (part) {
+        int64_t limit = part_count(*series, *part);
+        if (limit < 0) {  // the units before the head
+            limit = std::min<int64_t>(-limit, head);
+            head -= uint32_t(limit);
+        }
+        count = std::min<int64_t>(limit, length - head);
+    }
+    if (all && !skip) fire(Err::script_bad_refines);
+    int64_t size = skip ? integer::get(*skip) : 1;
+    if (skip && (size < 1 || count < size || count % size)) error::fire_refinement("skip", skip);
+    SortPlan plan{head, uint32_t(count), uint32_t(size), 0, all, nullptr};
+    if (compare && compare->is(Type::Function)) {
+        plan.function = compare;
+    } else if (compare && compare->is(Type::Integer)) {
+        if (!skip || all) fire(Err::script_bad_refines);
+        int32_t offset = integer::get(*compare);
+        if (offset < 1 || offset > size) fire(Err::script_out_of_range, compare);
+        plan.offset = uint32_t(offset - 1);
+    } else if (compare) {
+        error::fire_refinement("compare", compare);
+    }
+    series->data1 = head;
+    return plan;
+}
+
+int32_t function_order(const Cell& function, Cell* arguments) {
+    if (!call_sort_function) fire(Err::internal_not_done);
+    call_sort_function(function, arguments);
+    Cell answer = arguments[0];
+    stack::top = arguments;
+    switch (answer.type()) {
+    case Type::Logic: return logic::get(answer) ? 1 : -1;
+    case Type::Integer: return integer::get(answer) < 0 ? 1 : integer::get(answer) > 0 ? -1 : 0;
+    case Type::Float: return answer.f64() > 0 ? -1 : answer.f64() < 0 ? 1 : 0;
+    case Type::None: return -1;
+    default: return 1;
+    }
 }
 
 }  // namespace oka::series

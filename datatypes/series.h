@@ -53,6 +53,10 @@ void grow(Node node, uint64_t units, bool doubled);
 // tail; the units of the range keep whatever they held. The buffer must have the room (grow).
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count);
 
+// The units a /part argument covers from the head: an integer count, or the distance to a position of
+// the same series (same type and node); any other argument raises script invalid-refine-arg.
+int64_t part_count(const Cell& series, const Cell& part);
+
 // ---- actions that the child types call as a first step ----
 
 // A new series holding the units of the /part range from the head (all of them without one), in
@@ -62,5 +66,44 @@ const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
 // Removes units from the series and pushes them on the data stack: a new series of the same type with
 // /part, else the one unit as a value; none when no unit follows the head. Allocates.
 const Cell* take(Cell* series, Cell* part, bool deep, bool last);
+
+// ---- sorting ----
+
+// What a sort works on: `count` units from `head`, in records of `record` units ordered by the unit
+// at `offset` of each, by whole records (`whole`), or by a /compare function (`function`, a frame
+// argument; null for none).
+struct SortPlan {
+    uint32_t head;
+    uint32_t count;
+    uint32_t record;
+    uint32_t offset;
+    bool whole;
+    const Cell* function;
+};
+// Reads the refinements of sort (each null when not given) and moves the head of `series` to the start
+// of the range: a negative /part count takes the units before the head. Raises script
+// invalid-refine-arg for a /part of another series, for a /skip below 1, above the range or not
+// dividing it, and for a /compare that is neither a function nor an integer; script bad-refines for
+// /all without /skip and for an integer /compare without /skip or with /all; script out-of-range for an
+// integer /compare outside the record.
+SortPlan plan_sort(Cell* series, Cell* skip, Cell* compare, Cell* part, bool all);
+
+// Runs a sort's comparison function on the two argument cells at `arguments`, the top two cells of the
+// data stack, and leaves its answer in the first of them. Calling functions is the interpreter's, which
+// sets this.
+using FunctionCaller = void (*)(const Cell& function, Cell* arguments);
+inline FunctionCaller call_sort_function = nullptr;
+
+// Calls a sort's comparison function on the two argument cells at `arguments`, the top two cells of
+// the data stack, pops them and answers the order the function gives: 1 when its first argument sorts
+// first (true, a negative number, any value but false, none or a number), -1 when its second one does
+// (false, none, a positive number), 0 when they are equal (zero). Raises internal not-done while no
+// caller is set. Allocates.
+int32_t function_order(const Cell& function, Cell* arguments);
+
+// ---- set operations ----
+
+// The operation codes that the set natives hand to each series type's do_set_op.
+enum class SetOp { unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12 };
 
 }  // namespace oka::series

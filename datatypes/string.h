@@ -154,12 +154,6 @@ const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_,
                    Cell* skip, bool last, bool reverse);
 const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable);
 
-// Runs a sort's comparison function on the two argument cells at `arguments`, at the top of the data
-// stack, and leaves its result in the first of them. Calling functions is the interpreter's, which sets
-// this; until it does, sorting with a function raises internal not-done.
-using FunctionCaller = void (*)(const Cell& function, Cell* arguments);
-inline FunctionCaller call_sort_function = nullptr;
-
 // ---- editing ----
 
 void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
@@ -169,7 +163,7 @@ void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 
 // The set operations on the two strings in frame arguments 1 and 2, records of `skip` units compared by
 // their first code point, folded unless `case_`. The new string replaces argument 1.
-enum class SetOp { unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12 };
+using series::SetOp;
 void do_set_op(bool case_, int32_t skip, SetOp op);
 
 }  // namespace oka::string

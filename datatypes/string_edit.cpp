@@ -177,10 +177,11 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, part, only);
     if (run.count > 0) {
         uint64_t written = uint64_t(run.count) * uint32_t(dup);
-        // An insertion goes unreported: the run-time has no `insert` event word to report it with.
-        bool owned = append && ownership::check(*series, Word::append, value, int32_t(at), int32_t(written));
+        bool owned =
+            ownership::check(*series, append ? Word::append : Word::insert, value, int32_t(at), int32_t(written));
         splice(series->data2, at, 0, run, uint32_t(dup));
-        if (owned) ownership::check(*series, Word::appended, value, int32_t(at), int32_t(written));
+        if (owned)
+            ownership::check(*series, append ? Word::appended : Word::inserted, value, int32_t(at), int32_t(written));
         series->data1 = append ? 0 : at + uint32_t(written);
     }
     stack::set_last(*series);

@@ -6,7 +6,6 @@
 
 #include "datatypes/char.h"
 #include "datatypes/integer.h"
-#include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string_internal.h"
 #include "datatypes/word.h"
@@ -194,18 +193,6 @@ void make_argument(Cell* cell, const uint8_t* element, const SortOrder& order) {
     splice(cell->data2, 0, 0, Run{element, 0, 0, order.unit, order.record});
 }
 
-// A function answers whether its first argument sorts first: true, a negative number; or that they are
-// equal: zero.
-int order_of(const Cell& answer) {
-    switch (answer.type()) {
-    case Type::Logic: return logic::get(answer) ? 1 : -1;
-    case Type::Integer: return integer::get(answer) < 0 ? 1 : integer::get(answer) > 0 ? -1 : 0;
-    case Type::Float: return answer.f64() > 0 ? -1 : answer.f64() < 0 ? 1 : 0;
-    case Type::None: return -1;
-    default: return 1;
-    }
-}
-
 // The element that should come second is the function's first argument, so that true keeps the order;
 // /reverse swaps them.
 int call_function(const void* a, const void* b, intptr_t order_address, intptr_t) {
@@ -214,10 +201,7 @@ int call_function(const void* a, const void* b, intptr_t order_address, intptr_t
     none::push();
     make_argument(arguments, static_cast<const uint8_t*>(order.reverse ? a : b), order);
     make_argument(arguments + 1, static_cast<const uint8_t*>(order.reverse ? b : a), order);
-    call_sort_function(*order.function, arguments);
-    int result = order_of(arguments[0]);
-    stack::pop(2);
-    return result;
+    return series::function_order(*order.function, arguments);
 }
 
 void sort_elements(uint8_t* units, uint32_t elements, const SortOrder& order, bool stable) {
@@ -232,7 +216,6 @@ void sort_elements(uint8_t* units, uint32_t elements, const SortOrder& order, bo
 // elements are sorted in a copy outside the series buffers, which nothing can move, and the order is
 // written back through the node into what is left of the range.
 void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const SortOrder& order, bool stable) {
-    if (!call_sort_function) fire(Err::internal_not_done);
     const uint8_t* first = series::unit_at(series, head).get();
     std::vector<uint8_t> units(first, first + count * order.unit);
     sort_elements(units.data(), count / order.record, order, stable);
@@ -346,38 +329,15 @@ const Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool
 }
 
 const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
-    uint32_t length = rs_abs_length_q(*series), head = clamped_head(*series);
-    int64_t count = length - head;
-    if (part) {
-        int64_t limit = part_count(*series, *part);
-        if (limit < 0) {  // the units before the head
-            limit = std::min<int64_t>(-limit, head);
-            head -= uint32_t(limit);
-        }
-        count = std::min<int64_t>(limit, length - head);
-    }
-    if (all && !skip) fire(Err::script_bad_refines);
-    int64_t size = skip ? integer::get(*skip) : 1;
-    if (skip && (size < 1 || count < size || count % size)) error::fire_refinement("skip", skip);
-    SortOrder order{mem::buffer(series->data2)->unit(), uint32_t(size), 0, all, !case_, reverse, nullptr};
-    if (compare && compare->is(Type::Function)) {
-        order.function = compare;
-    } else if (compare && compare->is(Type::Integer)) {
-        if (!skip || all) fire(Err::script_bad_refines);
-        int32_t offset = integer::get(*compare);
-        if (offset < 1 || offset > size) fire(Err::script_out_of_range, compare);
-        order.offset = uint32_t(offset - 1);
-    } else if (compare) {
-        error::fire_refinement("compare", compare);
-    }
-
-    series->data1 = head;
-    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(head), int32_t(count));
+    series::SortPlan plan = series::plan_sort(series, skip, compare, part, all);
+    SortOrder order{
+        mem::buffer(series->data2)->unit(), plan.record, plan.offset, plan.whole, !case_, reverse, plan.function};
+    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (order.function)
-        sort_by_function(*series, head, uint32_t(count), order, stable);
+        sort_by_function(*series, plan.head, plan.count, order, stable);
     else
-        sort_elements(series::unit_at(*series, head).get(), uint32_t(count / size), order, stable);
-    if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(head), int32_t(count));
+        sort_elements(series::unit_at(*series, plan.head).get(), plan.count / plan.record, order, stable);
+    if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
     return series;
 }
 

@@ -9,6 +9,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "evaluator/lexer.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
@@ -60,7 +61,13 @@ const Cell* make(Cell*, Cell* spec, Type) {
     case Type::Block:
     case Type::Paren:
     case Type::Hash: return make_at(&result, from_block(spec));
-    default: raise_invalid(spec);
+    default: {
+        // Text: the one value it holds must be a time.
+        if (!series::is_string_like(spec->type())) raise_invalid(spec);
+        const Cell* value = lexer::scan_single(*spec, &result);
+        if (!value->is(Type::Time)) raise_invalid(spec);
+        return value;
+    }
     }
 }
 

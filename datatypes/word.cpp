@@ -1,5 +1,7 @@
 #include "datatypes/word.h"
 
+#include <string>
+
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -7,6 +9,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "evaluator/actions.h"
+#include "evaluator/lexer.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
@@ -37,6 +40,32 @@ Cell* push_string_form(const Cell& word) {
     return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0});
 }
 
+// An issue's or refinement's name makes a word when the lexer reads it as one (of any type but
+// refinement and issue); the word is bound to the global context when that holds its symbol.
+Cell word_of_name(const Cell& name, Type target) {
+    std::string text(symbol::name(name.data2));
+    Type scanned = lexer::scan_type(text);
+    if (scanned < Type::Word || scanned > Type::GetWord) error::fire_on_type(Err::script_bad_to_arg, target, &name);
+    Cell word = as_type(name, Type::Word);
+    _context::bind_word(_context::global, &word);
+    return word;
+}
+
+// The one value a text holds, which must be a word of the family.
+Cell word_of_text(const Cell& text) {
+    Cell value;
+    const Cell* scanned = lexer::scan_single(text, &value);
+    if (!any_word_q(scanned->type())) fire(Err::script_invalid_chars);
+    return *scanned;
+}
+
+Cell word_of_char(uint32_t code_point) {
+    stack::Root text(none::value);
+    string::rs_make_at(&text.cell(), 1);
+    string::append_char(text.cell().data2, code_point);
+    return word_of_text(text.cell());
+}
+
 // ---- actions ----
 
 const Cell* make(Cell*, Cell* spec, Type target) {
@@ -48,6 +77,10 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::SetWord: result = *spec; break;
     case Type::Datatype: result = datatype::word_of(Type(spec->data1)); break;
     case Type::Logic: result = _context::add_global(words::id(spec->data1 ? Sym::true_ : Sym::false_)); break;
+    case Type::Issue:
+    case Type::Refinement: result = word_of_name(*spec, target); break;
+    case Type::String: result = word_of_text(*spec); break;
+    case Type::Char: result = word_of_char(spec->data2); break;
     default: error::fire_on_type(Err::script_bad_to_arg, target, spec);
     }
     result.header = uint8_t(target);

@@ -12,6 +12,7 @@
 #include "runtime/print_hooks.h"
 #include "runtime/root.h"
 #include "runtime/words.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -59,6 +60,7 @@ void init(Node data_stack) {
     OKA_ASSERT(b->flags & kSeriesFixed);
     bottom = frame_base = top = mem::ptr<Cell>(b->offset);
     end = mem::ptr<Cell>(b->data_end());
+    runtime::register_root(&thrown);
 }
 
 Cell* push_next() {
@@ -440,6 +442,16 @@ void throw_error(const Cell& error) {
     thrown = *value;
     push(thrown);
     sys::throw_(kThrowError);
+}
+
+void mark_gc() {
+    for (const CallFrame* f = call_bottom; f < call_top; f++) {
+        collector::mark_series(f->name_context);
+        if (!f->function_context) continue;
+        collector::mark_series(f->function_context);
+        if (!(context_cell(f->function_context)->header & _context::kValuesOnStack))
+            collector::mark_series(f->saved_values);
+    }
 }
 
 }  // namespace oka::stack

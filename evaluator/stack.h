@@ -171,4 +171,10 @@ void collect_calls(const Cell& block);
 // Records the call stack's top in an error's stack field, unless that already holds a block.
 void set_error_frame(Cell* error);
 
+// ---- the collector ----
+
+// Marks what the call frames name: each frame's name context and called context, and the values block
+// a function's context held before the call.
+void mark_gc();
+
 }  // namespace oka::stack

@@ -1,22 +1,87 @@
-/* The collector's switch and entry points used by the allocator.
+/* The collector: stop-the-world mark and compact over the series frames of runtime/memory.h.
 
-   The collector is off until start-up has built the boot environment; while it is off the allocator
-   never starts a cycle. */
+   A cycle marks every series buffer reachable from the roots (the root block, the symbol table, the
+   ownership table held weakly, the data stack up to its top, the call frames, the global context, the
+   C++ cells registered with runtime::register_root, and whatever the mark callbacks report), walking
+   cells by their type with a work stack of its own, so that no nesting depth reaches the C++ stack.
+   It then sweeps the handle table and the ownership table, slides the live buffers of each series
+   frame together (into the previous frame's free room when that is large enough), rewrites the node
+   of every buffer it moved, and releases dead big blocks, the nodes of dead buffers and emptied frames.
+
+   Rules:
+   - Buffers move, nodes never do. Node evacuation (moving the live nodes of sparse node frames) would
+     rewrite node ids that C++ frames hold in locals across allocations, so cycles never evacuate:
+     `node_cycles` stays 0 and hash tables keyed by node addresses stay valid.
+   - Nothing may allocate a series while a cycle runs: not a mark callback, not a handle's release.
+   - Fixed buffers (tracked heap) are marked through but never move and are never swept.
+
+   Stress mode: OKA_GC_STRESS=N in the environment at start-up makes every Nth series allocation run a
+   cycle in which every live buffer of the series frames moves to fresh frames; the space they leave is
+   filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) for one cycle, then
+   released. A stale buffer pointer or an unrooted value then fails at once instead of by chance. */
 #pragma once
 
 #include <cstdint>
 
+#include "runtime/cell.h"
+
 namespace oka::collector {
 
-inline bool on = false;
+inline bool on = false;      // whether the allocator may start a cycle
 inline uint32_t cycles = 0;  // collections run so far
 
 inline bool collecting = false;      // set while a cycle runs
-inline bool node_compaction = true;  // a cycle may move the live nodes of sparse frames
-inline uint32_t node_cycles = 0;     // cycles that moved nodes
+inline bool node_compaction = true;  // held off while a table is re-hashed from node addresses
+inline uint32_t node_cycles = 0;     // cycles that moved nodes: always 0 (see the rules above)
 
-// Runs a collection cycle when the collector is switched on (the allocator calls it when no frame
-// has room).
+// Every how many series allocations the stress mode collects; 0 when it is off.
+inline uint32_t stress_interval = 0;
+
+// The ownership table (a kOwners hash table), 0 until it is made. Held weakly: its records keep
+// nothing alive, and each cycle drops the records whose value or owner it found dead.
+inline Node ownership_table = 0;
+
+// Reads the stress setting; runs once at start-up, before any series exists.
+void init();
+
+// One full collection; answers the number of cycles run so far.
+uint32_t do_cycle();
+// A collection when the collector is switched on (the allocator's call when no frame has room).
 void do_cycle_if_on();
+// The allocator's call before each series allocation: a stress cycle when one is due.
+void stress_if_due();
+// The `recycle` native's work: one full collection, answered with the bytes then in use as `stats`
+// gives them.
+Cell recycle();
+
+// Code that holds nodes or values where no root sees them registers a callback for that time; each
+// callback runs during marking and reports what it holds with the operations below.
+using Callback = void (*)();
+void register_(Callback callback);
+void unregister(Callback callback);
+
+// ---- marking, for mark callbacks and the owners of roots (stacks, hash tables) ----
+
+// Marks the node's buffer (nothing for node 0); true when it was not marked before.
+bool keep(Node node);
+// Keeps the node's buffer and, when it was newly marked and holds cells, marks its cells.
+void mark_series(Node node);
+// Marks what one value refers to, by its type.
+void mark_value(const Cell& value);
+void mark_values(const Cell* first, const Cell* end);
+// After marking: whether the node's buffer was reached.
+bool marked_q(Node node);
+
+// Holds automatic collection off for the life of the scope.
+class HeldOff {
+public:
+    HeldOff() { on = false; }
+    ~HeldOff() { on = was_; }
+    HeldOff(const HeldOff&) = delete;
+    HeldOff& operator=(const HeldOff&) = delete;
+
+private:
+    bool was_ = on;
+};
 
 }  // namespace oka::collector

@@ -838,9 +838,10 @@ BufPtr<Cell> delete_key(Node table, uint32_t key) {
 }
 
 Node copy(Node table, Node values) {
+    Hold hold(hash_cell(0, values));  // the values are often new, and nothing else holds them yet
     Node twin = alloc::copy_series(table);
     // Until a member is copied the twin names the original's, which stays alive anyway.
-    Hold hold(hash_cell(twin, values));
+    hold.cell().data3 = twin;
     record(twin)->values = values;
     copy_member(twin, &Record::flags);
     copy_member(twin, &Record::keys);
@@ -937,6 +938,39 @@ void rebuild(Node table) {
         claim(table, uint32_t(walk(probe, flags_getter(table), no_match).bucket), int32_t(offset));
     }
     record(table)->stamp = next_stamp();
+}
+
+// ---- The collector's hooks ----
+
+void mark(Node table) {
+    if (!collector::keep(table)) return;
+    Record r = *record(table);  // a table in the making names 0 for what it does not have yet
+    collector::keep(r.flags);
+    collector::keep(r.keys);
+    if (r.kind == kValues) {
+        collector::keep(r.index);
+        collector::keep(r.chains);
+        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++) collector::keep(array::pick_ptr(r.chains, k));
+    }
+    if (r.kind == kOwners)
+        collector::keep(r.values);
+    else
+        collector::mark_series(r.values);
+}
+
+void sweep_weak(Node table) {
+    if (!table) return;
+    uint32_t bytes = record_size(table);
+    bool owners = kind_of(table) == kOwners;
+    for (uint32_t offset = 0; offset < mem::buffer(record(table)->values)->used_bytes(); offset += bytes) {
+        BufPtr<Cell> cells = record_at(table, offset);
+        if (cells->header != kLiveRecord) continue;
+        uint32_t key = cells->data1;
+        bool alive = collector::marked_q(key) && (!owners || collector::marked_q(cells[2].data1));
+        if (alive) continue;
+        delete_key(table, key);
+        cells->data1 = 0;
+    }
 }
 
 // ---- Symbols and words ----

@@ -152,6 +152,15 @@ void grow_values(Node table, uint32_t size);
 void check_rebuild(Node table);
 void rebuild(Node table);
 
+// ---- The collector's hooks ----
+
+// Marks the table's own series and, through its values series, what its entries hold. A kOwners table
+// is held weakly: its records keep nothing alive.
+void mark(Node table);
+// After marking, on a table held weakly: deletes every live record whose key series, or whose owner
+// (the record's third cell, an object), the collector did not reach.
+void sweep_weak(Node table);
+
 // ---- Symbols and words ----
 
 // The id (position + 1) of a name in the symbol table indexed by `table`, added when missing. An

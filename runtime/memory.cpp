@@ -1,5 +1,7 @@
 #include "runtime/memory.h"
 
+#include <sanitizer/asan_interface.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -13,6 +15,15 @@
 namespace oka {
 
 void mem::reserve() { base = platform::reserve_space(); }
+
+void mem::poison(Addr start, uint32_t bytes) {
+    if (poisoning) std::memset(ptr(start), kPoisonByte, bytes);
+    ASAN_POISON_MEMORY_REGION(ptr(start), bytes);
+}
+
+void mem::unpoison(Addr start, uint32_t bytes) {
+    ASAN_UNPOISON_MEMORY_REGION(ptr(start), bytes);
+}
 
 namespace alloc {
 
@@ -151,13 +162,16 @@ uint32_t inherited_flags(uint32_t old_flags, uint32_t new_flags) {
     return (old_flags & ~kPlacement) | (new_flags & kPlacement);
 }
 
-// A buffer that a reallocation left behind: the collector reclaims frame space; a fixed buffer
-// goes back to the tracked heap at once.
+// A buffer that a reallocation left behind: the collector reclaims frame space, and its data is
+// poisoned until then; a fixed buffer goes back to the tracked heap at once.
 void abandon(Addr old) {
     SeriesBuffer* b = raw_buffer(old);
     b->node = 0;
     b->flags &= ~kSeriesLive;
-    if (b->flags & kSeriesFixed) sys::free(b);
+    if (b->flags & kSeriesFixed)
+        sys::free(b);
+    else
+        mem::poison(b->data_start(), b->size);
 }
 
 // Gives the node a new buffer of `size` bytes (0: twice the capacity) with the same used length, the
@@ -199,6 +213,7 @@ Addr alloc_region(uint32_t size) {
 
 void free_region(Addr region) {
     uint32_t rounded = *mem::ptr<uint32_t>(region - 4);
+    mem::unpoison(region - 4, rounded);  // the pages may come back to any use
     if (!platform::free_virtual(region - 4)) refuse(Err::internal_wrong_mem);
     memory.os_bytes -= rounded;
 }
@@ -302,7 +317,9 @@ Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
     uint32_t capacity = checked_capacity(uint64_t(n) * unit);
     uint32_t need = capacity + kBufferOverhead;
     uint32_t flags = unit | kSeriesLive | kSeriesNew;
+    OKA_ASSERT(!collector::collecting && "a series allocated while the collector runs");
     if constexpr (kChecks) mem::epoch++;
+    collector::stress_if_due();
     Addr buffer;
     if (need >= memory.max_frame_size) {
         collector::do_cycle_if_on();
@@ -312,6 +329,7 @@ Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
         SeriesFrame* f = series_frame(frame_for(need));
         buffer = f->heap;
         f->heap += need;
+        mem::unpoison(buffer, need);
     }
     init_buffer(raw_buffer(buffer), capacity, flags, unit, offset);
     return buffer;

@@ -34,6 +34,15 @@ inline Addr addr(const void* p) { return Addr(static_cast<const uint8_t*>(p) - b
 // Counts the series allocations; a buffer pointer taken before the count changed may be stale.
 inline uint32_t epoch = 0;
 
+// Space that no live buffer covers any more is poisoned: with `poisoning` set (the collector's stress
+// mode) it is filled with kPoisonByte, so that a stale pointer reads nonsense, and sanitizer builds make
+// it unaddressable, so that they report the access. Carving a buffer there, or releasing the region,
+// makes the space usable again.
+inline bool poisoning = false;
+inline constexpr uint8_t kPoisonByte = 0xEB;
+void poison(Addr start, uint32_t bytes);
+void unpoison(Addr start, uint32_t bytes);
+
 }  // namespace mem
 
 // A pointer into a series buffer, valid until the next allocation. Check builds record the

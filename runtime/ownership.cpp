@@ -1,8 +1,144 @@
 #include "runtime/ownership.h"
 
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/unset.h"
+#include "evaluator/stack.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/hashtable.h"
+
 namespace oka::ownership {
 
-// No value has an owner until objects with change handlers bind their fields.
-bool check(const Cell&, Word, const Cell*, int32_t, int32_t) { return false; }
+namespace {
+
+using collector::ownership_table;
+
+constexpr uint32_t kInitialEntries = 64;
+constexpr uint32_t kEntryCells = 3;  // the owned value, the owner, the field word
+
+// The values that an entry can be made for: those held in a buffer of their own. image! keeps its
+// owned flag in its cell and is left to its datatype.
+bool has_entry_type(Type type) { return (series::is_series(type) && type != Type::Image) || type == Type::Bitset; }
+
+void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
+    Node node = value.data2;
+    alloc::set_series_flag(node, kSeriesOwned);
+    BufPtr<Cell> entry = hashtable::put_block_key(ownership_table, node);
+    entry[0] = value;
+    entry[1] = owner;
+    entry[2] = word;
+}
+
+void drop_entry(Node node) {
+    BufPtr<Cell> entry = hashtable::delete_key(ownership_table, node);
+    if (!entry) return;
+    for (uint32_t k = 0; k < kEntryCells; k++) entry[k] = unset::value;
+}
+
+// The walks below take fixed cells (on the data stack): making an entry allocates.
+void bind_fixed(const Cell& value, const Cell& owner, const Cell& word);
+
+void bind_cells(const Cell& block, const Cell& owner, const Cell& word) {
+    if (cycles::find_q(block.data2)) return;
+    cycles::Scope entered(block);
+    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++) {
+        stack::Root item(*block::rs_abs_at(block, i));
+        bind_fixed(item.cell(), owner, word);
+    }
+}
+
+void bind_fields(const Cell& object, const Cell& owner) {
+    Node context = object.data1;
+    if ((_context::context_cell(context)->header & kOwnerFlag) || cycles::find_q(context)) return;
+    cycles::Scope entered(object);
+    for (uint32_t i = 0; i < _context::word_count(context); i++) {
+        stack::Root field(object::get_values(object)[i]);
+        if (field.cell().is(Type::Object) && field.cell().data1 == owner.data1) continue;
+        stack::Root name(*_context::word_at(context, i));
+        bind_fixed(field.cell(), owner, name.cell());
+    }
+}
+
+void bind_fixed(const Cell& value, const Cell& owner, const Cell& word) {
+    Type type = value.type();
+    if (type == Type::Object) {
+        bind_fields(value, owner);
+        return;
+    }
+    if (!has_entry_type(type)) return;
+    if (!hashtable::get(ownership_table, value.data2)) put_entry(value, owner, word);
+    if (series::is_block_like(type)) bind_cells(value, owner, word);
+}
+
+void unbind_fields(const Cell& object) {
+    Node context = object.data1;
+    if (cycles::find_q(context)) return;
+    cycles::Scope entered(object);
+    for (uint32_t i = 0; i < _context::word_count(context); i++) unbind(object::get_values(object)[i]);
+}
+
+}  // namespace
+
+void init() { ownership_table = hashtable::init(kInitialEntries, nullptr, hashtable::kOwners, kEntryCells); }
+
+void bind(const Cell& value, const Cell& owner, const Cell& word) {
+    stack::Root held_value(value), held_owner(owner), held_word(word);
+    bind_fixed(held_value.cell(), held_owner.cell(), held_word.cell());
+}
+
+void bind_value(const Cell& value, const Cell& owner, const Cell& word) {
+    Node context = owner.data1;
+    bind(value, owner, word);
+    _context::context_cell(context)->header |= kOwnerFlag;
+}
+
+// The owned flag goes first, so that a block met again inside itself is not entered twice.
+void unbind(const Cell& value) {
+    Type type = value.type();
+    if (type == Type::Object) {
+        unbind_fields(value);
+        return;
+    }
+    if (!has_entry_type(type)) return;
+    BufPtr<SeriesBuffer> buffer = mem::buffer(value.data2);
+    if (!(buffer->flags & kSeriesOwned)) return;
+    buffer->flags &= ~kSeriesOwned;
+    drop_entry(value.data2);
+    if (series::is_block_like(type)) {
+        uint32_t head = std::min(value.data1, buffer->length());
+        unbind_range(value.data2, head, buffer->length() - head);
+    }
+}
+
+void unbind_range(Node block, uint32_t index, uint32_t count) {
+    OKA_ASSERT(index + count <= mem::buffer(block)->length());
+    for (uint32_t i = index; i < index + count; i++) {
+        Cell item = mem::ptr<Cell>(mem::buffer(block)->offset)[i];  // unbinding never allocates
+        unbind(item);
+    }
+}
+
+BufPtr<Cell> owned_q(Node node) {
+    BufPtr<Cell> entry = hashtable::get(ownership_table, node);
+    return entry ? entry + 1 : entry;
+}
+
+bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
+    if (!has_entry_type(value.type()) || !(mem::buffer(value.data2)->flags & kSeriesOwned)) return false;
+    BufPtr<Cell> owner = owned_q(value.data2);
+    if (!owner || !owner->data3) return false;  // no entry, or an owner without change handlers
+    OKA_ASSERT(fire_on_deep);
+    Cell* event = stack::push(owner[0]);
+    stack::push(owner[1]);
+    stack::push(value);
+    fire_on_deep(event[0], event[1], event[2], words::word(action), new_value ? *new_value : none::value, index, count);
+    stack::top = event;
+    return true;
+}
 
 }  // namespace oka::ownership

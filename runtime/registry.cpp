@@ -24,6 +24,7 @@ constexpr TypeFacts kTypeFacts[kTypeTableSize] = {
 TypeName type_names[kTypeTableSize];
 AnyAction action_table[kTypeTableSize][kActionCount];
 Type highest = Type::Void;
+bool action_rows_filled[kTypeTableSize];
 
 [[noreturn]] void report_wrong_count(Type id, size_t found) {
     sys::prin_items({"*** Datatype Error: invalid actions count for type: ", int32_t(id),
@@ -40,8 +41,9 @@ AnyAction resolve(const ActionSlot& value, Type parent, int slot) {
 }  // namespace
 
 void register_(Type id, Type parent, const char* name, std::span<const ActionSlot> slots) {
-    OKA_ASSERT(int(id) < kTypeTableSize && (parent == Type::Void || type_names[int(parent)].name));
+    OKA_ASSERT(int(id) < kTypeTableSize && (parent == Type::Void || action_rows_filled[int(parent)]));
     if (id > highest) highest = id;
+    action_rows_filled[int(id)] = true;
     type_names[int(id)] = {name, uint32_t(std::strlen(name) - 1)};
     if (slots.size() != size_t(kActionCount)) report_wrong_count(id, slots.size());
     for (int k = 0; k < kActionCount; k++) action_table[int(id)][k] = resolve(slots[k], parent, k);
@@ -56,11 +58,13 @@ void register_(Type id, std::initializer_list<ActionEntry> entries) {
 
 Type highest_type() { return highest; }
 
-bool registered_q(Type id) { return int(id) < kTypeTableSize && type_names[int(id)].name; }
+bool registered_q(Type id) { return int(id) < kTypeTableSize && action_rows_filled[int(id)]; }
 
+// A type that is not registered (yet) still has its name, so that its datatype! value can be shown.
 const TypeName& type_name(Type id) {
-    OKA_ASSERT(type_names[int(id)].name);
-    return type_names[int(id)];
+    TypeName& entry = type_names[int(id)];
+    if (!entry.name && kTypeFacts[int(id)].name) entry = {kTypeFacts[int(id)].name, uint32_t(std::strlen(kTypeFacts[int(id)].name) - 1)};
+    return entry;
 }
 
 AnyAction action_entry(Type id, Act slot) { return action_table[int(id)][int(slot) - 1]; }

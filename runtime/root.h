@@ -1,11 +1,21 @@
-/* The root block: whatever it holds lives as long as the process. Start-up makes it (a fixed buffer)
-   and hangs in it the stacks, the symbol table and the run-time's own words. */
+/* The roots of the language memory that C++ code owns.
+
+   The root block keeps alive whatever it holds for the life of the process; start-up makes it (a
+   fixed buffer) and hangs in it the stacks, the symbol table and the run-time's own words. C++ globals
+   that hold a value (a cell naming a series or a context) register themselves once, and the collector
+   marks them like the root block's cells. */
 #pragma once
+
+#include <span>
 
 #include "runtime/cell.h"
 
 namespace oka::runtime {
 
 inline Cell root;
+
+// Makes the collector keep the value held in `cell`, a C++ global, from now on.
+void register_root(Cell* cell);
+std::span<Cell* const> registered_roots();
 
 }  // namespace oka::runtime

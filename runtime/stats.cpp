@@ -12,12 +12,6 @@ namespace oka::stats {
 
 namespace {
 
-struct CollectorHeldOff {
-    bool was = collector::on;
-    CollectorHeldOff() { collector::on = false; }
-    ~CollectorHeldOff() { collector::on = was; }
-};
-
 NodeFrame* node_frame(Addr a) { return mem::ptr<NodeFrame>(a); }
 SeriesFrame* series_frame(Addr a) { return mem::ptr<SeriesFrame>(a); }
 BigBlock* big_block(Addr a) { return mem::ptr<BigBlock>(a); }
@@ -35,10 +29,18 @@ void append_triple(const Cell& block, int32_t a, int32_t b, int32_t c) {
     *alloc::alloc_tail(block) = triple;
 }
 
+// A byte total as a number: integer!, or float! beyond the integer range.
+void make_size_at(Cell* cell, uint64_t bytes) {
+    if (bytes > 0x7FFFFFFF)
+        float_::make_at(cell, double(bytes));
+    else
+        integer::make_at(cell, int32_t(bytes));
+}
+
 }  // namespace
 
 double memory_in_use() {
-    CollectorHeldOff off;
+    collector::HeldOff off;
     double total = 0;
     for (Addr f = alloc::memory.node_frames_head; f; f = node_frame(f)->next) total += 4.0 * node_frame(f)->used;
     for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next)
@@ -47,15 +49,16 @@ double memory_in_use() {
     return total;
 }
 
-void push_size(const Cell& block, uint64_t bytes) {
-    if (bytes > 0x7FFFFFFF)
-        float_::make_at(alloc::alloc_tail(block).get(), double(bytes));
-    else
-        integer::make_at(alloc::alloc_tail(block).get(), int32_t(bytes));
+Cell in_use() {
+    Cell bytes;
+    make_size_at(&bytes, uint64_t(memory_in_use()));
+    return bytes;
 }
 
+void push_size(const Cell& block, uint64_t bytes) { make_size_at(alloc::alloc_tail(block).get(), bytes); }
+
 Cell memory_block() {
-    CollectorHeldOff off;
+    collector::HeldOff off;
     Cell result = new_block(5), nodes = new_block(4), series = new_block(4), bigs = new_block(4);
     uint64_t regions = 0;
     for (Addr a = alloc::memory.node_frames_head; a; a = node_frame(a)->next) {

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "datatypes/integer.h"
+#include "evaluator/stack.h"
+
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 
@@ -363,6 +365,8 @@ BufPtr<uint8_t> to_utf16_part(Cell* string, int32_t& length, bool crlf) {
 
 Node load_utf8(const uint8_t* bytes, uint32_t length, Node target, uint32_t* remaining, bool crlf) {
     Node node = prepare_target(target, length, target ? mem::buffer(target)->unit() : 1);
+    stack::Root held(node);  // a new buffer is held nowhere else while it grows
+
     const uint8_t* end = bytes + length;
     const uint8_t* p = starts_with_bom(bytes, length) ? bytes + 3 : bytes;
     while (p < end) {

@@ -3,11 +3,12 @@
 
 #include "runtime/array.h"
 #include "runtime/memory.h"
+#include "test_support.h"
 
 using namespace oka;
 
 TEST(Array, IntegersAppendFindInsertAndRemove) {
-    Node a = array::make(2, 4);
+    Node a = test::keep_series(array::make(2, 4));
     EXPECT_EQ(array::length_q(a), 0u);
     EXPECT_EQ(array::find_int(a, 5), -1);
     for (int32_t v : {5, 6, 7, 8, 9}) array::append_int(a, v);  // grows past its first capacity
@@ -26,7 +27,7 @@ TEST(Array, IntegersAppendFindInsertAndRemove) {
 }
 
 TEST(Array, AddressesAndBytes) {
-    Node p = array::make(1, 4);
+    Node p = test::keep_series(array::make(1, 4));
     array::append_ptr(p, 0x1000);
     array::append_ptr(p, 0x2000);
     array::poke_ptr(p, 1, 0x3000);
@@ -37,10 +38,10 @@ TEST(Array, AddressesAndBytes) {
     EXPECT_EQ(array::pick_ptr(p, 1), 0x2000u);
     EXPECT_EQ(array::flags(p) & kSeriesUnitMask, 4u);
 
-    Node b = array::make(0, 1);
+    Node b = test::keep_series(array::make(0, 1));
     array::append_bytes(b, "hello", 5);
     array::append_byte(b, '!');
-    Node c = array::copy(b);
+    Node c = test::keep_series(array::copy(b));
     array::clear(b);
     EXPECT_EQ(array::length_q(b), 0u);
     EXPECT_EQ(array::length_q(c), 6u);

@@ -19,7 +19,7 @@ namespace {
 Cell binary_of(std::string_view bytes) {
     Node node = alloc::alloc_bytes(uint32_t(bytes.size()));
     std::memcpy(alloc::alloc_tail_bytes(node, uint32_t(bytes.size())).get(), bytes.data(), bytes.size());
-    return Cell{uint8_t(Type::Binary), 0, node, 0};
+    return test::keep(Cell{uint8_t(Type::Binary), 0, node, 0});
 }
 
 }  // namespace

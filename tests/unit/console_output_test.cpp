@@ -12,6 +12,7 @@
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 #include "runtime/throw.h"
+#include "test_support.h"
 
 namespace oka {
 namespace {
@@ -68,7 +69,7 @@ Cell make_string(std::u32string_view code_points, int unit, uint32_t head) {
     BufPtr<SeriesBuffer> buffer = mem::buffer(node);
     std::memcpy(mem::ptr(buffer->offset), bytes.data(), bytes.size());
     buffer->tail = buffer->offset + uint32_t(bytes.size());
-    return Cell{uint8_t(Type::String), head, node, 0};
+    return test::keep(Cell{uint8_t(Type::String), head, node, 0});
 }
 
 std::vector<std::string> parts_seen;

@@ -29,7 +29,7 @@ Cell block_of(std::initializer_list<Cell> cells) {
 
 Cell string_of(std::string_view text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    return Cell{uint8_t(Type::String), 0, node, 0};
+    return test::keep(Cell{uint8_t(Type::String), 0, node, 0});
 }
 
 Cell make_error(const Cell& spec) { return run(actions::make_s, {test::type_cell(Type::Error), spec}); }

@@ -29,7 +29,7 @@ Cell pushed_function(std::string_view spec, const Cell& body = none::value) {
     function::push(load(spec), body, 0, 0, 0, 0);
     Cell function = stack::top[-1];
     stack::top = saved;
-    return function;
+    return keep(function);
 }
 
 Cell reflected(const Cell& value, std::string_view field) {
@@ -141,7 +141,7 @@ TEST_F(FunctionTest, MakeRefusesWhatIsNotSpecAndBody) {
 TEST_F(FunctionTest, PushCopiesASpecFromItsHead) {
     Cell spec = at_head(load("x a b"), 1);
     function::push(spec, load("a"), 0, 7, 0, 0);
-    Cell f = *stack::get_top();
+    Cell f = keep(*stack::get_top());
     stack::pop(1);
     EXPECT_EQ(mold(f), "func [a b][a]");
     EXPECT_NE(f.data2, spec.data2);
@@ -195,7 +195,7 @@ TEST_F(FunctionTest, FunctionCollectsTheWordsItsBodySets) {
     };
     for (const Case& c : cases) {
         Cell spec = load(c.spec);
-        Cell collected = *function::collect_words(spec, load(c.body));
+        Cell collected = keep(*function::collect_words(spec, load(c.body)));
         stack::pop(1);
         EXPECT_EQ(mold(collected), c.collected) << c.body;
         EXPECT_EQ(mold(spec), c.new_spec) << c.body;
@@ -224,7 +224,7 @@ TEST_F(FunctionTest, LocalsCountAndTheirInitialValues) {
 TEST_F(FunctionTest, Routines) {
     Cell spec = load("a [integer!] /ref b \"doc\" return: [logic!]");
     Cell* pushed = routine::push(spec, load("native-code"), 7, 3, true);
-    Cell r = *pushed;
+    Cell r = keep(*pushed);
     stack::pop(1);
     EXPECT_EQ(r.type(), Type::Routine);
     EXPECT_EQ(routine::get_arity(r), 2u);
@@ -234,7 +234,7 @@ TEST_F(FunctionTest, Routines) {
     EXPECT_EQ(mold(r), "routine [a [integer!] /ref b \"doc\" return: [logic!]][native-code]");
     EXPECT_EQ(form(r), "?routine?");
     EXPECT_EQ(mold(reflected(r, "body")), "[native-code]");
-    Cell bodiless = *routine::push(load("a"), none::value, 1, 0, false);
+    Cell bodiless = keep(*routine::push(load("a"), none::value, 1, 0, false));
     stack::pop(1);
     EXPECT_EQ(mold(bodiless), "routine [a] none");
     EXPECT_EQ(mold_all(bodiless), "routine [a] #(none)");

@@ -75,6 +75,7 @@ inline void read_values(const Cell& block, std::string_view& text) {
             size_t close = text.find('"', 1);
             Cell string;
             string::rs_make_at(&string, uint32_t(close));
+            keep(string);
             string::concatenate_literal(&string, text.data() + 1, uint32_t(close - 1));
             block::rs_append(block, string);
             text.remove_prefix(close + 1);

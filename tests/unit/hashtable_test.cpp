@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/registry.h"
@@ -25,7 +26,11 @@ namespace {
 
 const uint8_t* bytes(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-Node new_block(uint32_t capacity) { return alloc::alloc_cells(capacity); }
+Cell block_cell(Node block) { return Cell{uint8_t(Type::Block), 0, block, 0}; }
+
+// Blocks and tables made here are kept for the rest of the test.
+Node new_block(uint32_t capacity) { return test::keep(block_cell(alloc::alloc_cells(capacity))).data2; }
+Node kept(Node table) { return test::keep(Cell{uint8_t(Type::Hash), 0, 0, table}).data3; }
 
 uint32_t append(Node block, const Cell& value) {
     uint32_t position = mem::buffer(block)->length();
@@ -39,13 +44,12 @@ Node block_of_ints(std::initializer_list<int32_t> values) {
     return block;
 }
 
-Cell block_cell(Node block) { return Cell{uint8_t(Type::Block), 0, block, 0}; }
 Cell at(Node block, uint32_t position) { return mem::ptr<Cell>(mem::buffer(block)->offset)[position]; }
 uint32_t length(Node block) { return mem::buffer(block)->length(); }
 
 Node table_over(Node block, hashtable::Kind kind, uint32_t size = 0) {
     Cell cell = block_cell(block);
-    return hashtable::init(size ? size : length(block), &cell, kind);
+    return kept(hashtable::init(size ? size : length(block), &cell, kind));
 }
 
 int32_t find(Node table, Cell key, uint32_t start = 0) {
@@ -210,7 +214,7 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     money_on_new_line.header |= kCellNewLine;
     Cell positive_money = money;
     positive_money.header = uint8_t(Type::Money);
-    Cell binary{uint8_t(Type::Binary), 2, alloc::alloc_bytes(8), 0};
+    Cell binary = test::keep(Cell{uint8_t(Type::Binary), 2, alloc::alloc_bytes(8), 0});
     std::memcpy(alloc::alloc_tail_bytes(binary.data2, 5).get(), "xyabc", 5);
     struct Case {
         Cell value;
@@ -265,7 +269,7 @@ TEST(HashTable, SizesOfNewTables) {
         {100, hashtable::kRecords, 256, 197},
     };
     for (const Case& c : cases) {
-        Node table = hashtable::init(c.size, nullptr, c.kind, 3);
+        Node table = kept(hashtable::init(c.size, nullptr, c.kind, 3));
         EXPECT_EQ(record(table)->buckets, c.buckets) << c.size;
         EXPECT_EQ(record(table)->upper_bound, c.bound) << c.size;
         EXPECT_EQ(record(table)->count, 0u);
@@ -274,7 +278,7 @@ TEST(HashTable, SizesOfNewTables) {
         EXPECT_TRUE(std::all_of(mem::ptr(flags->offset), mem::ptr(flags->offset + c.buckets / 4),
                                 [](uint8_t b) { return b == 0xAA; }));
     }
-    Node records = hashtable::init(10, nullptr, hashtable::kRecords, 3);
+    Node records = kept(hashtable::init(10, nullptr, hashtable::kRecords, 3));
     EXPECT_EQ(record(records)->index, 64u);  // (extra + 1) cells a record
     EXPECT_EQ(record(records)->stamp, collector::node_cycles + 1);
 }
@@ -394,7 +398,7 @@ TEST(HashTable, AFullTableDropsItsDeletedBucketsOrGrows) {
     for (int32_t key = 1; key <= 7; key++) EXPECT_EQ(find(map, int_cell(key)), 2 * (key - 1)) << key;
 
     // kRecords: a re-hash at the same size drops the deleted records.
-    Node records = hashtable::init(3, nullptr, hashtable::kRecords, 1);
+    Node records = kept(hashtable::init(3, nullptr, hashtable::kRecords, 1));
     for (uint32_t key = 1; key <= 6; key++) hashtable::put_block_key(records, key);
     for (uint32_t key = 1; key <= 5; key++) hashtable::delete_key(records, key);
     hashtable::put_block_key(records, 7);
@@ -408,7 +412,7 @@ TEST(HashTable, AFullTableDropsItsDeletedBucketsOrGrows) {
 TEST(HashTable, ContextWordTables) {
     Node words = new_block(4);
     Node table = table_over(words, hashtable::kNames, 4);
-    constexpr Node kContext = 0x4440;  // any node: the table only stores it in the words it makes
+    const Node kContext = _context::global;  // any context: the table only stores it in the words it makes
     int32_t position = -2;
     EXPECT_EQ(hashtable::context_lookup(table, symbol_id("ctx-a"), false, 0, position), -1);
     EXPECT_EQ(position, -2);
@@ -439,7 +443,7 @@ TEST(HashTable, ContextWordTables) {
 }
 
 TEST(HashTable, RecordTablesAgreeWithAnOracle) {
-    Node table = hashtable::init(4, nullptr, hashtable::kRecords, 1);
+    Node table = kept(hashtable::init(4, nullptr, hashtable::kRecords, 1));
     std::unordered_map<uint32_t, int32_t> oracle;
     std::mt19937 random(20240601);
     for (int step = 0; step < 6000; step++) {
@@ -528,7 +532,7 @@ TEST(HashTable, RefreshingMoreThan30000PositionsGivesUp) {
 TEST(HashTable, CopiesAreIndependent) {
     Node block = block_of_ints({4, 5, 4, 6, 4});
     Node table = table_over(block, hashtable::kValues);
-    Node twin = hashtable::copy(table, alloc::copy_series(block));
+    Node twin = kept(hashtable::copy(table, alloc::copy_series(block)));
     EXPECT_NE(record(twin)->values, record(table)->values);
     remove_cells(table, 0, 3);
     expect_indexes(table, {6, 4});
@@ -537,7 +541,7 @@ TEST(HashTable, CopiesAreIndependent) {
 
 TEST(HashTable, ClearForgetsEverything) {
     Node values = table_over(block_of_ints({1, 1, 2}), hashtable::kValues);
-    Node records = hashtable::init(4, nullptr, hashtable::kRecords, 1);
+    Node records = kept(hashtable::init(4, nullptr, hashtable::kRecords, 1));
     hashtable::put_block_key(records, 9);
     for (Node table : {values, records}) {
         hashtable::clear(table);
@@ -555,7 +559,7 @@ TEST(HashTable, TablesHashedFromNodesAreRebuiltAfterNodeCompaction) {
     Node block = new_block(3);
     for (int32_t i = 0; i < 3; i++) append(block, block_cell(block_of_ints({i})));
     Node values = table_over(block, hashtable::kValues);
-    Node records = hashtable::init(4, nullptr, hashtable::kRecords, 1);
+    Node records = kept(hashtable::init(4, nullptr, hashtable::kRecords, 1));
     *hashtable::put_block_key(records, 0x1234) = int_cell(5);
     EXPECT_EQ(record(values)->stamp, collector::node_cycles + 1);
     uint32_t flags_before = record(values)->flags;

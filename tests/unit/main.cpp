@@ -1,12 +1,35 @@
-// The unit tests run against a run-time brought up the way the program brings it up.
+// The unit tests run against a run-time brought up the way the program brings it up, with the
+// collector switched on, so that OKA_GC_STRESS reaches every test.
 #include <gtest/gtest.h>
 
 #include "boot/startup.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/root.h"
+#include "test_support.h"
+
+namespace {
+
+// Each test starts with empty stacks and none of the values the ones before it kept: what an earlier
+// test left behind is garbage by now, and a stack top put back over it would bring it back.
+class FreshStart : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo&) override {
+        using namespace oka;
+        stack::frame_base = stack::top = stack::bottom;
+        stack::call_top = stack::call_bottom;
+        block::rs_clear_at(test::kept_values, 0);
+    }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     oka::mem::reserve();
     oka::runtime::init();
+    oka::block::make_at(&oka::test::kept_values, 64);
+    oka::runtime::register_root(&oka::test::kept_values);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshStart);
+    oka::collector::on = true;
     return RUN_ALL_TESTS();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/virtual_memory.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/throw.h"
@@ -18,11 +19,13 @@ namespace {
 SeriesBuffer* buffer_of(Node node) { return mem::buffer(node).get(); }
 
 // Runs `check` in a child process on a memory manager with no frames yet, so that frame sizes and
-// region counts start from the beginning; the child's exit status says whether every check held.
+// region counts start from the beginning; the child's exit status says whether every check held. The
+// run-time's values went with the frames, so the collector stays off.
 template <class F>
 void with_fresh_memory(F check) {
     EXPECT_EXIT(
         {
+            collector::on = false;
             alloc::free_all();
             alloc::init();
             std::exit(check() ? 0 : 1);
@@ -56,6 +59,7 @@ TEST(MemoryCarving, SmallestSizesAndHeadRoom) {
 }
 
 TEST(MemoryCarving, BufferHeaderAndNodeLinkUp) {
+    collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node node = alloc::alloc_series(5, 4, 8);
     SeriesBuffer* b = buffer_of(node);
     EXPECT_EQ(b->node, node);
@@ -148,6 +152,7 @@ TEST(MemoryNodes, FrameHistoryRecordsStableCounts) {
 }
 
 TEST(MemoryReallocation, ExpandKeepsContentsAndNode) {
+    collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node node = alloc::alloc_series(4, 1, alloc::kHeadRoom);
     std::memcpy(alloc::alloc_tail_bytes(node, 5).get(), "abcde", 5);
     Addr old = mem::buffer_addr(node);
@@ -165,6 +170,7 @@ TEST(MemoryReallocation, ExpandKeepsContentsAndNode) {
 }
 
 TEST(MemoryReallocation, FixedSeriesBecomesMovableWhenItGrows) {
+    collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node node = alloc::alloc_fixed_series(1, 16, 0);
     EXPECT_TRUE(buffer_of(node)->flags & kSeriesFixed);
     for (int i = 0; i < 3; i++) alloc::alloc_tail_cell(node)->data1 = i;
@@ -175,6 +181,7 @@ TEST(MemoryReallocation, FixedSeriesBecomesMovableWhenItGrows) {
 }
 
 TEST(MemoryReallocation, ExpandFilledAndCopy) {
+    collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node node = alloc::alloc_bytes_filled(16, 0xAB);
     EXPECT_EQ(mem::ptr(buffer_of(node)->data_start())[15], 0xAB);
     alloc::expand_series_filled(node, 48, 0xCD);
@@ -193,6 +200,7 @@ TEST(MemoryReallocation, ExpandFilledAndCopy) {
 }
 
 TEST(MemoryReallocation, TailGrowthRules) {
+    collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node cells = alloc::alloc_cells(1);
     for (int i = 0; i < 5; i++) alloc::alloc_tail_cell(cells);
     EXPECT_EQ(buffer_of(cells)->size, 8u * 16);  // doubled from 1 to 2, 4 and 8 cells

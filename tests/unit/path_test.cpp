@@ -42,7 +42,7 @@ TEST(Path, APartLimitStopsTheSteps) {
     // After "abc/de" the budget is used up: the rest of the path is not written at all.
     Cell limit = int_cell(6);
     Cell buffer;
-    string::rs_make_at(&buffer, 16);
+    keep(*string::rs_make_at(&buffer, 16));
     Cell* copy = stack::push(path);
     EXPECT_EQ(actions::call<Act::mold>(copy, &buffer, false, false, false, &limit, 6, 0), 0);
     stack::pop(1);

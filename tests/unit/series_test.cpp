@@ -20,7 +20,7 @@ ActionImpl<A> series_row() {
     return datatype::action<A>(Type::Series);
 }
 
-Cell word_(Sym symbol) { return Cell{uint8_t(Type::Word), 0, uint32_t(symbol), 0}; }
+Cell word_(Sym symbol) { return Cell{uint8_t(Type::Word), 0, words::id(symbol), 0}; }
 Cell pair_(int32_t x, int32_t y) { return Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)}; }
 
 }  // namespace

@@ -25,16 +25,21 @@ inline Cell line(Cell value) {
     return value;
 }
 
-inline Cell block_of(std::initializer_list<Cell> items) {
+// A new block, kept for the rest of the test.
+inline Cell new_block(uint32_t capacity) {
     Cell block;
-    block::make_at(&block, int32_t(items.size()));
+    block::make_at(&block, int32_t(capacity));
+    return keep(block);
+}
+
+inline Cell block_of(std::initializer_list<Cell> items) {
+    Cell block = new_block(uint32_t(items.size()));
     for (const Cell& item : items) block::rs_append(block, item);
     return block;
 }
 
 inline Cell ints(std::initializer_list<int32_t> values) {
-    Cell block;
-    block::make_at(&block, int32_t(values.size()));
+    Cell block = new_block(uint32_t(values.size()));
     for (int32_t v : values) block::rs_append(block, int_cell(v));
     return block;
 }
@@ -51,7 +56,7 @@ inline Cell with_type(Cell value, Type type) {
 
 // A string! in a buffer of the given unit holding the code points.
 inline Cell text_of_unit(const std::u32string& text, uint32_t unit) {
-    Cell string{uint8_t(Type::String), 0, alloc::alloc_codepoints(uint32_t(text.size()), unit), 0};
+    Cell string = keep(Cell{uint8_t(Type::String), 0, alloc::alloc_codepoints(uint32_t(text.size()), unit), 0});
     BufPtr<uint8_t> out = alloc::alloc_tail_bytes(string.data2, uint32_t(text.size()) * unit);
     for (size_t i = 0; i < text.size(); i++) std::memcpy(out.get() + i * unit, &text[i], unit);
     return string;

@@ -13,12 +13,12 @@
 
 namespace oka::test {
 
-// A string! loaded from UTF-8 (a C++ local: nothing collects it while a test runs).
+// A string! loaded from UTF-8, kept for the rest of the test.
 inline Cell str(std::string_view utf8) {
     std::string bytes(utf8);  // outside the series buffers, as loading asks
     Cell string;
     string::load_at(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), &string, unicode::kUtf8);
-    return string;
+    return keep(string);
 }
 
 // The code points of a string from its head, as UTF-8.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "evaluator/actions.h"
@@ -15,6 +16,22 @@
 #include "runtime/throw.h"
 
 namespace oka::test {
+
+// Values that test code holds in C++ locals across allocations: the helpers that make them keep them
+// in this block, which the collector marks, until the next test starts (tests/unit/main.cpp).
+inline Cell kept_values;
+
+// Keeps a value alive for the rest of the test; answers it.
+inline Cell keep(const Cell& value) {
+    block::rs_append(kept_values, value);
+    return value;
+}
+
+// Keeps a series of any unit alive for the rest of the test; answers its node.
+inline Node keep_series(Node node) {
+    keep(Cell{uint8_t(Type::Binary), 0, node, 0});
+    return node;
+}
 
 inline Cell int_cell(int32_t value) { return Cell{uint8_t(Type::Integer), 0, uint32_t(value), 0}; }
 inline Cell char_cell(uint32_t code_point) { return Cell{uint8_t(Type::Char), 0, code_point, 0}; }
@@ -26,7 +43,7 @@ inline Cell float_cell(double value) {
 }
 
 // Runs a stack entry point on a new frame holding `args` (refinement positions as the entry point
-// reads them, -1 = not given) and returns the result slot; the frame is gone afterwards.
+// reads them, -1 = not given) and returns the result slot, kept; the frame is gone afterwards.
 inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args, std::vector<int32_t> refinements = {}) {
     struct Restore {
         Cell* base = stack::frame_base;
@@ -42,7 +59,7 @@ inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args,
     for (const Cell& a : args) stack::push(a);
     refinements.resize(16, -1);
     entry(refinements.data());
-    return *stack::frame_base;
+    return keep(*stack::frame_base);
 }
 
 // The text of a string! value from its head (code points below 256 as bytes, others as '?').

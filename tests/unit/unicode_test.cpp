@@ -12,6 +12,7 @@
 
 #include "runtime/error.h"
 #include "runtime/throw.h"
+#include "test_support.h"
 
 namespace oka {
 namespace {
@@ -34,9 +35,10 @@ std::string utf16(std::u16string_view text) {
     return out;
 }
 
-// A new buffer holding `text` in `unit`-byte units, room for `room` units in all.
+// A new buffer holding `text` in `unit`-byte units, room for `room` units in all; kept for the test.
 Node make_buffer(std::u32string_view text, uint32_t unit, uint32_t room = 0) {
     Node node = alloc::alloc_codepoints(std::max(room, uint32_t(text.size())), unit);
+    test::keep(Cell{uint8_t(Type::Binary), 0, node, 0});
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     for (size_t i = 0; i < text.size(); i++) std::memcpy(mem::ptr(b->offset) + i * unit, &text[i], unit);
     b->tail = b->offset + uint32_t(text.size()) * unit;
@@ -386,7 +388,7 @@ TEST(UnicodeWidening, EveryWideningKeepsTheText) {
 // Room from the first used unit is what counts: a buffer whose text starts halfway must move even when
 // its capacity would hold the wider text.
 TEST(UnicodeWidening, TextStartingHalfwayMoves) {
-    Node node = alloc::alloc_series(64, 1, alloc::kHeadRoom);
+    Node node = test::keep_series(alloc::alloc_series(64, 1, alloc::kHeadRoom));
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     const std::string text(24, 'x');
     std::memcpy(mem::ptr(b->offset), text.data(), text.size());

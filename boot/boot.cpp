@@ -1,0 +1,82 @@
+#include "boot/boot.h"
+
+#include <string_view>
+
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/registry.h"
+
+namespace oka::boot {
+
+namespace {
+
+struct Script {
+    const char* name;
+    const char* text;
+};
+
+constexpr Script kScripts[] = {
+#include "embedded_scripts.inc"
+};
+
+struct ActionSpec {
+    Act slot;
+    const char* word;
+    const char* arguments;
+};
+
+constexpr ActionSpec kActionSpecs[] = {
+#define OKA_ACTION(slot, Name, word, Result, Params, arguments) {Act::Name, word, arguments},
+#include "runtime/actions.def"
+#undef OKA_ACTION
+};
+
+// The actions the run-time uses inside (path selection, comparison) have no word of their own.
+bool internal_action(Act slot) { return slot == Act::eval_path || slot == Act::set_path || slot == Act::compare; }
+
+// Makes a native! or action! from its spec text and table slot, and binds its global word to it.
+void define(Type type, const char* word, std::string_view spec_text, uint32_t slot) {
+    Cell* saved = stack::top;
+    Cell* spec = lexer::load(spec_text);
+    Cell* recipe = block::push_only_s(2);
+    block::rs_append(*recipe, *spec);
+    integer::make_in(*recipe, int32_t(slot));
+    Cell datatype;
+    datatype::make_at(&datatype, type);
+    Cell* args = stack::push(datatype);
+    stack::push(*recipe);
+    const Cell* made = datatype::action<Act::make>(type)(args, args + 1, type);
+    Cell name = word::load(word);
+    word::set_value(&name, *made);
+    stack::top = saved;
+}
+
+}  // namespace
+
+void define_built_ins() {
+    datatype::set_words();
+    for (uint32_t slot = 1; slot <= natives::count(); slot++) {
+        std::string_view spec = natives::spec_of(slot);
+        define(Type::Native, natives::word_of(slot), spec.substr(1, spec.size() - 2), slot);
+    }
+    for (const ActionSpec& a : kActionSpecs)
+        if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
+}
+
+void run_library() {
+    for (const Script& script : kScripts) {
+        Cell* saved = stack::top;
+        Cell* code = lexer::load(script.text);
+        interpreter::eval_block(*code, false);
+        stack::top = saved;
+    }
+}
+
+}  // namespace oka::boot

@@ -1,0 +1,14 @@
+/* The boot environment: the built-in functions bound to their global words, and the library code
+   written in Oka (the embedded scripts under boot/), evaluated once at start-up in order. */
+#pragma once
+
+namespace oka::boot {
+
+// Makes a native! for every filled slot of the natives table and an action! for every action that
+// scripts call, each bound to its global word, and gives every datatype name word its datatype.
+void define_built_ins();
+
+// Evaluates the embedded library scripts in boot order. An error in one ends the process.
+void run_library();
+
+}  // namespace oka::boot

@@ -1,0 +1,144 @@
+#include "console/repl.h"
+
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+
+#include "datatypes/error.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/stack.h"
+#include "platform/os.h"
+#include "runtime/console_output.h"
+#include "runtime/print_hooks.h"
+#include "runtime/throw.h"
+
+namespace oka::console {
+
+namespace {
+
+constexpr int kDefaultWidth = 80;
+constexpr const char* kPrompt = ">> ";
+constexpr const char* kResultPrefix = "==";
+
+void print_text(const Cell& string) {
+    Cell text = string;
+    io::call_print_hooks(&text, true);
+}
+
+// The text of a value as the console shows it: formed for a float, molded otherwise, with at most
+// `limit` + 5 characters.
+Cell* push_shown(const Cell& value, int32_t limit) {
+    Cell* item = stack::push(value);
+    Cell* text = string::rs_make_at(stack::push_next(), 16);
+    Cell part;
+    integer::make_at(&part, limit + 5);
+    if (value.is(Type::Float)) actions::call<Act::form>(item, text, &part, limit + 5);
+    else actions::call<Act::mold>(item, text, false, false, false, &part, limit + 5, 0);
+    string::clip_tail(text, limit + 5);
+    return text;
+}
+
+// A result too long for the console keeps its first characters and ends with "...".
+void cut_to_width(Cell* text, int32_t limit) {
+    int32_t keep = limit - int32_t(std::char_traits<char>::length(kPrompt)) - 1;
+    if (int32_t(mem::buffer(text->data2)->length()) <= limit) return;
+    string::clip_tail(text, keep);
+    string::concatenate_literal(text, "...", 3);
+}
+
+void print_result(const Cell& value, int width) {
+    int32_t limit = width - 3;
+    Cell* saved = stack::top;
+    Cell* text = push_shown(value, limit);
+    cut_to_width(text, limit);
+    Cell* line = string::rs_make_at(stack::push_next(), 16);
+    string::concatenate_literal(line, kResultPrefix, 2);
+    string::concatenate_literal(line, " ", 1);
+    string::concatenate(*line, *text, -1, 0, string::Mode::append);
+    print_text(*line);
+    stack::top = saved;
+}
+
+void print_error(const Cell& error) {
+    Cell* saved = stack::top;
+    Cell* text = string::rs_make_at(stack::push_next(), 64);
+    Cell* item = stack::push(error);
+    actions::call<Act::form>(item, text, nullptr, 0x7FFFFFFF);
+    print_text(*text);
+    string::rs_make_at(text, 1);
+    print_text(*text);
+    stack::top = saved;
+}
+
+}  // namespace
+
+void do_command(std::string_view input, int width) {
+    Cell* saved = stack::top;
+    Cell error;
+    Cell* code = nullptr;
+    if (error::trap([&] { code = lexer::load(input); }, &error)) {
+        print_error(error);
+        stack::top = saved;
+        return;
+    }
+    Cell block = *code;
+    Cell result;
+    bool failed = error::trap(
+        [&] {
+            interpreter::eval_block(block, false);
+            result = stack::top[-1];
+        },
+        &error);
+    stack::top = saved;
+    if (failed) print_error(error);
+    else if (!result.is(Type::Unset)) print_result(result, width);
+}
+
+bool incomplete_q(std::string_view input) {
+    int depth = 0, braces = 0;
+    bool quoted = false;
+    for (size_t i = 0; i < input.size(); i++) {
+        char c = input[i];
+        if (quoted) {
+            if (c == '^') i++;
+            else if (c == '"' || c == '\n') quoted = false;
+        } else if (braces) {
+            if (c == '^') i++;
+            else if (c == '{') braces++;
+            else if (c == '}') braces--;
+        } else if (c == ';') {
+            while (i < input.size() && input[i] != '\n') i++;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '{') {
+            braces++;
+        } else if (c == '[' || c == '(') {
+            depth++;
+        } else if (c == ']' || c == ')') {
+            depth--;
+        }
+    }
+    return depth > 0 || braces > 0;
+}
+
+void run() {
+    bool terminal = isatty(0);
+    std::string buffer, line;
+    for (;;) {
+        if (terminal) sys::prin_cstring(buffer.empty() ? kPrompt : "    ");
+        if (!std::getline(std::cin, line)) break;
+        if (buffer.empty() && line.empty()) continue;
+        buffer += line;
+        buffer += '\n';
+        if (incomplete_q(buffer)) continue;
+        do_command(buffer, kDefaultWidth);
+        buffer.clear();
+    }
+}
+
+}  // namespace oka::console

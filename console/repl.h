@@ -1,0 +1,24 @@
+/* The console's evaluation of typed input, as the console shows it: the result after "== " (molded,
+   a float formed, nothing for unset), or an error's report followed by an empty line.
+
+   This is the console engine's core in C++, used by `oka` while the console written in Oka is not
+   part of the library yet, and by the transcript tests. */
+#pragma once
+
+#include <string_view>
+
+namespace oka::console {
+
+// Evaluates one complete input and prints what the console shows for it; `width` is the console
+// width that cuts long results.
+void do_command(std::string_view input, int width);
+
+// True when the input leaves a block, paren or braced string open: more lines belong to it. A closer
+// with no opener is no reason to wait: the input is complete and its load reports the error.
+bool incomplete_q(std::string_view input);
+
+// The read-eval-print loop on standard input: shows the prompt, collects the lines of one input,
+// evaluates it. Ends at the end of the input.
+void run();
+
+}  // namespace oka::console

@@ -1,0 +1,346 @@
+// Searching, sorting and the set operations of block!. The loops here read the cells again through the
+// block's node at every step and compare copies of them on the data stack: a compare action may
+// allocate (a word's spelling is built on first use), and a sort function may do anything at all to
+// the block being sorted.
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "evaluator/actions.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+#include "runtime/hashtable.h"
+#include "runtime/ownership.h"
+#include "runtime/sort.h"
+#include "runtime/words.h"
+
+namespace oka::block {
+
+namespace {
+
+using series::is_block_like;
+
+uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
+uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_of(block)); }
+
+// Two cells compared under `op`, each copied to the data stack first, where no allocation can pull it
+// away.
+bool equal_cells(const Cell& a, const Cell& b, int32_t op) {
+    Cell* pair = stack::push(a);
+    stack::push(b);
+    bool equal = actions::compare(pair, pair + 1, op);
+    stack::top = pair;
+    return equal;
+}
+
+// ---- the search engine of find, select, put, path access and the set operations ----
+
+// What a search tests at a position: one value under a compare op, a datatype or a typeset against the
+// cell's type, or a run of cells (from a block's head) cell by cell.
+struct Query {
+    enum Kind { kValue, kType, kTypes, kRun } kind;
+    const Cell* value;  // fixed: a frame argument or a data-stack cell
+    int32_t op;
+    uint32_t size;  // the cells a match covers
+};
+
+Query query_of(const Cell* value, bool only, bool case_, bool same) {
+    int32_t op = same ? kCompareSame : case_ ? kCompareStrictEqual : kCompareFind;
+    if (!only && value->is(Type::Datatype)) return {Query::kType, value, op, 1};
+    if (!only && value->is(Type::Typeset)) return {Query::kTypes, value, op, 1};
+    if (!only && is_block_like(value->type())) return {Query::kRun, value, op, rs_length_q(*value)};
+    return {Query::kValue, value, op, 1};
+}
+
+bool matches_at(const Cell& block, uint32_t at, const Query& query) {
+    switch (query.kind) {
+    case Query::kType: return rs_abs_at(block, at)->type() == Type(query.value->data1);
+    case Query::kTypes: return typeset::has_q(*query.value, rs_abs_at(block, at)->type());
+    case Query::kValue: return equal_cells(*query.value, *rs_abs_at(block, at), query.op);
+    case Query::kRun:
+        for (uint32_t k = 0; k < query.size; k++)
+            if (!equal_cells(*rs_abs_at(*query.value, query.value->data1 + k), *rs_abs_at(block, at + k), query.op))
+                return false;
+        return true;
+    }
+    return false;
+}
+
+// The positions a search tests: from `first` on, `stride` cells apart, as long as a match there lies
+// wholly between `low` and `high`; with `once` only the first of them.
+struct Walk {
+    int64_t first, stride, low, high;
+    bool once;
+};
+
+// The first position of the walk where the query matches, or -1.
+int64_t scan(const Cell& block, const Query& query, const Walk& walk) {
+    for (int64_t at = walk.first; at >= walk.low && at + query.size <= walk.high; at += walk.stride) {
+        if (matches_at(block, uint32_t(at), query)) return at;
+        if (walk.once) break;
+    }
+    return -1;
+}
+
+// The last position at or below `x` that lies a whole number of steps from the head: the positions
+// /skip tests, whichever way a walk goes.
+int64_t on_grid(int64_t x, int64_t head, int64_t step) {
+    return x >= head ? head + (x - head) / step * step : head - (head - x + step - 1) / step * step;
+}
+
+// A search as find's refinements set it: its query, and where it matched (-1: nowhere).
+struct Found {
+    Query query;
+    int64_t at;
+};
+
+Found search(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, Cell* skip, bool last,
+             bool reverse, bool match) {
+    Found found{query_of(value, only, case_, same), -1};
+    uint32_t length = length_of(*series);
+    if (length == 0 || (series->data1 >= length && !reverse)) return found;
+    int64_t step = 1;
+    if (skip) {
+        if (!skip->is(Type::Integer)) error::fire_refinement("skip", skip);
+        step = integer::get(*skip);
+        if (step < 1) fire(Err::script_out_of_range, skip);
+    }
+    int64_t head = clamped_head(*series);
+    int64_t count = part ? series::part_count(*series, *part) : length;
+    if (count < 1 || found.query.size == 0) return found;
+    int64_t size = found.query.size;
+    Walk walk{head, step, head, std::min<int64_t>(head + count, length), match};
+    if (last) walk = {on_grid(walk.high - size, head, step), -step, 0, walk.high, match};
+    if (reverse) walk = {on_grid(head - size, head, step), -step, std::max<int64_t>(head - count, 0), head, match};
+    found.at = scan(*series, found.query, walk);
+    return found;
+}
+
+// ---- sort ----
+
+// How the records of a sort compare: `size` cells each, numbered in `records` (a data-stack cell
+// holding a copy of the range), told apart by all their cells (`whole`) or by the one at `offset`,
+// under the compare op `op` or by a /compare `function`.
+struct RecordOrder {
+    const Cell* records;
+    uint32_t size;
+    uint32_t offset;
+    bool whole;
+    bool reverse;
+    int32_t op;
+    const Cell* function;
+
+    const Cell& cell(uint32_t record, uint32_t i) const { return *rs_abs_at(*records, record * size + i); }
+};
+
+uint32_t record_number(const void* element) { return *static_cast<const uint32_t*>(element); }
+
+// The built-in order: the cells compared in turn by the first one's compare action under the sort op;
+// values that do not compare order by type id. /reverse exchanges the two records.
+int compare_records(const void* a, const void* b, intptr_t order_address, intptr_t) {
+    const RecordOrder& order = *reinterpret_cast<const RecordOrder*>(order_address);
+    uint32_t x = record_number(order.reverse ? b : a), y = record_number(order.reverse ? a : b);
+    uint32_t from = order.whole ? 0 : order.offset, to = order.whole ? order.size : order.offset + 1;
+    for (uint32_t i = from; i < to; i++) {
+        Cell* pair = stack::push(order.cell(x, i));
+        stack::push(order.cell(y, i));
+        int32_t result = actions::compare_value(pair, pair + 1, order.op);
+        if (result == kNotComparable) result = int32_t(pair[0].type()) - int32_t(pair[1].type());
+        stack::top = pair;
+        if (result != 0) return result;
+    }
+    return 0;
+}
+
+// A function's argument for a record: its first cell, or with /all its cells in a new block.
+void make_argument(Cell* argument, const RecordOrder& order, uint32_t record) {
+    if (!order.whole) {
+        *argument = order.cell(record, 0);
+        return;
+    }
+    Cell view = *order.records;
+    view.data1 = record * order.size;
+    Cell size;
+    series::copy(&view, argument, integer::make_at(&size, int32_t(order.size)), false, nullptr);
+}
+
+// The record that should come second is the function's first argument, so that true keeps the order;
+// /reverse exchanges them.
+int call_function(const void* a, const void* b, intptr_t order_address, intptr_t) {
+    const RecordOrder& order = *reinterpret_cast<const RecordOrder*>(order_address);
+    Cell* arguments = none::push();
+    none::push();
+    make_argument(arguments, order, record_number(order.reverse ? a : b));
+    make_argument(arguments + 1, order, record_number(order.reverse ? b : a));
+    return series::function_order(*order.function, arguments);
+}
+
+// Sorts the numbers of the records, which lie in a copy of the range, and writes the records back in
+// their new order. The copy keeps every record alive and in place whatever a comparison does, so no
+// record is lost or doubled; a function that changed the block's length leaves the block as it left it
+// and raises script protected.
+void sort_records(Cell* series, RecordOrder& order, uint32_t records, bool stable) {
+    uint32_t head = series->data1, length = length_of(*series);
+    stack::Root copy(unset::value);
+    Cell count;
+    series::copy(series, &copy.cell(), integer::make_at(&count, int32_t(records * order.size)), false, nullptr);
+    copy.cell().set_type(Type::Block);
+    order.records = &copy.cell();
+    std::vector<uint32_t> numbers(records);
+    std::iota(numbers.begin(), numbers.end(), 0u);
+    SortCompare compare = order.function ? call_function : compare_records;
+    (stable ? sort::merge_sort : sort::qsort)(numbers.data(), records, sizeof(uint32_t), intptr_t(&order), 0, compare);
+    if (length_of(*series) != length) fire(Err::script_protected);
+    const Cell* from = rs_abs_at(copy.cell(), 0).get();
+    Cell* to = rs_abs_at(*series, head).get();
+    for (uint32_t k = 0; k < records; k++) std::copy_n(from + numbers[k] * order.size, order.size, to + k * order.size);
+}
+
+// ---- set operations ----
+
+// A block and a table over its cells from its head, made for `size` cells, as a hash! cell pushed on the
+// data stack, through which the collector keeps both.
+Cell* push_indexed(const Cell& block, uint32_t size) {
+    Node table = hashtable::init(size, &block, hashtable::kValues);
+    return stack::push(Cell{uint8_t(Type::Hash), clamped_head(block), block.data2, table});
+}
+
+// True when a record of the indexed block starts with the key (a data-stack cell). Block-like values
+// hash by identity, so a block-like key is looked for cell by cell.
+bool holds_q(const Cell& indexed, Cell* key, uint32_t skip, int32_t op) {
+    if (is_block_like(key->type()))
+        return scan(indexed, {Query::kValue, key, op, 1}, {indexed.data1, skip, 0, length_of(indexed), false}) >= 0;
+    return hashtable::find(indexed.data3, key, indexed.data1, skip, op, false, false) >= 0;
+}
+
+void append_record(const Cell& result, const Cell& from, uint32_t first, uint32_t count) {
+    for (uint32_t k = 0; k < count; k++) {
+        uint32_t position = length_of(result);
+        rs_append(result, *rs_abs_at(from, first + k));
+        hashtable::put(result.data3, position);
+    }
+}
+
+// Appends to the indexed result each record of `from` whose first cell `other` holds (`wanted`) or does
+// not hold (not `wanted`), every record when there is no `other`, unless the result holds it already.
+void collect(const Cell& result, const Cell& from, const Cell* other, bool wanted, uint32_t skip, int32_t op) {
+    for (uint32_t i = from.data1; i < length_of(from); i += skip) {
+        Cell* key = stack::push(*rs_abs_at(from, i));
+        bool taken = (!other || holds_q(*other, key, skip, op) == wanted) && !holds_q(result, key, skip, op);
+        stack::pop(1);
+        if (taken) append_record(result, from, i, std::min(skip, length_of(from) - i));
+    }
+}
+
+}  // namespace
+
+// ---- actions ----
+
+const Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
+                 bool last, bool reverse, bool tail, bool match) {
+    Found found = search(series, value, part, only, case_, same, skip, last, reverse, match);
+    if (found.at < 0) return &none::value;
+    Cell* position = stack::push(*series);
+    position->data1 = uint32_t(found.at + (tail ? found.query.size : 0));
+    return position;
+}
+
+const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
+                   bool last, bool reverse) {
+    Found found = search(series, value, part, only, case_, same, skip, last, reverse, false);
+    int64_t after = found.at + found.query.size;
+    if (found.at < 0 || after >= length_of(*series)) return &none::value;
+    return rs_abs_at(*series, uint32_t(after)).get();
+}
+
+const Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+    int64_t at = search(series, key, nullptr, true, case_, false, nullptr, false, false, false).at;
+    uint32_t length = length_of(*series);
+    bool present = at >= 0 && at + 1 < length;
+    if (present && equal_cells(*value, *rs_abs_at(*series, uint32_t(at) + 1), kCompareFind)) return value;
+    int32_t index = present ? int32_t(at) + 1 : int32_t(length), count = at < 0 ? 2 : 1;
+    bool owned = ownership::check(*series, Word::put, value, index, count);
+    if (present) {
+        rs_store(*series, uint32_t(index), *value);
+    } else {
+        if (at < 0) rs_append(*series, *key);
+        rs_append(*series, *value);
+    }
+    if (owned) ownership::check(*series, Word::put_ed, value, index, count);
+    return value;
+}
+
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_, bool,
+                      bool, bool) {
+    if (element->is(Type::Integer)) {
+        int32_t index = integer::get(*element);
+        return value ? actions::call<Act::poke>(parent, index, value, element)
+                     : actions::call<Act::pick>(parent, index, element);
+    }
+    if (!value) {
+        if (element->is(Type::Word) && !parent->is(Type::Hash)) return select_word(*parent, *element, case_);
+        return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+    }
+    Found found = search(parent, element, nullptr, false, case_, false, nullptr, false, false, false);
+    if (found.at < 0) fire(Err::script_bad_path_set, path ? path : element, element);
+    Cell* position = stack::push(*parent);
+    position->data1 = uint32_t(found.at);
+    Cell after;
+    return actions::call<Act::poke>(position, int32_t(found.query.size) + 1, value,
+                                    integer::make_at(&after, int32_t(found.query.size) + 1));
+}
+
+const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
+    series::SortPlan plan = series::plan_sort(series, skip, compare, part, all);
+    uint32_t records = plan.count / plan.record;
+    if (records == 0) return series;
+    RecordOrder order{
+        nullptr, plan.record, plan.offset, plan.whole, reverse, case_ ? kCompareCaseSort : kCompareSort, plan.function};
+    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
+    sort_records(series, order, records, stable);
+    if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
+    return series;
+}
+
+void do_set_op(bool case_, int32_t skip, series::SetOp op) {
+    using series::SetOp;
+    if (skip < 1) {
+        Cell size;
+        error::fire_refinement("skip", integer::make_at(&size, skip));
+    }
+    Cell* first = stack::arguments();
+    Cell* second = first + 1;
+    first->data1 = clamped_head(*first);
+    if (op != SetOp::unique) second->data1 = clamped_head(*second);
+    uint32_t room = rs_length_q(*first) + (op == SetOp::union_ ? rs_length_q(*second) : 0);
+    const Cell& result = *push_indexed(*make_at(stack::push_next(), int32_t(std::max(room, 1u))), room);
+    int32_t equality = case_ ? kCompareStrictEqual : kCompareEqual;
+    auto step = uint32_t(skip);
+    switch (op) {
+    case SetOp::unique: collect(result, *first, nullptr, false, step, equality); break;
+    case SetOp::union_:
+        collect(result, *first, nullptr, false, step, equality);
+        collect(result, *second, nullptr, false, step, equality);
+        break;
+    case SetOp::intersect:
+    case SetOp::exclude:
+        collect(result, *first, push_indexed(*second, rs_length_q(*second)), op == SetOp::intersect, step, equality);
+        break;
+    case SetOp::difference: {
+        Cell* of_first = push_indexed(*first, rs_length_q(*first));
+        collect(result, *first, push_indexed(*second, rs_length_q(*second)), false, step, equality);
+        collect(result, *second, of_first, false, step, equality);
+        break;
+    }
+    }
+    first->data1 = 0;
+    first->data2 = result.data2;
+    stack::set_last(*first);
+}
+
+}  // namespace oka::block

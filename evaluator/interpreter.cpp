@@ -1,0 +1,832 @@
+#include "evaluator/interpreter.h"
+
+#include <algorithm>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "runtime/error.h"
+#include "runtime/fatal.h"
+#include "runtime/hashtable.h"
+#include "runtime/root.h"
+#include "runtime/throw.h"
+#include "runtime/words.h"
+
+namespace oka::interpreter {
+
+namespace {
+
+// ---- reading code ----
+
+uint32_t length_of(const Cell& block) { return mem::buffer(block.data2)->length(); }
+
+// The cell at an index of a block, copied: evaluating anything may move the block's buffer.
+Cell code_at(const Cell& block, uint32_t index) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset)[index]; }
+
+// The code ends at `end`, or earlier when the block shrank while it was evaluated.
+bool at_end(const Cell& block, uint32_t position, uint32_t end) {
+    return position >= end || position >= length_of(block);
+}
+
+// Writes a result: pushed with `sub`, else into the result slot with the frame keeping that one cell.
+void put_result(const Cell& value, bool sub) {
+    if (sub) stack::push(value);
+    else stack::set_last_keep(value);
+}
+
+bool is_function(Type t) {
+    return t == Type::Native || t == Type::Action || t == Type::Function || t == Type::Routine;
+}
+
+const Cell& body_name() { return words::word(Word::body_tag); }
+
+Cell frame_name(const Cell& name) { return name.is(Type::Word) ? name : words::word(Word::anon_tag); }
+
+[[noreturn]] void fire_with(Err id, const Cell& a, const Cell* b = nullptr) {
+    Cell first = a;
+    if (!b) fire(id, &first);
+    Cell second = *b;
+    fire(id, &first, &second);
+}
+
+// Pops a frame the interpreter pushed: the result stays pushed (sub) or goes to the caller's result slot.
+void unwind_for(bool sub) {
+    if (sub) stack::unwind();
+    else stack::unwind_last();
+}
+
+// ---- the spec cache ----
+
+// The kinds of argument entries, in header bits 20-21 of their typeset.
+enum ArgumentKind : uint32_t { kEvaluated = 0, kLiteral = 1, kSoftLiteral = 2, kReturn = 3 };
+constexpr uint32_t kKindShift = 20;
+
+ArgumentKind kind_of(const Cell& entry) { return ArgumentKind((entry.header >> kKindShift) & 3); }
+
+bool native_like(const Cell& function) { return function.is(Type::Native) || function.is(Type::Action); }
+
+// The extras cell that holds the spec cache: the second one, for functions and natives alike.
+BufPtr<Cell> cache_cell(const Cell& function) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(function.data3)->offset) + 1);
+}
+
+void append_argument(const Cell& cache, const Cell& spec, uint32_t index, ArgumentKind kind) {
+    uint32_t next = index + 1;
+    Cell types = next < length_of(spec) ? code_at(spec, next) : none::value;
+    BufPtr<Cell> entry = types.is(Type::Block) && length_of(types) > 0 ? typeset::make_from_block(cache, types)
+                                                                       : typeset::make_any(cache);
+    entry->header |= kind << kKindShift;
+}
+
+// Analyses a spec once into the block of its cache entries: one per spec word, in spec order.
+Node preprocess_spec(const Cell& function) {
+    Cell spec = function::spec_of(function);
+    stack::Root keep_spec(spec);
+    Cell cache = *block::push_only_s(int32_t(length_of(spec)) + 2);
+    stack::Root keep_cache(cache);
+    bool native = native_like(function);
+    int32_t refinements = 0;
+    for (uint32_t i = 0; i < length_of(spec); i++) {
+        Cell value = code_at(spec, i);
+        switch (value.type()) {
+        case Type::Word: append_argument(cache, spec, i, kEvaluated); break;
+        case Type::GetWord: append_argument(cache, spec, i, kLiteral); break;
+        case Type::LitWord: append_argument(cache, spec, i, kSoftLiteral); break;
+        case Type::SetWord:
+            if (!function::field_q(int32_t(value.data2), Sym::return_)) fire_with(Err::script_bad_func_def, value);
+            append_argument(cache, spec, i, kReturn);
+            break;
+        case Type::Refinement:
+            if (function::spec_refinement_q(value, SpecWord::local)) {
+                int32_t locals = function::count_locals(spec, i, false);
+                integer::make_in(cache, locals);
+                i = length_of(spec);
+                break;
+            }
+            if (native) value.data3 = uint32_t(++refinements);
+            block::rs_append(cache, value);
+            break;
+        default: break;
+        }
+    }
+    if (native && refinements) integer::make_in(cache, refinements);
+    *cache_cell(function) = cache;
+    return cache.data2;
+}
+
+Cell spec_cache(const Cell& function) {
+    Cell cache = *cache_cell(function);
+    if (cache.is(Type::Block)) return cache;
+    preprocess_spec(function);
+    return *cache_cell(function);
+}
+
+// The word of the function's context at an index: the word an argument's error names.
+Cell argument_word(const Cell& function, uint32_t index) {
+    Node table = native_like(function) ? mem::ptr<Cell>(mem::buffer(function.data3)->offset)->data1
+                                       : _context::context_cell(function.data1)->data1;
+    Node words = hashtable::record(table)->values;
+    return mem::ptr<Cell>(mem::buffer(words)->offset)[index];
+}
+
+// ---- arguments ----
+
+struct Call {
+    const Cell& function;
+    const Cell& block;
+    uint32_t position;
+    uint32_t end;
+    const Cell& name;
+    bool infix;
+    uint32_t mode;
+};
+
+// apply's argument block: the arguments it lacks are none, and it may name refinements.
+bool applying(const Call& call) { return call.mode & (kCallApplyAll | kCallApply); }
+bool safer(const Call& call) { return call.mode & kCallApplySafer; }
+
+[[noreturn]] void missing_argument(const Call& call, uint32_t index) {
+    Cell word = argument_word(call.function, index);
+    fire_with(Err::script_no_arg, call.name, &word);
+}
+
+// The value just fetched for the argument at `index` has a type the function does not take.
+[[noreturn]] void refuse_argument(const Call& call, uint32_t index) {
+    Cell name = call.name, datatype{uint8_t(Type::Datatype), uint32_t(stack::top[-1].type()), 0, 0},
+         word = argument_word(call.function, index);
+    fire(Err::script_expect_arg, &name, &datatype, &word);
+}
+
+void check_type(const Call& call, const Cell& entry, uint32_t index) {
+    if (!typeset::has_q(entry, stack::top[-1].type())) refuse_argument(call, index);
+}
+
+// Evaluates the next expression of the code, pushed on the data stack. Under apply/safer it is one
+// value: the code ends for it right after that value.
+void fetch_expression(Call& call) {
+    uint32_t end = safer(call) ? std::min(call.end, call.position + 1) : call.end;
+    call.position = eval_expression(call.block, call.position, end, call.infix, true, false);
+}
+
+// Fetches one argument of the entry's kind from the code, pushed on the data stack.
+void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
+    if (at_end(call.block, call.position, call.end)) {
+        if (applying(call)) {
+            none::push();
+            return;
+        }
+        if (kind_of(entry) == kSoftLiteral && typeset::has_q(entry, Type::Unset)) {
+            unset::push();
+            return;
+        }
+        missing_argument(call, index);
+    }
+    Cell value = code_at(call.block, call.position);
+    switch (kind_of(entry)) {
+    case kLiteral:
+        stack::push(value);
+        call.position++;
+        return;
+    case kSoftLiteral:
+        switch (value.type()) {
+        case Type::Paren: {
+            stack::mark_interp_native(body_name());
+            eval_block(value, true);
+            stack::unwind();
+            call.position++;
+            return;
+        }
+        case Type::GetWord: word::get_any(value); break;
+        case Type::GetPath: {
+            call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
+            return;
+        }
+        default: stack::push(value); break;
+        }
+        call.position++;
+        return;
+    default: fetch_expression(call);
+    }
+}
+
+// Passes over an argument of an inactive refinement: fetched and dropped, or under apply/safer left
+// unevaluated.
+void skip_arg(Call& call, const Cell& entry, uint32_t index) {
+    if (safer(call)) {
+        if (!at_end(call.block, call.position, call.end)) call.position++;
+        return;
+    }
+    fetch_arg(call, entry, index);
+    stack::pop(1);
+}
+
+// The truth of the next expression of an apply block, which decides whether a refinement is used; an
+// exhausted block leaves it unused.
+bool fetch_condition(Call& call) {
+    if (at_end(call.block, call.position, call.end)) return false;
+    fetch_expression(call);
+    bool active = logic::true_q(stack::top[-1]);
+    stack::pop(1);
+    return active;
+}
+
+// apply/all gives each refinement a logic! value in its place among the arguments.
+bool fetch_refinement_flag(Call& call, uint32_t index) {
+    if (at_end(call.block, call.position, call.end)) return false;
+    fetch_expression(call);
+    if (!stack::top[-1].is(Type::Logic)) refuse_argument(call, index);
+    bool active = logic::get(stack::top[-1]);
+    stack::pop(1);
+    return active;
+}
+
+constexpr uint32_t kMaxRefinements = 32;
+
+bool has_refinements(const Cell& cache) {
+    for (uint32_t i = 0; i < length_of(cache); i++)
+        if (code_at(cache, i).is(Type::Refinement)) return true;
+    return false;
+}
+
+// The entry of the refinement named by a path element or an apply block value; script no-refine when
+// the function has none of that name.
+uint32_t refinement_entry(const Call& call, const Cell& cache, const Cell& element) {
+    uint32_t wanted = symbol::resolve(element.data2);
+    for (uint32_t i = 0; i < length_of(cache); i++) {
+        Cell entry = code_at(cache, i);
+        if (entry.is(Type::Refinement) && symbol::resolve(entry.data2) == wanted) return i;
+    }
+    fire_with(Err::script_no_refine, call.name, &element);
+}
+
+// Fetches the arguments of a refinement: into their slots for a function, pushed for a native. The
+// arguments of an inactive refinement are passed over.
+void fetch_refinement_args(Call& call, const Cell& cache, uint32_t refinement, bool active) {
+    bool native = native_like(call.function);
+    for (uint32_t i = refinement + 1; i < length_of(cache); i++) {
+        Cell entry = code_at(cache, i);
+        if (!entry.is(Type::Typeset) || kind_of(entry) == kReturn) break;
+        if (!active) {
+            skip_arg(call, entry, i);
+            continue;
+        }
+        fetch_arg(call, entry, i);
+        check_type(call, entry, i);
+        if (!native) {
+            stack::frame_base[i] = stack::top[-1];
+            stack::pop(1);
+        }
+    }
+}
+
+// Uses the refinement of the cache entry (or, inactive, passes over it) and fetches its arguments.
+// `source`, the path or apply block that names it, is reported when it names it twice.
+void use_refinement(Call& call, const Cell& cache, uint32_t entry, bool active, const Cell& source,
+                    int32_t* positions) {
+    if (native_like(call.function)) {
+        int32_t& position = positions[code_at(cache, entry).data3 - 1];
+        if (position >= 0) fire_with(Err::script_dup_refine, source);
+        if (active) position = int32_t(stack::top - stack::frame_base);
+    } else {
+        Cell& flag = stack::frame_base[entry];
+        if (logic::get(flag)) fire_with(Err::script_dup_refine, source);
+        logic::make_at(&flag, active);
+    }
+    fetch_refinement_args(call, cache, entry, active);
+}
+
+// The refinements a path names after the function (from `from`), activated in path order.
+void use_path_refinements(Call& call, const Cell& cache, const Cell& path, uint32_t from, int32_t* positions) {
+    for (uint32_t i = from; i < length_of(path); i++) {
+        Cell element = code_at(path, i);
+        bool active = true;
+        if (element.is(Type::GetWord))
+            active = logic::true_q(*word::get_cell(element));
+        else if (!element.is(Type::Word))
+            fire_with(Err::script_bad_refine, element);
+        use_refinement(call, cache, refinement_entry(call, cache, element), active, path, positions);
+    }
+}
+
+// apply without /all: after the arguments, each refinement the block names is followed by the
+// expression whose truth activates it, then by its arguments. A value that names no refinement ends
+// the block for a function without refinements.
+void use_block_refinements(Call& call, const Cell& cache, int32_t* positions) {
+    while (!at_end(call.block, call.position, call.end)) {
+        Cell element = code_at(call.block, call.position);
+        if (!element.is(Type::Refinement) && !element.is(Type::GetWord)) {
+            if (has_refinements(cache)) fire_with(Err::script_bad_refine, element);
+            return;
+        }
+        uint32_t entry = refinement_entry(call, cache, element);
+        call.position++;
+        bool active = fetch_condition(call);
+        use_refinement(call, cache, entry, active, call.block, positions);
+    }
+}
+
+// Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
+// runs it. Answers the position after the arguments.
+uint32_t eval_arguments(Call call, const Cell* path, uint32_t path_index) {
+    if (call.infix) stack::top++;  // the left operand is already in the frame's first cell
+    Cell cache = spec_cache(call.function);
+    bool native = native_like(call.function);
+    bool all = call.mode & kCallApplyAll;
+    int32_t positions[kMaxRefinements];
+    std::fill(std::begin(positions), std::end(positions), -1);
+    bool active = true;
+    int32_t locals = 0;
+    uint32_t fetched = 0;
+    for (uint32_t i = 0; i < length_of(cache); i++) {
+        Cell entry = code_at(cache, i);
+        switch (entry.type()) {
+        case Type::Typeset:
+            if (kind_of(entry) == kReturn) break;
+            if (!active) {
+                if (all) skip_arg(call, entry, i);
+                if (!native) none::push();
+                break;
+            }
+            if (!(call.infix && fetched == 0)) fetch_arg(call, entry, i);
+            check_type(call, entry, i);
+            fetched++;
+            break;
+        case Type::Refinement:
+            active = all && fetch_refinement_flag(call, i);
+            if (!native)
+                logic::push(active);
+            else if (active)
+                positions[entry.data3 - 1] = int32_t(stack::top - stack::frame_base);
+            break;
+        case Type::Integer: locals = integer::get(entry); break;
+        default: break;
+        }
+    }
+    if (path) use_path_refinements(call, cache, *path, path_index, positions);
+    if (call.mode & kCallApply) use_block_refinements(call, cache, positions);
+    if (trace::tracing) trace::fire_call(call.name, call.function);
+    if (!native) {
+        if (locals) function::init_locals(locals);
+        return call.position;
+    }
+    if (call.function.is(Type::Action)) actions::entry(Act(call.function.data1))(positions);
+    else natives::entry(call.function.data1)(positions);
+    return call.position;
+}
+
+// Lays out the frame of a function! called from C++ with values for its first `count` arguments (at
+// `given`, below the frame): its other arguments get none, its refinements false, its locals their
+// starting values. Answers how many of the values it takes.
+uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count) {
+    Cell cache = spec_cache(function);
+    bool active = true;
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < length_of(cache); i++) {
+        Cell entry = code_at(cache, i);
+        switch (entry.type()) {
+        case Type::Typeset:
+            if (kind_of(entry) != kReturn) stack::push(active && used < count ? given[used++] : none::value);
+            break;
+        case Type::Refinement:
+            logic::push(false);
+            active = false;
+            break;
+        case Type::Integer: function::init_locals(integer::get(entry)); break;
+        default: break;
+        }
+    }
+    return used;
+}
+
+// Runs a function! that the run-time calls back on the `count` argument cells at `arguments`, the top
+// cells of the data stack, in a function frame named `name`. The argument cells it takes are left as
+// its body left them, the first replaced by its result.
+void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
+    Cell frame_name = words::word(name);
+    stack::mark_func(frame_name, function.data1);
+    uint32_t taken = push_arguments(function, arguments, count);
+    exec_function(function, function.data1, frame_name);
+    if (taken > 1) std::copy(stack::frame_base + 1, stack::frame_base + taken, arguments + 1);
+    arguments[0] = *stack::frame_base;
+    stack::unwind_func();
+    stack::top = arguments + count;
+}
+
+// Restores what a function call changed in its context and frame, however the body ends.
+struct BodyScope {
+    Node context;
+    Addr saved;
+    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2) {
+        _context::context_cell(context)->data2 = mem::addr(stack::frame_base);
+        stack::set_in_body(true);
+    }
+    ~BodyScope() {
+        stack::set_in_body(false);
+        _context::context_cell(context)->data2 = saved;
+    }
+};
+
+void eval_function_body(const Cell& function, const Cell& name) {
+    Node context = function.data1;
+    Cell body = *function::extra(function, function::kBody);
+    uint32_t code;
+    {
+        BodyScope scope(context);
+        bool saved_tracing = trace::enter_body(function, name);
+        code = sys::protect(kCatchAll, [&] {
+            if (body.is(Type::Block)) eval_block(body, true);
+            else unset::box();
+        });
+        trace::leave_body(name, saved_tracing);
+    }
+    if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
+}
+
+// ---- expressions ----
+
+// The value of a word in code; an unset value raises script no-value.
+Cell value_of(const Cell& word) {
+    Cell value = *word::get_cell(word);
+    if (value.is(Type::Unset)) fire_with(Err::script_no_value, word);
+    return value;
+}
+
+// An infix operator follows: a word bound to a context with values, whose value is an op!.
+bool infix_follows(const Cell& block, uint32_t position, uint32_t end, Cell* op) {
+    if (at_end(block, position, end)) return false;
+    Cell next = code_at(block, position);
+    if (!next.is(Type::Word) || !next.data1) return false;
+    Cell context = *_context::context_cell(next.data1);
+    if (!context.data2) return false;
+    Cell value = *word::get_cell(next);
+    if (!value.is(Type::Op)) return false;
+    *op = value;
+    return true;
+}
+
+uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
+    Cell op;
+    while (infix_follows(block, position, end, &op)) {
+        Cell name = code_at(block, position);
+        if (trace::tracing) trace::fire_fetch(block, position);
+        stack::top = start;  // the value so far is the operator's left operand
+        if (!sub) *start = *stack::frame_base;
+        op.header = (op.header >> op::kWrappedShift) & 0xFF;
+        position = eval_code(op, block, position + 1, end, sub, nullptr, 0, name, nullptr, kCallPlain, true);
+    }
+    return position;
+}
+
+uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
+    stack::mark_interp_native(word);
+    stack::push(word);
+    if (trace::tracing) trace::fire_push(word);
+    if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, word);
+    position = eval_expression(block, position + 1, end, false, true, false);
+    if (trace::tracing) trace::fire_set(word, stack::top[-1]);
+    word::set_arg();
+    unwind_for(sub);
+    return position;
+}
+
+uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool sub) {
+    if (trace::tracing) trace::fire_push(path);
+    if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, path);
+    stack::mark_interp_native(words::word(Word::set_path));
+    position = eval_expression(block, position + 1, end, false, true, false);
+    if (trace::tracing) trace::fire_set(path, stack::top[-1]);
+    eval_path(path, block, position, end, true, false, true, false);
+    unwind_for(sub);
+    return position;
+}
+
+uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
+    Cell value = value_of(word);
+    switch (value.type()) {
+    case Type::LitWord:
+        stack::push(value);
+        return position + 1;
+    case Type::Native:
+    case Type::Action:
+    case Type::Function:
+    case Type::Routine:
+        return eval_code(value, block, position + 1, end, sub, nullptr, 0, word, nullptr, kCallPlain, false);
+    case Type::Op: fire_with(Err::script_no_op_arg, word);
+    default:
+        if (trace::tracing) trace::fire_push(value);
+        put_result(value, sub);
+        return position + 1;
+    }
+}
+
+bool is_system_issue(const Cell& issue) {
+    uint32_t symbol = symbol::resolve(issue.data2);
+    return symbol == symbol::resolve(words::id(Sym::system)) ||
+           symbol == symbol::resolve(words::id(Sym::system_global));
+}
+
+uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub, bool functions_as_values) {
+    Cell value = code_at(block, position);
+    switch (value.type()) {
+    case Type::Paren:
+        stack::mark_interp_native(body_name());
+        eval_block(value, true);
+        unwind_for(sub);
+        return position + 1;
+    case Type::SetWord: return eval_set_word(value, block, position, end, sub);
+    case Type::SetPath: return eval_set_path(value, block, position, end, sub);
+    case Type::GetWord: {
+        Cell got = *word::get_cell(value);
+        if (trace::tracing) trace::fire_push(got);
+        put_result(got, sub);
+        return position + 1;
+    }
+    case Type::LitWord:
+        value.header = uint8_t(Type::Word);
+        if (trace::tracing) trace::fire_push(value);
+        put_result(value, sub);
+        return position + 1;
+    case Type::Word: return eval_word(value, block, position, end, sub);
+    case Type::Path: return eval_path(value, block, position, end, false, false, sub, false);
+    case Type::GetPath: return eval_path(value, block, position, end, false, true, sub, false);
+    case Type::LitPath:
+        value.header = uint8_t(Type::Path);
+        value.data3 = 0;
+        put_result(value, sub);
+        return position + 1;
+    case Type::Op: fire(Err::internal_not_done);
+    case Type::Native:
+    case Type::Action:
+    case Type::Function:
+    case Type::Routine:
+        if (!functions_as_values)
+            return eval_code(value, block, position + 1, end, sub, nullptr, 0, value, nullptr, kCallPlain, false);
+        put_result(value, sub);
+        return position + 1;
+    case Type::Issue:
+        if (is_system_issue(value) && !at_end(block, position + 1, end) && code_at(block, position + 1).is(Type::Block))
+            fire(Err::internal_oka_system);
+        [[fallthrough]];
+    default:
+        if (trace::tracing) trace::fire_push(value);
+        put_result(value, sub);
+        return position + 1;
+    }
+}
+
+// ---- paths ----
+
+// The selection of one path step through the current value's eval-path action.
+Cell select_step(const Cell& current, const Cell& selector, const Cell* new_value, const Cell& path,
+                 const Cell& container, const Cell& previous, uint32_t index, bool case_, bool get, bool last,
+                 bool notify) {
+    Cell* args = stack::top;
+    Cell* value = stack::push(current);
+    Cell* element = stack::push(selector);
+    Cell* path_cell = stack::push(path);
+    Cell* parent = stack::push(container);
+    Cell* before = stack::push(previous);
+    Cell* incoming = new_value ? stack::push(*new_value) : nullptr;
+    auto select = actions::get_path_action_ptr(value, path_cell, element, int32_t(index));
+    Cell result = *select(value, element, incoming, path_cell, parent, before, int32_t(index), case_, get, last, notify);
+    stack::top = args;
+    return result;
+}
+
+// The selector a path element stands for: the element, the value of a get-word, or a paren's value.
+Cell selector_of(const Cell& element, const Cell& path) {
+    switch (element.type()) {
+    case Type::GetWord: return *word::get_cell(element);
+    case Type::Paren: {
+        Cell* saved = stack::top;
+        stack::mark_interp_native(body_name());
+        eval_block(element, true);
+        stack::unwind();
+        Cell value = stack::top[-1];
+        stack::top = saved;
+        if (value.is(Type::Unset)) fire_with(Err::script_invalid_path, path, &element);
+        return value;
+    }
+    default: return element;
+    }
+}
+
+bool notifies(const Cell& container, const Cell& selected_by) {
+    switch (container.type()) {
+    case Type::Object: return container.data3 != 0 && selected_by.is(Type::Word);
+    case Type::Block:
+    case Type::Paren:
+    case Type::Hash:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: return true;
+    default: return false;
+    }
+}
+
+// Puts the current-code cell back however a block's evaluation ends. What it held belongs to an
+// evaluation further out, which keeps that block alive; a block whose evaluation failed may be gone by
+// the time the cell is read again.
+class CurrentCodeScope {
+public:
+    CurrentCodeScope() : saved_(current_code) {}
+    ~CurrentCodeScope() { current_code = saved_; }
+    CurrentCodeScope(const CurrentCodeScope&) = delete;
+    CurrentCodeScope& operator=(const CurrentCodeScope&) = delete;
+
+private:
+    Cell saved_;
+};
+
+}  // namespace
+
+void init() {
+    unset::make_at(&current_code);
+    runtime::register_root(&current_code);
+    series::call_sort_function = call_comparator;
+    lexer::call_callback = call_lexer_callback;
+}
+
+void eval_block(const Cell& block, bool chain) {
+    Cell code = block;
+    CurrentCodeScope scope;
+    stack::mark_eval(body_name());
+    if (trace::tracing) trace::fire_enter(code);
+    uint32_t end = length_of(code);
+    if (code.data1 >= end) {
+        unset::box();
+    } else {
+        current_code = code;
+        for (uint32_t position = code.data1; !at_end(code, position, end);) {
+            current_code.data1 = position;
+            position = eval_expression(code, position, end, false, false, false);
+            if (!at_end(code, position, end)) stack::reset();
+        }
+    }
+    if (trace::tracing) trace::fire_exit(code);
+    if (chain) stack::unwind_last();
+    else stack::unwind();
+}
+
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
+                         bool functions_as_values) {
+    Cell code = block;
+    uint32_t first = position;
+    Cell* start = stack::top;
+    if (trace::tracing) trace::fire_fetch(code, position);
+    position = eval_value(code, position, end, sub, functions_as_values);
+    if (!no_infix) position = eval_infix(code, position, end, start, sub);
+    if (!sub && trace::tracing) trace::fire_expr(code, first);
+    return position;
+}
+
+uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub) {
+    Cell code = block;
+    stack::mark_interp_native(body_name());
+    position = eval_expression(code, position, end, false, true, false);
+    unwind_for(sub);
+    return position;
+}
+
+uint32_t eval_next_index(const Cell& block) {
+    Cell code = block;
+    uint32_t end = length_of(code);
+    if (code.data1 >= end) {
+        unset::box();
+        return code.data1;
+    }
+    return eval_next(code, code.data1, end, false);
+}
+
+void reduce_into(const Cell& block, const Cell& into) {
+    Cell code = block, target = into;
+    stack::Root keep_code(code);
+    stack::Root keep_target(target);
+    stack::mark_interp_native(body_name());
+    uint32_t end = length_of(code);
+    for (uint32_t position = code.data1; !at_end(code, position, end);) {
+        position = eval_expression(code, position, end, false, true, false);
+        block::rs_append(target, stack::top[-1]);
+        stack::pop(1);
+    }
+    stack::unwind();
+}
+
+uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool set, bool get, bool sub,
+                   bool case_) {
+    Cell steps = path, code = block;
+    Cell* new_value = set ? stack::arguments() : nullptr;
+    uint32_t length = length_of(steps);
+    if (steps.data1 >= length) fire(Err::script_empty_path);
+    if (trace::tracing) trace::fire_enter(steps);
+    Cell* saved_top = stack::top;
+    Cell head = code_at(steps, steps.data1);
+    if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);
+    Cell current = *word::get_cell(head);
+    if (is_function(current.type())) {
+        if (set) fire_with(Err::script_invalid_path_set, steps);
+        if (get) fire_with(Err::script_invalid_path_get, steps);
+        position = eval_code(current, code, position + 1, end, true, &steps, steps.data1 + 1, head, nullptr,
+                             kCallPlain, false);
+        Cell result = stack::top[-1];
+        stack::top = saved_top;
+        put_result(result, sub);
+        if (trace::tracing) trace::fire_exit(steps);
+        return position;
+    }
+    if (current.is(Type::Unset)) fire_with(Err::script_unset_path, steps, &head);
+    Cell container = none::value, previous = head;
+    if (head.data1 && head.data1 != _context::global) {
+        Cell owner = *_context::self_cell(head.data1);
+        if (!owner.is(Type::Object)) container = owner;
+    }
+    position++;
+    for (uint32_t i = steps.data1 + 1; i < length; i++) {
+        Cell element = code_at(steps, i);
+        Cell selector = selector_of(element, steps);
+        if (selector.is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);
+        bool last = i + 1 == length;
+        bool notify = set && last && length - steps.data1 > 2 && notifies(container, previous);
+        Cell stored = new_value ? *new_value : none::value;
+        Cell selected = select_step(current, selector, set && last ? &stored : nullptr, steps, container, previous,
+                                    i - steps.data1 - 1, case_, get, last, notify);
+        container = current;
+        previous = element;
+        current = selected;
+        if (!set && !get && is_function(current.type())) {
+            Cell* base = stack::top;
+            position = eval_code(current, code, position, end, true, &steps, i + 1, element, &container, kCallPlain,
+                                 false);
+            current = stack::top[-1];
+            stack::top = base;
+            break;
+        }
+    }
+    if (trace::tracing) trace::fire_exit(steps);
+    stack::top = saved_top;
+    if (!set) put_result(current, sub);
+    return position;
+}
+
+uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub,
+                   const Cell* path, uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode,
+                   bool infix) {
+    (void)parent;
+    Cell fn = function, code = block, caller = frame_name(name);
+    if (trace::tracing) trace::fire_open(caller);
+    Cell* start = stack::top;
+    if (!infix) stack::push(fn);
+    Call call{fn, code, position, end, caller, infix, mode};
+    switch (fn.type()) {
+    case Type::Native:
+    case Type::Action:
+        stack::mark_interp_native(caller);
+        position = eval_arguments(call, path, path_index);
+        break;
+    case Type::Function:
+        stack::mark_interp_func(caller);
+        position = eval_arguments(call, path, path_index);
+        exec_function(fn, fn.data1, caller);
+        break;
+    default: sys::quit(101, OKA_CALLER_ADDRESS());
+    }
+    unwind_for(sub);
+    if (trace::tracing) trace::fire_return(caller);
+    if (!infix) {
+        if (sub) {
+            *start = stack::top[-1];
+            stack::top = start + 1;
+        } else {
+            stack::top = start;
+            stack::set_last_keep(*stack::frame_base);
+        }
+    }
+    return position;
+}
+
+void exec_function(const Cell& function, Node, const Cell& name) { eval_function_body(function, name); }
+
+void call_comparator(const Cell& function, Cell* arguments) {
+    call_back(function, arguments, 2, Word::compare_callback_tag);
+}
+
+void call_lexer_callback(const Cell& callback, Cell* arguments) {
+    call_back(callback, arguments, 5, Word::lexer_callback_tag);
+}
+
+}  // namespace oka::interpreter

@@ -1,0 +1,73 @@
+/* The interpreter: blocks of values evaluated directly, one expression after another.
+
+   A position in code is the block being evaluated and a cell index into it; the interpreter reads the
+   cell at an index again each time it needs it, since evaluating anything may allocate and move the
+   block's buffer. The block itself is kept alive by whoever asked for its evaluation (a native's
+   argument on the data stack, a function's body, the current-code cell).
+
+   Results: an evaluation with `sub` pushes its result on the data stack; without it the result goes to
+   the current frame's result slot and the frame keeps that one cell.
+
+   Every routine here may allocate and may throw (errors and the other non-local exits). */
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace oka::interpreter {
+
+// The block the innermost block evaluation is walking, its head index at the expression being
+// evaluated; errors copy it into their near field. A root for the collector.
+inline Cell current_code;
+
+void init();
+
+// Evaluates a block from its head; the value of its last expression (unset for an empty block) ends in
+// the caller's result slot when `chain` is set, else as the next cell of the caller's frame.
+void eval_block(const Cell& block, bool chain);
+
+// Evaluates one expression (with the infix operators that follow it unless `no_infix`) of `block` at
+// index `position`; answers the index after it. `end` is the index where the code ends.
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
+                         bool functions_as_values);
+
+// One expression in a frame of its own: `do/next`'s step.
+uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub);
+// One expression from the block's head, result in the result slot; answers the index after it.
+uint32_t eval_next_index(const Cell& block);
+
+// Evaluates a path, get-path or set-path found at `position` of `block` (the path itself is `path`).
+uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool set, bool get, bool sub,
+                   bool case_);
+
+// Call modes of eval_code and eval_arguments.
+enum CallMode : uint32_t {
+    kCallPlain = 0,      // refinements come from a path
+    kCallApplyAll = 1,   // apply/all: every argument and a logic! per refinement, in spec order
+    kCallApply = 2,      // apply: the arguments, then refinement! values each followed by its condition
+    kCallApplySafer = 16,
+};
+
+// Evaluates the expressions of a block one by one and appends each value to `into` (a block).
+void reduce_into(const Cell& block, const Cell& into);
+
+// Calls a function value found in code: `position` is the index after its name. `name` is the word
+// (or other cell) that named it, `path` the path it came from (its further elements are refinements),
+// `parent` the object a method was selected from. Answers the index after the arguments.
+uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub,
+                   const Cell* path, uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode,
+                   bool infix);
+
+// Runs a function! whose arguments are in the current frame; the result goes to the result slot.
+void exec_function(const Cell& function, Node context, const Cell& name);
+
+// The function! values that the run-time calls back, each in a function frame of its own, on the
+// argument cells at `arguments` (the top cells of the data stack), the first of which receives the
+// result. init makes them the series' sort hook and the lexer's callback hook.
+//
+// A sort's comparison function, on two arguments.
+void call_comparator(const Cell& function, Cell* arguments);
+// A transcode/trace callback, on its five arguments; its input argument, as the callback left it, stays
+// in the second cell.
+void call_lexer_callback(const Cell& callback, Cell* arguments);
+
+}  // namespace oka::interpreter

@@ -1,0 +1,558 @@
+// The token routines: the structure scanners of the tokens that shape the output (containers, paths,
+// braces, comments, constructions) and the value loaders, each of which checks its token against the
+// rules of its datatype and, when building, writes the value into a new output slot.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "datatypes/char.h"
+#include "datatypes/datatype.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/issue.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/symbol.h"
+#include "datatypes/time.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/lexer_scanner.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+
+namespace oka::lexer {
+
+namespace {
+
+std::string_view text_between(const uint8_t* start, const uint8_t* end) {
+    return {reinterpret_cast<const char*>(start), size_t(end - start)};
+}
+
+std::string_view token_text(const Lexer& lx) { return text_between(lx.token_start, lx.token_end); }
+
+// ---- characters of texts ----
+
+constexpr bool unicode_blank_code_q(uint32_t code_point) {
+    switch (code_point) {
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x180E:
+    case 0x200B:
+    case 0x200C:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return code_point >= 0x2000 && code_point <= 0x200A;
+    }
+}
+
+int32_t hex_digit(uint32_t c) {
+    if (c >= '0' && c <= '9') return int32_t(c - '0');
+    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
+    return -1;
+}
+
+struct EscapeName {
+    std::string_view name;
+    uint32_t code_point;
+};
+constexpr EscapeName kEscapeNames[] = {{"null", 0},  {"back", 8}, {"tab", 9},  {"line", 10},
+                                       {"page", 12}, {"esc", 27}, {"del", 127}};
+
+// ^(name) or ^(hex): one to six hexadecimal digits.
+int32_t escape_in_parens(std::string_view inside) {
+    for (const EscapeName& e : kEscapeNames)
+        if (same_text_q(inside, e.name)) return int32_t(e.code_point);
+    if (inside.empty() || inside.size() > 6) return -1;
+    uint32_t value = 0;
+    for (char c : inside) {
+        int32_t digit = hex_digit(uint8_t(c));
+        if (digit < 0) return -1;
+        value = value << 4 | uint32_t(digit);
+    }
+    return value > unicode::kMaxCodePoint ? -1 : int32_t(value);
+}
+
+// After ^: the character an escape stands for, or -1.
+int32_t read_escape(const uint8_t*& at, const uint8_t* end) {
+    if (at == end) return -1;
+    if (*at == '(') {
+        constexpr ptrdiff_t kLongest = 6;  // digits or letters between the parentheses
+        const uint8_t* limit = at + std::min(end - at, kLongest + 2);
+        const uint8_t* close = std::find(at + 1, limit, ')');
+        if (close == limit) return -1;
+        std::string_view inside = text_between(at + 1, close);
+        at = close + 1;
+        return escape_in_parens(inside);
+    }
+    int32_t c = read_utf8(at, end);
+    switch (c) {
+    case '"':
+    case '^':
+    case '{':
+    case '}': return c;
+    case '-': return '\t';
+    case '/': return '\n';
+    case '~': return 0x7F;
+    case '@': return 0;
+    default:
+        if (c >= 'a' && c <= 'z') return c - 96;
+        if (c >= 'A' && c <= '_') return c - 64;
+        return c;
+    }
+}
+
+// One character of a text: an escape after ^ (when escapes count), else a UTF-8 sequence.
+int32_t read_char(const uint8_t*& at, const uint8_t* end, bool escapes) {
+    if (escapes && *at == '^') return read_escape(++at, end);
+    return read_utf8(at, end);
+}
+
+// Calls `take` with each character of a text; false at the first that is not valid.
+template <class F>
+bool for_each_char(const uint8_t* at, const uint8_t* end, bool escapes, F&& take) {
+    while (at < end) {
+        int32_t c = read_char(at, end, escapes);
+        if (c < 0) return false;
+        take(uint32_t(c));
+    }
+    return true;
+}
+
+// A text as a string!: ASCII takes units of 1 byte, other text 2, or 4 beyond U+FFFF. `flags` are
+// those of the text's bytes: without a caret nor a byte beyond ASCII, every byte is a character. A
+// character that is not valid makes the token an invalid `type`.
+void load_text(Lexer& lx, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build, Type type) {
+    bool escapes = flags & kCaretFlag;
+    uint32_t count = uint32_t(end - start), widest = 0;
+    if (flags & (kCaretFlag | kNonAsciiFlag)) {
+        count = 0;
+        bool valid = for_each_char(start, end, escapes, [&](uint32_t c) {
+            count++;
+            widest = std::max(widest, c);
+        });
+        if (!valid) lx.invalid(type);
+    }
+    if (!build) return;
+    uint32_t unit = widest < 0x80 ? 1 : widest < 0x10000 ? 2 : 4;
+    Cell* cell = lx.new_value();
+    Node node = alloc::alloc_codepoints(count, unit);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(node);
+    uint8_t* out = mem::ptr(buffer->offset);
+    uint32_t index = 0;
+    for_each_char(start, end, escapes, [&](uint32_t c) { unicode::set_unit_at(out, unit, index++, c); });
+    buffer->tail = buffer->offset + count * unit;
+    *cell = Cell{uint8_t(Type::String), 0, node, 0};
+}
+
+bool utf8_q(const uint8_t* start, const uint8_t* end) {
+    return for_each_char(start, end, false, [](uint32_t) {});
+}
+
+// A word of the family, by its name.
+void load_name(Lexer& lx, std::string_view name, Type type) {
+    uint32_t symbol = symbol::make(name);
+    Cell* cell = lx.new_value();
+    word::make_at(symbol, cell);
+    cell->header = uint8_t(type);
+}
+
+// ---- structure scanners ----
+
+void scan_error(Lexer& lx, bool) {
+    Type heading = state_type(lx.exit);
+    if (heading == Type::Void) lx.syntax_error(SyntaxError::bad_char, Type::Void, lx.token_start);
+    lx.invalid(heading);
+}
+
+void scan_open(Lexer& lx, bool) {
+    if (lx.token == Token::ParenOpen && lx.point_follows()) {
+        lx.after_point = lx.entry;
+        lx.entry = State::Point;
+        return;
+    }
+    lx.open_container(lx.token == Token::BlockOpen ? Type::Block : Type::Paren);
+}
+
+void scan_close_paren(Lexer& lx, bool) { lx.close_container(Type::Paren, false); }
+
+void scan_map_open(Lexer& lx, bool) { lx.open_container(Type::Map); }
+
+// The datatypes that the run-time does not have yet: their literals are recognised, checked no
+// further, and refused when loaded.
+void load_not_yet(Lexer& lx, bool build) {
+    if (!build) return;
+    Cell datatype;
+    datatype::make_at(&datatype, lx.type);
+    fire(Err::internal_feature_na, &datatype);
+}
+
+// "]" closes a block, or a map.
+void scan_close_block(Lexer& lx, bool build) {
+    bool map = lx.innermost_type() == Type::Map;
+    if (map) {
+        lx.type = Type::Map;
+        load_not_yet(lx, build);
+    }
+    lx.close_container(Type::Block, false);
+    if (map) lx.type = Type::Map;
+}
+
+// A braced string comes brace by brace; its last closing brace makes the whole of it one value token.
+void scan_brace_open(Lexer& lx, bool) {
+    if (lx.brace_depth++ > 0) {
+        lx.brace_flags |= lx.flags;
+        return;
+    }
+    lx.brace_start = lx.token_start;
+    lx.brace_flags = lx.flags;
+    lx.brace_line = lx.token_line;
+    lx.brace_line_break = lx.line_break;
+    lx.fire(kOpenEvent, Type::String, lx.token_start, lx.token_end);
+    lx.entry = State::Braced;
+}
+
+void scan_brace_close(Lexer& lx, bool) {
+    lx.brace_flags |= lx.flags;
+    if (--lx.brace_depth > 0) return;
+    lx.entry = State::Start;
+    lx.fire(kCloseEvent, Type::String, lx.brace_start, lx.token_end);
+    if (!lx.scan) return;
+    lx.token = Token::String;
+    lx.token_start = lx.brace_start;
+    lx.flags = lx.brace_flags;
+    lx.token_line = lx.brace_line;
+    lx.line_break = lx.brace_line_break;
+    lx.deliver();
+}
+
+// The first / after a word: the word becomes the first element of a path, of the kind its prefix gives.
+void scan_path(Lexer& lx, bool) {
+    uint8_t prefix = *lx.token_start;
+    Type kind = prefix == '\'' ? Type::LitPath : prefix == ':' ? Type::GetPath : Type::Path;
+    lx.push_marker(kind, lx.token_start);
+    if (kind != Type::Path) lx.token_start++;
+    lx.position = lx.token_end + 1;
+    lx.entry = State::PathElement;
+    if (!lx.scan) return;
+    lx.token = Token::Word;
+    lx.deliver();
+}
+
+// #(name): true, false, none, unset, or a datatype's name with or without its "!".
+bool construction(std::string_view name, Cell& value) {
+    struct Named {
+        std::string_view name;
+        Cell value;
+    };
+    static constexpr Named kNamed[] = {
+        {"true", logic::true_value}, {"false", logic::false_value}, {"none", none::value}, {"unset", unset::value}};
+    for (const Named& n : kNamed)
+        if (same_text_q(name, n.name)) {
+            value = n.value;
+            return true;
+        }
+    for (int id = 1; id <= kTypeCount; id++) {
+        if (!datatype::registered_q(Type(id))) continue;
+        const datatype::TypeName& type_name = datatype::type_name(Type(id));
+        std::string_view full(type_name.name, type_name.length + 1);
+        if (same_text_q(name, full) || same_text_q(name, full.substr(0, type_name.length))) {
+            datatype::make_at(&value, Type(id));
+            return true;
+        }
+    }
+    return false;
+}
+
+void scan_construct(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    Cell value;
+    if (text.back() != ')' || !construction(text.substr(2, text.size() - 3), value))
+        lx.syntax_error(SyntaxError::malconstruct, Type::Void, lx.token_start);
+    lx.type = value.type();
+    if (build) lx.store(value);
+}
+
+void scan_comment(Lexer& lx, bool) { lx.fire(kScanEvent, Type::Void, lx.token_start, lx.token_end); }
+
+// A comma stands only inside a point literal, which is read as one token: a paren holding one is a
+// point gone wrong, which its closing parenthesis then reports.
+void scan_comma(Lexer& lx, bool) {
+    Type container = lx.innermost_type();
+    if (container != Type::Paren && container != Type::Point2D) lx.invalid(Type::Point2D);
+    Cell* marker = lx.slot(uint32_t(lx.innermost_marker()));
+    marker->data2 = uint32_t(Type::Point2D) | ((marker->data2 >> 16) + 1) << 16;
+}
+
+// ---- words ----
+
+// A word's name without its punctuation, and the type the punctuation gives it: 'lit, :get, set:.
+struct WordName {
+    Type type;
+    const uint8_t* start;
+    const uint8_t* end;
+};
+
+WordName word_name(Lexer& lx) {
+    WordName name{Type::Word, lx.token_start, lx.token_end};
+    if (*name.start == '\'') name.type = Type::LitWord;
+    if (*name.start == ':') name.type = Type::GetWord;
+    if (name.type != Type::Word) name.start++;
+    if (lx.flags & kColonFlag) {
+        if (name.end[-1] == ':') {
+            if (name.type != Type::Word) lx.invalid(name.type == Type::LitWord ? Type::LitWord : Type::Word);
+            name.type = Type::SetWord;
+            name.end--;
+        }
+        if (std::find(name.start, name.end, ':') != name.end) lx.invalid(Type::Word);
+    }
+    if ((lx.flags & kNonAsciiFlag) && !utf8_q(name.start, name.end)) lx.invalid(Type::Word);
+    return name;
+}
+
+void scan_word(Lexer& lx, bool) { lx.type = word_name(lx).type; }
+
+void scan_issue(Lexer& lx, bool) {
+    if (lx.token_end - lx.token_start < 2 || !utf8_q(lx.token_start + 1, lx.token_end)) lx.invalid(Type::Issue);
+}
+
+// Words and issues, checked by their scanners.
+void load_word(Lexer& lx, bool build) {
+    if (!build) return;
+    if (lx.token == Token::Issue) {
+        issue::make_at(lx.new_value(), text_between(lx.token_start + 1, lx.token_end));
+        return;
+    }
+    WordName name = word_name(lx);
+    load_name(lx, text_between(name.start, name.end), name.type);
+}
+
+// /name; / alone and /: are the word / and its set-word.
+void load_refinement(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    std::string_view name = text.substr(1);
+    lx.type = Type::Refinement;
+    if (text == "/" || text == "/:") {
+        lx.type = text == "/" ? Type::Word : Type::SetWord;
+        name = text.substr(0, 1);
+    }
+    if (!utf8_q(lx.token_start, lx.token_end)) lx.invalid(Type::Refinement);
+    if (build) load_name(lx, name, lx.type);
+}
+
+// ---- numbers ----
+
+void load_float(Lexer& lx, bool build) {
+    lx.type = Type::Float;
+    double value;
+    if (!decimal_value(token_text(lx), value)) lx.invalid(Type::Float);
+    if (build) float_::make_at(lx.new_value(), value);
+}
+
+// An optional sign, digits with single ' between them; beyond 10 digits (leading zeros count) or
+// beyond 32 bits, a float.
+void load_integer(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    constexpr std::string_view kSmallest = "-2147483648";
+    bool negative = text[0] == '-';
+    int64_t magnitude = 0;
+    uint32_t digits = 0;
+    for (size_t i = text[0] == '-' || text[0] == '+'; i < text.size(); i++) {
+        if (text[i] != '\'') {
+            if (++digits <= 10) magnitude = magnitude * 10 + (text[i] - '0');
+        } else if (text[i - 1] == '\'') {
+            lx.invalid(Type::Integer);
+        }
+    }
+    if (text != kSmallest && (digits > 10 || magnitude > std::numeric_limits<int32_t>::max())) {
+        load_float(lx, build);
+        return;
+    }
+    if (build) integer::make_at(lx.new_value(), int32_t(negative ? -magnitude : magnitude));
+}
+
+// 2 to 8 upper-case hexadecimal digits ended by h, a 32-bit pattern.
+void load_hex(Lexer& lx, bool build) {
+    std::string_view digits = token_text(lx);
+    digits.remove_suffix(1);
+    if (digits.size() == 1 && hex_digit(uint8_t(digits[0])) > 9) lx.invalid(Type::Word);
+    if (digits.size() < 2 || digits.size() > 8) lx.invalid(Type::Integer);
+    uint32_t value = 0;
+    for (char c : digits) {
+        int32_t digit = hex_digit(uint8_t(c));
+        if (digit < 0 || (c >= 'a' && c <= 'f')) lx.invalid(Type::Integer);
+        value = value << 4 | uint32_t(digit);
+    }
+    if (build) integer::make_at(lx.new_value(), int32_t(value));
+}
+
+void load_float_special(Lexer& lx, bool build) {
+    double value;
+    if (!special_float_value(token_text(lx), value)) lx.invalid(Type::Float);
+    if (build) float_::make_at(lx.new_value(), value);
+}
+
+// A run of digits as a whole number, however long.
+double whole_number(std::string_view digits) {
+    double value = 0;
+    for (char c : digits) value = value * 10 + (c - '0');
+    return value;
+}
+
+// h:m, h:m:s, h:m:s.f, or m:s.f (a fraction after the second field makes it minutes and seconds), with
+// an optional sign; "," may stand for the decimal point. The fields have no upper bound.
+bool time_value(std::string_view text, double& seconds) {
+    bool negative = text[0] == '-';
+    if (text[0] == '-' || text[0] == '+') text.remove_prefix(1);
+    double fields[3];
+    uint32_t count = 0;
+    std::string_view fraction;
+    for (size_t at = 0;;) {
+        size_t digits_end = std::min(text.find_first_not_of("0123456789", at), text.size());
+        if (digits_end == at || count == 3) return false;
+        fields[count++] = whole_number(text.substr(at, digits_end - at));
+        if (digits_end == text.size()) break;
+        char mark = text[digits_end];
+        if (mark == ':') {
+            at = digits_end + 1;
+            continue;
+        }
+        fraction = text.substr(digits_end + 1);
+        if ((mark != '.' && mark != ',') || count < 2 || fraction.empty() ||
+            fraction.find_first_not_of("0123456789") != std::string_view::npos)
+            return false;
+        break;
+    }
+    if (count < 2) return false;
+    bool minutes_first = count == 2 && !fraction.empty();
+    double hours = minutes_first ? 0 : fields[0];
+    double minutes = minutes_first ? fields[0] : fields[1];
+    double whole_seconds = minutes_first ? fields[1] : count == 3 ? fields[2] : 0;
+    double fraction_value = 0;
+    if (!fraction.empty()) {
+        std::string decimal = "0." + std::string(fraction);
+        int32_t left;
+        fraction_value = sys::strtod(decimal.data(), decimal.data() + decimal.size(), 0, &left);
+    }
+    seconds = hours * 3600 + minutes * 60 + whole_seconds + fraction_value;
+    if (negative) seconds = -seconds;
+    return true;
+}
+
+void load_time(Lexer& lx, bool build) {
+    double seconds;
+    if (!time_value(token_text(lx), seconds)) lx.invalid(Type::Time);
+    if (build) time::make_at(lx.new_value(), seconds);
+}
+
+// ---- texts ----
+
+// "text" and the whole of {text}: the text between the delimiters.
+void load_string(Lexer& lx, bool build) {
+    load_text(lx, lx.token_start + 1, lx.token_end - 1, lx.flags, build, Type::String);
+}
+
+// #"x": exactly one character or one escape.
+void load_char(Lexer& lx, bool build) {
+    const uint8_t* at = lx.token_start + 2;
+    const uint8_t* end = lx.token_end - 1;
+    int32_t c = at < end ? read_char(at, end, true) : -1;
+    if (c < 0 || at != end) lx.invalid(Type::Char);
+    if (build) char_::make_at(lx.new_value(), uint32_t(c));
+}
+
+// The % signs that open a raw string.
+uint32_t raw_string_percents(const Lexer& lx) {
+    return uint32_t(std::find(lx.token_start, lx.token_end, '{') - lx.token_start);
+}
+
+// %{text}%: no escapes; the text ends at the first } followed by the % signs that opened it. The
+// automaton stops after the opening brace: the rest is read here.
+void load_raw_string(Lexer& lx, bool build) {
+    uint32_t percents = raw_string_percents(lx);
+    load_text(lx, lx.token_start + percents + 1, lx.token_end - 1 - percents, kNonAsciiFlag, build, Type::String);
+}
+
+void scan_raw_string(Lexer& lx, bool) {
+    uint32_t percents = raw_string_percents(lx);
+    lx.fire(kOpenEvent, Type::String, lx.token_start, lx.token_end);
+    const uint8_t* close = lx.token_end;
+    for (;; close++) {
+        close = std::find(close, lx.input_end, '}');
+        if (close == lx.input_end) lx.invalid(Type::String);
+        const uint8_t* signs = close + 1;
+        const uint8_t* after = std::find_if(signs, lx.input_end, [](uint8_t c) { return c != '%'; });
+        if (uint32_t(after - signs) < percents) continue;
+        if (uint32_t(after - signs) > percents) lx.invalid(Type::String);
+        break;
+    }
+    lx.token_lines += uint32_t(std::count(lx.token_end, close, '\n'));
+    lx.token_end = lx.position = close + 1 + percents;
+    lx.fire(kCloseEvent, Type::String, lx.token_start, lx.token_end);
+    load_raw_string(lx, false);
+}
+
+// ---- the table ----
+
+constexpr TokenRoutines kRoutines[] = {
+#define OKA_TOKEN(Name, type, scanner, loader, prescanned, exit) {scanner, loader, prescanned},
+#include "evaluator/lexer_tokens.def"
+};
+
+struct ExitValue {
+    Type type;
+    const char* word;
+
+    constexpr ExitValue(Type t) : type(t), word(nullptr) {}
+    constexpr ExitValue(const char* w) : type(Type::Void), word(w) {}
+};
+
+constexpr ExitValue kExitValues[] = {
+#define OKA_TOKEN(Name, type, scanner, loader, prescanned, exit) ExitValue(exit),
+#include "evaluator/lexer_tokens.def"
+};
+
+}  // namespace
+
+const TokenRoutines& routines(Token token) { return kRoutines[int(token)]; }
+
+void exit_value(Token token, Cell* out) {
+    const ExitValue& exit = kExitValues[int(token)];
+    if (exit.word)
+        *out = word::load(exit.word);
+    else if (exit.type != Type::Void)
+        datatype::make_at(out, exit.type);
+    else
+        none::make_at(out);
+}
+
+int32_t read_utf8(const uint8_t*& at, const uint8_t* end) {
+    static constexpr uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    uint32_t lead = *at++;
+    if (lead < 0x80) return int32_t(lead);
+    int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : -1;
+    if (extra < 0 || lead > 0xF4 || end - at < extra) return -1;
+    uint32_t code_point = lead & (0x3Fu >> extra);
+    for (int i = 0; i < extra; i++, at++) {
+        if ((*at & 0xC0) != 0x80) return -1;
+        code_point = code_point << 6 | (*at & 0x3F);
+    }
+    bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
+    if (code_point < kSmallest[extra] || code_point > unicode::kMaxCodePoint || surrogate) return -1;
+    return int32_t(code_point);
+}
+
+bool unicode_blank_q(const uint8_t* at, const uint8_t* end, uint32_t& length) {
+    if (*at < 0x80) return false;
+    const uint8_t* next = at;
+    int32_t code_point = read_utf8(next, end);
+    length = uint32_t(next - at);
+    return code_point >= 0 && unicode_blank_code_q(uint32_t(code_point));
+}
+
+}  // namespace oka::lexer

@@ -1,0 +1,60 @@
+#include "evaluator/natives.h"
+
+#include <iterator>
+
+#include "runtime/error.h"
+
+namespace oka::natives {
+
+namespace {
+
+// A native whose family is not part of the run-time yet.
+void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
+
+// The families built so far take their own entry points; the others stand in with not_available_s.
+#define OKA_FAMILY_control(Name) &Name##_s
+#define OKA_FAMILY_evaluation(Name) &Name##_s
+#define OKA_FAMILY_printing(Name) &Name##_s
+#define OKA_FAMILY_compare(Name) &Name##_s
+#define OKA_FAMILY_math(Name) &not_available_s
+#define OKA_FAMILY_text(Name) &not_available_s
+#define OKA_FAMILY_system(Name) &not_available_s
+#define OKA_FAMILY_parse(Name) &not_available_s
+
+struct Native {
+    Entry entry;
+    const char* word;
+    const char* spec;
+};
+
+constexpr Native kNatives[] = {
+#define OKA_NATIVE(slot, Name, word, spec, family) {OKA_FAMILY_##family(Name), word, spec},
+#include "evaluator/natives.def"
+};
+static_assert(std::size(kNatives) == 107, "the natives fill slots 1 to 107");
+
+constexpr bool slots_in_order() {
+    uint32_t expected = 1;
+#define OKA_NATIVE(slot, Name, word, spec, family) \
+    if (slot != expected++) return false;
+#include "evaluator/natives.def"
+    return true;
+}
+static_assert(slots_in_order(), "natives.def lists the slots in order, from 1");
+
+Entry table[kSlots];
+
+}  // namespace
+
+void init() {
+    init_print_buffer();
+    for (uint32_t i = 0; i < kSlots; i++) table[i] = i < std::size(kNatives) ? kNatives[i].entry : not_available_s;
+}
+
+Entry entry(uint32_t slot) { return slot >= 1 && slot <= kSlots ? table[slot - 1] : not_available_s; }
+
+const char* word_of(uint32_t slot) { return kNatives[slot - 1].word; }
+const char* spec_of(uint32_t slot) { return kNatives[slot - 1].spec; }
+uint32_t count() { return uint32_t(std::size(kNatives)); }
+
+}  // namespace oka::natives

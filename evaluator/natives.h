@@ -1,0 +1,31 @@
+/* The natives table: the built-in functions of the run-time by their fixed slot (evaluator/natives.def).
+
+   A native! value holds its slot; the interpreter calls the entry point of that slot with the native's
+   arguments in the current frame (argument k at frame base + k, the refinements' arguments after the
+   mandatory ones in the order they were given) and one integer per refinement, in spec order: -1 when
+   absent, else the frame position of its first argument. The result goes to the result slot. The
+   interpreter has checked the argument types before the call. */
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace oka::natives {
+
+using Entry = void (*)(const int32_t* refinements);
+
+inline constexpr uint32_t kSlots = 120;
+
+// Fills the table with the entry points in slot order and makes the print buffer.
+void init();
+void init_print_buffer();
+// The entry point of a slot (1-based); a slot without one raises internal feature-na when called.
+Entry entry(uint32_t slot);
+// The name and spec text of a filled slot, for making the native! values at start-up.
+const char* word_of(uint32_t slot);
+const char* spec_of(uint32_t slot);
+uint32_t count();
+
+#define OKA_NATIVE(slot, Name, word, spec, family) void Name##_s(const int32_t* refinements);
+#include "evaluator/natives.def"
+
+}  // namespace oka::natives

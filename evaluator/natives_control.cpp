@@ -1,0 +1,416 @@
+// The control natives: conditionals, loops, and the non-local exits with the natives that catch them.
+//
+// A loop runs its body in a loop frame of its own, the frame that break and continue unroll to; the
+// value of each pass lands in that frame's result slot, and closing the frame makes the last one the
+// native's result. What a loop keeps while it runs (the series it walks, a counter) sits on the data
+// stack below that frame.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "runtime/error.h"
+#include "runtime/throw.h"
+#include "runtime/words.h"
+
+namespace oka::natives {
+
+namespace {
+
+Cell* args() { return stack::arguments(); }
+
+uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
+
+[[noreturn]] void fire_with(Err id, const Cell& value) {
+    Cell copy = value;
+    fire(id, &copy);
+}
+
+// Evaluates the block in argument `index`; its last value becomes the native's result.
+void do_arg(uint32_t index) { interpreter::eval_block(args()[index], true); }
+
+// Evaluates a block found inside another value, kept on the data stack while it runs.
+void do_kept(const Cell& block) {
+    Cell* kept = stack::push(block);
+    interpreter::eval_block(*kept, true);
+}
+
+// ---- conditionals ----
+
+// Evaluates the expressions of the block in argument 1 one by one until the truth of one is `wanted`;
+// answers whether one was. The last value evaluated is then in the result slot, none for an empty
+// block.
+bool eval_until(bool wanted) {
+    Cell* conds = stack::push(args()[0]);  // the result slot takes each value
+    none::box();
+    for (uint32_t position = conds->data1; position < length_of(*conds);) {
+        position = interpreter::eval_next(*conds, position, length_of(*conds), false);
+        stack::top = conds + 1;
+        if (logic::true_q(*stack::arguments()) == wanted) return true;
+    }
+    return false;
+}
+
+// No value of the cases matches.
+constexpr int64_t kNoCase = -1;
+
+// The index of the block that follows the first value of `cases` of the same datatype as `value` and
+// equal to it, the length of `cases` when no block follows that value, or kNoCase. A block is never
+// looked for.
+int64_t find_case(Cell* value, const Cell& cases) {
+    if (value->is(Type::Block)) return kNoCase;
+    for (uint32_t i = cases.data1; i < length_of(cases); i++) {
+        Cell candidate = *block::rs_abs_at(cases, i);
+        if (!candidate.is(value->type()) || !actions::compare(value, &candidate, kCompareEqual)) continue;
+        while (i < length_of(cases) && !block::rs_abs_at(cases, i)->is(Type::Block)) i++;
+        return i;
+    }
+    return kNoCase;
+}
+
+// Evaluates the branch of a case at `position`: a block whole, anything else as one expression. Its
+// value goes to the result slot; answers the position after it.
+uint32_t eval_branch(const Cell& cases, uint32_t position) {
+    Cell branch = *block::rs_abs_at(cases, position);
+    if (!branch.is(Type::Block)) return interpreter::eval_next(cases, position, length_of(cases), false);
+    do_kept(branch);
+    return position + 1;
+}
+
+// ---- loops ----
+
+// How one pass of a loop body ended.
+enum class Pass { done, broken, continued };
+
+// Opens the frame that break and continue unroll to; the loop's value, unset so far, is its result
+// slot.
+void open_loop() {
+    stack::mark_loop(words::word(Word::body_tag));
+    unset::push();
+}
+
+// Closes the loop frame: the loop's value becomes the native's result.
+void close_loop() { stack::unwind_last(); }
+
+// Evaluates a block in the loop frame, its value left in the frame's result slot. Break and continue
+// end here; the other non-local exits pass on.
+Pass run_body(const Cell& body) {
+    stack::reset();
+    uint32_t code = sys::protect(kThrowBreak, [&] { interpreter::eval_block(body, true); });
+    switch (code) {
+    case 0: return Pass::done;
+    case kThrowBreak: return Pass::broken;
+    case kThrowContinue: return Pass::continued;
+    default: sys::throw_(code);
+    }
+}
+
+// A float! count truncated toward zero in place, beyond the integer range the nearest end of it.
+int32_t coerce_count(Cell& count) {
+    if (count.is(Type::Float)) {
+        double value = std::isnan(count.f64()) ? 0 : std::trunc(count.f64());
+        integer::make_at(&count, int32_t(std::clamp(value, double(INT32_MIN), double(INT32_MAX))));
+    }
+    return integer::get(count);
+}
+
+// The words set in the same pass of foreach and remove-each: word!, set-word!, get-word! or lit-word!.
+bool settable_q(const Cell& value) { return value.type() >= Type::Word && value.type() <= Type::GetWord; }
+
+// How many values each pass of foreach or remove-each takes: one for a word, one per word of a block
+// of words (script invalid-arg for an empty block and for a value in it that is no word).
+uint32_t count_loop_words(const Cell& words) {
+    if (words.is(Type::Word)) return 1;
+    uint32_t count = series::rs_length_q(words);
+    if (count == 0) fire_with(Err::script_invalid_arg, words);
+    for (uint32_t i = words.data1; i < words.data1 + count; i++) {
+        Cell word = *block::rs_abs_at(words, i);
+        if (!settable_q(word)) fire_with(Err::script_invalid_arg, word);
+    }
+    return count;
+}
+
+// Sets the loop words to the next `count` values of the series (none past its tail) and moves the
+// series past them; false when it is at its tail.
+bool assign_next(Cell* series, const Cell& words, uint32_t count) {
+    if (series::rs_tail_q(*series)) return false;
+    for (uint32_t i = 0; i < count; i++) {
+        Cell word = words.is(Type::Block) ? *block::rs_abs_at(words, words.data1 + i) : words;
+        Cell value = *actions::call<Act::pick>(series, int32_t(i + 1), nullptr);
+        word::set_value(&word, value);
+    }
+    series->data1 += count;
+    return true;
+}
+
+// Removes the `count` values of the pass just run, which the series has moved past.
+void remove_passed(Cell* series, uint32_t count) {
+    series->data1 -= count;
+    Cell part;
+    integer::make_at(&part, int32_t(count));
+    actions::call<Act::remove>(series, &part, nullptr);
+}
+
+// The loops over the values of a series: foreach, and remove-each, which removes the values of each
+// pass whose body ends with a true value.
+void walk_series(bool removing) {
+    Cell* loop_args = args();  // word or words, series, body
+    uint32_t count = count_loop_words(loop_args[0]);
+    Cell* series = stack::push(loop_args[1]);
+    open_loop();
+    while (assign_next(series, loop_args[0], count)) {
+        Pass pass = run_body(loop_args[2]);
+        if (pass == Pass::broken) break;
+        bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
+        if (removing && accepted) remove_passed(series, count);
+    }
+    close_loop();
+}
+
+// The same series buffer, whatever the position.
+bool same_series_q(const Cell& a, const Cell& b) { return series::is_series(b.type()) && a.data2 == b.data2; }
+
+// ---- exits ----
+
+bool same_name_q(const Cell& a, const Cell& b) { return symbol::resolve(a.data2) == symbol::resolve(b.data2); }
+
+// Whether catch/name takes a throw of that name (unset for a throw without one): `wanted` is a word or
+// a block of words.
+bool takes_throw_q(const Cell& name, const Cell& wanted) {
+    if (wanted.is(Type::Word)) return name.is(Type::Word) && same_name_q(name, wanted);
+    bool taken = false;
+    for (uint32_t i = wanted.data1; i < length_of(wanted); i++) {
+        Cell word = *block::rs_abs_at(wanted, i);
+        if (!word.is(Type::Word)) error::fire_refinement("name", &wanted);
+        taken = taken || (name.is(Type::Word) && same_name_q(name, word));
+    }
+    return taken;
+}
+
+}  // namespace
+
+// ---- conditionals ----
+
+void if_s(const int32_t*) {
+    if (logic::false_q())
+        none::box();
+    else
+        do_arg(1);
+}
+
+void unless_s(const int32_t*) {
+    if (logic::false_q())
+        do_arg(1);
+    else
+        none::box();
+}
+
+void either_s(const int32_t*) { do_arg(logic::check_q() ? 1 : 2); }
+
+void any_s(const int32_t*) {
+    if (!eval_until(true)) none::box();
+}
+
+void all_s(const int32_t*) {
+    if (eval_until(false)) none::box();
+}
+
+void switch_s(const int32_t* refinements) {
+    Cell* switch_args = args();  // value, cases, default case
+    int64_t found = find_case(&switch_args[0], switch_args[1]);
+    if (found == kNoCase) {
+        if (refinements[0] >= 0)
+            do_arg(uint32_t(refinements[0]));
+        else
+            none::box();
+    } else if (found < length_of(switch_args[1])) {
+        do_kept(*block::rs_abs_at(switch_args[1], uint32_t(found)));
+    } else {
+        none::box();
+    }
+}
+
+// Each pass evaluates a condition and, when it holds, the branch after it; without /all the first
+// branch taken ends the search. The value is the last branch's when the last condition held, else
+// none.
+void case_s(const int32_t* refinements) {
+    bool all = refinements[0] >= 0;
+    Cell* cases = args();
+    stack::mark_native(words::word(Word::anon_tag));
+    bool taken = false;
+    for (uint32_t position = cases->data1; position < length_of(*cases);) {
+        stack::reset();
+        position = interpreter::eval_next(*cases, position, length_of(*cases), false);
+        if (position >= length_of(*cases))
+            fire_with(Err::script_need_value, _context::add_global(words::id(Sym::case_)));
+        taken = logic::check_q();
+        if (!taken) {
+            position++;
+            continue;
+        }
+        position = eval_branch(*cases, position);
+        if (!all) break;
+    }
+    if (!taken) none::box();
+    stack::unwind_last();
+}
+
+// ---- loops ----
+
+void while_s(const int32_t*) {
+    Cell* loop_args = args();  // condition, body
+    open_loop();
+    for (;;) {
+        if (run_body(loop_args[0]) != Pass::done) fire(Err::throw_while_cond);
+        if (!logic::check_q() || run_body(loop_args[1]) == Pass::broken) break;
+    }
+    close_loop();
+    unset::box();
+}
+
+void until_s(const int32_t*) {
+    Cell* body = args();
+    open_loop();
+    for (;;) {
+        Pass pass = run_body(*body);
+        if (pass == Pass::broken || (pass == Pass::done && logic::check_q())) break;
+    }
+    close_loop();
+}
+
+void loop_s(const int32_t*) {
+    Cell* loop_args = args();  // count, body
+    int32_t count = coerce_count(loop_args[0]);
+    if (count <= 0) {
+        none::box();
+        return;
+    }
+    open_loop();
+    for (int32_t pass = 0; pass < count; pass++)
+        if (run_body(loop_args[1]) == Pass::broken) break;
+    close_loop();
+}
+
+// The word is set to the counter at the start of each pass, so the body's own assignments to it do
+// not change the count.
+void repeat_s(const int32_t*) {
+    Cell* loop_args = args();  // word, count, body
+    int32_t count = coerce_count(loop_args[1]);
+    if (count <= 0) {
+        none::box();
+        return;
+    }
+    open_loop();
+    for (int32_t counter = 1;; counter++) {
+        Cell value;
+        word::set_value(&loop_args[0], *integer::make_at(&value, counter));
+        if (run_body(loop_args[2]) == Pass::broken || counter == count) break;
+    }
+    close_loop();
+}
+
+void forever_s(const int32_t*) {
+    Cell* body = args();
+    open_loop();
+    while (run_body(*body) != Pass::broken) {
+    }
+    close_loop();
+}
+
+void foreach_s(const int32_t*) { walk_series(false); }
+
+void remove_each_s(const int32_t*) {
+    walk_series(true);
+    stack::set_last(args()[1]);
+}
+
+// The word walks its series: after each pass the position it holds then moves on by one, so the body
+// may move it too. A normal end puts it back where it started; a break leaves it where it is.
+void forall_s(const int32_t*) {
+    Cell* loop_args = args();  // word, body
+    Cell* start = stack::push(*word::get_cell(loop_args[0]));
+    if (!series::is_series(start->type())) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
+    open_loop();
+    while (!series::rs_tail_q(*word::get_cell(loop_args[0]))) {
+        if (run_body(loop_args[1]) == Pass::broken) {
+            close_loop();
+            return;
+        }
+        Cell position = *word::get_cell(loop_args[0]);
+        if (!same_series_q(*start, position)) fire_with(Err::script_bad_loop_series, position);
+        position.data1++;
+        word::set_value(&loop_args[0], position);
+    }
+    word::set_value(&loop_args[0], *start);
+    close_loop();
+}
+
+// ---- exits ----
+
+void break_s(const int32_t* refinements) { stack::throw_break(refinements[0] >= 0, false); }
+void continue_s(const int32_t*) { stack::throw_break(false, true); }
+void exit_s(const int32_t*) { stack::throw_exit(false); }
+void return_s(const int32_t*) { stack::throw_exit(true); }
+
+// The catch frame receives the thrown value and, in the cell after it, the throw's name.
+void throw_s(const int32_t* refinements) {
+    if (trace::tracing) trace::fire_throw();
+    if (refinements[0] < 0) {
+        stack::keep();
+        unset::push();
+    }
+    stack::throw_throw(kThrowThrow);
+}
+
+// A throw this catch does not take goes on to the next catch frame with its value and name.
+void catch_s(const int32_t* refinements) {
+    Cell* catch_args = args();  // block, names
+    stack::mark_catch(words::word(Word::catch_));
+    uint32_t code = sys::protect(kThrowThrow, [&] { interpreter::eval_block(catch_args[0], true); });
+    if (code != 0 && code != kThrowThrow) sys::throw_(code);
+    if (code == kThrowThrow) {
+        if (refinements[0] >= 0 && !takes_throw_q(stack::frame_base[1], catch_args[refinements[0]]))
+            stack::throw_throw(kThrowThrow);
+        stack::saved_call_top = nullptr;  // the thrower is no longer the frame to name
+    }
+    stack::unwind_last();
+    if (code == kThrowThrow && trace::tracing) trace::fire_catch();
+}
+
+// Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
+// stops them, so that they reach it as errors.
+void try_s(const int32_t* refinements) {
+    bool all = refinements[0] >= 0, keep = refinements[1] >= 0;
+    Cell* base = stack::frame_base;
+    stack::CallFrame* calls = stack::call_top;
+    if (all)
+        stack::mark_try_all(words::word(Word::try_));
+    else
+        stack::mark_try(words::word(Word::try_));
+    uint32_t code = sys::protect(kThrowError, [&] { interpreter::eval_block(base[0], true); });
+    if (code == 0) {
+        stack::unwind_last();
+        return;
+    }
+    if (code != kThrowError && !all) sys::throw_(code);
+    stack::frame_base = base;
+    stack::call_top = calls;
+    stack::adjust_post_try();
+    if (keep && base->is(Type::Error)) error::capture_stack(*base, 1);
+}
+
+}  // namespace oka::natives

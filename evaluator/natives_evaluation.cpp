@@ -1,0 +1,569 @@
+// The evaluation natives: evaluating values and blocks on demand, reading and writing words, paths and
+// objects, making functions and objects, and retyping series.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/datatype.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/series.h"
+#include "datatypes/symbol.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
+#include "runtime/error.h"
+#include "runtime/ownership.h"
+#include "runtime/throw.h"
+#include "runtime/words.h"
+
+namespace oka::natives {
+
+namespace {
+
+Cell* args() { return stack::arguments(); }
+
+uint32_t length_of(const Cell& series) { return series::rs_buffer_length_q(series); }
+
+[[noreturn]] void fire_with(Err id, const Cell& value) {
+    Cell copy = value;
+    fire(id, &copy);
+}
+
+bool function_q(Type type) {
+    return type == Type::Native || type == Type::Action || type == Type::Function || type == Type::Routine ||
+           type == Type::Op;
+}
+
+bool path_q(Type type) {
+    return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
+}
+
+// The words that set and unset assign: word!, set-word!, get-word! and lit-word!.
+bool settable_q(const Cell& value) { return value.type() >= Type::Word && value.type() <= Type::GetWord; }
+
+// A head past the tail is moved back to the tail.
+void clamp_head(Cell* series) { series->data1 = std::min(series->data1, length_of(*series)); }
+
+Cell datatype_of(Type type) {
+    Cell datatype;
+    return *datatype::make_at(&datatype, type);
+}
+
+// Evaluates a value as the one expression of a code block of its own; its value becomes the result.
+void eval_alone(const Cell& value) {
+    Cell* code = block::push_only_s(1);
+    block::rs_append(*code, value);
+    interpreter::eval_next(*code, 0, 1, false);
+}
+
+// ---- do ----
+
+enum DoRefinement { kExpand, kArgs, kNext, kTrace };
+
+// do of a block, a paren or a loaded text: the whole of it, or with /next one expression, after which
+// the word of /next holds the block at the position that follows.
+void do_block(const int32_t* refinements) {
+    Cell* block = args();
+    clamp_head(block);
+    if (refinements[kExpand] >= 0) fire(Err::internal_feature_na);  // the preprocessor does not exist yet
+    if (refinements[kNext] < 0) {
+        interpreter::eval_block(*block, true);
+        return;
+    }
+    Cell* code = stack::push(*block);  // the result slot takes the expression's value
+    code->data1 = interpreter::eval_next_index(*code);
+    word::set_value(&args()[refinements[kNext]], *code);
+}
+
+void do_value(const int32_t* refinements) {
+    Cell* value = args();
+    switch (value->type()) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Hash: do_block(refinements); return;
+    case Type::String: {
+        Cell* text = stack::push(*value);
+        uint32_t consumed;
+        lexer::scan_string(value, *text, -1, lexer::Options{}, &consumed);
+        do_block(refinements);
+        return;
+    }
+    case Type::File:
+    case Type::Url: fire(Err::internal_feature_na);  // running scripts is the script library's, not there yet
+    case Type::Path: interpreter::eval_path(*value, *value, 0, 0, false, true, false, false); return;
+    case Type::Error: stack::throw_error(*value);
+    default: eval_alone(*value);
+    }
+}
+
+// Tracing for the life of a do/trace: flags on, cleared however the evaluation ends.
+struct TraceSession {
+    explicit TraceSession(const Cell& tracer) {
+        trace::set_tracer(tracer);
+        trace::tracing = trace::trace_mode = true;
+    }
+    ~TraceSession() { trace::tracing = trace::trace_mode = false; }
+    TraceSession(const TraceSession&) = delete;
+    TraceSession& operator=(const TraceSession&) = delete;
+};
+
+// ---- reduce and compose ----
+
+// Where reduce and compose put their values: a new block, or with /into the block `out`, appended to at
+// its tail, else inserted into at its position. The target is the first cell of a frame of its own,
+// where the insert action leaves the position it moves on.
+struct Target {
+    enum Mode { fresh, append, insert };
+    Cell* cell;
+    Mode mode;
+    uint32_t appended_from;  // the tail `out` had
+};
+
+Target open_target(const Cell* out, uint32_t capacity) {
+    stack::mark_native(words::word(Word::body_tag));
+    if (!out) return {block::push_only_s(int32_t(capacity)), Target::fresh, 0};
+    Cell* cell = stack::push(*out);
+    return {cell, series::rs_tail_q(*cell) ? Target::append : Target::insert, length_of(*cell)};
+}
+
+// Adds a value (a cell on the data stack) as one value, or with `spread` a block's values one by one.
+void add(const Target& target, Cell* value, bool spread) {
+    if (target.mode == Target::insert)
+        actions::call<Act::insert>(target.cell, value, -1, !spread, 1, false);
+    else if (spread)
+        block::rs_append_block(*target.cell, *value);
+    else
+        block::rs_append(*target.cell, *value);
+}
+
+// Closes the target's frame, leaving as the next cell of the caller's frame the new block at its head,
+// or `out` where the appended values begin, or just past the inserted ones.
+Cell* close_target(const Target& target) {
+    if (target.mode == Target::append) {
+        int32_t added = int32_t(length_of(*target.cell) - target.appended_from);
+        ownership::check(*target.cell, Word::insert, nullptr, int32_t(target.appended_from), added);
+        target.cell->data1 = target.appended_from;
+    }
+    stack::unwind();
+    return stack::top - 1;
+}
+
+// reduce of a value that is not a block: a function stays a value, anything else is evaluated.
+void reduce_value(const Cell* out) {
+    Cell* value = args();
+    if (!function_q(value->type())) eval_alone(*value);
+    if (!out) return;
+    Target target = open_target(out, 1);
+    add(target, stack::push(*value), false);
+    stack::set_last(*close_target(target));
+}
+
+// Composes `source` into the target: the value of each paren in place of it (nothing for an empty paren
+// or an unset value, the values of a block one by one unless `only`), nested blocks composed too when
+// `deep`.
+void compose_block(const Cell& source, const Target& target, bool deep, bool only) {
+    for (uint32_t i = source.data1; i < length_of(source); i++) {
+        Cell* value = stack::push(*block::rs_abs_at(source, i));
+        if (value->is(Type::Block) && deep) {
+            Target inner = open_target(nullptr, series::rs_length_q(*value));
+            compose_block(*value, inner, deep, only);
+            add(target, close_target(inner), false);
+        } else if (value->is(Type::Paren)) {
+            if (!series::rs_tail_q(*value)) {
+                interpreter::eval_block(*value, false);
+                Cell* result = stack::top - 1;
+                if (!result->is(Type::Unset)) add(target, result, result->is(Type::Block) && !only);
+            }
+        } else {
+            add(target, value, false);
+        }
+        stack::top = value;
+    }
+}
+
+// ---- words, paths and objects ----
+
+// The context that bind and in work on: a word's, an object's or a function's.
+Node context_of(const Cell& value) {
+    switch (value.type()) {
+    case Type::Word:
+    case Type::SetWord:
+    case Type::LitWord:
+    case Type::GetWord:
+        if (!value.data1) fire_with(Err::script_not_defined, value);
+        return value.data1;
+    case Type::Object:
+    case Type::Error:
+    case Type::Port:
+    case Type::Function:
+    case Type::Routine: return value.data1;
+    default: fire_with(Err::script_invalid_arg, value);  // natives and actions have no context to bind to
+    }
+}
+
+void set_path(const Cell& path, const Cell& value, bool case_) {
+    stack::mark_native(words::word(Word::set_path));
+    stack::push(value);  // the path evaluator takes the new value from the frame's first cell
+    interpreter::eval_path(path, path, 0, 0, true, false, true, case_);
+    stack::unwind();
+}
+
+// Sets each word of the block `words`: to the value at the same place of a block `value`, none past its
+// tail, or with `only`, or to a value that is no block, to `value` itself. The words and the values they
+// get are checked first; with `some`, a none value leaves its word alone.
+void set_many(const Cell& words, const Cell& value, bool any, bool only, bool some) {
+    bool spread = !only && series::is_block_like(value.type());
+    auto value_for = [&](uint32_t i) {
+        if (!spread) return value;
+        uint32_t at = value.data1 + i;
+        return at < length_of(value) ? *block::rs_abs_at(value, at) : none::value;
+    };
+    uint32_t count = series::rs_length_q(words);
+    for (uint32_t i = 0; i < count; i++) {
+        Cell word = *block::rs_abs_at(words, words.data1 + i);
+        if (!settable_q(word)) fire_with(Err::script_invalid_arg, word);
+        if (!any && value_for(i).is(Type::Unset)) fire_with(Err::script_need_value, word);
+    }
+    for (uint32_t i = 0; i < count; i++) {
+        Cell word = *block::rs_abs_at(words, words.data1 + i), assigned = value_for(i);
+        if (!(some && assigned.is(Type::None))) word::set_value(&word, assigned);
+    }
+}
+
+// ---- functions ----
+
+// Makes a function! of a spec and a body (cells on the data stack); it becomes the result.
+void make_function(Cell* spec, Cell* body) {
+    clamp_head(spec);
+    clamp_head(body);
+    uint32_t flags = function::validate(*spec);
+    function::push(*spec, *body, 0, 0, 0, flags);
+    stack::set_last(stack::top[-1]);
+}
+
+// ---- objects ----
+
+bool named_q(const Cell& word, Sym name) { return symbol::resolve(word.data2) == symbol::resolve(words::id(name)); }
+
+// A construct value as it is, but the words true, yes, on, false, no, off and none for their values.
+Cell constant_of(const Cell& value) {
+    if (!value.is(Type::Word)) return value;
+    if (named_q(value, Sym::true_) || named_q(value, Sym::yes) || named_q(value, Sym::on)) return logic::true_value;
+    if (named_q(value, Sym::false_) || named_q(value, Sym::no) || named_q(value, Sym::off)) return logic::false_value;
+    if (named_q(value, Sym::none)) return none::value;
+    return value;
+}
+
+// The fields of construct: each set-word of the whole spec, with the value after its run of set-words
+// (none at the end), unevaluated.
+void collect_values(Node context, const Cell& spec, bool only) {
+    for (uint32_t i = 0; i < length_of(spec); i++) {
+        Cell word = *block::rs_abs_at(spec, i);
+        if (!word.is(Type::SetWord)) continue;
+        uint32_t at = i + 1;
+        while (at < length_of(spec) && block::rs_abs_at(spec, at)->is(Type::SetWord)) at++;
+        Cell value = at < length_of(spec) ? *block::rs_abs_at(spec, at) : none::value;
+        _context::set_or_add(context, word, only ? value : constant_of(value));
+    }
+}
+
+// ---- as ----
+
+enum class SeriesClass { other, block, string };
+
+SeriesClass class_of(Type type) {
+    if (series::is_string_like(type)) return SeriesClass::string;
+    if (series::is_block_like(type) && type != Type::Hash) return SeriesClass::block;
+    return SeriesClass::other;
+}
+
+// ---- transcode ----
+
+enum TranscodeRefinement { kNextValue, kOne, kPrescan, kScan, kPart, kInto, kTraceScan };
+
+// The units transcode reads from the head of `source`: a /part count or the distance to a /part position
+// (0 when negative), or, without /part, the rest of it.
+int32_t transcode_length(const Cell& source, const Cell* part) {
+    int32_t rest = int32_t(series::rs_length_q(source));
+    if (!part) return rest;
+    if (!part->is(Type::Integer) && !part->is(source.type())) fire(Err::script_not_same_type);
+    int32_t length = part->is(Type::Integer) ? integer::get(*part) : int32_t(part->data1) - int32_t(source.data1);
+    return std::clamp(length, 0, rest);
+}
+
+// Scans `length` bytes of a binary! from its head, a UTF-8 byte-order mark skipped; counts in `consumed`
+// the bytes read.
+Type scan_binary(Cell* destination, Cell* binary, int32_t length, const lexer::Options& options, uint32_t* consumed) {
+    static constexpr uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    const uint8_t* head = series::unit_at(*binary, binary->data1).get();
+    std::vector<uint8_t> text(head, head + length);  // the lexer reads text that cannot move
+    uint32_t skipped = text.size() > 2 && std::equal(text.begin(), text.begin() + 3, kByteOrderMark) ? 3 : 0;
+    Type found =
+        lexer::scan(destination, text.data() + skipped, uint32_t(text.size()) - skipped, options, consumed, binary);
+    *consumed += skipped;
+    return found;
+}
+
+}  // namespace
+
+// ---- evaluation ----
+
+// With /trace, the first do/trace of a nesting sets the tracer and ends the trace however its
+// evaluation ends; the ones nested in it trace with the same tracer.
+void do_s(const int32_t* refinements) {
+    if (refinements[kTrace] < 0 || trace::trace_mode) {
+        do_value(refinements);
+        return;
+    }
+    TraceSession session(args()[refinements[kTrace]]);
+    trace::fire_init();
+    uint32_t code = sys::protect(kCatchAll, [&] { do_value(refinements); });
+    if (trace::tracing) trace::fire_end();
+    if (code) sys::throw_(code);
+}
+
+void reduce_s(const int32_t* refinements) {
+    Cell* source = args();
+    const Cell* out = refinements[0] >= 0 ? &source[refinements[0]] : nullptr;
+    if (!source->is(Type::Block)) {
+        reduce_value(out);
+        return;
+    }
+    Target target = open_target(out, series::rs_length_q(*source));
+    for (uint32_t position = source->data1; position < length_of(*source);) {
+        position = interpreter::eval_next(*source, position, length_of(*source), true);
+        stack::top[-1].clear_new_line();
+        add(target, stack::top - 1, false);
+        stack::pop(1);
+    }
+    stack::set_last(*close_target(target));
+}
+
+void compose_s(const int32_t* refinements) {
+    enum { kDeep, kOnly, kInto };
+    Cell* source = args();
+    Target target =
+        open_target(refinements[kInto] >= 0 ? &source[refinements[kInto]] : nullptr, series::rs_length_q(*source));
+    compose_block(*source, target, refinements[kDeep] >= 0, refinements[kOnly] >= 0);
+    stack::set_last(*close_target(target));
+}
+
+// apply calls the function over the values of its argument block, as the interpreter's apply call
+// modes read them. A path names the function by its head; its further words are refinements.
+void apply_s(const int32_t* refinements) {
+    enum { kAll, kSafer };
+    Cell* apply_args = args();  // function, argument block
+    Cell named = apply_args[0];
+    if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.data1);
+    Cell function = named.is(Type::Word) ? *word::get_cell(named) : named;
+    if (function.is(Type::Op)) function.header = uint8_t(op::wrapped_type(function));
+    if (!function_q(function.type())) fire_with(Err::script_invalid_arg, function);
+    uint32_t mode = refinements[kAll] >= 0 ? interpreter::kCallApplyAll : interpreter::kCallApply;
+    if (refinements[kSafer] >= 0) mode |= interpreter::kCallApplySafer;
+    const Cell* path = apply_args[0].is(Type::Path) ? &apply_args[0] : nullptr;
+    stack::set_interp_flag();
+    interpreter::eval_code(function, apply_args[1], apply_args[1].data1, length_of(apply_args[1]), false, path,
+                           apply_args[0].data1 + 1, named, nullptr, mode, false);
+}
+
+// ---- words, paths and objects ----
+
+void get_s(const int32_t* refinements) {
+    enum { kAny, kCase };
+    Cell* target = args();
+    if (path_q(target->type())) {
+        interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements[kCase] >= 0);
+    } else if (target->is(Type::Object)) {
+        Cell values{uint8_t(Type::Block), 0, _context::context_cell(target->data1)->data2, 0};
+        stack::set_last(*block::clone(values, false, false));
+    } else {
+        Cell value = *word::get_cell(*target);
+        if (value.is(Type::Unset) && refinements[kAny] < 0) fire_with(Err::script_no_value, *target);
+        stack::set_last(value);
+    }
+}
+
+void set_s(const int32_t* refinements) {
+    enum { kAny, kCase, kOnly, kSome };
+    Cell* set_args = args();  // target, value
+    bool any = refinements[kAny] >= 0;
+    switch (set_args[0].type()) {
+    case Type::Block: set_many(set_args[0], set_args[1], any, refinements[kOnly] >= 0, refinements[kSome] >= 0); break;
+    case Type::Object: fire(Err::internal_feature_na);  // objects cannot be assigned field by field yet
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: set_path(set_args[0], set_args[1], refinements[kCase] >= 0); break;
+    default:
+        if (set_args[1].is(Type::Unset) && !any) fire_with(Err::script_need_value, set_args[0]);
+        word::set_value(&set_args[0], set_args[1]);
+    }
+    stack::set_last(set_args[1]);
+}
+
+void unset_s(const int32_t*) {
+    Cell* target = args();
+    if (target->is(Type::Word)) {
+        word::set_value(target, unset::value);
+    } else {
+        for (uint32_t i = target->data1; i < length_of(*target); i++) {
+            Cell word = *block::rs_abs_at(*target, i);
+            if (settable_q(word)) word::set_value(&word, unset::value);
+        }
+    }
+    unset::box();
+}
+
+void value_q_s(const int32_t*) { logic::box(!word::get_cell(*args())->is(Type::Unset)); }
+
+void type_q_s(const int32_t* refinements) {
+    Type type = args()->type();
+    stack::set_last(refinements[0] >= 0 ? datatype::word_of(type) : datatype_of(type));
+}
+
+void bind_s(const int32_t* refinements) {
+    Cell* bind_args = args();  // block or word, context
+    Node context = context_of(bind_args[1]);
+    if (!bind_args[0].is(Type::Block)) {
+        _context::bind_word(context, &bind_args[0]);
+        return;
+    }
+    if (refinements[0] >= 0) bind_args[0] = *block::clone(bind_args[0], true, true);
+    _context::bind(bind_args[0], context, bind_args[1].is(Type::Object));
+}
+
+void in_s(const int32_t*) {
+    Cell* in_args = args();  // object or function, word
+    Cell word = in_args[1];
+    if (_context::bind_word(context_of(in_args[0]), &word) < 0) {
+        none::box();
+        return;
+    }
+    if (word.is(Type::Refinement)) word.set_type(Type::Word);
+    stack::set_last(word);
+}
+
+void context_q_s(const int32_t*) {
+    Cell word = *args();
+    stack::set_last(word.data1 ? *_context::self_cell(word.data1) : none::value);
+}
+
+// ---- functions ----
+
+void func_s(const int32_t*) { make_function(&args()[0], &args()[1]); }
+
+// The words the body sets become locals of a copy of the spec, but those named after /extern.
+void function_s(const int32_t*) {
+    Cell* spec = block::clone(args()[0], false, false);
+    function::collect_words(*spec, args()[1]);
+    make_function(spec, &args()[1]);
+}
+
+void does_s(const int32_t*) { make_function(block::push_only_s(1), &args()[0]); }
+
+void has_s(const int32_t*) {
+    Cell* spec = block::clone(args()[0], false, false);
+    block::insert_value(spec, words::spec_word(SpecWord::local), true, false);
+    make_function(spec, &args()[1]);
+}
+
+// ---- objects ----
+
+void construct_s(const int32_t* refinements) {
+    enum { kWith, kOnly };
+    if (refinements[kWith] >= 0) fire(Err::internal_feature_na);  // objects cannot be copied deeply yet
+    Cell* object = object::make_at(none::push(), 4);
+    object->data2 = object::get_new_id();
+    *_context::self_cell(object->data1) = *object;
+    collect_values(object->data1, args()[0], refinements[kOnly] >= 0);
+    stack::set_last(*object);
+}
+
+void extend_s(const int32_t*) {
+    if (args()->is(Type::Object)) fire(Err::internal_not_done);
+    fire(Err::internal_feature_na);  // maps do not exist yet
+}
+
+// ---- series ----
+
+// The value is the same series seen as another type of its class: same buffer, same position.
+void as_s(const int32_t*) {
+    Cell* as_args = args();  // type, series
+    Type target = as_args[0].is(Type::Datatype) ? Type(as_args[0].data1) : as_args[0].type();
+    Type source = as_args[1].type();
+    if (class_of(source) != class_of(target)) {
+        Cell from = datatype_of(source), to = datatype_of(target);
+        fire(Err::script_not_same_class, &from, &to);
+    }
+    Cell result = as_args[1];
+    result.set_type(target);
+    stack::set_last(result);
+}
+
+// Without /all and /skip only the cell at the position changes; with them, every cell from it on: the
+// first of each run of `size` cells gets the flag as asked, the others the opposite.
+void new_line_s(const int32_t* refinements) {
+    enum { kAll, kSkip };
+    Cell* line_args = args();  // position, flag, size
+    Cell position = line_args[0];
+    bool flag = logic::get(line_args[1]);
+    bool every = refinements[kAll] >= 0 || refinements[kSkip] >= 0;
+    int32_t size = refinements[kSkip] >= 0 ? integer::get(line_args[refinements[kSkip]]) : 1;
+    if (every && size <= 0) fire_with(Err::script_out_of_range, line_args[refinements[kSkip]]);
+    uint32_t end = every ? length_of(position) : std::min(position.data1 + 1, length_of(position));
+    for (uint32_t i = position.data1; i < end; i++) {
+        BufPtr<Cell> cell = block::rs_abs_at(position, i);
+        if (((i - position.data1) % uint32_t(size) == 0) == flag)
+            cell->header |= kCellNewLine;
+        else
+            cell->clear_new_line();
+    }
+}
+
+void new_line_q_s(const int32_t*) {
+    Cell position = *args();
+    logic::box(!series::rs_tail_q(position) && block::rs_abs_at(position, position.data1)->new_line());
+}
+
+// /next and /one take the first value only; /prescan and /scan answer its datatype instead of loading
+// it. With /next the value comes in a block with the input after it.
+void transcode_s(const int32_t* refinements) {
+    auto given = [&](TranscodeRefinement r) { return refinements[r] >= 0; };
+    Cell* source = args();
+    clamp_head(source);
+    int32_t length = transcode_length(*source, given(kPart) ? &source[refinements[kPart]] : nullptr);
+    lexer::Options options;
+    options.one = given(kNextValue) || given(kOne) || given(kScan);
+    options.scan = !given(kPrescan);
+    options.load = !given(kPrescan) && !given(kScan);
+    options.into = given(kInto) ? &source[refinements[kInto]] : nullptr;
+    options.callback = given(kTraceScan) ? &source[refinements[kTraceScan]] : nullptr;
+    Cell* result = unset::push();
+    uint32_t consumed = 0;
+    Type found = source->is(Type::Binary) ? scan_binary(result, source, length, options, &consumed)
+                                          : lexer::scan_string(result, *source, length, options, &consumed);
+    if (given(kPrescan) || given(kScan)) *result = found == Type::Void ? none::value : datatype_of(found);
+    if (given(kNextValue) && (given(kScan) || !given(kOne))) {
+        Cell* pair = block::push_only_s(2);
+        block::rs_append(*pair, *result);
+        Cell rest = *source;
+        rest.data1 += consumed;
+        block::rs_append(*pair, rest);
+        result = pair;
+    }
+    stack::set_last(*result);
+}
+
+}  // namespace oka::natives

@@ -1,0 +1,163 @@
+#include "evaluator/trace.h"
+
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/function.h"
+#include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/stack.h"
+#include "runtime/root.h"
+#include "runtime/throw.h"
+#include "runtime/words.h"
+
+namespace oka::trace {
+
+namespace {
+
+Cell tracer_cell;
+uint32_t event_mask = kDefaultMask;
+int32_t tracer_locals = 0;
+
+Cell& tracer() { return tracer_cell; }
+
+// The word of each event, in bit order.
+struct EventName {
+    Event event;
+    bool global;  // named by a global word rather than one of the run-time's word cells
+    uint16_t id;
+};
+constexpr EventName kEventNames[] = {
+    {kInit, false, uint16_t(Word::init)},     {kEnd, true, uint16_t(Sym::end)},
+    {kProlog, false, uint16_t(Word::prolog)}, {kEpilog, false, uint16_t(Word::epilog)},
+    {kEnter, false, uint16_t(Word::enter)},   {kExit, false, uint16_t(Word::exit)},
+    {kOpen, false, uint16_t(Word::open)},     {kReturn, false, uint16_t(Word::return_)},
+    {kFetch, false, uint16_t(Word::fetch)},   {kPush, false, uint16_t(Word::push)},
+    {kSet, true, uint16_t(Sym::set)},         {kCall, false, uint16_t(Word::call)},
+    {kError, false, uint16_t(Word::error)},   {kThrow, false, uint16_t(Word::throw_)},
+    {kCatch, false, uint16_t(Word::catch_)},  {kExpr, false, uint16_t(Word::expr)},
+};
+
+uint32_t event_symbol(const EventName& e) {
+    return e.global ? words::id(Sym(e.id)) : words::word(Word(e.id)).data2;
+}
+
+Cell event_word(Event event) {
+    for (const EventName& e : kEventNames)
+        if (e.event == event) return _context::add_global(event_symbol(e));
+    return none::value;
+}
+
+bool carries_reference(Event event) {
+    return event == kSet || event == kEpilog || event == kProlog || event == kReturn || event == kCall;
+}
+
+int32_t offset_in(const Cell* code, int32_t position) {
+    if (!code || position < int32_t(code->data1)) return -1;
+    uint32_t length = mem::buffer(code->data2)->length();
+    return uint32_t(position) < length ? position - int32_t(code->data1) : -1;
+}
+
+// The stacks as the interrupted code left them; restored after the tracer ran.
+struct Interruption {
+    Cell* top = stack::top;
+    stack::CallFrame* calls = stack::call_top;
+    ~Interruption() {
+        stack::top = top;
+        stack::call_top = calls;
+    }
+};
+
+}  // namespace
+
+void init() {
+    none::make_at(&tracer_cell);
+    runtime::register_root(&tracer_cell);
+}
+
+uint32_t tracer_event_mask(const Cell& function) {
+    Cell body = *function::extra(function, function::kBody);
+    if (!body.is(Type::Block) || block::rs_length_q(body) == 0) return kDefaultMask;
+    Cell first = *block::rs_abs_at(body, body.data1);
+    if (!first.is(Type::Block)) return kDefaultMask;
+    uint32_t mask = 0;
+    for (uint32_t i = first.data1; i < mem::buffer(first.data2)->length(); i++) {
+        Cell word = *block::rs_abs_at(first, i);
+        if (!word.is(Type::Word)) continue;
+        for (const EventName& e : kEventNames)
+            if (symbol::resolve(word.data2) == symbol::resolve(event_symbol(e))) mask |= e.event;
+    }
+    return mask;
+}
+
+void set_tracer(const Cell& function) {
+    tracer() = function;
+    event_mask = tracer_event_mask(function);
+    tracer_locals = function::count_locals(function::spec_of(function), 0, false);
+}
+
+void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value) {
+    if (!(event_mask & event)) return;
+    Interruption interruption;
+    int32_t base = int32_t(stack::frame_base - stack::bottom), top = int32_t(stack::top - stack::bottom);
+    Cell function = tracer();
+    Cell word = event_word(event);
+    Cell block = code ? *code : none::value;
+    Cell observed = value && value->type() != Type::Void ? *value : none::value;
+    Cell referenced = reference && carries_reference(event) ? *reference : none::value;
+    int32_t offset = offset_in(code, position);
+    stack::top++;  // the cell the interrupted code may have reserved stays untouched
+    Cell callback = words::word(Word::interp_callback_tag);
+    stack::mark_func(callback, function.data1);
+    stack::push(word);
+    stack::push(block);
+    integer::push(offset);
+    stack::push(observed);
+    stack::push(referenced);
+    stack::push(Cell{uint8_t(Type::Pair), 0, uint32_t(base), uint32_t(top)});
+    if (tracer_locals) function::init_locals(tracer_locals);
+    tracing = false;
+    struct Resume {
+        ~Resume() { tracing = true; }
+    } resume;
+    interpreter::exec_function(function, function.data1, callback);
+    stack::unwind_func();
+}
+
+void fire_init() { fire_event(kInit, nullptr, -1, nullptr, nullptr); }
+void fire_end() { fire_event(kEnd, nullptr, -1, nullptr, nullptr); }
+void fire_enter(const Cell& block) { fire_event(kEnter, &block, int32_t(block.data1), nullptr, nullptr); }
+void fire_exit(const Cell& block) {
+    fire_event(kExit, &block, int32_t(mem::buffer(block.data2)->length()), nullptr, stack::frame_base);
+}
+void fire_fetch(const Cell& block, uint32_t position) {
+    Cell value = *block::rs_abs_at(block, position);
+    fire_event(kFetch, &block, int32_t(position), nullptr, &value);
+}
+void fire_push(const Cell& value) { fire_event(kPush, nullptr, -1, nullptr, &value); }
+void fire_set(const Cell& target, const Cell& value) { fire_event(kSet, nullptr, -1, &target, &value); }
+void fire_open(const Cell& name) { fire_event(kOpen, nullptr, -1, &name, &name); }
+void fire_call(const Cell& name, const Cell& function) { fire_event(kCall, nullptr, -1, &name, &function); }
+void fire_return(const Cell& name) { fire_event(kReturn, nullptr, -1, &name, stack::frame_base); }
+void fire_expr(const Cell& block, uint32_t position) {
+    fire_event(kExpr, &block, int32_t(position), nullptr, stack::frame_base);
+}
+void fire_error(const Cell& error) { fire_event(kError, nullptr, -1, nullptr, &error); }
+void fire_throw() { fire_event(kThrow, nullptr, -1, nullptr, stack::frame_base); }
+void fire_catch() { fire_event(kCatch, nullptr, -1, nullptr, stack::frame_base); }
+
+bool enter_body(const Cell& function, const Cell& name) {
+    bool saved = tracing;
+    if (trace_mode && (function.header & function::kTrace)) tracing = true;
+    if (function.header & function::kNoTrace) tracing = false;
+    if (tracing) fire_event(kProlog, nullptr, -1, &name, nullptr);
+    return saved;
+}
+
+void leave_body(const Cell& name, bool saved_tracing) {
+    if (tracing) fire_event(kEpilog, nullptr, -1, &name, nullptr);
+    tracing = saved_tracing;
+}
+
+}  // namespace oka::trace

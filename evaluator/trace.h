@@ -1,0 +1,67 @@
+/* Trace events: while `do/trace` runs, the interpreter reports every step of its work to a tracer
+   function (values fetched and pushed, blocks entered and left, calls opened, made and returned,
+   assignments, errors, throws and catches, top-level expressions).
+
+   Events fire only while `tracing` is set; it is cleared while the tracer itself runs, so a tracer is
+   never traced. A tracer call leaves both stacks as it found them. */
+#pragma once
+
+#include "runtime/cell.h"
+
+namespace oka::trace {
+
+enum Event : uint32_t {
+    kInit = 0x1,
+    kEnd = 0x2,
+    kProlog = 0x4,
+    kEpilog = 0x8,
+    kEnter = 0x10,
+    kExit = 0x20,
+    kOpen = 0x40,
+    kReturn = 0x80,
+    kFetch = 0x100,
+    kPush = 0x200,
+    kSet = 0x400,
+    kCall = 0x800,
+    kError = 0x1000,
+    kThrow = 0x2000,
+    kCatch = 0x4000,
+    kExpr = 0x8000,
+};
+inline constexpr uint32_t kDefaultMask = 0x1FFFF;
+
+inline bool tracing = false;     // events are fired
+inline bool trace_mode = false;  // a do/trace evaluation runs
+
+// Makes the tracer cell (kept in the root block).
+void init();
+// Installs a tracer for a do/trace evaluation: the function, its event mask and its local count.
+void set_tracer(const Cell& tracer);
+// The events a tracer asks for: the words of the first block of its body, or every event.
+uint32_t tracer_event_mask(const Cell& tracer);
+
+// Calls the tracer with the event when its mask selects it. Any pointer may be null.
+void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value);
+
+void fire_init();
+void fire_end();
+void fire_enter(const Cell& block);
+void fire_exit(const Cell& block);
+void fire_fetch(const Cell& block, uint32_t position);
+void fire_push(const Cell& value);
+void fire_set(const Cell& target, const Cell& value);
+void fire_open(const Cell& name);
+void fire_call(const Cell& name, const Cell& function);
+void fire_return(const Cell& name);
+void fire_expr(const Cell& block, uint32_t position);
+void fire_error(const Cell& error);
+void fire_throw();
+void fire_catch();
+
+// Around an interpreted function body: a function marked trace turns tracing on while trace mode is
+// set, one marked no-trace turns it off; prolog and epilog are fired. Answers the tracing flag to
+// restore afterwards.
+bool enter_body(const Cell& function, const Cell& name);
+void leave_body(const Cell& name, bool saved_tracing);
+
+}  // namespace oka::trace

@@ -1,0 +1,213 @@
+// Ownership links (bind, unbind, check and the events it reports, the owned field of series) and the
+// value-slot table.
+#include <gtest/gtest.h>
+
+#include <utility>
+
+#include "datatypes/context.h"
+#include "datatypes/object.h"
+#include "datatypes/word.h"
+#include "runtime/cycles.h"
+#include "runtime/ownership.h"
+#include "runtime/value_slots.h"
+#include "runtime/words.h"
+#include "string_testing.h"
+
+using namespace oka;
+using namespace oka::test;
+
+namespace {
+
+Cell w(const char* name) { return word::load(name); }
+
+// An object holding the fields given. With `handled` it has a change-handler record (a stand-in: any
+// node), so that the changes of what it owns are reported.
+Cell object_with(std::initializer_list<std::pair<const char*, Cell>> fields, bool handled) {
+    Cell object;
+    keep(*object::make_at(&object, uint32_t(std::max<size_t>(fields.size(), 1))));
+    for (const auto& [name, value] : fields) _context::set_or_add(object.data1, w(name), value);
+    if (handled) object.data3 = ints({0}).data2;
+    return object;
+}
+
+// The owner and the field word of a series' entry.
+struct Owner {
+    Node context = 0;
+    uint32_t word = 0;
+};
+Owner owner_of(const Cell& series) {
+    BufPtr<Cell> entry = ownership::owned_q(series.data2);
+    return entry ? Owner{entry[0].data1, entry[1].data2} : Owner{};
+}
+
+bool flagged(const Cell& series) { return mem::buffer(series.data2)->flags & kSeriesOwned; }
+
+// What the change handler was told, in order.
+struct Event {
+    uint32_t action;
+    Node owner, target;
+    uint32_t word;
+    int32_t index, count;
+};
+std::vector<Event> events;
+
+void record(const Cell& owner, const Cell& word, const Cell& target, const Cell& action, const Cell&, int32_t index,
+            int32_t count) {
+    events.push_back({action.data2, owner.data1, target.data2, word.data2, index, count});
+}
+
+class Recording {
+public:
+    Recording() {
+        events.clear();
+        ownership::fire_on_deep = record;
+    }
+    ~Recording() { ownership::fire_on_deep = nullptr; }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+};
+
+uint32_t event_word(Word word) { return words::word(word).data2; }
+
+uint32_t slot_count() { return mem::buffer(value_slots::table)->length(); }
+
+}  // namespace
+
+TEST(OwnershipBind, EverythingInsideABlockTakesTheOwnerOnce) {
+    Cell inner = ints({2}), text = str("t");
+    Cell b = block_of({int_cell(1), inner, text});
+    block::rs_append(b, b);
+    Cell owner = object_with({}, false);
+    ownership::bind(b, owner, w("field"));
+    EXPECT_EQ(cycles::depth(), 0u);
+    for (const Cell& series : {b, inner, text}) {
+        EXPECT_TRUE(flagged(series));
+        EXPECT_EQ(owner_of(series).context, owner.data1);
+        EXPECT_EQ(owner_of(series).word, w("field").data2);
+    }
+    // A series that has an owner keeps it.
+    ownership::bind(inner, object_with({}, false), w("other"));
+    EXPECT_EQ(owner_of(inner).context, owner.data1);
+}
+
+TEST(OwnershipBind, AnObjectPassesTheOwnerOnWithItsFieldWords) {
+    Cell list = ints({1}), text = str("t"), items = ints({2}), late = ints({3});
+    Cell inner = object_with({{"items", items}}, false);
+    Cell owner = object_with({{"list", list}, {"text", text}, {"inner", inner}}, true);
+    ownership::bind_value(owner, owner, w("self"));
+    EXPECT_TRUE(_context::context_cell(owner.data1)->header & ownership::kOwnerFlag);
+    struct Case {
+        Cell series;
+        const char* word;
+    } cases[] = {{list, "list"}, {text, "text"}, {items, "items"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(owner_of(c.series).context, owner.data1) << c.word;
+        EXPECT_EQ(owner_of(c.series).word, w(c.word).data2) << c.word;
+    }
+    // An object that bound its own fields is not walked again.
+    _context::set_or_add(owner.data1, w("late"), late);
+    ownership::bind(block_of({owner}), object_with({}, true), w("x"));
+    EXPECT_FALSE(flagged(late));
+    EXPECT_EQ(cycles::depth(), 0u);
+}
+
+TEST(OwnershipUnbind, DropsTheEntriesOfEverythingInside) {
+    Cell inner = ints({1}), text = str("s");
+    Cell b = block_of({inner, text});
+    block::rs_append(b, b);
+    ownership::bind(b, object_with({}, true), w("field"));
+    ownership::unbind(b);
+    for (const Cell& series : {b, inner, text}) {
+        EXPECT_FALSE(flagged(series));
+        EXPECT_FALSE(ownership::owned_q(series.data2));
+    }
+    Cell first = ints({1}), second = ints({2});
+    Cell pair = block_of({first, second});
+    ownership::bind(pair, object_with({}, true), w("field"));
+    ownership::unbind_range(pair.data2, 1, 1);
+    EXPECT_TRUE(ownership::owned_q(first.data2));
+    EXPECT_FALSE(ownership::owned_q(second.data2));
+    EXPECT_TRUE(ownership::owned_q(pair.data2));
+}
+
+TEST(OwnershipCheck, NoEntryOrNoHandlersReportsNothing) {
+    Recording recording;
+    EXPECT_FALSE(ownership::check(ints({1}), Word::append, nullptr, 0, 1));
+    Cell quiet = ints({1});
+    ownership::bind(quiet, object_with({}, false), w("field"));
+    EXPECT_FALSE(ownership::check(quiet, Word::append, nullptr, 0, 1));
+    run(actions::append_s, {quiet, int_cell(2)});
+    EXPECT_TRUE(events.empty());
+}
+
+TEST(OwnershipCheck, EachChangeIsReportedBeforeAndAfter) {
+    Recording recording;
+    Cell items = ints({1, 2});
+    Cell owner = object_with({{"items", items}}, true);
+    ownership::bind(items, owner, w("items"));
+    // Each change runs on `items` at `head` with two more frame arguments (unread by some entries).
+    struct Case {
+        void (*entry)(const int32_t*);
+        uint32_t head;
+        Cell argument1, argument2;
+        Word before, after;
+        int32_t index, count;
+        const char* whole;
+    } cases[] = {
+        {actions::append_s, 0, int_cell(3), none::value, Word::append, Word::appended, 2, 1, "[1 2 3]"},
+        {actions::insert_s, 0, int_cell(0), none::value, Word::insert, Word::inserted, 0, 1, "[0 1 2 3]"},
+        {actions::remove_s, 0, none::value, none::value, Word::remove, Word::removed, 0, 1, "[1 2 3]"},
+        {actions::poke_s, 0, int_cell(1), int_cell(7), Word::poke, Word::poked, 0, 1, "[7 2 3]"},
+        {actions::put_s, 0, int_cell(7), int_cell(5), Word::put, Word::put_ed, 1, 1, "[7 5 3]"},
+        {actions::sort_s, 0, none::value, none::value, Word::sort, Word::sorted, 0, 3, "[3 5 7]"},
+        {actions::change_s, 1, int_cell(4), none::value, Word::change, Word::changed, 1, 1, "[3 4 7]"},
+        {actions::clear_s, 2, none::value, none::value, Word::clear, Word::cleared, 2, 1, "[3 4]"},
+    };
+    for (const Case& c : cases) {
+        events.clear();
+        run(c.entry, {at_head(items, c.head), c.argument1, c.argument2});
+        EXPECT_EQ(mold(items), c.whole);
+        ASSERT_EQ(events.size(), 2u) << c.whole;
+        EXPECT_EQ(events[0].action, event_word(c.before)) << c.whole;
+        EXPECT_EQ(events[1].action, event_word(c.after)) << c.whole;
+        for (const Event& e : events) {
+            EXPECT_EQ(e.owner, owner.data1);
+            EXPECT_EQ(e.target, items.data2);
+            EXPECT_EQ(e.word, w("items").data2);
+            EXPECT_EQ(e.index, c.index) << c.whole;
+            EXPECT_EQ(e.count, c.count) << c.whole;
+        }
+    }
+}
+
+TEST(OwnershipReflect, TheOwnedFieldOfASeries) {
+    Cell b = ints({1});
+    Cell owner = object_with({}, false);
+    EXPECT_TRUE(run(actions::reflect_s, {b, w("owned")}).is(Type::None));
+    run(actions::modify_s, {b, w("Owned"), block_of({owner, w("field")})});
+    Cell reflected = run(actions::reflect_s, {b, w("OWNED")});
+    ASSERT_EQ(block::rs_length_q(reflected), 2u);
+    EXPECT_EQ(block::rs_abs_at(reflected, 0)->data1, owner.data1);
+    EXPECT_EQ(block::rs_abs_at(reflected, 1)->data2, w("field").data2);
+    run(actions::modify_s, {b, w("owned"), none::value});
+    EXPECT_TRUE(run(actions::reflect_s, {b, w("owned")}).is(Type::None));
+    EXPECT_EQ(error_of([&] { run(actions::reflect_s, {b, w("other")}); }), Err::internal_not_done);
+    EXPECT_EQ(error_of([&] { run(actions::modify_s, {b, w("owned"), int_cell(1)}); }), Err::script_invalid_arg);
+}
+
+TEST(ValueSlots, StoreDoublesWhenFullAndReleasedSlotsComeBackFirst) {
+    value_slots::init();  // a table of its own
+    for (uint32_t i = 1; i <= value_slots::kInitialSlots; i++) ASSERT_EQ(value_slots::store(int_cell(int32_t(i))), i);
+    EXPECT_EQ(slot_count(), 100u);
+    EXPECT_EQ(value_slots::store(str("x")), 101u);
+    EXPECT_EQ(slot_count(), 200u);
+    EXPECT_EQ(integer::get(*value_slots::get(100)), 100);
+    EXPECT_EQ(utf8(*value_slots::get(101)), "x");
+    value_slots::release(0);
+    EXPECT_EQ(value_slots::store(int_cell(0)), 102u);
+    value_slots::release(5);
+    value_slots::release(7);
+    EXPECT_EQ(value_slots::store(int_cell(0)), 7u);
+    EXPECT_EQ(value_slots::store(int_cell(0)), 5u);
+    EXPECT_EQ(value_slots::store(int_cell(0)), 103u);
+}
