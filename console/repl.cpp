@@ -95,8 +95,17 @@ void do_command(std::string_view input, int width) {
         },
         &error);
     stack::top = saved;
-    if (failed) print_error(error);
-    else if (!result.is(Type::Unset)) print_result(result, width);
+    if (!failed && result.is(Type::Error)) {
+        error = result;
+        failed = true;
+    }
+    if (failed) {
+        print_error(error);
+        return;
+    }
+    if (result.is(Type::Unset)) return;
+    if (error::trap([&] { print_result(result, width); }, &error)) print_error(error);
+    stack::top = saved;
 }
 
 bool incomplete_q(std::string_view input) {

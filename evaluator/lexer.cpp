@@ -206,7 +206,7 @@ void Lexer::read_token() {
         state = transition;
     }
     token = Token((transition & ~kTake) - kFinal);
-    exit = State(state);
+    exit_state = State(state);
     flags = bits & ~0xFFu;
     token_start = start;
     token_end = position = at;
@@ -218,6 +218,7 @@ void Lexer::read_token() {
     if (token_entry == State::Point) {
         token_start--;  // the point's parenthesis
         entry = after_point;
+        if (token == Token::Point && std::count(token_start, token_end, ',') == 2) type = Type::Point3D;
     }
 }
 
@@ -233,7 +234,7 @@ void Lexer::next_token() {
         while (text < token_end && unicode_blank_q(text, token_end, length)) text += length;
         if (text != token_start && token_entry != State::Start) {
             token = Token::Error;  // a path element cannot start with a blank
-            exit = token_entry;
+            exit_state = token_entry;
             return;
         }
         if (text == token_start) break;
@@ -266,7 +267,7 @@ void Lexer::run() {
             scanned = Token::Error;
         }
         line += token_lines;
-        line_break = false;
+        if (scanned != Token::Comment) line_break = false;  // a comment leaves the next value on its line
         if (scanned == Token::Eof) return;
         // One mode and prescans stop at the end of a top-level value, or at once when nothing is built.
         if (scanned == Token::Error || (!one && scan)) continue;
@@ -299,7 +300,6 @@ void Lexer::process_token() {
 // and the callback lets.
 void Lexer::deliver() {
     const TokenRoutines& r = routines(token);
-    type = token_type(token);
     if (!loading || r.scanner || wants(kScanEvent)) {
         r.check()(*this, false);
         if (!fire(kScanEvent, type, token_start, token_end)) return;
@@ -544,10 +544,11 @@ Type scan_string(Cell* destination, const Cell& string, int32_t length, const Op
 }
 
 const Cell* scan_single(const Cell& string, Cell* result) {
+    uint32_t length = series::rs_length_q(string);
     stack::Root scanned(none::value);
     uint32_t consumed;
     scan_string(&scanned.cell(), string, -1, Options{.one = true, .wrap = true}, &consumed);
-    if (consumed < series::rs_length_q(string)) return &none::value;
+    if (consumed < length) return &none::value;
     Cell* values = &scanned.cell();
     *result = series::rs_tail_q(*values) ? unset::value : *block::rs_head(values);
     result->clear_new_line();

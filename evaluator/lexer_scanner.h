@@ -51,7 +51,7 @@ struct Lexer {
     const uint8_t* const input_end;
     const uint8_t* position;  // where the next token starts
     const bool one, scan, loading;
-    bool line_break = false;  // a line ended since the last token
+    bool line_break = false;  // a line ended since the last token but comments
     uint32_t line = 1;        // the line at the position
     uint32_t token_line = 1;  // the line the current token is on, for its events
 
@@ -62,7 +62,7 @@ struct Lexer {
     Token token = Token::Eof;
     State entry = State::Start;        // where the next token starts
     State token_entry = State::Start;  // where this one started
-    State exit = State::Start;         // its last working state
+    State exit_state = State::Start;   // its last working state
     State after_point = State::Start;  // where a point literal returns to
     uint32_t flags = 0;                // CharFlag bits of its bytes
     const uint8_t* token_start = nullptr;
@@ -93,8 +93,7 @@ struct Lexer {
 
     // ---- output slots ----
     Cell* slot(uint32_t index);
-    uint32_t alloc_slot();
-    // A new slot for the token's value, marked when it begins a line.
+    // A new slot for the token's value (deliver marks it when it begins a line).
     Cell* new_value();
     // Appends a value made by a structural token.
     void store(const Cell& value);
@@ -126,9 +125,10 @@ struct Lexer {
     [[noreturn]] void invalid(Type type) { syntax_error(SyntaxError::invalid, type, token_start); }
     // Abandons the current token.
     [[noreturn]] static void stop();
-    uint32_t line_at(const uint8_t* at) const;
 
 private:
+    uint32_t alloc_slot();
+    uint32_t line_at(const uint8_t* at) const;
     void next_token();
     void read_token();
     void move_to(const uint8_t* at);

@@ -165,7 +165,7 @@ void load_name(Lexer& lx, std::string_view name, Type type) {
 // ---- structure scanners ----
 
 void scan_error(Lexer& lx, bool) {
-    Type heading = state_type(lx.exit);
+    Type heading = state_type(lx.exit_state);
     if (heading == Type::Void) lx.syntax_error(SyntaxError::bad_char, Type::Void, lx.token_start);
     lx.invalid(heading);
 }
@@ -224,6 +224,7 @@ void scan_brace_close(Lexer& lx, bool) {
     lx.fire(kCloseEvent, Type::String, lx.brace_start, lx.token_end);
     if (!lx.scan) return;
     lx.token = Token::String;
+    lx.type = Type::String;
     lx.token_start = lx.brace_start;
     lx.flags = lx.brace_flags;
     lx.token_line = lx.brace_line;
@@ -241,6 +242,7 @@ void scan_path(Lexer& lx, bool) {
     lx.entry = State::PathElement;
     if (!lx.scan) return;
     lx.token = Token::Word;
+    lx.type = Type::Word;
     lx.deliver();
 }
 

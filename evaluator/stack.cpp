@@ -63,9 +63,12 @@ void init(Node data_stack) {
     runtime::register_root(&thrown);
 }
 
+// The cell handed out holds unset until its caller fills it: callers often allocate before they write
+// it, and the collector reads every cell below top.
 Cell* push_next() {
     Cell* cell = top++;
     if (top >= end) overflow(cell);
+    cell->header = uint8_t(Type::Unset);
     return cell;
 }
 

@@ -30,8 +30,8 @@ void init(Node data_stack);
 
 inline Cell* arguments() { return frame_base; }
 
-// Reserves the cell at top and returns it (contents unchanged). The last cell of the block is never
-// handed out; reaching it raises internal stack-overflow.
+// Reserves the cell at top and returns it, holding unset. The last cell of the block is never handed
+// out; reaching it raises internal stack-overflow.
 Cell* push_next();
 Cell* push(const Cell& value);
 void pop(uint32_t n);

@@ -17,9 +17,13 @@ namespace oka {
 void mem::reserve() { base = platform::reserve_space(); }
 
 void mem::poison(Addr start, uint32_t bytes) {
-    if (poisoning) std::memset(ptr(start), kPoisonByte, bytes);
+    if (poisoning) {
+        unpoison(start, bytes);  // parts of it may be poisoned already
+        std::memset(ptr(start), kPoisonByte, bytes);
+    }
     ASAN_POISON_MEMORY_REGION(ptr(start), bytes);
 }
+
 
 void mem::unpoison(Addr start, uint32_t bytes) {
     ASAN_UNPOISON_MEMORY_REGION(ptr(start), bytes);

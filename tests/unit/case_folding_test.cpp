@@ -13,6 +13,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/unicode_tables.inc"
+#include "test_support.h"
 
 namespace oka {
 namespace {
@@ -25,7 +26,7 @@ constexpr bool kUpper = true;
 constexpr bool kLower = false;
 
 Node make_buffer(std::u32string_view text, uint32_t unit) {
-    Node node = alloc::alloc_codepoints(uint32_t(text.size()), unit);
+    Node node = test::keep_series(alloc::alloc_codepoints(uint32_t(text.size()), unit));
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     for (size_t i = 0; i < text.size(); i++) std::memcpy(mem::ptr(b->offset) + i * unit, &text[i], unit);
     b->tail = b->offset + uint32_t(text.size()) * unit;

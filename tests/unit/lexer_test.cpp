@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "datatypes/function.h"
-#include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
-#include "runtime/registry.h"
 #include "string_testing.h"
 
 using namespace oka;
@@ -78,6 +76,7 @@ const std::vector<Case> kValueCases = {
     // line breaks before values
     {"\n1\n2", "[\n    1\n    2\n]"},
     {"[\n1\n]", "[[\n    1\n]]"},
+    {"1 ; one\n2\n; three\n[3]", "[1\n2\n[3]]"},
     {"a [b\nc] {x\ny}\nz", "[a [b\nc] \"x^/y\"\nz]"},
     // blanks: ASCII controls and Unicode blanks separate tokens
     {"a\x01"
@@ -106,7 +105,7 @@ const std::vector<NotYetCase> kNotYetCases = {
     {"1x2", Type::Pair},
     {"-1x+2", Type::Pair},
     {"(1, 2)", Type::Point2D},
-    {"( 1.5 , -2, 3)", Type::Point2D},
+    {"( 1.5 , -2, 3)", Type::Point3D},
     {"$1", Type::Money},
     {"-USD$1'000.50", Type::Money},
     {"1-Jan-2000", Type::Date},
@@ -173,6 +172,7 @@ const std::vector<TypeCase> kTypeCases = {
     {"1.2.3", Type::Tuple, Type::Tuple},
     {"1x2", Type::Pair, Type::Pair},
     {"(1, 2)", Type::Point2D, Type::Point2D},
+    {"(1.5, -2, 1.#INF)", Type::Point3D, Type::Point3D},
     {"$1", Type::Money, Type::Money},
     {"1-Jan-2000", Type::Date, Type::Date},
     {"%abc", Type::File, Type::File},
@@ -370,6 +370,7 @@ TEST(LexerModes, OneValueAtATimeAndParts) {
         {"1 2", {.one = true, .wrap = true}, -1, "[1]", 1},
         {"a/b c", {.one = true}, -1, "a/b", 3},
         {"{a\nb} c", {.one = true}, -1, "\"a^/b\"", 5},
+        {"%{a}%}%", {.one = true}, -1, "\"a\"", 5},
         {"", {.one = true}, -1, "#(unset)", 0},
         {"\xC3\xA9t\xC3\xA9 1", {.one = true}, -1, "\xE9t\xE9", 3},
         {"a b c", {}, 3, "[a b]", 3},
@@ -500,4 +501,21 @@ TEST(LexerRoundTrip, MoldedValuesLoadBackEqual) {
         EXPECT_EQ(molded(*block::rs_head(&again)), text) << c.text;
         EXPECT_EQ(mold(*block::rs_head(&again)), c.expected) << c.text;
     }
+}
+
+// The output slots grow as they must, and containers nest without the C++ stack growing with them.
+TEST(LexerLoad, ManyValuesAndDeepNesting) {
+    std::string many;
+    for (int i = 0; i < 5000; i++) many += std::to_string(i) + " ";
+    Cell values = load(many);
+    ASSERT_EQ(series::rs_length_q(values), 5000u);
+    EXPECT_EQ(integer::get(*block::rs_abs_at(values, 4999)), 4999);
+
+    constexpr int kDepth = 3000;
+    Cell nested = load(std::string(kDepth, '[') + "x" + std::string(kDepth, ']'));
+    for (int depth = 0; depth < kDepth; depth++) {
+        ASSERT_EQ(series::rs_length_q(nested), 1u);
+        nested = *block::rs_head(&nested);
+    }
+    EXPECT_EQ(mold(nested), "x");
 }

@@ -72,16 +72,16 @@ TEST_F(Control, CaseTakesTheFirstTrueBranchOrWithAllEveryOne) {
 
 TEST_F(Control, WhileAndUntil) {
     expect_results({
-        {"n: 0 while [n < 3] [n: n + 1] n", "3"},
+        {"n: 0 while [3 > n] [n: n + 1] n", "3"},
         {"while [false] [1]", "unset"},
         {"while [true] [break]", "unset"},
         {"while [true] [break/return 5]", "unset"},  // while always gives unset
-        {"n: 0 while [n < 5] [n: n + 1 if n > 2 [continue] n: n + 10] n", "11"},
+        {"n: 0 while [5 > n] [n: n + 1 if n > 2 [continue] n: n + 10] n", "11"},
         {"while [break] [1]", "*** while-cond"},
         {"while [continue] [1]", "*** while-cond"},
         {"while [()] [1]", "*** no-return"},
         {"n: 0 until [n: n + 1 n = 3]", "true"},
-        {"n: 0 until [n: n + 1 if n < 3 [continue] n]", "3"},  // continue skips the test
+        {"n: 0 until [n: n + 1 if 3 > n [continue] n]", "3"},  // continue skips the test
         {"until [break/return 4]", "4"},
         {"until [()]", "*** no-return"},
     });
@@ -114,7 +114,7 @@ TEST_F(Control, ForeverEndsOnlyWithABreak) {
     expect_results({
         {"forever [break/return 5]", "5"},
         {"forever [break]", "unset"},
-        {"n: 0 forever [n: n + 1 if n < 3 [continue] break] n", "3"},
+        {"n: 0 forever [n: n + 1 if 3 > n [continue] break] n", "3"},
     });
 }
 

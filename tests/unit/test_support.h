@@ -27,9 +27,11 @@ inline Cell keep(const Cell& value) {
     return value;
 }
 
-// Keeps a series of any unit alive for the rest of the test; answers its node.
+// Keeps a series (and, when it holds cells, what they refer to) alive for the rest of the test;
+// answers its node.
 inline Node keep_series(Node node) {
-    keep(Cell{uint8_t(Type::Binary), 0, node, 0});
+    Type type = mem::buffer(node)->unit() == sizeof(Cell) ? Type::Block : Type::Binary;
+    keep(Cell{uint8_t(type), 0, node, 0});
     return node;
 }
 

@@ -248,7 +248,8 @@ TEST(UnicodeEncoding, ScratchBufferIsKeptInTheCell) {
     Cell string = make_string(U"short", 1);
     int32_t all = -1;
     unicode::to_utf8(&string, all);
-    Node scratch = string.data3;
+    Node scratch = test::keep(string).data3;  // the cell now names its scratch buffer too
+
     ASSERT_NE(scratch, 0u);
     all = -1;
     unicode::to_utf8(&string, all);

@@ -1,0 +1,248 @@
+// The collector: what it reclaims and keeps, compaction and the predecessor frame, node frames, handles,
+// the ownership table held weakly, and marking without recursion.
+#include "runtime/collector.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "datatypes/object.h"
+#include "runtime/handles.h"
+#include "runtime/hashtable.h"
+#include "runtime/stats.h"
+#include "string_testing.h"
+
+namespace oka {
+namespace {
+
+using test::keep;
+
+SeriesFrame* series_frame(Addr frame) { return mem::ptr<SeriesFrame>(frame); }
+
+// The series frame whose payload holds the address, 0 when none does.
+Addr frame_of(Addr address) {
+    for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next)
+        if (address >= series_frame(f)->payload_start() && address < series_frame(f)->end) return f;
+    return 0;
+}
+
+bool listed(Addr frame, Addr head, Addr (*next)(Addr)) {
+    for (Addr f = head; f; f = next(f))
+        if (f == frame) return true;
+    return false;
+}
+Addr next_series_frame(Addr f) { return series_frame(f)->next; }
+Addr next_node_frame(Addr f) { return mem::ptr<NodeFrame>(f)->next; }
+
+Cell binary(Node node) { return Cell{uint8_t(Type::Binary), 0, node, 0}; }
+
+// Switches the stress mode off for the life of the scope: these checks are about where ordinary
+// cycles put buffers.
+class NoStress {
+public:
+    NoStress() { collector::stress_interval = 0; }
+    ~NoStress() { collector::stress_interval = saved_; }
+    NoStress(const NoStress&) = delete;
+    NoStress& operator=(const NoStress&) = delete;
+
+private:
+    uint32_t saved_ = collector::stress_interval;
+};
+
+// Runs `check` in a child process, where frames may be reshaped freely; the exit status says whether
+// every check held.
+template <class F>
+void in_child(F check) {
+    EXPECT_EXIT(std::exit(check() ? 0 : 1), testing::ExitedWithCode(0), "");
+}
+
+// A string! of the text, on the data stack.
+Cell* push_text(const std::string& text) {
+    return string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), unicode::kUtf8);
+}
+
+}  // namespace
+
+TEST(Collector, UnreachableSeriesAreReclaimed) {
+    collector::do_cycle();
+    double live = stats::memory_in_use();
+    {
+        collector::HeldOff off;
+        for (int i = 0; i < 200; i++) alloc::alloc_bytes(1000);
+    }
+    EXPECT_GT(stats::memory_in_use(), live + 200 * 1000);
+    uint32_t cycles = collector::cycles;
+    EXPECT_EQ(collector::do_cycle(), cycles + 1);
+    EXPECT_EQ(stats::memory_in_use(), live);
+    EXPECT_EQ(collector::recycle().data2, uint32_t(live));
+}
+
+TEST(Collector, OffMeansNoCycle) {
+    collector::HeldOff off;
+    uint32_t cycles = collector::cycles;
+    alloc::alloc_bytes(1000);
+    double in_use = stats::memory_in_use();
+    collector::do_cycle_if_on();
+    EXPECT_EQ(collector::cycles, cycles);
+    EXPECT_EQ(stats::memory_in_use(), in_use);
+}
+
+// Garbage before and between the values makes every one of them move; the strings and the inner
+// blocks move with the outer block, and all of it reads as before.
+TEST(Collector, ReachableValuesMoveIntact) {
+    collector::do_cycle();
+    alloc::memory.active_series_frame = alloc::alloc_series_frame();  // room for all of it
+    alloc::alloc_bytes(5000);
+    Cell outer = keep(*block::push_only_s(4));
+    std::string expected = "[";
+    for (int i = 0; i < 50; i++) {
+        alloc::alloc_bytes(300);
+        std::string text = "item-" + std::to_string(i);
+        block::rs_append(outer, *push_text(text));
+        Cell* inner = block::push_only_s(2);
+        block::rs_append(*inner, test::int_cell(i));
+        block::rs_append(*inner, *push_text("x"));
+        block::rs_append(outer, *inner);
+        stack::pop(3);
+        expected += (i ? " \"" : "\"") + text + "\" [" + std::to_string(i) + " \"x\"]";
+    }
+    expected += "]";
+    Node first_text = block::rs_abs_at(outer, 0)->data2;
+    Node last_inner = block::rs_abs_at(outer, 99)->data2;
+    Addr buffers[] = {mem::buffer_addr(outer.data2), mem::buffer_addr(first_text), mem::buffer_addr(last_inner)};
+    collector::do_cycle();
+    EXPECT_NE(mem::buffer_addr(outer.data2), buffers[0]);
+    EXPECT_NE(mem::buffer_addr(first_text), buffers[1]);
+    EXPECT_NE(mem::buffer_addr(last_inner), buffers[2]);
+    EXPECT_EQ(test::mold(outer), expected);
+}
+
+TEST(Collector, EmptiedNodeFrameIsReleased) {
+    Addr frame = 0;
+    {
+        collector::HeldOff off;
+        Addr last = alloc::memory.node_frames_tail;
+        while (!frame || mem::ptr<NodeFrame>(frame)->used < kNodeFrameSlots) {
+            alloc::alloc_bytes(16);
+            if (alloc::memory.node_frames_tail != last) frame = alloc::memory.node_frames_tail;
+        }
+    }
+    collector::do_cycle();
+    EXPECT_FALSE(listed(frame, alloc::memory.node_frames_head, next_node_frame));
+}
+
+TEST(Collector, HandlesOfUnreachableValuesAreReleasedOnce) {
+    static std::vector<void*> released;
+    released.clear();
+    int kind = handles::register_kind("collector-test", [](void* object) { released.push_back(object); });
+    void* object = &released;
+    Cell handle{uint8_t(Type::Handle), 0, 0, uint32_t(handles::alloc(object, kind))};
+    {
+        stack::Root held(handle);
+        collector::do_cycle();
+        EXPECT_TRUE(released.empty());
+    }
+    collector::do_cycle();
+    collector::do_cycle();
+    EXPECT_EQ(released, std::vector<void*>{object});
+}
+
+// The records of series or owners that nothing else keeps go; the table keeps nothing alive itself.
+TEST(Collector, OwnershipTableIsHeldWeakly) {
+    struct Saved {
+        Node table = collector::ownership_table;
+        ~Saved() { collector::ownership_table = table; }
+    } saved;
+    Node table = collector::ownership_table = hashtable::init(4, nullptr, hashtable::kOwners, 3);
+    Cell owned = test::ints({1}), unowned = test::ints({2});
+    Cell owner;
+    keep(*object::make_at(&owner, 1));
+    // Alive until the records are made, then dropped.
+    Cell* dead_owner = object::make_at(stack::push(none::value), 1);
+    Cell* dead = block::push_only_s(1);
+    auto put = [&](Node key, const Cell& by) {
+        BufPtr<Cell> entry = hashtable::put_block_key(table, key);
+        entry[0] = Cell{uint8_t(Type::Block), 0, key, 0};
+        entry[1] = by;
+    };
+    put(owned.data2, owner);
+    put(dead->data2, owner);
+    put(unowned.data2, *dead_owner);
+    stack::pop(2);
+    collector::do_cycle();
+    EXPECT_TRUE(hashtable::get(table, owned.data2));
+    EXPECT_FALSE(hashtable::get(table, unowned.data2));
+    EXPECT_EQ(hashtable::record(table)->count, 1u);
+}
+
+// Marking walks a work stack of its own: a block nested a million levels deep reaches no C++
+// recursion.
+TEST(Collector, MillionDeepNestedBlockIsMarked) {
+    constexpr int kDepth = 1000000;
+    Cell* outer = block::push_only_s(1);
+    {
+        collector::HeldOff off;
+        for (int i = 1; i < kDepth; i++) {
+            Node wrapper = alloc::alloc_cells(1);
+            *alloc::alloc_tail_cell(wrapper) = *outer;
+            outer->data2 = wrapper;
+        }
+    }
+    collector::do_cycle();
+    int depth = 1;
+    for (Cell level = *outer; series::rs_length_q(level) == 1; depth++) level = *block::rs_abs_at(level, 0);
+    EXPECT_EQ(depth, kDepth);
+    stack::pop(1);
+}
+
+// A frame's live runs go to the frame below it only while that one has more room than the allocator
+// passes over (0xCCCC bytes). The frames are made here, every other one left without room.
+TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
+    for (uint32_t room : {kMinFrameRoom, kMinFrameRoom + 1}) {
+        in_child([room] {
+            NoStress plain;
+            collector::HeldOff off;
+            collector::do_cycle();
+            for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) series_frame(f)->end = series_frame(f)->heap;
+            std::vector<Addr> made;
+            Addr below = 0, above = 0;
+            while (!above) {
+                Addr frame = alloc::alloc_series_frame();
+                Addr previous = series_frame(frame)->prev;
+                if (std::find(made.begin(), made.end(), previous) != made.end()) below = previous, above = frame;
+                made.push_back(frame);
+            }
+            alloc::memory.active_series_frame = below;
+            Node kept_below = stack::push(binary(alloc::alloc_bytes(1000)))->data2;
+            series_frame(below)->end = series_frame(below)->heap + room;
+            alloc::memory.active_series_frame = above;
+            alloc::alloc_bytes(1000);  // garbage: the live buffer behind it can slide
+            Node moving = stack::push(binary(alloc::alloc_bytes(100)))->data2;
+            collector::do_cycle();
+            bool kept = frame_of(mem::buffer_addr(kept_below)) == below;
+            Addr expected = room > kMinFrameRoom ? below : above;
+            return kept && frame_of(mem::buffer_addr(moving)) == expected;
+        });
+    }
+}
+
+TEST(CollectorFrames, AFrameOfDeadBuffersIsReleasedUnlessLast) {
+    in_child([] {
+        NoStress plain;
+        collector::HeldOff off;
+        collector::do_cycle();
+        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) series_frame(f)->end = series_frame(f)->heap;
+        Addr dead = alloc::alloc_series_frame();
+        while (!series_frame(dead)->next) alloc::alloc_series_frame();
+        alloc::memory.active_series_frame = dead;
+        for (int i = 0; i < 10; i++) alloc::alloc_bytes(1000);
+        Addr last = alloc::memory.series_frames_tail;
+        collector::do_cycle();
+        return !listed(dead, alloc::memory.series_frames_head, next_series_frame) &&
+               listed(last, alloc::memory.series_frames_head, next_series_frame);
+    });
+}
+
+}  // namespace oka
