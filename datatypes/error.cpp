@@ -1,5 +1,6 @@
 #include "datatypes/error.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "datatypes/block.h"
@@ -214,7 +215,7 @@ void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t l
     if (mold) actions::call<Act::mold>(item, buffer, only, false, true, &limit_cell, limit, 0);
     else actions::call<Act::form>(item, buffer, &limit_cell, limit);
     stack::pop(1);
-    string::clip_tail(buffer, int32_t(start) + limit);
+    string::clip_tail(buffer, int32_t(std::min<int64_t>(int64_t(start) + limit, INT32_MAX)));
 }
 
 void append_text(Cell* buffer, const Cell& string) {

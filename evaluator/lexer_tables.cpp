@@ -335,22 +335,25 @@ constexpr void describe_words(Automaton& a) {
     a.row_like(S::HexWord, S::Word).on(kDigits | kHexLetters, S::HexWord).on(C::LetterH, S::HexWordEnd);
     a.row_like(S::HexWordEnd, S::Word).on(kDelimiters, end(T::Hex));
     // 'word and :word.
-    a.row(S::LitPrefix).otherwise(kInvalid).on(kWordStart, S::Word);
-    a.row(S::GetPrefix).otherwise(kInvalid).on(kWordStart, S::Word);
+    a.row(S::LitPrefix).otherwise(kInvalid).on(kWordStart, S::Word).on(C::Less, S::LessOperator);
+    a.row(S::GetPrefix).otherwise(kInvalid).on(kWordStart, S::Word).on(C::Less, S::LessOperator);
     // scheme:anything, name@host, @reference: everything up to a delimiter (a url takes commas too).
     a.row(S::Url).otherwise(S::Url).on(kDelimiters, end(T::Url)).on(C::Comma, S::Url).on(C::Invalid, kInvalid);
     a.row(S::Email).otherwise(S::Email).on(kDelimiters, end(T::Email)).on(C::Invalid, kInvalid);
     a.row(S::Ref).otherwise(S::Ref).on(kDelimiters, end(T::Ref)).on(C::Invalid, kInvalid);
 
-    // After <: the words < <= <> << and the like, or a tag <...> with quoted parts.
+    // After <: the words < <= <> << and the like (set-words too: <: <>:), or a tag <...> with quoted
+    // parts.
     a.row(S::Less)
         .otherwise(S::Tag)
         .on(kDelimiters, end(T::Word))
         .on(C::Less | C::Equal | C::Greater, S::LessOperator)
+        .on(C::Colon, S::WordColon)
         .on(C::Invalid, kInvalid);
     a.row(S::LessOperator)
         .otherwise(kInvalid)
         .on(C::Less | C::Equal | C::Greater, S::LessOperator)
+        .on(C::Colon, S::WordColon)
         .on(kDelimiters, end(T::Word));
     a.row(S::Tag)
         .otherwise(S::Tag)

@@ -57,7 +57,7 @@ uint32_t queued = 0;
 Callback callbacks[kMaxCallbacks];
 uint32_t callback_count = 0;
 uint32_t allocations = 0;  // series allocations, counted for the stress mode
-Addr quarantine = 0;       // the frames the last stress cycle emptied, poisoned until the next one
+Addr spare = 0;            // the frames the last stress cycle emptied, poisoned until the next one
 
 SeriesBuffer* buffer_at(Addr buffer) { return mem::ptr<SeriesBuffer>(buffer); }
 SeriesBuffer* buffer_of(Node node) { return buffer_at(mem::buffer_addr(node)); }
@@ -294,17 +294,19 @@ void compact_frames() {
     }
 }
 
-void release_quarantine() {
-    while (Addr frame = quarantine) {
-        quarantine = series_frame(frame)->next;
-        alloc::free_region(frame);
-    }
+// An empty frame for the stress mode's moves: one that the last stress cycle emptied, else a new one.
+Addr fresh_frame() {
+    Addr frame = spare;
+    if (!frame) return alloc::alloc_series_frame();
+    spare = series_frame(frame)->next;
+    alloc::relink_series_frame(frame);
+    return frame;
 }
 
-// The stress mode's compaction: every live buffer moves to fresh frames, and the old frames stay
-// poisoned until the next stress cycle, so that whatever still points into them reads nonsense.
+// The stress mode's compaction: every live buffer moves to other frames, and the frames it leaves stay
+// poisoned until the next stress cycle, so that whatever still points into them reads nonsense. That
+// cycle then moves the buffers back into them, and frees the ones it does not need.
 void evacuate_frames() {
-    release_quarantine();
     MemoryRecord& m = alloc::memory;
     Addr old = m.series_frames_head;
     m.series_frames_head = m.series_frames_tail = m.active_series_frame = 0;
@@ -317,13 +319,17 @@ void evacuate_frames() {
                 continue;
             }
             buffer_at(at)->flags &= ~kSeriesMark;
-            if (!to || series_frame(to)->end - series_frame(to)->heap < footprint(at)) to = alloc::alloc_series_frame();
+            if (!to || series_frame(to)->end - series_frame(to)->heap < footprint(at)) to = fresh_frame();
             append_run(to, at, footprint(at));
         }
         mem::poison(start, heap - start);
     }
+    while (Addr unused = spare) {
+        spare = series_frame(unused)->next;
+        alloc::free_region(unused);
+    }
+    spare = old;
     m.active_series_frame = to;
-    quarantine = old;
 }
 
 void sweep_big_blocks() {

@@ -292,6 +292,13 @@ void free_series_frame(Addr frame) {
     free_region(frame);
 }
 
+void relink_series_frame(Addr frame) {
+    SeriesFrame* f = series_frame(frame);
+    f->next = f->prev = 0;
+    f->heap = f->payload_start();
+    insert_series_frame(frame);
+}
+
 Addr find_series_frame(uint32_t need) {
     for (Addr frame = memory.series_frames_head; frame; frame = series_frame(frame)->next)
         if (fits(frame, need)) return frame;

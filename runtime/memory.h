@@ -201,6 +201,8 @@ void free_unused_node_frames();
 
 Addr alloc_series_frame();
 void free_series_frame(Addr frame);
+// Puts back in the list, empty, a frame that was taken out of it whole (the collector's stress mode).
+void relink_series_frame(Addr frame);
 Addr find_series_frame(uint32_t need);
 void free_all();
 

@@ -517,5 +517,5 @@ TEST(LexerLoad, ManyValuesAndDeepNesting) {
         ASSERT_EQ(series::rs_length_q(nested), 1u);
         nested = *block::rs_head(&nested);
     }
-    EXPECT_EQ(mold(nested), "x");
+    EXPECT_EQ(mold(nested), "[x]");
 }
