@@ -1,15 +1,28 @@
 # Front door. `make run` starts the console from an optimised build;
-# `make test` builds with assertions and buffer-pointer checks and runs every test.
+# `make test` builds with assertions and buffer-pointer checks and runs every test;
+# `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
+# `make fuzz` runs the lexer's fuzz target for FUZZ_SECONDS (it needs clang).
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 60
 
-.PHONY: run test build-release build-check deps clean
+.PHONY: run test bench fuzz build-release build-check deps clean
 
 run: build-release
 	./build/release/oka
 
 test: build-check
 	cd build/check && ctest --output-on-failure -j $(JOBS)
+
+bench: build-release
+	bench/run
+
+fuzz: deps
+	@command -v clang++ >/dev/null || { echo "make fuzz needs clang: apt-get install clang" >&2; exit 1; }
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build/fuzz -j $(JOBS) --target lexer_fuzz
+	mkdir -p build/fuzz/corpus
+	build/fuzz/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -3,6 +3,7 @@
 
        oka                 the console
        oka script [args]   runs the script */
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -37,11 +38,34 @@ Cell text_value(std::string_view text) {
     return Cell{uint8_t(Type::String), 0, node, 0};
 }
 
-// A script is Oka text that begins with its header: the word Oka and a block.
+// The header starts where "Oka", an optional "/System", white space and "[" follow each other; any text
+// before it (a shell line, say) is not part of the script.
+size_t header_start(std::string_view text) {
+    for (size_t at = text.find("Oka"); at != text.npos; at = text.find("Oka", at + 1)) {
+        size_t next = at + 3;
+        if (text.substr(next, 7) == "/System") next += 7;
+        while (next < text.size() && std::isspace(static_cast<unsigned char>(text[next]))) next++;
+        if (next < text.size() && text[next] == '[') return at;
+    }
+    return text.npos;
+}
+
 bool has_header(const Cell& code) {
     if (series::rs_length_q(code) < 2) return false;
     Cell first = *block::rs_abs_at(code, code.data1), second = *block::rs_abs_at(code, code.data1 + 1);
     return first.is(Type::Word) && symbol::name(symbol::resolve(first.data2)) == "Oka" && second.is(Type::Block);
+}
+
+bool mentions_system_code(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("oka/system") != lower.npos;
+}
+
+// A script that cannot run is a failed run, like a script whose error nothing catches.
+[[noreturn]] void refuse(const char* why) {
+    sys::print_items({"*** Error: ", why});
+    std::exit(-2);
 }
 
 void run_script(const char* path) {
@@ -50,12 +74,14 @@ void run_script(const char* path) {
         Cell name = text_value(path);
         fire(Err::access_cannot_open, &name);
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    Cell* code = lexer::load(text.str());
+    std::stringstream contents;
+    contents << file.rdbuf();
+    std::string text = contents.str();
+    size_t start = header_start(text);
+    if (start == text.npos) refuse("Oka header not found!");
+    Cell* code = lexer::load(std::string_view(text).substr(start));
     if (!has_header(*code)) {
-        Cell name = text_value(path);
-        fire(Err::syntax_no_header, &name);
+        refuse(mentions_system_code(text) ? "contains Oka/System code which requires compilation!" : "not a Oka program!");
     }
     code->data1 += 2;
     interpreter::eval_block(*code, false);

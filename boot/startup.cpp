@@ -2,12 +2,12 @@
 
 #include <cstring>
 
+#include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
-#include "datatypes/object.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -15,21 +15,24 @@
 #include "datatypes/logic.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/triple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "evaluator/trace.h"
 #include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/parse.h"
 #include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
@@ -38,9 +41,9 @@
 #include "runtime/memory.h"
 #include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
-#include "runtime/words.h"
 #include "runtime/symbol_table.h"
 #include "runtime/value_slots.h"
+#include "runtime/words.h"
 #include "services/random.h"
 
 namespace oka {
@@ -69,6 +72,8 @@ void register_datatypes() {
     paren::init();
     issue::init();
     object::init();
+    bitset::init();
+    triple::init();
     float_::init();
     typeset::init();
     error::init();
@@ -115,6 +120,7 @@ void runtime::init() {
     words::build_spec_words();
     error::make_catalog();
     natives::init();
+    parse::init();
     ownership::init();
     interpreter::init();
     trace::init();

@@ -64,10 +64,11 @@ void print_result(const Cell& value, int width) {
     stack::top = saved;
 }
 
+// The error may be held by nothing else: it waits on the data stack while its report is made.
 void print_error(const Cell& error) {
     Cell* saved = stack::top;
-    Cell* text = string::rs_make_at(stack::push_next(), 64);
     Cell* item = stack::push(error);
+    Cell* text = string::rs_make_at(stack::push_next(), 64);
     actions::call<Act::form>(item, text, nullptr, 0x7FFFFFFF);
     print_text(*text);
     string::rs_make_at(text, 1);
@@ -80,8 +81,8 @@ void print_error(const Cell& error) {
 void do_command(std::string_view input, int width) {
     Cell* saved = stack::top;
     Cell error;
-    Cell* code = nullptr;
-    if (error::trap([&] { code = lexer::load(input); }, &error)) {
+    Cell* code = stack::push_next();  // holds the code while it runs: trap drops what the load pushes
+    if (error::trap([&] { *code = *lexer::load(input); }, &error)) {
         print_error(error);
         stack::top = saved;
         return;

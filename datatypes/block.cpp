@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
@@ -168,10 +169,8 @@ Cell* retyped(Cell* block, Type target) {
 
 const Cell* make(Cell*, Cell* spec, Type target) {
     switch (spec->type()) {
-    case Type::Integer: return retyped(push_only_s(integer::get(*spec)), target);
-    case Type::Float:
-        if (integer::overflow_q(spec->f64())) fire(Err::script_out_of_range, spec);
-        return retyped(push_only_s(int32_t(spec->f64())), target);
+    case Type::Integer:
+    case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
     default:
         if (!is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
         return retyped(clone(*spec, false, false), target);

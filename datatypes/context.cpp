@@ -1,6 +1,7 @@
 #include "datatypes/context.h"
 
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
@@ -72,9 +73,9 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
     Node table = source ? hashtable::copy(word_table(source), alloc::copy_series(words_node(source)))
                         : hashtable::init(size, nullptr, hashtable::kNames);
     // A context! cell from here on, so that the collector keeps the table while the values are made.
-    *context_cell(context) = Cell{
-        uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0), table, 0,
-        0};
+    *context_cell(context) =
+        Cell{uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0),
+             table, 0, 0};
     if (source) rebind_words(context);
     if (!on_stack) {
         Node values = alloc::alloc_unset_cells(size);
@@ -157,7 +158,7 @@ BufPtr<Cell> get(const Cell& word, Node context) {
     return value_at(context, position);
 }
 
-BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, [[maybe_unused]] bool notify) {
+BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify) {
     Cell copy = value;
     if (int32_t(word->data3) < 0) {
         int32_t position = find_word(context, word->data2, false);
@@ -166,8 +167,10 @@ BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, [[maybe_unused]
     }
     if (!context_cell(context)->data2) fire_with_word(Err::script_not_defined, *word);
     int32_t position = int32_t(word->data3);
-    if (!values_on_stack(context) && kind_of(*context_cell(context)) == kObject)
-        word_at(context, uint32_t(position))->header |= kFieldSet;
+    if (!values_on_stack(context) && kind_of(*context_cell(context)) == kObject) {
+        object::assign(context, uint32_t(position), *word, copy, notify);
+        return value_at(context, position);
+    }
     BufPtr<Cell> slot = value_at(context, position);
     *slot = copy;
     return slot;

@@ -72,7 +72,9 @@ void set_or_add(Node context, const Cell& word, const Cell& value);
 // The value cell of a word in `context`.
 BufPtr<Cell> get(const Cell& word, Node context);
 // Stores a copy of `value` as the word's value in `context`, resolving the word's position first when
-// it has none (and adding the word when missing). Returns the value cell.
+// it has none (and adding the word when missing). A field of an object is marked assigned and, with
+// `notify`, reported to the object's on-change* handler (datatypes/object.h), which may run any code.
+// Returns the value cell.
 BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify);
 void set_integer(Cell* word, int32_t value);
 // The value cell of a symbol in an object's context (the global context for a function's); the symbol

@@ -11,6 +11,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -22,7 +23,7 @@ namespace oka::error {
 
 namespace {
 
-constexpr const char* kFieldNames[kFieldCount] = {"code", "type", "id",   "arg1",  "arg2",
+constexpr const char* kFieldNames[kFieldCount] = {"code", "type", "id",    "arg1",  "arg2",
                                                   "arg3", "near", "where", "stack", "files"};
 
 struct CategoryEntry {
@@ -114,9 +115,7 @@ void make_prototype() {
     word::add_to_root(prototype);
 }
 
-Cell* category_object(size_t index) {
-    return object::get_values(catalog_object).get() + index;
-}
+Cell* category_object(size_t index) { return object::get_values(catalog_object).get() + index; }
 
 // The category and id words of a catalogue entry: the words of the catalogue's own fields.
 Cell category_word(size_t index) { return *object::get_word(catalog_object.data1, uint32_t(index)); }
@@ -128,7 +127,7 @@ uint32_t field_count(const Cell& object) { return object::get_size(object); }
 
 // A copy of the prototype, typed error!.
 Cell* push_from_prototype() {
-    Cell* error = object::copy_shallow(prototype);
+    Cell* error = object::clone_object(prototype, unset::push(), false, nullptr);
     error->header = uint8_t(Type::Error);
     error->data2 = kErrorClass;
     *_context::self_cell(error->data1) = *error;
@@ -141,7 +140,8 @@ void set_code(Cell* error, size_t category, uint32_t position) {
 
 // The block the interpreter is walking, at the expression it is on: where the error happened.
 void set_near(const Cell& error) {
-    if (interpreter::current_code.is(Type::Block)) *field(error, kNear) = interpreter::current_code;
+    const Cell& code = interpreter::current_code;
+    if (code.is(Type::Block) || code.is(Type::Paren)) *field(error, kNear) = code;
 }
 
 // ---- make ----
@@ -180,6 +180,26 @@ void make_from_words(Cell* error, const Cell& spec) {
     set_code(error, size_t(category), uint32_t(position));
 }
 
+// The index of the category a field names, or -1; the position of the id a field names in it, or -1.
+int32_t category_named(const Cell& type) { return type.is(Type::Word) ? catalogue_index(type) : -1; }
+int32_t id_named(int32_t category, const Cell& id) {
+    return id.is(Type::Word) ? object::find_word(*category_object(size_t(category)), id.data2) : -1;
+}
+
+// A block of set-words is evaluated in the new error's own context; the type and id it leaves there must
+// name an entry of the catalogue.
+void make_from_fields(Cell* error, const Cell& spec) {
+    Cell* body = stack::push(spec);
+    _context::bind(*body, error->data1, true);
+    interpreter::eval_block(*body, false);
+    stack::top = body;
+    int32_t category = category_named(*field(*error, kType));
+    if (category < 0) invalid_spec_field("type");
+    int32_t position = id_named(category, *field(*error, kId));
+    if (position < 0) invalid_spec_field("id");
+    set_code(error, size_t(category), uint32_t(position));
+}
+
 const Cell* make(Cell*, Cell* spec, Type) {
     Cell given = *spec;
     Cell* error = push_from_prototype();
@@ -187,8 +207,12 @@ const Cell* make(Cell*, Cell* spec, Type) {
     case Type::Integer: make_from_code(error, given); break;
     case Type::Block: {
         const Cell* first = series::rs_tail_q(given) ? nullptr : block::rs_head(&given).get();
-        if (first && first->is(Type::Word)) make_from_words(error, given);
-        else fire(Err::internal_invalid_error);
+        if (first && first->is(Type::Word))
+            make_from_words(error, given);
+        else if (first && first->is(Type::SetWord))
+            make_from_fields(error, given);
+        else
+            fire(Err::internal_invalid_error);
         break;
     }
     case Type::String: {
@@ -212,8 +236,10 @@ void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t l
     Cell* item = stack::push(value);
     Cell limit_cell;
     integer::make_at(&limit_cell, limit);
-    if (mold) actions::call<Act::mold>(item, buffer, only, false, true, &limit_cell, limit, 0);
-    else actions::call<Act::form>(item, buffer, &limit_cell, limit);
+    if (mold)
+        actions::call<Act::mold>(item, buffer, only, false, true, &limit_cell, limit, 0);
+    else
+        actions::call<Act::form>(item, buffer, &limit_cell, limit);
     stack::pop(1);
     string::clip_tail(buffer, int32_t(std::min<int64_t>(int64_t(start) + limit, INT32_MAX)));
 }
@@ -237,6 +263,23 @@ void rewrite_invalid(const Cell& error, Field bad) {
     *field(error, kId) = id_word(internal, uint32_t(int(Err::internal_invalid_error) % 100 + 2));
 }
 
+// The catalogue's message for the error and the index of its category. A type or id that names no
+// entry (a word the catalogue lacks, or no word at all) is first rewritten to internal/invalid-error.
+Cell message_of(const Cell& error, int32_t* category) {
+    *category = category_named(*field(error, kType));
+    if (*category < 0) {
+        rewrite_invalid(error, kType);
+        *category = int32_t(ErrorCategory::Internal);
+    }
+    int32_t position = id_named(*category, *field(error, kId));
+    if (position < 0) {
+        rewrite_invalid(error, kId);
+        *category = int32_t(ErrorCategory::Internal);
+        position = id_named(*category, *field(error, kId));
+    }
+    return *(object::get_values(*category_object(size_t(*category))) + position);
+}
+
 // The message's pieces joined by single spaces; argument words give the error's arguments, formed for
 // syntax errors and molded otherwise.
 void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syntax) {
@@ -257,40 +300,64 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     Cell error = *value;
     uint32_t start = text_length(*buffer);
     append_literal(buffer, "*** ");
-    const Cell* category = object::rs_select(catalog_object, field(error, kType)->data2);
-    if (!category->is(Type::Object)) {
-        rewrite_invalid(error, kType);
-        category = object::rs_select(catalog_object, field(error, kType)->data2);
-    }
-    Cell category_copy = *category;
-    Cell message = *object::rs_select(category_copy, field(error, kId)->data2);
-    if (message.is(Type::None)) {
-        rewrite_invalid(error, kId);
-        category_copy = *object::rs_select(catalog_object, field(error, kType)->data2);
-        message = *object::rs_select(category_copy, field(error, kId)->data2);
-    }
+    int32_t category = 0;
+    Cell message = message_of(error, &category);
     if (message.is(Type::Word)) message = *object::rs_select(error, message.data2);
-    append_text(buffer, *object::rs_select(category_copy, words::id(Sym::type)));
+    append_text(buffer, *object::rs_select(*category_object(size_t(category)), words::id(Sym::type)));
     append_literal(buffer, ": ");
-    bool syntax = field(error, kType)->data2 == category_word(size_t(ErrorCategory::Syntax)).data2;
     switch (message.type()) {
     case Type::String: append_text(buffer, message); break;
-    case Type::Block: form_message(buffer, error, message, syntax); break;
+    case Type::Block: form_message(buffer, error, message, category == int32_t(ErrorCategory::Syntax)); break;
     default: rewrite_invalid(error, kType);
     }
     append_literal(buffer, "\n*** Where: ");
     Cell where = *field(error, kWhere);
-    if (where.is(Type::Word)) append_cut(buffer, where, false, false, 0x7FFFFFFF);
-    else if (where.is(Type::String)) append_text(buffer, where);
-    else append_literal(buffer, "???");
+    if (where.is(Type::Word))
+        append_cut(buffer, where, false, false, 0x7FFFFFFF);
+    else if (where.is(Type::String))
+        append_text(buffer, where);
+    else
+        append_literal(buffer, "???");
     append_literal(buffer, "\n*** Near : ");
     append_cut(buffer, *field(error, kNear), true, true, 40);
     return part - int32_t(text_length(*buffer) - start);
 }
 
+// ---- the actions shared with object! ----
+
+int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+    return object::mold_fields(value, buffer, "make error! [", only, all, flat, limit, part, indent);
+}
+
+// The stack field holds a call-stack position until the error is caught: no path reaches it.
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
+                      int32_t index, bool case_, bool get, bool last, bool notify) {
+    if (element->is(Type::Word) && symbol::resolve(element->data2) == symbol::resolve(words::id(Sym::stack))) {
+        Cell whole = path ? *path : none::value;
+        fire(Err::script_invalid_path_set, &whole);
+    }
+    return object::eval_path(parent, element, value, path, container, previous, index, case_, get, last, notify);
+}
+
+int32_t compare(Cell* value1, Cell* value2, int32_t op) {
+    if (!value2->is(Type::Error)) return kNotComparable;
+    return object::compare_fields(value1, value2, op);
+}
+
 }  // namespace
 
-void init() { datatype::register_(Type::Error, {implements<Act::make>(make), implements<Act::form>(form)}); }
+void init() {
+    datatype::register_(Type::Error, {
+                                         implements<Act::make>(make),
+                                         inherits<Act::reflect>(),
+                                         implements<Act::form>(form),
+                                         implements<Act::mold>(mold),
+                                         implements<Act::eval_path>(eval_path),
+                                         implements<Act::compare>(compare),
+                                         inherits<Act::copy>(),
+                                         inherits<Act::select>(),
+                                     });
+}
 
 void make_catalog() {
     stack::Root keep(none::value);
@@ -332,7 +399,6 @@ Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     stack::top = args + 1;
     return args;
 }
-
 
 BufPtr<Cell> field(const Cell& error, Field f) { return object::get_values(error) + f; }
 

@@ -230,6 +230,16 @@ double strtod(const char* start, const char* end, int32_t shift, int32_t* left) 
     return value;
 }
 
+double degrees_to_radians(double angle, int32_t mode) {
+    double d = std::fmod(angle, 360.0);
+    if (d > 180.0 || d < -180.0) d += d > 0.0 ? -360.0 : 360.0;
+    if (d < -90.0 || d > 90.0) {
+        if (mode == 0) d += d < 0.0 ? 180.0 : -180.0;
+        if (mode == 2) d = d >= 0.0 ? 180.0 - d : -180.0 - d;
+    }
+    return d * 3.141592653589793 / 180.0;
+}
+
 }  // namespace sys
 
 namespace float_ {
@@ -411,7 +421,7 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
 void power() {
     Cell* args = stack::arguments();
     if (!args[1].is(Type::Integer) && !args[1].is(Type::Float))
-        error::fire_in_function(Err::script_expect_arg, args[1].type());
+        error::fire_in_function(Err::script_expect_arg, args[1].type(), 1);
     box(std::pow(get(args[0]), number_of(args[1])));
 }
 
@@ -442,6 +452,12 @@ Cell* make_in(const Cell& block, double value) { return make_at(alloc::alloc_tai
 int32_t to_int32(double value) {
     if (integer::overflow_q(value)) fire(Err::math_overflow);
     return int32_t(value);
+}
+
+int32_t to_integer_checked(const Cell& number) {
+    if (number.is(Type::Integer)) return integer::get(number);
+    if (integer::overflow_q(get(number))) fire(Err::script_out_of_range, &number);
+    return int32_t(get(number));
 }
 
 bool almost_equal_q(double a, double b) {

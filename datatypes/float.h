@@ -31,6 +31,9 @@ Cell* make_in(const Cell& block, double value);
 
 // The value truncated toward zero; NaN and values beyond the 32-bit range raise math overflow.
 int32_t to_int32(double value);
+// An integer!'s value, or a float! truncated toward zero: the conversion of sizes and counts given as
+// either. NaN and floats beyond the 32-bit range raise script out-of-range with the value.
+int32_t to_integer_checked(const Cell& number);
 
 // True when neither is NaN and the two lie within 10 units in the last place (or closer than the
 // double epsilon): the equality of = and <>.
@@ -88,5 +91,10 @@ const char* form_float(double value, int32_t precision, bool point_zero);
 // large a number gives an infinity, too small a zero; `left` receives the count of characters after
 // the part that was read.
 double strtod(const char* start, const char* end, int32_t shift, int32_t* left);
+
+// An angle in degrees as radians, first folded into the range where the function that follows gives
+// its most exact results: `mode` 2 for sine (into [-90, 90] by sin(180 - d) = sin d), 1 for cosine
+// (into [-180, 180]), 0 for tangent (into [-90, 90] by its period of 180).
+double degrees_to_radians(double angle, int32_t mode);
 
 }  // namespace oka::sys

@@ -298,10 +298,7 @@ void move_across(const Cell& origin, const Cell& target, uint32_t count) {
 }
 
 const Cell* move(Cell* origin, Cell* target, Cell* part) {
-    if (!is_series(target->type())) {
-        Cell datatype;
-        fire(Err::script_expect_arg, &none::value, datatype::make_at(&datatype, target->type()), &none::value);
-    }
+    if (!is_series(target->type())) error::fire_in_function(Err::script_expect_arg, target->type(), 1);
     uint32_t available = rs_length_q(*origin);
     int64_t count = std::min<int64_t>(part ? part_count(*origin, *part) : 1, available);
     if (count < 1) return target;

@@ -96,7 +96,7 @@ const Cell* to(Cell*, Cell* spec, Type target) {
 // A number is a capacity, anything else a value to convert.
 const Cell* make(Cell* proto, Cell* spec, Type target) {
     if (!spec->is(Type::Integer) && !spec->is(Type::Float)) return to(proto, spec, target);
-    int32_t size = spec->is(Type::Integer) ? integer::get(*spec) : float_::to_int32(float_::get(*spec));
+    int32_t size = float_::to_integer_checked(*spec);
     if (size < 0) fire(Err::script_out_of_range, spec);
     return retyped(push_new(uint32_t(size)), target);
 }

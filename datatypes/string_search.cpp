@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/bitset.h"
 #include "datatypes/char.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -52,13 +53,6 @@ int32_t compare_texts(const Text& a, const Text& b, uint32_t count, bool folded)
     });
 }
 
-bool in_bitset(const Cell& bitset, uint32_t code_point) {
-    BufPtr<SeriesBuffer> b = mem::buffer(bitset.data2);
-    uint32_t byte = code_point >> 3;
-    if (byte >= b->used_bytes()) return b->flags & kSeriesNegated;
-    return *mem::ptr(b->offset + byte) & (0x80 >> (code_point & 7));
-}
-
 uint32_t head_char(const Cell& position) { return rs_abs_at(position, position.data1); }
 
 // ---- find and select ----
@@ -100,7 +94,7 @@ Target target_of(Cell* value, bool folded) {
 
 template <class Unit>
 bool matches_at(const uint8_t* units, uint32_t at, const Target& target, bool folded) {
-    if (target.bitset) return in_bitset(*target.bitset, unicode::unit_at<Unit>(units, at));
+    if (target.bitset) return bitset::has_codepoint(*target.bitset, unicode::unit_at<Unit>(units, at));
     for (uint32_t k = 0; k < target.text.size(); k++) {
         uint32_t code_point = unicode::unit_at<Unit>(units, at + k);
         if ((folded ? fold(code_point) : code_point) != target.text[k]) return false;
@@ -284,7 +278,7 @@ bool tag_delimited_q(const Cell& position, const Cell& tag) {
 }
 
 bool char_in_bitset_q(const Cell& position, const Cell& bitset) {
-    return !rs_tail_q(position) && in_bitset(bitset, head_char(position));
+    return !rs_tail_q(position) && bitset::has_codepoint(bitset, head_char(position));
 }
 
 int32_t rs_find_char(const Cell& string, uint32_t code_point) {

@@ -13,6 +13,8 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/symbol_table.h"
+#include "runtime/words.h"
 
 namespace oka::time {
 
@@ -100,10 +102,20 @@ void set_field(Cell* time, int32_t field, const Cell& value) {
     time->set_f64(seconds);
 }
 
-// Selects a field by its number, 1 to 3; with a value, sets it in the time.
+// The field a word names, case ignored (hour, minute, second), or 0.
+int32_t named_field(const Cell& element) {
+    if (!element.is(Type::Word)) return 0;
+    uint32_t name = symbol::resolve(element.data2);
+    if (name == symbol::resolve(words::id(Sym::hour))) return kHour;
+    if (name == symbol::resolve(words::id(Sym::minute))) return kMinute;
+    if (name == symbol::resolve(words::id(Sym::second))) return kSecond;
+    return 0;
+}
+
+// Selects a field by its number, 1 to 3, or its name; with a value, sets it in the time.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                       bool) {
-    int32_t field = element->is(Type::Integer) ? integer::get(*element) : 0;
+    int32_t field = element->is(Type::Integer) ? integer::get(*element) : named_field(*element);
     if (field < kHour || field > kSecond) fire(Err::script_invalid_path, path ? path : &none::value, element);
     if (!value) return get_field(*parent, field);
     set_field(parent, field, *value);
@@ -111,6 +123,10 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 }
 
 const Cell* pick(Cell* time, int32_t index, Cell* index_cell) {
+    if (index_cell->is(Type::Word)) {
+        index = named_field(*index_cell);
+        if (index == 0) fire(Err::script_cannot_use, index_cell, time);
+    }
     if (index < kHour || index > kSecond) fire(Err::script_out_of_range, index_cell);
     return get_field(*time, index);
 }

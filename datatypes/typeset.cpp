@@ -59,19 +59,6 @@ Cell resolved(const Cell& value) {
     fire(id, &copy);
 }
 
-uint32_t combine(Op op, uint32_t a, uint32_t b) {
-    switch (op) {
-    case Op::or_:
-    case Op::union_: return a | b;
-    case Op::and_:
-    case Op::intersect: return a & b;
-    case Op::xor_:
-    case Op::difference: return a ^ b;
-    case Op::exclude: return a & ~b;
-    default: return a;  // unique
-    }
-}
-
 // ---- actions ----
 
 const Cell* make(Cell*, Cell* spec, Type) {
@@ -142,6 +129,19 @@ void init() {
                                            implements<Act::xor_>(bitwise<Op::xor_>),
                                            implements<Act::find>(find),
                                        });
+}
+
+uint32_t combine(Op op, uint32_t a, uint32_t b) {
+    switch (op) {
+    case Op::or_:
+    case Op::union_: return a | b;
+    case Op::and_:
+    case Op::intersect: return a & b;
+    case Op::xor_:
+    case Op::difference: return a ^ b;
+    case Op::exclude: return a & ~b;
+    default: return a;  // unique
+    }
 }
 
 void clear(Cell* typeset) {

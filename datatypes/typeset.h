@@ -25,6 +25,10 @@ enum class Op : int32_t {
     difference = 12
 };
 
+// The bits an operation gives for bits a of its first set and b of its second (unique: a itself);
+// bitset! combines its bytes with it too.
+uint32_t combine(Op op, uint32_t a, uint32_t b);
+
 void init();
 
 void clear(Cell* typeset);

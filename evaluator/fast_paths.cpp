@@ -6,6 +6,8 @@
 #include "datatypes/float.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/native.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/fatal.h"
 
@@ -167,6 +169,32 @@ void compare_top_cell(CompareOp op, const Cell& name, const Cell& b) {
 }
 
 void compare_top_int(CompareOp op, const Cell& name, int32_t b) { compare_top_cell(op, name, integer_cell(b)); }
+
+bool infix_in_place(const Cell& op, const Cell& a, const Cell& b, Cell* result) {
+    Type wrapped = Type((op.header >> op::kWrappedShift) & 0xFF);
+    if (wrapped == Type::Action) {
+        switch (Act(op.data1)) {
+        case Act::add: return math_here(MathOp::add, a, b, result);
+        case Act::subtract: return math_here(MathOp::subtract, a, b, result);
+        case Act::multiply: return math_here(MathOp::multiply, a, b, result);
+        default: return false;
+        }
+    }
+    if (wrapped != Type::Native || !a.is(Type::Integer) || !b.is(Type::Integer)) return false;
+    CompareOp compare;
+    switch (op.data1) {
+    case natives::equal_q_slot: compare = kCompareEqual; break;
+    case natives::not_equal_q_slot: compare = kCompareNotEqual; break;
+    case natives::strict_equal_q_slot: compare = kCompareStrictEqual; break;
+    case natives::lesser_q_slot: compare = kCompareLesser; break;
+    case natives::lesser_or_equal_q_slot: compare = kCompareLesserEqual; break;
+    case natives::greater_q_slot: compare = kCompareGreater; break;
+    case natives::greater_or_equal_q_slot: compare = kCompareGreaterEqual; break;
+    default: return false;
+    }
+    logic::make_at(result, integers_compared(integer::get(a), integer::get(b), compare));
+    return true;
+}
 
 Cell* pick_fast(const Cell& series, int32_t index, const Cell& name) {
     if (!series.is(Type::Block)) return call_on_frame(eval_path_s, name, {series, integer_cell(index)});

@@ -36,6 +36,11 @@ void compare_top_int(CompareOp op, const Cell& name, int32_t b);
 // outside it; any other type answers as a path selection does.
 Cell* pick_fast(const Cell& series, int32_t index, const Cell& name);
 
+// The result of the infix operator `op` (as an op! value holds it) on `a` and `b`, when it can be had
+// without calling it: add, subtract and multiply on two integers or two floats, and the comparisons
+// = <> == < <= > >= on two integers. False leaves the call to the operator.
+bool infix_in_place(const Cell& op, const Cell& a, const Cell& b, Cell* result);
+
 enum class SeriesOp : int32_t { length_q = 1, index_q, head_q, tail_q, next, back, head, tail };
 
 // Pushes the answer of the navigation action `op` on a series.

@@ -15,6 +15,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -478,9 +479,43 @@ bool infix_follows(const Cell& block, uint32_t position, uint32_t end, Cell* op)
     return true;
 }
 
+// The right operand of an infix operator when it needs no evaluation: a number, or a word holding one.
+bool plain_operand(const Cell& block, uint32_t position, uint32_t end, Cell* operand) {
+    if (at_end(block, position, end)) return false;
+    Cell value = code_at(block, position);
+    if (value.is(Type::Word)) {
+        if (!value.data1 || !_context::context_cell(value.data1)->data2) return false;
+        value = *word::get_cell(value);
+    }
+    if (!value.is(Type::Integer) && !value.is(Type::Float)) return false;
+    *operand = value;
+    return true;
+}
+
+// Math and comparisons on numbers at hand are done without a call frame; the operator's own rules
+// give the same result. Tracing sees every call, so it always takes the call.
+bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, uint32_t end, Cell* start,
+                         bool sub) {
+    Cell right, result;
+    if (trace::tracing || !plain_operand(block, position, end, &right)) return false;
+    const Cell& left = sub ? *start : *stack::frame_base;
+    if (!actions::infix_in_place(op, left, right, &result)) return false;
+    if (sub) {
+        *start = result;
+        stack::top = start + 1;
+    } else {
+        stack::set_last_keep(result);
+    }
+    return true;
+}
+
 uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
     Cell op;
     while (infix_follows(block, position, end, &op)) {
+        if (eval_infix_in_place(op, block, position + 1, end, start, sub)) {
+            position += 2;
+            continue;
+        }
         Cell name = code_at(block, position);
         if (trace::tracing) trace::fire_fetch(block, position);
         stack::top = start;  // the value so far is the operator's left operand
@@ -590,10 +625,10 @@ uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub
 
 // ---- paths ----
 
-// The selection of one path step through the current value's eval-path action.
-Cell select_step(const Cell& current, const Cell& selector, const Cell* new_value, const Cell& path,
-                 const Cell& container, const Cell& previous, uint32_t index, bool case_, bool get, bool last,
-                 bool notify) {
+// The selection of one path step through the current value's eval-path action. A set may change
+// `current` itself when it is a value held in its cell, such as a time whose hour is set.
+Cell select_step(Cell& current, const Cell& selector, const Cell* new_value, const Cell& path, const Cell& container,
+                 const Cell& previous, uint32_t index, bool case_, bool get, bool last, bool notify) {
     Cell* args = stack::top;
     Cell* value = stack::push(current);
     Cell* element = stack::push(selector);
@@ -603,8 +638,26 @@ Cell select_step(const Cell& current, const Cell& selector, const Cell* new_valu
     Cell* incoming = new_value ? stack::push(*new_value) : nullptr;
     auto select = actions::get_path_action_ptr(value, path_cell, element, int32_t(index));
     Cell result = *select(value, element, incoming, path_cell, parent, before, int32_t(index), case_, get, last, notify);
+    if (new_value) current = *value;
     stack::top = args;
     return result;
+}
+
+bool same_cell(const Cell& a, const Cell& b) {
+    return a.header == b.header && a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+}
+
+// A set that changed a value held in its cell stores the changed value back where the path took it
+// from: into the head word, or through the step before into its container.
+void store_back(const Cell& changed, const Cell& head, const Cell& container, const Cell& selector, const Cell& path,
+                uint32_t index, bool case_) {
+    if (index == 0) {
+        Cell word = head;
+        word::set_value(&word, changed);
+        return;
+    }
+    Cell parent = container;
+    select_step(parent, selector, &changed, path, none::value, none::value, index - 1, case_, false, true, false);
 }
 
 // The selector a path element stands for: the element, the value of a get-word, or a paren's value.
@@ -750,7 +803,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         return position;
     }
     if (current.is(Type::Unset)) fire_with(Err::script_unset_path, steps, &head);
-    Cell container = none::value, previous = head;
+    Cell container = none::value, previous = head, previous_selector = head;
     if (head.data1 && head.data1 != _context::global) {
         Cell owner = *_context::self_cell(head.data1);
         if (!owner.is(Type::Object)) container = owner;
@@ -763,10 +816,14 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         bool last = i + 1 == length;
         bool notify = set && last && length - steps.data1 > 2 && notifies(container, previous);
         Cell stored = new_value ? *new_value : none::value;
+        Cell held = current;
+        uint32_t index = i - steps.data1 - 1;
         Cell selected = select_step(current, selector, set && last ? &stored : nullptr, steps, container, previous,
-                                    i - steps.data1 - 1, case_, get, last, notify);
+                                    index, case_, get, last, notify);
+        if (!same_cell(held, current)) store_back(current, head, container, previous_selector, steps, index, case_);
         container = current;
         previous = element;
+        previous_selector = selector;
         current = selected;
         if (!set && !get && is_function(current.type())) {
             Cell* base = stack::top;
@@ -827,6 +884,14 @@ void call_comparator(const Cell& function, Cell* arguments) {
 
 void call_lexer_callback(const Cell& callback, Cell* arguments) {
     call_back(callback, arguments, 5, Word::lexer_callback_tag);
+}
+
+void call_parse_callback(const Cell& callback, Cell* arguments) {
+    call_back(callback, arguments, 5, Word::parse_callback_tag);
+}
+
+void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name) {
+    call_back(handler, arguments, count, name);
 }
 
 }  // namespace oka::interpreter

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/words.h"
 
 namespace oka::interpreter {
 
@@ -69,5 +70,10 @@ void call_comparator(const Cell& function, Cell* arguments);
 // A transcode/trace callback, on its five arguments; its input argument, as the callback left it, stays
 // in the second cell.
 void call_lexer_callback(const Cell& callback, Cell* arguments);
+// A parse/trace callback, on its five arguments.
+void call_parse_callback(const Cell& callback, Cell* arguments);
+// An object's change handler, on its `count` arguments, in a frame named `name` (on-change* or
+// on-deep-change*).
+void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name);
 
 }  // namespace oka::interpreter

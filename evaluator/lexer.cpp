@@ -177,8 +177,8 @@ Lexer::~Lexer() { innermost = outer; }
 
 // ---- the main loop ----
 
-// Runs the automaton from the entry state to the end of the next token.
-void Lexer::read_token() {
+// Runs the automaton from the entry state to the end of the next token, the text taken to end at `end`.
+void Lexer::read_token(const uint8_t* end) {
     token_entry = entry;
     uint8_t state = uint8_t(entry);
     const uint8_t* at = position;
@@ -186,7 +186,7 @@ void Lexer::read_token() {
     uint32_t bits = 0, skipped_lines = 0, inner_lines = 0;
     uint8_t transition;
     for (;; at++) {
-        CharInfo info = char_table[at < input_end ? *at : 0];
+        CharInfo info = char_table[at < end ? *at : 0];
         transition = transitions[state][int(info.char_class())];
         if (transition >= kFinal) {
             if (transition & kTake) {
@@ -223,11 +223,11 @@ void Lexer::read_token() {
 }
 
 // The next token. Unicode blanks separate tokens as blanks do, though the automaton takes their bytes
-// for a word's: a word that starts with them is read again after them, and one holding them ends
-// before the first.
+// for a word's: a word that starts with them is read again after them, and one holding them is read
+// again up to the first, as if the text ended there (what is left of it may be no word: ' alone).
 void Lexer::next_token() {
     for (;;) {
-        read_token();
+        read_token(input_end);
         if (!(flags & kNonAsciiFlag) || (token != Token::Word && token != Token::PathSeparator)) return;
         uint32_t length;
         const uint8_t* text = token_start;
@@ -243,9 +243,9 @@ void Lexer::next_token() {
     for (const uint8_t* at = token_start; at < token_end;) {
         uint32_t length;
         if (unicode_blank_q(at, token_end, length)) {
-            token_end = position = at;
-            token = Token::Word;
-            type = Type::Word;
+            position = token_start;
+            entry = token_entry;
+            read_token(at);
             return;
         }
         if (read_utf8(at, token_end) < 0) return;  // the word's routines report it

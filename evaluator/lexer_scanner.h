@@ -130,7 +130,7 @@ private:
     uint32_t alloc_slot();
     uint32_t line_at(const uint8_t* at) const;
     void next_token();
-    void read_token();
+    void read_token(const uint8_t* end);
     void move_to(const uint8_t* at);
     [[noreturn]] void raise(SyntaxError kind, Type type, const uint8_t* at);
 };

@@ -399,25 +399,36 @@ void load_float_special(Lexer& lx, bool build) {
     if (build) float_::make_at(lx.new_value(), value);
 }
 
-// A run of digits as a whole number, however long.
-double whole_number(std::string_view digits) {
-    double value = 0;
-    for (char c : digits) value = value * 10 + (c - '0');
-    return value;
+// Decimal digits times a small factor, plus other decimal digits: exact at any length.
+std::string multiply_add(std::string_view digits, uint32_t factor, std::string_view addend) {
+    auto digit = [](std::string_view number, size_t place) {
+        return place < number.size() ? uint32_t(number[number.size() - 1 - place] - '0') : 0;
+    };
+    std::string sum;
+    uint64_t carry = 0;
+    for (size_t place = 0; place < std::max(digits.size(), addend.size()) || carry; place++) {
+        carry += uint64_t(digit(digits, place)) * factor + digit(addend, place);
+        sum += char('0' + carry % 10);
+        carry /= 10;
+    }
+    std::reverse(sum.begin(), sum.end());
+    return sum;
 }
 
 // h:m, h:m:s, h:m:s.f, or m:s.f (a fraction after the second field makes it minutes and seconds), with
-// an optional sign; "," may stand for the decimal point. The fields have no upper bound.
+// an optional sign; "," may stand for the decimal point. The fields have no upper bound. The whole
+// seconds are summed exactly and read with the fraction as one decimal number, so that the value is
+// rounded once: the time a value molds as loads as that value.
 bool time_value(std::string_view text, double& seconds) {
     bool negative = text[0] == '-';
     if (text[0] == '-' || text[0] == '+') text.remove_prefix(1);
-    double fields[3];
+    std::string_view fields[3];
     uint32_t count = 0;
     std::string_view fraction;
     for (size_t at = 0;;) {
         size_t digits_end = std::min(text.find_first_not_of("0123456789", at), text.size());
         if (digits_end == at || count == 3) return false;
-        fields[count++] = whole_number(text.substr(at, digits_end - at));
+        fields[count++] = text.substr(at, digits_end - at);
         if (digits_end == text.size()) break;
         char mark = text[digits_end];
         if (mark == ':') {
@@ -432,16 +443,13 @@ bool time_value(std::string_view text, double& seconds) {
     }
     if (count < 2) return false;
     bool minutes_first = count == 2 && !fraction.empty();
-    double hours = minutes_first ? 0 : fields[0];
-    double minutes = minutes_first ? fields[0] : fields[1];
-    double whole_seconds = minutes_first ? fields[1] : count == 3 ? fields[2] : 0;
-    double fraction_value = 0;
-    if (!fraction.empty()) {
-        std::string decimal = "0." + std::string(fraction);
-        int32_t left;
-        fraction_value = sys::strtod(decimal.data(), decimal.data() + decimal.size(), 0, &left);
-    }
-    seconds = hours * 3600 + minutes * 60 + whole_seconds + fraction_value;
+    std::string_view hours = minutes_first ? "" : fields[0];
+    std::string_view minutes = minutes_first ? fields[0] : fields[1];
+    std::string_view whole_seconds = minutes_first ? fields[1] : count == 3 ? fields[2] : "";
+    std::string decimal = multiply_add(multiply_add(hours, 60, minutes), 60, whole_seconds);
+    if (!fraction.empty()) decimal += "." + std::string(fraction);
+    int32_t left;
+    seconds = sys::strtod(decimal.data(), decimal.data() + decimal.size(), 0, &left);
     if (negative) seconds = -seconds;
     return true;
 }

@@ -16,10 +16,13 @@ void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 #define OKA_FAMILY_evaluation(Name) &Name##_s
 #define OKA_FAMILY_printing(Name) &Name##_s
 #define OKA_FAMILY_compare(Name) &Name##_s
-#define OKA_FAMILY_math(Name) &not_available_s
+#define OKA_FAMILY_sets(Name) &Name##_s
+#define OKA_FAMILY_math(Name) &Name##_s
+// The constructors of pair!, point2D!, point3D! and money! wait for those datatypes.
+#define OKA_FAMILY_math_extended(Name) &not_available_s
 #define OKA_FAMILY_text(Name) &not_available_s
 #define OKA_FAMILY_system(Name) &not_available_s
-#define OKA_FAMILY_parse(Name) &not_available_s
+#define OKA_FAMILY_parse(Name) &Name##_s
 
 struct Native {
     Entry entry;

@@ -14,7 +14,6 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
-#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
@@ -253,32 +252,6 @@ void make_function(Cell* spec, Cell* body) {
     stack::set_last(stack::top[-1]);
 }
 
-// ---- objects ----
-
-bool named_q(const Cell& word, Sym name) { return symbol::resolve(word.data2) == symbol::resolve(words::id(name)); }
-
-// A construct value as it is, but the words true, yes, on, false, no, off and none for their values.
-Cell constant_of(const Cell& value) {
-    if (!value.is(Type::Word)) return value;
-    if (named_q(value, Sym::true_) || named_q(value, Sym::yes) || named_q(value, Sym::on)) return logic::true_value;
-    if (named_q(value, Sym::false_) || named_q(value, Sym::no) || named_q(value, Sym::off)) return logic::false_value;
-    if (named_q(value, Sym::none)) return none::value;
-    return value;
-}
-
-// The fields of construct: each set-word of the whole spec, with the value after its run of set-words
-// (none at the end), unevaluated.
-void collect_values(Node context, const Cell& spec, bool only) {
-    for (uint32_t i = 0; i < length_of(spec); i++) {
-        Cell word = *block::rs_abs_at(spec, i);
-        if (!word.is(Type::SetWord)) continue;
-        uint32_t at = i + 1;
-        while (at < length_of(spec) && block::rs_abs_at(spec, at)->is(Type::SetWord)) at++;
-        Cell value = at < length_of(spec) ? *block::rs_abs_at(spec, at) : none::value;
-        _context::set_or_add(context, word, only ? value : constant_of(value));
-    }
-}
-
 // ---- as ----
 
 enum class SeriesClass { other, block, string };
@@ -401,7 +374,9 @@ void set_s(const int32_t* refinements) {
     bool any = refinements[kAny] >= 0;
     switch (set_args[0].type()) {
     case Type::Block: set_many(set_args[0], set_args[1], any, refinements[kOnly] >= 0, refinements[kSome] >= 0); break;
-    case Type::Object: fire(Err::internal_feature_na);  // objects cannot be assigned field by field yet
+    case Type::Object:
+        object::set(set_args[0], set_args[1], any, refinements[kOnly] >= 0, refinements[kSome] >= 0);
+        break;
     case Type::Path:
     case Type::LitPath:
     case Type::SetPath:
@@ -483,12 +458,8 @@ void has_s(const int32_t*) {
 
 void construct_s(const int32_t* refinements) {
     enum { kWith, kOnly };
-    if (refinements[kWith] >= 0) fire(Err::internal_feature_na);  // objects cannot be copied deeply yet
-    Cell* object = object::make_at(none::push(), 4);
-    object->data2 = object::get_new_id();
-    *_context::self_cell(object->data1) = *object;
-    collect_values(object->data1, args()[0], refinements[kOnly] >= 0);
-    stack::set_last(*object);
+    const Cell* prototype = refinements[kWith] >= 0 ? &args()[refinements[kWith]] : nullptr;
+    stack::set_last(*object::construct(args()[0], prototype, refinements[kOnly] >= 0));
 }
 
 void extend_s(const int32_t*) {

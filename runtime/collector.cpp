@@ -128,11 +128,12 @@ void mark_by_type(const Cell& value) {
     case Type::Vector:
     case Type::Binary:
     case Type::Image: keep(value.data2); break;
+    // The handler record of an object names the spec blocks of its handlers.
     case Type::Object:
     case Type::Error:
     case Type::Port:
         mark_series(value.data1);
-        keep(value.data3);
+        mark_series(value.data3);
         break;
     case Type::Hash:
     case Type::Map:
@@ -225,11 +226,12 @@ void relocate(Addr from, uint32_t length, Addr to) {
     }
 }
 
+uint32_t room_of(Addr frame) { return series_frame(frame)->end - series_frame(frame)->heap; }
+
 // The room a predecessor frame offers: its free bytes, or none when they are too few to bother.
 uint32_t offered_room(Addr frame) {
     if (!frame) return 0;
-    uint32_t room = series_frame(frame)->end - series_frame(frame)->heap;
-    return room >= kMinPredecessorRoom ? room : 0;
+    return room_of(frame) >= kMinPredecessorRoom ? room_of(frame) : 0;
 }
 
 // Moves a run of buffers to the heap of `frame`.
@@ -313,14 +315,20 @@ void evacuate_frames() {
     Addr to = 0;
     for (Addr frame = old; frame; frame = series_frame(frame)->next) {
         Addr start = series_frame(frame)->payload_start(), heap = series_frame(frame)->heap;
-        for (Addr at = start; at < heap; at += footprint(at)) {
+        for (Addr at = start; at < heap;) {
             if (!is_live(at)) {
                 queue_free_node(buffer_at(at)->node);
+                at += footprint(at);
                 continue;
             }
-            buffer_at(at)->flags &= ~kSeriesMark;
-            if (!to || series_frame(to)->end - series_frame(to)->heap < footprint(at)) to = fresh_frame();
-            append_run(to, at, footprint(at));
+            if (!to || room_of(to) < footprint(at)) to = fresh_frame();
+            Addr run = at;
+            uint32_t length = 0;
+            for (; at < heap && is_live(at) && length + footprint(at) <= room_of(to); at += footprint(at)) {
+                buffer_at(at)->flags &= ~kSeriesMark;
+                length += footprint(at);
+            }
+            append_run(to, run, length);
         }
         mem::poison(start, heap - start);
     }

@@ -16,6 +16,8 @@
    whole heap can be freed at once. It never moves a block. */
 #pragma once
 
+#include <bit>
+
 #include "runtime/base.h"
 #include "runtime/cell.h"
 
@@ -101,7 +103,8 @@ struct SeriesBuffer {
     Addr data_start() const { return mem::addr(this) + sizeof(SeriesBuffer); }
     Addr data_end() const { return data_start() + size; }
     uint32_t used_bytes() const { return tail - offset; }
-    uint32_t length() const { return (tail - offset) / unit(); }
+    // Units are powers of two, so a shift divides.
+    uint32_t length() const { return (tail - offset) >> std::countr_zero(unit()); }
 };
 static_assert(sizeof(SeriesBuffer) == 20);
 

@@ -403,3 +403,32 @@ TEST(FloatRandom, DrawsLieBetweenZeroAndTheValue) {
     run(actions::random_s, {float_cell(1.5)}, {0});
     EXPECT_EQ(float_::get(run(actions::random_s, {float_cell(1.0)})), first);
 }
+
+TEST(FloatConversions, CheckedIntegerTruncatesInsideTheRangeOnly) {
+    EXPECT_EQ(float_::to_integer_checked(int_cell(-7)), -7);
+    EXPECT_EQ(float_::to_integer_checked(float_cell(2147483647.9)), 2147483647);
+    EXPECT_EQ(float_::to_integer_checked(float_cell(-2147483648.0)), INT32_MIN);
+    EXPECT_EQ(float_::to_integer_checked(float_cell(-0.5)), 0);
+    for (double beyond : {2147483648.0, -2147483649.0, kInf, kNaN})
+        EXPECT_EQ(test::error_of([&] { float_::to_integer_checked(float_cell(beyond)); }), Err::script_out_of_range)
+            << beyond;
+}
+
+TEST(FloatConversions, DegreesFoldIntoTheRangeOfTheFunctionThatFollows) {
+    enum { kTangent, kCosine, kSine };
+    struct Case {
+        double degrees;
+        int32_t mode;
+        double folded;  // in degrees
+    };
+    const Case cases[] = {
+        {270, kSine, -90},    {135, kTangent, -45}, {180, kSine, 0},     {-180, kSine, 0},
+        {100, kSine, 80},     {-100, kSine, -80},   {270, kCosine, -90}, {200, kCosine, -160},
+        {-135, kTangent, 45}, {450, kTangent, 90},  {-721, kCosine, -1}, {45, kSine, 45},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sys::degrees_to_radians(c.degrees, c.mode), c.folded * 3.141592653589793 / 180.0)
+            << c.degrees << " mode " << c.mode;
+    EXPECT_EQ(sys::degrees_to_radians(90, kTangent), 3.141592653589793 / 2);  // tangent 90 is infinite
+    EXPECT_TRUE(std::isnan(sys::degrees_to_radians(kInf, kSine)));
+}

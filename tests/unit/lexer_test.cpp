@@ -57,6 +57,8 @@ const std::vector<Case> kValueCases = {
     // times
     {"1:30 -0:30 1:30:15 1:30.5 1:30:15,25 100:00 0:90",
      "[1:30:00 -0:30:00 1:30:15 0:01:30.5 1:30:15.25 100:00:00 1:30:00]"},
+    {"35786912480337:10:08 -35786912480337:10:08 2:35786912480337.5",  // rounded once, however large
+     "[35786912480337:10:08 -35786912480337:10:08 9940809022:20:57.5]"},
     // chars
     {"#\"a\" #\"^/\" #\"^(line)\" #\"^(41)\" #\"^(TAB)\" #\"^-\" #\"^^\" #\"^\"\" #\"^A\" #\"^[\"",
      "[#\"a\" #\"^/\" #\"^/\" #\"A\" #\"^-\" #\"^-\" #\"^^\" #\"^\"\" #\"^A\" #\"^[\"]"},
@@ -225,6 +227,13 @@ const std::vector<Case> kErrorCases = {
     {"x%", "invalid word at x%"},
     {"a\xC3", "invalid word at a\xC3"},
     {":a:", "invalid word at :a:"},
+    {"'\xC2\xA0"
+     "b",
+     "invalid lit-word at '\xA0"
+     "b"},  // a Unicode blank ends the word, leaving no name
+    {":\xE3\x80\x80"
+     "b",
+     "invalid get-word at :?b"},
     {"'a:", "invalid lit-word at 'a:"},
     {"'1", "invalid lit-word at '1"},
     {":1", "invalid get-word at :1"},

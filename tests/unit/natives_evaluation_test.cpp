@@ -78,7 +78,7 @@ TEST_F(Evaluation, GetAndSetWordsAndBlocksOfWords) {
         {"b: [1 2] get 'b/1", "1"},
         {"b: [1 2] set 'b/2 5 b", "[1 5]"},
         {"get construct [a: 1 b: [2]]", "[1 [2]]"},
-        {"set construct [a: 1] [2]", "*** feature-na"},
+        {"o: construct [a: 1 b: 2] set o [3] get o", "[3 none]"},
     });
 }
 
@@ -198,7 +198,7 @@ TEST_F(Evaluation, ConstructTakesValuesUnevaluated) {
         {"get construct [a: 1 + 2]", "[1]"},
         {"get construct [a:]", "[none]"},
         {"type? construct []", "object!"},
-        {"construct/with [a: 1] construct []", "*** feature-na"},
+        {"get construct/with [b: 2] construct [a: 1]", "[1 2]"},
         {"extend construct [] [a: 1]", "*** not-done"},
     });
 }

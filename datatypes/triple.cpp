@@ -1,0 +1,35 @@
+#include "datatypes/triple.h"
+
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "runtime/registry.h"
+
+namespace oka::triple {
+
+namespace {
+
+// "make triple! [a b c]"; every character written takes one unit of the budget.
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    const uint32_t numbers[] = {value->data1, value->data2, value->data3};  // read before the buffer grows
+    part = string::write_token(buffer, "make triple! [", false, part);
+    for (int i = 0; i < 3; i++) {
+        if (i > 0) part = string::write_token(buffer, " ", false, part);
+        part = string::write_token(buffer, integer::form_signed(int32_t(numbers[i])), false, part);
+    }
+    return string::write_token(buffer, "]", false, part);
+}
+
+int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* limit, int32_t part, int32_t) {
+    return form(value, buffer, limit, part);
+}
+
+}  // namespace
+
+void init() {
+    datatype::register_(Type::Triple, {
+                                          implements<Act::form>(form),
+                                          implements<Act::mold>(mold),
+                                      });
+}
+
+}  // namespace oka::triple

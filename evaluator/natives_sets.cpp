@@ -1,0 +1,61 @@
+// The set natives: union, intersect, unique, difference, exclude and complement?. They check the pair of
+// sets and hand the operation to the datatype of the first one.
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/datatype.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/string.h"
+#include "datatypes/typeset.h"
+#include "evaluator/natives.h"
+#include "evaluator/stack.h"
+#include "runtime/error.h"
+
+namespace oka::natives {
+
+namespace {
+
+using series::SetOp;
+
+// The refinements every set native has, in spec order.
+enum { kCase, kSkip };
+
+bool list_q(Type type) { return type == Type::Block || type == Type::Hash; }
+
+// Two sets combine when they are of one type; block! and hash! mix.
+void check_pair(const Cell& set1, const Cell& set2) {
+    Type type1 = set1.type(), type2 = set2.type();
+    if (type1 == type2 || (list_q(type1) && list_q(type2))) return;
+    Cell datatype1, datatype2;
+    fire(Err::script_expect_val, datatype::make_at(&datatype1, type1), datatype::make_at(&datatype2, type2));
+}
+
+void do_set_op(SetOp op, const int32_t* refinements) {
+    Cell* args = stack::arguments();
+    if (op != SetOp::unique) check_pair(args[0], args[1]);
+    bool case_ = refinements[kCase] >= 0;
+    int32_t skip = refinements[kSkip] >= 0 ? integer::get(args[refinements[kSkip]]) : 1;
+    Type type = args[0].type();
+    if (list_q(type))
+        block::do_set_op(case_, skip, op);
+    else if (type == Type::String)
+        string::do_set_op(case_, skip, op);
+    else if (type == Type::Bitset)
+        bitset::do_bitwise(typeset::Op(op));
+    else if (type == Type::Typeset)
+        typeset::do_bitwise(typeset::Op(op));
+    else
+        error::fire_in_function(Err::script_expect_arg, type);
+}
+
+}  // namespace
+
+void union_s(const int32_t* refinements) { do_set_op(SetOp::union_, refinements); }
+void intersect_s(const int32_t* refinements) { do_set_op(SetOp::intersect, refinements); }
+void unique_s(const int32_t* refinements) { do_set_op(SetOp::unique, refinements); }
+void difference_s(const int32_t* refinements) { do_set_op(SetOp::difference, refinements); }
+void exclude_s(const int32_t* refinements) { do_set_op(SetOp::exclude, refinements); }
+
+void complement_q_s(const int32_t*) { logic::box(bitset::negated_q(*stack::arguments())); }
+
+}  // namespace oka::natives

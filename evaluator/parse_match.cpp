@@ -1,0 +1,196 @@
+// Matching one literal rule value at a position of the input: once, counted (the fast path of the
+// iterations), or searched for (to and thru). Text is read in place through a pattern prepared once per
+// call; block values are compared on the data stack, as a compare action may allocate.
+#include <algorithm>
+
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
+#include "datatypes/string.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "evaluator/actions.h"
+#include "evaluator/parse_internal.h"
+#include "evaluator/stack.h"
+#include "runtime/case_folding.h"
+#include "runtime/error.h"
+
+namespace oka::parse {
+
+namespace {
+
+using series::is_block_like;
+
+// ---- text ----
+
+uint32_t fold(uint32_t code_point) { return case_folding::change_char(code_point, true); }
+
+bool same_char(uint32_t a, uint32_t b, bool case_) { return a == b || (!case_ && fold(a) == fold(b)); }
+
+// A text literal ready to be matched, its code points read in place: valid until the next allocation.
+struct Pattern {
+    enum Kind { kChar, kText, kTag, kBits } kind;
+    uint32_t code_point = 0;      // kChar
+    string::Text text{};          // kText, kTag: the text from the literal's head
+    const Cell* bits = nullptr;   // kBits
+
+    // Whether a match is one code point, the pattern a char or a bitset.
+    bool single() const { return kind == kChar || kind == kBits; }
+    // Whether such a pattern takes the code point.
+    bool takes(uint32_t c, bool case_) const {
+        return kind == kBits ? bitset::has_codepoint(*bits, c) : same_char(c, code_point, case_);
+    }
+    // The units one match covers.
+    uint32_t width() const {
+        switch (kind) {
+        case kText: return text.length;
+        case kTag: return text.length + 2;
+        default: return 1;
+        }
+    }
+};
+
+Pattern pattern_of(const Cell& literal) {
+    switch (literal.type()) {
+    case Type::Char: return {Pattern::kChar, literal.data2};
+    case Type::Bitset: return {Pattern::kBits, 0, {}, &literal};
+    case Type::Tag: return {Pattern::kTag, 0, string::text_of(literal)};
+    default:
+        if (!series::is_string_like(literal.type())) fire(Err::script_parse_rule, &literal);
+        return {Pattern::kText, 0, string::text_of(literal)};
+    }
+}
+
+template <class Unit>
+bool text_at(const uint8_t* units, uint32_t index, const string::Text& text, bool case_) {
+    for (uint32_t k = 0; k < text.length; k++)
+        if (!same_char(unicode::unit_at<Unit>(units, index + k), text.at(k), case_)) return false;
+    return true;
+}
+
+// The index after the pattern matched at `index` of the units, or kNoMatch.
+template <class Unit>
+int64_t match_at(const uint8_t* units, uint32_t index, uint32_t end, const Pattern& p, bool case_) {
+    if (uint64_t(index) + p.width() > end) return kNoMatch;
+    switch (p.kind) {
+    case Pattern::kChar:
+    case Pattern::kBits: return p.takes(unicode::unit_at<Unit>(units, index), case_) ? index + 1 : kNoMatch;
+    case Pattern::kText: return text_at<Unit>(units, index, p.text, case_) ? index + p.text.length : kNoMatch;
+    case Pattern::kTag:
+        if (unicode::unit_at<Unit>(units, index) != '<' || unicode::unit_at<Unit>(units, index + p.text.length + 1) != '>')
+            return kNoMatch;
+        return text_at<Unit>(units, index + 1, p.text, case_) ? index + p.width() : kNoMatch;
+    }
+    return kNoMatch;
+}
+
+// Runs `body` on the input's units with their unit type: body(Unit{}, units).
+template <class F>
+int64_t with_units(const Cell& input, F&& body) {
+    BufPtr<SeriesBuffer> b = mem::buffer(input.data2);
+    const uint8_t* units = mem::ptr(b->offset);
+    return unicode::with_unit(b->unit(), [&]<class Unit>(Unit) { return body(Unit{}, units); });
+}
+
+// ---- blocks ----
+
+// The value of block input at `index` against a literal: words (and issues, refinements) only match
+// words of the same type, everything else as the compare action says under `=`, or `==` under `case_`.
+bool equal_at(const Cell& input, uint32_t index, const Cell& literal, bool case_) {
+    Cell* pair = stack::push(literal);
+    Cell* value = stack::push(*block::rs_abs_at(input, index));
+    bool equal = (!word::any_word_q(pair->type()) && !word::any_word_q(value->type())) || pair->type() == value->type();
+    equal = equal && actions::compare(pair, value, case_ ? kCompareStrictEqual : kCompareEqual);
+    stack::top = pair;
+    return equal;
+}
+
+}  // namespace
+
+bool text_literal_q(Type type) {
+    return type == Type::Char || type == Type::Bitset || series::is_string_like(type);
+}
+
+bool literal_q(const Cell& input, const Cell& value) {
+    if (!is_block_like(input.type())) return text_literal_q(value.type());
+    switch (value.type()) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Word:
+    case Type::SetWord:
+    case Type::GetWord:
+    case Type::LitWord:
+    case Type::Integer:
+    case Type::Datatype:
+    case Type::Typeset:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: return false;
+    default: return true;
+    }
+}
+
+int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_) {
+    if (is_block_like(input.type())) return index < end && equal_at(input, index, literal, case_) ? index + 1 : kNoMatch;
+    Pattern p = pattern_of(literal);
+    return with_units(input, [&]<class Unit>(Unit, const uint8_t* units) {
+        return match_at<Unit>(units, index, end, p, case_);
+    });
+}
+
+int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_,
+                       uint32_t min, uint32_t max) {
+    uint32_t left = end > index ? end - index : 0;
+    if (is_block_like(input.type())) {
+        if (left < min) return kNoMatch;
+        uint32_t times = 0;
+        while (times < max && times < left && equal_at(input, index + times, literal, case_)) times++;
+        return times >= min ? index + times : kNoMatch;
+    }
+    Pattern p = pattern_of(literal);
+    if (uint64_t(left) < uint64_t(min) * p.width()) return kNoMatch;
+    return with_units(input, [&]<class Unit>(Unit, const uint8_t* units) -> int64_t {
+        if (p.single()) {
+            uint32_t stop = max < left ? index + max : end, at = index;
+            while (at < stop && p.takes(unicode::unit_at<Unit>(units, at), case_)) at++;
+            return at - index >= min ? at : kNoMatch;
+        }
+        int64_t at = index;
+        for (uint32_t times = 0; times < max; times++) {
+            int64_t next = match_at<Unit>(units, uint32_t(at), end, p, case_);
+            if (next < 0) return times >= min ? at : kNoMatch;
+            if (next == at) return at;  // it matches here as often as asked
+            at = next;
+        }
+        return at;
+    });
+}
+
+int64_t find_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, bool thru) {
+    if (is_block_like(input.type())) {
+        for (uint32_t at = index; at < end; at++)
+            if (equal_at(input, at, literal, case_)) return thru ? at + 1 : at;
+        return kNoMatch;
+    }
+    Pattern p = pattern_of(literal);
+    return with_units(input, [&]<class Unit>(Unit, const uint8_t* units) -> int64_t {
+        if (p.single()) {
+            for (uint32_t at = index; at < end; at++)
+                if (p.takes(unicode::unit_at<Unit>(units, at), case_)) return thru ? at + 1 : at;
+            return kNoMatch;
+        }
+        for (uint32_t at = index; at <= end; at++) {
+            int64_t next = match_at<Unit>(units, at, end, p, case_);
+            if (next >= 0) return thru ? next : at;
+        }
+        return kNoMatch;
+    });
+}
+
+bool type_matches(const Cell& input, uint32_t index, uint32_t end, const Cell& types) {
+    if (index >= end) return false;
+    Type type = block::rs_abs_at(input, index)->type();
+    return types.is(Type::Datatype) ? type == Type(types.data1) : typeset::has_q(types, type);
+}
+
+}  // namespace oka::parse
