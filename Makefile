@@ -1,21 +1,35 @@
 # Front door. `make run` starts the console from an optimised build;
-# `make test` builds with assertions and buffer-pointer checks and runs every test;
+# `make test` builds with assertions and buffer-pointer checks and runs every test three times: as it
+# is, under the collector's stress mode (a collection at every GC_STRESS-th series allocation), and in
+# a build with AddressSanitizer and UndefinedBehaviorSanitizer;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
 # `make fuzz` runs the lexer's fuzz target for FUZZ_SECONDS (it needs clang).
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+GC_STRESS ?= 1
+
+# Each test shows its line only when it fails; each run ends with its summary.
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
+CTEST = ctest --output-on-failure -j $(JOBS) --timeout 3600 | grep -v -E '^ +Start +[0-9]+: |Test +\#[0-9]+: .* Passed '
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test bench fuzz build-release build-check deps clean
+.PHONY: run test bench fuzz build-release build-check build-sanitize deps clean
 
 run: build-release
 	./build/release/oka
 
-test: build-check
-	cd build/check && ctest --output-on-failure -j $(JOBS)
+test: build-check build-sanitize
+	@echo "== The tests"
+	cd build/check && $(CTEST)
+	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS))"
+	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(CTEST)
+	@echo "== The tests built with AddressSanitizer and UndefinedBehaviorSanitizer"
+	cd build/sanitize && $(CTEST)
 
 bench: build-release
 	bench/run
+	build/release/gc_bench
 
 fuzz: deps
 	@command -v clang++ >/dev/null || { echo "make fuzz needs clang: apt-get install clang" >&2; exit 1; }
@@ -31,6 +45,10 @@ build-release: deps
 build-check: deps
 	cmake -S . -B build/check -G Ninja -DCMAKE_BUILD_TYPE=Check
 	cmake --build build/check -j $(JOBS)
+
+build-sanitize: deps
+	cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_SANITIZE=ON
+	cmake --build build/sanitize -j $(JOBS)
 
 deps:
 	@tools/install-deps

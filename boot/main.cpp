@@ -13,8 +13,9 @@
 #include "console/repl.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/symbol.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
@@ -68,6 +69,32 @@ bool mentions_system_code(std::string_view text) {
     std::exit(-2);
 }
 
+// The value cell of an object's field, by name.
+BufPtr<Cell> field_of(const Cell& object, std::string_view name) {
+    int32_t position = object::find_word(object, symbol::make(name));
+    OKA_ASSERT(position >= 0);
+    return BufPtr<Cell>(object::get_values(object).get() + position);
+}
+
+// Hands the script the arguments after its name: system/options/args as a block of strings,
+// system/script/args as one string of them separated by spaces (both none when there are none).
+void publish_arguments(int first) {
+    if (first >= sys::arg_count) return;
+    Cell* list = block::push_only_s(sys::arg_count - first);
+    std::string joined;
+    for (int i = first; i < sys::arg_count; i++) {
+        Cell* argument = stack::push(text_value(sys::args[i]));
+        block::rs_append(*list, *argument);
+        stack::pop(1);
+        joined += (i > first ? " " : "") + std::string(sys::args[i]);
+    }
+    Cell* text = stack::push(text_value(joined));
+    Cell system = *_context::get_in(symbol::make("system"), _context::global);
+    *field_of(*field_of(system, "options"), "args") = *list;
+    *field_of(*field_of(system, "script"), "args") = *text;
+    stack::pop(2);
+}
+
 void run_script(const char* path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -81,7 +108,8 @@ void run_script(const char* path) {
     if (start == text.npos) refuse("Oka header not found!");
     Cell* code = lexer::load(std::string_view(text).substr(start));
     if (!has_header(*code)) {
-        refuse(mentions_system_code(text) ? "contains Oka/System code which requires compilation!" : "not a Oka program!");
+        refuse(mentions_system_code(text) ? "contains Oka/System code which requires compilation!"
+                                          : "not a Oka program!");
     }
     code->data1 += 2;
     interpreter::eval_block(*code, false);
@@ -95,8 +123,11 @@ int run(void*) {
         boot::run_library();
         _context::collecting_new_words = false;
         collector::on = true;
-        if (sys::arg_count > 1) run_script(sys::args[1]);
-        else console::run();
+        if (sys::arg_count > 1) {
+            publish_arguments(2);
+            run_script(sys::args[1]);
+        } else
+            console::run();
     } catch (const Throw& t) {
         sys::top_handler(t.code);
     }

@@ -7,7 +7,9 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
@@ -17,6 +19,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
+#include "runtime/root.h"
 #include "runtime/symbol_table.h"
 #include "runtime/words.h"
 
@@ -171,6 +174,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     switch (spec->type()) {
     case Type::Integer:
     case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
+    case Type::Object: return retyped(object::push_body(spec->data1), target);
     default:
         if (!is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
         return retyped(clone(*spec, false, false), target);
@@ -179,6 +183,12 @@ const Cell* make(Cell*, Cell* spec, Type target) {
 
 const Cell* to(Cell*, Cell* spec, Type target) {
     if (is_block_like(spec->type())) return retyped(clone(*spec, false, false), target);
+    if (spec->is(Type::Object)) return retyped(object::push_body(spec->data1), target);
+    if (spec->is(Type::Typeset)) {
+        Cell* types = push_only_s(8);
+        typeset::to_block(*spec, *types);
+        return retyped(types, target);
+    }
     if (spec->is(Type::String)) {
         Cell* values = stack::push(none::value);
         lexer::scan_string(values, *spec, -1, lexer::Options{}, nullptr);
@@ -378,6 +388,8 @@ Cell* make_in_parent(const Cell* parent, Cell* reserved, bool fixed, int32_t cap
 }  // namespace
 
 void init() {
+    runtime::register_root(&reserved_fixed);
+    runtime::register_root(&reserved_sized);
     datatype::register_(Type::Block, {
                                          implements<Act::make>(make),
                                          inherits<Act::random>(),

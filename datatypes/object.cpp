@@ -451,21 +451,6 @@ Cell* push_words(Node context, bool changed, Type type) {
     return words;
 }
 
-// Set-word and value pairs that load back to the object: words as lit-words, paths as lit-paths.
-Cell* push_body(Node context) {
-    Cell* body = block::push_only_s(int32_t(2 * field_count(context)));
-    for (uint32_t i = 0; i < field_count(context); i++) {
-        Cell name = entry_at(context, i, Type::SetWord);
-        name.header |= kCellNewLine;
-        block::rs_append(*body, name);
-        Cell value = values_of(context)[i];
-        if (value.is(Type::Word)) value.set_type(Type::LitWord);
-        if (value.is(Type::Path)) value.set_type(Type::LitPath);
-        block::rs_append(*body, value);
-    }
-    return body;
-}
-
 void reflect(Cell* value, int32_t field) {
     Node context = value->data1;
     auto symbol = uint32_t(field);
@@ -545,6 +530,21 @@ const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 }
 
 }  // namespace
+
+// Set-word and value pairs that load back to the object: words as lit-words, paths as lit-paths.
+Cell* push_body(Node context) {
+    Cell* body = block::push_only_s(int32_t(2 * field_count(context)));
+    for (uint32_t i = 0; i < field_count(context); i++) {
+        Cell name = entry_at(context, i, Type::SetWord);
+        name.header |= kCellNewLine;
+        block::rs_append(*body, name);
+        Cell value = values_of(context)[i];
+        if (value.is(Type::Word)) value.set_type(Type::LitWord);
+        if (value.is(Type::Path)) value.set_type(Type::LitPath);
+        block::rs_append(*body, value);
+    }
+    return body;
+}
 
 void init() {
     datatype::register_(Type::Object, {

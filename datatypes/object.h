@@ -63,6 +63,9 @@ Cell* construct(const Cell& spec, const Cell* prototype, bool only);
 // with `some` none values leave their fields alone. The handler fields take only functions, and
 // without notification: a short block cannot wipe out the handlers.
 void set(const Cell& object, const Cell& value, bool any, bool only, bool some);
+// The body of an object's context: its set-words and values in pairs that load back to the object
+// (word values as lit-words, paths as lit-paths). Pushed on the data stack.
+Cell* push_body(Node context);
 
 // ---- change handlers ----
 

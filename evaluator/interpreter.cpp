@@ -33,7 +33,8 @@ namespace {
 
 // ---- reading code ----
 
-uint32_t length_of(const Cell& block) { return mem::buffer(block.data2)->length(); }
+// Code is a series of cells.
+uint32_t length_of(const Cell& block) { return mem::buffer(block.data2)->used_bytes() / sizeof(Cell); }
 
 // The cell at an index of a block, copied: evaluating anything may move the block's buffer.
 Cell code_at(const Cell& block, uint32_t index) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset)[index]; }

@@ -4,8 +4,6 @@
 //
 // The actions write their answer to the result slot of the current frame: the parse native's, whose
 // arguments the engine copied before it started.
-#include <algorithm>
-
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/integer.h"
@@ -78,8 +76,10 @@ void remove_range(const Cell& input, uint32_t start, uint32_t end) {
 uint32_t replace_range(const Cell& input, uint32_t start, uint32_t end, const Cell& value, bool only) {
     Cell* position = push_at(input, start);
     Cell* given = stack::push(value);
-    if (end > start) actions::call<Act::change>(position, given, int32_t(end - start), only, 1);
-    else actions::call<Act::insert>(position, given, -1, only, 1, false);
+    if (end > start)
+        actions::call<Act::change>(position, given, int32_t(end - start), only, 1);
+    else
+        actions::call<Act::insert>(position, given, -1, only, 1, false);
     uint32_t written = position->data1 - start;
     stack::top = position;
     return written;

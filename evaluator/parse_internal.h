@@ -35,8 +35,8 @@ int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cel
 // The counted form: the literal matched again and again from `index`, at most `max` times; the index
 // after the last match when it matched at least `min` times, else kNoMatch. A literal that matches
 // without advancing (an empty string) matches any number of times there.
-int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_,
-                       uint32_t min, uint32_t max);
+int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, uint32_t min,
+                       uint32_t max);
 // The first position from `index` where the literal matches: that position (`to`), or the index after
 // the match (`thru`); kNoMatch when it matches nowhere before `end`.
 int64_t find_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, bool thru);

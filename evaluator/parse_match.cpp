@@ -1,8 +1,6 @@
 // Matching one literal rule value at a position of the input: once, counted (the fast path of the
 // iterations), or searched for (to and thru). Text is read in place through a pattern prepared once per
 // call; block values are compared on the data stack, as a compare action may allocate.
-#include <algorithm>
-
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
@@ -29,9 +27,9 @@ bool same_char(uint32_t a, uint32_t b, bool case_) { return a == b || (!case_ &&
 // A text literal ready to be matched, its code points read in place: valid until the next allocation.
 struct Pattern {
     enum Kind { kChar, kText, kTag, kBits } kind;
-    uint32_t code_point = 0;      // kChar
-    string::Text text{};          // kText, kTag: the text from the literal's head
-    const Cell* bits = nullptr;   // kBits
+    uint32_t code_point = 0;     // kChar
+    string::Text text{};         // kText, kTag: the text from the literal's head
+    const Cell* bits = nullptr;  // kBits
 
     // Whether a match is one code point, the pattern a char or a bitset.
     bool single() const { return kind == kChar || kind == kBits; }
@@ -76,7 +74,8 @@ int64_t match_at(const uint8_t* units, uint32_t index, uint32_t end, const Patte
     case Pattern::kBits: return p.takes(unicode::unit_at<Unit>(units, index), case_) ? index + 1 : kNoMatch;
     case Pattern::kText: return text_at<Unit>(units, index, p.text, case_) ? index + p.text.length : kNoMatch;
     case Pattern::kTag:
-        if (unicode::unit_at<Unit>(units, index) != '<' || unicode::unit_at<Unit>(units, index + p.text.length + 1) != '>')
+        if (unicode::unit_at<Unit>(units, index) != '<' ||
+            unicode::unit_at<Unit>(units, index + p.text.length + 1) != '>')
             return kNoMatch;
         return text_at<Unit>(units, index + 1, p.text, case_) ? index + p.width() : kNoMatch;
     }
@@ -106,9 +105,7 @@ bool equal_at(const Cell& input, uint32_t index, const Cell& literal, bool case_
 
 }  // namespace
 
-bool text_literal_q(Type type) {
-    return type == Type::Char || type == Type::Bitset || series::is_string_like(type);
-}
+bool text_literal_q(Type type) { return type == Type::Char || type == Type::Bitset || series::is_string_like(type); }
 
 bool literal_q(const Cell& input, const Cell& value) {
     if (!is_block_like(input.type())) return text_literal_q(value.type());
@@ -131,15 +128,15 @@ bool literal_q(const Cell& input, const Cell& value) {
 }
 
 int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_) {
-    if (is_block_like(input.type())) return index < end && equal_at(input, index, literal, case_) ? index + 1 : kNoMatch;
+    if (is_block_like(input.type()))
+        return index < end && equal_at(input, index, literal, case_) ? index + 1 : kNoMatch;
     Pattern p = pattern_of(literal);
-    return with_units(input, [&]<class Unit>(Unit, const uint8_t* units) {
-        return match_at<Unit>(units, index, end, p, case_);
-    });
+    return with_units(
+        input, [&]<class Unit>(Unit, const uint8_t* units) { return match_at<Unit>(units, index, end, p, case_); });
 }
 
-int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_,
-                       uint32_t min, uint32_t max) {
+int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, uint32_t min,
+                       uint32_t max) {
     uint32_t left = end > index ? end - index : 0;
     if (is_block_like(input.type())) {
         if (left < min) return kNoMatch;

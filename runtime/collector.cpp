@@ -83,73 +83,6 @@ void mark_op(const Cell& op) {
 
 constexpr uint32_t kEventHoldsSeries = 1u << 12;
 
-void mark_by_type(const Cell& value) {
-    switch (value.type()) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: mark_series(value.data2); break;
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref: keep_text(value); break;
-    case Type::Symbol:
-        keep(value.data3);
-        keep(value.data2);
-        break;
-    case Type::Context:
-        hashtable::mark(value.data1);
-        if (!(value.header & _context::kValuesOnStack)) mark_series(value.data2);
-        break;
-    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
-    // `self` bound with no position names its context the same way.
-    case Type::Word:
-    case Type::SetWord:
-    case Type::LitWord:
-    case Type::GetWord:
-    case Type::Refinement: mark_series(value.data1); break;
-    case Type::Native:
-    case Type::Action:
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Op: mark_op(value); break;
-    case Type::Function:
-    case Type::Routine:
-        mark_series(value.data1);
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Bitset:
-    case Type::Vector:
-    case Type::Binary:
-    case Type::Image: keep(value.data2); break;
-    // The handler record of an object names the spec blocks of its handlers.
-    case Type::Object:
-    case Type::Error:
-    case Type::Port:
-        mark_series(value.data1);
-        mark_series(value.data3);
-        break;
-    case Type::Hash:
-    case Type::Map:
-        mark_series(value.data2);
-        hashtable::mark(value.data3);
-        break;
-    case Type::Handle:
-        if (int32_t(value.data3) >= 0) handles::mark(int32_t(value.data3), nullptr);
-        break;
-    case Type::Event:
-        if (value.header & kEventHoldsSeries) mark_series(value.data2);
-        break;
-    default: break;
-    }
-}
-
 void mark_cells_of(Node node) {
     SeriesBuffer* b = buffer_of(node);
     mark_values(mem::ptr<Cell>(b->offset), mem::ptr<Cell>(b->tail));
@@ -419,12 +352,75 @@ void mark_series(Node node) {
     if (keep(node) && buffer_of(node)->unit() == sizeof(Cell)) work.push(node);
 }
 
-// A bounded string view is a string! that shows only part of its text.
 void mark_value(const Cell& value) {
-    if (uint8_t(value.header) == kBoundedStringType)
+    if (uint8_t(value.header) == kBoundedStringType) {  // a string! that shows part of its text
         keep(value.data2);
-    else
-        mark_by_type(value);
+        return;
+    }
+    switch (value.type()) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: mark_series(value.data2); break;
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref: keep_text(value); break;
+    case Type::Symbol:
+        keep(value.data3);
+        keep(value.data2);
+        break;
+    case Type::Context:
+        hashtable::mark(value.data1);
+        if (!(value.header & _context::kValuesOnStack)) mark_series(value.data2);
+        break;
+    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
+    // `self` bound with no position names its context the same way.
+    case Type::Word:
+    case Type::SetWord:
+    case Type::LitWord:
+    case Type::GetWord:
+    case Type::Refinement: mark_series(value.data1); break;
+    case Type::Native:
+    case Type::Action:
+        mark_series(value.data2);
+        mark_series(value.data3);
+        break;
+    case Type::Op: mark_op(value); break;
+    case Type::Function:
+    case Type::Routine:
+        mark_series(value.data1);
+        mark_series(value.data2);
+        mark_series(value.data3);
+        break;
+    case Type::Bitset:
+    case Type::Vector:
+    case Type::Binary:
+    case Type::Image: keep(value.data2); break;
+    // The handler record of an object names the spec blocks of its handlers.
+    case Type::Object:
+    case Type::Error:
+    case Type::Port:
+        mark_series(value.data1);
+        mark_series(value.data3);
+        break;
+    case Type::Hash:
+    case Type::Map:
+        mark_series(value.data2);
+        hashtable::mark(value.data3);
+        break;
+    case Type::Handle:
+        if (int32_t(value.data3) >= 0) handles::mark(int32_t(value.data3), nullptr);
+        break;
+    case Type::Event:
+        if (value.header & kEventHoldsSeries) mark_series(value.data2);
+        break;
+    default: break;
+    }
 }
 
 void mark_values(const Cell* first, const Cell* end) {

@@ -966,8 +966,9 @@ void sweep_weak(Node table) {
         BufPtr<Cell> cells = record_at(table, offset);
         if (cells->header != kLiveRecord) continue;
         uint32_t key = cells->data1;
-        bool alive = collector::marked_q(key) && (!owners || collector::marked_q(cells[2].data1));
-        if (alive) continue;
+        bool key_alive = collector::marked_q(key);
+        if (key_alive && (!owners || collector::marked_q(cells[2].data1))) continue;
+        if (owners && key_alive) mem::buffer(key)->flags &= ~kSeriesOwned;  // it outlived its owner
         delete_key(table, key);
         cells->data1 = 0;
     }

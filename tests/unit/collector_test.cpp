@@ -58,6 +58,18 @@ void in_child(F check) {
     EXPECT_EXIT(std::exit(check() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
+// The frame tests' setting: no cycles but theirs, plain ones, and every frame there is compacted and
+// then left without room, so that what a test carves goes to frames it makes.
+struct OwnFrames {
+    NoStress plain;
+    collector::HeldOff off;
+    OwnFrames() {
+        collector::do_cycle();
+        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next)
+            series_frame(f)->end = series_frame(f)->heap;
+    }
+};
+
 // A string! of the text, on the data stack.
 Cell* push_text(const std::string& text) {
     return string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), unicode::kUtf8);
@@ -151,30 +163,31 @@ TEST(Collector, HandlesOfUnreachableValuesAreReleasedOnce) {
 
 // The records of series or owners that nothing else keeps go; the table keeps nothing alive itself.
 TEST(Collector, OwnershipTableIsHeldWeakly) {
-    struct Saved {
-        Node table = collector::ownership_table;
-        ~Saved() { collector::ownership_table = table; }
-    } saved;
-    Node table = collector::ownership_table = hashtable::init(4, nullptr, hashtable::kOwners, 3);
-    Cell owned = test::ints({1}), unowned = test::ints({2});
+    Node table = collector::ownership_table;
+    ASSERT_NE(table, 0u);
+    Cell owned = test::ints({1}), orphaned = test::ints({2});
     Cell owner;
     keep(*object::make_at(&owner, 1));
-    // Alive until the records are made, then dropped.
-    Cell* dead_owner = object::make_at(stack::push(none::value), 1);
+    Cell* dead_owner = object::make_at(stack::push(none::value), 1);  // alive until the records are made
     Cell* dead = block::push_only_s(1);
     auto put = [&](Node key, const Cell& by) {
         BufPtr<Cell> entry = hashtable::put_block_key(table, key);
         entry[0] = Cell{uint8_t(Type::Block), 0, key, 0};
         entry[1] = by;
+        alloc::set_series_flag(key, kSeriesOwned);
     };
     put(owned.data2, owner);
     put(dead->data2, owner);
-    put(unowned.data2, *dead_owner);
+    put(orphaned.data2, *dead_owner);
+    Node dead_key = dead->data2;
     stack::pop(2);
+    uint32_t count = hashtable::record(table)->count;
     collector::do_cycle();
     EXPECT_TRUE(hashtable::get(table, owned.data2));
-    EXPECT_FALSE(hashtable::get(table, unowned.data2));
-    EXPECT_EQ(hashtable::record(table)->count, 1u);
+    EXPECT_FALSE(hashtable::get(table, dead_key));
+    EXPECT_FALSE(hashtable::get(table, orphaned.data2));
+    EXPECT_EQ(hashtable::record(table)->count, count - 2);
+    EXPECT_FALSE(mem::buffer(orphaned.data2)->flags & kSeriesOwned);
 }
 
 // Marking walks a work stack of its own: a block nested a million levels deep reaches no C++
@@ -198,14 +211,11 @@ TEST(Collector, MillionDeepNestedBlockIsMarked) {
 }
 
 // A frame's live runs go to the frame below it only while that one has more room than the allocator
-// passes over (0xCCCC bytes). The frames are made here, every other one left without room.
+// passes over (0xCCCC bytes). The test makes frames until two of them are neighbours.
 TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
     for (uint32_t room : {kMinFrameRoom, kMinFrameRoom + 1}) {
         in_child([room] {
-            NoStress plain;
-            collector::HeldOff off;
-            collector::do_cycle();
-            for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) series_frame(f)->end = series_frame(f)->heap;
+            OwnFrames own;
             std::vector<Addr> made;
             Addr below = 0, above = 0;
             while (!above) {
@@ -230,10 +240,7 @@ TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
 
 TEST(CollectorFrames, AFrameOfDeadBuffersIsReleasedUnlessLast) {
     in_child([] {
-        NoStress plain;
-        collector::HeldOff off;
-        collector::do_cycle();
-        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) series_frame(f)->end = series_frame(f)->heap;
+        OwnFrames own;
         Addr dead = alloc::alloc_series_frame();
         while (!series_frame(dead)->next) alloc::alloc_series_frame();
         alloc::memory.active_series_frame = dead;
