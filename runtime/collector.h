@@ -16,9 +16,10 @@
    - Fixed buffers (tracked heap) are marked through but never move and are never swept.
 
    Stress mode: OKA_GC_STRESS=N in the environment at start-up makes every Nth series allocation run a
-   cycle in which every live buffer of the series frames moves to fresh frames; the space they leave is
-   filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) for one cycle, then
-   released. A stale buffer pointer or an unrooted value then fails at once instead of by chance. */
+   cycle, and every cycle then moves each live buffer of the series frames to other frames; the frames
+   they leave are filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) until the
+   next cycle moves the buffers back into them. A stale buffer pointer or an unrooted value then fails
+   at once instead of by chance. */
 #pragma once
 
 #include <cstdint>

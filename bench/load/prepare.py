@@ -61,6 +61,8 @@ def main():
     folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     script, data = os.path.join(folder, "load.oka"), os.path.join(folder, "load.json")
+    with open(os.path.join(folder, "load.data"), "w", encoding="utf-8") as out:
+        out.write(".oka load.oka\n.py load.json\n")
     if all(os.path.exists(p) and os.path.getmtime(p) >= os.path.getmtime(__file__) for p in (script, data)):
         return
     records, source = generate()
