@@ -25,12 +25,7 @@ Node values_node(Node context) { return context_cell(context)->data2; }
 
 bool is_self(uint32_t symbol) { return symbol == words::id(Sym::self); }
 
-// The value cell at a position: in the frame of the running call, or in the values block.
-BufPtr<Cell> value_at(Node context, int32_t position) {
-    Addr values = context_cell(context)->data2;
-    if (values_on_stack(context)) return BufPtr<Cell>(mem::ptr<Cell>(values) + position);
-    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(values)->offset) + position);
-}
+BufPtr<Cell> value_at(Node context, int32_t position) { return _context::value_at(*context_cell(context), position); }
 
 // Appends an unset value cell to a context's values block.
 void append_unset_value(Node context) { unset::make_at(alloc::alloc_tail_cell(values_node(context)).get()); }
@@ -50,12 +45,6 @@ void rebind_words(Node context) {
 void init() { datatype::register_(Type::Context, {}); }
 
 void make_global() { global = create(kGlobalSize, false, false, 0, kGlobal); }
-
-BufPtr<Cell> context_cell(Node context) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context)->offset)); }
-
-BufPtr<Cell> self_cell(Node context) { return context_cell(context) + 1; }
-
-Kind kind_of(const Cell& context_cell) { return Kind((context_cell.header >> kKindShift) & 3); }
 
 Node words_node(Node context) { return hashtable::record(word_table(context))->values; }
 
@@ -148,17 +137,13 @@ void set_or_add(Node context, const Cell& word, const Cell& value) {
     *value_at(context, add_word_unset(context, word)) = copy;
 }
 
-BufPtr<Cell> get(const Cell& word, Node context) {
-    int32_t position = int32_t(word.data3);
-    if (position < 0) {
-        if (!is_self(word.data2)) fire_with_word(Err::script_no_value, word);
-        return self_cell(word.data1);
-    }
-    if (!context_cell(context)->data2) fire_with_word(Err::script_not_in_context, word);
-    return value_at(context, position);
+BufPtr<Cell> get_unresolved(const Cell& word) {
+    if (int32_t(word.data3) >= 0) fire_with_word(Err::script_not_in_context, word);
+    if (!is_self(word.data2)) fire_with_word(Err::script_no_value, word);
+    return self_cell(word.data1);
 }
 
-BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify) {
+BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify) {
     Cell copy = value;
     if (int32_t(word->data3) < 0) {
         int32_t position = find_word(context, word->data2, false);

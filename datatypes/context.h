@@ -41,9 +41,12 @@ inline bool collecting_new_words = false;
 void init();
 void make_global();
 
-BufPtr<Cell> context_cell(Node context);
-BufPtr<Cell> self_cell(Node context);
-Kind kind_of(const Cell& context_cell);
+// The context cell: the first cell of the context's buffer.
+OKA_ALWAYS_INLINE BufPtr<Cell> context_cell(Node context) {
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context)->offset));
+}
+inline BufPtr<Cell> self_cell(Node context) { return context_cell(context) + 1; }
+inline Kind kind_of(const Cell& context_cell) { return Kind((context_cell.header >> kKindShift) & 3); }
 Node words_node(Node context);
 BufPtr<Cell> word_at(Node context, uint32_t position);
 uint32_t word_count(Node context);
@@ -69,13 +72,43 @@ int32_t add_word_unset(Node context, const Cell& word);
 void add_new(Node context, const Cell& word, const Cell& value);
 void set_or_add(Node context, const Cell& word, const Cell& value);
 
-// The value cell of a word in `context`.
-BufPtr<Cell> get(const Cell& word, Node context);
+// The value cell at a position of a context that has values: in the frame of the running call, or in
+// the values block.
+OKA_ALWAYS_INLINE BufPtr<Cell> value_at(const Cell& context_cell, int32_t position) {
+    if (context_cell.header & kValuesOnStack) return BufPtr<Cell>(mem::ptr<Cell>(context_cell.data2) + position);
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context_cell.data2)->offset) + position);
+}
+
+// The value cell of a word whose position is not resolved (the word self), or in a context without
+// values: raises script no-value or not-in-context for the others.
+BufPtr<Cell> get_unresolved(const Cell& word);
+
+// The value cell of a word in `context`. Evaluation reads a word's value at every step, so the common
+// case is defined here where it inlines.
+OKA_ALWAYS_INLINE BufPtr<Cell> get(const Cell& word, Node context) {
+    const Cell& cell = *context_cell(context);
+    int32_t position = int32_t(word.data3);
+    if (position < 0 || !cell.data2) return get_unresolved(word);
+    return value_at(cell, position);
+}
+
 // Stores a copy of `value` as the word's value in `context`, resolving the word's position first when
 // it has none (and adding the word when missing). A field of an object is marked assigned and, with
 // `notify`, reported to the object's on-change* handler (datatypes/object.h), which may run any code.
 // Returns the value cell.
-BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify);
+BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify);
+
+// set_in_any, with the common case defined here where it inlines: a word whose position is resolved,
+// in a context with values that is not an object's.
+OKA_ALWAYS_INLINE BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify) {
+    const Cell& cell = *context_cell(context);
+    int32_t position = int32_t(word->data3);
+    if (position < 0 || !cell.data2 || (!(cell.header & kValuesOnStack) && kind_of(cell) == kObject))
+        return set_in_any(word, value, context, notify);
+    BufPtr<Cell> slot = value_at(cell, position);
+    *slot = value;
+    return slot;
+}
 void set_integer(Cell* word, int32_t value);
 // The value cell of a symbol in an object's context (the global context for a function's); the symbol
 // must be present.

@@ -65,8 +65,7 @@ void store_value(const Cell& series, uint32_t index, const Cell& value) {
 
 // The head of a /part position, clamped to the tail; the position must lie in the same series.
 uint32_t part_position(const Cell& series, const Cell& part) {
-    if (part.type() != series.type() || part.data2 != series.data2)
-        error::fire_refinement("part", &part);
+    if (part.type() != series.type() || part.data2 != series.data2) error::fire_refinement("part", &part);
     return clamped_head(part);
 }
 
@@ -311,36 +310,6 @@ const Cell* move(Cell* origin, Cell* target, Cell* part) {
 
 }  // namespace
 
-bool is_block_like(Type type) {
-    switch (type) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Hash:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: return true;
-    default: return false;
-    }
-}
-
-bool is_string_like(Type type) {
-    switch (type) {
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref: return true;
-    default: return false;
-    }
-}
-
-bool is_series(Type type) {
-    return is_block_like(type) || is_string_like(type) || type == Type::Binary || type == Type::Vector ||
-           type == Type::Image;
-}
-
 void init() {
     datatype::register_(
         Type::Series,
@@ -394,11 +363,10 @@ uint32_t read_unit(const Cell& series, uint32_t index) {
     return value;
 }
 
-void grow(Node node, uint64_t units, bool doubled) {
+void expand(Node node, uint64_t units, bool doubled) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint64_t needed = b->used_bytes() + units * b->unit();
     if (needed >= 0x80000000u) fire(Err::internal_no_memory);
-    if (b->offset + needed <= b->data_end()) return;
     alloc::expand_series(node, std::max<uint64_t>(doubled ? 2 * needed : needed, b->size));
 }
 
@@ -411,7 +379,8 @@ void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_co
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
     uint8_t* behind = mem::ptr(b->offset + (index + old_count) * unit);
-    std::memmove(behind + (int64_t(new_count) - old_count) * unit, behind, mem::ptr(b->tail) - behind);
+    uint8_t* tail = mem::ptr(b->tail);
+    if (behind < tail) std::memmove(behind + (int64_t(new_count) - old_count) * unit, behind, tail - behind);
     b->tail = b->tail + new_count * unit - old_count * unit;
 }
 

@@ -16,9 +16,35 @@ namespace oka::series {
 
 // The type groups: block-like series hold cells, string-like ones code points; with binary!, vector!
 // and image! these are all the series types.
-bool is_block_like(Type type);
-bool is_string_like(Type type);
-bool is_series(Type type);
+inline bool is_block_like(Type type) {
+    switch (type) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Hash:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: return true;
+    default: return false;
+    }
+}
+
+inline bool is_string_like(Type type) {
+    switch (type) {
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref: return true;
+    default: return false;
+    }
+}
+
+inline bool is_series(Type type) {
+    return is_block_like(type) || is_string_like(type) || type == Type::Binary || type == Type::Vector ||
+           type == Type::Image;
+}
 
 // Registers series!.
 void init();
@@ -46,9 +72,16 @@ uint32_t get_length(Cell* series, bool absolute = false);
 BufPtr<uint8_t> unit_at(const Cell& series, uint32_t index);
 // The unit at an absolute index of a text or byte series read as a number.
 uint32_t read_unit(const Cell& series, uint32_t index);
+// grow's work when the buffer lacks the room.
+void expand(Node node, uint64_t units, bool doubled);
 // Makes room for `units` more units behind the tail: the buffer grows to the bytes used plus theirs,
 // twice that when `doubled`. Raises internal no-memory when a buffer would reach 2^31 bytes. Allocates.
-void grow(Node node, uint64_t units, bool doubled);
+// Most calls find the room there already, which is told here, where it inlines.
+inline void grow(Node node, uint64_t units, bool doubled) {
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    uint64_t needed = b->used_bytes() + units * b->unit();
+    if (needed >= 0x80000000u || b->offset + needed > b->data_end()) expand(node, units, doubled);
+}
 // Makes the `old_count` units at `index` take `new_count` units, moving the units behind them and the
 // tail; the units of the range keep whatever they held. The buffer must have the room (grow).
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count);

@@ -18,28 +18,17 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "byte n of the payload is byte n & 3 of word n >> 2");
 
-constexpr uint32_t Cell::*kWords[] = {&Cell::data1, &Cell::data2, &Cell::data3};
-
-// Where the bit of a type id lies: a payload word and the mask within it.
-struct Bit {
-    uint32_t Cell::*word;
-    uint32_t mask;
-};
-
-constexpr Bit bit_of(Type type) {
-    uint32_t id = uint32_t(type), byte = id >> 3;
-    return {kWords[byte >> 2], (0x80u >> (id & 7)) << (8 * (byte & 3))};
-}
+constexpr TypeBit bit_of(Type type) { return kTypeBits[uint8_t(type)]; }
 
 constexpr Cell kEmpty{uint8_t(Type::Typeset), 0, 0, 0};
 
 void add(Cell* typeset, Type type) {
-    Bit bit = bit_of(type);
+    TypeBit bit = bit_of(type);
     typeset->*bit.word |= bit.mask;
 }
 
 void merge(Cell* typeset, const Cell& other) {
-    for (auto word : kWords) typeset->*word |= other.*word;
+    for (auto word : kPayloadWords) typeset->*word |= other.*word;
 }
 
 // The walks over a set see the registered types only.
@@ -86,7 +75,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareStrictEqual:
     case kCompareSame:
     case kCompareFind:
-        for (auto word : kWords)
+        for (auto word : kPayloadWords)
             if (value1->*word != value2->*word) return 1;
         return 0;
     case kCompareSort:
@@ -100,7 +89,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 const Cell* complement(Cell* value) {
     Cell* result = push(*value);
-    for (auto word : kWords) result->*word = ~(result->*word);
+    for (auto word : kPayloadWords) result->*word = ~(result->*word);
     return result;
 }
 
@@ -145,18 +134,13 @@ uint32_t combine(Op op, uint32_t a, uint32_t b) {
 }
 
 void clear(Cell* typeset) {
-    for (auto word : kWords) typeset->*word = 0;
+    for (auto word : kPayloadWords) typeset->*word = 0;
 }
 
 int32_t count(const Cell& typeset) {
     int32_t n = 0;
     for (int id = 1; id <= highest_id(); id++) n += member_q(typeset, id);
     return n;
-}
-
-bool has_q(const Cell& typeset, Type type) {
-    Bit bit = bit_of(type);
-    return typeset.*bit.word & bit.mask;
 }
 
 Cell* push(const Cell& typeset) { return stack::push(typeset); }
@@ -167,7 +151,7 @@ BufPtr<Cell> make_in(const Cell& block, uint32_t word1, uint32_t word2, uint32_t
 
 BufPtr<Cell> make_any(const Cell& block) {
     Cell any{uint8_t(Type::Typeset), ~0u, ~0u, ~0u};
-    Bit unset = bit_of(Type::Unset);
+    TypeBit unset = bit_of(Type::Unset);
     any.*unset.word &= ~unset.mask;
     return block::rs_append(block, any);
 }
@@ -209,7 +193,7 @@ void do_bitwise(Op op) {
     else
         fire(Err::script_invalid_arg, &args[1]);
     Cell result = kEmpty;
-    for (auto word : kWords) result.*word = combine(op, args[0].*word, other.*word);
+    for (auto word : kPayloadWords) result.*word = combine(op, args[0].*word, other.*word);
     stack::set_last(result);
 }
 

@@ -9,6 +9,8 @@
    A typeset cell refers to no series: it may be copied freely and kept across allocations. */
 #pragma once
 
+#include <array>
+
 #include "runtime/memory.h"
 
 namespace oka::typeset {
@@ -34,7 +36,29 @@ void init();
 void clear(Cell* typeset);
 // The number of registered types in the set.
 int32_t count(const Cell& typeset);
-bool has_q(const Cell& typeset, Type type);
+// The payload words that hold the bits, in order.
+inline constexpr uint32_t Cell::*kPayloadWords[] = {&Cell::data1, &Cell::data2, &Cell::data3};
+
+// Where the bit of a type id lies: a payload word and the mask within it; ids beyond the 96 bits have
+// an empty mask. A table, since every argument of every call is checked against a typeset.
+struct TypeBit {
+    uint32_t Cell::*word;
+    uint32_t mask;
+};
+inline constexpr auto kTypeBits = [] {
+    std::array<TypeBit, 256> bits{};
+    for (uint32_t id = 0; id < bits.size(); id++) {
+        uint32_t byte = id >> 3;
+        bits[id] = id < 96 ? TypeBit{kPayloadWords[byte >> 2], (0x80u >> (id & 7)) << (8 * (byte & 3))}
+                           : TypeBit{&Cell::data1, 0};
+    }
+    return bits;
+}();
+
+inline bool has_q(const Cell& typeset, Type type) {
+    TypeBit bit = kTypeBits[uint8_t(type)];
+    return typeset.*bit.word & bit.mask;
+}
 
 // ---- constructors ----
 

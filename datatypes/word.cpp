@@ -36,9 +36,7 @@ Cell as_type(Cell cell, Type type) {
 }
 
 // The string form of a word's symbol, pushed on the data stack.
-Cell* push_string_form(const Cell& word) {
-    return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0});
-}
+Cell* push_string_form(const Cell& word) { return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0}); }
 
 // An issue's or refinement's name makes a word when the lexer reads it as one (of any type but
 // refinement and issue); the word is bound to the global context when that holds its symbol.
@@ -119,8 +117,10 @@ int32_t mold_refinement(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, 
 void index_q() {
     Cell* word = stack::arguments();
     int32_t position = int32_t(word->data3);
-    if (position < 0) none::box();
-    else integer::box(position + 1);
+    if (position < 0)
+        none::box();
+    else
+        integer::box(position + 1);
 }
 
 bool same_symbol(const Cell& a, const Cell& b, bool ignore_case) {
@@ -184,8 +184,8 @@ void init() {
         Type type;
         ActionImpl<Act::mold> mold;
     };
-    for (Kind k : {Kind{Type::SetWord, mold_set_word}, Kind{Type::LitWord, mold_lit_word},
-                   Kind{Type::GetWord, mold_get_word}}) {
+    for (Kind k :
+         {Kind{Type::SetWord, mold_set_word}, Kind{Type::LitWord, mold_lit_word}, Kind{Type::GetWord, mold_get_word}}) {
         datatype::register_(k.type, {
                                         inherits<Act::make>(),
                                         inherits<Act::to>(),
@@ -246,9 +246,7 @@ Cell load_as(Type type, std::string_view name) { return as_type(load(name), type
 
 Cell* push_as(Type type, const Cell& word) { return retyped(push(word), type); }
 
-Cell* push_local_as(Type type, Node context, uint32_t position) {
-    return retyped(push_local(context, position), type);
-}
+Cell* push_local_as(Type type, Node context, uint32_t position) { return retyped(push_local(context, position), type); }
 
 BufPtr<Cell> from_context(Node context, uint32_t position) { return _context::word_at(context, position); }
 
@@ -257,8 +255,6 @@ Cell find_in(Node context, uint32_t symbol) {
     if (position < 0) return _context::add_global(symbol);
     return *from_context(context, uint32_t(position));
 }
-
-BufPtr<Cell> get_cell(const Cell& word) { return _context::get(word, word.data1); }
 
 Cell* get(const Cell& word) {
     Cell value = *get_cell(word);

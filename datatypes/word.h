@@ -10,6 +10,7 @@
 
 #include <string_view>
 
+#include "datatypes/context.h"
 #include "runtime/memory.h"
 
 namespace oka {
@@ -45,7 +46,7 @@ Cell find_in(Node context, uint32_t symbol);
 
 // ---- values ----
 
-BufPtr<Cell> get_cell(const Cell& word);
+OKA_ALWAYS_INLINE BufPtr<Cell> get_cell(const Cell& word) { return _context::get(word, word.data1); }
 // Pushes a copy of the word's value; an unset value raises script no-value.
 Cell* get(const Cell& word);
 void set_value(Cell* word, const Cell& value);
@@ -79,6 +80,6 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op);
 namespace refinement {
 // Appends to the root block an unbound refinement of the name and returns it.
 Cell make_in_root(std::string_view name);
-}
+}  // namespace refinement
 
 }  // namespace oka

@@ -84,19 +84,6 @@ Cell* top_math(MathOp op, const Cell& name, const Cell& b) {
 
 // ---- comparison ----
 
-bool integers_compared(int32_t a, int32_t b, CompareOp op) {
-    switch (op) {
-    case kCompareEqual:
-    case kCompareStrictEqual: return a == b;
-    case kCompareNotEqual: return a != b;
-    case kCompareLesser: return a < b;
-    case kCompareLesserEqual: return a <= b;
-    case kCompareGreater: return a > b;
-    case kCompareGreaterEqual: return a >= b;
-    default: sys::quit(101, OKA_CALLER_ADDRESS());
-    }
-}
-
 // The truth of `a op b`; nothing is left on the stack.
 bool compared(CompareOp op, const Cell& name, const Cell& a, const Cell& b) {
     if (op < kCompareEqual || op > kCompareGreaterEqual) sys::quit(101, OKA_CALLER_ADDRESS());
@@ -170,30 +157,8 @@ void compare_top_cell(CompareOp op, const Cell& name, const Cell& b) {
 
 void compare_top_int(CompareOp op, const Cell& name, int32_t b) { compare_top_cell(op, name, integer_cell(b)); }
 
-bool infix_in_place(const Cell& op, const Cell& a, const Cell& b, Cell* result) {
-    Type wrapped = Type((op.header >> op::kWrappedShift) & 0xFF);
-    if (wrapped == Type::Action) {
-        switch (Act(op.data1)) {
-        case Act::add: return math_here(MathOp::add, a, b, result);
-        case Act::subtract: return math_here(MathOp::subtract, a, b, result);
-        case Act::multiply: return math_here(MathOp::multiply, a, b, result);
-        default: return false;
-        }
-    }
-    if (wrapped != Type::Native || !a.is(Type::Integer) || !b.is(Type::Integer)) return false;
-    CompareOp compare;
-    switch (op.data1) {
-    case natives::equal_q_slot: compare = kCompareEqual; break;
-    case natives::not_equal_q_slot: compare = kCompareNotEqual; break;
-    case natives::strict_equal_q_slot: compare = kCompareStrictEqual; break;
-    case natives::lesser_q_slot: compare = kCompareLesser; break;
-    case natives::lesser_or_equal_q_slot: compare = kCompareLesserEqual; break;
-    case natives::greater_q_slot: compare = kCompareGreater; break;
-    case natives::greater_or_equal_q_slot: compare = kCompareGreaterEqual; break;
-    default: return false;
-    }
-    logic::make_at(result, integers_compared(integer::get(a), integer::get(b), compare));
-    return true;
+bool floats_in_place(MathOp op, const Cell& a, const Cell& b, Cell* result) {
+    return !a.is(Type::Integer) && math_here(op, a, b, result);
 }
 
 Cell* pick_fast(const Cell& series, int32_t index, const Cell& name) {

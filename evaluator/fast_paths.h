@@ -9,7 +9,9 @@
 #pragma once
 
 #include "datatypes/integer.h"
+#include "datatypes/logic.h"
 #include "evaluator/actions.h"
+#include "evaluator/natives.h"
 
 namespace oka::actions {
 
@@ -36,10 +38,76 @@ void compare_top_int(CompareOp op, const Cell& name, int32_t b);
 // outside it; any other type answers as a path selection does.
 Cell* pick_fast(const Cell& series, int32_t index, const Cell& name);
 
-// The result of the infix operator `op` (as an op! value holds it) on `a` and `b`, when it can be had
-// without calling it: add, subtract and multiply on two integers or two floats, and the comparisons
-// = <> == < <= > >= on two integers. False leaves the call to the operator.
-bool infix_in_place(const Cell& op, const Cell& a, const Cell& b, Cell* result);
+// The functions that calls may be computed in place for: the comparison natives, by their compare
+// op, and the math actions below, by their math op.
+struct InPlace {
+    enum Kind { kNone, kCompare, kMath } kind;
+    int32_t op;
+};
+
+OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
+    if (function.is(Type::Native)) {
+        switch (function.data1) {
+        case natives::equal_q_slot: return {InPlace::kCompare, kCompareEqual};
+        case natives::not_equal_q_slot: return {InPlace::kCompare, kCompareNotEqual};
+        case natives::strict_equal_q_slot: return {InPlace::kCompare, kCompareStrictEqual};
+        case natives::lesser_q_slot: return {InPlace::kCompare, kCompareLesser};
+        case natives::lesser_or_equal_q_slot: return {InPlace::kCompare, kCompareLesserEqual};
+        case natives::greater_q_slot: return {InPlace::kCompare, kCompareGreater};
+        case natives::greater_or_equal_q_slot: return {InPlace::kCompare, kCompareGreaterEqual};
+        default: return {InPlace::kNone, 0};
+        }
+    }
+    if (!function.is(Type::Action)) return {InPlace::kNone, 0};
+    switch (Act(function.data1)) {
+    case Act::add: return {InPlace::kMath, int32_t(integer::MathOp::add)};
+    case Act::subtract: return {InPlace::kMath, int32_t(integer::MathOp::subtract)};
+    case Act::multiply: return {InPlace::kMath, int32_t(integer::MathOp::multiply)};
+    case Act::divide: return {InPlace::kMath, int32_t(integer::MathOp::divide)};
+    case Act::remainder: return {InPlace::kMath, int32_t(integer::MathOp::remainder)};
+    default: return {InPlace::kNone, 0};
+    }
+}
+
+// Whether `function` (a native!, an action! or any other value) is one that call_in_place computes.
+inline bool computes_in_place(const Cell& function) { return in_place_of(function).kind != InPlace::kNone; }
+
+inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
+    switch (op) {
+    case kCompareEqual:
+    case kCompareStrictEqual: return a == b;
+    case kCompareNotEqual: return a != b;
+    case kCompareLesser: return a < b;
+    case kCompareLesserEqual: return a <= b;
+    case kCompareGreater: return a > b;
+    default: return a >= b;
+    }
+}
+
+// add, subtract or multiply on two floats (anything but an integer first), into `result`.
+bool floats_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
+
+// The result of `function` on `a` and `b` when it can be had without calling it, which is then the
+// same as the call's and can raise no error: add, subtract and multiply on two integers or two floats,
+// divide and remainder on two integers (but by 0, and -2147483648 by -1), the comparisons
+// = <> == < <= > >= on two integers. False leaves the call to the function. The interpreter computes
+// operators and calls this way on every evaluation step where it can, hence inline.
+OKA_ALWAYS_INLINE bool call_in_place(const Cell& function, const Cell& a, const Cell& b, Cell* result) {
+    InPlace how = in_place_of(function);
+    if (how.kind == InPlace::kNone) return false;
+    auto op = integer::MathOp(how.op);
+    if (!a.is(Type::Integer) || !b.is(Type::Integer))
+        return how.kind == InPlace::kMath && op <= integer::MathOp::multiply && floats_in_place(op, a, b, result);
+    int32_t x = integer::get(a), y = integer::get(b);
+    if (how.kind == InPlace::kCompare) {
+        logic::make_at(result, integers_compared(x, y, CompareOp(how.op)));
+        return true;
+    }
+    bool dividing = op == integer::MathOp::divide || op == integer::MathOp::remainder;
+    if (dividing && (y == 0 || (y == -1 && x == INT32_MIN))) return false;
+    integer::do_math_op(x, y, op, result);
+    return true;
+}
 
 enum class SeriesOp : int32_t { length_q = 1, index_q, head_q, tail_q, next, back, head, tail };
 

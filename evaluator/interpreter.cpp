@@ -1,6 +1,9 @@
 #include "evaluator/interpreter.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <initializer_list>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -36,6 +39,9 @@ namespace {
 // Code is a series of cells.
 uint32_t length_of(const Cell& block) { return mem::buffer(block.data2)->used_bytes() / sizeof(Cell); }
 
+// The cells of a block's buffer, for reading where nothing allocates.
+BufPtr<Cell> cells_of(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.data2)->offset)); }
+
 // The cell at an index of a block, copied: evaluating anything may move the block's buffer.
 Cell code_at(const Cell& block, uint32_t index) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset)[index]; }
 
@@ -44,15 +50,30 @@ bool at_end(const Cell& block, uint32_t position, uint32_t end) {
     return position >= end || position >= length_of(block);
 }
 
-// Writes a result: pushed with `sub`, else into the result slot with the frame keeping that one cell.
-void put_result(const Cell& value, bool sub) {
-    if (sub) stack::push(value);
-    else stack::set_last_keep(value);
+// The code of a block as it stands, for reading where nothing allocates: its cells, up to `end` or to
+// the block's tail when the block shrank while it was evaluated.
+struct Code {
+    BufPtr<Cell> cells;
+    uint32_t length;
+
+    // The cell at a position, or null at the end of the code.
+    BufPtr<Cell> at(uint32_t position) const { return position < length ? cells + position : BufPtr<Cell>(); }
+};
+
+OKA_ALWAYS_INLINE Code code_of(const Cell& block, uint32_t end) {
+    BufPtr<SeriesBuffer> buffer = mem::buffer(block.data2);
+    return {BufPtr<Cell>(mem::ptr<Cell>(buffer->offset)), std::min(end, uint32_t(buffer->used_bytes() / sizeof(Cell)))};
 }
 
-bool is_function(Type t) {
-    return t == Type::Native || t == Type::Action || t == Type::Function || t == Type::Routine;
+// Writes a result: pushed with `sub`, else into the result slot with the frame keeping that one cell.
+OKA_ALWAYS_INLINE void put_result(const Cell& value, bool sub) {
+    if (sub)
+        stack::push(value);
+    else
+        stack::set_last_keep(value);
 }
+
+bool is_function(Type t) { return t == Type::Native || t == Type::Action || t == Type::Function || t == Type::Routine; }
 
 const Cell& body_name() { return words::word(Word::body_tag); }
 
@@ -67,8 +88,10 @@ Cell frame_name(const Cell& name) { return name.is(Type::Word) ? name : words::w
 
 // Pops a frame the interpreter pushed: the result stays pushed (sub) or goes to the caller's result slot.
 void unwind_for(bool sub) {
-    if (sub) stack::unwind();
-    else stack::unwind_last();
+    if (sub)
+        stack::unwind();
+    else
+        stack::unwind_last();
 }
 
 // ---- the spec cache ----
@@ -92,6 +115,27 @@ void append_argument(const Cell& cache, const Cell& spec, uint32_t index, Argume
     BufPtr<Cell> entry = types.is(Type::Block) && length_of(types) > 0 ? typeset::make_from_block(cache, types)
                                                                        : typeset::make_any(cache);
     entry->header |= kind << kKindShift;
+}
+
+// What a call needs to know of the cache before it walks it, worked out once into the third payload
+// word of the cache's own cell: how many entries open the cache as arguments that every call takes
+// (up to the first refinement, local count or return: entry), whether all of those are evaluated, and
+// whether nothing follows them. A call fetches those arguments without looking at the rest.
+constexpr uint32_t kLeadingMask = 0xFFFF;
+constexpr uint32_t kAllEvaluated = 1u << 16;
+constexpr uint32_t kNothingElse = 1u << 17;
+
+uint32_t leading_arguments(const Cell& cache) { return cache.data3 & kLeadingMask; }
+
+uint32_t plan_of(const Cell& cache) {
+    uint32_t count = 0, all_evaluated = kAllEvaluated;
+    while (count < length_of(cache)) {
+        Cell entry = code_at(cache, count);
+        if (!entry.is(Type::Typeset) || kind_of(entry) == kReturn) break;
+        if (kind_of(entry) != kEvaluated) all_evaluated = 0;
+        count++;
+    }
+    return count | all_evaluated | (count == length_of(cache) ? kNothingElse : 0);
 }
 
 // Analyses a spec once into the block of its cache entries: one per spec word, in spec order.
@@ -126,6 +170,7 @@ Node preprocess_spec(const Cell& function) {
         }
     }
     if (native && refinements) integer::make_in(cache, refinements);
+    cache.data3 = plan_of(cache);
     *cache_cell(function) = cache;
     return cache.data2;
 }
@@ -145,16 +190,148 @@ Cell argument_word(const Cell& function, uint32_t index) {
     return mem::ptr<Cell>(mem::buffer(words)->offset)[index];
 }
 
+// ---- plain values ----
+
+// The value of a word in code read without evaluating anything: null for a word that is not bound to
+// a context with values.
+OKA_ALWAYS_INLINE BufPtr<Cell> bound_value(const Cell& word) {
+    if (!word.data1 || !_context::context_cell(word.data1)->data2) return {};
+    return word::get_cell(word);
+}
+
+// The values that evaluate to something other than themselves: words, paths, parens, functions and
+// issues (which may be systems code); as bits by type id.
+constexpr uint64_t type_bits(std::initializer_list<Type> types) {
+    uint64_t bits = 0;
+    for (Type type : types) bits |= uint64_t(1) << uint8_t(type);
+    return bits;
+}
+constexpr uint64_t kEvaluatedTypes = type_bits(
+    {Type::Paren, Type::SetWord, Type::SetPath, Type::GetWord, Type::LitWord, Type::Word, Type::Path, Type::GetPath,
+     Type::LitPath, Type::Op, Type::Native, Type::Action, Type::Function, Type::Routine, Type::Issue});
+// The values of words that evaluation does not take as they are: calls, operators, lit-words and unset.
+constexpr uint64_t kActiveWordValues =
+    type_bits({Type::Unset, Type::LitWord, Type::Native, Type::Action, Type::Function, Type::Routine, Type::Op});
+static_assert(kTypeTableSize <= 64);
+
+bool has_type(uint64_t bits, const Cell& value) { return (bits >> uint8_t(value.type())) & 1; }
+
+// What a cell of code evaluates to when that needs no call and cannot fail: the cell itself when it is
+// a value that evaluates to itself, the value of a word holding such a value. Null for any other cell.
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_value(BufPtr<Cell> cell) {
+    if (!has_type(kEvaluatedTypes, *cell)) return cell;
+    BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+    return value && !has_type(kActiveWordValues, *value) ? value : BufPtr<Cell>();
+}
+
+// An argument that is one plain value which no operator follows: what it evaluates to. Null when the
+// argument needs evaluating, or the code ends before it.
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_argument(const Code& code, uint32_t position) {
+    BufPtr<Cell> cell = code.at(position);
+    if (!cell || (position + 1 < code.length && cell[1].is(Type::Word))) return {};
+    return plain_value(cell);
+}
+
+// An infix operator follows: a word bound to a context with values, whose value is an op!.
+OKA_ALWAYS_INLINE bool infix_follows(const Code& code, uint32_t position, Cell* op) {
+    BufPtr<Cell> next = code.at(position);
+    if (!next || !next->is(Type::Word)) return false;
+    BufPtr<Cell> value = bound_value(*next);
+    if (!value || !value->is(Type::Op)) return false;
+    *op = *value;
+    return true;
+}
+
+// ---- calls computed in place ----
+//
+// Math and comparisons on numbers at hand are computed without a call frame: the function's own rules
+// give the same result, and it is only done where no error can arise, so that nothing can tell the
+// difference. Tracing sees every call, so it always takes the call.
+
+// Calls nested deeper than this are left to the full evaluation.
+constexpr int kInPlaceDepth = 8;
+
+// The native, action or function that an op! value wraps.
+Cell unwrapped(Cell op) {
+    op.header = (op.header >> op::kWrappedShift) & 0xFF;
+    return op;
+}
+
+bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next);
+
+// An argument computed in place: a plain value that no operator follows, or an expression computed so.
+OKA_ALWAYS_INLINE bool argument_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
+    if (BufPtr<Cell> plain = plain_argument(code, position)) {
+        *result = *plain;
+        *next = position + 1;
+        return true;
+    }
+    return expression_in_place(code, position, depth, result, next);
+}
+
+// A call of `function` (one that computes in place), whose word is at `position`, computed in place
+// with two arguments computed so.
+[[gnu::noinline]] bool call_in_place_at(const Cell& function, const Code& code, uint32_t position, int depth,
+                                        Cell* result, uint32_t* next) {
+    if (depth == 0) return false;
+    Cell first, second;
+    return argument_in_place(code, position + 1, depth - 1, &first, next) &&
+           argument_in_place(code, *next, depth - 1, &second, next) &&
+           actions::call_in_place(function, first, second, result);
+}
+
+// An operand computed in place: a plain value, or such a call. False, having changed nothing, for any
+// other operand; `next` is then undefined.
+OKA_ALWAYS_INLINE bool operand_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
+    BufPtr<Cell> cell = code.at(position);
+    if (!cell) return false;
+    if (BufPtr<Cell> plain = plain_value(cell)) {
+        *result = *plain;
+        *next = position + 1;
+        return true;
+    }
+    BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+    if (!value || !actions::computes_in_place(*value)) return false;
+    Cell function = *value;
+    return call_in_place_at(function, code, position, depth, result, next);
+}
+
+// An expression computed in place: an operand, then each operator that follows it.
+bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
+    if (!operand_in_place(code, position, depth, result, next)) return false;
+    Cell op, right;
+    while (infix_follows(code, *next, &op))
+        if (!operand_in_place(code, *next + 1, depth, &right, next) ||
+            !actions::call_in_place(unwrapped(op), *result, right, result))
+            return false;
+    return true;
+}
+
+// Pushes the value of the expression at `position`, with the operators that follow it: computed in
+// place when it can be, else evaluated. Answers the position after it.
+OKA_ALWAYS_INLINE uint32_t push_expression(const Cell& block, uint32_t position, uint32_t end) {
+    Cell computed;
+    uint32_t next;
+    if (trace::tracing || !argument_in_place(code_of(block, end), position, kInPlaceDepth, &computed, &next))
+        return eval_expression(block, position, end, false, true, false);
+    stack::push(computed);
+    return next;
+}
+
 // ---- arguments ----
 
+// A call being made: what is called, the code its arguments come from, and the position reached in it.
+// The cells are ones that nothing moves or overwrites while the call is made.
 struct Call {
     const Cell& function;
     const Cell& block;
+    const Cell& name;  // the frame's name: the name word, or <anon>
     uint32_t position;
     uint32_t end;
-    const Cell& name;
-    bool infix;
     uint32_t mode;
+    bool infix;
+    const Cell* path;  // the path the function came from, whose elements from path_index on are refinements
+    uint32_t path_index;
 };
 
 // apply's argument block: the arguments it lacks are none, and it may name refinements.
@@ -184,8 +361,9 @@ void fetch_expression(Call& call) {
     call.position = eval_expression(call.block, call.position, end, call.infix, true, false);
 }
 
-// Fetches one argument of the entry's kind from the code, pushed on the data stack.
-void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
+// Fetches an argument that is not simply the next expression of the code: a literal or soft-literal
+// one, one beyond the end of the code, or one under apply/safer.
+void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
     if (at_end(call.block, call.position, call.end)) {
         if (applying(call)) {
             none::push();
@@ -225,6 +403,21 @@ void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
     }
 }
 
+// Fetches one argument of the entry's kind from the code, pushed on the data stack.
+OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
+    if (kind_of(entry) != kEvaluated || safer(call) || at_end(call.block, call.position, call.end)) {
+        fetch_unevaluated(call, entry, index);
+        return;
+    }
+    BufPtr<Cell> plain = trace::tracing ? BufPtr<Cell>() : plain_argument(code_of(call.block, call.end), call.position);
+    if (plain) {
+        stack::push(*plain);
+        call.position++;
+    } else {
+        call.position = eval_expression(call.block, call.position, call.end, call.infix, true, false);
+    }
+}
+
 // Passes over an argument of an inactive refinement: fetched and dropped, or under apply/safer left
 // unevaluated.
 void skip_arg(Call& call, const Cell& entry, uint32_t index) {
@@ -257,6 +450,13 @@ bool fetch_refinement_flag(Call& call, uint32_t index) {
 }
 
 constexpr uint32_t kMaxRefinements = 32;
+
+// What a native learns of a call whose refinements no path or apply block names: none is used.
+constexpr auto kNoRefinements = [] {
+    std::array<int32_t, kMaxRefinements> positions{};
+    positions.fill(-1);
+    return positions;
+}();
 
 bool has_refinements(const Cell& cache) {
     for (uint32_t i = 0; i < length_of(cache); i++)
@@ -341,19 +541,56 @@ void use_block_refinements(Call& call, const Cell& cache, int32_t* positions) {
     }
 }
 
-// Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
-// runs it. Answers the position after the arguments.
-uint32_t eval_arguments(Call call, const Cell* path, uint32_t path_index) {
-    if (call.infix) stack::top++;  // the left operand is already in the frame's first cell
-    Cell cache = spec_cache(call.function);
+// Fetches `count` evaluated arguments and checks their types: the common call, with no infix operand,
+// apply block or tracing to mind. A plain value that no operator follows is taken as it is; anything
+// else is evaluated, after which the code and the cache are read again.
+void fetch_evaluated(Call& call, const Cell& cache, uint32_t count) {
+    uint32_t position = call.position;
+    for (uint32_t i = 0; i < count; i++) {
+        if (at_end(call.block, position, call.end)) missing_argument(call, i);
+        position = push_expression(call.block, position, call.end);
+        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
+    }
+    call.position = position;
+}
+
+// Fetches an active argument and checks its type; an infix call's left operand is in place already.
+OKA_ALWAYS_INLINE void use_argument(Call& call, const Cell& entry, uint32_t index, uint32_t fetched) {
+    if (!(call.infix && fetched == 0)) fetch_arg(call, entry, index);
+    check_type(call, entry, index);
+}
+
+// Runs a native or an action on the arguments of its frame. Answers the position after them.
+uint32_t run_native(const Call& call, const int32_t* positions) {
+    if (trace::tracing) trace::fire_call(call.name, call.function);
+    Cell computed;
+    if (!trace::tracing && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
+        stack::set_last(computed);  // what the native gives, without its dispatch
+    else if (call.function.is(Type::Action))
+        actions::entry(Act(call.function.data1))(positions);
+    else
+        natives::entry(call.function.data1)(positions);
+    return call.position;
+}
+
+// A function! whose arguments are all in its frame, given its local count, gets its locals.
+uint32_t enter_function(const Call& call, int32_t locals) {
+    if (trace::tracing) trace::fire_call(call.name, call.function);
+    if (locals) function::init_locals(locals);
+    return call.position;
+}
+
+// Gathers what follows the leading arguments in the cache: refinements, their arguments and the
+// locals, with the refinements a path or an apply block names; then runs a native or an action.
+// Answers the position after the arguments.
+[[gnu::noinline]] uint32_t use_other_entries(Call& call, const Cell& cache, uint32_t fetched) {
     bool native = native_like(call.function);
     bool all = call.mode & kCallApplyAll;
     int32_t positions[kMaxRefinements];
-    std::fill(std::begin(positions), std::end(positions), -1);
+    if (native) std::fill(std::begin(positions), std::end(positions), -1);
     bool active = true;
     int32_t locals = 0;
-    uint32_t fetched = 0;
-    for (uint32_t i = 0; i < length_of(cache); i++) {
+    for (uint32_t i = fetched; i < length_of(cache); i++) {
         Cell entry = code_at(cache, i);
         switch (entry.type()) {
         case Type::Typeset:
@@ -363,9 +600,7 @@ uint32_t eval_arguments(Call call, const Cell* path, uint32_t path_index) {
                 if (!native) none::push();
                 break;
             }
-            if (!(call.infix && fetched == 0)) fetch_arg(call, entry, i);
-            check_type(call, entry, i);
-            fetched++;
+            use_argument(call, entry, i, fetched++);
             break;
         case Type::Refinement:
             active = all && fetch_refinement_flag(call, i);
@@ -378,15 +613,55 @@ uint32_t eval_arguments(Call call, const Cell* path, uint32_t path_index) {
         default: break;
         }
     }
-    if (path) use_path_refinements(call, cache, *path, path_index, positions);
+    if (call.path) use_path_refinements(call, cache, *call.path, call.path_index, positions);
     if (call.mode & kCallApply) use_block_refinements(call, cache, positions);
-    if (trace::tracing) trace::fire_call(call.name, call.function);
-    if (!native) {
-        if (locals) function::init_locals(locals);
-        return call.position;
+    return native ? run_native(call, positions) : enter_function(call, locals);
+}
+
+// Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
+// runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
+// those are fetched without looking at the rest of the cache.
+uint32_t eval_arguments(Call& call) {
+    if (call.infix) stack::top++;  // the left operand is already in the frame's first cell
+    Cell cache = spec_cache(call.function);
+    uint32_t leading = leading_arguments(cache);
+    bool plain = !call.path && call.mode == kCallPlain;
+    if (plain && !call.infix && (cache.data3 & kAllEvaluated) && !trace::tracing)
+        fetch_evaluated(call, cache, leading);
+    else
+        for (uint32_t i = 0; i < leading; i++) use_argument(call, code_at(cache, i), i, i);
+    if (plain && native_like(call.function)) return run_native(call, kNoRefinements.data());
+    if (plain && (cache.data3 & kNothingElse)) return enter_function(call, 0);
+    return use_other_entries(call, cache, leading);
+}
+
+// Makes a call found in code, in a frame of its own: the function value, then its arguments. Unless
+// the call is infix, the result takes the function value's place. Answers the position after the
+// arguments.
+inline uint32_t make_call(Call& call, bool sub) {
+    if (trace::tracing) trace::fire_open(call.name);
+    Cell* start = stack::top;
+    if (!call.infix) stack::push(call.function);
+    bool native = native_like(call.function);
+    if (native)
+        stack::mark_interp_native(call.name);
+    else if (call.function.is(Type::Function))
+        stack::mark_interp_func(call.name);
+    else
+        sys::quit(101, OKA_CALLER_ADDRESS());
+    eval_arguments(call);
+    if (!native) exec_function(call.function, call.function.data1, call.name);
+    unwind_for(sub);
+    if (trace::tracing) trace::fire_return(call.name);
+    if (!call.infix) {
+        if (sub) {
+            *start = stack::top[-1];
+            stack::top = start + 1;
+        } else {
+            stack::top = start;
+            stack::set_last_keep(*stack::frame_base);
+        }
     }
-    if (call.function.is(Type::Action)) actions::entry(Act(call.function.data1))(positions);
-    else natives::entry(call.function.data1)(positions);
     return call.position;
 }
 
@@ -450,8 +725,10 @@ void eval_function_body(const Cell& function, const Cell& name) {
         BodyScope scope(context);
         bool saved_tracing = trace::enter_body(function, name);
         code = sys::protect(kCatchAll, [&] {
-            if (body.is(Type::Block)) eval_block(body, true);
-            else unset::box();
+            if (body.is(Type::Block))
+                eval_block(body, true);
+            else
+                unset::box();
         });
         trace::leave_body(name, saved_tracing);
     }
@@ -467,40 +744,14 @@ Cell value_of(const Cell& word) {
     return value;
 }
 
-// An infix operator follows: a word bound to a context with values, whose value is an op!.
-bool infix_follows(const Cell& block, uint32_t position, uint32_t end, Cell* op) {
-    if (at_end(block, position, end)) return false;
-    Cell next = code_at(block, position);
-    if (!next.is(Type::Word) || !next.data1) return false;
-    Cell context = *_context::context_cell(next.data1);
-    if (!context.data2) return false;
-    Cell value = *word::get_cell(next);
-    if (!value.is(Type::Op)) return false;
-    *op = value;
-    return true;
-}
-
-// The right operand of an infix operator when it needs no evaluation: a number, or a word holding one.
-bool plain_operand(const Cell& block, uint32_t position, uint32_t end, Cell* operand) {
-    if (at_end(block, position, end)) return false;
-    Cell value = code_at(block, position);
-    if (value.is(Type::Word)) {
-        if (!value.data1 || !_context::context_cell(value.data1)->data2) return false;
-        value = *word::get_cell(value);
-    }
-    if (!value.is(Type::Integer) && !value.is(Type::Float)) return false;
-    *operand = value;
-    return true;
-}
-
-// Math and comparisons on numbers at hand are done without a call frame; the operator's own rules
-// give the same result. Tracing sees every call, so it always takes the call.
-bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, uint32_t end, Cell* start,
-                         bool sub) {
+// The infix operator `op` computed in place on the value so far (at `start`) and the operand at
+// `position`; false leaves it to the call.
+OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, uint32_t end,
+                                           Cell* start, bool sub, uint32_t* next) {
     Cell right, result;
-    if (trace::tracing || !plain_operand(block, position, end, &right)) return false;
+    if (trace::tracing || !operand_in_place(code_of(block, end), position, kInPlaceDepth, &right, next)) return false;
     const Cell& left = sub ? *start : *stack::frame_base;
-    if (!actions::infix_in_place(op, left, right, &result)) return false;
+    if (!actions::call_in_place(unwrapped(op), left, right, &result)) return false;
     if (sub) {
         *start = result;
         stack::top = start + 1;
@@ -510,20 +761,24 @@ bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, u
     return true;
 }
 
+// Applies the infix operator `op`, whose word is at `position`, to the value so far (at `start`) and
+// the operand after it. Answers the position after the operand.
+[[gnu::noinline]] uint32_t apply_infix(const Cell& op, const Cell& block, uint32_t position, uint32_t end, Cell* start,
+                                       bool sub) {
+    uint32_t next;
+    if (eval_infix_in_place(op, block, position + 1, end, start, sub, &next)) return next;
+    Cell name = code_at(block, position);
+    if (trace::tracing) trace::fire_fetch(block, position);
+    stack::top = start;  // the value so far is the operator's left operand
+    if (!sub) *start = *stack::frame_base;
+    Cell function = unwrapped(op);
+    return eval_code(function, block, position + 1, end, sub, nullptr, 0, name, nullptr, kCallPlain, true);
+}
+
 uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
     Cell op;
-    while (infix_follows(block, position, end, &op)) {
-        if (eval_infix_in_place(op, block, position + 1, end, start, sub)) {
-            position += 2;
-            continue;
-        }
-        Cell name = code_at(block, position);
-        if (trace::tracing) trace::fire_fetch(block, position);
-        stack::top = start;  // the value so far is the operator's left operand
-        if (!sub) *start = *stack::frame_base;
-        op.header = (op.header >> op::kWrappedShift) & 0xFF;
-        position = eval_code(op, block, position + 1, end, sub, nullptr, 0, name, nullptr, kCallPlain, true);
-    }
+    while (position < end && infix_follows(code_of(block, end), position, &op))
+        position = apply_infix(op, block, position, end, start, sub);
     return position;
 }
 
@@ -532,7 +787,7 @@ uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, u
     stack::push(word);
     if (trace::tracing) trace::fire_push(word);
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, word);
-    position = eval_expression(block, position + 1, end, false, true, false);
+    position = push_expression(block, position + 1, end);
     if (trace::tracing) trace::fire_set(word, stack::top[-1]);
     word::set_arg();
     unwind_for(sub);
@@ -550,17 +805,21 @@ uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, u
     return position;
 }
 
+// Calls the function that the word at `position` of the code holds (the cells given are copies).
+uint32_t call_word(const Cell& function, const Cell& word, const Cell& block, uint32_t position, uint32_t end,
+                   bool sub) {
+    Call call{function, block, word, position + 1, end, kCallPlain, false, nullptr, 0};
+    return make_call(call, sub);
+}
+
 uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
     Cell value = value_of(word);
     switch (value.type()) {
-    case Type::LitWord:
-        stack::push(value);
-        return position + 1;
+    case Type::LitWord: stack::push(value); return position + 1;
     case Type::Native:
     case Type::Action:
     case Type::Function:
-    case Type::Routine:
-        return eval_code(value, block, position + 1, end, sub, nullptr, 0, word, nullptr, kCallPlain, false);
+    case Type::Routine: return call_word(value, word, block, position, end, sub);
     case Type::Op: fire_with(Err::script_no_op_arg, word);
     default:
         if (trace::tracing) trace::fire_push(value);
@@ -569,13 +828,42 @@ uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint3
     }
 }
 
+// The commonest expressions, taken without the general dispatch while tracing is off: a value that
+// evaluates to itself, and a word holding a plain value or a function. Answers false, having done
+// nothing, for the other expressions.
+bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, uint32_t* next) {
+    BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.data2)->offset) + position);
+    if (!has_type(kEvaluatedTypes, *cell)) {
+        put_result(*cell, sub);
+        *next = position + 1;
+        return true;
+    }
+    BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+    if (!value) return false;
+    if (!has_type(kActiveWordValues, *value)) {
+        put_result(*value, sub);
+        *next = position + 1;
+        return true;
+    }
+    if (!is_function(value->type())) return false;
+    Cell function = *value, word = *cell, computed;
+    if (actions::computes_in_place(function) &&
+        call_in_place_at(function, code_of(block, end), position, kInPlaceDepth, &computed, next))
+        put_result(computed, sub);
+    else
+        *next = call_word(function, word, block, position, end, sub);
+    return true;
+}
+
 bool is_system_issue(const Cell& issue) {
     uint32_t symbol = symbol::resolve(issue.data2);
     return symbol == symbol::resolve(words::id(Sym::system)) ||
            symbol == symbol::resolve(words::id(Sym::system_global));
 }
 
-uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub, bool functions_as_values) {
+// Every expression but the plain values that eval_expression takes itself.
+[[gnu::noinline]] uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub,
+                                      bool functions_as_values) {
     Cell value = code_at(block, position);
     switch (value.type()) {
     case Type::Paren:
@@ -638,7 +926,8 @@ Cell select_step(Cell& current, const Cell& selector, const Cell* new_value, con
     Cell* before = stack::push(previous);
     Cell* incoming = new_value ? stack::push(*new_value) : nullptr;
     auto select = actions::get_path_action_ptr(value, path_cell, element, int32_t(index));
-    Cell result = *select(value, element, incoming, path_cell, parent, before, int32_t(index), case_, get, last, notify);
+    Cell result =
+        *select(value, element, incoming, path_cell, parent, before, int32_t(index), case_, get, last, notify);
     if (new_value) current = *value;
     stack::top = args;
     return result;
@@ -696,16 +985,20 @@ bool notifies(const Cell& container, const Cell& selected_by) {
 // Puts the current-code cell back however a block's evaluation ends. What it held belongs to an
 // evaluation further out, which keeps that block alive; a block whose evaluation failed may be gone by
 // the time the cell is read again.
+//
+// The cell is kept as two 64-bit halves: compilers then hold it in two registers across the block's
+// evaluation rather than repacking four 32-bit words before every call.
 class CurrentCodeScope {
 public:
-    CurrentCodeScope() : saved_(current_code) {}
-    ~CurrentCodeScope() { current_code = saved_; }
+    CurrentCodeScope() { std::memcpy(saved_, &current_code, sizeof saved_); }
+    ~CurrentCodeScope() { std::memcpy(&current_code, saved_, sizeof saved_); }
     CurrentCodeScope(const CurrentCodeScope&) = delete;
     CurrentCodeScope& operator=(const CurrentCodeScope&) = delete;
 
 private:
-    Cell saved_;
+    uint64_t saved_[2];
 };
+static_assert(sizeof(uint64_t[2]) == sizeof(Cell));
 
 }  // namespace
 
@@ -726,27 +1019,31 @@ void eval_block(const Cell& block, bool chain) {
         unset::box();
     } else {
         current_code = code;
-        for (uint32_t position = code.data1; !at_end(code, position, end);) {
+        for (uint32_t position = code.data1;;) {
             current_code.data1 = position;
             position = eval_expression(code, position, end, false, false, false);
-            if (!at_end(code, position, end)) stack::reset();
+            if (at_end(code, position, end)) break;
+            stack::reset();
         }
     }
     if (trace::tracing) trace::fire_exit(code);
-    if (chain) stack::unwind_last();
-    else stack::unwind();
+    if (chain)
+        stack::unwind_last();
+    else
+        stack::unwind();
 }
 
 uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
                          bool functions_as_values) {
-    Cell code = block;
-    uint32_t first = position;
     Cell* start = stack::top;
-    if (trace::tracing) trace::fire_fetch(code, position);
-    position = eval_value(code, position, end, sub, functions_as_values);
-    if (!no_infix) position = eval_infix(code, position, end, start, sub);
-    if (!sub && trace::tracing) trace::fire_expr(code, first);
-    return position;
+    uint32_t next;
+    if (trace::tracing || !eval_common(block, position, end, sub, &next)) {
+        if (trace::tracing) trace::fire_fetch(block, position);
+        next = eval_value(block, position, end, sub, functions_as_values);
+    }
+    if (!no_infix) next = eval_infix(block, next, end, start, sub);
+    if (!sub && trace::tracing) trace::fire_expr(block, position);
+    return next;
 }
 
 uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub) {
@@ -795,8 +1092,8 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     if (is_function(current.type())) {
         if (set) fire_with(Err::script_invalid_path_set, steps);
         if (get) fire_with(Err::script_invalid_path_get, steps);
-        position = eval_code(current, code, position + 1, end, true, &steps, steps.data1 + 1, head, nullptr,
-                             kCallPlain, false);
+        position = eval_code(current, code, position + 1, end, true, &steps, steps.data1 + 1, head, nullptr, kCallPlain,
+                             false);
         Cell result = stack::top[-1];
         stack::top = saved_top;
         put_result(result, sub);
@@ -828,8 +1125,8 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         current = selected;
         if (!set && !get && is_function(current.type())) {
             Cell* base = stack::top;
-            position = eval_code(current, code, position, end, true, &steps, i + 1, element, &container, kCallPlain,
-                                 false);
+            position =
+                eval_code(current, code, position, end, true, &steps, i + 1, element, &container, kCallPlain, false);
             current = stack::top[-1];
             stack::top = base;
             break;
@@ -841,40 +1138,12 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     return position;
 }
 
-uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub,
-                   const Cell* path, uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode,
-                   bool infix) {
+uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub, const Cell* path,
+                   uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode, bool infix) {
     (void)parent;
     Cell fn = function, code = block, caller = frame_name(name);
-    if (trace::tracing) trace::fire_open(caller);
-    Cell* start = stack::top;
-    if (!infix) stack::push(fn);
-    Call call{fn, code, position, end, caller, infix, mode};
-    switch (fn.type()) {
-    case Type::Native:
-    case Type::Action:
-        stack::mark_interp_native(caller);
-        position = eval_arguments(call, path, path_index);
-        break;
-    case Type::Function:
-        stack::mark_interp_func(caller);
-        position = eval_arguments(call, path, path_index);
-        exec_function(fn, fn.data1, caller);
-        break;
-    default: sys::quit(101, OKA_CALLER_ADDRESS());
-    }
-    unwind_for(sub);
-    if (trace::tracing) trace::fire_return(caller);
-    if (!infix) {
-        if (sub) {
-            *start = stack::top[-1];
-            stack::top = start + 1;
-        } else {
-            stack::top = start;
-            stack::set_last_keep(*stack::frame_base);
-        }
-    }
-    return position;
+    Call call{fn, code, caller, position, end, mode, infix, path, path_index};
+    return make_call(call, sub);
 }
 
 void exec_function(const Cell& function, Node, const Cell& name) { eval_function_body(function, name); }

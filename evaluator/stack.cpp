@@ -9,23 +9,20 @@
 #include "evaluator/actions.h"
 
 #include <cstdlib>
-#include "runtime/print_hooks.h"
-#include "runtime/root.h"
-#include "runtime/words.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/print_hooks.h"
+#include "runtime/root.h"
 #include "runtime/throw.h"
+#include "runtime/words.h"
 
 namespace oka::stack {
 
-namespace {
-
-// Gives the error machinery room to work in, then reports the overflow. Should building the report
-// overflow again, nothing is left to report with and the process ends.
-[[noreturn]] void overflow(Cell* from) {
+// Should building the report overflow again, nothing is left to report with and the process ends.
+void overflow(Cell* from) {
     static bool reporting = false;
     if (reporting) sys::quit(19, OKA_CALLER_ADDRESS());
     reporting = true;
@@ -36,6 +33,8 @@ namespace {
     cycles::reset();
     fire(Err::internal_stack_overflow);
 }
+
+namespace {
 
 Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
 
@@ -63,44 +62,11 @@ void init(Node data_stack) {
     runtime::register_root(&thrown);
 }
 
-// The cell handed out holds unset until its caller fills it: callers often allocate before they write
-// it, and the collector reads every cell below top.
-Cell* push_next() {
-    Cell* cell = top++;
-    if (top >= end) overflow(cell);
-    cell->header = uint8_t(Type::Unset);
-    return cell;
-}
-
-Cell* push(const Cell& value) {
-    Cell copy = value;  // the value may be the cell that push_next hands out
-    Cell* cell = push_next();
-    *cell = copy;
-    return cell;
-}
-
 void pop(uint32_t n) { top = uint32_t(top - bottom) < n ? bottom : top - n; }
 
 Type top_type() { return get_top()->type(); }
 
 Cell* get_top() { return top == bottom ? bottom : top - 1; }
-
-Cell* set_last(const Cell& value) { return copy_cell(&value, frame_base); }
-
-Cell* set_last_keep(const Cell& value) {
-    top = frame_base + 1;
-    return set_last(value);
-}
-
-Cell* reset() {
-    top = frame_base;
-    return frame_base;
-}
-
-Cell* keep() {
-    top = frame_base + 1;
-    return frame_base;
-}
 
 void collapse_top() {
     top--;
@@ -124,34 +90,10 @@ void init_calls(Node call_stack) {
     saved_call_top = nullptr;
 }
 
-namespace {
-
-constexpr uint32_t kind_bits(FrameKind kind) { return uint32_t(kind) << 24; }
-
-void push_frame(const Cell& name, uint32_t header, Node function_context, Addr saved_values) {
-    if (call_top >= call_end) overflow(top);
-    *call_top++ = {(name.data2 & 0xFFFF) << 8 | header, mem::addr(frame_base), name.data1, function_context,
-                   saved_values};
-    frame_base = top;
-}
-
-}  // namespace
-
-void mark(const Cell& name, uint32_t header) { push_frame(name, header, 0, 0); }
-
 void mark_func(const Cell& name, Node function_context) {
     push_frame(name, kind_bits(kFrameFunction), function_context,
                function_context ? context_cell(function_context)->data2 : 0);
 }
-
-void mark_native(const Cell& name) { mark(name, kind_bits(kFrameNative)); }
-void mark_interp_native(const Cell& name) { mark(name, kind_bits(kFrameNative) | kFrameInterpreted); }
-void mark_interp_func(const Cell& name) { mark(name, kind_bits(kFrameFunction) | kFrameInterpreted); }
-void mark_try(const Cell& name) { mark(name, kind_bits(kFrameTry)); }
-void mark_try_all(const Cell& name) { mark(name, kind_bits(kFrameTryAll)); }
-void mark_catch(const Cell& name) { mark(name, kind_bits(kFrameCatch)); }
-void mark_eval(const Cell& name) { mark(name, kind_bits(kFrameEval) | kFrameInterpreted); }
-void mark_loop(const Cell& name) { mark(name, kind_bits(kFrameLoop)); }
 
 // The body of a library function reads its arguments from the current frame.
 void mark_func_body(const Cell& name, Node function_context) {
@@ -160,8 +102,10 @@ void mark_func_body(const Cell& name, Node function_context) {
 }
 
 void set_in_body(bool flag) {
-    if (flag) get_ctop()->header |= kFrameInBody;
-    else get_ctop()->header &= ~kFrameInBody;
+    if (flag)
+        get_ctop()->header |= kFrameInBody;
+    else
+        get_ctop()->header &= ~kFrameInBody;
 }
 
 void set_interp_flag() { get_ctop()->header |= kFrameInterpreted; }
@@ -186,18 +130,6 @@ bool eval_q(CallFrame* from, bool only_next) {
 }
 
 // ---- unwinding ----
-
-void unwind() {
-    CallFrame& f = pop_frame();
-    top = frame_base + 1;
-    frame_base = cell_at(f.saved_base);
-}
-
-void unwind_last() {
-    Cell* result = frame_base;
-    unwind();
-    copy_cell(result, frame_base);
-}
 
 void unwind_func() {
     restore_context(call_top[-1]);
@@ -314,8 +246,10 @@ void throw_break(bool has_value, bool continue_) {
         fire(continue_ ? Err::throw_continue : Err::throw_break);
     }
     resume_in(loop);
-    if (has_value && !continue_) copy_cell(at.base, frame_base);
-    else unset::make_at(frame_base);
+    if (has_value && !continue_)
+        copy_cell(at.base, frame_base);
+    else
+        unset::make_at(frame_base);
     sys::throw_(continue_ ? kThrowContinue : kThrowBreak);
 }
 
@@ -327,8 +261,10 @@ void throw_exit(bool has_value) {
         fire(Err::throw_return);
     }
     resume_in(body);
-    if (has_value) copy_cell(at.base, frame_base);
-    else unset::make_at(frame_base);
+    if (has_value)
+        copy_cell(at.base, frame_base);
+    else
+        unset::make_at(frame_base);
     sys::throw_(has_value ? kThrowReturn : kThrowExit);
 }
 
@@ -418,8 +354,8 @@ void collect_calls(const Cell& block) {
     Cell target = block;
     for (CallFrame* f = call_top - 1; f > call_bottom; f--) {
         if (!is_named(*f)) continue;
-        *alloc::alloc_tail(target) = word::find_in(f->function_context ? f->function_context : _context::global,
-                                                   f->symbol());
+        *alloc::alloc_tail(target) =
+            word::find_in(f->function_context ? f->function_context : _context::global, f->symbol());
         integer::make_at(alloc::alloc_tail(target).get(), int32_t(cell_at(f->saved_base) - bottom));
     }
 }

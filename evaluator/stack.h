@@ -13,7 +13,7 @@
    for the collector. */
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace oka::stack {
 
@@ -30,17 +30,44 @@ void init(Node data_stack);
 
 inline Cell* arguments() { return frame_base; }
 
+// Gives the error machinery room below `from`, then raises internal stack-overflow (for either stack).
+[[noreturn]] void overflow(Cell* from);
+
+// Every call passes through the operations below, so they are defined here where they inline.
+
 // Reserves the cell at top and returns it, holding unset. The last cell of the block is never handed
-// out; reaching it raises internal stack-overflow.
-Cell* push_next();
-Cell* push(const Cell& value);
+// out; reaching it raises internal stack-overflow. The cell holds unset until its caller fills it:
+// callers often allocate before they write it, and the collector reads every cell below top.
+OKA_ALWAYS_INLINE Cell* push_next() {
+    Cell* cell = top++;
+    if (top >= end) overflow(cell);
+    cell->header = uint8_t(Type::Unset);
+    return cell;
+}
+
+OKA_ALWAYS_INLINE Cell* push(const Cell& value) {
+    Cell copy = value;  // the value may be the cell that push_next hands out
+    Cell* cell = push_next();
+    *cell = copy;
+    return cell;
+}
+
 void pop(uint32_t n);
 Type top_type();
 Cell* get_top();
-Cell* set_last(const Cell& value);
-Cell* set_last_keep(const Cell& value);
-Cell* reset();
-Cell* keep();
+inline Cell* set_last(const Cell& value) { return copy_cell(&value, frame_base); }
+inline Cell* set_last_keep(const Cell& value) {
+    top = frame_base + 1;
+    return set_last(value);
+}
+inline Cell* reset() {
+    top = frame_base;
+    return frame_base;
+}
+inline Cell* keep() {
+    top = frame_base + 1;
+    return frame_base;
+}
 void collapse_top();
 // If the cell below top is an error!, it becomes the result; the frame keeps only its result slot.
 void adjust_post_try();
@@ -91,25 +118,34 @@ inline constexpr uint32_t kCallStackCells = 15000;
 
 inline CallFrame* call_bottom = nullptr;
 inline CallFrame* call_end = nullptr;
-inline CallFrame* call_top = nullptr;         // next free frame
-inline CallFrame* saved_call_top = nullptr;   // the thrower's frame, kept for naming by throw_throw
+inline CallFrame* call_top = nullptr;        // next free frame
+inline CallFrame* saved_call_top = nullptr;  // the thrower's frame, kept for naming by throw_throw
 
 // Takes the call-stack block (a fixed series of kCallStackCells cells).
 void init_calls(Node call_stack);
 
+constexpr uint32_t kind_bits(FrameKind kind) { return uint32_t(kind) << 24; }
+
+OKA_ALWAYS_INLINE void push_frame(const Cell& name, uint32_t header, Node function_context, Addr saved_values) {
+    if (call_top >= call_end) overflow(top);
+    *call_top++ = {(name.data2 & 0xFFFF) << 8 | header, mem::addr(frame_base), name.data1, function_context,
+                   saved_values};
+    frame_base = top;
+}
+
 // Pushes a frame named by `name` (a word) with a header constant of kind and flags; the new frame's
 // arguments start at top. Raises internal stack-overflow when the call stack is full.
-void mark(const Cell& name, uint32_t header);
+inline void mark(const Cell& name, uint32_t header) { push_frame(name, header, 0, 0); }
 void mark_func(const Cell& name, Node function_context);
-void mark_native(const Cell& name);
-void mark_interp_native(const Cell& name);
-void mark_interp_func(const Cell& name);
+inline void mark_native(const Cell& name) { mark(name, kind_bits(kFrameNative)); }
+inline void mark_interp_native(const Cell& name) { mark(name, kind_bits(kFrameNative) | kFrameInterpreted); }
+inline void mark_interp_func(const Cell& name) { mark(name, kind_bits(kFrameFunction) | kFrameInterpreted); }
 void mark_func_body(const Cell& name, Node function_context);
-void mark_try(const Cell& name);
-void mark_try_all(const Cell& name);
-void mark_catch(const Cell& name);
-void mark_eval(const Cell& name);
-void mark_loop(const Cell& name);
+inline void mark_try(const Cell& name) { mark(name, kind_bits(kFrameTry)); }
+inline void mark_try_all(const Cell& name) { mark(name, kind_bits(kFrameTryAll)); }
+inline void mark_catch(const Cell& name) { mark(name, kind_bits(kFrameCatch)); }
+inline void mark_eval(const Cell& name) { mark(name, kind_bits(kFrameEval) | kFrameInterpreted); }
+inline void mark_loop(const Cell& name) { mark(name, kind_bits(kFrameLoop)); }
 
 void set_in_body(bool flag);
 void set_interp_flag();
@@ -124,8 +160,16 @@ bool eval_q(CallFrame* from, bool only_next);
 
 // Pop the top frame. The variants differ in whether a function's context gets its values pointer
 // back and in what stays on the data stack.
-void unwind();
-void unwind_last();
+inline void unwind() {
+    CallFrame& f = *--call_top;
+    top = frame_base + 1;
+    frame_base = mem::ptr<Cell>(f.saved_base);
+}
+inline void unwind_last() {
+    Cell* result = frame_base;
+    unwind();
+    copy_cell(result, frame_base);
+}
 void unwind_func();
 void unwind_func_last();
 void unwind_func_empty();

@@ -26,6 +26,10 @@ inline constexpr bool kChecks = false;
 
 }  // namespace oka
 
+// The few small functions that every evaluation step runs, which compilers would otherwise leave out of
+// line inside the large functions of the interpreter.
+#define OKA_ALWAYS_INLINE [[gnu::always_inline]] inline
+
 #if OKA_CHECKS
 #define OKA_ASSERT(cond) ((cond) ? (void)0 : ::oka::assertion_failed(#cond, __FILE__, __LINE__))
 #else

@@ -24,10 +24,7 @@ void mem::poison(Addr start, uint32_t bytes) {
     ASAN_POISON_MEMORY_REGION(ptr(start), bytes);
 }
 
-
-void mem::unpoison(Addr start, uint32_t bytes) {
-    ASAN_UNPOISON_MEMORY_REGION(ptr(start), bytes);
-}
+void mem::unpoison(Addr start, uint32_t bytes) { ASAN_UNPOISON_MEMORY_REGION(ptr(start), bytes); }
 
 namespace alloc {
 
@@ -439,7 +436,7 @@ uint8_t* fill_pattern(uint8_t* address, uint32_t pattern_length, uint32_t count)
         std::memcpy(address + written, address, written);
         written *= 2;
     }
-    std::memcpy(address + written, address, total - written);
+    if (written < total) std::memcpy(address + written, address, total - written);
     return address + total;
 }
 

@@ -28,10 +28,10 @@ namespace mem {
 inline uint8_t* base = nullptr;  // start of the language memory region
 
 template <class T = uint8_t>
-inline T* ptr(Addr a) {
+OKA_ALWAYS_INLINE T* ptr(Addr a) {
     return reinterpret_cast<T*>(base + a);
 }
-inline Addr addr(const void* p) { return Addr(static_cast<const uint8_t*>(p) - base); }
+OKA_ALWAYS_INLINE Addr addr(const void* p) { return Addr(static_cast<const uint8_t*>(p) - base); }
 
 // Counts the series allocations; a buffer pointer taken before the count changed may be stale.
 inline uint32_t epoch = 0;
@@ -180,8 +180,10 @@ constexpr uint32_t round_up(uint32_t value, uint32_t power_of_two) {
 
 namespace mem {
 
-inline Addr buffer_addr(Node node) { return *ptr<Addr>(node); }
-inline BufPtr<SeriesBuffer> buffer(Node node) { return BufPtr<SeriesBuffer>(ptr<SeriesBuffer>(buffer_addr(node))); }
+OKA_ALWAYS_INLINE Addr buffer_addr(Node node) { return *ptr<Addr>(node); }
+OKA_ALWAYS_INLINE BufPtr<SeriesBuffer> buffer(Node node) {
+    return BufPtr<SeriesBuffer>(ptr<SeriesBuffer>(buffer_addr(node)));
+}
 
 // Reserves the region (once per process) and sets `base`.
 void reserve();

@@ -21,10 +21,6 @@ using collector::ownership_table;
 constexpr uint32_t kInitialEntries = 64;
 constexpr uint32_t kEntryCells = 3;  // the owned value, the owner, the field word
 
-// The values that an entry can be made for: those held in a buffer of their own. image! keeps its
-// owned flag in its cell and is left to its datatype.
-bool has_entry_type(Type type) { return (series::is_series(type) && type != Type::Image) || type == Type::Bitset; }
-
 void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
     Node node = value.data2;
     alloc::set_series_flag(node, kSeriesOwned);
@@ -128,8 +124,7 @@ BufPtr<Cell> owned_q(Node node) {
     return entry ? entry + 1 : entry;
 }
 
-bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    if (!has_entry_type(value.type()) || !(mem::buffer(value.data2)->flags & kSeriesOwned)) return false;
+bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
     BufPtr<Cell> owner = owned_q(value.data2);
     if (!owner || !owner->data3) return false;  // no entry, or an owner without change handlers
     OKA_ASSERT(fire_on_deep);

@@ -16,6 +16,7 @@
    never allocate. */
 #pragma once
 
+#include "datatypes/series.h"
 #include "runtime/memory.h"
 #include "runtime/words.h"
 
@@ -49,9 +50,22 @@ void unbind_range(Node block, uint32_t index, uint32_t count);
 // The owner cell of a node's entry (the field word follows it), or null.
 BufPtr<Cell> owned_q(Node node);
 
+// The values that an entry can be made for: series and bitsets, held in a buffer of their own. image!
+// keeps its owned flag in its cell and is left to its datatype.
+inline bool has_entry_type(Type type) {
+    return (series::is_series(type) && type != Type::Image) || type == Type::Bitset;
+}
+
+// check's work for a value whose buffer is flagged as owned.
+bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count);
+
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
 // did. `new_value`, when given, is fixed; `index` and `count` locate the changed part (0-based unit
-// index from the buffer start, unit count). The handler may run any code: it allocates.
-bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count);
+// index from the buffer start, unit count). The handler may run any code: it allocates. Every change
+// of a series asks, so the common answer (no owner) is given here, where it inlines.
+inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
+    if (!has_entry_type(value.type()) || !(mem::buffer(value.data2)->flags & kSeriesOwned)) return false;
+    return report(value, action, new_value, index, count);
+}
 
 }  // namespace oka::ownership
