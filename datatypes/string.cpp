@@ -33,18 +33,24 @@ void store(Node node, uint32_t index, uint32_t code_point) {
     unicode::set_unit_at(units_of(node), unit_of(node), index, code_point);
 }
 
-// Copies `count` code points from units of `from_unit` to units of `to_unit`, which is not narrower.
-// The areas may overlap only when the units are equal.
-void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
-    if (to_unit == from_unit) {
-        std::memmove(to, from, count * to_unit);
-        return;
-    }
+// copy_units' work for a wider destination unit, kept out of line so that the equal units' copy
+// stays a plain move.
+[[gnu::noinline]] void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit,
+                                   uint32_t count) {
     unicode::with_unit(from_unit, [&]<class From>(From) {
         unicode::with_unit(to_unit, [&]<class To>(To) {
             for (uint32_t i = 0; i < count; i++) unicode::set_unit_at<To>(to, i, unicode::unit_at<From>(from, i));
         });
     });
+}
+
+// Copies `count` code points from units of `from_unit` to units of `to_unit`, which is not narrower.
+// The areas may overlap only when the units are equal.
+void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
+    if (to_unit == from_unit)
+        std::memmove(to, from, count * to_unit);
+    else
+        widen_units(to, to_unit, from, from_unit, count);
 }
 
 Cell* make_on(Cell* cell, Node node) {
@@ -125,19 +131,19 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 
 // ---- shared with the other string files ----
 
-uint32_t clamped_head(const Cell& string) { return std::min(string.data1, rs_abs_length_q(string)); }
-
-Run run_of(const Cell& string, int32_t part) {
-    uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
-    uint32_t count = part >= 0 ? std::min(length, uint32_t(part)) : length;
-    return Run{nullptr, string.data2, head, unit_of(string.data2), count};
-}
-
 Run run_of_char(const uint32_t& code_point) {
     return Run{reinterpret_cast<const uint8_t*>(&code_point), 0, 0, appending_unit(code_point), 1};
 }
 
-void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup) {
+void append_run(Node node, const Run& run) {
+    uint32_t unit = unit_of(node);
+    series::grow(node, run.count, true);
+    BufPtr<SeriesBuffer> b = buffer_of(node);
+    copy_units(mem::ptr(b->tail), unit, run.data(), run.unit, run.count);
+    b->tail += run.count * unit;
+}
+
+void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup) {
     std::vector<uint8_t> aside;
     if (run.node == node) {  // the buffer is about to change under the run
         aside.assign(run.data(), run.data() + run.count * run.unit);

@@ -170,8 +170,25 @@ Run contribution(Cell* value, int32_t part, bool only) {
     return run_of(*formed);
 }
 
-// One entry serves append and insert.
-void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+namespace {
+
+// The common append, told apart before the general one: the text of a string-like value other than a
+// tag, once, at the tail of a string that no object owns, so that no change is reported. False when
+// the append is another one.
+bool appended_plain_text(Cell* series, const Cell& value, int32_t part) {
+    Type type = value.type();
+    if (!series::is_string_like(type) || type == Type::Tag) return false;
+    if (mem::buffer(series->data2)->flags & kSeriesOwned) return false;
+    Run run = run_of(value, part);
+    if (run.count > 0) {
+        splice(series->data2, rs_abs_length_q(*series), 0, run);
+        series->data1 = 0;
+    }
+    return true;
+}
+
+// Any append or insert. Kept out of line, so that the common append needs no stack frame of its own.
+[[gnu::noinline]] void add_any(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     uint32_t at = append ? rs_abs_length_q(*series) : clamped_head(*series);
     uint32_t code_point = value->data2;
     Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, part, only);
@@ -184,6 +201,14 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
             ownership::check(*series, append ? Word::appended : Word::inserted, value, int32_t(at), int32_t(written));
         series->data1 = append ? 0 : at + uint32_t(written);
     }
+}
+
+}  // namespace
+
+// One entry serves append and insert.
+void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    if (!append || dup != 1 || !appended_plain_text(series, *value, part))
+        add_any(series, value, part, only, dup, append);
     stack::set_last(*series);
 }
 

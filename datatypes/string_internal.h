@@ -5,6 +5,7 @@
    splice that reads it, or lies in memory outside the series buffers. */
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #include "datatypes/string.h"
@@ -21,21 +22,38 @@ struct Run {
     const uint8_t* data() const { return node ? mem::ptr(mem::buffer(node)->offset + start * unit) : bytes; }
 };
 
+// The head of a position, a head past the tail counting as the tail.
+inline uint32_t clamped_head(const Cell& string) { return std::min(string.data1, rs_abs_length_q(string)); }
+
 // The text of a string from its head, at most `part` code points of it when `part` is not negative.
-Run run_of(const Cell& string, int32_t part = -1);
+inline Run run_of(const Cell& string, int32_t part = -1) {
+    uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
+    uint32_t count = part >= 0 ? std::min(length, uint32_t(part)) : length;
+    return Run{nullptr, string.data2, head, mem::buffer(string.data2)->unit(), count};
+}
 // One code point, read from the variable the caller keeps, in the unit that appending it takes.
 Run run_of_char(const uint32_t& code_point);
 
 // The unit that the appending writers give a code point: 1 below 128, 2 below 65536, else 4.
 constexpr uint32_t appending_unit(uint32_t code_point) { return code_point < 0x80 ? 1 : code_point < 0x10000 ? 2 : 4; }
 
+// splice's common case: one copy of a run that needs no widening, at the tail. A run from the buffer
+// itself lies below the tail, so the units it is copied to never overlap it.
+void append_run(Node node, const Run& run);
+// splice's work in every other case.
+void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup);
+
 // Replaces `replaced` units at `index` of the buffer by `dup` copies of the run, first widening the
 // buffer to the run's unit and growing it when full. A run may come from the buffer itself. Raises
-// internal no-memory when the text would need 2 GiB or more.
-void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup = 1);
-
-// The head of a position, a head past the tail counting as the tail.
-uint32_t clamped_head(const Cell& string);
+// internal no-memory when the text would need 2 GiB or more. Every writer of text comes here, most of
+// them to append, so that case is told here, where it inlines.
+inline void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup = 1) {
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    if (replaced == 0 && dup == 1 && run.unit <= b->unit() && index == b->length())
+        append_run(node, run);
+    else
+        splice_any(node, index, replaced, run, dup);
+}
 
 // The units a /part argument covers from the head: an integer count, or the distance to a position
 // of the same series (same type and node); any other argument raises script invalid-refine-arg.
