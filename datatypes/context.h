@@ -98,14 +98,19 @@ OKA_ALWAYS_INLINE BufPtr<Cell> get(const Cell& word, Node context) {
 // Returns the value cell.
 BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify);
 
-// set_in_any, with the common case defined here where it inlines: a word whose position is resolved,
-// in a context with values that is not an object's.
-OKA_ALWAYS_INLINE BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify) {
+// The value cell that a set stores into as it is, with nothing else to do: the cell of a word whose
+// position is resolved, in a context with values that is not an object's. Null for any other word.
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_slot(const Cell& word, Node context) {
     const Cell& cell = *context_cell(context);
-    int32_t position = int32_t(word->data3);
-    if (position < 0 || !cell.data2 || (!(cell.header & kValuesOnStack) && kind_of(cell) == kObject))
-        return set_in_any(word, value, context, notify);
-    BufPtr<Cell> slot = value_at(cell, position);
+    int32_t position = int32_t(word.data3);
+    if (position < 0 || !cell.data2 || (!(cell.header & kValuesOnStack) && kind_of(cell) == kObject)) return {};
+    return value_at(cell, position);
+}
+
+// set_in_any, with the common case defined here where it inlines: a word with a plain slot.
+OKA_ALWAYS_INLINE BufPtr<Cell> set_in(Cell* word, const Cell& value, Node context, bool notify) {
+    BufPtr<Cell> slot = plain_slot(*word, context);
+    if (!slot) return set_in_any(word, value, context, notify);
     *slot = value;
     return slot;
 }

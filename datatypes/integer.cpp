@@ -189,24 +189,11 @@ const char* form_signed(int32_t value) {
 
 bool overflow_q(double value) { return !(value >= -2147483648.0 && value < 2147483648.0); }
 
-Cell* do_math_op(int32_t a, int32_t b, MathOp op, Cell* result) {
-    // Sums, differences and products of two 32-bit values are exact in 64 bits.
-    auto exact = [result](int64_t value) {
-        return value == int32_t(value) ? make_at(result, int32_t(value)) : float_::make_at(result, double(value));
-    };
-    switch (op) {
-    case MathOp::add: return exact(int64_t(a) + b);
-    case MathOp::subtract: return exact(int64_t(a) - b);
-    case MathOp::multiply: return exact(int64_t(a) * b);
-    case MathOp::or_: return make_at(result, a | b);
-    case MathOp::and_: return make_at(result, a & b);
-    case MathOp::xor_: return make_at(result, a ^ b);
-    default: break;
-    }
+Cell* make_float_at(Cell* result, double value) { return float_::make_at(result, value); }
+
+void refuse_division(int32_t b) {
     if (b == 0) fire(Err::math_zero_divide);
-    if (a == kMin && b == -1) overflow();
-    if (op == MathOp::remainder) return make_at(result, a % b);
-    return a % b ? float_::make_at(result, double(a) / b) : make_at(result, a / b);
+    overflow();
 }
 
 void do_math(MathOp op) {

@@ -267,8 +267,6 @@ Cell* get_any(const Cell& word) {
     return stack::push(value);
 }
 
-void set_value(Cell* word, const Cell& value) { _context::set_in(word, value, word->data1, true); }
-
 void set_arg(bool refuse_unset) {
     Cell* args = stack::arguments();
     if (refuse_unset && args[1].is(Type::Unset)) fire_with(Err::script_need_value, args[0]);

@@ -43,6 +43,9 @@ Cell* pick_fast(const Cell& series, int32_t index, const Cell& name);
 struct InPlace {
     enum Kind { kNone, kCompare, kMath } kind;
     int32_t op;
+
+    // Whether the function is one of those.
+    bool computes() const { return kind != kNone; }
 };
 
 OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
@@ -69,9 +72,6 @@ OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
     }
 }
 
-// Whether `function` (a native!, an action! or any other value) is one that call_in_place computes.
-inline bool computes_in_place(const Cell& function) { return in_place_of(function).kind != InPlace::kNone; }
-
 inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
     switch (op) {
     case kCompareEqual:
@@ -87,14 +87,14 @@ inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
 // add, subtract or multiply on two floats (anything but an integer first), into `result`.
 bool floats_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
 
-// The result of `function` on `a` and `b` when it can be had without calling it, which is then the
-// same as the call's and can raise no error: add, subtract and multiply on two integers or two floats,
-// divide and remainder on two integers (but by 0, and -2147483648 by -1), the comparisons
-// = <> == < <= > >= on two integers. False leaves the call to the function. The interpreter computes
-// operators and calls this way on every evaluation step where it can, hence inline.
-OKA_ALWAYS_INLINE bool call_in_place(const Cell& function, const Cell& a, const Cell& b, Cell* result) {
-    InPlace how = in_place_of(function);
-    if (how.kind == InPlace::kNone) return false;
+// The result of the function that `how` describes on `a` and `b` when it can be had without calling
+// it, which is then the same as the call's and can raise no error: add, subtract and multiply on two
+// integers or two floats, divide and remainder on two integers (but by 0, and -2147483648 by -1), the
+// comparisons = <> == < <= > >= on two integers. False leaves the call to the function. The
+// interpreter computes operators and calls this way on every evaluation step where it can, hence
+// inline.
+OKA_ALWAYS_INLINE bool compute_in_place(InPlace how, const Cell& a, const Cell& b, Cell* result) {
+    if (!how.computes()) return false;
     auto op = integer::MathOp(how.op);
     if (!a.is(Type::Integer) || !b.is(Type::Integer))
         return how.kind == InPlace::kMath && op <= integer::MathOp::multiply && floats_in_place(op, a, b, result);
@@ -104,9 +104,14 @@ OKA_ALWAYS_INLINE bool call_in_place(const Cell& function, const Cell& a, const 
         return true;
     }
     bool dividing = op == integer::MathOp::divide || op == integer::MathOp::remainder;
-    if (dividing && (y == 0 || (y == -1 && x == INT32_MIN))) return false;
+    if (dividing && !integer::divisible(x, y)) return false;
     integer::do_math_op(x, y, op, result);
     return true;
+}
+
+// compute_in_place for a native!, an action! or any other value.
+OKA_ALWAYS_INLINE bool call_in_place(const Cell& function, const Cell& a, const Cell& b, Cell* result) {
+    return compute_in_place(in_place_of(function), a, b, result);
 }
 
 enum class SeriesOp : int32_t { length_q = 1, index_q, head_q, tail_q, next, back, head, tail };

@@ -175,7 +175,8 @@ Node preprocess_spec(const Cell& function) {
     return cache.data2;
 }
 
-Cell spec_cache(const Cell& function) {
+// The spec cache of a function, made at its first call.
+OKA_ALWAYS_INLINE Cell spec_cache(const Cell& function) {
     Cell cache = *cache_cell(function);
     if (cache.is(Type::Block)) return cache;
     preprocess_spec(function);
@@ -216,12 +217,24 @@ static_assert(kTypeTableSize <= 64);
 
 bool has_type(uint64_t bits, const Cell& value) { return (bits >> uint8_t(value.type())) & 1; }
 
+// What a cell of code stands for before anything is evaluated: the cell itself when it is a value that
+// evaluates to itself, the value of a bound word. Null for any other cell.
+OKA_ALWAYS_INLINE BufPtr<Cell> referent(BufPtr<Cell> cell) {
+    if (!has_type(kEvaluatedTypes, *cell)) return cell;
+    return cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+}
+
+// Whether `value`, the referent of a cell of code, is what the cell evaluates to, with no call and no
+// failure: the cell itself, or a word's value that evaluation takes as it is.
+OKA_ALWAYS_INLINE bool is_plain(BufPtr<Cell> value, BufPtr<Cell> cell) {
+    return value.get() == cell.get() || !has_type(kActiveWordValues, *value);
+}
+
 // What a cell of code evaluates to when that needs no call and cannot fail: the cell itself when it is
 // a value that evaluates to itself, the value of a word holding such a value. Null for any other cell.
 OKA_ALWAYS_INLINE BufPtr<Cell> plain_value(BufPtr<Cell> cell) {
-    if (!has_type(kEvaluatedTypes, *cell)) return cell;
-    BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
-    return value && !has_type(kActiveWordValues, *value) ? value : BufPtr<Cell>();
+    BufPtr<Cell> value = referent(cell);
+    return value && is_plain(value, cell) ? value : BufPtr<Cell>();
 }
 
 // An argument that is one plain value which no operator follows: what it evaluates to. Null when the
@@ -269,31 +282,30 @@ OKA_ALWAYS_INLINE bool argument_in_place(const Code& code, uint32_t position, in
     return expression_in_place(code, position, depth, result, next);
 }
 
-// A call of `function` (one that computes in place), whose word is at `position`, computed in place
-// with two arguments computed so.
-[[gnu::noinline]] bool call_in_place_at(const Cell& function, const Code& code, uint32_t position, int depth,
+// A call of the function that `how` describes, whose word is at `position`, computed in place with two
+// arguments computed so.
+[[gnu::noinline]] bool call_in_place_at(actions::InPlace how, const Code& code, uint32_t position, int depth,
                                         Cell* result, uint32_t* next) {
     if (depth == 0) return false;
     Cell first, second;
     return argument_in_place(code, position + 1, depth - 1, &first, next) &&
            argument_in_place(code, *next, depth - 1, &second, next) &&
-           actions::call_in_place(function, first, second, result);
+           actions::compute_in_place(how, first, second, result);
 }
 
 // An operand computed in place: a plain value, or such a call. False, having changed nothing, for any
 // other operand; `next` is then undefined.
 OKA_ALWAYS_INLINE bool operand_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
     BufPtr<Cell> cell = code.at(position);
-    if (!cell) return false;
-    if (BufPtr<Cell> plain = plain_value(cell)) {
-        *result = *plain;
+    BufPtr<Cell> value = cell ? referent(cell) : BufPtr<Cell>();
+    if (!value) return false;
+    if (is_plain(value, cell)) {
+        *result = *value;
         *next = position + 1;
         return true;
     }
-    BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
-    if (!value || !actions::computes_in_place(*value)) return false;
-    Cell function = *value;
-    return call_in_place_at(function, code, position, depth, result, next);
+    actions::InPlace how = actions::in_place_of(*value);
+    return how.computes() && call_in_place_at(how, code, position, depth, result, next);
 }
 
 // An expression computed in place: an operand, then each operator that follows it.
@@ -307,12 +319,13 @@ bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* r
     return true;
 }
 
-// Pushes the value of the expression at `position`, with the operators that follow it: computed in
-// place when it can be, else evaluated. Answers the position after it.
-OKA_ALWAYS_INLINE uint32_t push_expression(const Cell& block, uint32_t position, uint32_t end) {
+// Pushes the value of the expression at `position` of the code (of `block`, before its end), with the
+// operators that follow it: computed in place when it can be, else evaluated. Answers the position
+// after it.
+OKA_ALWAYS_INLINE uint32_t push_expression(const Code& code, const Cell& block, uint32_t position, uint32_t end) {
     Cell computed;
     uint32_t next;
-    if (trace::tracing || !argument_in_place(code_of(block, end), position, kInPlaceDepth, &computed, &next))
+    if (trace::tracing || !argument_in_place(code, position, kInPlaceDepth, &computed, &next))
         return eval_expression(block, position, end, false, true, false);
     stack::push(computed);
     return next;
@@ -405,11 +418,12 @@ void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
 
 // Fetches one argument of the entry's kind from the code, pushed on the data stack.
 OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
-    if (kind_of(entry) != kEvaluated || safer(call) || at_end(call.block, call.position, call.end)) {
+    Code code = code_of(call.block, call.end);
+    if (kind_of(entry) != kEvaluated || safer(call) || call.position >= code.length) {
         fetch_unevaluated(call, entry, index);
         return;
     }
-    BufPtr<Cell> plain = trace::tracing ? BufPtr<Cell>() : plain_argument(code_of(call.block, call.end), call.position);
+    BufPtr<Cell> plain = trace::tracing ? BufPtr<Cell>() : plain_argument(code, call.position);
     if (plain) {
         stack::push(*plain);
         call.position++;
@@ -547,8 +561,9 @@ void use_block_refinements(Call& call, const Cell& cache, int32_t* positions) {
 void fetch_evaluated(Call& call, const Cell& cache, uint32_t count) {
     uint32_t position = call.position;
     for (uint32_t i = 0; i < count; i++) {
-        if (at_end(call.block, position, call.end)) missing_argument(call, i);
-        position = push_expression(call.block, position, call.end);
+        Code code = code_of(call.block, call.end);
+        if (position >= code.length) missing_argument(call, i);
+        position = push_expression(code, call.block, position, call.end);
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
     call.position = position;
@@ -772,7 +787,8 @@ OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, ui
     stack::top = start;  // the value so far is the operator's left operand
     if (!sub) *start = *stack::frame_base;
     Cell function = unwrapped(op);
-    return eval_code(function, block, position + 1, end, sub, nullptr, 0, name, nullptr, kCallPlain, true);
+    Call call{function, block, name, position + 1, end, kCallPlain, true, nullptr, 0};
+    return make_call(call, sub);
 }
 
 uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
@@ -782,16 +798,40 @@ uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* st
     return position;
 }
 
-uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
+// A set-word's set made in a frame of its own, named by the word: of `computed` when the value was
+// computed in place already (`next` is then the position after it), else of the expression after the
+// set-word, evaluated.
+[[gnu::noinline]] uint32_t set_word_in_frame(const Cell& word, const Cell& block, uint32_t position, uint32_t end,
+                                             bool sub, const Cell* computed, uint32_t next) {
     stack::mark_interp_native(word);
     stack::push(word);
     if (trace::tracing) trace::fire_push(word);
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, word);
-    position = push_expression(block, position + 1, end);
+    if (computed)
+        stack::push(*computed);
+    else
+        next = eval_expression(block, position + 1, end, false, true, false);
     if (trace::tracing) trace::fire_set(word, stack::top[-1]);
     word::set_arg();
     unwind_for(sub);
-    return position;
+    return next;
+}
+
+// A set-word: the value of the expression after it becomes the word's value, and the set-word's. A
+// value computed in place goes straight into a word with a plain slot, since nothing runs or fails in
+// between; any other set is made in a frame.
+OKA_ALWAYS_INLINE uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end,
+                                         bool sub) {
+    Cell computed;
+    uint32_t next;
+    if (trace::tracing || !argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed, &next))
+        return set_word_in_frame(word, block, position, end, sub, nullptr, 0);
+    BufPtr<Cell> slot =
+        word.data1 && !computed.is(Type::Unset) ? _context::plain_slot(word, word.data1) : BufPtr<Cell>();
+    if (!slot) return set_word_in_frame(word, block, position, end, sub, &computed, next);
+    *slot = computed;
+    put_result(computed, sub);
+    return next;
 }
 
 uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool sub) {
@@ -829,13 +869,18 @@ uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint3
 }
 
 // The commonest expressions, taken without the general dispatch while tracing is off: a value that
-// evaluates to itself, and a word holding a plain value or a function. Answers false, having done
-// nothing, for the other expressions.
+// evaluates to itself, a word holding a plain value or a function, and a set-word. Answers false,
+// having done nothing, for the other expressions.
 bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, uint32_t* next) {
     BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.data2)->offset) + position);
     if (!has_type(kEvaluatedTypes, *cell)) {
         put_result(*cell, sub);
         *next = position + 1;
+        return true;
+    }
+    if (cell->is(Type::SetWord)) {
+        Cell word = *cell;
+        *next = eval_set_word(word, block, position, end, sub);
         return true;
     }
     BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
@@ -847,8 +892,8 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
     }
     if (!is_function(value->type())) return false;
     Cell function = *value, word = *cell, computed;
-    if (actions::computes_in_place(function) &&
-        call_in_place_at(function, code_of(block, end), position, kInPlaceDepth, &computed, next))
+    actions::InPlace how = actions::in_place_of(function);
+    if (how.computes() && call_in_place_at(how, code_of(block, end), position, kInPlaceDepth, &computed, next))
         put_result(computed, sub);
     else
         *next = call_word(function, word, block, position, end, sub);
