@@ -1014,17 +1014,8 @@ Cell selector_of(const Cell& element, const Cell& path) {
 }
 
 bool notifies(const Cell& container, const Cell& selected_by) {
-    switch (container.type()) {
-    case Type::Object: return container.data3 != 0 && selected_by.is(Type::Word);
-    case Type::Block:
-    case Type::Paren:
-    case Type::Hash:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: return true;
-    default: return false;
-    }
+    if (container.is(Type::Object)) return container.data3 != 0 && selected_by.is(Type::Word);
+    return series::is_block_like(container.type());
 }
 
 // Puts the current-code cell back however a block's evaluation ends. What it held belongs to an
