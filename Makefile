@@ -3,7 +3,7 @@
 # is, under the collector's stress mode (a collection at every GC_STRESS-th series allocation), and in
 # a build with AddressSanitizer and UndefinedBehaviorSanitizer;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
-# `make fuzz` runs the lexer's fuzz target for FUZZ_SECONDS (it needs clang).
+# `make fuzz` runs the fuzz targets of the lexer and of the evaluator for FUZZ_SECONDS each (it needs clang).
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 GC_STRESS ?= 1
@@ -34,9 +34,12 @@ bench: build-release
 fuzz: deps
 	@command -v clang++ >/dev/null || { echo "make fuzz needs clang: apt-get install clang" >&2; exit 1; }
 	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
-	cmake --build build/fuzz -j $(JOBS) --target lexer_fuzz
-	mkdir -p build/fuzz/corpus
+	cmake --build build/fuzz -j $(JOBS) --target lexer_fuzz eval_fuzz
+	mkdir -p build/fuzz/corpus build/fuzz/eval-corpus
 	build/fuzz/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
+	tests/fuzz/transcript-seeds build/fuzz/eval-seeds tests/transcripts/*.txt
+	build/fuzz/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -dict=tests/fuzz/eval.dict \
+		-artifact_prefix=build/fuzz/eval- build/fuzz/eval-corpus build/fuzz/eval-seeds tests/fuzz/eval_corpus
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -1,0 +1,107 @@
+// A fuzz target for the evaluator (libFuzzer): the input is one console input, loaded as Oka code and
+// evaluated as the console evaluates a line typed at it, result and error report included. An Oka error
+// is a fine answer; a crash, a sanitizer report, an internal assertion or a "*** Runtime Error" exit
+// (which libFuzzer sees as the target exiting) is a fault, and so is an input that never ends.
+//
+// Each input starts from the environment that start-up left: the global words get back the values
+// they had and the collector is switched on again, so that a word that one input redefined (`if: 1`)
+// or `recycle/off` does not change what the next one does, and a finding replays from its input alone.
+//
+// The stress mode of the collector applies as everywhere: run with OKA_GC_STRESS=N set.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "boot/boot.h"
+#include "boot/startup.h"
+#include "console/repl.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/series.h"
+#include "datatypes/unset.h"
+#include "platform/thread_stack.h"
+#include "runtime/collector.h"
+#include "runtime/memory.h"
+#include "runtime/root.h"
+
+namespace {
+
+using namespace oka;
+
+// The console's own stack size (boot/main.cpp): how deep the C++ code may recurse must be the same.
+constexpr size_t kStackBytes = size_t(512) << 20;
+constexpr int kConsoleWidth = 80;
+
+// The global words' values just after start-up, kept by the collector.
+Cell startup_values;
+
+Cell global_values() { return Cell{uint8_t(Type::Block), 0, _context::context_cell(_context::global)->data2, 0}; }
+
+void remember_startup_values() {
+    Cell* saved = stack::top;
+    startup_values = *block::clone(global_values(), false, false);
+    stack::top = saved;
+    runtime::register_root(&startup_values);
+}
+
+// Words that inputs added since have no value again: they are still known, as in a console session.
+void restore_startup_values() {
+    Cell values = global_values();
+    uint32_t kept = series::rs_length_q(startup_values);
+    for (uint32_t i = 0; i < series::rs_length_q(values); i++)
+        *block::rs_abs_at(values, i) = i < kept ? *block::rs_abs_at(startup_values, i) : unset::value;
+}
+
+// `while`, `until` and `forever` loop until their body or condition says stop, which a mutated input
+// almost never does: such an input would run until libFuzzer's timeout, a hang that is no fault of the
+// run-time's, and the time spent there is time not spent finding faults. Inputs that contain one of
+// these names, in any letter case, are skipped (a longer word that contains one as well, which keeps
+// the check simple). Counted loops stay in: libFuzzer's -timeout stops an input that counts too far.
+bool names_an_unbounded_loop(std::string_view input) {
+    std::string lower(input);
+    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (std::string_view name : {"while", "until", "forever"})
+        if (lower.find(name) != lower.npos) return true;
+    return false;
+}
+
+// Start-up as the console's (boot/main.cpp), then the environment it left remembered.
+int start_up(void*) {
+    runtime::init();
+    boot::define_built_ins();
+    boot::run_library();
+    _context::collecting_new_words = false;
+    remember_startup_values();
+    return 0;
+}
+
+// One input, evaluated in the environment that start-up left.
+int evaluate(void* input) {
+    restore_startup_values();
+    collector::on = true;
+    console::do_command(*static_cast<std::string_view*>(input), kConsoleWidth);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // What the inputs print is no part of a finding, and writing it would slow every run.
+    int null_device = open("/dev/null", O_WRONLY);
+    dup2(null_device, STDOUT_FILENO);
+    close(null_device);
+    mem::reserve();
+    platform::run_with_stack(kStackBytes, start_up, nullptr);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    if (names_an_unbounded_loop(input)) return -1;  // kept out of the corpus
+    platform::run_with_stack(kStackBytes, evaluate, &input);
+    return 0;
+}
