@@ -11,6 +11,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
@@ -40,12 +41,16 @@ BufPtr<Cell> cell_at(Node node, uint32_t index) {
 bool is_path(Type type) {
     return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
 }
-bool is_any_word(Type type) { return type >= Type::Word && type <= Type::Issue; }
 bool is_number(Type type) { return type == Type::Integer || type == Type::Float || type == Type::Percent; }
 
-// Compare actions never write their operands.
+// The operands are copied to the data stack first: they may lie in a block's buffer, and a compare
+// action may allocate (a word orders by its name's string form), which may move that buffer.
 int32_t compare_values(const Cell& value1, const Cell& value2, int32_t op) {
-    return actions::call<Act::compare>(const_cast<Cell*>(&value1), const_cast<Cell*>(&value2), op);
+    Cell* pair = stack::push(value1);
+    stack::push(value2);
+    int32_t result = actions::call<Act::compare>(pair, pair + 1, op);
+    stack::top = pair;
+    return result;
 }
 
 // The index of the first cell from `from` equal to `value` under kCompareFind, or -1.
@@ -91,12 +96,13 @@ void splice(Node node, uint32_t at, uint32_t replaced, const Contribution& c, ui
     uint32_t written = c.count * dup;
     if (written > replaced) series::grow(node, written - replaced, doubled);
     // Nothing allocates from here on: the contributed cells can be read in place, or, when they come
-    // from the block itself, from a copy taken before the cells move.
+    // from the block itself, from a copy taken before the cells move (none when there are none: an
+    // empty copy has no address to copy from).
     const Cell* group = value;
     std::vector<Cell> own;
     if (c.spread) {
         group = cell_at(value->data2, value->data1).get();
-        if (value->data2 == node) {
+        if (value->data2 == node && c.count > 0) {
             own.assign(group, group + c.count);
             group = own.data();
         }
@@ -263,7 +269,7 @@ bool is_equality(int32_t op) {
 // any other pair orders by type id.
 int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
     Type ta = a.type(), tb = b.type();
-    if (ta == tb || (is_any_word(ta) && is_any_word(tb)) || (is_number(ta) && is_number(tb)))
+    if (ta == tb || (word::any_word_q(ta) && word::any_word_q(tb)) || (is_number(ta) && is_number(tb)))
         return compare_values(a, b, op);
     return ta < tb ? -1 : 1;
 }
@@ -295,33 +301,52 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 // ---- the editing actions ----
 
+// Where an append, insert or change writes and what: `dup` copies of the contribution at `at`,
+// `written` cells in all in place of `replaced`. An owner's handler may change the block or the value,
+// so an edit is planned again after the report before the change.
+struct Edit {
+    uint32_t at;
+    Contribution c;
+    uint32_t written;
+    uint32_t replaced;
+};
+
+// An append writes at the tail, an insert at the head (a head past the tail counting as the tail).
+Edit plan_addition(const Cell& series, const Cell& value, int32_t part, bool only, int32_t dup, bool append) {
+    Contribution c = contribution(value, only, part);
+    uint32_t length = length_of(series);
+    return {append ? length : clamped_head(series), c, cells_written(c, dup, length), 0};
+}
+
+// A change replaces the cells after the head that the value writes, or the /part count of them.
+Edit plan_change(const Cell& series, const Cell& value, int32_t part, bool only, int32_t dup) {
+    uint32_t length = length_of(series), head = clamped_head(series);
+    Contribution c = contribution(value, only, -1);
+    uint32_t written = cells_written(c, dup, length);
+    return {head, c, written, std::min(part >= 0 ? uint32_t(part) : written, length - head)};
+}
+
 // One entry serves append and insert.
 void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Contribution c = contribution(*value, only, part);
-    if (c.count > 0) {
-        uint32_t length = length_of(*series);
-        series->data1 = std::min(series->data1, length);
-        uint32_t at = append ? length : series->data1;
-        uint32_t written = cells_written(c, dup, length);
-        bool owned =
-            ownership::check(*series, append ? Word::append : Word::insert, value, int32_t(at), int32_t(written));
-        splice(series->data2, at, 0, c, uint32_t(dup), dup < 5);
-        if (owned)
-            ownership::check(*series, append ? Word::appended : Word::inserted, value, int32_t(at), int32_t(written));
-        series->data1 = append ? 0 : at + written;
+    Edit edit = plan_addition(*series, *value, part, only, dup, append);
+    if (edit.c.count > 0) {
+        Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
+        bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
+        if (owned) edit = plan_addition(*series, *value, part, only, dup, append);
+        splice(series->data2, edit.at, 0, edit.c, uint32_t(dup), dup < 5);
+        if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
+        series->data1 = append ? 0 : edit.at + edit.written;
     }
     stack::set_last(*series);
 }
 
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    uint32_t length = length_of(*series), head = clamped_head(*series);
-    Contribution c = contribution(*value, only, -1);
-    uint32_t written = cells_written(c, dup, length);
-    uint32_t replaced = std::min(part >= 0 ? uint32_t(part) : written, length - head);
-    bool owned = ownership::check(*series, Word::change, value, int32_t(head), int32_t(replaced));
-    splice(series->data2, head, replaced, c, uint32_t(dup), false);
-    if (owned) ownership::check(*series, Word::changed, value, int32_t(head), int32_t(written));
-    series->data1 = head + written;
+    Edit edit = plan_change(*series, *value, part, only, dup);
+    bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
+    if (owned) edit = plan_change(*series, *value, part, only, dup);
+    splice(series->data2, edit.at, edit.replaced, edit.c, uint32_t(dup), false);
+    if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
+    series->data1 = edit.at + edit.written;
     stack::set_last(*series);
 }
 
@@ -346,21 +371,25 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 
 void swap(Cell* series1, Cell* series2) {
     if (!is_block_like(series2->type())) fire(Err::script_invalid_arg, series2);
-    if (!rs_tail_q(*series1) && !rs_tail_q(*series2)) {
+    if (series::both_at_units_q(*series1, *series2)) {
         int32_t head1 = int32_t(series1->data1), head2 = int32_t(series2->data1);
         bool owned1 = ownership::check(*series1, Word::swap, series2, head1, 1);
         bool owned2 = ownership::check(*series2, Word::swap, series1, head2, 1);
-        std::swap(*rs_abs_at(*series1, head1), *rs_abs_at(*series2, head2));
+        // A handler that shortened a block past its head leaves nothing there to swap.
+        if (series::both_at_units_q(*series1, *series2))
+            std::swap(*rs_abs_at(*series1, head1), *rs_abs_at(*series2, head2));
         if (owned1) ownership::check(*series1, Word::swaped, series2, head1, 1);
         if (owned2) ownership::check(*series2, Word::swaped, series1, head2, 1);
     }
     stack::set_last(*series1);
 }
 
-// Removes the none! values from the head on; no refinement changes that for blocks.
+// Removes the none! values from the head on; no refinement changes that for blocks. The range is read
+// after the report, whose handler may change the block.
 void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+    bool owned =
+        ownership::check(*series, Word::trim, nullptr, int32_t(clamped_head(*series)), int32_t(rs_length_q(*series)));
     uint32_t length = length_of(*series), head = clamped_head(*series);
-    bool owned = ownership::check(*series, Word::trim, nullptr, int32_t(head), int32_t(length - head));
     Cell* cells = rs_abs_at(*series, 0).get();
     auto kept =
         uint32_t(std::remove_if(cells + head, cells + length, [](const Cell& c) { return c.is(Type::None); }) - cells);
@@ -495,8 +524,7 @@ const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
     uint32_t wanted = symbol_of(word);
     for (uint32_t i = clamped_head(block); i < length_of(block); i++) {
         const Cell& cell = *rs_abs_at(block, i);
-        if (cell.type() >= Type::Word && cell.type() <= Type::GetWord && symbol_of(cell) == wanted)
-            return cell_after(block, i);
+        if (word::settable_q(cell.type()) && symbol_of(cell) == wanted) return cell_after(block, i);
     }
     return &none::value;
 }

@@ -130,8 +130,9 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 // length the order is not written back and script protected is raised.
 const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable);
 // The set operations on the blocks in frame arguments 1 and 2 (only 1 for unique): records of `skip`
-// cells, told apart by their first cell under `=` (== with `case_`); each record enters the result
-// once, in the order met. The result's buffer replaces the one of argument 1, which is the result.
+// cells (`skip` at least 1), told apart by their first cell under `=` (== with `case_`); each record
+// enters the result once, in the order met. The result's buffer replaces the one of argument 1, which
+// is the result.
 void do_set_op(bool case_, int32_t skip, series::SetOp op);
 
 }  // namespace oka::block

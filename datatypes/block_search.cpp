@@ -258,20 +258,34 @@ const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_,
     return rs_abs_at(*series, uint32_t(after)).get();
 }
 
-const Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+// Where a put writes: over the value after the key (`present`), else at the tail, the key too when it
+// is missing; `count` cells from `index`.
+struct Placement {
+    bool present;
+    bool key_missing;
+    int32_t index;
+    int32_t count;
+};
+
+Placement place(Cell* series, Cell* key, bool case_) {
     int64_t at = search(series, key, nullptr, true, case_, false, nullptr, false, false, false).at;
     uint32_t length = length_of(*series);
     bool present = at >= 0 && at + 1 < length;
-    if (present && equal_cells(*value, *rs_abs_at(*series, uint32_t(at) + 1), kCompareFind)) return value;
-    int32_t index = present ? int32_t(at) + 1 : int32_t(length), count = at < 0 ? 2 : 1;
-    bool owned = ownership::check(*series, Word::put, value, index, count);
-    if (present) {
-        rs_store(*series, uint32_t(index), *value);
+    return {present, at < 0, present ? int32_t(at) + 1 : int32_t(length), at < 0 ? 2 : 1};
+}
+
+const Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
+    Placement spot = place(series, key, case_);
+    if (spot.present && equal_cells(*value, *rs_abs_at(*series, uint32_t(spot.index)), kCompareFind)) return value;
+    bool owned = ownership::check(*series, Word::put, value, spot.index, spot.count);
+    if (owned) spot = place(series, key, case_);  // the handler may have changed the block
+    if (spot.present) {
+        rs_store(*series, uint32_t(spot.index), *value);
     } else {
-        if (at < 0) rs_append(*series, *key);
+        if (spot.key_missing) rs_append(*series, *key);
         rs_append(*series, *value);
     }
-    if (owned) ownership::check(*series, Word::put_ed, value, index, count);
+    if (owned) ownership::check(*series, Word::put_ed, value, spot.index, spot.count);
     return value;
 }
 
@@ -296,23 +310,22 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
 }
 
 const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
-    series::SortPlan plan = series::plan_sort(series, skip, compare, part, all);
-    uint32_t records = plan.count / plan.record;
-    if (records == 0) return series;
-    RecordOrder order{
-        nullptr, plan.record, plan.offset, plan.whole, reverse, case_ ? kCompareCaseSort : kCompareSort, plan.function};
-    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
-    sort_records(series, order, records, stable);
+    series::SortPlan plan = series::plan_sort(*series, skip, compare, part, all);
+    bool owned =
+        plan.count > 0 && ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
+    if (owned) plan = series::plan_sort(*series, skip, compare, part, all);  // the handler may have changed the block
+    series->data1 = plan.head;
+    if (plan.count > 0) {
+        int32_t op = case_ ? kCompareCaseSort : kCompareSort;
+        RecordOrder order{nullptr, plan.record, plan.offset, plan.whole, reverse, op, plan.function};
+        sort_records(series, order, plan.count / plan.record, stable);
+    }
     if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
     return series;
 }
 
 void do_set_op(bool case_, int32_t skip, series::SetOp op) {
     using series::SetOp;
-    if (skip < 1) {
-        Cell size;
-        error::fire_refinement("skip", integer::make_at(&size, skip));
-    }
     Cell* first = stack::arguments();
     Cell* second = first + 1;
     first->data1 = clamped_head(*first);

@@ -1,6 +1,5 @@
 #include "datatypes/context.h"
 
-#include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
@@ -73,13 +72,12 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
     return context;
 }
 
-Node make(const Cell& spec, bool on_stack, bool self, Kind kind) {
+Node make(const Cell& spec) {
     Cell block = spec;
-    Node context = create(series::rs_length_q(block), on_stack, self, 0, kind);
+    Node context = create(series::rs_length_q(block), true, false, 0, kFunction);
     stack::Root root(context);
-    uint32_t counted = 0;
-    for (uint32_t i = 0; i < series::rs_buffer_length_q(block); i++) {
-        const Cell& value = mem::ptr<Cell>(mem::buffer(block.data2)->offset)[i];
+    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++) {
+        Cell value = mem::ptr<Cell>(mem::buffer(block.data2)->offset)[i];  // add_word may move the buffer
         switch (value.type()) {
         case Type::Word:
         case Type::GetWord:
@@ -87,16 +85,10 @@ Node make(const Cell& spec, bool on_stack, bool self, Kind kind) {
         case Type::Refinement: {
             int32_t position;
             add_word(context, value.data2, true, position);
-            counted++;
             break;
         }
         default: break;
         }
-    }
-    if (!on_stack) {
-        BufPtr<SeriesBuffer> values = mem::buffer(values_node(context));
-        OKA_ASSERT(values->size >= counted * sizeof(Cell));
-        values->tail = values->offset + counted * sizeof(Cell);
     }
     return context;
 }
@@ -124,12 +116,6 @@ int32_t add_word_unset(Node context, const Cell& word) {
     if (found >= 0) return found;
     if (!values_on_stack(context)) append_unset_value(context);
     return position;
-}
-
-void add_new(Node context, const Cell& word, const Cell& value) {
-    if (find_word(context, word.data2, true) >= 0) return;
-    Cell copy = value;
-    *value_at(context, add_word_unset(context, word)) = copy;
 }
 
 void set_or_add(Node context, const Cell& word, const Cell& value) {
@@ -161,32 +147,11 @@ BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify
     return slot;
 }
 
-void set_integer(Cell* word, int32_t value) {
-    Cell number;
-    integer::make_at(&number, value);
-    set_in(word, number, word->data1, false);
-}
-
 BufPtr<Cell> get_in(uint32_t symbol, Node context) {
     if (values_on_stack(context)) context = global;
     int32_t position = find_word(context, symbol, true);
     OKA_ASSERT(position >= 0);
     return value_at(context, position);
-}
-
-void get_global(uint32_t symbol, Cell* out) {
-    int32_t position = find_word(global, symbol, false);
-    if (position < 0) {
-        add_global(symbol);
-        position = find_word(global, symbol, false);
-    }
-    *out = *value_at(global, int32_t(word_at(global, uint32_t(position))->data3));
-}
-
-BufPtr<Cell> get_global_cell(uint32_t symbol) {
-    int32_t position = find_word(global, symbol, true);
-    OKA_ASSERT(position >= 0);
-    return value_at(global, int32_t(word_at(global, uint32_t(position))->data3));
 }
 
 Cell add_global(uint32_t symbol) { return add_global_word(symbol, false, false); }
@@ -240,14 +205,8 @@ void bind(const Cell& block, Node context, bool self) {
         case Type::LitWord:
         case Type::GetWord:
         case Type::Refinement: bind_word(context, cell); break;
-        case Type::Block:
-        case Type::Paren:
-        case Type::Path:
-        case Type::LitPath:
-        case Type::SetPath:
-        case Type::GetPath:
-        case Type::Hash: bind(*cell, context, self); break;
-        default: break;
+        default:
+            if (series::is_block_like(cell->type())) bind(*cell, context, self);
         }
     }
 }

@@ -55,9 +55,10 @@ uint32_t word_count(Node context);
 // running call, otherwise in a values block with room for `size` cells and none used. The word table is
 // new, or a copy of `source`'s with every word rebound to the new context.
 Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind);
-// A context holding every word!, get-word!, lit-word! and refinement! of a spec block, one unset value
-// each (set-words, strings and blocks are skipped).
-Node make(const Cell& spec, bool on_stack, bool self, Kind kind);
+// The context of a function, native, action or routine: every word!, get-word!, lit-word! and
+// refinement! of its spec block (set-words, strings and blocks are skipped), with its values in the
+// frame of the running call.
+Node make(const Cell& spec);
 // A new context with the same words as the one of `value` (payload word 1), which is made to refer to
 // it; its values block is empty.
 Node clone(Cell* value, Kind kind);
@@ -69,7 +70,6 @@ int32_t find_word(Node context, uint32_t symbol, bool ignore_case);
 int32_t add_word(Node context, uint32_t symbol, bool ignore_case, int32_t& position);
 // The position of the word's symbol (case ignored), added with an unset value when missing.
 int32_t add_word_unset(Node context, const Cell& word);
-void add_new(Node context, const Cell& word, const Cell& value);
 void set_or_add(Node context, const Cell& word, const Cell& value);
 
 // The value cell at a position of a context that has values: in the frame of the running call, or in
@@ -114,12 +114,9 @@ OKA_ALWAYS_INLINE BufPtr<Cell> set_in(Cell* word, const Cell& value, Node contex
     *slot = value;
     return slot;
 }
-void set_integer(Cell* word, int32_t value);
 // The value cell of a symbol in an object's context (the global context for a function's); the symbol
 // must be present.
 BufPtr<Cell> get_in(uint32_t symbol, Node context);
-void get_global(uint32_t symbol, Cell* out);
-BufPtr<Cell> get_global_cell(uint32_t symbol);
 // The global word of a symbol, added when missing (exact lookup).
 Cell add_global(uint32_t symbol);
 Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant);

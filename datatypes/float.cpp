@@ -401,11 +401,19 @@ double rounded(double value, double scale, const Rounding& how) {
     return result;
 }
 
+// The scales of round/to: the numbers and time!, whose payload the result takes with their type.
+constexpr int32_t kScaleArgument = 2;  // in the spec "value /to scale ...", as errors name it
+bool scale_q(Type type) {
+    return type == Type::Integer || type == Type::Float || type == Type::Percent || type == Type::Time;
+}
+
 }  // namespace
 
 void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
            bool half_ceiling) {
     if (scale && scale->is(Type::Money)) error::fire_in_function(Err::script_not_related, Type::Money);
+    if (scale && !scale_q(scale->type()))
+        error::fire_in_function(Err::script_expect_arg, scale->type(), kScaleArgument);
     bool percent = value->is(Type::Percent);
     double step = percent ? 0.01 : 1.0;
     if (scale) step = std::fabs(number_of(*scale)) / (percent ? 100.0 : 1.0);

@@ -229,7 +229,7 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, true, true);
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;
-    if (own_context) context = _context::make(*result, true, false, _context::kFunction);
+    if (own_context) context = _context::make(*result);
     Cell function{uint32_t(Type::Function) | flags, context, result->data2, extras->data2};
     *_context::self_cell(context) = function;
     if (own_context && !body_copy->is(Type::None)) _context::bind(*body_copy, context, false);
@@ -386,7 +386,7 @@ Cell* push(const Cell& spec, const Cell& body, uint32_t code, int32_t return_typ
     Cell* body_slot = stack::push(body);
     Cell* extras =
         function::push_extras(*body_slot, function::integer_of(int32_t(code)), function::integer_of(return_type));
-    Node context = _context::make(*result, true, false, _context::kFunction);
+    Node context = _context::make(*result);
     *result = Cell{uint32_t(Type::Routine) | (unconverted ? kUnconverted : 0), context, result->data2, extras->data2};
     count_args(result);
     stack::top = result + 1;

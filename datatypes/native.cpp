@@ -7,6 +7,7 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
+#include "evaluator/interpreter.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
@@ -22,16 +23,24 @@ bool wraps_function_q(Type type) { return type == Type::Function || type == Type
 // The size of the table that the entry points of a native! or action! index.
 int32_t table_size(Type type) { return type == Type::Native ? native::kTableSize : kActionCount; }
 
-// make native! and make action!: [spec index].
+// The entry point that an index names in the table of a native! or action!; 0 when it names none.
+int32_t entry_of(const Cell& index, Type target) {
+    if (!index.is(Type::Integer)) return 0;
+    int32_t entry = integer::get(index);
+    return entry >= 1 && entry <= table_size(target) ? entry : 0;
+}
+
+// make native! and make action!: [spec index]. The value keeps the spec's series only, so a spec that
+// starts past its block's head is copied from there.
 const Cell* make(Cell*, Cell* spec, Type target) {
     if (!spec->is(Type::Block) || block::rs_length_q(*spec) != 2) error::fire_bad_make_arg(target, spec);
     Cell* result = stack::push(*block::rs_abs_at(*spec, spec->data1));  // the spec until the value replaces it
-    Cell index = *block::rs_abs_at(*spec, spec->data1 + 1);
-    int32_t entry = integer::get(index);
-    if (!result->is(Type::Block) || !index.is(Type::Integer) || entry < 1 || entry > table_size(target))
-        error::fire_bad_make_arg(target, spec);
+    int32_t entry = entry_of(*block::rs_abs_at(*spec, spec->data1 + 1), target);
+    if (!result->is(Type::Block) || entry == 0) error::fire_bad_make_arg(target, spec);
+    if (result->data1 > 0) *result = *block::clone(*result, false, false);
+    interpreter::check_native_spec(*result);
     Cell* extras = block::push_only_s(2);
-    Node context = _context::make(*result, true, false, _context::kFunction);
+    Node context = _context::make(*result);
     block::rs_append(*extras, *_context::context_cell(context));
     block::rs_append(*extras, none::value);
     *result = Cell{uint8_t(target), uint32_t(entry), result->data2, extras->data2};
@@ -139,10 +148,6 @@ bool op::check_spec(const Cell& spec) {
         }
     }
     return arguments == 2;
-}
-
-Type op::wrapped_type(const Cell& value) {
-    return value.is(Type::Op) ? Type(value.header >> kWrappedShift & 0xFF) : value.type();
 }
 
 }  // namespace oka

@@ -33,7 +33,13 @@ inline constexpr uint32_t kWrappedShift = 16;
 // /extern or return declaration, has no other refinement, and does not take its left argument as a
 // lit-word or get-word.
 bool check_spec(const Cell& spec);
+// The native!, action!, function! or routine! an op! wraps (its payload is the op's own); any other
+// value as it is.
+inline Cell unwrap(Cell value) {
+    if (value.is(Type::Op)) value.header = value.header >> kWrappedShift & 0xFF;
+    return value;
+}
 // The type of the value an op! wraps; a native! or action! is its own.
-Type wrapped_type(const Cell& value);
+inline Type wrapped_type(const Cell& value) { return unwrap(value).type(); }
 
 }  // namespace oka::op

@@ -417,7 +417,7 @@ int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
 
 // ---- path access ----
 
-bool path_key_q(const Cell& element) { return element.type() >= Type::Word && element.type() <= Type::GetWord; }
+bool path_key_q(const Cell& element) { return word::settable_q(element.type()); }
 
 // The field an element names, the element bound to it when found.
 int32_t field_of(Node context, Cell* element) {

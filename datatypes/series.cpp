@@ -106,23 +106,32 @@ const Cell* pick(Cell* series, int32_t index, Cell*) {
     return at < 0 ? &none::value : value_at(*series, uint32_t(at), &picked);
 }
 
-const Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
-    int64_t at = picked_index(*series, index);
+// The absolute index of the unit a poke index names; raises script out-of-range when there is none.
+uint32_t poked_index(const Cell& series, int32_t index) {
+    int64_t at = picked_index(series, index);
     if (at < 0) {
         Cell named;
         fire(Err::script_out_of_range, integer::make_at(&named, index));
     }
+    return uint32_t(at);
+}
+
+const Cell* poke(Cell* series, int32_t index, Cell* value, Cell*) {
+    uint32_t at = poked_index(*series, index);
     bool owned = ownership::check(*series, Word::poke, value, int32_t(at), 1);
-    store_value(*series, uint32_t(at), *value);
+    if (owned) at = poked_index(*series, index);  // the handler may have shortened the series
+    store_value(*series, at, *value);
     if (owned) ownership::check(*series, Word::poked, value, int32_t(at), 1);
     return value;
 }
 
 // ---- random, reflect, modify ----
 
+// The range is read after the report, whose handler may change the series.
 void shuffle(Cell* series, bool secure) {
+    bool owned =
+        ownership::check(*series, Word::random, nullptr, int32_t(clamped_head(*series)), int32_t(rs_length_q(*series)));
     uint32_t head = clamped_head(*series), length = rs_length_q(*series), unit = unit_of(*series);
-    bool owned = ownership::check(*series, Word::random, nullptr, int32_t(head), int32_t(length));
     BufPtr<uint8_t> units = unit_at(*series, head);
     for (uint32_t i = 0; i < length; i++) {
         uint32_t chosen = i + uint32_t(random::int_(secure, int32_t(length - i))) - 1;
@@ -190,85 +199,97 @@ const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 
 // ---- clear, remove, reverse ----
 
+// The units are read after the report, whose handler may change the series.
 void clear(Cell* series) {
-    uint32_t head = series->data1, length = rs_buffer_length_q(*series);
-    if (head < length) {
-        bool owned = ownership::check(*series, Word::clear, nullptr, int32_t(head), int32_t(length - head));
-        resize_range(series->data2, head, length - head, 0);
-        if (owned) ownership::check(*series, Word::cleared, nullptr, int32_t(head), int32_t(length - head));
+    if (!rs_tail_q(*series)) {
+        bool owned =
+            ownership::check(*series, Word::clear, nullptr, int32_t(series->data1), int32_t(rs_length_q(*series)));
+        uint32_t head = clamped_head(*series), count = rs_length_q(*series);
+        resize_range(series->data2, head, count, 0);
+        if (owned) ownership::check(*series, Word::cleared, nullptr, int32_t(head), int32_t(count));
     }
     stack::set_last(*series);
 }
 
-void remove(Cell* series, Cell* part, Cell* key) {
+// The units a remove takes out: `count` of them from `start` (none when `count` is 0), the position
+// remove answers. `found` is false when a /key value is not there.
+struct Removal {
+    bool found;
+    uint32_t start;
+    uint32_t count;
+};
+
+Removal plan_removal(Cell* series, Cell* part, Cell* key) {
     int64_t count = part ? part_count(*series, *part) : 1;
-    if (count < 1) {
-        stack::set_last(*series);
-        return;
-    }
+    if (count < 1) return {true, series->data1, 0};
     uint32_t start = series->data1;
     if (key) {
         const Cell* found = actions::call<Act::find>(series, key, nullptr, false, false, false, false, nullptr, nullptr,
                                                      false, false, false, false);
-        if (found->is(Type::None)) {
-            none::box();
-            return;
-        }
+        if (found->is(Type::None)) return {false, 0, 0};
         start = found->data1;
         count++;  // the key and the units after it
     }
     uint32_t length = rs_buffer_length_q(*series);
-    if (start < length) {
-        count = std::min<int64_t>(count, length - start);
-        bool owned = ownership::check(*series, Word::remove, nullptr, int32_t(start), int32_t(count));
-        resize_range(series->data2, start, uint32_t(count), 0);
-        if (owned) ownership::check(*series, Word::removed, nullptr, int32_t(start), int32_t(count));
+    return {true, start, start < length ? uint32_t(std::min<int64_t>(count, length - start)) : 0};
+}
+
+void remove(Cell* series, Cell* part, Cell* key) {
+    Removal plan = plan_removal(series, part, key);
+    if (plan.count > 0) {
+        bool owned = ownership::check(*series, Word::remove, nullptr, int32_t(plan.start), int32_t(plan.count));
+        if (owned) plan = plan_removal(series, part, key);  // the handler may have changed the series
+        resize_range(series->data2, plan.start, plan.count, 0);
+        if (owned) ownership::check(*series, Word::removed, nullptr, int32_t(plan.start), int32_t(plan.count));
     }
-    stack::set_last(*series)->data1 = start;
+    if (plan.found)
+        stack::set_last(*series)->data1 = plan.start;
+    else
+        none::box();
+}
+
+// The records a reverse exchanges: `count` units from `head` in records of `size` units; none when
+// `count` is 0.
+struct Reversal {
+    uint32_t head = 0;
+    uint32_t count = 0;
+    uint32_t size = 1;
+};
+
+Reversal plan_reversal(const Cell& series, Cell* part, Cell* skip) {
+    uint32_t available = rs_length_q(series);
+    if (available == 0) return {};
+    int64_t count = std::min<int64_t>(part ? part_count(series, *part) : available, available);
+    if (count < 1) return {};
+    int64_t size = skip ? integer::get(*skip) : 1;
+    if (size < 1) fire(Err::script_out_of_range, skip);
+    if (size == count) return {};
+    if (size > count || count % size) error::fire_refinement("skip", skip);
+    return {series.data1, uint32_t(count), uint32_t(size)};
 }
 
 void reverse(Cell* series, Cell* part, Cell* skip) {
     stack::set_last(*series);
-    uint32_t available = rs_length_q(*series);
-    if (available == 0) return;
-    int64_t count = std::min<int64_t>(part ? part_count(*series, *part) : available, available);
-    if (count < 1) return;
-    int64_t size = skip ? integer::get(*skip) : 1;
-    if (size < 1) fire(Err::script_out_of_range, skip);
-    if (size == count) return;
-    if (size > count || count % size) error::fire_refinement("skip", skip);
-
-    uint32_t head = series->data1, unit = unit_of(*series);
-    bool owned = ownership::check(*series, Word::reverse, nullptr, int32_t(head), int32_t(count));
-    uint32_t record = uint32_t(size) * unit, records = uint32_t(count / size);
-    uint8_t* first = unit_at(*series, head).get();
+    Reversal plan = plan_reversal(*series, part, skip);
+    if (plan.count == 0) return;
+    bool owned = ownership::check(*series, Word::reverse, nullptr, int32_t(plan.head), int32_t(plan.count));
+    if (owned) plan = plan_reversal(*series, part, skip);  // the handler may have changed the series
+    uint32_t record = plan.size * unit_of(*series), records = plan.count / plan.size;
+    uint8_t* first = unit_at(*series, plan.head).get();
     for (uint32_t i = 0; i < records / 2; i++)
         std::swap_ranges(first + i * record, first + (i + 1) * record, first + (records - 1 - i) * record);
-    if (owned) ownership::check(*series, Word::reversed, nullptr, int32_t(head), int32_t(count));
+    if (owned) ownership::check(*series, Word::reversed, nullptr, int32_t(plan.head), int32_t(plan.count));
 }
 
 // ---- move ----
 
-// Moves `count` units from the origin's head to the target's head in the same buffer: the range ends
-// up starting at the target position (the last units when the target is the tail).
-void move_within(const Cell& origin, const Cell& target, uint32_t count) {
-    uint32_t length = rs_buffer_length_q(origin), from = origin.data1, to = clamped_head(target);
-    if (to == from) return;
-    if (to > from) {
-        if (to == length)
-            to = length - count;
-        else if (length - to < count)
-            return;
-    }
-    bool owned = ownership::check(target, Word::move, nullptr, int32_t(to), int32_t(count));
-    uint32_t unit = unit_of(origin);
-    uint8_t* units = unit_at(origin, 0).get();
-    if (to > from)
-        std::rotate(units + from * unit, units + (from + count) * unit, units + (to + count) * unit);
-    else
-        std::rotate(units + to * unit, units + from * unit, units + (from + count) * unit);
-    if (owned) ownership::check(target, Word::moved, nullptr, int32_t(to), int32_t(count));
-}
+// What a move carries: `count` units from the origin's head `from` to the index `to` of the target;
+// nothing when `count` is 0.
+struct Move {
+    uint32_t from = 0;
+    uint32_t to = 0;
+    uint32_t count = 0;
+};
 
 [[noreturn]] void move_bad(const Cell& origin, const Cell& target) {
     Cell from, to;
@@ -277,34 +298,63 @@ void move_within(const Cell& origin, const Cell& target, uint32_t count) {
     fire(Err::script_move_bad, &from, &to);
 }
 
-// Moves `count` units from the origin's head into another buffer at the target's head.
-void move_across(const Cell& origin, const Cell& target, uint32_t count) {
+// Cells go into cells, units into units of the same width; only texts mix widths.
+void check_movable(const Cell& origin, const Cell& target) {
     if (is_block_like(origin.type()) != is_block_like(target.type())) move_bad(origin, target);
-    uint32_t unit = unit_of(origin);
-    bool widths_differ = unit != unit_of(target);
+    bool widths_differ = unit_of(origin) != unit_of(target);
     if (widths_differ && (!is_string_like(origin.type()) || !is_string_like(target.type()))) move_bad(origin, target);
-    uint32_t to = clamped_head(target);
-    bool owned = ownership::check(target, Word::move, nullptr, int32_t(to), int32_t(count));
-    if (widths_differ) {
-        string::move_part(origin, target, count);  // code points one by one, the target widening as needed
-    } else {
-        grow(target.data2, count, true);
-        resize_range(target.data2, to, 0, count);
-        std::memcpy(unit_at(target, to).get(), unit_at(origin, origin.data1).get(), count * unit);
-        resize_range(origin.data2, origin.data1, count, 0);
+}
+
+// Within one buffer the range ends up starting at the target position (its last units when the target
+// is the tail); a range that would not fit before the tail stays where it is.
+Move plan_move(const Cell& origin, const Cell& target, Cell* part) {
+    int64_t count = std::min<int64_t>(part ? part_count(origin, *part) : 1, rs_length_q(origin));
+    if (count < 1) return {};
+    uint32_t from = origin.data1, to = clamped_head(target);
+    if (origin.data2 != target.data2) {
+        check_movable(origin, target);
+        return {from, to, uint32_t(count)};
     }
-    if (owned) ownership::check(target, Word::moved, nullptr, int32_t(to), int32_t(count));
+    uint32_t length = rs_buffer_length_q(origin);
+    if (to == from) return {};
+    if (to > from) {
+        if (to == length)
+            to = length - uint32_t(count);
+        else if (length - to < count)
+            return {};
+    }
+    return {from, to, uint32_t(count)};
+}
+
+// Within one buffer the units rotate into place; into another they are copied and cut from the
+// origin, code point by code point between texts of different widths, the target widening as needed.
+void move_units(const Cell& origin, const Cell& target, const Move& move) {
+    uint32_t unit = unit_of(origin);
+    if (origin.data2 == target.data2) {
+        uint8_t* units = unit_at(origin, 0).get();
+        uint32_t from = move.from, to = move.to, count = move.count;
+        if (to > from)
+            std::rotate(units + from * unit, units + (from + count) * unit, units + (to + count) * unit);
+        else
+            std::rotate(units + to * unit, units + from * unit, units + (from + count) * unit);
+    } else if (unit != unit_of(target)) {
+        string::move_part(origin, target, move.count);
+    } else {
+        grow(target.data2, move.count, true);
+        resize_range(target.data2, move.to, 0, move.count);
+        std::memcpy(unit_at(target, move.to).get(), unit_at(origin, move.from).get(), move.count * unit);
+        resize_range(origin.data2, move.from, move.count, 0);
+    }
 }
 
 const Cell* move(Cell* origin, Cell* target, Cell* part) {
     if (!is_series(target->type())) error::fire_in_function(Err::script_expect_arg, target->type(), 1);
-    uint32_t available = rs_length_q(*origin);
-    int64_t count = std::min<int64_t>(part ? part_count(*origin, *part) : 1, available);
-    if (count < 1) return target;
-    if (origin->data2 == target->data2)
-        move_within(*origin, *target, uint32_t(count));
-    else
-        move_across(*origin, *target, uint32_t(count));
+    Move plan = plan_move(*origin, *target, part);
+    if (plan.count == 0) return target;
+    bool owned = ownership::check(*target, Word::move, nullptr, int32_t(plan.to), int32_t(plan.count));
+    if (owned) plan = plan_move(*origin, *target, part);  // the handler may have changed either series
+    move_units(*origin, *target, plan);
+    if (owned) ownership::check(*target, Word::moved, nullptr, int32_t(plan.to), int32_t(plan.count));
     return target;
 }
 
@@ -412,14 +462,23 @@ const Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
     return result;
 }
 
-const Cell* take(Cell* series, Cell* part, bool, bool last) {
-    uint32_t head = series->data1, length = rs_buffer_length_q(*series);
-    if (head >= length) return &none::value;
+namespace {
+
+// The units a take takes: `count` of them from `start`. At the tail there is nothing to take.
+struct Taking {
+    bool at_tail;
+    uint32_t start;
+    uint32_t count;
+};
+
+Taking plan_take(const Cell& series, Cell* part, bool last) {
+    uint32_t head = series.data1, length = rs_buffer_length_q(series);
+    if (head >= length) return {true, length, 0};
     int64_t count = 1;
     if (part && part->is(Type::Integer)) {
         count = integer::get(*part);
     } else if (part) {
-        uint32_t position = part_position(*series, *part);
+        uint32_t position = part_position(series, *part);
         count = position < head ? 0 : last ? length - position : position - head;
     }
     count = std::min<int64_t>(count, length - head);
@@ -433,25 +492,35 @@ const Cell* take(Cell* series, Cell* part, bool, bool last) {
         count = std::min<int64_t>(-count, head);  // the units before the head
         start = head - count;
     }
+    return {false, uint32_t(start), uint32_t(count)};
+}
 
+}  // namespace
+
+const Cell* take(Cell* series, Cell* part, bool, bool last) {
+    Taking plan = plan_take(*series, part, last);
+    if (plan.at_tail) return &none::value;
     Cell* result = none::push();
-    bool owned = ownership::check(*series, Word::take, nullptr, int32_t(start), int32_t(count));
-    if (part) {
-        Node node = copy_units(series->data2, uint32_t(start), uint32_t(count));
-        *result = Cell{uint8_t(series->type()), 0, node, 0};
-    } else {
-        value_at(*series, uint32_t(start), result);
+    bool owned = ownership::check(*series, Word::take, nullptr, int32_t(plan.start), int32_t(plan.count));
+    if (owned) plan = plan_take(*series, part, last);  // the handler may have changed the series
+    if (!plan.at_tail) {
+        if (part) {
+            Node node = copy_units(series->data2, plan.start, plan.count);
+            *result = Cell{uint8_t(series->type()), 0, node, 0};
+        } else {
+            value_at(*series, plan.start, result);
+        }
+        resize_range(series->data2, plan.start, plan.count, 0);
     }
-    resize_range(series->data2, uint32_t(start), uint32_t(count), 0);
-    if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(start), int32_t(count));
+    if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(plan.start), int32_t(plan.count));
     return result;
 }
 
-SortPlan plan_sort(Cell* series, Cell* skip, Cell* compare, Cell* part, bool all) {
-    uint32_t length = rs_buffer_length_q(*series), head = clamped_head(*series);
+SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bool all) {
+    uint32_t length = rs_buffer_length_q(series), head = clamped_head(series);
     int64_t count = length - head;
     if (part) {
-        int64_t limit = part_count(*series, *part);
+        int64_t limit = part_count(series, *part);
         if (limit < 0) {  // the units before the head
             limit = std::min<int64_t>(-limit, head);
             head -= uint32_t(limit);
@@ -472,7 +541,6 @@ SortPlan plan_sort(Cell* series, Cell* skip, Cell* compare, Cell* part, bool all
     } else if (compare) {
         error::fire_refinement("compare", compare);
     }
-    series->data1 = head;
     return plan;
 }
 

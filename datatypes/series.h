@@ -53,6 +53,10 @@ void init();
 
 // True when the position is at or past the tail.
 bool rs_tail_q(const Cell& series);
+// True when both positions lie before their tails, as a swap needs.
+inline bool both_at_units_q(const Cell& series1, const Cell& series2) {
+    return !rs_tail_q(series1) && !rs_tail_q(series2);
+}
 // Units from the buffer's first unit to the tail.
 uint32_t rs_buffer_length_q(const Cell& series);
 // Units from the head to the tail; 0 when the head lies past the tail (the head is left as it is).
@@ -113,13 +117,14 @@ struct SortPlan {
     bool whole;
     const Cell* function;
 };
-// Reads the refinements of sort (each null when not given) and moves the head of `series` to the start
-// of the range: a negative /part count takes the units before the head. Raises script
+// Reads the refinements of sort (each null when not given) and finds the range, which the sort then
+// moves the head of the series to: a negative /part count takes the units before the head. It changes
+// nothing, so that a sort plans again after an owner's handler changed the series. Raises script
 // invalid-refine-arg for a /part of another series, for a /skip below 1, above the range or not
 // dividing it, and for a /compare that is neither a function nor an integer; script bad-refines for
 // /all without /skip and for an integer /compare without /skip or with /all; script out-of-range for an
 // integer /compare outside the record.
-SortPlan plan_sort(Cell* series, Cell* skip, Cell* compare, Cell* part, bool all);
+SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bool all);
 
 // Runs a sort's comparison function on the two argument cells at `arguments`, the top two cells of the
 // data stack, and leaves its answer in the first of them. Calling functions is the interpreter's, which

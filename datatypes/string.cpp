@@ -145,7 +145,9 @@ void append_run(Node node, const Run& run) {
 
 void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup) {
     std::vector<uint8_t> aside;
-    if (run.node == node) {  // the buffer is about to change under the run
+    // The buffer is about to change under a run taken from it, so the run is set aside first; an empty
+    // run reads nothing (and an empty copy would have no address).
+    if (run.node == node && run.count > 0) {
         aside.assign(run.data(), run.data() + run.count * run.unit);
         run = Run{aside.data(), 0, 0, run.unit, run.count};
     }

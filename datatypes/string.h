@@ -161,8 +161,9 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
 void swap(Cell* series1, Cell* series2);
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
-// The set operations on the two strings in frame arguments 1 and 2, records of `skip` units compared by
-// their first code point, folded unless `case_`. The new string replaces argument 1.
+// The set operations on the two strings in frame arguments 1 and 2 (unique: on argument 1 alone),
+// records of `skip` units (at least 1) compared by their first code point, folded unless `case_`.
+// The new string replaces argument 1.
 using series::SetOp;
 void do_set_op(bool case_, int32_t skip, SetOp op);
 

@@ -12,6 +12,7 @@
 #include "runtime/case_folding.h"
 #include "runtime/error.h"
 #include "runtime/ownership.h"
+#include "runtime/unicode.h"
 #include "runtime/words.h"
 
 namespace oka::string {
@@ -35,26 +36,11 @@ void form_each(Cell* string, const Cell& block, int32_t part) {
 
 // ---- trim ----
 
-bool is_unicode_space(uint32_t code_point) {
-    switch (code_point) {
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x180E:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000: return true;
-    default: return code_point >= 0x2000 && code_point <= 0x200A;
-    }
-}
-
-bool is_white(uint32_t code_point) { return (code_point >= 1 && code_point <= ' ') || is_unicode_space(code_point); }
+bool is_white(uint32_t code_point) { return (code_point >= 1 && code_point <= ' ') || unicode::space_q(code_point); }
 
 // The spaces that line cleaning drops: not line feeds.
 bool is_line_space(uint32_t code_point) {
-    return code_point == ' ' || code_point == '\t' || is_unicode_space(code_point);
+    return code_point == ' ' || code_point == '\t' || unicode::space_q(code_point);
 }
 
 std::u32string without(const std::u32string& text, const std::u32string& characters) {
@@ -65,10 +51,11 @@ std::u32string without(const std::u32string& text, const std::u32string& charact
 }
 
 // The characters /with names: those of a string or binary, or one code point; by default the white
-// space of lines.
+// space of lines. Any other value names none: an error.
 std::u32string characters_of(const Cell* with) {
     if (!with) return U"\t\n\r ";
     if (with->is(Type::Char) || with->is(Type::Integer)) return std::u32string(1, char32_t(with->data2));
+    if (!series::is_string_like(with->type()) && !with->is(Type::Binary)) error::fire_refinement("with", with);
     return code_points_of(*with);
 }
 
@@ -187,20 +174,47 @@ bool appended_plain_text(Cell* series, const Cell& value, int32_t part) {
     return true;
 }
 
+// Where an append, insert or change writes and what: `dup` copies of the run at `at`, `written` units
+// in all in place of `replaced`. An owner's handler may change the string or the value, so an edit is
+// planned again after the report before the change.
+struct Edit {
+    uint32_t at;
+    Run run;
+    uint64_t written;
+    uint32_t replaced;
+};
+
+// The text an edit writes for a value: a char's code point, read from the value's cell (a frame
+// argument, which stays where it is), or the contribution of any other value.
+Run text_written(Cell* value, int32_t part, bool only) {
+    return value->is(Type::Char) ? run_of_char(value->data2) : contribution(value, part, only);
+}
+
+// An append writes at the tail, an insert at the head (a head past the tail counting as the tail).
+Edit plan_addition(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
+    Run run = text_written(value, part, only);
+    uint32_t at = append ? rs_abs_length_q(*series) : clamped_head(*series);
+    return {at, run, uint64_t(run.count) * uint32_t(dup), 0};
+}
+
+// A change replaces the units after the head that the value writes, or the /part count of them.
+Edit plan_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
+    Run run = text_written(value, -1, only);
+    uint32_t head = clamped_head(*series), available = rs_abs_length_q(*series) - head;
+    uint64_t written = uint64_t(run.count) * uint32_t(dup);
+    return {head, run, written, uint32_t(std::min<uint64_t>(part >= 0 ? uint64_t(part) : written, available))};
+}
+
 // Any append or insert. Kept out of line, so that the common append needs no stack frame of its own.
 [[gnu::noinline]] void add_any(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    uint32_t at = append ? rs_abs_length_q(*series) : clamped_head(*series);
-    uint32_t code_point = value->data2;
-    Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, part, only);
-    if (run.count > 0) {
-        uint64_t written = uint64_t(run.count) * uint32_t(dup);
-        bool owned =
-            ownership::check(*series, append ? Word::append : Word::insert, value, int32_t(at), int32_t(written));
-        splice(series->data2, at, 0, run, uint32_t(dup));
-        if (owned)
-            ownership::check(*series, append ? Word::appended : Word::inserted, value, int32_t(at), int32_t(written));
-        series->data1 = append ? 0 : at + uint32_t(written);
-    }
+    Edit edit = plan_addition(series, value, part, only, dup, append);
+    if (edit.run.count == 0) return;
+    Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
+    bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
+    if (owned) edit = plan_addition(series, value, part, only, dup, append);
+    splice(series->data2, edit.at, 0, edit.run, uint32_t(dup));
+    if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
+    series->data1 = append ? 0 : edit.at + uint32_t(edit.written);
 }
 
 }  // namespace
@@ -212,58 +226,56 @@ void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, boo
     stack::set_last(*series);
 }
 
-// The units after the head that the value replaces: as many as it writes, or the /part count.
 void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    uint32_t head = clamped_head(*series), available = rs_abs_length_q(*series) - head;
-    uint32_t code_point = value->data2;
-    Run run = value->is(Type::Char) ? run_of_char(code_point) : contribution(value, -1, only);
-    uint64_t written = uint64_t(run.count) * uint32_t(dup);
-    auto replaced = uint32_t(std::min<uint64_t>(part >= 0 ? uint64_t(part) : written, available));
-    bool owned = ownership::check(*series, Word::change, value, int32_t(head), int32_t(replaced));
-    splice(series->data2, head, replaced, run, uint32_t(dup));
-    if (owned) ownership::check(*series, Word::changed, value, int32_t(head), int32_t(written));
-    series->data1 = head + uint32_t(written);
+    Edit edit = plan_change(series, value, part, only, dup);
+    bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
+    if (owned) edit = plan_change(series, value, part, only, dup);
+    splice(series->data2, edit.at, edit.replaced, edit.run, uint32_t(dup));
+    if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
+    series->data1 = edit.at + uint32_t(edit.written);
     stack::set_last(*series);
 }
 
 void swap(Cell* series1, Cell* series2) {
     if (!series::is_string_like(series2->type()) && !series2->is(Type::Binary)) fire(Err::script_invalid_arg, series2);
-    if (!rs_tail_q(*series1) && !rs_tail_q(*series2)) {
+    if (series::both_at_units_q(*series1, *series2)) {
         uint32_t head1 = series1->data1, head2 = series2->data1;
-        uint32_t code_point1 = rs_abs_at(*series1, head1), code_point2 = rs_abs_at(*series2, head2);
         bool owned1 = ownership::check(*series1, Word::swap, series2, int32_t(head1), 1);
         bool owned2 = ownership::check(*series2, Word::swap, series1, int32_t(head2), 1);
-        write_char(series1->data2, head1, code_point2);
-        write_char(series2->data2, head2, code_point1);
+        // The code points are read after the reports, whose handlers may change either string; one
+        // shortened past its head leaves nothing there to swap.
+        if (series::both_at_units_q(*series1, *series2)) {
+            uint32_t code_point1 = rs_abs_at(*series1, head1), code_point2 = rs_abs_at(*series2, head2);
+            write_char(series1->data2, head1, code_point2);
+            write_char(series2->data2, head2, code_point1);
+        }
         if (owned1) ownership::check(*series1, Word::swaped, series2, int32_t(head1), 1);
         if (owned2) ownership::check(*series2, Word::swaped, series1, int32_t(head2), 1);
     }
     stack::set_last(*series1);
 }
 
+// The text is read after the report, whose handler may change the string.
 void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
     bool listed = all || with;
     if (auto_ && !listed) fire(Err::internal_not_done);
+    bool owned =
+        ownership::check(*series, Word::trim, nullptr, int32_t(clamped_head(*series)), int32_t(rs_length_q(*series)));
     std::u32string text = code_points_of(*series);
     std::u32string trimmed = listed  ? without(text, characters_of(with))
                              : lines ? trim_lines(text)
                                      : trim_head_tail(text, head, tail);
     uint32_t start = clamped_head(*series);
-    bool owned = ownership::check(*series, Word::trim, nullptr, int32_t(start), int32_t(text.size()));
     rewrite_from(*series, start, trimmed);
     if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(start), int32_t(trimmed.size()));
     stack::set_last(*series);
 }
 
 void do_set_op(bool case_, int32_t skip, SetOp op) {
-    if (skip < 1) {
-        Cell size;
-        error::fire_refinement("skip", integer::make_at(&size, skip));
-    }
     Cell* first = stack::arguments();
     Cell* second = first + 1;
     first->data1 = clamped_head(*first);
-    second->data1 = clamped_head(*second);
+    if (op != SetOp::unique) second->data1 = clamped_head(*second);  // unique has no second set
     Cell* result = rs_make_at(stack::push_next(), rs_length_q(*first));
     collect(*result, *first, *second, op, uint32_t(skip), case_);
     if (op == SetOp::union_ || op == SetOp::difference) collect(*result, *second, *first, op, uint32_t(skip), case_);
@@ -274,16 +286,25 @@ void do_set_op(bool case_, int32_t skip, SetOp op) {
 
 namespace oka::case_folding {
 
+namespace {
+
+// The code points from the head that a change of case covers: those up to /part, else all.
+int32_t case_count(const Cell& text, const Cell* part) {
+    int64_t available = string::rs_length_q(text);
+    return int32_t(part ? std::clamp<int64_t>(string::part_count(text, *part), 0, available) : available);
+}
+
+}  // namespace
+
 Cell* change_case(Cell* value, Cell* part, bool upper) {
     if (value->is(Type::Char)) {
         value->data2 = change_char(value->data2, upper);
         return value;
     }
-    value->data1 = string::clamped_head(*value);
-    int64_t available = string::rs_abs_length_q(*value) - value->data1;
-    int64_t count = part ? std::clamp<int64_t>(string::part_count(*value, *part), 0, available) : available;
-    ownership::check(*value, upper ? Word::uppercase : Word::lowercase, nullptr, int32_t(value->data1), int32_t(count));
-    change_part(value->data2, value->data1, uint32_t(count), upper);
+    Word action = upper ? Word::uppercase : Word::lowercase;
+    ownership::check(*value, action, nullptr, int32_t(string::clamped_head(*value)), case_count(*value, part));
+    value->data1 = string::clamped_head(*value);  // read after the report, whose handler may change the text
+    change_part(value->data2, value->data1, uint32_t(case_count(*value, part)), upper);
     return value;
 }
 

@@ -323,10 +323,12 @@ const Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool
 }
 
 const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
-    series::SortPlan plan = series::plan_sort(series, skip, compare, part, all);
+    series::SortPlan plan = series::plan_sort(*series, skip, compare, part, all);
+    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
+    if (owned) plan = series::plan_sort(*series, skip, compare, part, all);  // the handler may have changed the string
+    series->data1 = plan.head;
     SortOrder order{
         mem::buffer(series->data2)->unit(), plan.record, plan.offset, plan.whole, !case_, reverse, plan.function};
-    bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (order.function)
         sort_by_function(*series, plan.head, plan.count, order, stable);
     else

@@ -66,23 +66,27 @@ Cell word_of_char(uint32_t code_point) {
 
 // ---- actions ----
 
-const Cell* make(Cell*, Cell* spec, Type target) {
-    static Cell result;
+// The word a value names, of any type of the family.
+Cell word_of(const Cell* spec, Type target) {
     switch (spec->type()) {
     case Type::Word:
     case Type::LitWord:
     case Type::GetWord:
-    case Type::SetWord: result = *spec; break;
-    case Type::Datatype: result = datatype::word_of(Type(spec->data1)); break;
-    case Type::Logic: result = _context::add_global(words::id(spec->data1 ? Sym::true_ : Sym::false_)); break;
+    case Type::SetWord: return *spec;
+    case Type::Datatype: return datatype::word_of(Type(spec->data1));
+    case Type::Logic: return _context::add_global(words::id(spec->data1 ? Sym::true_ : Sym::false_));
     case Type::Issue:
-    case Type::Refinement: result = word_of_name(*spec, target); break;
-    case Type::String: result = word_of_text(*spec); break;
-    case Type::Char: result = word_of_char(spec->data2); break;
+    case Type::Refinement: return word_of_name(*spec, target);
+    case Type::String: return word_of_text(*spec);
+    case Type::Char: return word_of_char(spec->data2);
     default: error::fire_on_type(Err::script_bad_to_arg, target, spec);
     }
-    result.header = uint8_t(target);
-    return &result;
+}
+
+const Cell* make(Cell*, Cell* spec, Type target) {
+    Cell* result = stack::push(word_of(spec, target));
+    result->header = uint8_t(target);
+    return result;
 }
 
 int32_t mold_with(Cell* value, Cell* buffer, Cell* arg, int32_t part, const char* before, const char* after) {

@@ -7,6 +7,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
@@ -75,7 +76,7 @@ int32_t part_position(const Cell* series, Cell* part) {
 // distance moved.
 int32_t move_head_back(Cell* series, int32_t count) {
     int32_t head = int32_t(series->data1);
-    int32_t moved = std::min(head, -count);
+    auto moved = int32_t(std::min<int64_t>(head, -int64_t(count)));  // the lowest count has no int32 negation
     series->data1 = uint32_t(head - moved);
     return moved;
 }
@@ -152,6 +153,13 @@ ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* pa
     fire(Err::script_bad_path_type, &whole, &datatype, &cut);
 }
 
+// reflect and modify name a field by a word, their second argument, whose symbol the datatypes look up.
+void check_field_word() {
+    constexpr int32_t kField = 1;
+    if (!word::any_word_q(arg(kField)->type()))
+        error::fire_in_function(Err::script_expect_arg, arg(kField)->type(), kField);
+}
+
 int32_t get_index_arg() {
     const Cell* index = arg(1);
     switch (index->type()) {
@@ -173,7 +181,10 @@ void make_s(const int32_t*) {
 
 void random_s(const int32_t* r) { call<Act::random>(arg(0), given(r, 0), given(r, 1), given(r, 2)); }
 
-void reflect_s(const int32_t*) { call<Act::reflect>(arg(0), int32_t(arg(1)->data2)); }
+void reflect_s(const int32_t*) {
+    check_field_word();
+    call<Act::reflect>(arg(0), int32_t(arg(1)->data2));
+}
 
 void to_s(const int32_t*) {
     Cell* proto = arg(0);
@@ -244,12 +255,14 @@ void append_s(const int32_t* r) { add_to_series<Act::append>(r, true); }
 void at_s(const int32_t*) { run_on_frame<Act::at>(); }
 void back_s(const int32_t*) { run_on_frame<Act::back>(); }
 
+// A value that has no change of its own is refused before /part measures it as a series.
 void change_s(const int32_t* r) {
+    auto change = implementation_for<Act::change>(arg(0));
     Cell* part = refinement_arg(r, 0);
     int32_t count = part ? change_part_count(arg(0), part) : -1;
     int32_t dup = dup_count(r, 2);
     if (given(r, 2) && dup < 1) return;
-    call<Act::change>(arg(0), arg(1), count, given(r, 1), dup);
+    change(arg(0), arg(1), count, given(r, 1), dup);
 }
 
 void clear_s(const int32_t*) { call<Act::clear>(arg(0)); }
@@ -316,7 +329,10 @@ void trim_s(const int32_t* r) {
 void create_s(const int32_t*) { stack::set_last(*call<Act::create>(arg(0))); }
 void close_s(const int32_t*) { stack::set_last(*call<Act::close>(arg(0))); }
 void delete__s(const int32_t*) { stack::set_last(*call<Act::delete_>(arg(0))); }
-void modify_s(const int32_t* r) { call<Act::modify>(arg(0), arg(1), arg(2), given(r, 0)); }
+void modify_s(const int32_t* r) {
+    check_field_word();
+    call<Act::modify>(arg(0), arg(1), arg(2), given(r, 0));
+}
 
 void open_s(const int32_t* r) {
     stack::set_last(*call<Act::open>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), refinement_arg(r, 4)));

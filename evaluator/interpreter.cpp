@@ -94,6 +94,13 @@ void unwind_for(bool sub) {
         stack::unwind_last();
 }
 
+// Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot.
+void eval_paren(const Cell& paren, bool sub) {
+    stack::mark_interp_native(body_name());
+    eval_block(paren, true);
+    unwind_for(sub);
+}
+
 // ---- the spec cache ----
 
 // The kinds of argument entries, in header bits 20-21 of their typeset.
@@ -138,14 +145,21 @@ uint32_t plan_of(const Cell& cache) {
     return count | all_evaluated | (count == length_of(cache) ? kNothingElse : 0);
 }
 
-// Analyses a spec once into the block of its cache entries: one per spec word, in spec order.
-Node preprocess_spec(const Cell& function) {
-    Cell spec = function::spec_of(function);
-    stack::Root keep_spec(spec);
-    Cell cache = *block::push_only_s(int32_t(length_of(spec)) + 2);
-    stack::Root keep_cache(cache);
-    bool native = native_like(function);
-    int32_t refinements = 0;
+// A native's call hands it the positions of its refinements in an array of this size.
+constexpr uint32_t kMaxRefinements = 32;
+
+// Numbers a native's next refinement, `count` being numbered already: the number is the index (from 1)
+// of its position among those a call hands the native. A refinement beyond their room raises internal
+// limit-hit, naming it; make checks a spec so, and a call checks it again, since a spec may change.
+uint32_t number_refinement(uint32_t& count, const Cell& refinement) {
+    if (count == kMaxRefinements) fire_with(Err::internal_limit_hit, refinement);
+    return ++count;
+}
+
+// Appends the cache entries of a spec's words, in spec order, up to /local, which gets the count of
+// the locals after it. The refinements of a native or an action are numbered.
+void append_entries(const Cell& cache, const Cell& spec, bool native) {
+    uint32_t refinements = 0;
     for (uint32_t i = 0; i < length_of(spec); i++) {
         Cell value = code_at(spec, i);
         switch (value.type()) {
@@ -158,21 +172,26 @@ Node preprocess_spec(const Cell& function) {
             break;
         case Type::Refinement:
             if (function::spec_refinement_q(value, SpecWord::local)) {
-                int32_t locals = function::count_locals(spec, i, false);
-                integer::make_in(cache, locals);
-                i = length_of(spec);
-                break;
+                integer::make_in(cache, function::count_locals(spec, i, false));
+                return;
             }
-            if (native) value.data3 = uint32_t(++refinements);
+            if (native) value.data3 = number_refinement(refinements, value);
             block::rs_append(cache, value);
             break;
         default: break;
         }
     }
-    if (native && refinements) integer::make_in(cache, refinements);
+}
+
+// Analyses a spec once into the block of its cache entries: one per spec word, in spec order.
+void preprocess_spec(const Cell& function) {
+    Cell spec = function::spec_of(function);
+    stack::Root keep_spec(spec);
+    Cell cache = *block::push_only_s(int32_t(length_of(spec)) + 2);
+    stack::Root keep_cache(cache);
+    append_entries(cache, spec, native_like(function));
     cache.data3 = plan_of(cache);
     *cache_cell(function) = cache;
-    return cache.data2;
 }
 
 // The spec cache of a function, made at its first call.
@@ -264,12 +283,6 @@ OKA_ALWAYS_INLINE bool infix_follows(const Code& code, uint32_t position, Cell* 
 // Calls nested deeper than this are left to the full evaluation.
 constexpr int kInPlaceDepth = 8;
 
-// The native, action or function that an op! value wraps.
-Cell unwrapped(Cell op) {
-    op.header = (op.header >> op::kWrappedShift) & 0xFF;
-    return op;
-}
-
 bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next);
 
 // An argument computed in place: a plain value that no operator follows, or an expression computed so.
@@ -314,7 +327,7 @@ bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* r
     Cell op, right;
     while (infix_follows(code, *next, &op))
         if (!operand_in_place(code, *next + 1, depth, &right, next) ||
-            !actions::call_in_place(unwrapped(op), *result, right, result))
+            !actions::call_in_place(op::unwrap(op), *result, right, result))
             return false;
     return true;
 }
@@ -342,9 +355,11 @@ struct Call {
     uint32_t position;
     uint32_t end;
     uint32_t mode;
-    bool infix;
+    Cell* left;        // an infix call's left operand, evaluated already (a cell below the frame); else null
     const Cell* path;  // the path the function came from, whose elements from path_index on are refinements
     uint32_t path_index;
+
+    bool infix() const { return left != nullptr; }
 };
 
 // apply's argument block: the arguments it lacks are none, and it may name refinements.
@@ -371,7 +386,7 @@ void check_type(const Call& call, const Cell& entry, uint32_t index) {
 // value: the code ends for it right after that value.
 void fetch_expression(Call& call) {
     uint32_t end = safer(call) ? std::min(call.end, call.position + 1) : call.end;
-    call.position = eval_expression(call.block, call.position, end, call.infix, true, false);
+    call.position = eval_expression(call.block, call.position, end, call.infix(), true, false);
 }
 
 // Fetches an argument that is not simply the next expression of the code: a literal or soft-literal
@@ -396,13 +411,10 @@ void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
         return;
     case kSoftLiteral:
         switch (value.type()) {
-        case Type::Paren: {
-            stack::mark_interp_native(body_name());
-            eval_block(value, true);
-            stack::unwind();
+        case Type::Paren:
+            eval_paren(value, true);
             call.position++;
             return;
-        }
         case Type::GetWord: word::get_any(value); break;
         case Type::GetPath: {
             call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
@@ -428,7 +440,7 @@ OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) 
         stack::push(*plain);
         call.position++;
     } else {
-        call.position = eval_expression(call.block, call.position, call.end, call.infix, true, false);
+        call.position = eval_expression(call.block, call.position, call.end, call.infix(), true, false);
     }
 }
 
@@ -462,8 +474,6 @@ bool fetch_refinement_flag(Call& call, uint32_t index) {
     stack::pop(1);
     return active;
 }
-
-constexpr uint32_t kMaxRefinements = 32;
 
 // What a native learns of a call whose refinements no path or apply block names: none is used.
 constexpr auto kNoRefinements = [] {
@@ -569,9 +579,9 @@ void fetch_evaluated(Call& call, const Cell& cache, uint32_t count) {
     call.position = position;
 }
 
-// Fetches an active argument and checks its type; an infix call's left operand is in place already.
+// Fetches an active argument and checks its type; an infix call's left operand is in the frame already.
 OKA_ALWAYS_INLINE void use_argument(Call& call, const Cell& entry, uint32_t index, uint32_t fetched) {
-    if (!(call.infix && fetched == 0)) fetch_arg(call, entry, index);
+    if (!(call.infix() && fetched == 0)) fetch_arg(call, entry, index);
     check_type(call, entry, index);
 }
 
@@ -637,11 +647,11 @@ uint32_t enter_function(const Call& call, int32_t locals) {
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
 uint32_t eval_arguments(Call& call) {
-    if (call.infix) stack::top++;  // the left operand is already in the frame's first cell
+    if (call.infix()) stack::push(*call.left);
     Cell cache = spec_cache(call.function);
     uint32_t leading = leading_arguments(cache);
     bool plain = !call.path && call.mode == kCallPlain;
-    if (plain && !call.infix && (cache.data3 & kAllEvaluated) && !trace::tracing)
+    if (plain && !call.infix() && (cache.data3 & kAllEvaluated) && !trace::tracing)
         fetch_evaluated(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument(call, code_at(cache, i), i, i);
@@ -650,13 +660,14 @@ uint32_t eval_arguments(Call& call) {
     return use_other_entries(call, cache, leading);
 }
 
-// Makes a call found in code, in a frame of its own: the function value, then its arguments. Unless
-// the call is infix, the result takes the function value's place. Answers the position after the
+// Makes a call found in code, in a frame of its own above the function value: the data stack keeps the
+// function while it runs, since the word or op! it was found in may change meanwhile. The result takes
+// the place of an infix call's left operand, else of the function value. Answers the position after the
 // arguments.
 inline uint32_t make_call(Call& call, bool sub) {
     if (trace::tracing) trace::fire_open(call.name);
     Cell* start = stack::top;
-    if (!call.infix) stack::push(call.function);
+    stack::push(call.function);
     bool native = native_like(call.function);
     if (native)
         stack::mark_interp_native(call.name);
@@ -665,17 +676,16 @@ inline uint32_t make_call(Call& call, bool sub) {
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
     eval_arguments(call);
-    if (!native) exec_function(call.function, call.function.data1, call.name);
+    if (!native) eval_function_body(call.function, call.name);
     unwind_for(sub);
     if (trace::tracing) trace::fire_return(call.name);
-    if (!call.infix) {
-        if (sub) {
-            *start = stack::top[-1];
-            stack::top = start + 1;
-        } else {
-            stack::top = start;
-            stack::set_last_keep(*stack::frame_base);
-        }
+    if (sub) {
+        Cell* place = call.infix() ? call.left : start;
+        *place = stack::top[-1];
+        stack::top = place + 1;
+    } else {
+        stack::top = start;
+        stack::set_last_keep(*stack::frame_base);
     }
     return call.position;
 }
@@ -711,7 +721,7 @@ void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name)
     Cell frame_name = words::word(name);
     stack::mark_func(frame_name, function.data1);
     uint32_t taken = push_arguments(function, arguments, count);
-    exec_function(function, function.data1, frame_name);
+    eval_function_body(function, frame_name);
     if (taken > 1) std::copy(stack::frame_base + 1, stack::frame_base + taken, arguments + 1);
     arguments[0] = *stack::frame_base;
     stack::unwind_func();
@@ -732,24 +742,6 @@ struct BodyScope {
     }
 };
 
-void eval_function_body(const Cell& function, const Cell& name) {
-    Node context = function.data1;
-    Cell body = *function::extra(function, function::kBody);
-    uint32_t code;
-    {
-        BodyScope scope(context);
-        bool saved_tracing = trace::enter_body(function, name);
-        code = sys::protect(kCatchAll, [&] {
-            if (body.is(Type::Block))
-                eval_block(body, true);
-            else
-                unset::box();
-        });
-        trace::leave_body(name, saved_tracing);
-    }
-    if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
-}
-
 // ---- expressions ----
 
 // The value of a word in code; an unset value raises script no-value.
@@ -766,7 +758,7 @@ OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, ui
     Cell right, result;
     if (trace::tracing || !operand_in_place(code_of(block, end), position, kInPlaceDepth, &right, next)) return false;
     const Cell& left = sub ? *start : *stack::frame_base;
-    if (!actions::call_in_place(unwrapped(op), left, right, &result)) return false;
+    if (!actions::call_in_place(op::unwrap(op), left, right, &result)) return false;
     if (sub) {
         *start = result;
         stack::top = start + 1;
@@ -784,10 +776,9 @@ OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, ui
     if (eval_infix_in_place(op, block, position + 1, end, start, sub, &next)) return next;
     Cell name = code_at(block, position);
     if (trace::tracing) trace::fire_fetch(block, position);
-    stack::top = start;  // the value so far is the operator's left operand
-    if (!sub) *start = *stack::frame_base;
-    Cell function = unwrapped(op);
-    Call call{function, block, name, position + 1, end, kCallPlain, true, nullptr, 0};
+    Cell function = op::unwrap(op);
+    Cell* left = sub ? start : stack::frame_base;  // the value so far
+    Call call{function, block, name, position + 1, end, kCallPlain, left, nullptr, 0};
     return make_call(call, sub);
 }
 
@@ -848,7 +839,7 @@ uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, u
 // Calls the function that the word at `position` of the code holds (the cells given are copies).
 uint32_t call_word(const Cell& function, const Cell& word, const Cell& block, uint32_t position, uint32_t end,
                    bool sub) {
-    Call call{function, block, word, position + 1, end, kCallPlain, false, nullptr, 0};
+    Call call{function, block, word, position + 1, end, kCallPlain, nullptr, nullptr, 0};
     return make_call(call, sub);
 }
 
@@ -911,11 +902,7 @@ bool is_system_issue(const Cell& issue) {
                                       bool functions_as_values) {
     Cell value = code_at(block, position);
     switch (value.type()) {
-    case Type::Paren:
-        stack::mark_interp_native(body_name());
-        eval_block(value, true);
-        unwind_for(sub);
-        return position + 1;
+    case Type::Paren: eval_paren(value, sub); return position + 1;
     case Type::SetWord: return eval_set_word(value, block, position, end, sub);
     case Type::SetPath: return eval_set_path(value, block, position, end, sub);
     case Type::GetWord: {
@@ -942,8 +929,7 @@ bool is_system_issue(const Cell& issue) {
     case Type::Action:
     case Type::Function:
     case Type::Routine:
-        if (!functions_as_values)
-            return eval_code(value, block, position + 1, end, sub, nullptr, 0, value, nullptr, kCallPlain, false);
+        if (!functions_as_values) return eval_code(value, block, position + 1, end, sub, nullptr, 0, value, kCallPlain);
         put_result(value, sub);
         return position + 1;
     case Type::Issue:
@@ -1001,9 +987,7 @@ Cell selector_of(const Cell& element, const Cell& path) {
     case Type::GetWord: return *word::get_cell(element);
     case Type::Paren: {
         Cell* saved = stack::top;
-        stack::mark_interp_native(body_name());
-        eval_block(element, true);
-        stack::unwind();
+        eval_paren(element, true);
         Cell value = stack::top[-1];
         stack::top = saved;
         if (value.is(Type::Unset)) fire_with(Err::script_invalid_path, path, &element);
@@ -1011,6 +995,16 @@ Cell selector_of(const Cell& element, const Cell& path) {
     }
     default: return element;
     }
+}
+
+// The container of a path's first step: the value owning the context the head word is bound to, such
+// as the function whose argument or local the word is. An object is left out: an object container
+// means a field a path step selected from it, a set through which notifies the object (see notifies),
+// while the head word reaches its field directly.
+Cell first_container(const Cell& head) {
+    if (!head.data1 || head.data1 == _context::global) return none::value;
+    Cell owner = *_context::self_cell(head.data1);
+    return owner.is(Type::Object) ? none::value : owner;
 }
 
 bool notifies(const Cell& container, const Cell& selected_by) {
@@ -1124,65 +1118,95 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     Cell* saved_top = stack::top;
     Cell head = code_at(steps, steps.data1);
     if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);
-    Cell current = *word::get_cell(head);
-    if (is_function(current.type())) {
+    Cell value = *word::get_cell(head);
+    if (is_function(value.type())) {
         if (set) fire_with(Err::script_invalid_path_set, steps);
         if (get) fire_with(Err::script_invalid_path_get, steps);
-        position = eval_code(current, code, position + 1, end, true, &steps, steps.data1 + 1, head, nullptr, kCallPlain,
-                             false);
+        position = eval_code(value, code, position + 1, end, true, &steps, steps.data1 + 1, head, kCallPlain);
         Cell result = stack::top[-1];
         stack::top = saved_top;
         put_result(result, sub);
         if (trace::tracing) trace::fire_exit(steps);
         return position;
     }
-    if (current.is(Type::Unset)) fire_with(Err::script_unset_path, steps, &head);
-    Cell container = none::value, previous = head, previous_selector = head;
-    if (head.data1 && head.data1 != _context::global) {
-        Cell owner = *_context::self_cell(head.data1);
-        if (!owner.is(Type::Object)) container = owner;
-    }
+    if (value.is(Type::Unset)) fire_with(Err::script_unset_path, steps, &head);
+    // What the walk carries from step to step sits in data-stack cells, read again after every step: a
+    // paren element may change whatever held these values, and evaluating it may collect any value that
+    // nothing roots.
+    stack::push(steps);
+    Cell* current = stack::push(value);
+    Cell* container = stack::push(first_container(head));
+    Cell* previous = stack::push(head);           // the element that selected the current value
+    Cell* previous_selector = stack::push(head);  // and what that element stood for
+    Cell* selector = stack::push_next();
     position++;
     for (uint32_t i = steps.data1 + 1; i < length; i++) {
         Cell element = code_at(steps, i);
-        Cell selector = selector_of(element, steps);
-        if (selector.is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);
+        *selector = selector_of(element, steps);
+        if (selector->is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);
         bool last = i + 1 == length;
-        bool notify = set && last && length - steps.data1 > 2 && notifies(container, previous);
+        bool notify = set && last && length - steps.data1 > 2 && notifies(*container, *previous);
         Cell stored = new_value ? *new_value : none::value;
-        Cell held = current;
+        Cell held = *current;
         uint32_t index = i - steps.data1 - 1;
-        Cell selected = select_step(current, selector, set && last ? &stored : nullptr, steps, container, previous,
+        Cell selected = select_step(*current, *selector, set && last ? &stored : nullptr, steps, *container, *previous,
                                     index, case_, get, last, notify);
-        if (!same_cell(held, current)) store_back(current, head, container, previous_selector, steps, index, case_);
-        container = current;
-        previous = element;
-        previous_selector = selector;
-        current = selected;
-        if (!set && !get && is_function(current.type())) {
+        // `selected` is a plain copy across this: only a set changes the current value, and a set's result
+        // is the new value, which the frame holds.
+        if (!same_cell(held, *current)) store_back(*current, head, *container, *previous_selector, steps, index, case_);
+        *container = *current;
+        *previous = element;
+        *previous_selector = *selector;
+        *current = selected;
+        if (!set && !get && is_function(current->type())) {
             Cell* base = stack::top;
-            position =
-                eval_code(current, code, position, end, true, &steps, i + 1, element, &container, kCallPlain, false);
-            current = stack::top[-1];
+            position = eval_code(*current, code, position, end, true, &steps, i + 1, element, kCallPlain);
+            *current = stack::top[-1];
             stack::top = base;
             break;
         }
     }
     if (trace::tracing) trace::fire_exit(steps);
+    Cell result = *current;
     stack::top = saved_top;
-    if (!set) put_result(current, sub);
+    if (!set) put_result(result, sub);
     return position;
 }
 
 uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub, const Cell* path,
-                   uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode, bool infix) {
-    (void)parent;
+                   uint32_t path_index, const Cell& name, uint32_t mode) {
     Cell fn = function, code = block, caller = frame_name(name);
-    Call call{fn, code, caller, position, end, mode, infix, path, path_index};
+    Call call{fn, code, caller, position, end, mode, nullptr, path, path_index};
     return make_call(call, sub);
 }
 
-void exec_function(const Cell& function, Node, const Cell& name) { eval_function_body(function, name); }
+void check_native_spec(const Cell& spec) {
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < length_of(spec); i++) {
+        Cell value = code_at(spec, i);
+        if (!value.is(Type::Refinement)) continue;
+        if (function::spec_refinement_q(value, SpecWord::local)) return;
+        number_refinement(count, value);
+    }
+}
+
+void eval_function_body(const Cell& function, const Cell& name) {
+    Node context = function.data1;
+    Cell body = *function::extra(function, function::kBody);
+    uint32_t code;
+    {
+        BodyScope scope(context);
+        bool saved_tracing = trace::enter_body(function, name);
+        code = sys::protect(kCatchAll, [&] {
+            if (body.is(Type::Block))
+                eval_block(body, true);
+            else
+                unset::box();
+        });
+        trace::leave_body(name, saved_tracing);
+    }
+    if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
+}
 
 void call_comparator(const Cell& function, Cell* arguments) {
     call_back(function, arguments, 2, Word::compare_callback_tag);

@@ -42,9 +42,9 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
 
 // Call modes of eval_code and eval_arguments.
 enum CallMode : uint32_t {
-    kCallPlain = 0,      // refinements come from a path
-    kCallApplyAll = 1,   // apply/all: every argument and a logic! per refinement, in spec order
-    kCallApply = 2,      // apply: the arguments, then refinement! values each followed by its condition
+    kCallPlain = 0,     // refinements come from a path
+    kCallApplyAll = 1,  // apply/all: every argument and a logic! per refinement, in spec order
+    kCallApply = 2,     // apply: the arguments, then refinement! values each followed by its condition
     kCallApplySafer = 16,
 };
 
@@ -52,14 +52,17 @@ enum CallMode : uint32_t {
 void reduce_into(const Cell& block, const Cell& into);
 
 // Calls a function value found in code: `position` is the index after its name. `name` is the word
-// (or other cell) that named it, `path` the path it came from (its further elements are refinements),
-// `parent` the object a method was selected from. Answers the index after the arguments.
-uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub,
-                   const Cell* path, uint32_t path_index, const Cell& name, const Cell* parent, uint32_t mode,
-                   bool infix);
+// (or other cell) that named it, `path` the path it came from (its elements from `path_index` on are
+// refinements). Answers the index after the arguments.
+uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, uint32_t end, bool sub, const Cell* path,
+                   uint32_t path_index, const Cell& name, uint32_t mode);
 
 // Runs a function! whose arguments are in the current frame; the result goes to the result slot.
-void exec_function(const Cell& function, Node context, const Cell& name);
+void eval_function_body(const Cell& function, const Cell& name);
+
+// Raises internal limit-hit for the spec of a native! or action! with more refinements than its calls
+// can hand it, so that make refuses it rather than its first call.
+void check_native_spec(const Cell& spec);
 
 // The function! values that the run-time calls back, each in a function frame of its own, on the
 // argument cells at `arguments` (the top cells of the data stack), the first of which receives the

@@ -20,6 +20,7 @@
 #include "evaluator/lexer_scanner.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/unicode.h"
 
 namespace oka::lexer {
 
@@ -32,23 +33,6 @@ std::string_view text_between(const uint8_t* start, const uint8_t* end) {
 std::string_view token_text(const Lexer& lx) { return text_between(lx.token_start, lx.token_end); }
 
 // ---- characters of texts ----
-
-constexpr bool unicode_blank_code_q(uint32_t code_point) {
-    switch (code_point) {
-    case 0x85:
-    case 0xA0:
-    case 0x1680:
-    case 0x180E:
-    case 0x200B:
-    case 0x200C:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000: return true;
-    default: return code_point >= 0x2000 && code_point <= 0x200A;
-    }
-}
 
 int32_t hex_digit(uint32_t c) {
     if (c >= '0' && c <= '9') return int32_t(c - '0');
@@ -562,7 +546,7 @@ bool unicode_blank_q(const uint8_t* at, const uint8_t* end, uint32_t& length) {
     const uint8_t* next = at;
     int32_t code_point = read_utf8(next, end);
     length = uint32_t(next - at);
-    return code_point >= 0 && unicode_blank_code_q(uint32_t(code_point));
+    return code_point >= 0 && unicode::space_q(uint32_t(code_point));
 }
 
 }  // namespace oka::lexer

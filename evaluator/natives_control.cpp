@@ -128,9 +128,6 @@ int32_t coerce_count(Cell& count) {
     return integer::get(count);
 }
 
-// The words set in the same pass of foreach and remove-each: word!, set-word!, get-word! or lit-word!.
-bool settable_q(const Cell& value) { return value.type() >= Type::Word && value.type() <= Type::GetWord; }
-
 // How many values each pass of foreach or remove-each takes: one for a word, one per word of a block
 // of words (script invalid-arg for an empty block and for a value in it that is no word).
 uint32_t count_loop_words(const Cell& words) {
@@ -139,7 +136,7 @@ uint32_t count_loop_words(const Cell& words) {
     if (count == 0) fire_with(Err::script_invalid_arg, words);
     for (uint32_t i = words.data1; i < words.data1 + count; i++) {
         Cell word = *block::rs_abs_at(words, i);
-        if (!settable_q(word)) fire_with(Err::script_invalid_arg, word);
+        if (!word::settable_q(word.type())) fire_with(Err::script_invalid_arg, word);
     }
     return count;
 }

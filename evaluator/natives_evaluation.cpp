@@ -49,9 +49,6 @@ bool path_q(Type type) {
     return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
 }
 
-// The words that set and unset assign: word!, set-word!, get-word! and lit-word!.
-bool settable_q(const Cell& value) { return value.type() >= Type::Word && value.type() <= Type::GetWord; }
-
 // A head past the tail is moved back to the tail.
 void clamp_head(Cell* series) { series->data1 = std::min(series->data1, length_of(*series)); }
 
@@ -159,6 +156,14 @@ Cell* close_target(const Target& target) {
     return stack::top - 1;
 }
 
+// A block reduced or composed into itself is read from a copy of it: the values added to the target
+// must not be read again, or the block would grow until memory runs out.
+void read_from_copy_if_target(Cell* source, const Cell* out) {
+    if (!out || out->data2 != source->data2) return;
+    *source = *block::clone(*source, false, false);
+    stack::pop(1);
+}
+
 // reduce of a value that is not a block: a function stays a value, anything else is evaluated.
 void reduce_value(const Cell* out) {
     Cell* value = args();
@@ -232,7 +237,7 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
     uint32_t count = series::rs_length_q(words);
     for (uint32_t i = 0; i < count; i++) {
         Cell word = *block::rs_abs_at(words, words.data1 + i);
-        if (!settable_q(word)) fire_with(Err::script_invalid_arg, word);
+        if (!word::settable_q(word.type())) fire_with(Err::script_invalid_arg, word);
         if (!any && value_for(i).is(Type::Unset)) fire_with(Err::script_need_value, word);
     }
     for (uint32_t i = 0; i < count; i++) {
@@ -314,6 +319,7 @@ void reduce_s(const int32_t* refinements) {
         reduce_value(out);
         return;
     }
+    read_from_copy_if_target(source, out);
     Target target = open_target(out, series::rs_length_q(*source));
     for (uint32_t position = source->data1; position < length_of(*source);) {
         position = interpreter::eval_next(*source, position, length_of(*source), true);
@@ -327,8 +333,9 @@ void reduce_s(const int32_t* refinements) {
 void compose_s(const int32_t* refinements) {
     enum { kDeep, kOnly, kInto };
     Cell* source = args();
-    Target target =
-        open_target(refinements[kInto] >= 0 ? &source[refinements[kInto]] : nullptr, series::rs_length_q(*source));
+    const Cell* out = refinements[kInto] >= 0 ? &source[refinements[kInto]] : nullptr;
+    read_from_copy_if_target(source, out);
+    Target target = open_target(out, series::rs_length_q(*source));
     compose_block(*source, target, refinements[kDeep] >= 0, refinements[kOnly] >= 0);
     stack::set_last(*close_target(target));
 }
@@ -340,15 +347,14 @@ void apply_s(const int32_t* refinements) {
     Cell* apply_args = args();  // function, argument block
     Cell named = apply_args[0];
     if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.data1);
-    Cell function = named.is(Type::Word) ? *word::get_cell(named) : named;
-    if (function.is(Type::Op)) function.header = uint8_t(op::wrapped_type(function));
+    Cell function = op::unwrap(named.is(Type::Word) ? *word::get_cell(named) : named);
     if (!function_q(function.type())) fire_with(Err::script_invalid_arg, function);
     uint32_t mode = refinements[kAll] >= 0 ? interpreter::kCallApplyAll : interpreter::kCallApply;
     if (refinements[kSafer] >= 0) mode |= interpreter::kCallApplySafer;
     const Cell* path = apply_args[0].is(Type::Path) ? &apply_args[0] : nullptr;
     stack::set_interp_flag();
     interpreter::eval_code(function, apply_args[1], apply_args[1].data1, length_of(apply_args[1]), false, path,
-                           apply_args[0].data1 + 1, named, nullptr, mode, false);
+                           apply_args[0].data1 + 1, named, mode);
 }
 
 // ---- words, paths and objects ----
@@ -395,7 +401,7 @@ void unset_s(const int32_t*) {
     } else {
         for (uint32_t i = target->data1; i < length_of(*target); i++) {
             Cell word = *block::rs_abs_at(*target, i);
-            if (settable_q(word)) word::set_value(&word, unset::value);
+            if (word::settable_q(word.type())) word::set_value(&word, unset::value);
         }
     }
     unset::box();

@@ -8,7 +8,6 @@
 #include "evaluator/stack.h"
 #include "runtime/print_hooks.h"
 #include "runtime/root.h"
-#include "runtime/throw.h"
 
 namespace oka::natives {
 
@@ -18,38 +17,41 @@ namespace {
 // in progress begin, so that a print from inside the reduction uses the space after them.
 Cell print_buffer;
 
-bool last_newline = false;
-
-void release_buffer(uint32_t mark) {
-    block::rs_clear(print_buffer);
-    print_buffer.data1 = mark;
-}
-
-// The values of a block argument, reduced into the print buffer after the values of any outer print.
-Cell reduce_to_buffer(const Cell& value, uint32_t mark) {
-    print_buffer.data1 = series::rs_buffer_length_q(print_buffer);
-    Cell reduced = print_buffer;
-    uint32_t code = sys::protect(kCatchAll, [&] { interpreter::reduce_into(value, reduced); });
-    if (code) {
-        release_buffer(mark);
-        sys::throw_(code);
+// The space of the print buffer after the values of any print in progress, lent to one print's
+// reduction: its values are dropped and the head put back however that print ends.
+class BufferLoan {
+public:
+    BufferLoan() : mark_(print_buffer.data1) { print_buffer.data1 = series::rs_buffer_length_q(print_buffer); }
+    ~BufferLoan() {
+        block::rs_clear(print_buffer);
+        print_buffer.data1 = mark_;
     }
-    return reduced;
-}
+    BufferLoan(const BufferLoan&) = delete;
+    BufferLoan& operator=(const BufferLoan&) = delete;
 
-void do_print(bool newline) {
-    Cell value = *stack::arguments();
-    uint32_t mark = print_buffer.data1;
-    bool reduced = value.is(Type::Block);
-    if (reduced) value = reduce_to_buffer(value, mark);
+private:
+    uint32_t mark_;
+};
+
+// Sends a value to the print hooks: text as it is, any other value formed.
+void emit(const Cell& value, bool newline) {
     Cell* text = stack::push(value);
-    if (!value.is(Type::String)) {
+    if (!text->is(Type::String)) {
         text = string::rs_make_at(stack::push_next(), 16);
         actions::call<Act::form>(stack::top - 2, text, nullptr, 0x7FFFFFFF);
     }
     io::call_print_hooks(text, newline);
-    if (reduced) release_buffer(mark);
-    last_newline = newline;
+}
+
+void do_print(bool newline) {
+    Cell value = *stack::arguments();
+    if (value.is(Type::Block)) {
+        BufferLoan loan;
+        interpreter::reduce_into(value, print_buffer);
+        emit(print_buffer, newline);
+    } else {
+        emit(value, newline);
+    }
     unset::box();
     stack::keep();
 }

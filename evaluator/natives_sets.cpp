@@ -30,11 +30,18 @@ void check_pair(const Cell& set1, const Cell& set2) {
     fire(Err::script_expect_val, datatype::make_at(&datatype1, type1), datatype::make_at(&datatype2, type2));
 }
 
+// The size of the records that /skip gives: 1 or more.
+int32_t record_size(const Cell& size) {
+    int32_t skip = integer::get(size);
+    if (skip < 1) error::fire_refinement("skip", &size);
+    return skip;
+}
+
 void do_set_op(SetOp op, const int32_t* refinements) {
     Cell* args = stack::arguments();
     if (op != SetOp::unique) check_pair(args[0], args[1]);
     bool case_ = refinements[kCase] >= 0;
-    int32_t skip = refinements[kSkip] >= 0 ? integer::get(args[refinements[kSkip]]) : 1;
+    int32_t skip = refinements[kSkip] >= 0 ? record_size(args[refinements[kSkip]]) : 1;
     Type type = args[0].type();
     if (list_q(type))
         block::do_set_op(case_, skip, op);

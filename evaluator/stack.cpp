@@ -1,5 +1,7 @@
 #include "evaluator/stack.h"
 
+#include <cstdlib>
+
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
@@ -7,8 +9,6 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
-
-#include <cstdlib>
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -36,10 +36,9 @@ void overflow(Cell* from) {
 
 namespace {
 
-Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
+using _context::context_cell;
 
-// The context cell of a context node: the first cell of its buffer.
-Cell* context_cell(Node context) { return mem::ptr<Cell>(mem::buffer(context)->offset); }
+Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
 
 // A function frame gives its context back the values pointer it had before the call.
 void restore_context(const CallFrame& f) {
@@ -62,21 +61,6 @@ void init(Node data_stack) {
     runtime::register_root(&thrown);
 }
 
-void pop(uint32_t n) { top = uint32_t(top - bottom) < n ? bottom : top - n; }
-
-Type top_type() { return get_top()->type(); }
-
-Cell* get_top() { return top == bottom ? bottom : top - 1; }
-
-void collapse_top() {
-    top--;
-    copy_cell(top, top - 1);
-}
-
-}  // namespace oka::stack
-
-namespace oka::stack {
-
 void adjust_post_try() {
     if (top > frame_base && top[-1].is(Type::Error)) copy_cell(top - 1, frame_base);
     top = frame_base + 1;
@@ -90,15 +74,12 @@ void init_calls(Node call_stack) {
     saved_call_top = nullptr;
 }
 
+// A function's context keeps its values on the data stack, so the values pointer the frame saves is a
+// stack address, which the collector has no need to mark.
 void mark_func(const Cell& name, Node function_context) {
+    OKA_ASSERT(!function_context || (context_cell(function_context)->header & _context::kValuesOnStack));
     push_frame(name, kind_bits(kFrameFunction), function_context,
                function_context ? context_cell(function_context)->data2 : 0);
-}
-
-// The body of a library function reads its arguments from the current frame.
-void mark_func_body(const Cell& name, Node function_context) {
-    context_cell(function_context)->data2 = mem::addr(frame_base);
-    mark(name, kind_bits(kFrameNative) | kFrameInBody);
 }
 
 void set_in_body(bool flag) {
@@ -110,63 +91,11 @@ void set_in_body(bool flag) {
 
 void set_interp_flag() { get_ctop()->header |= kFrameInterpreted; }
 
-CallFrame* set_parent_in_body() {
-    CallFrame* parent = call_top - 2;
-    if (parent->header & kFrameInBody) return nullptr;
-    parent->header |= kFrameInBody;
-    return parent;
-}
-
-void clear_in_body(CallFrame* frame) { frame->header &= ~kFrameInBody; }
-
-bool eval_q(CallFrame* from, bool only_next) {
-    CallFrame* f = from ? from : call_top;
-    while (f > call_bottom) {
-        --f;
-        if (f->header & kFrameInterpreted) return true;
-        if (only_next) return false;
-    }
-    return false;
-}
-
 // ---- unwinding ----
 
 void unwind_func() {
     restore_context(call_top[-1]);
     unwind();
-}
-
-void unwind_func_last() {
-    restore_context(call_top[-1]);
-    unwind_last();
-}
-
-void unwind_func_empty() {
-    restore_context(call_top[-1]);
-    unwind_empty();
-}
-
-void unwind_empty() {
-    CallFrame& f = pop_frame();
-    frame_base = top = cell_at(f.saved_base);
-}
-
-void unwind_all() {
-    CallFrame& f = pop_frame();
-    restore_function_context(f);
-    if (call_top == call_bottom) {
-        frame_base = top = bottom;
-    } else {
-        top = frame_base;
-        frame_base = cell_at(f.saved_base);
-    }
-}
-
-void unwind_drop() {
-    CallFrame& f = pop_frame();
-    restore_function_context(f);
-    frame_base = call_top == call_bottom ? bottom : cell_at(f.saved_base);
-    top--;
 }
 
 // ---- non-local exits ----
@@ -193,16 +122,6 @@ FrameKind unroll_to(FrameKind kind, bool inclusive) {
     return last;
 }
 
-void unroll_last(FrameKind kind) {
-    Cell* result = frame_base;
-    unroll_to(kind, false);
-    Cell* resume = cell_at(call_top[-1].saved_base);
-    copy_cell(result, resume);
-    frame_base = top = resume;
-}
-
-void unroll_loop(bool inclusive) { unroll_to(kFrameLoop, inclusive); }
-
 namespace {
 
 // The positions a throw restores when it finds no target: the stacks as the throwing native had them.
@@ -220,8 +139,8 @@ struct Positions {
 // Walks down from the throwing native's own frame for the nearest frame of `target` kind (or, for a
 // return, the nearest in-body frame). A try/all frame on the way hides every target behind it.
 CallFrame* find_target(FrameKind target, bool in_body) {
-    CallFrame* f = call_top;
-    if (f > call_bottom) f--;  // the frame of the native that throws is never the target
+    if (call_top == call_bottom) return nullptr;
+    CallFrame* f = call_top - 1;  // the frame of the native that throws is never the target
     for (;;) {
         if (f->kind() == kFrameTryAll) return nullptr;
         if (f == call_bottom) return nullptr;
@@ -230,61 +149,51 @@ CallFrame* find_target(FrameKind target, bool in_body) {
     }
 }
 
-// Keeps `target` as the top frame and resumes in its own frame, which is left empty.
-void resume_in(CallFrame* target) {
-    call_top = target + 1;
-    frame_base = top = cell_at(target[1].saved_base);
+// Keeps the frame a throw goes to as the top frame and resumes in its own frame, which is left empty.
+// Without such a frame, puts back the stacks as the throwing native had them (`at`) and raises
+// `missing` with `argument`.
+void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err missing,
+                      const Cell* argument = nullptr) {
+    CallFrame* frame = find_target(target, in_body);
+    if (!frame) {
+        at.restore();
+        fire(missing, argument);
+    }
+    call_top = frame + 1;
+    frame_base = top = cell_at(frame[1].saved_base);
+}
+
+// break, continue, return and exit: the target frame resumes with the throwing native's first
+// argument as its result when `has_value`, else with unset.
+[[noreturn]] void throw_to(FrameKind target, bool in_body, bool has_value, Err missing, uint32_t code) {
+    Positions at;
+    resume_in_target(at, target, in_body, missing);
+    if (has_value)
+        copy_cell(at.base, frame_base);
+    else
+        unset::make_at(frame_base);
+    sys::throw_(code);
 }
 
 }  // namespace
 
 void throw_break(bool has_value, bool continue_) {
-    Positions at;
-    CallFrame* loop = call_top > call_bottom ? find_target(kFrameLoop, false) : nullptr;
-    if (!loop) {
-        at.restore();
-        fire(continue_ ? Err::throw_continue : Err::throw_break);
-    }
-    resume_in(loop);
-    if (has_value && !continue_)
-        copy_cell(at.base, frame_base);
-    else
-        unset::make_at(frame_base);
-    sys::throw_(continue_ ? kThrowContinue : kThrowBreak);
+    if (continue_) throw_to(kFrameLoop, false, false, Err::throw_continue, kThrowContinue);
+    throw_to(kFrameLoop, false, has_value, Err::throw_break, kThrowBreak);
 }
 
 void throw_exit(bool has_value) {
-    Positions at;
-    CallFrame* body = call_top > call_bottom ? find_target(kFrameFunction, true) : nullptr;
-    if (!body) {
-        at.restore();
-        fire(Err::throw_return);
-    }
-    resume_in(body);
-    if (has_value)
-        copy_cell(at.base, frame_base);
-    else
-        unset::make_at(frame_base);
-    sys::throw_(has_value ? kThrowReturn : kThrowExit);
+    throw_to(kFrameFunction, true, has_value, Err::throw_return, has_value ? kThrowReturn : kThrowExit);
 }
 
 void throw_throw(uint32_t code) {
     Positions at;
     if (!saved_call_top) saved_call_top = call_top;
-    CallFrame* target = call_top > call_bottom ? find_target(kFrameCatch, false) : nullptr;
-    if (!target) {
-        at.restore();
-        fire(Err::throw_throw, at.base);
-    }
-    resume_in(target);
+    resume_in_target(at, kFrameCatch, false, Err::throw_throw, at.base);
     push(at.base[0]);
     push(at.base[1]);
     sys::throw_(code);
 }
-
-}  // namespace oka::stack
-
-namespace oka::stack {
 
 namespace {
 
@@ -320,6 +229,12 @@ bool listed_at(int32_t level, const CallFrame& f) {
     std::exit(-2);
 }
 
+// Records the call stack's top in an error's stack field, unless that already holds a block.
+void set_error_frame(Cell* error) {
+    BufPtr<Cell> field = error::field(*error, error::kStack);
+    if (!field->is(Type::Block)) integer::make_at(field.get(), int32_t(mem::addr(call_top)));
+}
+
 }  // namespace
 
 Cell get_call_name() {
@@ -336,33 +251,6 @@ void trace_words(int32_t level, const Cell& block, CallFrame* end) {
     Cell target = block;
     for (CallFrame* f = call_bottom; f < end; f++)
         if (listed_at(level, *f)) *alloc::alloc_tail(target) = name_of(*f);
-}
-
-int32_t trace_lines(int32_t level, const Cell& stack_field, Cell* buffer, int32_t part) {
-    CallFrame* end = mem::ptr<CallFrame>(Addr(stack_field.data2));
-    for (CallFrame* f = call_bottom; f < end && f < call_top; f++) {
-        if (!listed_at(level, *f)) continue;
-        Cell name = name_of(*f);
-        part = word::form(&name, buffer, nullptr, part);
-        string::concatenate_literal(buffer, " ", 1);
-        part--;
-    }
-    return part;
-}
-
-void collect_calls(const Cell& block) {
-    Cell target = block;
-    for (CallFrame* f = call_top - 1; f > call_bottom; f--) {
-        if (!is_named(*f)) continue;
-        *alloc::alloc_tail(target) =
-            word::find_in(f->function_context ? f->function_context : _context::global, f->symbol());
-        integer::make_at(alloc::alloc_tail(target).get(), int32_t(cell_at(f->saved_base) - bottom));
-    }
-}
-
-void set_error_frame(Cell* error) {
-    BufPtr<Cell> field = error::field(*error, error::kStack);
-    if (!field->is(Type::Block)) integer::make_at(field.get(), int32_t(mem::addr(call_top)));
 }
 
 void throw_error(const Cell& error) {
@@ -386,10 +274,7 @@ void throw_error(const Cell& error) {
 void mark_gc() {
     for (const CallFrame* f = call_bottom; f < call_top; f++) {
         collector::mark_series(f->name_context);
-        if (!f->function_context) continue;
         collector::mark_series(f->function_context);
-        if (!(context_cell(f->function_context)->header & _context::kValuesOnStack))
-            collector::mark_series(f->saved_values);
     }
 }
 

@@ -52,9 +52,16 @@ OKA_ALWAYS_INLINE Cell* push(const Cell& value) {
     return cell;
 }
 
-void pop(uint32_t n);
-Type top_type();
-Cell* get_top();
+// Drops the last `n` cells pushed; there must be that many.
+inline void pop(uint32_t n) {
+    OKA_ASSERT(uint32_t(top - bottom) >= n);
+    top -= n;
+}
+// The last cell pushed; the stack must hold one.
+inline Cell* get_top() {
+    OKA_ASSERT(top > bottom);
+    return top - 1;
+}
 inline Cell* set_last(const Cell& value) { return copy_cell(&value, frame_base); }
 inline Cell* set_last_keep(const Cell& value) {
     top = frame_base + 1;
@@ -68,7 +75,6 @@ inline Cell* keep() {
     top = frame_base + 1;
     return frame_base;
 }
-void collapse_top();
 // If the cell below top is an error!, it becomes the result; the frame keeps only its result slot.
 void adjust_post_try();
 
@@ -107,7 +113,7 @@ struct CallFrame {
     Addr saved_base;        // the caller's frame base (a data-stack cell)
     Node name_context;      // context of the name word (a series node for a frame named self)
     Node function_context;  // context of the called function, 0 for other frames
-    Addr saved_values;      // the values pointer that context held before the call
+    Addr saved_values;      // the values pointer that context held before the call (a data-stack cell)
 
     uint32_t symbol() const { return (header >> 8) & 0xFFFF; }
     FrameKind kind() const { return FrameKind((header >> 24) & 0xF); }
@@ -140,7 +146,6 @@ void mark_func(const Cell& name, Node function_context);
 inline void mark_native(const Cell& name) { mark(name, kind_bits(kFrameNative)); }
 inline void mark_interp_native(const Cell& name) { mark(name, kind_bits(kFrameNative) | kFrameInterpreted); }
 inline void mark_interp_func(const Cell& name) { mark(name, kind_bits(kFrameFunction) | kFrameInterpreted); }
-void mark_func_body(const Cell& name, Node function_context);
 inline void mark_try(const Cell& name) { mark(name, kind_bits(kFrameTry)); }
 inline void mark_try_all(const Cell& name) { mark(name, kind_bits(kFrameTryAll)); }
 inline void mark_catch(const Cell& name) { mark(name, kind_bits(kFrameCatch)); }
@@ -149,17 +154,11 @@ inline void mark_loop(const Cell& name) { mark(name, kind_bits(kFrameLoop)); }
 
 void set_in_body(bool flag);
 void set_interp_flag();
-// Marks the frame below the top one as the frame return leaves; returns it, or null when it already was.
-CallFrame* set_parent_in_body();
-void clear_in_body(CallFrame* frame);
 inline CallFrame* get_ctop() { return call_top - 1; }
-inline void set_ctop(CallFrame* frame) { call_top = frame; }
-// True when an interpreted frame lies below `from` (the call top when null); with `only_next`, only
-// the first frame below is looked at.
-bool eval_q(CallFrame* from, bool only_next);
 
-// Pop the top frame. The variants differ in whether a function's context gets its values pointer
-// back and in what stays on the data stack.
+// Pop the top frame, leaving its result as the next cell of the caller's frame; unwind_last also
+// copies it into the caller's result slot, unwind_func gives a function's context its values pointer
+// back.
 inline void unwind() {
     CallFrame& f = *--call_top;
     top = frame_base + 1;
@@ -171,18 +170,11 @@ inline void unwind_last() {
     copy_cell(result, frame_base);
 }
 void unwind_func();
-void unwind_func_last();
-void unwind_func_empty();
-void unwind_empty();
-void unwind_all();
-void unwind_drop();
 
 // Pops frames down to the nearest frame of `kind` (a try/all frame stops every unroll); the matched
 // frame stays on the call stack. Answers the kind of the last frame popped, which tells whether the
 // unroll found its frame or ran out of frames.
 FrameKind unroll_to(FrameKind kind, bool inclusive);
-void unroll_last(FrameKind kind);
-void unroll_loop(bool inclusive);
 
 // break and continue (code kThrowBreak / kThrowContinue), return and exit, and throw: each finds its
 // target frame, puts the stacks in the state that frame resumes in, and throws.
@@ -208,17 +200,10 @@ Cell get_call_name();
 // Appends the names of the frames from the bottom up to (not including) `end`: every named frame at
 // levels above 1, only the function frames otherwise.
 void trace_words(int32_t level, const Cell& block, CallFrame* end);
-// Forms those names into a string, each followed by one space; returns the budget left.
-int32_t trace_lines(int32_t level, const Cell& stack_field, Cell* buffer, int32_t part);
-// Appends, for each named frame from the top down, its name and its frame base as a cell index.
-void collect_calls(const Cell& block);
-// Records the call stack's top in an error's stack field, unless that already holds a block.
-void set_error_frame(Cell* error);
 
 // ---- the collector ----
 
-// Marks what the call frames name: each frame's name context and called context, and the values block
-// a function's context held before the call.
+// Marks what the call frames name: each frame's name context and called context.
 void mark_gc();
 
 }  // namespace oka::stack

@@ -39,9 +39,7 @@ constexpr EventName kEventNames[] = {
     {kCatch, false, uint16_t(Word::catch_)},  {kExpr, false, uint16_t(Word::expr)},
 };
 
-uint32_t event_symbol(const EventName& e) {
-    return e.global ? words::id(Sym(e.id)) : words::word(Word(e.id)).data2;
-}
+uint32_t event_symbol(const EventName& e) { return e.global ? words::id(Sym(e.id)) : words::word(Word(e.id)).data2; }
 
 Cell event_word(Event event) {
     for (const EventName& e : kEventNames)
@@ -107,7 +105,9 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     Cell observed = value && value->type() != Type::Void ? *value : none::value;
     Cell referenced = reference && carries_reference(event) ? *reference : none::value;
     int32_t offset = offset_in(code, position);
-    stack::top++;  // the cell the interrupted code may have reserved stays untouched
+    // A cell the interrupted code may have reserved, to fill once the tracer returns. It holds unset
+    // meanwhile, since the collector reads every cell below top.
+    stack::push_next();
     Cell callback = words::word(Word::interp_callback_tag);
     stack::mark_func(callback, function.data1);
     stack::push(word);
@@ -121,7 +121,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     struct Resume {
         ~Resume() { tracing = true; }
     } resume;
-    interpreter::exec_function(function, function.data1, callback);
+    interpreter::eval_function_body(function, callback);
     stack::unwind_func();
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/context.h"
+#include "datatypes/native.h"
 #include "evaluator/stack.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
@@ -77,7 +78,7 @@ void keep_text(const Cell& text) {
 void mark_op(const Cell& op) {
     mark_series(op.data2);
     mark_series(op.data3);
-    Type wrapped = Type((op.header >> 16) & 0xFF);
+    Type wrapped = op::wrapped_type(op);
     if (wrapped == Type::Function || wrapped == Type::Routine) mark_series(op.data1);
 }
 

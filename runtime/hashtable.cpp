@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/array.h"
@@ -411,8 +412,6 @@ void copy_member(Node twin, Node Record::*member) {
 
 // ---- Kinds 1 and 2 ----
 
-bool is_map_word(Type t) { return t >= Type::Word && t <= Type::GetWord; }
-
 // Map keys: when the key at `position` is in the table already, the earlier entry takes its value
 // and the pair leaves the block (the cells behind it move down).
 bool merge_repeated_key(Node table, uint32_t position) {
@@ -723,7 +722,7 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
     check_rebuild(table);
     Kind kind = kind_of(table);
     Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
-    if (kind == kMapKeys && is_map_word(sought.type())) sought.set_type(Type::SetWord);  // as maps store them
+    if (kind == kMapKeys && word::settable_q(sought.type())) sought.set_type(Type::SetWord);  // as maps store them
     Probe probe(hash_value(sought), record(table)->buckets);
     if (kind != kValues) {
         Landing at = walk(probe, flags_getter(table),
@@ -950,7 +949,8 @@ void mark(Node table) {
     if (r.kind == kValues) {
         collector::keep(r.index);
         collector::keep(r.chains);
-        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++) collector::keep(array::pick_ptr(r.chains, k));
+        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++)
+            collector::keep(array::pick_ptr(r.chains, k));
     }
     if (r.kind == kOwners)
         collector::keep(r.values);

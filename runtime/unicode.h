@@ -31,6 +31,24 @@ namespace oka::unicode {
 
 inline constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
+// The white space above ASCII that trim drops and the lexer takes as a blank between tokens: the
+// spaces, separators and line ends that show as room. The zero-width characters (U+200B, U+200C and
+// their like) are not among them: they join or break text without a gap.
+constexpr bool space_q(uint32_t code_point) {
+    switch (code_point) {
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x180E:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return code_point >= 0x2000 && code_point <= 0x200A;
+    }
+}
+
 // ---- Units of a string buffer
 
 // Ends the process with runtime error 101: a buffer's unit size is not 1, 2 or 4.

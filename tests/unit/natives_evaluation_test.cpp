@@ -56,6 +56,17 @@ TEST_F(Evaluation, DoTraceReportsToItsTracer) {
     EXPECT_FALSE(trace::trace_mode);
 }
 
+// The cell at top, which the interrupted code may have reserved, lies below top while the tracer runs:
+// it holds unset then, whatever stale value it held, since the collector reads it.
+TEST_F(Evaluation, ATracerCallHoldsUnsetInTheCellItPassesOver) {
+    eval("tracer: func [event code offset value ref frame] [recycle]");
+    trace::set_tracer(*word::get_cell(word::load("tracer")));
+    *stack::top = Cell{uint8_t(Type::Block), 0, 0xFFFFFFF0u, 0};  // a popped cell whose series is gone
+    trace::fire_init();
+    trace::tracing = false;
+    EXPECT_TRUE(stack::top->is(Type::Unset));
+}
+
 TEST_F(Evaluation, GetAndSetWordsAndBlocksOfWords) {
     expect_results({
         {"x: 5 get 'x", "5"},

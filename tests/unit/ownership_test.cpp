@@ -180,6 +180,31 @@ TEST(OwnershipCheck, EachChangeIsReportedBeforeAndAfter) {
     }
 }
 
+// A handler may change the series before the change it hears of (here it cuts the text to two units):
+// the change of case then covers what is left from the head and writes nothing past the tail.
+void cut_to_two(const Cell&, const Cell&, const Cell& target, const Cell&, const Cell&, int32_t, int32_t) {
+    BufPtr<SeriesBuffer> b = mem::buffer(target.data2);
+    b->tail = b->offset + 2 * b->unit();
+}
+
+TEST(OwnershipCheck, AChangeOfCaseCoversWhatTheHandlerLeft) {
+    ownership::fire_on_deep = cut_to_two;
+    auto owned_text = [] {
+        Cell text = str("abcd");
+        ownership::bind(text, object_with({{"text", text}}, true), w("text"));
+        return text;
+    };
+    Cell whole = owned_text();
+    case_folding::change_case(&whole, nullptr, true);
+    EXPECT_EQ(utf8(whole), "AB");
+    const uint8_t* units = mem::ptr(mem::buffer(whole.data2)->offset);
+    EXPECT_EQ(std::string(units + 2, units + 4), "cd");  // past the tail, as it was
+    Cell past_the_cut = at_head(owned_text(), 3);
+    case_folding::change_case(&past_the_cut, nullptr, true);
+    EXPECT_EQ(past_the_cut.data1, 2u);  // the head, clamped to the new tail
+    ownership::fire_on_deep = nullptr;
+}
+
 TEST(OwnershipReflect, TheOwnedFieldOfASeries) {
     Cell b = ints({1});
     Cell owner = object_with({}, false);

@@ -212,8 +212,18 @@ TEST(StringSetOps, RecordsByTheirFirstCodePoint) {
         EXPECT_EQ(result.data1, 0u);
         EXPECT_EQ(utf8(result), c.result) << c.first << " " << c.second;
     }
-    set_skip = 0;
-    EXPECT_EQ(error_of([] { run(run_set_op, {str("a"), str("b")}); }), Err::script_invalid_refine_arg);
+}
+
+// unique has one set: whatever lies on the data stack past its argument is no second set to read.
+TEST(StringSetOps, UniqueReadsOnlyItsOneSet) {
+    set_op = string::SetOp::unique;
+    set_skip = 1;
+    for (bool case_ : {false, true}) {
+        set_case = case_;
+        stack::top[1] = none::value;  // the cell a second argument would take: no series
+        EXPECT_EQ(utf8(run(run_set_op, {str("aAa")})), case_ ? "aA" : "a");
+    }
+    set_case = false;
 }
 
 TEST(StringCase, ChangesInPlaceWideningWhenNeeded) {

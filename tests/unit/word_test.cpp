@@ -4,9 +4,10 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
-#include "datatypes/unset.h"
 #include "datatypes/symbol.h"
+#include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/words.h"
 #include "test_support.h"
@@ -55,11 +56,22 @@ TEST(Symbol, CaseVariantsAliasTheFirstSpelling) {
 TEST(Context, MadeFromASpecHoldsItsArgumentWords) {
     Cell spec = block_of({word_of("ca"), word_of("cb"), word_of("cc", Type::Refinement), word_of("cd"),
                           word_of("ce", Type::SetWord), block_of({})});
-    Node context = _context::make(spec, false, false, _context::kObject);
+    Node context = test::keep_series(_context::make(spec));
     EXPECT_EQ(_context::word_count(context), 4u);
-    for (const char* name : {"ca", "cb", "cc", "cd"}) EXPECT_GE(_context::find_word(context, symbol::make(name), true), 0);
+    for (const char* name : {"ca", "cb", "cc", "cd"})
+        EXPECT_GE(_context::find_word(context, symbol::make(name), true), 0);
     EXPECT_LT(_context::find_word(context, symbol::make("ce"), true), 0);
-    EXPECT_EQ(_context::get(*_context::word_at(context, 2), context)->type(), Type::Unset);
+    // Its values are the arguments of a call: there are none while no call runs.
+    EXPECT_EQ(test::error_of([&] { _context::get(*_context::word_at(context, 2), context); }),
+              Err::script_not_in_context);
+}
+
+TEST(Context, MadeFromASpecStartsAtItsHead) {
+    Cell spec = block_of({word_of("ha"), word_of("hb"), word_of("hc", Type::Refinement)});
+    spec.data1 = 1;
+    Node context = test::keep_series(_context::make(spec));
+    EXPECT_EQ(_context::word_count(context), 2u);
+    EXPECT_LT(_context::find_word(context, symbol::make("ha"), true), 0);
 }
 
 TEST(Context, BindingIsDeepCaseBlindAndNeverAdds) {
@@ -127,7 +139,9 @@ TEST(Word, GlobalWordsReadAndWrite) {
 
 TEST(Word, SetArgRefusesUnsetForWordsOnly) {
     Cell w = word_of("wc");
-    EXPECT_EQ(test::error_of([&] { test::run([](const int32_t*) { word::set_arg(); }, {w, unset::value}); }),
+    EXPECT_EQ(test::error_of([&] {
+                  test::run([](const int32_t*) { word::set_arg(); }, {w, unset::value});
+              }),
               Err::script_need_value);
     Cell result = test::run([](const int32_t*) { word::set_arg(false); }, {w, unset::value});
     EXPECT_EQ(result.type(), Type::Unset);
@@ -154,6 +168,17 @@ TEST(Word, IndexOfAWordInItsContext) {
     EXPECT_EQ(integer::get(test::run(actions::index_q_s, {w})), 3);
     Cell unresolved{uint8_t(Type::Word), 0, symbol::make("ix"), uint32_t(-1)};
     EXPECT_EQ(test::run(actions::index_q_s, {unresolved}).type(), Type::None);
+}
+
+TEST(Word, EachMadeWordIsACellOfItsOwn) {
+    Cell a = word_of("ma", Type::SetWord), b = word_of("mb", Type::GetWord);
+    auto make = datatype::action<Act::make>(Type::Word);
+    const Cell* first = make(&a, &a, Type::Word);
+    const Cell* second = make(&b, &b, Type::LitWord);
+    EXPECT_EQ(first->type(), Type::Word);
+    EXPECT_EQ(first->data2, a.data2);
+    EXPECT_EQ(second->type(), Type::LitWord);
+    EXPECT_EQ(second->data2, b.data2);
 }
 
 TEST(Word, RunTimeWordsExist) {
