@@ -5,7 +5,8 @@
    word 1 its context (kind function, values on the data stack, no self flag; its self cell holds a
    copy of the function), in word 2 its spec block (kept from index 0) and in word 3 its extras block
    of five cells, named by Extra. Every word, get-word, lit-word and refinement of the spec is one word
-   of the context, in spec order: the order in which a call lays its arguments out on the data stack.
+   of the context, in the order the spec block gives them: the order in which a call lays its arguments out on the data
+   stack.
 
    A routine! cell has the same layout with header bits 25-29 holding the number of word! cells of its
    spec and bit 15 asking for the argument cells to be passed unconverted. Its context gets no self
@@ -79,7 +80,7 @@ int32_t mold_copy(const Cell& value, Cell* buffer, bool only, bool all, bool fla
                   int32_t indent);
 // True when a reflect field (a word's symbol id) names `field`, letter case ignored.
 bool field_q(int32_t symbol, Sym field);
-// True for a refinement! naming the spec word (/local, /extern ...), letter case ignored.
+// True for a refinement! naming one of the spec block's keywords (/local, /extern ...), letter case ignored.
 bool spec_refinement_q(const Cell& value, SpecWord name);
 // The compare of values that equal only themselves, told apart by an identity number: under the
 // equality, sort and same? ops the signed order of the two identities, else kNotComparable.

@@ -156,7 +156,7 @@ uint32_t number_refinement(uint32_t& count, const Cell& refinement) {
     return ++count;
 }
 
-// Appends the cache entries of a spec's words, in spec order, up to /local, which gets the count of
+// Appends the cache entries of a spec block's words, in the order written, up to /local, which gets the count of
 // the locals after it. The refinements of a native or an action are numbered.
 void append_entries(const Cell& cache, const Cell& spec, bool native) {
     uint32_t refinements = 0;
@@ -183,7 +183,8 @@ void append_entries(const Cell& cache, const Cell& spec, bool native) {
     }
 }
 
-// Analyses a spec once into the block of its cache entries: one per spec word, in spec order.
+// Reads a function's argument block once, at its first call, into the block of its cache entries: one
+// per argument word or refinement, in the order they are written.
 void preprocess_spec(const Cell& function) {
     Cell spec = function::spec_of(function);
     stack::Root keep_spec(spec);

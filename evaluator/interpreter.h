@@ -43,7 +43,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
 // Call modes of eval_code and eval_arguments.
 enum CallMode : uint32_t {
     kCallPlain = 0,     // refinements come from a path
-    kCallApplyAll = 1,  // apply/all: every argument and a logic! per refinement, in spec order
+    kCallApplyAll = 1,  // apply/all: every argument and a logic! per refinement, in the order of the spec block
     kCallApply = 2,     // apply: the arguments, then refinement! values each followed by its condition
     kCallApplySafer = 16,
 };

@@ -2,7 +2,7 @@
 
    A native! value holds its slot; the interpreter calls the entry point of that slot with the native's
    arguments in the current frame (argument k at frame base + k, the refinements' arguments after the
-   mandatory ones in the order they were given) and one integer per refinement, in spec order: -1 when
+   mandatory ones in the order they were given) and one integer per refinement, in the order of the spec block: -1 when
    absent, else the frame position of its first argument. The result goes to the result slot. The
    interpreter has checked the argument types before the call. */
 #pragma once

@@ -17,7 +17,7 @@ namespace {
 
 using series::SetOp;
 
-// The refinements every set native has, in spec order.
+// The refinements every set native has, in the order of their spec blocks.
 enum { kCase, kSkip };
 
 bool list_q(Type type) { return type == Type::Block || type == Type::Hash; }
