@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/word.h"
@@ -77,6 +78,12 @@ void run_library() {
         interpreter::eval_block(*code, false);
         stack::top = saved;
     }
+}
+
+void finish_start_up() {
+    define_built_ins();
+    run_library();
+    _context::collecting_new_words = false;
 }
 
 }  // namespace oka::boot

@@ -11,4 +11,8 @@ void define_built_ins();
 // Evaluates the embedded library scripts in boot order. An error in one ends the process.
 void run_library();
 
+// The end of start-up (after runtime::init): the built-ins, then the library. Words added to the
+// global context from then on are no longer also kept in the root block.
+void finish_start_up();
+
 }  // namespace oka::boot

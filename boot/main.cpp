@@ -76,6 +76,13 @@ BufPtr<Cell> field_of(const Cell& object, std::string_view name) {
     return BufPtr<Cell>(object::get_values(object).get() + position);
 }
 
+// Sets system/<holder>/args. The holder object is copied out of its field first: naming a field may add
+// a symbol, which may move the buffer that field lies in.
+void set_args_field(const Cell& system, std::string_view holder, const Cell& value) {
+    Cell object = *field_of(system, holder);
+    *field_of(object, "args") = value;
+}
+
 // Hands the script the arguments after its name: system/options/args as a block of strings,
 // system/script/args as one string of them separated by spaces (both none when there are none).
 void publish_arguments(int first) {
@@ -90,16 +97,16 @@ void publish_arguments(int first) {
     }
     Cell* text = stack::push(text_value(joined));
     Cell system = *_context::get_in(symbol::make("system"), _context::global);
-    *field_of(*field_of(system, "options"), "args") = *list;
-    *field_of(*field_of(system, "script"), "args") = *text;
+    set_args_field(system, "options", *list);
+    set_args_field(system, "script", *text);
     stack::pop(2);
 }
 
 void run_script(const char* path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        Cell name = text_value(path);
-        fire(Err::access_cannot_open, &name);
+        Cell* name = stack::push(text_value(path));  // held while the error is built
+        fire(Err::access_cannot_open, name);
     }
     std::stringstream contents;
     contents << file.rdbuf();
@@ -119,9 +126,7 @@ int run(void*) {
     platform::prepare_thread_for_faults();
     try {
         runtime::init();
-        boot::define_built_ins();
-        boot::run_library();
-        _context::collecting_new_words = false;
+        boot::finish_start_up();
         collector::on = true;
         if (sys::arg_count > 1) {
             publish_arguments(2);

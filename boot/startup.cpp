@@ -42,7 +42,6 @@
 #include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
 #include "runtime/symbol_table.h"
-#include "runtime/value_slots.h"
 #include "runtime/words.h"
 #include "services/random.h"
 
@@ -124,7 +123,6 @@ void runtime::init() {
     ownership::init();
     interpreter::init();
     trace::init();
-    value_slots::init();
 }
 
 }  // namespace oka

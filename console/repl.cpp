@@ -25,10 +25,7 @@ constexpr int kDefaultWidth = 80;
 constexpr const char* kPrompt = ">> ";
 constexpr const char* kResultPrefix = "==";
 
-void print_text(const Cell& string) {
-    Cell text = string;
-    io::call_print_hooks(&text, true);
-}
+void print_text(const Cell& string) { io::call_print_hooks(&string, true); }
 
 // The text of a value as the console shows it: formed for a float, molded otherwise, with at most
 // `limit` + 5 characters.
@@ -37,8 +34,10 @@ Cell* push_shown(const Cell& value, int32_t limit) {
     Cell* text = string::rs_make_at(stack::push_next(), 16);
     Cell part;
     integer::make_at(&part, limit + 5);
-    if (value.is(Type::Float)) actions::call<Act::form>(item, text, &part, limit + 5);
-    else actions::call<Act::mold>(item, text, false, false, false, &part, limit + 5, 0);
+    if (value.is(Type::Float))
+        actions::call<Act::form>(item, text, &part, limit + 5);
+    else
+        actions::call<Act::mold>(item, text, false, false, false, &part, limit + 5, 0);
     string::clip_tail(text, limit + 5);
     return text;
 }
@@ -115,12 +114,17 @@ bool incomplete_q(std::string_view input) {
     for (size_t i = 0; i < input.size(); i++) {
         char c = input[i];
         if (quoted) {
-            if (c == '^') i++;
-            else if (c == '"' || c == '\n') quoted = false;
+            if (c == '^')
+                i++;
+            else if (c == '"' || c == '\n')
+                quoted = false;
         } else if (braces) {
-            if (c == '^') i++;
-            else if (c == '{') braces++;
-            else if (c == '}') braces--;
+            if (c == '^')
+                i++;
+            else if (c == '{')
+                braces++;
+            else if (c == '}')
+                braces--;
         } else if (c == ';') {
             while (i < input.size() && input[i] != '\n') i++;
         } else if (c == '"') {

@@ -9,13 +9,13 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
-#include "runtime/symbol_table.h"
 #include "runtime/words.h"
 
 namespace oka::bitset {
@@ -112,13 +112,8 @@ bool apply_range(Node node, Walk op, uint32_t low, uint32_t high) {
     return inside && beyond_ok;
 }
 
-bool dash_q(const Cell& value) {
-    return value.is(Type::Word) && symbol::resolve(value.data2) == symbol::resolve(words::id(Sym::dash));
-}
-
-bool not_q(const Cell& value) {
-    return value.is(Type::Word) && symbol::resolve(value.data2) == symbol::resolve(words::id(Sym::not_));
-}
+// True for a word! naming `name`, in any letter case.
+bool word_named_q(const Cell& value, Sym name) { return value.is(Type::Word) && symbol::named_q(value.data2, name); }
 
 // One walk of a spec over a bitset (no bitset while computing), which tracks the highest bit named.
 struct Walker {
@@ -189,7 +184,7 @@ struct Walker {
             Cell item = *block::rs_abs_at(block, i);
             if (!value(item)) return false;
             bool bound = item.is(Type::Char) || item.is(Type::Integer);
-            if (!bound || i + 1 >= length || !dash_q(*block::rs_abs_at(block, i + 1))) continue;
+            if (!bound || i + 1 >= length || !word_named_q(*block::rs_abs_at(block, i + 1), Sym::dash)) continue;
             if (i + 2 >= length) fire(Err::script_past_end);
             Cell upper = *block::rs_abs_at(block, i + 2);
             if (upper.type() != item.type()) fire(Err::script_invalid_arg, &upper);
@@ -241,7 +236,8 @@ Cell* push_bytes(const Cell& binary, bool negate) {
 // after not) makes.
 Cell* make_from_spec(const Cell& spec, Caller caller) {
     Cell body = spec;
-    bool negate = body.is(Type::Block) && !series::rs_tail_q(body) && not_q(*block::rs_abs_at(body, body.data1));
+    bool negate = body.is(Type::Block) && !series::rs_tail_q(body) &&
+                  word_named_q(*block::rs_abs_at(body, body.data1), Sym::not_);
     if (negate) {
         body.data1++;
         if (!series::rs_tail_q(body) && block::rs_abs_at(body, body.data1)->is(Type::Binary))

@@ -265,15 +265,6 @@ bool is_equality(int32_t op) {
     }
 }
 
-// Cells of the same type, two words or two numbers are compared by the first one's compare action;
-// any other pair orders by type id.
-int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
-    Type ta = a.type(), tb = b.type();
-    if (ta == tb || (word::any_word_q(ta) && word::any_word_q(tb)) || (is_number(ta) && is_number(tb)))
-        return compare_values(a, b, op);
-    return ta < tb ? -1 : 1;
-}
-
 int32_t compare_each(const Cell& block1, const Cell& block2, int32_t op) {
     if (cycles::find_q(block1.data2)) return cycles::find_q(block2.data2) ? 0 : -1;
     uint32_t length1 = rs_length_q(block1), length2 = rs_length_q(block2);
@@ -495,6 +486,13 @@ void rs_remove_last(Cell* block) {
     if (length == 0) return;
     series::resize_range(block->data2, length - 1, 1, 0);
     block->data1 = std::min(block->data1, length - 1);
+}
+
+int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
+    Type ta = a.type(), tb = b.type();
+    if (ta == tb || (word::any_word_q(ta) && word::any_word_q(tb)) || (is_number(ta) && is_number(tb)))
+        return compare_values(a, b, op);
+    return ta < tb ? -1 : 1;
 }
 
 void rs_store(const Cell& block, uint32_t index, const Cell& value) {

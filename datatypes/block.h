@@ -60,6 +60,11 @@ bool rs_remove_value(const Cell& block, const Cell& value, bool from_start);
 // or none when there is none or it is the last cell.
 const Cell* select_word(const Cell& block, const Cell& word, bool case_);
 
+// Orders two cells: those of the same type, two words or two numbers by the first one's compare
+// action under `op`, any other pair by type id. The cells may lie in buffers: they are copied to the
+// data stack before the compare action runs. Allocates.
+int32_t compare_cells(const Cell& a, const Cell& b, int32_t op);
+
 // ---- copies ----
 
 // Pushes on the data stack a new block of the same type and header holding the cells from the head

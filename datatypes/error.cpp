@@ -332,7 +332,7 @@ int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* li
 // The stack field holds a call-stack position until the error is caught: no path reaches it.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
                       int32_t index, bool case_, bool get, bool last, bool notify) {
-    if (element->is(Type::Word) && symbol::resolve(element->data2) == symbol::resolve(words::id(Sym::stack))) {
+    if (element->is(Type::Word) && symbol::named_q(element->data2, Sym::stack)) {
         Cell whole = path ? *path : none::value;
         fire(Err::script_invalid_path_set, &whole);
     }

@@ -402,19 +402,6 @@ int32_t write_fields(Node context, Cell* buffer, bool only, bool all, bool flat,
     return part;
 }
 
-// ---- compare ----
-
-bool is_number(Type type) { return type == Type::Integer || type == Type::Float || type == Type::Percent; }
-
-// Values of one type, two words or two numbers compare by the first one's compare action; any other
-// pair orders by type id.
-int32_t compare_values(Cell* value1, Cell* value2, int32_t op) {
-    Type t1 = value1->type(), t2 = value2->type();
-    if (t1 == t2 || (word::any_word_q(t1) && word::any_word_q(t2)) || (is_number(t1) && is_number(t2)))
-        return actions::call<Act::compare>(value1, value2, op);
-    return t1 < t2 ? -1 : 1;
-}
-
 // ---- path access ----
 
 bool path_key_q(const Cell& element) { return word::settable_q(element.type()); }
@@ -717,10 +704,7 @@ int32_t compare_fields(Cell* value1, Cell* value2, int32_t op) {
         uint32_t name1 = canonical(_context::word_at(context1, i)->data2);
         uint32_t name2 = canonical(_context::word_at(context2, i)->data2);
         if (name1 != name2) return name1 < name2 ? -1 : 1;
-        Cell* field1 = stack::push(values_of(context1)[i]);
-        Cell* field2 = stack::push(values_of(context2)[i]);
-        int32_t result = compare_values(field1, field2, op);
-        stack::top = field1;
+        int32_t result = block::compare_cells(values_of(context1)[i], values_of(context2)[i], op);
         if (result != 0) return result;
     }
     return 0;

@@ -9,6 +9,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
@@ -16,7 +17,6 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
-#include "runtime/symbol_table.h"
 #include "runtime/words.h"
 #include "services/random.h"
 
@@ -161,7 +161,7 @@ void random(Cell* series, bool seed, bool secure, bool only) {
 }
 
 // Fields are named by their symbol, in any letter case.
-bool owned_field_q(uint32_t symbol) { return symbol::resolve(symbol) == symbol::resolve(words::id(Sym::owned)); }
+bool owned_field_q(uint32_t symbol) { return symbol::named_q(symbol, Sym::owned); }
 
 // Only the field `owned` is known: the series' owner and the owner's field word, in a new block, or
 // none for a series without an owner.

@@ -85,6 +85,8 @@ BufPtr<Cell> get(uint32_t id) {
     return cell_of(id);
 }
 
-bool any_type_word_q(const Cell& word) { return resolve(word.data2) == resolve(words::id(Sym::any_type_type)); }
+bool named_q(uint32_t id, Sym name) { return resolve(id) == resolve(words::id(name)); }
+
+bool any_type_word_q(const Cell& word) { return named_q(word.data2, Sym::any_type_type); }
 
 }  // namespace oka::symbol

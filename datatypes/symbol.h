@@ -8,6 +8,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/symbol_table.h"
+#include "runtime/words.h"
 
 namespace oka::symbol {
 
@@ -31,6 +32,8 @@ std::string_view name(uint32_t id);
 // the symbol's own spelling.
 Node get_string(uint32_t id);
 
+// True when the symbol `id` spells the run-time's word `name`, letter case ignored.
+bool named_q(uint32_t id, Sym name);
 bool any_type_word_q(const Cell& word);
 
 }  // namespace oka::symbol

@@ -9,12 +9,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/lexer.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
-#include "runtime/symbol_table.h"
-#include "runtime/words.h"
 
 namespace oka::time {
 
@@ -105,10 +104,9 @@ void set_field(Cell* time, int32_t field, const Cell& value) {
 // The field a word names, case ignored (hour, minute, second), or 0.
 int32_t named_field(const Cell& element) {
     if (!element.is(Type::Word)) return 0;
-    uint32_t name = symbol::resolve(element.data2);
-    if (name == symbol::resolve(words::id(Sym::hour))) return kHour;
-    if (name == symbol::resolve(words::id(Sym::minute))) return kMinute;
-    if (name == symbol::resolve(words::id(Sym::second))) return kSecond;
+    if (symbol::named_q(element.data2, Sym::hour)) return kHour;
+    if (symbol::named_q(element.data2, Sym::minute)) return kMinute;
+    if (symbol::named_q(element.data2, Sym::second)) return kSecond;
     return 0;
 }
 

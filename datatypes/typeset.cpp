@@ -18,8 +18,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "byte n of the payload is byte n & 3 of word n >> 2");
 
-constexpr TypeBit bit_of(Type type) { return kTypeBits[uint8_t(type)]; }
-
 constexpr Cell kEmpty{uint8_t(Type::Typeset), 0, 0, 0};
 
 void add(Cell* typeset, Type type) {

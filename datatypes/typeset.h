@@ -55,8 +55,10 @@ inline constexpr auto kTypeBits = [] {
     return bits;
 }();
 
+constexpr TypeBit bit_of(Type type) { return kTypeBits[uint8_t(type)]; }
+
 inline bool has_q(const Cell& typeset, Type type) {
-    TypeBit bit = kTypeBits[uint8_t(type)];
+    TypeBit bit = bit_of(type);
     return typeset.*bit.word & bit.mask;
 }
 

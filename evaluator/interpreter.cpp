@@ -188,8 +188,8 @@ void append_entries(const Cell& cache, const Cell& spec, bool native) {
 void preprocess_spec(const Cell& function) {
     Cell spec = function::spec_of(function);
     stack::Root keep_spec(spec);
+    // The new block stays on the data stack, rooted, until keep_spec pops it with the spec.
     Cell cache = *block::push_only_s(int32_t(length_of(spec)) + 2);
-    stack::Root keep_cache(cache);
     append_entries(cache, spec, native_like(function));
     cache.data3 = plan_of(cache);
     *cache_cell(function) = cache;
@@ -664,11 +664,11 @@ uint32_t eval_arguments(Call& call) {
 // Makes a call found in code, in a frame of its own above the function value: the data stack keeps the
 // function while it runs, since the word or op! it was found in may change meanwhile. The result takes
 // the place of an infix call's left operand, else of the function value. Answers the position after the
-// arguments.
+// arguments. The open event comes after the push: the tracer may change that word too.
 inline uint32_t make_call(Call& call, bool sub) {
-    if (trace::tracing) trace::fire_open(call.name);
     Cell* start = stack::top;
     stack::push(call.function);
+    if (trace::tracing) trace::fire_open(call.name);
     bool native = native_like(call.function);
     if (native)
         stack::mark_interp_native(call.name);
@@ -776,8 +776,11 @@ OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, ui
     uint32_t next;
     if (eval_infix_in_place(op, block, position + 1, end, start, sub, &next)) return next;
     Cell name = code_at(block, position);
-    if (trace::tracing) trace::fire_fetch(block, position);
     Cell function = op::unwrap(op);
+    if (trace::tracing) {
+        stack::push(function);  // the tracer may change the op's word; the call drops this cell
+        trace::fire_fetch(block, position);
+    }
     Cell* left = sub ? start : stack::frame_base;  // the value so far
     Call call{function, block, name, position + 1, end, kCallPlain, left, nullptr, 0};
     return make_call(call, sub);
@@ -1113,8 +1116,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
                    bool case_) {
     Cell steps = path, code = block;
     Cell* new_value = set ? stack::arguments() : nullptr;
-    uint32_t length = length_of(steps);
-    if (steps.data1 >= length) fire(Err::script_empty_path);
+    if (steps.data1 >= length_of(steps)) fire(Err::script_empty_path);
     if (trace::tracing) trace::fire_enter(steps);
     Cell* saved_top = stack::top;
     Cell head = code_at(steps, steps.data1);
@@ -1141,11 +1143,13 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     Cell* previous_selector = stack::push(head);  // and what that element stood for
     Cell* selector = stack::push_next();
     position++;
-    for (uint32_t i = steps.data1 + 1; i < length; i++) {
+    // The path is read as it stands after each step: a paren element may shorten it.
+    for (uint32_t i = steps.data1 + 1; i < length_of(steps); i++) {
         Cell element = code_at(steps, i);
         *selector = selector_of(element, steps);
         if (selector->is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);
-        bool last = i + 1 == length;
+        uint32_t length = length_of(steps);
+        bool last = i + 1 >= length;
         bool notify = set && last && length - steps.data1 > 2 && notifies(*container, *previous);
         Cell stored = new_value ? *new_value : none::value;
         Cell held = *current;

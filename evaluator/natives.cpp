@@ -46,16 +46,13 @@ constexpr bool slots_in_order() {
 }
 static_assert(slots_in_order(), "natives.def lists the slots in order, from 1");
 
-Entry table[kSlots];
-
 }  // namespace
 
-void init() {
-    init_print_buffer();
-    for (uint32_t i = 0; i < kSlots; i++) table[i] = i < std::size(kNatives) ? kNatives[i].entry : not_available_s;
-}
+void init() { init_print_buffer(); }
 
-Entry entry(uint32_t slot) { return slot >= 1 && slot <= kSlots ? table[slot - 1] : not_available_s; }
+Entry entry(uint32_t slot) {
+    return slot >= 1 && slot <= std::size(kNatives) ? kNatives[slot - 1].entry : not_available_s;
+}
 
 const char* word_of(uint32_t slot) { return kNatives[slot - 1].word; }
 const char* spec_of(uint32_t slot) { return kNatives[slot - 1].spec; }

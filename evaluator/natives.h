@@ -13,15 +13,13 @@ namespace oka::natives {
 
 using Entry = void (*)(const int32_t* refinements);
 
-inline constexpr uint32_t kSlots = 120;
-
 // The slot of each native, by its entry point's name: equal_q_slot is the slot of equal?.
 enum Slot : uint32_t {
 #define OKA_NATIVE(slot, Name, word, spec, family) Name##_slot = slot,
 #include "evaluator/natives.def"
 };
 
-// Fills the table with the entry points in slot order and makes the print buffer.
+// Makes the print buffer.
 void init();
 void init_print_buffer();
 // The entry point of a slot (1-based); a slot without one raises internal feature-na when called.

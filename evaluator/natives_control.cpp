@@ -146,6 +146,8 @@ uint32_t count_loop_words(const Cell& words) {
 bool assign_next(Cell* series, const Cell& words, uint32_t count) {
     if (series::rs_tail_q(*series)) return false;
     for (uint32_t i = 0; i < count; i++) {
+        // A change handler run by one of the sets may shorten the block of words: the rest go unset.
+        if (words.is(Type::Block) && words.data1 + i >= series::rs_buffer_length_q(words)) break;
         Cell word = words.is(Type::Block) ? *block::rs_abs_at(words, words.data1 + i) : words;
         Cell value = *actions::call<Act::pick>(series, int32_t(i + 1), nullptr);
         word::set_value(&word, value);

@@ -240,7 +240,8 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
         if (!word::settable_q(word.type())) fire_with(Err::script_invalid_arg, word);
         if (!any && value_for(i).is(Type::Unset)) fire_with(Err::script_need_value, word);
     }
-    for (uint32_t i = 0; i < count; i++) {
+    // A change handler a set runs may shrink the block of words: the sets end at its tail.
+    for (uint32_t i = 0; i < count && words.data1 + i < length_of(words); i++) {
         Cell word = *block::rs_abs_at(words, words.data1 + i), assigned = value_for(i);
         if (!(some && assigned.is(Type::None))) word::set_value(&word, assigned);
     }

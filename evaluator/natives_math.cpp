@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -16,7 +17,7 @@ namespace oka::natives {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
+constexpr double kPi = std::numbers::pi;
 
 bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
 
@@ -107,8 +108,8 @@ void arc_result(const int32_t* refinements, double radians) {
 // The result of a math function of one double on the argument made a float.
 void apply(double (*function)(double)) { float_::box(function(arg_to_float(stack::arguments()))); }
 
-double log_2(double x) { return std::log(x) / 0.6931471805599453; }
-double exp_e(double x) { return std::pow(2.718281828459045, x); }
+double log_2(double x) { return std::log(x) / std::numbers::ln2; }
+double exp_e(double x) { return std::pow(std::numbers::e, x); }
 // The library's overloads cannot be taken by address; these pick the double ones.
 double log_10(double x) { return std::log10(x); }
 double log_e(double x) { return std::log(x); }

@@ -45,7 +45,7 @@ void Engine::report(const Cell& event) {
     logic::push(match_);
     stack::push(rules());
     stack::push(input());
-    push_copy(rule_stack, rule_base_, cells_in(rule_stack));
+    push_copy(rule_stack, rule_base_, rs_buffer_length_q(rule_stack));
     interpreter::call_parse_callback(reg_[kCallback], arguments);
     if (!logic::true_q(*arguments)) stopped_ = true;
     stack::top = arguments;
@@ -59,7 +59,7 @@ void Engine::stack_command(Code code, const Cell& own, const Cell& second, uint3
 }
 
 void Engine::leave_input(uint32_t outer_limit) {
-    uint32_t n = cells_in(input_stack);
+    uint32_t n = rs_buffer_length_q(input_stack);
     input() = *block::rs_abs_at(input_stack, n - 1);
     truncate(input_stack, n - 1);
     limit_ = outer_limit;
@@ -397,7 +397,7 @@ bool Engine::pass_again(uint32_t block_at) {
     if (code != Code::iterate && code != Code::while_) return false;
     Cell parent = entry(block_at, 0);
     uint32_t position = entry(at, 1).data1;
-    if (position >= cells_in(parent)) return false;
+    if (position >= rs_buffer_length_q(parent)) return false;
     Cell rule = *block::rs_abs_at(parent, position);
     if (!rule.is(Type::Block) || rule.data2 != rules().data2 || !another_pass(at)) return false;
     record_pass(at);
@@ -409,7 +409,7 @@ bool Engine::pass_again(uint32_t block_at) {
 // break and reject: the innermost iteration stops, the current pass matching or failing. With no
 // iteration, the whole parse stops so.
 State Engine::stop_iteration(bool reject) {
-    int64_t found = find_entry(cells_in(rule_stack), [&](uint32_t at) {
+    int64_t found = find_entry(rs_buffer_length_q(rule_stack), [&](uint32_t at) {
         Code code = code_of(at);
         return code == Code::iterate || code == Code::while_;
     });
@@ -429,7 +429,7 @@ State Engine::stop_iteration(bool reject) {
 
 // Drops the entries above `level`, restoring what each of them changed.
 void Engine::unwind_to(uint32_t level) {
-    while (cells_in(rule_stack) > level) {
+    while (rs_buffer_length_q(rule_stack) > level) {
         Entry e = top();
         if (!e.command) {
             Cell parent = entry(e.at, 0);

@@ -254,15 +254,17 @@ State Engine::keep(const Cell& keyword) {
         rules().data1 = position + 1;
         position = need_rule(keyword);
     }
-    if (find_collection() < 0) fire(Err::script_parse_keep);
+    int64_t collection = find_collection();
+    if (collection < 0) fire(Err::script_parse_keep);
     Cell rule = rule_at(position);
     if (!rule.is(Type::Paren)) {
         push_command(Code::keep, none::value, progress(position), pick);
         return State::next_rule;
     }
     rules().data1 = position + 1;
+    // The paren's code may run a parse of its own, which leaves the entries below its own as it found them.
     const Cell& value = eval_paren(rule);
-    keep_value(entry(uint32_t(find_collection()), 0), value, pick);
+    keep_value(entry(uint32_t(collection), 0), value, pick);
     return matched(true);
 }
 

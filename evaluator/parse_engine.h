@@ -34,6 +34,7 @@ namespace oka::parse {
 
 using series::is_block_like;
 using series::is_string_like;
+using series::rs_buffer_length_q;
 
 // ---- keywords ----
 
@@ -103,15 +104,10 @@ inline Cell rule_stack;
 inline Cell input_stack;
 inline Cell end_word;  // the event `end`
 
-inline uint32_t cells_in(const Cell& block) {
-    BufPtr<SeriesBuffer> b = mem::buffer(block.data2);
-    return (b->tail - b->offset) / sizeof(Cell);
-}
-
 // Makes room for `count` more cells on a stack, so that appending them allocates nothing; script
 // parse-stack past the limit. Allocates.
 inline void reserve(const Cell& stack, uint32_t count) {
-    if (cells_in(stack) + count > kStackLimit) fire(Err::script_parse_stack);
+    if (rs_buffer_length_q(stack) + count > kStackLimit) fire(Err::script_parse_stack);
     BufPtr<SeriesBuffer> b = mem::buffer(stack.data2);
     if (b->tail + count * sizeof(Cell) > b->data_end()) series::grow(stack.data2, count, true);
 }
@@ -130,10 +126,7 @@ inline void truncate(const Cell& stack, uint32_t length) {
 
 inline Cell triple(uint32_t a, uint32_t b, uint32_t c) { return Cell{uint8_t(Type::Triple), a, b, c}; }
 
-[[noreturn]] inline void rule_error(Err id, const Cell& rule) {
-    Cell argument = rule;
-    fire(id, &argument);
-}
+[[noreturn]] inline void rule_error(Err id, const Cell& rule) { fire(id, &rule); }
 
 // ---- the engine ----
 
@@ -148,8 +141,8 @@ class Engine {
 public:
     Engine(const Cell& input, const Cell& rules, bool case_, int64_t limit, const Cell* callback)
         : reg_(stack::top),
-          rule_base_(cells_in(rule_stack)),
-          input_base_(cells_in(input_stack)),
+          rule_base_(rs_buffer_length_q(rule_stack)),
+          input_base_(rs_buffer_length_q(input_stack)),
           limit_(limit < 0 ? kNoEnd : uint32_t(limit)),
           case_(case_),
           reporting_(callback != nullptr) {
@@ -181,10 +174,10 @@ private:
     Cell& input() { return reg_[kInput]; }
     uint32_t index() { return input().data1; }
     void set_index(int64_t index) { input().data1 = uint32_t(index); }
-    uint32_t input_length() { return series::rs_buffer_length_q(input()); }
+    uint32_t input_length() { return rs_buffer_length_q(input()); }
     uint32_t end() { return std::min(limit_, input_length()); }
     bool block_input() { return is_block_like(input().type()); }
-    uint32_t rule_length() { return cells_in(rules()); }
+    uint32_t rule_length() { return rs_buffer_length_q(rules()); }
     Cell rule_at(uint32_t position) { return *block::rs_abs_at(rules(), position); }
     Keyword keyword_at(uint32_t position) {
         return position < rule_length() ? keyword_of(rule_at(position)) : Keyword::not_keyword;
@@ -223,7 +216,7 @@ private:
     // ---- the rule stack ----
 
     Entry top() {
-        uint32_t n = cells_in(rule_stack);
+        uint32_t n = rs_buffer_length_q(rule_stack);
         bool command = block::rs_abs_at(rule_stack, n - 1)->is(Type::Pair);
         return {n - (command ? 3 : 2), command};
     }
@@ -234,7 +227,7 @@ private:
     template <class F>
     int64_t find_entry(uint32_t above, F wanted);
     int64_t find_collection() {
-        return find_entry(cells_in(rule_stack), [&](uint32_t at) { return code_of(at) == Code::collect; });
+        return find_entry(rs_buffer_length_q(rule_stack), [&](uint32_t at) { return code_of(at) == Code::collect; });
     }
     // Stacks a command without telling the callback; `own` and `second` must be kept alive by the
     // caller (a register, or values that refer to nothing new).

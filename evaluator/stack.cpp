@@ -9,6 +9,7 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
+#include "evaluator/trace.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
@@ -254,7 +255,8 @@ void trace_words(int32_t level, const Cell& block, CallFrame* end) {
 }
 
 void throw_error(const Cell& error) {
-    Cell* value = push(error);  // kept where the collector sees it while the stacks unroll
+    Cell* value = push(error);                      // kept where the collector sees it while the stacks unroll
+    if (trace::tracing) trace::fire_error(*value);  // before unrolling, so the tracer sees where it arose
     bool caught = false;
     if (call_top > call_bottom) {
         error::set_where(*value, get_call_name());

@@ -67,13 +67,7 @@ struct Interruption {
     }
 };
 
-}  // namespace
-
-void init() {
-    none::make_at(&tracer_cell);
-    runtime::register_root(&tracer_cell);
-}
-
+// The events a tracer asks for: the words of the first block of its body, or every event.
 uint32_t tracer_event_mask(const Cell& function) {
     Cell body = *function::extra(function, function::kBody);
     if (!body.is(Type::Block) || block::rs_length_q(body) == 0) return kDefaultMask;
@@ -87,6 +81,13 @@ uint32_t tracer_event_mask(const Cell& function) {
             if (symbol::resolve(word.data2) == symbol::resolve(event_symbol(e))) mask |= e.event;
     }
     return mask;
+}
+
+}  // namespace
+
+void init() {
+    none::make_at(&tracer_cell);
+    runtime::register_root(&tracer_cell);
 }
 
 void set_tracer(const Cell& function) {

@@ -37,8 +37,6 @@ inline bool trace_mode = false;  // a do/trace evaluation runs
 void init();
 // Installs a tracer for a do/trace evaluation: the function, its event mask and its local count.
 void set_tracer(const Cell& tracer);
-// The events a tracer asks for: the words of the first block of its body, or every event.
-uint32_t tracer_event_mask(const Cell& tracer);
 
 // Calls the tracer with the event when its mask selects it. Any pointer may be null.
 void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value);

@@ -32,6 +32,9 @@ bool action_rows_filled[kTypeTableSize];
     std::exit(1);
 }
 
+// A type's name and its length without the closing "!".
+TypeName name_entry(const char* name) { return {name, uint32_t(std::strlen(name) - 1)}; }
+
 AnyAction resolve(const ActionSlot& value, Type parent, int slot) {
     if (!value.inherit) return value.fn;
     // A type without a parent has nothing to inherit: the slot is unsupported.
@@ -44,7 +47,7 @@ void register_(Type id, Type parent, const char* name, std::span<const ActionSlo
     OKA_ASSERT(int(id) < kTypeTableSize && (parent == Type::Void || action_rows_filled[int(parent)]));
     if (id > highest) highest = id;
     action_rows_filled[int(id)] = true;
-    type_names[int(id)] = {name, uint32_t(std::strlen(name) - 1)};
+    type_names[int(id)] = name_entry(name);
     if (slots.size() != size_t(kActionCount)) report_wrong_count(id, slots.size());
     for (int k = 0; k < kActionCount; k++) action_table[int(id)][k] = resolve(slots[k], parent, k);
 }
@@ -63,7 +66,7 @@ bool registered_q(Type id) { return int(id) < kTypeTableSize && action_rows_fill
 // A type that is not registered (yet) still has its name, so that its datatype! value can be shown.
 const TypeName& type_name(Type id) {
     TypeName& entry = type_names[int(id)];
-    if (!entry.name && kTypeFacts[int(id)].name) entry = {kTypeFacts[int(id)].name, uint32_t(std::strlen(kTypeFacts[int(id)].name) - 1)};
+    if (!entry.name && kTypeFacts[int(id)].name) entry = name_entry(kTypeFacts[int(id)].name);
     return entry;
 }
 

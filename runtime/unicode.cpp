@@ -6,7 +6,6 @@
 
 #include "datatypes/integer.h"
 #include "evaluator/stack.h"
-
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 

@@ -29,7 +29,8 @@ void init() {
 }
 
 uint32_t store(const Cell& value) {
-    stack::Root parked(value);  // doubling may move the buffer the value lies in
+    stack::Root parked(value);  // making or doubling the block may move the buffer the value lies in
+    if (!table) init();         // at first use: start-up does not pay for a table that most runs never use
     if (free_head == kNoSlot) {
         uint32_t full = capacity();
         alloc::expand_series(table, 2 * int64_t(mem::buffer(table)->size));

@@ -3,8 +3,8 @@
 
    Slots are numbered from 1. A free slot holds an integer! whose payload word 2 is the 0-based index
    of the next free slot, -1 at the end of the chain; released slots are reused first. The block hangs
-   in the root block and doubles when no slot is free, so a store may allocate; a slot handed out by
-   get is valid until the next allocation. */
+   in the root block, is made by the first store and doubles when no slot is free, so a store may
+   allocate; a slot handed out by get is valid until the next allocation. */
 #pragma once
 
 #include "runtime/memory.h"
@@ -15,7 +15,7 @@ inline constexpr uint32_t kInitialSlots = 100;
 
 inline Node table = 0;  // the block of slots; every cell up to its capacity is a slot
 
-// Makes the block with kInitialSlots free slots, in the root block.
+// Makes the block with kInitialSlots free slots, in the root block (afresh when called again).
 void init();
 // Copies the value into the first free slot and returns its number. Allocates.
 uint32_t store(const Cell& value);

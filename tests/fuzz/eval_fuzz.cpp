@@ -72,9 +72,7 @@ bool names_an_unbounded_loop(std::string_view input) {
 // Start-up as the console's (boot/main.cpp), then the environment it left remembered.
 int start_up(void*) {
     runtime::init();
-    boot::define_built_ins();
-    boot::run_library();
-    _context::collecting_new_words = false;
+    boot::finish_start_up();
     remember_startup_values();
     return 0;
 }

@@ -17,7 +17,6 @@
 #include "boot/boot.h"
 #include "boot/startup.h"
 #include "console/repl.h"
-#include "datatypes/context.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -108,9 +107,7 @@ struct Arguments {
 int run(void* data) {
     auto* args = static_cast<Arguments*>(data);
     oka::runtime::init();
-    oka::boot::define_built_ins();
-    oka::boot::run_library();
-    oka::_context::collecting_new_words = false;
+    oka::boot::finish_start_up();
     oka::collector::on = true;
     int failures = 0;
     for (int i = 1; i < args->count; i++) failures += run_file(args->values[i]);

@@ -8,16 +8,13 @@
 #include "datatypes/word.h"
 #include "runtime/hashtable.h"
 #include "runtime/registry.h"
+#include "search_testing.h"
 #include "string_testing.h"
 
 using namespace oka;
 using namespace oka::test;
 
 namespace {
-
-// The refinements of find and select, and of sort, by their place in the action's list.
-enum { kPart, kOnly, kCase, kSame, kAny, kWith, kSkip, kLast, kReverse, kTail, kMatch };
-enum { kSortCase, kSortSkip, kSortCompare, kSortPart, kSortAll, kSortReverse, kSortStable };
 
 Cell w(const char* name) { return word::load(name); }
 
@@ -60,23 +57,6 @@ Cell sort(const Cell& series, const Sorting& s) {
                {series, int_cell(s.skip.value_or(0)), s.compare.value_or(none::value), s.part.value_or(none::value)},
                refinements);
 }
-
-const Cell kFunction{uint8_t(Type::Function), 0, 0, 0};
-
-// Sort functions are C++ here: for the life of the scope the hook stands in for the interpreter's call
-// (null: no caller at all).
-class SortFunction {
-public:
-    explicit SortFunction(series::FunctionCaller caller) : saved_(series::call_sort_function) {
-        series::call_sort_function = caller;
-    }
-    ~SortFunction() { series::call_sort_function = saved_; }
-    SortFunction(const SortFunction&) = delete;
-    SortFunction& operator=(const SortFunction&) = delete;
-
-private:
-    series::FunctionCaller saved_;
-};
 
 void lesser(const Cell&, Cell* arguments) {
     logic::make_at(arguments, integer::get(arguments[0]) < integer::get(arguments[1]));

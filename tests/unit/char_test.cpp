@@ -5,6 +5,7 @@
 #include "string_testing.h"
 
 using namespace oka;
+using test::binary_of;
 using test::char_cell;
 using test::error_of;
 using test::float_cell;
@@ -13,16 +14,6 @@ using test::run;
 using test::str;
 using test::type_cell;
 using test::utf8;
-
-namespace {
-
-Cell binary_of(std::string_view bytes) {
-    Node node = alloc::alloc_bytes(uint32_t(bytes.size()));
-    std::memcpy(alloc::alloc_tail_bytes(node, uint32_t(bytes.size())).get(), bytes.data(), bytes.size());
-    return test::keep(Cell{uint8_t(Type::Binary), 0, node, 0});
-}
-
-}  // namespace
 
 TEST(Char, MakeAndTo) {
     struct Case {

@@ -11,21 +11,17 @@
 #include "datatypes/word.h"
 #include "runtime/root.h"
 #include "runtime/unicode.h"
+#include "series_testing.h"
 #include "test_support.h"
 
 using namespace oka;
+using test::block_of;
 using test::int_cell;
 using test::run;
 
 namespace {
 
 Cell word_of(std::string_view name) { return word::load(name); }
-
-Cell block_of(std::initializer_list<Cell> cells) {
-    Cell b = *block::make_in_sized(&runtime::root, int32_t(cells.size()));
-    for (const Cell& c : cells) block::rs_append(b, c);
-    return b;
-}
 
 Cell string_of(std::string_view text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
@@ -56,8 +52,11 @@ TEST(ErrorMake, FromACode) {
         int32_t code;
         const char* type;
         const char* id;
-    } cases[] = {{305, "script", "expect-arg"}, {0, "throw", "break"}, {393, "script", "ob-invalid-record"},
-                 {800, "user", "message"},      {913, "internal", "deprecated"}};
+    } cases[] = {{305, "script", "expect-arg"},
+                 {0, "throw", "break"},
+                 {393, "script", "ob-invalid-record"},
+                 {800, "user", "message"},
+                 {913, "internal", "deprecated"}};
     for (const Case& c : cases) {
         Identity e = identity(make_error(int_cell(c.code)));
         EXPECT_EQ(e.code, c.code);
@@ -103,7 +102,8 @@ TEST(ErrorReport, MessagesJoinTheirPiecesWithSpaces) {
 TEST(ErrorReport, UnknownTypeIsRewrittenAsInvalidError) {
     Cell error = *error::create(Err::math_overflow, nullptr, nullptr, nullptr);
     *error::field(error, error::kType) = word_of("no-such-category");
-    EXPECT_EQ(report(error).substr(0, 74), "*** Internal Error: invalid error object field value: no-such-category\n***");
+    EXPECT_EQ(report(error).substr(0, 74),
+              "*** Internal Error: invalid error object field value: no-such-category\n***");
     EXPECT_EQ(identity(error).type, "internal");
     EXPECT_EQ(identity(error).id, "invalid-error");
 }

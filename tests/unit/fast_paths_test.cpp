@@ -13,20 +13,13 @@
 using namespace oka;
 using test::float_cell;
 using test::int_cell;
+using test::time_cell;
+using test::typed;
 
 namespace {
 
-std::string typed(const Cell& value) {
-    return std::string(datatype::type_name(value.type()).name) + " " + test::mold(value);
-}
-
 Cell action(Act act) { return Cell{uint8_t(Type::Action), uint32_t(act), 0, 0}; }
 Cell native(int32_t slot) { return Cell{uint8_t(Type::Native), uint32_t(slot), 0, 0}; }
-
-Cell time_cell(double seconds) {
-    Cell c;
-    return *time::make_at(&c, seconds);
-}
 
 }  // namespace
 

@@ -17,19 +17,11 @@ using namespace oka;
 using test::float_cell;
 using test::int_cell;
 using test::run;
+using test::time_cell;
 using test::type_cell;
+using test::typed;
 
 namespace {
-
-// The result's type and molded text, so that a failing case shows what it got.
-std::string typed(const Cell& value) {
-    return std::string(datatype::type_name(value.type()).name) + " " + test::mold(value);
-}
-
-Cell time_cell(double seconds) {
-    Cell c;
-    return *time::make_at(&c, seconds);
-}
 
 using Entry = void (*)(const int32_t*);
 

@@ -38,9 +38,7 @@ uint32_t payload_of(Addr frame) {
     return f->end - f->payload_start();
 }
 
-Err raised_by(void (*body)()) {
-    return test::error_of(body);
-}
+Err raised_by(void (*body)()) { return test::error_of(body); }
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/word.h"
+#include "search_testing.h"
 #include "string_testing.h"
 
 using namespace oka;
@@ -17,17 +18,16 @@ using test::code_points;
 using test::error_of;
 using test::given;
 using test::int_cell;
+using test::kFunction;
 using test::run;
+using test::SortFunction;
 using test::str;
 using test::text_of_unit;
 using test::utf8;
+using enum test::SearchRefinement;
+using enum test::SortRefinement;
 
 namespace {
-
-// The refinements of find and select, by their place in the action's list.
-enum { kPart, kOnly, kCase, kSame, kAny, kWith, kSkip, kLast, kReverse, kTail, kMatch };
-// The refinements of sort.
-enum { kSortCase, kSortSkip, kSortCompare, kSortPart, kSortAll, kSortReverse, kSortStable };
 
 // A bitset! holding the code points given (bit n in byte n / 8, most significant bit first).
 Cell bitset_of(std::u32string members, bool negated = false) {
@@ -39,23 +39,6 @@ Cell bitset_of(std::u32string members, bool negated = false) {
     if (negated) b->flags |= kSeriesNegated;
     return test::keep(Cell{uint8_t(Type::Bitset), 0, node, 0});
 }
-
-const Cell kFunction{uint8_t(Type::Function), 0, 0, 0};
-
-// Sort functions are C++ here: for the life of the scope the hook stands in for the interpreter's call
-// (null: no caller at all).
-class SortFunction {
-public:
-    explicit SortFunction(series::FunctionCaller caller) : saved_(series::call_sort_function) {
-        series::call_sort_function = caller;
-    }
-    ~SortFunction() { series::call_sort_function = saved_; }
-    SortFunction(const SortFunction&) = delete;
-    SortFunction& operator=(const SortFunction&) = delete;
-
-private:
-    series::FunctionCaller saved_;
-};
 
 // True when the first argument sorts first: ascending code points.
 void ascending(const Cell&, Cell* arguments) { logic::make_at(arguments, arguments[0].data2 < arguments[1].data2); }

@@ -9,6 +9,7 @@
 
 using namespace oka;
 using test::at_head;
+using test::binary_of;
 using test::block_of;
 using test::char_cell;
 using test::code_points;
@@ -24,12 +25,6 @@ using test::unit_of;
 using test::utf8;
 
 namespace {
-
-Cell binary_of(std::string_view bytes) {
-    Node node = alloc::alloc_bytes(uint32_t(bytes.size()));
-    std::memcpy(alloc::alloc_tail_bytes(node, uint32_t(bytes.size())).get(), bytes.data(), bytes.size());
-    return test::keep(Cell{uint8_t(Type::Binary), 0, node, 0});
-}
 
 std::string molded(const Cell& value, std::vector<int32_t> refinements = {}) {
     return utf8(run(actions::mold_s, {value}, std::move(refinements)));

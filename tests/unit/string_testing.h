@@ -2,6 +2,7 @@
 // refinement lists for the stack entry points; on top of series_testing.h.
 #pragma once
 
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -29,6 +30,13 @@ inline std::string utf8(const Cell& string) {
         out.append(reinterpret_cast<const char*>(bytes), unicode::cp_to_utf8(c, bytes));
     }
     return out;
+}
+
+// A binary! holding the bytes given, kept for the rest of the test.
+inline Cell binary_of(std::string_view bytes) {
+    Node node = alloc::alloc_bytes(uint32_t(bytes.size()));
+    std::memcpy(alloc::alloc_tail_bytes(node, uint32_t(bytes.size())).get(), bytes.data(), bytes.size());
+    return keep(Cell{uint8_t(Type::Binary), 0, node, 0});
 }
 
 inline uint32_t unit_of(const Cell& string) { return mem::buffer(string.data2)->unit(); }

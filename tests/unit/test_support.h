@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
+#include "datatypes/time.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -43,10 +45,15 @@ inline Cell float_cell(double value) {
     c.set_f64(value);
     return c;
 }
+inline Cell time_cell(double seconds) {
+    Cell c;
+    return *time::make_at(&c, seconds);
+}
 
 // Runs a stack entry point on a new frame holding `args` (refinement positions as the entry point
 // reads them, -1 = not given) and returns the result slot, kept; the frame is gone afterwards.
-inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args, std::vector<int32_t> refinements = {}) {
+inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args,
+                std::vector<int32_t> refinements = {}) {
     struct Restore {
         Cell* base = stack::frame_base;
         Cell* top = stack::top;
@@ -79,6 +86,10 @@ inline std::string text_of(const Cell& string) {
 inline std::string mold(const Cell& value) { return text_of(run(actions::mold_s, {value})); }
 inline std::string mold_all(const Cell& value) { return text_of(run(actions::mold_s, {value}, {-1, 0})); }
 inline std::string form(const Cell& value) { return text_of(run(actions::form_s, {value})); }
+// The result's type and molded text, so that a failing case shows what it got.
+inline std::string typed(const Cell& value) {
+    return std::string(datatype::type_name(value.type()).name) + " " + mold(value);
+}
 
 // The id of the error that `body` raises (Err(0) when it raises none), caught as try catches it.
 template <class F>

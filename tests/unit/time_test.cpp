@@ -18,17 +18,10 @@ using test::block_of;
 using test::float_cell;
 using test::int_cell;
 using test::run;
+using test::time_cell;
+using test::typed;
 
 namespace {
-
-Cell time_cell(double seconds) {
-    Cell c;
-    return *time::make_at(&c, seconds);
-}
-
-std::string typed(const Cell& value) {
-    return std::string(datatype::type_name(value.type()).name) + " " + test::mold(value);
-}
 
 const Cell kDate{uint8_t(Type::Date), 0, 0, 0};
 

@@ -8,11 +8,12 @@
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "runtime/registry.h"
-#include "runtime/root.h"
 #include "runtime/words.h"
+#include "series_testing.h"
 #include "test_support.h"
 
 using namespace oka;
+using test::block_of;
 using test::int_cell;
 
 namespace {
@@ -21,13 +22,6 @@ Cell word_of(std::string_view name, Type type = Type::Word) {
     Cell w = word::load(name);
     w.header = uint8_t(type);
     return w;
-}
-
-// A block holding the given cells, kept in the root block.
-Cell block_of(std::initializer_list<Cell> cells) {
-    Cell b = *block::make_in_sized(&runtime::root, int32_t(cells.size()));
-    for (const Cell& c : cells) block::rs_append(b, c);
-    return b;
 }
 
 Cell* cells_of(const Cell& block) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset); }

@@ -1,0 +1,33 @@
+// Helpers shared by the block! and string! tests of find, select and sort: the refinement places of
+// those actions and a stand-in for the interpreter's call of a sort function.
+#pragma once
+
+#include "datatypes/series.h"
+#include "runtime/cell.h"
+
+namespace oka::test {
+
+// The refinements of find and select, by their place in the action's list.
+enum SearchRefinement { kPart, kOnly, kCase, kSame, kAny, kWith, kSkip, kLast, kReverse, kTail, kMatch };
+// The refinements of sort.
+enum SortRefinement { kSortCase, kSortSkip, kSortCompare, kSortPart, kSortAll, kSortReverse, kSortStable };
+
+// The /compare argument of a sort by function: the hook below does the calling, so the cell is a dummy.
+inline const Cell kFunction{uint8_t(Type::Function), 0, 0, 0};
+
+// Sort functions are C++ here: for the life of the scope the hook stands in for the interpreter's call
+// (null: no caller at all).
+class SortFunction {
+public:
+    explicit SortFunction(series::FunctionCaller caller) : saved_(series::call_sort_function) {
+        series::call_sort_function = caller;
+    }
+    ~SortFunction() { series::call_sort_function = saved_; }
+    SortFunction(const SortFunction&) = delete;
+    SortFunction& operator=(const SortFunction&) = delete;
+
+private:
+    series::FunctionCaller saved_;
+};
+
+}  // namespace oka::test
