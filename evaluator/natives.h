@@ -13,6 +13,9 @@ namespace oka::natives {
 
 using Entry = void (*)(const int32_t* refinements);
 
+// Whether the call names refinement `i` (its position in the entry's refinements argument).
+inline bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
+
 // The slot of each native, by its entry point's name: equal_q_slot is the slot of equal?.
 enum Slot : uint32_t {
 #define OKA_NATIVE(slot, Name, word, spec, family) Name##_slot = slot,

@@ -19,8 +19,6 @@ namespace {
 
 constexpr double kPi = std::numbers::pi;
 
-bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
-
 // ---- signs ----
 
 // -1, 0 or 1 for an integer!, float!, percent! or time! (a NaN counts as 0); any other value raises

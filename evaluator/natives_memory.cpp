@@ -11,8 +11,6 @@ namespace oka::natives {
 
 namespace {
 
-bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
-
 enum StatsRefinement { kShow, kInfo };
 enum RecycleRefinement { kOn, kOff };
 
