@@ -284,53 +284,55 @@ OKA_ALWAYS_INLINE bool infix_follows(const Code& code, uint32_t position, Cell* 
 // Calls nested deeper than this are left to the full evaluation.
 constexpr int kInPlaceDepth = 8;
 
-bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next);
+// The positions below answer 0 where they decline: no expression ends at position 0.
+constexpr uint32_t kDeclined = 0;
+
+uint32_t expression_in_place(const Code& code, uint32_t position, int depth, Cell* result);
 
 // An argument computed in place: a plain value that no operator follows, or an expression computed so.
-OKA_ALWAYS_INLINE bool argument_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
+// Answers the position after it.
+OKA_ALWAYS_INLINE uint32_t argument_in_place(const Code& code, uint32_t position, int depth, Cell* result) {
     if (BufPtr<Cell> plain = plain_argument(code, position)) {
         *result = *plain;
-        *next = position + 1;
-        return true;
+        return position + 1;
     }
-    return expression_in_place(code, position, depth, result, next);
+    return expression_in_place(code, position, depth, result);
 }
 
 // A call of the function that `how` describes, whose word is at `position`, computed in place with two
-// arguments computed so.
-[[gnu::noinline]] bool call_in_place_at(actions::InPlace how, const Code& code, uint32_t position, int depth,
-                                        Cell* result, uint32_t* next) {
-    if (depth == 0) return false;
+// arguments computed so. Answers the position after them.
+[[gnu::noinline]] uint32_t call_in_place_at(actions::InPlace how, const Code& code, uint32_t position, int depth,
+                                            Cell* result) {
+    if (depth == 0) return kDeclined;
     Cell first, second;
-    return argument_in_place(code, position + 1, depth - 1, &first, next) &&
-           argument_in_place(code, *next, depth - 1, &second, next) &&
-           actions::compute_in_place(how, first, second, result);
+    uint32_t next = argument_in_place(code, position + 1, depth - 1, &first);
+    if (next != kDeclined) next = argument_in_place(code, next, depth - 1, &second);
+    return next != kDeclined && actions::compute_in_place(how, first, second, result) ? next : kDeclined;
 }
 
-// An operand computed in place: a plain value, or such a call. False, having changed nothing, for any
-// other operand; `next` is then undefined.
-OKA_ALWAYS_INLINE bool operand_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
+// An operand computed in place: a plain value, or such a call. Answers the position after it, having
+// changed nothing where it declines.
+OKA_ALWAYS_INLINE uint32_t operand_in_place(const Code& code, uint32_t position, int depth, Cell* result) {
     BufPtr<Cell> cell = code.at(position);
     BufPtr<Cell> value = cell ? referent(cell) : BufPtr<Cell>();
-    if (!value) return false;
+    if (!value) return kDeclined;
     if (is_plain(value, cell)) {
         *result = *value;
-        *next = position + 1;
-        return true;
+        return position + 1;
     }
     actions::InPlace how = actions::in_place_of(*value);
-    return how.computes() && call_in_place_at(how, code, position, depth, result, next);
+    return how.computes() ? call_in_place_at(how, code, position, depth, result) : kDeclined;
 }
 
 // An expression computed in place: an operand, then each operator that follows it.
-bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* result, uint32_t* next) {
-    if (!operand_in_place(code, position, depth, result, next)) return false;
+uint32_t expression_in_place(const Code& code, uint32_t position, int depth, Cell* result) {
+    uint32_t next = operand_in_place(code, position, depth, result);
     Cell op, right;
-    while (infix_follows(code, *next, &op))
-        if (!operand_in_place(code, *next + 1, depth, &right, next) ||
-            !actions::call_in_place(op::unwrap(op), *result, right, result))
-            return false;
-    return true;
+    while (next != kDeclined && infix_follows(code, next, &op)) {
+        next = operand_in_place(code, next + 1, depth, &right);
+        if (next != kDeclined && !actions::call_in_place(op::unwrap(op), *result, right, result)) return kDeclined;
+    }
+    return next;
 }
 
 // Pushes the value of the expression at `position` of the code (of `block`, before its end), with the
@@ -338,9 +340,8 @@ bool expression_in_place(const Code& code, uint32_t position, int depth, Cell* r
 // after it.
 OKA_ALWAYS_INLINE uint32_t push_expression(const Code& code, const Cell& block, uint32_t position, uint32_t end) {
     Cell computed;
-    uint32_t next;
-    if (trace::tracing || !argument_in_place(code, position, kInPlaceDepth, &computed, &next))
-        return eval_expression(block, position, end, false, true, false);
+    uint32_t next = trace::tracing ? kDeclined : argument_in_place(code, position, kInPlaceDepth, &computed);
+    if (next == kDeclined) return eval_expression(block, position, end, false, true, false);
     stack::push(computed);
     return next;
 }
@@ -757,7 +758,9 @@ Cell value_of(const Cell& word) {
 OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, uint32_t end,
                                            Cell* start, bool sub, uint32_t* next) {
     Cell right, result;
-    if (trace::tracing || !operand_in_place(code_of(block, end), position, kInPlaceDepth, &right, next)) return false;
+    if (trace::tracing) return false;
+    *next = operand_in_place(code_of(block, end), position, kInPlaceDepth, &right);
+    if (*next == kDeclined) return false;
     const Cell& left = sub ? *start : *stack::frame_base;
     if (!actions::call_in_place(op::unwrap(op), left, right, &result)) return false;
     if (sub) {
@@ -818,9 +821,9 @@ uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* st
 OKA_ALWAYS_INLINE uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end,
                                          bool sub) {
     Cell computed;
-    uint32_t next;
-    if (trace::tracing || !argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed, &next))
-        return set_word_in_frame(word, block, position, end, sub, nullptr, 0);
+    uint32_t next =
+        trace::tracing ? kDeclined : argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed);
+    if (next == kDeclined) return set_word_in_frame(word, block, position, end, sub, nullptr, 0);
     BufPtr<Cell> slot =
         word.data1 && !computed.is(Type::Unset) ? _context::plain_slot(word, word.data1) : BufPtr<Cell>();
     if (!slot) return set_word_in_frame(word, block, position, end, sub, &computed, next);
@@ -888,7 +891,8 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
     if (!is_function(value->type())) return false;
     Cell function = *value, word = *cell, computed;
     actions::InPlace how = actions::in_place_of(function);
-    if (how.computes() && call_in_place_at(how, code_of(block, end), position, kInPlaceDepth, &computed, next))
+    if (how.computes() &&
+        (*next = call_in_place_at(how, code_of(block, end), position, kInPlaceDepth, &computed)) != kDeclined)
         put_result(computed, sub);
     else
         *next = call_word(function, word, block, position, end, sub);

@@ -26,20 +26,19 @@ std::map<uint64_t, uint64_t> used_ranges;
 
 }  // namespace
 
-uint8_t* reserve_space() {
-    if (base) return base;
-    void* p = mmap(nullptr, kSpaceBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) {
+void reserve_space() {
+    if (base) return;
+    void* wanted = reinterpret_cast<void*>(kSpaceAddress);
+    void* p =
+        mmap(wanted, kSpaceBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p != wanted) {
         std::fputs("*** cannot reserve the 4 GiB language memory\n", stderr);
         std::exit(94);
     }
     base = static_cast<uint8_t*>(p);
     page = uint32_t(sysconf(_SC_PAGESIZE));
     free_ranges[kNullGuard] = kSpaceBytes - kNullGuard;
-    return base;
 }
-
-uint8_t* space_base() { return base; }
 
 uint32_t page_size() { return page; }
 

@@ -3,16 +3,34 @@
    The run-time addresses its memory with 32-bit offsets, so all of it lives in one reservation of
    4 GiB made at start-up (no pages committed). Ranges of whole pages are then committed on demand and
    released back to the reservation. This layer knows nothing of cells or series: it hands out page
-   ranges by offset, and offset 0 (the first pages) is never handed out, so 0 can mean null. */
+   ranges by offset, and offset 0 (the first pages) is never handed out, so 0 can mean null.
+
+   The space lies at a fixed address, so that the run-time turns offsets into pointers with a constant
+   rather than a variable it would load first: below 2 GiB, where the constant fits an instruction's
+   displacement, above a static program, its heap and what profilers map there. AddressSanitizer keeps
+   its shadow memory in the low addresses, so sanitizer builds place the space high up instead. */
 #pragma once
 
 #include <cstdint>
 
 namespace oka::platform {
 
-// Reserves the 4 GiB space once; returns its base. Later calls return the same base.
-uint8_t* reserve_space();
-uint8_t* space_base();
+#if defined(__SANITIZE_ADDRESS__)
+#define OKA_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OKA_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if OKA_ADDRESS_SANITIZER
+inline constexpr uintptr_t kSpaceAddress = 0x300000000000;
+#else
+inline constexpr uintptr_t kSpaceAddress = 0x60000000;
+#endif
+
+// Reserves the 4 GiB space at kSpaceAddress, once; a process that cannot have it ends with a message.
+void reserve_space();
 
 uint32_t page_size();
 

@@ -14,7 +14,7 @@
 
 namespace oka {
 
-void mem::reserve() { base = platform::reserve_space(); }
+void mem::reserve() { platform::reserve_space(); }
 
 void mem::poison(Addr start, uint32_t bytes) {
     if (poisoning) {

@@ -18,6 +18,7 @@
 
 #include <bit>
 
+#include "platform/virtual_memory.h"
 #include "runtime/base.h"
 #include "runtime/cell.h"
 
@@ -25,13 +26,15 @@ namespace oka {
 
 namespace mem {
 
-inline uint8_t* base = nullptr;  // start of the language memory region
+// The start of the language memory region: a constant, so that turning an address into a pointer is
+// an addition the compiler folds into the instruction that reads or writes through it.
+inline constexpr uintptr_t kBase = platform::kSpaceAddress;
 
 template <class T = uint8_t>
 OKA_ALWAYS_INLINE T* ptr(Addr a) {
-    return reinterpret_cast<T*>(base + a);
+    return reinterpret_cast<T*>(kBase + a);
 }
-OKA_ALWAYS_INLINE Addr addr(const void* p) { return Addr(static_cast<const uint8_t*>(p) - base); }
+OKA_ALWAYS_INLINE Addr addr(const void* p) { return Addr(reinterpret_cast<uintptr_t>(p) - kBase); }
 
 // Counts the series allocations; a buffer pointer taken before the count changed may be stale.
 inline uint32_t epoch = 0;
@@ -74,7 +77,12 @@ private:
         return r;
     }
     T* p_ = nullptr;
-    uint32_t epoch_ = 0;
+    // Release builds keep no epoch: the pointer is then just a pointer.
+    struct NoEpoch {
+        NoEpoch& operator=(uint32_t) { return *this; }
+        bool operator==(uint32_t) const { return true; }
+    };
+    [[no_unique_address]] std::conditional_t<kChecks, uint32_t, NoEpoch> epoch_{};
 };
 
 // Flags of a series buffer.

@@ -106,7 +106,8 @@ bool inside_arena(Addr block) {
 
 // A pointer may be anything; only memory that is still mapped is read to check it.
 bool is_live_block(void* p) {
-    if (!p || p < mem::base + sizeof(BlockHeader) || p >= mem::base + (uint64_t(1) << 32)) return false;
+    auto address = reinterpret_cast<uintptr_t>(p);
+    if (address < mem::kBase + sizeof(BlockHeader) || address >= mem::kBase + (uint64_t(1) << 32)) return false;
     Addr block = block_of(p);
     bool mapped = inside_arena(block) || platform::is_range_start(block);
     return mapped && header(block)->tag == kLiveTag;
