@@ -441,6 +441,10 @@ OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) 
     if (plain) {
         stack::push(*plain);
         call.position++;
+    } else if (call.infix() && !trace::tracing && code.cells[call.position].is(Type::Paren)) {
+        Cell paren = code.cells[call.position];  // an operand in parentheses, evaluated as it is
+        eval_paren(paren, true);
+        call.position++;
     } else {
         call.position = eval_expression(call.block, call.position, call.end, call.infix(), true, false);
     }
@@ -867,7 +871,7 @@ uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint3
 }
 
 // The commonest expressions, taken without the general dispatch while tracing is off: a value that
-// evaluates to itself, a word holding a plain value or a function, and a set-word. Answers false,
+// evaluates to itself, a word holding a plain value or a function, a set-word and a paren. Answers false,
 // having done nothing, for the other expressions.
 bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, uint32_t* next) {
     BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.data2)->offset) + position);
@@ -879,6 +883,12 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
     if (cell->is(Type::SetWord)) {
         Cell word = *cell;
         *next = eval_set_word(word, block, position, end, sub);
+        return true;
+    }
+    if (cell->is(Type::Paren)) {
+        Cell paren = *cell;
+        eval_paren(paren, sub);
+        *next = position + 1;
         return true;
     }
     BufPtr<Cell> value = cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
