@@ -33,26 +33,6 @@ void store(Node node, uint32_t index, uint32_t code_point) {
     unicode::set_unit_at(units_of(node), unit_of(node), index, code_point);
 }
 
-// copy_units' work for a wider destination unit, kept out of line so that the equal units' copy
-// stays a plain move.
-[[gnu::noinline]] void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit,
-                                   uint32_t count) {
-    unicode::with_unit(from_unit, [&]<class From>(From) {
-        unicode::with_unit(to_unit, [&]<class To>(To) {
-            for (uint32_t i = 0; i < count; i++) unicode::set_unit_at<To>(to, i, unicode::unit_at<From>(from, i));
-        });
-    });
-}
-
-// Copies `count` code points from units of `from_unit` to units of `to_unit`, which is not narrower.
-// The areas may overlap only when the units are equal.
-void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
-    if (to_unit == from_unit)
-        std::memmove(to, from, count * to_unit);
-    else
-        widen_units(to, to_unit, from, from_unit, count);
-}
-
 Cell* make_on(Cell* cell, Node node) {
     *cell = Cell{uint8_t(Type::String), 0, node, 0};
     return cell;
@@ -135,12 +115,12 @@ Run run_of_char(const uint32_t& code_point) {
     return Run{reinterpret_cast<const uint8_t*>(&code_point), 0, 0, appending_unit(code_point), 1};
 }
 
-void append_run(Node node, const Run& run) {
-    uint32_t unit = unit_of(node);
-    series::grow(node, run.count, true);
-    BufPtr<SeriesBuffer> b = buffer_of(node);
-    copy_units(mem::ptr(b->tail), unit, run.data(), run.unit, run.count);
-    b->tail += run.count * unit;
+void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
+    unicode::with_unit(from_unit, [&]<class From>(From) {
+        unicode::with_unit(to_unit, [&]<class To>(To) {
+            for (uint32_t i = 0; i < count; i++) unicode::set_unit_at<To>(to, i, unicode::unit_at<From>(from, i));
+        });
+    });
 }
 
 void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup) {
@@ -342,8 +322,7 @@ void concatenate(const Cell& destination, const Cell& source, int32_t part, uint
 }
 
 void concatenate_literal(Cell* string, const char* text, uint32_t length) {
-    Node node = string->data2;
-    splice(node, buffer_of(node)->length(), 0, Run{reinterpret_cast<const uint8_t*>(text), 0, 0, 1, length});
+    append_text(string->data2, Run{reinterpret_cast<const uint8_t*>(text), 0, 0, 1, length});
 }
 
 int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {

@@ -131,9 +131,7 @@ void collect(const Cell& result, const Cell& from, const Cell& other, SetOp op, 
         if (op == SetOp::exclude || op == SetOp::difference) kept = !find_char_step(other, code_point, skip, case_);
         if (!kept || find_char_step(result, code_point, skip, case_)) continue;
         uint32_t count = std::min(skip, rs_abs_length_q(from) - i);
-        Node node = result.data2;
-        splice(node, mem::buffer(node)->length(), 0,
-               Run{nullptr, from.data2, i, mem::buffer(from.data2)->unit(), count});
+        append_text(result.data2, Run{nullptr, from.data2, i, mem::buffer(from.data2)->unit(), count});
     }
 }
 
@@ -158,21 +156,6 @@ Run contribution(Cell* value, int32_t part, bool only) {
 }
 
 namespace {
-
-// The common append, told apart before the general one: the text of a string-like value other than a
-// tag, once, at the tail of a string that no object owns, so that no change is reported. False when
-// the append is another one.
-bool appended_plain_text(Cell* series, const Cell& value, int32_t part) {
-    Type type = value.type();
-    if (!series::is_string_like(type) || type == Type::Tag) return false;
-    if (mem::buffer(series->data2)->flags & kSeriesOwned) return false;
-    Run run = run_of(value, part);
-    if (run.count > 0) {
-        splice(series->data2, rs_abs_length_q(*series), 0, run);
-        series->data1 = 0;
-    }
-    return true;
-}
 
 // Where an append, insert or change writes and what: `dup` copies of the run at `at`, `written` units
 // in all in place of `replaced`. An owner's handler may change the string or the value, so an edit is
@@ -205,7 +188,7 @@ Edit plan_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup
     return {head, run, written, uint32_t(std::min<uint64_t>(part >= 0 ? uint64_t(part) : written, available))};
 }
 
-// Any append or insert. Kept out of line, so that the common append needs no stack frame of its own.
+// Any append or insert. Kept out of line, so that the common append does not take on its stack frame.
 [[gnu::noinline]] void add_any(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
     Edit edit = plan_addition(series, value, part, only, dup, append);
     if (edit.run.count == 0) return;
@@ -217,11 +200,27 @@ Edit plan_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup
     series->data1 = append ? 0 : edit.at + uint32_t(edit.written);
 }
 
+// What the common append writes: the text of a string-like value other than a tag.
+bool is_plain_text(Type type) { return series::is_string_like(type) && type != Type::Tag; }
+
+// Appends such a text once. When no object owns the string and its buffer has the room, there is no
+// change to report and nothing to allocate: the text goes straight to the tail.
+void append_plain_text(Cell* series, Cell* value, int32_t part) {
+    Node node = series->data2;
+    Run run = run_of(*value, part);
+    if (!(mem::buffer(node)->flags & kSeriesOwned) && run.count > 0 && appended_in_place(node, run))
+        series->data1 = 0;
+    else
+        add_any(series, value, part, false, 1, true);
+}
+
 }  // namespace
 
 // One entry serves append and insert.
 void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (!append || dup != 1 || !appended_plain_text(series, *value, part))
+    if (append && dup == 1 && is_plain_text(value->type()))
+        append_plain_text(series, value, part);
+    else
         add_any(series, value, part, only, dup, append);
     stack::set_last(*series);
 }

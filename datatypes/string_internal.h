@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "datatypes/string.h"
@@ -37,20 +38,78 @@ Run run_of_char(const uint32_t& code_point);
 // The unit that the appending writers give a code point: 1 below 128, 2 below 65536, else 4.
 constexpr uint32_t appending_unit(uint32_t code_point) { return code_point < 0x80 ? 1 : code_point < 0x10000 ? 2 : 4; }
 
-// splice's common case: one copy of a run that needs no widening, at the tail. A run from the buffer
-// itself lies below the tail, so the units it is copied to never overlap it.
-void append_run(Node node, const Run& run);
+// Copies `n` bytes, at least one word and at most two, as the first word and the last, which overlap
+// when `n` is less than two words.
+template <class Word>
+void copy_both_ends(uint8_t* to, const uint8_t* from, uint32_t n) {
+    Word first, last;
+    std::memcpy(&first, from, sizeof first);
+    std::memcpy(&last, from + n - sizeof last, sizeof last);
+    std::memcpy(to, &first, sizeof first);
+    std::memcpy(to + n - sizeof last, &last, sizeof last);
+}
+
+// Copies `n` bytes between areas that do not overlap. Most runs of text are a few bytes long, which
+// word moves copy faster than a library call.
+inline void copy_bytes(uint8_t* to, const uint8_t* from, uint32_t n) {
+    if (n < 2) {
+        if (n == 1) *to = *from;
+    } else if (n < 4) {
+        copy_both_ends<uint16_t>(to, from, n);
+    } else if (n < 8) {
+        copy_both_ends<uint32_t>(to, from, n);
+    } else if (n <= 16) {
+        copy_both_ends<uint64_t>(to, from, n);
+    } else {
+        std::memcpy(to, from, n);
+    }
+}
+
+// copy_units' work for a wider destination unit, kept out of line so that the equal units' copy
+// stays a plain move.
+[[gnu::noinline]] void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit,
+                                   uint32_t count);
+
+// Copies `count` code points from units of `from_unit` to units of `to_unit`, which is not narrower.
+// The areas never overlap: a run is set aside before its own buffer changes under it, and a run
+// appended from its own buffer lies below the tail.
+inline void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
+    if (to_unit == from_unit)
+        copy_bytes(to, from, count * to_unit);
+    else
+        widen_units(to, to_unit, from, from_unit, count);
+}
+
+// The common append: the run copied to the tail of a buffer that has the room for it in a unit no
+// narrower than the run's. False, with nothing changed, in any other case. Never allocates. No buffer
+// may exceed 2 GiB, so a run that fits needs no size check.
+inline bool appended_in_place(Node node, const Run& run) {
+    const uint8_t* from = run.data();
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    uint32_t unit = b->unit();
+    uint64_t bytes = uint64_t(run.count) * unit;
+    Addr at = b->tail;
+    if (run.unit > unit || at + bytes > b->data_end()) return false;
+    b->tail = at + uint32_t(bytes);
+    copy_units(mem::ptr(at), unit, from, run.unit, run.count);
+    return true;
+}
+
 // splice's work in every other case.
 void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup);
+
+// Writes the run at the tail of the buffer, as splice does at its length.
+inline void append_text(Node node, const Run& run) {
+    if (!appended_in_place(node, run)) splice_any(node, mem::buffer(node)->length(), 0, run, 1);
+}
 
 // Replaces `replaced` units at `index` of the buffer by `dup` copies of the run, first widening the
 // buffer to the run's unit and growing it when full. A run may come from the buffer itself. Raises
 // internal no-memory when the text would need 2 GiB or more. Every writer of text comes here, most of
 // them to append, so that case is told here, where it inlines.
 inline void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t dup = 1) {
-    BufPtr<SeriesBuffer> b = mem::buffer(node);
-    if (replaced == 0 && dup == 1 && run.unit <= b->unit() && index == b->length())
-        append_run(node, run);
+    if (replaced == 0 && dup == 1 && index == mem::buffer(node)->length())
+        append_text(node, run);
     else
         splice_any(node, index, replaced, run, dup);
 }

@@ -102,8 +102,7 @@ int32_t change_part_count(Cell* series, Cell* part) {
 }
 
 int32_t dup_count(const int32_t* refinements, int i) {
-    Cell* count = refinement_arg(refinements, i);
-    return count ? integer::get(*count) : 1;
+    return given(refinements, i) ? integer::get(*arg(refinements[i])) : 1;
 }
 
 // form and mold write into a new string: the frame keeps only its result slot, the buffer is pushed
@@ -244,10 +243,9 @@ void xor__s(const int32_t*) { run_on_frame<Act::xor_>(); }
 // append and insert share their normalisation; only the last flag of the implementation differs.
 template <Act A>
 void add_to_series(const int32_t* r, bool append) {
-    Cell* part = refinement_arg(r, 0);
-    int32_t count = part ? value_part_count(arg(1), part) : -1;
+    int32_t count = given(r, 0) ? value_part_count(arg(1), arg(r[0])) : -1;
     int32_t dup = dup_count(r, 2);
-    if (count == 0 || (given(r, 2) && dup < 1)) return;  // the series, unchanged, is the result
+    if (count == 0 || dup < 1) return;  // the series, unchanged, is the result
     call<A>(arg(0), arg(1), count, given(r, 1), dup, append);
 }
 
@@ -261,7 +259,7 @@ void change_s(const int32_t* r) {
     Cell* part = refinement_arg(r, 0);
     int32_t count = part ? change_part_count(arg(0), part) : -1;
     int32_t dup = dup_count(r, 2);
-    if (given(r, 2) && dup < 1) return;
+    if (dup < 1) return;
     change(arg(0), arg(1), count, given(r, 1), dup);
 }
 
