@@ -101,8 +101,13 @@ int32_t change_part_count(Cell* series, Cell* part) {
     return count;
 }
 
+// The /dup count, 1 without the refinement. The actions' specs leave its type open, so anything but an
+// integer is refused here rather than read as one.
 int32_t dup_count(const int32_t* refinements, int i) {
-    return given(refinements, i) ? integer::get(*arg(refinements[i])) : 1;
+    Cell* count = refinement_arg(refinements, i);
+    if (!count) return 1;
+    if (!count->is(Type::Integer)) error::fire_refinement("dup", count);
+    return integer::get(*count);
 }
 
 // form and mold write into a new string: the frame keeps only its result slot, the buffer is pushed

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -94,10 +95,13 @@ void unwind_for(bool sub) {
         stack::unwind_last();
 }
 
-// Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot.
+// Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot. The
+// paren sits in that frame while it runs, since the code it came from may drop it meanwhile (a paren
+// inside it that clears the block around both), and nothing else then keeps it alive.
 void eval_paren(const Cell& paren, bool sub) {
     stack::mark_interp_native(body_name());
-    eval_block(paren, true);
+    Cell* code = stack::push(paren);
+    eval_block(*code, true);
     unwind_for(sub);
 }
 
@@ -836,13 +840,19 @@ OKA_ALWAYS_INLINE uint32_t eval_set_word(const Cell& word, const Cell& block, ui
     return next;
 }
 
+// A set-path: the value of the expression after it is set through the path. The path waits in the
+// frame while the expression runs, which may drop it from the code; the value then becomes the frame's
+// argument, where the path's walk takes it.
 uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool sub) {
     if (trace::tracing) trace::fire_push(path);
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, path);
     stack::mark_interp_native(words::word(Word::set_path));
+    stack::push(path);
     position = eval_expression(block, position + 1, end, false, true, false);
-    if (trace::tracing) trace::fire_set(path, stack::top[-1]);
-    eval_path(path, block, position, end, true, false, true, false);
+    Cell* frame = stack::frame_base;
+    std::swap(frame[0], frame[1]);
+    if (trace::tracing) trace::fire_set(frame[1], frame[0]);
+    eval_path(frame[1], block, position, end, true, false, true, false);
     unwind_for(sub);
     return position;
 }
@@ -1139,7 +1149,10 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     if (is_function(value.type())) {
         if (set) fire_with(Err::script_invalid_path_set, steps);
         if (get) fire_with(Err::script_invalid_path_get, steps);
-        position = eval_code(value, code, position + 1, end, true, &steps, steps.data1 + 1, head, kCallPlain);
+        // The call reads its refinements from the path after its arguments, one of which may drop the
+        // path from the code: the data stack keeps it meanwhile.
+        const Cell* kept = stack::push(steps);
+        position = eval_code(value, code, position + 1, end, true, kept, steps.data1 + 1, head, kCallPlain);
         Cell result = stack::top[-1];
         stack::top = saved_top;
         put_result(result, sub);

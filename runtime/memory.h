@@ -17,6 +17,7 @@
 #pragma once
 
 #include <bit>
+#include <type_traits>
 
 #include "platform/virtual_memory.h"
 #include "runtime/base.h"
