@@ -22,15 +22,23 @@
 
 namespace oka::stack {
 
+namespace {
+Cell* block_end = nullptr;  // just past the data-stack block
+}  // namespace
+
 // Should building the report overflow again, nothing is left to report with and the process ends.
 void overflow(Cell* from) {
     static bool reporting = false;
     if (reporting) sys::quit(19, OKA_CALLER_ADDRESS());
     reporting = true;
     struct Reset {
-        ~Reset() { reporting = false; }
+        ~Reset() {
+            reporting = false;
+            end = block_end - kOverflowReserve;
+        }
     } reset;
-    top = from - kOverflowReserve < bottom ? bottom : from - kOverflowReserve;
+    top = from;
+    end = block_end;
     cycles::reset();
     fire(Err::internal_stack_overflow);
 }
@@ -58,7 +66,8 @@ void init(Node data_stack) {
     SeriesBuffer* b = mem::buffer(data_stack).get();  // a fixed series: the pointer stays valid
     OKA_ASSERT(b->flags & kSeriesFixed);
     bottom = frame_base = top = mem::ptr<Cell>(b->offset);
-    end = mem::ptr<Cell>(b->data_end());
+    block_end = mem::ptr<Cell>(b->data_end());
+    end = block_end - kOverflowReserve;
     runtime::register_root(&thrown);
 }
 

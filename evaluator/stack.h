@@ -21,7 +21,10 @@ inline constexpr uint32_t kDataStackCells = 20000;
 inline constexpr uint32_t kOverflowReserve = 5;  // cells released to the error machinery on overflow
 
 inline Cell* bottom = nullptr;  // first cell of the block
-inline Cell* end = nullptr;     // just past the block
+// Where pushes stop: kOverflowReserve cells short of the block's end, until an overflow releases those
+// cells for building its error. The cells of the frames below stay as they are, so that a try frame
+// among them still takes the error in its own slot.
+inline Cell* end = nullptr;
 inline Cell* frame_base = nullptr;
 inline Cell* top = nullptr;  // next free cell
 
@@ -30,13 +33,14 @@ void init(Node data_stack);
 
 inline Cell* arguments() { return frame_base; }
 
-// Gives the error machinery room below `from`, then raises internal stack-overflow (for either stack).
+// Raises internal stack-overflow (for either stack); `from` is the data stack's top, which the error
+// machinery takes with the reserve above `end` for room.
 [[noreturn]] void overflow(Cell* from);
 
 // Every call passes through the operations below, so they are defined here where they inline.
 
-// Reserves the cell at top and returns it, holding unset. The last cell of the block is never handed
-// out; reaching it raises internal stack-overflow. The cell holds unset until its caller fills it:
+// Reserves the cell at top and returns it, holding unset. Reaching `end` raises internal
+// stack-overflow. The cell holds unset until its caller fills it:
 // callers often allocate before they write it, and the collector reads every cell below top.
 OKA_ALWAYS_INLINE Cell* push_next() {
     Cell* cell = top++;
