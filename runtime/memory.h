@@ -16,7 +16,6 @@
    whole heap can be freed at once. It never moves a block. */
 #pragma once
 
-#include <bit>
 #include <type_traits>
 
 #include "platform/virtual_memory.h"
@@ -112,8 +111,8 @@ struct SeriesBuffer {
     Addr data_start() const { return mem::addr(this) + sizeof(SeriesBuffer); }
     Addr data_end() const { return data_start() + size; }
     uint32_t used_bytes() const { return tail - offset; }
-    // Units are powers of two, so a shift divides.
-    uint32_t length() const { return (tail - offset) >> std::countr_zero(unit()); }
+    // Units are powers of two, never 0, so a shift by their trailing zeros divides.
+    uint32_t length() const { return (tail - offset) >> __builtin_ctz(unit()); }
 };
 static_assert(sizeof(SeriesBuffer) == 20);
 
