@@ -1058,6 +1058,15 @@ private:
 };
 static_assert(sizeof(uint64_t[2]) == sizeof(Cell));
 
+// Tells the tracer of the value about to be evaluated; false when the tracer shortened the code and the
+// value is gone, which leaves nothing to evaluate: the expression then gives unset.
+bool fetch_traced(const Cell& block, uint32_t position, uint32_t end, bool sub) {
+    trace::fire_fetch(block, position);
+    if (!at_end(block, position, end)) return true;
+    put_result(unset::value, sub);
+    return false;
+}
+
 }  // namespace
 
 void init() {
@@ -1096,7 +1105,7 @@ uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, boo
     Cell* start = stack::top;
     uint32_t next;
     if (trace::tracing || !eval_common(block, position, end, sub, &next)) {
-        if (trace::tracing) trace::fire_fetch(block, position);
+        if (trace::tracing && !fetch_traced(block, position, end, sub)) return position;
         next = eval_value(block, position, end, sub, functions_as_values);
     }
     if (!no_infix) next = eval_infix(block, next, end, start, sub);
@@ -1140,8 +1149,8 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
                    bool case_) {
     Cell steps = path, code = block;
     Cell* new_value = set ? stack::arguments() : nullptr;
-    if (steps.data1 >= length_of(steps)) fire(Err::script_empty_path);
     if (trace::tracing) trace::fire_enter(steps);
+    if (steps.data1 >= length_of(steps)) fire(Err::script_empty_path);  // the tracer may have emptied it
     Cell* saved_top = stack::top;
     Cell head = code_at(steps, steps.data1);
     if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);

@@ -1,5 +1,7 @@
 #include "evaluator/trace.h"
 
+#include <initializer_list>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -109,6 +111,12 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     // A cell the interrupted code may have reserved, to fill once the tracer returns. It holds unset
     // meanwhile, since the collector reads every cell below top.
     stack::push_next();
+    // The event's values wait below the tracer's frame while it runs: it may overwrite its arguments,
+    // and the interrupted code may hold them nowhere else once the tracer drops them from the code.
+    for (const Cell& kept : {block, observed, referenced}) stack::push(kept);
+    // An error may be in flight (the end and epilog events come while one unwinds the stacks): an error
+    // the tracer raises and catches takes its place where throws keep it, so it waits here and goes back.
+    Cell* in_flight = stack::push(stack::thrown);
     Cell callback = words::word(Word::interp_callback_tag);
     stack::mark_func(callback, function.data1);
     stack::push(word);
@@ -124,6 +132,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     } resume;
     interpreter::eval_function_body(function, callback);
     stack::unwind_func();
+    stack::thrown = *in_flight;
 }
 
 void fire_init() { fire_event(kInit, nullptr, -1, nullptr, nullptr); }
