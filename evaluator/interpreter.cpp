@@ -1076,28 +1076,42 @@ void init() {
     lexer::call_callback = call_lexer_callback;
 }
 
+namespace {
+
+// Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
+OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
+    uint32_t end = length_of(code);
+    if (code.data1 >= end) {
+        unset::box();
+        return;
+    }
+    current_code = code;
+    for (uint32_t position = code.data1;;) {
+        current_code.data1 = position;
+        position = eval_expression(code, position, end, false, false, false);
+        if (at_end(code, position, end)) break;
+        stack::reset();
+    }
+}
+
+}  // namespace
+
 void eval_block(const Cell& block, bool chain) {
     Cell code = block;
     CurrentCodeScope scope;
     stack::mark_eval(body_name());
     if (trace::tracing) trace::fire_enter(code);
-    uint32_t end = length_of(code);
-    if (code.data1 >= end) {
-        unset::box();
-    } else {
-        current_code = code;
-        for (uint32_t position = code.data1;;) {
-            current_code.data1 = position;
-            position = eval_expression(code, position, end, false, false, false);
-            if (at_end(code, position, end)) break;
-            stack::reset();
-        }
-    }
+    run_expressions(code);
     if (trace::tracing) trace::fire_exit(code);
     if (chain)
         stack::unwind_last();
     else
         stack::unwind();
+}
+
+void eval_in_frame(const Cell& block) {
+    Cell code = block;
+    run_expressions(code);
 }
 
 uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,

@@ -26,6 +26,12 @@ void init();
 // the caller's result slot when `chain` is set, else as the next cell of the caller's frame.
 void eval_block(const Cell& block, bool chain);
 
+// eval_block's work between the push and the pop of its eval frame, for a caller that keeps one such
+// frame (stack::mark_eval) for many blocks, as a loop does for its passes: the value of the block's
+// last expression ends in the frame's result slot. It fires no trace event and leaves the current-code
+// cell at the block's last expression; the caller puts that back.
+void eval_in_frame(const Cell& block);
+
 // Evaluates one expression (with the infix operators that follow it unless `no_infix`) of `block` at
 // index `position`; answers the index after it. `end` is the index where the code ends.
 uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,

@@ -96,28 +96,65 @@ uint32_t eval_branch(const Cell& cases, uint32_t position) {
 // How one pass of a loop body ended.
 enum class Pass { done, broken, continued };
 
-// Opens the frame that break and continue unroll to; the loop's value, unset so far, is its result
-// slot.
-void open_loop() {
-    stack::mark_loop(words::word(Word::body_tag));
-    unset::push();
-}
-
-// Closes the loop frame: the loop's value becomes the native's result.
-void close_loop() { stack::unwind_last(); }
-
-// Evaluates a block in the loop frame, its value left in the frame's result slot. Break and continue
-// end here; the other non-local exits pass on.
-Pass run_body(const Cell& body) {
-    stack::reset();
-    uint32_t code = sys::protect(kThrowBreak, [&] { interpreter::eval_block(body, true); });
-    switch (code) {
-    case 0: return Pass::done;
-    case kThrowBreak: return Pass::broken;
-    case kThrowContinue: return Pass::continued;
-    default: sys::throw_(code);
+// A loop: the frame that break and continue unroll to, whose result slot holds the loop's value (unset
+// so far), and the passes that evaluate its blocks. The passes share one eval frame, kept open from
+// pass to pass, since opening and closing a frame costs more than many a short body; a break or a
+// continue takes that frame down with it and the next pass opens another. Tracing, whose enter and exit
+// events come with each eval frame, opens one per pass.
+class Loop {
+public:
+    Loop() : code_(interpreter::current_code) {
+        stack::mark_loop(words::word(Word::body_tag));
+        unset::push();
     }
-}
+    ~Loop() { interpreter::current_code = code_; }
+    Loop(const Loop&) = delete;
+    Loop& operator=(const Loop&) = delete;
+
+    // Evaluates a block, its value left in the loop's result slot (the pass frame's slot is the same
+    // cell). Break and continue end here; the other non-local exits pass on.
+    Pass pass(const Cell& block) {
+        uint32_t code = sys::protect(kThrowBreak, [&] { evaluate(block); });
+        interpreter::current_code = code_;
+        if (code != 0) pass_frame_ = false;  // the exit unrolled the stacks to the loop frame
+        switch (code) {
+        case 0: return Pass::done;
+        case kThrowBreak: return Pass::broken;
+        case kThrowContinue: return Pass::continued;
+        default: sys::throw_(code);
+        }
+    }
+
+    // Closes the loop frame: the loop's value becomes the native's result.
+    void close() {
+        close_pass_frame();
+        stack::unwind_last();
+    }
+
+private:
+    void evaluate(const Cell& block) {
+        if (trace::tracing) {
+            close_pass_frame();
+            stack::reset();
+            interpreter::eval_block(block, true);
+            return;
+        }
+        stack::reset();
+        if (!pass_frame_) {
+            stack::mark_eval(words::word(Word::body_tag));
+            pass_frame_ = true;
+        }
+        interpreter::eval_in_frame(block);
+    }
+
+    void close_pass_frame() {
+        if (pass_frame_) stack::unwind();
+        pass_frame_ = false;
+    }
+
+    Cell code_;  // the current-code cell, which each pass leaves at its block
+    bool pass_frame_ = false;
+};
 
 // A float! count truncated toward zero in place, beyond the integer range the nearest end of it.
 int32_t coerce_count(Cell& count) {
@@ -175,14 +212,14 @@ void walk_series(bool removing) {
     Cell* loop_args = args();  // word or words, series, body
     uint32_t count = count_loop_words(loop_args[0]);
     Cell* series = stack::push(loop_args[1]);
-    open_loop();
+    Loop loop;
     while (assign_next(series, loop_args[0], count)) {
-        Pass pass = run_body(loop_args[2]);
+        Pass pass = loop.pass(loop_args[2]);
         if (pass == Pass::broken) break;
         bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
         if (removing && accepted) remove_passed(series, count);
     }
-    close_loop();
+    loop.close();
 }
 
 // The same series buffer, whatever the position.
@@ -277,23 +314,23 @@ void case_s(const int32_t* refinements) {
 
 void while_s(const int32_t*) {
     Cell* loop_args = args();  // condition, body
-    open_loop();
+    Loop loop;
     for (;;) {
-        if (run_body(loop_args[0]) != Pass::done) fire(Err::throw_while_cond);
-        if (!logic::check_q() || run_body(loop_args[1]) == Pass::broken) break;
+        if (loop.pass(loop_args[0]) != Pass::done) fire(Err::throw_while_cond);
+        if (!logic::check_q() || loop.pass(loop_args[1]) == Pass::broken) break;
     }
-    close_loop();
+    loop.close();
     unset::box();
 }
 
 void until_s(const int32_t*) {
     Cell* body = args();
-    open_loop();
+    Loop loop;
     for (;;) {
-        Pass pass = run_body(*body);
+        Pass pass = loop.pass(*body);
         if (pass == Pass::broken || (pass == Pass::done && logic::check_q())) break;
     }
-    close_loop();
+    loop.close();
 }
 
 void loop_s(const int32_t*) {
@@ -303,10 +340,10 @@ void loop_s(const int32_t*) {
         none::box();
         return;
     }
-    open_loop();
+    Loop loop;
     for (int32_t pass = 0; pass < count; pass++)
-        if (run_body(loop_args[1]) == Pass::broken) break;
-    close_loop();
+        if (loop.pass(loop_args[1]) == Pass::broken) break;
+    loop.close();
 }
 
 // The word is set to the counter at the start of each pass, so the body's own assignments to it do
@@ -318,21 +355,21 @@ void repeat_s(const int32_t*) {
         none::box();
         return;
     }
-    open_loop();
+    Loop loop;
     for (int32_t counter = 1;; counter++) {
         Cell value;
         word::set_value(&loop_args[0], *integer::make_at(&value, counter));
-        if (run_body(loop_args[2]) == Pass::broken || counter == count) break;
+        if (loop.pass(loop_args[2]) == Pass::broken || counter == count) break;
     }
-    close_loop();
+    loop.close();
 }
 
 void forever_s(const int32_t*) {
     Cell* body = args();
-    open_loop();
-    while (run_body(*body) != Pass::broken) {
+    Loop loop;
+    while (loop.pass(*body) != Pass::broken) {
     }
-    close_loop();
+    loop.close();
 }
 
 void foreach_s(const int32_t*) { walk_series(false); }
@@ -348,10 +385,10 @@ void forall_s(const int32_t*) {
     Cell* loop_args = args();  // word, body
     Cell* start = stack::push(*word::get_cell(loop_args[0]));
     if (!series::is_series(start->type())) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
-    open_loop();
+    Loop loop;
     while (!series::rs_tail_q(*word::get_cell(loop_args[0]))) {
-        if (run_body(loop_args[1]) == Pass::broken) {
-            close_loop();
+        if (loop.pass(loop_args[1]) == Pass::broken) {
+            loop.close();
             return;
         }
         Cell position = *word::get_cell(loop_args[0]);
@@ -360,7 +397,7 @@ void forall_s(const int32_t*) {
         word::set_value(&loop_args[0], position);
     }
     word::set_value(&loop_args[0], *start);
-    close_loop();
+    loop.close();
 }
 
 // ---- exits ----
