@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -326,6 +327,12 @@ void swap_value(Node context, uint32_t position) {
 }
 
 Node to_string(const Cell& word) { return symbol::get_string(word.data2); }
+
+Cell settable_at(const Cell& words, uint32_t index) {
+    Cell word = *block::rs_abs_at(words, index);
+    if (!settable_q(word.type())) fire(Err::script_invalid_arg, &word);
+    return word;
+}
 
 }  // namespace oka::word
 

@@ -26,6 +26,11 @@ bool any_word_q(Type type);
 // field in a path, or a key of a map.
 inline bool settable_q(Type type) { return type >= Type::Word && type <= Type::GetWord; }
 
+// The word at absolute `index` of a block of words about to be set; script invalid-arg for a value
+// there that cannot be set. Read just before each set: a change handler run by an earlier set may put
+// anything in the block.
+Cell settable_at(const Cell& words, uint32_t index);
+
 // ---- constructors ----
 
 Cell* make_at(uint32_t symbol, Cell* cell);

@@ -165,21 +165,13 @@ int32_t coerce_count(Cell& count) {
     return integer::get(count);
 }
 
-// The loop word at `index` of a block of words; script invalid-arg for a value there that is no word.
-// Read again before each set, since a change handler run by an earlier set may put anything there.
-Cell loop_word_at(const Cell& words, uint32_t index) {
-    Cell word = *block::rs_abs_at(words, index);
-    if (!word::settable_q(word.type())) fire_with(Err::script_invalid_arg, word);
-    return word;
-}
-
 // How many values each pass of foreach or remove-each takes: one for a word, one per word of a block
 // of words (script invalid-arg for an empty block and for a value in it that is no word).
 uint32_t count_loop_words(const Cell& words) {
     if (words.is(Type::Word)) return 1;
     uint32_t count = series::rs_length_q(words);
     if (count == 0) fire_with(Err::script_invalid_arg, words);
-    for (uint32_t i = words.data1; i < words.data1 + count; i++) loop_word_at(words, i);
+    for (uint32_t i = words.data1; i < words.data1 + count; i++) word::settable_at(words, i);
     return count;
 }
 
@@ -190,7 +182,7 @@ bool assign_next(Cell* series, const Cell& words, uint32_t count) {
     for (uint32_t i = 0; i < count; i++) {
         // A change handler run by one of the sets may shorten the block of words: the rest go unset.
         if (words.is(Type::Block) && words.data1 + i >= series::rs_buffer_length_q(words)) break;
-        Cell word = words.is(Type::Block) ? loop_word_at(words, words.data1 + i) : words;
+        Cell word = words.is(Type::Block) ? word::settable_at(words, words.data1 + i) : words;
         Cell value = *actions::call<Act::pick>(series, int32_t(i + 1), nullptr);
         word::set_value(&word, value);
     }

@@ -234,21 +234,14 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
         uint32_t at = value.data1 + i;
         return at < length_of(value) ? *block::rs_abs_at(value, at) : none::value;
     };
-    // The word at `i`, read again before each set: a change handler an earlier set runs may put anything
-    // in the block of words.
-    auto word_at = [&](uint32_t i) {
-        Cell word = *block::rs_abs_at(words, words.data1 + i);
-        if (!word::settable_q(word.type())) fire_with(Err::script_invalid_arg, word);
-        return word;
-    };
     uint32_t count = series::rs_length_q(words);
     for (uint32_t i = 0; i < count; i++) {
-        Cell word = word_at(i);
+        Cell word = word::settable_at(words, words.data1 + i);
         if (!any && value_for(i).is(Type::Unset)) fire_with(Err::script_need_value, word);
     }
     // A change handler a set runs may shrink the block of words: the sets end at its tail.
     for (uint32_t i = 0; i < count && words.data1 + i < length_of(words); i++) {
-        Cell word = word_at(i), assigned = value_for(i);
+        Cell word = word::settable_at(words, words.data1 + i), assigned = value_for(i);
         if (!(some && assigned.is(Type::None))) word::set_value(&word, assigned);
     }
 }
