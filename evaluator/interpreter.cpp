@@ -340,12 +340,16 @@ uint32_t expression_in_place(const Code& code, uint32_t position, int depth, Cel
 }
 
 // Pushes the value of the expression at `position` of the code (of `block`, before its end), with the
-// operators that follow it: computed in place when it can be, else evaluated. Answers the position
-// after it.
-OKA_ALWAYS_INLINE uint32_t push_expression(const Code& code, const Cell& block, uint32_t position, uint32_t end) {
+// operators that follow it: computed in place when it can be, else evaluated, after which `code` is
+// read again. Answers the position after it.
+OKA_ALWAYS_INLINE uint32_t push_expression(Code& code, const Cell& block, uint32_t position, uint32_t end) {
     Cell computed;
     uint32_t next = trace::tracing ? kDeclined : argument_in_place(code, position, kInPlaceDepth, &computed);
-    if (next == kDeclined) return eval_expression(block, position, end, false, true, false);
+    if (next == kDeclined) {
+        next = eval_expression(block, position, end, false, true, false);
+        code = code_of(block, end);
+        return next;
+    }
     stack::push(computed);
     return next;
 }
@@ -580,8 +584,8 @@ void use_block_refinements(Call& call, const Cell& cache, int32_t* positions) {
 // else is evaluated, after which the code and the cache are read again.
 void fetch_evaluated(Call& call, const Cell& cache, uint32_t count) {
     uint32_t position = call.position;
+    Code code = code_of(call.block, call.end);
     for (uint32_t i = 0; i < count; i++) {
-        Code code = code_of(call.block, call.end);
         if (position >= code.length) missing_argument(call, i);
         position = push_expression(code, call.block, position, call.end);
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
