@@ -165,7 +165,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 void reflect(Cell* value, int32_t field) {
     if (field_q(field, Sym::spec)) {
-        stack::set_last(spec_of(*value));
+        stack::set_last(*block::clone(spec_of(*value), true, false));  // a change of it must not reach the calls
     } else if (field_q(field, Sym::body)) {
         stack::set_last(*extra(*value, kBody));
     } else if (field_q(field, Sym::words)) {
@@ -225,7 +225,8 @@ void init() {
 Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint32_t code2, uint32_t flags) {
     Cell* result = stack::push(spec);  // the spec until the function replaces it
     Cell* body_copy = stack::push(body);
-    if (result->data1 > 0) *result = *block::clone(*result, false, false);
+    // The spec is read again at the first call: a change of the given block must not reach it.
+    *result = *block::clone(*result, true, false);
     if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, true, true);
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;

@@ -3,7 +3,7 @@
 
    A function! cell holds in its header the trace flags of the spec's attribute block, in payload
    word 1 its context (kind function, values on the data stack, no self flag; its self cell holds a
-   copy of the function), in word 2 its spec block (kept from index 0) and in word 3 its extras block
+   copy of the function), in word 2 its spec block (its own copy, from index 0) and in word 3 its extras block
    of five cells, named by Extra. Every word, get-word, lit-word and refinement of the spec is one word
    of the context, in the order the spec block gives them: the order in which a call lays its arguments out on the data
    stack.
@@ -37,9 +37,10 @@ inline constexpr uint32_t kExtrasSize = 5;
 // Registers function! and routine!.
 void init();
 
-// Pushes a new function and returns its context. The spec is copied from its head unless that is index
-// 0; the body, or none, is deep-copied. Without a `context` (0) one is made from the spec and the body
-// copy is bound to it; a context given is taken as it is and the body left unbound.
+// Pushes a new function and returns its context. The spec is deep-copied from its head, and the body,
+// or none, deep-copied: changes of the given blocks cannot reach the function. Without a `context` (0)
+// one is made from the spec and the body copy is bound to it; a context given is taken as it is and the
+// body left unbound.
 Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint32_t code2, uint32_t flags);
 
 // ---- specs ----

@@ -350,14 +350,17 @@ bool collect_values(Node context, const Cell& spec, bool only) {
 
 // ---- set ----
 
+// An unset value given to the field at `position` raises script need-value.
+void refuse_unset_at(Node context, uint32_t position, const Cell& given) {
+    if (given.is(Type::Unset)) fire_with(Err::script_need_value, *_context::word_at(context, position));
+}
+
 // A block's values from its head, or an object's values, beside the fields: none may be unset.
 void refuse_unset(Node context, const Cell& value) {
     bool block = value.is(Type::Block);
     uint32_t available = block ? series::rs_length_q(value) : field_count(value.data1);
-    for (uint32_t i = 0; i < std::min(field_count(context), available); i++) {
-        Cell given = block ? *block::rs_abs_at(value, value.data1 + i) : values_of(value.data1)[i];
-        if (given.is(Type::Unset)) fire_with(Err::script_need_value, *_context::word_at(context, i));
-    }
+    for (uint32_t i = 0; i < std::min(field_count(context), available); i++)
+        refuse_unset_at(context, i, block ? *block::rs_abs_at(value, value.data1 + i) : values_of(value.data1)[i]);
 }
 
 // ---- mold ----
@@ -621,7 +624,8 @@ void set(const Cell& object, const Cell& value, bool any, bool only, bool some) 
     Cell* source = stack::push(value);
     Node context = target->data1;
     bool spread = !only && (source->is(Type::Block) || source->is(Type::Object));
-    if (spread && !any && !some) refuse_unset(context, *source);
+    bool checked = spread && !any && !some;
+    if (checked) refuse_unset(context, *source);
     for (uint32_t i = 0; i < field_count(context); i++) {
         Cell incoming = *source;
         if (spread && source->is(Type::Block)) {
@@ -633,6 +637,8 @@ void set(const Cell& object, const Cell& value, bool any, bool only, bool some) 
             incoming = values_of(source->data1)[position];
         }
         if (some && incoming.is(Type::None)) continue;
+        // The handler an earlier field ran may have put an unset value into the source since the check.
+        if (checked) refuse_unset_at(context, i, incoming);
         bool handler = handler_field_q(context, i);
         if (handler && !incoming.is(Type::Function) && !incoming.is(Type::Routine)) continue;
         Cell* word = stack::push(*_context::word_at(context, i));

@@ -234,14 +234,17 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
         uint32_t at = value.data1 + i;
         return at < length_of(value) ? *block::rs_abs_at(value, at) : none::value;
     };
+    auto checked_value_for = [&](uint32_t i, const Cell& word) {
+        Cell given = value_for(i);
+        if (!any && given.is(Type::Unset)) fire_with(Err::script_need_value, word);
+        return given;
+    };
     uint32_t count = series::rs_length_q(words);
-    for (uint32_t i = 0; i < count; i++) {
-        Cell word = word::settable_at(words, words.data1 + i);
-        if (!any && value_for(i).is(Type::Unset)) fire_with(Err::script_need_value, word);
-    }
-    // A change handler a set runs may shrink the block of words: the sets end at its tail.
+    for (uint32_t i = 0; i < count; i++) checked_value_for(i, word::settable_at(words, words.data1 + i));
+    // A change handler a set runs may shrink the block of words, ending the sets at its tail, or put an
+    // unset value into the block of values, checked again as it is read.
     for (uint32_t i = 0; i < count && words.data1 + i < length_of(words); i++) {
-        Cell word = word::settable_at(words, words.data1 + i), assigned = value_for(i);
+        Cell word = word::settable_at(words, words.data1 + i), assigned = checked_value_for(i, word);
         if (!(some && assigned.is(Type::None))) word::set_value(&word, assigned);
     }
 }
@@ -436,9 +439,12 @@ void in_s(const int32_t*) {
     stack::set_last(word);
 }
 
+// The object or function a word is bound to; none for an unbound word and for one of a context that no
+// value stands for (the global one, a routine's), whose self cell stays unset.
 void context_q_s(const int32_t*) {
     Cell word = *args();
-    stack::set_last(word.data1 ? *_context::self_cell(word.data1) : none::value);
+    Cell owner = word.data1 ? *_context::self_cell(word.data1) : none::value;
+    stack::set_last(owner.is(Type::Unset) ? none::value : owner);
 }
 
 // ---- functions ----
