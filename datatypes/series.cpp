@@ -76,8 +76,10 @@ void skip() { arg(0)->data1 = get_position(false); }
 void head() { arg(0)->data1 = 0; }
 void tail() { arg(0)->data1 = rs_buffer_length_q(*arg(0)); }
 
+// A head past the tail counts as the tail: back goes to the last unit.
 void back() {
-    if (arg(0)->data1 > 0) arg(0)->data1--;
+    uint32_t head = clamped_head(*arg(0));
+    if (head > 0) arg(0)->data1 = head - 1;
 }
 
 void next() {
@@ -392,7 +394,7 @@ uint32_t get_position(bool one_based) {
     if (!offset->is(Type::Integer)) fire(Err::script_invalid_arg, offset);
     int64_t n = integer::get(*offset);
     if (one_based && n >= 1) n--;
-    return uint32_t(std::clamp<int64_t>(int64_t(arg(0)->data1) + n, 0, rs_buffer_length_q(*arg(0))));
+    return uint32_t(std::clamp<int64_t>(int64_t(clamped_head(*arg(0))) + n, 0, rs_buffer_length_q(*arg(0))));
 }
 
 uint32_t get_length(Cell* series, bool absolute) {
@@ -529,7 +531,8 @@ SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bo
     }
     if (all && !skip) fire(Err::script_bad_refines);
     int64_t size = skip ? integer::get(*skip) : 1;
-    if (skip && (size < 1 || count < size || count % size)) error::fire_refinement("skip", skip);
+    // No records at all (an empty range) is a whole number of them: nothing to sort, not a bad size.
+    if (skip && (size < 1 || count % size)) error::fire_refinement("skip", skip);
     SortPlan plan{head, uint32_t(count), uint32_t(size), 0, all, nullptr};
     if (compare && compare->is(Type::Function)) {
         plan.function = compare;

@@ -120,8 +120,8 @@ struct SortPlan {
 // Reads the refinements of sort (each null when not given) and finds the range, which the sort then
 // moves the head of the series to: a negative /part count takes the units before the head. It changes
 // nothing, so that a sort plans again after an owner's handler changed the series. Raises script
-// invalid-refine-arg for a /part of another series, for a /skip below 1, above the range or not
-// dividing it, and for a /compare that is neither a function nor an integer; script bad-refines for
+// invalid-refine-arg for a /part of another series, for a /skip below 1 or not dividing the range (an
+// empty range takes any), and for a /compare that is neither a function nor an integer; script bad-refines for
 // /all without /skip and for an integer /compare without /skip or with /all; script out-of-range for an
 // integer /compare outside the record.
 SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bool all);
