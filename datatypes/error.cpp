@@ -15,6 +15,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "runtime/cycles.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/unicode.h"
@@ -296,7 +297,10 @@ void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syn
     }
 }
 
+// An error that holds itself (as an argument formed in its message) is written "..." when met again.
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    if (cycles::detect_q(*value, buffer, &part, false)) return part;
+    cycles::Scope entered(*value);
     Cell error = *value;
     uint32_t start = text_length(*buffer);
     append_literal(buffer, "*** ");
