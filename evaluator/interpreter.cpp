@@ -449,10 +449,6 @@ OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) 
     if (plain) {
         stack::push(*plain);
         call.position++;
-    } else if (call.infix() && !trace::tracing && code.cells[call.position].is(Type::Paren)) {
-        Cell paren = code.cells[call.position];  // an operand in parentheses, evaluated as it is
-        eval_paren(paren, true);
-        call.position++;
     } else {
         call.position = eval_expression(call.block, call.position, call.end, call.infix(), true, false);
     }

@@ -15,8 +15,7 @@ namespace {
 constexpr uint64_t kSpaceBytes = uint64_t(1) << 32;
 constexpr uint64_t kNullGuard = 1 << 16;  // never handed out: offset 0 stays an invalid address
 
-uint8_t* base = nullptr;
-uint32_t page = 0;
+uint32_t page = 0;  // the system's page size, 0 until the space is reserved
 uint64_t committed = 0;
 
 // Free ranges by start offset (first fit keeps live ranges low and the free ones coalesced) and the
@@ -24,10 +23,13 @@ uint64_t committed = 0;
 std::map<uint64_t, uint64_t> free_ranges;
 std::map<uint64_t, uint64_t> used_ranges;
 
+// The address of an offset into the space.
+uint8_t* at(uint64_t offset) { return reinterpret_cast<uint8_t*>(kSpaceAddress + offset); }
+
 }  // namespace
 
 void reserve_space() {
-    if (base) return;
+    if (page) return;
     void* wanted = reinterpret_cast<void*>(kSpaceAddress);
     void* p =
         mmap(wanted, kSpaceBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
@@ -35,7 +37,6 @@ void reserve_space() {
         std::fputs("*** cannot reserve the 4 GiB language memory\n", stderr);
         std::exit(94);
     }
-    base = static_cast<uint8_t*>(p);
     page = uint32_t(sysconf(_SC_PAGESIZE));
     free_ranges[kNullGuard] = kSpaceBytes - kNullGuard;
 }
@@ -43,12 +44,12 @@ void reserve_space() {
 uint32_t page_size() { return page; }
 
 uint32_t alloc_virtual(uint32_t bytes) {
-    if (!base || bytes == 0) return 0;
+    if (!page || bytes == 0) return 0;
     uint64_t size = (uint64_t(bytes) + page - 1) / page * page;
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second < size) continue;
         uint64_t start = it->first;
-        if (mprotect(base + start, size, PROT_READ | PROT_WRITE) != 0) return 0;
+        if (mprotect(at(start), size, PROT_READ | PROT_WRITE) != 0) return 0;
         uint64_t rest = it->second - size;
         free_ranges.erase(it);
         if (rest) free_ranges[start + size] = rest;
@@ -64,8 +65,8 @@ bool free_virtual(uint32_t offset) {
     if (used == used_ranges.end()) return false;
     uint64_t start = used->first, size = used->second;
     // Give the pages back to the system but keep the addresses reserved.
-    madvise(base + start, size, MADV_DONTNEED);
-    mprotect(base + start, size, PROT_NONE);
+    madvise(at(start), size, MADV_DONTNEED);
+    mprotect(at(start), size, PROT_NONE);
     used_ranges.erase(used);
     committed -= size;
 
