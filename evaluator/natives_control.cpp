@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -416,9 +417,12 @@ void catch_s(const int32_t* refinements) {
     uint32_t code = sys::protect(kThrowThrow, [&] { interpreter::eval_block(catch_args[0], true); });
     if (code != 0 && code != kThrowThrow) sys::throw_(code);
     if (code == kThrowThrow) {
-        if (refinements[0] >= 0 && !takes_throw_q(stack::frame_base[1], catch_args[refinements[0]]))
+        // An error in the names is catch's own, not the thrower's; a throw passed on keeps its thrower.
+        stack::CallFrame* thrower = std::exchange(stack::saved_call_top, nullptr);
+        if (refinements[0] >= 0 && !takes_throw_q(stack::frame_base[1], catch_args[refinements[0]])) {
+            stack::saved_call_top = thrower;
             stack::throw_throw(kThrowThrow);
-        stack::saved_call_top = nullptr;  // the thrower is no longer the frame to name
+        }
     }
     stack::unwind_last();
     if (code == kThrowThrow && trace::tracing) trace::fire_catch();
