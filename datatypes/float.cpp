@@ -395,6 +395,8 @@ double rounded(double value, double scale, const Rounding& how) {
     int half = fraction < 0.5 ? -1 : fraction > 0.5 ? 1 : 0;
     bool away = fraction != 0.0 && how.away_q(steps < 0, half, std::fmod(toward, 2.0) == 0.0);
     double multiple = away ? toward + 1.0 : toward;
+    // No step of the scale is zero, of an infinite scale too, where 0 x scale would be NaN.
+    if (multiple == 0.0) return 0.0;
     if (steps < 0) multiple = 0.0 - multiple;
     double result = by_inverse ? multiple / inverse : multiple * scale;
     if (std::fabs(result) >= DBL_MAX) fire(Err::math_overflow);

@@ -168,11 +168,24 @@ bool even_q(Cell* value) {
 
 bool odd_q(Cell* value) { return !even_q(value); }
 
+// The text of the seconds field, or nothing below the smallest shown.
+const char* seconds_text(double seconds) {
+    return seconds < kSmallest ? nullptr : float_::format(seconds, float_::FormatKind::seconds);
+}
+
+// The time as shown: the seconds field has six digits, in which 59.9999999 reads 60, so such a time
+// shows as the next whole minute instead of 0:00:60.
+double as_shown(double seconds) {
+    double rest = seconds_of(seconds);
+    const char* text = seconds_text(rest);
+    return text && std::strcmp(text, "60") == 0 ? seconds - rest + 60.0 : seconds;
+}
+
 // The seconds field as written: "00" when below the smallest shown, else with at least two digits
 // before the point.
 char* put_seconds(char* out, double seconds) {
-    if (seconds < kSmallest) return std::strcpy(out, "00") + 2;
-    const char* text = float_::format(seconds, float_::FormatKind::seconds);
+    const char* text = seconds_text(seconds);
+    if (!text) return std::strcpy(out, "00") + 2;
     size_t length = std::strlen(text);
     if (length == 1 || text[1] == '.') *out++ = '0';
     return std::strcpy(out, text) + length;
@@ -215,7 +228,7 @@ int32_t format(double seconds, Cell* buffer, int32_t part) {
     char text[384];
     char* out = text;
     if (seconds < 0) *out++ = '-';
-    seconds = std::fabs(seconds);
+    seconds = as_shown(std::fabs(seconds));
     out = std::to_chars(out, text + 320, hours_of(seconds), std::chars_format::fixed, 0).ptr;
     int32_t minutes = int32_t(minutes_of(seconds));
     *out++ = ':';
