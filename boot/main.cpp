@@ -4,8 +4,7 @@
        oka                 the console
        oka script [args]   runs the script */
 #include <cctype>
-#include <fstream>
-#include <sstream>
+#include <cstdint>
 #include <string>
 
 #include "boot/boot.h"
@@ -19,6 +18,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/stack.h"
+#include "platform/os.h"
 #include "platform/signals.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
@@ -33,8 +33,29 @@ namespace {
 using namespace oka;
 
 constexpr size_t kStackBytes = size_t(512) << 20;
+constexpr size_t kLongestScript = UINT32_MAX;  // the lexer counts a text's bytes in 32 bits
 
-Cell text_value(std::string_view text) {
+// Command-line text is bytes that are mostly UTF-8, but a name made under another encoding is not: a
+// byte that starts no valid sequence stands for its Latin-1 character, so that every argument reaches
+// the script.
+std::string as_utf8(const char* bytes) {
+    std::string text;
+    for (const auto* p = reinterpret_cast<const uint8_t*>(bytes); *p;) {
+        int32_t code_point;
+        const uint8_t* next = unicode::fast_decode_utf8_char(p, code_point);
+        if (code_point < 0) {
+            code_point = *p;
+            next = p + 1;
+        }
+        uint8_t encoded[4];
+        text.append(reinterpret_cast<const char*>(encoded), unicode::cp_to_utf8(uint32_t(code_point), encoded));
+        p = next;
+    }
+    return text;
+}
+
+Cell text_value(const char* bytes) {
+    std::string text = as_utf8(bytes);
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
     return Cell{uint8_t(Type::String), 0, node, 0};
 }
@@ -95,7 +116,7 @@ void publish_arguments(int first) {
         stack::pop(1);
         joined += (i > first ? " " : "") + std::string(sys::args[i]);
     }
-    Cell* text = stack::push(text_value(joined));
+    Cell* text = stack::push(text_value(joined.c_str()));
     Cell system = *_context::get_in(symbol::make("system"), _context::global);
     set_args_field(system, "options", *list);
     set_args_field(system, "script", *text);
@@ -103,14 +124,11 @@ void publish_arguments(int first) {
 }
 
 void run_script(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::string text;
+    if (!platform::read_file(path, text, kLongestScript)) {
         Cell* name = stack::push(text_value(path));  // held while the error is built
         fire(Err::access_cannot_open, name);
     }
-    std::stringstream contents;
-    contents << file.rdbuf();
-    std::string text = contents.str();
     size_t start = header_start(text);
     if (start == text.npos) refuse("Oka header not found!");
     Cell* code = lexer::load(std::string_view(text).substr(start));

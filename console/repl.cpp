@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -75,6 +76,100 @@ void print_error(const Cell& error) {
     stack::top = saved;
 }
 
+// The delimiters that the lines read so far leave open. Each line added continues the scan where the
+// last one stopped, so that an input of many lines costs one pass over it.
+class Delimiters {
+public:
+    // Reads the input on from where the last call stopped (the input only grows between calls). True
+    // when a block, paren, braced or raw string is still open: more lines belong to the input. A closer
+    // that matches no opener is no reason to wait: the input is complete and its load reports the error.
+    bool open_q(std::string_view input) {
+        for (; next_ < input.size(); next_++)
+            if (!read(input, next_)) return false;
+        return in_ == In::braced || in_ == In::raw || !blocks_.empty();
+    }
+
+private:
+    enum class In { code, comment, quoted, braced, raw };
+
+    // Reads the character at `at`, and moves `at` over the ones that go with it (an escaped character,
+    // the % signs of a raw string). False at a closer that matches no opener.
+    bool read(std::string_view input, size_t& at) {
+        char c = input[at];
+        switch (in_) {
+        case In::code: return read_code(input, at);
+        case In::comment:
+            if (c == '\n') in_ = In::code;
+            break;
+        case In::quoted:  // a line end cuts it short: its load reports that
+            if (c == '^')
+                at++;
+            else if (c == '"' || c == '\n')
+                in_ = In::code;
+            break;
+        case In::braced:
+            if (c == '^')
+                at++;
+            else if (c == '{')
+                braces_++;
+            else if (c == '}' && --braces_ == 0)
+                in_ = In::code;
+            break;
+        case In::raw:  // no escapes and no nesting: the first brace with as many % signs ends it
+            if (c == '}' && input.substr(at + 1, percents_) == std::string(percents_, '%')) {
+                at += percents_;
+                in_ = In::code;
+            }
+            break;
+        }
+        return true;
+    }
+
+    bool read_code(std::string_view input, size_t& at) {
+        char c = input[at];
+        if (c == ';') {
+            in_ = In::comment;
+        } else if (c == '"') {
+            in_ = In::quoted;
+        } else if (c == '{') {
+            in_ = In::braced;
+            braces_ = 1;
+        } else if (c == '%' && token_start_q(input, at)) {
+            read_percents(input, at);
+        } else if (c == '[' || c == '(') {
+            blocks_ += c;
+        } else if (c == ']' || c == ')') {
+            if (blocks_.empty() || blocks_.back() != (c == ']' ? '[' : '(')) return false;
+            blocks_.pop_back();
+        }
+        return true;
+    }
+
+    // A token starts at the input's start, and after a blank, a block or paren delimiter or the end of
+    // a string.
+    static bool token_start_q(std::string_view input, size_t at) {
+        return at == 0 || std::string_view(" \t\r\n[]()}\"").find(input[at - 1]) != input.npos;
+    }
+
+    // % signs at a token's start: a raw string when a brace follows them.
+    void read_percents(std::string_view input, size_t& at) {
+        size_t after = std::min(input.find_first_not_of('%', at), input.size());
+        if (after < input.size() && input[after] == '{') {
+            in_ = In::raw;
+            percents_ = after - at;
+            at = after;
+        } else {
+            at = after - 1;
+        }
+    }
+
+    In in_ = In::code;
+    std::string blocks_;   // the openers of the blocks and parens not closed yet, innermost last
+    int braces_ = 0;       // the depth of the braced string
+    size_t percents_ = 0;  // the % signs of the raw string
+    size_t next_ = 0;      // the first character not read yet
+};
+
 }  // namespace
 
 void do_command(std::string_view input, int width) {
@@ -108,51 +203,23 @@ void do_command(std::string_view input, int width) {
     stack::top = saved;
 }
 
-bool incomplete_q(std::string_view input) {
-    int depth = 0, braces = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < input.size(); i++) {
-        char c = input[i];
-        if (quoted) {
-            if (c == '^')
-                i++;
-            else if (c == '"' || c == '\n')
-                quoted = false;
-        } else if (braces) {
-            if (c == '^')
-                i++;
-            else if (c == '{')
-                braces++;
-            else if (c == '}')
-                braces--;
-        } else if (c == ';') {
-            while (i < input.size() && input[i] != '\n') i++;
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == '{') {
-            braces++;
-        } else if (c == '[' || c == '(') {
-            depth++;
-        } else if (c == ']' || c == ')') {
-            depth--;
-        }
-    }
-    return depth > 0 || braces > 0;
-}
-
 void run() {
     bool terminal = isatty(0);
     std::string buffer, line;
+    Delimiters delimiters;
     for (;;) {
         if (terminal) sys::prin_cstring(buffer.empty() ? kPrompt : "    ");
         if (!std::getline(std::cin, line)) break;
         if (buffer.empty() && line.empty()) continue;
         buffer += line;
         buffer += '\n';
-        if (incomplete_q(buffer)) continue;
+        if (delimiters.open_q(buffer)) continue;
         do_command(buffer, kDefaultWidth);
         buffer.clear();
+        delimiters = {};
     }
+    // An input that the end of the input cut short is not dropped: its load reports what it misses.
+    if (!buffer.empty()) do_command(buffer, kDefaultWidth);
 }
 
 }  // namespace oka::console

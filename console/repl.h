@@ -13,12 +13,9 @@ namespace oka::console {
 // width that cuts long results.
 void do_command(std::string_view input, int width);
 
-// True when the input leaves a block, paren or braced string open: more lines belong to it. A closer
-// with no opener is no reason to wait: the input is complete and its load reports the error.
-bool incomplete_q(std::string_view input);
-
-// The read-eval-print loop on standard input: shows the prompt, collects the lines of one input,
-// evaluates it. Ends at the end of the input.
+// The read-eval-print loop on standard input: shows the prompt, collects the lines of one input (as
+// long as a block, paren, braced or raw string is open in them), evaluates it. Ends at the end of the
+// input, after evaluating an input left open there.
 void run();
 
 }  // namespace oka::console

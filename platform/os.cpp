@@ -1,6 +1,7 @@
 #include "platform/os.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,6 +64,21 @@ uint32_t pack_zone(int offset_minutes) {
     uint32_t hours = std::min(magnitude / 60, 15);  // the widest the field holds
     uint32_t quarters = magnitude % 60 / 15;
     return sign | hours << 2 | quarters;
+}
+
+bool read_file(const char* utf8_path, std::string& contents, size_t limit) {
+    int fd = open(utf8_path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char block[65536];
+    ssize_t got = -1;
+    while (contents.size() <= limit && (got = read(fd, block, sizeof block)) != 0) {
+        if (got > 0)
+            contents.append(block, size_t(got));
+        else if (errno != EINTR)
+            break;
+    }
+    close(fd);
+    return got == 0 && contents.size() <= limit;
 }
 
 bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }

@@ -1,5 +1,5 @@
 /* Small services of the operating system: working directory, environment, sleeping, the clock and the
-   calendar, and the standard output.
+   calendar, reading a whole file, and the standard output.
 
    Paths and environment strings are UTF-8 and passed through unchanged. Nothing here throws or prints;
    failures show in the return value wherever the caller can act on them.
@@ -35,6 +35,10 @@ double get_time(bool precise);
 uint32_t get_date(bool utc);
 uint32_t pack_date(int year, int month, int day, uint32_t zone);
 uint32_t pack_zone(int offset_minutes);
+
+// Reads the whole file into `contents`; false when it cannot be opened or read (a directory, say) or
+// holds more than `limit` bytes (a device that never ends, say).
+bool read_file(const char* utf8_path, std::string& contents, size_t limit);
 
 bool stdout_is_terminal();
 

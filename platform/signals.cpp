@@ -117,6 +117,9 @@ void install_fatal_handlers(FatalHandler handler) {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigfillset(&action.sa_mask);  // nothing interrupts the report; a fault within it ends the process
     for (int signo : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) sigaction(signo, &action, nullptr);
+    // Output to a reader that has gone ends the process as it ends any filter, even where the parent
+    // left SIGPIPE ignored: a script that prints in a loop would otherwise run on unseen for ever.
+    signal(SIGPIPE, SIG_DFL);
 }
 
 void prepare_thread_for_faults() {

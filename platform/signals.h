@@ -16,7 +16,8 @@ namespace oka::platform {
 
 using FatalHandler = void (*)(int number, uint32_t address);
 
-// Routes SIGSEGV, SIGBUS, SIGFPE and SIGILL to `handler` and prepares the calling thread.
+// Routes SIGSEGV, SIGBUS, SIGFPE and SIGILL to `handler`, lets SIGPIPE end the process (a write to a
+// closed pipe) and prepares the calling thread.
 void install_fatal_handlers(FatalHandler handler);
 
 // Gives the calling thread an alternate signal stack and records its stack bounds, which tell a stack

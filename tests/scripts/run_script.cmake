@@ -1,13 +1,22 @@
 # Runs one script through the oka program and compares its exit status and its output with the script's
 # expectations: the first line "; status: N" gives the status, the file of the same name ending in .out
-# the exact output.
+# the exact output. The script gets the arguments first and "second arg", unless its second line says
+# otherwise: "; arguments: " and its own, quoted as a shell would, or "; console input" to type the
+# script at the console instead (oka starts without arguments and reads it as its standard input).
 file(READ ${SCRIPT} source)
 string(REGEX MATCH "^; status: ([0-9]+)" first_line "${source}")
 set(expected_status ${CMAKE_MATCH_1})
 get_filename_component(directory ${SCRIPT} DIRECTORY)
 get_filename_component(name ${SCRIPT} NAME_WE)
 file(READ ${directory}/${name}.out expected_output)
-execute_process(COMMAND ${OKA} ${SCRIPT} first "second arg"
+set(command ${OKA} ${SCRIPT} first "second arg")
+if(source MATCHES "^[^\n]*\n; arguments: ([^\n]*)")
+  separate_arguments(arguments UNIX_COMMAND "${CMAKE_MATCH_1}")
+  set(command ${OKA} ${SCRIPT} ${arguments})
+elseif(source MATCHES "^[^\n]*\n; console input")
+  set(command ${OKA} INPUT_FILE ${SCRIPT})
+endif()
+execute_process(COMMAND ${command}
                 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
                 WORKING_DIRECTORY ${directory} TIMEOUT 60)
 if(NOT status STREQUAL expected_status)

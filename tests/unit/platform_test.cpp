@@ -110,6 +110,20 @@ TEST(PlatformSignalsDeathTest, FaultsAreReportedWithTheirNumberAndAddress) {
     }
 }
 
+void write_to_closed_pipe() {
+    signal(SIGPIPE, SIG_IGN);  // as some parents leave it
+    install_fatal_handlers(report_and_exit);
+    int ends[2];
+    if (pipe(ends) != 0) std::exit(2);
+    close(ends[0]);
+    [[maybe_unused]] ssize_t written = write(ends[1], "x", 1);
+    std::exit(0);
+}
+
+TEST(PlatformSignalsDeathTest, AWriteToAClosedPipeEndsTheProcessEvenWhereTheParentIgnoredIt) {
+    EXPECT_EXIT(write_to_closed_pipe(), testing::KilledBySignal(SIGPIPE), "");
+}
+
 // ---- The interpreter's stack
 
 bool covers(StackBounds bounds, const void* address) {
@@ -243,6 +257,32 @@ TEST(PlatformOs, CurrentDirectoryFollowsChanges) {
     ASSERT_TRUE(set_current_dir(before.c_str()));
     EXPECT_EQ(get_current_dir(), before);
     fs::remove(made);
+}
+
+TEST(PlatformOs, ReadFileTakesTheWholeFileAndFailsPastItsLimitOrWhereNoneCanBeRead) {
+    namespace fs = std::filesystem;
+    std::string pattern = (fs::temp_directory_path() / "oka-platform-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    fs::path file = fs::path(pattern) / "bytes";
+    std::string written(200000, '\0');  // more than one read, with NULs and every byte value
+    for (size_t i = 0; i < written.size(); ++i) written[i] = char(i * 13 + i / 256);
+    FILE* out = std::fopen(file.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(written.data(), 1, written.size(), out);
+    std::fclose(out);
+
+    std::string read;
+    EXPECT_TRUE(read_file(file.c_str(), read, written.size()));
+    EXPECT_TRUE(read == written) << read.size() << " of " << written.size() << " bytes read";
+    auto reads = [](const char* path, size_t limit) {
+        std::string contents;
+        return read_file(path, contents, limit);
+    };
+    EXPECT_FALSE(reads(file.c_str(), written.size() - 1));
+    EXPECT_FALSE(reads("/dev/zero", 1000000));   // stops at the limit
+    EXPECT_FALSE(reads(pattern.c_str(), 1000));  // a directory
+    EXPECT_FALSE(reads((fs::path(pattern) / "missing").c_str(), 1000));
+    fs::remove_all(pattern);
 }
 
 TEST(PlatformOs, WriteAllDeliversMoreThanAPipeHolds) {
