@@ -210,10 +210,11 @@ Cell* push_indexed(const Cell& block, uint32_t size) {
     return stack::push(Cell{uint8_t(Type::Hash), clamped_head(block), block.data2, table});
 }
 
-// True when a record of the indexed block starts with the key (a data-stack cell). Block-like values
-// hash by identity, so a block-like key is looked for cell by cell.
+// True when a record of the indexed block starts with the key (a data-stack cell). Blocks, objects,
+// functions and their like hash by identity but may equal a value of another identity, so such a key
+// is looked for cell by cell.
 bool holds_q(const Cell& indexed, Cell* key, uint32_t skip, int32_t op) {
-    if (is_block_like(key->type()))
+    if (hashtable::identity_type_q(*key))
         return scan(indexed, {Query::kValue, key, op, 1}, {indexed.data1, skip, 0, length_of(indexed), false}) >= 0;
     return hashtable::find(indexed.data3, key, indexed.data1, skip, op, false, false) >= 0;
 }
@@ -227,13 +228,17 @@ void append_record(const Cell& result, const Cell& from, uint32_t first, uint32_
 }
 
 // Appends to the indexed result each record of `from` whose first cell `other` holds (`wanted`) or does
-// not hold (not `wanted`), every record when there is no `other`, unless the result holds it already.
+// not hold (not `wanted`), every record when there is no `other`, unless this pass took it already. The
+// records a pass takes are looked up from where the pass began: a short last record of an earlier
+// pass would put them off the grid of the result's head.
 void collect(const Cell& result, const Cell& from, const Cell* other, bool wanted, uint32_t skip, int32_t op) {
+    Cell taken = result;  // rooted through the result
+    taken.data1 = length_of(result);
     for (uint32_t i = from.data1; i < length_of(from); i += skip) {
         Cell* key = stack::push(*rs_abs_at(from, i));
-        bool taken = (!other || holds_q(*other, key, skip, op) == wanted) && !holds_q(result, key, skip, op);
+        bool take = (!other || holds_q(*other, key, skip, op) == wanted) && !holds_q(taken, key, skip, op);
         stack::pop(1);
-        if (taken) append_record(result, from, i, std::min(skip, length_of(from) - i));
+        if (take) append_record(result, from, i, std::min(skip, length_of(from) - i));
     }
 }
 
@@ -336,23 +341,23 @@ void do_set_op(bool case_, int32_t skip, series::SetOp op) {
     auto step = uint32_t(skip);
     switch (op) {
     case SetOp::unique: collect(result, *first, nullptr, false, step, equality); break;
-    case SetOp::union_:
-        collect(result, *first, nullptr, false, step, equality);
-        collect(result, *second, nullptr, false, step, equality);
-        break;
     case SetOp::intersect:
     case SetOp::exclude:
         collect(result, *first, push_indexed(*second, rs_length_q(*second)), op == SetOp::intersect, step, equality);
         break;
+    case SetOp::union_:
     case SetOp::difference: {
+        // The second set's records go after the first's, and only those that the first lacks.
         Cell* of_first = push_indexed(*first, rs_length_q(*first));
-        collect(result, *first, push_indexed(*second, rs_length_q(*second)), false, step, equality);
+        Cell* of_second = op == SetOp::difference ? push_indexed(*second, rs_length_q(*second)) : nullptr;
+        collect(result, *first, of_second, false, step, equality);
         collect(result, *second, of_first, false, step, equality);
         break;
     }
     }
     first->data1 = 0;
     first->data2 = result.data2;
+    if (first->is(Type::Hash)) first->data3 = result.data3;  // the table that indexes its new cells
     stack::set_last(*first);
 }
 

@@ -122,14 +122,18 @@ void rewrite_from(const Cell& string, uint32_t start, const std::u32string& text
 // ---- set operations ----
 
 // Appends to `result` each record of `from` that the op keeps: a record is tested by its first code
-// point against the records of `other`, and never enters the result twice.
+// point against the records of `other`, and never enters the result twice. The records a pass takes are
+// looked up from where the pass began: a short last record of an earlier pass would put them off the
+// grid of the result's head.
 void collect(const Cell& result, const Cell& from, const Cell& other, SetOp op, uint32_t skip, bool case_) {
+    Cell taken = result;
+    taken.data1 = rs_abs_length_q(result);
     for (uint32_t i = from.data1; i < rs_abs_length_q(from); i += skip) {
         uint32_t code_point = rs_abs_at(from, i);
         bool kept = true;
         if (op == SetOp::intersect) kept = find_char_step(other, code_point, skip, case_);
         if (op == SetOp::exclude || op == SetOp::difference) kept = !find_char_step(other, code_point, skip, case_);
-        if (!kept || find_char_step(result, code_point, skip, case_)) continue;
+        if (!kept || find_char_step(taken, code_point, skip, case_)) continue;
         uint32_t count = std::min(skip, rs_abs_length_q(from) - i);
         append_text(result.data2, Run{nullptr, from.data2, i, mem::buffer(from.data2)->unit(), count});
     }
@@ -277,7 +281,9 @@ void do_set_op(bool case_, int32_t skip, SetOp op) {
     if (op != SetOp::unique) second->data1 = clamped_head(*second);  // unique has no second set
     Cell* result = rs_make_at(stack::push_next(), rs_length_q(*first));
     collect(*result, *first, *second, op, uint32_t(skip), case_);
-    if (op == SetOp::union_ || op == SetOp::difference) collect(*result, *second, *first, op, uint32_t(skip), case_);
+    // The second set's records go after the first's, and only those that the first lacks.
+    if (op == SetOp::union_ || op == SetOp::difference)
+        collect(*result, *second, *first, SetOp::difference, uint32_t(skip), case_);
     stack::set_last(*result);
 }
 

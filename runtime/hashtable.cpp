@@ -158,6 +158,13 @@ uint32_t hash_words(const Cell& cell, int first, int count) {
     return murmur3(reinterpret_cast<const uint8_t*>(&cell) + 4 * first, 4 * count);
 }
 
+// A float or percent hashes its 8 bytes, zero without its sign: 0.0 and -0.0 are equal.
+uint32_t hash_number(const Cell& number) {
+    Cell unsigned_zero = number;
+    if (number.f64() == 0.0) unsigned_zero.set_f64(0.0);
+    return hash_words(unsigned_zero, 2, 2);
+}
+
 uint32_t hash_bytes(const Cell& binary) {
     BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
     Addr head = b->offset + binary.data1;
@@ -598,7 +605,7 @@ uint32_t hash_value(const Cell& value) {
     case Type::Email:
     case Type::Ref: return hash_string(value);
     case Type::Float:
-    case Type::Percent:
+    case Type::Percent: return hash_number(value);
     case Type::Time:
     case Type::Pair: return hash_words(value, 2, 2);
     case Type::Point2D:

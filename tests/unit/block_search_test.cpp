@@ -397,6 +397,20 @@ TEST(BlockSetOps, RecordsByTheirFirstCell) {
     EXPECT_EQ(mold(run(run_set_op, {paren})), "(1)");
 }
 
+// A hash! result is indexed by the table made with its cells, not by the table of its old cells.
+TEST(BlockSetOps, AHashKeepsTheTableOfItsResult) {
+    Cell b = ints({3, 3, 4});
+    Node table = hashtable::init(3, &b, hashtable::kValues);
+    Cell hash = keep(Cell{uint8_t(Type::Hash), 0, b.data2, table});
+    set_op = series::SetOp::unique;
+    set_skip = 1;
+    set_case = false;
+    Cell result = keep(run(run_set_op, {hash}));
+    EXPECT_EQ(hashtable::record(result.data3)->values, result.data2);
+    Cell four = int_cell(4);
+    EXPECT_EQ(hashtable::find(result.data3, &four, 0, 1, kCompareEqual, false, false), 1);
+}
+
 // A poke into a hash-indexed block takes the old value out of the table before the new one goes in.
 TEST(BlockHashIndex, APokeMovesTheCellsEntry) {
     Cell b = ints({1, 2, 3});

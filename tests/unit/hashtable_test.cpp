@@ -238,6 +238,7 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     };
     for (const Case& c : cases) EXPECT_EQ(hashtable::hash_value(c.value), c.hash) << int(c.value.type());
     EXPECT_NE(hashtable::hash_value(money), hashtable::hash_value(positive_money));
+    EXPECT_EQ(hashtable::hash_value(test::float_cell(-0.0)), hashtable::hash_value(test::float_cell(0.0)));
 }
 
 TEST(HashFunctions, WordsHashByTheirCanonicalSymbol) {
