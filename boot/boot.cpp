@@ -2,10 +2,9 @@
 
 #include <string_view>
 
-#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
-#include "datatypes/integer.h"
+#include "datatypes/native.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -46,14 +45,7 @@ bool internal_action(Act slot) { return slot == Act::eval_path || slot == Act::s
 void define(Type type, const char* word, std::string_view spec_text, uint32_t slot) {
     Cell* saved = stack::top;
     Cell* spec = lexer::load(spec_text);
-    Cell* recipe = block::push_only_s(2);
-    block::rs_append(*recipe, *spec);
-    integer::make_in(*recipe, int32_t(slot));
-    Cell datatype;
-    datatype::make_at(&datatype, type);
-    Cell* args = stack::push(datatype);
-    stack::push(*recipe);
-    const Cell* made = datatype::action<Act::make>(type)(args, args + 1, type);
+    const Cell* made = native::make_built_in(type, *spec, int32_t(slot));
     Cell name = word::load(word);
     word::set_value(&name, *made);
     stack::top = saved;

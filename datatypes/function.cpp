@@ -1,5 +1,7 @@
 #include "datatypes/function.h"
 
+#include <unordered_set>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/integer.h"
@@ -23,6 +25,10 @@ uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block)
 Cell at(const Cell& block, uint32_t index) { return *block::rs_abs_at(block, index); }
 
 bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::resolve(b); }
+
+// Canonical symbol ids: a word is looked up among those of a spec or body of many thousand words at
+// once.
+using Symbols = std::unordered_set<uint32_t>;
 bool is_word_named(const Cell& value, Sym name) {
     return value.is(Type::Word) && same_symbol(value.data2, words::id(name));
 }
@@ -73,19 +79,15 @@ bool type_specifier_q(const Cell& element) {
 
 // ---- the locals of the `function` constructor ----
 
-// A word that the body binds joins the known words and the collected ones, unless already known.
-void add_local(const Cell& word, const Cell& known, const Cell& collected) {
-    for (uint32_t i = 0; i < length_of(known); i++) {
-        Cell name = at(known, i);
-        if (name.is(Type::Word) && same_symbol(name.data2, word.data2)) return;
-    }
-    Cell local{uint8_t(Type::Word), word.data1, word.data2, word.data3};
-    block::rs_append(known, local);
-    block::rs_append(collected, local);
+// A word that the body binds joins the known words and the collected ones, as a word!, unless already
+// known.
+void add_local(const Cell& word, Symbols& known, const Cell& collected) {
+    if (!known.insert(symbol::resolve(word.data2)).second) return;
+    block::rs_append(collected, Cell{uint8_t(Type::Word), word.data1, word.data2, word.data3});
 }
 
 // The words that foreach and remove-each take: one word, or the words of a block.
-void add_loop_words(const Cell& words, const Cell& known, const Cell& collected) {
+void add_loop_words(const Cell& words, Symbols& known, const Cell& collected) {
     if (words.is(Type::Word)) add_local(words, known, collected);
     if (!words.is(Type::Block)) return;
     for (uint32_t i = words.data1; i < length_of(words); i++) {
@@ -95,7 +97,7 @@ void add_loop_words(const Cell& words, const Cell& known, const Cell& collected)
 }
 
 // Walks the blocks and parens of a body for the words it sets.
-void collect_from(const Cell& body, const Cell& known, const Cell& collected) {
+void collect_from(const Cell& body, Symbols& known, const Cell& collected) {
     if (cycles::find_q(body.data2)) return;
     cycles::Scope scope(body);
     for (uint32_t i = body.data1; i < length_of(body); i++) {
@@ -125,23 +127,25 @@ void collect_declared_locals(const Cell& spec, uint32_t externs, const Cell& col
     }
 }
 
-// The spec's words as the known words: every word type read as a word!. With /extern in the spec,
-// only words, blocks and strings may be in it.
-void read_as_words(const Cell& known, bool has_externs) {
-    for (uint32_t i = 0; i < length_of(known); i++) {
-        BufPtr<Cell> cell = block::rs_abs_at(known, i);
-        switch (cell->type()) {
+// The spec's words of every type as the known words. With /extern in the spec, only words, blocks and
+// strings may be in it.
+Symbols spec_words(const Cell& spec, bool has_externs) {
+    Symbols known;
+    for (uint32_t i = spec.data1; i < length_of(spec); i++) {
+        Cell value = at(spec, i);
+        switch (value.type()) {
+        case Type::Word:
         case Type::SetWord:
         case Type::LitWord:
         case Type::GetWord:
-        case Type::Refinement: cell->set_type(Type::Word); break;
-        case Type::Word:
+        case Type::Refinement: known.insert(symbol::resolve(value.data2)); break;
         case Type::Block:
         case Type::String: break;
         default:
-            if (has_externs) fire_with(Err::script_bad_func_extern, *cell);
+            if (has_externs) fire_with(Err::script_bad_func_extern, value);
         }
     }
+    return known;
 }
 
 void extend_spec(const Cell& spec, const Cell& collected) {
@@ -300,14 +304,11 @@ void check_types(const Cell& types) {
 }
 
 void check_duplicates(const Cell& spec) {
+    Symbols seen;
     for (uint32_t i = spec.data1; i < length_of(spec); i++) {
-        Cell later = at(spec, i);
-        if (!word::any_word_q(later.type())) continue;
-        for (uint32_t j = spec.data1; j < i; j++) {
-            Cell earlier = at(spec, j);
-            if (word::any_word_q(earlier.type()) && same_symbol(earlier.data2, later.data2))
-                fire_with(Err::script_dup_vars, later);
-        }
+        Cell word = at(spec, i);
+        if (word::any_word_q(word.type()) && !seen.insert(symbol::resolve(word.data2)).second)
+            fire_with(Err::script_dup_vars, word);
     }
 }
 
@@ -330,14 +331,13 @@ Cell* collect_words(const Cell& spec, const Cell& body) {
     Cell* result = stack::push(spec);  // the spec until the collected words replace it
     Cell* walked = stack::push(body);
     Cell* collected = block::push_only_s(8);
-    Cell* known = block::clone(*result, false, false);
     int64_t externs = find_refinement(*result, SpecWord::extern_);
+    Symbols known = spec_words(*result, externs >= 0);
     if (externs >= 0) {
         collect_declared_locals(*result, uint32_t(externs) + 1, *collected);
         block::rs_clear_at(*result, uint32_t(externs));
     }
-    read_as_words(*known, externs >= 0);
-    collect_from(*walked, *known, *collected);
+    collect_from(*walked, known, *collected);
     if (!series::rs_tail_q(*collected)) extend_spec(*result, *collected);
     *result = *collected;
     stack::top = result + 1;

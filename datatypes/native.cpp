@@ -1,5 +1,8 @@
 #include "datatypes/native.h"
 
+#include <iterator>
+#include <string_view>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
@@ -8,6 +11,8 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
@@ -30,22 +35,63 @@ int32_t entry_of(const Cell& index, Type target) {
     return entry >= 1 && entry <= table_size(target) ? entry : 0;
 }
 
-// make native! and make action!: [spec index]. The value keeps the spec's series only, so a spec that
-// starts past its block's head is copied from there.
+// The arguments of the actions, as their spec text.
+constexpr std::string_view kActionArguments[] = {
+#define OKA_ACTION(slot, Name, word, Result, Params, arguments) arguments,
+#include "runtime/actions.def"
+#undef OKA_ACTION
+};
+static_assert(std::size(kActionArguments) == kActionCount, "one spec text per action");
+
+// The spec text of the built-in at an entry point of a native! or action!, without its brackets.
+std::string_view own_spec_text(int32_t entry, Type target) {
+    if (target == Type::Action) return kActionArguments[entry - 1];
+    std::string_view text = natives::spec_of(uint32_t(entry));
+    return text.substr(1, text.size() - 2);
+}
+
+// The position of the first value from `index` on that is not a doc string.
+uint32_t skip_doc_strings(const Cell& spec, uint32_t index) {
+    while (index < series::rs_buffer_length_q(spec) && block::rs_abs_at(spec, index)->is(Type::String)) index++;
+    return index;
+}
+
+// True when two specs declare the same arguments, refinements and types in the same order; their doc
+// strings may differ. Strictly the same: a word taken for a refinement, a get-word or a lit-word, would
+// change what the calls hand the built-in.
+bool same_arguments(const Cell& spec, const Cell& own) {
+    uint32_t i = skip_doc_strings(spec, 0), j = skip_doc_strings(own, 0);
+    for (; i < series::rs_buffer_length_q(spec) && j < series::rs_buffer_length_q(own);
+         i = skip_doc_strings(spec, i + 1), j = skip_doc_strings(own, j + 1)) {
+        Cell value = *block::rs_abs_at(spec, i), own_value = *block::rs_abs_at(own, j);
+        if (block::compare_cells(value, own_value, kCompareStrictEqual) != 0) return false;
+    }
+    return i == series::rs_buffer_length_q(spec) && j == series::rs_buffer_length_q(own);
+}
+
+// A native or action trusts the arguments of its calls to be those its built-in spec declares, which
+// the interpreter checks against the value's spec: so the spec must declare those. A slot without a
+// native refuses every call, whatever the spec.
+void check_own_arguments(const Cell& spec, int32_t entry, Type target, Cell* recipe) {
+    if (target == Type::Native && uint32_t(entry) > natives::count()) return;
+    Cell* saved = stack::top;
+    bool same = same_arguments(spec, *lexer::load(own_spec_text(entry, target)));
+    stack::top = saved;
+    if (!same) error::fire_bad_make_arg(target, recipe);
+}
+
+// make native! and make action!: [spec index]. The value keeps its own deep copy of the spec, from
+// its head: the calls read it again, so a later change of the given block must not reach them.
 const Cell* make(Cell*, Cell* spec, Type target) {
     if (!spec->is(Type::Block) || block::rs_length_q(*spec) != 2) error::fire_bad_make_arg(target, spec);
     Cell* result = stack::push(*block::rs_abs_at(*spec, spec->data1));  // the spec until the value replaces it
     int32_t entry = entry_of(*block::rs_abs_at(*spec, spec->data1 + 1), target);
     if (!result->is(Type::Block) || entry == 0) error::fire_bad_make_arg(target, spec);
-    if (result->data1 > 0) *result = *block::clone(*result, false, false);
+    *result = *block::clone(*result, true, false);
     interpreter::check_native_spec(*result);
-    Cell* extras = block::push_only_s(2);
-    Node context = _context::make(*result);
-    block::rs_append(*extras, *_context::context_cell(context));
-    block::rs_append(*extras, none::value);
-    *result = Cell{uint8_t(target), uint32_t(entry), result->data2, extras->data2};
-    stack::top = result + 1;
-    return result;
+    check_own_arguments(*result, entry, target, spec);
+    stack::top = result;  // make_built_in pushes the copy again before it allocates
+    return native::make_built_in(target, *result, entry);
 }
 
 const Cell* make_op(Cell*, Cell* value, Type) {
@@ -61,7 +107,8 @@ const Cell* make_op(Cell*, Cell* value, Type) {
 
 void reflect(Cell* value, int32_t field) {
     if (function::field_q(field, Sym::spec)) {
-        stack::set_last(function::spec_of(*value));
+        // A copy: a change of it must not reach the calls.
+        stack::set_last(*block::clone(function::spec_of(*value), true, false));
     } else if (!function::field_q(field, Sym::body)) {
         fire(Err::internal_not_done);
     } else if (wraps_function_q(op::wrapped_type(*value))) {
@@ -98,6 +145,17 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 }
 
 }  // namespace
+
+const Cell* native::make_built_in(Type target, const Cell& spec, int32_t entry) {
+    Cell* result = stack::push(spec);  // the spec until the value replaces it
+    Cell* extras = block::push_only_s(2);
+    Node context = _context::make(*result);
+    block::rs_append(*extras, *_context::context_cell(context));
+    block::rs_append(*extras, none::value);
+    *result = Cell{uint8_t(target), uint32_t(entry), result->data2, extras->data2};
+    stack::top = result + 1;
+    return result;
+}
 
 void native::init() {
     datatype::register_(Type::Native, {

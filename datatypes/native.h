@@ -10,7 +10,10 @@
    wraps, and keeps that value's type id in header bits 16-23. Wrapping a function or routine also
    stores a copy of it in cell kOpFunction of the extras block the two share.
 
-   Making a native or action allocates; the value is built on the data stack. */
+   A native or action reads its arguments as its built-in spec declares them, so making one takes only a
+   spec that declares the same arguments, refinements and types (doc strings aside); a slot of the
+   natives table without a native takes any spec, as its calls are refused. The value keeps its own copy
+   of the spec. Making a native or action allocates; the value is built on the data stack. */
 #pragma once
 
 #include "runtime/memory.h"
@@ -22,6 +25,11 @@ inline constexpr int32_t kTableSize = 120;
 
 // Registers native!, action! and op!.
 void init();
+
+// Makes the native! or action! of an entry of its table from the built-in's own spec, a block that
+// nothing else holds (start-up loads each from its text): unlike make, it neither copies nor checks the
+// spec. The value is pushed.
+const Cell* make_built_in(Type target, const Cell& spec, int32_t entry);
 
 }  // namespace oka::native
 

@@ -40,14 +40,14 @@ Cell as_type(Cell cell, Type type) {
 Cell* push_string_form(const Cell& word) { return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0}); }
 
 // An issue's or refinement's name makes a word when the lexer reads it as one (of any type but
-// refinement and issue); the word is bound to the global context when that holds its symbol.
+// refinement and issue). The word is a global one with its position, as a word read from text is: a
+// word left unresolved would lose what is set through it.
 Cell word_of_name(const Cell& name, Type target) {
     std::string text(symbol::name(name.data2));
     Type scanned = lexer::scan_type(text);
     if (scanned < Type::Word || scanned > Type::GetWord) error::fire_on_type(Err::script_bad_to_arg, target, &name);
-    Cell word = as_type(name, Type::Word);
-    _context::bind_word(_context::global, &word);
-    return word;
+    Cell word;
+    return *make_at(name.data2, &word);
 }
 
 // The one value a text holds, which must be a word of the family.

@@ -37,12 +37,21 @@ TEST(Native, MadeByTableIndex) {
         const char* argument;
         Err error;
     } cases[] = {
-        {Type::Native, "[[a] 1]", Err(0)},
+        {Type::Native, "[[cond [any-type!] then-blk [block!]] 1]", Err(0)},
+        {Type::Native, "[[\"doc\" cond \"doc\" [any-type!] then-blk [block!]] 1]", Err(0)},
         {Type::Native, "[[a] 120]", Err(0)},
         {Type::Native, "[[a] 0]", Err::script_bad_make_arg},
         {Type::Native, "[[a] 121]", Err::script_bad_make_arg},
-        {Type::Action, "[[a] 62]", Err(0)},
+        {Type::Action, "[[port] 61]", Err(0)},
         {Type::Action, "[[a] 63]", Err::script_bad_make_arg},
+        // a spec must declare the arguments of the built-in at the index
+        {Type::Native, "[[a] 1]", Err::script_bad_make_arg},
+        {Type::Native, "[[cond then-blk [block!]] 1]", Err::script_bad_make_arg},
+        {Type::Native, "[[cond [any-type!] then-blk [block!] extra] 1]", Err::script_bad_make_arg},
+        {Type::Native, "[[cond [any-type!] :then-blk [block!]] 1]", Err::script_bad_make_arg},
+        {Type::Native, "[[/cond [any-type!] then-blk [block!]] 1]", Err::script_bad_make_arg},
+        {Type::Action, "[[a] 61]", Err::script_bad_make_arg},
+        {Type::Action, "[[] 61]", Err::script_bad_make_arg},
         {Type::Native, "[[a] \"1\"]", Err::script_bad_make_arg},
         {Type::Native, "[a 1]", Err::script_bad_make_arg},
         {Type::Native, "[[a]]", Err::script_bad_make_arg},
@@ -53,32 +62,35 @@ TEST(Native, MadeByTableIndex) {
         EXPECT_EQ(error_of([&] { made(c.type, load_value(c.argument)); }), c.error) << c.argument;
 }
 
+// A slot without a native takes any spec.
 TEST(Native, CellAndExtras) {
     Cell spec = load("value [block!] /only");
-    Cell argument = load("[] 42");
+    Cell argument = load("[] 112");
     *block::rs_abs_at(argument, 0) = spec;
     Cell n = made(Type::Native, argument);
     EXPECT_EQ(n.type(), Type::Native);
-    EXPECT_EQ(n.data1, 42u);
-    EXPECT_EQ(n.data2, spec.data2);
+    EXPECT_EQ(n.data1, 112u);
+    EXPECT_NE(n.data2, spec.data2);  // its own copy
+    EXPECT_EQ(mold(function::spec_of(n)), "[value [block!] /only]");
     Cell extras{uint8_t(Type::Block), 0, n.data3, 0};
     ASSERT_EQ(series::rs_length_q(extras), 2u);
     Cell context = *block::rs_abs_at(extras, 0);
     EXPECT_EQ(context.type(), Type::Context);
     EXPECT_EQ(block::rs_abs_at(extras, 1)->type(), Type::None);
-    EXPECT_EQ(integer::get(reflected(n, "body")), 42);
-    EXPECT_EQ(reflected(n, "spec").data2, spec.data2);
+    EXPECT_EQ(integer::get(reflected(n, "body")), 112);
+    EXPECT_NE(reflected(n, "spec").data2, n.data2);  // a copy that a change cannot carry to the calls
+    EXPECT_EQ(mold(reflected(n, "spec")), "[value [block!] /only]");
     EXPECT_EQ(error_of([&] { reflected(n, "words"); }), Err::internal_not_done);
 }
 
 TEST(Native, FormMoldAndCompare) {
-    Cell n = native_of("a b", 3), same = native_of("x", 3), other = native_of("a b", 4);
-    Cell a = native_of("series value", 3, Type::Action);
+    Cell n = native_of("a b", 110), same = native_of("x", 110), other = native_of("a b", 111);
+    Cell a = native_of("series1 series2", 47, Type::Action);
     EXPECT_EQ(form(n), "?native?");
     EXPECT_EQ(form(a), "?action?");
     EXPECT_EQ(mold(n), "make native! [[a b]]");
     EXPECT_EQ(mold_with(n, {0}), "make native! [a b]");
-    EXPECT_EQ(mold(a), "make action! [[series value]]");
+    EXPECT_EQ(mold(a), "make action! [[series1 series2]]");
     EXPECT_TRUE(actions::compare(&n, &same, kCompareEqual));
     EXPECT_FALSE(actions::compare(&n, &other, kCompareEqual));
     EXPECT_EQ(actions::compare_value(&n, &other, kCompareSort), -1);
@@ -104,7 +116,7 @@ TEST(Op, TheSpecMustTakeTwoArguments) {
         EXPECT_EQ(error_of([&] { made(Type::Op, f); }), c.valid ? Err(0) : Err::script_bad_op_spec) << c.spec;
     }
     EXPECT_EQ(error_of([&] { made(Type::Op, int_cell(1)); }), Err::script_invalid_type);
-    Cell op = made(Type::Op, native_of("a b", 5));
+    Cell op = made(Type::Op, native_of("a b", 110));
     EXPECT_EQ(error_of([&] { made(Type::Op, op); }), Err::script_invalid_type);
 }
 
@@ -124,10 +136,10 @@ TEST(Op, WrapsAFunction) {
 }
 
 TEST(Op, WrapsANative) {
-    Cell op = made(Type::Op, native_of("value1 value2", 9, Type::Action));
+    Cell op = made(Type::Op, native_of("value1 value2", 11, Type::Action));
     EXPECT_EQ(op::wrapped_type(op), Type::Action);
-    EXPECT_EQ(op.data1, 9u);
+    EXPECT_EQ(op.data1, 11u);
     EXPECT_EQ(mold(op), "make op! [[value1 value2]]");
-    EXPECT_EQ(integer::get(reflected(op, "body")), 9);
+    EXPECT_EQ(integer::get(reflected(op, "body")), 11);
     EXPECT_EQ(mold(reflected(op, "spec")), "[value1 value2]");
 }
