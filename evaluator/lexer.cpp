@@ -104,6 +104,12 @@ uint32_t event_mask_of(const Cell& callback) {
     return mask;
 }
 
+// True when a callback's input argument is still the scanned series: only a move along it moves the
+// scan, whatever else the callback may have put in its place.
+bool same_series_q(const Cell& argument, const Cell& input) {
+    return series::is_series(input.type()) && argument.type() == input.type() && argument.data2 == input.data2;
+}
+
 Cell pair_cell(int32_t x, int32_t y) { return Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)}; }
 
 // The closer a container needs, and its opener.
@@ -261,20 +267,29 @@ void Lexer::run() {
         if (sys::protect(kStop, [&] { process_token(); })) {
             type = Type::Error;
             if (!loading) return;
-            // An error a callback took: go on from where it left the input, a character on at least.
-            if (position <= token_start && token_start < input_end)
-                position = std::min(token_start + std::max(unicode::utf8_lead_length(*token_start), 1u), input_end);
             scanned = Token::Error;
         }
+        if (scanned == Token::Error) pass_over_error();
         line += token_lines;
         if (scanned != Token::Comment) line_break = false;  // a comment leaves the next value on its line
         if (scanned == Token::Eof) return;
-        // One mode and prescans stop at the end of a top-level value, or at once when nothing is built.
-        if (scanned == Token::Error || (!one && scan)) continue;
-        if (type == Type::Void || scanned == Token::PathSeparator) continue;
+        // One mode and prescans stop at the end of a top-level value, or at once when nothing is built. An
+        // invalid token passed over builds nothing, but the path it ended is a value.
+        if (!one && scan) continue;
+        if (scanned != Token::Error && (type == Type::Void || scanned == Token::PathSeparator)) continue;
         if (entry == State::PathElement || entry == State::Braced) continue;
-        if (tail == head || (tail == head + 1 && !slot(head)->is(kMarker))) return;
+        bool one_value = tail == head + 1 && !slot(head)->is(kMarker);
+        if (one_value || (tail == head && scanned != Token::Error)) return;
     }
+}
+
+// Goes on after an invalid token that a callback took, or passed over at its prescan: a path it broke
+// ends before it, and the scan resumes where the callback left the input, a character on at least (the
+// token may hold no byte: a stray "}" ends it at once, and so does the end of the text after a "/").
+void Lexer::pass_over_error() {
+    if (path_q(innermost_type())) close_container(innermost_type(), true);
+    if (position <= token_start && token_start < input_end)
+        position = std::min(token_start + std::max(unicode::utf8_lead_length(*token_start), 1u), input_end);
 }
 
 // Announces a token, then runs its routines as the mode asks: when prescanning only the structure
@@ -316,7 +331,9 @@ void Lexer::finish(Cell* destination, const Options& options) {
     bool refused = sys::protect(kStop, [&] {
         if (entry == State::Braced) syntax_error(SyntaxError::invalid, Type::String, brace_start);
         int32_t marker = innermost_marker();
-        if (marker >= 0) syntax_error(SyntaxError::unclosed, innermost_type(), opener_of(marker));
+        // A path is left open only when a callback refused its close: it has no closer to name.
+        SyntaxError open = path_q(innermost_type()) ? SyntaxError::bad_char : SyntaxError::unclosed;
+        if (marker >= 0) syntax_error(open, innermost_type(), opener_of(marker));
     });
     if (refused) {
         type = Type::Error;
@@ -475,8 +492,9 @@ bool Lexer::fire(Event event, Type type, const uint8_t* start, const uint8_t* en
     call_callback(callback, args);
     uint32_t moved_to = args[1].data1;
     bool go = logic::true_q(args[0]);
+    bool moved = same_series_q(args[1], input) && moved_to != index;
     stack::top = args;
-    if (series::is_series(input.type()) && moved_to != index) {
+    if (moved) {
         uint32_t units = moved_to > input_head ? moved_to - input_head : 0;
         move_to(series::is_string_like(input.type())
                     ? unicode::skip_utf8_chars(input_start, input_end, units)

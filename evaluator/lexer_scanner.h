@@ -76,6 +76,7 @@ struct Lexer {
     uint32_t brace_flags = 0;
     uint32_t brace_line = 0;
     bool brace_line_break = false;
+    State brace_exit = State::Start;  // where the scan goes on after it: between tokens, or in a path
 
     // ---- tracing ----
     Cell callback;
@@ -131,6 +132,7 @@ private:
     uint32_t line_at(const uint8_t* at) const;
     void next_token();
     void read_token(const uint8_t* end);
+    void pass_over_error();
     void move_to(const uint8_t* at);
     [[noreturn]] void raise(SyntaxError kind, Type type, const uint8_t* at);
 };

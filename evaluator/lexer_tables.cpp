@@ -372,8 +372,8 @@ constexpr void describe_words(Automaton& a) {
 }
 
 constexpr void describe_paths(Automaton& a) {
-    // After a path separator: words, integers, texts, chars, issues and parens, each ended by / or :
-    // as well, which the path's routines then read.
+    // After a path separator: words, integers, texts (quoted or braced), chars, issues and parens, each
+    // ended by / or : as well, which the path's routines then read.
     a.row(S::PathElement)
         .otherwise(kInvalid)
         .on(kWordStart, S::PathWord)
@@ -381,6 +381,7 @@ constexpr void describe_paths(Automaton& a) {
         .on(C::Plus | C::Minus, S::PathSign)
         .on(C::ParenOpen, take(T::ParenOpen))
         .on(C::DoubleQuote, S::Quoted)
+        .on(C::BraceOpen, take(T::BraceOpen))
         .on(C::Hash, S::PathHash)
         .on(C::Apostrophe, S::PathLitPrefix)
         .on(C::Colon, S::PathGetPrefix);

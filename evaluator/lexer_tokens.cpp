@@ -198,13 +198,14 @@ void scan_brace_open(Lexer& lx, bool) {
     lx.brace_line = lx.token_line;
     lx.brace_line_break = lx.line_break;
     lx.fire(kOpenEvent, Type::String, lx.token_start, lx.token_end);
+    lx.brace_exit = lx.entry;
     lx.entry = State::Braced;
 }
 
 void scan_brace_close(Lexer& lx, bool) {
     lx.brace_flags |= lx.flags;
     if (--lx.brace_depth > 0) return;
-    lx.entry = State::Start;
+    lx.entry = lx.brace_exit;
     lx.fire(kCloseEvent, Type::String, lx.brace_start, lx.token_end);
     if (!lx.scan) return;
     lx.token = Token::String;

@@ -47,19 +47,15 @@ std::string reload(const std::string& molded) {
     return mold(stack::push(*block::rs_head(values)));
 }
 
-bool path_q(Type type) { return type >= Type::Path && type <= Type::GetPath; }
-
 // False when a value holds what its formers write otherwise than the lexer reads it, which is no
 // fault of the lexer's: a time, whose former splits the hours off in floating point and rounds the
 // seconds as it writes them (a large time or one a hair below a full minute molds an hour or a second
-// off), and a string in a path, which molds in braces when long or quoted, a notation that path
-// elements do not take.
-bool molds_as_read_q(const Cell& value, bool in_path) {
+// off).
+bool molds_as_read_q(const Cell& value) {
     if (value.is(Type::Time)) return false;
-    if (value.is(Type::String)) return !in_path;
     if (!series::is_block_like(value.type())) return true;
     for (uint32_t i = value.data1; i < series::rs_length_q(value) + value.data1; i++)
-        if (!molds_as_read_q(*block::rs_abs_at(value, i), path_q(value.type()))) return false;
+        if (!molds_as_read_q(*block::rs_abs_at(value, i))) return false;
     return true;
 }
 
@@ -69,7 +65,7 @@ void round_trip(const uint8_t* data, size_t size) {
     bool comparable = false;
     error::trap([&] {
         Cell* values = lexer::load({reinterpret_cast<const char*>(data), size});
-        comparable = molds_as_read_q(*values, false);
+        comparable = molds_as_read_q(*values);
         if (comparable) first = mold(values);
     });
     if (!comparable) return;
