@@ -230,10 +230,14 @@ bool listed_at(int32_t level, const CallFrame& f) {
     return name.data1 && word::get_cell(name)->is(Type::Function);
 }
 
-// Prints an error that nothing catches, as print would, and ends the run as a failure.
+// Prints an error that nothing catches, as print would, and ends the run as a failure. Nothing below
+// is needed any more, so the report starts from an empty data stack: the error may be an overflow of it.
 [[noreturn]] void report_uncaught(const Cell& error) {
-    Cell* buffer = string::rs_make_at(push_next(), 64);
     Cell value = error;
+    top = bottom;
+    Cell* kept = push(value);
+    Cell* buffer = string::rs_make_at(push_next(), 64);
+    value = *kept;
     actions::call<Act::form>(&value, buffer, nullptr, 0x7FFFFFFF);
     io::print_string(buffer, true);
     std::exit(-2);
