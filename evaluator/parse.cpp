@@ -34,6 +34,9 @@ Cell Engine::run() {
         case State::finish: break;
         }
     }
+    // A parse the callback stopped ends as break ends it outside any iteration: judged on the input it
+    // was given, whatever `into` had entered.
+    if (stopped_) unwind_to(rule_base_);
     match_ = match_ && index() >= end();
     if (!stopped_) report(end_word);
     return collected_ ? reg_[kResult] : match_ ? logic::true_value : logic::false_value;
@@ -79,7 +82,9 @@ State Engine::next_rule() {
     uint32_t position = rules().data1;
     if (position >= rule_length()) return State::block_end;
     report(words::word(Word::fetch));
-    if (position >= rule_length()) return State::block_end;  // the callback may change the rules
+    // The callback may have refused the rule, which then does not run, or changed the rules.
+    if (stopped_) return State::finish;
+    if (position >= rule_length()) return State::block_end;
     Cell value = rule_at(position);
     rules().data1 = position + 1;
     return dispatch(value);

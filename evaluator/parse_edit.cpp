@@ -60,8 +60,9 @@ void keep_value(const Cell& collection, const Cell& value, bool pick) {
     if (!pick || !series::is_block_like(kept->type())) {
         if (!kept->is(Type::Unset)) block::rs_append(target, *kept);
     } else {
-        for (uint32_t i = kept->data1; i < series::rs_buffer_length_q(*kept); i++)
-            block::rs_append(target, *block::rs_abs_at(*kept, i));
+        // The values it holds now: a value that is the collection itself adds them once, as append does.
+        uint32_t tail = series::rs_buffer_length_q(*kept);
+        for (uint32_t i = kept->data1; i < tail; i++) block::rs_append(target, *block::rs_abs_at(*kept, i));
     }
     stack::top = kept;
 }
