@@ -5,6 +5,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/cycles.h"
+#include "runtime/error.h"
 #include "runtime/registry.h"
 
 namespace oka::path {
@@ -13,10 +14,13 @@ namespace {
 
 int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
 
-// A percent! capacity is read as the float it holds.
+// A number is a capacity (a percent! read as the float it holds) and a block-like value converts as
+// for a block; unlike a block, a path is made from nothing else, not even an object's body.
 const Cell* make(Cell* proto, Cell* spec, Type target) {
     Cell capacity = *spec;
     if (capacity.is(Type::Percent)) capacity.set_type(Type::Float);
+    bool number = capacity.is(Type::Integer) || capacity.is(Type::Float);
+    if (!number && !series::is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
     return datatype::action<Act::make>(Type::Block)(proto, &capacity, target);
 }
 

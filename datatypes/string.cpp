@@ -88,7 +88,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
 }
 
 // An integer picks or pokes; another key selects what follows it, or with a value to set, pokes the
-// value over the code point after the key.
+// value over the code point after the key: the one a get of the path reads, however long the key.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
                       bool) {
     const Cell* where = path ? path : &none::value;
@@ -99,12 +99,12 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
     }
     if (element->is(Type::Word)) fire(Err::script_invalid_path, where, element);
     if (!value) return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false);
-    const Cell* found =
-        find(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false, false, false);
-    if (found->is(Type::None)) fire(Err::script_bad_path_set, where, element);
-    Cell* position = stack::push(*found);
+    const Cell* after_key =
+        find(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false, true, false);
+    if (after_key->is(Type::None)) fire(Err::script_bad_path_set, where, element);
+    Cell* position = stack::push(*after_key);
     Cell index;
-    return actions::call<Act::poke>(position, 2, value, integer::make_at(&index, 2));
+    return actions::call<Act::poke>(position, 1, value, integer::make_at(&index, 1));
 }
 
 }  // namespace
