@@ -399,6 +399,32 @@ void fetch_expression(Call& call) {
     call.position = eval_expression(call.block, call.position, end, call.infix(), true, false);
 }
 
+// Fetches a literal or soft-literal argument: the next value of the code as it is, or for a soft-literal
+// one what a paren, get-word or get-path there stands for.
+void fetch_literal(Call& call, const Cell& entry) {
+    Cell value = code_at(call.block, call.position);
+    if (kind_of(entry) == kSoftLiteral) {
+        switch (value.type()) {
+        case Type::Paren: eval_paren(value, true); break;
+        case Type::GetWord: word::get_any(value); break;
+        case Type::GetPath:
+            call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
+            return;
+        default: stack::push(value); break;
+        }
+    } else {
+        stack::push(value);
+    }
+    call.position++;
+}
+
+// Tells the tracer of a literal argument about to be fetched; false when the tracer shortened the code
+// and the argument is gone.
+bool fetch_literal_traced(const Call& call) {
+    trace::fire_fetch(call.block, call.position);
+    return !at_end(call.block, call.position, call.end);
+}
+
 // Fetches an argument that is not simply the next expression of the code: a literal or soft-literal
 // one, one beyond the end of the code, or one under apply/safer.
 void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
@@ -413,29 +439,13 @@ void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
         }
         missing_argument(call, index);
     }
-    Cell value = code_at(call.block, call.position);
-    switch (kind_of(entry)) {
-    case kLiteral:
-        stack::push(value);
-        call.position++;
+    if (kind_of(entry) == kEvaluated) {
+        fetch_expression(call);
         return;
-    case kSoftLiteral:
-        switch (value.type()) {
-        case Type::Paren:
-            eval_paren(value, true);
-            call.position++;
-            return;
-        case Type::GetWord: word::get_any(value); break;
-        case Type::GetPath: {
-            call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
-            return;
-        }
-        default: stack::push(value); break;
-        }
-        call.position++;
-        return;
-    default: fetch_expression(call);
     }
+    if (trace::tracing && !fetch_literal_traced(call)) missing_argument(call, index);
+    fetch_literal(call, entry);
+    if (trace::tracing) trace::fire_push(stack::top[-1]);
 }
 
 // Fetches one argument of the entry's kind from the code, pushed on the data stack.
@@ -728,6 +738,7 @@ uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count)
 // cells of the data stack, in a function frame named `name`. The argument cells it takes are left as
 // its body left them, the first replaced by its result.
 void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
+    trace::Untraced untraced;
     Cell frame_name = words::word(name);
     stack::mark_func(frame_name, function.data1);
     uint32_t taken = push_arguments(function, arguments, count);
@@ -867,7 +878,10 @@ uint32_t call_word(const Cell& function, const Cell& word, const Cell& block, ui
 uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
     Cell value = value_of(word);
     switch (value.type()) {
-    case Type::LitWord: stack::push(value); return position + 1;
+    case Type::LitWord:
+        if (trace::tracing) trace::fire_push(value);
+        stack::push(value);
+        return position + 1;
     case Type::Native:
     case Type::Action:
     case Type::Function:
@@ -945,11 +959,16 @@ bool is_system_issue(const Cell& issue) {
         put_result(value, sub);
         return position + 1;
     case Type::Word: return eval_word(value, block, position, end, sub);
-    case Type::Path: return eval_path(value, block, position, end, false, false, sub, false);
-    case Type::GetPath: return eval_path(value, block, position, end, false, true, sub, false);
+    case Type::Path:
+    case Type::GetPath: {
+        uint32_t next = eval_path(value, block, position, end, false, value.is(Type::GetPath), sub, false);
+        if (trace::tracing) trace::fire_push(sub ? stack::top[-1] : *stack::frame_base);
+        return next;
+    }
     case Type::LitPath:
         value.header = uint8_t(Type::Path);
         value.data3 = 0;
+        if (trace::tracing) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
     case Type::Op: fire(Err::internal_not_done);
@@ -1035,6 +1054,11 @@ Cell first_container(const Cell& head) {
     return owner.is(Type::Object) ? none::value : owner;
 }
 
+// A path to evaluate has steps; a tracer may empty one while it is shown.
+void require_steps(const Cell& path) {
+    if (path.data1 >= length_of(path)) fire(Err::script_empty_path);
+}
+
 bool notifies(const Cell& container, const Cell& selected_by) {
     if (container.is(Type::Object)) return container.data3 != 0 && selected_by.is(Type::Word);
     return series::is_block_like(container.type());
@@ -1102,7 +1126,7 @@ void eval_block(const Cell& block, bool chain) {
     stack::mark_eval(body_name());
     if (trace::tracing) trace::fire_enter(code);
     run_expressions(code);
-    if (trace::tracing) trace::fire_exit(code);
+    if (trace::tracing) trace::fire_exit(code, *stack::frame_base);
     if (chain)
         stack::unwind_last();
     else
@@ -1164,10 +1188,20 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     Cell steps = path, code = block;
     Cell* new_value = set ? stack::arguments() : nullptr;
     if (trace::tracing) trace::fire_enter(steps);
-    if (steps.data1 >= length_of(steps)) fire(Err::script_empty_path);  // the tracer may have emptied it
+    require_steps(steps);
+    if (trace::tracing) {
+        trace::fire_fetch(steps, steps.data1);
+        require_steps(steps);
+    }
     Cell* saved_top = stack::top;
     Cell head = code_at(steps, steps.data1);
     if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);
+    if (set && steps.data1 + 1 >= length_of(steps)) {
+        // A path of its head alone sets that word, as its set-word would: there is no step to set through.
+        word::set_value(&head, *new_value);
+        if (trace::tracing) trace::fire_exit(steps, *new_value);
+        return position + 1;
+    }
     Cell value = *word::get_cell(head);
     if (is_function(value.type())) {
         if (set) fire_with(Err::script_invalid_path_set, steps);
@@ -1179,7 +1213,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         Cell result = stack::top[-1];
         stack::top = saved_top;
         put_result(result, sub);
-        if (trace::tracing) trace::fire_exit(steps);
+        if (trace::tracing) trace::fire_exit(steps, sub ? stack::top[-1] : *stack::frame_base);
         return position;
     }
     if (value.is(Type::Unset)) fire_with(Err::script_unset_path, steps, &head);
@@ -1188,6 +1222,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     // nothing roots.
     stack::push(steps);
     Cell* current = stack::push(value);
+    if (trace::tracing) trace::fire_push(*current);
     Cell* container = stack::push(first_container(head));
     Cell* previous = stack::push(head);           // the element that selected the current value
     Cell* previous_selector = stack::push(head);  // and what that element stood for
@@ -1195,9 +1230,12 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     position++;
     // The path is read as it stands after each step: a paren element may shorten it.
     for (uint32_t i = steps.data1 + 1; i < length_of(steps); i++) {
+        if (trace::tracing) trace::fire_fetch(steps, i);
+        if (i >= length_of(steps)) break;  // the tracer shortened the path
         Cell element = code_at(steps, i);
         *selector = selector_of(element, steps);
         if (selector->is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);
+        if (trace::tracing) trace::fire_push(*selector);
         uint32_t length = length_of(steps);
         bool last = i + 1 >= length;
         bool notify = set && last && length - steps.data1 > 2 && notifies(*container, *previous);
@@ -1221,7 +1259,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
             break;
         }
     }
-    if (trace::tracing) trace::fire_exit(steps);
+    if (trace::tracing) trace::fire_exit(steps, *current);
     Cell result = *current;
     stack::top = saved_top;
     if (!set) put_result(result, sub);

@@ -277,7 +277,6 @@ void throw_error(const Cell& error) {
         Cell* remembered = top;
         FrameKind last = unroll_to(kFrameTry, false);
         caught = last == kFrameTry || last == kFrameTryAll;
-        call_top--;  // the try frame itself
         top = remembered;
     }
     if (!caught) report_uncaught(*value);

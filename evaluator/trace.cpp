@@ -20,7 +20,19 @@ namespace {
 
 Cell tracer_cell;
 uint32_t event_mask = kDefaultMask;
-int32_t tracer_locals = 0;
+bool tracer_runs = false;  // no function turns tracing on meanwhile: the tracer would be called again
+
+// Tracing is off while the tracer runs, and back on however it ends.
+struct TracerRun {
+    TracerRun() {
+        tracing = false;
+        tracer_runs = true;
+    }
+    ~TracerRun() {
+        tracing = true;
+        tracer_runs = false;
+    }
+};
 
 Cell& tracer() { return tracer_cell; }
 
@@ -53,21 +65,19 @@ bool carries_reference(Event event) {
     return event == kSet || event == kEpilog || event == kProlog || event == kReturn || event == kCall;
 }
 
+// A position in the code as an offset from its head; -1 outside the code, or without code. The tail is
+// in the code: a block's exit is reported there.
 int32_t offset_in(const Cell* code, int32_t position) {
     if (!code || position < int32_t(code->data1)) return -1;
     uint32_t length = mem::buffer(code->data2)->length();
-    return uint32_t(position) < length ? position - int32_t(code->data1) : -1;
+    return uint32_t(position) <= length ? position - int32_t(code->data1) : -1;
 }
 
-// The stacks as the interrupted code left them; restored after the tracer ran.
-struct Interruption {
-    Cell* top = stack::top;
-    stack::CallFrame* calls = stack::call_top;
-    ~Interruption() {
-        stack::top = top;
-        stack::call_top = calls;
-    }
-};
+// A break, return or exit under way leaves its value in the result slot of the frame it resumes, which
+// it empties: the cell at top, where the tracer's call would start. Counted in, the value is kept.
+void keep_pending_result() {
+    if (stack::top == stack::frame_base) stack::keep();
+}
 
 // The events a tracer asks for: the words of the first block of its body, or every event.
 uint32_t tracer_event_mask(const Cell& function) {
@@ -95,12 +105,14 @@ void init() {
 void set_tracer(const Cell& function) {
     tracer() = function;
     event_mask = tracer_event_mask(function);
-    tracer_locals = function::count_locals(function::spec_of(function), 0, false);
 }
 
 void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value) {
     if (!(event_mask & event)) return;
-    Interruption interruption;
+    // The stacks as the interrupted code left them, put back once the tracer returns. A throw out of the
+    // tracer leaves them as it set them for its target.
+    Cell* interrupted_top = stack::top;
+    stack::CallFrame* interrupted_calls = stack::call_top;
     int32_t base = int32_t(stack::frame_base - stack::bottom), top = int32_t(stack::top - stack::bottom);
     Cell function = tracer();
     Cell word = event_word(event);
@@ -117,29 +129,30 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     // An error may be in flight (the end and epilog events come while one unwinds the stacks): an error
     // the tracer raises and catches takes its place where throws keep it, so it waits here and goes back.
     Cell* in_flight = stack::push(stack::thrown);
-    Cell callback = words::word(Word::interp_callback_tag);
-    stack::mark_func(callback, function.data1);
+    // A tracer's spec may name fewer or more than these six arguments: it takes those it has room for,
+    // and its other arguments, refinements and locals start as in any call.
+    Cell* arguments = stack::top;
     stack::push(word);
     stack::push(block);
     integer::push(offset);
     stack::push(observed);
     stack::push(referenced);
     stack::push(Cell{uint8_t(Type::Pair), 0, uint32_t(base), uint32_t(top)});
-    if (tracer_locals) function::init_locals(tracer_locals);
-    tracing = false;
-    struct Resume {
-        ~Resume() { tracing = true; }
-    } resume;
-    interpreter::eval_function_body(function, callback);
-    stack::unwind_func();
+    TracerRun run;
+    interpreter::call_handler(function, arguments, uint32_t(stack::top - arguments), Word::interp_callback_tag);
     stack::thrown = *in_flight;
+    stack::top = interrupted_top;
+    stack::call_top = interrupted_calls;
 }
 
 void fire_init() { fire_event(kInit, nullptr, -1, nullptr, nullptr); }
-void fire_end() { fire_event(kEnd, nullptr, -1, nullptr, nullptr); }
+void fire_end() {
+    keep_pending_result();
+    fire_event(kEnd, nullptr, -1, nullptr, nullptr);
+}
 void fire_enter(const Cell& block) { fire_event(kEnter, &block, int32_t(block.data1), nullptr, nullptr); }
-void fire_exit(const Cell& block) {
-    fire_event(kExit, &block, int32_t(mem::buffer(block.data2)->length()), nullptr, stack::frame_base);
+void fire_exit(const Cell& block, const Cell& result) {
+    fire_event(kExit, &block, int32_t(mem::buffer(block.data2)->length()), nullptr, &result);
 }
 void fire_fetch(const Cell& block, uint32_t position) {
     Cell value = *block::rs_abs_at(block, position);
@@ -149,7 +162,8 @@ void fire_push(const Cell& value) { fire_event(kPush, nullptr, -1, nullptr, &val
 void fire_set(const Cell& target, const Cell& value) { fire_event(kSet, nullptr, -1, &target, &value); }
 void fire_open(const Cell& name) { fire_event(kOpen, nullptr, -1, &name, &name); }
 void fire_call(const Cell& name, const Cell& function) { fire_event(kCall, nullptr, -1, &name, &function); }
-void fire_return(const Cell& name) { fire_event(kReturn, nullptr, -1, &name, stack::frame_base); }
+// Fired once the call's frame is popped, which leaves its result as the last cell pushed.
+void fire_return(const Cell& name) { fire_event(kReturn, nullptr, -1, &name, stack::top - 1); }
 void fire_expr(const Cell& block, uint32_t position) {
     fire_event(kExpr, &block, int32_t(position), nullptr, stack::frame_base);
 }
@@ -159,14 +173,17 @@ void fire_catch() { fire_event(kCatch, nullptr, -1, nullptr, stack::frame_base);
 
 bool enter_body(const Cell& function, const Cell& name) {
     bool saved = tracing;
-    if (trace_mode && (function.header & function::kTrace)) tracing = true;
+    if (trace_mode && !tracer_runs && (function.header & function::kTrace)) tracing = true;
     if (function.header & function::kNoTrace) tracing = false;
     if (tracing) fire_event(kProlog, nullptr, -1, &name, nullptr);
     return saved;
 }
 
 void leave_body(const Cell& name, bool saved_tracing) {
-    if (tracing) fire_event(kEpilog, nullptr, -1, &name, nullptr);
+    if (tracing) {
+        keep_pending_result();
+        fire_event(kEpilog, nullptr, -1, &name, nullptr);
+    }
     tracing = saved_tracing;
 }
 

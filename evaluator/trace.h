@@ -3,7 +3,7 @@
    assignments, errors, throws and catches, top-level expressions).
 
    Events fire only while `tracing` is set; it is cleared while the tracer itself runs, so a tracer is
-   never traced. A tracer call leaves both stacks as it found them. */
+   never traced. A tracer call leaves both stacks as it found them, unless a throw leaves the tracer. */
 #pragma once
 
 #include "runtime/cell.h"
@@ -44,7 +44,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
 void fire_init();
 void fire_end();
 void fire_enter(const Cell& block);
-void fire_exit(const Cell& block);
+void fire_exit(const Cell& block, const Cell& result);
 void fire_fetch(const Cell& block, uint32_t position);
 void fire_push(const Cell& value);
 void fire_set(const Cell& target, const Cell& value);
@@ -61,5 +61,18 @@ void fire_catch();
 // restore afterwards.
 bool enter_body(const Cell& function, const Cell& name);
 void leave_body(const Cell& name, bool saved_tracing);
+
+// Tracing is off for a function the run-time calls back (a sort's comparator, a parse or lexer
+// callback, a change handler, the tracer), and as it was once that returns.
+class Untraced {
+public:
+    Untraced() : saved_(tracing) { tracing = false; }
+    ~Untraced() { tracing = saved_; }
+    Untraced(const Untraced&) = delete;
+    Untraced& operator=(const Untraced&) = delete;
+
+private:
+    bool saved_;
+};
 
 }  // namespace oka::trace
