@@ -976,7 +976,10 @@ void sweep_weak(Node table) {
         bool key_alive = collector::marked_q(key);
         if (key_alive && (!owners || collector::marked_q(cells[2].data1))) continue;
         if (owners && key_alive) mem::buffer(key)->flags &= ~kSeriesOwned;  // it outlived its owner
-        delete_key(table, key);
+        // The record's cells name what this collection frees: emptied, so that no later mark reaches it
+        // (growing the table holds its old records where the collector reads every cell).
+        BufPtr<Cell> entry = delete_key(table, key);
+        for (uint32_t k = 0; k + 1 < bytes / sizeof(Cell); k++) entry[k] = Cell{uint8_t(Type::Unset), 0, 0, 0};
         cells->data1 = 0;
     }
 }

@@ -1,6 +1,7 @@
 #include "runtime/ownership.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -78,6 +79,40 @@ void unbind_fields(const Cell& object) {
     for (uint32_t i = 0; i < _context::word_count(context); i++) unbind(object::get_values(object)[i]);
 }
 
+// Clears the owned flag of a series and drops its entry; answers whether it had them.
+bool drop_owned(const Cell& series) {
+    BufPtr<SeriesBuffer> buffer = mem::buffer(series.data2);
+    if (!(buffer->flags & kSeriesOwned)) return false;
+    buffer->flags &= ~kSeriesOwned;
+    drop_entry(series.data2);
+    return true;
+}
+
+// Whether unbinding has anything to do with a value of the type: it has an entry or fields.
+bool may_own_something(Type type) { return type == Type::Object || has_entry_type(type); }
+
+// Adds to `pending` the values of a block, from its head, that may hold an entry.
+void add_items(const Cell& block, std::vector<Cell>& pending) {
+    BufPtr<SeriesBuffer> buffer = mem::buffer(block.data2);
+    const Cell* cells = mem::ptr<Cell>(buffer->offset);
+    for (uint32_t i = std::min(block.data1, buffer->length()); i < buffer->length(); i++)
+        if (may_own_something(cells[i].type())) pending.push_back(cells[i]);
+}
+
+// Unbinds the values in `pending` and everything inside them. The blocks still to walk wait in the list,
+// not on the C++ stack: owned blocks may nest deeper than the stack allows. The owned flag goes first,
+// so that a block met again inside itself is not entered twice. Unbinding never allocates.
+void unbind_all(std::vector<Cell> pending) {
+    while (!pending.empty()) {
+        Cell value = pending.back();
+        pending.pop_back();
+        if (value.is(Type::Object))
+            unbind_fields(value);
+        else if (has_entry_type(value.type()) && drop_owned(value) && series::is_block_like(value.type()))
+            add_items(value, pending);
+    }
+}
+
 }  // namespace
 
 void init() { ownership_table = hashtable::init(kInitialEntries, nullptr, hashtable::kOwners, kEntryCells); }
@@ -93,30 +128,12 @@ void bind_value(const Cell& value, const Cell& owner, const Cell& word) {
     _context::context_cell(context)->header |= kOwnerFlag;
 }
 
-// The owned flag goes first, so that a block met again inside itself is not entered twice.
-void unbind(const Cell& value) {
-    Type type = value.type();
-    if (type == Type::Object) {
-        unbind_fields(value);
-        return;
-    }
-    if (!has_entry_type(type)) return;
-    BufPtr<SeriesBuffer> buffer = mem::buffer(value.data2);
-    if (!(buffer->flags & kSeriesOwned)) return;
-    buffer->flags &= ~kSeriesOwned;
-    drop_entry(value.data2);
-    if (series::is_block_like(type)) {
-        uint32_t head = std::min(value.data1, buffer->length());
-        unbind_range(value.data2, head, buffer->length() - head);
-    }
-}
+void unbind(const Cell& value) { unbind_all({value}); }
 
 void unbind_range(Node block, uint32_t index, uint32_t count) {
     OKA_ASSERT(index + count <= mem::buffer(block)->length());
-    for (uint32_t i = index; i < index + count; i++) {
-        Cell item = mem::ptr<Cell>(mem::buffer(block)->offset)[i];  // unbinding never allocates
-        unbind(item);
-    }
+    const Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset) + index;
+    unbind_all(std::vector<Cell>(cells, cells + count));
 }
 
 BufPtr<Cell> owned_q(Node node) {

@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/object.h"
 #include "datatypes/word.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/ownership.h"
 #include "runtime/value_slots.h"
@@ -128,6 +129,33 @@ TEST(OwnershipUnbind, DropsTheEntriesOfEverythingInside) {
     EXPECT_TRUE(ownership::owned_q(first.data2));
     EXPECT_FALSE(ownership::owned_q(second.data2));
     EXPECT_TRUE(ownership::owned_q(pair.data2));
+}
+
+// Owned blocks nested a million deep, each bound on its own before it went into the one above it:
+// unbinding the outermost reaches every one of them.
+TEST(OwnershipUnbind, AMillionDeepChainOfOwnedBlocks) {
+    constexpr int kDepth = 1000000;
+    Cell outer = new_block(1), owner = object_with({}, false), field = w("field");
+    {
+        collector::HeldOff off;  // the newest block is held by a C++ local only until it is appended
+        ownership::bind(outer, owner, field);
+        Cell level = outer;
+        for (int i = 1; i < kDepth; i++) {
+            Cell inner;
+            block::make_at(&inner, 1);
+            ownership::bind(inner, owner, field);
+            block::rs_append(level, inner);
+            level = inner;
+        }
+    }
+    ownership::unbind(outer);
+    int depth = 1, still_owned = flagged(outer);
+    for (Cell level = outer; series::rs_length_q(level) == 1; depth++) {
+        level = *block::rs_abs_at(level, 0);
+        still_owned += flagged(level);
+    }
+    EXPECT_EQ(depth, kDepth);
+    EXPECT_EQ(still_owned, 0);
 }
 
 TEST(OwnershipCheck, NoEntryOrNoHandlersReportsNothing) {
