@@ -72,7 +72,7 @@ void check_native_spec(const Cell& spec);
 
 // The function! values that the run-time calls back, each in a function frame of its own, on the
 // argument cells at `arguments` (the top cells of the data stack), the first of which receives the
-// result. init makes them the series' sort hook and the lexer's callback hook.
+// result; they are not traced. init makes them the series' sort hook and the lexer's callback hook.
 //
 // A sort's comparison function, on two arguments.
 void call_comparator(const Cell& function, Cell* arguments);
@@ -81,8 +81,8 @@ void call_comparator(const Cell& function, Cell* arguments);
 void call_lexer_callback(const Cell& callback, Cell* arguments);
 // A parse/trace callback, on its five arguments.
 void call_parse_callback(const Cell& callback, Cell* arguments);
-// An object's change handler, on its `count` arguments, in a frame named `name` (on-change* or
-// on-deep-change*).
+// An object's change handler or the tracer of do/trace, on its `count` arguments, in a frame named
+// `name` (on-change*, on-deep-change* or the tracer's).
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name);
 
 }  // namespace oka::interpreter

@@ -110,7 +110,10 @@ struct TraceSession {
         trace::set_tracer(tracer);
         trace::tracing = trace::trace_mode = true;
     }
-    ~TraceSession() { trace::tracing = trace::trace_mode = false; }
+    ~TraceSession() {
+        trace::tracing = trace::trace_mode = false;
+        trace::clear_tracer();
+    }
     TraceSession(const TraceSession&) = delete;
     TraceSession& operator=(const TraceSession&) = delete;
 };

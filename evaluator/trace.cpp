@@ -107,6 +107,8 @@ void set_tracer(const Cell& function) {
     event_mask = tracer_event_mask(function);
 }
 
+void clear_tracer() { none::make_at(&tracer_cell); }
+
 void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value) {
     if (!(event_mask & event)) return;
     // The stacks as the interrupted code left them, put back once the tracer returns. A throw out of the

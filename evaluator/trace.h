@@ -35,8 +35,10 @@ inline bool trace_mode = false;  // a do/trace evaluation runs
 
 // Makes the tracer cell (kept in the root block).
 void init();
-// Installs a tracer for a do/trace evaluation: the function, its event mask and its local count.
+// Installs a tracer for a do/trace evaluation: the function and its event mask.
 void set_tracer(const Cell& tracer);
+// Ends a do/trace evaluation's hold on its tracer, which the collector may then free.
+void clear_tracer();
 
 // Calls the tracer with the event when its mask selects it. Any pointer may be null.
 void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value);
