@@ -3,10 +3,12 @@
 #include "datatypes/datatype.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "services/random.h"
 
 namespace oka::logic {
 
@@ -24,6 +26,18 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
     case Type::Percent: return spec->f64() != 0.0 ? &true_value : &false_value;  // NaN is true
     default: return to(proto, spec, target);
     }
+}
+
+// A draw of the generator: /seed seeds it with the flag (0 or 1) and answers unset; otherwise true when
+// the draw, read as a signed number, lies above 0x3FFFFFFF (from the secure source with /secure).
+void random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        oka::random::seed(get(*value));
+        unset::box();
+        return;
+    }
+    int32_t draw = secure ? oka::random::next_secure() : oka::random::next();
+    box(draw > 0x3FFFFFFF);
 }
 
 const char* text_of(const Cell& value) { return get(value) ? "true" : "false"; }
@@ -69,6 +83,7 @@ bool exactly_one(bool a, bool b) { return a != b; }
 void init() {
     datatype::register_(Type::Logic, {
                                          implements<Act::make>(make),
+                                         implements<Act::random>(random),
                                          implements<Act::to>(to),
                                          implements<Act::form>(form),
                                          implements<Act::mold>(mold),

@@ -34,7 +34,7 @@ void init() {
             inherits<Act::move>(),   inherits<Act::next>(),       inherits<Act::pick>(),      inherits<Act::poke>(),
             inherits<Act::put>(),    inherits<Act::remove>(),     inherits<Act::reverse>(),   inherits<Act::select>(),
             inherits<Act::sort>(),   inherits<Act::skip>(),       inherits<Act::swap>(),      inherits<Act::tail>(),
-            inherits<Act::tail_q>(), inherits<Act::take>(),
+            inherits<Act::tail_q>(), inherits<Act::take>(),       inherits<Act::modify>(),
         });
 }
 

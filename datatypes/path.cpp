@@ -82,7 +82,7 @@ void register_as(Type type) {
                                   inherits<Act::pick>(),       inherits<Act::poke>(),       inherits<Act::put>(),
                                   inherits<Act::remove>(),     inherits<Act::reverse>(),    inherits<Act::select>(),
                                   inherits<Act::skip>(),       inherits<Act::swap>(),       inherits<Act::tail>(),
-                                  inherits<Act::tail_q>(),     inherits<Act::take>(),
+                                  inherits<Act::tail_q>(),     inherits<Act::take>(),       inherits<Act::modify>(),
                               });
 }
 
