@@ -5,9 +5,9 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "runtime/error.h"
-#include "runtime/memory.h"
 
 namespace oka::sort {
 
@@ -175,11 +175,6 @@ void merge_runs(uint8_t* base, uint32_t count, uint8_t* temp, const Order& o) {
     merge_pending(0, start, end);
 }
 
-// Returns the merge buffer to the tracked heap however the sort ends.
-struct FreeTracked {
-    void operator()(uint8_t* p) const { sys::free(p); }
-};
-
 // --- Quicksort: three-way partitions, introspective depth budget ---
 
 // The median of three elements, by two or three comparisons.
@@ -329,7 +324,10 @@ void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intp
     if (count < 2) return;
     const uint64_t buffer_bytes = uint64_t(count / 2) * width;
     if (buffer_bytes > uint64_t(INT32_MAX)) fire(Err::script_too_long);
-    const std::unique_ptr<uint8_t, FreeTracked> buffer(static_cast<uint8_t*>(sys::allocate(uint32_t(buffer_bytes))));
+    // The buffer comes from the C++ heap, not the language memory, so that a stable sort still runs when
+    // large series fill that memory; a refusal is an error the script can catch, not the end of it.
+    const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[buffer_bytes]);
+    if (!buffer) fire(Err::internal_no_memory);
     merge_runs(static_cast<uint8_t*>(base), count, buffer.get(), Order(width, user1, user2, compare));
 }
 

@@ -5,10 +5,10 @@
    that it does not. Elements are at least one byte wide; those whose width is a multiple of 4 move 32
    bits at a time, others byte by byte.
 
-   merge_sort is stable and borrows a buffer of count / 2 elements from the tracked heap; qsort is
-   unstable and needs no memory. Both survive a comparison that throws (the run is left a permutation
-   of its input and nothing leaks) and one that answers inconsistently (they stay inside the run,
-   terminate and leave a permutation).
+   merge_sort is stable and borrows a buffer of count / 2 elements from the C++ heap; qsort is unstable
+   and needs no memory. Both survive a comparison that throws (the run is left a permutation of its
+   input and nothing leaks) and one that answers inconsistently (they stay inside the run, terminate
+   and leave a permutation).
 
    Rule for callers: elements move as raw bytes, the sort holds raw pointers into the run across every
    comparison, and merge_sort parks up to half of the elements in a buffer the collector does not see.
@@ -37,7 +37,7 @@ void merge(uint8_t* start, uint8_t* middle, uint8_t* end, uint8_t* temp, uint32_
            SortCompare compare);
 
 // Stable sort of `count` elements at `base`. Raises too-long when its buffer would need more than
-// 2^31 - 1 bytes, before any element moves.
+// 2^31 - 1 bytes, and no-memory when the buffer cannot be had, before any element moves.
 void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare);
 
 // Unstable sort of `count` elements at `base` in O(n log n) comparisons and bounded stack depth.

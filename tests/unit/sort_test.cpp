@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/virtual_memory.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/throw.h"
@@ -568,6 +569,23 @@ TEST(SortFaults, OversizedMergeBufferRaisesBeforeAnyElementMoves) {
         EXPECT_EQ(sys::heap_total(), heap_before);
         EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x5A), 64);
     }
+}
+
+// Large series may take all of the language memory; a stable sort must still run then. In a child
+// process, so that the filled memory stays there.
+TEST(SortFaults, MergeSortRunsWhenTheLanguageMemoryIsFull) {
+    EXPECT_EXIT(
+        {
+            std::mt19937 rng(5);
+            Elements e = make_elements(kWideKeys, random_keys(10000, rng));  // a buffer of whole pages
+            const std::vector<std::string> expected = stable_sorted(e);
+            for (uint32_t chunk = 1u << 28; chunk >= platform::page_size(); chunk /= 2)
+                while (platform::alloc_virtual(chunk)) {
+                }
+            sort::merge_sort(e.data(), e.count(), e.layout.width, e.layout.key_bytes, 0, by_key);
+            std::exit(split(e) == expected ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
