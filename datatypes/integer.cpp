@@ -142,13 +142,16 @@ void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool 
     float_::round(value, scale ? scale : &one, even, down, half_down, floor, ceiling, half_ceiling);
 }
 
+// Also char!'s random: the draw keeps the value's type, so a random char is a char.
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         oka::random::seed(value->data2);
         unset::box();
         return;
     }
-    box(oka::random::int_(secure, get(*value)));
+    Cell drawn = *value;
+    drawn.data2 = uint32_t(oka::random::int_(secure, get(*value)));
+    stack::set_last(drawn);
 }
 
 }  // namespace
