@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/unicode.h"
 
 namespace oka::issue {
 
@@ -22,11 +23,9 @@ Cell* make_named(Cell* cell, uint32_t symbol, Type type = Type::Issue) {
 }
 
 // A surrogate has no UTF-8 form: a name holding one could never be written out.
-bool surrogate_q(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
-
 bool holds_surrogate(const Cell& text) {
     for (uint32_t i = text.data1; i < string::rs_abs_length_q(text); i++)
-        if (surrogate_q(string::rs_abs_at(text, i))) return true;
+        if (unicode::surrogate_q(string::rs_abs_at(text, i))) return true;
     return false;
 }
 
@@ -40,7 +39,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
         if (holds_surrogate(*spec)) refuse(spec, target);
         return make_named(&result, symbol::make_from_string(*spec), target);
     case Type::Char: {
-        if (surrogate_q(spec->data2)) refuse(spec, target);
+        if (unicode::surrogate_q(spec->data2)) refuse(spec, target);
         char name[4];
         uint32_t length = unicode::cp_to_utf8(spec->data2, reinterpret_cast<uint8_t*>(name));
         return make_named(&result, symbol::make(std::string_view(name, length)), target);

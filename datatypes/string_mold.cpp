@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/string.h"
+#include "runtime/unicode.h"
 
 namespace oka::string {
 
@@ -19,8 +20,8 @@ void append_literal(Cell* buffer, const char* text) { concatenate_literal(buffer
 // C1 controls, the surrogates (no UTF-8 text holds them, so the lexer would refuse them written as
 // themselves), and with `all` everything outside ASCII.
 bool hex_escaped(uint32_t code_point, bool all) {
-    return code_point == 0x1E || (code_point >= 0x80 && code_point <= 0x9F) ||
-           (code_point >= 0xD800 && code_point <= 0xDFFF) || (all && code_point > 0x7F);
+    return code_point == 0x1E || (code_point >= 0x80 && code_point <= 0x9F) || unicode::surrogate_q(code_point) ||
+           (all && code_point > 0x7F);
 }
 
 // The character written after a caret for a code point, or 0 when it is written as itself.

@@ -51,6 +51,13 @@ bool at_end(const Cell& block, uint32_t position, uint32_t end) {
     return position >= end || position >= length_of(block);
 }
 
+// Tells the tracer of the value at `position` of the code, about to be taken; false when the tracer
+// shortened the code and the value is gone.
+bool fetch_survives(const Cell& block, uint32_t position, uint32_t end) {
+    trace::fire_fetch(block, position);
+    return !at_end(block, position, end);
+}
+
 // The code of a block as it stands, for reading where nothing allocates: its cells, up to `end` or to
 // the block's tail when the block shrank while it was evaluated.
 struct Code {
@@ -418,13 +425,6 @@ void fetch_literal(Call& call, const Cell& entry) {
     call.position++;
 }
 
-// Tells the tracer of a literal argument about to be fetched; false when the tracer shortened the code
-// and the argument is gone.
-bool fetch_literal_traced(const Call& call) {
-    trace::fire_fetch(call.block, call.position);
-    return !at_end(call.block, call.position, call.end);
-}
-
 // Fetches an argument that is not simply the next expression of the code: a literal or soft-literal
 // one, one beyond the end of the code, or one under apply/safer.
 void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
@@ -443,7 +443,7 @@ void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
         fetch_expression(call);
         return;
     }
-    if (trace::tracing && !fetch_literal_traced(call)) missing_argument(call, index);
+    if (trace::tracing && !fetch_survives(call.block, call.position, call.end)) missing_argument(call, index);
     fetch_literal(call, entry);
     if (trace::tracing) trace::fire_push(stack::top[-1]);
 }
@@ -1054,11 +1054,6 @@ Cell first_container(const Cell& head) {
     return owner.is(Type::Object) ? none::value : owner;
 }
 
-// A path to evaluate has steps; a tracer may empty one while it is shown.
-void require_steps(const Cell& path) {
-    if (path.data1 >= length_of(path)) fire(Err::script_empty_path);
-}
-
 bool notifies(const Cell& container, const Cell& selected_by) {
     if (container.is(Type::Object)) return container.data3 != 0 && selected_by.is(Type::Word);
     return series::is_block_like(container.type());
@@ -1085,8 +1080,7 @@ static_assert(sizeof(uint64_t[2]) == sizeof(Cell));
 // Tells the tracer of the value about to be evaluated; false when the tracer shortened the code and the
 // value is gone, which leaves nothing to evaluate: the expression then gives unset.
 bool fetch_traced(const Cell& block, uint32_t position, uint32_t end, bool sub) {
-    trace::fire_fetch(block, position);
-    if (!at_end(block, position, end)) return true;
+    if (fetch_survives(block, position, end)) return true;
     put_result(unset::value, sub);
     return false;
 }
@@ -1188,11 +1182,10 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     Cell steps = path, code = block;
     Cell* new_value = set ? stack::arguments() : nullptr;
     if (trace::tracing) trace::fire_enter(steps);
-    require_steps(steps);
-    if (trace::tracing) {
-        trace::fire_fetch(steps, steps.data1);
-        require_steps(steps);
-    }
+    // The path needs its head, also after the tracer was shown it: the tracer may empty the path.
+    bool empty =
+        at_end(steps, steps.data1, UINT32_MAX) || (trace::tracing && !fetch_survives(steps, steps.data1, UINT32_MAX));
+    if (empty) fire(Err::script_empty_path);
     Cell* saved_top = stack::top;
     Cell head = code_at(steps, steps.data1);
     if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);
@@ -1230,8 +1223,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     position++;
     // The path is read as it stands after each step: a paren element may shorten it.
     for (uint32_t i = steps.data1 + 1; i < length_of(steps); i++) {
-        if (trace::tracing) trace::fire_fetch(steps, i);
-        if (i >= length_of(steps)) break;  // the tracer shortened the path
+        if (trace::tracing && !fetch_survives(steps, i, UINT32_MAX)) break;  // the tracer shortened the path
         Cell element = code_at(steps, i);
         *selector = selector_of(element, steps);
         if (selector->is(Type::Unset)) fire_with(Err::script_invalid_path, steps, &element);

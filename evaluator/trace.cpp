@@ -22,16 +22,10 @@ Cell tracer_cell;
 uint32_t event_mask = kDefaultMask;
 bool tracer_runs = false;  // no function turns tracing on meanwhile: the tracer would be called again
 
-// Tracing is off while the tracer runs, and back on however it ends.
+// Marks the tracer's run however it ends. Its call, as every call back, is untraced.
 struct TracerRun {
-    TracerRun() {
-        tracing = false;
-        tracer_runs = true;
-    }
-    ~TracerRun() {
-        tracing = true;
-        tracer_runs = false;
-    }
+    TracerRun() { tracer_runs = true; }
+    ~TracerRun() { tracer_runs = false; }
 };
 
 Cell& tracer() { return tracer_cell; }

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "datatypes/integer.h"
 #include "platform/os.h"
 #include "platform/signals.h"
-#include "datatypes/integer.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -43,8 +43,6 @@ void flush() {
     if (length > 0) write_out(output, length);
 }
 
-bool is_surrogate(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
-
 [[noreturn]] void raise_invalid_char(uint32_t code_point) {
     flush();
     Cell value;
@@ -55,7 +53,7 @@ bool is_surrogate(uint32_t code_point) { return code_point >= 0xD800 && code_poi
 // Every unit is a code point of its own, so a surrogate is never half of a pair here.
 void put_code_point(uint32_t code_point) {
     if (code_point > unicode::kMaxCodePoint) raise_invalid_char(code_point);
-    if (is_surrogate(code_point)) code_point = kReplacementCharacter;
+    if (unicode::surrogate_q(code_point)) code_point = kReplacementCharacter;
     pending += unicode::cp_to_utf8(code_point, reinterpret_cast<uint8_t*>(output + pending));
     if (pending > kFlushAbove) flush();
 }

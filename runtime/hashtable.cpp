@@ -832,15 +832,17 @@ BufPtr<Cell> get(Node table, uint32_t key) {
     return at.found ? record_at(table, uint32_t(keys_of(table)[at.bucket])) + 1 : BufPtr<Cell>();
 }
 
-BufPtr<Cell> delete_key(Node table, uint32_t key) {
+bool delete_key(Node table, uint32_t key) {
     check_rebuild(table);
     Landing at = find_record(table, key);
-    if (!at.found) return {};
+    if (!at.found) return false;
     set_state(flags_of(table), uint32_t(at.bucket), kDeleted);
     record(table)->count--;
     BufPtr<Cell> cells = record_at(table, uint32_t(keys_of(table)[at.bucket]));
     cells->header = kDeadRecord;
-    return cells + 1;
+    // Growing the table holds its old records where the collector reads every cell.
+    for (uint32_t i = 1; i < record_size(table) / sizeof(Cell); i++) cells[i] = Cell{uint8_t(Type::Unset), 0, 0, 0};
+    return true;
 }
 
 Node copy(Node table, Node values) {
@@ -976,10 +978,7 @@ void sweep_weak(Node table) {
         bool key_alive = collector::marked_q(key);
         if (key_alive && (!owners || collector::marked_q(cells[2].data1))) continue;
         if (owners && key_alive) mem::buffer(key)->flags &= ~kSeriesOwned;  // it outlived its owner
-        // The record's cells name what this collection frees: emptied, so that no later mark reaches it
-        // (growing the table holds its old records where the collector reads every cell).
-        BufPtr<Cell> entry = delete_key(table, key);
-        for (uint32_t k = 0; k + 1 < bytes / sizeof(Cell); k++) entry[k] = Cell{uint8_t(Type::Unset), 0, 0, 0};
+        delete_key(table, key);
         cells->data1 = 0;
     }
 }

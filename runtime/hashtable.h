@@ -129,8 +129,9 @@ void move_range(Node table, uint32_t destination, uint32_t first, uint32_t count
 // new. Every cell header of the record is reset to unset! (the first one marks the record live).
 BufPtr<Cell> put_block_key(Node table, uint32_t key);
 BufPtr<Cell> get(Node table, uint32_t key);  // null when absent
-// Marks the key's record deleted and returns its value area (null when absent).
-BufPtr<Cell> delete_key(Node table, uint32_t key);
+// Marks the key's record deleted and empties its value area, whose cells may name what is freed next;
+// false when the key is absent.
+bool delete_key(Node table, uint32_t key);
 
 // An independent copy of the table, indexing `values` (which holds what the table's values did).
 Node copy(Node table, Node values);

@@ -1,13 +1,13 @@
 #include "runtime/ownership.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "datatypes/unset.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -29,12 +29,6 @@ void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
     entry[0] = value;
     entry[1] = owner;
     entry[2] = word;
-}
-
-void drop_entry(Node node) {
-    BufPtr<Cell> entry = hashtable::delete_key(ownership_table, node);
-    if (!entry) return;
-    for (uint32_t k = 0; k < kEntryCells; k++) entry[k] = unset::value;
 }
 
 // The walks below take fixed cells (on the data stack): making an entry allocates.
@@ -84,18 +78,17 @@ bool drop_owned(const Cell& series) {
     BufPtr<SeriesBuffer> buffer = mem::buffer(series.data2);
     if (!(buffer->flags & kSeriesOwned)) return false;
     buffer->flags &= ~kSeriesOwned;
-    drop_entry(series.data2);
+    hashtable::delete_key(ownership_table, series.data2);
     return true;
 }
 
 // Whether unbinding has anything to do with a value of the type: it has an entry or fields.
 bool may_own_something(Type type) { return type == Type::Object || has_entry_type(type); }
 
-// Adds to `pending` the values of a block, from its head, that may hold an entry.
-void add_items(const Cell& block, std::vector<Cell>& pending) {
-    BufPtr<SeriesBuffer> buffer = mem::buffer(block.data2);
-    const Cell* cells = mem::ptr<Cell>(buffer->offset);
-    for (uint32_t i = std::min(block.data1, buffer->length()); i < buffer->length(); i++)
+// Adds to `pending` the values of `count` cells of a block from `index` that may hold an entry.
+void add_items(Node block, uint32_t index, uint32_t count, std::vector<Cell>& pending) {
+    const Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset);
+    for (uint32_t i = index; i < index + count; i++)
         if (may_own_something(cells[i].type())) pending.push_back(cells[i]);
 }
 
@@ -108,8 +101,10 @@ void unbind_all(std::vector<Cell> pending) {
         pending.pop_back();
         if (value.is(Type::Object))
             unbind_fields(value);
-        else if (has_entry_type(value.type()) && drop_owned(value) && series::is_block_like(value.type()))
-            add_items(value, pending);
+        else if (has_entry_type(value.type()) && drop_owned(value) && series::is_block_like(value.type())) {
+            uint32_t length = mem::buffer(value.data2)->length(), head = std::min(value.data1, length);
+            add_items(value.data2, head, length - head, pending);
+        }
     }
 }
 
@@ -132,8 +127,9 @@ void unbind(const Cell& value) { unbind_all({value}); }
 
 void unbind_range(Node block, uint32_t index, uint32_t count) {
     OKA_ASSERT(index + count <= mem::buffer(block)->length());
-    const Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset) + index;
-    unbind_all(std::vector<Cell>(cells, cells + count));
+    std::vector<Cell> pending;
+    add_items(block, index, count, pending);
+    unbind_all(std::move(pending));
 }
 
 BufPtr<Cell> owned_q(Node node) {

@@ -179,7 +179,6 @@ bool starts_with_bom(const uint8_t* bytes, uint32_t length) {
 // ---- UTF-16
 
 uint32_t utf16_at(const uint8_t* units, uint32_t i) { return unit_at<uint16_t>(units, i); }
-bool is_surrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 bool is_high_surrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
@@ -189,7 +188,7 @@ void store_utf16(uint8_t* out, uint32_t unit) { set_unit_at<uint16_t>(out, 0, un
 // invalid-data with the units from it.
 uint32_t decode_utf16(const uint8_t* units, uint32_t count, uint32_t& i) {
     uint32_t first = utf16_at(units, i++);
-    if (!is_surrogate(first)) return first;
+    if (!surrogate_q(first)) return first;
     uint32_t second = i < count ? utf16_at(units, i) : 0;
     if (!is_high_surrogate(first) || !is_low_surrogate(second))
         raise_with_bytes(Err::script_invalid_data, units + 2 * (i - 1), 2 * (count - i + 1));
@@ -326,7 +325,7 @@ uint32_t utf16_unit_size(const uint8_t* units, uint32_t count) {
     uint32_t unit = 1;
     for (uint32_t i = 0; i < count; i++) {
         uint32_t u = utf16_at(units, i);
-        if (is_surrogate(u)) return 4;
+        if (surrogate_q(u)) return 4;
         if (u > 0xFF) unit = 2;
     }
     return unit;

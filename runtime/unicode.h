@@ -31,6 +31,9 @@ namespace oka::unicode {
 
 inline constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
+// The code points that UTF-16 pairs and that no UTF-8 text holds.
+constexpr bool surrogate_q(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
+
 // The white space above ASCII that trim drops and the lexer takes as a blank between tokens: the
 // spaces, separators and line ends that show as room. The zero-width characters (U+200B, U+200C and
 // their like) are not among them: they join or break text without a gap.
