@@ -104,12 +104,8 @@ Found search(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
     Found found{query_of(value, only, case_, same), -1};
     uint32_t length = length_of(*series);
     if (length == 0 || (series->data1 >= length && !reverse)) return found;
-    int64_t step = 1;
-    if (skip) {
-        if (!skip->is(Type::Integer)) error::fire_refinement("skip", skip);
-        step = integer::get(*skip);
-        if (step < 1) fire(Err::script_out_of_range, skip);
-    }
+    int64_t step = series::record_size(skip);
+    if (step < 1) fire(Err::script_out_of_range, skip);
     int64_t head = clamped_head(*series);
     int64_t count = part ? series::part_count(*series, *part) : length;
     if (count < 1 || found.query.size == 0) return found;

@@ -48,6 +48,9 @@ constexpr ErrorEntry kErrorEntries[] = {
 // Errors made by the run-time share one class: the prototype's words in the prototype's order.
 constexpr uint32_t kErrorClass = 1;
 
+// A category object's fields: code and type, then one per error id.
+constexpr uint32_t kFirstIdPosition = 2;
+
 Cell catalog_object;
 Cell prototype;
 bool ready = false;
@@ -136,7 +139,7 @@ Cell* push_from_prototype() {
 }
 
 void set_code(Cell* error, size_t category, uint32_t position) {
-    integer::make_at(field(*error, kCode).get(), int32_t(category * 100 + position - 2));
+    integer::make_at(field(*error, kCode).get(), int32_t(category * 100 + position - kFirstIdPosition));
 }
 
 // The block the interpreter is walking, at the expression it is on: where the error happened.
@@ -154,11 +157,17 @@ void set_near(const Cell& error) {
 
 int32_t catalogue_index(const Cell& word) { return object::find_word(catalog_object, word.data2); }
 
+// The position of the error id a symbol names in a category, or -1: code and type name no error.
+int32_t id_position(int32_t category, uint32_t symbol) {
+    int32_t position = object::find_word(*category_object(size_t(category)), symbol);
+    return position < int32_t(kFirstIdPosition) ? -1 : position;
+}
+
 void make_from_code(Cell* error, const Cell& spec) {
     int32_t code = integer::get(spec);
     int32_t category = code / 100;
     if (code < 0 || category >= error::kCategoryCount) fire(Err::script_out_of_range, &spec);
-    uint32_t position = uint32_t(code % 100) + 2;
+    uint32_t position = uint32_t(code % 100) + kFirstIdPosition;
     if (position >= field_count(*category_object(size_t(category)))) fire(Err::script_out_of_range, &spec);
     *field(*error, kCode) = spec;
     *field(*error, kType) = category_word(size_t(category));
@@ -174,7 +183,7 @@ void make_from_words(Cell* error, const Cell& spec) {
     if (length < 2) invalid_spec_field("id");
     Cell id = cells[1];
     if (!id.is(Type::Word)) fire(Err::script_invalid_arg, &id);
-    int32_t position = object::find_word(*category_object(size_t(category)), id.data2);
+    int32_t position = id_position(category, id.data2);
     if (position < 0) invalid_spec_field("id");
     *field(*error, kType) = type;
     *field(*error, kId) = id;
@@ -183,9 +192,7 @@ void make_from_words(Cell* error, const Cell& spec) {
 
 // The index of the category a field names, or -1; the position of the id a field names in it, or -1.
 int32_t category_named(const Cell& type) { return type.is(Type::Word) ? catalogue_index(type) : -1; }
-int32_t id_named(int32_t category, const Cell& id) {
-    return id.is(Type::Word) ? object::find_word(*category_object(size_t(category)), id.data2) : -1;
-}
+int32_t id_named(int32_t category, const Cell& id) { return id.is(Type::Word) ? id_position(category, id.data2) : -1; }
 
 // A block of set-words is evaluated in the new error's own context; the type and id it leaves there must
 // name an entry of the catalogue.
@@ -261,7 +268,7 @@ void rewrite_invalid(const Cell& error, Field bad) {
     *field(error, kArg1) = *field(error, bad);
     size_t internal = size_t(ErrorCategory::Internal);
     *field(error, kType) = category_word(internal);
-    *field(error, kId) = id_word(internal, uint32_t(int(Err::internal_invalid_error) % 100 + 2));
+    *field(error, kId) = id_word(internal, uint32_t(int(Err::internal_invalid_error) % 100 + kFirstIdPosition));
 }
 
 // The catalogue's message for the error and the index of its category. A type or id that names no
@@ -392,7 +399,7 @@ Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
     }
     Cell* error = push_from_prototype();
     size_t category = size_t(category_of(id));
-    uint32_t position = uint32_t(int(id) % 100) + 2;
+    uint32_t position = uint32_t(int(id) % 100) + kFirstIdPosition;
     integer::make_at(field(*error, kCode).get(), int(id));
     *field(*error, kType) = category_word(category);
     *field(*error, kId) = id_word(category, position);

@@ -1,6 +1,7 @@
 #include "datatypes/integer.h"
 
 #include <charconv>
+#include <cmath>
 #include <optional>
 
 #include "datatypes/float.h"
@@ -45,7 +46,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Char: return answer(int32_t(spec->data2));
     case Type::Float:
     case Type::Percent: return answer(from_float(spec->f64()));
-    case Type::Time: return answer(from_float(spec->f64() + 0.5));
+    case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
     case Type::Issue: return answer(issue::from_hex(*spec));
     default:
         if (series::is_string_like(spec->type())) return answer(from_text(spec));

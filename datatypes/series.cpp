@@ -263,7 +263,7 @@ Reversal plan_reversal(const Cell& series, Cell* part, Cell* skip) {
     if (available == 0) return {};
     int64_t count = std::min<int64_t>(part ? part_count(series, *part) : available, available);
     if (count < 1) return {};
-    int64_t size = skip ? integer::get(*skip) : 1;
+    int64_t size = record_size(skip);
     if (size < 1) fire(Err::script_out_of_range, skip);
     if (size == count) return {};
     if (size > count || count % size) error::fire_refinement("skip", skip);
@@ -427,6 +427,12 @@ int64_t part_count(const Cell& series, const Cell& part) {
     return int64_t(part_position(series, part)) - clamped_head(series);
 }
 
+int64_t record_size(const Cell* skip) {
+    if (!skip) return 1;
+    if (!skip->is(Type::Integer)) error::fire_refinement("skip", skip);
+    return integer::get(*skip);
+}
+
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
@@ -530,7 +536,7 @@ SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bo
         count = std::min<int64_t>(limit, length - head);
     }
     if (all && !skip) fire(Err::script_bad_refines);
-    int64_t size = skip ? integer::get(*skip) : 1;
+    int64_t size = record_size(skip);
     // No records at all (an empty range) is a whole number of them: nothing to sort, not a bad size.
     if (skip && (size < 1 || count % size)) error::fire_refinement("skip", skip);
     SortPlan plan{head, uint32_t(count), uint32_t(size), 0, all, nullptr};

@@ -94,6 +94,10 @@ void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_co
 // the same series (same type and node); any other argument raises script invalid-refine-arg.
 int64_t part_count(const Cell& series, const Cell& part);
 
+// The record size a /skip argument gives, 1 without one. Only an integer names a size: any other value
+// raises script invalid-refine-arg rather than being read as a number.
+int64_t record_size(const Cell* skip);
+
 // ---- actions that the child types call as a first step ----
 
 // A new series holding the units of the /part range from the head (all of them without one), in

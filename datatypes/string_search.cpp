@@ -117,7 +117,7 @@ Found search(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
     uint32_t length = rs_abs_length_q(*series);
     if (length == 0 || (series->data1 >= length && !reverse)) return kNotFound;
     if (any || with) fire(Err::internal_not_done);
-    int64_t step = skip ? integer::get(*skip) : 1;
+    int64_t step = series::record_size(skip);
     if (step < 1) fire(Err::script_out_of_range, skip);
     int64_t head = clamped_head(*series);
     int64_t count = reverse ? head : length - head;
