@@ -423,8 +423,10 @@ uint32_t get_id(const Cell& error) { return field(error, kId)->data2; }
 void capture_stack(const Cell& error, int32_t level) {
     Cell stack_field = *field(error, kStack);
     if (!stack_field.is(Type::Integer)) return;
+    auto* end = mem::ptr<stack::CallFrame>(Addr(stack_field.data2));
+    stack::FramesKept frames(end);
     Cell* names = block::push_only_s(20);
-    stack::trace_words(level < 1 ? 1 : level, *names, mem::ptr<stack::CallFrame>(Addr(stack_field.data2)));
+    stack::trace_words(level < 1 ? 1 : level, *names, end);
     *field(error, kStack) = *names;
     stack::pop(1);
 }

@@ -13,6 +13,8 @@
    for the collector. */
 #pragma once
 
+#include <algorithm>
+
 #include "runtime/memory.h"
 
 namespace oka::stack {
@@ -204,6 +206,20 @@ Cell get_call_name();
 // Appends the names of the frames from the bottom up to (not including) `end`: every named frame at
 // levels above 1, only the function frames otherwise.
 void trace_words(int32_t level, const Cell& block, CallFrame* end);
+
+// Keeps the frames up to `end` roots for the collector for the life of the scope, though a throw has
+// unwound them: their records stay intact until a frame is pushed, and a context that only they name
+// must live until their names have been read.
+class FramesKept {
+public:
+    explicit FramesKept(CallFrame* end) : saved_(call_top) { call_top = std::max(call_top, end); }
+    ~FramesKept() { call_top = saved_; }
+    FramesKept(const FramesKept&) = delete;
+    FramesKept& operator=(const FramesKept&) = delete;
+
+private:
+    CallFrame* saved_;
+};
 
 // ---- the collector ----
 
