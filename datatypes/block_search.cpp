@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/typeset.h"
@@ -136,8 +137,22 @@ struct RecordOrder {
 
 uint32_t record_number(const void* element) { return *static_cast<const uint32_t*>(element); }
 
+// The place in a sort of two values that their compare actions cannot order. It keeps the order total,
+// so that a block of mixed values sorts the same whichever order they come in: amounts of different
+// types (a char and a float) go by amount, and all amounts take one rank among the other types, which
+// go by type id.
+int32_t incomparable_order(const Cell& a, const Cell& b) {
+    bool amounts = float_::number_q(a.type()), other_amounts = float_::number_q(b.type());
+    if (amounts && other_amounts) {
+        double x = float_::number_of(a), y = float_::number_of(b);
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    auto rank = [](const Cell& value, bool amount) { return int32_t(amount ? Type::Integer : value.type()); };
+    return rank(a, amounts) - rank(b, other_amounts);
+}
+
 // The built-in order: the cells compared in turn by the first one's compare action under the sort op;
-// values that do not compare order by type id. /reverse exchanges the two records.
+// values that do not compare take the incomparable order. /reverse exchanges the two records.
 int compare_records(const void* a, const void* b, intptr_t order_address, intptr_t) {
     const RecordOrder& order = *reinterpret_cast<const RecordOrder*>(order_address);
     uint32_t x = record_number(order.reverse ? b : a), y = record_number(order.reverse ? a : b);
@@ -146,7 +161,7 @@ int compare_records(const void* a, const void* b, intptr_t order_address, intptr
         Cell* pair = stack::push(order.cell(x, i));
         stack::push(order.cell(y, i));
         int32_t result = actions::compare_value(pair, pair + 1, order.op);
-        if (result == kNotComparable) result = int32_t(pair[0].type()) - int32_t(pair[1].type());
+        if (result == kNotComparable) result = incomparable_order(pair[0], pair[1]);
         stack::top = pair;
         if (result != 0) return result;
     }

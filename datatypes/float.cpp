@@ -244,10 +244,6 @@ double degrees_to_radians(double angle, int32_t mode) {
 
 namespace float_ {
 
-namespace {
-
-// ---- the float! datatype ----
-
 bool number_q(Type type) {
     switch (type) {
     case Type::Integer:
@@ -262,6 +258,10 @@ bool number_q(Type type) {
 double number_of(const Cell& cell) {
     return cell.is(Type::Integer) || cell.is(Type::Char) ? double(integer::get(cell)) : get(cell);
 }
+
+namespace {
+
+// ---- the float! datatype ----
 
 Cell result;  // the answer of make and to, copied out by the dispatcher at once
 
