@@ -38,7 +38,7 @@ fuzz: deps
 	mkdir -p build/fuzz/corpus build/fuzz/eval-corpus
 	build/fuzz/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
 	tests/fuzz/transcript-seeds build/fuzz/eval-seeds tests/transcripts/*.txt
-	build/fuzz/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -dict=tests/fuzz/eval.dict \
+	build/fuzz/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -fork=1 -ignore_timeouts=1 -dict=tests/fuzz/eval.dict \
 		-artifact_prefix=build/fuzz/eval- build/fuzz/eval-corpus build/fuzz/eval-seeds tests/fuzz/eval_corpus
 
 build-release: deps

@@ -52,6 +52,9 @@ constexpr uint32_t kErrorClass = 1;
 constexpr uint32_t kFirstIdPosition = 2;
 
 Cell catalog_object;
+// The category objects as the catalogue was made. The run-time reads these rather than the catalogue's
+// fields: an error's type word is a catalogue word, so a script can set that field to anything.
+Cell categories[std::size(kCategoryEntries)];
 Cell prototype;
 bool ready = false;
 
@@ -119,7 +122,7 @@ void make_prototype() {
     word::add_to_root(prototype);
 }
 
-Cell* category_object(size_t index) { return object::get_values(catalog_object).get() + index; }
+Cell* category_object(size_t index) { return &categories[index]; }
 
 // The category and id words of a catalogue entry: the words of the catalogue's own fields.
 Cell category_word(size_t index) { return *object::get_word(catalog_object.data1, uint32_t(index)); }
@@ -377,6 +380,8 @@ void make_catalog() {
     for (size_t i = 0; i < std::size(kCategoryEntries); i++) {
         Cell* category = push_category(i);
         add_field(catalog, kCategoryEntries[i].word, *category);
+        categories[i] = *category;
+        word::add_to_root(categories[i]);
     }
     catalog_object = *catalog;
     word::add_to_root(catalog_object);

@@ -279,11 +279,15 @@ bool extend(Node target, const Cell& source) {
 
 // ---- construction ----
 
-// The object make starts from: a copy of the prototype, or an empty object.
+// The object make starts from: a copy of the prototype, or an empty object. The copy keeps the
+// prototype's handler record, so the spec's assignments reach its (rebound) on-change* like any other.
 Cell* start(const Cell& prototype) {
     Cell* result = unset::push();
     if (prototype.is(Type::Datatype)) return make_at(result, 4);
-    return clone_object(prototype, result, false, nullptr);
+    clone_object(prototype, result, false, nullptr);
+    result->data3 = prototype.data3;
+    *_context::self_cell(result->data1) = *result;
+    return result;
 }
 
 // A new class id unless the object kept the prototype's words.
