@@ -137,7 +137,8 @@ bool word_meets_lit_word(const Cell& a, const Cell& b) {
     return (a.is(Type::Word) && b.is(Type::LitWord)) || (a.is(Type::LitWord) && b.is(Type::Word));
 }
 
-int32_t order_by_name(const Cell& a, const Cell& b, int32_t op) {
+// The words are taken by value: forming the first name allocates, which may move a buffer they lie in.
+int32_t order_by_name(Cell a, Cell b, int32_t op) {
     Cell* saved = stack::top;
     Cell* first = push_string_form(a);
     Cell* second = push_string_form(b);
