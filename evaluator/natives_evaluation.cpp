@@ -127,33 +127,38 @@ struct Target {
     enum Mode { fresh, append, insert };
     Cell* cell;
     Mode mode;
-    uint32_t appended_from;  // the tail `out` had
+    uint32_t appended = 0;  // the cells added at the tail so far
 };
 
 Target open_target(const Cell* out, uint32_t capacity) {
     stack::mark_native(words::word(Word::body_tag));
-    if (!out) return {block::push_only_s(int32_t(capacity)), Target::fresh, 0};
+    if (!out) return {block::push_only_s(int32_t(capacity)), Target::fresh};
     Cell* cell = stack::push(*out);
-    return {cell, series::rs_tail_q(*cell) ? Target::append : Target::insert, length_of(*cell)};
+    return {cell, series::rs_tail_q(*cell) ? Target::append : Target::insert};
 }
 
 // Adds a value (a cell on the data stack) as one value, or with `spread` a block's values one by one.
-void add(const Target& target, Cell* value, bool spread) {
-    if (target.mode == Target::insert)
+void add(Target& target, Cell* value, bool spread) {
+    if (target.mode == Target::insert) {
         actions::call<Act::insert>(target.cell, value, -1, !spread, 1, false);
-    else if (spread)
+        return;
+    }
+    uint32_t before = length_of(*target.cell);
+    if (spread)
         block::rs_append_block(*target.cell, *value);
     else
         block::rs_append(*target.cell, *value);
+    target.appended += length_of(*target.cell) - before;
 }
 
 // Closes the target's frame, leaving as the next cell of the caller's frame the new block at its head,
-// or `out` where the appended values begin, or just past the inserted ones.
+// or `out` where the appended values begin, or just past the inserted ones. The evaluation may have
+// shortened `out` meanwhile: the appended values are then the ones still at its tail.
 Cell* close_target(const Target& target) {
     if (target.mode == Target::append) {
-        int32_t added = int32_t(length_of(*target.cell) - target.appended_from);
-        ownership::check(*target.cell, Word::insert, nullptr, int32_t(target.appended_from), added);
-        target.cell->data1 = target.appended_from;
+        uint32_t length = length_of(*target.cell), added = std::min(target.appended, length);
+        ownership::check(*target.cell, Word::insert, nullptr, int32_t(length - added), int32_t(added));
+        target.cell->data1 = length - added;
     }
     stack::unwind();
     return stack::top - 1;
@@ -180,7 +185,7 @@ void reduce_value(const Cell* out) {
 // Composes `source` into the target: the value of each paren in place of it (nothing for an empty paren
 // or an unset value, the values of a block one by one unless `only`), nested blocks composed too when
 // `deep`.
-void compose_block(const Cell& source, const Target& target, bool deep, bool only) {
+void compose_block(const Cell& source, Target& target, bool deep, bool only) {
     for (uint32_t i = source.data1; i < length_of(source); i++) {
         Cell* value = stack::push(*block::rs_abs_at(source, i));
         if (value->is(Type::Block) && deep) {
