@@ -109,7 +109,9 @@ void splice(Node node, uint32_t at, uint32_t replaced, const Contribution& c, ui
     }
     series::resize_range(node, at, replaced, written);
     Cell* target = cell_at(node, at).get();
-    for (uint32_t k = 0; k < dup; k++) std::memcpy(target + k * c.count, group, c.count * sizeof(Cell));
+    // Stepping by groups rather than counting copies: an empty group repeated any number of times
+    // writes nothing and takes no time.
+    for (uint32_t k = 0; k < written; k += c.count) std::memcpy(target + k, group, c.count * sizeof(Cell));
     stack::pop(1);
 }
 
@@ -350,16 +352,6 @@ const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
     return result;
 }
 
-const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
-    const Cell* taken = series::take(series, part, deep, last);
-    if (!deep || taken->is(Type::None)) return taken;
-    if (part) {
-        copy_values(*taken, 1, nullptr);
-        return taken;
-    }
-    return series::is_series(taken->type()) ? deep_copy(*taken) : taken;
-}
-
 void swap(Cell* series1, Cell* series2) {
     if (!is_block_like(series2->type())) fire(Err::script_invalid_arg, series2);
     if (series::both_at_units_q(*series1, *series2)) {
@@ -444,7 +436,7 @@ void init() {
                                          implements<Act::swap>(swap),
                                          inherits<Act::tail>(),
                                          inherits<Act::tail_q>(),
-                                         implements<Act::take>(take),
+                                         inherits<Act::take>(),
                                          implements<Act::trim>(trim),
                                          inherits<Act::modify>(),
                                      });

@@ -505,7 +505,7 @@ Taking plan_take(const Cell& series, Cell* part, bool last) {
 
 }  // namespace
 
-const Cell* take(Cell* series, Cell* part, bool, bool last) {
+const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Taking plan = plan_take(*series, part, last);
     if (plan.at_tail) return &none::value;
     Cell* result = none::push();
@@ -518,6 +518,9 @@ const Cell* take(Cell* series, Cell* part, bool, bool last) {
         } else {
             value_at(*series, plan.start, result);
         }
+        // Copied while the units are still in the series: a value that cannot be copied deep (one that
+        // holds itself) fails with nothing taken.
+        if (deep && is_series(result->type())) actions::call<Act::copy>(result, result, nullptr, true, nullptr);
         resize_range(series->data2, plan.start, plan.count, 0);
     }
     if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(plan.start), int32_t(plan.count));

@@ -21,6 +21,10 @@ namespace {
 
 void append_literal(Cell* string, const char* text) { concatenate_literal(string, text, uint32_t(std::strlen(text))); }
 
+// The values whose items are formed one by one, without separators. A path is one value, formed whole
+// with its slashes.
+bool is_list_of_values(Type type) { return type == Type::Block || type == Type::Paren || type == Type::Hash; }
+
 // Forms the values of a block from its head one after the other, until `part` code points are written
 // when `part` is not negative.
 void form_each(Cell* string, const Cell& block, int32_t part) {
@@ -149,7 +153,7 @@ Run contribution(Cell* value, int32_t part, bool only) {
         append_literal(formed, "<");
         concatenate(*formed, *value, -1, 0, Mode::append);
         append_literal(formed, ">");
-    } else if (series::is_block_like(type) && !only) {
+    } else if (is_list_of_values(type) && !only) {
         form_each(formed, *value, part);
     } else {
         Cell limit;

@@ -122,8 +122,8 @@ int64_t part_count(const Cell& series, const Cell& part);
 std::u32string code_points_of(const Cell& string);
 
 // What the editing actions write for a value other than a char!: a string-like value's text from the
-// head; the form of anything else (a tag! between its angle brackets, a block-like value each of its
-// values in turn unless `only`), made in a new string pushed on the data stack. At most `part` code
+// head; the form of anything else (a tag! between its angle brackets, a block, paren or hash each of
+// its values in turn unless `only`), made in a new string pushed on the data stack. At most `part` code
 // points when `part` is not negative.
 Run contribution(Cell* value, int32_t part, bool only);
 

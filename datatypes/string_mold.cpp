@@ -51,15 +51,18 @@ Counts count_quotes(const Text& text, uint32_t count) {
     return counts;
 }
 
-// True when the opening brace at `from` has its closing partner before `end`.
-bool brace_closes_q(const Cell& string, uint32_t from, uint32_t end) {
-    int32_t depth = 0;
+// The index of the first opening brace in [from, end) that no closing brace pairs with, or `end`. Braces
+// pair as they nest (a closing brace at depth 0 closes nothing), so the braces still open at the end are
+// those without a partner, and the first of them is the one that last opened at depth 0. One pass:
+// looking for each brace's partner in turn takes time in the square of the nesting depth.
+uint32_t first_unclosed_brace(const Cell& string, uint32_t from, uint32_t end) {
+    uint32_t depth = 0, opened_at_top = end;
     for (uint32_t i = from; i < end; i++) {
         uint32_t code_point = rs_abs_at(string, i);
-        if (code_point == '{') depth++;
-        if (code_point == '}' && --depth == 0) return true;
+        if (code_point == '{' && depth++ == 0) opened_at_top = i;
+        if (code_point == '}' && depth > 0) depth--;
     }
-    return false;
+    return depth > 0 ? opened_at_top : end;
 }
 
 void mold_quoted(const Cell& string, uint32_t head, uint32_t count, Cell* buffer, bool all) {
@@ -69,15 +72,14 @@ void mold_quoted(const Cell& string, uint32_t head, uint32_t count, Cell* buffer
 // Braces pair up as long as every opening one has a partner; from the first one that has none on,
 // opening braces are escaped, and so is every closing brace that closes nothing.
 void mold_braced(const Cell& string, uint32_t head, uint32_t count, Cell* buffer, bool all) {
-    bool balanced = true;
+    uint32_t unclosed = first_unclosed_brace(string, head, head + count);
     int32_t depth = 0;
     for (uint32_t i = head; i < head + count; i++) {
         uint32_t code_point = rs_abs_at(string, i);
         switch (code_point) {
         case '{':
-            balanced = balanced && brace_closes_q(string, i, head + count);
-            if (balanced) depth++;
-            append_literal(buffer, balanced ? "{" : "^{");
+            if (i < unclosed) depth++;
+            append_literal(buffer, i < unclosed ? "{" : "^{");
             break;
         case '}':
             append_literal(buffer, depth > 0 ? "}" : "^}");
