@@ -94,6 +94,12 @@ void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_co
 // the same series (same type and node); any other argument raises script invalid-refine-arg.
 int64_t part_count(const Cell& series, const Cell& part);
 
+// A /part count as a search uses it. Searching back (/reverse), the count runs back from the head, so a
+// position bounds the search from below: its distance is the head minus the position.
+inline int64_t search_part(int64_t count, const Cell& part, bool reverse) {
+    return reverse && !part.is(Type::Integer) ? -count : count;
+}
+
 // The record size a /skip argument gives, 1 without one. Only an integer names a size: any other value
 // raises script invalid-refine-arg rather than being read as a number.
 int64_t record_size(const Cell* skip);
