@@ -190,7 +190,9 @@ const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
         ownership::unbind(*target);
         return value;
     }
-    if (!value->is(Type::Block) || rs_length_q(*value) < 2 || !block::rs_head(value)->is(Type::Object))
+    // [object word]: the owner and the field its handler hears of.
+    if (!value->is(Type::Block) || rs_length_q(*value) < 2 || !block::rs_head(value)->is(Type::Object) ||
+        !block::rs_abs_at(*value, value->data1 + 1)->is(Type::Word))
         fire(Err::script_invalid_arg, value);
     Cell* owner = stack::push(*block::rs_head(value));
     stack::push(*block::rs_abs_at(*value, value->data1 + 1));
