@@ -142,12 +142,6 @@ void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t 
     alloc::fill_pattern(at, run.count * unit, dup);
 }
 
-int64_t part_count(const Cell& series, const Cell& part) {
-    if (part.is(Type::Integer)) return integer::get(part);
-    if (part.type() != series.type() || part.data2 != series.data2) error::fire_refinement("part", &part);
-    return int64_t(clamped_head(part)) - clamped_head(series);
-}
-
 std::u32string code_points_of(const Cell& string) {
     Text text = text_of(string);
     std::u32string out(text.length, U'\0');

@@ -300,7 +300,7 @@ namespace {
 // The code points from the head that a change of case covers: those up to /part, else all.
 int32_t case_count(const Cell& text, const Cell* part) {
     int64_t available = string::rs_length_q(text);
-    return int32_t(part ? std::clamp<int64_t>(string::part_count(text, *part), 0, available) : available);
+    return int32_t(part ? std::clamp<int64_t>(series::part_count(text, *part), 0, available) : available);
 }
 
 }  // namespace

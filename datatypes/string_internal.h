@@ -114,10 +114,6 @@ inline void splice(Node node, uint32_t index, uint32_t replaced, Run run, uint32
         splice_any(node, index, replaced, run, dup);
 }
 
-// The units a /part argument covers from the head: an integer count, or the distance to a position
-// of the same series (same type and node); any other argument raises script invalid-refine-arg.
-int64_t part_count(const Cell& series, const Cell& part);
-
 // The code points of a string from its head, copied out of the buffer.
 std::u32string code_points_of(const Cell& string);
 
