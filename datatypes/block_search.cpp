@@ -108,7 +108,7 @@ Found search(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool 
     int64_t step = series::record_size(skip);
     if (step < 1) fire(Err::script_out_of_range, skip);
     int64_t head = clamped_head(*series);
-    int64_t count = part ? series::search_part(series::part_count(*series, *part), *part, reverse) : length;
+    int64_t count = part ? series::search_part_count(*series, *part, reverse) : length;
     if (count < 1 || found.query.size == 0) return found;
     int64_t size = found.query.size;
     Walk walk{head, step, head, std::min<int64_t>(head + count, length), match};

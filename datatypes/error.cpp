@@ -134,7 +134,7 @@ uint32_t field_count(const Cell& object) { return object::get_size(object); }
 
 // A copy of the prototype, typed error!.
 Cell* push_from_prototype() {
-    Cell* error = object::clone_object(prototype, unset::push(), false, nullptr);
+    Cell* error = object::clone_object(prototype, unset::push(), false, nullptr, false);
     error->header = uint8_t(Type::Error);
     error->data2 = kErrorClass;
     *_context::self_cell(error->data1) = *error;
@@ -428,10 +428,7 @@ uint32_t get_id(const Cell& error) { return field(error, kId)->data2; }
 void capture_stack(const Cell& error, int32_t level) {
     Cell stack_field = *field(error, kStack);
     if (!stack_field.is(Type::Integer)) return;
-    auto* end = mem::ptr<stack::CallFrame>(Addr(stack_field.data2));
-    stack::FramesKept frames(end);
-    Cell* names = block::push_only_s(20);
-    stack::trace_words(level < 1 ? 1 : level, *names, end);
+    Cell* names = stack::push_trace_words(level < 1 ? 1 : level, mem::ptr<stack::CallFrame>(Addr(stack_field.data2)));
     *field(error, kStack) = *names;
     stack::pop(1);
 }

@@ -284,10 +284,7 @@ bool extend(Node target, const Cell& source) {
 Cell* start(const Cell& prototype) {
     Cell* result = unset::push();
     if (prototype.is(Type::Datatype)) return make_at(result, 4);
-    clone_object(prototype, result, false, nullptr);
-    result->data3 = prototype.data3;
-    *_context::self_cell(result->data1) = *result;
-    return result;
+    return clone_object(prototype, result, false, nullptr, true);
 }
 
 // A new class id unless the object kept the prototype's words.
@@ -481,7 +478,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
     if (part) error::fire_refinement("part", part);
-    clone_object(*value, result, deep, types);
+    clone_object(*value, result, deep, types, false);
     attach_events(result);
     return result;
 }
@@ -586,10 +583,10 @@ BufPtr<Cell> get_values(const Cell& object) { return values_of(object.data1); }
 
 uint32_t get_size(const Cell& object) { return field_count(object.data1); }
 
-Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types) {
+Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types, bool keep_events) {
     Cell* original = stack::push(source);
     *target = *original;
-    target->data3 = 0;
+    if (!keep_events) target->data3 = 0;
     Node context = _context::clone(target, _context::kObject);
     for (uint32_t i = 0; i < field_count(context); i++) {
         Cell value = values_of(original->data1)[i];
@@ -609,7 +606,7 @@ Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* type
 Cell* construct(const Cell& spec, const Cell* prototype, bool only) {
     Cell* result = unset::push();
     if (prototype)
-        clone_object(*prototype, result, true, nullptr);
+        clone_object(*prototype, result, true, nullptr, false);
     else
         make_at(result, 4);
     bool grew = collect_values(result->data1, spec, only);

@@ -47,11 +47,12 @@ uint32_t get_size(const Cell& object);
 // ---- construction ----
 
 // Makes `target` (fixed) a copy of an object of any object type: a new context with the same words,
-// the same class id, no handler record, every value copied and every function! rebound to the copy.
+// the same class id, the source's handler record with `keep_events` (none without), every value copied
+// and every function! rebound to the copy.
 // With `deep` (and no `types`) the string-like and block-like values are deep copies; with `types` (a
 // datatype! or typeset!, null for none) the values of those types are copies, deep with `deep`. A deep
 // typed copy that meets the source again inside raises internal no-cycle.
-Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types);
+Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types, bool keep_events);
 // construct: an object of the spec's set-words, each taking the value after its run of set-words (none
 // at the end) unevaluated; without `only` the words true, yes, on, false, no, off and none stand for
 // their values. With a prototype the object starts as a deep copy of it, keeps its class id unless

@@ -94,9 +94,10 @@ void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_co
 // the same series (same type and node); any other argument raises script invalid-refine-arg.
 int64_t part_count(const Cell& series, const Cell& part);
 
-// A /part count as a search uses it. Searching back (/reverse), the count runs back from the head, so a
-// position bounds the search from below: its distance is the head minus the position.
-inline int64_t search_part(int64_t count, const Cell& part, bool reverse) {
+// The units a search's /part argument covers. Searching back (/reverse), the count runs back from the
+// head, so a position bounds the search from below: its distance is the head minus the position.
+inline int64_t search_part_count(const Cell& series, const Cell& part, bool reverse) {
+    int64_t count = part_count(series, part);
     return reverse && !part.is(Type::Integer) ? -count : count;
 }
 

@@ -122,7 +122,7 @@ Found search(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool 
     int64_t head = clamped_head(*series);
     int64_t count = reverse ? head : length - head;
     if (part) {
-        int64_t limit = series::search_part(series::part_count(*series, *part), *part, reverse);
+        int64_t limit = series::search_part_count(*series, *part, reverse);
         if (limit < 1) return kNotFound;
         count = std::min(count, limit);
     }

@@ -1,7 +1,9 @@
 #include "evaluator/stack.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
@@ -261,10 +263,19 @@ Cell get_call_name() {
     return words::word(Word::not_found_tag);
 }
 
-void trace_words(int32_t level, const Cell& block, CallFrame* end) {
-    Cell target = block;
+Cell* push_trace_words(int32_t level, CallFrame* end) {
+    // The unwound frames stay roots while their names are read: a context that only they name must live
+    // through the allocations below. Their records are intact, as no frame has been pushed since.
+    CallFrame* saved = call_top;
+    call_top = std::max(call_top, end);
+    struct Restore {
+        CallFrame* top;
+        ~Restore() { call_top = top; }
+    } restore{saved};
+    Cell* names = block::push_only_s(20);
     for (CallFrame* f = call_bottom; f < end; f++)
-        if (listed_at(level, *f)) *alloc::alloc_tail(target) = name_of(*f);
+        if (listed_at(level, *f)) *alloc::alloc_tail(*names) = name_of(*f);
+    return names;
 }
 
 void throw_error(const Cell& error) {

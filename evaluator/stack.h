@@ -13,8 +13,6 @@
    for the collector. */
 #pragma once
 
-#include <algorithm>
-
 #include "runtime/memory.h"
 
 namespace oka::stack {
@@ -203,23 +201,10 @@ inline Cell thrown;
 // The word naming the innermost frame that has a name (frames named <body> and <anon> are skipped),
 // starting at the thrower's frame when one was kept; <not-found> when there is none.
 Cell get_call_name();
-// Appends the names of the frames from the bottom up to (not including) `end`: every named frame at
-// levels above 1, only the function frames otherwise.
-void trace_words(int32_t level, const Cell& block, CallFrame* end);
-
-// Keeps the frames up to `end` roots for the collector for the life of the scope, though a throw has
-// unwound them: their records stay intact until a frame is pushed, and a context that only they name
-// must live until their names have been read.
-class FramesKept {
-public:
-    explicit FramesKept(CallFrame* end) : saved_(call_top) { call_top = std::max(call_top, end); }
-    ~FramesKept() { call_top = saved_; }
-    FramesKept(const FramesKept&) = delete;
-    FramesKept& operator=(const FramesKept&) = delete;
-
-private:
-    CallFrame* saved_;
-};
+// Pushes a new block of the names of the frames from the bottom up to (not including) `end`: every
+// named frame at levels above 1, only the function frames otherwise. The frames above the call stack's
+// top, which a throw has unwound, are read as they were left.
+Cell* push_trace_words(int32_t level, CallFrame* end);
 
 // ---- the collector ----
 
