@@ -197,14 +197,19 @@ constexpr void describe_percent_and_slash(Automaton& a) {
     a.row(S::File).otherwise(S::File).on(kDelimiters, end(T::File)).on(C::Invalid, kInvalid);
     a.row(S::FileQuoted).otherwise(S::FileQuoted).on(C::DoubleQuote, take(T::File)).on(C::LineFeed | C::End, kInvalid);
 
-    // After / at a token's start: a refinement /name, the words / and //, or /: (the set-word of /).
+    // After / at a token's start: a refinement /name (/< too, as < is a word), the words / and //, or
+    // /: (the set-word of /). The words of slashes also follow ' and : and take a closing :.
     a.row(S::Slash)
         .otherwise(kInvalid)
-        .on(kWordStart | kDigits, S::Refinement)
+        .on(kWordStart | kDigits | C::Less, S::Refinement)
         .on(kDelimiters, end(T::Refinement))
         .on(C::Slash, S::SlashRun)
         .on(C::Colon, S::SlashColon);
-    a.row(S::SlashRun).otherwise(kInvalid).on(C::Slash, S::SlashRun).on(kDelimiters, end(T::Word));
+    a.row(S::SlashRun)
+        .otherwise(kInvalid)
+        .on(C::Slash, S::SlashRun)
+        .on(C::Colon, S::WordColon)
+        .on(kDelimiters, end(T::Word));
     a.row(S::SlashColon).otherwise(kInvalid).on(kDelimiters, end(T::Refinement));
     a.row(S::Refinement).otherwise(kInvalid).on(kWordBody, S::Refinement).on(kDelimiters, end(T::Refinement));
 }
@@ -335,8 +340,12 @@ constexpr void describe_words(Automaton& a) {
     a.row_like(S::HexWord, S::Word).on(kDigits | kHexLetters, S::HexWord).on(C::LetterH, S::HexWordEnd);
     a.row_like(S::HexWordEnd, S::Word).on(kDelimiters, end(T::Hex));
     // 'word and :word.
-    a.row(S::LitPrefix).otherwise(kInvalid).on(kWordStart, S::Word).on(C::Less, S::LessOperator);
-    a.row(S::GetPrefix).otherwise(kInvalid).on(kWordStart, S::Word).on(C::Less, S::LessOperator);
+    for (State prefix : {S::LitPrefix, S::GetPrefix})
+        a.row(prefix)
+            .otherwise(kInvalid)
+            .on(kWordStart, S::Word)
+            .on(C::Less, S::LessOperator)
+            .on(C::Slash, S::SlashRun);
     // scheme:anything, name@host, @reference: everything up to a delimiter (a url takes commas too).
     a.row(S::Url).otherwise(S::Url).on(kDelimiters, end(T::Url)).on(C::Comma, S::Url).on(C::Invalid, kInvalid);
     a.row(S::Email).otherwise(S::Email).on(kDelimiters, end(T::Email)).on(C::Invalid, kInvalid);
@@ -372,8 +381,9 @@ constexpr void describe_words(Automaton& a) {
 }
 
 constexpr void describe_paths(Automaton& a) {
-    // After a path separator: words, integers, texts (quoted or braced), chars, issues and parens, each
-    // ended by / or : as well, which the path's routines then read.
+    // After a path separator: words, integers, texts (quoted or braced), chars, issues, constructions
+    // (as mold/all writes true, none or a datatype) and parens, each ended by / or : as well, which the
+    // path's routines then read.
     a.row(S::PathElement)
         .otherwise(kInvalid)
         .on(kWordStart, S::PathWord)
@@ -388,8 +398,13 @@ constexpr void describe_paths(Automaton& a) {
     constexpr Classes kElementEnd = kDelimiters | C::Slash | C::Colon;
     a.row(S::PathWord).otherwise(kInvalid).on(kWordBody, S::PathWord).on(kElementEnd, end(T::Word));
     a.row_like(S::PathSign, S::PathWord).on(kDigits, S::PathNumber);
-    a.row_like(S::PathNumber, S::Integer).on(kElementEnd, end(T::Integer));
-    a.row(S::PathHash).otherwise(kInvalid).on(kWordBody, S::PathIssue).on(C::DoubleQuote, S::CharBody);
+    // Digits stay in the element, so that / and : end every integer, not only one of a single digit.
+    a.row_like(S::PathNumber, S::Integer).on(kDigits | C::Apostrophe, S::PathNumber).on(kElementEnd, end(T::Integer));
+    a.row(S::PathHash)
+        .otherwise(kInvalid)
+        .on(kWordBody, S::PathIssue)
+        .on(C::DoubleQuote, S::CharBody)
+        .on(C::ParenOpen, S::Construct);
     a.row(S::PathIssue).otherwise(kInvalid).on(kWordBody, S::PathIssue).on(kElementEnd, end(T::Issue));
     a.row(S::PathLitPrefix).otherwise(kInvalid).on(kWordStart, S::PathWord);
     a.row(S::PathGetPrefix).otherwise(kInvalid).on(kWordStart, S::PathWord);
