@@ -111,9 +111,11 @@ int32_t dup_count(const int32_t* refinements, int i) {
 }
 
 // form and mold write into a new string: the frame keeps only its result slot, the buffer is pushed
-// above it, and with /part the text is cut to the limit.
+// above it, and with /part the text is cut to the limit. The actions' specs leave the limit's type
+// open, so anything but an integer is refused here rather than read as one.
 template <class Write>
 void write_to_new_string(Cell* limit_arg, Write write) {
+    if (limit_arg && !limit_arg->is(Type::Integer)) error::fire_refinement("part", limit_arg);
     int32_t limit = limit_arg ? integer::get(*limit_arg) : 0x7FFFFFFF;
     Cell limit_cell = limit_arg ? *limit_arg : none::value;
     stack::keep();
