@@ -1281,14 +1281,15 @@ void eval_function_body(const Cell& function, const Cell& name) {
     uint32_t code;
     {
         BodyScope scope(context);
-        bool saved_tracing = trace::enter_body(function, name);
+        trace::TracingRestored tracing_restored;
+        trace::enter_body(function, name);
         code = sys::protect(kCatchAll, [&] {
             if (body.is(Type::Block))
                 eval_block(body, true);
             else
                 unset::box();
         });
-        trace::leave_body(name, saved_tracing);
+        trace::leave_body(name, code);
     }
     if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
 }

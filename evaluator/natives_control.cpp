@@ -115,7 +115,15 @@ public:
     // Evaluates a block, its value left in the loop's result slot (the pass frame's slot is the same
     // cell). Break and continue end here; the other non-local exits pass on.
     Pass pass(const Cell& block) {
-        uint32_t code = sys::protect(kThrowBreak, [&] { evaluate(block); });
+        return step([&] { evaluate(block); });
+    }
+
+    // Runs the loop's own work of a pass (setting its words, moving on, removing what a pass took),
+    // in which change handlers may run: a break or a continue they throw reaches this loop's frame,
+    // and is taken here as one from the body.
+    template <class F>
+    Pass step(F&& work) {
+        uint32_t code = sys::protect(kThrowBreak, work);
         interpreter::current_code = code_;
         if (code != 0) pass_frame_ = false;  // the exit unrolled the stacks to the loop frame
         switch (code) {
@@ -176,19 +184,18 @@ uint32_t count_loop_words(const Cell& words) {
     return count;
 }
 
-// Sets the loop words to the next `count` values of the series (none past its tail) and moves the
-// series past them; false when it is at its tail.
-bool assign_next(Cell* series, const Cell& words, uint32_t count) {
-    if (series::rs_tail_q(*series)) return false;
+// Sets the loop words to the next `count` values of the series (none past its tail). The series moves
+// past them first, so that a change handler that ends the pass early leaves them behind.
+void assign_next(Cell* series, const Cell& words, uint32_t count) {
+    stack::Root values(*series);
+    series->data1 += count;
     for (uint32_t i = 0; i < count; i++) {
         // A change handler run by one of the sets may shorten the block of words: the rest go unset.
         if (words.is(Type::Block) && words.data1 + i >= series::rs_buffer_length_q(words)) break;
         Cell word = words.is(Type::Block) ? word::settable_at(words, words.data1 + i) : words;
-        Cell value = *actions::call<Act::pick>(series, int32_t(i + 1), nullptr);
+        Cell value = *actions::call<Act::pick>(&values.cell(), int32_t(i + 1), nullptr);
         word::set_value(&word, value);
     }
-    series->data1 += count;
-    return true;
 }
 
 // Removes the `count` values of the pass just run, which the series has moved past.
@@ -206,17 +213,27 @@ void walk_series(bool removing) {
     uint32_t count = count_loop_words(loop_args[0]);
     Cell* series = stack::push(loop_args[1]);
     Loop loop;
-    while (assign_next(series, loop_args[0], count)) {
-        Pass pass = loop.pass(loop_args[2]);
+    while (!series::rs_tail_q(*series)) {
+        Pass pass = loop.step([&] { assign_next(series, loop_args[0], count); });
+        if (pass == Pass::done) pass = loop.pass(loop_args[2]);
         if (pass == Pass::broken) break;
         bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
-        if (removing && accepted) remove_passed(series, count);
+        if (removing && accepted && loop.step([&] { remove_passed(series, count); }) == Pass::broken) break;
     }
     loop.close();
 }
 
 // The same series buffer, whatever the position.
 bool same_series_q(const Cell& a, const Cell& b) { return series::is_series(b.type()) && a.data2 == b.data2; }
+
+// Moves forall's word on by one from where the body left it; script bad-loop-series when the body set
+// it to another series than the one at `start`.
+void advance_loop_word(Cell* word, const Cell& start) {
+    Cell position = *word::get_cell(*word);
+    if (!same_series_q(start, position)) fire_with(Err::script_bad_loop_series, position);
+    position.data1++;
+    word::set_value(word, position);
+}
 
 // ---- exits ----
 
@@ -351,8 +368,10 @@ void repeat_s(const int32_t*) {
     Loop loop;
     for (int32_t counter = 1;; counter++) {
         Cell value;
-        word::set_value(&loop_args[0], *integer::make_at(&value, counter));
-        if (loop.pass(loop_args[2]) == Pass::broken || counter == count) break;
+        integer::make_at(&value, counter);
+        Pass pass = loop.step([&] { word::set_value(&loop_args[0], value); });
+        if (pass == Pass::done) pass = loop.pass(loop_args[2]);
+        if (pass == Pass::broken || counter == count) break;
     }
     loop.close();
 }
@@ -379,17 +398,12 @@ void forall_s(const int32_t*) {
     Cell* start = stack::push(*word::get_cell(loop_args[0]));
     if (!series::is_series(start->type())) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
     Loop loop;
-    while (!series::rs_tail_q(*word::get_cell(loop_args[0]))) {
-        if (loop.pass(loop_args[1]) == Pass::broken) {
-            loop.close();
-            return;
-        }
-        Cell position = *word::get_cell(loop_args[0]);
-        if (!same_series_q(*start, position)) fire_with(Err::script_bad_loop_series, position);
-        position.data1++;
-        word::set_value(&loop_args[0], position);
+    Pass pass = Pass::done;
+    while (pass != Pass::broken && !series::rs_tail_q(*word::get_cell(loop_args[0]))) {
+        pass = loop.pass(loop_args[1]);
+        if (pass != Pass::broken) pass = loop.step([&] { advance_loop_word(&loop_args[0], *start); });
     }
-    word::set_value(&loop_args[0], *start);
+    if (pass != Pass::broken) loop.step([&] { word::set_value(&loop_args[0], *start); });
     loop.close();
 }
 

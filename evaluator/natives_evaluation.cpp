@@ -319,7 +319,7 @@ void do_s(const int32_t* refinements) {
     TraceSession session(args()[refinements[kTrace]]);
     trace::fire_init();
     uint32_t code = sys::protect(kThrowError, [&] { do_value(refinements); });
-    if (trace::tracing) trace::fire_end();
+    if (trace::tracing) trace::fire_end(code);
     if (code) sys::throw_(code);
 }
 

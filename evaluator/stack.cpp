@@ -29,16 +29,22 @@ Cell* block_end = nullptr;  // just past the data-stack block
 }  // namespace
 
 // Should building the report overflow again, nothing is left to report with and the process ends.
+// A tracer does not hear of the error: its call needs room on the stacks that are full. As the error
+// leaves, the cells its report took beyond `from` are given back with the reserve, so that a push on
+// its way out (an epilog's tracer call) raises a new overflow rather than finding the reserve spent.
 void overflow(Cell* from) {
     static bool reporting = false;
     if (reporting) sys::quit(19, OKA_CALLER_ADDRESS());
     reporting = true;
     struct Reset {
+        Cell* from;
         ~Reset() {
             reporting = false;
             end = block_end - kOverflowReserve;
+            top = std::min(top, from);
         }
-    } reset;
+    } reset{from};
+    trace::Untraced untraced;
     top = from;
     end = block_end;
     cycles::reset();

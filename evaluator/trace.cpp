@@ -4,6 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -71,6 +72,12 @@ int32_t offset_in(const Cell* code, int32_t position) {
 // it empties: the cell at top, where the tracer's call would start. Counted in, the value is kept.
 void keep_pending_result() {
     if (stack::top == stack::frame_base) stack::keep();
+}
+
+// An error on its way to try leaves the frames it passed as they were, for try/keep to name; a tracer
+// called with the event meanwhile would make its calls in their place, so their names are taken first.
+void keep_error_frames(Event event, uint32_t code) {
+    if (code == kThrowError && (event_mask & event)) error::capture_stack(stack::thrown, 1);
 }
 
 // The events a tracer asks for: the words of the first block of its body, or every event.
@@ -142,7 +149,8 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
 }
 
 void fire_init() { fire_event(kInit, nullptr, -1, nullptr, nullptr); }
-void fire_end() {
+void fire_end(uint32_t code) {
+    keep_error_frames(kEnd, code);
     keep_pending_result();
     fire_event(kEnd, nullptr, -1, nullptr, nullptr);
 }
@@ -167,20 +175,17 @@ void fire_error(const Cell& error) { fire_event(kError, nullptr, -1, nullptr, &e
 void fire_throw() { fire_event(kThrow, nullptr, -1, nullptr, stack::frame_base); }
 void fire_catch() { fire_event(kCatch, nullptr, -1, nullptr, stack::frame_base); }
 
-bool enter_body(const Cell& function, const Cell& name) {
-    bool saved = tracing;
+void enter_body(const Cell& function, const Cell& name) {
     if (trace_mode && !tracer_runs && (function.header & function::kTrace)) tracing = true;
     if (function.header & function::kNoTrace) tracing = false;
     if (tracing) fire_event(kProlog, nullptr, -1, &name, nullptr);
-    return saved;
 }
 
-void leave_body(const Cell& name, bool saved_tracing) {
-    if (tracing) {
-        keep_pending_result();
-        fire_event(kEpilog, nullptr, -1, &name, nullptr);
-    }
-    tracing = saved_tracing;
+void leave_body(const Cell& name, uint32_t code) {
+    if (!tracing) return;
+    keep_error_frames(kEpilog, code);
+    keep_pending_result();
+    fire_event(kEpilog, nullptr, -1, &name, nullptr);
 }
 
 }  // namespace oka::trace

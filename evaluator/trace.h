@@ -44,7 +44,8 @@ void clear_tracer();
 void fire_event(Event event, const Cell* code, int32_t position, const Cell* reference, const Cell* value);
 
 void fire_init();
-void fire_end();
+// `code` is that of the throw under way, 0 for none.
+void fire_end(uint32_t code);
 void fire_enter(const Cell& block);
 void fire_exit(const Cell& block, const Cell& result);
 void fire_fetch(const Cell& block, uint32_t position);
@@ -58,23 +59,29 @@ void fire_error(const Cell& error);
 void fire_throw();
 void fire_catch();
 
-// Around an interpreted function body: a function marked trace turns tracing on while trace mode is
-// set, one marked no-trace turns it off; prolog and epilog are fired. Answers the tracing flag to
-// restore afterwards.
-bool enter_body(const Cell& function, const Cell& name);
-void leave_body(const Cell& name, bool saved_tracing);
+// Around an interpreted function body, inside a TracingRestored scope: a function marked trace turns
+// tracing on while trace mode is set, one marked no-trace turns it off; prolog and epilog are fired.
+// `code` is that of the throw that ends the body, 0 for none.
+void enter_body(const Cell& function, const Cell& name);
+void leave_body(const Cell& name, uint32_t code);
 
-// Tracing is off for a function the run-time calls back (a sort's comparator, a parse or lexer
-// callback, a change handler, the tracer), and as it was once that returns.
-class Untraced {
+// The tracing flag as it was, put back however the scope ends: also by a throw out of the tracer.
+class TracingRestored {
 public:
-    Untraced() : saved_(tracing) { tracing = false; }
-    ~Untraced() { tracing = saved_; }
-    Untraced(const Untraced&) = delete;
-    Untraced& operator=(const Untraced&) = delete;
+    TracingRestored() : saved_(tracing) {}
+    ~TracingRestored() { tracing = saved_; }
+    TracingRestored(const TracingRestored&) = delete;
+    TracingRestored& operator=(const TracingRestored&) = delete;
 
 private:
     bool saved_;
+};
+
+// Tracing is off for a function the run-time calls back (a sort's comparator, a parse or lexer
+// callback, a change handler, the tracer), and as it was once that returns.
+class Untraced : TracingRestored {
+public:
+    Untraced() { tracing = false; }
 };
 
 }  // namespace oka::trace
