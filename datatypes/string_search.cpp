@@ -207,14 +207,16 @@ void sort_elements(uint8_t* units, uint32_t elements, const SortOrder& order, bo
 }
 
 // A function may change the very string being sorted (grow it into a new buffer, clear it), so its
-// elements are sorted in a copy outside the series buffers, which nothing can move, and the order is
-// written back through the node into what is left of the range.
+// elements are sorted in a copy outside the series buffers, which nothing can move. The order is
+// written back through the node; a string whose length the function changed keeps what the function
+// made of it, and the sort raises script protected, as a block's does.
 void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const SortOrder& order, bool stable) {
     const uint8_t* first = series::unit_at(series, head).get();
     std::vector<uint8_t> units(first, first + count * order.unit);
-    sort_elements(units.data(), count / order.record, order, stable);
     uint32_t length = rs_abs_length_q(series);
-    for (uint32_t i = 0; i < count && head + i < length; i++)
+    sort_elements(units.data(), count / order.record, order, stable);
+    if (rs_abs_length_q(series) != length) fire(Err::script_protected);
+    for (uint32_t i = 0; i < count; i++)
         write_char(series.data2, head + i, unicode::unit_at(units.data(), order.unit, i));
 }
 
