@@ -505,6 +505,16 @@ Taking plan_take(const Cell& series, Cell* part, bool last) {
     return {false, uint32_t(start), uint32_t(count)};
 }
 
+// A new series of the units a take/part takes, deep with `deep`, made by the series' copy action.
+void copy_range(const Cell& series, const Taking& plan, bool deep, Cell* result) {
+    Cell* from = stack::push(series);
+    from->data1 = plan.start;
+    from->clear_new_line();
+    Cell count;
+    actions::call<Act::copy>(from, result, integer::make_at(&count, int32_t(plan.count)), deep, nullptr);
+    stack::pop(1);
+}
+
 }  // namespace
 
 const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
@@ -514,15 +524,14 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     bool owned = ownership::check(*series, Word::take, nullptr, int32_t(plan.start), int32_t(plan.count));
     if (owned) plan = plan_take(*series, part, last);  // the handler may have changed the series
     if (!plan.at_tail) {
-        if (part) {
-            Node node = copy_units(series->data2, plan.start, plan.count);
-            *result = Cell{uint8_t(series->type()), 0, node, 0};
-        } else {
-            value_at(*series, plan.start, result);
-        }
         // Copied while the units are still in the series: a value that cannot be copied deep (one that
         // holds itself) fails with nothing taken.
-        if (deep && is_series(result->type())) actions::call<Act::copy>(result, result, nullptr, true, nullptr);
+        if (part) {
+            copy_range(*series, plan, deep, result);
+        } else {
+            value_at(*series, plan.start, result);
+            if (deep && is_series(result->type())) actions::call<Act::copy>(result, result, nullptr, true, nullptr);
+        }
         resize_range(series->data2, plan.start, plan.count, 0);
     }
     if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(plan.start), int32_t(plan.count));

@@ -118,6 +118,14 @@ public:
         return step([&] { evaluate(block); });
     }
 
+    // A pass that first does the loop's own work of setting its words: the block runs unless a change
+    // handler's break or continue ended the pass there.
+    template <class F>
+    Pass pass(const Cell& block, F&& set_words) {
+        Pass set = step(set_words);
+        return set == Pass::done ? pass(block) : set;
+    }
+
     // Runs the loop's own work of a pass (setting its words, moving on, removing what a pass took),
     // in which change handlers may run: a break or a continue they throw reaches this loop's frame,
     // and is taken here as one from the body.
@@ -214,8 +222,7 @@ void walk_series(bool removing) {
     Cell* series = stack::push(loop_args[1]);
     Loop loop;
     while (!series::rs_tail_q(*series)) {
-        Pass pass = loop.step([&] { assign_next(series, loop_args[0], count); });
-        if (pass == Pass::done) pass = loop.pass(loop_args[2]);
+        Pass pass = loop.pass(loop_args[2], [&] { assign_next(series, loop_args[0], count); });
         if (pass == Pass::broken) break;
         bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
         if (removing && accepted && loop.step([&] { remove_passed(series, count); }) == Pass::broken) break;
@@ -369,8 +376,7 @@ void repeat_s(const int32_t*) {
     for (int32_t counter = 1;; counter++) {
         Cell value;
         integer::make_at(&value, counter);
-        Pass pass = loop.step([&] { word::set_value(&loop_args[0], value); });
-        if (pass == Pass::done) pass = loop.pass(loop_args[2]);
+        Pass pass = loop.pass(loop_args[2], [&] { word::set_value(&loop_args[0], value); });
         if (pass == Pass::broken || counter == count) break;
     }
     loop.close();
