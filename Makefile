@@ -1,7 +1,8 @@
 # Front door. `make run` starts the console from an optimised build;
-# `make test` builds with assertions and buffer-pointer checks and runs every test three times: as it
-# is, under the collector's stress mode (a collection at every GC_STRESS-th series allocation), and in
-# a build with AddressSanitizer and UndefinedBehaviorSanitizer;
+# `make test` checks the tree's format, builds with assertions and buffer-pointer checks (g++, warnings
+# as errors) and runs every test three times: as it is, under the collector's stress mode (a collection
+# at every GC_STRESS-th series allocation), and in a clang build with AddressSanitizer and
+# UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
 # `make fuzz` runs the fuzz targets of the lexer and of the evaluator for FUZZ_SECONDS each (it needs clang).
 
@@ -14,12 +15,12 @@ SHELL := /bin/bash
 CTEST = ctest --output-on-failure -j $(JOBS) --timeout 3600 | grep -v -E '^ +Start +[0-9]+: |Test +\#[0-9]+: .* Passed '
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test bench fuzz build-release build-check build-sanitize deps clean
+.PHONY: run test lint bench fuzz build-release build-check build-sanitize deps clean
 
 run: build-release
 	./build/release/oka
 
-test: build-check build-sanitize
+test: lint build-check build-sanitize
 	@echo "== The tests"
 	cd build/check && $(CTEST)
 	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS))"
@@ -31,14 +32,12 @@ bench: build-release
 	bench/run
 	build/release/gc_bench
 
-fuzz: deps
-	@command -v clang++ >/dev/null || { echo "make fuzz needs clang: apt-get install clang" >&2; exit 1; }
-	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
-	cmake --build build/fuzz -j $(JOBS) --target lexer_fuzz eval_fuzz
+# The fuzz targets live in the sanitizer build.
+fuzz: build-sanitize
 	mkdir -p build/fuzz/corpus build/fuzz/eval-corpus
-	build/fuzz/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
+	build/sanitize/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
 	tests/fuzz/transcript-seeds build/fuzz/eval-seeds tests/transcripts/*.txt
-	build/fuzz/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -fork=1 -ignore_timeouts=1 -dict=tests/fuzz/eval.dict \
+	build/sanitize/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -fork=1 -ignore_timeouts=1 -dict=tests/fuzz/eval.dict \
 		-artifact_prefix=build/fuzz/eval- build/fuzz/eval-corpus build/fuzz/eval-seeds tests/fuzz/eval_corpus
 
 build-release: deps
@@ -50,8 +49,13 @@ build-check: deps
 	cmake --build build/check -j $(JOBS)
 
 build-sanitize: deps
-	cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_SANITIZE=ON
+	cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Check -DOKA_SANITIZE=ON -DOKA_FUZZ=ON \
+		-DCMAKE_CXX_COMPILER=clang++
 	cmake --build build/sanitize -j $(JOBS)
+
+# The tree's own rules that no compiler checks: the C++ format.
+lint: deps
+	tools/check-format
 
 deps:
 	@tools/install-deps

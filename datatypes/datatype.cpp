@@ -1,11 +1,11 @@
 #include "datatypes/datatype.h"
 
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
-#include "datatypes/word.h"
 
 namespace oka::datatype {
 

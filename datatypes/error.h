@@ -9,8 +9,8 @@
 #pragma once
 
 #include "evaluator/stack.h"
-#include "runtime/memory.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/throw.h"
 #include "runtime/words.h"
 

@@ -23,9 +23,7 @@ void answer_none(Cell*) { box(); }
 const Cell* nothing_found(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
     return &value;
 }
-const Cell* nothing_selected(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
-    return &value;
-}
+const Cell* nothing_selected(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return &value; }
 int32_t no_length(Cell*) { return -1; }
 void nothing_removed(Cell*, Cell*, Cell*) { box(); }
 const Cell* nothing_taken(Cell*, Cell*, bool, bool) { return &value; }

@@ -11,18 +11,24 @@ void list_append(Addr item, Addr& head, Addr& tail) {
     Record* r = mem::ptr<Record>(item);
     r->prev = tail;
     r->next = 0;
-    if (tail) mem::ptr<Record>(tail)->next = item;
-    else head = item;
+    if (tail)
+        mem::ptr<Record>(tail)->next = item;
+    else
+        head = item;
     tail = item;
 }
 
 template <class Record>
 void list_unlink(Addr item, Addr& head, Addr& tail) {
     Record* r = mem::ptr<Record>(item);
-    if (r->prev) mem::ptr<Record>(r->prev)->next = r->next;
-    else head = r->next;
-    if (r->next) mem::ptr<Record>(r->next)->prev = r->prev;
-    else tail = r->prev;
+    if (r->prev)
+        mem::ptr<Record>(r->prev)->next = r->next;
+    else
+        head = r->next;
+    if (r->next)
+        mem::ptr<Record>(r->next)->prev = r->prev;
+    else
+        tail = r->prev;
 }
 
 }  // namespace oka

@@ -3,11 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/console_output.h"
-#include "runtime/throw.h"
 #include "datatypes/error.h"
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
+#include "runtime/console_output.h"
+#include "runtime/throw.h"
 
 #include <cstdlib>
 

@@ -10,9 +10,9 @@
 #include "test_support.h"
 
 using namespace oka;
-using test::run;
 using test::float_cell;
 using test::int_cell;
+using test::run;
 using test::type_cell;
 
 namespace {
@@ -46,11 +46,16 @@ TEST(Logic, MakeAndTo) {
         Cell spec;
         bool expected;
     } cases[] = {
-        {actions::make_s, int_cell(0), false},  {actions::make_s, int_cell(-1), true},
-        {actions::make_s, float_cell(0.0), false},   {actions::make_s, float_cell(std::nan("")), true},
-        {actions::make_s, nothing, false},     {actions::make_s, yes, true},
-        {actions::to_s, int_cell(0), true},     {actions::to_s, nothing, false},
-        {actions::to_s, no, false},            {actions::to_s, type_cell(Type::None), true},
+        {actions::make_s, int_cell(0), false},
+        {actions::make_s, int_cell(-1), true},
+        {actions::make_s, float_cell(0.0), false},
+        {actions::make_s, float_cell(std::nan("")), true},
+        {actions::make_s, nothing, false},
+        {actions::make_s, yes, true},
+        {actions::to_s, int_cell(0), true},
+        {actions::to_s, nothing, false},
+        {actions::to_s, no, false},
+        {actions::to_s, type_cell(Type::None), true},
     };
     for (const Case& c : cases) {
         Cell result = run(c.entry, {type_cell(Type::Logic), c.spec});
@@ -79,7 +84,7 @@ TEST(Logic, OperationsAndTheirArgumentCheck) {
         Cell left, right;
         bool expected;
     } cases[] = {
-        {actions::and__s, yes, no, false}, {actions::and__s, yes, yes, true}, {actions::or__s, no, yes, true},
+        {actions::and__s, yes, no, false}, {actions::and__s, yes, yes, true},  {actions::or__s, no, yes, true},
         {actions::or__s, no, no, false},   {actions::xor__s, yes, yes, false}, {actions::xor__s, yes, no, true},
     };
     for (const Case& c : cases) EXPECT_EQ(logic::get(run(c.entry, {c.left, c.right})), c.expected);
