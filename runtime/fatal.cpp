@@ -13,8 +13,8 @@
 #include "runtime/base.h"
 #include "runtime/console_output.h"
 #include "runtime/memory.h"
+#include "runtime/print_hooks.h"
 #include "runtime/throw.h"
-#include "view/tui/gui.h"
 
 namespace oka {
 
@@ -102,14 +102,14 @@ private:
 }  // namespace
 
 void prin_items_with(std::initializer_list<PrintItem> items, bool spaced) {
-    gui::PrintScope scope;
+    io::PrintScope scope;
     prin_all(items, spaced);
 }
 
 void prin_items(std::initializer_list<PrintItem> items) { prin_items_with(items, false); }
 
 void print_items(std::initializer_list<PrintItem> items) {
-    gui::PrintScope scope;
+    io::PrintScope scope;
     prin_all(items, false);
     prin_char('\n');
 }

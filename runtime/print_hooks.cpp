@@ -1,11 +1,11 @@
 #include "runtime/print_hooks.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "runtime/console_output.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
-#include "view/tui/gui.h"
 
 namespace oka::io {
 
@@ -13,6 +13,7 @@ namespace {
 
 CallbackList<PrintCallback> print_callbacks;
 CallbackList<PartCallback> part_callbacks;
+PrintBracket print_bracket{};
 
 template <class Callback>
 Callback* allocate_entries(uint32_t capacity) {
@@ -73,8 +74,19 @@ void call_print_part_hooks(const char* text, uint32_t length) {
 const CallbackList<PrintCallback>& print_list() { return print_callbacks; }
 const CallbackList<PartCallback>& part_list() { return part_callbacks; }
 
+void set_print_bracket(PrintBracket bracket) { print_bracket = bracket; }
+
+PrintScope::PrintScope() {
+    if (print_bracket.begin) print_bracket.begin();
+}
+
+PrintScope::~PrintScope() {
+    std::fflush(stdout);
+    if (print_bracket.end) print_bracket.end();
+}
+
 void print_string(const Cell* string, bool line) {
-    gui::PrintScope scope;
+    PrintScope scope;
     BufPtr<SeriesBuffer> buffer = mem::buffer(string->data2);
     uint32_t unit = buffer->unit();
     if (unit != 1 && unit != 2 && unit != 4) {

@@ -8,6 +8,10 @@
    Both lists live in the tracked heap, start with room for 5 callbacks and grow by 5. Callbacks run
    in registration order.
 
+   A text-mode view that takes over the terminal (its own screen, cursor and input mode) registers a
+   print bracket while it is open: every print path of the run-time opens a PrintScope, which gives the
+   terminal back for the text and lets the view take it again afterwards.
+
    Rule: a part callback runs in the middle of a write, while the writer still reads the string's
    buffer; it must not allocate language memory (an allocation may move that buffer). */
 #pragma once
@@ -43,6 +47,23 @@ const CallbackList<PartCallback>& part_list();
 
 // The default print callback: writes the string from its head to the console by its unit size.
 void print_string(const Cell* string, bool line);
+
+struct PrintBracket {
+    void (*begin)();  // puts the terminal back into its normal state before the run-time prints
+    void (*end)();    // re-enters the view's screen after the run-time printed
+};
+// A view sets its bracket when it opens and {} when it closes.
+void set_print_bracket(PrintBracket bracket);
+
+// Brackets a print path, and leaves nothing in the C library's stdout buffer when it closes. It closes
+// on a throw too, so a view always gets its screen back.
+class PrintScope {
+public:
+    PrintScope();
+    ~PrintScope();
+    PrintScope(const PrintScope&) = delete;
+    PrintScope& operator=(const PrintScope&) = delete;
+};
 
 }  // namespace oka::io
 
