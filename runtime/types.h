@@ -57,7 +57,8 @@ constexpr TypeMask type_mask(std::initializer_list<Type> types) {
     return mask;
 }
 
-constexpr bool in_mask(TypeMask mask, Type type) { return (mask >> (uint8_t(type) & 63)) & 1; }
+// Type ids stop below 64 (kTypeTableSize), so the shift is always defined.
+constexpr bool in_mask(TypeMask mask, Type type) { return (mask >> uint8_t(type)) & 1; }
 
 namespace type_facts {
 
