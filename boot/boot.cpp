@@ -5,6 +5,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/native.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
@@ -12,6 +13,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 
 namespace oka::boot {
 
@@ -51,10 +53,22 @@ void define(Type type, const char* word, std::string_view spec_text, uint32_t sl
     stack::top = saved;
 }
 
+// The typesets named after the classes of types (any-word!, series! ...), so that the language's sets
+// and the run-time's tests agree.
+void define_class_typesets() {
+    for (int c = 0; c < kTypeClassCount; c++) {
+        const char* name = typeset_name(TypeClass(c));
+        if (!name) continue;
+        Cell word = word::load(name);
+        word::set_value(&word, typeset::from_mask(class_mask(TypeClass(c))));
+    }
+}
+
 }  // namespace
 
 void define_built_ins() {
     datatype::set_words();
+    define_class_typesets();
     for (uint32_t slot = 1; slot <= natives::count(); slot++) {
         std::string_view spec = natives::spec_of(slot);
         define(Type::Native, natives::word_of(slot), spec.substr(1, spec.size() - 2), slot);

@@ -1,5 +1,6 @@
 #include "boot/startup.h"
 
+#include <array>
 #include <cstring>
 
 #include "datatypes/bitset.h"
@@ -42,6 +43,7 @@
 #include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
 #include "runtime/symbol_table.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 #include "services/random.h"
 
@@ -51,32 +53,65 @@ namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
 
-// Each datatype registers itself, every parent before its children.
+// The datatypes' inits in the order start-up runs them, each with the types it registers in the order
+// it registers them.
+struct DatatypeInit {
+    void (*init)();
+    std::array<Type, 5> types;  // Void after the last
+};
+
+constexpr DatatypeInit kDatatypeInits[] = {
+    {datatype::init, {Type::Datatype}},
+    {unset::init, {Type::Unset}},
+    {none::init, {Type::None}},
+    {logic::init, {Type::Logic}},
+    {series::init, {Type::Series}},
+    {block::init, {Type::Block}},
+    {string::init, {Type::String}},
+    {integer::init, {Type::Integer}},
+    {symbol::init, {Type::Symbol}},
+    {_context::init, {Type::Context}},
+    {word::init, {Type::Word, Type::SetWord, Type::LitWord, Type::GetWord, Type::Refinement}},
+    {char_::init, {Type::Char}},
+    {native::init, {Type::Native, Type::Action, Type::Op}},
+    {path::init, {Type::Path, Type::LitPath, Type::SetPath, Type::GetPath}},
+    {function::init, {Type::Function, Type::Routine}},
+    {paren::init, {Type::Paren}},
+    {issue::init, {Type::Issue}},
+    {object::init, {Type::Object}},
+    {bitset::init, {Type::Bitset}},
+    {triple::init, {Type::Triple}},
+    {float_::init, {Type::Float}},
+    {typeset::init, {Type::Typeset}},
+    {error::init, {Type::Error}},
+    {time::init, {Type::Time}},
+};
+
+// An inherited action slot copies the parent's entry when the child registers, so every parent of
+// runtime/types.def must be registered before its children.
+constexpr bool parents_first() {
+    std::array<bool, kTypeTableSize> registered{};
+    for (const DatatypeInit& d : kDatatypeInits) {
+        for (Type type : d.types) {
+            if (type == Type::Void) break;
+            Type parent = type_parent(type);
+            if (registered[int(type)] || (parent != Type::Void && !registered[int(parent)])) return false;
+            registered[int(type)] = true;
+        }
+    }
+    return true;
+}
+static_assert(parents_first(), "each datatype registers once, after its parent");
+
+// Each datatype registers itself. After each init the registered types are exactly the ones listed up
+// to its row, so the order checked above is the order that runs.
 void register_datatypes() {
-    datatype::init();
-    unset::init();
-    none::init();
-    logic::init();
-    series::init();
-    block::init();
-    string::init();
-    integer::init();
-    symbol::init();
-    _context::init();
-    word::init();
-    char_::init();
-    native::init();
-    path::init();
-    function::init();
-    paren::init();
-    issue::init();
-    object::init();
-    bitset::init();
-    triple::init();
-    float_::init();
-    typeset::init();
-    error::init();
-    time::init();
+    std::array<bool, kTypeTableSize> listed{};
+    for (const DatatypeInit& d : kDatatypeInits) {
+        d.init();
+        for (Type type : d.types) listed[int(type)] = type != Type::Void;
+        for (int id = 1; id < kTypeTableSize; id++) OKA_ASSERT(datatype::registered_q(Type(id)) == listed[id]);
+    }
 }
 
 // A block with a fixed buffer, appended to the root block.

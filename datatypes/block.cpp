@@ -22,13 +22,12 @@
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/symbol_table.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::block {
 
 namespace {
-
-using series::is_block_like;
 
 Cell* arg(int k) { return stack::arguments() + k; }
 
@@ -37,11 +36,6 @@ uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_o
 BufPtr<Cell> cell_at(Node node, uint32_t index) {
     return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(node)->offset) + index);
 }
-
-bool is_path(Type type) {
-    return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
-}
-bool is_number(Type type) { return type == Type::Integer || type == Type::Float || type == Type::Percent; }
 
 // The operands are copied to the data stack first: they may lie in a block's buffer, and a compare
 // action may allocate (a word orders by its name's string form), which may move that buffer.
@@ -76,7 +70,7 @@ struct Contribution {
 // A block-like value gives its cells from the head, at most `part` of them (all when part is negative);
 // any other value, or any value under /only, gives itself.
 Contribution contribution(const Cell& value, bool only, int32_t part) {
-    if (only || !is_block_like(value.type())) return {&value, false, 1};
+    if (only || !is_a(value.type(), TypeClass::any_block)) return {&value, false, 1};
     uint32_t available = rs_length_q(value);
     return {&value, true, part < 0 ? available : std::min(uint32_t(part), available)};
 }
@@ -131,7 +125,7 @@ bool in_types(Type type, const Cell& types) {
 }
 
 bool has_copy(Type type) {
-    return series::is_series(type) || type == Type::Bitset || type == Type::Object || type == Type::Error ||
+    return is_a(type, TypeClass::series) || type == Type::Bitset || type == Type::Object || type == Type::Error ||
            type == Type::Map;
 }
 
@@ -164,7 +158,7 @@ void copy_values(const Cell& block, uint32_t step, const Cell* types) {
     Node node = block.data2;
     for (uint32_t i = block.data1; i < mem::buffer(node)->length(); i += step) {
         Type type = cell_at(node, i)->type();
-        if (!(types ? in_types(type, *types) && has_copy(type) : series::is_series(type))) continue;
+        if (!(types ? in_types(type, *types) && has_copy(type) : is_a(type, TypeClass::series))) continue;
         const Cell* copy = deep_copy(*cell_at(node, i));
         *cell_at(node, i) = *copy;
         stack::pop(2);
@@ -184,13 +178,13 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
     case Type::Object: return retyped(object::push_body(spec->data1), target);
     default:
-        if (!is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
+        if (!is_a(spec->type(), TypeClass::any_block)) error::fire_bad_make_arg(target, spec);
         return retyped(clone(*spec, false, false), target);
     }
 }
 
 const Cell* to(Cell*, Cell* spec, Type target) {
-    if (is_block_like(spec->type())) return retyped(clone(*spec, false, false), target);
+    if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, false, false), target);
     if (spec->is(Type::Object)) return retyped(object::push_body(spec->data1), target);
     if (spec->is(Type::Typeset)) {
         Cell* types = push_only_s(8);
@@ -353,7 +347,7 @@ const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) 
 }
 
 void swap(Cell* series1, Cell* series2) {
-    if (!is_block_like(series2->type())) fire(Err::script_invalid_arg, series2);
+    if (!is_a(series2->type(), TypeClass::any_block)) fire(Err::script_invalid_arg, series2);
     if (series::both_at_units_q(*series1, *series2)) {
         int32_t head1 = int32_t(series1->data1), head2 = int32_t(series2->data1);
         bool owned1 = ownership::check(*series1, Word::swap, series2, head1, 1);
@@ -482,7 +476,8 @@ void rs_remove_last(Cell* block) {
 
 int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
     Type ta = a.type(), tb = b.type();
-    if (ta == tb || (word::any_word_q(ta) && word::any_word_q(tb)) || (is_number(ta) && is_number(tb)))
+    if (ta == tb || (is_a(ta, TypeClass::all_word) && is_a(tb, TypeClass::all_word)) ||
+        (is_a(ta, TypeClass::number) && is_a(tb, TypeClass::number)))
         return compare_values(a, b, op);
     return ta < tb ? -1 : 1;
 }
@@ -514,7 +509,7 @@ const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
     uint32_t wanted = symbol_of(word);
     for (uint32_t i = clamped_head(block); i < length_of(block); i++) {
         const Cell& cell = *rs_abs_at(block, i);
-        if (word::settable_q(cell.type()) && symbol_of(cell) == wanted) return cell_after(block, i);
+        if (is_a(cell.type(), TypeClass::any_word) && symbol_of(cell) == wanted) return cell_after(block, i);
     }
     return &none::value;
 }
@@ -533,7 +528,7 @@ Cell* clone(const Cell& block, bool deep, bool any) {
     DeepCopy scope(source);
     for (uint32_t i = 0; i < length; i++) {
         Type type = cell_at(node, i)->type();
-        if (type != Type::Block && !(any && (type == Type::Paren || is_path(type)))) continue;
+        if (type != Type::Block && !(any && (type == Type::Paren || is_a(type, TypeClass::any_path)))) continue;
         const Cell* inner = clone(*cell_at(node, i), true, any);
         *cell_at(node, i) = *inner;
         stack::pop(1);

@@ -18,13 +18,12 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::block {
 
 namespace {
-
-using series::is_block_like;
 
 uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
 uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_of(block)); }
@@ -54,7 +53,7 @@ Query query_of(const Cell* value, bool only, bool case_, bool same) {
     int32_t op = same ? kCompareSame : case_ ? kCompareStrictEqual : kCompareFind;
     if (!only && value->is(Type::Datatype)) return {Query::kType, value, op, 1};
     if (!only && value->is(Type::Typeset)) return {Query::kTypes, value, op, 1};
-    if (!only && is_block_like(value->type())) return {Query::kRun, value, op, rs_length_q(*value)};
+    if (!only && is_a(value->type(), TypeClass::any_block)) return {Query::kRun, value, op, rs_length_q(*value)};
     return {Query::kValue, value, op, 1};
 }
 
@@ -142,7 +141,7 @@ uint32_t record_number(const void* element) { return *static_cast<const uint32_t
 // types (a char and a float) go by amount, and all amounts take one rank among the other types, which
 // go by type id.
 int32_t incomparable_order(const Cell& a, const Cell& b) {
-    bool amounts = float_::number_q(a.type()), other_amounts = float_::number_q(b.type());
+    bool amounts = is_a(a.type(), TypeClass::amount), other_amounts = is_a(b.type(), TypeClass::amount);
     if (amounts && other_amounts) {
         double x = float_::number_of(a), y = float_::number_of(b);
         return x < y ? -1 : x > y ? 1 : 0;

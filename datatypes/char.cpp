@@ -10,6 +10,7 @@
 #include "evaluator/actions.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 
 namespace oka::char_ {
 
@@ -48,7 +49,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
     }
     default: break;
     }
-    bool text = series::is_string_like(spec->type()) || spec->is(Type::Binary);
+    bool text = is_a(spec->type(), TypeClass::any_string) || spec->is(Type::Binary);
     if (!text || series::rs_tail_q(*spec)) refuse(spec);
     return answer(spec->is(Type::Binary) ? decode_head(*spec) : string::rs_abs_at(*spec, spec->data1), spec);
 }

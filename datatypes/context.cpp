@@ -10,6 +10,7 @@
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/symbol_table.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::_context {
@@ -206,7 +207,7 @@ void bind(const Cell& block, Node context, bool self) {
         case Type::GetWord:
         case Type::Refinement: bind_word(context, cell); break;
         default:
-            if (series::is_block_like(cell->type())) bind(*cell, context, self);
+            if (is_a(cell->type(), TypeClass::any_block)) bind(*cell, context, self);
         }
     }
 }

@@ -18,6 +18,7 @@
 #include "runtime/cycles.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/types.h"
 #include "runtime/unicode.h"
 
 namespace oka::error {
@@ -436,14 +437,7 @@ void capture_stack(const Cell& error, int32_t level) {
 Cell get_call_arg_word(int32_t n) {
     Cell name = stack::get_call_name();
     Cell value = name.data1 ? *word::get_cell(name) : none::value;
-    switch (value.type()) {
-    case Type::Function:
-    case Type::Action:
-    case Type::Native:
-    case Type::Op:
-    case Type::Routine: break;
-    default: return words::word(Word::anon_tag);
-    }
+    if (!is_a(value.type(), TypeClass::any_function)) return words::word(Word::anon_tag);
     BufPtr<SeriesBuffer> spec = mem::buffer(value.data2);
     int32_t count = 0;
     for (Cell* cell = mem::ptr<Cell>(spec->offset); cell < mem::ptr<Cell>(spec->tail); cell++) {

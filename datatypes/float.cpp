@@ -17,6 +17,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 #include "services/random.h"
 
 namespace oka {
@@ -244,17 +245,6 @@ double degrees_to_radians(double angle, int32_t mode) {
 
 namespace float_ {
 
-bool number_q(Type type) {
-    switch (type) {
-    case Type::Integer:
-    case Type::Char:
-    case Type::Float:
-    case Type::Percent:
-    case Type::Time: return true;
-    default: return false;
-    }
-}
-
 double number_of(const Cell& cell) {
     return cell.is(Type::Integer) || cell.is(Type::Char) ? double(integer::get(cell)) : get(cell);
 }
@@ -268,7 +258,8 @@ Cell result;  // the answer of make and to, copied out by the dispatcher at once
 // [mantissa exponent]: mantissa x 10^exponent, the exponent taken as a whole number.
 double from_block(Cell* block, Type target) {
     BufPtr<Cell> cells = block::rs_head(block);
-    if (block::rs_length_q(*block) != 2 || !number_q(cells[0].type()) || !number_q(cells[1].type()))
+    if (block::rs_length_q(*block) != 2 || !is_a(cells[0].type(), TypeClass::amount) ||
+        !is_a(cells[1].type(), TypeClass::amount))
         error::fire_on_type(Err::script_bad_to_arg, target, block);
     double mantissa = number_of(cells[0]), exponent = std::trunc(number_of(cells[1]));
     return exponent < 0 ? mantissa / std::pow(10.0, -exponent) : mantissa * std::pow(10.0, exponent);
@@ -294,7 +285,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Paren:
     case Type::Hash: value = from_block(spec, target); break;
     default:
-        if (!series::is_string_like(spec->type())) error::fire_on_type(Err::script_bad_to_arg, target, spec);
+        if (!is_a(spec->type(), TypeClass::any_string)) error::fire_on_type(Err::script_bad_to_arg, target, spec);
         value = from_text(spec, target);
     }
     make_at(&result, value)->set_type(target);
@@ -327,7 +318,7 @@ int32_t order(double a, double b, int32_t op) {
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     bool same_type_only = op == kCompareStrictEqual || op == kCompareSame || op == kCompareFind;
     if (same_type_only && value2->type() != value1->type()) return 1;
-    if (value2->is(Type::Char) || !number_q(value2->type())) return kNotComparable;
+    if (value2->is(Type::Char) || !is_a(value2->type(), TypeClass::amount)) return kNotComparable;
     double a = get(*value1), b = number_of(*value2);
     switch (op) {
     case kCompareEqual:
@@ -405,9 +396,7 @@ double rounded(double value, double scale, const Rounding& how) {
 
 // The scales of round/to: the numbers and time!, whose payload the result takes with their type.
 constexpr int32_t kScaleArgument = 2;  // in the spec "value /to scale ...", as errors name it
-bool scale_q(Type type) {
-    return type == Type::Integer || type == Type::Float || type == Type::Percent || type == Type::Time;
-}
+bool scale_q(Type type) { return is_a(type, TypeClass::number) || type == Type::Time; }
 
 }  // namespace
 
@@ -513,7 +502,7 @@ double do_math_op(double x, double y, integer::MathOp op) {
 void do_math(integer::MathOp op) {
     Cell* left = stack::arguments();
     Type l = left->type(), r = left[1].type();
-    if (!number_q(r) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
+    if (!is_a(r, TypeClass::amount) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
         error::fire_on_type(Err::script_invalid_type, r);
     Type type = l == Type::Time || r == Type::Time ? Type::Time : l == Type::Percent ? Type::Percent : Type::Float;
     make_at(left, do_math_op(number_of(*left), number_of(left[1]), op))->set_type(type);

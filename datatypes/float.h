@@ -35,9 +35,8 @@ int32_t to_int32(double value);
 // either. NaN and floats beyond the 32-bit range raise script out-of-range with the value.
 int32_t to_integer_checked(const Cell& number);
 
-// The types whose values are amounts (integer!, char!, float!, percent!, time!) and the amount of one
-// such value: a char counts as its code point, a time as its seconds.
-bool number_q(Type type);
+// The amount of a value of the amount class (runtime/types.h: integer!, char!, float!, percent!,
+// time!): a char counts as its code point, a time as its seconds.
 double number_of(const Cell& cell);
 
 // True when neither is NaN and the two lie within 10 units in the last place (or closer than the

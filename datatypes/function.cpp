@@ -16,6 +16,7 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 
 namespace oka::function {
 
@@ -307,7 +308,7 @@ void check_duplicates(const Cell& spec) {
     Symbols seen;
     for (uint32_t i = spec.data1; i < length_of(spec); i++) {
         Cell word = at(spec, i);
-        if (word::any_word_q(word.type()) && !seen.insert(symbol::resolve(word.data2)).second)
+        if (is_a(word.type(), TypeClass::all_word) && !seen.insert(symbol::resolve(word.data2)).second)
             fire_with(Err::script_dup_vars, word);
     }
 }

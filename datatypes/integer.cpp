@@ -13,6 +13,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 #include "services/random.h"
 
 namespace oka::integer {
@@ -49,7 +50,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
     case Type::Issue: return answer(issue::from_hex(*spec));
     default:
-        if (series::is_string_like(spec->type())) return answer(from_text(spec));
+        if (is_a(spec->type(), TypeClass::any_string)) return answer(from_text(spec));
         error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
     }
 }

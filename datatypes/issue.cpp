@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/types.h"
 #include "runtime/unicode.h"
 
 namespace oka::issue {
@@ -45,7 +46,8 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
         return make_named(&result, symbol::make(std::string_view(name, length)), target);
     }
     default:
-        if (!word::any_word_q(spec->type())) return datatype::action<Act::make>(Type::Word)(proto, spec, target);
+        if (!is_a(spec->type(), TypeClass::all_word))
+            return datatype::action<Act::make>(Type::Word)(proto, spec, target);
         result = *spec;
         result.header = uint8_t(target);
         return &result;

@@ -23,6 +23,7 @@
 #include "runtime/error.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::object {
@@ -250,10 +251,10 @@ void clone_functions(Node context) {
 void copy_series(Node source, Node target) {
     for (uint32_t i = 0; i < field_count(source); i++) {
         Type type = values_of(source)[i].type();
-        if (!series::is_series(type)) continue;
+        if (!is_a(type, TypeClass::series)) continue;
         Cell* saved = stack::top;
         const Cell* copy = copy_of(values_of(source)[i], true, nullptr);
-        if (series::is_block_like(type)) _context::bind(*copy, target, true);
+        if (is_a(type, TypeClass::any_block)) _context::bind(*copy, target, true);
         values_of(target)[i] = *copy;
         stack::top = saved;
     }
@@ -408,7 +409,7 @@ int32_t write_fields(Node context, Cell* buffer, bool only, bool all, bool flat,
 
 // ---- path access ----
 
-bool path_key_q(const Cell& element) { return word::settable_q(element.type()); }
+bool path_key_q(const Cell& element) { return is_a(element.type(), TypeClass::any_word); }
 
 // The field an element names, the element bound to it when found.
 int32_t field_of(Node context, Cell* element) {
@@ -496,7 +497,7 @@ const Cell* put(Cell* object, Cell* key, Cell* value, bool) {
 // changed with none clears the marks of assigned fields; owner makes the object own the series of its
 // fields; owned with none drops the object's ownership, with [owner word] gives it to an owner.
 const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-    if (!word::any_word_q(field->type())) fire(Err::script_invalid_arg, field);
+    if (!is_a(field->type(), TypeClass::all_word)) fire(Err::script_invalid_arg, field);
     Node context = target->data1;
     if (named_q(field->data2, Word::changed)) {
         if (!value->is(Type::None)) fire(Err::script_invalid_arg, value);
@@ -597,7 +598,7 @@ Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* type
         copy_typed(*original, context, deep, *types);
     else if (deep)
         copy_fields(context, true, nullptr,
-                    [](Type t) { return series::is_string_like(t) || series::is_block_like(t); });
+                    [](Type t) { return is_a(t, TypeClass::any_string) || is_a(t, TypeClass::any_block); });
     clone_functions(context);
     stack::top = original;
     return target;

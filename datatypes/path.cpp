@@ -7,6 +7,7 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 
 namespace oka::path {
 
@@ -20,7 +21,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
     Cell capacity = *spec;
     if (capacity.is(Type::Percent)) capacity.set_type(Type::Float);
     bool number = capacity.is(Type::Integer) || capacity.is(Type::Float);
-    if (!number && !series::is_block_like(spec->type())) error::fire_bad_make_arg(target, spec);
+    if (!number && !is_a(spec->type(), TypeClass::any_block)) error::fire_bad_make_arg(target, spec);
     return datatype::action<Act::make>(Type::Block)(proto, &capacity, target);
 }
 

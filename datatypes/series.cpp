@@ -17,6 +17,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/ownership.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 #include "services/random.h"
 
@@ -304,9 +305,11 @@ struct Move {
 
 // Cells go into cells, units into units of the same width; only texts mix widths.
 void check_movable(const Cell& origin, const Cell& target) {
-    if (is_block_like(origin.type()) != is_block_like(target.type())) move_bad(origin, target);
+    if (is_a(origin.type(), TypeClass::any_block) != is_a(target.type(), TypeClass::any_block))
+        move_bad(origin, target);
     bool widths_differ = unit_of(origin) != unit_of(target);
-    if (widths_differ && (!is_string_like(origin.type()) || !is_string_like(target.type()))) move_bad(origin, target);
+    if (widths_differ && (!is_a(origin.type(), TypeClass::any_string) || !is_a(target.type(), TypeClass::any_string)))
+        move_bad(origin, target);
 }
 
 // Within one buffer the range ends up starting at the target position (its last units when the target
@@ -352,7 +355,7 @@ void move_units(const Cell& origin, const Cell& target, const Move& move) {
 }
 
 const Cell* move(Cell* origin, Cell* target, Cell* part) {
-    if (!is_series(target->type())) error::fire_in_function(Err::script_expect_arg, target->type(), 1);
+    if (!is_a(target->type(), TypeClass::series)) error::fire_in_function(Err::script_expect_arg, target->type(), 1);
     Move plan = plan_move(*origin, *target, part);
     if (plan.count == 0) return target;
     bool owned = ownership::check(*target, Word::move, nullptr, int32_t(plan.to), int32_t(plan.count));
@@ -530,7 +533,8 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
             copy_range(*series, plan, deep, result);
         } else {
             value_at(*series, plan.start, result);
-            if (deep && is_series(result->type())) actions::call<Act::copy>(result, result, nullptr, true, nullptr);
+            if (deep && is_a(result->type(), TypeClass::series))
+                actions::call<Act::copy>(result, result, nullptr, true, nullptr);
         }
         resize_range(series->data2, plan.start, plan.count, 0);
     }

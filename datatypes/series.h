@@ -14,38 +14,6 @@
 
 namespace oka::series {
 
-// The type groups: block-like series hold cells, string-like ones code points; with binary!, vector!
-// and image! these are all the series types.
-inline bool is_block_like(Type type) {
-    switch (type) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Hash:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: return true;
-    default: return false;
-    }
-}
-
-inline bool is_string_like(Type type) {
-    switch (type) {
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref: return true;
-    default: return false;
-    }
-}
-
-inline bool is_series(Type type) {
-    return is_block_like(type) || is_string_like(type) || type == Type::Binary || type == Type::Vector ||
-           type == Type::Image;
-}
-
 // Registers series!.
 void init();
 

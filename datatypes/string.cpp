@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/types.h"
 
 namespace oka::string {
 
@@ -65,7 +66,7 @@ Cell* decode_binary(const Cell& binary) {
 const Cell* to(Cell*, Cell* spec, Type target) {
     Type type = spec->type();
     if (type == Type::None) error::fire_on_type(Err::script_bad_to_arg, target, spec);
-    if (series::is_string_like(type)) {
+    if (is_a(type, TypeClass::any_string)) {
         Cell* copy = stack::push(*spec);
         series::copy(copy, copy, nullptr, false, nullptr);
         return retyped(copy, target);

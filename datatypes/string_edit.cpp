@@ -12,6 +12,7 @@
 #include "runtime/case_folding.h"
 #include "runtime/error.h"
 #include "runtime/ownership.h"
+#include "runtime/types.h"
 #include "runtime/unicode.h"
 #include "runtime/words.h"
 
@@ -20,10 +21,6 @@ namespace oka::string {
 namespace {
 
 void append_literal(Cell* string, const char* text) { concatenate_literal(string, text, uint32_t(std::strlen(text))); }
-
-// The values whose items are formed one by one, without separators. A path is one value, formed whole
-// with its slashes.
-bool is_list_of_values(Type type) { return type == Type::Block || type == Type::Paren || type == Type::Hash; }
 
 // Forms the values of a block from its head one after the other, until `part` code points are written
 // when `part` is not negative.
@@ -59,7 +56,7 @@ std::u32string without(const std::u32string& text, const std::u32string& charact
 std::u32string characters_of(const Cell* with) {
     if (!with) return U"\t\n\r ";
     if (with->is(Type::Char) || with->is(Type::Integer)) return std::u32string(1, char32_t(with->data2));
-    if (!series::is_string_like(with->type()) && !with->is(Type::Binary)) error::fire_refinement("with", with);
+    if (!is_a(with->type(), TypeClass::any_string) && !with->is(Type::Binary)) error::fire_refinement("with", with);
     return code_points_of(*with);
 }
 
@@ -147,13 +144,13 @@ void collect(const Cell& result, const Cell& from, const Cell& other, SetOp op, 
 
 Run contribution(Cell* value, int32_t part, bool only) {
     Type type = value->type();
-    if (series::is_string_like(type) && type != Type::Tag) return run_of(*value, part);
+    if (is_a(type, TypeClass::any_string) && type != Type::Tag) return run_of(*value, part);
     Cell* formed = rs_make_at(stack::push_next(), 16);
     if (type == Type::Tag) {
         append_literal(formed, "<");
         concatenate(*formed, *value, -1, 0, Mode::append);
         append_literal(formed, ">");
-    } else if (is_list_of_values(type) && !only) {
+    } else if (is_a(type, TypeClass::any_list) && !only) {  // a path is one value, formed with its slashes
         form_each(formed, *value, part);
     } else {
         Cell limit;
@@ -209,7 +206,7 @@ Edit plan_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup
 }
 
 // What the common append writes: the text of a string-like value other than a tag.
-bool is_plain_text(Type type) { return series::is_string_like(type) && type != Type::Tag; }
+bool is_plain_text(Type type) { return is_a(type, TypeClass::any_string) && type != Type::Tag; }
 
 // Appends such a text once. When no object owns the string and its buffer has the room, there is no
 // change to report and nothing to allocate: the text goes straight to the tail.
@@ -244,7 +241,8 @@ void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
 }
 
 void swap(Cell* series1, Cell* series2) {
-    if (!series::is_string_like(series2->type()) && !series2->is(Type::Binary)) fire(Err::script_invalid_arg, series2);
+    if (!is_a(series2->type(), TypeClass::any_string) && !series2->is(Type::Binary))
+        fire(Err::script_invalid_arg, series2);
     if (series::both_at_units_q(*series1, *series2)) {
         uint32_t head1 = series1->data1, head2 = series2->data1;
         bool owned1 = ownership::check(*series1, Word::swap, series2, int32_t(head1), 1);

@@ -16,6 +16,7 @@
 #include "runtime/error.h"
 #include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::string {
@@ -246,7 +247,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     uint8_t type2 = uint8_t(value2->header);
     Type other = type2 == kBoundedStringType ? Type::String : Type(type2);
     bool mixed = value1->type() != other;
-    if (mixed && !(series::is_string_like(other) && (op == kCompareEqual || op == kCompareNotEqual)))
+    if (mixed && !(is_a(other, TypeClass::any_string) && (op == kCompareEqual || op == kCompareNotEqual)))
         return kNotComparable;
     return equal_q(*value1, *value2, op, false);
 }

@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/types.h"
 
 namespace oka::time {
 
@@ -64,7 +65,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
     case Type::Hash: return make_at(&result, from_block(spec));
     default: {
         // Text: the one value it holds must be a time.
-        if (!series::is_string_like(spec->type())) raise_invalid(spec);
+        if (!is_a(spec->type(), TypeClass::any_string)) raise_invalid(spec);
         const Cell* value = lexer::scan_single(*spec, &result);
         if (!value->is(Type::Time)) raise_invalid(spec);
         return value;

@@ -143,6 +143,13 @@ int32_t count(const Cell& typeset) {
 
 Cell* push(const Cell& typeset) { return stack::push(typeset); }
 
+Cell from_mask(TypeMask types) {
+    Cell set = kEmpty;
+    for (int id = 1; id < kTypeTableSize; id++)
+        if (in_mask(types, Type(id))) add(&set, Type(id));
+    return set;
+}
+
 BufPtr<Cell> make_in(const Cell& block, uint32_t word1, uint32_t word2, uint32_t word3) {
     return block::rs_append(block, Cell{uint8_t(Type::Typeset), word1, word2, word3});
 }

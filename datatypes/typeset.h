@@ -12,6 +12,7 @@
 #include <array>
 
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace oka::typeset {
 
@@ -65,6 +66,8 @@ inline bool has_q(const Cell& typeset, Type type) {
 // ---- constructors ----
 
 Cell* push(const Cell& typeset);
+// The typeset of the types of a mask.
+Cell from_mask(TypeMask types);
 // Append to a block a typeset of three raw payload words; one of every type but unset!; one made from
 // the type block of a function spec, where a word stands for its value, a word whose value is a word
 // means object! and a nested block is skipped (any other value raises script invalid-type-spec).

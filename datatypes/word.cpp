@@ -15,6 +15,7 @@
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::word {
@@ -54,7 +55,7 @@ Cell word_of_name(const Cell& name, Type target) {
 Cell word_of_text(const Cell& text) {
     Cell value;
     const Cell* scanned = lexer::scan_single(text, &value);
-    if (!any_word_q(scanned->type())) fire(Err::script_invalid_chars);
+    if (!is_a(scanned->type(), TypeClass::all_word)) fire(Err::script_invalid_chars);
     return *scanned;
 }
 
@@ -158,7 +159,8 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
-    if (!any_word_q(value2->type()) || (value2->is(Type::Issue) && !value1->is(Type::Issue))) return kNotComparable;
+    if (!is_a(value2->type(), TypeClass::all_word) || (value2->is(Type::Issue) && !value1->is(Type::Issue)))
+        return kNotComparable;
     const Cell& a = *value1;
     const Cell& b = *value2;
     auto answer = [](bool equal) { return equal ? 0 : 1; };
@@ -209,8 +211,6 @@ void init() {
                                               inherits<Act::compare>(),
                                           });
 }
-
-bool any_word_q(Type type) { return type >= Type::Word && type <= Type::Issue; }
 
 Cell* make_at(uint32_t symbol, Cell* cell) {
     Cell word{uint8_t(Type::Word), _context::global, symbol, 0};
@@ -331,7 +331,7 @@ Node to_string(const Cell& word) { return symbol::get_string(word.data2); }
 
 Cell settable_at(const Cell& words, uint32_t index) {
     Cell word = *block::rs_abs_at(words, index);
-    if (!settable_q(word.type())) fire(Err::script_invalid_arg, &word);
+    if (!is_a(word.type(), TypeClass::any_word)) fire(Err::script_invalid_arg, &word);
     return word;
 }
 

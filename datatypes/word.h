@@ -20,12 +20,6 @@ namespace word {
 // Registers word!, set-word!, lit-word!, get-word! and refinement!.
 void init();
 
-// word!, set-word!, lit-word!, get-word!, refinement! or issue!.
-bool any_word_q(Type type);
-// word!, set-word!, lit-word! or get-word!: the words that name a value to set or unset, an object's
-// field in a path, or a key of a map.
-inline bool settable_q(Type type) { return type >= Type::Word && type <= Type::GetWord; }
-
 // The word at absolute `index` of a block of words about to be set; script invalid-arg for a value
 // there that cannot be set. Read just before each set: a change handler run by an earlier set may put
 // anything in the block.

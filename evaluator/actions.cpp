@@ -11,6 +11,7 @@
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace oka::actions {
 
@@ -33,29 +34,6 @@ void run_on_frame() {
 }
 
 // ---- series positions, for the /part normalisations ----
-
-bool is_series_with_buffer(Type t) {
-    switch (t) {
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath:
-    case Type::Block:
-    case Type::Paren:
-    case Type::Hash:
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref:
-    case Type::Binary:
-    case Type::Vector:
-    case Type::Image:
-    case Type::Map: return true;
-    default: return false;
-    }
-}
 
 int32_t series_length(const Cell& series) { return int32_t(mem::buffer(series.data2)->length()); }
 
@@ -82,9 +60,10 @@ int32_t move_head_back(Cell* series, int32_t count) {
 }
 
 // The number of units of the value that append or insert take with /part, or 0 when the action has
-// nothing to do.
+// nothing to do. The value is a series or a map: a buffer of units in word 2.
 int32_t value_part_count(Cell* value, Cell* part) {
-    if (!is_series_with_buffer(value->type()) || !value->data2) fire(Err::script_invalid_part, part);
+    bool buffered = is_a(value->type(), TypeClass::series) || value->is(Type::Map);
+    if (!buffered || !value->data2) fire(Err::script_invalid_part, part);
     clamp_head(value);
     int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(value, part) - int32_t(value->data1);
     if (count < 0) count = int32_t(value->data1) == 0 ? 0 : move_head_back(value, count);
@@ -162,7 +141,7 @@ ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* pa
 // reflect and modify name a field by a word, their second argument, whose symbol the datatypes look up.
 void check_field_word() {
     constexpr int32_t kField = 1;
-    if (!word::any_word_q(arg(kField)->type()))
+    if (!is_a(arg(kField)->type(), TypeClass::all_word))
         error::fire_in_function(Err::script_expect_arg, arg(kField)->type(), kField);
 }
 

@@ -29,6 +29,7 @@
 #include "runtime/hashtable.h"
 #include "runtime/root.h"
 #include "runtime/throw.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::interpreter {
@@ -81,7 +82,8 @@ OKA_ALWAYS_INLINE void put_result(const Cell& value, bool sub) {
         stack::set_last_keep(value);
 }
 
-bool is_function(Type t) { return t == Type::Native || t == Type::Action || t == Type::Function || t == Type::Routine; }
+// The functions that a word or a path calls: an op! is called only between its arguments.
+bool is_function(Type t) { return in_mask(class_mask(TypeClass::any_function) & ~type_mask({Type::Op}), t); }
 
 const Cell& body_name() { return words::word(Word::body_tag); }
 
@@ -232,21 +234,13 @@ OKA_ALWAYS_INLINE BufPtr<Cell> bound_value(const Cell& word) {
 }
 
 // The values that evaluate to something other than themselves: words, paths, parens, functions and
-// issues (which may be systems code); as bits by type id.
-constexpr uint64_t type_bits(std::initializer_list<Type> types) {
-    uint64_t bits = 0;
-    for (Type type : types) bits |= uint64_t(1) << uint8_t(type);
-    return bits;
-}
-constexpr uint64_t kEvaluatedTypes = type_bits(
-    {Type::Paren, Type::SetWord, Type::SetPath, Type::GetWord, Type::LitWord, Type::Word, Type::Path, Type::GetPath,
-     Type::LitPath, Type::Op, Type::Native, Type::Action, Type::Function, Type::Routine, Type::Issue});
+// issues (which may be systems code).
+constexpr TypeMask kEvaluatedTypes = class_mask(TypeClass::any_word) | class_mask(TypeClass::any_path) |
+                                     class_mask(TypeClass::any_function) | type_mask({Type::Paren, Type::Issue});
 // The values of words that evaluation does not take as they are: calls, operators, lit-words and unset.
-constexpr uint64_t kActiveWordValues =
-    type_bits({Type::Unset, Type::LitWord, Type::Native, Type::Action, Type::Function, Type::Routine, Type::Op});
-static_assert(kTypeTableSize <= 64);
+constexpr TypeMask kActiveWordValues = class_mask(TypeClass::any_function) | type_mask({Type::Unset, Type::LitWord});
 
-bool has_type(uint64_t bits, const Cell& value) { return (bits >> uint8_t(value.type())) & 1; }
+bool has_type(TypeMask types, const Cell& value) { return in_mask(types, value.type()); }
 
 // What a cell of code stands for before anything is evaluated: the cell itself when it is a value that
 // evaluates to itself, the value of a bound word. Null for any other cell.
@@ -1056,7 +1050,7 @@ Cell first_container(const Cell& head) {
 
 bool notifies(const Cell& container, const Cell& selected_by) {
     if (container.is(Type::Object)) return container.data3 != 0 && selected_by.is(Type::Word);
-    return series::is_block_like(container.type());
+    return is_a(container.type(), TypeClass::any_block);
 }
 
 // Puts the current-code cell back however a block's evaluation ends. What it held belongs to an

@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/symbol_table.h"
 #include "runtime/throw.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::lexer {
@@ -78,8 +79,6 @@ uint32_t utf8_room(uint32_t unit) { return unit == 1 ? 2 : unit == 2 ? 3 : 4; }
 
 // ---- helpers ----
 
-bool path_q(Type type) { return type >= Type::Path && type <= Type::GetPath; }
-
 bool callback_q(const Cell& value) { return value.is(Type::Function) || value.is(Type::Routine); }
 
 // The event words, by bit of the event mask.
@@ -107,7 +106,7 @@ uint32_t event_mask_of(const Cell& callback) {
 // True when a callback's input argument is still the scanned series: only a move along it moves the
 // scan, whatever else the callback may have put in its place.
 bool same_series_q(const Cell& argument, const Cell& input) {
-    return series::is_series(input.type()) && argument.type() == input.type() && argument.data2 == input.data2;
+    return is_a(input.type(), TypeClass::series) && argument.type() == input.type() && argument.data2 == input.data2;
 }
 
 Cell pair_cell(int32_t x, int32_t y) { return Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)}; }
@@ -287,7 +286,7 @@ void Lexer::run() {
 // ends before it, and the scan resumes where the callback left the input, a character on at least (the
 // token may hold no byte: a stray "}" ends it at once, and so does the end of the text after a "/").
 void Lexer::pass_over_error() {
-    if (path_q(innermost_type())) close_container(innermost_type(), true);
+    if (is_a(innermost_type(), TypeClass::any_path)) close_container(innermost_type(), true);
     if (position <= token_start && token_start < input_end)
         position = std::min(token_start + std::max(unicode::utf8_lead_length(*token_start), 1u), input_end);
 }
@@ -332,7 +331,7 @@ void Lexer::finish(Cell* destination, const Options& options) {
         if (entry == State::Braced) syntax_error(SyntaxError::invalid, Type::String, brace_start);
         int32_t marker = innermost_marker();
         // A path is left open only when a callback refused its close: it has no closer to name.
-        SyntaxError open = path_q(innermost_type()) ? SyntaxError::bad_char : SyntaxError::unclosed;
+        SyntaxError open = is_a(innermost_type(), TypeClass::any_path) ? SyntaxError::bad_char : SyntaxError::unclosed;
         if (marker >= 0) syntax_error(open, innermost_type(), opener_of(marker));
     });
     if (refused) {
@@ -417,7 +416,7 @@ void Lexer::close_container(Type closer, bool silent) {
     *cell = Cell{uint8_t(closer) | (cell->header & kCellNewLine), 0, node, 0};
     tail = first;
     level = enclosing;
-    entry = path_q(innermost_type()) ? State::PathElement : State::Start;
+    entry = is_a(innermost_type(), TypeClass::any_path) ? State::PathElement : State::Start;
     type = closer;
 }
 
@@ -455,7 +454,7 @@ bool Lexer::point_follows() const {
 // ---- events ----
 
 uint32_t Lexer::count_chars(const uint8_t* at) {
-    if (!series::is_string_like(input.type())) return uint32_t(at - input_start);
+    if (!is_a(input.type(), TypeClass::any_string)) return uint32_t(at - input_start);
     if (at < counted_position) {
         counted_position = input_start;
         counted_chars = 0;
@@ -496,7 +495,7 @@ bool Lexer::fire(Event event, Type type, const uint8_t* start, const uint8_t* en
     stack::top = args;
     if (moved) {
         uint32_t units = moved_to > input_head ? moved_to - input_head : 0;
-        move_to(series::is_string_like(input.type())
+        move_to(is_a(input.type(), TypeClass::any_string)
                     ? unicode::skip_utf8_chars(input_start, input_end, units)
                     : input_start + std::min(units, uint32_t(input_end - input_start)));
     }
@@ -511,10 +510,10 @@ uint32_t Lexer::line_at(const uint8_t* at) const { return 1 + uint32_t(std::coun
 
 void Lexer::syntax_error(SyntaxError kind, Type type, const uint8_t* at) {
     // A path's trouble is reported from the path's start.
-    if (type == Type::Path && path_q(innermost_type())) at = opener_of(innermost_marker());
+    if (type == Type::Path && is_a(innermost_type(), TypeClass::any_path)) at = opener_of(innermost_marker());
     if (!loading) stop();
     if (wants(kErrorEvent)) {
-        if (path_q(innermost_type())) close_container(innermost_type(), true);
+        if (is_a(innermost_type(), TypeClass::any_path)) close_container(innermost_type(), true);
         if (!fire(kErrorEvent, type == Type::Void ? Type::Error : type, at, token_end)) stop();
     }
     raise(kind, type, at);

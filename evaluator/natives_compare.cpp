@@ -4,6 +4,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
+#include "runtime/types.h"
 
 namespace oka::natives {
 
@@ -14,7 +15,7 @@ namespace {
 bool same_value_q(const Cell& a, const Cell& b) {
     if (a.type() != b.type()) return false;
     bool first = a.data1 == b.data1, second = a.data2 == b.data2, third = a.data3 == b.data3;
-    if (series::is_series(a.type())) return first && second;
+    if (is_a(a.type(), TypeClass::series)) return first && second;
     switch (a.type()) {
     case Type::None:
     case Type::Unset: return true;

@@ -26,6 +26,7 @@
 #include "evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/throw.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::natives {
@@ -231,7 +232,7 @@ void walk_series(bool removing) {
 }
 
 // The same series buffer, whatever the position.
-bool same_series_q(const Cell& a, const Cell& b) { return series::is_series(b.type()) && a.data2 == b.data2; }
+bool same_series_q(const Cell& a, const Cell& b) { return is_a(b.type(), TypeClass::series) && a.data2 == b.data2; }
 
 // Moves forall's word on by one from where the body left it; script bad-loop-series when the body set
 // it to another series than the one at `start`.
@@ -402,7 +403,7 @@ void remove_each_s(const int32_t*) {
 void forall_s(const int32_t*) {
     Cell* loop_args = args();  // word, body
     Cell* start = stack::push(*word::get_cell(loop_args[0]));
-    if (!series::is_series(start->type())) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
+    if (!is_a(start->type(), TypeClass::series)) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
     Loop loop;
     Pass pass = Pass::done;
     while (pass != Pass::broken && !series::rs_tail_q(*word::get_cell(loop_args[0]))) {

@@ -25,6 +25,7 @@
 #include "runtime/error.h"
 #include "runtime/ownership.h"
 #include "runtime/throw.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::natives {
@@ -38,15 +39,6 @@ uint32_t length_of(const Cell& series) { return series::rs_buffer_length_q(serie
 [[noreturn]] void fire_with(Err id, const Cell& value) {
     Cell copy = value;
     fire(id, &copy);
-}
-
-bool function_q(Type type) {
-    return type == Type::Native || type == Type::Action || type == Type::Function || type == Type::Routine ||
-           type == Type::Op;
-}
-
-bool path_q(Type type) {
-    return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
 }
 
 // A head past the tail is moved back to the tail.
@@ -175,7 +167,7 @@ void read_from_copy_if_target(Cell* source, const Cell* out) {
 // reduce of a value that is not a block: a function stays a value, anything else is evaluated.
 void reduce_value(const Cell* out) {
     Cell* value = args();
-    if (!function_q(value->type())) eval_alone(*value);
+    if (!is_a(value->type(), TypeClass::any_function)) eval_alone(*value);
     if (!out) return;
     Target target = open_target(out, 1);
     add(target, stack::push(*value), false);
@@ -236,7 +228,7 @@ void set_path(const Cell& path, const Cell& value, bool case_) {
 // tail, or with `only`, or to a value that is no block, to `value` itself. The words and the values they
 // get are checked first; with `some`, a none value leaves its word alone.
 void set_many(const Cell& words, const Cell& value, bool any, bool only, bool some) {
-    bool spread = !only && series::is_block_like(value.type());
+    bool spread = !only && is_a(value.type(), TypeClass::any_block);
     auto value_for = [&](uint32_t i) {
         if (!spread) return value;
         uint32_t at = value.data1 + i;
@@ -273,8 +265,8 @@ void make_function(Cell* spec, Cell* body) {
 enum class SeriesClass { other, block, string };
 
 SeriesClass class_of(Type type) {
-    if (series::is_string_like(type)) return SeriesClass::string;
-    if (series::is_block_like(type) && type != Type::Hash) return SeriesClass::block;
+    if (is_a(type, TypeClass::any_string)) return SeriesClass::string;
+    if (is_a(type, TypeClass::any_block) && type != Type::Hash) return SeriesClass::block;
     return SeriesClass::other;
 }
 
@@ -359,7 +351,7 @@ void apply_s(const int32_t* refinements) {
     Cell named = apply_args[0];
     if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.data1);
     Cell function = op::unwrap(named.is(Type::Word) ? *word::get_cell(named) : named);
-    if (!function_q(function.type())) fire_with(Err::script_invalid_arg, function);
+    if (!is_a(function.type(), TypeClass::any_function)) fire_with(Err::script_invalid_arg, function);
     uint32_t mode = refinements[kAll] >= 0 ? interpreter::kCallApplyAll : interpreter::kCallApply;
     if (refinements[kSafer] >= 0) mode |= interpreter::kCallApplySafer;
     const Cell* path = apply_args[0].is(Type::Path) ? &apply_args[0] : nullptr;
@@ -373,7 +365,7 @@ void apply_s(const int32_t* refinements) {
 void get_s(const int32_t* refinements) {
     enum { kAny, kCase };
     Cell* target = args();
-    if (path_q(target->type())) {
+    if (is_a(target->type(), TypeClass::any_path)) {
         interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements[kCase] >= 0);
     } else if (target->is(Type::Object)) {
         Cell values{uint8_t(Type::Block), 0, _context::context_cell(target->data1)->data2, 0};
@@ -412,7 +404,7 @@ void unset_s(const int32_t*) {
     } else {
         for (uint32_t i = target->data1; i < length_of(*target); i++) {
             Cell word = *block::rs_abs_at(*target, i);
-            if (word::settable_q(word.type())) word::set_value(&word, unset::value);
+            if (is_a(word.type(), TypeClass::any_word)) word::set_value(&word, unset::value);
         }
     }
     unset::box();

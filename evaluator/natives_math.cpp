@@ -12,6 +12,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
+#include "runtime/types.h"
 
 namespace oka::natives {
 
@@ -43,8 +44,6 @@ bool float_kind_q(const Cell& value) { return value.is(Type::Float) || value.is(
 
 bool nan_q(const Cell& value) { return float_kind_q(value) && std::isnan(float_::get(value)); }
 
-bool number_q(const Cell& value) { return value.is(Type::Integer) || float_kind_q(value); }
-
 // ---- max and min ----
 
 // The greater (max) or lesser (min) of the two arguments; on equality max keeps value1 and min takes
@@ -53,7 +52,8 @@ bool number_q(const Cell& value) { return value.is(Type::Integer) || float_kind_
 void max_min(bool max) {
     Cell* value1 = stack::arguments();
     Cell* value2 = value1 + 1;
-    if (number_q(*value1) && number_q(*value2) && (nan_q(*value1) || nan_q(*value2))) {
+    if (is_a(value1->type(), TypeClass::number) && is_a(value2->type(), TypeClass::number) &&
+        (nan_q(*value1) || nan_q(*value2))) {
         if (!nan_q(*value1)) *value1 = *value2;
         return;
     }

@@ -17,6 +17,7 @@
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::parse {
@@ -71,7 +72,7 @@ void Engine::leave_input(uint32_t outer_limit) {
 bool Engine::held_position(const Cell& value, uint32_t* index) {
     if (!value.is(Type::Word) || keyword_of(value) != Keyword::not_keyword) return false;
     Cell held = *word::get_cell(value);
-    if (!series::is_series(held.type()) || held.data2 != input().data2) return false;
+    if (!is_a(held.type(), TypeClass::series) || held.data2 != input().data2) return false;
     *index = std::min(held.data1, input_length());
     return true;
 }
@@ -245,7 +246,7 @@ State Engine::mark_position(const Cell& set_word) {
 
 State Engine::move_to(const Cell& get_word) {
     Cell held = *word::get_cell(get_word);
-    if (!series::is_series(held.type()) || held.data2 != input().data2)
+    if (!is_a(held.type(), TypeClass::series) || held.data2 != input().data2)
         rule_error(Err::script_parse_invalid_ref, get_word);
     set_index(std::min(held.data1, input_length()));
     return matched(true);

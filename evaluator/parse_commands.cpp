@@ -8,18 +8,15 @@
 #include "evaluator/parse_engine.h"
 #include "evaluator/parse_internal.h"
 #include "runtime/error.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::parse {
 
 namespace {
 
-bool path_q(Type type) {
-    return type == Type::Path || type == Type::LitPath || type == Type::SetPath || type == Type::GetPath;
-}
-
 // A series `into` can enter: the block and string kinds.
-bool enterable_q(Type type) { return is_block_like(type) || is_string_like(type); }
+bool enterable_q(Type type) { return is_a(type, TypeClass::any_block) || is_a(type, TypeClass::any_string); }
 
 }  // namespace
 
@@ -140,7 +137,7 @@ void Engine::put(uint32_t a, uint32_t b, const Cell& value, bool only) {
 State Engine::remove(const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     Cell rule = rule_at(position);
-    if (path_q(rule.type())) rule_error(Err::script_parse_rule, rule);
+    if (is_a(rule.type(), TypeClass::any_path)) rule_error(Err::script_parse_rule, rule);
     uint32_t mark;
     if (!held_position(rule, &mark)) {
         push_command(Code::remove, none::value, progress(position), 0);
@@ -156,7 +153,7 @@ State Engine::insert(const Cell& keyword) {
     bool only = keyword_of(rule_at(position)) == Keyword::only;
     if (only) rules().data1 = position + 1;
     Cell where = rule_at(need_rule(keyword));
-    if (path_q(where.type())) rule_error(Err::script_parse_rule, where);
+    if (is_a(where.type(), TypeClass::any_path)) rule_error(Err::script_parse_rule, where);
     uint32_t at = index(), current = index();
     if (held_position(where, &at)) rules().data1++;
     at = std::min(at, input_length());
@@ -174,7 +171,7 @@ State Engine::change(const Cell& keyword) {
     if (only) position++;
     if (position >= rule_length()) rule_error(Err::script_parse_rule, keyword);
     Cell rule = rule_at(position);
-    if (path_q(rule.type())) rule_error(Err::script_parse_rule, rule);
+    if (is_a(rule.type(), TypeClass::any_path)) rule_error(Err::script_parse_rule, rule);
     uint32_t mark;
     if (held_position(rule, &mark)) {
         if (position + 1 >= rule_length()) rule_error(Err::script_parse_rule, keyword);
@@ -200,7 +197,8 @@ State Engine::settle_change(uint32_t at, bool only) {
 // collect into / after: a series of a kind that can take what the input gives, other than the input.
 void Engine::check_target(const Cell& target) {
     Type type = target.type();
-    if (!is_block_like(type) && !(is_string_like(type) && !block_input())) fire(Err::script_parse_into_type);
+    if (!is_a(type, TypeClass::any_block) && !(is_a(type, TypeClass::any_string) && !block_input()))
+        fire(Err::script_parse_into_type);
     if (target.data2 == input().data2) fire(Err::script_parse_into_bad);
 }
 

@@ -12,6 +12,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/parse_internal.h"
 #include "evaluator/stack.h"
+#include "runtime/types.h"
 
 namespace oka::parse {
 
@@ -27,7 +28,7 @@ Cell* push_at(const Cell& input, uint32_t index) {
 }  // namespace
 
 Cell* push_value_at(const Cell& input, uint32_t index) {
-    if (series::is_block_like(input.type())) return stack::push(*block::rs_abs_at(input, index));
+    if (is_a(input.type(), TypeClass::any_block)) return stack::push(*block::rs_abs_at(input, index));
     return char_::push(string::rs_abs_at(input, index));
 }
 
@@ -57,7 +58,7 @@ void keep_range(const Cell& collection, const Cell& input, uint32_t start, uint3
 void keep_value(const Cell& collection, const Cell& value, bool pick) {
     Cell target = collection;
     Cell* kept = stack::push(value);
-    if (!pick || !series::is_block_like(kept->type())) {
+    if (!pick || !is_a(kept->type(), TypeClass::any_block)) {
         if (!kept->is(Type::Unset)) block::rs_append(target, *kept);
     } else {
         // The values it holds now: a value that is the collection itself adds them once, as append does.

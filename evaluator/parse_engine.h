@@ -28,12 +28,11 @@
 #include "datatypes/word.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::parse {
 
-using series::is_block_like;
-using series::is_string_like;
 using series::rs_buffer_length_q;
 
 // ---- keywords ----
@@ -176,7 +175,7 @@ private:
     void set_index(int64_t index) { input().data1 = uint32_t(index); }
     uint32_t input_length() { return rs_buffer_length_q(input()); }
     uint32_t end() { return std::min(limit_, input_length()); }
-    bool block_input() { return is_block_like(input().type()); }
+    bool block_input() { return is_a(input().type(), TypeClass::any_block); }
     uint32_t rule_length() { return rs_buffer_length_q(rules()); }
     Cell rule_at(uint32_t position) { return *block::rs_abs_at(rules(), position); }
     Keyword keyword_at(uint32_t position) {

@@ -11,12 +11,11 @@
 #include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/error.h"
+#include "runtime/types.h"
 
 namespace oka::parse {
 
 namespace {
-
-using series::is_block_like;
 
 // ---- text ----
 
@@ -53,7 +52,7 @@ Pattern pattern_of(const Cell& literal) {
     case Type::Bitset: return {Pattern::kBits, 0, {}, &literal};
     case Type::Tag: return {Pattern::kTag, 0, string::text_of(literal)};
     default:
-        if (!series::is_string_like(literal.type())) fire(Err::script_parse_rule, &literal);
+        if (!is_a(literal.type(), TypeClass::any_string)) fire(Err::script_parse_rule, &literal);
         return {Pattern::kText, 0, string::text_of(literal)};
     }
 }
@@ -97,7 +96,8 @@ int64_t with_units(const Cell& input, F&& body) {
 bool equal_at(const Cell& input, uint32_t index, const Cell& literal, bool case_) {
     Cell* pair = stack::push(literal);
     Cell* value = stack::push(*block::rs_abs_at(input, index));
-    bool equal = (!word::any_word_q(pair->type()) && !word::any_word_q(value->type())) || pair->type() == value->type();
+    bool equal = (!is_a(pair->type(), TypeClass::all_word) && !is_a(value->type(), TypeClass::all_word)) ||
+                 pair->type() == value->type();
     equal = equal && actions::compare(pair, value, case_ ? kCompareStrictEqual : kCompareEqual);
     stack::top = pair;
     return equal;
@@ -105,30 +105,19 @@ bool equal_at(const Cell& input, uint32_t index, const Cell& literal, bool case_
 
 }  // namespace
 
-bool text_literal_q(Type type) { return type == Type::Char || type == Type::Bitset || series::is_string_like(type); }
+bool text_literal_q(Type type) {
+    return type == Type::Char || type == Type::Bitset || is_a(type, TypeClass::any_string);
+}
 
 bool literal_q(const Cell& input, const Cell& value) {
-    if (!is_block_like(input.type())) return text_literal_q(value.type());
-    switch (value.type()) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Word:
-    case Type::SetWord:
-    case Type::GetWord:
-    case Type::LitWord:
-    case Type::Integer:
-    case Type::Datatype:
-    case Type::Typeset:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: return false;
-    default: return true;
-    }
+    if (!is_a(input.type(), TypeClass::any_block)) return text_literal_q(value.type());
+    constexpr TypeMask kRuleTypes = class_mask(TypeClass::any_word) | class_mask(TypeClass::any_path) |
+                                    type_mask({Type::Block, Type::Paren, Type::Integer, Type::Datatype, Type::Typeset});
+    return !in_mask(kRuleTypes, value.type());
 }
 
 int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_) {
-    if (is_block_like(input.type()))
+    if (is_a(input.type(), TypeClass::any_block))
         return index < end && equal_at(input, index, literal, case_) ? index + 1 : kNoMatch;
     Pattern p = pattern_of(literal);
     return with_units(
@@ -138,7 +127,7 @@ int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cel
 int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, uint32_t min,
                        uint32_t max) {
     uint32_t left = end > index ? end - index : 0;
-    if (is_block_like(input.type())) {
+    if (is_a(input.type(), TypeClass::any_block)) {
         if (left < min) return kNoMatch;
         uint32_t times = 0;
         while (times < max && times < left && equal_at(input, index + times, literal, case_)) times++;
@@ -164,7 +153,7 @@ int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Ce
 }
 
 int64_t find_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, bool thru) {
-    if (is_block_like(input.type())) {
+    if (is_a(input.type(), TypeClass::any_block)) {
         for (uint32_t at = index; at < end; at++)
             if (equal_at(input, at, literal, case_)) return thru ? at + 1 : at;
         return kNoMatch;

@@ -16,13 +16,13 @@ namespace oka {
 
 enum class Type : uint8_t {
     Void = 0,  // no type: the parent of a type that has none
-#define OKA_TYPE(id, Name, text, Parent) Name = id,
+#define OKA_TYPE(id, Name, text, Parent, layout, classes) Name = id,
 #include "runtime/types.def"
 #undef OKA_TYPE
 };
 
 inline constexpr int kTypeCount = 0
-#define OKA_TYPE(id, Name, text, Parent) +1
+#define OKA_TYPE(id, Name, text, Parent, layout, classes) +1
 #include "runtime/types.def"
 #undef OKA_TYPE
     ;

@@ -13,6 +13,7 @@
 #include "runtime/root.h"
 #include "runtime/stats.h"
 #include "runtime/symbol_table.h"
+#include "runtime/types.h"
 
 namespace oka::collector {
 
@@ -68,21 +69,66 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 
 // ---- marking ----
 
-// The bytes series a text value names: its code points and, in word 3, its conversion scratch buffer.
-void keep_text(const Cell& text) {
-    keep(text.data2);
-    keep(text.data3);
-}
-
-// An op! wrapping a function or routine also names the function's context.
-void mark_op(const Cell& op) {
-    mark_series(op.data2);
-    mark_series(op.data3);
-    Type wrapped = op::wrapped_type(op);
-    if (wrapped == Type::Function || wrapped == Type::Routine) mark_series(op.data1);
-}
+// What a payload word names.
+enum class Reference {
+    buffer,  // a node whose buffer is kept as a whole
+    cells,   // a node of a series of cells, which are followed in turn
+    table,   // the node of a hash table
+    handle,  // an index into the handle table
+};
 
 constexpr uint32_t kEventHoldsSeries = 1u << 12;
+
+// Calls visit(Reference, payload word) for each reference of the cell, as its layout says: the one
+// place that reads a cell's references (runtime/type_layouts.def describes each layout).
+template <class Visit>
+OKA_ALWAYS_INLINE void visit_references(const Cell& cell, Visit visit) {
+    switch (type_layout(cell.type())) {
+    case Layout::nothing: return;
+    case Layout::cells: visit(Reference::cells, cell.data2); return;
+    case Layout::text:
+    case Layout::symbol:
+        visit(Reference::buffer, cell.data2);
+        visit(Reference::buffer, cell.data3);
+        return;
+    case Layout::bytes: visit(Reference::buffer, cell.data2); return;
+    case Layout::context:
+        visit(Reference::table, cell.data1);
+        if (!(cell.header & _context::kValuesOnStack)) visit(Reference::cells, cell.data2);
+        return;
+    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
+    // `self` bound with no position names its context the same way.
+    case Layout::word: visit(Reference::cells, cell.data1); return;
+    case Layout::op:
+        // An op! wrapping a function or routine also names the function's context.
+        if (type_layout(op::wrapped_type(cell)) == Layout::function) visit(Reference::cells, cell.data1);
+        [[fallthrough]];
+    case Layout::native:
+        visit(Reference::cells, cell.data2);
+        visit(Reference::cells, cell.data3);
+        return;
+    case Layout::function:
+        visit(Reference::cells, cell.data1);
+        visit(Reference::cells, cell.data2);
+        visit(Reference::cells, cell.data3);
+        return;
+    // The handler record of an object names the spec blocks of its handlers.
+    case Layout::object:
+        visit(Reference::cells, cell.data1);
+        visit(Reference::cells, cell.data3);
+        return;
+    case Layout::hash:
+        visit(Reference::cells, cell.data2);
+        visit(Reference::table, cell.data3);
+        return;
+    case Layout::handle:
+        if (int32_t(cell.data3) >= 0) visit(Reference::handle, cell.data3);
+        return;
+    case Layout::event:
+        if (cell.header & kEventHoldsSeries) visit(Reference::cells, cell.data2);
+        return;
+    }
+}
 
 void mark_cells_of(Node node) {
     SeriesBuffer* b = buffer_of(node);
@@ -354,74 +400,14 @@ void mark_series(Node node) {
 }
 
 void mark_value(const Cell& value) {
-    if (uint8_t(value.header) == kBoundedStringType) {  // a string! that shows part of its text
-        keep(value.data2);
-        return;
-    }
-    switch (value.type()) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: mark_series(value.data2); break;
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref: keep_text(value); break;
-    case Type::Symbol:
-        keep(value.data3);
-        keep(value.data2);
-        break;
-    case Type::Context:
-        hashtable::mark(value.data1);
-        if (!(value.header & _context::kValuesOnStack)) mark_series(value.data2);
-        break;
-    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
-    // `self` bound with no position names its context the same way.
-    case Type::Word:
-    case Type::SetWord:
-    case Type::LitWord:
-    case Type::GetWord:
-    case Type::Refinement: mark_series(value.data1); break;
-    case Type::Native:
-    case Type::Action:
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Op: mark_op(value); break;
-    case Type::Function:
-    case Type::Routine:
-        mark_series(value.data1);
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Bitset:
-    case Type::Vector:
-    case Type::Binary:
-    case Type::Image: keep(value.data2); break;
-    // The handler record of an object names the spec blocks of its handlers.
-    case Type::Object:
-    case Type::Error:
-    case Type::Port:
-        mark_series(value.data1);
-        mark_series(value.data3);
-        break;
-    case Type::Hash:
-    case Type::Map:
-        mark_series(value.data2);
-        hashtable::mark(value.data3);
-        break;
-    case Type::Handle:
-        if (int32_t(value.data3) >= 0) handles::mark(int32_t(value.data3), nullptr);
-        break;
-    case Type::Event:
-        if (value.header & kEventHoldsSeries) mark_series(value.data2);
-        break;
-    default: break;
-    }
+    visit_references(value, [](Reference kind, uint32_t word) {
+        switch (kind) {
+        case Reference::buffer: keep(word); break;
+        case Reference::cells: mark_series(word); break;
+        case Reference::table: hashtable::mark(word); break;
+        case Reference::handle: handles::mark(int32_t(word), nullptr); break;
+        }
+    });
 }
 
 void mark_values(const Cell* first, const Cell* end) {

@@ -2,8 +2,9 @@
 
    A cycle marks every series buffer reachable from the roots (the root block, the symbol table, the
    ownership table held weakly, the data stack up to its top, the call frames, the global context, the
-   C++ cells registered with runtime::register_root, and whatever the mark callbacks report), walking
-   cells by their type with a work stack of its own, so that no nesting depth reaches the C++ stack.
+   C++ cells registered with runtime::register_root, and whatever the mark callbacks report), following
+   each cell's references as its type's layout says (runtime/types.h), with a work stack of its own, so
+   that no nesting depth reaches the C++ stack.
    It then sweeps the handle table and the ownership table, slides the live buffers of each series
    frame together (into the previous frame's free room when that is large enough), rewrites the node
    of every buffer it moved, and releases dead big blocks, the nodes of dead buffers and emptied frames.
@@ -67,7 +68,7 @@ void unregister(Callback callback);
 bool keep(Node node);
 // Keeps the node's buffer and, when it was newly marked and holds cells, marks its cells.
 void mark_series(Node node);
-// Marks what one value refers to, by its type.
+// Marks what one value refers to, by its type's layout.
 void mark_value(const Cell& value);
 void mark_values(const Cell* first, const Cell* end);
 // After marking: whether the node's buffer was reached.

@@ -5,6 +5,7 @@
 #include "datatypes/string.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace oka::cycles {
 
@@ -57,14 +58,7 @@ bool find_q(Node node) {
 
 uint32_t depth() { return uint32_t(top - base); }
 
-Node node_of(const Cell& value) {
-    switch (value.type()) {
-    case Type::Object:
-    case Type::Error:
-    case Type::Port: return value.data1;
-    default: return value.data2;
-    }
-}
+Node node_of(const Cell& value) { return type_layout(value.type()) == Layout::object ? value.data1 : value.data2; }
 
 bool detect_q(const Cell& value, Cell* buffer, int32_t* part, bool mold) {
     if (!find_q(node_of(value))) return false;

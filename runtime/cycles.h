@@ -21,8 +21,8 @@ void reset();
 bool find_q(Node node);
 uint32_t depth();
 
-// The node that identifies a value on the stack: the context of an object, error or port, else the
-// series node.
+// The node that identifies a value on the stack: the context of a value of the object layout (object!,
+// error!, port!), else the series node.
 Node node_of(const Cell& value);
 
 // When the value is on the stack: appends its cycle marker ("..." when not molding) to the string

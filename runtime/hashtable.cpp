@@ -15,6 +15,7 @@
 #include "runtime/collector.h"
 #include "runtime/fatal.h"
 #include "runtime/symbol_table.h"
+#include "runtime/types.h"
 
 namespace oka {
 
@@ -631,26 +632,10 @@ uint32_t hash_value(const Cell& value) {
 }
 
 bool identity_type_q(const Cell& value) {
-    switch (value.type()) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath:
-    case Type::Hash:
-    case Type::Native:
-    case Type::Action:
-    case Type::Op:
-    case Type::Function:
-    case Type::Object:
-    case Type::Error:
-    case Type::Map:
-    case Type::Port:
-    case Type::Image:
-    case Type::Event: return true;
-    default: return false;
-    }
+    constexpr TypeMask kIdentityTypes =
+        class_mask(TypeClass::any_block) | class_mask(TypeClass::any_object) |
+        type_mask({Type::Native, Type::Action, Type::Op, Type::Function, Type::Map, Type::Image, Type::Event});
+    return in_mask(kIdentityTypes, value.type());
 }
 
 uint32_t round_pow2(uint32_t n) { return n <= 1 ? n : std::bit_ceil(n); }
@@ -729,7 +714,8 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
     check_rebuild(table);
     Kind kind = kind_of(table);
     Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
-    if (kind == kMapKeys && word::settable_q(sought.type())) sought.set_type(Type::SetWord);  // as maps store them
+    if (kind == kMapKeys && is_a(sought.type(), TypeClass::any_word))
+        sought.set_type(Type::SetWord);  // as maps store them
     Probe probe(hash_value(sought), record(table)->buckets);
     if (kind != kValues) {
         Landing at = walk(probe, flags_getter(table),

@@ -12,6 +12,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/hashtable.h"
+#include "runtime/types.h"
 
 namespace oka::ownership {
 
@@ -63,7 +64,7 @@ void bind_fixed(const Cell& value, const Cell& owner, const Cell& word) {
     }
     if (!has_entry_type(type)) return;
     if (!hashtable::get(ownership_table, value.data2)) put_entry(value, owner, word);
-    if (series::is_block_like(type)) bind_cells(value, owner, word);
+    if (is_a(type, TypeClass::any_block)) bind_cells(value, owner, word);
 }
 
 void unbind_fields(const Cell& object) {
@@ -101,7 +102,7 @@ void unbind_all(std::vector<Cell> pending) {
         pending.pop_back();
         if (value.is(Type::Object))
             unbind_fields(value);
-        else if (has_entry_type(value.type()) && drop_owned(value) && series::is_block_like(value.type())) {
+        else if (has_entry_type(value.type()) && drop_owned(value) && is_a(value.type(), TypeClass::any_block)) {
             uint32_t length = mem::buffer(value.data2)->length(), head = std::min(value.data1, length);
             add_items(value.data2, head, length - head, pending);
         }

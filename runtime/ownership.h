@@ -18,6 +18,7 @@
 
 #include "datatypes/series.h"
 #include "runtime/memory.h"
+#include "runtime/types.h"
 #include "runtime/words.h"
 
 namespace oka::ownership {
@@ -53,7 +54,7 @@ BufPtr<Cell> owned_q(Node node);
 // The values that an entry can be made for: series and bitsets, held in a buffer of their own. image!
 // keeps its owned flag in its cell and is left to its datatype.
 inline bool has_entry_type(Type type) {
-    return (series::is_series(type) && type != Type::Image) || type == Type::Bitset;
+    return (is_a(type, TypeClass::series) && type != Type::Image) || type == Type::Bitset;
 }
 
 // check's work for a value whose buffer is flagged as owned.

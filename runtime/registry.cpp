@@ -4,22 +4,11 @@
 #include <cstring>
 
 #include "runtime/fatal.h"
+#include "runtime/types.h"
 
 namespace oka::datatype {
 
 namespace {
-
-struct TypeFacts {
-    const char* name;
-    Type parent;
-};
-
-constexpr TypeFacts kTypeFacts[kTypeTableSize] = {
-    {nullptr, Type::Void},
-#define OKA_TYPE(id, Name, text, Parent) {text, Type::Parent},
-#include "runtime/types.def"
-#undef OKA_TYPE
-};
 
 TypeName type_names[kTypeTableSize];
 AnyAction action_table[kTypeTableSize][kActionCount];
@@ -56,7 +45,7 @@ void register_(Type id, std::initializer_list<ActionEntry> entries) {
     ActionSlot row[kActionCount];
     for (ActionSlot& slot : row) slot = kUnsupported;
     for (const ActionEntry& e : entries) row[int(e.slot) - 1] = e.value;
-    register_(id, kTypeFacts[int(id)].parent, kTypeFacts[int(id)].name, row);
+    register_(id, type_parent(id), type_text(id), row);
 }
 
 Type highest_type() { return highest; }
@@ -66,7 +55,7 @@ bool registered_q(Type id) { return int(id) < kTypeTableSize && action_rows_fill
 // A type that is not registered (yet) still has its name, so that its datatype! value can be shown.
 const TypeName& type_name(Type id) {
     TypeName& entry = type_names[int(id)];
-    if (!entry.name && kTypeFacts[int(id)].name) entry = name_entry(kTypeFacts[int(id)].name);
+    if (!entry.name && type_text(id)) entry = name_entry(type_text(id));
     return entry;
 }
 

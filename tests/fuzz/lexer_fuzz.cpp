@@ -17,6 +17,7 @@
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ std::string reload(const std::string& molded) {
 // off).
 bool molds_as_read_q(const Cell& value) {
     if (value.is(Type::Time)) return false;
-    if (!series::is_block_like(value.type())) return true;
+    if (!is_a(value.type(), TypeClass::any_block)) return true;
     for (uint32_t i = value.data1; i < series::rs_length_q(value) + value.data1; i++)
         if (!molds_as_read_q(*block::rs_abs_at(value, i))) return false;
     return true;

@@ -3,6 +3,7 @@
 #include "datatypes/paren.h"
 #include "datatypes/typeset.h"
 #include "function_testing.h"
+#include "runtime/types.h"
 
 using namespace oka;
 using namespace oka::test;
@@ -87,7 +88,7 @@ TEST(Path, MakeAndToFromValues) {
         Cell spec = load_value(c.spec);
         Cell path = c.make ? made(c.type, spec) : converted(c.type, spec);
         EXPECT_EQ(mold(path), c.molded) << c.spec;
-        if (series::is_block_like(spec.type())) {
+        if (is_a(spec.type(), TypeClass::any_block)) {
             EXPECT_NE(path.data2, spec.data2) << c.spec;
         }
     }

@@ -1,0 +1,156 @@
+// The static facts of runtime/types.def: the classes hold the types they should, agree with the layouts
+// and the parents, and the layout says which payload words the collector keeps alive.
+#include "runtime/types.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "runtime/collector.h"
+#include "runtime/registry.h"
+#include "runtime/stats.h"
+#include "test_support.h"
+
+namespace oka {
+namespace {
+
+// Whether the ancestor is on the type's chain of parents (Void ends every chain that does not loop).
+bool descends_from(Type type, Type ancestor) {
+    for (int steps = 0; steps <= kTypeCount; steps++, type = type_parent(type))
+        if (type == ancestor) return true;
+    return false;
+}
+
+bool subset(TypeMask part, TypeMask whole) { return (part & ~whole) == 0; }
+
+}  // namespace
+
+TEST(TypeFacts, ClassesHoldTheirTypes) {
+    using T = Type;
+    struct Case {
+        TypeClass c;
+        std::vector<Type> types;
+    } cases[] = {
+        {TypeClass::any_word, {T::Word, T::SetWord, T::LitWord, T::GetWord}},
+        {TypeClass::all_word, {T::Word, T::SetWord, T::LitWord, T::GetWord, T::Refinement, T::Issue}},
+        {TypeClass::any_path, {T::Path, T::LitPath, T::SetPath, T::GetPath}},
+        {TypeClass::any_list, {T::Block, T::Paren, T::Hash}},
+        {TypeClass::any_block, {T::Block, T::Paren, T::Hash, T::Path, T::LitPath, T::SetPath, T::GetPath}},
+        {TypeClass::any_string, {T::String, T::File, T::Url, T::Tag, T::Email, T::Ref}},
+        {TypeClass::series,
+         {T::Block, T::Paren, T::Hash, T::Path, T::LitPath, T::SetPath, T::GetPath, T::String, T::File, T::Url, T::Tag,
+          T::Email, T::Ref, T::Binary, T::Vector, T::Image}},
+        {TypeClass::any_function, {T::Native, T::Action, T::Op, T::Function, T::Routine}},
+        {TypeClass::any_object, {T::Object, T::Error, T::Port}},
+        {TypeClass::number, {T::Integer, T::Float, T::Percent}},
+        {TypeClass::amount, {T::Integer, T::Char, T::Float, T::Percent, T::Time}},
+    };
+    ASSERT_EQ(std::size(cases), size_t(kTypeClassCount));
+    for (const Case& k : cases) {
+        TypeMask expected = 0;
+        for (Type t : k.types) expected |= type_mask({t});
+        EXPECT_EQ(class_mask(k.c), expected) << int(k.c);
+        for (int id = 0; id < kTypeTableSize; id++) EXPECT_EQ(is_a(Type(id), k.c), bool(expected >> id & 1)) << id;
+    }
+}
+
+// The classes nest as the typesets built from them do; each member of a class has a layout its routines
+// read and inherits its actions from the class's root type (Void: every chain ends there).
+TEST(TypeFacts, ClassesAgreeWithLayoutsAndParents) {
+    EXPECT_TRUE(subset(class_mask(TypeClass::any_word), class_mask(TypeClass::all_word)));
+    EXPECT_EQ(class_mask(TypeClass::any_list) | class_mask(TypeClass::any_path), class_mask(TypeClass::any_block));
+    EXPECT_TRUE(
+        subset(class_mask(TypeClass::any_block) | class_mask(TypeClass::any_string), class_mask(TypeClass::series)));
+    EXPECT_TRUE(subset(class_mask(TypeClass::number), class_mask(TypeClass::amount)));
+    using L = Layout;
+    struct Rule {
+        TypeClass c;
+        std::vector<Layout> layouts;
+        Type root;
+    } rules[] = {
+        {TypeClass::any_word, {L::word}, Type::Word},
+        {TypeClass::all_word, {L::word, L::nothing}, Type::Word},
+        {TypeClass::any_path, {L::cells}, Type::Path},
+        {TypeClass::any_list, {L::cells, L::hash}, Type::Block},
+        {TypeClass::any_block, {L::cells, L::hash}, Type::Block},
+        {TypeClass::any_string, {L::text}, Type::String},
+        {TypeClass::series, {L::cells, L::hash, L::text, L::bytes}, Type::Series},
+        {TypeClass::any_function, {L::native, L::op, L::function}, Type::Void},
+        {TypeClass::any_object, {L::object}, Type::Object},
+        {TypeClass::number, {L::nothing}, Type::Void},
+        {TypeClass::amount, {L::nothing}, Type::Void},
+    };
+    ASSERT_EQ(std::size(rules), size_t(kTypeClassCount));
+    for (const Rule& r : rules) {
+        for (int id = 1; id <= kTypeCount; id++) {
+            if (!is_a(Type(id), r.c)) continue;
+            bool allowed = std::find(r.layouts.begin(), r.layouts.end(), type_layout(Type(id))) != r.layouts.end();
+            EXPECT_TRUE(allowed) << "the layout of type " << id;
+            EXPECT_TRUE(descends_from(Type(id), r.root)) << id;
+        }
+    }
+    EXPECT_EQ(type_layout(Type(kBoundedStringType)), Layout::bytes);
+    for (int c = 0; c < kTypeClassCount; c++) EXPECT_FALSE(is_a(Type(kBoundedStringType), TypeClass(c))) << c;
+}
+
+// Every parent chain ends, and start-up registered every parent of a registered type.
+TEST(TypeFacts, ParentsEndAndAreRegistered) {
+    for (int id = 1; id <= kTypeCount; id++) {
+        Type t = Type(id);
+        EXPECT_TRUE(descends_from(t, Type::Void)) << "the parents of type " << id << " form a loop";
+        bool parent_registered = type_parent(t) == Type::Void || datatype::registered_q(type_parent(t));
+        EXPECT_TRUE(parent_registered || !datatype::registered_q(t)) << id;
+    }
+}
+
+// A cell of each layout, kept alive, naming a buffer of its own size in each payload word: after a
+// collection exactly the buffers its layout names are still in use.
+TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
+    constexpr uint32_t kOpOfNative = uint32_t(Type::Native) << 16, kOpOfFunction = uint32_t(Type::Function) << 16;
+    constexpr uint32_t kEventHoldsSeries = 1u << 12;
+    struct Case {
+        uint32_t header;
+        bool kept[3];  // payload words 1 to 3
+    } cases[] = {
+        {uint32_t(Type::Integer), {false, false, false}},
+        {uint32_t(Type::Issue), {false, false, false}},
+        {uint32_t(Type::Block), {false, true, false}},
+        {uint32_t(Type::GetPath), {false, true, false}},
+        {uint32_t(Type::Url), {false, true, true}},
+        {kBoundedStringType, {false, true, false}},
+        {uint32_t(Type::Binary), {false, true, false}},
+        {uint32_t(Type::Symbol), {false, true, true}},
+        {uint32_t(Type::Refinement), {true, false, false}},
+        {uint32_t(Type::Action), {false, true, true}},
+        {uint32_t(Type::Op) | kOpOfNative, {false, true, true}},
+        {uint32_t(Type::Op) | kOpOfFunction, {true, true, true}},
+        {uint32_t(Type::Routine), {true, true, true}},
+        {uint32_t(Type::Error), {true, false, true}},
+        {uint32_t(Type::Event), {false, false, false}},
+        {uint32_t(Type::Event) | kEventHoldsSeries, {false, true, false}},
+    };
+    constexpr uint32_t kSizes[3] = {1000, 3000, 9000};
+    for (const Case& k : cases) {
+        Cell* saved = stack::top;
+        Cell* holder = block::push_only_s(1);
+        block::rs_append(*holder, Cell{k.header, 0, 0, 0});
+        collector::do_cycle();
+        double live = stats::memory_in_use(), expected = live;
+        {
+            collector::HeldOff off;
+            Node nodes[3];
+            for (int w = 0; w < 3; w++) {
+                double before = stats::memory_in_use();
+                nodes[w] = alloc::alloc_bytes(kSizes[w]);
+                if (k.kept[w]) expected += stats::memory_in_use() - before;
+            }
+            *block::rs_abs_at(*holder, 0) = Cell{k.header, nodes[0], nodes[1], nodes[2]};
+        }
+        collector::do_cycle();
+        EXPECT_EQ(stats::memory_in_use(), expected) << "header " << k.header;
+        stack::top = saved;
+    }
+}
+
+}  // namespace oka
