@@ -284,8 +284,9 @@ void clear_s(const int32_t*) { call<Act::clear>(arg(0)); }
 void copy_s(const int32_t* positions) {
     Refinements<Act::copy> r(positions);
     CopyOptions options{.part = r.arg("part"), .deep = r.given("deep"), .types = r.arg("types")};
+    constexpr int32_t kKindArgument = 5;  // in "value /part length /deep /types kind", as errors name it
     if (options.types && !options.types->is(Type::Datatype) && !options.types->is(Type::Typeset))
-        error::fire_in_function(Err::script_expect_arg, options.types->type(), 4);
+        error::fire_in_function(Err::script_expect_arg, options.types->type(), kKindArgument);
     Cell* result = unset::push();
     stack::set_last(*call<Act::copy>(arg(0), result, options));
 }
