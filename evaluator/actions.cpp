@@ -253,10 +253,14 @@ void complement_s(const int32_t*) { stack::set_last(*call<Act::complement>(arg(0
 void or__s(const int32_t*) { run_on_frame<Act::or_>(); }
 void xor__s(const int32_t*) { run_on_frame<Act::xor_>(); }
 
-// append and insert share their normalisation; only the last flag of the implementation differs.
+// append and insert share their normalisation; only the last flag of the implementation differs. Most
+// calls name no refinement: they pass the default options as they stand, which keeps the common append
+// as cheap as a call with plain arguments.
 template <Act A>
 void add_to_series(const int32_t* positions, bool append) {
+    static constexpr EditOptions kPlain;
     Refinements<A> r(positions);
+    if (!r.given("part") && !r.given("only") && !r.given("dup")) return call<A>(arg(0), arg(1), kPlain, append);
     Cell* part = r.arg("part");
     int32_t count = part ? value_part_count(arg(1), part) : -1;
     EditOptions options{.part = count, .only = r.given("only"), .dup = dup_count(r.arg("dup"))};
