@@ -5,9 +5,10 @@
    calls an implementation directly names only what it sets, as in FindOptions{} or
    MoldOptions{.all = true}.
 
-   Rules: a field stands for one refinement of the action (or, for eval-path and the molds, for what
-   the step or the nested mold is told) and keeps its name; a flag is false and a refinement argument
-   null when the refinement is not given. A struct is passed by const reference and never kept. */
+   Rules: each field is one refinement of the action, named after it and in the order the action lists
+   them (eval-path has none: its fields tell a path step where it stands); a flag is false and an
+   argument cell null when the call does not name the refinement, and a default-made struct is a call
+   that names none. A struct is passed by const reference and not kept past the call. */
 #pragma once
 
 #include "runtime/cell.h"
