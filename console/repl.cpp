@@ -38,7 +38,7 @@ Cell* push_shown(const Cell& value, int32_t limit) {
     if (value.is(Type::Float))
         actions::call<Act::form>(item, text, &part, limit + 5);
     else
-        actions::call<Act::mold>(item, text, false, false, false, &part, limit + 5, 0);
+        actions::call<Act::mold>(item, text, MoldOptions{.limit = &part}, limit + 5, 0);
     string::clip_tail(text, limit + 5);
     return text;
 }

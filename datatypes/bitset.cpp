@@ -280,8 +280,8 @@ int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
     return string::write_token(buffer, negate ? "}]" : "}", false, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* limit, int32_t part, int32_t) {
-    return form(value, buffer, limit, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return form(value, buffer, options.limit, part);
 }
 
 // ---- compare ----
@@ -333,7 +333,7 @@ const Cell* pick(Cell* series, int32_t, Cell* index) {
     return walk(series->data2, *index, Walk::test, Caller::action) ? &logic::true_value : &logic::false_value;
 }
 
-const Cell* find(Cell* series, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+const Cell* find(Cell* series, Cell* value, const FindOptions&) {
     return pick(series, 0, value)->data1 ? &logic::true_value : &none::value;
 }
 
@@ -354,14 +354,14 @@ const Cell* poke(Cell* series, int32_t, Cell* value, Cell* index) {
 }
 
 // An integer or char selects the bit it names.
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell*, Cell*, Cell*, int32_t, bool, bool, bool, bool) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions&) {
     if (!element->is(Type::Integer) && !element->is(Type::Char))
         error::fire_on_type(Err::script_invalid_type, element->type());
     return value ? poke(parent, 0, value, element) : pick(parent, 0, element);
 }
 
 // One entry serves append and insert.
-void append(Cell* series, Cell* value, int32_t, bool, int32_t, bool) {
+void append(Cell* series, Cell* value, const EditOptions&, bool) {
     changing(series, Word::insert, Word::inserted, value,
              [&] { walk(series->data2, *value, Walk::set, Caller::action); });
     stack::set_last(*series);
@@ -389,7 +389,7 @@ int32_t length_q(Cell* series) {
     return int32_t(bits);
 }
 
-const Cell* copy(Cell* value, Cell* result, Cell*, bool, Cell*) { return copy_into(*value, result); }
+const Cell* copy(Cell* value, Cell* result, const CopyOptions&) { return copy_into(*value, result); }
 
 }  // namespace
 

@@ -149,7 +149,7 @@ public:
 // Allocates.
 const Cell* deep_copy(const Cell& value) {
     Cell* source = stack::push(value);
-    return actions::call<Act::copy>(source, unset::push(), nullptr, true, nullptr);
+    return actions::call<Act::copy>(source, unset::push(), CopyOptions{.deep = true});
 }
 
 // Replaces the values from the head, every `step` cells, that `types` selects (every series when there
@@ -232,11 +232,11 @@ int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
     return part;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     if (cycles::detect_q(*value, buffer, &part, true)) return part;
-    if (!only) part = write(buffer, "[", part);
-    part = mold_each(value, buffer, only, all, flat, limit, part, indent);
-    if (!only) part = write(buffer, "]", part);
+    if (!options.only) part = write(buffer, "[", part);
+    part = mold_each(value, buffer, options, part, indent);
+    if (!options.only) part = write(buffer, "]", part);
     return part;
 }
 
@@ -299,50 +299,50 @@ struct Edit {
 };
 
 // An append writes at the tail, an insert at the head (a head past the tail counting as the tail).
-Edit plan_addition(const Cell& series, const Cell& value, int32_t part, bool only, int32_t dup, bool append) {
-    Contribution c = contribution(value, only, part);
+Edit plan_addition(const Cell& series, const Cell& value, const EditOptions& options, bool append) {
+    Contribution c = contribution(value, options.only, options.part);
     uint32_t length = length_of(series);
-    return {append ? length : clamped_head(series), c, cells_written(c, dup, length), 0};
+    return {append ? length : clamped_head(series), c, cells_written(c, options.dup, length), 0};
 }
 
 // A change replaces the cells after the head that the value writes, or the /part count of them.
-Edit plan_change(const Cell& series, const Cell& value, int32_t part, bool only, int32_t dup) {
+Edit plan_change(const Cell& series, const Cell& value, const EditOptions& options) {
     uint32_t length = length_of(series), head = clamped_head(series);
-    Contribution c = contribution(value, only, -1);
-    uint32_t written = cells_written(c, dup, length);
-    return {head, c, written, std::min(part >= 0 ? uint32_t(part) : written, length - head)};
+    Contribution c = contribution(value, options.only, -1);
+    uint32_t written = cells_written(c, options.dup, length);
+    return {head, c, written, std::min(options.part >= 0 ? uint32_t(options.part) : written, length - head)};
 }
 
 // One entry serves append and insert.
-void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Edit edit = plan_addition(*series, *value, part, only, dup, append);
+void append(Cell* series, Cell* value, const EditOptions& options, bool append) {
+    Edit edit = plan_addition(*series, *value, options, append);
     if (edit.c.count > 0) {
         Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
         bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
-        if (owned) edit = plan_addition(*series, *value, part, only, dup, append);
-        splice(series->data2, edit.at, 0, edit.c, uint32_t(dup), dup < 5);
+        if (owned) edit = plan_addition(*series, *value, options, append);
+        splice(series->data2, edit.at, 0, edit.c, uint32_t(options.dup), options.dup < 5);
         if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
         series->data1 = append ? 0 : edit.at + edit.written;
     }
     stack::set_last(*series);
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Edit edit = plan_change(*series, *value, part, only, dup);
+void change(Cell* series, Cell* value, const EditOptions& options) {
+    Edit edit = plan_change(*series, *value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
-    if (owned) edit = plan_change(*series, *value, part, only, dup);
-    splice(series->data2, edit.at, edit.replaced, edit.c, uint32_t(dup), false);
+    if (owned) edit = plan_change(*series, *value, options);
+    splice(series->data2, edit.at, edit.replaced, edit.c, uint32_t(options.dup), false);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
     series->data1 = edit.at + edit.written;
     stack::set_last(*series);
 }
 
-const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
+const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
     Node source = value->data2;
-    const Cell* copied = series::copy(value, result, part, false, nullptr);
-    if ((!deep && !types) || copied != result) return copied;
+    const Cell* copied = series::copy(value, result, options);
+    if ((!options.deep && !options.types) || copied != result) return copied;
     DeepCopy scope(source);
-    copy_values(*result, 1, types);
+    copy_values(*result, 1, options.types);
     return result;
 }
 
@@ -363,7 +363,7 @@ void swap(Cell* series1, Cell* series2) {
 
 // Removes the none! values from the head on; no refinement changes that for blocks. The range is read
 // after the report, whose handler may change the block.
-void trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+void trim(Cell* series, const TrimOptions&) {
     bool owned =
         ownership::check(*series, Word::trim, nullptr, int32_t(clamped_head(*series)), int32_t(rs_length_q(*series)));
     uint32_t length = length_of(*series), head = clamped_head(*series);
@@ -575,27 +575,26 @@ Cell* push(const Cell& block) { return stack::push(block); }
 
 Cell* push_only_s(int32_t capacity) { return make_at(unset::push(), capacity); }
 
-int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part,
-                  int32_t indent) {
+int32_t mold_each(Cell* block, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     cycles::Scope scope(*block);
     bool closing_line = false;
     uint32_t head = block->data1;
     for (uint32_t i = head; i < length_of(*block); i++) {
-        if (limit && part < 1) return part;
+        if (options.limit && part < 1) return part;
         NestedMold nested;
         Cell* item = stack::push(*rs_abs_at(*block, i));
         bool first = i == head;
-        if (!flat && item->new_line()) {
-            if (first && !only) {
+        if (!options.flat && item->new_line()) {
+            if (first && !options.only) {
                 indent++;
                 closing_line = true;
             }
-            if (!(first && only)) part = write(buffer, "\n", part);
+            if (!(first && options.only)) part = write(buffer, "\n", part);
             part = write_indent(buffer, indent, part);
         } else if (!first) {
             part = write(buffer, " ", part);
         }
-        part = actions::call<Act::mold>(item, buffer, false, all, flat, limit, part, indent);
+        part = actions::call<Act::mold>(item, buffer, options.inner(), part, indent);
         stack::pop(1);
     }
     // The closing bracket on a line of its own, at the outer indentation.

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "datatypes/series.h"
+#include "runtime/action_options.h"
 
 namespace oka::block {
 
@@ -107,7 +108,7 @@ Cell* push_only_s(int32_t capacity);
 // Molds the cells of a block from its head, as mold does between the brackets: a space between values,
 // or a line feed and `indent` levels of four spaces before a value with the new-line marker. Returns the
 // part budget left. paren! writes its own brackets around it. Allocates.
-int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent);
+int32_t mold_each(Cell* block, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent);
 
 // ---- searching, sorting and the set operations ----
 
@@ -116,24 +117,21 @@ int32_t mold_each(Cell* block, Cell* buffer, bool only, bool all, bool flat, Cel
 // A datatype! matches the cells of its type, a typeset! those of its types, a block-like value the run
 // of its cells from its head, each compared as one value under /only; values compare under `=` for
 // finding (case ignored), == with /case, same? with /same. /any and /with do not apply to blocks.
-const Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                 Cell* skip, bool last, bool reverse, bool tail, bool match);
+const Cell* find(Cell* series, Cell* value, const FindOptions& options);
 // The cell after the match (after the whole run for a run of cells), or none.
-const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                   Cell* skip, bool last, bool reverse);
+const Cell* select(Cell* series, Cell* value, const SelectOptions& options);
 // Stores the value after the key, or appends the key and the value when the key is absent; a value
 // equal to the one there under the finding `=` leaves that one in place.
 const Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
 // An integer element picks or pokes; a word! element reads the value after the same word of any word
 // type; any other element selects. Setting pokes the value after the element found, or raises script
 // bad-path-set with the path and the element.
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
-                      int32_t index, bool case_, bool get, bool last, bool notify);
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step);
 // Orders the range in records compared cell by cell under the sort ordering (values of types that do
 // not compare order by type id), or by a /compare function (series::call_sort_function). The records
 // are sorted in a copy, so that a function may change the block meanwhile; when it changed the block's
 // length the order is not written back and script protected is raised.
-const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable);
+const Cell* sort(Cell* series, const SortOptions& options);
 // The set operations on the blocks in frame arguments 1 and 2 (only 1 for unique): records of `skip`
 // cells (`skip` at least 1), told apart by their first cell under `=` (== with `case_`); each record
 // enters the result once, in the order met. The result's buffer replaces the one of argument 1, which

@@ -99,20 +99,20 @@ struct Found {
     int64_t at;
 };
 
-Found search(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, Cell* skip, bool last,
-             bool reverse, bool match) {
-    Found found{query_of(value, only, case_, same), -1};
+Found search(Cell* series, Cell* value, const SelectOptions& options, bool match) {
+    Found found{query_of(value, options.only, options.case_, options.same), -1};
     uint32_t length = length_of(*series);
-    if (length == 0 || (series->data1 >= length && !reverse)) return found;
-    int64_t step = series::record_size(skip);
-    if (step < 1) fire(Err::script_out_of_range, skip);
+    if (length == 0 || (series->data1 >= length && !options.reverse)) return found;
+    int64_t step = series::record_size(options.skip);
+    if (step < 1) fire(Err::script_out_of_range, options.skip);
     int64_t head = clamped_head(*series);
-    int64_t count = part ? series::search_part_count(*series, *part, reverse) : length;
+    int64_t count = options.part ? series::search_part_count(*series, *options.part, options.reverse) : length;
     if (count < 1 || found.query.size == 0) return found;
     int64_t size = found.query.size;
     Walk walk{head, step, head, std::min<int64_t>(head + count, length), match};
-    if (last) walk = {on_grid(walk.high - size, head, step), -step, 0, walk.high, match};
-    if (reverse) walk = {on_grid(head - size, head, step), -step, std::max<int64_t>(head - count, 0), head, match};
+    if (options.last) walk = {on_grid(walk.high - size, head, step), -step, 0, walk.high, match};
+    if (options.reverse)
+        walk = {on_grid(head - size, head, step), -step, std::max<int64_t>(head - count, 0), head, match};
     found.at = scan(*series, found.query, walk);
     return found;
 }
@@ -176,7 +176,7 @@ void make_argument(Cell* argument, const RecordOrder& order, uint32_t record) {
     Cell view = *order.records;
     view.data1 = record * order.size;
     Cell size;
-    series::copy(&view, argument, integer::make_at(&size, int32_t(order.size)), false, nullptr);
+    series::copy(&view, argument, CopyOptions{.part = integer::make_at(&size, int32_t(order.size))});
 }
 
 // The record that should come second is the function's first argument, so that true keeps the order;
@@ -198,7 +198,7 @@ void sort_records(Cell* series, RecordOrder& order, uint32_t records, bool stabl
     uint32_t head = series->data1, length = length_of(*series);
     stack::Root copy(unset::value);
     Cell count;
-    series::copy(series, &copy.cell(), integer::make_at(&count, int32_t(records * order.size)), false, nullptr);
+    series::copy(series, &copy.cell(), CopyOptions{.part = integer::make_at(&count, int32_t(records * order.size))});
     copy.cell().set_type(Type::Block);
     order.records = &copy.cell();
     std::vector<uint32_t> numbers(records);
@@ -256,18 +256,16 @@ void collect(const Cell& result, const Cell& from, const Cell* other, bool wante
 
 // ---- actions ----
 
-const Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
-                 bool last, bool reverse, bool tail, bool match) {
-    Found found = search(series, value, part, only, case_, same, skip, last, reverse, match);
+const Cell* find(Cell* series, Cell* value, const FindOptions& options) {
+    Found found = search(series, value, options, options.match);
     if (found.at < 0) return &none::value;
     Cell* position = stack::push(*series);
-    position->data1 = uint32_t(found.at + (tail ? found.query.size : 0));
+    position->data1 = uint32_t(found.at + (options.tail ? found.query.size : 0));
     return position;
 }
 
-const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool, Cell*, Cell* skip,
-                   bool last, bool reverse) {
-    Found found = search(series, value, part, only, case_, same, skip, last, reverse, false);
+const Cell* select(Cell* series, Cell* value, const SelectOptions& options) {
+    Found found = search(series, value, options, false);
     int64_t after = found.at + found.query.size;
     if (found.at < 0 || after >= length_of(*series)) return &none::value;
     return rs_abs_at(*series, uint32_t(after)).get();
@@ -283,7 +281,7 @@ struct Placement {
 };
 
 Placement place(Cell* series, Cell* key, bool case_) {
-    int64_t at = search(series, key, nullptr, true, case_, false, nullptr, false, false, false).at;
+    int64_t at = search(series, key, SelectOptions{.only = true, .case_ = case_}, false).at;
     uint32_t length = length_of(*series);
     bool present = at >= 0 && at + 1 < length;
     return {present, at < 0, present ? int32_t(at) + 1 : int32_t(length), at < 0 ? 2 : 1};
@@ -304,19 +302,19 @@ const Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
     return value;
 }
 
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool case_, bool,
-                      bool, bool) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (element->is(Type::Integer)) {
         int32_t index = integer::get(*element);
         return value ? actions::call<Act::poke>(parent, index, value, element)
                      : actions::call<Act::pick>(parent, index, element);
     }
+    SelectOptions by_key{.case_ = step.case_};
     if (!value) {
-        if (element->is(Type::Word) && !parent->is(Type::Hash)) return select_word(*parent, *element, case_);
-        return select(parent, element, nullptr, false, case_, false, false, nullptr, nullptr, false, false);
+        if (element->is(Type::Word) && !parent->is(Type::Hash)) return select_word(*parent, *element, step.case_);
+        return select(parent, element, by_key);
     }
-    Found found = search(parent, element, nullptr, false, case_, false, nullptr, false, false, false);
-    if (found.at < 0) fire(Err::script_bad_path_set, path ? path : element, element);
+    Found found = search(parent, element, by_key, false);
+    if (found.at < 0) fire(Err::script_bad_path_set, step.path ? step.path : element, element);
     Cell* position = stack::push(*parent);
     position->data1 = uint32_t(found.at);
     Cell after;
@@ -324,16 +322,16 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell
                                     integer::make_at(&after, int32_t(found.query.size) + 1));
 }
 
-const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
-    series::SortPlan plan = series::plan_sort(*series, skip, compare, part, all);
+const Cell* sort(Cell* series, const SortOptions& options) {
+    series::SortPlan plan = series::plan_sort(*series, options);
     bool owned =
         plan.count > 0 && ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
-    if (owned) plan = series::plan_sort(*series, skip, compare, part, all);  // the handler may have changed the block
+    if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the block
     series->data1 = plan.head;
     if (plan.count > 0) {
-        int32_t op = case_ ? kCompareCaseSort : kCompareSort;
-        RecordOrder order{nullptr, plan.record, plan.offset, plan.whole, reverse, op, plan.function};
-        sort_records(series, order, plan.count / plan.record, stable);
+        int32_t op = options.case_ ? kCompareCaseSort : kCompareSort;
+        RecordOrder order{nullptr, plan.record, plan.offset, plan.whole, options.reverse, op, plan.function};
+        sort_records(series, order, plan.count / plan.record, options.stable);
     }
     if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
     return series;

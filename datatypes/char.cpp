@@ -59,9 +59,9 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return part - 1;
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     string::concatenate_literal(buffer, "#\"", 2);
-    string::mold_escape_char(buffer, get(*value), all);
+    string::mold_escape_char(buffer, get(*value), options.all);
     string::append_char(buffer->data2, '"');
     return part - 4;
 }

@@ -19,8 +19,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return part - int32_t(t.length);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return string::write_token(buffer, named(value).name, all, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return string::write_token(buffer, named(value).name, options.all, part);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {

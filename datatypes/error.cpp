@@ -249,7 +249,7 @@ void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t l
     Cell limit_cell;
     integer::make_at(&limit_cell, limit);
     if (mold)
-        actions::call<Act::mold>(item, buffer, only, false, true, &limit_cell, limit, 0);
+        actions::call<Act::mold>(item, buffer, MoldOptions{.only = only, .flat = true, .limit = &limit_cell}, limit, 0);
     else
         actions::call<Act::form>(item, buffer, &limit_cell, limit);
     stack::pop(1);
@@ -340,18 +340,17 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
 
 // ---- the actions shared with object! ----
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
-    return object::mold_fields(value, buffer, "make error! [", only, all, flat, limit, part, indent);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
+    return object::mold_fields(value, buffer, "make error! [", options, part, indent);
 }
 
 // The stack field holds a call-stack position until the error is caught: no path reaches it.
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
-                      int32_t index, bool case_, bool get, bool last, bool notify) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (element->is(Type::Word) && symbol::named_q(element->data2, Sym::stack)) {
-        Cell whole = path ? *path : none::value;
+        Cell whole = step.path ? *step.path : none::value;
         fire(Err::script_invalid_path_set, &whole);
     }
-    return object::eval_path(parent, element, value, path, container, previous, index, case_, get, last, notify);
+    return object::eval_path(parent, element, value, step);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {

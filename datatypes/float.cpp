@@ -296,7 +296,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::write_token(buffer, format(get(*value), FormatKind::float_), false, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions&, int32_t part, int32_t) {
     return string::write_token(buffer, sys::form_float(get(*value), 0, true), false, part);
 }
 
@@ -355,26 +355,21 @@ void random(Cell* value, bool seed, bool secure, bool) {
     value->set_f64(random_value(get(*value), secure));
 }
 
-// The refinements of round, and the choice they make between the two multiples of the scale next to
-// a value that is none of them.
-struct Rounding {
-    bool even, down, half_down, floor, ceiling, half_ceiling;
+// The choice the refinements of round make between the two multiples of the scale next to a value that
+// is none of them. `half` is -1, 0 or 1 as the value lies nearer the multiple toward zero, halfway, or
+// nearer the other one; true to take the multiple away from zero.
+bool away_q(const RoundOptions& how, bool negative, int half, bool toward_even) {
+    if (how.down) return false;
+    if (how.floor) return negative;
+    if (how.ceiling) return !negative;
+    if (half != 0) return half > 0;
+    if (how.even) return !toward_even;
+    if (how.half_down) return false;
+    if (how.half_ceiling) return !negative;
+    return true;
+}
 
-    // `half` is -1, 0 or 1 as the value lies nearer the multiple toward zero, halfway, or nearer the
-    // other one; true to take the multiple away from zero.
-    bool away_q(bool negative, int half, bool toward_even) const {
-        if (down) return false;
-        if (floor) return negative;
-        if (ceiling) return !negative;
-        if (half != 0) return half > 0;
-        if (even) return !toward_even;
-        if (half_down) return false;
-        if (half_ceiling) return !negative;
-        return true;
-    }
-};
-
-double rounded(double value, double scale, const Rounding& how) {
+double rounded(double value, double scale, const RoundOptions& how) {
     // Also true for NaN, infinities and a zero scale, which leave the value as it is.
     if (!(std::fabs(value) * 0x1p-53 < scale)) return value;
     // Multiplying by the inverse of a small scale (0.01 is 100.0 exactly) keeps the decimal digits
@@ -384,7 +379,7 @@ double rounded(double value, double scale, const Rounding& how) {
     double steps = by_inverse ? value * inverse : value / scale;
     double magnitude = std::fabs(steps), toward = std::floor(magnitude), fraction = magnitude - toward;
     int half = fraction < 0.5 ? -1 : fraction > 0.5 ? 1 : 0;
-    bool away = fraction != 0.0 && how.away_q(steps < 0, half, std::fmod(toward, 2.0) == 0.0);
+    bool away = fraction != 0.0 && away_q(how, steps < 0, half, std::fmod(toward, 2.0) == 0.0);
     double multiple = away ? toward + 1.0 : toward;
     // No step of the scale is zero, of an infinite scale too, where 0 x scale would be NaN.
     if (multiple == 0.0) return 0.0;
@@ -400,15 +395,15 @@ bool scale_q(Type type) { return is_a(type, TypeClass::number) || type == Type::
 
 }  // namespace
 
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-           bool half_ceiling) {
+void round(Cell* value, const RoundOptions& options) {
+    Cell* scale = options.scale;
     if (scale && scale->is(Type::Money)) error::fire_in_function(Err::script_not_related, Type::Money);
     if (scale && !scale_q(scale->type()))
         error::fire_in_function(Err::script_expect_arg, scale->type(), kScaleArgument);
     bool percent = value->is(Type::Percent);
     double step = percent ? 0.01 : 1.0;
     if (scale) step = std::fabs(number_of(*scale)) / (percent ? 100.0 : 1.0);
-    double r = rounded(get(*value), step, {even, down, half_down, floor, ceiling, half_ceiling});
+    double r = rounded(get(*value), step, options);
     if (scale && scale->is(Type::Integer)) {
         integer::make_at(value, to_int32(r));
         return;

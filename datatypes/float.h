@@ -13,6 +13,7 @@
 
 #include "datatypes/integer.h"
 #include "evaluator/stack.h"
+#include "runtime/action_options.h"
 
 namespace oka::float_ {
 
@@ -77,7 +78,7 @@ double random_value(double value, bool secure);
 // place to a multiple of the scale, 1.0 by default (a percent! rounds to hundredths and reads its
 // scale as a percent). An integer! scale makes the result an integer!, raising math overflow beyond
 // the 32-bit range; any other scale gives the result the scale's type.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling, bool half_ceiling);
+void round(Cell* value, const RoundOptions& options);
 
 }  // namespace oka::float_
 

@@ -184,11 +184,11 @@ void reflect(Cell* value, int32_t field) {
 
 int32_t form(Cell*, Cell* buffer, Cell*, int32_t part) { return write(buffer, "?function?", part); }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     part = write(buffer, "func ", part);
-    part = mold_copy(spec_of(*value), buffer, false, all, flat, limit, part, indent);
+    part = mold_copy(spec_of(*value), buffer, options.inner(), part, indent);
     if (!extra(*value, kBody)->is(Type::Block)) return write(buffer, " none", part);
-    return mold_copy(*extra(*value, kBody), buffer, false, all, flat, limit, part, indent);
+    return mold_copy(*extra(*value, kBody), buffer, options.inner(), part, indent);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
@@ -202,11 +202,11 @@ int32_t form_routine(Cell*, Cell* buffer, Cell*, int32_t part) {
     return part - 10;
 }
 
-int32_t mold_routine(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold_routine(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     part = write(buffer, "routine ", part);
-    part = mold_copy(spec_of(*value), buffer, false, all, flat, limit, part, indent);
+    part = mold_copy(spec_of(*value), buffer, options.inner(), part, indent);
     if (!extra(*value, kBody)->is(Type::Block)) part = write(buffer, " ", part);
-    return mold_copy(*extra(*value, kBody), buffer, false, all, flat, limit, part, indent);
+    return mold_copy(*extra(*value, kBody), buffer, options.inner(), part, indent);
 }
 
 }  // namespace
@@ -351,11 +351,10 @@ BufPtr<Cell> extra(const Cell& function, Extra which) {
     return block::rs_abs_at(Cell{uint8_t(Type::Block), 0, function.data3, 0}, which);
 }
 
-int32_t mold_copy(const Cell& value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part,
-                  int32_t indent) {
+int32_t mold_copy(const Cell& value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     Cell* saved = stack::top;
     Cell* copy = stack::push(value);
-    part = actions::call<Act::mold>(copy, buffer, only, all, flat, limit, part, indent);
+    part = actions::call<Act::mold>(copy, buffer, options, part, indent);
     stack::top = saved;
     return part;
 }

@@ -16,6 +16,7 @@
    stack meanwhile. Validation and the other spec readers never allocate. */
 #pragma once
 
+#include "runtime/action_options.h"
 #include "runtime/memory.h"
 #include "runtime/words.h"
 
@@ -77,8 +78,7 @@ Cell spec_of(const Cell& value);
 // A cell of the extras block of a function or routine.
 BufPtr<Cell> extra(const Cell& function, Extra which);
 // Molds a copy of a value that may lie in a series buffer; returns the budget left.
-int32_t mold_copy(const Cell& value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part,
-                  int32_t indent);
+int32_t mold_copy(const Cell& value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent);
 // True when a reflect field (a word's symbol id) names `field`, letter case ignored.
 bool field_q(int32_t symbol, Sym field);
 // True for a refinement! naming one of the spec block's keywords (/local, /extern ...), letter case ignored.

@@ -64,8 +64,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::write_token(buffer, form_signed(get(*value)), false, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, buffer, arg, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return form(value, buffer, options.limit, part);
 }
 
 int32_t sign_of(int64_t difference) { return difference < 0 ? -1 : difference > 0 ? 1 : 0; }
@@ -136,12 +136,12 @@ void power() {
 
 // An integer and the multiples of an integer scale up to 2^32 are exact as doubles, and so is every
 // step of the float rounding on them: it serves integers too, with a scale of 1 by default.
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-           bool half_ceiling) {
+void round(Cell* value, const RoundOptions& options) {
     Cell one;
-    make_at(&one, 1);
+    RoundOptions to_integer = options;
+    if (!to_integer.scale) to_integer.scale = make_at(&one, 1);
     float_::make_at(value, get(*value));
-    float_::round(value, scale ? scale : &one, even, down, half_down, floor, ceiling, half_ceiling);
+    float_::round(value, to_integer);
 }
 
 // Also char!'s random: the draw keeps the value's type, so a random char is a char.

@@ -54,9 +54,9 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
     }
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     string::append_char(buffer->data2, '#');
-    return word::form(value, buffer, arg, part - 1);
+    return word::form(value, buffer, options.limit, part - 1);
 }
 
 // Issues meet only issues.

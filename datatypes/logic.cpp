@@ -46,8 +46,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::write_token(buffer, text_of(*value), false, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return string::write_token(buffer, text_of(*value), all, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return string::write_token(buffer, text_of(*value), options.all, part);
 }
 
 // Ordered only for sorting: false sorts before true.

@@ -1,6 +1,5 @@
 #include "datatypes/native.h"
 
-#include <iterator>
 #include <string_view>
 
 #include "datatypes/block.h"
@@ -34,14 +33,6 @@ int32_t entry_of(const Cell& index, Type target) {
     int32_t entry = integer::get(index);
     return entry >= 1 && entry <= table_size(target) ? entry : 0;
 }
-
-// The arguments of the actions, as their spec text.
-constexpr std::string_view kActionArguments[] = {
-#define OKA_ACTION(slot, Name, word, Result, Params, arguments) arguments,
-#include "runtime/actions.def"
-#undef OKA_ACTION
-};
-static_assert(std::size(kActionArguments) == kActionCount, "one spec text per action");
 
 // The spec text of the built-in at an entry point of a native! or action!, without its brackets.
 std::string_view own_spec_text(int32_t entry, Type target) {
@@ -123,20 +114,19 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return write(buffer, text, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     part = write(buffer, value->is(Type::Native) ? "make native! [" : "make action! [", part);
-    part = function::mold_copy(function::spec_of(*value), buffer, only, all, flat, limit, part, indent);
+    part = function::mold_copy(function::spec_of(*value), buffer, options, part, indent);
     return write(buffer, "]", part);
 }
 
-int32_t mold_op(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold_op(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     bool of_function = op::wrapped_type(*value) == Type::Function;
     part = write(buffer, of_function ? "make op! func " : "make op! [", part);
-    part = function::mold_copy(function::spec_of(*value), buffer, false, all, flat, limit, part, indent);
+    part = function::mold_copy(function::spec_of(*value), buffer, options.inner(), part, indent);
     if (!of_function) return write(buffer, "]", part);
     if (!function::extra(*value, function::kBody)->is(Type::Block)) return part;
-    return function::mold_copy(*function::extra(*value, function::kBody), buffer, false, all, flat, limit, part,
-                               indent);
+    return function::mold_copy(*function::extra(*value, function::kBody), buffer, options.inner(), part, indent);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {

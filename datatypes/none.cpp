@@ -13,17 +13,15 @@ const Cell* make(Cell*, Cell*, Type) { return &value; }
 
 int32_t form(Cell*, Cell* buffer, Cell*, int32_t part) { return string::write_token(buffer, "none", false, part); }
 
-int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return string::write_token(buffer, "none", all, part);
+int32_t mold(Cell*, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return string::write_token(buffer, "none", options.all, part);
 }
 
 // The series actions that only read or empty a series answer none for none, so that code can treat
 // a missing series like an empty one.
 void answer_none(Cell*) { box(); }
-const Cell* nothing_found(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
-    return &value;
-}
-const Cell* nothing_selected(Cell*, Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) { return &value; }
+const Cell* nothing_found(Cell*, Cell*, const FindOptions&) { return &value; }
+const Cell* nothing_selected(Cell*, Cell*, const SelectOptions&) { return &value; }
 int32_t no_length(Cell*) { return -1; }
 void nothing_removed(Cell*, Cell*, Cell*) { box(); }
 const Cell* nothing_taken(Cell*, Cell*, bool, bool) { return &value; }

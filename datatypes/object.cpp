@@ -184,7 +184,7 @@ void fire_on_deep(const Cell& owner, const Cell& word, const Cell& target, const
 const Cell* copy_of(const Cell& value, bool deep, const Cell* types) {
     Cell* source = stack::push(value);
     Cell* kinds = types ? stack::push(*types) : nullptr;
-    return actions::call<Act::copy>(source, unset::push(), nullptr, deep, kinds);
+    return actions::call<Act::copy>(source, unset::push(), CopyOptions{.deep = deep, .types = kinds});
 }
 
 bool in_types(Type type, const Cell& types) {
@@ -375,33 +375,32 @@ int32_t write_indent(Cell* buffer, int32_t level, int32_t part) {
 }
 
 // A field as name: value, a word! value written as a lit-word so that the text loads back to it.
-int32_t write_field(Node context, uint32_t position, Cell* buffer, bool all, bool flat, Cell* limit, int32_t part,
+int32_t write_field(Node context, uint32_t position, Cell* buffer, const MoldOptions& options, int32_t part,
                     int32_t indent) {
     Cell* name = stack::push(entry_at(context, position, Type::SetWord));
-    part = actions::call<Act::mold>(name, buffer, false, all, flat, limit, part, indent);
+    part = actions::call<Act::mold>(name, buffer, options.inner(), part, indent);
     part = write(buffer, " ", part);
     Cell* value = stack::push(values_of(context)[position]);
     if (value->is(Type::Word)) value->set_type(Type::LitWord);
-    part = actions::call<Act::mold>(value, buffer, false, all, flat, limit, part, indent);
+    part = actions::call<Act::mold>(value, buffer, options.inner(), part, indent);
     stack::top = name;
     return part;
 }
 
 // The fields between the brackets: on lines of their own one level deeper than the object, one space
 // apart when flat, or (only) one line each without indentation.
-int32_t write_fields(Node context, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part,
-                     int32_t indent) {
+int32_t write_fields(Node context, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     bool first = true;
     for (uint32_t i = 0; i < field_count(context); i++) {
-        if (!all && handler_field_q(context, i)) continue;
+        if (!options.all && handler_field_q(context, i)) continue;
         if (part <= 0) break;
-        if (flat || only) {
-            if (!first) part = write(buffer, flat ? " " : "\n", part);
+        if (options.flat || options.only) {
+            if (!first) part = write(buffer, options.flat ? " " : "\n", part);
         } else {
             part = write_indent(buffer, indent + 1, part);
         }
-        part = write_field(context, i, buffer, all, flat, limit, part, indent + 1);
-        if (!flat && !only) part = write(buffer, "\n", part);
+        part = write_field(context, i, buffer, options, part, indent + 1);
+        if (!options.flat && !options.only) part = write(buffer, "\n", part);
         first = false;
     }
     return part;
@@ -465,11 +464,11 @@ void reflect(Cell* value, int32_t field) {
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
-    return mold_fields(value, buffer, nullptr, true, false, false, limit, part, 0);
+    return mold_fields(value, buffer, nullptr, MoldOptions{.only = true, .limit = limit}, part, 0);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
-    return mold_fields(value, buffer, "make object! [", only, all, flat, limit, part, indent);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
+    return mold_fields(value, buffer, "make object! [", options, part, indent);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
@@ -477,21 +476,21 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     return compare_fields(value1, value2, op);
 }
 
-const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types) {
-    if (part) error::fire_refinement("part", part);
-    clone_object(*value, result, deep, types, false);
+const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
+    if (options.part) error::fire_refinement("part", options.part);
+    clone_object(*value, result, options.deep, options.types, false);
     attach_events(result);
     return result;
 }
 
-const Cell* select(Cell* object, Cell* key, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool) {
+const Cell* select(Cell* object, Cell* key, const SelectOptions&) {
     if (!path_key_q(*key)) error::fire_on_type(Err::script_invalid_type, key->type());
     return rs_select(*object, key->data2);
 }
 
 const Cell* put(Cell* object, Cell* key, Cell* value, bool) {
     if (!key->is(Type::Word)) error::fire_on_type(Err::script_invalid_key_type, key->type());
-    return eval_path(object, key, value, nullptr, nullptr, nullptr, 0, false, false, true, true);
+    return eval_path(object, key, value, EvalPathOptions{.last = true, .notify = true});
 }
 
 // changed with none clears the marks of assigned fields; owner makes the object own the series of its
@@ -686,17 +685,17 @@ void attach_events(Cell* object) {
     if (positions[kOnDeepChange] >= 0) ownership::bind_value(*object, *object, none::value);
 }
 
-int32_t mold_fields(Cell* value, Cell* buffer, const char* header, bool only, bool all, bool flat, Cell* limit,
-                    int32_t part, int32_t indent) {
+int32_t mold_fields(Cell* value, Cell* buffer, const char* header, const MoldOptions& options, int32_t part,
+                    int32_t indent) {
     if (cycles::detect_q(*value, buffer, &part, header != nullptr)) return part;
     cycles::Scope entered(*value);
-    if (!only) {
+    if (!options.only) {
         part = write(buffer, header, part);
-        if (!flat) part = write(buffer, "\n", part);
+        if (!options.flat) part = write(buffer, "\n", part);
     }
-    part = write_fields(value->data1, buffer, only, all, flat, limit, part, indent);
-    if (only) return part;
-    if (!flat) part = write_indent(buffer, indent, part);
+    part = write_fields(value->data1, buffer, options, part, indent);
+    if (options.only) return part;
+    if (!options.flat) part = write_indent(buffer, indent, part);
     return write(buffer, "]", part);
 }
 
@@ -718,20 +717,20 @@ int32_t compare_fields(Cell* value1, Cell* value2, int32_t op) {
     return 0;
 }
 
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool get,
-                      bool last, bool) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
+    Cell* path = step.path;
     Cell whole = path ? *path : none::value;
     if (!path_key_q(*element)) fire(Err::script_invalid_path, &whole, element);
     Node context = parent->data1;
     if (value && named_q(element->data2, Sym::self)) fire(Err::script_invalid_path, &whole, element);
     int32_t position = field_of(context, element);
-    if (position < 0) return missing(path, element, get, last);
+    if (position < 0) return missing(path, element, step.get, step.last);
     if (value) {
         assign(context, uint32_t(position), *element, *value, true);
         return value;
     }
     const Cell* field = values_of(context).get() + position;
-    if (field->is(Type::Unset)) return missing(path, element, get, last);
+    if (field->is(Type::Unset)) return missing(path, element, step.get, step.last);
     return field;
 }
 

@@ -21,6 +21,7 @@
    cells they are given are read first or must be fixed (on the data stack). */
 #pragma once
 
+#include "runtime/action_options.h"
 #include "runtime/memory.h"
 
 namespace oka::object {
@@ -82,11 +83,10 @@ void assign(Node context, uint32_t position, const Cell& word, const Cell& value
 
 // mold of an object type: `header` ("make object! [") before the fields and "]" after them, unless
 // `only`; the handler fields only with `all`. form writes what mold/only writes, with a null header.
-int32_t mold_fields(Cell* value, Cell* buffer, const char* header, bool only, bool all, bool flat, Cell* limit,
-                    int32_t part, int32_t indent);
+int32_t mold_fields(Cell* value, Cell* buffer, const char* header, const MoldOptions& options, int32_t part,
+                    int32_t indent);
 // Compares the fields of two values of one object type.
 int32_t compare_fields(Cell* value1, Cell* value2, int32_t op);
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell* container, Cell* previous,
-                      int32_t index, bool case_, bool get, bool last, bool notify);
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step);
 
 }  // namespace oka::object

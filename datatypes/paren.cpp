@@ -12,11 +12,11 @@ namespace {
 
 int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     if (cycles::detect_q(*value, buffer, &part, true)) return part;
-    if (!only) part = write(buffer, "(", part);
-    part = block::mold_each(value, buffer, only, all, flat, limit, part, indent);
-    if (!only) part = write(buffer, ")", part);
+    if (!options.only) part = write(buffer, "(", part);
+    part = block::mold_each(value, buffer, options, part, indent);
+    if (!options.only) part = write(buffer, ")", part);
     return part;
 }
 

@@ -42,30 +42,29 @@ const Cell* to(Cell* proto, Cell* spec, Type target) {
 
 // The steps from the head, formed or molded, a slash between two of them. A path met again inside
 // itself is written as its cycle marker.
-int32_t write_steps(Cell* path, Cell* buffer, bool mold, bool all, bool flat, Cell* limit, int32_t part,
-                    int32_t indent) {
+int32_t write_steps(Cell* path, Cell* buffer, bool mold, const MoldOptions& options, int32_t part, int32_t indent) {
     if (cycles::detect_q(*path, buffer, &part, mold)) return part;
     cycles::Scope scope(*path);
     for (uint32_t i = path->data1; i < series::rs_buffer_length_q(*path); i++) {
-        if (limit && part < 1) break;
+        if (options.limit && part < 1) break;
         if (i > path->data1) part = write(buffer, "/", part);
         Cell* step = stack::push(*block::rs_abs_at(*path, i));
-        part = mold ? actions::call<Act::mold>(step, buffer, false, all, flat, limit, part, indent)
-                    : actions::call<Act::form>(step, buffer, limit, part);
+        part = mold ? actions::call<Act::mold>(step, buffer, options.inner(), part, indent)
+                    : actions::call<Act::form>(step, buffer, options.limit, part);
         stack::pop(1);
     }
     return part;
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
-    return write_steps(value, buffer, false, false, false, limit, part, 0);
+    return write_steps(value, buffer, false, MoldOptions{.limit = limit}, part, 0);
 }
 
 // 'a/b, :a/b and a/b: mark the lit-path, the get-path and the set-path.
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool flat, Cell* limit, int32_t part, int32_t indent) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     if (value->is(Type::LitPath)) part = write(buffer, "'", part);
     if (value->is(Type::GetPath)) part = write(buffer, ":", part);
-    part = write_steps(value, buffer, true, all, flat, limit, part, indent);
+    part = write_steps(value, buffer, true, options, part, indent);
     if (value->is(Type::SetPath)) part = write(buffer, ":", part);
     return part;
 }

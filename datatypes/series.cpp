@@ -229,8 +229,7 @@ Removal plan_removal(Cell* series, Cell* part, Cell* key) {
     if (count < 1) return {true, series->data1, 0};
     uint32_t start = series->data1;
     if (key) {
-        const Cell* found = actions::call<Act::find>(series, key, nullptr, false, false, false, false, nullptr, nullptr,
-                                                     false, false, false, false);
+        const Cell* found = actions::call<Act::find>(series, key, FindOptions{});
         if (found->is(Type::None)) return {false, 0, 0};
         start = found->data1;
         count++;  // the key and the units after it
@@ -447,7 +446,8 @@ void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_co
     b->tail = b->tail + new_count * unit - old_count * unit;
 }
 
-const Cell* copy(Cell* value, Cell* result, Cell* part, bool, Cell*) {
+const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
+    Cell* part = options.part;
     uint32_t length = rs_buffer_length_q(*value), head = clamped_head(*value);
     int64_t start = head, count = length - head;
     if (part && part->is(Type::Pair)) {
@@ -514,7 +514,8 @@ void copy_range(const Cell& series, const Taking& plan, bool deep, Cell* result)
     from->data1 = plan.start;
     from->clear_new_line();
     Cell count;
-    actions::call<Act::copy>(from, result, integer::make_at(&count, int32_t(plan.count)), deep, nullptr);
+    actions::call<Act::copy>(from, result,
+                             CopyOptions{.part = integer::make_at(&count, int32_t(plan.count)), .deep = deep});
     stack::pop(1);
 }
 
@@ -534,7 +535,7 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
         } else {
             value_at(*series, plan.start, result);
             if (deep && is_a(result->type(), TypeClass::series))
-                actions::call<Act::copy>(result, result, nullptr, true, nullptr);
+                actions::call<Act::copy>(result, result, CopyOptions{.deep = true});
         }
         resize_range(series->data2, plan.start, plan.count, 0);
     }
@@ -542,26 +543,27 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return result;
 }
 
-SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bool all) {
+SortPlan plan_sort(const Cell& series, const SortOptions& options) {
     uint32_t length = rs_buffer_length_q(series), head = clamped_head(series);
     int64_t count = length - head;
-    if (part) {
-        int64_t limit = part_count(series, *part);
+    Cell *skip = options.skip, *compare = options.compare;
+    if (options.part) {
+        int64_t limit = part_count(series, *options.part);
         if (limit < 0) {  // the units before the head
             limit = std::min<int64_t>(-limit, head);
             head -= uint32_t(limit);
         }
         count = std::min<int64_t>(limit, length - head);
     }
-    if (all && !skip) fire(Err::script_bad_refines);
+    if (options.all && !skip) fire(Err::script_bad_refines);
     int64_t size = record_size(skip);
     // No records at all (an empty range) is a whole number of them: nothing to sort, not a bad size.
     if (skip && (size < 1 || count % size)) error::fire_refinement("skip", skip);
-    SortPlan plan{head, uint32_t(count), uint32_t(size), 0, all, nullptr};
+    SortPlan plan{head, uint32_t(count), uint32_t(size), 0, options.all, nullptr};
     if (compare && compare->is(Type::Function)) {
         plan.function = compare;
     } else if (compare && compare->is(Type::Integer)) {
-        if (!skip || all) fire(Err::script_bad_refines);
+        if (!skip || options.all) fire(Err::script_bad_refines);
         int32_t offset = integer::get(*compare);
         if (offset < 1 || offset > size) fire(Err::script_out_of_range, compare);
         plan.offset = uint32_t(offset - 1);

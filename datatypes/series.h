@@ -10,6 +10,7 @@
    is reported to its owner (runtime/ownership.h) before and after it is made. */
 #pragma once
 
+#include "runtime/action_options.h"
 #include "runtime/memory.h"
 
 namespace oka::series {
@@ -77,8 +78,8 @@ int64_t record_size(const Cell* skip);
 
 // A new series holding the units of the /part range from the head (all of them without one), in
 // `result`, which may be `value` itself; none for a pair! range that ends before it starts. The deep
-// and types arguments are the block copy's business. Allocates.
-const Cell* copy(Cell* value, Cell* result, Cell* part, bool deep, Cell* types);
+// and types options are the block copy's business. Allocates.
+const Cell* copy(Cell* value, Cell* result, const CopyOptions& options);
 // Removes units from the series and pushes them on the data stack: a new series of the same type with
 // /part, else the one unit as a value; none when no unit follows the head. Allocates.
 const Cell* take(Cell* series, Cell* part, bool deep, bool last);
@@ -96,14 +97,14 @@ struct SortPlan {
     bool whole;
     const Cell* function;
 };
-// Reads the refinements of sort (each null when not given) and finds the range, which the sort then
-// moves the head of the series to: a negative /part count takes the units before the head. It changes
-// nothing, so that a sort plans again after an owner's handler changed the series. Raises script
+// Reads the refinements of sort and finds the range, which the sort then moves the head of the series
+// to: a negative /part count takes the units before the head. It changes nothing, so that a sort plans
+// again after an owner's handler changed the series. Raises script
 // invalid-refine-arg for a /part of another series, for a /skip below 1 or not dividing the range (an
 // empty range takes any), and for a /compare that is neither a function nor an integer; script bad-refines for
 // /all without /skip and for an integer /compare without /skip or with /all; script out-of-range for an
 // integer /compare outside the record.
-SortPlan plan_sort(const Cell& series, Cell* skip, Cell* compare, Cell* part, bool all);
+SortPlan plan_sort(const Cell& series, const SortOptions& options);
 
 // Runs a sort's comparison function on the two argument cells at `arguments`, the top two cells of the
 // data stack, and leaves its answer in the first of them. Calling functions is the interpreter's, which

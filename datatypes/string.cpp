@@ -68,13 +68,13 @@ const Cell* to(Cell*, Cell* spec, Type target) {
     if (type == Type::None) error::fire_on_type(Err::script_bad_to_arg, target, spec);
     if (is_a(type, TypeClass::any_string)) {
         Cell* copy = stack::push(*spec);
-        series::copy(copy, copy, nullptr, false, nullptr);
+        series::copy(copy, copy, CopyOptions{});
         return retyped(copy, target);
     }
     if (type == Type::Binary) return retyped(decode_binary(*spec), target);
     Cell* result = push_new(16);
     if (type == Type::Refinement && target != Type::String)
-        actions::call<Act::mold>(spec, result, false, false, false, nullptr, 0, 0);  // with its "/"
+        actions::call<Act::mold>(spec, result, MoldOptions{}, 0, 0);  // with its "/"
     else
         splice(result->data2, 0, 0, contribution(spec, -1, false));
     return retyped(result, target);
@@ -90,18 +90,18 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
 
 // An integer picks or pokes; another key selects what follows it, or with a value to set, pokes the
 // value over the code point after the key: the one a get of the path reads, however long the key.
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
-                      bool) {
-    const Cell* where = path ? path : &none::value;
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
+    const Cell* where = step.path ? step.path : &none::value;
     if (element->is(Type::Integer)) {
         int32_t index = integer::get(*element);
         return value ? actions::call<Act::poke>(parent, index, value, element)
                      : actions::call<Act::pick>(parent, index, element);
     }
     if (element->is(Type::Word)) fire(Err::script_invalid_path, where, element);
-    if (!value) return select(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false);
-    const Cell* after_key =
-        find(parent, element, nullptr, false, false, false, false, nullptr, nullptr, false, false, true, false);
+    if (!value) return select(parent, element, SelectOptions{});
+    FindOptions to_after_key;
+    to_after_key.tail = true;
+    const Cell* after_key = find(parent, element, to_after_key);
     if (after_key->is(Type::None)) fire(Err::script_bad_path_set, where, element);
     Cell* position = stack::push(*after_key);
     Cell index;

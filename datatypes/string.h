@@ -23,6 +23,7 @@
 #pragma once
 
 #include "datatypes/series.h"
+#include "runtime/action_options.h"
 #include "runtime/unicode.h"
 
 namespace oka::string {
@@ -121,7 +122,7 @@ const char* byte_to_hex(uint8_t byte);
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part);
 // The quoted notation, or the braced one for long texts, texts with a double quote and texts of
 // several lines; either reads back as the same text.
-int32_t mold(Cell* value, Cell* buffer, bool only, bool all, bool flat, Cell* arg, int32_t part, int32_t indent);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent);
 // Appends one code point as molded text writes it: control characters, 127 and 128-159 (with `all`
 // every code point above 127) as caret escapes, the double quote and the caret escaped.
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all);
@@ -148,18 +149,16 @@ bool find_char_step(const Cell& string, uint32_t code_point, uint32_t step, bool
 // True when the text at the head starts with the bytes of the NUL-terminated literal.
 bool match_q(const Cell& string, const char* literal);
 
-const Cell* find(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                 Cell* skip, bool last, bool reverse, bool tail, bool match);
-const Cell* select(Cell* series, Cell* value, Cell* part, bool only, bool case_, bool same, bool any, Cell* with,
-                   Cell* skip, bool last, bool reverse);
-const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable);
+const Cell* find(Cell* series, Cell* value, const FindOptions& options);
+const Cell* select(Cell* series, Cell* value, const SelectOptions& options);
+const Cell* sort(Cell* series, const SortOptions& options);
 
 // ---- editing ----
 
-void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append);
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup);
+void append(Cell* series, Cell* value, const EditOptions& options, bool append);
+void change(Cell* series, Cell* value, const EditOptions& options);
 void swap(Cell* series1, Cell* series2);
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+void trim(Cell* series, const TrimOptions& options);
 
 // The set operations on the two strings in frame arguments 1 and 2 (unique: on argument 1 alone),
 // records of `skip` units (at least 1) compared by their first code point, folded unless `case_`.

@@ -179,28 +179,29 @@ Run text_written(Cell* value, int32_t part, bool only) {
 }
 
 // An append writes at the tail, an insert at the head (a head past the tail counting as the tail).
-Edit plan_addition(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Run run = text_written(value, part, only);
+Edit plan_addition(Cell* series, Cell* value, const EditOptions& options, bool append) {
+    Run run = text_written(value, options.part, options.only);
     uint32_t at = append ? rs_abs_length_q(*series) : clamped_head(*series);
-    return {at, run, uint64_t(run.count) * uint32_t(dup), 0};
+    return {at, run, uint64_t(run.count) * uint32_t(options.dup), 0};
 }
 
 // A change replaces the units after the head that the value writes, or the /part count of them.
-Edit plan_change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Run run = text_written(value, -1, only);
+Edit plan_change(Cell* series, Cell* value, const EditOptions& options) {
+    Run run = text_written(value, -1, options.only);
     uint32_t head = clamped_head(*series), available = rs_abs_length_q(*series) - head;
-    uint64_t written = uint64_t(run.count) * uint32_t(dup);
-    return {head, run, written, uint32_t(std::min<uint64_t>(part >= 0 ? uint64_t(part) : written, available))};
+    uint64_t written = uint64_t(run.count) * uint32_t(options.dup);
+    uint64_t replaced = options.part >= 0 ? uint64_t(options.part) : written;
+    return {head, run, written, uint32_t(std::min<uint64_t>(replaced, available))};
 }
 
 // Any append or insert. Kept out of line, so that the common append does not take on its stack frame.
-[[gnu::noinline]] void add_any(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    Edit edit = plan_addition(series, value, part, only, dup, append);
+[[gnu::noinline]] void add_any(Cell* series, Cell* value, const EditOptions& options, bool append) {
+    Edit edit = plan_addition(series, value, options, append);
     if (edit.run.count == 0) return;
     Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
     bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
-    if (owned) edit = plan_addition(series, value, part, only, dup, append);
-    splice(series->data2, edit.at, 0, edit.run, uint32_t(dup));
+    if (owned) edit = plan_addition(series, value, options, append);
+    splice(series->data2, edit.at, 0, edit.run, uint32_t(options.dup));
     if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
     series->data1 = append ? 0 : edit.at + uint32_t(edit.written);
 }
@@ -216,25 +217,25 @@ void append_plain_text(Cell* series, Cell* value, int32_t part) {
     if (!(mem::buffer(node)->flags & kSeriesOwned) && run.count > 0 && appended_in_place(node, run))
         series->data1 = 0;
     else
-        add_any(series, value, part, false, 1, true);
+        add_any(series, value, EditOptions{.part = part}, true);
 }
 
 }  // namespace
 
 // One entry serves append and insert.
-void append(Cell* series, Cell* value, int32_t part, bool only, int32_t dup, bool append) {
-    if (append && dup == 1 && is_plain_text(value->type()))
-        append_plain_text(series, value, part);
+void append(Cell* series, Cell* value, const EditOptions& options, bool append) {
+    if (append && options.dup == 1 && is_plain_text(value->type()))
+        append_plain_text(series, value, options.part);
     else
-        add_any(series, value, part, only, dup, append);
+        add_any(series, value, options, append);
     stack::set_last(*series);
 }
 
-void change(Cell* series, Cell* value, int32_t part, bool only, int32_t dup) {
-    Edit edit = plan_change(series, value, part, only, dup);
+void change(Cell* series, Cell* value, const EditOptions& options) {
+    Edit edit = plan_change(series, value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
-    if (owned) edit = plan_change(series, value, part, only, dup);
-    splice(series->data2, edit.at, edit.replaced, edit.run, uint32_t(dup));
+    if (owned) edit = plan_change(series, value, options);
+    splice(series->data2, edit.at, edit.replaced, edit.run, uint32_t(options.dup));
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
     series->data1 = edit.at + uint32_t(edit.written);
     stack::set_last(*series);
@@ -261,15 +262,15 @@ void swap(Cell* series1, Cell* series2) {
 }
 
 // The text is read after the report, whose handler may change the string.
-void trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
-    bool listed = all || with;
-    if (auto_ && !listed) fire(Err::internal_not_done);
+void trim(Cell* series, const TrimOptions& options) {
+    bool listed = options.all || options.with;
+    if (options.auto_ && !listed) fire(Err::internal_not_done);
     bool owned =
         ownership::check(*series, Word::trim, nullptr, int32_t(clamped_head(*series)), int32_t(rs_length_q(*series)));
     std::u32string text = code_points_of(*series);
-    std::u32string trimmed = listed  ? without(text, characters_of(with))
-                             : lines ? trim_lines(text)
-                                     : trim_head_tail(text, head, tail);
+    std::u32string trimmed = listed          ? without(text, characters_of(options.with))
+                             : options.lines ? trim_lines(text)
+                                             : trim_head_tail(text, options.head, options.tail);
     uint32_t start = clamped_head(*series);
     rewrite_from(*series, start, trimmed);
     if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(start), int32_t(trimmed.size()));

@@ -112,14 +112,14 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - int32_t(length);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool all, bool, Cell* arg, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     Text text = text_of(*value);
-    uint32_t count = arg ? std::min(text.length, uint32_t(std::max(part, 0))) : text.length;
+    uint32_t count = options.limit ? std::min(text.length, uint32_t(std::max(part, 0))) : text.length;
     Counts counts = count_quotes(text, count);
     bool braces = counts.line_feeds >= kBracesFromLineFeeds || counts.quotes > 0 || text.length >= kBracesFromLength;
     uint32_t head = std::min(value->data1, rs_abs_length_q(*value));
     append_char(buffer->data2, braces ? '{' : '"');
-    (braces ? mold_braced : mold_quoted)(*value, head, count, buffer, all);
+    (braces ? mold_braced : mold_quoted)(*value, head, count, buffer, options.all);
     append_char(buffer->data2, braces ? '}' : '"');
     return part - int32_t(count) - 2;
 }

@@ -113,30 +113,32 @@ constexpr Found kNotFound{-1, 0};
 // The search of find and select. Forward it tests the positions from the head, every `skip` units;
 // /last tests the same positions from the end of the range back; /reverse tests from the unit before
 // the head back to the buffer start. A match lies wholly in the range; /match tests one position only.
-Found search(Cell* series, Cell* value, Cell* part, bool case_, bool same, bool any, Cell* with, Cell* skip, bool last,
-             bool reverse, bool match) {
+Found search(Cell* series, Cell* value, const SelectOptions& options, bool match) {
+    bool reverse = options.reverse;
     uint32_t length = rs_abs_length_q(*series);
     if (length == 0 || (series->data1 >= length && !reverse)) return kNotFound;
-    if (any || with) fire(Err::internal_not_done);
-    int64_t step = series::record_size(skip);
-    if (step < 1) fire(Err::script_out_of_range, skip);
+    if (options.any || options.with) fire(Err::internal_not_done);
+    int64_t step = series::record_size(options.skip);
+    if (step < 1) fire(Err::script_out_of_range, options.skip);
     int64_t head = clamped_head(*series);
     int64_t count = reverse ? head : length - head;
-    if (part) {
-        int64_t limit = series::search_part_count(*series, *part, reverse);
+    if (options.part) {
+        int64_t limit = series::search_part_count(*series, *options.part, reverse);
         if (limit < 1) return kNotFound;
         count = std::min(count, limit);
     }
     if (reverse && (head == 0 || match)) return kNotFound;
 
-    bool folded = !case_ && !same;
+    bool folded = !options.case_ && !options.same;
     Target target = target_of(value, folded);
     int64_t size = target.length();
     if (size == 0) return kNotFound;
     int64_t low = reverse ? head - count : head;
     int64_t high = reverse ? length : head + count;
-    int64_t first = reverse ? std::min(head - 1, high - size) : last ? head + (high - size - head) / step * step : head;
-    int64_t stride = reverse || last ? -step : step;
+    int64_t first = reverse        ? std::min(head - 1, high - size)
+                    : options.last ? head + (high - size - head) / step * step
+                                   : head;
+    int64_t stride = reverse || options.last ? -step : step;
 
     BufPtr<uint8_t> units = series::unit_at(*series, 0);
     return unicode::with_unit(mem::buffer(series->data2)->unit(), [&]<class Unit>(Unit) {
@@ -308,34 +310,37 @@ bool match_q(const Cell& string, const char* literal) {
 
 // ---- actions ----
 
-const Cell* find(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
-                 bool last, bool reverse, bool tail, bool match) {
-    Found found = search(series, value, part, case_, same, any, with, skip, last, reverse, match);
+const Cell* find(Cell* series, Cell* value, const FindOptions& options) {
+    Found found = search(series, value, options, options.match);
     if (found.at < 0) return &none::value;
     Cell* position = stack::push(*series);
-    position->data1 = uint32_t(found.at + (tail ? found.length : 0));
+    position->data1 = uint32_t(found.at + (options.tail ? found.length : 0));
     return position;
 }
 
-const Cell* select(Cell* series, Cell* value, Cell* part, bool, bool case_, bool same, bool any, Cell* with, Cell* skip,
-                   bool last, bool reverse) {
-    Found found = search(series, value, part, case_, same, any, with, skip, last, reverse, false);
+const Cell* select(Cell* series, Cell* value, const SelectOptions& options) {
+    Found found = search(series, value, options, false);
     uint64_t after = uint64_t(found.at) + found.length;
     if (found.at < 0 || after >= rs_abs_length_q(*series)) return &none::value;
     return char_::push(rs_abs_at(*series, uint32_t(after)));
 }
 
-const Cell* sort(Cell* series, bool case_, Cell* skip, Cell* compare, Cell* part, bool all, bool reverse, bool stable) {
-    series::SortPlan plan = series::plan_sort(*series, skip, compare, part, all);
+const Cell* sort(Cell* series, const SortOptions& options) {
+    series::SortPlan plan = series::plan_sort(*series, options);
     bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
-    if (owned) plan = series::plan_sort(*series, skip, compare, part, all);  // the handler may have changed the string
+    if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the string
     series->data1 = plan.head;
-    SortOrder order{
-        mem::buffer(series->data2)->unit(), plan.record, plan.offset, plan.whole, !case_, reverse, plan.function};
+    SortOrder order{mem::buffer(series->data2)->unit(),
+                    plan.record,
+                    plan.offset,
+                    plan.whole,
+                    !options.case_,
+                    options.reverse,
+                    plan.function};
     if (order.function)
-        sort_by_function(*series, plan.head, plan.count, order, stable);
+        sort_by_function(*series, plan.head, plan.count, order, options.stable);
     else
-        sort_elements(series::unit_at(*series, plan.head).get(), plan.count / plan.record, order, stable);
+        sort_elements(series::unit_at(*series, plan.head).get(), plan.count / plan.record, order, options.stable);
     if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
     return series;
 }

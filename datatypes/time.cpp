@@ -75,7 +75,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) { return format(get(*value), buffer, part); }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell*, int32_t part, int32_t) {
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions&, int32_t part, int32_t) {
     return format(get(*value), buffer, part);
 }
 
@@ -112,10 +112,9 @@ int32_t named_field(const Cell& element) {
 }
 
 // Selects a field by its number, 1 to 3, or its name; with a value, sets it in the time.
-const Cell* eval_path(Cell* parent, Cell* element, Cell* value, Cell* path, Cell*, Cell*, int32_t, bool, bool, bool,
-                      bool) {
+const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     int32_t field = element->is(Type::Integer) ? integer::get(*element) : named_field(*element);
-    if (field < kHour || field > kSecond) fire(Err::script_invalid_path, path ? path : &none::value, element);
+    if (field < kHour || field > kSecond) fire(Err::script_invalid_path, step.path ? step.path : &none::value, element);
     if (!value) return get_field(*parent, field);
     set_field(parent, field, *value);
     return value;
@@ -155,9 +154,8 @@ void divide() {
     if (ratio) args->set_type(Type::Float);
 }
 
-void round(Cell* value, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-           bool half_ceiling) {
-    float_::round(value, scale, even, down, half_down, floor, ceiling, half_ceiling);
+void round(Cell* value, const RoundOptions& options) {
+    float_::round(value, options);
     make_at(value, value->is(Type::Integer) ? integer::get(*value) : get(*value));
 }
 

@@ -19,8 +19,8 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     return string::write_token(buffer, "]", false, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool, bool, bool, Cell* limit, int32_t part, int32_t) {
-    return form(value, buffer, limit, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return form(value, buffer, options.limit, part);
 }
 
 }  // namespace

@@ -61,8 +61,8 @@ int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
     return mold_body(value, buffer, false, limit, part);
 }
 
-int32_t mold(Cell* value, Cell* buffer, bool only, bool, bool, Cell* limit, int32_t part, int32_t) {
-    return mold_body(value, buffer, only, limit, part);
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return mold_body(value, buffer, options.only, options.limit, part);
 }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
@@ -96,7 +96,7 @@ void bitwise() {
     do_bitwise(op);
 }
 
-const Cell* find(Cell* typeset, Cell* value, Cell*, bool, bool, bool, bool, Cell*, Cell*, bool, bool, bool, bool) {
+const Cell* find(Cell* typeset, Cell* value, const FindOptions&) {
     if (!value->is(Type::Datatype)) fire(Err::script_invalid_arg, value);
     return has_q(*typeset, Type(value->data1)) ? &logic::true_value : &logic::false_value;
 }

@@ -13,8 +13,8 @@ const Cell* make(Cell*, Cell*, Type) { return &value; }
 
 int32_t form(Cell*, Cell*, Cell*, int32_t part) { return part; }
 
-int32_t mold(Cell*, Cell* buffer, bool, bool all, bool, Cell*, int32_t part, int32_t) {
-    return string::write_token(buffer, "unset", all, part);
+int32_t mold(Cell*, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return string::write_token(buffer, "unset", options.all, part);
 }
 
 }  // namespace

@@ -104,20 +104,20 @@ int32_t mold_with(Cell* value, Cell* buffer, Cell* arg, int32_t part, const char
     return part;
 }
 
-int32_t mold_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return form(value, buffer, arg, part);
+int32_t mold_word(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return form(value, buffer, options.limit, part);
 }
-int32_t mold_set_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_with(value, buffer, arg, part, "", ":");
+int32_t mold_set_word(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return mold_with(value, buffer, options.limit, part, "", ":");
 }
-int32_t mold_lit_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_with(value, buffer, arg, part, "'", "");
+int32_t mold_lit_word(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return mold_with(value, buffer, options.limit, part, "'", "");
 }
-int32_t mold_get_word(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_with(value, buffer, arg, part, ":", "");
+int32_t mold_get_word(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return mold_with(value, buffer, options.limit, part, ":", "");
 }
-int32_t mold_refinement(Cell* value, Cell* buffer, bool, bool, bool, Cell* arg, int32_t part, int32_t) {
-    return mold_with(value, buffer, arg, part, "/", "");
+int32_t mold_refinement(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return mold_with(value, buffer, options.limit, part, "/", "");
 }
 
 void index_q() {

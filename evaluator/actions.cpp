@@ -8,6 +8,7 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
@@ -20,10 +21,6 @@ namespace {
 StackEntry* table = nullptr;
 
 Cell* arg(int k) { return stack::arguments() + k; }
-
-// The cell of a refinement's first argument, null when the refinement was not given.
-Cell* refinement_arg(const int32_t* refinements, int i) { return refinements[i] < 0 ? nullptr : arg(refinements[i]); }
-bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
 
 [[noreturn]] void unsupported(Type type) { error::fire_in_function(Err::script_expect_arg, type); }
 
@@ -82,8 +79,7 @@ int32_t change_part_count(Cell* series, Cell* part) {
 
 // The /dup count, 1 without the refinement. The actions' specs leave its type open, so anything but an
 // integer is refused here rather than read as one.
-int32_t dup_count(const int32_t* refinements, int i) {
-    Cell* count = refinement_arg(refinements, i);
+int32_t dup_count(Cell* count) {
     if (!count) return 1;
     if (!count->is(Type::Integer)) error::fire_refinement("dup", count);
     return integer::get(*count);
@@ -164,7 +160,10 @@ void make_s(const int32_t*) {
     stack::set_last(*impl(proto, arg(1), target));
 }
 
-void random_s(const int32_t* r) { call<Act::random>(arg(0), given(r, 0), given(r, 1), given(r, 2)); }
+void random_s(const int32_t* positions) {
+    Refinements<Act::random> r(positions);
+    call<Act::random>(arg(0), r.given("seed"), r.given("secure"), r.given("only"));
+}
 
 void reflect_s(const int32_t*) {
     check_field_word();
@@ -178,29 +177,30 @@ void to_s(const int32_t*) {
     stack::set_last(*impl(proto, arg(1), target));
 }
 
-void form_s(const int32_t* r) {
-    write_to_new_string(refinement_arg(r, 0),
+void form_s(const int32_t* positions) {
+    write_to_new_string(Refinements<Act::form>(positions).arg("part"),
                         [](Cell* buffer, Cell* limit, int32_t part) { call<Act::form>(arg(0), buffer, limit, part); });
 }
 
-void mold_s(const int32_t* r) {
-    bool only = given(r, 0), all = given(r, 1), flat = given(r, 2);
-    write_to_new_string(refinement_arg(r, 3), [&](Cell* buffer, Cell* limit, int32_t part) {
-        call<Act::mold>(arg(0), buffer, only, all, flat, limit, part, 0);
+void mold_s(const int32_t* positions) {
+    Refinements<Act::mold> r(positions);
+    bool only = r.given("only"), all = r.given("all"), flat = r.given("flat");
+    write_to_new_string(r.arg("part"), [&](Cell* buffer, Cell* limit, int32_t part) {
+        call<Act::mold>(arg(0), buffer, MoldOptions{.only = only, .all = all, .flat = flat, .limit = limit}, part, 0);
     });
 }
 
 void eval_path_s(const int32_t*) {
     Cell* parent = arg(0);
     auto impl = get_path_action_ptr(parent, nullptr, arg(1), 0);
-    stack::set_last(*impl(parent, arg(1), nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false));
+    stack::set_last(*impl(parent, arg(1), nullptr, EvalPathOptions{.get = true, .last = true}));
 }
 
 // A selection with a value to set goes through the eval-path implementations.
 void set_path_s(const int32_t*) {
     Cell* parent = arg(0);
     auto impl = get_path_action_ptr(parent, nullptr, arg(1), 0);
-    stack::set_last(*impl(parent, arg(1), arg(2), nullptr, nullptr, nullptr, 0, false, false, true, false));
+    stack::set_last(*impl(parent, arg(1), arg(2), EvalPathOptions{.last = true}));
 }
 
 void compare_s(const int32_t*) { integer::box(call<Act::compare>(arg(0), arg(1), integer::get(*arg(2)))); }
@@ -213,9 +213,15 @@ void negate_s(const int32_t*) { call<Act::negate>(arg(0)); }
 void power_s(const int32_t*) { run_on_frame<Act::power>(); }
 void remainder_s(const int32_t*) { run_on_frame<Act::remainder>(); }
 
-void round_s(const int32_t* r) {
-    call<Act::round>(arg(0), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3), given(r, 4), given(r, 5),
-                     given(r, 6));
+void round_s(const int32_t* positions) {
+    Refinements<Act::round> r(positions);
+    call<Act::round>(arg(0), RoundOptions{.scale = r.arg("to"),
+                                          .even = r.given("even"),
+                                          .down = r.given("down"),
+                                          .half_down = r.given("half-down"),
+                                          .floor = r.given("floor"),
+                                          .ceiling = r.given("ceiling"),
+                                          .half_ceiling = r.given("half-ceiling")});
 }
 
 void subtract_s(const int32_t*) { run_on_frame<Act::subtract>(); }
@@ -226,49 +232,74 @@ void complement_s(const int32_t*) { stack::set_last(*call<Act::complement>(arg(0
 void or__s(const int32_t*) { run_on_frame<Act::or_>(); }
 void xor__s(const int32_t*) { run_on_frame<Act::xor_>(); }
 
-// append and insert share their normalisation; only the last flag of the implementation differs.
+// append and insert share their normalisation; only the last flag of the implementation differs. Most
+// calls name no refinement: they pass the default options as they stand, which keeps the common append
+// as cheap as a call with plain arguments.
 template <Act A>
-void add_to_series(const int32_t* r, bool append) {
-    int32_t count = given(r, 0) ? value_part_count(arg(1), arg(r[0])) : -1;
-    int32_t dup = dup_count(r, 2);
-    if (count == 0 || dup < 1) return;  // the series, unchanged, is the result
-    call<A>(arg(0), arg(1), count, given(r, 1), dup, append);
+void add_to_series(const int32_t* positions, bool append) {
+    static constexpr EditOptions kPlain;
+    Refinements<A> r(positions);
+    if (!r.given("part") && !r.given("only") && !r.given("dup")) return call<A>(arg(0), arg(1), kPlain, append);
+    Cell* part = r.arg("part");
+    int32_t count = part ? value_part_count(arg(1), part) : -1;
+    EditOptions options{.part = count, .only = r.given("only"), .dup = dup_count(r.arg("dup"))};
+    if (options.part == 0 || options.dup < 1) return;  // the series, unchanged, is the result
+    call<A>(arg(0), arg(1), options, append);
 }
 
-void append_s(const int32_t* r) { add_to_series<Act::append>(r, true); }
+void append_s(const int32_t* positions) { add_to_series<Act::append>(positions, true); }
 void at_s(const int32_t*) { run_on_frame<Act::at>(); }
 void back_s(const int32_t*) { run_on_frame<Act::back>(); }
 
 // A value that has no change of its own is refused before /part measures it as a series.
-void change_s(const int32_t* r) {
+void change_s(const int32_t* positions) {
     auto change = implementation_for<Act::change>(arg(0));
-    Cell* part = refinement_arg(r, 0);
+    Refinements<Act::change> r(positions);
+    Cell* part = r.arg("part");
     int32_t count = part ? change_part_count(arg(0), part) : -1;
-    int32_t dup = dup_count(r, 2);
-    if (dup < 1) return;
-    change(arg(0), arg(1), count, given(r, 1), dup);
+    EditOptions options{.part = count, .only = r.given("only"), .dup = dup_count(r.arg("dup"))};
+    if (options.dup < 1) return;
+    change(arg(0), arg(1), options);
 }
 
 void clear_s(const int32_t*) { call<Act::clear>(arg(0)); }
 
-void copy_s(const int32_t* r) {
-    Cell* types = refinement_arg(r, 2);
-    if (types && !types->is(Type::Datatype) && !types->is(Type::Typeset))
-        error::fire_in_function(Err::script_expect_arg, types->type(), 4);
+void copy_s(const int32_t* positions) {
+    Refinements<Act::copy> r(positions);
+    CopyOptions options{.part = r.arg("part"), .deep = r.given("deep"), .types = r.arg("types")};
+    constexpr int32_t kKindArgument = 5;  // in "value /part length /deep /types kind", as errors name it
+    if (options.types && !options.types->is(Type::Datatype) && !options.types->is(Type::Typeset))
+        error::fire_in_function(Err::script_expect_arg, options.types->type(), kKindArgument);
     Cell* result = unset::push();
-    stack::set_last(*call<Act::copy>(arg(0), result, refinement_arg(r, 0), given(r, 1), types));
+    stack::set_last(*call<Act::copy>(arg(0), result, options));
 }
 
-void find_s(const int32_t* r) {
-    stack::set_last(*call<Act::find>(arg(0), arg(1), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3),
-                                     given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7), given(r, 8),
-                                     given(r, 9), given(r, 10)));
+// find and select read the refinements they share alike.
+template <Act A>
+SelectOptions select_options(Refinements<A> r) {
+    return {.part = r.arg("part"),
+            .only = r.given("only"),
+            .case_ = r.given("case"),
+            .same = r.given("same"),
+            .any = r.given("any"),
+            .with = r.arg("with"),
+            .skip = r.arg("skip"),
+            .last = r.given("last"),
+            .reverse = r.given("reverse")};
+}
+
+void find_s(const int32_t* positions) {
+    Refinements<Act::find> r(positions);
+    FindOptions options{select_options(r)};
+    options.tail = r.given("tail");
+    options.match = r.given("match");
+    stack::set_last(*call<Act::find>(arg(0), arg(1), options));
 }
 
 void head_s(const int32_t*) { run_on_frame<Act::head>(); }
 void head_q_s(const int32_t*) { run_on_frame<Act::head_q>(); }
 void index_q_s(const int32_t*) { run_on_frame<Act::index_q>(); }
-void insert_s(const int32_t* r) { add_to_series<Act::insert>(r, false); }
+void insert_s(const int32_t* positions) { add_to_series<Act::insert>(positions, false); }
 
 void length_q_s(const int32_t*) {
     int32_t length = call<Act::length_q>(arg(0));
@@ -278,23 +309,41 @@ void length_q_s(const int32_t*) {
         integer::box(length);
 }
 
-void move_s(const int32_t* r) { stack::set_last(*call<Act::move>(arg(0), arg(1), refinement_arg(r, 0))); }
+void move_s(const int32_t* positions) {
+    stack::set_last(*call<Act::move>(arg(0), arg(1), Refinements<Act::move>(positions).arg("part")));
+}
+
 void next_s(const int32_t*) { run_on_frame<Act::next>(); }
 void pick_s(const int32_t*) { stack::set_last(*call<Act::pick>(arg(0), get_index_arg(), arg(1))); }
 void poke_s(const int32_t*) { stack::set_last(*call<Act::poke>(arg(0), get_index_arg(), arg(2), arg(1))); }
-void put_s(const int32_t* r) { stack::set_last(*call<Act::put>(arg(0), arg(1), arg(2), given(r, 0))); }
-void remove_s(const int32_t* r) { call<Act::remove>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1)); }
-void reverse_s(const int32_t* r) { call<Act::reverse>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1)); }
 
-void select_s(const int32_t* r) {
-    stack::set_last(*call<Act::select>(arg(0), arg(1), refinement_arg(r, 0), given(r, 1), given(r, 2), given(r, 3),
-                                       given(r, 4), refinement_arg(r, 5), refinement_arg(r, 6), given(r, 7),
-                                       given(r, 8)));
+void put_s(const int32_t* positions) {
+    stack::set_last(*call<Act::put>(arg(0), arg(1), arg(2), Refinements<Act::put>(positions).given("case")));
 }
 
-void sort_s(const int32_t* r) {
-    stack::set_last(*call<Act::sort>(arg(0), given(r, 0), refinement_arg(r, 1), refinement_arg(r, 2),
-                                     refinement_arg(r, 3), given(r, 4), given(r, 5), given(r, 6)));
+void remove_s(const int32_t* positions) {
+    Refinements<Act::remove> r(positions);
+    call<Act::remove>(arg(0), r.arg("part"), r.arg("key"));
+}
+
+void reverse_s(const int32_t* positions) {
+    Refinements<Act::reverse> r(positions);
+    call<Act::reverse>(arg(0), r.arg("part"), r.arg("skip"));
+}
+
+void select_s(const int32_t* positions) {
+    stack::set_last(*call<Act::select>(arg(0), arg(1), select_options(Refinements<Act::select>(positions))));
+}
+
+void sort_s(const int32_t* positions) {
+    Refinements<Act::sort> r(positions);
+    stack::set_last(*call<Act::sort>(arg(0), SortOptions{.case_ = r.given("case"),
+                                                         .skip = r.arg("skip"),
+                                                         .compare = r.arg("compare"),
+                                                         .part = r.arg("part"),
+                                                         .all = r.given("all"),
+                                                         .reverse = r.given("reverse"),
+                                                         .stable = r.given("stable")}));
 }
 
 void skip_s(const int32_t*) { run_on_frame<Act::skip>(); }
@@ -302,41 +351,65 @@ void swap_s(const int32_t*) { call<Act::swap>(arg(0), arg(1)); }
 void tail_s(const int32_t*) { run_on_frame<Act::tail>(); }
 void tail_q_s(const int32_t*) { run_on_frame<Act::tail_q>(); }
 
-void take_s(const int32_t* r) {
-    stack::set_last(*call<Act::take>(arg(0), refinement_arg(r, 0), given(r, 1), given(r, 2)));
+void take_s(const int32_t* positions) {
+    Refinements<Act::take> r(positions);
+    stack::set_last(*call<Act::take>(arg(0), r.arg("part"), r.given("deep"), r.given("last")));
 }
 
-void trim_s(const int32_t* r) {
-    call<Act::trim>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), given(r, 4), refinement_arg(r, 5));
+void trim_s(const int32_t* positions) {
+    Refinements<Act::trim> r(positions);
+    call<Act::trim>(arg(0), TrimOptions{.head = r.given("head"),
+                                        .tail = r.given("tail"),
+                                        .auto_ = r.given("auto"),
+                                        .lines = r.given("lines"),
+                                        .all = r.given("all"),
+                                        .with = r.arg("with")});
 }
 
 void create_s(const int32_t*) { stack::set_last(*call<Act::create>(arg(0))); }
 void close_s(const int32_t*) { stack::set_last(*call<Act::close>(arg(0))); }
 void delete__s(const int32_t*) { stack::set_last(*call<Act::delete_>(arg(0))); }
-void modify_s(const int32_t* r) {
+void modify_s(const int32_t* positions) {
     check_field_word();
-    call<Act::modify>(arg(0), arg(1), arg(2), given(r, 0));
+    call<Act::modify>(arg(0), arg(1), arg(2), Refinements<Act::modify>(positions).given("case"));
 }
 
-void open_s(const int32_t* r) {
-    stack::set_last(*call<Act::open>(arg(0), given(r, 0), given(r, 1), given(r, 2), given(r, 3), refinement_arg(r, 4)));
+void open_s(const int32_t* positions) {
+    Refinements<Act::open> r(positions);
+    stack::set_last(*call<Act::open>(arg(0), OpenOptions{.new_ = r.given("new"),
+                                                         .read = r.given("read"),
+                                                         .write = r.given("write"),
+                                                         .seek = r.given("seek"),
+                                                         .allow = r.arg("allow")}));
 }
 
 void open_q_s(const int32_t*) { stack::set_last(*call<Act::open_q>(arg(0))); }
 void query_s(const int32_t*) { stack::set_last(*call<Act::query>(arg(0))); }
 
-void read_s(const int32_t* r) {
-    stack::set_last(*call<Act::read>(arg(0), refinement_arg(r, 0), refinement_arg(r, 1), given(r, 2), given(r, 3),
-                                     given(r, 4), refinement_arg(r, 5)));
+void read_s(const int32_t* positions) {
+    Refinements<Act::read> r(positions);
+    stack::set_last(*call<Act::read>(arg(0), ReadOptions{.part = r.arg("part"),
+                                                         .seek = r.arg("seek"),
+                                                         .binary = r.given("binary"),
+                                                         .lines = r.given("lines"),
+                                                         .info = r.given("info"),
+                                                         .as = r.arg("as")}));
 }
 
 void rename_s(const int32_t*) { stack::set_last(*call<Act::rename>(arg(0), arg(1))); }
 void update_s(const int32_t*) { stack::set_last(*call<Act::update>(arg(0))); }
 
-void write_s(const int32_t* r) {
-    stack::set_last(*call<Act::write>(arg(0), arg(1), given(r, 0), given(r, 1), given(r, 2), given(r, 3),
-                                      refinement_arg(r, 4), refinement_arg(r, 5), refinement_arg(r, 6),
-                                      refinement_arg(r, 7)));
+void write_s(const int32_t* positions) {
+    Refinements<Act::write> r(positions);
+    stack::set_last(*call<Act::write>(arg(0), arg(1),
+                                      WriteOptions{.binary = r.given("binary"),
+                                                   .lines = r.given("lines"),
+                                                   .info = r.given("info"),
+                                                   .append = r.given("append"),
+                                                   .part = r.arg("part"),
+                                                   .seek = r.arg("seek"),
+                                                   .allow = r.arg("allow"),
+                                                   .as = r.arg("as")}));
 }
 
 }  // namespace oka::actions

@@ -4,11 +4,15 @@
    frame, normalises them, finds the implementation registered for the type of the first argument and
    calls it; the result ends in the frame's result slot. A refinement reaches a stack entry point as
    the frame position of its first argument, or -1 when it was not given, in the order of the action's
-   arguments (runtime/actions.def). Native code that already holds the argument cells calls an
+   arguments (runtime/actions.def); the entry point reads them by name (evaluator/refinements.h), and
+   an action with many refinements hands them to its implementation as one options struct
+   (runtime/action_options.h). Native code that already holds the argument cells calls an
    implementation directly through actions::call.
 
    An absent refinement argument reaches an implementation as a null cell pointer. */
 #pragma once
+
+#include <utility>
 
 #include "runtime/registry.h"
 
@@ -52,8 +56,8 @@ ActionImpl<A> implementation_for(const Cell* value) {
 
 // Calls the implementation of action A for the type of `value`, with `value` as its first argument.
 template <Act A, class... Rest>
-auto call(Cell* value, Rest... rest) {
-    return implementation_for<A>(value)(value, rest...);
+auto call(Cell* value, Rest&&... rest) {
+    return implementation_for<A>(value)(value, std::forward<Rest>(rest)...);
 }
 
 // The implementation of path selection for `value`; raises script bad-path-type2 (no path) or

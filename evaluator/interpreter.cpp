@@ -998,8 +998,15 @@ Cell select_step(Cell& current, const Cell& selector, const Cell* new_value, con
     Cell* before = stack::push(previous);
     Cell* incoming = new_value ? stack::push(*new_value) : nullptr;
     auto select = actions::get_path_action_ptr(value, path_cell, element, int32_t(index));
-    Cell result =
-        *select(value, element, incoming, path_cell, parent, before, int32_t(index), case_, get, last, notify);
+    Cell result = *select(value, element, incoming,
+                          EvalPathOptions{.path = path_cell,
+                                          .container = parent,
+                                          .previous = before,
+                                          .index = int32_t(index),
+                                          .case_ = case_,
+                                          .get = get,
+                                          .last = last,
+                                          .notify = notify});
     if (new_value) current = *value;
     stack::top = args;
     return result;

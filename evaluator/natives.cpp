@@ -28,14 +28,14 @@ void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 struct Native {
     Entry entry;
     const char* word;
-    const char* spec;
 };
 
 constexpr Native kNatives[] = {
-#define OKA_NATIVE(slot, Name, word, spec, family) {OKA_FAMILY_##family(Name), word, spec},
+#define OKA_NATIVE(slot, Name, word, spec, family) {OKA_FAMILY_##family(Name), word},
 #include "evaluator/natives.def"
 };
 static_assert(std::size(kNatives) == 107, "the natives fill slots 1 to 107");
+static_assert(std::size(kSpecs) == std::size(kNatives), "one spec text per native");
 
 constexpr bool slots_in_order() {
     uint32_t expected = 1;
@@ -55,7 +55,7 @@ Entry entry(uint32_t slot) {
 }
 
 const char* word_of(uint32_t slot) { return kNatives[slot - 1].word; }
-const char* spec_of(uint32_t slot) { return kNatives[slot - 1].spec; }
+const char* spec_of(uint32_t slot) { return kSpecs[slot - 1].data(); }
 uint32_t count() { return uint32_t(std::size(kNatives)); }
 
 }  // namespace oka::natives

@@ -7,18 +7,24 @@
    interpreter has checked the argument types before the call. */
 #pragma once
 
+#include <string_view>
+
 #include "runtime/cell.h"
 
 namespace oka::natives {
 
+// An entry point reads its refinements by name through evaluator/refinements.h.
 using Entry = void (*)(const int32_t* refinements);
-
-// Whether the call names refinement `i` (its position in the entry's refinements argument).
-inline bool given(const int32_t* refinements, int i) { return refinements[i] >= 0; }
 
 // The slot of each native, by its entry point's name: equal_q_slot is the slot of equal?.
 enum Slot : uint32_t {
 #define OKA_NATIVE(slot, Name, word, spec, family) Name##_slot = slot,
+#include "evaluator/natives.def"
+};
+
+// The spec text of each native, with its brackets, by slot - 1.
+inline constexpr std::string_view kSpecs[] = {
+#define OKA_NATIVE(slot, Name, word, spec, family) spec,
 #include "evaluator/natives.def"
 };
 

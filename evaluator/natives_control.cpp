@@ -22,6 +22,7 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
@@ -288,12 +289,13 @@ void all_s(const int32_t*) {
     if (eval_until(false)) none::box();
 }
 
-void switch_s(const int32_t* refinements) {
+void switch_s(const int32_t* positions) {
+    Refinements<switch_slot> refinements(positions);
     Cell* switch_args = args();  // value, cases, default case
     int64_t found = find_case(&switch_args[0], switch_args[1]);
     if (found == kNoCase) {
-        if (refinements[0] >= 0)
-            do_arg(uint32_t(refinements[0]));
+        if (refinements.given("default"))
+            do_arg(uint32_t(refinements.position("default")));
         else
             none::box();
     } else if (found < length_of(switch_args[1])) {
@@ -306,8 +308,8 @@ void switch_s(const int32_t* refinements) {
 // Each pass evaluates a condition and, when it holds, the branch after it; without /all the first
 // branch taken ends the search. The value is the last branch's when the last condition held, else
 // none.
-void case_s(const int32_t* refinements) {
-    bool all = refinements[0] >= 0;
+void case_s(const int32_t* positions) {
+    bool all = Refinements<case_slot>(positions).given("all");
     Cell* cases = args();
     stack::mark_native(words::word(Word::anon_tag));
     bool taken = false;
@@ -416,15 +418,17 @@ void forall_s(const int32_t*) {
 
 // ---- exits ----
 
-void break_s(const int32_t* refinements) { stack::throw_break(refinements[0] >= 0, false); }
+void break_s(const int32_t* positions) {
+    stack::throw_break(Refinements<break_slot>(positions).given("return"), false);
+}
 void continue_s(const int32_t*) { stack::throw_break(false, true); }
 void exit_s(const int32_t*) { stack::throw_exit(false); }
 void return_s(const int32_t*) { stack::throw_exit(true); }
 
 // The catch frame receives the thrown value and, in the cell after it, the throw's name.
-void throw_s(const int32_t* refinements) {
+void throw_s(const int32_t* positions) {
     if (trace::tracing) trace::fire_throw();
-    if (refinements[0] < 0) {
+    if (!Refinements<throw_slot>(positions).given("name")) {
         stack::keep();
         unset::push();
     }
@@ -432,7 +436,8 @@ void throw_s(const int32_t* refinements) {
 }
 
 // A throw this catch does not take goes on to the next catch frame with its value and name.
-void catch_s(const int32_t* refinements) {
+void catch_s(const int32_t* positions) {
+    Cell* names = Refinements<catch_slot>(positions).arg("name");
     Cell* catch_args = args();  // block, names
     stack::mark_catch(words::word(Word::catch_));
     uint32_t code = sys::protect(kThrowThrow, [&] { interpreter::eval_block(catch_args[0], true); });
@@ -440,7 +445,7 @@ void catch_s(const int32_t* refinements) {
     if (code == kThrowThrow) {
         // An error in the names is catch's own, not the thrower's; a throw passed on keeps its thrower.
         stack::CallFrame* thrower = std::exchange(stack::saved_call_top, nullptr);
-        if (refinements[0] >= 0 && !takes_throw_q(stack::frame_base[1], catch_args[refinements[0]])) {
+        if (names && !takes_throw_q(stack::frame_base[1], *names)) {
             stack::saved_call_top = thrower;
             stack::throw_throw(kThrowThrow);
         }
@@ -451,8 +456,9 @@ void catch_s(const int32_t* refinements) {
 
 // Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
 // stops them, so that they reach it as errors.
-void try_s(const int32_t* refinements) {
-    bool all = refinements[0] >= 0, keep = refinements[1] >= 0;
+void try_s(const int32_t* positions) {
+    Refinements<try_slot> refinements(positions);
+    bool all = refinements.given("all"), keep = refinements.given("keep");
     Cell* base = stack::frame_base;
     stack::CallFrame* calls = stack::call_top;
     if (all)

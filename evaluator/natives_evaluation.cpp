@@ -20,6 +20,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
@@ -58,24 +59,24 @@ void eval_alone(const Cell& value) {
 
 // ---- do ----
 
-enum DoRefinement { kExpand, kArgs, kNext, kTrace };
+using DoRefinements = Refinements<do_slot>;
 
 // do of a block, a paren or a loaded text: the whole of it, or with /next one expression, after which
 // the word of /next holds the block at the position that follows.
-void do_block(const int32_t* refinements) {
+void do_block(DoRefinements refinements) {
     Cell* block = args();
     clamp_head(block);
-    if (refinements[kExpand] >= 0) fire(Err::internal_feature_na);  // the preprocessor does not exist yet
-    if (refinements[kNext] < 0) {
+    if (refinements.given("expand")) fire(Err::internal_feature_na);  // the preprocessor does not exist yet
+    if (!refinements.given("next")) {
         interpreter::eval_block(*block, true);
         return;
     }
     Cell* code = stack::push(*block);  // the result slot takes the expression's value
     code->data1 = interpreter::eval_next_index(*code);
-    word::set_value(&args()[refinements[kNext]], *code);
+    word::set_value(refinements.arg("next"), *code);
 }
 
-void do_value(const int32_t* refinements) {
+void do_value(DoRefinements refinements) {
     Cell* value = args();
     switch (value->type()) {
     case Type::Block:
@@ -132,7 +133,7 @@ Target open_target(const Cell* out, uint32_t capacity) {
 // Adds a value (a cell on the data stack) as one value, or with `spread` a block's values one by one.
 void add(Target& target, Cell* value, bool spread) {
     if (target.mode == Target::insert) {
-        actions::call<Act::insert>(target.cell, value, -1, !spread, 1, false);
+        actions::call<Act::insert>(target.cell, value, EditOptions{.only = !spread}, false);
         return;
     }
     uint32_t before = length_of(*target.cell);
@@ -272,8 +273,6 @@ SeriesClass class_of(Type type) {
 
 // ---- transcode ----
 
-enum TranscodeRefinement { kNextValue, kOne, kPrescan, kScan, kPart, kInto, kTraceScan };
-
 // The units transcode reads from the head of `source`: a /part count or the distance to a /part position
 // (0 when negative), or, without /part, the rest of it.
 int32_t transcode_length(const Cell& source, const Cell* part) {
@@ -303,21 +302,22 @@ Type scan_binary(Cell* destination, Cell* binary, int32_t length, const lexer::O
 
 // With /trace, the first do/trace of a nesting sets the tracer and ends the trace however its
 // evaluation ends; the ones nested in it trace with the same tracer.
-void do_s(const int32_t* refinements) {
-    if (refinements[kTrace] < 0 || trace::trace_mode) {
+void do_s(const int32_t* positions) {
+    DoRefinements refinements(positions);
+    if (!refinements.given("trace") || trace::trace_mode) {
         do_value(refinements);
         return;
     }
-    TraceSession session(args()[refinements[kTrace]]);
+    TraceSession session(*refinements.arg("trace"));
     trace::fire_init();
     uint32_t code = sys::protect(kThrowError, [&] { do_value(refinements); });
     if (trace::tracing) trace::fire_end(code);
     if (code) sys::throw_(code);
 }
 
-void reduce_s(const int32_t* refinements) {
+void reduce_s(const int32_t* positions) {
     Cell* source = args();
-    const Cell* out = refinements[0] >= 0 ? &source[refinements[0]] : nullptr;
+    const Cell* out = Refinements<reduce_slot>(positions).arg("into");
     if (!source->is(Type::Block)) {
         reduce_value(out);
         return;
@@ -333,27 +333,27 @@ void reduce_s(const int32_t* refinements) {
     stack::set_last(*close_target(target));
 }
 
-void compose_s(const int32_t* refinements) {
-    enum { kDeep, kOnly, kInto };
+void compose_s(const int32_t* positions) {
+    Refinements<compose_slot> refinements(positions);
     Cell* source = args();
-    const Cell* out = refinements[kInto] >= 0 ? &source[refinements[kInto]] : nullptr;
+    const Cell* out = refinements.arg("into");
     read_from_copy_if_target(source, out);
     Target target = open_target(out, series::rs_length_q(*source));
-    compose_block(*source, target, refinements[kDeep] >= 0, refinements[kOnly] >= 0);
+    compose_block(*source, target, refinements.given("deep"), refinements.given("only"));
     stack::set_last(*close_target(target));
 }
 
 // apply calls the function over the values of its argument block, as the interpreter's apply call
 // modes read them. A path names the function by its head; its further words are refinements.
-void apply_s(const int32_t* refinements) {
-    enum { kAll, kSafer };
+void apply_s(const int32_t* positions) {
+    Refinements<apply_slot> refinements(positions);
     Cell* apply_args = args();  // function, argument block
     Cell named = apply_args[0];
     if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.data1);
     Cell function = op::unwrap(named.is(Type::Word) ? *word::get_cell(named) : named);
     if (!is_a(function.type(), TypeClass::any_function)) fire_with(Err::script_invalid_arg, function);
-    uint32_t mode = refinements[kAll] >= 0 ? interpreter::kCallApplyAll : interpreter::kCallApply;
-    if (refinements[kSafer] >= 0) mode |= interpreter::kCallApplySafer;
+    uint32_t mode = refinements.given("all") ? interpreter::kCallApplyAll : interpreter::kCallApply;
+    if (refinements.given("safer")) mode |= interpreter::kCallApplySafer;
     const Cell* path = apply_args[0].is(Type::Path) ? &apply_args[0] : nullptr;
     stack::set_interp_flag();
     interpreter::eval_code(function, apply_args[1], apply_args[1].data1, length_of(apply_args[1]), false, path,
@@ -362,34 +362,32 @@ void apply_s(const int32_t* refinements) {
 
 // ---- words, paths and objects ----
 
-void get_s(const int32_t* refinements) {
-    enum { kAny, kCase };
+void get_s(const int32_t* positions) {
+    Refinements<get_slot> refinements(positions);
     Cell* target = args();
     if (is_a(target->type(), TypeClass::any_path)) {
-        interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements[kCase] >= 0);
+        interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements.given("case"));
     } else if (target->is(Type::Object)) {
         Cell values{uint8_t(Type::Block), 0, _context::context_cell(target->data1)->data2, 0};
         stack::set_last(*block::clone(values, false, false));
     } else {
         Cell value = *word::get_cell(*target);
-        if (value.is(Type::Unset) && refinements[kAny] < 0) fire_with(Err::script_no_value, *target);
+        if (value.is(Type::Unset) && !refinements.given("any")) fire_with(Err::script_no_value, *target);
         stack::set_last(value);
     }
 }
 
-void set_s(const int32_t* refinements) {
-    enum { kAny, kCase, kOnly, kSome };
+void set_s(const int32_t* positions) {
+    Refinements<set_slot> refinements(positions);
     Cell* set_args = args();  // target, value
-    bool any = refinements[kAny] >= 0;
+    bool any = refinements.given("any"), only = refinements.given("only"), some = refinements.given("some");
     switch (set_args[0].type()) {
-    case Type::Block: set_many(set_args[0], set_args[1], any, refinements[kOnly] >= 0, refinements[kSome] >= 0); break;
-    case Type::Object:
-        object::set(set_args[0], set_args[1], any, refinements[kOnly] >= 0, refinements[kSome] >= 0);
-        break;
+    case Type::Block: set_many(set_args[0], set_args[1], any, only, some); break;
+    case Type::Object: object::set(set_args[0], set_args[1], any, only, some); break;
     case Type::Path:
     case Type::LitPath:
     case Type::SetPath:
-    case Type::GetPath: set_path(set_args[0], set_args[1], refinements[kCase] >= 0); break;
+    case Type::GetPath: set_path(set_args[0], set_args[1], refinements.given("case")); break;
     default:
         if (set_args[1].is(Type::Unset) && !any) fire_with(Err::script_need_value, set_args[0]);
         word::set_value(&set_args[0], set_args[1]);
@@ -412,19 +410,19 @@ void unset_s(const int32_t*) {
 
 void value_q_s(const int32_t*) { logic::box(!word::get_cell(*args())->is(Type::Unset)); }
 
-void type_q_s(const int32_t* refinements) {
+void type_q_s(const int32_t* positions) {
     Type type = args()->type();
-    stack::set_last(refinements[0] >= 0 ? datatype::word_of(type) : datatype_of(type));
+    stack::set_last(Refinements<type_q_slot>(positions).given("word") ? datatype::word_of(type) : datatype_of(type));
 }
 
-void bind_s(const int32_t* refinements) {
+void bind_s(const int32_t* positions) {
     Cell* bind_args = args();  // block or word, context
     Node context = context_of(bind_args[1]);
     if (!bind_args[0].is(Type::Block)) {
         _context::bind_word(context, &bind_args[0]);
         return;
     }
-    if (refinements[0] >= 0) bind_args[0] = *block::clone(bind_args[0], true, true);
+    if (Refinements<bind_slot>(positions).given("copy")) bind_args[0] = *block::clone(bind_args[0], true, true);
     _context::bind(bind_args[0], context, bind_args[1].is(Type::Object));
 }
 
@@ -468,10 +466,9 @@ void has_s(const int32_t*) {
 
 // ---- objects ----
 
-void construct_s(const int32_t* refinements) {
-    enum { kWith, kOnly };
-    const Cell* prototype = refinements[kWith] >= 0 ? &args()[refinements[kWith]] : nullptr;
-    stack::set_last(*object::construct(args()[0], prototype, refinements[kOnly] >= 0));
+void construct_s(const int32_t* positions) {
+    Refinements<construct_slot> refinements(positions);
+    stack::set_last(*object::construct(args()[0], refinements.arg("with"), refinements.given("only")));
 }
 
 void extend_s(const int32_t*) {
@@ -497,14 +494,15 @@ void as_s(const int32_t*) {
 
 // Without /all and /skip only the cell at the position changes; with them, every cell from it on: the
 // first of each run of `size` cells gets the flag as asked, the others the opposite.
-void new_line_s(const int32_t* refinements) {
-    enum { kAll, kSkip };
+void new_line_s(const int32_t* positions) {
+    Refinements<new_line_slot> refinements(positions);
     Cell* line_args = args();  // position, flag, size
     Cell position = line_args[0];
     bool flag = logic::get(line_args[1]);
-    bool every = refinements[kAll] >= 0 || refinements[kSkip] >= 0;
-    int32_t size = refinements[kSkip] >= 0 ? integer::get(line_args[refinements[kSkip]]) : 1;
-    if (every && size <= 0) fire_with(Err::script_out_of_range, line_args[refinements[kSkip]]);
+    Cell* skip = refinements.arg("skip");
+    bool every = refinements.given("all") || skip;
+    int32_t size = skip ? integer::get(*skip) : 1;
+    if (every && size <= 0) fire_with(Err::script_out_of_range, *skip);
     uint32_t end = every ? length_of(position) : std::min(position.data1 + 1, length_of(position));
     for (uint32_t i = position.data1; i < end; i++) {
         BufPtr<Cell> cell = block::rs_abs_at(position, i);
@@ -522,23 +520,25 @@ void new_line_q_s(const int32_t*) {
 
 // /next and /one take the first value only; /prescan and /scan answer its datatype instead of loading
 // it. With /next the value comes in a block with the input after it.
-void transcode_s(const int32_t* refinements) {
-    auto given = [&](TranscodeRefinement r) { return refinements[r] >= 0; };
+void transcode_s(const int32_t* positions) {
+    Refinements<transcode_slot> refinements(positions);
+    bool next = refinements.given("next"), one = refinements.given("one");
+    bool prescan = refinements.given("prescan"), scan = refinements.given("scan");
     Cell* source = args();
     clamp_head(source);
-    int32_t length = transcode_length(*source, given(kPart) ? &source[refinements[kPart]] : nullptr);
+    int32_t length = transcode_length(*source, refinements.arg("part"));
     lexer::Options options;
-    options.one = given(kNextValue) || given(kOne) || given(kScan);
-    options.scan = !given(kPrescan);
-    options.load = !given(kPrescan) && !given(kScan);
-    options.into = given(kInto) ? &source[refinements[kInto]] : nullptr;
-    options.callback = given(kTraceScan) ? &source[refinements[kTraceScan]] : nullptr;
+    options.one = next || one || scan;
+    options.scan = !prescan;
+    options.load = !prescan && !scan;
+    options.into = refinements.arg("into");
+    options.callback = refinements.arg("trace");
     Cell* result = unset::push();
     uint32_t consumed = 0;
     Type found = source->is(Type::Binary) ? scan_binary(result, source, length, options, &consumed)
                                           : lexer::scan_string(result, *source, length, options, &consumed);
-    if (given(kPrescan) || given(kScan)) *result = found == Type::Void ? none::value : datatype_of(found);
-    if (given(kNextValue) && (given(kScan) || !given(kOne))) {
+    if (prescan || scan) *result = found == Type::Void ? none::value : datatype_of(found);
+    if (next && (scan || !one)) {
         Cell* pair = block::push_only_s(2);
         block::rs_append(*pair, *result);
         Cell rest = *source;

@@ -10,6 +10,7 @@
 #include "datatypes/logic.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/types.h"
@@ -83,9 +84,11 @@ double arg_to_float(Cell* value) {
 // The folding mode of sys::degrees_to_radians for the function that follows.
 enum class Trig : int32_t { tangent = 0, cosine = 1, sine = 2 };
 
-double radians_of_arg(const int32_t* refinements, Trig function) {
+// The angle argument in radians: as it is with /radians, else read as degrees.
+template <Slot S>
+double radians_of_arg(const int32_t* positions, Trig function) {
     double angle = arg_to_float(stack::arguments());
-    return given(refinements, 0) ? angle : sys::degrees_to_radians(angle, int32_t(function));
+    return Refinements<S>(positions).given("radians") ? angle : sys::degrees_to_radians(angle, int32_t(function));
 }
 
 // A sine or cosine closer to zero than the double epsilon is the rounding left over from pi, not a
@@ -99,8 +102,9 @@ double tangent_of(double radians) {
 }
 
 // The result of an inverse function, in degrees unless /radians was given.
-void arc_result(const int32_t* refinements, double radians) {
-    float_::box(given(refinements, 0) ? radians : radians * 180.0 / kPi);
+template <Slot S>
+void arc_result(const int32_t* positions, double radians) {
+    float_::box(Refinements<S>(positions).given("radians") ? radians : radians * 180.0 / kPi);
 }
 
 // The result of a math function of one double on the argument made a float.
@@ -137,22 +141,36 @@ void NaN_q_s(const int32_t*) { logic::box(nan_q(*stack::arguments())); }
 void max_s(const int32_t*) { max_min(true); }
 void min_s(const int32_t*) { max_min(false); }
 
-void shift_s(const int32_t* refinements) {
+void shift_s(const int32_t* positions) {
+    Refinements<shift_slot> refinements(positions);
     Cell* args = stack::arguments();
-    integer::box(shifted(integer::get(args[0]), integer::get(args[1]), given(refinements, 0), given(refinements, 1)));
+    integer::box(
+        shifted(integer::get(args[0]), integer::get(args[1]), refinements.given("left"), refinements.given("logical")));
 }
 
-void sine_s(const int32_t* refinements) { float_::box(cleaned(std::sin(radians_of_arg(refinements, Trig::sine)))); }
-void cosine_s(const int32_t* refinements) { float_::box(cleaned(std::cos(radians_of_arg(refinements, Trig::cosine)))); }
-void tangent_s(const int32_t* refinements) { float_::box(tangent_of(radians_of_arg(refinements, Trig::tangent))); }
+void sine_s(const int32_t* positions) {
+    float_::box(cleaned(std::sin(radians_of_arg<sine_slot>(positions, Trig::sine))));
+}
+void cosine_s(const int32_t* positions) {
+    float_::box(cleaned(std::cos(radians_of_arg<cosine_slot>(positions, Trig::cosine))));
+}
+void tangent_s(const int32_t* positions) {
+    float_::box(tangent_of(radians_of_arg<tangent_slot>(positions, Trig::tangent)));
+}
 
-void arcsine_s(const int32_t* refinements) { arc_result(refinements, std::asin(arg_to_float(stack::arguments()))); }
-void arccosine_s(const int32_t* refinements) { arc_result(refinements, std::acos(arg_to_float(stack::arguments()))); }
-void arctangent_s(const int32_t* refinements) { arc_result(refinements, std::atan(arg_to_float(stack::arguments()))); }
-void arctangent2_s(const int32_t* refinements) {
+void arcsine_s(const int32_t* positions) {
+    arc_result<arcsine_slot>(positions, std::asin(arg_to_float(stack::arguments())));
+}
+void arccosine_s(const int32_t* positions) {
+    arc_result<arccosine_slot>(positions, std::acos(arg_to_float(stack::arguments())));
+}
+void arctangent_s(const int32_t* positions) {
+    arc_result<arctangent_slot>(positions, std::atan(arg_to_float(stack::arguments())));
+}
+void arctangent2_s(const int32_t* positions) {
     Cell* args = stack::arguments();
     double y = arg_to_float(args), x = arg_to_float(args + 1);
-    arc_result(refinements, std::atan2(y, x));
+    arc_result<arctangent2_slot>(positions, std::atan2(y, x));
 }
 
 void log_2_s(const int32_t*) { apply(log_2); }

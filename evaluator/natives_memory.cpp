@@ -2,6 +2,7 @@
 // collector or switches it on and off.
 #include "datatypes/unset.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -9,22 +10,17 @@
 
 namespace oka::natives {
 
-namespace {
-
-enum StatsRefinement { kShow, kInfo };
-enum RecycleRefinement { kOn, kOff };
-
-}  // namespace
-
-void stats_s(const int32_t* refinements) {
+void stats_s(const int32_t* positions) {
+    Refinements<stats_slot> refinements(positions);
     // /show hands the figures to a library function for display; the library does not have it yet.
-    if (given(refinements, kShow)) fire(Err::internal_feature_na);
-    stack::set_last(given(refinements, kInfo) ? stats::memory_block() : stats::in_use());
+    if (refinements.given("show")) fire(Err::internal_feature_na);
+    stack::set_last(refinements.given("info") ? stats::memory_block() : stats::in_use());
 }
 
-void recycle_s(const int32_t* refinements) {
-    if (given(refinements, kOn) || given(refinements, kOff)) {
-        collector::on = given(refinements, kOn);
+void recycle_s(const int32_t* positions) {
+    Refinements<recycle_slot> refinements(positions);
+    if (refinements.given("on") || refinements.given("off")) {
+        collector::on = refinements.given("on");
         stack::set_last(unset::value);
         return;
     }

@@ -8,6 +8,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "evaluator/natives.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 
@@ -16,9 +17,6 @@ namespace oka::natives {
 namespace {
 
 using series::SetOp;
-
-// The refinements every set native has, in the order of their spec blocks.
-enum { kCase, kSkip };
 
 bool list_q(Type type) { return type == Type::Block || type == Type::Hash; }
 
@@ -37,11 +35,10 @@ int32_t record_size(const Cell& size) {
     return skip;
 }
 
-void do_set_op(SetOp op, const int32_t* refinements) {
+void do_set_op(SetOp op, bool case_, const Cell* size) {
     Cell* args = stack::arguments();
     if (op != SetOp::unique) check_pair(args[0], args[1]);
-    bool case_ = refinements[kCase] >= 0;
-    int32_t skip = refinements[kSkip] >= 0 ? record_size(args[refinements[kSkip]]) : 1;
+    int32_t skip = size ? record_size(*size) : 1;
     Type type = args[0].type();
     if (list_q(type))
         block::do_set_op(case_, skip, op);
@@ -55,13 +52,20 @@ void do_set_op(SetOp op, const int32_t* refinements) {
         error::fire_in_function(Err::script_expect_arg, type);
 }
 
+// Every set native has /case and /skip size.
+template <Slot S>
+void set_op_s(SetOp op, const int32_t* positions) {
+    Refinements<S> refinements(positions);
+    do_set_op(op, refinements.given("case"), refinements.arg("skip"));
+}
+
 }  // namespace
 
-void union_s(const int32_t* refinements) { do_set_op(SetOp::union_, refinements); }
-void intersect_s(const int32_t* refinements) { do_set_op(SetOp::intersect, refinements); }
-void unique_s(const int32_t* refinements) { do_set_op(SetOp::unique, refinements); }
-void difference_s(const int32_t* refinements) { do_set_op(SetOp::difference, refinements); }
-void exclude_s(const int32_t* refinements) { do_set_op(SetOp::exclude, refinements); }
+void union_s(const int32_t* positions) { set_op_s<union_slot>(SetOp::union_, positions); }
+void intersect_s(const int32_t* positions) { set_op_s<intersect_slot>(SetOp::intersect, positions); }
+void unique_s(const int32_t* positions) { set_op_s<unique_slot>(SetOp::unique, positions); }
+void difference_s(const int32_t* positions) { set_op_s<difference_slot>(SetOp::difference, positions); }
+void exclude_s(const int32_t* positions) { set_op_s<exclude_slot>(SetOp::exclude, positions); }
 
 void complement_q_s(const int32_t*) { logic::box(bitset::negated_q(*stack::arguments())); }
 

@@ -14,6 +14,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/parse_engine.h"
 #include "evaluator/parse_internal.h"
+#include "evaluator/refinements.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
@@ -541,12 +542,12 @@ int64_t part_limit(const Cell& input, const Cell& part) {
 
 }  // namespace
 
-void parse_s(const int32_t* refinements) {
-    enum { kCase, kPart, kTrace };
+void parse_s(const int32_t* positions) {
+    Refinements<parse_slot> refinements(positions);
     Cell* args = stack::arguments();
-    int64_t limit = refinements[kPart] >= 0 ? part_limit(args[0], args[refinements[kPart]]) : parse::kNoLimit;
-    const Cell* callback = refinements[kTrace] >= 0 ? &args[refinements[kTrace]] : nullptr;
-    Cell result = parse::process(args[0], args[1], refinements[kCase] >= 0, limit, callback);
+    Cell* part = refinements.arg("part");
+    int64_t limit = part ? part_limit(args[0], *part) : parse::kNoLimit;
+    Cell result = parse::process(args[0], args[1], refinements.given("case"), limit, refinements.arg("trace"));
     stack::set_last(result);
 }
 

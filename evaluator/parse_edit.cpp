@@ -35,7 +35,7 @@ Cell* push_value_at(const Cell& input, uint32_t index) {
 Cell* push_copy(const Cell& input, uint32_t start, uint32_t end) {
     Cell* from = push_at(input, start);
     Cell* part = integer::push(int32_t(end > start ? end - start : 0));
-    const Cell* copied = actions::call<Act::copy>(from, unset::push(), part, false, nullptr);
+    const Cell* copied = actions::call<Act::copy>(from, unset::push(), CopyOptions{.part = part});
     *from = *copied;
     stack::top = from + 1;
     return from;
@@ -79,9 +79,9 @@ uint32_t replace_range(const Cell& input, uint32_t start, uint32_t end, const Ce
     Cell* position = push_at(input, start);
     Cell* given = stack::push(value);
     if (end > start)
-        actions::call<Act::change>(position, given, int32_t(end - start), only, 1);
+        actions::call<Act::change>(position, given, EditOptions{.part = int32_t(end - start), .only = only});
     else
-        actions::call<Act::insert>(position, given, -1, only, 1, false);
+        actions::call<Act::insert>(position, given, EditOptions{.only = only}, false);
     uint32_t written = position->data1 - start;
     stack::top = position;
     return written;
@@ -89,7 +89,7 @@ uint32_t replace_range(const Cell& input, uint32_t start, uint32_t end, const Ce
 
 void insert_collected(const Cell& target, const Cell& block) {
     Cell* position = stack::push(target);
-    actions::call<Act::insert>(position, stack::push(block), -1, false, 1, false);
+    actions::call<Act::insert>(position, stack::push(block), EditOptions{}, false);
     stack::top = position;
 }
 

@@ -1,4 +1,5 @@
-/* The datatype registry: every datatype's name and its row of action implementations.
+/* The datatype registry: every datatype's name and its row of action implementations, and each
+   action's arguments as spec text (the last column of runtime/actions.def).
 
    Each datatype registers once at start-up, its parent first, with one value per action slot: its own
    implementation, unsupported, or inherited (the parent's entry for that slot, copied at registration).
@@ -7,8 +8,11 @@
 #pragma once
 
 #include <initializer_list>
+#include <iterator>
 #include <span>
+#include <string_view>
 
+#include "runtime/action_options.h"
 #include "runtime/cell.h"
 
 namespace oka {
@@ -25,6 +29,14 @@ inline constexpr int kActionCount = 0
 #undef OKA_ACTION
     ;
 static_assert(kActionCount == 62, "every datatype has a row of 62 action slots");
+
+// The arguments and refinements of each action in frame order, as spec text, by slot - 1.
+inline constexpr std::string_view kActionArguments[] = {
+#define OKA_ACTION(slot, Name, word, Result, Params, arguments) arguments,
+#include "runtime/actions.def"
+#undef OKA_ACTION
+};
+static_assert(std::size(kActionArguments) == kActionCount, "one spec text per action");
 
 // The signature of a datatype's implementation of action A.
 template <Act A>

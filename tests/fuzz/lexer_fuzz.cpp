@@ -35,7 +35,7 @@ const lexer::Options kModes[] = {
 // The text of mold/all of a value, as UTF-8.
 std::string mold(Cell* value) {
     Cell* buffer = string::rs_make_at(stack::push(none::value), 64);
-    actions::call<Act::mold>(value, buffer, false, true, false, nullptr, -1, 0);
+    actions::call<Act::mold>(value, buffer, MoldOptions{.all = true}, -1, 0);
     std::string text(series::rs_length_q(*buffer) * 4 + 1, '\0');
     text.resize(unicode::to_utf8_buffer(buffer, reinterpret_cast<uint8_t*>(text.data()), -1, false));
     return text;

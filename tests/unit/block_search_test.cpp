@@ -231,7 +231,7 @@ TEST(BlockPath, IntegersPickAndPokeOtherElementsSelect) {
     auto eval_path = datatype::action<Act::eval_path>(Type::Block);
     Cell upper = w("A");
     EXPECT_TRUE(
-        eval_path(&fields, &upper, nullptr, nullptr, nullptr, nullptr, 0, true, true, true, false)->is(Type::None));
+        eval_path(&fields, &upper, nullptr, EvalPathOptions{.case_ = true, .get = true, .last = true})->is(Type::None));
 
     Cell b = ints({10, 20, 30});
     run(actions::set_path_s, {b, int_cell(2), int_cell(99)});

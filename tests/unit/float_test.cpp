@@ -14,6 +14,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/time.h"
+#include "evaluator/refinements.h"
 #include "runtime/registry.h"
 #include "series_testing.h"
 #include "test_support.h"
@@ -295,7 +296,16 @@ TEST(FloatMath, EvenOddAndConversionsCheckTheIntegerRange) {
 }
 
 TEST(FloatRound, EveryModeOnIntegersFloatsAndPercents) {
-    enum Mode { kNearest = -1, kEven = 1, kDown, kHalfDown, kFloor, kCeiling, kHalfCeiling };
+    using Round = RefinementName<Act::round>;
+    enum Mode {
+        kNearest = -1,
+        kEven = Round("even").index,
+        kDown = Round("down").index,
+        kHalfDown = Round("half-down").index,
+        kFloor = Round("floor").index,
+        kCeiling = Round("ceiling").index,
+        kHalfCeiling = Round("half-ceiling").index,
+    };
     struct Case {
         Cell value;
         Cell scale;  // none: no /to
@@ -344,7 +354,7 @@ TEST(FloatRound, EveryModeOnIntegersFloatsAndPercents) {
     };
     for (const Case& c : cases) {
         std::vector<int32_t> refinements(7, -1);
-        if (!c.scale.is(Type::None)) refinements[0] = 1;
+        if (!c.scale.is(Type::None)) refinements[Round("to").index] = 1;
         if (c.mode != kNearest) refinements[c.mode] = 0;
         EXPECT_EQ(typed(run(actions::round_s, {c.value, c.scale}, refinements)), c.expected) << c.expected;
     }
@@ -381,7 +391,7 @@ TEST(FloatRound, EveryModeOnIntegersFloatsAndPercents) {
     };
     for (PercentCase& c : percent_cases) {
         Cell value = percent_cell(0.12345);
-        float_::round(&value, c.scale.is(Type::None) ? nullptr : &c.scale, false, false, false, false, false, false);
+        float_::round(&value, RoundOptions{.scale = c.scale.is(Type::None) ? nullptr : &c.scale});
         EXPECT_EQ(typed(value), c.expected);
     }
 }

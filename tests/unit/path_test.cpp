@@ -45,7 +45,7 @@ TEST(Path, APartLimitStopsTheSteps) {
     Cell buffer;
     keep(*string::rs_make_at(&buffer, 16));
     Cell* copy = stack::push(path);
-    EXPECT_EQ(actions::call<Act::mold>(copy, &buffer, false, false, false, &limit, 6, 0), 0);
+    EXPECT_EQ(actions::call<Act::mold>(copy, &buffer, MoldOptions{.limit = &limit}, 6, 0), 0);
     stack::pop(1);
     EXPECT_EQ(text_of(buffer), "abc/de");
 }

@@ -28,7 +28,7 @@ constexpr Type kParent = Type(55);
 constexpr Type kChild = Type(56);
 
 int32_t parent_form(Cell*, Cell*, Cell*, int32_t part) { return part - 1; }
-int32_t parent_mold(Cell*, Cell*, bool, bool, bool, Cell*, int32_t part, int32_t) { return part - 2; }
+int32_t parent_mold(Cell*, Cell*, const MoldOptions&, int32_t part, int32_t) { return part - 2; }
 int32_t child_compare(Cell*, Cell*, int32_t) { return 0; }
 
 std::vector<ActionSlot> row_of(std::initializer_list<ActionEntry> entries) {

@@ -3,14 +3,37 @@
 #pragma once
 
 #include "datatypes/series.h"
+#include "evaluator/refinements.h"
 #include "runtime/cell.h"
 
 namespace oka::test {
 
-// The refinements of find and select, by their place in the action's list.
-enum SearchRefinement { kPart, kOnly, kCase, kSame, kAny, kWith, kSkip, kLast, kReverse, kTail, kMatch };
+// The refinements of find and select (select has find's but the last two), by their place in the action's list.
+using FindName = RefinementName<Act::find>;
+enum SearchRefinement {
+    kPart = FindName("part").index,
+    kOnly = FindName("only").index,
+    kCase = FindName("case").index,
+    kSame = FindName("same").index,
+    kAny = FindName("any").index,
+    kWith = FindName("with").index,
+    kSkip = FindName("skip").index,
+    kLast = FindName("last").index,
+    kReverse = FindName("reverse").index,
+    kTail = FindName("tail").index,
+    kMatch = FindName("match").index,
+};
 // The refinements of sort.
-enum SortRefinement { kSortCase, kSortSkip, kSortCompare, kSortPart, kSortAll, kSortReverse, kSortStable };
+using SortName = RefinementName<Act::sort>;
+enum SortRefinement {
+    kSortCase = SortName("case").index,
+    kSortSkip = SortName("skip").index,
+    kSortCompare = SortName("compare").index,
+    kSortPart = SortName("part").index,
+    kSortAll = SortName("all").index,
+    kSortReverse = SortName("reverse").index,
+    kSortStable = SortName("stable").index,
+};
 
 // The /compare argument of a sort by function: the hook below does the calling, so the cell is a dummy.
 inline const Cell kFunction{uint8_t(Type::Function), 0, 0, 0};

@@ -388,7 +388,7 @@ TEST(SeriesUnits, PickCopyAndTakeGiveCharsAndTextsOfTheSameUnit) {
 
     Cell copy = run(
         [](const int32_t*) {
-            stack::set_last(*series_row<Act::copy>()(frame_arg(0), frame_arg(0), frame_arg(1), false, nullptr));
+            stack::set_last(*series_row<Act::copy>()(frame_arg(0), frame_arg(0), CopyOptions{.part = frame_arg(1)}));
         },
         {at_head(s, 1), int_cell(2)});
     EXPECT_TRUE(code_points(copy) == alphabet.substr(1, 2));

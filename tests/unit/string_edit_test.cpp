@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "evaluator/refinements.h"
 #include "string_testing.h"
 
 using namespace oka;
@@ -22,7 +23,9 @@ using test::utf8;
 
 namespace {
 
-enum { kPart, kOnly, kDup };  // the refinements of append, insert and change
+// The refinements of append, insert and change, which have the same ones.
+using EditName = RefinementName<Act::change>;
+enum { kPart = EditName("part").index, kOnly = EditName("only").index, kDup = EditName("dup").index };
 
 // An edit: the arguments of /part and /dup follow the value in the frame when given.
 struct Edit {
@@ -141,7 +144,15 @@ TEST(StringSwap, ExchangesTheHeadCodePoints) {
 }
 
 TEST(StringTrim, EachRoutine) {
-    enum { kHead, kTail, kAuto, kLines, kAll, kWith };
+    using Trim = RefinementName<Act::trim>;
+    enum {
+        kHead = Trim("head").index,
+        kTail = Trim("tail").index,
+        kAuto = Trim("auto").index,
+        kLines = Trim("lines").index,
+        kAll = Trim("all").index,
+        kWith = Trim("with").index,
+    };
     struct Case {
         const char* text;
         std::vector<int> flags;

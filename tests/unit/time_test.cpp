@@ -73,7 +73,7 @@ TEST(Time, FieldsReadAndSet) {
     auto eval_path = datatype::action<Act::eval_path>(Type::Time);
     auto field = [&](double seconds, int32_t index) {
         Cell time = time_cell(seconds), element = int_cell(index);
-        return typed(*eval_path(&time, &element, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false));
+        return typed(*eval_path(&time, &element, nullptr, EvalPathOptions{.get = true, .last = true}));
     };
     EXPECT_EQ(field(-5400, 1), "integer! -1");
     EXPECT_EQ(field(-5400, 2), "integer! 30");
@@ -93,16 +93,14 @@ TEST(Time, FieldsReadAndSet) {
     };
     for (Case& c : cases) {
         Cell time = time_cell(c.seconds), element = int_cell(c.index);
-        eval_path(&time, &element, &c.value, nullptr, nullptr, nullptr, 0, false, false, true, false);
+        eval_path(&time, &element, &c.value, EvalPathOptions{.last = true});
         EXPECT_EQ(test::mold(time), c.expected);
     }
 
     Cell time = time_cell(5400), hour = int_cell(1), fourth = int_cell(4), half = float_cell(0.5);
-    EXPECT_EQ(test::error_of(
-                  [&] { eval_path(&time, &fourth, nullptr, nullptr, nullptr, nullptr, 0, false, true, true, false); }),
+    EXPECT_EQ(test::error_of([&] { eval_path(&time, &fourth, nullptr, EvalPathOptions{.get = true, .last = true}); }),
               Err::script_invalid_path);
-    EXPECT_EQ(test::error_of(
-                  [&] { eval_path(&time, &hour, &half, nullptr, nullptr, nullptr, 0, false, false, true, false); }),
+    EXPECT_EQ(test::error_of([&] { eval_path(&time, &hour, &half, EvalPathOptions{.last = true}); }),
               Err::script_invalid_arg);
     EXPECT_EQ(test::error_of([&] { run(actions::pick_s, {time_cell(1), int_cell(0)}); }), Err::script_out_of_range);
     EXPECT_EQ(test::error_of([&] { field(1e20, 1); }), Err::math_overflow);
