@@ -68,21 +68,89 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 
 // ---- marking ----
 
-// The bytes series a text value names: its code points and, in word 3, its conversion scratch buffer.
-void keep_text(const Cell& text) {
-    keep(text.data2);
-    keep(text.data3);
-}
-
-// An op! wrapping a function or routine also names the function's context.
-void mark_op(const Cell& op) {
-    mark_series(op.data2);
-    mark_series(op.data3);
-    Type wrapped = op::wrapped_type(op);
-    if (wrapped == Type::Function || wrapped == Type::Routine) mark_series(op.data1);
-}
-
 constexpr uint32_t kEventHoldsSeries = 1u << 12;
+
+// Calls visit(node, hold) for each series a value names, by its type, with how the value holds it (a
+// node may be 0: nothing there yet). Marking and the heap check both read values through it.
+template <class Visit>
+void visit_nodes(const Cell& value, Visit visit) {
+    if (uint8_t(value.header) == kBoundedStringType) {  // a string! that shows part of its text
+        visit(value.data2, Hold::Bytes);
+        return;
+    }
+    switch (value.type()) {
+    case Type::Block:
+    case Type::Paren:
+    case Type::Path:
+    case Type::LitPath:
+    case Type::SetPath:
+    case Type::GetPath: visit(value.data2, Hold::Cells); break;
+    // Text names its code points and, in word 3, its conversion scratch buffer; a symbol its string
+    // form and its UTF-8 name.
+    case Type::String:
+    case Type::File:
+    case Type::Url:
+    case Type::Tag:
+    case Type::Email:
+    case Type::Ref:
+    case Type::Symbol:
+        visit(value.data2, Hold::Bytes);
+        visit(value.data3, Hold::Bytes);
+        break;
+    case Type::Context:
+        visit(value.data1, Hold::Table);
+        if (!(value.header & _context::kValuesOnStack)) visit(value.data2, Hold::Cells);
+        break;
+    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
+    // `self` bound with no position names its context the same way.
+    case Type::Word:
+    case Type::SetWord:
+    case Type::LitWord:
+    case Type::GetWord:
+    case Type::Refinement: visit(value.data1, Hold::Cells); break;
+    case Type::Native:
+    case Type::Action:
+        visit(value.data2, Hold::Cells);
+        visit(value.data3, Hold::Cells);
+        break;
+    // An op! wrapping a function or routine also names the function's context.
+    case Type::Op:
+        visit(value.data2, Hold::Cells);
+        visit(value.data3, Hold::Cells);
+        if (op::wrapped_type(value) == Type::Function || op::wrapped_type(value) == Type::Routine)
+            visit(value.data1, Hold::Cells);
+        break;
+    case Type::Function:
+    case Type::Routine:
+        visit(value.data1, Hold::Cells);
+        visit(value.data2, Hold::Cells);
+        visit(value.data3, Hold::Cells);
+        break;
+    case Type::Bitset:
+    case Type::Vector:
+    case Type::Binary:
+    case Type::Image: visit(value.data2, Hold::Bytes); break;
+    // The handler record of an object names the spec blocks of its handlers.
+    case Type::Object:
+    case Type::Error:
+    case Type::Port:
+        visit(value.data1, Hold::Cells);
+        visit(value.data3, Hold::Cells);
+        break;
+    case Type::Hash:
+    case Type::Map:
+        visit(value.data2, Hold::Cells);
+        visit(value.data3, Hold::Table);
+        break;
+    case Type::Handle:
+        if (int32_t(value.data3) >= 0) visit(value.data3, Hold::Handle);
+        break;
+    case Type::Event:
+        if (value.header & kEventHoldsSeries) visit(value.data2, Hold::Cells);
+        break;
+    default: break;
+    }
+}
 
 void mark_cells_of(Node node) {
     SeriesBuffer* b = buffer_of(node);
@@ -354,74 +422,14 @@ void mark_series(Node node) {
 }
 
 void mark_value(const Cell& value) {
-    if (uint8_t(value.header) == kBoundedStringType) {  // a string! that shows part of its text
-        keep(value.data2);
-        return;
-    }
-    switch (value.type()) {
-    case Type::Block:
-    case Type::Paren:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath: mark_series(value.data2); break;
-    case Type::String:
-    case Type::File:
-    case Type::Url:
-    case Type::Tag:
-    case Type::Email:
-    case Type::Ref: keep_text(value); break;
-    case Type::Symbol:
-        keep(value.data3);
-        keep(value.data2);
-        break;
-    case Type::Context:
-        hashtable::mark(value.data1);
-        if (!(value.header & _context::kValuesOnStack)) mark_series(value.data2);
-        break;
-    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
-    // `self` bound with no position names its context the same way.
-    case Type::Word:
-    case Type::SetWord:
-    case Type::LitWord:
-    case Type::GetWord:
-    case Type::Refinement: mark_series(value.data1); break;
-    case Type::Native:
-    case Type::Action:
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Op: mark_op(value); break;
-    case Type::Function:
-    case Type::Routine:
-        mark_series(value.data1);
-        mark_series(value.data2);
-        mark_series(value.data3);
-        break;
-    case Type::Bitset:
-    case Type::Vector:
-    case Type::Binary:
-    case Type::Image: keep(value.data2); break;
-    // The handler record of an object names the spec blocks of its handlers.
-    case Type::Object:
-    case Type::Error:
-    case Type::Port:
-        mark_series(value.data1);
-        mark_series(value.data3);
-        break;
-    case Type::Hash:
-    case Type::Map:
-        mark_series(value.data2);
-        hashtable::mark(value.data3);
-        break;
-    case Type::Handle:
-        if (int32_t(value.data3) >= 0) handles::mark(int32_t(value.data3), nullptr);
-        break;
-    case Type::Event:
-        if (value.header & kEventHoldsSeries) mark_series(value.data2);
-        break;
-    default: break;
-    }
+    visit_nodes(value, [](uint32_t node, Hold hold) {
+        switch (hold) {
+        case Hold::Bytes: keep(node); break;
+        case Hold::Cells: mark_series(node); break;
+        case Hold::Table: hashtable::mark(node); break;
+        case Hold::Handle: handles::mark(int32_t(node), nullptr); break;
+        }
+    });
 }
 
 void mark_values(const Cell* first, const Cell* end) {

@@ -63,6 +63,14 @@ void unregister(Callback callback);
 
 // ---- marking, for mark callbacks and the owners of roots (stacks, hash tables) ----
 
+// How a value (or a hash table) holds a series it names, which decides what marking does with it.
+enum class Hold : uint8_t {
+    Bytes,   // its buffer only
+    Cells,   // its buffer and, when that holds cells, what they name
+    Table,   // a hash table (runtime/hashtable.h): its own series and what its values name
+    Handle,  // no series: the index of a handle-table slot
+};
+
 // Marks the node's buffer (nothing for node 0); true when it was not marked before.
 bool keep(Node node);
 // Keeps the node's buffer and, when it was newly marked and holds cells, marks its cells.

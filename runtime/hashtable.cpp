@@ -952,19 +952,12 @@ void rebuild(Node table) {
 
 void mark(Node table) {
     if (!collector::keep(table)) return;
-    Record r = *record(table);  // a table in the making names 0 for what it does not have yet
-    collector::keep(r.flags);
-    collector::keep(r.keys);
-    if (r.kind == kValues) {
-        collector::keep(r.index);
-        collector::keep(r.chains);
-        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++)
-            collector::keep(array::pick_ptr(r.chains, k));
-    }
-    if (r.kind == kOwners)
-        collector::keep(r.values);
-    else
-        collector::mark_series(r.values);
+    visit_series(table, [](Node node, collector::Hold hold) {
+        if (hold == collector::Hold::Cells)
+            collector::mark_series(node);
+        else
+            collector::keep(node);
+    });
 }
 
 void sweep_weak(Node table) {

@@ -33,6 +33,8 @@
    collector's reach; its user destroys it. */
 #pragma once
 
+#include "runtime/array.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 
 namespace oka {
@@ -154,6 +156,24 @@ void check_rebuild(Node table);
 void rebuild(Node table);
 
 // ---- The collector's hooks ----
+
+// Calls visit(node, hold) for each series the table is made of: the bucket states, the bucket array,
+// for kValues the position index, the chain array and each chain, and the values series, whose cells
+// the table holds (a kOwners table holds them weakly: kept, not walked). A table in the making names
+// 0 for what it does not have yet. Marking and the collector's heap check both walk a table so.
+template <class Visit>
+void visit_series(Node table, Visit visit) {
+    Record r = *record(table);
+    visit(r.flags, collector::Hold::Bytes);
+    visit(r.keys, collector::Hold::Bytes);
+    if (r.kind == kValues) {
+        visit(r.index, collector::Hold::Bytes);
+        visit(r.chains, collector::Hold::Bytes);
+        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++)
+            visit(array::pick_ptr(r.chains, k), collector::Hold::Bytes);
+    }
+    visit(r.values, r.kind == kOwners ? collector::Hold::Bytes : collector::Hold::Cells);
+}
 
 // Marks the table's own series and, through its values series, what its entries hold. A kOwners table
 // is held weakly: its records keep nothing alive.
