@@ -23,6 +23,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -80,6 +82,21 @@ void mark_value(const Cell& value);
 void mark_values(const Cell* first, const Cell* end);
 // After marking: whether the node's buffer was reached.
 bool marked_q(Node node);
+
+// ---- the heap check ----
+
+// When the heap check runs. At rest (between console inputs, between tests) no operation is half
+// done: the stacks are at their base and every hash table is whole. In flight (after a cycle) an
+// allocation is under way: the stacks need only lie within their blocks, their frames well linked.
+enum class Moment : uint8_t { AtRest, InFlight };
+
+// Everything wrong with the language memory, one line each naming the frame, node, buffer or cell and
+// what was expected; empty when it is sound. It reads the frame lists and free lists, every buffer's
+// header and its node, every value in a buffer of cells or a root (a real type, live nodes), the hash
+// tables they name, the symbol table, the handle table and the stacks. It never allocates a series.
+std::vector<std::string> heap_faults(Moment moment);
+// heap_faults; when there are any, prints them and ends the process as a failed assertion does.
+void verify(Moment moment);
 
 // Holds automatic collection off for the life of the scope.
 class HeldOff {

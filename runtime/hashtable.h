@@ -33,6 +33,8 @@
    collector's reach; its user destroys it. */
 #pragma once
 
+#include <string>
+
 #include "runtime/array.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
@@ -181,6 +183,11 @@ void mark(Node table);
 // After marking, on a table held weakly: deletes every live record whose key series, or whose owner
 // (the record's third cell, an object), the collector did not reach.
 void sweep_weak(Node table);
+// What is wrong with a table that no operation is changing, or "" when nothing is: its kind, its
+// bucket count and the sizes of its bucket series, the bucket states against its counts, and each key in
+// use against its values series. The heap check calls it once it has found the table's series sound;
+// it never allocates.
+std::string fault(Node table);
 
 // ---- Symbols and words ----
 

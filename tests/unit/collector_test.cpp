@@ -58,6 +58,12 @@ void in_child(F check) {
     EXPECT_EXIT(std::exit(check() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
+// Leaves the frame `room` bytes past its heap: it ends there, as if made that small.
+void cut_frame(Addr frame, uint32_t room) {
+    series_frame(frame)->end = series_frame(frame)->heap + room;
+    series_frame(frame)->size = series_frame(frame)->end - frame;
+}
+
 // The frame tests' setting: no cycles but theirs, plain ones, and every frame there is compacted and
 // then left without room, so that what a test carves goes to frames it makes.
 struct OwnFrames {
@@ -65,8 +71,7 @@ struct OwnFrames {
     collector::HeldOff off;
     OwnFrames() {
         collector::do_cycle();
-        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next)
-            series_frame(f)->end = series_frame(f)->heap;
+        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) cut_frame(f, 0);
     }
 };
 
@@ -226,7 +231,7 @@ TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
             }
             alloc::memory.active_series_frame = below;
             Node kept_below = stack::push(binary(alloc::alloc_bytes(1000)))->data2;
-            series_frame(below)->end = series_frame(below)->heap + room;
+            cut_frame(below, room);
             alloc::memory.active_series_frame = above;
             alloc::alloc_bytes(1000);  // garbage: the live buffer behind it can slide
             Node moving = stack::push(binary(alloc::alloc_bytes(100)))->data2;
