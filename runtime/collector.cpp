@@ -718,10 +718,26 @@ private:
         if (type >= Type::Word && type <= Type::Issue && symbol_count_ &&
             (value.data2 < 1 || value.data2 > symbol_count_))
             fault("%s: a word of symbol %u, expected 1 to %u", place.text().c_str(), value.data2, symbol_count_);
+        if (type >= Type::Word && type <= Type::Refinement && value.data1) check_binding(value, place);
         if (type == Type::Context && (value.header & _context::kValuesOnStack) && value.data2 &&
             !on_data_stack(value.data2))
             fault("%s: a context whose values lie on the data stack names %#x, which is not on it",
                   place.text().c_str(), value.data2);
+    }
+
+    // A bound word names a context (its context cell first) and, once resolved, a position among its words.
+    void check_binding(const Cell& word, const Place& place) {
+        if (!sound(word.data1) || buffer_of(word.data1)->length() < 1) return;
+        const Cell& context = *mem::ptr<Cell>(buffer_of(word.data1)->offset);
+        if (!context.is(Type::Context))
+            return fault("%s: a word bound to node %#x, whose first cell is no context but of type %u",
+                         place.text().c_str(), word.data1, uint8_t(context.header));
+        int32_t position = int32_t(word.data3);
+        if (position < 0 || !sound(context.data1) || !sound(hashtable::record(context.data1)->values)) return;
+        uint32_t words = buffer_of(hashtable::record(context.data1)->values)->length();
+        if (uint32_t(position) >= words)
+            fault("%s: a word at position %d of context %#x, which has %u words", place.text().c_str(), position,
+                  word.data1, words);
     }
 
     void check_named(uint32_t node, Hold hold, const Place& place) {
