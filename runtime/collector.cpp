@@ -412,9 +412,10 @@ struct Place {
 
 // One run of the heap check. It walks the node frames and their free lists, then the series frames and
 // big blocks buffer by buffer (each buffer's node must name it back), then every node in use (those no
-// frame or block holds must name fixed buffers of the tracked heap), then the cells of every buffer of
-// cells and of the roots, whose types must be real and whose nodes live, and last the stacks, the
-// symbol table and the handle table. Each step relies only on what the steps before found sound.
+// frame or block holds must name fixed buffers of the tracked heap), then the symbol table, then the
+// cells of every buffer of cells and of the roots, whose types must be real and whose nodes live (with
+// the hash tables they name), and last the stacks and the handle table. Each step relies only on what
+// the steps before found sound.
 class HeapCheck {
 public:
     // One object serves every run, so that its tables keep their room and a run seldom allocates.

@@ -19,7 +19,13 @@
    cycle, and every cycle then moves each live buffer of the series frames to other frames; the frames
    they leave are filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) until the
    next cycle moves the buffers back into them. A stale buffer pointer or an unrooted value then fails
-   at once instead of by chance. */
+   at once instead of by chance.
+
+   Heap check: `verify` walks the whole language memory and ends the process with a report of every
+   fault it finds. Check builds run it after each cycle (after every fourth in the stress mode, where
+   each allocation collects), and the test drivers after each console transcript case and unit test.
+   Marking and the check read what a value names through the same visitor (visit_nodes here,
+   hashtable::visit_series for a table), so the two never disagree on what is a reference. */
 #pragma once
 
 #include <cstdint>
