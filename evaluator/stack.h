@@ -87,13 +87,18 @@ void adjust_post_try();
 class Root {
 public:
     explicit Root(const Cell& value) : cell_(push(value)) {}
-    explicit Root(Node node) : Root(Cell{uint8_t(Type::Block), 0, node, 0}) {}
+    // A series held by its node alone sits there as a block! when it holds cells, else as a string!: a
+    // value of the kind its buffer holds, as whatever reads the stack expects.
+    explicit Root(Node node) : Root(Cell{uint8_t(holding_type(node)), 0, node, 0}) {}
     ~Root() { top = cell_; }
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
     Cell& cell() { return *cell_; }
 
 private:
+    static Type holding_type(Node node) {
+        return mem::buffer(node)->unit() == sizeof(Cell) ? Type::Block : Type::String;
+    }
     Cell* cell_;
 };
 

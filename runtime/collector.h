@@ -20,10 +20,18 @@
    cycle, and every cycle then moves each live buffer of the series frames to other frames; the frames
    they leave are filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) until the
    next cycle moves the buffers back into them. A stale buffer pointer or an unrooted value then fails
-   at once instead of by chance. */
+   at once instead of by chance.
+
+   Heap check: `verify` walks the whole language memory and ends the process with a report of every
+   fault it finds. Check builds run it after each cycle (after every fourth in the stress mode, where
+   each allocation collects), and the test drivers after each console transcript case and unit test.
+   Marking and the check read what a value names through the same visitor (visit_nodes here,
+   hashtable::visit_series for a table), so the two never disagree on what is a reference. */
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -64,6 +72,14 @@ void unregister(Callback callback);
 
 // ---- marking, for mark callbacks and the owners of roots (stacks, hash tables) ----
 
+// How a value (or a hash table) holds a series it names, which decides what marking does with it.
+enum class Hold : uint8_t {
+    Bytes,   // its buffer only
+    Cells,   // its buffer and, when that holds cells, what they name
+    Table,   // a hash table (runtime/hashtable.h): its own series and what its values name
+    Handle,  // no series: the index of a handle-table slot
+};
+
 // Marks the node's buffer (nothing for node 0); true when it was not marked before.
 bool keep(Node node);
 // Keeps the node's buffer and, when it was newly marked and holds cells, marks its cells.
@@ -73,6 +89,24 @@ void mark_value(const Cell& value);
 void mark_values(const Cell* first, const Cell* end);
 // After marking: whether the node's buffer was reached.
 bool marked_q(Node node);
+
+// ---- the heap check ----
+
+// When the heap check runs. At rest (between console inputs, between tests) no operation is half
+// done: the stacks are at their base and every hash table is whole. In flight (after a cycle) an
+// allocation is under way: the stacks need only lie within their blocks, their frames well linked.
+enum class Moment : uint8_t { AtRest, InFlight };
+
+// Everything wrong with the language memory, one line each naming the frame, node, buffer or cell and
+// what was expected; empty when it is sound. It reads the frame lists and free lists, every buffer's
+// header and its node, every value in a buffer of cells or a root (a real type, live nodes), the hash
+// tables they name, the symbol table, the handle table and the stacks. It never allocates a series.
+std::vector<std::string> heap_faults(Moment moment);
+// heap_faults; when there are any, prints them and ends the process as a failed assertion does.
+void verify(Moment moment);
+// Check builds verify the heap after cycles (in flight) while this is set; a test that collects around
+// cells made up on purpose, which name buffers no real value would, clears it for that while.
+inline bool verify_cycles = kChecks;
 
 // Holds automatic collection off for the life of the scope.
 class HeldOff {

@@ -938,19 +938,12 @@ void rebuild(Node table) {
 
 void mark(Node table) {
     if (!collector::keep(table)) return;
-    Record r = *record(table);  // a table in the making names 0 for what it does not have yet
-    collector::keep(r.flags);
-    collector::keep(r.keys);
-    if (r.kind == kValues) {
-        collector::keep(r.index);
-        collector::keep(r.chains);
-        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++)
-            collector::keep(array::pick_ptr(r.chains, k));
-    }
-    if (r.kind == kOwners)
-        collector::keep(r.values);
-    else
-        collector::mark_series(r.values);
+    visit_series(table, [](Node node, collector::Hold hold) {
+        if (hold == collector::Hold::Cells)
+            collector::mark_series(node);
+        else
+            collector::keep(node);
+    });
 }
 
 void sweep_weak(Node table) {
@@ -967,6 +960,55 @@ void sweep_weak(Node table) {
         delete_key(table, key);
         cells->data1 = 0;
     }
+}
+
+namespace {
+
+// What is wrong with the key of an in-use bucket, or "" when nothing is: a position (or chain) of the
+// values block, or the offset of a live record.
+std::string key_fault(Node table, int32_t key) {
+    Record r = *record(table);
+    if (r.kind >= kRecords) {
+        uint32_t offset = uint32_t(key);
+        if (offset % record_size(table) || offset >= mem::buffer(r.values)->used_bytes())
+            return "names no record of the values series";
+        return cells_at(r.values, offset)->header == kLiveRecord ? "" : "names a deleted record";
+    }
+    if (key < 0) return r.kind == kValues && uint32_t(-key) <= array::length_q(r.chains) ? "" : "names no chain";
+    return uint32_t(key) < length_of(table) ? "" : "names a position past the values";
+}
+
+}  // namespace
+
+std::string fault(Node table) {
+    if (mem::buffer(table)->used_bytes() < sizeof(Record)) return "its record is cut short";
+    Record r = *record(table);
+    if (r.kind > kOwners) return "kind " + std::to_string(r.kind) + " is no kind of table";
+    if (!r.flags || !r.keys || !r.values) return "it lacks a series of its own";
+    if (r.buckets < kMinBuckets || !std::has_single_bit(r.buckets))
+        return std::to_string(r.buckets) + " buckets, not a power of two of at least " + std::to_string(kMinBuckets);
+    if (mem::buffer(r.flags)->size < flag_bytes(r.buckets) || mem::buffer(r.keys)->size < 4 * r.buckets)
+        return "its bucket states or bucket array are too small for " + std::to_string(r.buckets) + " buckets";
+    uint32_t in_use = 0, deleted = 0;
+    for (uint32_t b = 0; b < r.buckets; b++) {
+        uint32_t bucket_state = state(flags_of(table), b);
+        if (bucket_state == kDeleted) deleted++;
+        if (bucket_state != kInUse) continue;
+        in_use++;
+        std::string wrong = key_fault(table, keys_of(table)[b]);
+        if (!wrong.empty()) return "bucket " + std::to_string(b) + " " + wrong;
+    }
+    // A map's emptied entries keep their buckets, and a re-hash in place keeps its count of occupied ones.
+    bool map = r.kind == kMapKeys;
+    if (map ? r.count > in_use : r.count != in_use)
+        return std::to_string(in_use) + " buckets in use for a count of " + std::to_string(r.count);
+    if (map ? r.occupied < in_use + deleted : r.occupied != in_use + deleted)
+        return std::to_string(in_use + deleted) + " buckets in use or deleted for " + std::to_string(r.occupied) +
+               " occupied";
+    if (r.occupied > r.upper_bound || r.upper_bound > r.buckets)
+        return std::to_string(r.occupied) + " occupied buckets against a bound of " + std::to_string(r.upper_bound) +
+               " of " + std::to_string(r.buckets);
+    return "";
 }
 
 // ---- Symbols and words ----

@@ -33,6 +33,10 @@
    collector's reach; its user destroys it. */
 #pragma once
 
+#include <string>
+
+#include "runtime/array.h"
+#include "runtime/collector.h"
 #include "runtime/memory.h"
 
 namespace oka {
@@ -155,12 +159,35 @@ void rebuild(Node table);
 
 // ---- The collector's hooks ----
 
+// Calls visit(node, hold) for each series the table is made of: the bucket states, the bucket array,
+// for kValues the position index, the chain array and each chain, and the values series, whose cells
+// the table holds (a kOwners table holds them weakly: kept, not walked). A table in the making names
+// 0 for what it does not have yet. Marking and the collector's heap check both walk a table so.
+template <class Visit>
+void visit_series(Node table, Visit visit) {
+    Record r = *record(table);
+    visit(r.flags, collector::Hold::Bytes);
+    visit(r.keys, collector::Hold::Bytes);
+    if (r.kind == kValues) {
+        visit(r.index, collector::Hold::Bytes);
+        visit(r.chains, collector::Hold::Bytes);
+        for (uint32_t k = 1; r.chains && k <= array::length_q(r.chains); k++)
+            visit(array::pick_ptr(r.chains, k), collector::Hold::Bytes);
+    }
+    visit(r.values, r.kind == kOwners ? collector::Hold::Bytes : collector::Hold::Cells);
+}
+
 // Marks the table's own series and, through its values series, what its entries hold. A kOwners table
 // is held weakly: its records keep nothing alive.
 void mark(Node table);
 // After marking, on a table held weakly: deletes every live record whose key series, or whose owner
 // (the record's third cell, an object), the collector did not reach.
 void sweep_weak(Node table);
+// What is wrong with a table that no operation is changing, or "" when nothing is: its kind, its
+// bucket count and the sizes of its bucket series, the bucket states against its counts, and each key in
+// use against its values series. The heap check calls it once it has found the table's series sound;
+// it never allocates.
+std::string fault(Node table);
 
 // ---- Symbols and words ----
 

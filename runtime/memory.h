@@ -179,6 +179,8 @@ void free_all();
 void release_heap();
 // Bytes held by the tracked heap: each block's size plus its 16-byte header.
 uint64_t heap_total();
+// The size asked for the live block that starts at `p`, 0 when none does (`p` may be anything).
+uint32_t block_size(const void* p);
 
 constexpr uint32_t round_up(uint32_t value, uint32_t power_of_two) {
     return (value + power_of_two - 1) & ~(power_of_two - 1);

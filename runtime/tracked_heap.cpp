@@ -36,7 +36,7 @@ Addr arena_next = 0, arena_end = 0;
 std::vector<Addr> arenas;
 
 BlockHeader* header(Addr block) { return mem::ptr<BlockHeader>(block); }
-Addr block_of(void* p) { return mem::addr(p) - sizeof(BlockHeader); }
+Addr block_of(const void* p) { return mem::addr(p) - sizeof(BlockHeader); }
 void* user_of(Addr block) { return mem::ptr(block + sizeof(BlockHeader)); }
 
 uint32_t gross_size(uint32_t size) { return round_up(size + sizeof(BlockHeader), 16); }
@@ -105,7 +105,7 @@ bool inside_arena(Addr block) {
 }
 
 // A pointer may be anything; only memory that is still mapped is read to check it.
-bool is_live_block(void* p) {
+bool is_live_block(const void* p) {
     auto address = reinterpret_cast<uintptr_t>(p);
     if (address < mem::kBase + sizeof(BlockHeader) || address >= mem::kBase + (uint64_t(1) << 32)) return false;
     Addr block = block_of(p);
@@ -180,5 +180,7 @@ void free_all() {
 void release_heap() { free_all(); }
 
 uint64_t heap_total() { return total; }
+
+uint32_t block_size(const void* p) { return is_live_block(p) ? header(block_of(p))->size : 0; }
 
 }  // namespace oka::sys

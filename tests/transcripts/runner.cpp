@@ -89,6 +89,7 @@ int run_file(const char* path) {
     int failures = 0;
     for (const Case& c : read_cases(path)) {
         std::vector<std::string> actual = output_of(c.input);
+        if constexpr (oka::kChecks) oka::collector::verify(oka::collector::Moment::AtRest);
         if (matches(c, actual)) continue;
         failures++;
         std::cerr << path << ":" << c.line << ": >> " << c.input << "\n  expected:\n";

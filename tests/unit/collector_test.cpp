@@ -1,10 +1,11 @@
 // The collector: what it reclaims and keeps, compaction and the predecessor frame, node frames, handles,
-// the ownership table held weakly, and marking without recursion.
+// the ownership table held weakly, marking without recursion, and the heap check.
 #include "runtime/collector.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 namespace oka {
 namespace {
 
+using test::int_cell;
 using test::keep;
 
 SeriesFrame* series_frame(Addr frame) { return mem::ptr<SeriesFrame>(frame); }
@@ -58,6 +60,12 @@ void in_child(F check) {
     EXPECT_EXIT(std::exit(check() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
+// Leaves the frame `room` bytes past its heap: it ends there, as if made that small.
+void cut_frame(Addr frame, uint32_t room) {
+    series_frame(frame)->end = series_frame(frame)->heap + room;
+    series_frame(frame)->size = series_frame(frame)->end - frame;
+}
+
 // The frame tests' setting: no cycles but theirs, plain ones, and every frame there is compacted and
 // then left without room, so that what a test carves goes to frames it makes.
 struct OwnFrames {
@@ -65,8 +73,7 @@ struct OwnFrames {
     collector::HeldOff off;
     OwnFrames() {
         collector::do_cycle();
-        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next)
-            series_frame(f)->end = series_frame(f)->heap;
+        for (Addr f = alloc::memory.series_frames_head; f; f = series_frame(f)->next) cut_frame(f, 0);
     }
 };
 
@@ -226,7 +233,7 @@ TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
             }
             alloc::memory.active_series_frame = below;
             Node kept_below = stack::push(binary(alloc::alloc_bytes(1000)))->data2;
-            series_frame(below)->end = series_frame(below)->heap + room;
+            cut_frame(below, room);
             alloc::memory.active_series_frame = above;
             alloc::alloc_bytes(1000);  // garbage: the live buffer behind it can slide
             Node moving = stack::push(binary(alloc::alloc_bytes(100)))->data2;
@@ -250,6 +257,107 @@ TEST(CollectorFrames, AFrameOfDeadBuffersIsReleasedUnlessLast) {
         return !listed(dead, alloc::memory.series_frames_head, next_series_frame) &&
                listed(last, alloc::memory.series_frames_head, next_series_frame);
     });
+}
+
+// ---- the heap check ----
+
+std::string hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%#x", value);
+    return text;
+}
+
+SeriesBuffer* buffer_of(Node node) { return mem::ptr<SeriesBuffer>(mem::buffer_addr(node)); }
+
+// Whether one line of the report holds every piece.
+bool reported(const std::vector<std::string>& faults, const std::vector<std::string>& pieces) {
+    return std::any_of(faults.begin(), faults.end(), [&](const std::string& fault) {
+        return std::all_of(pieces.begin(), pieces.end(),
+                           [&](const std::string& piece) { return fault.find(piece) != std::string::npos; });
+    });
+}
+
+std::string lines(const std::vector<std::string>& faults) {
+    std::string out;
+    for (const std::string& fault : faults) out += "  " + fault + "\n";
+    return out;
+}
+
+const std::vector<std::string> kSound;
+
+TEST(CollectorVerify, ReportsEachDamageToOneWordOfTheHeap) {
+    Cell text = test::str("abc");
+    Cell block = test::block_of({text, int_cell(4)});
+    Cell values = test::ints({1, 2, 3});
+    Node table =
+        keep(Cell{uint8_t(Type::Hash), 0, values.data2, hashtable::init(3, &values, hashtable::kValues)}).data3;
+    ASSERT_EQ(collector::heap_faults(collector::Moment::AtRest), kSound);
+
+    // Nothing below allocates: the buffers stay where they are.
+    Node free_node = 0;
+    for (Addr f = alloc::memory.node_frames_head; f && !free_node; f = next_node_frame(f))
+        free_node = mem::ptr<NodeFrame>(f)->free;
+    ASSERT_NE(free_node, 0u);
+    SeriesBuffer* text_buffer = buffer_of(text.data2);
+    Cell* cells = mem::ptr<Cell>(buffer_of(block.data2)->offset);
+    struct Damage {
+        const char* what;
+        Addr at;         // the word damaged
+        uint32_t value;  // what it is given
+        std::vector<std::string> says;
+    } damages[] = {
+        {"a node names another series' buffer",
+         text.data2,
+         mem::buffer_addr(values.data2),
+         {"names node " + hex(text.data2) + ", whose slot names " + hex(mem::buffer_addr(values.data2))}},
+        {"a tail past the capacity",
+         mem::addr(&text_buffer->tail),
+         text_buffer->data_end() + 16,
+         {"tail " + hex(text_buffer->data_end() + 16) + " lies past its capacity"}},
+        {"a cell of poison",
+         mem::addr(&cells[1].header),
+         0xEBEBEBEB,
+         {"cell 1 of node " + hex(block.data2), "type id 235 is no type"}},
+        {"a live block names a free node",
+         mem::addr(&cells[0].data2),
+         free_node,
+         {"cell 0 of node " + hex(block.data2),
+          "names node " + hex(free_node) + ", which is on its frame's free list"}},
+        {"a free list runs in a circle", free_node, free_node, {"its free list runs in a circle at " + hex(free_node)}},
+        {"a table indexes cells its block no longer has",
+         mem::addr(&buffer_of(values.data2)->tail),
+         buffer_of(values.data2)->offset,
+         {"hash table " + hex(table), "names a position past the values"}},
+    };
+    for (const Damage& d : damages) {
+        uint32_t& word = *mem::ptr<uint32_t>(d.at);
+        uint32_t sound = word;
+        word = d.value;
+        std::vector<std::string> faults = collector::heap_faults(collector::Moment::AtRest);
+        word = sound;
+        EXPECT_TRUE(reported(faults, d.says)) << d.what << ": expected \"" << d.says.back() << "\" in\n"
+                                              << lines(faults);
+    }
+    EXPECT_EQ(collector::heap_faults(collector::Moment::AtRest), kSound);
+}
+
+// At rest the stacks are empty; while an allocation is in flight they may hold anything well linked.
+TEST(CollectorVerify, AtRestTheStacksAreEmpty) {
+    stack::push(int_cell(1));
+    EXPECT_TRUE(reported(collector::heap_faults(collector::Moment::AtRest), {"the data stack holds 1 cells"}));
+    EXPECT_EQ(collector::heap_faults(collector::Moment::InFlight), kSound);
+    stack::pop(1);
+}
+
+TEST(CollectorVerifyDeathTest, EndsTheProcessWithTheReport) {
+    Cell block = test::block_of({int_cell(1)});
+    Cell* cell = mem::ptr<Cell>(buffer_of(block.data2)->offset);
+    EXPECT_EXIT(
+        {
+            cell->header = 0xEBEBEBEB;
+            collector::verify(collector::Moment::AtRest);
+        },
+        testing::ExitedWithCode(98), "type id 235 is no type(.|\n)*assertion failed");
 }
 
 }  // namespace oka

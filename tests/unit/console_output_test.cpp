@@ -256,6 +256,7 @@ TEST_F(PrintHooks, PrintStringOfAnUnknownUnitSaysSo) {
     BufPtr<SeriesBuffer> buffer = mem::buffer(string.data2);
     buffer->flags = (buffer->flags & ~kSeriesUnitMask) | 16;
     EXPECT_EQ(stdout_of([&] { io::print_string(&string, true); }), "Error: unknown string encoding: 16\n");
+    mem::buffer(string.data2)->flags = (mem::buffer(string.data2)->flags & ~kSeriesUnitMask) | 1;  // sound again
 }
 
 TEST(PrintHooksBuildDate, IsTheFixedStamp) { EXPECT_STREQ(sys::build_date(), "17-Nov-2026/17:57:26"); }

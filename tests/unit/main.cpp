@@ -19,6 +19,13 @@ class FreshStart : public testing::EmptyTestEventListener {
         stack::call_top = stack::call_bottom;
         block::rs_clear_at(test::kept_values, 0);
     }
+    // Each test leaves a sound heap behind it, at rest. Values it pushed outside any frame are its own
+    // roots, dropped here as they would be at the next start; a frame left open is a fault.
+    void OnTestEnd(const testing::TestInfo&) override {
+        using namespace oka;
+        if (stack::frame_base == stack::bottom) stack::top = stack::bottom;
+        if constexpr (kChecks) collector::verify(collector::Moment::AtRest);
+    }
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "datatypes/unset.h"
 #include "evaluator/stack.h"
+#include "runtime/collector.h"
 #include "test_support.h"
 
 using namespace oka;
@@ -174,4 +175,14 @@ TEST_F(Stacks, UnrollKeepsTheMatchedFrame) {
         stack::call_top = calls;
         stack::frame_base = stack::top = base;
     }
+}
+
+// A series held by its node alone sits on the data stack as a value of what its buffer holds, as the
+// collector's heap check and anything else that reads the stack as values expect.
+TEST_F(Stacks, ARootHeldByNodeIsAValueOfItsBuffer) {
+    Node text = alloc::alloc_codepoints(4, 2);
+    stack::Root held_text(text);
+    Node cells = alloc::alloc_cells(2);
+    stack::Root held_cells(cells);
+    EXPECT_EQ(collector::heap_faults(collector::Moment::InFlight), std::vector<std::string>{});
 }

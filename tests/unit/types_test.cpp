@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "runtime/collector.h"
@@ -131,6 +132,11 @@ TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
         {uint32_t(Type::Event) | kEventHoldsSeries, {false, true, false}},
     };
     constexpr uint32_t kSizes[3] = {1000, 3000, 9000};
+    // The cells name buffers of bytes wherever they hold a node, which no real value does.
+    struct Unverified {
+        bool was = std::exchange(collector::verify_cycles, false);
+        ~Unverified() { collector::verify_cycles = was; }
+    } unverified;
     for (const Case& k : cases) {
         Cell* saved = stack::top;
         Cell* holder = block::push_only_s(1);
@@ -149,6 +155,7 @@ TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
         }
         collector::do_cycle();
         EXPECT_EQ(stats::memory_in_use(), expected) << "header " << k.header;
+        *block::rs_abs_at(*holder, 0) = Cell{uint32_t(Type::None), 0, 0, 0};  // the check reads garbage too
         stack::top = saved;
     }
 }
