@@ -19,7 +19,11 @@
    cycle, and every cycle then moves each live buffer of the series frames to other frames; the frames
    they leave are filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) until the
    next cycle moves the buffers back into them. A stale buffer pointer or an unrooted value then fails
-   at once instead of by chance. */
+   at once instead of by chance.
+
+   Failure hook: OKA_FAIL_ALLOC=N at start-up (or fail_at(N) later) makes the Nth series allocation,
+   counted as the stress mode counts them, fail as a full language memory fails one, so that tests can
+   run the no-memory error's path at every allocation of some code. */
 #pragma once
 
 #include <cstdint>
@@ -49,8 +53,13 @@ void init();
 uint32_t do_cycle();
 // A collection when the collector is switched on (the allocator's call when no frame has room).
 void do_cycle_if_on();
-// The allocator's call before each series allocation: a stress cycle when one is due.
-void stress_if_due();
+// The allocator's call before each series allocation, which is counted while the collector is on: a
+// stress cycle when one is due. True when the failure hook was armed for this allocation.
+bool count_allocation();
+// Arms the failure hook: the nth series allocation counted from now fails (once); 0 disarms it.
+void fail_at(uint32_t n);
+// Whether the failure hook waits for an allocation to fail.
+bool fail_armed_q();
 // The `recycle` native's work: one full collection, answered with the bytes then in use as `stats`
 // gives them.
 Cell recycle();
