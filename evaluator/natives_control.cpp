@@ -449,7 +449,9 @@ void catch_s(const int32_t* refinements) {
 }
 
 // Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
-// stops them, so that they reach it as errors.
+// stops them, so that they reach it as errors. A std::bad_alloc that no call turned into the no-memory
+// error (one thrown by the interpreter's own work between calls) is turned into it here, where the try
+// frame still takes it.
 void try_s(const int32_t* refinements) {
     bool all = refinements[0] >= 0, keep = refinements[1] >= 0;
     Cell* base = stack::frame_base;
@@ -458,7 +460,8 @@ void try_s(const int32_t* refinements) {
         stack::mark_try_all(words::word(Word::try_));
     else
         stack::mark_try(words::word(Word::try_));
-    uint32_t code = sys::protect(kThrowError, [&] { interpreter::eval_block(base[0], true); });
+    uint32_t code =
+        sys::protect(kThrowError, [&] { no_memory_for_bad_alloc([&] { interpreter::eval_block(base[0], true); }); });
     if (code == 0) {
         stack::unwind_last();
         return;
