@@ -5,6 +5,7 @@
        oka script [args]   runs the script */
 #include <cctype>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "boot/boot.h"
@@ -140,19 +141,27 @@ void run_script(const char* path) {
     interpreter::eval_block(*code, false);
 }
 
+void start_and_run() {
+    runtime::init();
+    boot::finish_start_up();
+    collector::on = true;
+    if (sys::arg_count > 1) {
+        publish_arguments(2);
+        run_script(sys::args[1]);
+    } else
+        console::run();
+}
+
+// A std::bad_alloc that reaches this far (the script's text, a console line) is the no-memory error,
+// which nothing catches here; any other C++ exception is a runtime error.
 int run(void*) {
     platform::prepare_thread_for_faults();
     try {
-        runtime::init();
-        boot::finish_start_up();
-        collector::on = true;
-        if (sys::arg_count > 1) {
-            publish_arguments(2);
-            run_script(sys::args[1]);
-        } else
-            console::run();
+        no_memory_for_bad_alloc(start_and_run);
     } catch (const Throw& t) {
         sys::top_handler(t.code);
+    } catch (...) {
+        sys::on_escaped_exception();
     }
     sys::quit(0, 0);
 }
@@ -160,6 +169,7 @@ int run(void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::set_terminate(oka::sys::on_terminate);
     oka::platform::install_fatal_handlers(oka::sys::on_fatal_signal);
     oka::mem::reserve();
     oka::sys::get_args(argc, argv);

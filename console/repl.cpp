@@ -65,15 +65,21 @@ void print_result(const Cell& value, int width) {
 }
 
 // The error may be held by nothing else: it waits on the data stack while its report is made.
-void print_error(const Cell& error) {
-    Cell* saved = stack::top;
+void print_report(const Cell& error) {
     Cell* item = stack::push(error);
     Cell* text = string::rs_make_at(stack::push_next(), 64);
     actions::call<Act::form>(item, text, nullptr, 0x7FFFFFFF);
     print_text(*text);
     string::rs_make_at(text, 1);
     print_text(*text);
-    stack::top = saved;
+}
+
+// Making the report allocates. Should that raise an error (memory ran out), the report of that error
+// takes its place; should that fail too, the run-time's record of the last error raised is printed.
+void print_error(const Cell& error) {
+    Cell failure;
+    if (error::trap([&] { print_report(error); }, &failure) && error::trap([&] { print_report(failure); }))
+        error::print_raised();
 }
 
 // The delimiters that the lines read so far leave open. Each line added continues the scan where the

@@ -30,6 +30,18 @@ BufPtr<Cell> value_at(Node context, int32_t position) { return _context::value_a
 // Appends an unset value cell to a context's values block.
 void append_unset_value(Node context) { unset::make_at(alloc::alloc_tail_cell(values_node(context)).get()); }
 
+// A new word's value is appended after the word: when the values block is full, its room is made before
+// a new word goes in, so that a failed allocation leaves the context as it was, never with a word that
+// has no value. Most words find room: the lookup that tells a new word stays out of their way.
+[[gnu::noinline]] void make_room_for_new_value(Node context, uint32_t symbol, bool ignore_case) {
+    if (find_word(context, symbol, ignore_case) < 0) alloc::reserve_tail_cell(values_node(context));
+}
+
+void make_room_for_value(Node context, uint32_t symbol, bool ignore_case) {
+    BufPtr<SeriesBuffer> values = mem::buffer(values_node(context));
+    if (values->tail == values->data_end()) make_room_for_new_value(context, symbol, ignore_case);
+}
+
 void rebind_words(Node context) {
     BufPtr<SeriesBuffer> b = mem::buffer(words_node(context));
     for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) w->data1 = context;
@@ -112,6 +124,7 @@ int32_t add_word(Node context, uint32_t symbol, bool ignore_case, int32_t& posit
 }
 
 int32_t add_word_unset(Node context, const Cell& word) {
+    if (!values_on_stack(context)) make_room_for_value(context, word.data2, true);
     int32_t position;
     int32_t found = add_word(context, word.data2, true, position);
     if (found >= 0) return found;
@@ -158,6 +171,7 @@ BufPtr<Cell> get_in(uint32_t symbol, Node context) {
 Cell add_global(uint32_t symbol) { return add_global_word(symbol, false, false); }
 
 Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
+    make_room_for_value(global, symbol, ignore_case);
     int32_t position;
     int32_t found = add_word(global, symbol, ignore_case, position);
     Cell entry;

@@ -9,10 +9,11 @@
 
    The global context holds every word not bound elsewhere; objects and functions own one each.
 
-   Rules: adding a word allocates; looking one up, binding and reading do not. Value cells handed out
-   are buffer pointers (the values block can grow), valid until the next allocation. A word whose
-   position field may be written back (set_in, bind_word) must be fixed: on the data stack, or in a
-   block that no allocation touches during the call. */
+   Rules: adding a word allocates, and a word comes in with its value cell or not at all; looking one
+   up, binding and reading do not allocate. Value cells handed out are buffer pointers (the values
+   block can grow), valid until the next allocation. A word whose position field may be written back
+   (set_in, bind_word) must be fixed: on the data stack, or in a block that no allocation touches
+   during the call. */
 #pragma once
 
 #include "runtime/memory.h"

@@ -59,6 +59,10 @@ Cell categories[std::size(kCategoryEntries)];
 Cell prototype;
 bool ready = false;
 
+// The errors that must be raised without allocating, and their values once made.
+constexpr Err kReadyMade[] = {Err::internal_no_memory, Err::internal_stack_overflow};
+Cell ready_made_errors[std::size(kReadyMade)];
+
 Cell plain_word(std::string_view name, Type type = Type::Word) {
     return Cell{uint8_t(type), 0, symbol::make(name), uint32_t(-1)};
 }
@@ -144,6 +148,14 @@ Cell* push_from_prototype() {
 
 void set_code(Cell* error, size_t category, uint32_t position) {
     integer::make_at(field(*error, kCode).get(), int32_t(category * 100 + position - kFirstIdPosition));
+}
+
+// The code, type and id fields of an error of the catalogue.
+void set_catalogue_entry(const Cell& error, Err id) {
+    size_t category = size_t(category_of(id));
+    integer::make_at(field(error, kCode).get(), int(id));
+    *field(error, kType) = category_word(category);
+    *field(error, kId) = id_word(category, uint32_t(int(id) % 100) + kFirstIdPosition);
 }
 
 // The block the interpreter is walking, at the expression it is on: where the error happened.
@@ -385,6 +397,10 @@ void make_catalog() {
     }
     catalog_object = *catalog;
     word::add_to_root(catalog_object);
+    for (size_t i = 0; i < std::size(kReadyMade); i++) {
+        ready_made_errors[i] = *create(kReadyMade[i], nullptr, nullptr, nullptr);
+        word::add_to_root(ready_made_errors[i]);
+    }
     ready = true;
 }
 
@@ -403,17 +419,23 @@ Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         count++;
     }
     Cell* error = push_from_prototype();
-    size_t category = size_t(category_of(id));
-    uint32_t position = uint32_t(int(id) % 100) + kFirstIdPosition;
-    integer::make_at(field(*error, kCode).get(), int(id));
-    *field(*error, kType) = category_word(category);
-    *field(*error, kId) = id_word(category, position);
+    set_catalogue_entry(*error, id);
     for (uint32_t i = 0; i < count; i++) *field(*error, Field(kArg1 + i)) = args[i];
     set_near(*error);
     args[0] = *error;
 
     stack::top = args + 1;
     return args;
+}
+
+const Cell* ready_made(Err id) {
+    const Err* made = std::find(std::begin(kReadyMade), std::end(kReadyMade), id);
+    if (made == std::end(kReadyMade)) return nullptr;
+    const Cell& error = ready_made_errors[made - kReadyMade];
+    for (uint32_t f = 0; f < kFieldCount; f++) *field(error, Field(f)) = none::value;
+    set_catalogue_entry(error, id);
+    set_near(error);
+    return &error;
 }
 
 BufPtr<Cell> field(const Cell& error, Field f) { return object::get_values(error) + f; }

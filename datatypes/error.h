@@ -5,7 +5,13 @@
    is its category index x 100 + its id's position. Start-up also makes the prototype every error is
    copied from. Both are kept in the root block.
 
-   Rules: making an error allocates; an error in the making sits on the data stack. */
+   The errors raised when memory or a stack runs out (internal no-memory and stack-overflow) could not
+   be made then: make_catalog makes one value of each, kept in the root block, and raising one fills
+   that value's fields in place. A script that keeps such an error sees its fields change when the
+   error is raised again.
+
+   Rules: making an error allocates; an error in the making sits on the data stack. Refilling a
+   ready-made error allocates nothing and pushes nothing. */
 #pragma once
 
 #include "evaluator/stack.h"
@@ -27,6 +33,9 @@ const Cell& catalog();
 
 // Pushes a new error of the catalogue with up to three arguments.
 Cell* create(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3);
+// The ready-made error of `id`, its fields set as create sets them for an error without arguments;
+// null for an id that has none.
+const Cell* ready_made(Err id);
 
 BufPtr<Cell> field(const Cell& error, Field f);
 // Stores the word in the error's where field while that is still none.
@@ -39,15 +48,16 @@ void capture_stack(const Cell& error, int32_t level);
 // The word of argument n (from 0) of the innermost named call, or <anon>.
 Cell get_call_arg_word(int32_t n);
 
-// Runs `body` under a try frame, as try does: true when it raised an error, whose value is then copied
-// into `error` when given. The stacks are as they were before either way.
+// Runs `body` under a try frame, as try does: true when it raised an error (a std::bad_alloc is the
+// no-memory error), whose value is then copied into `error` when given. The stacks are as they were
+// before either way.
 template <class F>
 bool trap(F&& body, Cell* error = nullptr) {
     Cell* base = stack::frame_base;
     Cell* top = stack::top;
     stack::CallFrame* calls = stack::call_top;
     stack::mark_try(words::word(Word::try_));
-    uint32_t code = sys::protect(kThrowError, [&] { body(); });
+    uint32_t code = sys::protect(kThrowError, [&] { no_memory_for_bad_alloc(body); });
     if (code && error) *error = stack::thrown;
     stack::frame_base = base;
     stack::top = top;

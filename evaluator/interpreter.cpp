@@ -678,6 +678,9 @@ uint32_t eval_arguments(Call& call) {
 // function while it runs, since the word or op! it was found in may change meanwhile. The result takes
 // the place of an infix call's left operand, else of the function value. Answers the position after the
 // arguments. The open event comes after the push: the tracer may change that word too.
+// A std::bad_alloc thrown while the arguments are gathered or the native runs becomes the no-memory
+// error here, the callee's frame still in place to name it. The try costs the way through nothing; one
+// around the native's own call would keep that call from being a tail call.
 inline uint32_t make_call(Call& call, bool sub) {
     Cell* start = stack::top;
     stack::push(call.function);
@@ -689,7 +692,7 @@ inline uint32_t make_call(Call& call, bool sub) {
         stack::mark_interp_func(call.name);
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
-    eval_arguments(call);
+    no_memory_for_bad_alloc([&] { eval_arguments(call); });
     if (!native) eval_function_body(call.function, call.name);
     unwind_for(sub);
     if (trace::tracing) trace::fire_return(call.name);

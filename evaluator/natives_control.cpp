@@ -455,7 +455,9 @@ void catch_s(const int32_t* positions) {
 }
 
 // Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
-// stops them, so that they reach it as errors.
+// stops them, so that they reach it as errors. A std::bad_alloc that no call turned into the no-memory
+// error (one thrown by the interpreter's own work between calls) is turned into it here, where the try
+// frame still takes it.
 void try_s(const int32_t* positions) {
     Refinements<try_slot> refinements(positions);
     bool all = refinements.given("all"), keep = refinements.given("keep");
@@ -465,7 +467,8 @@ void try_s(const int32_t* positions) {
         stack::mark_try_all(words::word(Word::try_));
     else
         stack::mark_try(words::word(Word::try_));
-    uint32_t code = sys::protect(kThrowError, [&] { interpreter::eval_block(base[0], true); });
+    uint32_t code =
+        sys::protect(kThrowError, [&] { no_memory_for_bad_alloc([&] { interpreter::eval_block(base[0], true); }); });
     if (code == 0) {
         stack::unwind_last();
         return;

@@ -15,7 +15,6 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
-#include "runtime/fatal.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 #include "runtime/root.h"
@@ -28,18 +27,15 @@ namespace {
 Cell* block_end = nullptr;  // just past the data-stack block
 }  // namespace
 
-// Should building the report overflow again, nothing is left to report with and the process ends.
-// A tracer does not hear of the error: its call needs room on the stacks that are full. As the error
-// leaves, the cells its report took beyond `from` are given back with the reserve, so that a push on
-// its way out (an epilog's tracer call) raises a new overflow rather than finding the reserve spent.
+// The error is ready-made, and throwing it takes the two cells of the reserve and no call frame, so it
+// cannot overflow again. A tracer does not hear of the error: its call needs room on the stacks that
+// are full. As the error leaves, the cells its throw took beyond `from` are given back with the reserve,
+// so that a push on its way out (an epilog's tracer call) raises a new overflow rather than finding the
+// reserve spent.
 void overflow(Cell* from) {
-    static bool reporting = false;
-    if (reporting) sys::quit(19, OKA_CALLER_ADDRESS());
-    reporting = true;
     struct Reset {
         Cell* from;
         ~Reset() {
-            reporting = false;
             end = block_end - kOverflowReserve;
             top = std::min(top, from);
         }
@@ -240,7 +236,15 @@ bool listed_at(int32_t level, const CallFrame& f) {
 
 // Prints an error that nothing catches, as print would, and ends the run as a failure. Nothing below
 // is needed any more, so the report starts from an empty data stack: the error may be an overflow of it.
+// Making the report allocates: should memory run out there, the no-memory error it raises comes back
+// here, and only the run-time's record of that error can be printed.
 [[noreturn]] void report_uncaught(const Cell& error) {
+    static bool reporting = false;
+    if (reporting) {
+        error::print_raised();
+        std::exit(-2);
+    }
+    reporting = true;
     Cell value = error;
     top = bottom;
     Cell* kept = push(value);

@@ -18,7 +18,8 @@
 namespace oka::stack {
 
 inline constexpr uint32_t kDataStackCells = 20000;
-inline constexpr uint32_t kOverflowReserve = 5;  // cells released to the error machinery on overflow
+// Cells released to the error machinery on overflow: throw_error pushes the error and its thrown copy.
+inline constexpr uint32_t kOverflowReserve = 2;
 
 inline Cell* bottom = nullptr;  // first cell of the block
 // Where pushes stop: kOverflowReserve cells short of the block's end, until an overflow releases those

@@ -65,7 +65,8 @@ Node free_queue[kFreeQueueSize];
 uint32_t queued = 0;
 Callback callbacks[kMaxCallbacks];
 uint32_t callback_count = 0;
-uint32_t allocations = 0;  // series allocations, counted for the stress mode
+uint32_t allocations = 0;  // series allocations while the collector is on
+uint32_t failing = 0;      // the count at which the failure hook fails an allocation, 0 for none
 Addr spare = 0;            // the frames the last stress cycle emptied, poisoned until the next one
 
 SeriesBuffer* buffer_at(Addr buffer) { return mem::ptr<SeriesBuffer>(buffer); }
@@ -854,6 +855,8 @@ void init() {
     const char* setting = std::getenv("OKA_GC_STRESS");
     stress_interval = setting ? uint32_t(std::strtoul(setting, nullptr, 10)) : 0;
     mem::poisoning = stress_interval != 0;
+    const char* failure = std::getenv("OKA_FAIL_ALLOC");
+    fail_at(failure ? uint32_t(std::strtoul(failure, nullptr, 10)) : 0);
 }
 
 uint32_t do_cycle() {
@@ -881,9 +884,18 @@ void do_cycle_if_on() {
     if (on) do_cycle();
 }
 
-void stress_if_due() {
-    if (stress_interval && on && ++allocations % stress_interval == 0) do_cycle();
+bool count_allocation() {
+    if (!on) return false;
+    ++allocations;
+    if (stress_interval && allocations % stress_interval == 0) do_cycle();
+    if (allocations != failing) return false;
+    failing = 0;
+    return true;
 }
+
+void fail_at(uint32_t n) { failing = n ? allocations + n : 0; }
+
+bool fail_armed_q() { return failing != 0; }
 
 Cell recycle() {
     do_cycle();

@@ -26,7 +26,11 @@
    fault it finds. Check builds run it after each cycle (after every fourth in the stress mode, where
    each allocation collects), and the test drivers after each console transcript case and unit test.
    Marking and the check read what a value names through the same visitor (visit_nodes here,
-   hashtable::visit_series for a table), so the two never disagree on what is a reference. */
+   hashtable::visit_series for a table), so the two never disagree on what is a reference.
+
+   Failure hook: OKA_FAIL_ALLOC=N at start-up (or fail_at(N) later) makes the Nth series allocation,
+   counted as the stress mode counts them, fail as a full language memory fails one, so that tests can
+   run the no-memory error's path at every allocation of some code. */
 #pragma once
 
 #include <cstdint>
@@ -58,8 +62,13 @@ void init();
 uint32_t do_cycle();
 // A collection when the collector is switched on (the allocator's call when no frame has room).
 void do_cycle_if_on();
-// The allocator's call before each series allocation: a stress cycle when one is due.
-void stress_if_due();
+// The allocator's call before each series allocation, which is counted while the collector is on: a
+// stress cycle when one is due. True when the failure hook was armed for this allocation.
+bool count_allocation();
+// Arms the failure hook: the nth series allocation counted from now fails (once); 0 disarms it.
+void fail_at(uint32_t n);
+// Whether the failure hook waits for an allocation to fail.
+bool fail_armed_q();
 // The `recycle` native's work: one full collection, answered with the bytes then in use as `stats`
 // gives them.
 Cell recycle();

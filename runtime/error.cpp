@@ -156,6 +156,10 @@ void fire(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
         error::print_raised();
         std::exit(-2);
     }
+    if (const Cell* ready = error::ready_made(id)) {
+        OKA_ASSERT(!arg1 && "a ready-made error takes no arguments");
+        stack::throw_error(*ready);
+    }
     stack::throw_error(*error::create(id, arg1, arg2, arg3));
 }
 

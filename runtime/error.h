@@ -5,8 +5,15 @@
    to the nearest protected call at that level.
 
    Until error! values exist the raised error is kept as a record of its id and arguments
-   (error::raised), and an error that nothing catches is reported from that record. */
+   (error::raised), and an error that nothing catches is reported from that record.
+
+   C++ code may also run out of memory outside the language memory: a container's growth throws
+   std::bad_alloc. Where the interpreter makes a call (gathering its arguments and running a native or
+   an action), and inside every try frame, that exception becomes the no-memory error
+   (no_memory_for_bad_alloc), so that a try takes it like any other error. */
 #pragma once
+
+#include <new>
 
 #include "runtime/cell.h"
 
@@ -23,6 +30,17 @@ enum class ErrorCategory : uint8_t {
 };
 
 [[noreturn]] void fire(Err id, const Cell* arg1 = nullptr, const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
+
+// Runs `body`; a std::bad_alloc thrown in it raises the no-memory error in its place, from the stacks as
+// the C++ frames it passed left them. The try block costs nothing while nothing is thrown.
+template <class F>
+OKA_ALWAYS_INLINE void no_memory_for_bad_alloc(F&& body) {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+        fire(Err::internal_no_memory);
+    }
+}
 
 namespace error {
 // make refused its spec: script bad-make-arg with the type and the spec.

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <iterator>
 #include <string_view>
 
@@ -99,6 +100,26 @@ private:
     char* end_ = text_;
 };
 
+constexpr int kEscapedException = 99;
+
+// What the exception says of itself, valid while `e` holds it.
+const char* exception_text(const std::exception_ptr& e) {
+    if (!e) return "terminate called with no exception";
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& known) {
+        return known.what();
+    } catch (...) {
+        return "an exception of no standard type";
+    }
+}
+
+[[noreturn]] void report_exception(uint32_t address) {
+    std::exception_ptr e = std::current_exception();
+    std::fprintf(stderr, "C++ exception: %s\n", exception_text(e));
+    quit(kEscapedException, address);
+}
+
 }  // namespace
 
 void prin_items_with(std::initializer_list<PrintItem> items, bool spaced) {
@@ -129,6 +150,10 @@ void top_handler(uint32_t code) {
     if (code == kThrowQuit) quit(0, 0);
     quit(95, platform::code_offset(uintptr_t(&top_handler)));
 }
+
+void on_escaped_exception() { report_exception(OKA_CALLER_ADDRESS()); }
+
+void on_terminate() { report_exception(OKA_CALLER_ADDRESS()); }
 
 void on_fatal_signal(int number, uint32_t address) {
     Report report(number, address);

@@ -67,6 +67,14 @@ void prin_char(char byte);
 // status 0, any other code that reached it is runtime error 95.
 [[noreturn]] void top_handler(uint32_t code);
 
+// Called in a catch block that a C++ exception other than Throw reached (a std::bad_alloc became the
+// no-memory error long before): reports runtime error 99, after a line on standard error with what the
+// exception says of itself.
+[[noreturn]] void on_escaped_exception();
+// The handler that std::terminate calls (an exception thrown where none may pass, out of a noexcept
+// function, say): the same report.
+[[noreturn]] void on_terminate();
+
 // The fatal-signal handler (platform::install_fatal_handlers): reports runtime error `number` at
 // `address` and exits with it. It runs in signal context, so it neither allocates nor takes locks.
 [[noreturn]] void on_fatal_signal(int number, uint32_t address);

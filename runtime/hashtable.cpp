@@ -212,12 +212,27 @@ void fill_series(Node series, uint8_t byte) {
     alloc::fill(mem::ptr(b->data_start()), mem::ptr(b->data_end()), byte);
 }
 
-// Gives the table new, empty bucket states and a new bucket array.
+// Parks a cell on the data stack for the life of the scope, so that the collector sees what it names:
+// a table that nothing holds yet, or a series that is still read after it left its table.
+class Hold {
+public:
+    explicit Hold(const Cell& cell) : cell_(stack::push(cell)) {}
+    ~Hold() { stack::top = cell_; }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+    Cell& cell() { return *cell_; }
+
+private:
+    Cell* cell_;
+};
+
+// Gives the table new, empty bucket states and a new bucket array: both are made before either is
+// stored, so that a failed allocation leaves the table as it was.
 void replace_buckets(Node table, uint32_t buckets, uint32_t bound) {
-    Node flags = alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty);
-    record(table)->flags = flags;
+    Hold flags(Cell{uint8_t(Type::Binary), 0, alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty), 0});
     Node keys = alloc::alloc_bytes_filled(buckets * 4, 0);
     BufPtr<Record> r = record(table);
+    r->flags = flags.cell().data2;
     r->keys = keys;
     r->buckets = buckets;
     r->upper_bound = bound;
@@ -233,20 +248,6 @@ void claim(Node table, uint32_t bucket, int32_t key) {
     keys_of(table)[bucket] = key;
     set_state(flags, bucket, kInUse);
 }
-
-// Parks a cell on the data stack for the life of the scope, so that the collector sees what it names:
-// a table that nothing holds yet, or a series that is still read after it left its table.
-class Hold {
-public:
-    explicit Hold(const Cell& cell) : cell_(stack::push(cell)) {}
-    ~Hold() { stack::top = cell_; }
-    Hold(const Hold&) = delete;
-    Hold& operator=(const Hold&) = delete;
-    Cell& cell() { return *cell_; }
-
-private:
-    Cell* cell_;
-};
 
 Cell hash_cell(Node table, Node values) { return Cell{uint8_t(Type::Hash), 0, values, table}; }
 
@@ -462,16 +463,18 @@ uint32_t canonical_id(Node table, uint32_t bucket) {
     return alias > 0 ? uint32_t(alias) : position + 1;
 }
 
+// The symbol's cell takes its name as it is appended: the room for the cell is made before the name, so
+// that a failed allocation leaves no symbol without a name.
 uint32_t add_symbol(Node table, uint32_t bucket, const uint8_t* name, uint32_t length, int32_t alias) {
     Node block = record(table)->values;
-    uint32_t position = mem::buffer(block)->length();
-    *alloc::alloc_tail_cell(block) = Cell{uint8_t(Type::Symbol), uint32_t(alias), 0, 0};
+    alloc::reserve_tail_cell(block);
     Node utf8 = alloc::alloc_bytes(length + 1);
     BufPtr<SeriesBuffer> b = mem::buffer(utf8);
     std::memcpy(mem::ptr(b->offset), name, length);
     *mem::ptr(b->offset + length) = 0;
     b->tail = b->offset + length;
-    cell_at(table, position)->data3 = utf8;
+    uint32_t position = mem::buffer(block)->length();
+    *alloc::alloc_tail_cell(block) = Cell{uint8_t(Type::Symbol), uint32_t(alias), 0, utf8};
     claim(table, bucket, int32_t(position));
     return position + 1;
 }
@@ -879,14 +882,18 @@ void resize_keys(Node table, uint32_t size) {
     add_values(table, 0, 1);
 }
 
+// The new records block and buckets are all made before the table takes them, and re-keying the live
+// records into them allocates nothing (the block has room for them): a failed allocation leaves the
+// table as it was.
 void resize_indexed(Node table, uint32_t size) {
     uint32_t buckets = std::max(round_pow2(size), kMinBuckets);
     uint32_t bytes = record_size(table);
     Node old = record(table)->values;
     Hold keep_old(Cell{uint8_t(Type::Block), 0, old, 0});  // the live records are copied out of it below
-    Node values = alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)));
-    record(table)->values = values;
+    Hold values(Cell{uint8_t(Type::Block), 0,
+                     alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell))), 0});
     replace_buckets(table, buckets, rehash_bound(buckets));
+    record(table)->values = values.cell().data2;
     record(table)->stamp = next_stamp();
     for (uint32_t offset = 0; offset < mem::buffer(old)->used_bytes(); offset += bytes) {
         if (cells_at(old, offset)->header != kLiveRecord) continue;

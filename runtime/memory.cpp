@@ -5,12 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/signals.h"
 #include "platform/virtual_memory.h"
 #include "runtime/addr_list.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
-#include "runtime/fatal.h"
 
 namespace oka {
 
@@ -39,19 +37,16 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 SeriesBuffer* raw_buffer(Addr buffer) { return mem::ptr<SeriesBuffer>(buffer); }
 Addr& slot(Node node) { return *mem::ptr<Addr>(node); }
 
-// Raising the error allocates too; if memory is refused again while the error is being built, there
-// is no way to report it as a language error and the process ends.
-[[noreturn]] void refuse(Err id) {
-    static bool raising = false;
-    if (raising) sys::quit(94, OKA_CALLER_ADDRESS());
-    raising = true;
-    struct Reset {
-        ~Reset() { raising = false; }
-    } reset;
-    fire(id);
-}
+// The no-memory error exists from start-up: raising it allocates nothing, so it cannot run out again.
+[[noreturn]] void no_memory() { fire(Err::internal_no_memory); }
 
-[[noreturn]] void no_memory() { refuse(Err::internal_no_memory); }
+// What an allocation that finds no room in the language memory comes to: a collection to make room
+// (when the collector is on), and when the room still falls short, the no-memory error. The failure
+// hook takes this path with the room assumed short.
+[[noreturn]] void exhausted() {
+    collector::do_cycle_if_on();
+    no_memory();
+}
 
 // ---- node frames ----
 
@@ -215,7 +210,7 @@ Addr alloc_region(uint32_t size) {
 void free_region(Addr region) {
     uint32_t rounded = *mem::ptr<uint32_t>(region - 4);
     mem::unpoison(region - 4, rounded);  // the pages may come back to any use
-    if (!platform::free_virtual(region - 4)) refuse(Err::internal_wrong_mem);
+    if (!platform::free_virtual(region - 4)) fire(Err::internal_wrong_mem);
     memory.os_bytes -= rounded;
 }
 
@@ -327,7 +322,7 @@ Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
     uint32_t flags = unit | kSeriesLive | kSeriesNew;
     OKA_ASSERT(!collector::collecting && "a series allocated while the collector runs");
     if constexpr (kChecks) mem::epoch++;
-    collector::stress_if_due();
+    if (collector::count_allocation()) exhausted();
     Addr buffer;
     if (need >= memory.max_frame_size) {
         collector::do_cycle_if_on();
@@ -401,8 +396,12 @@ Node copy_series(Node node) {
     return copy;
 }
 
-BufPtr<Cell> alloc_tail_cell(Node node) {
+void reserve_tail_cell(Node node) {
     if (mem::buffer(node)->tail >= mem::buffer(node)->data_end()) expand_series(node, 0);
+}
+
+BufPtr<Cell> alloc_tail_cell(Node node) {
+    reserve_tail_cell(node);
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     Cell* cell = mem::ptr<Cell>(b->tail);
     cell->header = uint8_t(Type::Unset);

@@ -244,6 +244,10 @@ Addr expand_series_filled(Node node, int64_t size, uint8_t byte);
 Node copy_series(Node node);
 
 // Append one cell (its header unset!) or n bytes at the tail, doubling the buffer when full.
+// reserve_tail_cell makes the room for one cell that alloc_tail_cell would make, without appending it:
+// code that must append a cell after another change, which should not be left half done, makes the
+// room first.
+void reserve_tail_cell(Node node);
 BufPtr<Cell> alloc_tail_cell(Node node);
 BufPtr<Cell> alloc_tail(const Cell& block);
 BufPtr<uint8_t> alloc_tail_bytes(Node node, uint32_t n);

@@ -23,13 +23,14 @@ using collector::ownership_table;
 constexpr uint32_t kInitialEntries = 64;
 constexpr uint32_t kEntryCells = 3;  // the owned value, the owner, the field word
 
+// The flag goes with the entry, once the entry is made: a failed allocation leaves neither.
 void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
     Node node = value.data2;
-    alloc::set_series_flag(node, kSeriesOwned);
     BufPtr<Cell> entry = hashtable::put_block_key(ownership_table, node);
     entry[0] = value;
     entry[1] = owner;
     entry[2] = word;
+    alloc::set_series_flag(node, kSeriesOwned);
 }
 
 // The walks below take fixed cells (on the data stack): making an entry allocates.

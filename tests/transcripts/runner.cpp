@@ -6,9 +6,16 @@
 //     == [1 2 3]
 //
 // A line "..." ends the comparison of its case early; a blank line or a comment line ends a case.
+//
+// With --fail-each-allocation the runner runs each case once for each series allocation it makes,
+// failing that one allocation as a full language memory would (see fail_each_allocation below).
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -17,9 +24,14 @@
 #include "boot/boot.h"
 #include "boot/startup.h"
 #include "console/repl.h"
+#include "evaluator/stack.h"
+#include "evaluator/trace.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/throw.h"
 
 namespace {
 
@@ -100,24 +112,137 @@ int run_file(const char* path) {
     return failures;
 }
 
+// ---- failing each allocation ----
+
+// What every command leaves as it found it, however it ends.
+struct Balance {
+    oka::Cell* frame_base = oka::stack::frame_base;
+    oka::Cell* top = oka::stack::top;
+    oka::Cell* end = oka::stack::end;
+    oka::stack::CallFrame* call_top = oka::stack::call_top;
+    uint32_t cycle_depth = oka::cycles::depth();
+    bool collector_on = oka::collector::on;
+    bool tracing = oka::trace::tracing || oka::trace::trace_mode;
+
+    bool operator==(const Balance&) const = default;
+};
+
+// The checks of the heap after each run, all in this one place: a collection marks everything
+// reachable (asserting that every node it meets has its buffer) and moves what it can.
+void check_heap() { oka::collector::do_cycle(); }
+
+constexpr const char* kNoMemoryReport = "*** Internal Error: not enough memory";
+
+// The report may follow text the case printed on the same line.
+bool shows_no_memory(const std::vector<std::string>& lines) {
+    return std::any_of(lines.begin(), lines.end(),
+                       [](const std::string& line) { return line.find(kNoMemoryReport) != std::string::npos; });
+}
+
+// A case that may catch the error itself shows what its code makes of it.
+bool catches_errors(const Case& c) {
+    return c.input.find("try") != std::string::npos || c.input.find("attempt") != std::string::npos;
+}
+
+void report(const char* path, const Case& c, uint32_t failed_at, const char* fault,
+            const std::vector<std::string>& actual) {
+    std::cerr << path << ":" << c.line << ": >> " << c.input << "\n  allocation " << failed_at << " failed: " << fault
+              << "\n  output:\n";
+    for (const std::string& line : actual) std::cerr << "    " << line << "\n";
+}
+
+// Which allocations of a case are failed: every `step`th of the first kDense; beyond them a case repeats
+// the code paths of its first allocations (a loop of many passes, a deep recursion), and the next one
+// failed is a 1/`tail` part of the allocations made so far further on, or none with no tail.
+constexpr uint32_t kDense = 256;
+
+struct Spacing {
+    uint32_t step, tail;
+
+    uint32_t next(uint32_t k) const {
+        if (k <= kDense) return k + step;
+        return tail ? k + k / tail : UINT32_MAX;
+    }
+};
+
+// Runs the case failing its allocation k, for k = 1 and on as `spacing` says, until a run makes no
+// allocation k.
+// Each run that fails one must report the no-memory error (or may show anything when the case catches
+// errors itself) and leave the stacks, the guards and the heap sound. The state a run leaves carries
+// over to the next, so the run that fails nothing is not compared with the transcript.
+// Answers the faults found; `runs` counts the runs.
+int fail_each_allocation(const char* path, const Case& c, const Spacing& spacing, uint64_t& runs) {
+    int faults = 0;
+    for (uint32_t k = 1;; k = spacing.next(k)) {
+        Balance before;
+        oka::collector::fail_at(k);
+        std::vector<std::string> actual = output_of(c.input);
+        bool failed = !oka::collector::fail_armed_q();
+        oka::collector::fail_at(0);
+        runs++;
+        check_heap();
+        Balance after;
+        // A case that fails nothing may switch the collector off or on, as recycle/off does.
+        if (!failed) after.collector_on = before.collector_on;
+        const char* fault = nullptr;
+        if (!(after == before))
+            fault = "the stacks or a guard were left changed";
+        else if (failed && !shows_no_memory(actual) && !catches_errors(c))
+            fault = "no report of the no-memory error";
+        if (fault) {
+            faults++;
+            report(path, c, k, fault, actual);
+            // The later runs start from sound stacks, so that they show faults of their own.
+            oka::stack::frame_base = before.frame_base;
+            oka::stack::top = before.top;
+            oka::stack::call_top = before.call_top;
+        }
+        if (!failed) return faults;
+    }
+}
+
+// Under the collector's stress mode each allocation of a run collects: fewer allocations are failed, and
+// none beyond the dense ones, so that the run takes about as long as the plain one.
+Spacing spacing() { return oka::collector::stress_interval ? Spacing{5, 0} : Spacing{1, 2}; }
+
+int fail_file(const char* path) {
+    int faults = 0;
+    uint64_t runs = 0;
+    for (const Case& c : read_cases(path)) faults += fail_each_allocation(path, c, spacing(), runs);
+    std::cout << path << ": " << runs << " runs, " << faults << " faults\n";
+    return faults;
+}
+
 struct Arguments {
     int count;
     char** values;
 };
 
-int run(void* data) {
-    auto* args = static_cast<Arguments*>(data);
+int run_files(const Arguments& args) {
     oka::runtime::init();
     oka::boot::finish_start_up();
     oka::collector::on = true;
+    bool failing = args.count > 1 && std::strcmp(args.values[1], "--fail-each-allocation") == 0;
     int failures = 0;
-    for (int i = 1; i < args->count; i++) failures += run_file(args->values[i]);
+    for (int i = failing ? 2 : 1; i < args.count; i++)
+        failures += failing ? fail_file(args.values[i]) : run_file(args.values[i]);
     return failures ? 1 : 0;
+}
+
+int run(void* data) {
+    try {
+        return run_files(*static_cast<Arguments*>(data));
+    } catch (const oka::Throw& t) {
+        oka::sys::top_handler(t.code);
+    } catch (...) {
+        oka::sys::on_escaped_exception();
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::set_terminate(oka::sys::on_terminate);
     oka::mem::reserve();
     Arguments args{argc, argv};
     return oka::platform::run_with_stack(size_t(512) << 20, run, &args);

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -317,6 +319,49 @@ TEST(FatalDeathTest, FailedAssertionNamesItsPlaceAndIsRuntimeError98) {
         },
         testing::ExitedWithCode(98),
         "series.cpp:12: assertion failed: count > 0\n\n\\*\\*\\* Runtime Error 98: assertion failed\n");
+}
+
+// A C++ exception that nothing in the run-time takes is runtime error 99, whether it reaches the
+// outermost handler or std::terminate (thrown out of a noexcept function); standard error names it.
+[[noreturn]] void throw_runtime_error() { throw std::runtime_error("no room for the table"); }
+void call_without_exceptions(void (*body)()) noexcept { body(); }
+
+TEST(FatalDeathTest, AnEscapedCppExceptionIsRuntimeError99) {
+    const char* report = "\n\n\\*\\*\\* Runtime Error 99: unknown error\n\\*\\*\\* at: [0-9A-F]{8}h\n$";
+    struct Case {
+        void (*body)();
+        const char* named;
+    } cases[] = {
+        {[] {
+             try {
+                 throw_runtime_error();
+             } catch (...) {
+                 sys::on_escaped_exception();
+             }
+         },
+         "C\\+\\+ exception: no room for the table"},
+        {[] {
+             try {
+                 throw 42;
+             } catch (...) {
+                 sys::on_escaped_exception();
+             }
+         },
+         "C\\+\\+ exception: an exception of no standard type"},
+        {[] {
+             std::set_terminate(sys::on_terminate);
+             call_without_exceptions(throw_runtime_error);
+         },
+         "C\\+\\+ exception: no room for the table"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(
+            {
+                send_stdout_to_stderr();
+                c.body();
+            },
+            testing::ExitedWithCode(99), std::string("^") + c.named + report);
+    }
 }
 
 }  // namespace
