@@ -1,7 +1,6 @@
 // money!: the value layout, the currency list, the constructors and conversions, the text and the
 // accessors. The arithmetic is in money_math.cpp.
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 
 #include "datatypes/block.h"
