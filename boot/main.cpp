@@ -28,6 +28,7 @@
 #include "runtime/memory.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
+#include "runtime/words.h"
 
 namespace {
 
@@ -76,7 +77,10 @@ size_t header_start(std::string_view text) {
 bool has_header(const Cell& code) {
     if (series::rs_length_q(code) < 2) return false;
     Cell first = *block::rs_abs_at(code, code.data1), second = *block::rs_abs_at(code, code.data1 + 1);
-    return first.is(Type::Word) && symbol::name(symbol::resolve(first.data2)) == "Oka" && second.is(Type::Block);
+    // Compared case ignored, as words are: which spelling of a name was made first (the currency code
+    // OKA, say) must not matter.
+    return first.is(Type::Word) && symbol::resolve(first.data2) == symbol::resolve(words::id(Sym::Oka)) &&
+           second.is(Type::Block);
 }
 
 bool mentions_system_code(std::string_view text) {

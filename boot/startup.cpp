@@ -14,6 +14,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -85,6 +86,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {typeset::init, {Type::Typeset}},
     {error::init, {Type::Error}},
     {time::init, {Type::Time}},
+    {money::init, {Type::Money}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

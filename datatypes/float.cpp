@@ -10,6 +10,7 @@
 #include <string>
 
 #include "datatypes/block.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -281,6 +282,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Float:
     case Type::Percent:
     case Type::Time: value = number_of(*spec); break;
+    case Type::Money: value = money::to_float(*spec); break;
     case Type::Block:
     case Type::Paren:
     case Type::Hash: value = from_block(spec, target); break;
@@ -318,6 +320,7 @@ int32_t order(double a, double b, int32_t op) {
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     bool same_type_only = op == kCompareStrictEqual || op == kCompareSame || op == kCompareFind;
     if (same_type_only && value2->type() != value1->type()) return 1;
+    if (value2->is(Type::Money) && !value1->is(Type::Time)) return money::compare_number(value1, value2, op);
     if (value2->is(Type::Char) || !is_a(value2->type(), TypeClass::amount)) return kNotComparable;
     double a = get(*value1), b = number_of(*value2);
     switch (op) {
@@ -355,20 +358,6 @@ void random(Cell* value, bool seed, bool secure, bool) {
     value->set_f64(random_value(get(*value), secure));
 }
 
-// The choice the refinements of round make between the two multiples of the scale next to a value that
-// is none of them. `half` is -1, 0 or 1 as the value lies nearer the multiple toward zero, halfway, or
-// nearer the other one; true to take the multiple away from zero.
-bool away_q(const RoundOptions& how, bool negative, int half, bool toward_even) {
-    if (how.down) return false;
-    if (how.floor) return negative;
-    if (how.ceiling) return !negative;
-    if (half != 0) return half > 0;
-    if (how.even) return !toward_even;
-    if (how.half_down) return false;
-    if (how.half_ceiling) return !negative;
-    return true;
-}
-
 double rounded(double value, double scale, const RoundOptions& how) {
     // Also true for NaN, infinities and a zero scale, which leave the value as it is.
     if (!(std::fabs(value) * 0x1p-53 < scale)) return value;
@@ -394,6 +383,17 @@ constexpr int32_t kScaleArgument = 2;  // in the spec "value /to scale ...", as 
 bool scale_q(Type type) { return is_a(type, TypeClass::number) || type == Type::Time; }
 
 }  // namespace
+
+bool away_q(const RoundOptions& how, bool negative, int half, bool toward_even) {
+    if (how.down) return false;
+    if (how.floor) return negative;
+    if (how.ceiling) return !negative;
+    if (half != 0) return half > 0;
+    if (how.even) return !toward_even;
+    if (how.half_down) return false;
+    if (how.half_ceiling) return !negative;
+    return true;
+}
 
 void round(Cell* value, const RoundOptions& options) {
     Cell* scale = options.scale;
@@ -497,6 +497,7 @@ double do_math_op(double x, double y, integer::MathOp op) {
 void do_math(integer::MathOp op) {
     Cell* left = stack::arguments();
     Type l = left->type(), r = left[1].type();
+    if (r == Type::Money) return money::do_math(op);
     if (!is_a(r, TypeClass::amount) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
         error::fire_on_type(Err::script_invalid_type, r);
     Type type = l == Type::Time || r == Type::Time ? Type::Time : l == Type::Percent ? Type::Percent : Type::Float;

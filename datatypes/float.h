@@ -66,6 +66,7 @@ const char* format(double value, FormatKind kind);
 double do_math_op(double x, double y, integer::MathOp op);
 // The body of the math actions when either operand is a float!, percent! or time! and the other a
 // number: the left operand in the result slot, the right one after it; the result replaces the left.
+// A money! on the right hands the operation to the money math (datatypes/money.h).
 void do_math(integer::MathOp op);
 
 // The power action: the base in the result slot, the exponent, an integer! or float!, after it.
@@ -73,6 +74,12 @@ void power();
 
 // A random double between 0 and `value`.
 double random_value(double value, bool secure);
+
+// The choice the refinements of round make between the two multiples of the scale next to a value that
+// is none of them: true to take the multiple away from zero. `half` is -1, 0 or 1 as the value lies
+// nearer the multiple toward zero, halfway, or nearer the other one; `toward_even` tells whether the
+// multiple toward zero is the even one. Shared by the round actions of every number type.
+bool away_q(const RoundOptions& how, bool negative, int half, bool toward_even);
 
 // The round action of float! and percent!, which integer! and time! build on: rounds the value in
 // place to a multiple of the scale, 1.0 by default (a percent! rounds to hundredths and reads its

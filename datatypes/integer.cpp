@@ -6,6 +6,7 @@
 
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
+#include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -49,6 +50,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
     case Type::Issue: return answer(issue::from_hex(*spec));
+    case Type::Money: return answer(money::to_integer(*spec));
     default:
         if (is_a(spec->type(), TypeClass::any_string)) return answer(from_text(spec));
         error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
@@ -84,6 +86,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
         float_::make_at(&as_float, get(*value1));
         return actions::call<Act::compare>(&as_float, value2, op);
     }
+    case Type::Money: return money::compare_number(value1, value2, op);
     default: return kNotComparable;
     }
 }
@@ -205,6 +208,8 @@ void do_math(MathOp op) {
     Cell* args = stack::arguments();
     if (args[1].is(Type::Integer) || args[1].is(Type::Char))
         do_math_op(get(args[0]), get(args[1]), op, args);
+    else if (args[1].is(Type::Money))
+        money::do_math(op);
     else
         float_::do_math(op);
 }

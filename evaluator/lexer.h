@@ -22,6 +22,7 @@
      collector through mark_gc. */
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "datatypes/string.h"
@@ -82,16 +83,16 @@ int32_t scan_integer(const string::Text& text, NumberError& error);
 // most 312 characters. NaN when malformed.
 double scan_float(const string::Text& text, NumberError& error);
 
-// The parts of a money text that the money constructor takes, as character indexes of the text: the
-// amount's digits run from `start` to `end` with the decimal point at `dot` (`end` when none); the
-// constructor checks how many digits there are.
+// The parts of a money text that the money constructor takes (datatypes/money.h), which checks the
+// currency and how many digits there are.
 struct MoneyText {
     bool negative = false;
-    char currency[4] = {};  // three letters, or empty
-    uint32_t start = 0, dot = 0, end = 0;
+    std::string currency;         // three letters, or empty
+    std::string whole, fraction;  // the digits before and after the decimal point, without separators
 };
 // An optional sign, an optional currency code of three letters ended by $ (the $ is optional without
-// one), then digits with ' between them and at most one decimal point. False when malformed.
+// one), then digits with ' between two of them and at most one decimal point, . or ",", neither first
+// nor last. False when malformed. The lexer reads money literals by the same rules.
 bool scan_money(const string::Text& text, MoneyText& money);
 
 }  // namespace oka::tokenizer

@@ -32,6 +32,39 @@ bool special_float_value(std::string_view text, double& value) {
     return true;
 }
 
+bool money_parts(std::string_view text, tokenizer::MoneyText& money) {
+    auto letter_q = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    auto digit_q = [](char c) { return c >= '0' && c <= '9'; };
+    money = tokenizer::MoneyText{};
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        money.negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (!text.empty() && letter_q(text[0])) {
+        if (text.size() < 4 || text[3] != '$' || !letter_q(text[1]) || !letter_q(text[2])) return false;
+        money.currency = text.substr(0, 3);
+        text.remove_prefix(4);
+    } else if (!text.empty() && text[0] == '$') {
+        text.remove_prefix(1);
+    }
+    std::string* digits = &money.whole;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        bool inside = i > 0 && i + 1 < text.size();
+        if (digit_q(c)) {
+            *digits += c;
+        } else if (c == '\'') {
+            if (!inside || !digit_q(text[i - 1]) || !digit_q(text[i + 1])) return false;
+        } else if (c == '.' || c == ',') {
+            if (!inside || digits == &money.fraction) return false;
+            digits = &money.fraction;
+        } else {
+            return false;
+        }
+    }
+    return !money.whole.empty();
+}
+
 }  // namespace oka::lexer
 
 namespace oka::tokenizer {
@@ -78,44 +111,12 @@ double scan_float(const string::Text& text, NumberError& error) {
     return std::numeric_limits<double>::quiet_NaN();
 }
 
+// The characters beyond ASCII, which no money text holds, stand in as DEL.
 bool scan_money(const string::Text& text, MoneyText& money) {
-    auto at = [&](uint32_t i) { return i < text.length ? text.at(i) : 0u; };
-    auto letter_q = [](uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    money = MoneyText{};
-    uint32_t i = 0;
-    if (at(0) == '-' || at(0) == '+') {
-        money.negative = at(0) == '-';
-        i = 1;
-    }
-    if (letter_q(at(i))) {
-        // A currency code: three letters and $, and a digit at least after them.
-        if (text.length - i < 5 || at(i + 3) != '$') return false;
-        for (uint32_t k = 0; k < 3; k++) {
-            if (!letter_q(at(i + k))) return false;
-            money.currency[k] = char(at(i + k));
-        }
-        i += 4;
-    } else if (at(i) == '$') {
-        i++;
-    }
-    money.start = i;
-    money.dot = money.end = text.length;
-    if (i == text.length) return false;
-    uint32_t previous = 0;
-    for (uint32_t k = i; k < text.length; k++) {
-        uint32_t c = at(k);
-        bool edge = k == i || k + 1 == text.length;
-        if (c == '\'') {
-            if (edge || previous == '\'' || previous == '.') return false;
-        } else if (c == '.') {
-            if (edge || money.dot != text.length) return false;
-            money.dot = k;
-        } else if (c < '0' || c > '9') {
-            return false;
-        }
-        previous = c;
-    }
-    return true;
+    std::string ascii(text.length, '\x7F');
+    for (uint32_t i = 0; i < text.length; i++)
+        if (text.at(i) < 0x80) ascii[i] = char(text.at(i));
+    return lexer::money_parts(ascii, money);
 }
 
 }  // namespace oka::tokenizer

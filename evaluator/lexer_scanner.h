@@ -171,5 +171,7 @@ inline constexpr uint32_t kMaxFloatText = 312;
 bool decimal_value(std::string_view text, double& value);
 // The value of [+|-]1.#INF or [+|-]1.#NaN, letter case ignored, or false.
 bool special_float_value(std::string_view text, double& value);
+// The parts of a money text (the rules of tokenizer::scan_money), or false.
+bool money_parts(std::string_view text, tokenizer::MoneyText& money);
 
 }  // namespace oka::lexer

@@ -12,6 +12,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
@@ -443,6 +444,17 @@ void load_time(Lexer& lx, bool build) {
     double seconds;
     if (!time_value(token_text(lx), seconds)) lx.invalid(Type::Time);
     if (build) time::make_at(lx.new_value(), seconds);
+}
+
+// $1'000.50, -EUR$12,5: the money text's rules; the currency must be in the list, the amount within 17
+// whole digits and 5 decimals.
+void load_money(Lexer& lx, bool build) {
+    tokenizer::MoneyText parts;
+    Cell value;
+    if (!money_parts(token_text(lx), parts) ||
+        !money::make_at(&value, parts.negative, parts.currency, parts.whole, parts.fraction))
+        lx.invalid(Type::Money);
+    if (build) *lx.new_value() = value;
 }
 
 // ---- texts ----

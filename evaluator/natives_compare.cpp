@@ -11,7 +11,8 @@ namespace oka::natives {
 namespace {
 
 // Two values of one type are the same value when the payload words that identify a value of that
-// type agree: the same series at the same position, the same bits of a double, the same context.
+// type agree: the same series at the same position, the same bits of a double, the same context. Money
+// is the same amount in the same currency, whatever its sign bit holds.
 bool same_value_q(const Cell& a, const Cell& b) {
     if (a.type() != b.type()) return false;
     bool first = a.data1 == b.data1, second = a.data2 == b.data2, third = a.data3 == b.data3;
@@ -33,6 +34,10 @@ bool same_value_q(const Cell& a, const Cell& b) {
     case Type::Pair:
     case Type::Time:
     case Type::Op: return second && third;
+    case Type::Money: {
+        Cell x = a, y = b;
+        return actions::compare_value(&x, &y, kCompareSame) == 0;
+    }
     default: return first && second && third;
     }
 }

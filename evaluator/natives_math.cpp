@@ -8,6 +8,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/money.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
@@ -23,7 +24,7 @@ constexpr double kPi = std::numbers::pi;
 
 // ---- signs ----
 
-// -1, 0 or 1 for an integer!, float!, percent! or time! (a NaN counts as 0); any other value raises
+// -1, 0 or 1 for an integer!, float!, percent!, time! or money! (a NaN counts as 0); any other value raises
 // script expect-arg, as the interpreter's own check would.
 int32_t sign_of(const Cell& number) {
     switch (number.type()) {
@@ -37,6 +38,7 @@ int32_t sign_of(const Cell& number) {
         double value = float_::get(number);
         return (value > 0.0) - (value < 0.0);
     }
+    case Type::Money: return money::sign_q(number);
     default: error::fire_in_function(Err::script_expect_arg, number.type());
     }
 }
@@ -131,6 +133,7 @@ void zero_q_s(const int32_t*) {
     case Type::Float:
     case Type::Percent:
     case Type::Time: logic::box(float_::get(value) == 0.0); break;
+    case Type::Money: logic::box(money::sign_q(value) == 0); break;
     default: error::fire_in_function(Err::script_expect_arg, value.type());
     }
 }

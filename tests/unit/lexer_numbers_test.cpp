@@ -121,14 +121,15 @@ TEST(ScanNumbers, Money) {
         bool valid;
         bool negative = false;
         std::string currency = "";
-        uint32_t start = 0, dot = 0, end = 0;
+        std::string whole = "", fraction = "";
     };
     const MoneyCase cases[] = {
-        {"USD$1.50", true, false, "USD", 4, 5, 8},
-        {"1.50", true, false, "", 0, 1, 4},
-        {"$1", true, false, "", 1, 2, 2},
-        {"-$1'000.5", true, true, "", 2, 7, 9},
-        {"+eur$5", true, false, "eur", 5, 6, 6},
+        {"USD$1.50", true, false, "USD", "1", "50"},
+        {"1.50", true, false, "", "1", "50"},
+        {"$1", true, false, "", "1", ""},
+        {"-$1'000.5", true, true, "", "1000", "5"},
+        {"+eur$5", true, false, "eur", "5", ""},
+        {"$12,25", true, false, "", "12", "25"},
         {"US$1", false},
         {"USD1", false},
         {"USD$", false},
@@ -138,8 +139,11 @@ TEST(ScanNumbers, Money) {
         {"$1'", false},
         {"$1''0", false},
         {"$1.'5", false},
+        {"$1'.5", false},
         {"$1.2.3", false},
+        {"$1.2,3", false},
         {"$1a", false},
+        {"$1\xC3\xA9", false},
         {"$", false},
         {"", false},
     };
@@ -148,10 +152,9 @@ TEST(ScanNumbers, Money) {
         ASSERT_EQ(tokenizer::scan_money(string::text_of(str(c.text)), money), c.valid) << c.text;
         if (!c.valid) continue;
         EXPECT_EQ(money.negative, c.negative) << c.text;
-        EXPECT_EQ(std::string(money.currency), c.currency) << c.text;
-        EXPECT_EQ(money.start, c.start) << c.text;
-        EXPECT_EQ(money.dot, c.dot) << c.text;
-        EXPECT_EQ(money.end, c.end) << c.text;
+        EXPECT_EQ(money.currency, c.currency) << c.text;
+        EXPECT_EQ(money.whole, c.whole) << c.text;
+        EXPECT_EQ(money.fraction, c.fraction) << c.text;
     }
 }
 
