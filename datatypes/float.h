@@ -66,6 +66,7 @@ const char* format(double value, FormatKind kind);
 double do_math_op(double x, double y, integer::MathOp op);
 // The body of the math actions when either operand is a float!, percent! or time! and the other a
 // number: the left operand in the result slot, the right one after it; the result replaces the left.
+// A tuple! on the right does the math (datatypes/tuple.h).
 void do_math(integer::MathOp op);
 
 // The power action: the base in the result slot, the exponent, an integer! or float!, after it.

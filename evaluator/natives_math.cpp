@@ -8,6 +8,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
@@ -131,6 +132,7 @@ void zero_q_s(const int32_t*) {
     case Type::Float:
     case Type::Percent:
     case Type::Time: logic::box(float_::get(value) == 0.0); break;
+    case Type::Tuple: logic::box(tuple::zero_q(value)); break;
     default: error::fire_in_function(Err::script_expect_arg, value.type());
     }
 }
