@@ -4,7 +4,10 @@
 
    Paths reach the two halves of the address: e/user is the text before the first "@", e/host the text
    after it, each as a new string!; setting either changes the address in place. An integer element
-   reads or sets a character, as with a string. */
+   reads or sets a character, as with a string.
+
+   Rules: as string!'s (datatypes/string.h). A path step allocates: a get makes a new string, a set
+   changes the address's buffer, which other values sharing it see. */
 #pragma once
 
 #include "runtime/cell.h"

@@ -3,7 +3,10 @@
    /all as a construction naming its class), and compares with handles by value alone.
 
    Cell: payload word 1 the class (HandleClass), word 2 the value, word 3 always -1: a handle! holds no
-   slot of the run-time's handle table, so the collector has nothing to keep for it. */
+   slot of the run-time's handle table, so the collector has nothing to keep for it.
+
+   Rules: every handle! is made by make_at, which sets word 3 to -1; the classes are the rows of
+   datatypes/handle_classes.def, in their order. */
 #pragma once
 
 #include "evaluator/stack.h"

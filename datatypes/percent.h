@@ -1,6 +1,9 @@
 /* percent!: a float! shown as a percentage. The cell holds the fraction as float! holds its double
    (50% is 0.5); every action but form and mold is float!'s, which also gives the type of mixed
-   results: a percent on the left keeps its type. */
+   results: a percent on the left keeps its type.
+
+   Rules: the cell is float!'s (the double in payload words 2 and 3), so that float! code reads a
+   percent as it reads a float. Nothing here allocates but the writers of text. */
 #pragma once
 
 #include "runtime/cell.h"

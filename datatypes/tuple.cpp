@@ -74,7 +74,8 @@ const Cell* from_block(Cell* block) {
     return make_from(&result, b);
 }
 
-// #rgb (each digit doubled), #rrggbb or #rrggbbaa.
+// #rgb (each digit doubled), #rrggbb or #rrggbbaa, in ASCII hexadecimal digits: a letter beyond ASCII
+// is none, whatever its low bits.
 const Cell* from_issue(const Cell& issue) {
     std::string_view name = symbol::name(issue.data2);
     size_t length = name.size();
