@@ -4,6 +4,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/handle.h"
 #include "datatypes/native.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
@@ -69,6 +70,9 @@ void define_class_typesets() {
 void define_built_ins() {
     datatype::set_words();
     define_class_typesets();
+    Cell null_handle = word::load("null-handle");
+    word::set_value(&null_handle, *handle::push_null());
+    stack::pop(1);
     for (uint32_t slot = 1; slot <= natives::count(); slot++) {
         std::string_view spec = natives::spec_of(slot);
         define(Type::Native, natives::word_of(slot), spec.substr(1, spec.size() - 2), slot);

@@ -6,7 +6,8 @@ namespace oka::boot {
 
 // Makes a native! for every filled slot of the natives table and an action! for every action that
 // scripts call, each bound to its global word, gives every datatype name word its datatype, and every
-// class of types that has a typeset name (runtime/type_classes.def) its typeset.
+// class of types that has a typeset name (runtime/type_classes.def) its typeset, and null-handle the
+// null handle!.
 void define_built_ins();
 
 // Evaluates the embedded library scripts in boot order. An error in one ends the process.

@@ -8,9 +8,11 @@
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
@@ -20,11 +22,15 @@
 #include "datatypes/object.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
+#include "datatypes/percent.h"
+#include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
+#include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
@@ -87,6 +93,12 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {error::init, {Type::Error}},
     {time::init, {Type::Time}},
     {money::init, {Type::Money}},
+    {percent::init, {Type::Percent}},
+    {tuple::init, {Type::Tuple}},
+    {handle::init, {Type::Handle}},
+    {tag::init, {Type::Tag}},
+    {email::init, {Type::Email}},
+    {ref::init, {Type::Ref}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
@@ -15,6 +16,7 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "runtime/cycles.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
@@ -473,6 +475,17 @@ Cell get_call_arg_word(int32_t n) {
         }
     }
     return words::word(Word::anon_tag);
+}
+
+Cell get_call_action_word() {
+    Cell name = stack::get_call_name();
+    Cell value = name.data1 ? *word::get_cell(name) : none::value;
+    if (!value.is(Type::Op)) return name;
+    switch (op::wrapped_type(value)) {
+    case Type::Native: return word::load(natives::word_of(value.data1));
+    case Type::Action: return word::load(kActionWords[value.data1 - 1]);
+    default: return name;  // a function made an operator has no other name
+    }
 }
 
 }  // namespace oka::error

@@ -47,6 +47,9 @@ uint32_t get_id(const Cell& error);
 void capture_stack(const Cell& error, int32_t level);
 // The word of argument n (from 0) of the innermost named call, or <anon>.
 Cell get_call_arg_word(int32_t n);
+// The word naming the innermost named call; when that call is an operator's, the word of the native or
+// action the operator stands for.
+Cell get_call_action_word();
 
 // Runs `body` under a try frame, as try does: true when it raised an error (a std::bad_alloc is the
 // no-memory error), whose value is then copied into `error` when given. The stacks are as they were

@@ -12,6 +12,7 @@
 #include "datatypes/block.h"
 #include "datatypes/money.h"
 #include "datatypes/string.h"
+#include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
@@ -266,8 +267,15 @@ double from_block(Cell* block, Type target) {
     return exponent < 0 ? mantissa / std::pow(10.0, -exponent) : mantissa * std::pow(10.0, exponent);
 }
 
-// Text holding a number, as the lexer writes one ("," may stand for the decimal point).
+// Text holding a number, as the lexer writes one ("," may stand for the decimal point); for a percent!,
+// the one value the text holds, an integer!, float! or percent! (50%, 0.5 and 0,5 all read as 50%).
 double from_text(Cell* text, Type target) {
+    if (target == Type::Percent) {
+        Cell value;
+        const Cell* scanned = lexer::scan_single(*text, &value);
+        if (!is_a(scanned->type(), TypeClass::number)) error::fire_on_type(Err::script_bad_to_arg, target, text);
+        return number_of(*scanned);
+    }
     tokenizer::NumberError problem;
     double value = tokenizer::scan_float(string::text_of(*text), problem);
     if (problem != tokenizer::NumberError::none) error::fire_on_type(Err::script_bad_to_arg, target, text);
@@ -397,7 +405,7 @@ bool away_q(const RoundOptions& how, bool negative, int half, bool toward_even) 
 
 void round(Cell* value, const RoundOptions& options) {
     Cell* scale = options.scale;
-    if (scale && scale->is(Type::Money)) error::fire_in_function(Err::script_not_related, Type::Money);
+    if (scale && scale->is(Type::Money)) error::fire_on_action(Err::script_not_related, Type::Money);
     if (scale && !scale_q(scale->type()))
         error::fire_in_function(Err::script_expect_arg, scale->type(), kScaleArgument);
     bool percent = value->is(Type::Percent);
@@ -490,7 +498,7 @@ double do_math_op(double x, double y, integer::MathOp op) {
     case integer::MathOp::multiply: return x * y;
     case integer::MathOp::divide: return x / y;
     case integer::MathOp::remainder: return std::fmod(x, y);
-    default: error::fire_in_function(Err::script_cannot_use, Type::Float);
+    default: error::fire_on_action(Err::script_cannot_use, Type::Float);
     }
 }
 
@@ -498,6 +506,7 @@ void do_math(integer::MathOp op) {
     Cell* left = stack::arguments();
     Type l = left->type(), r = left[1].type();
     if (r == Type::Money) return money::do_math(op);
+    if (r == Type::Tuple) return tuple::do_math(op);
     if (!is_a(r, TypeClass::amount) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
         error::fire_on_type(Err::script_invalid_type, r);
     Type type = l == Type::Time || r == Type::Time ? Type::Time : l == Type::Percent ? Type::Percent : Type::Float;

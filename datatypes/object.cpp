@@ -477,7 +477,10 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 }
 
 const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
-    if (options.part) error::fire_refinement("part", options.part);
+    if (options.part) {  // an object has no part to take: the error names the refinement /part
+        Cell refinement = word::load_as(Type::Refinement, "part");
+        fire(Err::script_invalid_refine_arg, &refinement, options.part);
+    }
     clone_object(*value, result, options.deep, options.types, false);
     attach_events(result);
     return result;

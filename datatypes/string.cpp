@@ -194,6 +194,17 @@ void init() {
                                       });
 }
 
+void register_text_child(Type type, std::initializer_list<ActionEntry> own) {
+    ActionSlot row[kActionCount];
+    std::fill(std::begin(row), std::end(row), kUnsupported);
+    for (Act slot : {Act::make, Act::reflect, Act::to, Act::eval_path, Act::compare, Act::modify})
+        row[int(slot) - 1] = kInherit;
+    for (int slot = int(Act::append); slot <= int(Act::take); slot++)
+        if (slot != int(Act::sort)) row[slot - 1] = kInherit;
+    for (const ActionEntry& entry : own) row[int(entry.slot) - 1] = entry.value;
+    datatype::register_(type, Type::String, type_text(type), row);
+}
+
 // ---- positions ----
 
 BufPtr<uint8_t> rs_head(Cell* string) {

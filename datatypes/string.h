@@ -24,12 +24,17 @@
 
 #include "datatypes/series.h"
 #include "runtime/action_options.h"
+#include "runtime/registry.h"
 #include "runtime/unicode.h"
 
 namespace oka::string {
 
 // Registers string!.
 void init();
+// Registers a child of string! (tag!, email!, ref!) with string!'s constructors, reflect, eval-path,
+// compare, modify and series actions (append to take) but sort, nothing else, and the type's `own`
+// entries over those.
+void register_text_child(Type type, std::initializer_list<ActionEntry> own);
 
 // ---- positions ----
 

@@ -131,7 +131,7 @@ const Cell* pick(Cell* time, int32_t index, Cell* index_cell) {
 
 // A date on the right is refused by subtract, a time by multiply.
 void refuse(Type right) {
-    if (stack::arguments()[1].is(right)) error::fire_in_function(Err::script_not_related, Type::Time);
+    if (stack::arguments()[1].is(right)) error::fire_on_action(Err::script_not_related, Type::Time);
 }
 
 void add() { float_::do_math(integer::MathOp::add); }

@@ -8,14 +8,14 @@
 
 namespace oka::lexer {
 
-bool decimal_value(std::string_view text, double& value) {
+bool decimal_value(std::string_view text, double& value, int32_t shift) {
     if (text.size() > kMaxFloatText || !float_syntax_q(text)) return false;
     char digits[kMaxFloatText];
     size_t length = 0;
     for (char c : text)
         if (c != '\'') digits[length++] = c;
     int32_t left;
-    value = sys::strtod(digits, digits + length, 0, &left);
+    value = sys::strtod(digits, digits + length, shift, &left);
     return left == 0;
 }
 

@@ -167,8 +167,9 @@ int32_t read_utf8(const uint8_t*& at, const uint8_t* end);
 // ---- numbers, shared with the tokenizer (lexer_numbers.cpp) ----
 
 inline constexpr uint32_t kMaxFloatText = 312;
-// The value of a number text of float syntax (' allowed between digits), or false.
-bool decimal_value(std::string_view text, double& value);
+// The value of a number text of float syntax (' allowed between digits), its decimal exponent moved by
+// `shift` (-2 reads a percent's number as its fraction), or false.
+bool decimal_value(std::string_view text, double& value, int32_t shift = 0);
 // The value of [+|-]1.#INF or [+|-]1.#NaN, letter case ignored, or false.
 bool special_float_value(std::string_view text, double& value);
 // The parts of a money text (the rules of tokenizer::scan_money), or false.

@@ -14,8 +14,10 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/percent.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
+#include "datatypes/tuple.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_scanner.h"
@@ -109,9 +111,9 @@ bool for_each_char(const uint8_t* at, const uint8_t* end, bool escapes, F&& take
     return true;
 }
 
-// A text as a string!: ASCII takes units of 1 byte, other text 2, or 4 beyond U+FFFF. `flags` are
-// those of the text's bytes: without a caret nor a byte beyond ASCII, every byte is a character. A
-// character that is not valid makes the token an invalid `type`.
+// A text as a value of `type`, a string! or one of its children: ASCII takes units of 1 byte, other
+// text 2, or 4 beyond U+FFFF. `flags` are those of the text's bytes: without a caret nor a byte beyond
+// ASCII, every byte is a character. A character that is not valid makes the token an invalid `type`.
 void load_text(Lexer& lx, const uint8_t* start, const uint8_t* end, uint32_t flags, bool build, Type type) {
     bool escapes = flags & kCaretFlag;
     uint32_t count = uint32_t(end - start), widest = 0;
@@ -132,7 +134,7 @@ void load_text(Lexer& lx, const uint8_t* start, const uint8_t* end, uint32_t fla
     uint32_t index = 0;
     for_each_char(start, end, escapes, [&](uint32_t c) { unicode::set_unit_at(out, unit, index++, c); });
     buffer->tail = buffer->offset + count * unit;
-    *cell = Cell{uint8_t(Type::String), 0, node, 0};
+    *cell = Cell{uint8_t(type), 0, node, 0};
 }
 
 bool utf8_q(const uint8_t* start, const uint8_t* end) {
@@ -379,6 +381,33 @@ void load_hex(Lexer& lx, bool build) {
     if (build) integer::make_at(lx.new_value(), int32_t(value));
 }
 
+// A number followed by %, read as the fraction it stands for: 50% is 0.5.
+void load_percent(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    double value;
+    if (!decimal_value(text.substr(0, text.size() - 1), value, -2)) lx.invalid(Type::Percent);
+    if (build) percent::make_at(lx.new_value(), value);
+}
+
+// 3 to 12 numbers from 0 to 255 with a dot between each two: 1.2.3, 255.0.0.128.
+void load_tuple(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    uint8_t bytes[tuple::kMaxBytes];
+    uint32_t count = 0, value = 0, digits = 0;
+    for (size_t i = 0; i <= text.size(); i++) {
+        if (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            value = std::min(value * 10 + uint32_t(text[i] - '0'), 256u);
+            digits++;
+            continue;
+        }
+        bool part_end = i == text.size() || text[i] == '.';
+        if (!part_end || digits == 0 || value > 255 || count == tuple::kMaxBytes) lx.invalid(Type::Tuple);
+        bytes[count++] = uint8_t(value);
+        value = digits = 0;
+    }
+    if (build) tuple::make_at(lx.new_value(), bytes, count);
+}
+
 void load_float_special(Lexer& lx, bool build) {
     double value;
     if (!special_float_value(token_text(lx), value)) lx.invalid(Type::Float);
@@ -472,6 +501,17 @@ void load_char(Lexer& lx, bool build) {
     if (c < 0 || at != end) lx.invalid(Type::Char);
     if (build) char_::make_at(lx.new_value(), uint32_t(c));
 }
+
+// <text>: the text between the angle brackets.
+void load_tag(Lexer& lx, bool build) {
+    load_text(lx, lx.token_start + 1, lx.token_end - 1, lx.flags, build, Type::Tag);
+}
+
+// user@host: the whole address.
+void load_email(Lexer& lx, bool build) { load_text(lx, lx.token_start, lx.token_end, lx.flags, build, Type::Email); }
+
+// @name: the text after the "@".
+void load_ref(Lexer& lx, bool build) { load_text(lx, lx.token_start + 1, lx.token_end, lx.flags, build, Type::Ref); }
 
 // The % signs that open a raw string.
 uint32_t raw_string_percents(const Lexer& lx) {

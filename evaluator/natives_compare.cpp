@@ -1,6 +1,7 @@
 // The comparison natives: equal? and its relatives, same? and not.
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
+#include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/stack.h"
@@ -38,6 +39,7 @@ bool same_value_q(const Cell& a, const Cell& b) {
         Cell x = a, y = b;
         return actions::compare_value(&x, &y, kCompareSame) == 0;
     }
+    case Type::Tuple: return tuple::length_of(a) == tuple::length_of(b) && first && second && third;
     default: return first && second && third;
     }
 }

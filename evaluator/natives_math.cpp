@@ -9,6 +9,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
+#include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
@@ -134,6 +135,7 @@ void zero_q_s(const int32_t*) {
     case Type::Percent:
     case Type::Time: logic::box(float_::get(value) == 0.0); break;
     case Type::Money: logic::box(money::sign_q(value) == 0); break;
+    case Type::Tuple: logic::box(tuple::zero_q(value)); break;
     default: error::fire_in_function(Err::script_expect_arg, value.type());
     }
 }

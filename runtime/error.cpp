@@ -127,6 +127,12 @@ void fire_in_function(Err id, Type type, int32_t argument_index) {
     fire(id, &name, &datatype, &argument);
 }
 
+void fire_on_action(Err id, Type type) {
+    Cell name = get_call_action_word();
+    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    fire(id, &name, &datatype);
+}
+
 void fire_refinement(const char* refinement, const Cell* value) {
     Cell name = word::load(refinement);
     fire(Err::script_invalid_refine_arg, &name, value);

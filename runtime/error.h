@@ -50,6 +50,10 @@ namespace error {
 // Raises `id` with the running function's name, the datatype `type` and the word of the call's
 // argument `argument` (from 0): the arguments of expect-arg, cannot-use and not-related.
 [[noreturn]] void fire_in_function(Err id, Type type, int32_t argument = 0);
+// Raises `id` with the word of the running native or action (for an operator, the word of the native
+// or action it stands for: multiply, not *) and the datatype `type`: the arguments of not-related and
+// cannot-use, whose messages name the operation.
+[[noreturn]] void fire_on_action(Err id, Type type);
 // Raises script invalid-refine-arg with the word of the refinement (part, skip ...) and its argument.
 [[noreturn]] void fire_refinement(const char* refinement, const Cell* value);
 }  // namespace error

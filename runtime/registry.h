@@ -38,6 +38,14 @@ inline constexpr std::string_view kActionArguments[] = {
 };
 static_assert(std::size(kActionArguments) == kActionCount, "one spec text per action");
 
+// The word of each action, by slot - 1.
+inline constexpr std::string_view kActionWords[] = {
+#define OKA_ACTION(slot, Name, word, Result, Params, arguments) word,
+#include "runtime/actions.def"
+#undef OKA_ACTION
+};
+static_assert(std::size(kActionWords) == kActionCount, "one word per action");
+
 // The signature of a datatype's implementation of action A.
 template <Act A>
 struct ActionSignature;

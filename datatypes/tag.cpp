@@ -1,0 +1,29 @@
+#include "datatypes/tag.h"
+
+#include "datatypes/string.h"
+
+namespace oka::tag {
+
+namespace {
+
+int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
+    string::concatenate_literal(buffer, "<", 1);
+    part = string::form(value, buffer, arg, part - 1);
+    string::concatenate_literal(buffer, ">", 1);
+    return part - 1;
+}
+
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    return form(value, buffer, options.limit, part);
+}
+
+}  // namespace
+
+void init() {
+    string::register_text_child(Type::Tag, {
+                                               implements<Act::form>(form),
+                                               implements<Act::mold>(mold),
+                                           });
+}
+
+}  // namespace oka::tag
