@@ -1,5 +1,5 @@
 # Front door. `make run` starts the console from an optimised build;
-# `make test` checks the tree's format, builds with assertions and buffer-pointer checks (g++, warnings
+# `make test` checks the tree's format and layers (tools/layers), builds with assertions and buffer-pointer checks (g++, warnings
 # as errors) and runs every test three times: as it is, under the collector's stress mode (a collection
 # at every GC_STRESS-th series allocation), and in a clang build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
@@ -53,9 +53,10 @@ build-sanitize: deps
 		-DCMAKE_CXX_COMPILER=clang++
 	cmake --build build/sanitize -j $(JOBS)
 
-# The tree's own rules that no compiler checks: the C++ format.
+# The tree's own rules that no compiler checks: the C++ format, and includes that point down the layers.
 lint: deps
 	tools/check-format
+	tools/check-layers
 
 deps:
 	@tools/install-deps

@@ -10,9 +10,9 @@
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/stats.h"
 
 namespace {

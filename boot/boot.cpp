@@ -12,8 +12,8 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::boot {

@@ -16,9 +16,9 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "platform/os.h"
 #include "platform/signals.h"
 #include "platform/thread_stack.h"
@@ -26,9 +26,9 @@
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/char.h"
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
@@ -20,6 +21,7 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
@@ -34,25 +36,23 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
-#include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
-#include "runtime/cycles.h"
 #include "runtime/handles.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
-#include "services/random.h"
 
 namespace oka {
 
@@ -161,7 +161,7 @@ void runtime::init() {
     stack::init(make_fixed_block_in_root(stack::kDataStackCells));
     stack::init_calls(make_fixed_block_in_root(stack::kCallStackCells));
     lexer::init();
-    symbol::init_table(root);
+    symbol::init_table();
     _context::make_global();
     datatype::make_words();
     words::build();

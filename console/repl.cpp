@@ -12,10 +12,10 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "platform/os.h"
 #include "runtime/console_output.h"
 #include "runtime/print_hooks.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 
 namespace oka::console {

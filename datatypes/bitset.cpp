@@ -4,19 +4,19 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/cycles.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "datatypes/words.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
-#include "runtime/ownership.h"
 #include "runtime/registry.h"
-#include "runtime/words.h"
+#include "runtime/stack.h"
 
 namespace oka::bitset {
 

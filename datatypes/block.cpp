@@ -4,26 +4,26 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/cycles.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "datatypes/words.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
-#include "runtime/ownership.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::block {
 

@@ -11,7 +11,7 @@
    even in a block that the routine grows; a cell passed by pointer must be fixed (on the data stack, in
    a fixed series or a C++ local), as the routine reads or writes it after allocating. Pointers into
    blocks returned here are valid until the next allocation. Recursive walks (form, mold, compare, deep
-   copies) push the node of each block they enter on the cycle stack (runtime/cycles.h), which bounds
+   copies) push the node of each block they enter on the cycle stack (datatypes/cycles.h), which bounds
    their nesting. */
 #pragma once
 

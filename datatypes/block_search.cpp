@@ -10,16 +10,16 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
-#include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::block {
 

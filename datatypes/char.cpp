@@ -7,7 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/types.h"

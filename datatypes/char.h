@@ -3,7 +3,7 @@
    alone: case never folds, so the characters a and A differ under every op. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::char_ {
 

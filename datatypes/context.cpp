@@ -1,17 +1,17 @@
 #include "datatypes/context.h"
 
+#include "datatypes/cycles.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "datatypes/words.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::_context {
 
@@ -56,7 +56,10 @@ void rebind_words(Node context) {
 
 void init() { datatype::register_(Type::Context, {}); }
 
-void make_global() { global = create(kGlobalSize, false, false, 0, kGlobal); }
+void make_global() {
+    global = create(kGlobalSize, false, false, 0, kGlobal);
+    runtime::register_root(&global);
+}
 
 Node words_node(Node context) { return hashtable::record(word_table(context))->values; }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace oka::_context {
 
@@ -27,7 +28,6 @@ enum Kind : uint32_t {
 };
 
 inline constexpr uint32_t kKindShift = 11;
-inline constexpr uint32_t kValuesOnStack = 1u << 22;
 inline constexpr uint32_t kHasSelf = 1u << 24;
 inline constexpr uint32_t kFieldSet = 1u << 13;  // on a word-table entry: the field was assigned
 

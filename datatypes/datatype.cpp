@@ -2,10 +2,10 @@
 
 #include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/dispatch.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 
 namespace oka::datatype {
 

@@ -5,10 +5,10 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
-#include "runtime/words.h"
+#include "runtime/stack.h"
 
 namespace oka::email {
 

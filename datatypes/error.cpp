@@ -5,6 +5,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
@@ -14,10 +15,9 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "datatypes/words.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/natives.h"
-#include "runtime/cycles.h"
+#include "runtime/dispatch.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/types.h"
@@ -477,15 +477,60 @@ Cell get_call_arg_word(int32_t n) {
     return words::word(Word::anon_tag);
 }
 
-Cell get_call_action_word() {
-    Cell name = stack::get_call_name();
-    Cell value = name.data1 ? *word::get_cell(name) : none::value;
-    if (!value.is(Type::Op)) return name;
-    switch (op::wrapped_type(value)) {
-    case Type::Native: return word::load(natives::word_of(value.data1));
-    case Type::Action: return word::load(kActionWords[value.data1 - 1]);
-    default: return name;  // a function made an operator has no other name
-    }
+}  // namespace oka::error
+
+namespace oka::stack {
+
+namespace {
+
+uint32_t frame_symbol(Word w) { return words::word(w).data2 & 0xFFFF; }
+
+// Frames named <body> or <anon>, or by no word at all, are skipped when frames are named.
+bool is_named(const CallFrame& f) {
+    return f.symbol() != 0 && f.symbol() != frame_symbol(Word::body_tag) && f.symbol() != frame_symbol(Word::anon_tag);
 }
 
-}  // namespace oka::error
+// The word that names a frame, read in the context its name was bound to. A frame named self holds a
+// series node there, not a context, and a name that was never bound reads as a global word.
+Cell name_of(const CallFrame& f) {
+    uint32_t symbol = f.symbol();
+    if (symbol == words::id(Sym::self)) return Cell{uint8_t(Type::Word), 0, symbol, uint32_t(-1)};
+    return word::find_in(f.name_context ? f.name_context : _context::global, symbol);
+}
+
+// True when the frame's name is worth showing at `level`: any name above level 1, else functions.
+bool listed_at(int32_t level, const CallFrame& f) {
+    if (!is_named(f)) return false;
+    if (level > 1) return true;
+    Cell name = name_of(f);
+    return name.data1 && word::get_cell(name)->is(Type::Function);
+}
+
+}  // namespace
+
+Cell get_call_name() {
+    CallFrame* f = saved_call_top ? saved_call_top : call_top;
+    saved_call_top = nullptr;
+    while (f > call_bottom) {
+        --f;
+        if (is_named(*f)) return name_of(*f);
+    }
+    return words::word(Word::not_found_tag);
+}
+
+Cell* push_trace_words(int32_t level, CallFrame* end) {
+    // The unwound frames stay roots while their names are read: a context that only they name must live
+    // through the allocations below. Their records are intact, as no frame has been pushed since.
+    CallFrame* saved = call_top;
+    call_top = std::max(call_top, end);
+    struct Restore {
+        CallFrame* top;
+        ~Restore() { call_top = top; }
+    } restore{saved};
+    Cell* names = block::push_only_s(20);
+    for (CallFrame* f = call_bottom; f < end; f++)
+        if (listed_at(level, *f)) *alloc::alloc_tail(*names) = name_of(*f);
+    return names;
+}
+
+}  // namespace oka::stack

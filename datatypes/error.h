@@ -14,11 +14,11 @@
    ready-made error allocates nothing and pushes nothing. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
-#include "runtime/words.h"
 
 namespace oka::error {
 
@@ -47,9 +47,6 @@ uint32_t get_id(const Cell& error);
 void capture_stack(const Cell& error, int32_t level);
 // The word of argument n (from 0) of the innermost named call, or <anon>.
 Cell get_call_arg_word(int32_t n);
-// The word naming the innermost named call; when that call is an operator's, the word of the native or
-// action the operator stands for.
-Cell get_call_action_word();
 
 // Runs `body` under a try frame, as try does: true when it raised an error (a std::bad_alloc is the
 // no-memory error), whose value is then copied into `error` when given. The stacks are as they were
@@ -69,3 +66,17 @@ bool trap(F&& body, Cell* error = nullptr) {
 }
 
 }  // namespace oka::error
+
+// The names of the calls, as errors report them: the frames of runtime/stack.h hold their names' words
+// by symbol and context, read through the words' bindings.
+namespace oka::stack {
+
+// The word naming the innermost frame that has a name (frames named <body> and <anon> are skipped),
+// starting at the thrower's frame when one was kept; <not-found> when there is none.
+Cell get_call_name();
+// Pushes a new block of the names of the frames from the bottom up to (not including) `end`: every
+// named frame at levels above 1, only the function frames otherwise. The frames above the call stack's
+// top, which a throw has unwound, are read as they were left.
+Cell* push_trace_words(int32_t level, CallFrame* end);
+
+}  // namespace oka::stack

@@ -12,8 +12,8 @@
 #pragma once
 
 #include "datatypes/integer.h"
-#include "evaluator/stack.h"
 #include "runtime/action_options.h"
+#include "runtime/stack.h"
 
 namespace oka::float_ {
 

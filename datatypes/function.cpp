@@ -4,6 +4,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -11,11 +12,10 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::function {

@@ -16,9 +16,9 @@
    stack meanwhile. Validation and the other spec readers never allocate. */
 #pragma once
 
+#include "datatypes/words.h"
 #include "runtime/action_options.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
 
 namespace oka::function {
 

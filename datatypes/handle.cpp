@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "runtime/dispatch.h"
 #include "runtime/registry.h"
 
 namespace oka::handle {

@@ -9,7 +9,7 @@
    datatypes/handle_classes.def, in their order. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka {
 

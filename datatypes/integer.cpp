@@ -9,13 +9,13 @@
 #include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
 #include "evaluator/lexer.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/registry.h"
 #include "runtime/types.h"
-#include "services/random.h"
 
 namespace oka::integer {
 

@@ -3,7 +3,7 @@
    here relies on signed overflow. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::integer {
 

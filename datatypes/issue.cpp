@@ -4,7 +4,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"

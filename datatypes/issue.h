@@ -9,7 +9,7 @@
 
 #include <string_view>
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::issue {
 

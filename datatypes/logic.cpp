@@ -4,11 +4,11 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/random.h"
 #include "runtime/registry.h"
-#include "services/random.h"
 
 namespace oka::logic {
 

@@ -2,7 +2,7 @@
    value is true but none and false. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::logic {
 

@@ -12,12 +12,11 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/lexer.h"
-#include "evaluator/natives.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::money {
 
@@ -346,21 +345,15 @@ double to_float(const Cell& money) {
     return value.negative ? -magnitude : magnitude;
 }
 
-}  // namespace oka::money
-
-namespace oka::natives {
-
-// as-money currency amount: an unknown currency is script bad-denom; a float amount drops its decimals
-// beyond the fifth.
-void as_money_s(const int32_t*) {
-    Cell* args = stack::arguments();
-    int32_t currency = money::currency_index(symbol::name(args[0].data2));
-    if (currency < 0) fire(Err::script_bad_denom, &args[0]);
-    Cell* made = args[1].is(Type::Integer) ? money::from_integer(args, integer::get(args[1]))
-                                           : money::from_float(args, float_::get(args[1]), false);
-    money::Money value = money::read(*made);
-    value.currency = uint8_t(currency);
-    money::write(args, value);
+Cell* as_money(Cell* cell, const Cell& currency, const Cell& amount) {
+    int32_t index = currency_index(symbol::name(currency.data2));
+    if (index < 0) fire(Err::script_bad_denom, &currency);
+    Cell* made = amount.is(Type::Integer) ? from_integer(cell, integer::get(amount))
+                                          : from_float(cell, float_::get(amount), false);
+    Money value = read(*made);
+    value.currency = uint8_t(index);
+    write(cell, value);
+    return cell;
 }
 
-}  // namespace oka::natives
+}  // namespace oka::money

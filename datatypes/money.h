@@ -47,6 +47,10 @@ Cell* from_integer(Cell* cell, int32_t n);
 // float of more than 5 decimals.
 Cell* from_float(Cell* cell, double f, bool strict);
 
+// as-money: the amount (an integer! or float!; a float's decimals beyond the fifth are dropped) in the
+// currency a word names; script bad-denom for a currency not in the list. `cell` may be either argument.
+Cell* as_money(Cell* cell, const Cell& currency, const Cell& amount);
+
 // The whole part, truncated toward zero; script type-limit with integer! beyond the 32-bit range.
 int32_t to_integer(const Cell& money);
 // The nearest double to the amount.

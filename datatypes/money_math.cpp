@@ -5,11 +5,11 @@
 #include "datatypes/money_internal.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
+#include "runtime/random.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "services/random.h"
 
 namespace oka::money {
 

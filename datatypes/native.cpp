@@ -8,13 +8,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 
 namespace oka {
 
@@ -92,7 +92,7 @@ const Cell* make_op(Cell*, Cell* value, Type) {
     if (!op::check_spec(function::spec_of(*value))) fire(Err::script_bad_op_spec);
     if (wraps_function_q(wrapped)) *function::extra(*value, function::kOpFunction) = *value;
     Cell* result = stack::push(*value);
-    result->header = uint32_t(Type::Op) | uint32_t(wrapped) << op::kWrappedShift;
+    result->header = uint32_t(Type::Op) | uint32_t(wrapped) << kOpWrappedShift;
     return result;
 }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "runtime/memory.h"
+#include "runtime/types.h"
 
 namespace oka::native {
 
@@ -35,8 +36,6 @@ const Cell* make_built_in(Type target, const Cell& spec, int32_t entry);
 
 namespace oka::op {
 
-inline constexpr uint32_t kWrappedShift = 16;
-
 // True when the spec (walked from its first value) takes exactly two arguments before any /local,
 // /extern or return declaration, has no other refinement, and does not take its left argument as a
 // lit-word or get-word.
@@ -44,7 +43,7 @@ bool check_spec(const Cell& spec);
 // The native!, action!, function! or routine! an op! wraps (its payload is the op's own); any other
 // value as it is.
 inline Cell unwrap(Cell value) {
-    if (value.is(Type::Op)) value.header = value.header >> kWrappedShift & 0xFF;
+    if (value.is(Type::Op)) value.header = uint8_t(op_wrapped_type(value));
     return value;
 }
 // The type of the value an op! wraps; a native! or action! is its own.

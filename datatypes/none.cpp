@@ -1,7 +1,7 @@
 #include "datatypes/none.h"
 
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
+#include "runtime/dispatch.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "datatypes/unset.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::none {
 

@@ -13,7 +13,7 @@
    record names alive and a recorded node can never be another function's.
 
    A field assigned through a set-word, a path or `set` calls the object's on-change* handler with the
-   field word, the old and the new value; a series owned by a field (runtime/ownership.h) reports its
+   field word, the old and the new value; a series owned by a field (datatypes/ownership.h) reports its
    in-place changes to on-deep-change*. A handler may assign fields again: nesting is bounded only by
    the stacks, whose overflow raises internal stack-overflow.
 

@@ -1,10 +1,10 @@
 #include "datatypes/paren.h"
 
 #include "datatypes/block.h"
+#include "datatypes/cycles.h"
 #include "datatypes/string.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 
 namespace oka::paren {
 

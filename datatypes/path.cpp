@@ -1,12 +1,12 @@
 #include "datatypes/path.h"
 
 #include "datatypes/block.h"
+#include "datatypes/cycles.h"
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
-#include "runtime/cycles.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::path {

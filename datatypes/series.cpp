@@ -8,18 +8,18 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
-#include "runtime/ownership.h"
+#include "runtime/random.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
-#include "services/random.h"
 
 namespace oka::series {
 

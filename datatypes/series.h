@@ -7,7 +7,7 @@
 
    Rules: a routine that may allocate says so, and the cells it is given must then be fixed (on the data
    stack); a buffer pointer handed out here is valid until the next allocation. Every change of a series
-   is reported to its owner (runtime/ownership.h) before and after it is made. */
+   is reported to its owner (datatypes/ownership.h) before and after it is made. */
 #pragma once
 
 #include "runtime/action_options.h"

@@ -9,11 +9,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::string {

@@ -6,15 +6,15 @@
 
 #include "datatypes/block.h"
 #include "datatypes/integer.h"
+#include "datatypes/ownership.h"
 #include "datatypes/string_internal.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
 #include "runtime/case_folding.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
-#include "runtime/ownership.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 namespace oka::string {
 

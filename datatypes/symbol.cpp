@@ -3,12 +3,12 @@
 #include <string>
 
 #include "datatypes/string.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
+#include "runtime/dispatch.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 namespace oka::symbol {
 

@@ -6,9 +6,9 @@
 
 #include <string_view>
 
+#include "datatypes/words.h"
 #include "runtime/memory.h"
 #include "runtime/symbol_table.h"
-#include "runtime/words.h"
 
 namespace oka::symbol {
 

@@ -6,7 +6,7 @@
    and the second (the rest below a minute, with the time's sign). */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::time {
 

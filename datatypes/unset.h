@@ -1,7 +1,7 @@
 /* unset!: the value of nothing, what an empty evaluation returns. It carries no payload. */
 #pragma once
 
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 namespace oka::unset {
 

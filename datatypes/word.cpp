@@ -9,14 +9,14 @@
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "evaluator/actions.h"
+#include "datatypes/words.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::word {
 

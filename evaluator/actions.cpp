@@ -9,9 +9,9 @@
 #include "datatypes/string.h"
 #include "datatypes/word.h"
 #include "evaluator/refinements.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::actions {
@@ -21,8 +21,6 @@ namespace {
 StackEntry* table = nullptr;
 
 Cell* arg(int k) { return stack::arguments() + k; }
-
-[[noreturn]] void unsupported(Type type) { error::fire_in_function(Err::script_expect_arg, type); }
 
 // Implementations that read their operands from the frame and write the result slot themselves.
 template <Act A>
@@ -113,12 +111,6 @@ void init() {
 
 StackEntry entry(Act slot) { return table[int(slot) - 1]; }
 
-AnyAction get_action_ptr_from(Type type, const Cell*, Act slot) {
-    AnyAction fn = datatype::action_entry(type, slot);
-    if (!fn) unsupported(type);
-    return fn;
-}
-
 ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* path, const Cell* element,
                                                int32_t index) {
     AnyAction fn = datatype::action_entry(value->type(), Act::eval_path);
@@ -139,6 +131,11 @@ void check_field_word() {
     constexpr int32_t kField = 1;
     if (!is_a(arg(kField)->type(), TypeClass::all_word))
         error::fire_in_function(Err::script_expect_arg, arg(kField)->type(), kField);
+}
+
+void compare_s(int32_t op) {
+    Cell* args = stack::arguments();
+    logic::box(compare(args, args + 1, op));
 }
 
 int32_t get_index_arg() {

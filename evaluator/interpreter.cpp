@@ -18,19 +18,19 @@
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/hashtable.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::interpreter {
 

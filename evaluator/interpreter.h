@@ -11,8 +11,8 @@
    Every routine here may allocate and may throw (errors and the other non-local exits). */
 #pragma once
 
+#include "datatypes/words.h"
 #include "runtime/cell.h"
-#include "runtime/words.h"
 
 namespace oka::interpreter {
 

@@ -18,14 +18,14 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
+#include "datatypes/words.h"
 #include "evaluator/lexer_scanner.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/throw.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::lexer {
 

@@ -38,6 +38,11 @@ const char* word_of(uint32_t slot);
 const char* spec_of(uint32_t slot);
 uint32_t count();
 
+// A byte total as the memory natives answer it: integer!, or float! beyond the integer range.
+Cell* make_size_at(Cell* cell, uint64_t bytes);
+// Appends one to a block.
+void push_size(const Cell& block, uint64_t bytes);
+
 #define OKA_NATIVE(slot, Name, word, spec, family) void Name##_s(const int32_t* refinements);
 #include "evaluator/natives.def"
 

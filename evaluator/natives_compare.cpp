@@ -4,7 +4,7 @@
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::natives {

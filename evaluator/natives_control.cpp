@@ -19,16 +19,16 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
-#include "evaluator/stack.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::natives {
 

@@ -13,8 +13,8 @@
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::natives {
@@ -183,5 +183,10 @@ void log_10_s(const int32_t*) { apply(log_10); }
 void log_e_s(const int32_t*) { apply(log_e); }
 void exp_s(const int32_t*) { apply(exp_e); }
 void square_root_s(const int32_t*) { apply(square_root); }
+
+void as_money_s(const int32_t*) {
+    Cell* args = stack::arguments();
+    money::as_money(args, Cell(args[0]), Cell(args[1]));
+}
 
 }  // namespace oka::natives

@@ -5,9 +5,9 @@
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "runtime/print_hooks.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace oka::natives {
 

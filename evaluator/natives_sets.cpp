@@ -9,8 +9,8 @@
 #include "datatypes/typeset.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 
 namespace oka::natives {
 

@@ -10,16 +10,16 @@
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse_engine.h"
 #include "evaluator/parse_internal.h"
 #include "evaluator/refinements.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::parse {
 

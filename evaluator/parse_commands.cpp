@@ -5,11 +5,11 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "evaluator/parse_engine.h"
 #include "evaluator/parse_internal.h"
 #include "runtime/error.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::parse {
 

@@ -11,7 +11,7 @@
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
 #include "evaluator/parse_internal.h"
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::parse {

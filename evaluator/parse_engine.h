@@ -26,10 +26,10 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
-#include "evaluator/stack.h"
+#include "datatypes/words.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::parse {
 

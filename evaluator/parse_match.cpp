@@ -8,9 +8,9 @@
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/parse_internal.h"
-#include "evaluator/stack.h"
 #include "runtime/case_folding.h"
 #include "runtime/error.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::parse {

@@ -18,8 +18,8 @@
 #include <string_view>
 
 #include "evaluator/natives.h"
-#include "evaluator/stack.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 
 namespace oka {
 

@@ -9,11 +9,11 @@
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "evaluator/interpreter.h"
-#include "evaluator/stack.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
-#include "runtime/words.h"
 
 namespace oka::trace {
 

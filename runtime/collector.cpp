@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "datatypes/context.h"
-#include "datatypes/native.h"
-#include "evaluator/stack.h"
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/ownership.h"
 #include "runtime/root.h"
-#include "runtime/stats.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
 
@@ -77,8 +73,6 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 
 // ---- marking ----
 
-constexpr uint32_t kEventHoldsSeries = 1u << 12;
-
 // Calls visit(node, hold) for each series, table or handle a value names, as its layout says, with how
 // the value holds it (a node may be 0: nothing there yet): the one place that reads a cell's references
 // (runtime/type_layouts.def describes each layout). Marking and the heap check both read values
@@ -98,14 +92,14 @@ OKA_ALWAYS_INLINE void visit_nodes(const Cell& value, Visit visit) {
     case Layout::bytes: visit(value.data2, Hold::Bytes); return;
     case Layout::context:
         visit(value.data1, Hold::Table);
-        if (!(value.header & _context::kValuesOnStack)) visit(value.data2, Hold::Cells);
+        if (!(value.header & kValuesOnStack)) visit(value.data2, Hold::Cells);
         return;
     // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
     // `self` bound with no position names its context the same way.
     case Layout::word: visit(value.data1, Hold::Cells); return;
     case Layout::op:
         // An op! wrapping a function or routine also names the function's context.
-        if (type_layout(op::wrapped_type(value)) == Layout::function) visit(value.data1, Hold::Cells);
+        if (type_layout(op_wrapped_type(value)) == Layout::function) visit(value.data1, Hold::Cells);
         [[fallthrough]];
     case Layout::native:
         visit(value.data2, Hold::Cells);
@@ -145,8 +139,8 @@ void mark_roots() {
     hashtable::mark(ownership_table);
     mark_values(stack::bottom, stack::top);
     stack::mark_gc();
-    mark_series(_context::global);
     for (Cell* cell : runtime::registered_roots()) mark_value(*cell);
+    for (Node* node : runtime::registered_nodes()) mark_series(*node);
     for (uint32_t i = 0; i < callback_count; i++)
         if (callbacks[i]) callbacks[i]();
     while (!work.empty()) mark_cells_of(work.pop());
@@ -669,7 +663,7 @@ private:
     // The state of a node found sound. Its buffer's cells are checked once every node's state is known.
     SlotState sound_state(Node node) {
         SeriesBuffer* b = buffer_of(node);
-        if (at_rest_ && (b->flags & kSeriesOwned) && !ownership::owned_q(node))
+        if (at_rest_ && (b->flags & kSeriesOwned) && !hashtable::get(ownership_table, node))
             fault("buffer %#x (node %#x) is flagged owned, but the ownership table has no entry for it",
                   mem::buffer_addr(node), node);
         if (b->unit() != sizeof(Cell)) return kSound;
@@ -695,8 +689,7 @@ private:
             (value.data2 < 1 || value.data2 > symbol_count_))
             fault("%s: a word of symbol %u, expected 1 to %u", place.text().c_str(), value.data2, symbol_count_);
         if (type >= Type::Word && type <= Type::Refinement && value.data1) check_binding(value, place);
-        if (type == Type::Context && (value.header & _context::kValuesOnStack) && value.data2 &&
-            !on_data_stack(value.data2))
+        if (type == Type::Context && (value.header & kValuesOnStack) && value.data2 && !on_data_stack(value.data2))
             fault("%s: a context whose values lie on the data stack names %#x, which is not on it",
                   place.text().c_str(), value.data2);
     }
@@ -760,7 +753,8 @@ private:
         for (uint32_t i = 0; i < roots.size(); i++) check_value(*roots[i], {"registered root", 0, i});
         check_named(symbol::index, Hold::Table, {"the symbol index", 0, 0});
         check_named(ownership_table, Hold::Table, {"the ownership table", 0, 0});
-        check_named(_context::global, Hold::Cells, {"the global context", 0, 0});
+        std::span<Node* const> nodes = runtime::registered_nodes();
+        for (uint32_t i = 0; i < nodes.size(); i++) check_named(*nodes[i], Hold::Cells, {"registered node", 0, i});
         if (stack::bottom <= stack::top && stack::top <= stack::bottom + stack::kDataStackCells)
             for (Cell* cell = stack::bottom; cell < stack::top; cell++)
                 check_value(*cell, {"data-stack cell", 0, uint32_t(cell - stack::bottom)});
@@ -896,11 +890,6 @@ bool count_allocation() {
 void fail_at(uint32_t n) { failing = n ? allocations + n : 0; }
 
 bool fail_armed_q() { return failing != 0; }
-
-Cell recycle() {
-    do_cycle();
-    return stats::in_use();
-}
 
 void register_(Callback callback) {
     if (callback_count == kMaxCallbacks) assertion_failed("room for another mark callback", __FILE__, __LINE__);

@@ -69,9 +69,6 @@ bool count_allocation();
 void fail_at(uint32_t n);
 // Whether the failure hook waits for an allocation to fail.
 bool fail_armed_q();
-// The `recycle` native's work: one full collection, answered with the bytes then in use as `stats`
-// gives them.
-Cell recycle();
 
 // Code that holds nodes or values where no root sees them registers a callback for that time; each
 // callback runs during marking and reports what it holds with the operations below.

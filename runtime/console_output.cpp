@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "datatypes/integer.h"
 #include "platform/os.h"
 #include "platform/signals.h"
 #include "runtime/error.h"
@@ -45,9 +44,7 @@ void flush() {
 
 [[noreturn]] void raise_invalid_char(uint32_t code_point) {
     flush();
-    Cell value;
-    integer::make_at(&value, int32_t(code_point));
-    fire(Err::script_invalid_char, &value);
+    error::fire_with_integer(Err::script_invalid_char, int32_t(code_point));
 }
 
 // Every unit is a code point of its own, so a surrogate is never half of a pair here.

@@ -3,9 +3,6 @@
 #include <string>
 #include <string_view>
 
-#include "datatypes/error.h"
-#include "datatypes/word.h"
-#include "evaluator/stack.h"
 #include "runtime/console_output.h"
 #include "runtime/throw.h"
 
@@ -116,26 +113,14 @@ void fire_bad_make_arg(Type type, const Cell* spec) {
     fire(Err::script_bad_make_arg, &datatype, spec);
 }
 
+void fire_with_integer(Err id, int32_t value) {
+    Cell integer{uint8_t(Type::Integer), 0, uint32_t(value), 0};
+    fire(id, &integer);
+}
+
 void fire_on_type(Err id, Type type, const Cell* value) {
     Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
     fire(id, &datatype, value);
-}
-
-void fire_in_function(Err id, Type type, int32_t argument_index) {
-    Cell name = stack::get_call_name(), argument = get_call_arg_word(argument_index);
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
-    fire(id, &name, &datatype, &argument);
-}
-
-void fire_on_action(Err id, Type type) {
-    Cell name = get_call_action_word();
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
-    fire(id, &name, &datatype);
-}
-
-void fire_refinement(const char* refinement, const Cell* value) {
-    Cell name = word::load(refinement);
-    fire(Err::script_invalid_refine_arg, &name, value);
 }
 
 void print_raised() {
@@ -148,25 +133,5 @@ void print_raised() {
 }
 
 }  // namespace error
-
-void fire(Err id, const Cell* arg1, const Cell* arg2, const Cell* arg3) {
-    error::Raised& e = error::raised;
-    e.id = id;
-    e.arg_count = 0;
-    for (const Cell* arg : {arg1, arg2, arg3}) {
-        if (!arg) break;
-        e.args[e.arg_count++] = *arg;
-    }
-    // Errors raised before the catalogue exists (during start-up) can only be reported.
-    if (!error::catalog_ready()) {
-        error::print_raised();
-        std::exit(-2);
-    }
-    if (const Cell* ready = error::ready_made(id)) {
-        OKA_ASSERT(!arg1 && "a ready-made error takes no arguments");
-        stack::throw_error(*ready);
-    }
-    stack::throw_error(*error::create(id, arg1, arg2, arg3));
-}
 
 }  // namespace oka

@@ -4,8 +4,12 @@
    and up to three argument values; it never returns. The error travels as the throw code kThrowError
    to the nearest protected call at that level.
 
-   Until error! values exist the raised error is kept as a record of its id and arguments
-   (error::raised), and an error that nothing catches is reported from that record.
+   Every layer raises through `fire` and the helpers below, but their bodies are the evaluator's
+   (evaluator/raise.cpp): an error is an error! value, named by the call it arose in and shown to the
+   tracer, which only the layers above know. This header is their face below.
+
+   Each raise also records its id and arguments (error::raised): an error raised before the catalogue
+   exists, or one whose report runs out of memory, is reported from that record.
 
    C++ code may also run out of memory outside the language memory: a container's growth throws
    std::bad_alloc. Where the interpreter makes a call (gathering its arguments and running a native or
@@ -45,6 +49,8 @@ OKA_ALWAYS_INLINE void no_memory_for_bad_alloc(F&& body) {
 namespace error {
 // make refused its spec: script bad-make-arg with the type and the spec.
 [[noreturn]] void fire_bad_make_arg(Type type, const Cell* spec);
+// Raises `id` with one integer! argument.
+[[noreturn]] void fire_with_integer(Err id, int32_t value);
 // Raises `id` with the datatype `type` as its first argument and `value`, when given, as its second.
 [[noreturn]] void fire_on_type(Err id, Type type, const Cell* value = nullptr);
 // Raises `id` with the running function's name, the datatype `type` and the word of the call's

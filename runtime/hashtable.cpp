@@ -7,13 +7,12 @@
 #include <utility>
 #include <vector>
 
-#include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/array.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
+#include "runtime/dispatch.h"
 #include "runtime/fatal.h"
+#include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
 

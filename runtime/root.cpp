@@ -11,10 +11,19 @@ std::vector<Cell*>& roots() {
     return cells;
 }
 
+std::vector<Node*>& node_roots() {
+    static std::vector<Node*> nodes;
+    return nodes;
+}
+
 }  // namespace
 
 void register_root(Cell* cell) { roots().push_back(cell); }
 
 std::span<Cell* const> registered_roots() { return roots(); }
+
+void register_root(Node* node) { node_roots().push_back(node); }
+
+std::span<Node* const> registered_nodes() { return node_roots(); }
 
 }  // namespace oka::runtime

@@ -1,5 +1,10 @@
-/* Memory statistics, read with the collector held off so that the figures describe one state. */
+/* Memory statistics, read off the frames; reading them allocates no language memory, so the figures
+   describe one state. The `stats` and `recycle` natives (evaluator/natives_memory.cpp) give them to
+   scripts as values. */
 #pragma once
+
+#include <cstdint>
+#include <vector>
 
 #include "runtime/cell.h"
 
@@ -7,14 +12,17 @@ namespace oka::stats {
 
 // The bytes in use: node slots, the carved part of every series frame and every big block.
 double memory_in_use();
-// The same as `stats` answers it: an integer!, or a float! beyond the integer range.
-Cell in_use();
 
-// A block of five items: per node frame [free used capacity], per series frame [free used payload],
-// the big blocks' footprints, the bytes of all regions held, and the tracked heap's total.
-Cell memory_block();
-
-// Appends a byte total to a block: integer!, or float! when it exceeds the integer range.
-void push_size(const Cell& block, uint64_t bytes);
+struct MemoryFigures {
+    struct Frame {
+        uint32_t free, used, capacity;  // node slots, or the payload bytes of a series frame
+    };
+    std::vector<Frame> node_frames;
+    std::vector<Frame> series_frames;
+    std::vector<uint64_t> big_blocks;  // each one's footprint
+    uint64_t regions = 0;              // the bytes of all regions held
+    uint64_t heap_total = 0;           // the tracked heap's total
+};
+MemoryFigures memory_figures();
 
 }  // namespace oka::stats

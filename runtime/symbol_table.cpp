@@ -1,8 +1,8 @@
 #include "runtime/symbol_table.h"
 
-#include "datatypes/block.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/root.h"
 
 namespace oka::symbol {
 
@@ -12,9 +12,10 @@ constexpr uint32_t kInitialSymbols = 4000;
 
 }  // namespace
 
-void init_table(const Cell& root) {
-    Cell symbols = *block::make_in_sized(&root, kInitialSymbols);
-    table = symbols.data2;
+void init_table() {
+    runtime::register_root(&table);
+    table = alloc::alloc_cells(kInitialSymbols);
+    Cell symbols{uint8_t(Type::Block), 0, table, 0};
     index = hashtable::init(kInitialSymbols, &symbols, hashtable::kNames);
 }
 

@@ -6,8 +6,7 @@
    (0 until built) and in word 3 the node of its UTF-8 name, NUL-terminated, the tail at the NUL.
    Entries are only ever appended, so ids never change; only ASCII letters fold.
 
-   Start-up makes both series; the block hangs in the root block and the index is a root of the
-   collector. Interning may allocate. */
+   Start-up makes both series; both are roots of the collector. Interning may allocate. */
 #pragma once
 
 #include "runtime/cell.h"
@@ -17,8 +16,8 @@ namespace oka::symbol {
 inline Node table = 0;
 inline Node index = 0;
 
-// Makes the symbol block, appended to the root block `root`, and its index.
-void init_table(const Cell& root);
+// Makes the symbol block and its index.
+void init_table();
 
 // The id of a UTF-8 name (bytes outside the series buffers), interned when new: see
 // hashtable::symbol_lookup.

@@ -110,6 +110,17 @@ inline constexpr const char* kTypesetNames[] = {
 
 constexpr Layout type_layout(Type type) { return type_facts::kLayouts[uint8_t(type)]; }
 
+// ---- what the layouts read in a cell's header ----
+
+// The context layout: word 2 is the data-stack address of a running function's arguments, not the node
+// of a values block, while kValuesOnStack is set.
+inline constexpr uint32_t kValuesOnStack = 1u << 22;
+// The event layout: word 2 names a series while kEventHoldsSeries is set.
+inline constexpr uint32_t kEventHoldsSeries = 1u << 12;
+// The op layout: header bits 16-23 hold the type of the native, action, function or routine it wraps.
+inline constexpr uint32_t kOpWrappedShift = 16;
+constexpr Type op_wrapped_type(const Cell& op) { return Type(op.header >> kOpWrappedShift & 0xFF); }
+
 constexpr TypeMask class_mask(TypeClass c) { return type_facts::kClassMasks[uint8_t(c)]; }
 
 constexpr bool is_a(Type type, TypeClass c) { return in_mask(class_mask(c), type); }

@@ -4,10 +4,9 @@
 #include <bit>
 #include <optional>
 
-#include "datatypes/integer.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
+#include "runtime/stack.h"
 
 namespace oka::unicode {
 
@@ -50,9 +49,7 @@ uint32_t step(uint32_t state, uint32_t& code_point, uint8_t byte) {
 // ---- Errors
 
 [[noreturn]] void raise_invalid_char(uint32_t code_point) {
-    Cell value;
-    integer::make_at(&value, int32_t(code_point));
-    fire(Err::script_invalid_char, &value);
+    error::fire_with_integer(Err::script_invalid_char, int32_t(code_point));
 }
 
 // Raises `id` with a binary! of up to four bytes. They are copied before the binary is allocated:
@@ -406,9 +403,7 @@ Node load_utf16(const uint8_t* units, uint32_t count, Node target, bool crlf) {
 Node load_encoded(const uint8_t* text, uint32_t length, int32_t encoding) {
     if (encoding == kUtf8) return load_utf8_new(text, length);
     if (encoding == kUtf16le) return load_utf16(text, length, 0, false);
-    Cell value;
-    integer::make_at(&value, encoding);
-    fire(Err::script_invalid_data, &value);
+    error::fire_with_integer(Err::script_invalid_data, encoding);
 }
 
 // ---- Scratch buffers

@@ -1,8 +1,8 @@
 #include "runtime/value_slots.h"
 
-#include "datatypes/block.h"
-#include "evaluator/stack.h"
+#include "runtime/memory.h"
 #include "runtime/root.h"
+#include "runtime/stack.h"
 
 namespace oka::value_slots {
 
@@ -24,7 +24,8 @@ uint32_t capacity() {
 }  // namespace
 
 void init() {
-    table = block::make_in_sized(&runtime::root, int32_t(kInitialSlots))->data2;
+    runtime::register_root(&table);
+    table = alloc::alloc_cells(kInitialSlots);
     link_free(0);
 }
 

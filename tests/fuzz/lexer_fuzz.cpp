@@ -14,9 +14,9 @@
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/lexer.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace {

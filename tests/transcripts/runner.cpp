@@ -24,13 +24,13 @@
 #include "boot/boot.h"
 #include "boot/startup.h"
 #include "console/repl.h"
-#include "evaluator/stack.h"
+#include "datatypes/cycles.h"
 #include "evaluator/trace.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 
 namespace {

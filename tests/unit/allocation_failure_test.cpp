@@ -7,12 +7,12 @@
 
 #include "datatypes/context.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "natives_testing.h"
 #include "runtime/collector.h"
 #include "runtime/hashtable.h"
-#include "runtime/ownership.h"
 #include "runtime/print_hooks.h"
 #include "runtime/symbol_table.h"
 #include "string_testing.h"

@@ -4,9 +4,9 @@
 
 #include "datatypes/bitset.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
+#include "datatypes/words.h"
 #include "function_testing.h"
-#include "runtime/ownership.h"
-#include "runtime/words.h"
 #include "string_testing.h"
 
 using namespace oka;

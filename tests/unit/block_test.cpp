@@ -2,9 +2,9 @@
 // molded text.
 #include <vector>
 
+#include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
 #include "datatypes/string.h"
-#include "runtime/cycles.h"
 #include "runtime/registry.h"
 #include "runtime/symbol_table.h"
 #include "series_testing.h"

@@ -9,8 +9,8 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/time.h"
+#include "runtime/random.h"
 #include "runtime/registry.h"
-#include "services/random.h"
 #include "test_support.h"
 
 using namespace oka;

@@ -5,13 +5,13 @@
 #include <utility>
 
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/object.h"
+#include "datatypes/ownership.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
-#include "runtime/ownership.h"
 #include "runtime/value_slots.h"
-#include "runtime/words.h"
 #include "string_testing.h"
 
 using namespace oka;

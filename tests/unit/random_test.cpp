@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <set>
 
-#include "services/random.h"
+#include "runtime/random.h"
 
 using namespace oka;
 

@@ -10,10 +10,10 @@
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/registry.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 #include "test_support.h"
 

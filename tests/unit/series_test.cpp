@@ -4,8 +4,8 @@
 
 #include "datatypes/datatype.h"
 #include "datatypes/symbol.h"
+#include "datatypes/words.h"
 #include "runtime/registry.h"
-#include "runtime/words.h"
 #include "series_testing.h"
 
 using namespace oka;

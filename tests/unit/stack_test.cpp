@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/unset.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
+#include "runtime/stack.h"
 #include "test_support.h"
 
 using namespace oka;

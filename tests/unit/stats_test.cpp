@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/block.h"
+#include "evaluator/natives.h"
 #include "runtime/collector.h"
 #include "runtime/memory.h"
 #include "runtime/stats.h"
+#include "test_support.h"
 
 using namespace oka;
 
@@ -15,23 +17,28 @@ uint32_t length(const Cell& block) { return mem::buffer(block.data2)->length(); 
 
 }  // namespace
 
-TEST(Stats, MemoryBlockDescribesEveryFrame) {
-    bool collecting = collector::on;
-    Cell stats = stats::memory_block();
-    ASSERT_EQ(length(stats), 5u);
-    Cell* parts = items(stats);
+TEST(Stats, FiguresDescribeEveryFrame) {
+    stats::MemoryFigures figures = stats::memory_figures();
     uint32_t node_frames = 0, series_frames = 0;
     for (Addr f = alloc::memory.node_frames_head; f; f = mem::ptr<NodeFrame>(f)->next) node_frames++;
     for (Addr f = alloc::memory.series_frames_head; f; f = mem::ptr<SeriesFrame>(f)->next) series_frames++;
-    EXPECT_EQ(length(parts[0]), node_frames);
-    EXPECT_EQ(length(parts[1]), series_frames);
+    EXPECT_EQ(figures.node_frames.size(), node_frames);
+    EXPECT_EQ(figures.series_frames.size(), series_frames);
+    for (const auto& f : figures.series_frames) EXPECT_EQ(f.free + f.used, f.capacity);
+    EXPECT_EQ(figures.heap_total, sys::heap_total());
+}
+
+TEST(Stats, InfoIsABlockOfTheFigures) {
+    Cell stats = test::run(natives::stats_s, {}, {-1, 0});  // stats/info
+    ASSERT_EQ(length(stats), 5u);
+    Cell* parts = items(stats);
+    EXPECT_EQ(length(parts[0]), stats::memory_figures().node_frames.size());
     Cell first_series = items(parts[1])[0];
     EXPECT_TRUE(first_series.new_line());
     Cell* figures = items(first_series);  // free, used, payload
     EXPECT_EQ(figures[0].data2 + figures[1].data2, figures[2].data2);
     EXPECT_EQ(parts[4].type(), Type::Integer);
     EXPECT_EQ(parts[4].data2, sys::heap_total());
-    EXPECT_EQ(collector::on, collecting);  // held off while the figures were read, then as it was
 }
 
 TEST(Stats, InUseGrowsWithCarving) {
@@ -44,8 +51,8 @@ TEST(Stats, InUseGrowsWithCarving) {
 TEST(Stats, LargeSizesBecomeFloats) {
     Cell block;
     block::make_at(&block, 2);
-    stats::push_size(block, 0x7FFFFFFF);
-    stats::push_size(block, 0x80000000ull);
+    natives::push_size(block, 0x7FFFFFFF);
+    natives::push_size(block, 0x80000000ull);
     EXPECT_EQ(items(block)[0].type(), Type::Integer);
     EXPECT_EQ(items(block)[1].type(), Type::Float);
     EXPECT_EQ(items(block)[1].f64(), 2147483648.0);

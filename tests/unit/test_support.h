@@ -12,9 +12,9 @@
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
 #include "evaluator/actions.h"
-#include "evaluator/stack.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
+#include "runtime/stack.h"
 #include "runtime/throw.h"
 
 namespace oka::test {

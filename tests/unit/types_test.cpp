@@ -109,7 +109,6 @@ TEST(TypeFacts, ParentsEndAndAreRegistered) {
 // collection exactly the buffers its layout names are still in use.
 TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
     constexpr uint32_t kOpOfNative = uint32_t(Type::Native) << 16, kOpOfFunction = uint32_t(Type::Function) << 16;
-    constexpr uint32_t kEventHoldsSeries = 1u << 12;
     struct Case {
         uint32_t header;
         bool kept[3];  // payload words 1 to 3

@@ -7,8 +7,8 @@
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
 #include "runtime/registry.h"
-#include "runtime/words.h"
 #include "series_testing.h"
 #include "test_support.h"
 

@@ -1,4 +1,4 @@
-#include "services/random.h"
+#include "runtime/random.h"
 
 #include <sys/random.h>
 

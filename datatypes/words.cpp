@@ -1,4 +1,4 @@
-#include "runtime/words.h"
+#include "datatypes/words.h"
 
 #include "datatypes/context.h"
 #include "datatypes/symbol.h"
@@ -10,19 +10,19 @@ namespace {
 
 constexpr const char* kSymbolNames[] = {
 #define OKA_SYMBOL(Name, text) text,
-#include "runtime/words.def"
+#include "datatypes/words.def"
 };
 constexpr const char* kWordNames[] = {
 #define OKA_WORD(Name, text) text,
-#include "runtime/words.def"
+#include "datatypes/words.def"
 };
 constexpr const char* kSpecWordNames[] = {
 #define OKA_SPEC_WORD(Name, text) text,
-#include "runtime/words.def"
+#include "datatypes/words.def"
 };
 constexpr Sym kGlobals[] = {
 #define OKA_GLOBAL(Name) Sym::Name,
-#include "runtime/words.def"
+#include "datatypes/words.def"
 };
 
 uint32_t symbol_ids[std::size(kSymbolNames)];

@@ -197,20 +197,8 @@ FrameKind unroll_to(FrameKind kind, bool inclusive);
 // collector.
 inline Cell thrown;
 
-// Sends an error to the nearest try frame: names the function it happened in (the error's where and
-// stack fields), unrolls the call stack to that frame, pushes the error and throws kThrowError. With no
-// try frame to take it, the error is printed and the process ends with status -2.
-[[noreturn]] void throw_error(const Cell& error);
-
-// ---- diagnostics ----
-
-// The word naming the innermost frame that has a name (frames named <body> and <anon> are skipped),
-// starting at the thrower's frame when one was kept; <not-found> when there is none.
-Cell get_call_name();
-// Pushes a new block of the names of the frames from the bottom up to (not including) `end`: every
-// named frame at levels above 1, only the function frames otherwise. The frames above the call stack's
-// top, which a throw has unwound, are read as they were left.
-Cell* push_trace_words(int32_t level, CallFrame* end);
+// An error goes to its try frame through stack::throw_error (evaluator/raise.h), which names the
+// frames it passed by their words (datatypes/error.h).
 
 // ---- the collector ----
 

@@ -1,7 +1,7 @@
-// The comparison dispatcher: every comparison, from = and < to find, sort and same?, comes here.
-#include "datatypes/logic.h"
-#include "evaluator/actions.h"
-#include "evaluator/stack.h"
+// Action dispatch and the comparison dispatcher: every comparison, from = and < to find, sort and
+// same?, comes here.
+#include "runtime/dispatch.h"
+
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 
@@ -23,6 +23,12 @@ bool is_equality_op(int32_t op) {
 
 }  // namespace
 
+AnyAction get_action_ptr_from(Type type, const Cell*, Act slot) {
+    AnyAction fn = datatype::action_entry(type, slot);
+    if (!fn) error::fire_in_function(Err::script_expect_arg, type);
+    return fn;
+}
+
 bool compare(Cell* value1, Cell* value2, int32_t op) {
     int32_t result = call<Act::compare>(value1, value2, op);
     if (result == kNotComparable && op != kCompareNotEqual && !is_equality_op(op))
@@ -36,11 +42,6 @@ bool compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareGreaterEqual: return result >= 0;
     default: sys::quit(101, OKA_CALLER_ADDRESS());  // the sort orderings have no truth value
     }
-}
-
-void compare_s(int32_t op) {
-    Cell* args = stack::arguments();
-    logic::box(compare(args, args + 1, op));
 }
 
 // Every compare action orders two values of its own type under the sort ops, logic!, native! and

@@ -1,4 +1,4 @@
-#include "runtime/cycles.h"
+#include "datatypes/cycles.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "runtime/ownership.h"
+#include "datatypes/ownership.h"
 
 #include <algorithm>
 #include <utility>
@@ -6,12 +6,12 @@
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "evaluator/stack.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/hashtable.h"
+#include "runtime/stack.h"
 #include "runtime/types.h"
 
 namespace oka::ownership {

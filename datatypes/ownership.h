@@ -17,9 +17,9 @@
 #pragma once
 
 #include "datatypes/series.h"
+#include "datatypes/words.h"
 #include "runtime/memory.h"
 #include "runtime/types.h"
-#include "runtime/words.h"
 
 namespace oka::ownership {
 

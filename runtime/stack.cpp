@@ -1,25 +1,13 @@
-#include "evaluator/stack.h"
+#include "runtime/stack.h"
 
 #include <algorithm>
-#include <cstdlib>
 
-#include "datatypes/block.h"
-#include "datatypes/context.h"
-#include "datatypes/error.h"
-#include "datatypes/integer.h"
-#include "datatypes/string.h"
-#include "datatypes/unset.h"
-#include "datatypes/word.h"
-#include "evaluator/actions.h"
-#include "evaluator/trace.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
-#include "runtime/print_hooks.h"
 #include "runtime/root.h"
 #include "runtime/throw.h"
-#include "runtime/words.h"
+#include "runtime/types.h"
 
 namespace oka::stack {
 
@@ -28,10 +16,9 @@ Cell* block_end = nullptr;  // just past the data-stack block
 }  // namespace
 
 // The error is ready-made, and throwing it takes the two cells of the reserve and no call frame, so it
-// cannot overflow again. A tracer does not hear of the error: its call needs room on the stacks that
-// are full. As the error leaves, the cells its throw took beyond `from` are given back with the reserve,
-// so that a push on its way out (an epilog's tracer call) raises a new overflow rather than finding the
-// reserve spent.
+// cannot overflow again (raising it is the evaluator's, evaluator/raise.h). As the error leaves, the
+// cells its throw took beyond `from` are given back with the reserve, so that a push on its way out (an
+// epilog's tracer call) raises a new overflow rather than finding the reserve spent.
 void overflow(Cell* from) {
     struct Reset {
         Cell* from;
@@ -40,16 +27,15 @@ void overflow(Cell* from) {
             top = std::min(top, from);
         }
     } reset{from};
-    trace::Untraced untraced;
     top = from;
     end = block_end;
-    cycles::reset();
     fire(Err::internal_stack_overflow);
 }
 
 namespace {
 
-using _context::context_cell;
+// A context's node heads its context cell, whose word 2 is the values pointer.
+Cell* context_cell(Node context) { return mem::ptr<Cell>(mem::buffer(context)->offset); }
 
 Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
 
@@ -91,7 +77,7 @@ void init_calls(Node call_stack) {
 // A function's context keeps its values on the data stack, so the values pointer the frame saves is a
 // stack address, which the collector has no need to mark.
 void mark_func(const Cell& name, Node function_context) {
-    OKA_ASSERT(!function_context || (context_cell(function_context)->header & _context::kValuesOnStack));
+    OKA_ASSERT(!function_context || (context_cell(function_context)->header & kValuesOnStack));
     push_frame(name, kind_bits(kFrameFunction), function_context,
                function_context ? context_cell(function_context)->data2 : 0);
 }
@@ -185,7 +171,7 @@ void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err m
     if (has_value)
         copy_cell(at.base, frame_base);
     else
-        unset::make_at(frame_base);
+        frame_base->header = uint8_t(Type::Unset);
     sys::throw_(code);
 }
 
@@ -207,103 +193,6 @@ void throw_throw(uint32_t code) {
     push(at.base[0]);
     push(at.base[1]);
     sys::throw_(code);
-}
-
-namespace {
-
-uint32_t frame_symbol(Word w) { return words::word(w).data2 & 0xFFFF; }
-
-// Frames named <body> or <anon>, or by no word at all, are skipped when frames are named.
-bool is_named(const CallFrame& f) {
-    return f.symbol() != 0 && f.symbol() != frame_symbol(Word::body_tag) && f.symbol() != frame_symbol(Word::anon_tag);
-}
-
-// The word that names a frame, read in the context its name was bound to. A frame named self holds a
-// series node there, not a context, and a name that was never bound reads as a global word.
-Cell name_of(const CallFrame& f) {
-    uint32_t symbol = f.symbol();
-    if (symbol == words::id(Sym::self)) return Cell{uint8_t(Type::Word), 0, symbol, uint32_t(-1)};
-    return word::find_in(f.name_context ? f.name_context : _context::global, symbol);
-}
-
-// True when the frame's name is worth showing at `level`: any name above level 1, else functions.
-bool listed_at(int32_t level, const CallFrame& f) {
-    if (!is_named(f)) return false;
-    if (level > 1) return true;
-    Cell name = name_of(f);
-    return name.data1 && word::get_cell(name)->is(Type::Function);
-}
-
-// Prints an error that nothing catches, as print would, and ends the run as a failure. Nothing below
-// is needed any more, so the report starts from an empty data stack: the error may be an overflow of it.
-// Making the report allocates: should memory run out there, the no-memory error it raises comes back
-// here, and only the run-time's record of that error can be printed.
-[[noreturn]] void report_uncaught(const Cell& error) {
-    static bool reporting = false;
-    if (reporting) {
-        error::print_raised();
-        std::exit(-2);
-    }
-    reporting = true;
-    Cell value = error;
-    top = bottom;
-    Cell* kept = push(value);
-    Cell* buffer = string::rs_make_at(push_next(), 64);
-    value = *kept;
-    actions::call<Act::form>(&value, buffer, nullptr, 0x7FFFFFFF);
-    io::print_string(buffer, true);
-    std::exit(-2);
-}
-
-// Records the call stack's top in an error's stack field, unless that already holds a block.
-void set_error_frame(Cell* error) {
-    BufPtr<Cell> field = error::field(*error, error::kStack);
-    if (!field->is(Type::Block)) integer::make_at(field.get(), int32_t(mem::addr(call_top)));
-}
-
-}  // namespace
-
-Cell get_call_name() {
-    CallFrame* f = saved_call_top ? saved_call_top : call_top;
-    saved_call_top = nullptr;
-    while (f > call_bottom) {
-        --f;
-        if (is_named(*f)) return name_of(*f);
-    }
-    return words::word(Word::not_found_tag);
-}
-
-Cell* push_trace_words(int32_t level, CallFrame* end) {
-    // The unwound frames stay roots while their names are read: a context that only they name must live
-    // through the allocations below. Their records are intact, as no frame has been pushed since.
-    CallFrame* saved = call_top;
-    call_top = std::max(call_top, end);
-    struct Restore {
-        CallFrame* top;
-        ~Restore() { call_top = top; }
-    } restore{saved};
-    Cell* names = block::push_only_s(20);
-    for (CallFrame* f = call_bottom; f < end; f++)
-        if (listed_at(level, *f)) *alloc::alloc_tail(*names) = name_of(*f);
-    return names;
-}
-
-void throw_error(const Cell& error) {
-    Cell* value = push(error);                      // kept where the collector sees it while the stacks unroll
-    if (trace::tracing) trace::fire_error(*value);  // before unrolling, so the tracer sees where it arose
-    bool caught = false;
-    if (call_top > call_bottom) {
-        error::set_where(*value, get_call_name());
-        set_error_frame(value);
-        Cell* remembered = top;
-        FrameKind last = unroll_to(kFrameTry, false);
-        caught = last == kFrameTry || last == kFrameTryAll;
-        top = remembered;
-    }
-    if (!caught) report_uncaught(*value);
-    thrown = *value;
-    push(thrown);
-    sys::throw_(kThrowError);
 }
 
 void mark_gc() {
