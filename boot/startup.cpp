@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -85,6 +86,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {typeset::init, {Type::Typeset}},
     {error::init, {Type::Error}},
     {time::init, {Type::Time}},
+    {binary::init, {Type::Binary}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

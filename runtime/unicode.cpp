@@ -4,6 +4,7 @@
 #include <bit>
 #include <optional>
 
+#include "datatypes/binary.h"
 #include "datatypes/integer.h"
 #include "evaluator/stack.h"
 #include "runtime/error.h"
@@ -61,10 +62,7 @@ uint32_t step(uint32_t state, uint32_t& code_point, uint8_t byte) {
     uint8_t copy[4];
     uint32_t length = std::min(available, uint32_t(sizeof copy));
     std::memcpy(copy, bytes, length);
-    Node node = alloc::alloc_bytes(length);
-    std::memcpy(alloc::alloc_tail_bytes(node, length).get(), copy, length);
-    Cell binary{uint8_t(Type::Binary), 0, node, 0};
-    fire(id, &binary);
+    fire(id, binary::load(copy, length));
 }
 
 // ---- Strings from their head
