@@ -4,6 +4,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
+#include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
@@ -28,14 +29,15 @@ bool same_char(uint32_t a, uint32_t b, bool case_) { return a == b || (!case_ &&
 
 // A literal ready to be matched on text input, its code points read in place: valid until the next
 // allocation. On binary input a text stands for its UTF-8 encoding, which the pattern holds, a binary
-// for its bytes, and letter case never folds.
+// for its bytes, an integer (quoted, as an integer rule is a count) for one byte, and letter case never
+// folds.
 class Pattern {
 public:
     enum Kind { kChar, kText, kTag, kBits };
 
     Pattern(const Cell& input, const Cell& literal, bool case_)
         : exact(case_ || input.is(Type::Binary)), kind(kind_of(literal, input.is(Type::Binary))) {
-        if (kind == kChar) code_point = literal.data2;
+        if (kind == kChar) code_point = literal.is(Type::Integer) ? byte_of(integer::get(literal)) : literal.data2;
         if (kind == kBits) bits = &literal;
         if (kind != kText && kind != kTag) return;
         text = string::text_of(literal);
@@ -69,10 +71,13 @@ public:
     }
 
 private:
-    // A binary literal matches bytes only.
+    // Binaries and integers match bytes only.
     static Kind kind_of(const Cell& literal, bool bytes) {
         switch (literal.type()) {
         case Type::Char: return kChar;
+        case Type::Integer:
+            if (!bytes) fire(Err::script_parse_rule, &literal);
+            return kChar;
         case Type::Bitset: return kBits;
         case Type::Tag: return kTag;
         default:
@@ -81,6 +86,9 @@ private:
             return kText;
         }
     }
+
+    // An integer's byte; a number that is no byte, a unit that no byte holds.
+    static uint32_t byte_of(int32_t n) { return n >= 0 && n <= 255 ? uint32_t(n) : 0x100; }
 
     std::string utf8_;
 };
