@@ -40,6 +40,10 @@ Cell* load(const uint8_t* bytes, uint32_t length);
 
 // ---- bytes of values ----
 
+// What a number that is no byte stands for when a binary is searched or parsed: a unit no byte holds,
+// so that it matches nothing.
+inline constexpr uint32_t kNoByte = 0x100;
+
 // The byte a poke stores: the low 8 bits of an integer! or a char!; any other value raises script
 // invalid-arg.
 uint8_t get_byte(const Cell& value);

@@ -35,9 +35,9 @@ struct Encoder {
         put(reinterpret_cast<const uint8_t*>(text.data()), text.size(), limit);
     }
 
-    // The bytes of one value, at most `limit` of them when not negative: a text's first `characters`
+    // The bytes of a value, at most `limit` of them when not negative; of a text's first `characters`
     // characters when not negative.
-    void value(Cell* value, int64_t limit, int32_t characters, bool only) {
+    void add(Cell* value, int64_t limit, int32_t characters, bool only) {
         Type type = value->type();
         switch (type) {
         case Type::Char: {
@@ -57,35 +57,38 @@ struct Encoder {
             put(text.data.get(), text.length, limit);
             return;
         }
-        case Type::Tuple: put(reinterpret_cast<const uint8_t*>(&value->data1), value->header >> 19 & 15, limit); return;
+        case Type::Tuple:  // its byte count in header bits 19 to 22, its bytes from payload word 1 on
+            put(reinterpret_cast<const uint8_t*>(&value->data1), value->header >> 19 & 15, limit);
+            return;
         default: break;
         }
-        if (is_a(type, TypeClass::any_string)) {
+        if (is_a(type, TypeClass::any_string))
             put(utf8_of(*value, characters), limit);
-        } else if (is_a(type, TypeClass::any_list)) {
+        else if (is_a(type, TypeClass::any_list))
             block(*value, limit, only);
-        } else if (forms_others) {
+        else if (forms_others)
             formed(value, limit);
-        } else {
+        else
             error::fire_on_type(Err::script_bad_to_arg, Type::Binary, value);
-        }
     }
 
-    // Without `only` the part counts the values, each written whole; with it the part is a budget of
-    // bytes that the values take from one after the other.
+    // The values from the head, one after the other. A part counts the values, each written whole; with
+    // `only` it is a budget of bytes, which each value takes from in turn.
     void block(const Cell& block, int64_t part, bool only) {
         cycles::Scope nesting(block);
         uint32_t head = std::min(block.data1, series::rs_buffer_length_q(block));
         size_t start = bytes.size();
         for (uint32_t i = head; i < series::rs_buffer_length_q(block); i++) {
-            int64_t budget = only && part >= 0 ? part - int64_t(bytes.size() - start) : -1;
-            if ((!only && part >= 0 && i - head >= part) || (only && part >= 0 && budget < 1)) break;
+            if (part >= 0 && !only && i - head >= part) break;
+            int64_t budget = part >= 0 && only ? part - int64_t(bytes.size() - start) : -1;
+            if (part >= 0 && only && budget < 1) break;
             Cell* item = stack::push(*block::rs_abs_at(block, i));
-            value(item, budget, -1, only);
+            add(item, budget, -1, only);
             stack::pop(1);
         }
     }
 
+    // The UTF-8 of the value's form.
     void formed(Cell* value, int64_t limit) {
         Cell* text = string::rs_make_at(stack::push_next(), 16);
         actions::call<Act::form>(value, text, nullptr, 0);
@@ -144,7 +147,7 @@ std::vector<uint8_t> encode(Cell* value, int32_t part, bool only, bool forms_oth
     if (is_a(value->type(), TypeClass::any_list))
         encoder.block(*value, part, only);
     else
-        encoder.value(value, is_a(value->type(), TypeClass::any_string) ? -1 : part, part, only);
+        encoder.add(value, is_a(value->type(), TypeClass::any_string) ? -1 : part, part, only);
     return std::move(encoder.bytes);
 }
 

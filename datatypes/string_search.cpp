@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/string_internal.h"
@@ -93,19 +95,17 @@ Target target_of(Cell* value, bool folded) {
     return target;
 }
 
-// What a search of a binary looks for: bytes. A number is the one byte of its value (a number that is
-// no byte, the unit no byte holds: it matches nothing), a char the byte of its code point, a binary its
-// bytes; any other value its text's UTF-8 encoding, as it stands among bytes.
+// What a search of a binary looks for: bytes. A number is the byte of its value (binary::kNoByte when
+// it is no byte), a char the byte of its code point, a binary its bytes; any other value its text's
+// UTF-8 encoding, as it stands among bytes.
 Target byte_target_of(Cell* value) {
-    constexpr char32_t kNoByte = 0x100;
     Target target;
     switch (value->type()) {
     case Type::Integer:
-        target.text = integer::get(*value) >= 0 && integer::get(*value) <= 255 ? char32_t(value->data2) : kNoByte;
-        break;
     case Type::Float: {
-        double number = value->f64();
-        target.text = number >= 0 && number <= 255 && number == double(uint8_t(number)) ? char32_t(number) : kNoByte;
+        double number = float_::number_of(*value);
+        bool byte = number >= 0 && number <= 255 && number == double(uint8_t(number));
+        target.text = byte ? char32_t(number) : char32_t(binary::kNoByte);
         break;
     }
     case Type::Char: target.text = char32_t(value->data2); break;

@@ -87,8 +87,7 @@ private:
         }
     }
 
-    // An integer's byte; a number that is no byte, a unit that no byte holds.
-    static uint32_t byte_of(int32_t n) { return n >= 0 && n <= 255 ? uint32_t(n) : 0x100; }
+    static uint32_t byte_of(int32_t n) { return n >= 0 && n <= 255 ? uint32_t(n) : binary::kNoByte; }
 
     std::string utf8_;
 };
