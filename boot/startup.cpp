@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/char.h"
@@ -92,6 +93,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {typeset::init, {Type::Typeset}},
     {error::init, {Type::Error}},
     {time::init, {Type::Time}},
+    {binary::init, {Type::Binary}},
     {money::init, {Type::Money}},
     {percent::init, {Type::Percent}},
     {tuple::init, {Type::Tuple}},

@@ -1,6 +1,7 @@
 #include "datatypes/float.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -267,6 +268,15 @@ double from_block(Cell* block, Type target) {
     return exponent < 0 ? mantissa / std::pow(10.0, -exponent) : mantissa * std::pow(10.0, exponent);
 }
 
+// The double whose bits are the first eight bytes of a binary from its head (fewer when it holds
+// fewer), read as a number most significant byte first.
+double from_binary(const Cell& binary) {
+    string::Text bytes = string::text_of(binary);
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < std::min(bytes.length, 8u); i++) bits = bits << 8 | bytes.at(i);
+    return std::bit_cast<double>(bits);
+}
+
 // Text holding a number, as the lexer writes one ("," may stand for the decimal point); for a percent!,
 // the one value the text holds, an integer!, float! or percent! (50%, 0.5 and 0,5 all read as 50%).
 double from_text(Cell* text, Type target) {
@@ -294,6 +304,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Block:
     case Type::Paren:
     case Type::Hash: value = from_block(spec, target); break;
+    case Type::Binary: value = from_binary(*spec); break;
     default:
         if (!is_a(spec->type(), TypeClass::any_string)) error::fire_on_type(Err::script_bad_to_arg, target, spec);
         value = from_text(spec, target);

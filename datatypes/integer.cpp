@@ -1,5 +1,6 @@
 #include "datatypes/integer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <optional>
@@ -42,6 +43,14 @@ int32_t from_text(const Cell* text) {
     return value;
 }
 
+// The first four bytes of a binary from its head (fewer when it holds fewer), most significant first.
+int32_t from_binary(const Cell& binary) {
+    string::Text bytes = string::text_of(binary);
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < std::min(bytes.length, 4u); i++) value = value << 8 | bytes.at(i);
+    return int32_t(value);
+}
+
 const Cell* to(Cell*, Cell* spec, Type) {
     switch (spec->type()) {
     case Type::Integer:
@@ -51,6 +60,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
     case Type::Issue: return answer(issue::from_hex(*spec));
     case Type::Money: return answer(money::to_integer(*spec));
+    case Type::Binary: return answer(from_binary(*spec));
     default:
         if (is_a(spec->type(), TypeClass::any_string)) return answer(from_text(spec));
         error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);

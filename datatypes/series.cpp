@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
 #include "datatypes/integer.h"
@@ -46,16 +47,22 @@ Node copy_units(Node source, uint32_t start, uint32_t count) {
 
 // ---- units as values ----
 
-// The unit at an absolute index as a value: a copy of the cell of a cell series, a char! of a text.
+// The unit at an absolute index as a value: a copy of the cell of a cell series, an integer! of a
+// binary, a char! of a text.
 Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
     if (holds_cells(series)) return copy_cell(reinterpret_cast<const Cell*>(unit_at(series, index).get()), out);
-    *out = Cell{uint8_t(Type::Char), 0, read_unit(series, index), 0};
+    Type type = series.is(Type::Binary) ? Type::Integer : Type::Char;
+    *out = Cell{uint8_t(type), 0, read_unit(series, index), 0};
     return out;
 }
 
 void store_value(const Cell& series, uint32_t index, const Cell& value) {
     if (holds_cells(series)) {
         block::rs_store(series, index, value);
+        return;
+    }
+    if (series.is(Type::Binary)) {
+        *unit_at(series, index) = binary::get_byte(value);
         return;
     }
     if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);

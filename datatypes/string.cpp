@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -40,10 +41,7 @@ Cell* make_on(Cell* cell, Node node) {
 }
 
 [[noreturn]] void raise_invalid_utf8(const uint8_t* bytes, uint32_t length) {
-    Node node = alloc::alloc_bytes(length);
-    std::memcpy(alloc::alloc_tail_bytes(node, length).get(), bytes, length);
-    Cell binary{uint8_t(Type::Binary), 0, node, 0};
-    fire(Err::access_invalid_utf8, &binary);
+    fire(Err::access_invalid_utf8, binary::load(bytes, length));
 }
 
 // ---- make, to, eval-path ----
@@ -80,9 +78,12 @@ const Cell* to(Cell*, Cell* spec, Type target) {
     return retyped(result, target);
 }
 
-// A number is a capacity, anything else a value to convert.
+// A number is a capacity, anything else a value to convert by the target's own `to`, but money, which
+// no count of bytes is.
 const Cell* make(Cell* proto, Cell* spec, Type target) {
-    if (!spec->is(Type::Integer) && !spec->is(Type::Float)) return to(proto, spec, target);
+    if (target == Type::Binary && spec->is(Type::Money)) error::fire_bad_make_arg(target, spec);
+    if (!spec->is(Type::Integer) && !spec->is(Type::Float))
+        return datatype::action<Act::to>(target)(proto, spec, target);
     int32_t size = float_::to_integer_checked(*spec);
     if (size < 0) fire(Err::script_out_of_range, spec);
     return retyped(push_new(uint32_t(size)), target);

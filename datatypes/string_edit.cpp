@@ -120,6 +120,14 @@ void rewrite_from(const Cell& string, uint32_t start, const std::u32string& text
     b->tail = b->offset + (start + uint32_t(text.size())) * unit;
 }
 
+// Writes a code point over a unit: a binary takes its low eight bits, as a poke does.
+void write_unit(const Cell& series, uint32_t index, uint32_t code_point) {
+    if (series.is(Type::Binary))
+        *series::unit_at(series, index) = uint8_t(code_point);
+    else
+        write_char(series.data2, index, code_point);
+}
+
 // ---- set operations ----
 
 // Appends to `result` each record of `from` that the op keeps: a record is tested by its first code
@@ -252,8 +260,8 @@ void swap(Cell* series1, Cell* series2) {
         // shortened past its head leaves nothing there to swap.
         if (series::both_at_units_q(*series1, *series2)) {
             uint32_t code_point1 = rs_abs_at(*series1, head1), code_point2 = rs_abs_at(*series2, head2);
-            write_char(series1->data2, head1, code_point2);
-            write_char(series2->data2, head2, code_point1);
+            write_unit(*series1, head1, code_point2);
+            write_unit(*series2, head2, code_point1);
         }
         if (owned1) ownership::check(*series1, Word::swaped, series2, int32_t(head1), 1);
         if (owned2) ownership::check(*series2, Word::swaped, series1, int32_t(head2), 1);

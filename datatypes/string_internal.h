@@ -1,5 +1,6 @@
-/* What the files of string! share and no other datatype needs: runs of code points and the one
-   splice that writes them into a buffer, the /part rule, and the value that an editing action writes.
+/* What the files of string! share, with its child binary! for the splice: runs of code points and the
+   one splice that writes them into a buffer, the /part rule, and the value that an editing action
+   writes.
 
    A Run names its code points by a node and an index, so that it survives the allocations of the
    splice that reads it, or lies in memory outside the series buffers. */

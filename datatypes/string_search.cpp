@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/char.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/ownership.h"
@@ -93,6 +95,32 @@ Target target_of(Cell* value, bool folded) {
     return target;
 }
 
+// What a search of a binary looks for: bytes. A number is the byte of its value (binary::kNoByte when
+// it is no byte), a char the byte of its code point, a binary its bytes; any other value its text's
+// UTF-8 encoding, as it stands among bytes.
+Target byte_target_of(Cell* value) {
+    Target target;
+    switch (value->type()) {
+    case Type::Integer:
+    case Type::Float: {
+        double number = float_::number_of(*value);
+        bool byte = number >= 0 && number <= 255 && number == double(uint8_t(number));
+        target.text = byte ? char32_t(number) : char32_t(binary::kNoByte);
+        break;
+    }
+    case Type::Char: target.text = char32_t(value->data2); break;
+    case Type::Bitset: target.bitset = value; break;
+    case Type::Binary: target.text = code_points_of(*value); break;
+    default:
+        for (char32_t c : target_of(value, false).text) {
+            uint8_t utf8[4];
+            uint32_t length = unicode::cp_to_utf8(c, utf8);
+            target.text.append(utf8, utf8 + length);
+        }
+    }
+    return target;
+}
+
 template <class Unit>
 bool matches_at(const uint8_t* units, uint32_t at, const Target& target, bool folded) {
     if (target.bitset) return bitset::has_codepoint(*target.bitset, unicode::unit_at<Unit>(units, at));
@@ -129,8 +157,9 @@ Found search(Cell* series, Cell* value, const SelectOptions& options, bool match
     }
     if (reverse && (head == 0 || match)) return kNotFound;
 
-    bool folded = !options.case_ && !options.same;
-    Target target = target_of(value, folded);
+    bool bytes = series->is(Type::Binary);
+    bool folded = !options.case_ && !options.same && !bytes;
+    Target target = bytes ? byte_target_of(value) : target_of(value, folded);
     int64_t size = target.length();
     if (size == 0) return kNotFound;
     int64_t low = reverse ? head - count : head;
@@ -153,8 +182,9 @@ Found search(Cell* series, Cell* value, const SelectOptions& options, bool match
 // ---- sort ----
 
 // How two elements of a sort compare: a record of `record` units, compared whole or by the unit at
-// `offset`, or by a function.
+// `offset`, or by a function. Bytes never fold.
 struct SortOrder {
+    bool bytes;
     uint32_t unit;
     uint32_t record;
     uint32_t offset;
@@ -180,14 +210,17 @@ int compare_elements(const void* a, const void* b, intptr_t order_address, intpt
     return 0;
 }
 
-// A function's argument for an element: its record as a new string, or its code point as a char!.
+// A function's argument for an element: its record as a new string (binary), or its code point as a
+// char! (its byte as an integer!).
 void make_argument(Cell* cell, const uint8_t* element, const SortOrder& order) {
     if (!order.whole) {
-        char_::make_at(cell, unicode::unit_at(element, order.unit, 0));
+        uint32_t unit = unicode::unit_at(element, order.unit, 0);
+        order.bytes ? integer::make_at(cell, int32_t(unit)) : char_::make_at(cell, unit);
         return;
     }
     make_at_unit(cell, order.record, order.unit);
     splice(cell->data2, 0, 0, Run{element, 0, 0, order.unit, order.record});
+    if (order.bytes) cell->set_type(Type::Binary);
 }
 
 // The element that should come second is the function's first argument, so that true keeps the order;
@@ -322,7 +355,8 @@ const Cell* select(Cell* series, Cell* value, const SelectOptions& options) {
     Found found = search(series, value, options, false);
     uint64_t after = uint64_t(found.at) + found.length;
     if (found.at < 0 || after >= rs_abs_length_q(*series)) return &none::value;
-    return char_::push(rs_abs_at(*series, uint32_t(after)));
+    uint32_t unit = rs_abs_at(*series, uint32_t(after));
+    return series->is(Type::Binary) ? integer::push(int32_t(unit)) : char_::push(unit);
 }
 
 const Cell* sort(Cell* series, const SortOptions& options) {
@@ -330,13 +364,9 @@ const Cell* sort(Cell* series, const SortOptions& options) {
     bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the string
     series->data1 = plan.head;
-    SortOrder order{mem::buffer(series->data2)->unit(),
-                    plan.record,
-                    plan.offset,
-                    plan.whole,
-                    !options.case_,
-                    options.reverse,
-                    plan.function};
+    bool bytes = series->is(Type::Binary);
+    SortOrder order{bytes,      mem::buffer(series->data2)->unit(), plan.record,     plan.offset,
+                    plan.whole, !options.case_ && !bytes,           options.reverse, plan.function};
     if (order.function)
         sort_by_function(*series, plan.head, plan.count, order, options.stable);
     else

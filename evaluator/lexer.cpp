@@ -131,7 +131,7 @@ Node copy_cells(const Cell* cells, uint32_t count) {
 }
 
 // The text of a syntax error's report, pushed: from the error's position up to the end of its line, at
-// most 30 bytes, never cutting a character. A byte that is not UTF-8 shows as the Latin-1 character.
+// most 30 bytes, never cutting a character. A byte that is not UTF-8 shows as its escape, ^(FF).
 Cell* push_report_text(const uint8_t* at, const uint8_t* end) {
     constexpr uint32_t kReportBytes = 30;
     const uint8_t* limit = uint32_t(end - at) > kReportBytes ? at + kReportBytes : end;
@@ -141,10 +141,13 @@ Cell* push_report_text(const uint8_t* at, const uint8_t* end) {
         int32_t c = read_utf8(next, end);
         if (next > limit) break;
         if (c < 0) {
-            c = *p;
             next = p + 1;
+            char escape[] = "^(..)";
+            std::memcpy(escape + 2, string::byte_to_hex(*p), 2);
+            string::concatenate_literal(text, escape, 5);
+        } else {
+            string::append_char(text->data2, uint32_t(c));
         }
-        string::append_char(text->data2, uint32_t(c));
         p = next;
     }
     return text;

@@ -2,10 +2,12 @@
 // braces, comments, constructions) and the value loaders, each of which checks its token against the
 // rules of its datatype and, when building, writes the value into a new output slot.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
+#include "datatypes/binary.h"
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
@@ -484,6 +486,26 @@ void load_money(Lexer& lx, bool build) {
         !money::make_at(&value, parts.negative, parts.currency, parts.whole, parts.fraction))
         lx.invalid(Type::Money);
     if (build) *lx.new_value() = value;
+}
+
+// ---- binaries ----
+
+// #{digits} in base 16, or in the base written before the #: 2#{...}, 16#{...} or 64#{...}.
+void load_binary(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    size_t brace = text.find('{');
+    int32_t base = 16;
+    if (brace > 1) {
+        std::string_view digits = text.substr(0, brace - 1);
+        auto [end, problem] = std::from_chars(digits.data(), digits.data() + digits.size(), base);
+        bool read = problem == std::errc() && end == digits.data() + digits.size();
+        if (!read || (base != 2 && base != 16 && base != 64)) lx.invalid(Type::Binary);
+    }
+    std::string_view body = text.substr(brace + 1, text.size() - brace - 2);
+    std::optional<std::vector<uint8_t>> bytes =
+        binary::debase(base, {reinterpret_cast<const uint8_t*>(body.data()), 1, uint32_t(body.size())}, true);
+    if (!bytes) lx.invalid(Type::Binary);
+    if (build) binary::load_at(lx.new_value(), bytes->data(), uint32_t(bytes->size()));
 }
 
 // ---- texts ----

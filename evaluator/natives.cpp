@@ -12,9 +12,9 @@ namespace {
 void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 
 // Each family's entry points are defined where the subsystem that serves them lives: the text and
-// system natives with the services, the others here in the evaluator (natives_<family>.cpp; the
-// constructors of pair!, point2D!, point3D! and money! with the math). A native still to be built has
-// its family marked pending and stands in with not_available_s.
+// system natives with the services (enbase and debase with binary!'s codecs), the others here in the
+// evaluator (natives_<family>.cpp; the constructors of pair!, point2D!, point3D! and money! with the
+// math). A native still to be built has its family marked pending and stands in with not_available_s.
 #define OKA_FAMILY_control(Name) &Name##_s
 #define OKA_FAMILY_evaluation(Name) &Name##_s
 #define OKA_FAMILY_printing(Name) &Name##_s

@@ -233,10 +233,9 @@ State Engine::match_value(const Cell& literal) {
 }
 
 State Engine::match_type(const Cell& types) {
-    if (!block_input()) fire(Err::script_parse_unsupported);
-    bool matched = type_matches(input(), index(), end(), types);
-    if (matched) set_index(index() + 1);
-    return tried(matched);
+    int64_t next = parse::match_type(input(), index(), end(), types);
+    if (next >= 0) set_index(uint32_t(next));
+    return tried(next >= 0);
 }
 
 State Engine::mark_position(const Cell& set_word) {
@@ -516,8 +515,6 @@ void init() {
 }
 
 Cell process(const Cell& input, const Cell& rules, bool case_, int64_t limit, const Cell* callback) {
-    // Binary input is matched through the lexer's scanner, which waits for binary! to exist.
-    if (input.is(Type::Binary)) fire(Err::internal_not_done);
     Engine engine(input, rules, case_, limit, callback);
     return engine.run();
 }

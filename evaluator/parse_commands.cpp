@@ -15,8 +15,10 @@ namespace oka::parse {
 
 namespace {
 
-// A series `into` can enter: the block and string kinds.
-bool enterable_q(Type type) { return is_a(type, TypeClass::any_block) || is_a(type, TypeClass::any_string); }
+// A series `into` can enter: the block and string kinds, and binary!.
+bool enterable_q(Type type) {
+    return is_a(type, TypeClass::any_block) || is_a(type, TypeClass::any_string) || type == Type::Binary;
+}
 
 }  // namespace
 
@@ -197,8 +199,8 @@ State Engine::settle_change(uint32_t at, bool only) {
 // collect into / after: a series of a kind that can take what the input gives, other than the input.
 void Engine::check_target(const Cell& target) {
     Type type = target.type();
-    if (!is_a(type, TypeClass::any_block) && !(is_a(type, TypeClass::any_string) && !block_input()))
-        fire(Err::script_parse_into_type);
+    bool takes_units = is_a(type, TypeClass::any_string) || type == Type::Binary;
+    if (!is_a(type, TypeClass::any_block) && !(takes_units && !block_input())) fire(Err::script_parse_into_type);
     if (target.data2 == input().data2) fire(Err::script_parse_into_bad);
 }
 

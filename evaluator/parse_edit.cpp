@@ -29,7 +29,8 @@ Cell* push_at(const Cell& input, uint32_t index) {
 
 Cell* push_value_at(const Cell& input, uint32_t index) {
     if (is_a(input.type(), TypeClass::any_block)) return stack::push(*block::rs_abs_at(input, index));
-    return char_::push(string::rs_abs_at(input, index));
+    uint32_t unit = string::rs_abs_at(input, index);
+    return input.is(Type::Binary) ? integer::push(int32_t(unit)) : char_::push(unit);
 }
 
 Cell* push_copy(const Cell& input, uint32_t start, uint32_t end) {

@@ -20,7 +20,8 @@ inline constexpr uint32_t kUnbounded = UINT32_MAX;
 
 // ---- matching ----
 
-// Whether a value matches text input by its content: char!, the string kinds, tag! and bitset!.
+// Whether a value matches text or binary input by its content: char!, the string kinds, tag!, bitset!
+// and binary! (which only binary input takes).
 bool text_literal_q(Type type);
 // Whether a rule value is matched as a literal on this input, rather than being a rule of its own
 // kind (a block, a word, a count, a datatype ...). Lit-words and lit-paths are not: the engine turns
@@ -29,8 +30,9 @@ bool literal_q(const Cell& input, const Cell& value);
 
 // The index after a literal matched at `index`, or kNoMatch. Text input: a char (one code point), a
 // string kind (its text from its head), a tag (its text between angle brackets) or a bitset (one code
-// point in the set); letter case is folded unless `case_`. Block input: the value at `index` equals the
-// literal (`=`, or `==` under `case_`), and words match only words of their own type.
+// point in the set); letter case is folded unless `case_`. Binary input: the same with bytes for code
+// points, a text standing for its UTF-8 encoding, a binary for its bytes; case never folds. Block input: the value at
+// `index` equals the literal (`=`, or `==` under `case_`), and words match only words of their own type.
 int64_t match_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_);
 // The counted form: the literal matched again and again from `index`, at most `max` times; the index
 // after the last match when it matched at least `min` times, else kNoMatch. A literal that matches
@@ -40,12 +42,15 @@ int64_t match_repeated(const Cell& input, uint32_t index, uint32_t end, const Ce
 // The first position from `index` where the literal matches: that position (`to`), or the index after
 // the match (`thru`); kNoMatch when it matches nowhere before `end`.
 int64_t find_literal(const Cell& input, uint32_t index, uint32_t end, const Cell& literal, bool case_, bool thru);
-// Whether the value of block input at `index` is of the datatype, or of a type of the typeset.
-bool type_matches(const Cell& input, uint32_t index, uint32_t end, const Cell& types);
+// The index after the value at `index` when it is of the datatype, or of a type of the typeset; else
+// kNoMatch. Block input has values; in binary input it is the value the lexer reads there as it would
+// load the bytes (blanks before it included). Text input raises script parse-unsupported.
+int64_t match_type(const Cell& input, uint32_t index, uint32_t end, const Cell& types);
 
 // ---- what commands do with a match ----
 
-// Pushes on the data stack the value at `index`: the cell of block input, a char! of text input.
+// Pushes on the data stack the value at `index`: the cell of block input, an integer! of binary input,
+// a char! of text input.
 Cell* push_value_at(const Cell& input, uint32_t index);
 // Pushes on the data stack a new series of the input's type holding the units from `start` up to
 // `end` (empty when end <= start).

@@ -3,7 +3,9 @@
 #include "evaluator/raise.h"
 
 #include <cstdlib>
+#include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/cycles.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
@@ -107,6 +109,11 @@ void fire_on_action(Err id, Type type) {
 void fire_refinement(const char* refinement, const Cell* value) {
     Cell name = word::load(refinement);
     fire(Err::script_invalid_refine_arg, &name, value);
+}
+
+void fire_with_bytes(Err id, const uint8_t* bytes, uint32_t length) {
+    std::vector<uint8_t> copy(bytes, bytes + length);
+    fire(id, binary::load(copy.data(), length));
 }
 
 }  // namespace error

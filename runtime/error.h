@@ -51,6 +51,9 @@ namespace error {
 [[noreturn]] void fire_bad_make_arg(Type type, const Cell* spec);
 // Raises `id` with one integer! argument.
 [[noreturn]] void fire_with_integer(Err id, int32_t value);
+// Raises `id` with a binary! of the bytes as its argument. They are copied before the binary is made,
+// so they may lie in a series buffer.
+[[noreturn]] void fire_with_bytes(Err id, const uint8_t* bytes, uint32_t length);
 // Raises `id` with the datatype `type` as its first argument and `value`, when given, as its second.
 [[noreturn]] void fire_on_type(Err id, Type type, const Cell* value = nullptr);
 // Raises `id` with the running function's name, the datatype `type` and the word of the call's

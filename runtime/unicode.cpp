@@ -52,16 +52,9 @@ uint32_t step(uint32_t state, uint32_t& code_point, uint8_t byte) {
     error::fire_with_integer(Err::script_invalid_char, int32_t(code_point));
 }
 
-// Raises `id` with a binary! of up to four bytes. They are copied before the binary is allocated:
-// they may lie in a buffer that the allocation moves.
+// Raises `id` with a binary! of up to four bytes.
 [[noreturn]] void raise_with_bytes(Err id, const uint8_t* bytes, uint32_t available) {
-    uint8_t copy[4];
-    uint32_t length = std::min(available, uint32_t(sizeof copy));
-    std::memcpy(copy, bytes, length);
-    Node node = alloc::alloc_bytes(length);
-    std::memcpy(alloc::alloc_tail_bytes(node, length).get(), copy, length);
-    Cell binary{uint8_t(Type::Binary), 0, node, 0};
-    fire(id, &binary);
+    error::fire_with_bytes(id, bytes, std::min(available, 4u));
 }
 
 // ---- Strings from their head
