@@ -8,6 +8,7 @@
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
@@ -85,6 +86,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {typeset::init, {Type::Typeset}},
     {error::init, {Type::Error}},
     {time::init, {Type::Time}},
+    {date::init, {Type::Date}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

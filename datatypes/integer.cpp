@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
 #include "datatypes/string.h"
@@ -49,6 +50,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
     case Type::Issue: return answer(issue::from_hex(*spec));
+    case Type::Date: return answer(from_float(double(date::to_epoch(*spec))));
     default:
         if (is_a(spec->type(), TypeClass::any_string)) return answer(from_text(spec));
         error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
@@ -205,6 +207,10 @@ void do_math(MathOp op) {
     Cell* args = stack::arguments();
     if (args[1].is(Type::Integer) || args[1].is(Type::Char))
         do_math_op(get(args[0]), get(args[1]), op, args);
+    else if (args[1].is(Type::Date) && op == MathOp::add)
+        date::add_swapped();
+    else if (args[1].is(Type::Date))
+        error::fire_in_function(Err::script_not_related, Type::Integer);
     else
         float_::do_math(op);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -134,7 +135,12 @@ void refuse(Type right) {
     if (stack::arguments()[1].is(right)) error::fire_in_function(Err::script_not_related, Type::Time);
 }
 
-void add() { float_::do_math(integer::MathOp::add); }
+void add() {
+    if (stack::arguments()[1].is(Type::Date))
+        date::add_swapped();
+    else
+        float_::do_math(integer::MathOp::add);
+}
 
 void subtract() {
     refuse(Type::Date);
