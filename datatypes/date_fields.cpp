@@ -5,12 +5,10 @@
 #include "datatypes/date_internal.h"
 #include "datatypes/float.h"
 #include "datatypes/none.h"
-#include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "evaluator/actions.h"
 #include "runtime/error.h"
-#include "runtime/ownership.h"
 #include "runtime/words.h"
 
 namespace oka::date {
@@ -151,19 +149,6 @@ void set_field(Cell* date, int32_t field, Cell* value) {
     }
 }
 
-// A field set through a path whose step before selected the date from an object with change handlers
-// tells that object; one from a block tells the block's owner.
-void notify(const EvalPathOptions& step, const Cell& date, int32_t field) {
-    if (!step.notify) return;
-    const Cell& container = *step.container;
-    if (!container.is(Type::Object)) {
-        ownership::check(container, Word::set_path, &date, field, 1);
-        return;
-    }
-    int32_t position = object::find_word(container, step.previous->data2);
-    if (position >= 0) object::assign(container.data1, uint32_t(position), *step.previous, date, true);
-}
-
 }  // namespace
 
 double local_time(const Cell& date) {
@@ -213,8 +198,9 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     int32_t field = field_index(*element);
     if (!known_field_q(field)) fire(Err::script_invalid_path, step.path ? step.path : &none::value, element);
     if (!value) return get_field(*parent, field);
+    // The path's evaluation stores the changed date back where it took it from, which tells an object
+    // holding it of the change.
     set_field(parent, field, value);
-    notify(step, *parent, field);
     return value;
 }
 
