@@ -14,6 +14,9 @@ constexpr int64_t floor_mod(int64_t a, int64_t b) { return a - floor_div(a, b) *
 // The days before year y of the calendar whose years start on 1 March.
 constexpr int64_t days_before(int64_t y) { return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400); }
 
+// More days than lie between the first and the last day a word holds.
+constexpr double kLongestCarry = 2.0 * 366 * (kHighestYear - kLowestYear + 1);
+
 [[noreturn]] void out_of_range() { error::fire_on_type(Err::script_type_limit, Type::Date); }
 
 // The Monday of ISO week 1 of a year; `first` receives the weekday of its 1 January.
@@ -69,7 +72,7 @@ double normalize_time(int64_t& days, double time, uint32_t zone) {
     // The division may round a local time just short of a day boundary over it, or the other way.
     if (local - carried * kDaySeconds >= kDaySeconds) carried++;
     if (local - carried * kDaySeconds < 0) carried--;
-    if (std::fabs(carried) > double(kEpoch) * 16) out_of_range();
+    if (std::fabs(carried) > kLongestCarry) out_of_range();
     days += int64_t(carried);
     return time - carried * kDaySeconds;
 }

@@ -1,7 +1,8 @@
 /* time!: a signed duration in seconds, held as a double in payload words 2 and 3.
 
    time! is a child of float!: it takes float!'s comparison, absolute value, negation, remainder and
-   random, and runs its arithmetic and rounding through float!'s, with a time! result. Its fields are
+   random, and runs its arithmetic and rounding through float!'s, with a time! result; a time added
+   to a date is the date's arithmetic (datatypes/date.h). Its fields are
    the hour (whole hours, rounded toward zero, so negative for a negative time), the minute (0 to 59)
    and the second (the rest below a minute, with the time's sign). */
 #pragma once

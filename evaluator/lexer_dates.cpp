@@ -75,7 +75,8 @@ bool read_zone(Reader& r, DateText& date) {
     bool west = r.peek() == '-';
     if (!r.take('-') && !r.take('+')) return false;
     int32_t hours, minutes = 0;
-    bool compact = r.text.size() - r.at == 4 && r.text.substr(r.at).find_first_not_of("0123456789") == std::string_view::npos;
+    bool compact =
+        r.text.size() - r.at == 4 && r.text.substr(r.at).find_first_not_of("0123456789") == std::string_view::npos;
     if (compact ? !r.fixed(2, hours) : !r.number(1, 2, hours)) return false;
     if ((compact || r.take(':')) && !r.number(2, 2, minutes)) return false;
     if (hours > 15 || minutes > 59 || !r.end()) return false;
