@@ -128,14 +128,15 @@ TEST_F(DateText, YearsBelowAHundredKeepFourDigits) {
 }
 
 // now keeps the moment of the clock in every zone, also one that the zone bits hold only to the
-// quarter hour, and shows that zone.
+// quarter hour, and shows that zone. At any hour the local date differs from the UTC date in one of
+// the zones 14 hours either side.
 TEST_F(DateText, NowIsTheClockInTheLocalZone) {
     struct Case {
         const char* tz;  // a POSIX rule: the offset after the name counts hours west of UTC
         const char* zone;
     } cases[] = {
         {"UTC0", "0:00:00"},        {"IST-5:30", "5:30:00"}, {"NST3:30", "-3:30:00"},
-        {"LMT-0:53:28", "0:45:00"}, {"EST14", "-14:00:00"},
+        {"LMT-0:53:28", "0:45:00"}, {"EST14", "-14:00:00"},  {"LINT-14", "14:00:00"},
     };
     for (const Case& c : cases) {
         ScopedZone zone(c.tz);
