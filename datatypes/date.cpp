@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <utility>
 
 #include "datatypes/block.h"
@@ -94,7 +93,7 @@ BlockDate read_block(Cell* spec) {
     int32_t state = 0;
     for (uint32_t i = 0; i < length; i++) {
         int32_t kind = element_kind(cells[i]);
-        Transition go = kind < 0 || state >= int32_t(std::size(kStates)) ? kNo : kStates[state][kind];
+        Transition go = kind < 0 ? kNo : kStates[state][kind];
         if (go.next < 0) refuse(spec);
         parts.slots[go.slot] = kind == 0 ? integer::get(cells[i]) : cells[i].f64();
         parts.given[go.slot] = true;
@@ -206,7 +205,12 @@ const char* year_text(int32_t year) {
 // 1-Jan-2020, 5/Mar/-0044, 1-Jan-2020/10:30:00+05:30.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions&, int32_t part, int32_t) {
     uint32_t word = value->data1;
-    double local = local_time(*value);
+    // A time a hair short of midnight shows as the next day's 0:00:00, which loads back.
+    double local = time::as_shown(local_time(*value));
+    if (local >= kDaySeconds) {
+        word = days_to_date(date_to_days(word) + 1, zone_of(word), true);
+        local -= kDaySeconds;
+    }
     const char* separator = year_of(word) < 0 ? "/" : "-";
     char text[32];
     std::snprintf(text, sizeof text, "%d%s", day_of(word), separator);

@@ -178,14 +178,6 @@ const char* seconds_text(double seconds) {
     return seconds < kSmallest ? nullptr : float_::format(seconds, float_::FormatKind::seconds);
 }
 
-// The time as shown: the seconds field has six digits, in which 59.9999999 reads 60, so such a time
-// shows as the next whole minute instead of 0:00:60.
-double as_shown(double seconds) {
-    double rest = seconds_of(seconds);
-    const char* text = seconds_text(rest);
-    return text && std::strcmp(text, "60") == 0 ? seconds - rest + 60.0 : seconds;
-}
-
 // The seconds field as written: "00" when below the smallest shown, else with at least two digits
 // before the point.
 char* put_seconds(char* out, double seconds) {
@@ -225,6 +217,12 @@ Cell* make_in(const Cell& block, double seconds) { return make_at(alloc::alloc_t
 
 int32_t get_hours(double seconds) { return float_::to_int32(hours_of(seconds)); }
 int32_t get_minutes(double seconds) { return float_::to_int32(minutes_of(seconds)); }
+
+double as_shown(double seconds) {
+    double rest = seconds_of(seconds);
+    const char* text = seconds_text(rest);
+    return text && std::strcmp(text, "60") == 0 ? seconds - rest + 60.0 : seconds;
+}
 
 int32_t format(double seconds, Cell* buffer, int32_t part) {
     if (!std::isfinite(seconds))

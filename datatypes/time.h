@@ -27,6 +27,10 @@ Cell* make_in(const Cell& block, double seconds);
 int32_t get_hours(double seconds);
 int32_t get_minutes(double seconds);
 
+// The time as its text shows it: the seconds field has six digits, in which 59.9999999 reads 60, so
+// such a time shows as the next whole minute instead of 0:00:60.
+double as_shown(double seconds);
+
 // Appends the text of a time, as "1:30:00", "-0:00:01.5" or "25:00:00", to the string `buffer`;
 // returns the part budget left.
 int32_t format(double seconds, Cell* buffer, int32_t part);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "boot/boot.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
@@ -96,6 +97,7 @@ void scan_in_every_mode(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     mem::reserve();
     runtime::init();
+    boot::finish_start_up();  // dates mold with the month names of system/locale
     collector::on = true;
     return 0;
 }
