@@ -10,6 +10,7 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
@@ -101,6 +102,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {tag::init, {Type::Tag}},
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
+    {date::init, {Type::Date}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/issue.h"
 #include "datatypes/money.h"
@@ -61,6 +62,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Issue: return answer(issue::from_hex(*spec));
     case Type::Money: return answer(money::to_integer(*spec));
     case Type::Binary: return answer(from_binary(*spec));
+    case Type::Date: return answer(from_float(double(date::to_epoch(*spec))));
     default:
         if (is_a(spec->type(), TypeClass::any_string)) return answer(from_text(spec));
         error::fire_on_type(Err::script_bad_to_arg, Type::Integer, spec);
@@ -220,6 +222,10 @@ void do_math(MathOp op) {
         do_math_op(get(args[0]), get(args[1]), op, args);
     else if (args[1].is(Type::Money))
         money::do_math(op);
+    else if (args[1].is(Type::Date) && op == MathOp::add)
+        date::add_swapped();
+    else if (args[1].is(Type::Date))
+        error::fire_on_action(Err::script_not_related, Type::Integer);
     else
         float_::do_math(op);
 }

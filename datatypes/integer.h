@@ -1,6 +1,6 @@
 /* integer!: a 32-bit signed integer held in payload word 2. Arithmetic never wraps: a sum, difference
    or product that leaves the range, and a quotient that is not exact, becomes a float!. No operation
-   here relies on signed overflow. */
+   here relies on signed overflow. An integer added to a date counts days (datatypes/date.h). */
 #pragma once
 
 #include "runtime/stack.h"

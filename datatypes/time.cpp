@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
@@ -134,7 +135,12 @@ void refuse(Type right) {
     if (stack::arguments()[1].is(right)) error::fire_on_action(Err::script_not_related, Type::Time);
 }
 
-void add() { float_::do_math(integer::MathOp::add); }
+void add() {
+    if (stack::arguments()[1].is(Type::Date))
+        date::add_swapped();
+    else
+        float_::do_math(integer::MathOp::add);
+}
 
 void subtract() {
     refuse(Type::Date);
@@ -170,14 +176,6 @@ bool odd_q(Cell* value) { return !even_q(value); }
 // The text of the seconds field, or nothing below the smallest shown.
 const char* seconds_text(double seconds) {
     return seconds < kSmallest ? nullptr : float_::format(seconds, float_::FormatKind::seconds);
-}
-
-// The time as shown: the seconds field has six digits, in which 59.9999999 reads 60, so such a time
-// shows as the next whole minute instead of 0:00:60.
-double as_shown(double seconds) {
-    double rest = seconds_of(seconds);
-    const char* text = seconds_text(rest);
-    return text && std::strcmp(text, "60") == 0 ? seconds - rest + 60.0 : seconds;
 }
 
 // The seconds field as written: "00" when below the smallest shown, else with at least two digits
@@ -219,6 +217,12 @@ Cell* make_in(const Cell& block, double seconds) { return make_at(alloc::alloc_t
 
 int32_t get_hours(double seconds) { return float_::to_int32(hours_of(seconds)); }
 int32_t get_minutes(double seconds) { return float_::to_int32(minutes_of(seconds)); }
+
+double as_shown(double seconds) {
+    double rest = seconds_of(seconds);
+    const char* text = seconds_text(rest);
+    return text && std::strcmp(text, "60") == 0 ? seconds - rest + 60.0 : seconds;
+}
 
 int32_t format(double seconds, Cell* buffer, int32_t part) {
     if (!std::isfinite(seconds))

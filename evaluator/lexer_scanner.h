@@ -159,6 +159,8 @@ struct TokenRoutines {
 const TokenRoutines& routines(Token token);
 // The value a callback receives as the type of a structural token.
 void exit_value(Token token, Cell* out);
+// The date loader (lexer_dates.cpp).
+void load_date(Lexer& lx, bool build);
 // True when the text from `at` starts with a Unicode blank (beyond ASCII); `length` receives its bytes.
 bool unicode_blank_q(const uint8_t* at, const uint8_t* end, uint32_t& length);
 // A character of text: a code point (-1 when the bytes are not UTF-8), `at` moved past it.

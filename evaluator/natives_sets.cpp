@@ -3,6 +3,7 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/date.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/string.h"
@@ -48,6 +49,8 @@ void do_set_op(SetOp op, bool case_, const Cell* size) {
         bitset::do_bitwise(typeset::Op(op));
     else if (type == Type::Typeset)
         typeset::do_bitwise(typeset::Op(op));
+    else if (type == Type::Date && op == SetOp::difference)
+        date::difference();
     else
         error::fire_in_function(Err::script_expect_arg, type);
 }

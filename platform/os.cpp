@@ -41,17 +41,22 @@ double get_time(bool precise) {
     return precise ? seconds + now.tv_nsec * 1e-9 : seconds;
 }
 
-uint32_t get_date(bool utc) {
-    time_t now = time(nullptr);
+uint32_t get_date(bool utc) { return read_calendar(utc, false).date; }
+
+Calendar read_calendar(bool utc, bool precise) {
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
     tm fields;
     if (utc) {
-        gmtime_r(&now, &fields);  // tm_gmtoff 0
+        gmtime_r(&now.tv_sec, &fields);  // tm_gmtoff 0
     } else {
         tzset();  // a TZ set since the last call takes effect
-        localtime_r(&now, &fields);
+        localtime_r(&now.tv_sec, &fields);
     }
     uint32_t zone = pack_zone(int(fields.tm_gmtoff / 60));
-    return pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, zone);
+    double seconds = fields.tm_hour * 3600 + fields.tm_min * 60 + fields.tm_sec;
+    return {pack_date(fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, zone),
+            precise ? seconds + now.tv_nsec * 1e-9 : seconds, int32_t(fields.tm_gmtoff)};
 }
 
 uint32_t pack_date(int year, int month, int day, uint32_t zone) {

@@ -33,6 +33,15 @@ double get_time(bool precise);
 
 // Today's date word: the UTC date with zone 0, or the local date with the local offset from UTC.
 uint32_t get_date(bool utc);
+// The moment, read once from the clock: today's date word as get_date packs it, the time of day there
+// in seconds (whole unless precise) and the offset from UTC in seconds (0 with utc), which the zone of
+// the date word holds only to the quarter hour.
+struct Calendar {
+    uint32_t date;
+    double seconds;
+    int32_t offset;
+};
+Calendar read_calendar(bool utc, bool precise);
 uint32_t pack_date(int year, int month, int day, uint32_t zone);
 uint32_t pack_zone(int offset_minutes);
 

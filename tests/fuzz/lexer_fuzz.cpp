@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "boot/boot.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
@@ -51,12 +53,14 @@ std::string reload(const std::string& molded) {
 // False when a value holds what its formers write otherwise than the lexer reads it, which is no
 // fault of the lexer's: a time, whose former splits the hours off in floating point and rounds the
 // seconds as it writes them (a large time or one a hair below a full minute molds an hour or a second
-// off).
-bool molds_as_read_q(const Cell& value) {
+// off); and inside a path a date with a time or of a year below zero, whose text has slashes in it.
+bool molds_as_read_q(const Cell& value, bool in_path = false) {
     if (value.is(Type::Time)) return false;
+    if (value.is(Type::Date)) return !in_path || (date::year_of(value.data1) >= 0 && !date::time_q(value.data1));
     if (!is_a(value.type(), TypeClass::any_block)) return true;
+    bool path = is_a(value.type(), TypeClass::any_path);
     for (uint32_t i = value.data1; i < series::rs_length_q(value) + value.data1; i++)
-        if (!molds_as_read_q(*block::rs_abs_at(value, i))) return false;
+        if (!molds_as_read_q(*block::rs_abs_at(value, i), path)) return false;
     return true;
 }
 
@@ -96,6 +100,7 @@ void scan_in_every_mode(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     mem::reserve();
     runtime::init();
+    boot::finish_start_up();  // dates mold with the month names of system/locale
     collector::on = true;
     return 0;
 }
