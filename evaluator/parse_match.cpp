@@ -1,6 +1,9 @@
 // Matching one literal rule value at a position of the input: once, counted (the fast path of the
 // iterations), or searched for (to and thru). Text is read in place through a pattern prepared once per
 // call; block values are compared on the data stack, as a compare action may allocate.
+#include <memory>
+#include <string>
+
 #include "datatypes/binary.h"
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
@@ -42,8 +45,8 @@ public:
         if (kind != kText && kind != kTag) return;
         text = string::text_of(literal);
         if (!input.is(Type::Binary) || literal.is(Type::Binary)) return;
-        utf8_ = binary::utf8_of(literal);
-        text = {BufPtr<uint8_t>(reinterpret_cast<uint8_t*>(utf8_.data())), 1, uint32_t(utf8_.size())};
+        utf8_ = std::make_unique<std::string>(binary::utf8_of(literal));
+        text = {BufPtr<uint8_t>(reinterpret_cast<uint8_t*>(utf8_->data())), 1, uint32_t(utf8_->size())};
     }
     // The text may point into the pattern itself.
     Pattern(const Pattern&) = delete;
@@ -89,7 +92,7 @@ private:
 
     static uint32_t byte_of(int32_t n) { return n >= 0 && n <= 255 ? uint32_t(n) : binary::kNoByte; }
 
-    std::string utf8_;
+    std::unique_ptr<std::string> utf8_;  // only for text matched on binary input
 };
 
 template <class Unit>
