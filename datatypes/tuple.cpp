@@ -97,6 +97,15 @@ const Cell* from_issue(const Cell& issue) {
     return make_from(&result, b);
 }
 
+// The bytes from the head, at most 12, padded with zeros to 3.
+const Cell* from_binary(const Cell& binary) {
+    string::Text bytes = string::text_of(binary);
+    Bytes b;
+    b.count = std::clamp(bytes.length, kMinBytes, kMaxBytes);
+    for (uint32_t i = 0; i < std::min(bytes.length, kMaxBytes); i++) b.at[i] = uint8_t(bytes.at(i));
+    return make_from(&result, b);
+}
+
 const Cell* to(Cell*, Cell* spec, Type) {
     switch (spec->type()) {
     case Type::Tuple: return spec;
@@ -104,6 +113,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Paren:
     case Type::Hash: return from_block(spec);
     case Type::Issue: return from_issue(*spec);
+    case Type::Binary: return from_binary(*spec);
     default: {
         // Text: the one value it holds must be a tuple.
         if (!is_a(spec->type(), TypeClass::any_string)) refuse(spec);
