@@ -13,6 +13,7 @@
 #include "datatypes/date.h"
 #include "datatypes/email.h"
 #include "datatypes/error.h"
+#include "datatypes/event.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
@@ -37,6 +38,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/actions.h"
@@ -103,6 +105,8 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
     {date::init, {Type::Date}},
+    {vector::init, {Type::Vector}},
+    {event::init, {Type::Event}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

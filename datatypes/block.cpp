@@ -13,6 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/lexer.h"
@@ -177,6 +178,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Integer:
     case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
     case Type::Object: return retyped(object::push_body(spec->data1), target);
+    case Type::Vector: return retyped(vector::to_block(*spec), target);
     default:
         if (!is_a(spec->type(), TypeClass::any_block)) error::fire_bad_make_arg(target, spec);
         return retyped(clone(*spec, false, false), target);
@@ -186,6 +188,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
 const Cell* to(Cell*, Cell* spec, Type target) {
     if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, false, false), target);
     if (spec->is(Type::Object)) return retyped(object::push_body(spec->data1), target);
+    if (spec->is(Type::Vector)) return retyped(vector::to_block(*spec), target);
     if (spec->is(Type::Typeset)) {
         Cell* types = push_only_s(8);
         typeset::to_block(*spec, *types);

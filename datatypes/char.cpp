@@ -7,6 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "datatypes/vector.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/registry.h"
@@ -75,7 +76,8 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 }
 
 // The char in the result slot, the other operand after it; the integer arithmetic computes, and its
-// answer must be a code point. A quotient is truncated toward zero.
+// answer must be a code point. A quotient is truncated toward zero. A vector on the right takes the
+// char as its scalar.
 template <MathOp Op>
 void math() {
     Cell* args = stack::arguments();
@@ -84,6 +86,7 @@ void math() {
     case Type::Char:
     case Type::Integer: operand = int32_t(args[1].data2); break;
     case Type::Float: operand = float_::to_int32(float_::get(args[1])); break;
+    case Type::Vector: vector::do_math_scalar(Op, 1); return;
     default: {
         Cell datatype;
         fire(Err::script_invalid_type, datatype::make_at(&datatype, args[1].type()));

@@ -15,6 +15,7 @@
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "evaluator/lexer.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
@@ -518,6 +519,7 @@ void do_math(integer::MathOp op) {
     Type l = left->type(), r = left[1].type();
     if (r == Type::Money) return money::do_math(op);
     if (r == Type::Tuple) return tuple::do_math(op);
+    if (r == Type::Vector) return vector::do_math_scalar(op, 1);
     if (!is_a(r, TypeClass::amount) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
         error::fire_on_type(Err::script_invalid_type, r);
     Type type = l == Type::Time || r == Type::Time ? Type::Time : l == Type::Percent ? Type::Percent : Type::Float;

@@ -67,7 +67,7 @@ double do_math_op(double x, double y, integer::MathOp op);
 // The body of the math actions when either operand is a float!, percent! or time! and the other a
 // number: the left operand in the result slot, the right one after it; the result replaces the left.
 // A money! on the right hands the operation to the money math (datatypes/money.h), a tuple! to the
-// tuple math (datatypes/tuple.h).
+// tuple math (datatypes/tuple.h), a vector! to the vector's scalar math (datatypes/vector.h).
 void do_math(integer::MathOp op);
 
 // The power action: the base in the result slot, the exponent, an integer! or float!, after it.

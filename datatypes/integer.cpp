@@ -11,6 +11,7 @@
 #include "datatypes/money.h"
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "evaluator/lexer.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
@@ -226,6 +227,8 @@ void do_math(MathOp op) {
         date::add_swapped();
     else if (args[1].is(Type::Date))
         error::fire_on_action(Err::script_not_related, Type::Integer);
+    else if (args[1].is(Type::Vector))
+        vector::do_math_scalar(op, 1);
     else
         float_::do_math(op);
 }

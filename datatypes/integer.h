@@ -58,7 +58,7 @@ OKA_ALWAYS_INLINE Cell* do_math_op(int32_t a, int32_t b, MathOp op, Cell* result
     return a % b ? make_float_at(result, double(a) / b) : make_at(result, a / b);
 }
 // The body of the math actions: the left operand in the result slot, the right one after it; the
-// right operand's type decides who computes.
+// right operand's type decides who computes (a vector! on the right takes the integer as its scalar).
 void do_math(MathOp op);
 
 }  // namespace oka::integer

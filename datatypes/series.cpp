@@ -13,6 +13,7 @@
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
+#include "datatypes/vector.h"
 #include "datatypes/words.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
@@ -48,9 +49,10 @@ Node copy_units(Node source, uint32_t start, uint32_t count) {
 // ---- units as values ----
 
 // The unit at an absolute index as a value: a copy of the cell of a cell series, an integer! of a
-// binary, a char! of a text.
+// binary, the element of a vector, a char! of a text.
 Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
     if (holds_cells(series)) return copy_cell(reinterpret_cast<const Cell*>(unit_at(series, index).get()), out);
+    if (series.is(Type::Vector)) return vector::get_value(series, index, out);
     Type type = series.is(Type::Binary) ? Type::Integer : Type::Char;
     *out = Cell{uint8_t(type), 0, read_unit(series, index), 0};
     return out;
@@ -63,6 +65,10 @@ void store_value(const Cell& series, uint32_t index, const Cell& value) {
     }
     if (series.is(Type::Binary)) {
         *unit_at(series, index) = binary::get_byte(value);
+        return;
+    }
+    if (series.is(Type::Vector)) {
+        vector::set_value(series, index, value);
         return;
     }
     if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
@@ -309,10 +315,13 @@ struct Move {
     fire(Err::script_move_bad, &from, &to);
 }
 
-// Cells go into cells, units into units of the same width; only texts mix widths.
+// Cells go into cells, units into units of the same width; only texts mix widths. Elements go into
+// vectors of the same element type and width only, and nothing else goes into a vector.
 void check_movable(const Cell& origin, const Cell& target) {
     if (is_a(origin.type(), TypeClass::any_block) != is_a(target.type(), TypeClass::any_block))
         move_bad(origin, target);
+    bool vectors = origin.is(Type::Vector) || target.is(Type::Vector);
+    if (vectors && (origin.type() != target.type() || origin.data3 != target.data3)) move_bad(origin, target);
     bool widths_differ = unit_of(origin) != unit_of(target);
     if (widths_differ && (!is_a(origin.type(), TypeClass::any_string) || !is_a(target.type(), TypeClass::any_string)))
         move_bad(origin, target);
@@ -477,8 +486,9 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
     start = std::min<int64_t>(start, length);
     count = std::clamp<int64_t>(count, 0, length - start);
     uint32_t header = value->header & (0xFF | kCellNewLine);
+    uint32_t element = value->is(Type::Vector) ? value->data3 : 0;  // a vector's copy keeps its element type
     Node node = copy_units(value->data2, uint32_t(start), uint32_t(count));
-    *result = Cell{header, 0, node, 0};
+    *result = Cell{header, 0, node, element};
     return result;
 }
 

@@ -1,5 +1,6 @@
 /* series!: the abstract parent of every series type, and the routines that work on any series
-   through the unit size of its buffer (16 for cells; 1, 2 or 4 for text and bytes).
+   through the unit size of its buffer (16 for cells; 1, 2 or 4 for text and bytes; 1 to 8 for the
+   elements of a vector).
 
    A series value holds its head (a 0-based unit index) in payload word 1 and its node in word 2. A head
    may lie past the tail once the series shrank under another position: routines that read through the

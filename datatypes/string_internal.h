@@ -1,6 +1,7 @@
-/* What the files of string! share, with its child binary! for the splice: runs of code points and the
-   one splice that writes them into a buffer, the /part rule, and the value that an editing action
-   writes.
+/* What the files of string! share, with its children binary! and vector! for the splice and the
+   search: runs of code points and the one splice that writes them into a buffer (units of any width,
+   when the run's unit is the buffer's), the /part rule, the value that an editing action writes, and the
+   positions a find or select tests.
 
    A Run names its code points by a node and an index, so that it survives the allocations of the
    splice that reads it, or lies in memory outside the series buffers. */
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "datatypes/string.h"
@@ -123,5 +125,49 @@ std::u32string code_points_of(const Cell& string);
 // its values in turn unless `only`), made in a new string pushed on the data stack. At most `part` code
 // points when `part` is not negative.
 Run contribution(Cell* value, int32_t part, bool only);
+
+// ---- the positions a search tests (find and select, vector! included) ----
+
+// Where a search looks: forward it tests the positions from the head every `step` units; /last tests
+// the same positions from the end of the range back; /reverse tests from the unit before the head back
+// to the buffer start. `count` units of range lie from the head (before it with /reverse); a match
+// lies wholly in the range, and /match tests one position only.
+struct SearchPlan {
+    int64_t head;
+    int64_t count;
+    int64_t step;
+    uint32_t length;
+    bool reverse;
+    bool last;
+    bool match;
+};
+// The plan of a find or select, from its refinements; nothing when no position can match. Raises
+// internal not-done for /any and /with, script out-of-range for a /skip below 1.
+std::optional<SearchPlan> plan_search(const Cell& series, const SelectOptions& options, bool match);
+
+// Where a match starts (-1: none) and the units it covers.
+struct Found {
+    int64_t at;
+    uint32_t length;
+};
+inline constexpr Found kNotFound{-1, 0};
+
+// The first position of the plan where `matches(at)` holds for a match of `size` units.
+template <class Matches>
+Found scan(const SearchPlan& plan, int64_t size, Matches matches) {
+    if (size == 0) return kNotFound;
+    int64_t head = plan.head, step = plan.step;
+    int64_t low = plan.reverse ? head - plan.count : head;
+    int64_t high = plan.reverse ? plan.length : head + plan.count;
+    int64_t first = plan.reverse ? std::min(head - 1, high - size)
+                    : plan.last  ? head + (high - size - head) / step * step
+                                 : head;
+    int64_t stride = plan.reverse || plan.last ? -step : step;
+    for (int64_t at = first; at >= low && at + size <= high; at += stride) {
+        if (matches(uint32_t(at))) return Found{at, uint32_t(size)};
+        if (plan.match) break;
+    }
+    return kNotFound;
+}
 
 }  // namespace oka::string

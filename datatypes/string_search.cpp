@@ -2,6 +2,7 @@
 // case_folding::change_char, the same for every unit size, so that two texts compare, and a text sorts,
 // alike however they are stored.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "datatypes/binary.h"
@@ -131,51 +132,17 @@ bool matches_at(const uint8_t* units, uint32_t at, const Target& target, bool fo
     return true;
 }
 
-// Where a match starts (-1: none) and the units it covers.
-struct Found {
-    int64_t at;
-    uint32_t length;
-};
-constexpr Found kNotFound{-1, 0};
-
-// The search of find and select. Forward it tests the positions from the head, every `skip` units;
-// /last tests the same positions from the end of the range back; /reverse tests from the unit before
-// the head back to the buffer start. A match lies wholly in the range; /match tests one position only.
+// The search of find and select: the positions of the plan, tested for the target's code points.
 Found search(Cell* series, Cell* value, const SelectOptions& options, bool match) {
-    bool reverse = options.reverse;
-    uint32_t length = rs_abs_length_q(*series);
-    if (length == 0 || (series->data1 >= length && !reverse)) return kNotFound;
-    if (options.any || options.with) fire(Err::internal_not_done);
-    int64_t step = series::record_size(options.skip);
-    if (step < 1) fire(Err::script_out_of_range, options.skip);
-    int64_t head = clamped_head(*series);
-    int64_t count = reverse ? head : length - head;
-    if (options.part) {
-        int64_t limit = series::search_part_count(*series, *options.part, reverse);
-        if (limit < 1) return kNotFound;
-        count = std::min(count, limit);
-    }
-    if (reverse && (head == 0 || match)) return kNotFound;
-
+    std::optional<SearchPlan> plan = plan_search(*series, options, match);
+    if (!plan) return kNotFound;
     bool bytes = series->is(Type::Binary);
     bool folded = !options.case_ && !options.same && !bytes;
     Target target = bytes ? byte_target_of(value) : target_of(value, folded);
-    int64_t size = target.length();
-    if (size == 0) return kNotFound;
-    int64_t low = reverse ? head - count : head;
-    int64_t high = reverse ? length : head + count;
-    int64_t first = reverse        ? std::min(head - 1, high - size)
-                    : options.last ? head + (high - size - head) / step * step
-                                   : head;
-    int64_t stride = reverse || options.last ? -step : step;
-
     BufPtr<uint8_t> units = series::unit_at(*series, 0);
     return unicode::with_unit(mem::buffer(series->data2)->unit(), [&]<class Unit>(Unit) {
-        for (int64_t at = first; at >= low && at + size <= high; at += stride) {
-            if (matches_at<Unit>(units.get(), uint32_t(at), target, folded)) return Found{at, uint32_t(size)};
-            if (match) break;
-        }
-        return kNotFound;
+        return scan(*plan, target.length(),
+                    [&](uint32_t at) { return matches_at<Unit>(units.get(), at, target, folded); });
     });
 }
 
@@ -257,6 +224,26 @@ void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const S
 }
 
 }  // namespace
+
+// ---- the positions a search tests ----
+
+std::optional<SearchPlan> plan_search(const Cell& series, const SelectOptions& options, bool match) {
+    bool reverse = options.reverse;
+    uint32_t length = rs_abs_length_q(series);
+    if (length == 0 || (series.data1 >= length && !reverse)) return std::nullopt;
+    if (options.any || options.with) fire(Err::internal_not_done);
+    int64_t step = series::record_size(options.skip);
+    if (step < 1) fire(Err::script_out_of_range, options.skip);
+    int64_t head = clamped_head(series);
+    int64_t count = reverse ? head : length - head;
+    if (options.part) {
+        int64_t limit = series::search_part_count(series, *options.part, reverse);
+        if (limit < 1) return std::nullopt;
+        count = std::min(count, limit);
+    }
+    if (reverse && (head == 0 || match)) return std::nullopt;
+    return SearchPlan{head, count, step, length, reverse, options.last, match};
+}
 
 // ---- comparison ----
 

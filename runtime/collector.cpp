@@ -345,7 +345,7 @@ NodeFrame* node_frame_of(Addr frame) { return mem::ptr<NodeFrame>(frame); }
 Addr slot_of(Node node) { return *mem::ptr<Addr>(node); }
 // alloc::alloc_region keeps the rounded size of a region in the 4 bytes before it.
 uint32_t region_bytes(Addr region) { return *mem::ptr<uint32_t>(region - 4); }
-bool valid_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4 || unit == sizeof(Cell); }
+bool valid_unit(uint32_t unit) { return unit == 1 || unit == 2 || unit == 4 || unit == 8 || unit == sizeof(Cell); }
 // Any id the registry has room for: the run-time uses some that no datatype registers yet (hash!, pair!),
 // 0 marks an emptied cell and kBoundedStringType a string view. Poison bytes make no such id.
 bool valid_type_id(uint8_t id) { return id < kTypeTableSize; }
@@ -603,7 +603,7 @@ private:
         SeriesBuffer* b = buffer_at(buffer);
         size_t before = faults_.size();
         if (!valid_unit(b->unit()))
-            fault("buffer %#x (node %#x): unit %u, expected 1, 2, 4 or 16", buffer, b->node, b->unit());
+            fault("buffer %#x (node %#x): unit %u, expected 1, 2, 4, 8 or 16", buffer, b->node, b->unit());
         if (b->size % 16)
             fault("buffer %#x (node %#x): capacity %u, expected a multiple of 16", buffer, b->node, b->size);
         if (b->offset < b->data_start() || b->tail < b->offset)

@@ -87,7 +87,7 @@ private:
 
 // Flags of a series buffer.
 enum : uint32_t {
-    kSeriesUnitMask = 0x1F,      // unit size in bytes: 1, 2, 4 (bytes, text) or 16 (cells)
+    kSeriesUnitMask = 0x1F,      // unit size in bytes: 1, 2, 4 (bytes, text), 8 (vector elements) or 16 (cells)
     kSeriesOwned = 1u << 17,     // reports its changes to an owner
     kSeriesNegated = 1u << 19,   // a complemented bitset
     kSeriesFixed = 1u << 20,     // from the tracked heap: never moves, never swept
