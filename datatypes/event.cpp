@@ -227,8 +227,9 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     }
     if (field != kType) fire(Err::script_bad_path_set, path, element);
     if (!value->is(Type::Word)) fire(Err::script_bad_path_set, path, value);
-    parent->data1 = type_code(*value);
-    if (!parent->data1) fire(Err::script_not_event_type, value);
+    uint32_t code = type_code(*value);
+    if (!code) fire(Err::script_not_event_type, value);
+    parent->data1 = code;
     return value;
 }
 

@@ -5,6 +5,7 @@
 #include "datatypes/char.h"
 #include "datatypes/datatype.h"
 #include "datatypes/float.h"
+#include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/vector_internal.h"
@@ -62,13 +63,13 @@ struct Made {
     Type type = Type::Integer;
     uint32_t size = 4;
     int32_t count = 0;
-    Cell values = Cell{uint8_t(Type::None), 0, 0, 0};
+    Cell values = none::value;
 };
 
+// The value at an offset from the spec's head, none past its tail.
 Cell spec_at(const Cell& spec, uint32_t offset) {
     uint32_t index = spec.data1 + offset;
-    return index < series::rs_buffer_length_q(spec) ? *block::rs_abs_at(spec, index)
-                                                    : Cell{uint8_t(Type::None), 0, 0, 0};
+    return index < series::rs_buffer_length_q(spec) ? *block::rs_abs_at(spec, index) : none::value;
 }
 
 // [type bits? count-or-values]: a count, then perhaps a block of values, or a block of values.
@@ -118,11 +119,10 @@ Made untyped_spec(const Cell& spec) {
 // The vector holds the values, then zeros up to the count when the values are fewer.
 const Cell* make_from(const Made& made) {
     uint32_t given = made.values.is(Type::None) ? 0 : series::rs_length_q(made.values);
-    uint32_t count = uint32_t(std::max(made.count, 0));
-    Cell* vector = make_at(stack::push_next(), std::max(count, given), made.type, made.size);
-    Node node = vector->data2;
-    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(node, std::max(count, given) * made.size);
-    std::memset(out.get(), 0, size_t(std::max(count, given)) * made.size);
+    uint32_t length = std::max(uint32_t(std::max(made.count, 0)), given);
+    Cell* vector = make_at(stack::push_next(), length, made.type, made.size);
+    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(vector->data2, length * made.size);
+    std::memset(out.get(), 0, size_t(length) * made.size);
     for (uint32_t i = 0; i < given; i++)
         encode(made.type, made.size, *block::rs_abs_at(made.values, made.values.data1 + i), out.get() + i * made.size);
     return vector;
@@ -176,9 +176,7 @@ int32_t write_elements(const Cell& vector, Cell* buffer, bool molding, bool all,
     for (uint32_t i = clamped_head(vector); i < length && !(limited && part < 1); i++) {
         if (i > clamped_head(vector)) part = string::write_token(buffer, " ", false, part);
         if (element != Type::Char) {
-            char text[40];
-            std::strcpy(text, number_text(element_at(vector, i).get(), size, element));
-            part = string::write_token(buffer, text, false, part);
+            part = string::write_token(buffer, number_text(element_at(vector, i).get(), size, element), false, part);
             continue;
         }
         auto code_point = uint32_t(read_int(element_at(vector, i).get(), size, element));
