@@ -90,7 +90,9 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
 }
 
 // An integer picks or pokes; another key selects what follows it, or with a value to set, pokes the
-// value over the code point after the key: the one a get of the path reads, however long the key.
+// value over the unit after the key: the one a get of the path reads, however long the key. The
+// series' own find and select look for the key, so that a child that searches its units as something
+// other than code points (a vector's numbers) takes its path the same way.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     const Cell* where = step.path ? step.path : &none::value;
     if (element->is(Type::Integer)) {
@@ -99,10 +101,10 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
                      : actions::call<Act::pick>(parent, index, element);
     }
     if (element->is(Type::Word)) fire(Err::script_invalid_path, where, element);
-    if (!value) return select(parent, element, SelectOptions{});
+    if (!value) return actions::call<Act::select>(parent, element, SelectOptions{});
     FindOptions to_after_key;
     to_after_key.tail = true;
-    const Cell* after_key = find(parent, element, to_after_key);
+    const Cell* after_key = actions::call<Act::find>(parent, element, to_after_key);
     if (after_key->is(Type::None)) fire(Err::script_bad_path_set, where, element);
     Cell* position = stack::push(*after_key);
     Cell index;
