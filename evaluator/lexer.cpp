@@ -272,7 +272,9 @@ void Lexer::run() {
         }
         if (scanned == Token::Error) pass_over_error();
         line += token_lines;
-        if (scanned != Token::Comment) line_break = false;  // a comment leaves the next value on its line
+        // A comment leaves the next value on its line, and so does a point's parenthesis, which is part of
+        // the point's token that follows.
+        if (scanned != Token::Comment && entry != State::Point) line_break = false;
         if (scanned == Token::Eof) return;
         // One mode and prescans stop at the end of a top-level value, or at once when nothing is built. An
         // invalid token passed over builds nothing, but the path it ended is a value.
