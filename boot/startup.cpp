@@ -25,9 +25,11 @@
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -107,6 +109,8 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {date::init, {Type::Date}},
     {vector::init, {Type::Vector}},
     {event::init, {Type::Event}},
+    {pair::init, {Type::Pair}},
+    {point::init, {Type::Point2D, Type::Point3D}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

@@ -16,7 +16,9 @@
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
@@ -408,6 +410,65 @@ void load_tuple(Lexer& lx, bool build) {
         value = digits = 0;
     }
     if (build) tuple::make_at(lx.new_value(), bytes, count);
+}
+
+// One side of a pair, by the rules of integers: an optional sign, at most 10 digits with single '
+// between them, within 32 bits.
+bool pair_side(std::string_view text, int32_t& value) {
+    bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    int64_t magnitude = 0;
+    uint32_t digits = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\'') {
+            if (i == 0 || text[i - 1] == '\'') return false;
+            continue;
+        }
+        if (text[i] < '0' || text[i] > '9' || ++digits > 10) return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    int64_t signed_value = negative ? -magnitude : magnitude;
+    if (digits == 0 || signed_value < std::numeric_limits<int32_t>::min() ||
+        signed_value > std::numeric_limits<int32_t>::max())
+        return false;
+    value = int32_t(signed_value);
+    return true;
+}
+
+// 10x20, either side signed; no decimal point on either side.
+void load_pair(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    size_t x = text.find_first_of("xX");
+    int32_t a, b;
+    if (!pair_side(text.substr(0, x), a) || !pair_side(text.substr(x + 1), b)) lx.invalid(Type::Pair);
+    if (build) pair::make_at(lx.new_value(), a, b);
+}
+
+std::string_view without_blanks(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    text.remove_suffix(text.size() - (text.find_last_not_of(" \t") + 1));
+    return text;
+}
+
+// (x, y) or (x, y, z): numbers, their special forms too, with blanks around them. The token holds the
+// parentheses, and its type says how many numbers its commas promise.
+void load_point(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    std::string_view inside = text.substr(1, text.size() - 2);
+    point::Coordinates c;
+    c.count = 0;
+    for (size_t start = 0;;) {
+        size_t comma = inside.find(',', start);
+        std::string_view number = without_blanks(inside.substr(start, comma - start));
+        if (number.size() > kMaxFloatText) lx.invalid(Type::Float);
+        double value;
+        if (c.count == c.at.size() || !(decimal_value(number, value) || special_float_value(number, value)))
+            lx.invalid(lx.type);
+        c.at[c.count++] = float(value);
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (build) point::make_at(lx.new_value(), c);
 }
 
 void load_float_special(Lexer& lx, bool build) {

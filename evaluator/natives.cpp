@@ -26,7 +26,6 @@ void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 #define OKA_FAMILY_system(Name) &Name##_s
 #define OKA_FAMILY_parse(Name) &Name##_s
 #define OKA_FAMILY_memory(Name) &Name##_s
-#define OKA_FAMILY_pending_math_extended(Name) &not_available_s
 #define OKA_FAMILY_pending_text(Name) &not_available_s
 #define OKA_FAMILY_pending_system(Name) &not_available_s
 
