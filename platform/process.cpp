@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
 
 extern char** environ;
 
@@ -23,12 +22,8 @@ namespace {
 class Fd {
 public:
     Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
     ~Fd() { reset(); }
 
     int get() const { return fd_; }
@@ -210,14 +205,16 @@ int32_t run_process(ChildProcess& child) {
     if (!open_ends(child.input, true, ends[0]) || !open_ends(child.output, false, ends[1]) ||
         !open_ends(child.error, false, ends[2]))
         return -1;
-    unreaped().reserve(unreaped().size() + 1);  // so that a child started is never left unrecorded
+    unreaped().reserve(unreaped().size() + 1);  // so that recording the child below cannot fail
     pid_t pid = spawn(child.arguments, ends);
     if (pid < 0) return -1;
+    // Recorded until waited for, so that it is reaped even when serving its pipes fails (no memory).
+    unreaped().push_back(pid);
     for (Ends& end : ends) end.child.reset();  // the parent sees the end of output when the child closes its own
     serve_pipes(child, ends);
-    if (child.wait) return wait_for(pid);
-    unreaped().push_back(pid);
-    return int32_t(pid);
+    if (!child.wait) return int32_t(pid);
+    std::erase(unreaped(), pid);
+    return wait_for(pid);
 }
 
 std::vector<std::string> shell_command(const std::string& command_line) { return {"/bin/sh", "-c", command_line}; }

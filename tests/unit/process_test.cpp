@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -138,6 +139,58 @@ TEST(Process, FilesAppendedAndRead) {
     ChildProcess reader{{"cat"}, file_stream(out), kPipe, kNull};
     EXPECT_EQ(platform::run_process(reader), 0);
     EXPECT_EQ(reader.output.bytes, "kept\none\ntwo\n");
+}
+
+// call through the native, with file! values (the names of files) for its streams. The refinements'
+// positions, in the order of the spec: /wait /show /console /shell /input /output /error.
+class Call : public test::CodeTest {
+protected:
+    static Cell file(const std::string& path) { return test::with_type(test::str(path), Type::File); }
+    static int32_t call(std::initializer_list<Cell> args, std::vector<int32_t> positions) {
+        return integer::get(test::run(natives::call_s, args, std::move(positions)));
+    }
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+};
+
+// A file! output is appended to, made when missing; a file! input is read; an input file that is not
+// there answers -1 and runs nothing.
+TEST_F(Call, FilesForTheStreams) {
+    Scratch scratch;
+    std::string in = scratch.file("in"), out = scratch.file("out"), err = scratch.file("err");
+    std::ofstream(in) << "abc";
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(call({test::str("cat; echo E >&2"), file(in), file(out), file(err)}, {-1, -1, -1, -1, 1, 2, 3}), 0);
+    EXPECT_EQ(contents(out), "abcabc");
+    EXPECT_EQ(contents(err), "E\nE\n");
+    EXPECT_EQ(call({test::str("echo ran"), file(scratch.file("missing")), file(out)}, {-1, -1, -1, -1, 1, 2, -1}), -1);
+    EXPECT_EQ(contents(out), "abcabc");
+    EXPECT_EQ(call({file("/bin/true")}, {0, -1, -1, -1, -1, -1, -1}), 0);
+}
+
+// Output and error not redirected go to the null device, unless /console leaves them the console's.
+TEST_F(Call, ConsoleKeepsTheStreams) {
+    Scratch scratch;
+    std::string seen = scratch.file("seen");
+    struct Row {
+        std::vector<int32_t> positions;
+        const char* shown;
+    };
+    const Row rows[] = {{{0, -1, -1, -1, -1, -1, -1}, ""}, {{-1, -1, 0, -1, -1, -1, -1}, "out\nerr\n"}};
+    for (const Row& row : rows) {
+        int saved_out = dup(STDOUT_FILENO), saved_err = dup(STDERR_FILENO);
+        int target = open(seen.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(target, STDOUT_FILENO);
+        dup2(target, STDERR_FILENO);
+        int32_t status = call({test::str("echo out; echo err >&2")}, row.positions);
+        dup2(saved_out, STDOUT_FILENO);
+        dup2(saved_err, STDERR_FILENO);
+        for (int fd : {saved_out, saved_err, target}) close(fd);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(contents(seen), row.shown);
+    }
 }
 
 // browse hands the name to xdg-open, found on PATH, and does not wait; without one it raises access
