@@ -45,21 +45,34 @@ struct Ends {
 
 constexpr int kWriteMode = 0666;
 
+// The descriptor moved to 3 or above (a parent may run with its standard streams closed), so that
+// placing one of the child's ends as its stream 0, 1 or 2 never replaces another of them; -1 stays.
+int above_standard_streams(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
 // Opens the child's end of a stream (and the parent's end of a pipe); false when that fails. `reads`:
 // the child reads this stream.
 bool open_ends(const Stream& stream, bool reads, Ends& ends) {
     switch (stream.kind) {
     case Stream::Kind::inherit: return true;
-    case Stream::Kind::null_device: ends.child.reset(open("/dev/null", O_RDWR | O_CLOEXEC)); break;
+    case Stream::Kind::null_device:
+        ends.child.reset(above_standard_streams(open("/dev/null", O_RDWR | O_CLOEXEC)));
+        break;
     case Stream::Kind::file:
-        ends.child.reset(reads ? open(stream.path.c_str(), O_RDONLY | O_CLOEXEC)
-                               : open(stream.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kWriteMode));
+        ends.child.reset(above_standard_streams(
+            reads ? open(stream.path.c_str(), O_RDONLY | O_CLOEXEC)
+                  : open(stream.path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kWriteMode)));
         break;
     case Stream::Kind::pipe: {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return false;
-        ends.child.reset(reads ? fds[0] : fds[1]);
         ends.parent.reset(reads ? fds[1] : fds[0]);
+        ends.child.reset(above_standard_streams(reads ? fds[0] : fds[1]));
+        if (!ends.child.open()) return false;
         // The parent never waits on one pipe while the others need serving.
         return fcntl(ends.parent.get(), F_SETFL, O_NONBLOCK) == 0;
     }

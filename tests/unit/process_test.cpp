@@ -141,6 +141,32 @@ TEST(Process, FilesAppendedAndRead) {
     EXPECT_EQ(reader.output.bytes, "kept\none\ntwo\n");
 }
 
+// A parent that runs with its standard input and output closed makes the child's ends where those
+// were; each stream still reaches its own file.
+TEST(Process, ParentWithoutStandardStreams) {
+    Scratch scratch;
+    std::string out = scratch.file("out"), err = scratch.file("err");
+    ChildProcess child{platform::shell_command("echo O; echo E >&2"),
+                       {Stream::Kind::inherit, {}, {}},
+                       file_stream(out),
+                       file_stream(err)};
+    int saved_in = dup(STDIN_FILENO), saved_out = dup(STDOUT_FILENO);
+    close(STDIN_FILENO);
+    close(STDOUT_FILENO);
+    int32_t status = platform::run_process(child);
+    dup2(saved_in, STDIN_FILENO);
+    dup2(saved_out, STDOUT_FILENO);
+    close(saved_in);
+    close(saved_out);
+    EXPECT_EQ(status, 0);
+    std::ifstream out_file(out), err_file(err);
+    std::string out_line, err_line;
+    std::getline(out_file, out_line);
+    std::getline(err_file, err_line);
+    EXPECT_EQ(out_line, "O");
+    EXPECT_EQ(err_line, "E");
+}
+
 // call through the native, with file! values (the names of files) for its streams. The refinements'
 // positions, in the order of the spec: /wait /show /console /shell /input /output /error.
 class Call : public test::CodeTest {
