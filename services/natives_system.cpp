@@ -1,10 +1,17 @@
 // The natives that ask the operating system: now, the date and time of the clock in the local zone or
-// in UTC.
+// in UTC; wait, sleeping; call, running another program with its streams redirected; browse, opening a
+// url or a file with the desktop's own program for it.
+#include "datatypes/binary.h"
 #include "datatypes/date.h"
 #include "datatypes/integer.h"
+#include "datatypes/none.h"
+#include "datatypes/time.h"
+#include "datatypes/unset.h"
+#include "evaluator/actions.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "platform/os.h"
+#include "platform/process.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
 
@@ -26,6 +33,73 @@ constexpr Pick kPicks[] = {
     {"year", date::kYear}, {"month", date::kMonth},     {"day", date::kDay}, {"zone", date::kZone},
     {"time", date::kTime}, {"weekday", date::kWeekday}, {"yearday", 0},
 };
+
+// Text handed to the system as a name or a command line: its UTF-8 bytes from the head. No name holds a
+// NUL, which would cut it short there, so a text with one is refused.
+std::string system_text(const Cell& text) {
+    std::string bytes = binary::utf8_of(text);
+    if (bytes.find('\0') != std::string::npos) fire(Err::script_invalid_arg, &text);
+    return bytes;
+}
+
+// The name of the file a file! value stands for, as the system spells it.
+std::string local_name(const Cell& file) { return system_text(file); }
+
+// The bytes of a value from its head: a text's UTF-8 encoding, a binary's bytes.
+std::string bytes_of(const Cell& value) {
+    if (!value.is(Type::Binary)) return binary::utf8_of(value);
+    string::Text bytes = string::text_of(value);
+    return {reinterpret_cast<const char*>(bytes.data.get()), bytes.length};
+}
+
+// The stream that a redirection value stands for: a file! names the file; a text or binary is fed to
+// the child (input) or receives what it writes (output, error).
+platform::Stream redirection(const Cell& value, bool input) {
+    if (value.is(Type::File)) return {platform::Stream::Kind::file, local_name(value), {}};
+    return {platform::Stream::Kind::pipe, {}, input ? bytes_of(value) : std::string()};
+}
+
+// The stream of a refinement: its redirection when given, else `otherwise`.
+platform::Stream stream_of(const Cell* value, bool input, platform::Stream::Kind otherwise) {
+    return value ? redirection(*value, input) : platform::Stream{otherwise, {}, {}};
+}
+
+constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// The bytes with every invalid UTF-8 sequence (a cut final one too) replaced by U+FFFD; the byte that
+// showed a sequence invalid starts the next one.
+std::string valid_utf8(const std::string& bytes) {
+    std::string valid;
+    valid.reserve(bytes.size());
+    const auto* start = reinterpret_cast<const uint8_t*>(bytes.c_str());  // NUL-ended: a cut sequence fails
+    const uint8_t* end = start + bytes.size();
+    for (const uint8_t* p = start; p < end;) {
+        int32_t code_point;
+        const uint8_t* next = unicode::fast_decode_utf8_char(p, code_point);
+        if (code_point >= 0) {
+            valid.append(reinterpret_cast<const char*>(p), size_t(next - p));
+        } else {
+            valid += kReplacement;
+            if (next - p > 1) next--;
+        }
+        p = std::min(next, end);
+    }
+    return valid;
+}
+
+// Adds what the child wrote to a capturing target: a string gets the text appended, decoded from
+// UTF-8; a binary gets the bytes inserted at its head. A file! target has had them written already.
+void deliver(Cell* target, const std::string& bytes) {
+    if (bytes.empty() || target->is(Type::File)) return;
+    bool text = target->is(Type::String);
+    std::string loaded = text ? valid_utf8(bytes) : bytes;
+    if (loaded.size() >= 0x80000000u) fire(Err::script_too_long);
+    const auto* data = reinterpret_cast<const uint8_t*>(loaded.data());
+    Cell* value = text ? string::load(data, uint32_t(loaded.size()), unicode::kUtf8)
+                       : binary::load(data, uint32_t(loaded.size()));
+    actions::call<Act::insert>(target, value, EditOptions{}, text);
+    stack::pop(1);
+}
 
 }  // namespace
 
@@ -55,6 +129,58 @@ void now_s(const int32_t* positions) {
             integer::box(date::year_day(result->data1));
         return;
     }
+}
+
+// Sleeps for a number of seconds (an integer!, float! or time!), then answers none.
+void wait_s(const int32_t*) {
+    const Cell* value = stack::arguments();
+    double seconds = 0;
+    switch (value->type()) {
+    case Type::Integer: seconds = int32_t(value->data2); break;
+    case Type::Float:
+    case Type::Time: seconds = value->f64(); break;
+    default: fire(Err::script_invalid_arg, value);
+    }
+    none::box();
+    platform::sleep(seconds);
+}
+
+// Runs a command line through the shell, as every command line is run here (so /shell changes nothing,
+// nor does /show: no window is made). Redirecting any stream, or /console, waits for the child;
+// unredirected output and error go to the null device unless /console leaves them the console's, and
+// the input stays the console's. The answer is the child's exit status when waited for, else its
+// process id; -1 when a stream or the shell cannot be opened.
+void call_s(const int32_t* positions) {
+    Refinements<call_slot> refinements(positions);
+    Cell* command = stack::arguments();
+    if (string::text_of(*command).length == 0) {
+        integer::box(0);
+        return;
+    }
+    bool console = refinements.given("console");
+    auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
+    platform::ChildProcess child{
+        platform::shell_command(command->is(Type::File) ? local_name(*command) : system_text(*command)),
+        stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
+        stream_of(refinements.arg("output"), false, quiet),
+        stream_of(refinements.arg("error"), false, quiet),
+    };
+    child.wait = refinements.given("wait") || console || refinements.given("input") || refinements.given("output") ||
+                 refinements.given("error");
+    int32_t status = platform::run_process(child);
+    if (Cell* output = refinements.arg("output")) deliver(output, child.output.bytes);
+    if (Cell* error = refinements.arg("error")) deliver(error, child.error.bytes);
+    integer::box(status);
+}
+
+// Opens a url or a file with the desktop's program for it (xdg-open), without waiting; access
+// cannot-open when that program cannot be started.
+void browse_s(const int32_t*) {
+    Cell* target = stack::arguments();
+    std::string name = target->is(Type::File) ? local_name(*target) : system_text(*target);
+    platform::ChildProcess opener{{"xdg-open", name}, {}, {}, {}, false};
+    if (platform::run_process(opener) < 0) fire(Err::access_cannot_open, target);
+    unset::box();
 }
 
 }  // namespace oka::natives
