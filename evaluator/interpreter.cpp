@@ -315,12 +315,14 @@ OKA_ALWAYS_INLINE uint32_t argument_in_place(const Code& code, uint32_t position
     return next != kDeclined && actions::compute_in_place(how, first, second, result) ? next : kDeclined;
 }
 
-// An operand computed in place: a plain value, or such a call. Answers the position after it, having
-// changed nothing where it declines.
+OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result);
+
+// An operand computed in place: a plain value, such a call, or a paren of one expression computed so.
+// Answers the position after it, having changed nothing where it declines.
 OKA_ALWAYS_INLINE uint32_t operand_in_place(const Code& code, uint32_t position, int depth, Cell* result) {
     BufPtr<Cell> cell = code.at(position);
     BufPtr<Cell> value = cell ? referent(cell) : BufPtr<Cell>();
-    if (!value) return kDeclined;
+    if (!value) return cell && cell->is(Type::Paren) && paren_in_place(*cell, depth, result) ? position + 1 : kDeclined;
     if (is_plain(value, cell)) {
         *result = *value;
         return position + 1;
@@ -338,6 +340,35 @@ uint32_t expression_in_place(const Code& code, uint32_t position, int depth, Cel
         if (next != kDeclined && !actions::call_in_place(op::unwrap(op), *result, right, result)) return kDeclined;
     }
     return next;
+}
+
+// Whether the code at `position` opens with a call that is never computed in place: a word holding
+// such a function.
+bool opens_with_call(const Code& code, uint32_t position) {
+    BufPtr<Cell> cell = code.at(position);
+    BufPtr<Cell> value = cell && cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+    return value && is_function(value->type()) && !actions::in_place_of(*value).computes();
+}
+
+// A paren computed in place: its code is one expression computed so, whose value is the paren's. A
+// paren found to open with a call is marked so in its buffer and not tried again: a call there is
+// the rule in code such as `(f n - 1) + (f n - 2)`, and the mark, should the code change, only costs
+// the evaluation the try.
+[[gnu::noinline]] bool try_paren_in_place(const Cell& paren, int depth, Cell* result) {
+    Code code = code_of(paren, UINT32_MAX);
+    Cell computed;
+    uint32_t next = expression_in_place(code, paren.data1, depth - 1, &computed);
+    if (next != kDeclined && next == code.length) {
+        *result = computed;
+        return true;
+    }
+    if (opens_with_call(code, paren.data1)) mem::buffer(paren.data2)->flags |= kSeriesCallHint;
+    return false;
+}
+
+OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result) {
+    return depth > 0 && !(mem::buffer(paren.data2)->flags & kSeriesCallHint) &&
+           try_paren_in_place(paren, depth, result);
 }
 
 // Pushes the value of the expression at `position` of the code (of `block`, before its end), with the
@@ -907,8 +938,11 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
         return true;
     }
     if (cell->is(Type::Paren)) {
-        Cell paren = *cell;
-        eval_paren(paren, sub);
+        Cell paren = *cell, computed;
+        if (paren_in_place(paren, kInPlaceDepth, &computed))
+            put_result(computed, sub);
+        else
+            eval_paren(paren, sub);
         *next = position + 1;
         return true;
     }
