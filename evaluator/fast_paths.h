@@ -45,7 +45,7 @@ OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
     }
 }
 
-inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
+OKA_ALWAYS_INLINE bool integers_compared(int32_t a, int32_t b, CompareOp op) {
     switch (op) {
     case kCompareEqual:
     case kCompareStrictEqual: return a == b;

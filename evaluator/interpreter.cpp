@@ -118,18 +118,54 @@ void unwind_for(bool sub) {
         stack::unwind_last();
 }
 
+// The frame of an interpreted block or paren, named <body>: pushed while tracing, which reports it;
+// else left out (stack::ElidedFrame), since no error names it and no non-local exit resumes it. Its
+// evaluation's values go to its result slot all the same. The base goes back when the evaluation ends
+// normally: a non-local exit sets the stacks for its target, as it does past pushed frames.
+template <Tracing t>
+class BodyFrame {
+public:
+    explicit BodyFrame(uint32_t header) {
+        if constexpr (t == Tracing::on) {
+            stack::mark(body_name(), header);
+        } else {
+            caller_base_ = stack::frame_base;
+            stack::frame_base = stack::top;
+        }
+    }
+    BodyFrame(const BodyFrame&) = delete;
+    BodyFrame& operator=(const BodyFrame&) = delete;
+
+    // Pops the frame: its result stays pushed (sub), or goes to the caller's result slot.
+    void close(bool sub) {
+        if constexpr (t == Tracing::on) {
+            unwind_for(sub);
+        } else {
+            Cell* result = stack::frame_base;
+            stack::frame_base = caller_base_;
+            stack::top = result + 1;
+            if (!sub) copy_cell(result, caller_base_);
+        }
+    }
+
+private:
+    struct Pushed {};
+    [[no_unique_address]] std::conditional_t<t == Tracing::on, Pushed, stack::ElidedFrame> counted_;
+    Cell* caller_base_ = nullptr;
+};
+
+template <Tracing t>
+void eval_block(const Cell& block, bool chain);
+
 // Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot. The
 // paren sits in that frame while it runs, since the code it came from may drop it meanwhile (a paren
 // inside it that clears the block around both), and nothing else then keeps it alive.
 template <Tracing t>
-void eval_block(const Cell& block, bool chain);
-
-template <Tracing t>
 void eval_paren(const Cell& paren, bool sub) {
-    stack::mark_interp_native(body_name());
+    BodyFrame<t> frame(stack::kind_bits(stack::kFrameNative) | stack::kFrameInterpreted);
     Cell* code = stack::push(paren);
     eval_block<t>(*code, true);
-    unwind_for(sub);
+    frame.close(sub);
 }
 
 // ---- the spec cache ----
@@ -1199,14 +1235,11 @@ template <Tracing t>
 void eval_block(const Cell& block, bool chain) {
     Cell code = block;
     CurrentCodeScope scope;
-    stack::mark_eval(body_name());
+    BodyFrame<t> frame(stack::kind_bits(stack::kFrameEval) | stack::kFrameInterpreted);
     if (traced<t>()) trace::fire_enter(code);
     run_expressions<t>(code);
     if (traced<t>()) trace::fire_exit(code, *stack::frame_base);
-    if (chain)
-        stack::unwind_last();
-    else
-        stack::unwind();
+    frame.close(!chain);
 }
 
 template <Tracing t>
@@ -1238,6 +1271,7 @@ void eval_body(const Cell& body) {
 template <Tracing t>
 void run_body(const Cell& function, const Cell& name) {
     Cell body = *function::extra(function, function::kBody);
+    Cell* base = stack::frame_base;
     uint32_t code;
     {
         BodyScope scope(function.data1);
@@ -1256,6 +1290,11 @@ void run_body(const Cell& function, const Cell& name) {
         }
     }
     if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
+    if (code != 0 && stack::frame_base != base) {
+        // A return resumed where the body's left-out frame began: its value belongs in the result slot.
+        copy_cell(stack::frame_base, base);
+        stack::frame_base = stack::top = base;
+    }
 }
 
 }  // namespace
