@@ -128,6 +128,16 @@ public:
         return set == Pass::done ? pass(block) : set;
     }
 
+    // A pass that first sets the loop's word to `value`: straight into the word's value cell where no
+    // change handler can see the set, else as the loop's own work.
+    Pass pass(const Cell& block, Cell* word, const Cell& value) {
+        if (BufPtr<Cell> slot = _context::plain_slot(*word, word->data1)) {
+            *slot = value;
+            return pass(block);
+        }
+        return pass(block, [&] { word::set_value(word, value); });
+    }
+
     // Runs the loop's own work of a pass (setting its words, moving on, removing what a pass took),
     // in which change handlers may run: a break or a continue they throw reaches this loop's frame,
     // and is taken here as one from the body.
@@ -379,7 +389,7 @@ void repeat_s(const int32_t*) {
     for (int32_t counter = 1;; counter++) {
         Cell value;
         integer::make_at(&value, counter);
-        Pass pass = loop.pass(loop_args[2], [&] { word::set_value(&loop_args[0], value); });
+        Pass pass = loop.pass(loop_args[2], &loop_args[0], value);
         if (pass == Pass::broken || counter == count) break;
     }
     loop.close();

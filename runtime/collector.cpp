@@ -338,8 +338,8 @@ constexpr size_t kMaxFaults = 20;
 // More links than a list of frames or blocks can have in 4 GiB: a walk that gets this far runs in a circle.
 constexpr uint32_t kMaxLinks = 1u << 20;
 
-constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesBig |
-                                 kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
+constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesCallHint |
+                                 kSeriesBig | kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
 
 NodeFrame* node_frame_of(Addr frame) { return mem::ptr<NodeFrame>(frame); }
 Addr slot_of(Node node) { return *mem::ptr<Addr>(node); }

@@ -91,6 +91,7 @@ enum : uint32_t {
     kSeriesOwned = 1u << 17,     // reports its changes to an owner
     kSeriesNegated = 1u << 19,   // a complemented bitset
     kSeriesFixed = 1u << 20,     // from the tracked heap: never moves, never swept
+    kSeriesCallHint = 1u << 21,  // code found to open with a call not computed in place
     kSeriesBig = 1u << 24,       // the buffer of a big block
     kSeriesMark = 1u << 27,      // collector mark
     kSeriesHeadRoom = 1u << 28,  // allocated with its offset at half the capacity
