@@ -122,8 +122,8 @@ void digest_s(Method method, const Bytes& bytes, const Bytes* key) {
     stack::set_last(*binary::load(out, uint32_t(platform::digest_size(digest))));
 }
 
-// The checksum table of a size that /with once meant to hash into, which was never designed: its
-// notice, and 0.
+// /with and an integer ask for the data hashed into a table of that size, a checksum that was never
+// designed: its notice, and 0.
 void hash_not_done() {
     constexpr std::string_view kNotice = "** /hash support not yet implemented; algorithm TBD.";
     io::PrintScope scope;

@@ -1,0 +1,1 @@
+sha256sum text.txt | cut -c1-64
