@@ -1,6 +1,7 @@
 // The text natives served by the run-time's codecs: enbase and debase over binary!'s base 2, 16, 58
 // and 64 codecs, to-hex, uppercase and lowercase, checksum over the checksums and the platform's
 // digests, compress and decompress over DEFLATE and its gzip and zlib wrappers.
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -251,14 +252,15 @@ void compress_s(const int32_t*) {
 }
 
 // The bytes a compressed binary stands for. The size to make room for is /size's when that is more
-// than the data's length; otherwise, and always for gzip, the data is asked first.
+// than the data's length (but never more than the data could stand for); otherwise, and always for
+// gzip, the data is asked first.
 void decompress_s(const int32_t* positions) {
     Cell* args = stack::arguments();
     const Cell* size = Refinements<decompress_slot>(positions).arg("size");
     const Codec& codec = codec_of(args[1]);
     Bytes source(args[0]);
     int64_t expected = size ? integer::get(*size) : 0;
-    size_t capacity = size_t(std::max<int64_t>(expected, 0));
+    size_t capacity = size_t(std::clamp<int64_t>(expected, 0, int64_t(deflate::most_expanded(source.size()))));
     if (codec.sized_by_trailer || expected <= int64_t(source.size())) {
         capacity = 0;
         Result result = codec.uncompress(nullptr, capacity, source.data(), source.size());

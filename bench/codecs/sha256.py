@@ -1,4 +1,7 @@
 import hashlib
 
 with open("text.txt", "rb") as data:
-    print(hashlib.sha256(data.read()).hexdigest())
+    text = data.read()
+for _ in range(4):
+    digest = hashlib.sha256(text).hexdigest()
+print(digest)

@@ -1,8 +1,10 @@
 // The checksums the run-time computes (CRC-32, Adler-32, the internet checksum) against their
 // definitions computed the slow way, and the platform's digests and HMAC against published vectors.
-// Scripts reach them through checksum; tests/codecs compares them with python3's.
+// Scripts reach them through checksum; tests/oracles/codecs.py compares them with python3's.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,13 +69,13 @@ TEST(Checksums, KnownValues) {
     EXPECT_EQ(crypto::adler32(nullptr, 0), 1u);
 }
 
-// The eight-byte steps of CRC-32 and the deferred reduction of Adler-32 give what the definitions
-// give, for every length around their steps, at every alignment, and when continued from a running
-// value.
+// The steps of CRC-32 (eight bytes by tables, 16 and 64 by folding) and the deferred reduction of
+// Adler-32 give what the definitions give, for every length around their steps, at every alignment,
+// and when continued from a running value.
 TEST(Checksums, MatchTheirDefinitions) {
     Bytes data = noise(20000);
-    for (size_t offset = 0; offset < 8; offset++)
-        for (size_t count = 0; count < 40; count++) {
+    for (size_t offset = 0; offset < 16; offset++)
+        for (size_t count = 0; count < 300; count++) {
             EXPECT_EQ(crypto::crc32(data.data() + offset, count), crc32_by_bits(data.data() + offset, count));
             EXPECT_EQ(crypto::adler32(data.data() + offset, count), adler32_by_bytes(data.data() + offset, count));
         }
@@ -172,5 +174,17 @@ TEST(Digests, HmacVectors) {
             ASSERT_TRUE(platform::hmac(digest, c.key.data(), c.key.size(), c.data.data(), c.data.size(), out));
             EXPECT_EQ(hex(out, platform::digest_size(digest)), expected);
         }
+    }
+}
+
+// A digest the library cannot make is reported, and leaves zeros where the digest would be, never the
+// bytes the memory held: here an HMAC key longer than the library takes, refused before it is read.
+TEST(Digests, AFailureLeavesZeros) {
+    uint8_t key = 0x6B;
+    for (platform::Digest digest : {platform::Digest::md5, platform::Digest::sha512}) {
+        uint8_t out[platform::kMaxDigestSize];
+        std::memset(out, 0xA5, sizeof out);
+        EXPECT_FALSE(platform::hmac(digest, &key, size_t(INT_MAX) + 1, &key, 1, out));
+        EXPECT_EQ(hex(out, platform::digest_size(digest)), std::string(2 * platform::digest_size(digest), '0'));
     }
 }

@@ -1,6 +1,6 @@
 // DEFLATE, gzip and zlib where scripts cannot look: the compressor's exact bytes, the result codes and
 // sizes of the entry points, short destinations and measuring, and hand-made streams that break the
-// rules one at a time. Streams made by other tools are checked by tests/codecs (python3's zlib).
+// rules one at a time. Streams made by other tools are checked by tests/oracles/codecs.py (python3's zlib).
 #include <gtest/gtest.h>
 
 #include <cstring>
