@@ -16,9 +16,11 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -103,6 +105,8 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
     {date::init, {Type::Date}},
+    {hash::init, {Type::Hash}},
+    {map::init, {Type::Map}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

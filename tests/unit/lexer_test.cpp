@@ -113,7 +113,6 @@ const std::vector<NotYetCase> kNotYetCases = {
     {"%\"a b\"", Type::File},
     {"http://x.y/z?a=1,2", Type::Url},
     {"a:b", Type::Url},
-    {"#[a 1]", Type::Map},
 };
 
 // What the automaton makes of each token shape (a prescan's guess), and what the token turns out to be
