@@ -45,6 +45,15 @@ Cell entries_view(const Cell& map, uint32_t head = 0) { return Cell{uint8_t(Type
 
 // ---- keys ----
 
+// Pushes the key at `index` as the map hands it out: a set-word as a word! when `as_word`, a text or
+// binary as a copy, so that changing what a caller was given cannot change a key under its hash.
+Cell* push_key(const Cell& map, uint32_t index, bool as_word) {
+    Cell* key = stack::push(*cell_at(map.data2, index));
+    if (as_word && key->is(Type::SetWord)) key->header = uint8_t(Type::Word);
+    if (is_a(key->type(), TypeClass::any_string) || key->is(Type::Binary)) series::copy(key, key, CopyOptions{});
+    return key;
+}
+
 int32_t lookup_op(bool case_, bool same = false) {
     return same ? kCompareSame : case_ ? kCompareStrictEqual : kCompareEqual;
 }
@@ -200,11 +209,13 @@ Cell* push_reflected(const Cell& map, Field field) {
     for (uint32_t i = 0; i < cells_of(map) && taken < live; i += 2) {
         if (!live_at_q(map, i)) continue;
         taken++;
-        Cell key = *cell_at(map.data2, i), value = *cell_at(map.data2, i + 1);
-        if (field == Field::words && key.is(Type::SetWord)) key.set_type(Type::Word);
-        if (field == Field::body) key.header |= kCellNewLine;
-        if (field != Field::values) block::rs_append(*result, key);
-        if (field != Field::words) block::rs_append(*result, value);
+        if (field != Field::values) {
+            Cell* key = push_key(map, i, field == Field::words);
+            if (field == Field::body) key->header |= kCellNewLine;
+            block::rs_append(*result, *key);
+            stack::pop(1);
+        }
+        if (field != Field::words) block::rs_append(*result, *cell_at(map.data2, i + 1));
     }
     return result;
 }
@@ -333,13 +344,10 @@ void clear(Cell* map) {
     stack::set_last(*map);
 }
 
-// The key stored, a set-word as a word!; /part and the other refinements do not apply to maps.
+// The key stored, a set-word as a word!, a text as a copy; /part and the other refinements do not apply to maps.
 const Cell* find(Cell* map, Cell* value, const FindOptions& options) {
     int32_t at = find_entry(*map, value, lookup_op(options.case_, options.same));
-    if (at < 0) return &none::value;
-    Cell* key = stack::push(*cell_at(map->data2, uint32_t(at)));
-    if (key->is(Type::SetWord)) key->header = uint8_t(Type::Word);
-    return key;
+    return at < 0 ? &none::value : push_key(*map, uint32_t(at), true);
 }
 
 const Cell* select(Cell* map, Cell* value, const SelectOptions& options) {
@@ -429,9 +437,8 @@ bool rs_skip_vacant(Cell* map) {
 Cell* push_entry(Cell* map) {
     uint32_t at = map->data1;
     map->data1 += 2;
-    Cell* key = stack::push(*cell_at(map->data2, at));
+    Cell* key = push_key(*map, at, true);
     stack::push(*cell_at(map->data2, at + 1));
-    if (key->is(Type::SetWord)) key->header = uint8_t(Type::Word);
     return key;
 }
 

@@ -10,7 +10,8 @@
    any of the four types is stored as a set-word, a text or binary as a private copy from its head;
    the other types as they are. A lookup finds the words of a key as the set-word stored, and compares
    with `=` (text and words without regard to case), with `==` under /case, and keys of different
-   types never match.
+   types never match. A text or binary key leaves the map only as a copy (find, reflect, foreach,
+   set): changing what a caller holds must not change a key under its hash.
 
    Vacant entries: removing a key empties its value cell (header word 0, a cell of no type) and the
    key stays in the block and the table; the count drops. Every reader treats such an entry as absent
@@ -49,15 +50,15 @@ const Cell* put(Cell* map, Cell* key, Cell* value, bool case_);
 // The pairs before a failure stay added. Answers the map.
 const Cell* extend(Cell* map, Cell* spec, bool case_);
 
-// Pushes a new block of the map's keys as stored, each on a new line, and their values: the body,
-// which makes the same map again.
+// Pushes a new block of the map's keys as stored (text copied), each on a new line, and their
+// values: the body, which makes the same map again.
 Cell* push_body(const Cell& map);
 
 // foreach over a map: moves the map's head (a cell index of its entry block) past vacant entries;
 // false when it reached the end.
 bool rs_skip_vacant(Cell* map);
-// Pushes the key of the entry at the head, a set-word key as a word!, then its value, on the data
-// stack, and moves the head past the entry. Answers the first of the two cells.
+// Pushes the key of the entry at the head (a set-word key as a word!, a text as a copy), then its
+// value, on the data stack, and moves the head past the entry. Answers the first of the two cells.
 Cell* push_entry(Cell* map);
 
 }  // namespace oka::map
