@@ -434,12 +434,20 @@ bool rs_skip_vacant(Cell* map) {
     return map->data1 < cells_of(*map);
 }
 
-Cell* push_entry(Cell* map) {
-    uint32_t at = map->data1;
-    map->data1 += 2;
-    Cell* key = push_key(*map, at, true);
-    stack::push(*cell_at(map->data2, at + 1));
-    return key;
+Cell* push_entries(Cell* map, uint32_t count) {
+    Cell* first = stack::top;
+    for (uint32_t i = 0; i < count; i += 2) {
+        if (!rs_skip_vacant(map)) {
+            stack::push(none::value);
+            stack::push(none::value);
+            continue;
+        }
+        uint32_t at = map->data1;
+        map->data1 += 2;
+        push_key(*map, at, true);
+        stack::push(*cell_at(map->data2, at + 1));
+    }
+    return first;
 }
 
 }  // namespace oka::map

@@ -57,8 +57,9 @@ Cell* push_body(const Cell& map);
 // foreach over a map: moves the map's head (a cell index of its entry block) past vacant entries;
 // false when it reached the end.
 bool rs_skip_vacant(Cell* map);
-// Pushes the key of the entry at the head (a set-word key as a word!, a text as a copy), then its
-// value, on the data stack, and moves the head past the entry. Answers the first of the two cells.
-Cell* push_entry(Cell* map);
+// Pushes the key (a set-word key as a word!, a text as a copy) and the value of each of the next
+// `count` / 2 live entries from the head, two nones for each past the end, on the data stack, and
+// moves the head past them. Answers the first of the cells.
+Cell* push_entries(Cell* map, uint32_t count);
 
 }  // namespace oka::map
