@@ -17,9 +17,11 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -111,6 +113,8 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {event::init, {Type::Event}},
     {pair::init, {Type::Pair}},
     {point::init, {Type::Point2D, Type::Point3D}},
+    {hash::init, {Type::Hash}},
+    {map::init, {Type::Map}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

@@ -14,11 +14,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
 #include "datatypes/percent.h"
 #include "datatypes/point.h"
+#include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
@@ -183,15 +185,26 @@ void load_not_yet(Lexer& lx, bool build) {
     fire(Err::internal_feature_na, &datatype);
 }
 
-// "]" closes a block, or a map.
+// A map literal holds its values in pairs, each key of a type a map takes.
+bool map_pairs_q(Lexer& lx, int32_t marker) {
+    uint32_t first = uint32_t(marker) + 1;
+    if ((lx.tail - first) % 2) return false;
+    for (uint32_t i = first; i < lx.tail; i += 2)
+        if (!map::valid_key_type_q(lx.slot(i)->type())) return false;
+    return true;
+}
+
+// "]" closes a block, or a map: the block of its pairs becomes the map.
 void scan_close_block(Lexer& lx, bool build) {
+    int32_t marker = lx.innermost_marker();
     bool map = lx.innermost_type() == Type::Map;
-    if (map) {
-        lx.type = Type::Map;
-        load_not_yet(lx, build);
-    }
+    if (map && build && !map_pairs_q(lx, marker))
+        lx.syntax_error(SyntaxError::invalid, Type::Map, lx.opener_of(marker));
     lx.close_container(Type::Block, false);
-    if (map) lx.type = Type::Map;
+    if (!map) return;
+    lx.type = Type::Map;
+    Cell* pairs = lx.slot(uint32_t(marker));
+    if (build && pairs->is(Type::Block)) map::make_at(pairs, series::rs_length_q(*pairs) / 2);
 }
 
 // A braced string comes brace by brace; its last closing brace makes the whole of it one value token.

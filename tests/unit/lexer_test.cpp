@@ -109,8 +109,10 @@ struct NotYetCase {
     Type type;
 };
 const std::vector<NotYetCase> kNotYetCases = {
-    {"%file.txt", Type::File}, {"%\"a b\"", Type::File}, {"http://x.y/z?a=1,2", Type::Url},
-    {"a:b", Type::Url},        {"#[a 1]", Type::Map},
+    {"%file.txt", Type::File},
+    {"%\"a b\"", Type::File},
+    {"http://x.y/z?a=1,2", Type::Url},
+    {"a:b", Type::Url},
 };
 
 // What the automaton makes of each token shape (a prescan's guess), and what the token turns out to be
