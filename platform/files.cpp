@@ -54,20 +54,6 @@ int64_t read_data(int fd, void* buffer, size_t n) {
     return int64_t(done);
 }
 
-bool read_to_end(int fd, std::vector<uint8_t>& bytes, size_t limit) {
-    constexpr size_t kBlock = 65536;
-    while (bytes.size() < limit) {
-        size_t had = bytes.size();
-        size_t asked = std::min(kBlock, limit - had);
-        bytes.resize(had + asked);
-        int64_t got = read_data(fd, bytes.data() + had, asked);
-        bytes.resize(had + size_t(std::max<int64_t>(got, 0)));
-        if (got < 0) return false;
-        if (size_t(got) < asked) break;  // the end
-    }
-    return true;
-}
-
 int64_t write_data(int fd, const void* bytes, size_t n) {
     auto* next = static_cast<const uint8_t*>(bytes);
     size_t done = 0;
@@ -80,11 +66,6 @@ int64_t write_data(int fd, const void* bytes, size_t n) {
         done += size_t(written);
     }
     return int64_t(done);
-}
-
-bool file_exists_q(const char* path) {
-    struct stat info;
-    return stat(path, &info) == 0;
 }
 
 int64_t size_of(const char* path) {
@@ -129,8 +110,6 @@ std::optional<std::vector<std::string>> list_dir(const char* path) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
-bool make_dir(const char* path) { return mkdir(path, 0777) == 0; }
 
 bool delete_file(const char* path) { return unlink(path) == 0; }
 

@@ -1,5 +1,5 @@
 /* Files and folders of the operating system: opening, reading, writing and seeking files, their size and
-   modification time, listing, making, deleting and renaming.
+   modification time, listing, deleting and renaming.
 
    Paths are NUL-terminated UTF-8, passed to the system unchanged. Nothing here throws, prints or knows
    of cells: a failure shows as -1, false or an empty answer, for the caller to turn into an error. Text
@@ -32,13 +32,9 @@ bool seek_end(int fd);
 // Reads up to n bytes, going on after short reads until n are read or the file ends: the count read, or
 // -1 when reading failed.
 int64_t read_data(int fd, void* buffer, size_t n);
-// Reads what is left, up to `limit` bytes in all, into `bytes`: false when reading failed.
-bool read_to_end(int fd, std::vector<uint8_t>& bytes, size_t limit);
 // Writes all n bytes, resuming after partial writes: n, or -1 when writing failed.
 int64_t write_data(int fd, const void* bytes, size_t n);
 
-// True when the path names an existing file or folder.
-bool file_exists_q(const char* path);
 // The size of the file the path names, or -1 when it cannot be opened for reading.
 int64_t size_of(const char* path);
 
@@ -53,7 +49,6 @@ std::optional<FileTime> modified_time(const char* path);
 // Nothing when the folder cannot be listed.
 std::optional<std::vector<std::string>> list_dir(const char* path);
 
-bool make_dir(const char* path);
 // Removes a file, or an empty folder.
 bool delete_file(const char* path);
 bool delete_dir(const char* path);

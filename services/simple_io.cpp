@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,8 +18,10 @@
 #include "datatypes/string.h"
 #include "datatypes/unset.h"
 #include "platform/files.h"
+#include "runtime/collector.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
+#include "runtime/memory.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
 #include "runtime/unicode.h"
@@ -61,6 +64,18 @@ int64_t count_of(const char* refinement, const Cell* argument) {
     return integer::get(*argument);
 }
 
+// True when every byte is below 128, read eight at a time.
+bool ascii_q(const uint8_t* bytes, size_t length) {
+    uint64_t seen = 0;
+    size_t i = 0;
+    for (uint64_t word; i + sizeof word <= length; i += sizeof word) {
+        std::memcpy(&word, bytes + i, sizeof word);
+        seen |= word;
+    }
+    for (; i < length; i++) seen |= bytes[i];
+    return (seen & 0x8080808080808080) == 0;
+}
+
 // ---- reading ----
 
 // Appends a value of `type` holding the text of UTF-8 bytes to a block on the data stack. Invalid UTF-8,
@@ -77,10 +92,14 @@ void append_text(const Cell& block, const uint8_t* bytes, uint32_t length, Type 
 
 // A block of strings, one per line: a line ends at LF, a CR before the LF dropped; the text after the
 // last LF is a last line when there is any.
+// Every string made here is kept in the block, so a collection while the block fills could free none
+// of them and would only trace and move those made so far; as one runs each time the frames fill, their
+// cost would grow with the square of the number of lines. Collection waits until the block is whole.
 const Cell* lines_to_block(const uint8_t* bytes, size_t length) {
     const uint8_t* end = bytes + length;
     size_t count = size_t(std::count(bytes, end, '\n')) + (length > 0 && end[-1] != '\n');
     Cell* lines = block::push_only_s(int32_t(count));
+    collector::HeldOff held_off;
     for (const uint8_t* at = bytes; at < end;) {
         const uint8_t* line_feed = std::find(at, end, '\n');
         const uint8_t* line_end =
@@ -98,29 +117,102 @@ const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, boo
     return string::load_utf8_checked(bytes, uint32_t(length));
 }
 
-// The bytes of an open file from `seek` on, at most `part` of them when part is not negative; nothing
-// when reading fails. A file of known size is read from the seek position; one that tells none is read
-// once, up to what is asked, and the bytes before the seek position are dropped.
-std::optional<std::vector<uint8_t>> read_bytes(int fd, int64_t part, int64_t seek) {
-    std::vector<uint8_t> bytes;
-    int64_t size = platform::file_size(fd);
-    int64_t skip = std::max<int64_t>(seek, 0);
-    if (size == 0) {
-        int64_t wanted = part >= 0 ? part : kLargest + 1;  // one byte more than a series holds tells too much
-        if (!platform::read_to_end(fd, bytes, size_t(skip + wanted))) return std::nullopt;
-        bytes.erase(bytes.begin(), bytes.begin() + std::min<int64_t>(skip, int64_t(bytes.size())));
-        return bytes;
+// Bytes read from a file, in a buffer that is not cleared first: a large file's pages are touched once,
+// by the read itself.
+class ReadBuffer {
+public:
+    // Room for `more` bytes after those held; where they go.
+    uint8_t* room_for(size_t more) {
+        if (size_ + more > capacity_) {
+            capacity_ = std::max(size_ + more, 2 * capacity_);
+            std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity_]);
+            if (size_ > 0) std::memcpy(larger.get(), data_.get(), size_);
+            data_ = std::move(larger);
+        }
+        return data_.get() + size_;
     }
+    void added(size_t count) { size_ += count; }
+    const uint8_t* data() const { return data_.get(); }
+    size_t size() const { return size_; }
+
+private:
+    std::unique_ptr<uint8_t[]> data_;
+    size_t size_ = 0, capacity_ = 0;
+};
+
+// Reads up to `wanted` bytes: false when reading failed.
+bool read_into(int fd, ReadBuffer& bytes, size_t wanted) {
+    int64_t got = platform::read_data(fd, bytes.room_for(wanted), wanted);
+    if (got < 0) return false;
+    bytes.added(size_t(got));
+    return true;
+}
+
+// Reads what is left, up to `limit` bytes in all, in blocks: false when reading failed.
+bool read_to_end(int fd, ReadBuffer& bytes, size_t limit) {
+    constexpr size_t kBlock = 65536;
+    while (bytes.size() < limit) {
+        size_t had = bytes.size(), asked = std::min(kBlock, limit - had);
+        if (!read_into(fd, bytes, asked)) return false;
+        if (bytes.size() - had < asked) break;  // the end
+    }
+    return true;
+}
+
+// Up to `count` bytes of an open file (fewer when it ends sooner) read straight into a new binary!, or
+// into a new string! that is kept as it stands when they are ASCII; text beyond ASCII is decoded from a
+// copy, as loading reads from outside the series. The bytes are checked a piece at a time, each while
+// the read has just brought it into the cache. Nothing when reading fails.
+const Cell* read_in_place(int fd, uint32_t count, bool binary) {
+    constexpr uint32_t kPiece = 1 << 20;
+    Cell* value = binary ? binary::make_at(stack::push_next(), count) : string::rs_make_at(stack::push_next(), count);
+    BufPtr<uint8_t> bytes = alloc::alloc_tail_bytes(value->data2, count);
+    uint32_t done = 0;
+    bool ascii = true;
+    while (done < count) {
+        uint32_t asked = std::min(kPiece, count - done);
+        int64_t got = platform::read_data(fd, bytes.get() + done, asked);
+        if (got < 0) return nullptr;
+        ascii = ascii && (binary || ascii_q(bytes.get() + done, size_t(got)));
+        done += uint32_t(got);
+        if (got < asked) break;  // the end
+    }
+    string::clip_tail(value, int32_t(done));
+    if (binary || ascii) return value;
+    ReadBuffer copy;
+    std::memcpy(copy.room_for(done), bytes.get(), done);
+    copy.added(done);
+    stack::pop(1);
+    return string::load_utf8_checked(copy.data(), uint32_t(copy.size()));
+}
+
+// A file that tells no size (a pipe, a file of /proc) is read once to its end, or to the seek position
+// and `part` bytes more; the bytes before the seek position are then dropped.
+const Cell* read_unsized(const Cell& source, int fd, int64_t part, int64_t skip, const ReadOptions& options) {
+    ReadBuffer bytes;
+    int64_t wanted = part >= 0 ? part : kLargest + 1;  // one byte more than a series holds tells too much
+    if (!read_to_end(fd, bytes, size_t(skip + wanted))) cannot_open(source);
+    size_t dropped = std::min(size_t(skip), bytes.size());
+    return bytes_to_value(bytes.data() + dropped, bytes.size() - dropped, options.binary, options.lines);
+}
+
+// A file of known size is read from the seek position: at most `part` bytes when part is not negative,
+// none from a position at or past the end.
+const Cell* read_sized(const Cell& source, int fd, int64_t size, int64_t part, int64_t skip,
+                       const ReadOptions& options) {
     int64_t left = std::max<int64_t>(size - skip, 0);
-    int64_t wanted = part >= 0 ? std::min(part, left) : left;
-    if (wanted > kLargest) fire(Err::internal_no_memory);
-    if (wanted == 0) return bytes;
-    if (skip > 0 && !platform::seek_file(fd, skip)) return std::nullopt;
-    bytes.resize(size_t(wanted));
-    int64_t got = platform::read_data(fd, bytes.data(), bytes.size());
-    if (got < 0) return std::nullopt;
-    bytes.resize(size_t(got));
-    return bytes;
+    int64_t count = part >= 0 ? std::min(part, left) : left;
+    if (count > kLargest) fire(Err::internal_no_memory);
+    if (count == 0) return bytes_to_value(nullptr, 0, options.binary, options.lines);
+    if (skip > 0 && !platform::seek_file(fd, skip)) cannot_open(source);
+    if (!options.lines) {
+        const Cell* value = read_in_place(fd, uint32_t(count), options.binary);
+        if (!value) cannot_open(source);
+        return value;
+    }
+    ReadBuffer bytes;
+    if (!read_into(fd, bytes, size_t(count))) cannot_open(source);
+    return bytes_to_value(bytes.data(), bytes.size(), options.binary, options.lines);
 }
 
 // A block of the folder's names as file! values.
@@ -140,9 +232,10 @@ const Cell* read(Cell* source, const ReadOptions& options) {
     if (dir_q(*source)) return read_dir(*source);
     OpenFile file(platform::open_file(path_of(*source).c_str(), platform::kOpenRead));
     if (file.fd() < 0) cannot_open(*source);
-    std::optional<std::vector<uint8_t>> bytes = read_bytes(file.fd(), part, seek);
-    if (!bytes) cannot_open(*source);
-    return bytes_to_value(bytes->data(), bytes->size(), options.binary, options.lines);
+    int64_t size = platform::file_size(file.fd());
+    int64_t skip = std::max<int64_t>(seek, 0);
+    if (size == 0) return read_unsized(*source, file.fd(), part, skip, options);
+    return read_sized(*source, file.fd(), size, part, skip, options);
 }
 
 // ---- writing ----
@@ -163,7 +256,7 @@ public:
     void add_utf8(const Cell& text, uint32_t count) {
         string::Text view = string::text_of(text);
         const uint8_t* units = view.data.get();
-        if (view.unit == 1 && std::all_of(units, units + count, [](uint8_t c) { return c < 0x80; })) {
+        if (view.unit == 1 && ascii_q(units, count)) {
             add(units, count);
             return;
         }
