@@ -99,8 +99,11 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
     return datatype::action<Act::make>(Type::String)(proto, spec, target);
 }
 
-int32_t mold(Cell* value, Cell* buffer, const MoldOptions&, int32_t part, int32_t) {
-    return encode(*value, buffer, Table::mold, part);
+// The part budget limits only a mold that asks for a limit; otherwise the whole text is written.
+int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
+    if (options.limit) return encode(*value, buffer, Table::mold, part);
+    int32_t written = kUnlimited - encode(*value, buffer, Table::mold, kUnlimited);
+    return part - written;
 }
 
 // ---- paths ----
