@@ -99,10 +99,24 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
     return datatype::action<Act::make>(Type::String)(proto, spec, target);
 }
 
-// The part budget limits only a mold that asks for a limit; otherwise the whole text is written.
+// The units before the first ":", or 0 when there is none.
+uint32_t scheme_length(const Cell& url) {
+    string::Text text = string::text_of(url);
+    for (uint32_t i = 0; i < text.length; i++)
+        if (text.at(i) == ':') return i;
+    return 0;
+}
+
+// A url's scheme, the text before its first ":", is read back as a word's characters are, never
+// decoded, so it is written as it stands; the rest is encoded. The part budget limits only a mold that
+// asks for a limit; otherwise the whole text is written.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    if (options.limit) return encode(*value, buffer, Table::mold, part);
-    int32_t written = kUnlimited - encode(*value, buffer, Table::mold, kUnlimited);
+    int32_t budget = options.limit ? std::max(part, 0) : kUnlimited;
+    int32_t scheme = int32_t(std::min<uint32_t>(scheme_length(*value), uint32_t(budget)));
+    string::concatenate(*buffer, *value, scheme, 0, string::Mode::append);
+    Cell rest = *value;
+    rest.data1 += uint32_t(scheme);
+    int32_t written = budget - encode(rest, buffer, Table::mold, budget - scheme);
     return part - written;
 }
 
