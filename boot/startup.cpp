@@ -14,6 +14,7 @@
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/event.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
@@ -42,6 +43,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -61,12 +63,16 @@
 #include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
+#include "services/simple_io.h"
 
 namespace oka {
 
 namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
+
+// file! reaches the file system through the I/O services, which live above the datatypes.
+void init_file() { file::init(simple_io::file_actions()); }
 
 // The datatypes' inits in the order start-up runs them, each with the types it registers in the order
 // it registers them.
@@ -108,6 +114,8 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {tag::init, {Type::Tag}},
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
+    {url::init, {Type::Url}},
+    {init_file, {Type::File}},
     {date::init, {Type::Date}},
     {vector::init, {Type::Vector}},
     {event::init, {Type::Event}},

@@ -21,10 +21,12 @@
 #include "datatypes/percent.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_scanner.h"
 #include "runtime/error.h"
@@ -175,15 +177,6 @@ void scan_open(Lexer& lx, bool) {
 void scan_close_paren(Lexer& lx, bool) { lx.close_container(Type::Paren, false); }
 
 void scan_map_open(Lexer& lx, bool) { lx.open_container(Type::Map); }
-
-// The datatypes that the run-time does not have yet: their literals are recognised, checked no
-// further, and refused when loaded.
-void load_not_yet(Lexer& lx, bool build) {
-    if (!build) return;
-    Cell datatype;
-    datatype::make_at(&datatype, lx.type);
-    fire(Err::internal_feature_na, &datatype);
-}
 
 // A map literal holds its values in pairs, each key of a type a map takes.
 bool map_pairs_q(Lexer& lx, int32_t marker) {
@@ -608,6 +601,37 @@ void load_email(Lexer& lx, bool build) { load_text(lx, lx.token_start, lx.token_
 
 // @name: the text after the "@".
 void load_ref(Lexer& lx, bool build) { load_text(lx, lx.token_start + 1, lx.token_end, lx.flags, build, Type::Ref); }
+
+// A text whose percent escapes stand for bytes (%20 for a space), as a value of `type`.
+void load_percent_encoded(Lexer& lx, const uint8_t* start, const uint8_t* end, bool build, Type type) {
+    if (!utf8_q(start, end)) lx.invalid(type);
+    if (!build) return;
+    std::string text = url::decode(start, uint32_t(end - start));
+    Cell* cell = lx.new_value();
+    string::load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), cell, unicode::kUtf8);
+    cell->header = uint8_t(type);
+}
+
+// %"name": the text between the quotes, read as a string's; %name: the text after the "%", its percent
+// escapes decoded.
+void load_file(Lexer& lx, bool build) {
+    const uint8_t* start = lx.token_start + 1;
+    if (*start == '"') {
+        load_text(lx, start + 1, lx.token_end - 1, lx.flags, build, Type::File);
+        return;
+    }
+    if (std::find(start, lx.token_end, '%') == lx.token_end)
+        load_text(lx, start, lx.token_end, lx.flags, build, Type::File);
+    else
+        load_percent_encoded(lx, start, lx.token_end, build, Type::File);
+}
+
+// scheme:rest, its percent escapes decoded.
+void load_url(Lexer& lx, bool build) {
+    if (*lx.token_start == ':') lx.invalid(Type::GetWord);
+    if (*lx.token_start == '\'') lx.invalid(Type::LitWord);
+    load_percent_encoded(lx, lx.token_start, lx.token_end, build, Type::Url);
+}
 
 // The % signs that open a raw string.
 uint32_t raw_string_percents(const Lexer& lx) {

@@ -1,10 +1,17 @@
 // The natives that ask the operating system: now, the date and time of the clock in the local zone or
 // in UTC; wait, sleeping; call, running another program with its streams redirected; browse, opening a
-// url or a file with the desktop's own program for it.
+// url or a file with the desktop's own program for it; get-env and set-env, the variables of the
+// environment.
+#include <cstring>
+#include <string>
+
 #include "datatypes/binary.h"
 #include "datatypes/date.h"
+#include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
@@ -14,6 +21,7 @@
 #include "platform/process.h"
 #include "runtime/error.h"
 #include "runtime/stack.h"
+#include "runtime/types.h"
 
 namespace oka::natives {
 
@@ -34,16 +42,13 @@ constexpr Pick kPicks[] = {
     {"time", date::kTime}, {"weekday", date::kWeekday}, {"yearday", 0},
 };
 
-// Text handed to the system as a name or a command line: its UTF-8 bytes from the head. No name holds a
-// NUL, which would cut it short there, so a text with one is refused.
+// Text handed to the system as a file name or a command line: its UTF-8 bytes from the head. No name
+// holds a NUL, which would cut it short there, so a text with one is refused.
 std::string system_text(const Cell& text) {
-    std::string bytes = binary::utf8_of(text);
-    if (bytes.find('\0') != std::string::npos) fire(Err::script_invalid_arg, &text);
-    return bytes;
+    std::optional<std::string> bytes = file::os_path(text);
+    if (!bytes) fire(Err::script_invalid_arg, &text);
+    return *bytes;
 }
-
-// The name of the file a file! value stands for, as the system spells it.
-std::string local_name(const Cell& file) { return system_text(file); }
 
 // The bytes of a value from its head: a text's UTF-8 encoding, a binary's bytes.
 std::string bytes_of(const Cell& value) {
@@ -55,7 +60,7 @@ std::string bytes_of(const Cell& value) {
 // The stream that a redirection value stands for: a file! names the file; a text or binary is fed to
 // the child (input) or receives what it writes (output, error).
 platform::Stream redirection(const Cell& value, bool input) {
-    if (value.is(Type::File)) return {platform::Stream::Kind::file, local_name(value), {}};
+    if (value.is(Type::File)) return {platform::Stream::Kind::file, system_text(value), {}};
     return {platform::Stream::Kind::pipe, {}, input ? bytes_of(value) : std::string()};
 }
 
@@ -100,6 +105,14 @@ void deliver(Cell* target, const std::string& bytes) {
     actions::call<Act::insert>(target, value, EditOptions{}, text);
     stack::pop(1);
 }
+
+// The text of a variable's name or value: a word's spelling, or a text from its head, as UTF-8.
+std::string text_of(const Cell& value) {
+    if (is_a(value.type(), TypeClass::any_word)) return std::string(symbol::name(value.data2));
+    return binary::utf8_of(value);
+}
+
+bool holds_nul(const std::string& text) { return text.find('\0') != text.npos; }
 
 }  // namespace
 
@@ -160,7 +173,7 @@ void call_s(const int32_t* positions) {
     bool console = refinements.given("console");
     auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
     platform::ChildProcess child{
-        platform::shell_command(command->is(Type::File) ? local_name(*command) : system_text(*command)),
+        platform::shell_command(system_text(*command)),
         stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
         stream_of(refinements.arg("output"), false, quiet),
         stream_of(refinements.arg("error"), false, quiet),
@@ -177,10 +190,34 @@ void call_s(const int32_t* positions) {
 // cannot-open when that program cannot be started.
 void browse_s(const int32_t*) {
     Cell* target = stack::arguments();
-    std::string name = target->is(Type::File) ? local_name(*target) : system_text(*target);
+    std::string name = system_text(*target);
     platform::ChildProcess opener{{"xdg-open", name}, {}, {}, {}, false};
     if (platform::run_process(opener) < 0) fire(Err::access_cannot_open, target);
     unset::box();
+}
+
+// A variable that is not set, or whose name no variable can have, gives none.
+void get_env_s(const int32_t*) {
+    std::string name = text_of(*stack::arguments());
+    const char* value = holds_nul(name) ? nullptr : platform::get_env(name.c_str());
+    if (!value)
+        none::box();
+    else
+        stack::set_last(*string::load_utf8_checked(reinterpret_cast<const uint8_t*>(value), uint32_t(strlen(value))));
+}
+
+// Sets the variable to a string, or removes it for none. A name that the system refuses (empty, or
+// holding "=") and a text holding NUL, which would cut it short, raise script invalid-arg.
+void set_env_s(const int32_t*) {
+    Cell* var = stack::arguments();
+    Cell* value = var + 1;
+    std::string name = text_of(*var);
+    if (holds_nul(name)) fire(Err::script_invalid_arg, var);
+    std::string text = value->is(Type::None) ? std::string() : text_of(*value);
+    if (holds_nul(text)) fire(Err::script_invalid_arg, value);
+    if (!platform::set_env(name.c_str(), value->is(Type::None) ? nullptr : text.c_str()))
+        fire(Err::script_invalid_arg, var);
+    stack::set_last(*value);
 }
 
 }  // namespace oka::natives

@@ -102,19 +102,6 @@ const std::vector<Case> kValueCases = {
     {"; only a comment", "[]"},
 };
 
-// The literals of datatypes the run-time does not have yet: recognised, and refused when loaded with
-// internal feature-na naming the datatype.
-struct NotYetCase {
-    std::string text;
-    Type type;
-};
-const std::vector<NotYetCase> kNotYetCases = {
-    {"%file.txt", Type::File},
-    {"%\"a b\"", Type::File},
-    {"http://x.y/z?a=1,2", Type::Url},
-    {"a:b", Type::Url},
-};
-
 // What the automaton makes of each token shape (a prescan's guess), and what the token turns out to be
 // once its routines checked it.
 struct TypeCase {
@@ -340,16 +327,6 @@ TEST(LexerLoad, EveryLiteralKind) {
 TEST(LexerErrors, EachKindReportsItsTextAndLine) {
     for (const Case& c : kErrorCases) EXPECT_EQ(loaded(c.text), "*** Syntax Error: (line 1) " + c.expected) << c.text;
     for (const Case& c : kLineCases) EXPECT_EQ(loaded(c.text), c.expected) << c.text;
-}
-
-TEST(LexerLoad, LiteralsOfDatatypesNotYetAvailable) {
-    for (const NotYetCase& c : kNotYetCases) {
-        Cell error;
-        ASSERT_TRUE(error::trap([&] { load(c.text); }, &error)) << c.text;
-        EXPECT_EQ(Err(integer::get(*error::field(error, error::kCode))), Err::internal_feature_na) << c.text;
-        EXPECT_EQ(mold(*error::field(error, error::kArg1)), mold(type_cell(c.type))) << c.text;
-        EXPECT_EQ(lexer::scan_type(c.text), c.type) << c.text;
-    }
 }
 
 TEST(LexerAutomaton, GuessesAndChecksEveryTokenShape) {
