@@ -1,14 +1,16 @@
 // The natives that ask the operating system: now, the date and time of the clock in the local zone or
 // in UTC; wait, sleeping; call, running another program with its streams redirected; browse, opening a
-// url or a file with the desktop's own program for it; get-env and set-env, the variables of the
-// environment.
+// url or a file with the desktop's own program for it; get-env, set-env and list-env, the variables of
+// the environment.
 #include <cstring>
 #include <string>
 
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -218,6 +220,21 @@ void set_env_s(const int32_t*) {
     if (!platform::set_env(name.c_str(), value->is(Type::None) ? nullptr : text.c_str()))
         fire(Err::script_invalid_arg, var);
     stack::set_last(*value);
+}
+
+// The environment as a map of each variable's name to its value, both strings; bytes that are not
+// UTF-8 become U+FFFD, as in what a child writes, so that one odd variable hides none of the others.
+void list_env_s(const int32_t*) {
+    std::vector<std::pair<std::string, std::string>> variables = platform::list_env();
+    Cell* block = block::push_only_s(int32_t(variables.size() * 2));
+    for (const auto& variable : variables)
+        for (const std::string& text : {variable.first, variable.second}) {
+            std::string valid = valid_utf8(text);
+            string::load_in(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()), *block,
+                            unicode::kUtf8);
+        }
+    map::make_at(block, uint32_t(variables.size()));
+    stack::set_last(*block);
 }
 
 }  // namespace oka::natives
