@@ -12,6 +12,7 @@
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "library/routines.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
@@ -79,6 +80,8 @@ void define_built_ins() {
     }
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
+    library::init();
+    library::bind_global_routines();
 }
 
 void run_library() {
@@ -93,6 +96,7 @@ void run_library() {
 void finish_start_up() {
     define_built_ins();
     run_library();
+    library::bind_field_routines();
     _context::collecting_new_words = false;
 }
 

@@ -23,6 +23,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -686,14 +687,20 @@ inline uint32_t make_call(Call& call, bool sub) {
     stack::push(call.function);
     if (trace::tracing) trace::fire_open(call.name);
     bool native = native_like(call.function);
+    bool routine = call.function.is(Type::Routine);
     if (native)
         stack::mark_interp_native(call.name);
+    else if (routine)
+        stack::mark_native(call.name);  // compiled code: its frame is not an interpreted one
     else if (call.function.is(Type::Function))
         stack::mark_interp_func(call.name);
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
-    no_memory_for_bad_alloc([&] { eval_arguments(call); });
-    if (!native) eval_function_body(call.function, call.name);
+    no_memory_for_bad_alloc([&] {
+        eval_arguments(call);
+        if (routine) routines::call(call.function);
+    });
+    if (!native && !routine) eval_function_body(call.function, call.name);
     unwind_for(sub);
     if (trace::tracing) trace::fire_return(call.name);
     if (sub) {
@@ -737,12 +744,22 @@ uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count)
 void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
     trace::Untraced untraced;
     Cell frame_name = words::word(name);
-    stack::mark_func(frame_name, function.data1);
+    bool routine = function.is(Type::Routine);
+    if (routine)
+        stack::mark_native(frame_name);
+    else
+        stack::mark_func(frame_name, function.data1);
     uint32_t taken = push_arguments(function, arguments, count);
-    eval_function_body(function, frame_name);
+    if (routine)
+        routines::call(function);
+    else
+        eval_function_body(function, frame_name);
     if (taken > 1) std::copy(stack::frame_base + 1, stack::frame_base + taken, arguments + 1);
     arguments[0] = *stack::frame_base;
-    stack::unwind_func();
+    if (routine)
+        stack::unwind();
+    else
+        stack::unwind_func();
     stack::top = arguments + count;
 }
 
