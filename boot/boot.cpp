@@ -1,11 +1,17 @@
 #include "boot/boot.h"
 
+#include <string>
 #include <string_view>
 
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/handle.h"
 #include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
@@ -13,9 +19,12 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "library/routines.h"
+#include "platform/os.h"
+#include "runtime/print_hooks.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
+#include "runtime/unicode.h"
 
 namespace oka::boot {
 
@@ -66,6 +75,54 @@ void define_class_typesets() {
     }
 }
 
+// The object view of the global context: an object whose context is the global one, with no class and
+// no handlers, also kept as the context's own value.
+Cell* push_words_object() {
+    Cell* words = object::push(_context::global, uint32_t(-1));
+    *_context::self_cell(_context::global) = *words;
+    return words;
+}
+
+// Pushes the first value of a text.
+Cell* push_loaded(std::string_view text) { return stack::push(*block::rs_abs_at(*lexer::load(text), 0)); }
+
+// A path as a file!, or none while file! is not part of the run-time.
+Cell* push_file(std::string_view path) {
+    if (!datatype::registered_q(Type::File)) return stack::push(none::value);
+    Node text = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(path.data()), uint32_t(path.size()));
+    return stack::push(Cell{uint8_t(Type::File), 0, text, 0});
+}
+
+// The folder for cached data: $APPDATA/Oka/, else $XDG_CONFIG_HOME/Oka/, else ~/.config/Oka/.
+std::string cache_folder() {
+    if (const char* appdata = platform::get_env("APPDATA")) return std::string(appdata) + "/Oka/";
+    if (const char* config = platform::get_env("XDG_CONFIG_HOME")) return std::string(config) + "/Oka/";
+    const char* home = platform::get_env("HOME");
+    return std::string(home ? home : "") + "/.config/Oka/";
+}
+
+// What the system object holds of the run-time itself, filled in once the boot scripts made it.
+void fill_system() {
+    struct Field {
+        const char* path;
+        Cell* (*push)();
+    };
+    static constexpr Field kFields[] = {
+        {"system/version", [] { return push_loaded(binary::utf8_of(*library::field_cell("system/version"))); }},
+        {"system/build/date", [] { return push_loaded(sys::build_date()); }},
+        {"system/words", push_words_object},
+        {"system/catalog/errors", [] { return stack::push(error::catalog()); }},
+        {"system/options/path", [] { return push_file(platform::get_current_dir() + "/"); }},
+        {"system/options/cache", [] { return push_file(cache_folder()); }},
+    };
+    for (const Field& field : kFields) {
+        Cell* saved = stack::top;
+        Cell* value = field.push();
+        *library::field_cell(field.path) = *value;
+        stack::top = saved;
+    }
+}
+
 }  // namespace
 
 void define_built_ins() {
@@ -97,6 +154,7 @@ void finish_start_up() {
     define_built_ins();
     run_library();
     library::bind_field_routines();
+    fill_system();
     _context::collecting_new_words = false;
 }
 

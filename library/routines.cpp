@@ -107,21 +107,6 @@ Cell* push_routine(uint32_t row) {
 
 bool field_target_q(uint32_t row) { return kRows[row].target.find('/') != std::string_view::npos; }
 
-// The value cell of the field at the end of a path of object fields from a global word.
-BufPtr<Cell> field_cell(std::string_view path) {
-    size_t slash = path.find('/');
-    Cell holder = *word::get_cell(word::load(path.substr(0, slash)));
-    for (;;) {
-        path.remove_prefix(slash + 1);
-        slash = path.find('/');
-        int32_t position = object::find_word(holder, symbol::make(path.substr(0, slash)));
-        OKA_ASSERT(holder.is(Type::Object) && position >= 0);
-        BufPtr<Cell> cell(object::get_values(holder).get() + position);
-        if (slash == std::string_view::npos) return cell;
-        holder = *cell;
-    }
-}
-
 }  // namespace
 
 void last_lf_q_r(Cell* arguments) { logic::make_at(arguments, last_lf); }
@@ -130,6 +115,21 @@ void init() {
     routines::install(kEntries.data(), uint32_t(kEntries.size()));
     for (uint32_t i = 0; i < kTypesetTests; i++) typeset_words[i] = word::load(kTypesetWords[i]);
     io::add_print_hooks(nullptr, watch_output);
+}
+
+BufPtr<Cell> field_cell(std::string_view path) {
+    size_t slash = path.find('/');
+    Cell holder = *word::get_cell(word::load(path.substr(0, slash)));
+    for (;;) {
+        path.remove_prefix(slash + 1);
+        slash = path.find('/');
+        OKA_ASSERT(holder.is(Type::Object));
+        int32_t position = object::find_word(holder, symbol::make(path.substr(0, slash)));
+        OKA_ASSERT(position >= 0);
+        BufPtr<Cell> cell(object::get_values(holder).get() + position);
+        if (slash == std::string_view::npos) return cell;
+        holder = *cell;
+    }
 }
 
 uint32_t routine_count() { return uint32_t(std::size(kRows)); }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/cell.h"
+#include "runtime/memory.h"
 
 namespace oka::library {
 
@@ -29,6 +29,10 @@ void bind_global_routines();
 // Stores the routine! of every row whose target is an object field into that field: run once the boot
 // scripts have made the objects.
 void bind_field_routines();
+
+// The value cell of the object field at the end of a path from a global word
+// ("system/state/GC/active?"); every step must name a field of an object.
+BufPtr<Cell> field_cell(std::string_view path);
 
 #define OKA_ROUTINE(Name, target, spec) void Name##_r(Cell* arguments);
 #include "library/routines.def"
