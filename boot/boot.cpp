@@ -141,13 +141,15 @@ void define_built_ins() {
     library::bind_global_routines();
 }
 
+void run_boot_script(std::string_view text) {
+    Cell* saved = stack::top;
+    Cell* code = lexer::load(text);
+    interpreter::eval_block(*code, false);
+    stack::top = saved;
+}
+
 void run_library() {
-    for (const Script& script : kScripts) {
-        Cell* saved = stack::top;
-        Cell* code = lexer::load(script.text);
-        interpreter::eval_block(*code, false);
-        stack::top = saved;
-    }
+    for (const Script& script : kScripts) run_boot_script(script.text);
 }
 
 void finish_start_up() {
