@@ -8,6 +8,7 @@
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
@@ -154,7 +155,9 @@ void run_library() {
 
 void finish_start_up() {
     define_built_ins();
+    function::building_library = true;
     run_library();
+    function::building_library = false;
     library::bind_field_routines();
     fill_system();
     _context::collecting_new_words = false;

@@ -692,6 +692,8 @@ inline uint32_t make_call(Call& call, bool sub) {
         stack::mark_interp_native(call.name);
     else if (routine)
         stack::mark_native(call.name);  // compiled code: its frame is not an interpreted one
+    else if (call.function.header & function::kCompiled)
+        stack::mark(call.name, stack::kind_bits(stack::kFrameFunction));
     else if (call.function.is(Type::Function))
         stack::mark_interp_func(call.name);
     else
