@@ -13,6 +13,7 @@
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
@@ -149,17 +150,18 @@ void run_boot_script(std::string_view text) {
     stack::top = saved;
 }
 
-void run_library() {
+void build_library() {
+    function::building_library = true;
     for (const Script& script : kScripts) run_boot_script(script.text);
+    function::building_library = false;
+    library::bind_field_routines();
+    fill_system();
+    system_objects::cache();
 }
 
 void finish_start_up() {
     define_built_ins();
-    function::building_library = true;
-    run_library();
-    function::building_library = false;
-    library::bind_field_routines();
-    fill_system();
+    build_library();
     _context::collecting_new_words = false;
 }
 

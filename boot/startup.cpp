@@ -32,6 +32,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
@@ -174,6 +175,7 @@ void runtime::init() {
     datatype::make_words();
     words::build();
     words::build_spec_words();
+    system_objects::init();
     error::make_catalog();
     natives::init();
     parse::init();
