@@ -14,20 +14,25 @@
 #include "datatypes/email.h"
 #include "datatypes/error.h"
 #include "datatypes/event.h"
+#include "datatypes/file.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
+#include "datatypes/pair.h"
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
 #include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -39,6 +44,7 @@
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/vector.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -58,12 +64,16 @@
 #include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
+#include "services/simple_io.h"
 
 namespace oka {
 
 namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
+
+// file! reaches the file system through the I/O services, which live above the datatypes.
+void init_file() { file::init(simple_io::file_actions()); }
 
 // The datatypes' inits in the order start-up runs them, each with the types it registers in the order
 // it registers them.
@@ -105,9 +115,15 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {tag::init, {Type::Tag}},
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
+    {url::init, {Type::Url}},
+    {init_file, {Type::File}},
     {date::init, {Type::Date}},
     {vector::init, {Type::Vector}},
     {event::init, {Type::Event}},
+    {pair::init, {Type::Pair}},
+    {point::init, {Type::Point2D, Type::Point3D}},
+    {hash::init, {Type::Hash}},
+    {map::init, {Type::Map}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

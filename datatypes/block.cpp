@@ -6,7 +6,9 @@
 
 #include "datatypes/cycles.h"
 #include "datatypes/float.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
@@ -19,7 +21,6 @@
 #include "evaluator/lexer.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
-#include "runtime/hashtable.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
 #include "runtime/stack.h"
@@ -84,9 +85,11 @@ uint32_t cells_written(const Contribution& c, int32_t dup, uint32_t kept) {
     return uint32_t(written);
 }
 
-// Replaces the `replaced` cells at index `at` of the buffer of `node` by `dup` copies of the contributed
-// cells, growing the buffer (to twice the size needed when `doubled`). Allocates.
-void splice(Node node, uint32_t at, uint32_t replaced, const Contribution& c, uint32_t dup, bool doubled) {
+// Replaces the `replaced` cells at index `at` of the block by `dup` copies of the contributed cells,
+// growing the buffer (to twice the size needed when `doubled`). Allocates.
+void splice(const Cell& block, uint32_t at, uint32_t replaced, const Contribution& c, uint32_t dup, bool doubled) {
+    Cell target = block;  // its nodes: the block may lie in a buffer that growing moves
+    Node node = target.data2;
     Cell* value = stack::push(*c.value);  // growing may move the buffer the value lies in
     uint32_t written = c.count * dup;
     if (written > replaced) series::grow(node, written - replaced, doubled);
@@ -103,17 +106,18 @@ void splice(Node node, uint32_t at, uint32_t replaced, const Contribution& c, ui
         }
     }
     series::resize_range(node, at, replaced, written);
-    Cell* target = cell_at(node, at).get();
+    Cell* cells = cell_at(node, at).get();
     // Stepping by groups rather than counting copies: an empty group repeated any number of times
     // writes nothing and takes no time.
-    for (uint32_t k = 0; k < written; k += c.count) std::memcpy(target + k, group, c.count * sizeof(Cell));
+    for (uint32_t k = 0; k < written; k += c.count) std::memcpy(cells + k, group, c.count * sizeof(Cell));
     stack::pop(1);
+    hash::changed(target, at, replaced, written);
 }
 
 // Inserts a contribution once at index `at`, the buffer doubling when it grows. Allocates.
-void insert_cells(Node node, uint32_t at, const Contribution& c) {
-    cells_written(c, 1, mem::buffer(node)->length());
-    splice(node, at, 0, c, 1, true);
+void insert_cells(const Cell& block, uint32_t at, const Contribution& c) {
+    cells_written(c, 1, length_of(block));
+    splice(block, at, 0, c, 1, true);
 }
 
 // ---- copies ----
@@ -179,6 +183,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
     case Type::Object: return retyped(object::push_body(spec->data1), target);
     case Type::Vector: return retyped(vector::to_block(*spec), target);
+    case Type::Map: return retyped(map::push_body(*spec), target);
     default:
         if (!is_a(spec->type(), TypeClass::any_block)) error::fire_bad_make_arg(target, spec);
         return retyped(clone(*spec, false, false), target);
@@ -189,6 +194,7 @@ const Cell* to(Cell*, Cell* spec, Type target) {
     if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, false, false), target);
     if (spec->is(Type::Object)) return retyped(object::push_body(spec->data1), target);
     if (spec->is(Type::Vector)) return retyped(vector::to_block(*spec), target);
+    if (spec->is(Type::Map)) return retyped(map::push_body(*spec), target);
     if (spec->is(Type::Typeset)) {
         Cell* types = push_only_s(8);
         typeset::to_block(*spec, *types);
@@ -207,11 +213,6 @@ const Cell* to(Cell*, Cell* spec, Type target) {
 // ---- form and mold ----
 
 int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
-
-int32_t write_indent(Cell* buffer, int32_t level, int32_t part) {
-    for (int32_t i = 0; i < level; i++) part = write(buffer, "    ", part);
-    return part;
-}
 
 bool ends_in_line_break(const Cell& text) {
     uint32_t length = series::rs_buffer_length_q(text);
@@ -323,7 +324,7 @@ void append(Cell* series, Cell* value, const EditOptions& options, bool append) 
         Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
         bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
         if (owned) edit = plan_addition(*series, *value, options, append);
-        splice(series->data2, edit.at, 0, edit.c, uint32_t(options.dup), options.dup < 5);
+        splice(*series, edit.at, 0, edit.c, uint32_t(options.dup), options.dup < 5);
         if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
         series->data1 = append ? 0 : edit.at + edit.written;
     }
@@ -334,7 +335,7 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     Edit edit = plan_change(*series, *value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
     if (owned) edit = plan_change(*series, *value, options);
-    splice(series->data2, edit.at, edit.replaced, edit.c, uint32_t(options.dup), false);
+    splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), false);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
     series->data1 = edit.at + edit.written;
     stack::set_last(*series);
@@ -356,8 +357,10 @@ void swap(Cell* series1, Cell* series2) {
         bool owned1 = ownership::check(*series1, Word::swap, series2, head1, 1);
         bool owned2 = ownership::check(*series2, Word::swap, series1, head2, 1);
         // A handler that shortened a block past its head leaves nothing there to swap.
-        if (series::both_at_units_q(*series1, *series2))
+        if (series::both_at_units_q(*series1, *series2)) {
             std::swap(*rs_abs_at(*series1, head1), *rs_abs_at(*series2, head2));
+            hash::swapped(*series1, uint32_t(head1), *series2, uint32_t(head2));
+        }
         if (owned1) ownership::check(*series1, Word::swaped, series2, head1, 1);
         if (owned2) ownership::check(*series2, Word::swaped, series1, head2, 1);
     }
@@ -374,6 +377,7 @@ void trim(Cell* series, const TrimOptions&) {
     auto kept =
         uint32_t(std::remove_if(cells + head, cells + length, [](const Cell& c) { return c.is(Type::None); }) - cells);
     series::resize_range(series->data2, kept, length - kept, 0);
+    hash::changed(*series, head, length - head, kept - head);
     if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(head), int32_t(kept - head));
     stack::set_last(*series);
 }
@@ -458,22 +462,26 @@ void rs_clear(const Cell& block) { rs_clear_at(block, block.data1); }
 
 void rs_clear_at(const Cell& block, uint32_t index) {
     uint32_t length = length_of(block);
-    if (index < length) series::resize_range(block.data2, index, length - index, 0);
+    if (index >= length) return;
+    series::resize_range(block.data2, index, length - index, 0);
+    hash::changed(block, index, length - index, 0);
 }
 
 BufPtr<Cell> rs_append(const Cell& block, const Cell& value) {
-    Node node = block.data2;
+    Cell target = block;                // its nodes: the block may lie in a buffer that growing moves
     Cell* parked = stack::push(value);  // growing may move the buffer the value lies in
-    BufPtr<Cell> cell = alloc::alloc_tail_cell(node);
-    *cell = *parked;
+    uint32_t position = length_of(target);
+    *alloc::alloc_tail_cell(target.data2) = *parked;
     stack::pop(1);
-    return cell;
+    hash::changed(target, position, 0, 1);
+    return rs_abs_at(target, position);
 }
 
 void rs_remove_last(Cell* block) {
     uint32_t length = length_of(*block);
     if (length == 0) return;
     series::resize_range(block->data2, length - 1, 1, 0);
+    hash::changed(*block, length - 1, 1, 0);
     block->data1 = std::min(block->data1, length - 1);
 }
 
@@ -486,14 +494,12 @@ int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
 }
 
 void rs_store(const Cell& block, uint32_t index, const Cell& value) {
-    Node table = block.is(Type::Hash) ? block.data3 : 0;
-    if (table) hashtable::delete_(table, index);
     *rs_abs_at(block, index) = value;
-    if (table) hashtable::put(table, index);
+    hash::changed(block, index, 1, 1);
 }
 
 void rs_append_block(const Cell& block, const Cell& other) {
-    insert_cells(block.data2, length_of(block), contribution(other, false, -1));
+    insert_cells(block, length_of(block), contribution(other, false, -1));
 }
 
 const Cell* rs_select(const Cell& block, const Cell& value) {
@@ -504,6 +510,7 @@ bool rs_remove_value(const Cell& block, const Cell& value, bool from_start) {
     int64_t match = find_equal(block, from_start ? 0 : clamped_head(block), value);
     if (match < 0) return false;
     series::resize_range(block.data2, uint32_t(match), 1, 0);
+    hash::changed(block, uint32_t(match), 1, 0);
     return true;
 }
 
@@ -543,12 +550,12 @@ void copy_types(const Cell& block, uint32_t step, const Cell& types) { copy_valu
 
 void insert_value(Cell* block, const Cell& value, bool at_start, bool advance) {
     uint32_t at = at_start ? 0 : clamped_head(*block);
-    insert_cells(block->data2, at, contribution(value, true, -1));
+    insert_cells(*block, at, contribution(value, true, -1));
     if (advance) block->data1 = at + 1;
 }
 
 void insert_block(const Cell& block, const Cell& other) {
-    insert_cells(block.data2, clamped_head(block), contribution(other, false, -1));
+    insert_cells(block, clamped_head(block), contribution(other, false, -1));
 }
 
 void insert_arg() { insert_value(arg(0), *arg(1), false, false); }
@@ -602,6 +609,11 @@ int32_t mold_each(Cell* block, Cell* buffer, const MoldOptions& options, int32_t
     }
     // The closing bracket on a line of its own, at the outer indentation.
     if (closing_line) part = write_indent(buffer, indent - 1, write(buffer, "\n", part));
+    return part;
+}
+
+int32_t write_indent(Cell* buffer, int32_t level, int32_t part) {
+    for (int32_t i = 0; i < level; i++) part = write(buffer, "    ", part);
     return part;
 }
 

@@ -5,7 +5,8 @@
    Two layers live here: the buffer routines that the whole run-time uses to build and walk blocks, and
    the actions of block! (paren!, the path family and hash! inherit them); searching, sorting and the
    set operations are in block_search.cpp. The series-generic actions come from series!
-   (datatypes/series.h).
+   (datatypes/series.h). Every routine and action that changes the cells of a block tells the index of
+   a hash! of it (hash::changed, datatypes/hash.h), and find and select of a hash! ask that index.
 
    Rules: a cell passed by const reference is read before anything allocates, so it may lie anywhere,
    even in a block that the routine grows; a cell passed by pointer must be fixed (on the data stack, in
@@ -109,6 +110,8 @@ Cell* push_only_s(int32_t capacity);
 // or a line feed and `indent` levels of four spaces before a value with the new-line marker. Returns the
 // part budget left. paren! writes its own brackets around it. Allocates.
 int32_t mold_each(Cell* block, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent);
+// Writes `level` levels of indentation, four spaces each; returns the part budget left.
+int32_t write_indent(Cell* buffer, int32_t level, int32_t part);
 
 // ---- searching, sorting and the set operations ----
 

@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/float.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
 #include "datatypes/ownership.h"
@@ -110,6 +111,13 @@ Found search(Cell* series, Cell* value, const SelectOptions& options, bool match
     if (count < 1 || found.query.size == 0) return found;
     int64_t size = found.query.size;
     Walk walk{head, step, head, std::min<int64_t>(head + count, length), match};
+    if (found.query.kind == Query::kValue && !match && !options.last && !options.reverse) {
+        int64_t at = hash::find_indexed(*series, value, uint32_t(head), uint32_t(step), found.query.op);
+        if (at != hash::kNotIndexed) {
+            found.at = at < walk.high ? at : -1;
+            return found;
+        }
+    }
     if (options.last) walk = {on_grid(walk.high - size, head, step), -step, 0, walk.high, match};
     if (options.reverse)
         walk = {on_grid(head - size, head, step), -step, std::max<int64_t>(head - count, 0), head, match};
@@ -332,6 +340,7 @@ const Cell* sort(Cell* series, const SortOptions& options) {
         int32_t op = options.case_ ? kCompareCaseSort : kCompareSort;
         RecordOrder order{nullptr, plan.record, plan.offset, plan.whole, options.reverse, op, plan.function};
         sort_records(series, order, plan.count / plan.record, options.stable);
+        hash::changed(*series, plan.head, plan.count, plan.count);
     }
     if (owned) ownership::check(*series, Word::sorted, nullptr, int32_t(plan.head), int32_t(plan.count));
     return series;

@@ -12,6 +12,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/money.h"
+#include "datatypes/point.h"
 #include "datatypes/string.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
@@ -488,6 +489,19 @@ bool almost_equal_q(double a, double b) {
     return (x > y ? x - y : y - x) <= 10;
 }
 
+bool almost_equal_single_q(float a, float b) {
+    if (std::isnan(a) || std::isnan(b)) return false;
+    if (a == b) return true;
+    if (std::isinf(a) || std::isinf(b)) return false;
+    // As for doubles: ordered as integers, the distance is the number of singles between them.
+    auto ordered = [](float f) {
+        uint32_t bits = std::bit_cast<uint32_t>(f);
+        return bits >> 31 ? 0 - bits : bits | (uint32_t(1) << 31);
+    };
+    uint32_t x = ordered(a), y = ordered(b);
+    return (x > y ? x - y : y - x) <= 10;
+}
+
 const char* format(double value, FormatKind kind) {
     static char text[40];
     if (const char* special = special_text(value)) return special;
@@ -500,6 +514,22 @@ const char* format(double value, FormatKind kind) {
     if (pretty_print_q && rounding_tail_q(text)) put_general(text, value, rules.retry_digits);
     compact_exponent(text);
     append_suffix(text, rules.suffix);
+    return text;
+}
+
+const char* format_single_exactly(float value) {
+    static char text[40];
+    if (const char* special = special_text(value)) return special;
+    if (value == 0.0f) return "0";
+    // The lexer reads a coordinate as a double, then rounds it to a single: the check reads it so too.
+    constexpr int kSingleDigits = 9;  // enough to tell every two singles apart
+    for (int digits = kKindRules[int(FormatKind::coordinate)].digits;; digits++) {
+        put_general(text, value, digits);
+        double read = 0.0;
+        std::from_chars(text, text + std::strlen(text), read);
+        if (float(read) == value || digits == kSingleDigits) break;
+    }
+    compact_exponent(text);
     return text;
 }
 
@@ -520,6 +550,7 @@ void do_math(integer::MathOp op) {
     if (r == Type::Money) return money::do_math(op);
     if (r == Type::Tuple) return tuple::do_math(op);
     if (r == Type::Vector) return vector::do_math_scalar(op, 1);
+    if (point::coordinates_q(r)) return point::do_math_with_number_left(op);
     if (!is_a(r, TypeClass::amount) || (r == Type::Char && (l == Type::Time || l == Type::Percent)))
         error::fire_on_type(Err::script_invalid_type, r);
     Type type = l == Type::Time || r == Type::Time ? Type::Time : l == Type::Percent ? Type::Percent : Type::Float;

@@ -43,6 +43,8 @@ double number_of(const Cell& cell);
 // True when neither is NaN and the two lie within 10 units in the last place (or closer than the
 // double epsilon): the equality of = and <>.
 bool almost_equal_q(double a, double b);
+// The same for single-precision values, without the epsilon; an infinity is equal to itself alone.
+bool almost_equal_single_q(float a, float b);
 
 // The printf-style forms, by the datatype (or element) that shows the double.
 enum class FormatKind : uint8_t {
@@ -60,6 +62,10 @@ inline bool pretty_print_q = true;
 
 // The text of `value` in the form of `kind`; infinities and NaN give "1.#INF", "-1.#INF", "1.#NaN".
 const char* format(double value, FormatKind kind);
+// The coordinate form of a single-precision value with as many digits as reading the text back to the
+// same single takes, seven at least and nine at most; a zero of either sign is "0". What a molded
+// point holds, so that it loads as it was.
+const char* format_single_exactly(float value);
 
 // x op y for add, subtract, multiply, divide and remainder (fmod: the sign of x); any other op
 // raises script cannot-use.
@@ -67,7 +73,8 @@ double do_math_op(double x, double y, integer::MathOp op);
 // The body of the math actions when either operand is a float!, percent! or time! and the other a
 // number: the left operand in the result slot, the right one after it; the result replaces the left.
 // A money! on the right hands the operation to the money math (datatypes/money.h), a tuple! to the
-// tuple math (datatypes/tuple.h), a vector! to the vector's scalar math (datatypes/vector.h).
+// tuple math (datatypes/tuple.h), a vector! to the vector's scalar math (datatypes/vector.h), a pair!,
+// point2D! or point3D! to theirs (datatypes/point.h).
 void do_math(integer::MathOp op);
 
 // The power action: the base in the result slot, the exponent, an integer! or float!, after it.

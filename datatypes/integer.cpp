@@ -126,7 +126,9 @@ void math() {
     do_math(Op);
 }
 
-// base^exponent by repeated squaring, or nothing as soon as a product needs more than 32 bits.
+}  // namespace
+
+// By repeated squaring, giving up as soon as a product needs more than 32 bits.
 std::optional<int32_t> exact_power(int32_t base, int32_t exponent) {
     int32_t result = 1;
     for (;;) {
@@ -136,6 +138,8 @@ std::optional<int32_t> exact_power(int32_t base, int32_t exponent) {
         if (__builtin_mul_overflow(base, base, &base)) return std::nullopt;
     }
 }
+
+namespace {
 
 // Any other exponent, or a power beyond 32 bits, is the float power of the base.
 void power() {

@@ -3,6 +3,8 @@
    here relies on signed overflow. An integer added to a date counts days (datatypes/date.h). */
 #pragma once
 
+#include <optional>
+
 #include "runtime/stack.h"
 
 namespace oka::integer {
@@ -39,6 +41,9 @@ OKA_ALWAYS_INLINE Cell* make_exact_at(Cell* result, int64_t value) {
 inline bool divisible(int32_t a, int32_t b) { return b != 0 && !(b == -1 && a == INT32_MIN); }
 // The error of a division that is not divisible: math zero-divide by 0, else math overflow.
 [[noreturn]] void refuse_division(int32_t b);
+
+// base^exponent (exponent >= 0) when it fits in 32 bits, else nothing.
+std::optional<int32_t> exact_power(int32_t base, int32_t exponent);
 
 // a op b, made in `result`: an integer!, or the exact float! when a sum, difference or product leaves
 // the 32-bit range and the float! quotient when a division leaves a remainder. The math on numbers

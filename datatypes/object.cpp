@@ -369,11 +369,6 @@ void refuse_unset(Node context, const Cell& value) {
 
 int32_t write(Cell* buffer, const char* text, int32_t part) { return string::write_token(buffer, text, false, part); }
 
-int32_t write_indent(Cell* buffer, int32_t level, int32_t part) {
-    for (int32_t i = 0; i < level; i++) part = write(buffer, "    ", part);
-    return part;
-}
-
 // A field as name: value, a word! value written as a lit-word so that the text loads back to it.
 int32_t write_field(Node context, uint32_t position, Cell* buffer, const MoldOptions& options, int32_t part,
                     int32_t indent) {
@@ -397,7 +392,7 @@ int32_t write_fields(Node context, Cell* buffer, const MoldOptions& options, int
         if (options.flat || options.only) {
             if (!first) part = write(buffer, options.flat ? " " : "\n", part);
         } else {
-            part = write_indent(buffer, indent + 1, part);
+            part = block::write_indent(buffer, indent + 1, part);
         }
         part = write_field(context, i, buffer, options, part, indent + 1);
         if (!options.flat && !options.only) part = write(buffer, "\n", part);
@@ -698,7 +693,7 @@ int32_t mold_fields(Cell* value, Cell* buffer, const char* header, const MoldOpt
     }
     part = write_fields(value->data1, buffer, options, part, indent);
     if (options.only) return part;
-    if (!options.flat) part = write_indent(buffer, indent, part);
+    if (!options.flat) part = block::write_indent(buffer, indent, part);
     return write(buffer, "]", part);
 }
 

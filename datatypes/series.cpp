@@ -6,6 +6,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/datatype.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -224,6 +225,7 @@ void clear(Cell* series) {
             ownership::check(*series, Word::clear, nullptr, int32_t(series->data1), int32_t(rs_length_q(*series)));
         uint32_t head = clamped_head(*series), count = rs_length_q(*series);
         resize_range(series->data2, head, count, 0);
+        hash::changed(*series, head, count, 0);
         if (owned) ownership::check(*series, Word::cleared, nullptr, int32_t(head), int32_t(count));
     }
     stack::set_last(*series);
@@ -257,6 +259,7 @@ void remove(Cell* series, Cell* part, Cell* key) {
         bool owned = ownership::check(*series, Word::remove, nullptr, int32_t(plan.start), int32_t(plan.count));
         if (owned) plan = plan_removal(series, part, key);  // the handler may have changed the series
         resize_range(series->data2, plan.start, plan.count, 0);
+        hash::changed(*series, plan.start, plan.count, 0);
         if (owned) ownership::check(*series, Word::removed, nullptr, int32_t(plan.start), int32_t(plan.count));
     }
     if (plan.found)
@@ -295,6 +298,7 @@ void reverse(Cell* series, Cell* part, Cell* skip) {
     uint8_t* first = unit_at(*series, plan.head).get();
     for (uint32_t i = 0; i < records / 2; i++)
         std::swap_ranges(first + i * record, first + (i + 1) * record, first + (records - 1 - i) * record);
+    hash::changed(*series, plan.head, plan.count, plan.count);
     if (owned) ownership::check(*series, Word::reversed, nullptr, int32_t(plan.head), int32_t(plan.count));
 }
 
@@ -355,10 +359,12 @@ void move_units(const Cell& origin, const Cell& target, const Move& move) {
     if (origin.data2 == target.data2) {
         uint8_t* units = unit_at(origin, 0).get();
         uint32_t from = move.from, to = move.to, count = move.count;
+        uint32_t low = std::min(from, to), high = std::max(from, to) + count;
         if (to > from)
             std::rotate(units + from * unit, units + (from + count) * unit, units + (to + count) * unit);
         else
             std::rotate(units + to * unit, units + from * unit, units + (from + count) * unit);
+        hash::changed(target, low, high - low, high - low);
     } else if (unit != unit_of(target)) {
         string::move_part(origin, target, move.count);
     } else {
@@ -366,6 +372,8 @@ void move_units(const Cell& origin, const Cell& target, const Move& move) {
         resize_range(target.data2, move.to, 0, move.count);
         std::memcpy(unit_at(target, move.to).get(), unit_at(origin, move.from).get(), move.count * unit);
         resize_range(origin.data2, move.from, move.count, 0);
+        hash::changed(target, move.to, 0, move.count);
+        hash::changed(origin, move.from, move.count, 0);
     }
 }
 
@@ -555,6 +563,7 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
                 actions::call<Act::copy>(result, result, CopyOptions{.deep = true});
         }
         resize_range(series->data2, plan.start, plan.count, 0);
+        hash::changed(*series, plan.start, plan.count, 0);
     }
     if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(plan.start), int32_t(plan.count));
     return result;

@@ -197,7 +197,7 @@ void init() {
                                       });
 }
 
-void register_text_child(Type type, std::initializer_list<ActionEntry> own) {
+void register_text_child(Type type, std::initializer_list<ActionEntry> own, std::span<const ActionEntry> more) {
     ActionSlot row[kActionCount];
     std::fill(std::begin(row), std::end(row), kUnsupported);
     for (Act slot : {Act::make, Act::reflect, Act::to, Act::eval_path, Act::compare, Act::modify})
@@ -205,7 +205,8 @@ void register_text_child(Type type, std::initializer_list<ActionEntry> own) {
     for (int slot = int(Act::append); slot <= int(Act::take); slot++)
         if (slot != int(Act::sort)) row[slot - 1] = kInherit;
     for (const ActionEntry& entry : own) row[int(entry.slot) - 1] = entry.value;
-    datatype::register_(type, Type::String, type_text(type), row);
+    for (const ActionEntry& entry : more) row[int(entry.slot) - 1] = entry.value;
+    datatype::register_(type, type_parent(type), type_text(type), row);
 }
 
 // ---- positions ----

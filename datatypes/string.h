@@ -31,10 +31,10 @@ namespace oka::string {
 
 // Registers string!.
 void init();
-// Registers a child of string! (tag!, email!, ref!) with string!'s constructors, reflect, eval-path,
-// compare, modify and series actions (append to take) but sort, nothing else, and the type's `own`
-// entries over those.
-void register_text_child(Type type, std::initializer_list<ActionEntry> own);
+// Registers a string-like type (tag!, email!, ref!, url! and its child file!) with its parent's
+// constructors, reflect, eval-path, compare, modify and series actions (append to take) but sort,
+// nothing else, and the type's `own` and `more` entries over those.
+void register_text_child(Type type, std::initializer_list<ActionEntry> own, std::span<const ActionEntry> more = {});
 
 // ---- positions ----
 

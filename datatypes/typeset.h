@@ -10,6 +10,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "runtime/memory.h"
 #include "runtime/types.h"
@@ -58,9 +60,18 @@ inline constexpr auto kTypeBits = [] {
 
 constexpr TypeBit bit_of(Type type) { return kTypeBits[uint8_t(type)]; }
 
+// Every argument of every call is checked so: the bits of the ids below 64 are read as one word, where
+// the bit of id t is bit t ^ 7 (bytes in memory order, each from its most significant bit).
 inline bool has_q(const Cell& typeset, Type type) {
-    TypeBit bit = bit_of(type);
-    return typeset.*bit.word & bit.mask;
+    static_assert(std::endian::native == std::endian::little);
+    uint32_t id = uint8_t(type);
+    if (id >= 64) {
+        TypeBit bit = bit_of(type);
+        return typeset.*bit.word & bit.mask;
+    }
+    uint64_t low;
+    std::memcpy(&low, &typeset.data1, sizeof low);
+    return (low >> (id ^ 7)) & 1;
 }
 
 // ---- constructors ----

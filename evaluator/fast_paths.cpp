@@ -10,4 +10,11 @@ bool floats_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* res
     return true;
 }
 
+bool logic_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result) {
+    if (!a.is(Type::Logic) || !b.is(Type::Logic)) return false;
+    bool x = logic::get(a), y = logic::get(b);
+    logic::make_at(result, op == integer::MathOp::and_ ? x && y : op == integer::MathOp::or_ ? x || y : x != y);
+    return true;
+}
+
 }  // namespace oka::actions

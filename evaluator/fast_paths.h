@@ -4,6 +4,8 @@
    case it declines goes to the ordinary call, so the language's rules stay in one place. */
 #pragma once
 
+#include <optional>
+
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "evaluator/actions.h"
@@ -12,9 +14,9 @@
 namespace oka::actions {
 
 // The functions that calls may be computed in place for: the comparison natives, by their compare
-// op, and the math actions below, by their math op.
+// op, the math and bitwise actions below, by their math op, and power.
 struct InPlace {
-    enum Kind { kNone, kCompare, kMath } kind;
+    enum Kind { kNone, kCompare, kMath, kPower } kind;
     int32_t op;
 
     // Whether the function is one of those.
@@ -41,11 +43,15 @@ OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
     case Act::multiply: return {InPlace::kMath, int32_t(integer::MathOp::multiply)};
     case Act::divide: return {InPlace::kMath, int32_t(integer::MathOp::divide)};
     case Act::remainder: return {InPlace::kMath, int32_t(integer::MathOp::remainder)};
+    case Act::and_: return {InPlace::kMath, int32_t(integer::MathOp::and_)};
+    case Act::or_: return {InPlace::kMath, int32_t(integer::MathOp::or_)};
+    case Act::xor_: return {InPlace::kMath, int32_t(integer::MathOp::xor_)};
+    case Act::power: return {InPlace::kPower, 0};
     default: return {InPlace::kNone, 0};
     }
 }
 
-inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
+OKA_ALWAYS_INLINE bool integers_compared(int32_t a, int32_t b, CompareOp op) {
     switch (op) {
     case kCompareEqual:
     case kCompareStrictEqual: return a == b;
@@ -59,27 +65,39 @@ inline bool integers_compared(int32_t a, int32_t b, CompareOp op) {
 
 // add, subtract or multiply (`op` is one of them) on two floats, into `result`; false for other values.
 bool floats_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
+// and, or or xor (`op` is one of them) on two logic values, into `result`; false for other values.
+bool logic_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
 
 // The result of the function that `how` describes on `a` and `b` when it can be had without calling
 // it, which is then the same as the call's and can raise no error: add, subtract and multiply on two
-// integers or two floats, divide and remainder on two integers (but by 0, and -2147483648 by -1), the
-// comparisons = <> == < <= > >= on two integers. False leaves the call to the function. The
+// integers or two floats, divide and remainder on two integers (but by 0, and -2147483648 by -1), and,
+// or and xor on two integers or two logic values, power of two integers whose answer is an integer,
+// the comparisons = <> == < <= > >= on two integers. False leaves the call to the function. The
 // interpreter computes operators and calls this way on every evaluation step where it can, hence
 // inline.
 OKA_ALWAYS_INLINE bool compute_in_place(InPlace how, const Cell& a, const Cell& b, Cell* result) {
     if (!how.computes()) return false;
     auto op = integer::MathOp(how.op);
-    if (!a.is(Type::Integer) || !b.is(Type::Integer))
-        return how.kind == InPlace::kMath && op <= integer::MathOp::multiply && floats_in_place(op, a, b, result);
+    if (!a.is(Type::Integer) || !b.is(Type::Integer)) {
+        if (how.kind != InPlace::kMath) return false;
+        return op <= integer::MathOp::multiply ? floats_in_place(op, a, b, result)
+                                               : op >= integer::MathOp::or_ && logic_in_place(op, a, b, result);
+    }
     int32_t x = integer::get(a), y = integer::get(b);
-    if (how.kind == InPlace::kCompare) {
-        logic::make_at(result, integers_compared(x, y, CompareOp(how.op)));
+    switch (how.kind) {
+    case InPlace::kCompare: logic::make_at(result, integers_compared(x, y, CompareOp(how.op))); return true;
+    case InPlace::kPower: {
+        std::optional<int32_t> power = y >= 0 ? integer::exact_power(x, y) : std::nullopt;
+        if (power) integer::make_at(result, *power);
+        return power.has_value();
+    }
+    default: {
+        bool dividing = op == integer::MathOp::divide || op == integer::MathOp::remainder;
+        if (dividing && !integer::divisible(x, y)) return false;
+        integer::do_math_op(x, y, op, result);
         return true;
     }
-    bool dividing = op == integer::MathOp::divide || op == integer::MathOp::remainder;
-    if (dividing && !integer::divisible(x, y)) return false;
-    integer::do_math_op(x, y, op, result);
-    return true;
+    }
 }
 
 // compute_in_place for a native!, an action! or any other value.

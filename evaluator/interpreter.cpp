@@ -37,6 +37,20 @@ namespace oka::interpreter {
 
 namespace {
 
+// ---- the two evaluators ----
+//
+// The evaluator's hot path is compiled twice from one code. The traced version tests the tracing flag
+// wherever an event may fire; the untraced one runs while the flag is clear and has no such test. The
+// flag only changes where an evaluation starts (do/trace, a function body marked trace or no-trace, a
+// call of the tracer), and each such start chooses its version by the flag; so does each entry point
+// of this file. The traced version is always right, and serves the rarer paths of both.
+enum class Tracing : bool { off, on };
+
+template <Tracing t>
+OKA_ALWAYS_INLINE bool traced() {
+    return t == Tracing::on && trace::tracing;
+}
+
 // ---- reading code ----
 
 // Code is a series of cells.
@@ -105,14 +119,54 @@ void unwind_for(bool sub) {
         stack::unwind_last();
 }
 
+// The frame of an interpreted block or paren, named <body>: pushed while tracing, which reports it;
+// else left out (stack::ElidedFrame), since no error names it and no non-local exit resumes it. Its
+// evaluation's values go to its result slot all the same. The base goes back when the evaluation ends
+// normally: a non-local exit sets the stacks for its target, as it does past pushed frames.
+template <Tracing t>
+class BodyFrame {
+public:
+    explicit BodyFrame(uint32_t header) {
+        if constexpr (t == Tracing::on) {
+            stack::mark(body_name(), header);
+        } else {
+            caller_base_ = stack::frame_base;
+            stack::frame_base = stack::top;
+        }
+    }
+    BodyFrame(const BodyFrame&) = delete;
+    BodyFrame& operator=(const BodyFrame&) = delete;
+
+    // Pops the frame: its result stays pushed (sub), or goes to the caller's result slot.
+    void close(bool sub) {
+        if constexpr (t == Tracing::on) {
+            unwind_for(sub);
+        } else {
+            Cell* result = stack::frame_base;
+            stack::frame_base = caller_base_;
+            stack::top = result + 1;
+            if (!sub) copy_cell(result, caller_base_);
+        }
+    }
+
+private:
+    struct Pushed {};
+    [[no_unique_address]] std::conditional_t<t == Tracing::on, Pushed, stack::ElidedFrame> counted_;
+    Cell* caller_base_ = nullptr;
+};
+
+template <Tracing t>
+void eval_block(const Cell& block, bool chain);
+
 // Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot. The
 // paren sits in that frame while it runs, since the code it came from may drop it meanwhile (a paren
 // inside it that clears the block around both), and nothing else then keeps it alive.
+template <Tracing t>
 void eval_paren(const Cell& paren, bool sub) {
-    stack::mark_interp_native(body_name());
+    BodyFrame<t> frame(stack::kind_bits(stack::kFrameNative) | stack::kFrameInterpreted);
     Cell* code = stack::push(paren);
-    eval_block(*code, true);
-    unwind_for(sub);
+    eval_block<t>(*code, true);
+    frame.close(sub);
 }
 
 // ---- the spec cache ----
@@ -316,12 +370,14 @@ OKA_ALWAYS_INLINE uint32_t argument_in_place(const Code& code, uint32_t position
     return next != kDeclined && actions::compute_in_place(how, first, second, result) ? next : kDeclined;
 }
 
-// An operand computed in place: a plain value, or such a call. Answers the position after it, having
-// changed nothing where it declines.
+OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result);
+
+// An operand computed in place: a plain value, such a call, or a paren of one expression computed so.
+// Answers the position after it, having changed nothing where it declines.
 OKA_ALWAYS_INLINE uint32_t operand_in_place(const Code& code, uint32_t position, int depth, Cell* result) {
     BufPtr<Cell> cell = code.at(position);
     BufPtr<Cell> value = cell ? referent(cell) : BufPtr<Cell>();
-    if (!value) return kDeclined;
+    if (!value) return cell && cell->is(Type::Paren) && paren_in_place(*cell, depth, result) ? position + 1 : kDeclined;
     if (is_plain(value, cell)) {
         *result = *value;
         return position + 1;
@@ -341,14 +397,48 @@ uint32_t expression_in_place(const Code& code, uint32_t position, int depth, Cel
     return next;
 }
 
+// Whether the code at `position` opens with a call that is never computed in place: a word holding
+// such a function.
+bool opens_with_call(const Code& code, uint32_t position) {
+    BufPtr<Cell> cell = code.at(position);
+    BufPtr<Cell> value = cell && cell->is(Type::Word) ? bound_value(*cell) : BufPtr<Cell>();
+    return value && is_function(value->type()) && !actions::in_place_of(*value).computes();
+}
+
+// A paren computed in place: its code is one expression computed so, whose value is the paren's. A
+// paren found to open with a call is marked so in its buffer and not tried again: a call there is
+// the rule in code such as `(f n - 1) + (f n - 2)`, and the mark, should the code change, only costs
+// the evaluation the try.
+[[gnu::noinline]] bool try_paren_in_place(const Cell& paren, int depth, Cell* result) {
+    Code code = code_of(paren, UINT32_MAX);
+    Cell computed;
+    uint32_t next = expression_in_place(code, paren.data1, depth - 1, &computed);
+    if (next != kDeclined && next == code.length) {
+        *result = computed;
+        return true;
+    }
+    if (opens_with_call(code, paren.data1)) mem::buffer(paren.data2)->flags |= kSeriesCallHint;
+    return false;
+}
+
+OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result) {
+    return depth > 0 && !(mem::buffer(paren.data2)->flags & kSeriesCallHint) &&
+           try_paren_in_place(paren, depth, result);
+}
+
 // Pushes the value of the expression at `position` of the code (of `block`, before its end), with the
 // operators that follow it: computed in place when it can be, else evaluated, after which `code` is
 // read again. Answers the position after it.
+template <Tracing t>
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
+                         bool functions_as_values);
+
+template <Tracing t>
 OKA_ALWAYS_INLINE uint32_t push_expression(Code& code, const Cell& block, uint32_t position, uint32_t end) {
     Cell computed;
-    uint32_t next = trace::tracing ? kDeclined : argument_in_place(code, position, kInPlaceDepth, &computed);
+    uint32_t next = traced<t>() ? kDeclined : argument_in_place(code, position, kInPlaceDepth, &computed);
     if (next == kDeclined) {
-        next = eval_expression(block, position, end, false, true, false);
+        next = eval_expression<t>(block, position, end, false, true, false);
         code = code_of(block, end);
         return next;
     }
@@ -396,9 +486,10 @@ void check_type(const Call& call, const Cell& entry, uint32_t index) {
 
 // Evaluates the next expression of the code, pushed on the data stack. Under apply/safer it is one
 // value: the code ends for it right after that value.
+template <Tracing t>
 void fetch_expression(Call& call) {
     uint32_t end = safer(call) ? std::min(call.end, call.position + 1) : call.end;
-    call.position = eval_expression(call.block, call.position, end, call.infix(), true, false);
+    call.position = eval_expression<t>(call.block, call.position, end, call.infix(), true, false);
 }
 
 // Fetches a literal or soft-literal argument: the next value of the code as it is, or for a soft-literal
@@ -407,7 +498,7 @@ void fetch_literal(Call& call, const Cell& entry) {
     Cell value = code_at(call.block, call.position);
     if (kind_of(entry) == kSoftLiteral) {
         switch (value.type()) {
-        case Type::Paren: eval_paren(value, true); break;
+        case Type::Paren: eval_paren<Tracing::on>(value, true); break;
         case Type::GetWord: word::get_any(value); break;
         case Type::GetPath:
             call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
@@ -422,6 +513,7 @@ void fetch_literal(Call& call, const Cell& entry) {
 
 // Fetches an argument that is not simply the next expression of the code: a literal or soft-literal
 // one, one beyond the end of the code, or one under apply/safer.
+template <Tracing t>
 void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
     if (at_end(call.block, call.position, call.end)) {
         if (applying(call)) {
@@ -435,27 +527,28 @@ void fetch_unevaluated(Call& call, const Cell& entry, uint32_t index) {
         missing_argument(call, index);
     }
     if (kind_of(entry) == kEvaluated) {
-        fetch_expression(call);
+        fetch_expression<t>(call);
         return;
     }
-    if (trace::tracing && !fetch_survives(call.block, call.position, call.end)) missing_argument(call, index);
+    if (traced<t>() && !fetch_survives(call.block, call.position, call.end)) missing_argument(call, index);
     fetch_literal(call, entry);
-    if (trace::tracing) trace::fire_push(stack::top[-1]);
+    if (traced<t>()) trace::fire_push(stack::top[-1]);
 }
 
 // Fetches one argument of the entry's kind from the code, pushed on the data stack.
+template <Tracing t>
 OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) {
     Code code = code_of(call.block, call.end);
     if (kind_of(entry) != kEvaluated || safer(call) || call.position >= code.length) {
-        fetch_unevaluated(call, entry, index);
+        fetch_unevaluated<t>(call, entry, index);
         return;
     }
-    BufPtr<Cell> plain = trace::tracing ? BufPtr<Cell>() : plain_argument(code, call.position);
+    BufPtr<Cell> plain = traced<t>() ? BufPtr<Cell>() : plain_argument(code, call.position);
     if (plain) {
         stack::push(*plain);
         call.position++;
     } else {
-        call.position = eval_expression(call.block, call.position, call.end, call.infix(), true, false);
+        call.position = eval_expression<t>(call.block, call.position, call.end, call.infix(), true, false);
     }
 }
 
@@ -466,7 +559,7 @@ void skip_arg(Call& call, const Cell& entry, uint32_t index) {
         if (!at_end(call.block, call.position, call.end)) call.position++;
         return;
     }
-    fetch_arg(call, entry, index);
+    fetch_arg<Tracing::on>(call, entry, index);
     stack::pop(1);
 }
 
@@ -474,7 +567,7 @@ void skip_arg(Call& call, const Cell& entry, uint32_t index) {
 // exhausted block leaves it unused.
 bool fetch_condition(Call& call) {
     if (at_end(call.block, call.position, call.end)) return false;
-    fetch_expression(call);
+    fetch_expression<Tracing::on>(call);
     bool active = logic::true_q(stack::top[-1]);
     stack::pop(1);
     return active;
@@ -483,7 +576,7 @@ bool fetch_condition(Call& call) {
 // apply/all gives each refinement a logic! value in its place among the arguments.
 bool fetch_refinement_flag(Call& call, uint32_t index) {
     if (at_end(call.block, call.position, call.end)) return false;
-    fetch_expression(call);
+    fetch_expression<Tracing::on>(call);
     if (!stack::top[-1].is(Type::Logic)) refuse_argument(call, index);
     bool active = logic::get(stack::top[-1]);
     stack::pop(1);
@@ -525,7 +618,7 @@ void fetch_refinement_args(Call& call, const Cell& cache, uint32_t refinement, b
             skip_arg(call, entry, i);
             continue;
         }
-        fetch_arg(call, entry, i);
+        fetch_arg<Tracing::on>(call, entry, i);
         check_type(call, entry, i);
         if (!native) {
             stack::frame_base[i] = stack::top[-1];
@@ -583,28 +676,31 @@ void use_block_refinements(Call& call, const Cell& cache, int32_t* positions) {
 // Fetches `count` evaluated arguments and checks their types: the common call, with no infix operand,
 // apply block or tracing to mind. A plain value that no operator follows is taken as it is; anything
 // else is evaluated, after which the code and the cache are read again.
+template <Tracing t>
 void fetch_evaluated(Call& call, const Cell& cache, uint32_t count) {
     uint32_t position = call.position;
     Code code = code_of(call.block, call.end);
     for (uint32_t i = 0; i < count; i++) {
         if (position >= code.length) missing_argument(call, i);
-        position = push_expression(code, call.block, position, call.end);
+        position = push_expression<t>(code, call.block, position, call.end);
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
     call.position = position;
 }
 
 // Fetches an active argument and checks its type; an infix call's left operand is in the frame already.
+template <Tracing t>
 OKA_ALWAYS_INLINE void use_argument(Call& call, const Cell& entry, uint32_t index, uint32_t fetched) {
-    if (!(call.infix() && fetched == 0)) fetch_arg(call, entry, index);
+    if (!(call.infix() && fetched == 0)) fetch_arg<t>(call, entry, index);
     check_type(call, entry, index);
 }
 
 // Runs a native or an action on the arguments of its frame. Answers the position after them.
+template <Tracing t>
 uint32_t run_native(const Call& call, const int32_t* positions) {
-    if (trace::tracing) trace::fire_call(call.name, call.function);
+    if (traced<t>()) trace::fire_call(call.name, call.function);
     Cell computed;
-    if (!trace::tracing && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
+    if (!traced<t>() && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
         stack::set_last(computed);  // what the native gives, without its dispatch
     else if (call.function.is(Type::Action))
         actions::entry(Act(call.function.data1))(positions);
@@ -614,8 +710,9 @@ uint32_t run_native(const Call& call, const int32_t* positions) {
 }
 
 // A function! whose arguments are all in its frame, given its local count, gets its locals.
+template <Tracing t>
 uint32_t enter_function(const Call& call, int32_t locals) {
-    if (trace::tracing) trace::fire_call(call.name, call.function);
+    if (traced<t>()) trace::fire_call(call.name, call.function);
     if (locals) function::init_locals(locals);
     return call.position;
 }
@@ -640,7 +737,7 @@ uint32_t enter_function(const Call& call, int32_t locals) {
                 if (!native) none::push();
                 break;
             }
-            use_argument(call, entry, i, fetched++);
+            use_argument<Tracing::on>(call, entry, i, fetched++);
             break;
         case Type::Refinement:
             active = all && fetch_refinement_flag(call, i);
@@ -655,23 +752,24 @@ uint32_t enter_function(const Call& call, int32_t locals) {
     }
     if (call.path) use_path_refinements(call, cache, *call.path, call.path_index, positions);
     if (call.mode & kCallApply) use_block_refinements(call, cache, positions);
-    return native ? run_native(call, positions) : enter_function(call, locals);
+    return native ? run_native<Tracing::on>(call, positions) : enter_function<Tracing::on>(call, locals);
 }
 
 // Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
+template <Tracing t>
 uint32_t eval_arguments(Call& call) {
     if (call.infix()) stack::push(*call.left);
     Cell cache = spec_cache(call.function);
     uint32_t leading = leading_arguments(cache);
     bool plain = !call.path && call.mode == kCallPlain;
-    if (plain && !call.infix() && (cache.data3 & kAllEvaluated) && !trace::tracing)
-        fetch_evaluated(call, cache, leading);
+    if (plain && !call.infix() && (cache.data3 & kAllEvaluated) && !traced<t>())
+        fetch_evaluated<t>(call, cache, leading);
     else
-        for (uint32_t i = 0; i < leading; i++) use_argument(call, code_at(cache, i), i, i);
-    if (plain && native_like(call.function)) return run_native(call, kNoRefinements.data());
-    if (plain && (cache.data3 & kNothingElse)) return enter_function(call, 0);
+        for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
+    if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
+    if (plain && (cache.data3 & kNothingElse)) return enter_function<t>(call, 0);
     return use_other_entries(call, cache, leading);
 }
 
@@ -682,10 +780,14 @@ uint32_t eval_arguments(Call& call) {
 // A std::bad_alloc thrown while the arguments are gathered or the native runs becomes the no-memory
 // error here, the callee's frame still in place to name it. The try costs the way through nothing; one
 // around the native's own call would keep that call from being a tail call.
-inline uint32_t make_call(Call& call, bool sub) {
+template <Tracing t>
+void run_body(const Cell& function, const Cell& name);
+
+template <Tracing t>
+uint32_t make_call(Call& call, bool sub) {
     Cell* start = stack::top;
     stack::push(call.function);
-    if (trace::tracing) trace::fire_open(call.name);
+    if (traced<t>()) trace::fire_open(call.name);
     bool native = native_like(call.function);
     bool routine = call.function.is(Type::Routine);
     if (native)
@@ -699,12 +801,12 @@ inline uint32_t make_call(Call& call, bool sub) {
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
     no_memory_for_bad_alloc([&] {
-        eval_arguments(call);
+        eval_arguments<t>(call);
         if (routine) routines::call(call.function);
     });
-    if (!native && !routine) eval_function_body(call.function, call.name);
+    if (!native && !routine) run_body<t>(call.function, call.name);
     unwind_for(sub);
-    if (trace::tracing) trace::fire_return(call.name);
+    if (traced<t>()) trace::fire_return(call.name);
     if (sub) {
         Cell* place = call.infix() ? call.left : start;
         *place = stack::top[-1];
@@ -765,15 +867,22 @@ void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name)
     stack::top = arguments + count;
 }
 
-// Restores what a function call changed in its context and frame, however the body ends.
+struct BodyScope;
+BodyScope* innermost_body = nullptr;
+
+// Restores what a function call changed in its context and frame, however the body ends. The scopes
+// of the bodies running form a chain, innermost first, whether or not a body has a frame of its own.
 struct BodyScope {
     Node context;
     Addr saved;
-    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2) {
+    BodyScope* outer;
+    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2), outer(innermost_body) {
         _context::context_cell(context)->data2 = mem::addr(stack::frame_base);
         stack::set_in_body(true);
+        innermost_body = this;
     }
     ~BodyScope() {
+        innermost_body = outer;
         stack::set_in_body(false);
         _context::context_cell(context)->data2 = saved;
     }
@@ -790,10 +899,11 @@ Cell value_of(const Cell& word) {
 
 // The infix operator `op` computed in place on the value so far (at `start`) and the operand at
 // `position`; false leaves it to the call.
+template <Tracing t>
 OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, uint32_t position, uint32_t end,
                                            Cell* start, bool sub, uint32_t* next) {
     Cell right, result;
-    if (trace::tracing) return false;
+    if (traced<t>()) return false;
     *next = operand_in_place(code_of(block, end), position, kInPlaceDepth, &right);
     if (*next == kDeclined) return false;
     const Cell& left = sub ? *start : *stack::frame_base;
@@ -809,42 +919,45 @@ OKA_ALWAYS_INLINE bool eval_infix_in_place(const Cell& op, const Cell& block, ui
 
 // Applies the infix operator `op`, whose word is at `position`, to the value so far (at `start`) and
 // the operand after it. Answers the position after the operand.
+template <Tracing t>
 [[gnu::noinline]] uint32_t apply_infix(const Cell& op, const Cell& block, uint32_t position, uint32_t end, Cell* start,
                                        bool sub) {
     uint32_t next;
-    if (eval_infix_in_place(op, block, position + 1, end, start, sub, &next)) return next;
+    if (eval_infix_in_place<t>(op, block, position + 1, end, start, sub, &next)) return next;
     Cell name = code_at(block, position);
     Cell function = op::unwrap(op);
-    if (trace::tracing) {
+    if (traced<t>()) {
         stack::push(function);  // the tracer may change the op's word; the call drops this cell
         trace::fire_fetch(block, position);
     }
     Cell* left = sub ? start : stack::frame_base;  // the value so far
     Call call{function, block, name, position + 1, end, kCallPlain, left, nullptr, 0};
-    return make_call(call, sub);
+    return make_call<t>(call, sub);
 }
 
+template <Tracing t>
 uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
     Cell op;
     while (position < end && infix_follows(code_of(block, end), position, &op))
-        position = apply_infix(op, block, position, end, start, sub);
+        position = apply_infix<t>(op, block, position, end, start, sub);
     return position;
 }
 
 // A set-word's set made in a frame of its own, named by the word: of `computed` when the value was
 // computed in place already (`next` is then the position after it), else of the expression after the
 // set-word, evaluated.
+template <Tracing t>
 [[gnu::noinline]] uint32_t set_word_in_frame(const Cell& word, const Cell& block, uint32_t position, uint32_t end,
                                              bool sub, const Cell* computed, uint32_t next) {
     stack::mark_interp_native(word);
     stack::push(word);
-    if (trace::tracing) trace::fire_push(word);
+    if (traced<t>()) trace::fire_push(word);
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, word);
     if (computed)
         stack::push(*computed);
     else
-        next = eval_expression(block, position + 1, end, false, true, false);
-    if (trace::tracing) trace::fire_set(word, stack::top[-1]);
+        next = eval_expression<t>(block, position + 1, end, false, true, false);
+    if (traced<t>()) trace::fire_set(word, stack::top[-1]);
     word::set_arg();
     unwind_for(sub);
     return next;
@@ -853,15 +966,16 @@ uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* st
 // A set-word: the value of the expression after it becomes the word's value, and the set-word's. A
 // value computed in place goes straight into a word with a plain slot, since nothing runs or fails in
 // between; any other set is made in a frame.
+template <Tracing t>
 OKA_ALWAYS_INLINE uint32_t eval_set_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end,
                                          bool sub) {
     Cell computed;
     uint32_t next =
-        trace::tracing ? kDeclined : argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed);
-    if (next == kDeclined) return set_word_in_frame(word, block, position, end, sub, nullptr, 0);
+        traced<t>() ? kDeclined : argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed);
+    if (next == kDeclined) return set_word_in_frame<t>(word, block, position, end, sub, nullptr, 0);
     BufPtr<Cell> slot =
         word.data1 && !computed.is(Type::Unset) ? _context::plain_slot(word, word.data1) : BufPtr<Cell>();
-    if (!slot) return set_word_in_frame(word, block, position, end, sub, &computed, next);
+    if (!slot) return set_word_in_frame<t>(word, block, position, end, sub, &computed, next);
     *slot = computed;
     put_result(computed, sub);
     return next;
@@ -875,7 +989,7 @@ uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, u
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, path);
     stack::mark_interp_native(words::word(Word::set_path));
     stack::push(path);
-    position = eval_expression(block, position + 1, end, false, true, false);
+    position = eval_expression<Tracing::on>(block, position + 1, end, false, true, false);
     Cell* frame = stack::frame_base;
     std::swap(frame[0], frame[1]);
     if (trace::tracing) trace::fire_set(frame[1], frame[0]);
@@ -885,26 +999,28 @@ uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, u
 }
 
 // Calls the function that the word at `position` of the code holds (the cells given are copies).
+template <Tracing t>
 uint32_t call_word(const Cell& function, const Cell& word, const Cell& block, uint32_t position, uint32_t end,
                    bool sub) {
     Call call{function, block, word, position + 1, end, kCallPlain, nullptr, nullptr, 0};
-    return make_call(call, sub);
+    return make_call<t>(call, sub);
 }
 
+template <Tracing t>
 uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint32_t end, bool sub) {
     Cell value = value_of(word);
     switch (value.type()) {
     case Type::LitWord:
-        if (trace::tracing) trace::fire_push(value);
+        if (traced<t>()) trace::fire_push(value);
         stack::push(value);
         return position + 1;
     case Type::Native:
     case Type::Action:
     case Type::Function:
-    case Type::Routine: return call_word(value, word, block, position, end, sub);
+    case Type::Routine: return call_word<t>(value, word, block, position, end, sub);
     case Type::Op: fire_with(Err::script_no_op_arg, word);
     default:
-        if (trace::tracing) trace::fire_push(value);
+        if (traced<t>()) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
     }
@@ -913,6 +1029,7 @@ uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint3
 // The commonest expressions, taken without the general dispatch while tracing is off: a value that
 // evaluates to itself, a word holding a plain value or a function, a set-word and a paren. Answers false,
 // having done nothing, for the other expressions.
+template <Tracing t>
 bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, uint32_t* next) {
     BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.data2)->offset) + position);
     if (!has_type(kEvaluatedTypes, *cell)) {
@@ -922,12 +1039,15 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
     }
     if (cell->is(Type::SetWord)) {
         Cell word = *cell;
-        *next = eval_set_word(word, block, position, end, sub);
+        *next = eval_set_word<t>(word, block, position, end, sub);
         return true;
     }
     if (cell->is(Type::Paren)) {
-        Cell paren = *cell;
-        eval_paren(paren, sub);
+        Cell paren = *cell, computed;
+        if (paren_in_place(paren, kInPlaceDepth, &computed))
+            put_result(computed, sub);
+        else
+            eval_paren<t>(paren, sub);
         *next = position + 1;
         return true;
     }
@@ -945,7 +1065,7 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
         (*next = call_in_place_at(how, code_of(block, end), position, kInPlaceDepth, &computed)) != kDeclined)
         put_result(computed, sub);
     else
-        *next = call_word(function, word, block, position, end, sub);
+        *next = call_word<t>(function, word, block, position, end, sub);
     return true;
 }
 
@@ -956,35 +1076,36 @@ bool is_system_issue(const Cell& issue) {
 }
 
 // Every expression but the plain values that eval_expression takes itself.
+template <Tracing t>
 [[gnu::noinline]] uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub,
                                       bool functions_as_values) {
     Cell value = code_at(block, position);
     switch (value.type()) {
-    case Type::Paren: eval_paren(value, sub); return position + 1;
-    case Type::SetWord: return eval_set_word(value, block, position, end, sub);
+    case Type::Paren: eval_paren<t>(value, sub); return position + 1;
+    case Type::SetWord: return eval_set_word<t>(value, block, position, end, sub);
     case Type::SetPath: return eval_set_path(value, block, position, end, sub);
     case Type::GetWord: {
         Cell got = *word::get_cell(value);
-        if (trace::tracing) trace::fire_push(got);
+        if (traced<t>()) trace::fire_push(got);
         put_result(got, sub);
         return position + 1;
     }
     case Type::LitWord:
         value.header = uint8_t(Type::Word);
-        if (trace::tracing) trace::fire_push(value);
+        if (traced<t>()) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
-    case Type::Word: return eval_word(value, block, position, end, sub);
+    case Type::Word: return eval_word<t>(value, block, position, end, sub);
     case Type::Path:
     case Type::GetPath: {
         uint32_t next = eval_path(value, block, position, end, false, value.is(Type::GetPath), sub, false);
-        if (trace::tracing) trace::fire_push(sub ? stack::top[-1] : *stack::frame_base);
+        if (traced<t>()) trace::fire_push(sub ? stack::top[-1] : *stack::frame_base);
         return next;
     }
     case Type::LitPath:
         value.header = uint8_t(Type::Path);
         value.data3 = 0;
-        if (trace::tracing) trace::fire_push(value);
+        if (traced<t>()) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
     case Type::Op: fire(Err::internal_not_done);
@@ -1000,7 +1121,7 @@ bool is_system_issue(const Cell& issue) {
             fire(Err::internal_oka_system);
         [[fallthrough]];
     default:
-        if (trace::tracing) trace::fire_push(value);
+        if (traced<t>()) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
     }
@@ -1057,7 +1178,7 @@ Cell selector_of(const Cell& element, const Cell& path) {
     case Type::GetWord: return *word::get_cell(element);
     case Type::Paren: {
         Cell* saved = stack::top;
-        eval_paren(element, true);
+        eval_paren<Tracing::on>(element, true);
         Cell value = stack::top[-1];
         stack::top = saved;
         if (value.is(Type::Unset)) fire_with(Err::script_invalid_path, path, &element);
@@ -1120,6 +1241,7 @@ void init() {
 namespace {
 
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
+template <Tracing t>
 OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     uint32_t end = length_of(code);
     if (code.data1 >= end) {
@@ -1129,43 +1251,97 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     current_code = code;
     for (uint32_t position = code.data1;;) {
         current_code.data1 = position;
-        position = eval_expression(code, position, end, false, false, false);
+        position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
         stack::reset();
+    }
+}
+
+template <Tracing t>
+void eval_block(const Cell& block, bool chain) {
+    Cell code = block;
+    CurrentCodeScope scope;
+    BodyFrame<t> frame(stack::kind_bits(stack::kFrameEval) | stack::kFrameInterpreted);
+    if (traced<t>()) trace::fire_enter(code);
+    run_expressions<t>(code);
+    if (traced<t>()) trace::fire_exit(code, *stack::frame_base);
+    frame.close(!chain);
+}
+
+template <Tracing t>
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
+                         bool functions_as_values) {
+    Cell* start = stack::top;
+    uint32_t next;
+    if (traced<t>() || !eval_common<t>(block, position, end, sub, &next)) {
+        if (traced<t>() && !fetch_traced(block, position, end, sub)) return position;
+        next = eval_value<t>(block, position, end, sub, functions_as_values);
+    }
+    if (!no_infix) next = eval_infix<t>(block, next, end, start, sub);
+    if (!sub && traced<t>()) trace::fire_expr(block, position);
+    return next;
+}
+
+template <Tracing t>
+void eval_body(const Cell& body) {
+    if (body.is(Type::Block))
+        eval_block<t>(body, true);
+    else
+        unset::box();
+}
+
+// A function's body, run on the arguments of its frame: the body's value goes to the frame's result
+// slot; return and exit end it there. In trace mode, a function marked trace turns tracing on for its
+// body and one marked no-trace turns it off, and the body runs in the version of the evaluator the flag
+// then asks for; outside trace mode an untraced body stays so.
+template <Tracing t>
+void run_body(const Cell& function, const Cell& name) {
+    Cell body = *function::extra(function, function::kBody);
+    Cell* base = stack::frame_base;
+    uint32_t code;
+    {
+        BodyScope scope(function.data1);
+        if (t == Tracing::off && !trace::trace_mode) {
+            code = sys::protect(kCatchAll, [&] { eval_body<Tracing::off>(body); });
+        } else {
+            trace::TracingRestored tracing_restored;
+            trace::enter_body(function, name);
+            code = sys::protect(kCatchAll, [&] {
+                if (trace::tracing)
+                    eval_body<Tracing::on>(body);
+                else
+                    eval_body<Tracing::off>(body);
+            });
+            trace::leave_body(name, code);
+        }
+    }
+    if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
+    if (code != 0 && stack::frame_base != base) {
+        // A return resumed where the body's left-out frame began: its value belongs in the result slot.
+        copy_cell(stack::frame_base, base);
+        stack::frame_base = stack::top = base;
     }
 }
 
 }  // namespace
 
 void eval_block(const Cell& block, bool chain) {
-    Cell code = block;
-    CurrentCodeScope scope;
-    stack::mark_eval(body_name());
-    if (trace::tracing) trace::fire_enter(code);
-    run_expressions(code);
-    if (trace::tracing) trace::fire_exit(code, *stack::frame_base);
-    if (chain)
-        stack::unwind_last();
+    if (trace::tracing)
+        eval_block<Tracing::on>(block, chain);
     else
-        stack::unwind();
+        eval_block<Tracing::off>(block, chain);
 }
 
 void eval_in_frame(const Cell& block) {
+    OKA_ASSERT(!trace::tracing);
     Cell code = block;
-    run_expressions(code);
+    run_expressions<Tracing::off>(code);
 }
 
 uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
                          bool functions_as_values) {
-    Cell* start = stack::top;
-    uint32_t next;
-    if (trace::tracing || !eval_common(block, position, end, sub, &next)) {
-        if (trace::tracing && !fetch_traced(block, position, end, sub)) return position;
-        next = eval_value(block, position, end, sub, functions_as_values);
-    }
-    if (!no_infix) next = eval_infix(block, next, end, start, sub);
-    if (!sub && trace::tracing) trace::fire_expr(block, position);
-    return next;
+    if (trace::tracing) return eval_expression<Tracing::on>(block, position, end, no_infix, sub, functions_as_values);
+    return eval_expression<Tracing::off>(block, position, end, no_infix, sub, functions_as_values);
 }
 
 uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub) {
@@ -1285,7 +1461,7 @@ uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, u
                    uint32_t path_index, const Cell& name, uint32_t mode) {
     Cell fn = function, code = block, caller = frame_name(name);
     Call call{fn, code, caller, position, end, mode, nullptr, path, path_index};
-    return make_call(call, sub);
+    return trace::tracing ? make_call<Tracing::on>(call, sub) : make_call<Tracing::off>(call, sub);
 }
 
 void check_native_spec(const Cell& spec) {
@@ -1298,24 +1474,7 @@ void check_native_spec(const Cell& spec) {
     }
 }
 
-void eval_function_body(const Cell& function, const Cell& name) {
-    Node context = function.data1;
-    Cell body = *function::extra(function, function::kBody);
-    uint32_t code;
-    {
-        BodyScope scope(context);
-        trace::TracingRestored tracing_restored;
-        trace::enter_body(function, name);
-        code = sys::protect(kCatchAll, [&] {
-            if (body.is(Type::Block))
-                eval_block(body, true);
-            else
-                unset::box();
-        });
-        trace::leave_body(name, code);
-    }
-    if (code != 0 && code != kThrowReturn && code != kThrowExit) sys::throw_(code);
-}
+void eval_function_body(const Cell& function, const Cell& name) { run_body<Tracing::on>(function, name); }
 
 void call_comparator(const Cell& function, Cell* arguments) {
     call_back(function, arguments, 2, Word::compare_callback_tag);
@@ -1331,6 +1490,10 @@ void call_parse_callback(const Cell& callback, Cell* arguments) {
 
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name) {
     call_back(handler, arguments, count, name);
+}
+
+Cell* running_body_base() {
+    return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->data2) : nullptr;
 }
 
 }  // namespace oka::interpreter

@@ -16,6 +16,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/unset.h"
 #include "datatypes/words.h"
@@ -108,8 +109,6 @@ uint32_t event_mask_of(const Cell& callback) {
 bool same_series_q(const Cell& argument, const Cell& input) {
     return is_a(input.type(), TypeClass::series) && argument.type() == input.type() && argument.data2 == input.data2;
 }
-
-Cell pair_cell(int32_t x, int32_t y) { return Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)}; }
 
 // The closer a container needs, and its opener.
 char closer_of(Type container) { return container == Type::Block || container == Type::Map ? ']' : ')'; }
@@ -273,7 +272,9 @@ void Lexer::run() {
         }
         if (scanned == Token::Error) pass_over_error();
         line += token_lines;
-        if (scanned != Token::Comment) line_break = false;  // a comment leaves the next value on its line
+        // A comment leaves the next value on its line, and so does a point's parenthesis, which is part of
+        // the point's token that follows.
+        if (scanned != Token::Comment && entry != State::Point) line_break = false;
         if (scanned == Token::Eof) return;
         // One mode and prescans stop at the end of a top-level value, or at once when nothing is built. An
         // invalid token passed over builds nothing, but the path it ended is a value.
@@ -486,7 +487,10 @@ bool Lexer::fire(Event event, Type type, const uint8_t* start, const uint8_t* en
     stack::push(at_input);
     Cell* type_arg = stack::push(none::value);
     integer::push(int32_t(token_line));
-    stack::push(value ? *value : pair_cell(int32_t(first) + 1, int32_t(last) + 1));
+    if (value)
+        stack::push(*value);
+    else
+        pair::push(int32_t(first) + 1, int32_t(last) + 1);
     if (type == Type::Void)
         exit_value(token, type_arg);
     else

@@ -14,13 +14,19 @@
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
 #include "datatypes/percent.h"
+#include "datatypes/point.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
 #include "datatypes/tuple.h"
 #include "datatypes/unset.h"
+#include "datatypes/url.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer_scanner.h"
 #include "runtime/error.h"
@@ -172,24 +178,26 @@ void scan_close_paren(Lexer& lx, bool) { lx.close_container(Type::Paren, false);
 
 void scan_map_open(Lexer& lx, bool) { lx.open_container(Type::Map); }
 
-// The datatypes that the run-time does not have yet: their literals are recognised, checked no
-// further, and refused when loaded.
-void load_not_yet(Lexer& lx, bool build) {
-    if (!build) return;
-    Cell datatype;
-    datatype::make_at(&datatype, lx.type);
-    fire(Err::internal_feature_na, &datatype);
+// A map literal holds its values in pairs, each key of a type a map takes.
+bool map_pairs_q(Lexer& lx, int32_t marker) {
+    uint32_t first = uint32_t(marker) + 1;
+    if ((lx.tail - first) % 2) return false;
+    for (uint32_t i = first; i < lx.tail; i += 2)
+        if (!map::valid_key_type_q(lx.slot(i)->type())) return false;
+    return true;
 }
 
-// "]" closes a block, or a map.
+// "]" closes a block, or a map: the block of its pairs becomes the map.
 void scan_close_block(Lexer& lx, bool build) {
+    int32_t marker = lx.innermost_marker();
     bool map = lx.innermost_type() == Type::Map;
-    if (map) {
-        lx.type = Type::Map;
-        load_not_yet(lx, build);
-    }
+    if (map && build && !map_pairs_q(lx, marker))
+        lx.syntax_error(SyntaxError::invalid, Type::Map, lx.opener_of(marker));
     lx.close_container(Type::Block, false);
-    if (map) lx.type = Type::Map;
+    if (!map) return;
+    lx.type = Type::Map;
+    Cell* pairs = lx.slot(uint32_t(marker));
+    if (build && pairs->is(Type::Block)) map::make_at(pairs, series::rs_length_q(*pairs) / 2);
 }
 
 // A braced string comes brace by brace; its last closing brace makes the whole of it one value token.
@@ -410,6 +418,65 @@ void load_tuple(Lexer& lx, bool build) {
     if (build) tuple::make_at(lx.new_value(), bytes, count);
 }
 
+// One side of a pair, by the rules of integers: an optional sign, at most 10 digits with single '
+// between them, within 32 bits.
+bool pair_side(std::string_view text, int32_t& value) {
+    bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    int64_t magnitude = 0;
+    uint32_t digits = 0;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text[i] == '\'') {
+            if (i == 0 || text[i - 1] == '\'') return false;
+            continue;
+        }
+        if (text[i] < '0' || text[i] > '9' || ++digits > 10) return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+    }
+    int64_t signed_value = negative ? -magnitude : magnitude;
+    if (digits == 0 || signed_value < std::numeric_limits<int32_t>::min() ||
+        signed_value > std::numeric_limits<int32_t>::max())
+        return false;
+    value = int32_t(signed_value);
+    return true;
+}
+
+// 10x20, either side signed; no decimal point on either side.
+void load_pair(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    size_t x = text.find_first_of("xX");
+    int32_t a, b;
+    if (!pair_side(text.substr(0, x), a) || !pair_side(text.substr(x + 1), b)) lx.invalid(Type::Pair);
+    if (build) pair::make_at(lx.new_value(), a, b);
+}
+
+std::string_view without_blanks(std::string_view text) {
+    text.remove_prefix(std::min(text.find_first_not_of(" \t"), text.size()));
+    text.remove_suffix(text.size() - (text.find_last_not_of(" \t") + 1));
+    return text;
+}
+
+// (x, y) or (x, y, z): numbers, their special forms too, with blanks around them. The token holds the
+// parentheses, and its type says how many numbers its commas promise.
+void load_point(Lexer& lx, bool build) {
+    std::string_view text = token_text(lx);
+    std::string_view inside = text.substr(1, text.size() - 2);
+    point::Coordinates c;
+    c.count = 0;
+    for (size_t start = 0;;) {
+        size_t comma = inside.find(',', start);
+        std::string_view number = without_blanks(inside.substr(start, comma - start));
+        if (number.size() > kMaxFloatText) lx.invalid(Type::Float);
+        double value;
+        if (c.count == c.at.size() || !(decimal_value(number, value) || special_float_value(number, value)))
+            lx.invalid(lx.type);
+        c.at[c.count++] = float(value);
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    if (build) point::make_at(lx.new_value(), c);
+}
+
 void load_float_special(Lexer& lx, bool build) {
     double value;
     if (!special_float_value(token_text(lx), value)) lx.invalid(Type::Float);
@@ -534,6 +601,37 @@ void load_email(Lexer& lx, bool build) { load_text(lx, lx.token_start, lx.token_
 
 // @name: the text after the "@".
 void load_ref(Lexer& lx, bool build) { load_text(lx, lx.token_start + 1, lx.token_end, lx.flags, build, Type::Ref); }
+
+// A text whose percent escapes stand for bytes (%20 for a space), as a value of `type`.
+void load_percent_encoded(Lexer& lx, const uint8_t* start, const uint8_t* end, bool build, Type type) {
+    if (!utf8_q(start, end)) lx.invalid(type);
+    if (!build) return;
+    std::string text = url::decode(start, uint32_t(end - start));
+    Cell* cell = lx.new_value();
+    string::load_at(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), cell, unicode::kUtf8);
+    cell->header = uint8_t(type);
+}
+
+// %"name": the text between the quotes, read as a string's; %name: the text after the "%", its percent
+// escapes decoded.
+void load_file(Lexer& lx, bool build) {
+    const uint8_t* start = lx.token_start + 1;
+    if (*start == '"') {
+        load_text(lx, start + 1, lx.token_end - 1, lx.flags, build, Type::File);
+        return;
+    }
+    if (std::find(start, lx.token_end, '%') == lx.token_end)
+        load_text(lx, start, lx.token_end, lx.flags, build, Type::File);
+    else
+        load_percent_encoded(lx, start, lx.token_end, build, Type::File);
+}
+
+// scheme:rest, its percent escapes decoded.
+void load_url(Lexer& lx, bool build) {
+    if (*lx.token_start == ':') lx.invalid(Type::GetWord);
+    if (*lx.token_start == '\'') lx.invalid(Type::LitWord);
+    load_percent_encoded(lx, lx.token_start, lx.token_end, build, Type::Url);
+}
 
 // The % signs that open a raw string.
 uint32_t raw_string_percents(const Lexer& lx) {

@@ -11,7 +11,7 @@ namespace {
 // A native that is not part of the run-time yet.
 void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 
-// Each family's entry points are defined where the subsystem that serves them lives: the text and
+// Each family's entry points are defined where the subsystem that serves them lives: the text, file and
 // system natives with the services (enbase and debase with binary!'s codecs), the others here in the
 // evaluator (natives_<family>.cpp; the constructors of pair!, point2D!, point3D! and money! with the
 // math). A native still to be built has its family marked pending and stands in with not_available_s.
@@ -24,9 +24,9 @@ void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 #define OKA_FAMILY_math_extended(Name) &Name##_s
 #define OKA_FAMILY_text(Name) &Name##_s
 #define OKA_FAMILY_system(Name) &Name##_s
+#define OKA_FAMILY_files(Name) &Name##_s
 #define OKA_FAMILY_parse(Name) &Name##_s
 #define OKA_FAMILY_memory(Name) &Name##_s
-#define OKA_FAMILY_pending_math_extended(Name) &not_available_s
 #define OKA_FAMILY_pending_text(Name) &not_available_s
 #define OKA_FAMILY_pending_system(Name) &not_available_s
 

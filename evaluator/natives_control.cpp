@@ -14,6 +14,7 @@
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
@@ -128,6 +129,16 @@ public:
         return set == Pass::done ? pass(block) : set;
     }
 
+    // A pass that first sets the loop's word to `value`: straight into the word's value cell where no
+    // change handler can see the set, else as the loop's own work.
+    Pass pass(const Cell& block, Cell* word, const Cell& value) {
+        if (BufPtr<Cell> slot = _context::plain_slot(*word, word->data1)) {
+            *slot = value;
+            return pass(block);
+        }
+        return pass(block, [&] { word::set_value(word, value); });
+    }
+
     // Runs the loop's own work of a pass (setting its words, moving on, removing what a pass took),
     // in which change handlers may run: a break or a continue they throw reaches this loop's frame,
     // and is taken here as one from the body.
@@ -194,16 +205,18 @@ uint32_t count_loop_words(const Cell& words) {
     return count;
 }
 
-// Sets the loop words to the next `count` values of the series (none past its tail). The series moves
-// past them first, so that a change handler that ends the pass early leaves them behind.
+// Sets the loop words to the next `count` values of the series (none past its tail), of a map to the
+// keys and values of its next entries. The series moves past them first, so that a change handler
+// that ends the pass early leaves them behind.
 void assign_next(Cell* series, const Cell& words, uint32_t count) {
     stack::Root values(*series);
-    series->data1 += count;
+    const Cell* entries = series->is(Type::Map) ? map::push_entries(&values.cell(), count) : nullptr;
+    series->data1 = entries ? values.cell().data1 : series->data1 + count;
     for (uint32_t i = 0; i < count; i++) {
         // A change handler run by one of the sets may shorten the block of words: the rest go unset.
         if (words.is(Type::Block) && words.data1 + i >= series::rs_buffer_length_q(words)) break;
         Cell word = words.is(Type::Block) ? word::settable_at(words, words.data1 + i) : words;
-        Cell value = *actions::call<Act::pick>(&values.cell(), int32_t(i + 1), nullptr);
+        Cell value = entries ? entries[i] : *actions::call<Act::pick>(&values.cell(), int32_t(i + 1), nullptr);
         word::set_value(&word, value);
     }
 }
@@ -216,14 +229,22 @@ void remove_passed(Cell* series, uint32_t count) {
     actions::call<Act::remove>(series, &part, nullptr);
 }
 
+// Whether values are left at the position of a loop over a series; a map's position first moves
+// past its vacant entries.
+bool more_values_q(Cell* series) {
+    return series->is(Type::Map) ? map::rs_skip_vacant(series) : !series::rs_tail_q(*series);
+}
+
 // The loops over the values of a series: foreach, and remove-each, which removes the values of each
-// pass whose body ends with a true value.
+// pass whose body ends with a true value. foreach takes a map's entries as a key and a value each,
+// so an odd number of words is refused.
 void walk_series(bool removing) {
     Cell* loop_args = args();  // word or words, series, body
     uint32_t count = count_loop_words(loop_args[0]);
+    if (loop_args[1].is(Type::Map) && count % 2) fire_with(Err::script_invalid_arg, loop_args[0]);
     Cell* series = stack::push(loop_args[1]);
     Loop loop;
-    while (!series::rs_tail_q(*series)) {
+    while (more_values_q(series)) {
         Pass pass = loop.pass(loop_args[2], [&] { assign_next(series, loop_args[0], count); });
         if (pass == Pass::broken) break;
         bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
@@ -379,7 +400,7 @@ void repeat_s(const int32_t*) {
     for (int32_t counter = 1;; counter++) {
         Cell value;
         integer::make_at(&value, counter);
-        Pass pass = loop.pass(loop_args[2], [&] { word::set_value(&loop_args[0], value); });
+        Pass pass = loop.pass(loop_args[2], &loop_args[0], value);
         if (pass == Pass::broken || counter == count) break;
     }
     loop.close();

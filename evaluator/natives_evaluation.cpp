@@ -10,6 +10,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
+#include "datatypes/map.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
@@ -383,7 +384,12 @@ void set_s(const int32_t* positions) {
     Cell* set_args = args();  // target, value
     bool any = refinements.given("any"), only = refinements.given("only"), some = refinements.given("some");
     switch (set_args[0].type()) {
-    case Type::Block: set_many(set_args[0], set_args[1], any, only, some); break;
+    case Type::Block: {
+        // A map gives its keys (as stored) and values in turn.
+        bool entries = set_args[1].is(Type::Map) && !only;
+        set_many(set_args[0], entries ? *map::push_body(set_args[1]) : set_args[1], any, only, some);
+        break;
+    }
     case Type::Object: object::set(set_args[0], set_args[1], any, only, some); break;
     case Type::Path:
     case Type::LitPath:
@@ -472,9 +478,10 @@ void construct_s(const int32_t* positions) {
     stack::set_last(*object::construct(args()[0], refinements.arg("with"), refinements.given("only")));
 }
 
-void extend_s(const int32_t*) {
+void extend_s(const int32_t* positions) {
     if (args()->is(Type::Object)) fire(Err::internal_not_done);
-    fire(Err::internal_feature_na);  // maps do not exist yet
+    bool case_ = Refinements<extend_slot>(positions).given("case");
+    stack::set_last(*map::extend(args(), args() + 1, case_));
 }
 
 // ---- series ----

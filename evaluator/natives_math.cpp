@@ -1,14 +1,18 @@
 // The math natives: the sign tests, NaN?, max and min, shift, trigonometry, logarithms, exp and
-// square-root. Each works on its arguments in the frame and leaves its result in the result slot.
+// square-root, and the constructors of pairs, points and money. Each works on its arguments in the
+// frame and leaves its result in the result slot.
 #include <cfloat>
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/money.h"
+#include "datatypes/pair.h"
+#include "datatypes/point.h"
 #include "datatypes/tuple.h"
 #include "evaluator/actions.h"
 #include "evaluator/natives.h"
@@ -50,12 +54,67 @@ bool nan_q(const Cell& value) { return float_kind_q(value) && std::isnan(float_:
 
 // ---- max and min ----
 
+bool number_q(const Cell& value) { return value.is(Type::Integer) || float_kind_q(value); }
+
+// The greater (max) or lesser (min) of two; on equality max keeps a and min takes b.
+template <class T>
+T chosen(T a, T b, bool max) {
+    return (a < b) == max ? b : a;
+}
+// The same for point coordinates, where a NaN is the answer whichever side it is on.
+float chosen_coordinate(float a, float b, bool max) {
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) ? a : b;
+    return chosen(a, b, max);
+}
+
+// A number made a value of the type of `coordinates` (a pair or a point) with the number in every
+// coordinate. A float that no 32-bit integer holds, against a pair, makes both of them points.
+void spread(Cell* coordinates, Cell* number) {
+    double value = float_::number_of(*number);
+    if (coordinates->is(Type::Pair)) {
+        if (!integer::overflow_q(value)) {
+            pair::make_at(number, int32_t(value), int32_t(value));
+            return;
+        }
+        pair::to_point2D(coordinates);
+    }
+    point::Coordinates c = point::coordinates_of(*coordinates);
+    c.at.fill(float(value));
+    point::make_at(number, c);
+}
+
+// max and min coordinate by coordinate, when a pair or point meets a number or another pair or point:
+// a number counts in each coordinate, a pair against a point2D! counts as a point. False for other
+// values, and for points of two kinds, which the ordering then refuses.
+bool max_min_coordinates(Cell* value1, Cell* value2, bool max) {
+    bool coordinates1 = point::coordinates_q(value1->type()), coordinates2 = point::coordinates_q(value2->type());
+    if (!coordinates1 && !coordinates2) return false;
+    if (coordinates1 != coordinates2) {
+        if (!number_q(coordinates1 ? *value2 : *value1)) return false;
+        if (coordinates2) std::swap(*value1, *value2);
+        spread(value1, value2);
+    }
+    if (value1->is(Type::Pair) && value2->is(Type::Point2D)) pair::to_point2D(value1);
+    if (value2->is(Type::Pair) && value1->is(Type::Point2D)) pair::to_point2D(value2);
+    if (value1->type() != value2->type()) return false;
+    if (value1->is(Type::Pair)) {
+        pair::make_at(value1, chosen(pair::x_of(*value1), pair::x_of(*value2), max),
+                      chosen(pair::y_of(*value1), pair::y_of(*value2), max));
+        return true;
+    }
+    point::Coordinates a = point::coordinates_of(*value1), b = point::coordinates_of(*value2);
+    for (uint32_t i = 0; i < a.count; i++) a.at[i] = chosen_coordinate(a.at[i], b.at[i], max);
+    point::make_at(value1, a);
+    return true;
+}
+
 // The greater (max) or lesser (min) of the two arguments; on equality max keeps value1 and min takes
 // value2. A NaN number against a number is the answer whichever side it is on, where the ordering
 // alone would let the side decide.
 void max_min(bool max) {
     Cell* value1 = stack::arguments();
     Cell* value2 = value1 + 1;
+    if (max_min_coordinates(value1, value2, max)) return;
     if (is_a(value1->type(), TypeClass::number) && is_a(value2->type(), TypeClass::number) &&
         (nan_q(*value1) || nan_q(*value2))) {
         if (!nan_q(*value1)) *value1 = *value2;
@@ -136,6 +195,9 @@ void zero_q_s(const int32_t*) {
     case Type::Time: logic::box(float_::get(value) == 0.0); break;
     case Type::Money: logic::box(money::sign_q(value) == 0); break;
     case Type::Tuple: logic::box(tuple::zero_q(value)); break;
+    case Type::Pair: logic::box(pair::x_of(value) == 0 && pair::y_of(value) == 0); break;
+    case Type::Point2D:
+    case Type::Point3D: logic::box(point::zero_q(value)); break;
     default: error::fire_in_function(Err::script_expect_arg, value.type());
     }
 }
@@ -183,6 +245,22 @@ void log_10_s(const int32_t*) { apply(log_10); }
 void log_e_s(const int32_t*) { apply(log_e); }
 void exp_s(const int32_t*) { apply(exp_e); }
 void square_root_s(const int32_t*) { apply(square_root); }
+
+void as_pair_s(const int32_t*) {
+    Cell* args = stack::arguments();
+    pair::make_at(args, pair::get_int(args[0]), pair::get_int(args[1]));
+}
+
+void as_point2D_s(const int32_t*) {
+    Cell* args = stack::arguments();
+    point2D::make_at(args, float(float_::number_of(args[0])), float(float_::number_of(args[1])));
+}
+
+void as_point3D_s(const int32_t*) {
+    Cell* args = stack::arguments();
+    point3D::make_at(args, float(float_::number_of(args[0])), float(float_::number_of(args[1])),
+                     float(float_::number_of(args[2])));
+}
 
 void as_money_s(const int32_t*) {
     Cell* args = stack::arguments();

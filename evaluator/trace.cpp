@@ -8,6 +8,7 @@
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/none.h"
+#include "datatypes/pair.h"
 #include "datatypes/symbol.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
@@ -140,7 +141,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     integer::push(offset);
     stack::push(observed);
     stack::push(referenced);
-    stack::push(Cell{uint8_t(Type::Pair), 0, uint32_t(base), uint32_t(top)});
+    pair::push(base, top);
     TracerRun run;
     interpreter::call_handler(function, arguments, uint32_t(stack::top - arguments), Word::interp_callback_tag);
     stack::thrown = *in_flight;

@@ -6,6 +6,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/file.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -19,6 +20,7 @@
 #include "evaluator/natives.h"
 #include "evaluator/trace.h"
 #include "library/routines.h"
+#include "platform/files.h"
 #include "platform/os.h"
 #include "platform/os_info.h"
 #include "runtime/collector.h"
@@ -59,9 +61,6 @@ void pack_tuple(Cell* arguments, uint32_t count) {
     }
     tuple::make_at(arguments, bytes, count);
 }
-
-// The path of a file! argument as the platform takes it.
-std::string os_path(const Cell& file) { return binary::utf8_of(file); }
 
 // A data-stack cell is handed to a script only when it is a value the language knows: the run-time
 // keeps cells of its own kinds there (symbols, contexts, triples, unfilled cells) that no action takes.
@@ -113,16 +112,20 @@ void get_current_dir_r(Cell* arguments) {
 }
 
 void set_current_dir_r(Cell* arguments) {
-    if (!platform::set_current_dir(os_path(arguments[0]).c_str())) fire(Err::access_cannot_open, &arguments[0]);
+    if (!platform::set_current_dir(file::os_path_checked(arguments[0]).c_str()))
+        fire(Err::access_cannot_open, &arguments[0]);
     give_nothing(arguments);
 }
 
 void create_dir_r(Cell* arguments) {
-    if (!platform::make_directory(os_path(arguments[0]).c_str())) fire(Err::access_no_create, &arguments[0]);
+    if (!platform::make_directory(file::os_path_checked(arguments[0]).c_str()))
+        fire(Err::access_no_create, &arguments[0]);
     give_nothing(arguments);
 }
 
-void exists_q_r(Cell* arguments) { logic::make_at(arguments, platform::path_exists(os_path(arguments[0]).c_str())); }
+void exists_q_r(Cell* arguments) {
+    logic::make_at(arguments, platform::path_exists(file::os_path_checked(arguments[0]).c_str()));
+}
 
 void os_info_r(Cell* arguments) {
     platform::OsInfo info = platform::os_info();
@@ -169,12 +172,11 @@ void pick_stack_r(Cell* arguments) {
 // The frame of the routine's caller: a routine looks at the code that called it, not at its own frame.
 Cell* caller_base() { return mem::ptr<Cell>(stack::get_ctop()->saved_base); }
 
-// The argument base of the innermost function call around the routine's: the frames of the blocks,
-// parens and natives that the call sits in are passed over. The bottom of the stack when there is none.
+// The frame base of the innermost function call around the routine's (the blocks, parens and natives
+// the call sits in are passed over); the bottom of the stack when there is none.
 Cell* function_base() {
-    for (stack::CallFrame* f = stack::get_ctop(); f > stack::call_bottom; f--)
-        if (f[-1].kind() == stack::kFrameFunction) return mem::ptr<Cell>(f->saved_base);
-    return stack::bottom;
+    Cell* base = interpreter::running_body_base();
+    return base ? base : stack::bottom;
 }
 
 void frame_index_q_r(Cell* arguments) { integer::make_at(arguments, int32_t(function_base() - stack::bottom)); }

@@ -1,6 +1,5 @@
 #include "platform/os_info.h"
 
-#include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <cstdlib>
@@ -39,13 +38,6 @@ void read_numbers(const char* text, int* numbers, int count) {
 }
 
 }  // namespace
-
-bool path_exists(const char* utf8_path) {
-    struct stat info;
-    return stat(utf8_path, &info) == 0;
-}
-
-bool make_directory(const char* utf8_path) { return mkdir(utf8_path, 0777) == 0; }
 
 OsInfo os_info() {
     struct utsname names;

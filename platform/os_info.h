@@ -1,17 +1,11 @@
-/* What the library's small system routines ask of the operating system: whether a path exists, making
-   one directory, and the description of the system the process runs on.
+/* The description of the system the process runs on, as the library's os-info routine gives it.
 
-   Rules: paths are UTF-8; failures are plain false answers, never exceptions. */
+   Rules: a failure to read it is answered with "Linux" and unknown parts, never an exception. */
 #pragma once
 
 #include <string>
 
 namespace oka::platform {
-
-// True when the path names an existing file or directory.
-bool path_exists(const char* utf8_path);
-// Makes one directory (its parent must exist); false on failure.
-bool make_directory(const char* utf8_path);
 
 struct OsInfo {
     std::string name;          // the system's name and release, "Linux 6.1.0-13-amd64"

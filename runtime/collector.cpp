@@ -11,6 +11,7 @@
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/stack.h"
+#include "runtime/stats.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
 
@@ -332,14 +333,29 @@ void sweep_big_blocks() {
     }
 }
 
+// ---- pacing ----
+
+// The next cycle is due once as many bytes as the live heap are carved; frames grow with the heap.
+void pace_next_cycle() {
+    uint64_t live = uint64_t(stats::memory_in_use());
+    allocated = 0;
+    threshold = std::max(kThresholdFloor, live);
+    alloc::size_frames_for(live);
+}
+
+// Whether the allocation of `bytes`, counted as number `allocations`, calls for a cycle first.
+bool cycle_due(uint32_t bytes) {
+    return allocated + bytes > threshold || (stress_interval && allocations % stress_interval == 0);
+}
+
 // ---- the heap check ----
 
 constexpr size_t kMaxFaults = 20;
 // More links than a list of frames or blocks can have in 4 GiB: a walk that gets this far runs in a circle.
 constexpr uint32_t kMaxLinks = 1u << 20;
 
-constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesBig |
-                                 kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
+constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesCallHint |
+                                 kSeriesBig | kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
 
 NodeFrame* node_frame_of(Addr frame) { return mem::ptr<NodeFrame>(frame); }
 Addr slot_of(Node node) { return *mem::ptr<Addr>(node); }
@@ -869,6 +885,7 @@ uint32_t do_cycle() {
     flush_free_nodes();
     alloc::free_unused_node_frames();
     clear_fixed_marks();
+    pace_next_cycle();
     collecting = false;
     if (verify_cycles && (!stress_interval || cycles % kStressCheckInterval == 0)) verify(Moment::InFlight);
     return ++cycles;
@@ -878,11 +895,13 @@ void do_cycle_if_on() {
     if (on) do_cycle();
 }
 
-bool count_allocation() {
-    if (!on) return false;
-    ++allocations;
-    if (stress_interval && allocations % stress_interval == 0) do_cycle();
-    if (allocations != failing) return false;
+bool count_allocation(uint32_t bytes) {
+    if (on) {
+        ++allocations;
+        if (cycle_due(bytes)) do_cycle();
+    }
+    allocated += bytes;
+    if (!on || allocations != failing) return false;
     failing = 0;
     return true;
 }

@@ -16,6 +16,14 @@
    - Nothing may allocate a series while a cycle runs: not a mark callback, not a handle's release.
    - Fixed buffers (tracked heap) are marked through but never move and are never swept.
 
+   Pacing: the allocator starts a cycle before a series allocation that would take the bytes carved
+   since the last cycle (each buffer by its footprint, a big block's as much as a frame's) past
+   `threshold`, which each cycle sets to the live heap it leaves (what stats::memory_in_use counts), and
+   never below kThresholdFloor. A cycle's work grows with the live heap, so as many bytes allocated pay
+   for each one and the collector's share of the time stays the same however large the heap grows;
+   the memory held peaks at about twice the live data plus the floor. When the language memory has no
+   room for a buffer, the allocator collects as well, and tries once more before it raises no-memory.
+
    Stress mode: OKA_GC_STRESS=N in the environment at start-up makes every Nth series allocation run a
    cycle, and every cycle then moves each live buffer of the series frames to other frames; the frames
    they leave are filled with mem::kPoisonByte (and made unaddressable in sanitizer builds) until the
@@ -51,6 +59,12 @@ inline uint32_t node_cycles = 0;     // cycles that moved nodes: always 0 (see t
 // Every how many series allocations the stress mode collects; 0 when it is off.
 inline uint32_t stress_interval = 0;
 
+// The pacing of cycles (see above): bytes carved since the last cycle, counted while the collector is
+// off as well, and the count that the allocator does not let them pass without a cycle.
+inline constexpr uint64_t kThresholdFloor = 4 << 20;
+inline uint64_t allocated = 0;
+inline uint64_t threshold = kThresholdFloor;
+
 // The ownership table (a kOwners hash table), 0 until it is made. Held weakly: its records keep
 // nothing alive, and each cycle drops the records whose value or owner it found dead.
 inline Node ownership_table = 0;
@@ -60,11 +74,12 @@ void init();
 
 // One full collection; answers the number of cycles run so far.
 uint32_t do_cycle();
-// A collection when the collector is switched on (the allocator's call when no frame has room).
+// A collection when the collector is switched on (the allocator's call when memory has no room).
 void do_cycle_if_on();
-// The allocator's call before each series allocation, which is counted while the collector is on: a
-// stress cycle when one is due. True when the failure hook was armed for this allocation.
-bool count_allocation();
+// The allocator's call before it carves a series buffer of `bytes` (its footprint): a cycle when the
+// pacing or the stress mode calls for one and the collector is on, which also counts the allocation
+// for the failure hook. True when the failure hook was armed for this allocation.
+bool count_allocation(uint32_t bytes);
 // Arms the failure hook: the nth series allocation counted from now fails (once); 0 disarms it.
 void fail_at(uint32_t n);
 // Whether the failure hook waits for an allocation to fail.

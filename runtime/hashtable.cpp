@@ -263,6 +263,8 @@ private:
 };
 
 uint32_t next_stamp() { return collector::node_cycles + 1; }
+// The stamp of a table that forgot its entries: no count of node compactions reaches it.
+constexpr uint32_t kStale = UINT32_MAX;
 
 // ---- Values and their buckets ----
 
@@ -419,6 +421,23 @@ void copy_member(Node twin, Node Record::*member) {
 }
 
 // ---- Kinds 1 and 2 ----
+
+// Map keys: the hash of each key, by entry (its position / 2), so that a probe compares only the keys
+// of its hash and a re-hash reads no key.
+BufPtr<uint32_t> key_hashes(Node table) { return items<uint32_t>(record(table)->index); }
+uint32_t key_hash(Node table, int32_t position) { return key_hashes(table)[uint32_t(position) / 2]; }
+
+void keep_key_hash(Node table, uint32_t position, uint32_t hash) {
+    uint32_t entry = position / 2;
+    if (entry >= mem::buffer(record(table)->index)->size / 4)
+        alloc::expand_series(record(table)->index, 8 * int64_t(entry + 1));
+    key_hashes(table)[entry] = hash;
+}
+
+// Whether the key at `position` may equal a key of that hash: in a map only when the hashes agree.
+bool hash_fits(Node table, int32_t position, uint32_t hash) {
+    return kind_of(table) != kMapKeys || key_hash(table, position) == hash;
+}
 
 // Map keys: when the key at `position` is in the table already, the earlier entry takes its value
 // and the pair leaves the block (the cells behind it move down).
@@ -668,6 +687,10 @@ Node init(uint32_t size, const Cell* block, Kind kind, uint32_t extra) {
         Node chains = array::make(0, 4);
         record(table)->chains = chains;
     }
+    if (kind == kMapKeys) {
+        Node hashes = alloc::alloc_bytes(size * 4);
+        record(table)->index = hashes;
+    }
     if (!over_block) {
         values = alloc::alloc_cells(size);
         hold.cell().data2 = values;
@@ -689,9 +712,13 @@ bool put_key(Node table, uint32_t position) {
     Cell key = *cell_at(table, position);  // rooted by the block, which holds the key
     if (kind == kValues && record(table)->stamp == 0 && identity_type_q(key)) record(table)->stamp = next_stamp();
     int32_t op = kind == kValues ? kCompareEqual : kCompareStrictEqual;
-    Probe probe(hash_value(key), record(table)->buckets);
-    Landing at =
-        walk(probe, flags_getter(table), [&](uint32_t b) { return holds(table, first_position(table, b), &key, op); });
+    uint32_t hash = hash_value(key);
+    if (kind == kMapKeys) keep_key_hash(table, position, hash);
+    Probe probe(hash, record(table)->buckets);
+    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
+        int32_t first = int32_t(first_position(table, b));
+        return hash_fits(table, first, hash) && holds(table, uint32_t(first), &key, op);
+    });
     OKA_ASSERT(at.bucket >= 0);
     if (!at.found)
         claim(table, uint32_t(at.bucket), int32_t(position));
@@ -718,10 +745,13 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
     Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
     if (kind == kMapKeys && is_a(sought.type(), TypeClass::any_word))
         sought.set_type(Type::SetWord);  // as maps store them
-    Probe probe(hash_value(sought), record(table)->buckets);
+    uint32_t hash = hash_value(sought);
+    Probe probe(hash, record(table)->buckets);
     if (kind != kValues) {
-        Landing at = walk(probe, flags_getter(table),
-                          [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), &sought, op); });
+        Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
+            int32_t key = keys_of(table)[b];
+            return hash_fits(table, key, hash) && holds(table, uint32_t(key), &sought, op);
+        });
         return at.found ? keys_of(table)[at.bucket] : -1;
     }
     Search search{int32_t(start), int32_t(std::max(skip, 1u)), op, reverse || last, last};
@@ -736,14 +766,17 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
 
 int32_t get_next(Node table, Cell* key, Cursor& cursor) {
     OKA_ASSERT(kind_of(table) == kMapKeys || kind_of(table) == kNames);
-    Probe probe(hash_value(*key), record(table)->buckets);
+    uint32_t hash = hash_value(*key);
+    Probe probe(hash, record(table)->buckets);
     if (cursor.bucket >= 0) {
         probe.bucket = uint32_t(cursor.bucket);
         probe.step = cursor.step;
         if (!probe.advance()) return -1;
     }
-    Landing at = walk(probe, flags_getter(table),
-                      [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), key, kCompareEqual); });
+    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
+        int32_t found = keys_of(table)[b];
+        return hash_fits(table, found, hash) && holds(table, uint32_t(found), key, kCompareEqual);
+    });
     if (!at.found) return -1;
     cursor = {at.bucket, probe.step};
     return keys_of(table)[at.bucket];
@@ -841,6 +874,7 @@ Node copy(Node table, Node values) {
     record(twin)->values = values;
     copy_member(twin, &Record::flags);
     copy_member(twin, &Record::keys);
+    if (kind_of(twin) == kMapKeys) copy_member(twin, &Record::index);
     if (kind_of(twin) != kValues) return twin;
     copy_member(twin, &Record::index);
     copy_member(twin, &Record::chains);
@@ -859,6 +893,14 @@ void clear(Node table) {
     BufPtr<SeriesBuffer> values = mem::buffer(record(table)->values);
     values->tail = values->offset;
 }
+
+void mark_stale(Node table) {
+    OKA_ASSERT(kind_of(table) == kValues);
+    forget_all(table);
+    record(table)->stamp = kStale;
+}
+
+bool stale_q(Node table) { return record(table)->stamp == kStale; }
 
 // ---- Re-hashing ----
 
@@ -909,8 +951,10 @@ void grow_values(Node table, uint32_t size) {
     if (buckets * 4 > mem::buffer(keys)->size) alloc::expand_series(keys, buckets * 4);
     Node fresh = alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty);
     // Nothing allocates from here on, so the new states need no rooting until they are stored.
-    kick_out(flags_of(table), items<uint32_t>(fresh), old_buckets, buckets, keys_of(table),
-             [table](int32_t key) { return hash_value(*cell_at(table, uint32_t(key))); });
+    bool map = kind_of(table) == kMapKeys;
+    kick_out(flags_of(table), items<uint32_t>(fresh), old_buckets, buckets, keys_of(table), [table, map](int32_t key) {
+        return map ? key_hash(table, key) : hash_value(*cell_at(table, uint32_t(key)));
+    });
     BufPtr<Record> r = record(table);
     r->flags = fresh;
     r->buckets = buckets;
@@ -981,7 +1025,10 @@ std::string key_fault(Node table, int32_t key) {
         return cells_at(r.values, offset)->header == kLiveRecord ? "" : "names a deleted record";
     }
     if (key < 0) return r.kind == kValues && uint32_t(-key) <= array::length_q(r.chains) ? "" : "names no chain";
-    return uint32_t(key) < length_of(table) ? "" : "names a position past the values";
+    if (uint32_t(key) >= length_of(table)) return "names a position past the values";
+    bool hashed = r.index && uint32_t(key) / 2 < mem::buffer(r.index)->size / 4;
+    if (r.kind == kMapKeys && (key % 2 || !hashed)) return "names a map key at an odd position or without its hash";
+    return "";
 }
 
 }  // namespace

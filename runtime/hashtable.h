@@ -16,7 +16,8 @@
    Kinds, by what the buckets index and how keys compare:
      kValues   every cell of a block, compared by type and `=`; equal values share one bucket, whose
                positions are kept in a chain; a position index maps each cell back to its bucket.
-     kMapKeys  the keys of a key/value block (every second cell), compared by `==`.
+     kMapKeys  the keys of a key/value block (every second cell), compared by `==`; the hash of each
+               key is kept, so that probes compare only keys of the same hash and growing reads no key.
      kNames    the symbol table (by name) and context word tables (by symbol id), through
                symbol_lookup and context_lookup.
      kRecords  records in a record buffer, keyed by the 32-bit word 1 of their first cell.
@@ -71,7 +72,8 @@ enum Kind : uint32_t { kValues = 0, kMapKeys = 1, kNames = 2, kRecords = 3, kOwn
 // The data of a table's byte series: eleven 32-bit fields.
 struct Record {
     uint32_t count;        // entries in use (kValues: buckets in use, one per distinct value)
-    uint32_t index;        // kValues: node of the position index; kRecords, kOwners: bytes per record
+    uint32_t index;        // kValues: node of the position index; kMapKeys: node of the keys' hashes, one
+                           // per entry (key position / 2); kRecords, kOwners: bytes per record
     Node chains;           // kValues: node of the array of chain nodes (element k names chain k)
     Node flags;            // node of the bucket states, two bits per bucket
     Node keys;             // node of the bucket array: a position, -k for chain k, or a record's offset
@@ -80,7 +82,7 @@ struct Record {
     uint32_t buckets;      // a power of two
     uint32_t upper_bound;  // `occupied` at which an insertion first resizes
     uint32_t kind;
-    uint32_t stamp;  // 0, or collector::node_cycles + 1 when the keys were last hashed
+    uint32_t stamp;  // 0, collector::node_cycles + 1 when the keys were last hashed, or kStale
 };
 static_assert(sizeof(Record) == 44);
 
@@ -141,6 +143,10 @@ bool delete_key(Node table, uint32_t key);
 Node copy(Node table, Node values);
 // Empties the table and its values series.
 void clear(Node table);
+// Forgets every entry of a kValues table without allocating and marks it stale, so that the next find
+// rebuilds it from its block: what a change of the block whose re-indexing failed half-way leaves.
+void mark_stale(Node table);
+bool stale_q(Node table);
 
 // ---- Re-hashing ----
 
@@ -160,14 +166,16 @@ void rebuild(Node table);
 // ---- The collector's hooks ----
 
 // Calls visit(node, hold) for each series the table is made of: the bucket states, the bucket array,
-// for kValues the position index, the chain array and each chain, and the values series, whose cells
-// the table holds (a kOwners table holds them weakly: kept, not walked). A table in the making names
-// 0 for what it does not have yet. Marking and the collector's heap check both walk a table so.
+// for kMapKeys the keys' hashes, for kValues the position index, the chain array and each chain, and
+// the values series, whose cells the table holds (a kOwners table holds them weakly: kept, not
+// walked). A table in the making names 0 for what it does not have yet. Marking and the collector's
+// heap check both walk a table so.
 template <class Visit>
 void visit_series(Node table, Visit visit) {
     Record r = *record(table);
     visit(r.flags, collector::Hold::Bytes);
     visit(r.keys, collector::Hold::Bytes);
+    if (r.kind == kMapKeys) visit(r.index, collector::Hold::Bytes);
     if (r.kind == kValues) {
         visit(r.index, collector::Hold::Bytes);
         visit(r.chains, collector::Hold::Bytes);

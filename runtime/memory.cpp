@@ -40,14 +40,6 @@ Addr& slot(Node node) { return *mem::ptr<Addr>(node); }
 // The no-memory error exists from start-up: raising it allocates nothing, so it cannot run out again.
 [[noreturn]] void no_memory() { fire(Err::internal_no_memory); }
 
-// What an allocation that finds no room in the language memory comes to: a collection to make room
-// (when the collector is on), and when the room still falls short, the no-memory error. The failure
-// hook takes this path with the room assumed short.
-[[noreturn]] void exhausted() {
-    collector::do_cycle_if_on();
-    no_memory();
-}
-
 // ---- node frames ----
 
 void thread_free_slots(NodeFrame* f) {
@@ -67,7 +59,6 @@ Addr first_frame_with_free_slot() {
 
 // ---- series frames ----
 
-uint32_t room(Addr frame) { return series_frame(frame)->end - series_frame(frame)->heap; }
 bool fits(Addr frame, uint32_t need) { return series_frame(frame)->heap + uint64_t(need) < series_frame(frame)->end; }
 
 void insert_series_frame(Addr frame) {
@@ -93,25 +84,60 @@ void insert_series_frame(Addr frame) {
         memory.series_frames_tail = frame;
 }
 
-// The frame that a buffer of `need` bytes is carved from, made active.
+// A region of `size` bytes, or 0 when the language memory has no room for it.
+Addr try_alloc_region(uint32_t size) {
+    uint64_t rounded = (uint64_t(size) + 4 + platform::page_size() - 1) / platform::page_size() * platform::page_size();
+    Addr region = rounded <= UINT32_MAX ? platform::alloc_virtual(size + 4) : 0;
+    if (!region) return 0;
+    *mem::ptr<uint32_t>(region) = uint32_t(rounded);
+    memory.os_bytes += uint32_t(rounded);
+    return region + 4;
+}
+
+// A series frame with a payload of `size` bytes, linked in by address; 0 when there is no room for it.
+Addr try_alloc_series_frame(uint32_t size) {
+    Addr frame = try_alloc_region(size + sizeof(SeriesFrame));
+    if (!frame) return 0;
+    SeriesFrame* f = series_frame(frame);
+    *f = {0, 0, size + uint32_t(sizeof(SeriesFrame)), 0, 0};
+    f->heap = f->payload_start();
+    f->end = f->heap + size;
+    insert_series_frame(frame);
+    return frame;
+}
+
+// The next frame's payload size, which then doubles up to the maximum.
+uint32_t take_frame_size() {
+    uint32_t size = memory.next_frame_size;
+    if (size < memory.max_frame_size) memory.next_frame_size = std::min(size * 2, memory.max_frame_size);
+    return size;
+}
+
+// A new frame for a buffer of `need` bytes. A memory too full for a frame of the size that follows the
+// live heap may still have room for one of the maximum size reached by doubling, which every buffer
+// carved from a frame fits.
+Addr try_new_frame(uint32_t need) {
+    if (need >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
+    uint32_t size = take_frame_size();
+    Addr frame = try_alloc_series_frame(size);
+    if (!frame && size > memory.max_frame_size) frame = try_alloc_series_frame(memory.max_frame_size);
+    return frame;
+}
+
+// The frame that a buffer of `need` bytes is carved from, made active; 0 when none has room and the
+// language memory has none for a new one.
 Addr frame_for(uint32_t need) {
     Addr active = memory.active_series_frame;
     if (active && fits(active, need)) return active;
     Addr frame = find_series_frame(need);
-    if (!frame) {
-        collector::do_cycle_if_on();
-        frame = find_series_frame(need);
-        if (!frame || room(frame) < kMinFrameRoom) {
-            if (need >= memory.next_frame_size) memory.next_frame_size = memory.max_frame_size;
-            frame = alloc_series_frame();
-        }
-    }
-    memory.active_series_frame = frame;
+    if (!frame) frame = try_new_frame(need);
+    if (frame) memory.active_series_frame = frame;
     return frame;
 }
 
-Addr alloc_big_block(uint32_t need) {
-    Addr block = alloc_region(need + sizeof(BigBlock));
+Addr try_alloc_big_block(uint32_t need) {
+    Addr block = try_alloc_region(need + sizeof(BigBlock));
+    if (!block) return 0;
     *big_block(block) = {0, 0, need};
     if (!memory.big_blocks_head) {
         memory.big_blocks_head = block;
@@ -121,6 +147,29 @@ Addr alloc_big_block(uint32_t need) {
         big_block(last)->next = block;
     }
     return big_block(block)->buffer();
+}
+
+// The room for a buffer of `need` bytes: a big block of its own from the big-block threshold on, else
+// the heap of a frame. 0 when the language memory has no room for it.
+Addr try_carve(uint32_t need) {
+    if (need >= memory.max_frame_size) return try_alloc_big_block(need);
+    Addr frame = frame_for(need);
+    if (!frame) return 0;
+    SeriesFrame* f = series_frame(frame);
+    Addr buffer = f->heap;
+    f->heap += need;
+    mem::unpoison(buffer, need);
+    return buffer;
+}
+
+// What an allocation that finds no room in the language memory comes to: a collection to make room
+// (when the collector is on), one more try, and when the room still falls short, the no-memory error.
+// The failure hook (`refused`) takes this path with the room assumed short.
+Addr carve_after_a_cycle(uint32_t need, bool refused) {
+    collector::do_cycle_if_on();
+    Addr buffer = refused ? 0 : try_carve(need);
+    if (!buffer) no_memory();
+    return buffer;
 }
 
 // Head room puts the offset at half the capacity, on a unit boundary.
@@ -199,12 +248,9 @@ void init() {
 }
 
 Addr alloc_region(uint32_t size) {
-    uint64_t rounded = (uint64_t(size) + 4 + platform::page_size() - 1) / platform::page_size() * platform::page_size();
-    Addr region = rounded <= UINT32_MAX ? platform::alloc_virtual(size + 4) : 0;
+    Addr region = try_alloc_region(size);
     if (!region) no_memory();
-    *mem::ptr<uint32_t>(region) = uint32_t(rounded);
-    memory.os_bytes += uint32_t(rounded);
-    return region + 4;
+    return region;
 }
 
 void free_region(Addr region) {
@@ -267,15 +313,14 @@ void free_unused_node_frames() {
 }
 
 Addr alloc_series_frame() {
-    uint32_t size = memory.next_frame_size;
-    if (size < memory.max_frame_size) memory.next_frame_size = std::min(size * 2, memory.max_frame_size);
-    Addr frame = alloc_region(size + sizeof(SeriesFrame));
-    SeriesFrame* f = series_frame(frame);
-    *f = {0, 0, size + uint32_t(sizeof(SeriesFrame)), 0, 0};
-    f->heap = f->payload_start();
-    f->end = f->heap + size;
-    insert_series_frame(frame);
+    Addr frame = try_alloc_series_frame(take_frame_size());
+    if (!frame) no_memory();
     return frame;
+}
+
+void size_frames_for(uint64_t live) {
+    uint32_t share = uint32_t(std::min<uint64_t>(live / kLiveHeapPerFrame, kLargestFrameSize));
+    memory.next_frame_size = std::max(std::min(memory.next_frame_size, memory.max_frame_size), share);
 }
 
 void free_series_frame(Addr frame) {
@@ -322,18 +367,10 @@ Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
     uint32_t flags = unit | kSeriesLive | kSeriesNew;
     OKA_ASSERT(!collector::collecting && "a series allocated while the collector runs");
     if constexpr (kChecks) mem::epoch++;
-    if (collector::count_allocation()) exhausted();
-    Addr buffer;
-    if (need >= memory.max_frame_size) {
-        collector::do_cycle_if_on();
-        buffer = alloc_big_block(need);
-        flags |= kSeriesBig;
-    } else {
-        SeriesFrame* f = series_frame(frame_for(need));
-        buffer = f->heap;
-        f->heap += need;
-        mem::unpoison(buffer, need);
-    }
+    bool refused = collector::count_allocation(need);
+    Addr buffer = refused ? 0 : try_carve(need);
+    if (!buffer) buffer = carve_after_a_cycle(need, refused);
+    if (need >= memory.max_frame_size) flags |= kSeriesBig;
     init_buffer(raw_buffer(buffer), capacity, flags, unit, offset);
     return buffer;
 }

@@ -6,7 +6,10 @@
    slot.
 
    Who may allocate: any code. Carving a series buffer may run a full collection (when the collector is
-   switched on), which may move every buffer in the series frames. Hence the rule for every caller:
+   switched on): when the bytes carved since the last one call for it (runtime/collector.h paces them),
+   and when the language memory has no room for the buffer, before it tries once more and, failing,
+   raises the no-memory error. A collection may move every buffer in the series frames. Hence the rule
+   for every caller:
    no raw pointer into a series buffer, and no Cell copied into a C++ local, lives across anything that
    may allocate. Hold the node (and an index) and read the buffer again afterwards. Buffer pointers
    are handed out as BufPtr, which check builds verify on every use. Fixed series (from the tracked
@@ -91,6 +94,7 @@ enum : uint32_t {
     kSeriesOwned = 1u << 17,     // reports its changes to an owner
     kSeriesNegated = 1u << 19,   // a complemented bitset
     kSeriesFixed = 1u << 20,     // from the tracked heap: never moves, never swept
+    kSeriesCallHint = 1u << 21,  // code found to open with a call not computed in place
     kSeriesBig = 1u << 24,       // the buffer of a big block
     kSeriesMark = 1u << 27,      // collector mark
     kSeriesHeadRoom = 1u << 28,  // allocated with its offset at half the capacity
@@ -158,15 +162,21 @@ struct MemoryRecord {
     Addr node_frames_head, node_frames_tail, current_node_frame;
     Addr series_frames_head, active_series_frame, series_frames_tail;
     uint32_t first_frame_size;  // payload of the first series frame
-    uint32_t next_frame_size;   // doubles with each frame made, up to the maximum
-    uint32_t max_frame_size;    // also the big-block threshold
+    uint32_t next_frame_size;   // doubles with each frame made, up to the maximum; then follows the live heap
+    uint32_t max_frame_size;    // what doubling reaches; also the big-block threshold
     Addr big_blocks_head;
 };
 
 inline constexpr uint32_t kNodeFrameSlots = 10000;
 inline constexpr uint32_t kFirstFrameSize = 1 << 20;
 inline constexpr uint32_t kMaxFrameSize = 2 << 20;
-// A frame found after a collection with less room than this is passed over for a new one.
+// After each collection the frames made from then on hold this share of the live heap (when that is
+// above the maximum doubling reaches), up to the largest size: so the number of frames stays small as
+// the heap grows, and a frame's unused end stays small beside the heap.
+inline constexpr uint32_t kLiveHeapPerFrame = 16;
+inline constexpr uint32_t kLargestFrameSize = 64 << 20;
+// A frame with no more room than this takes no buffers from the frame above it when the collector
+// compacts.
 inline constexpr uint32_t kMinFrameRoom = 0xCCCC;
 
 namespace sys {
@@ -215,6 +225,8 @@ void free_node(Addr frame, Node node);
 void free_unused_node_frames();
 
 Addr alloc_series_frame();
+// Sizes the frames made from now on for a live heap of `live` bytes (the collector's call after a cycle).
+void size_frames_for(uint64_t live);
 void free_series_frame(Addr frame);
 // Puts back in the list, empty, a frame that was taken out of it whole (the collector's stress mode).
 void relink_series_frame(Addr frame);

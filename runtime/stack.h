@@ -6,7 +6,14 @@
 
    The call stack is a fixed block used as an array of 20-byte call frames: one per function, native
    or action call, and one per try, catch, loop and interpreted block, so that non-local exits find
-   their target and error reports can name the function they happened in.
+   their target and error reports can name the function they happened in. A block or paren that the
+   interpreter evaluates while nothing traces goes without its frame (ElidedFrame): the evaluation moves
+   the frame base as the frame would, and puts it back when it ends normally.
+
+   A non-local exit resumes its target frame at the base that the first frame pushed above the target
+   saved. That is the target's own base where the work above the target starts right at it (a loop's
+   passes, a catch's block); a function body whose frame was left out starts above the arguments, and
+   the interpreter moves a returned value down to the function's result slot itself.
 
    Both blocks are fixed series: they never move, so pointers into them stay valid across
    allocations. The cells of the data stack up to `top` and the contexts named by the frames are roots
@@ -161,6 +168,20 @@ inline void mark_try_all(const Cell& name) { mark(name, kind_bits(kFrameTryAll))
 inline void mark_catch(const Cell& name) { mark(name, kind_bits(kFrameCatch)); }
 inline void mark_eval(const Cell& name) { mark(name, kind_bits(kFrameEval) | kFrameInterpreted); }
 inline void mark_loop(const Cell& name) { mark(name, kind_bits(kFrameLoop)); }
+
+// A frame that the interpreter leaves out where nothing can tell it from one pushed: it counts against
+// the call stack's room while it lasts, so that runaway recursion overflows at the same depth, with or
+// without the frames. Making it raises internal stack-overflow where pushing the frame would.
+class ElidedFrame {
+public:
+    ElidedFrame() {
+        if (call_top >= call_end) overflow(top);
+        call_end--;
+    }
+    ~ElidedFrame() { call_end++; }
+    ElidedFrame(const ElidedFrame&) = delete;
+    ElidedFrame& operator=(const ElidedFrame&) = delete;
+};
 
 void set_in_body(bool flag);
 void set_interp_flag();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <optional>
 
 #include "runtime/error.h"
@@ -160,6 +161,20 @@ void append_loaded(Node node, uint32_t code_point, uint32_t input_length) {
     }
     set_unit_at(mem::ptr(b->tail), unit, 0, code_point);
     b->tail += unit;
+}
+
+// Appends the run of ASCII bytes at `p` (a CR ends it when `crlf` asks for CR LF conversion) in one copy
+// while the buffer's unit is 1, as most text is mostly ASCII. Answers where the run ended.
+const uint8_t* append_ascii_run(Node node, const uint8_t* p, const uint8_t* end, bool crlf) {
+    if (mem::buffer(node)->unit() != 1) return p;
+    const uint8_t* run_end =
+        std::find_if(p, end, [crlf](uint8_t byte) { return byte >= 0x80 || (crlf && byte == '\r'); });
+    uint32_t count = uint32_t(run_end - p);
+    if (count == 0) return p;
+    BufPtr<SeriesBuffer> b = ensure_room(node, uint64_t(mem::buffer(node)->tail - mem::buffer(node)->offset) + count);
+    std::memcpy(mem::ptr(b->tail), p, count);
+    b->tail += count;
+    return run_end;
 }
 
 bool starts_with_bom(const uint8_t* bytes, uint32_t length) {
@@ -358,6 +373,8 @@ Node load_utf8(const uint8_t* bytes, uint32_t length, Node target, uint32_t* rem
     const uint8_t* end = bytes + length;
     const uint8_t* p = starts_with_bom(bytes, length) ? bytes + 3 : bytes;
     while (p < end) {
+        p = append_ascii_run(node, p, end, crlf);
+        if (p == end) break;
         uint32_t size = uint32_t(end - p);
         int32_t code_point = decode_utf8_checked(p, size);
         if (code_point < 0) break;

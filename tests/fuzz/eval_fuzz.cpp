@@ -56,15 +56,20 @@ void restore_startup_values() {
         *block::rs_abs_at(values, i) = i < kept ? *block::rs_abs_at(startup_values, i) : unset::value;
 }
 
-// `while`, `until` and `forever` loop until their body or condition says stop, which a mutated input
-// almost never does: such an input would run until libFuzzer's timeout, a hang that is no fault of the
-// run-time's, and the time spent there is time not spent finding faults. Inputs that contain one of
-// these names, in any letter case, are skipped (a longer word that contains one as well, which keeps
-// the check simple). Counted loops stay in: libFuzzer's -timeout stops an input that counts too far.
-bool names_an_unbounded_loop(std::string_view input) {
+// Inputs that contain one of these names, in any letter case, are skipped (a longer word that
+// contains one as well, which keeps the check simple):
+// - `while`, `until` and `forever` loop until their body or condition says stop, which a mutated input
+//   almost never does: such an input would run until libFuzzer's timeout, a hang that is no fault of the
+//   run-time's, and the time spent there is time not spent finding faults. Counted loops stay in:
+//   libFuzzer's -timeout stops an input that counts too far. `wait` sleeps as long as it is told.
+// - `call` and `browse` run other programs, and a mutated command line may run any program at all on
+//   the fuzzing machine.
+// - `write`, `delete` and `rename` change the file system, and a mutated path may name any file the
+//   fuzzer's user may change. Reading stays in.
+bool skipped_q(std::string_view input) {
     std::string lower(input);
     for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    for (std::string_view name : {"while", "until", "forever"})
+    for (std::string_view name : {"while", "until", "forever", "wait", "call", "browse", "write", "delete", "rename"})
         if (lower.find(name) != lower.npos) return true;
     return false;
 }
@@ -99,7 +104,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
-    if (names_an_unbounded_loop(input)) return -1;  // kept out of the corpus
+    if (skipped_q(input)) return -1;  // kept out of the corpus
     platform::run_with_stack(kStackBytes, evaluate, &input);
     return 0;
 }

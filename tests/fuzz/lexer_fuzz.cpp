@@ -54,9 +54,11 @@ std::string reload(const std::string& molded) {
 // fault of the lexer's: a time, whose former splits the hours off in floating point and rounds the
 // seconds as it writes them (a large time or one a hair below a full minute molds an hour or a second
 // off); and inside a path a date with a time or of a year below zero, whose text has slashes in it.
+// A map is read through its keys and values.
 bool molds_as_read_q(const Cell& value, bool in_path = false) {
     if (value.is(Type::Time)) return false;
     if (value.is(Type::Date)) return !in_path || (date::year_of(value.data1) >= 0 && !date::time_q(value.data1));
+    if (value.is(Type::Map)) return molds_as_read_q(Cell{uint8_t(Type::Block), 0, value.data2, 0});
     if (!is_a(value.type(), TypeClass::any_block)) return true;
     bool path = is_a(value.type(), TypeClass::any_path);
     for (uint32_t i = value.data1; i < series::rs_length_q(value) + value.data1; i++)

@@ -260,6 +260,47 @@ TEST(CollectorFrames, AFrameOfDeadBuffersIsReleasedUnlessLast) {
     });
 }
 
+// ---- pacing ----
+
+// A cycle starts at the allocation that would take the bytes carved since the last one past the
+// threshold, not before; a big block counts by its size as a buffer carved from a frame does.
+TEST(CollectorPacing, ACycleRunsOnceTheAllocatedBytesPassTheThreshold) {
+    NoStress plain;
+    for (uint32_t size : {1000u, 3 * kMaxFrameSize / 2}) {  // from a frame; a big block of its own
+        collector::do_cycle();
+        uint32_t cycles = collector::cycles;
+        alloc::alloc_bytes(size);
+        uint64_t footprint = collector::allocated;
+        EXPECT_GE(footprint, size);
+        for (uint64_t carved = footprint; carved + footprint <= collector::threshold; carved += footprint)
+            alloc::alloc_bytes(size);
+        EXPECT_EQ(collector::cycles, cycles) << size;
+        alloc::alloc_bytes(size);
+        EXPECT_EQ(collector::cycles, cycles + 1) << size;
+        EXPECT_EQ(collector::allocated, footprint) << size;
+    }
+}
+
+// A live heap far above the floor lets as many bytes be carved before the next cycle, and the frames
+// made from then on grow with it; once it is dead, the threshold comes back down.
+TEST(CollectorPacing, TheThresholdFollowsTheLiveHeap) {
+    NoStress plain;
+    collector::do_cycle();
+    uint64_t small = collector::threshold;
+    constexpr uint32_t kLive = 40 << 20, kPiece = 1 << 20;
+    Cell* held = block::push_only_s(kLive / kPiece);
+    for (uint32_t i = 0; i < kLive / kPiece; i++) block::rs_append(*held, binary(alloc::alloc_bytes(kPiece)));
+    collector::do_cycle();
+    EXPECT_GE(collector::threshold, kLive);
+    EXPECT_GE(alloc::memory.next_frame_size, kLive / kLiveHeapPerFrame);
+    uint32_t cycles = collector::cycles;
+    for (uint32_t carved = 0; carved < 2 * collector::kThresholdFloor; carved += kPiece) alloc::alloc_bytes(kPiece);
+    EXPECT_EQ(collector::cycles, cycles);
+    stack::pop(1);
+    collector::do_cycle();
+    EXPECT_LT(collector::threshold, small + kPiece);
+}
+
 // ---- the heap check ----
 
 std::string hex(uint32_t value) {

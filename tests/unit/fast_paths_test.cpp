@@ -20,6 +20,10 @@ namespace {
 
 Cell action(Act act) { return Cell{uint8_t(Type::Action), uint32_t(act), 0, 0}; }
 Cell native(int32_t slot) { return Cell{uint8_t(Type::Native), uint32_t(slot), 0, 0}; }
+Cell logic_cell(bool flag) {
+    Cell c;
+    return *logic::make_at(&c, flag);
+}
 
 }  // namespace
 
@@ -40,6 +44,14 @@ TEST(InPlace, ComputesOnlyWhatTheCallWouldAnswer) {
         {native(natives::lesser_q_slot), int_cell(INT32_MIN), int_cell(INT32_MAX), "logic! true"},
         {native(natives::not_equal_q_slot), int_cell(3), int_cell(3), "logic! false"},
         {native(natives::greater_or_equal_q_slot), int_cell(3), int_cell(3), "logic! true"},
+        {action(Act::and_), int_cell(12), int_cell(10), "integer! 8"},
+        {action(Act::or_), int_cell(-16), int_cell(3), "integer! -13"},
+        {action(Act::xor_), int_cell(12), int_cell(10), "integer! 6"},
+        {action(Act::and_), logic_cell(true), logic_cell(false), "logic! false"},
+        {action(Act::or_), logic_cell(false), logic_cell(true), "logic! true"},
+        {action(Act::xor_), logic_cell(true), logic_cell(true), "logic! false"},
+        {action(Act::power), int_cell(-2), int_cell(31), "integer! -2147483648"},
+        {action(Act::power), int_cell(7), int_cell(0), "integer! 1"},
         // Errors are the call's to raise.
         {action(Act::divide), int_cell(1), int_cell(0), nullptr},
         {action(Act::remainder), int_cell(1), int_cell(0), nullptr},
@@ -51,8 +63,15 @@ TEST(InPlace, ComputesOnlyWhatTheCallWouldAnswer) {
         {action(Act::subtract), time_cell(90), int_cell(30), nullptr},
         {native(natives::equal_q_slot), int_cell(1), float_cell(1.0), nullptr},
         {native(natives::lesser_q_slot), float_cell(std::nan("")), float_cell(1.0), nullptr},
+        {action(Act::and_), int_cell(1), logic_cell(true), nullptr},
+        {action(Act::or_), logic_cell(true), int_cell(1), nullptr},
+        {action(Act::and_), float_cell(1.0), float_cell(1.0), nullptr},
+        // A power beyond 32 bits, or with a negative or float exponent, is the float power's.
+        {action(Act::power), int_cell(2), int_cell(31), nullptr},
+        {action(Act::power), int_cell(2), int_cell(-1), nullptr},
+        {action(Act::power), int_cell(2), float_cell(2.0), nullptr},
         // Other functions are always called.
-        {action(Act::and_), int_cell(12), int_cell(10), nullptr},
+        {action(Act::absolute), int_cell(-3), int_cell(1), nullptr},
         {int_cell(1), int_cell(1), int_cell(1), nullptr},
     };
     for (const Case& c : cases) {

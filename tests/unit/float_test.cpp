@@ -109,6 +109,32 @@ TEST(FloatText, EveryMoldedDoubleReadsBackToTheSameBits) {
     }
 }
 
+// A point's coordinate molds so that the lexer, which reads it as a double and rounds that to a single,
+// gets the same single back; with the seven digits of its form where those suffice.
+TEST(FloatText, EveryMoldedSingleReadsBackToTheSameSingle) {
+    std::mt19937 bits_source(20250611);
+    auto check = [](float value) {
+        const char* text = float_::format_single_exactly(value);
+        ASSERT_EQ(std::bit_cast<uint32_t>(float(read(text))), std::bit_cast<uint32_t>(value)) << text;
+        std::string form = float_::format(value, float_::FormatKind::coordinate);
+        bool form_reads_back = float(read(form.c_str())) == value && std::fabs(value) >= 2.220446049250313e-16;
+        if (form_reads_back) {
+            EXPECT_EQ(form, text);
+        }
+    };
+    for (float edge : {1.0f, 0.1f, 1.0000001f, 16777216.0f, 2147483648.0f, 3.4028235e38f, -1.1754944e-38f, 1.4e-45f,
+                       -1.4e-45f, 1e10f, 123456789.0f})
+        check(edge);
+    for (int i = 0; i < 300000; i++) {
+        uint32_t bits = bits_source();
+        if (i % 3 == 1) bits &= 0x807FFFFFu;  // subnormals
+        float value = std::bit_cast<float>(bits);
+        if (std::isfinite(value) && value != 0.0f) check(value);
+    }
+    EXPECT_STREQ(float_::format_single_exactly(-0.0f), "0");
+    EXPECT_STREQ(float_::format_single_exactly(-std::numeric_limits<float>::infinity()), "-1.#INF");
+}
+
 TEST(FloatText, ReadingNumberTokens) {
     struct Case {
         const char* text;
@@ -227,6 +253,32 @@ TEST(FloatCompare, NearEqualityExactEqualityAndNaN) {
     EXPECT_EQ(actions::compare_value(&nan, &one, kCompareSort), 0);
     Cell block = test::block_of({});
     EXPECT_EQ(test::error_of([&] { actions::compare(&one, &block, kCompareLesser); }), Err::script_invalid_compare);
+}
+
+// Singles are near-equal within 10 units in the last place, across zero too; an infinity only equals
+// itself, though the largest finite single lies one unit below it.
+TEST(FloatCompare, SinglesNearEqualWithinTenUnits) {
+    auto units_up = [](float value, uint32_t n) { return std::bit_cast<float>(std::bit_cast<uint32_t>(value) + n); };
+    constexpr float kMax = std::numeric_limits<float>::max(), kInfinity = std::numeric_limits<float>::infinity();
+    struct Case {
+        float a, b;
+        bool expected;
+    } cases[] = {
+        {1.0f, units_up(1.0f, 10), true},
+        {1.0f, units_up(1.0f, 11), false},
+        {0.0f, -0.0f, true},
+        {std::bit_cast<float>(5u), -std::bit_cast<float>(5u), true},  // ten units apart, across zero
+        {std::bit_cast<float>(6u), -std::bit_cast<float>(5u), false},
+        {kMax, kInfinity, false},
+        {kInfinity, kInfinity, true},
+        {-kInfinity, kInfinity, false},
+        {std::nanf(""), std::nanf(""), false},
+        {std::nanf(""), 1.0f, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(float_::almost_equal_single_q(c.a, c.b), c.expected) << c.a << " " << c.b;
+        EXPECT_EQ(float_::almost_equal_single_q(c.b, c.a), c.expected) << c.b << " " << c.a;
+    }
 }
 
 TEST(FloatMath, ResultTypesAndIeeeValues) {

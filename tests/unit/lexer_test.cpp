@@ -54,6 +54,10 @@ const std::vector<Case> kValueCases = {
     // floats
     {"1.5 .5 -.5 1. 1.5e3 1e3 1E-3 +1.5 1'000.5 0.1", "[1.5 0.5 -0.5 1.0 1500.0 1000.0 0.001 1.5 1000.5 0.1]"},
     {"1.#INF -1.#INF 1.#nan +1.#inf", "[1.#INF -1.#INF 1.#NaN 1.#INF]"},
+    // pairs and points
+    {"1x2 -1x+2 1'000X-5 -2147483648x2147483647", "[1x2 -1x2 1000x-5 -2147483648x2147483647]"},
+    {"(1, 2) ( 1.5 , -2, 3) (1.#INF,-0.5) (1e10, .5) [(0,0)]",
+     "[(1, 2) (1.5, -2, 3) (1.#INF, -0.5) (1e10, 0.5) [(0, 0)]]"},
     // times
     {"1:30 -0:30 1:30:15 1:30.5 1:30:15,25 100:00 0:90",
      "[1:30:00 -0:30:00 1:30:15 0:01:30.5 1:30:15.25 100:00:00 1:30:00]"},
@@ -96,24 +100,6 @@ const std::vector<Case> kValueCases = {
     {"1\x00 2", "[1]"},
     {"", "[]"},
     {"; only a comment", "[]"},
-};
-
-// The literals of datatypes the run-time does not have yet: recognised, and refused when loaded with
-// internal feature-na naming the datatype.
-struct NotYetCase {
-    std::string text;
-    Type type;
-};
-const std::vector<NotYetCase> kNotYetCases = {
-    {"1x2", Type::Pair},
-    {"-1x+2", Type::Pair},
-    {"(1, 2)", Type::Point2D},
-    {"( 1.5 , -2, 3)", Type::Point3D},
-    {"%file.txt", Type::File},
-    {"%\"a b\"", Type::File},
-    {"http://x.y/z?a=1,2", Type::Url},
-    {"a:b", Type::Url},
-    {"#[a 1]", Type::Map},
 };
 
 // What the automaton makes of each token shape (a prescan's guess), and what the token turns out to be
@@ -341,16 +327,6 @@ TEST(LexerLoad, EveryLiteralKind) {
 TEST(LexerErrors, EachKindReportsItsTextAndLine) {
     for (const Case& c : kErrorCases) EXPECT_EQ(loaded(c.text), "*** Syntax Error: (line 1) " + c.expected) << c.text;
     for (const Case& c : kLineCases) EXPECT_EQ(loaded(c.text), c.expected) << c.text;
-}
-
-TEST(LexerLoad, LiteralsOfDatatypesNotYetAvailable) {
-    for (const NotYetCase& c : kNotYetCases) {
-        Cell error;
-        ASSERT_TRUE(error::trap([&] { load(c.text); }, &error)) << c.text;
-        EXPECT_EQ(Err(integer::get(*error::field(error, error::kCode))), Err::internal_feature_na) << c.text;
-        EXPECT_EQ(mold(*error::field(error, error::kArg1)), mold(type_cell(c.type))) << c.text;
-        EXPECT_EQ(lexer::scan_type(c.text), c.type) << c.text;
-    }
 }
 
 TEST(LexerAutomaton, GuessesAndChecksEveryTokenShape) {

@@ -466,6 +466,7 @@ TEST(UnicodeLoading, LineEnds) {
         {"a\r\nb", true, U"a\nb", U"a\nb"},
         {"a\rb", true, U"a\nb", U"ab"},
         {"a\r", true, U"a\n", U"a"},
+        {"ab\r\r\ncd\r", true, U"ab\n\ncd\n", U"ab\ncd"},
         {"a\r\nb\r", false, U"a\r\nb\r", U"a\r\nb\r"},
     };
     for (const Case& c : cases) {

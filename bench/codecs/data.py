@@ -1,0 +1,2 @@
+with open("text.txt", "rb") as data:
+    print(len(data.read()))

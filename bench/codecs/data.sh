@@ -1,0 +1,1 @@
+wc -c <text.txt

@@ -1,0 +1,1 @@
+gzip -1 -c text.txt >/dev/null && wc -c <text.txt

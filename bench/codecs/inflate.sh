@@ -1,0 +1,1 @@
+gzip -d -c text.gz | wc -c
