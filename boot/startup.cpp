@@ -37,6 +37,7 @@
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
@@ -190,6 +191,7 @@ void runtime::init() {
     datatype::make_words();
     words::build();
     words::build_spec_words();
+    system_objects::init();
     error::make_catalog();
     natives::init();
     parse::init();

@@ -23,6 +23,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -788,14 +789,22 @@ uint32_t make_call(Call& call, bool sub) {
     stack::push(call.function);
     if (traced<t>()) trace::fire_open(call.name);
     bool native = native_like(call.function);
+    bool routine = call.function.is(Type::Routine);
     if (native)
         stack::mark_interp_native(call.name);
+    else if (routine)
+        stack::mark_native(call.name);  // compiled code: its frame is not an interpreted one
+    else if (call.function.header & function::kCompiled)
+        stack::mark(call.name, stack::kind_bits(stack::kFrameFunction));
     else if (call.function.is(Type::Function))
         stack::mark_interp_func(call.name);
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
-    no_memory_for_bad_alloc([&] { eval_arguments<t>(call); });
-    if (!native) run_body<t>(call.function, call.name);
+    no_memory_for_bad_alloc([&] {
+        eval_arguments<t>(call);
+        if (routine) routines::call(call.function);
+    });
+    if (!native && !routine) run_body<t>(call.function, call.name);
     unwind_for(sub);
     if (traced<t>()) trace::fire_return(call.name);
     if (sub) {
@@ -839,24 +848,41 @@ uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count)
 void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
     trace::Untraced untraced;
     Cell frame_name = words::word(name);
-    stack::mark_func(frame_name, function.data1);
+    bool routine = function.is(Type::Routine);
+    if (routine)
+        stack::mark_native(frame_name);
+    else
+        stack::mark_func(frame_name, function.data1);
     uint32_t taken = push_arguments(function, arguments, count);
-    eval_function_body(function, frame_name);
+    if (routine)
+        routines::call(function);
+    else
+        eval_function_body(function, frame_name);
     if (taken > 1) std::copy(stack::frame_base + 1, stack::frame_base + taken, arguments + 1);
     arguments[0] = *stack::frame_base;
-    stack::unwind_func();
+    if (routine)
+        stack::unwind();
+    else
+        stack::unwind_func();
     stack::top = arguments + count;
 }
 
-// Restores what a function call changed in its context and frame, however the body ends.
+struct BodyScope;
+BodyScope* innermost_body = nullptr;
+
+// Restores what a function call changed in its context and frame, however the body ends. The scopes
+// of the bodies running form a chain, innermost first, whether or not a body has a frame of its own.
 struct BodyScope {
     Node context;
     Addr saved;
-    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2) {
+    BodyScope* outer;
+    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2), outer(innermost_body) {
         _context::context_cell(context)->data2 = mem::addr(stack::frame_base);
         stack::set_in_body(true);
+        innermost_body = this;
     }
     ~BodyScope() {
+        innermost_body = outer;
         stack::set_in_body(false);
         _context::context_cell(context)->data2 = saved;
     }
@@ -1464,6 +1490,10 @@ void call_parse_callback(const Cell& callback, Cell* arguments) {
 
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name) {
     call_back(handler, arguments, count, name);
+}
+
+Cell* running_body_base() {
+    return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->data2) : nullptr;
 }
 
 }  // namespace oka::interpreter

@@ -65,6 +65,9 @@ uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, u
 
 // Runs a function! whose arguments are in the current frame; the result goes to the result slot.
 void eval_function_body(const Cell& function, const Cell& name);
+// The frame base of the innermost function body running (its result slot, its arguments after it),
+// or null when none runs.
+Cell* running_body_base();
 
 // Raises internal limit-hit for the spec of a native! or action! with more refinements than its calls
 // can hand it, so that make refuses it rather than its first call.

@@ -44,14 +44,6 @@ constexpr Pick kPicks[] = {
     {"time", date::kTime}, {"weekday", date::kWeekday}, {"yearday", 0},
 };
 
-// Text handed to the system as a file name or a command line: its UTF-8 bytes from the head. No name
-// holds a NUL, which would cut it short there, so a text with one is refused.
-std::string system_text(const Cell& text) {
-    std::optional<std::string> bytes = file::os_path(text);
-    if (!bytes) fire(Err::script_invalid_arg, &text);
-    return *bytes;
-}
-
 // The bytes of a value from its head: a text's UTF-8 encoding, a binary's bytes.
 std::string bytes_of(const Cell& value) {
     if (!value.is(Type::Binary)) return binary::utf8_of(value);
@@ -62,7 +54,7 @@ std::string bytes_of(const Cell& value) {
 // The stream that a redirection value stands for: a file! names the file; a text or binary is fed to
 // the child (input) or receives what it writes (output, error).
 platform::Stream redirection(const Cell& value, bool input) {
-    if (value.is(Type::File)) return {platform::Stream::Kind::file, system_text(value), {}};
+    if (value.is(Type::File)) return {platform::Stream::Kind::file, file::os_path_checked(value), {}};
     return {platform::Stream::Kind::pipe, {}, input ? bytes_of(value) : std::string()};
 }
 
@@ -175,7 +167,7 @@ void call_s(const int32_t* positions) {
     bool console = refinements.given("console");
     auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
     platform::ChildProcess child{
-        platform::shell_command(system_text(*command)),
+        platform::shell_command(file::os_path_checked(*command)),
         stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
         stream_of(refinements.arg("output"), false, quiet),
         stream_of(refinements.arg("error"), false, quiet),
@@ -192,7 +184,7 @@ void call_s(const int32_t* positions) {
 // cannot-open when that program cannot be started.
 void browse_s(const int32_t*) {
     Cell* target = stack::arguments();
-    std::string name = system_text(*target);
+    std::string name = file::os_path_checked(*target);
     platform::ChildProcess opener{{"xdg-open", name}, {}, {}, {}, false};
     if (platform::run_process(opener) < 0) fire(Err::access_cannot_open, target);
     unset::box();
