@@ -1,5 +1,5 @@
-// The line editor's answer to one key press: a child edits a line of 76 characters on a pseudo-terminal
-// of 80x24 while this process types, in the middle of the line, a character and then Backspace, each of
+// The line editor's answer to one key press: a child edits a line of 77 characters (80 columns with its prompt) on a
+// pseudo-terminal of 80x24 while this process types, in the middle of the line, a character and then Backspace, each of
 // which redraws the prompt and the whole line. Reports the time from writing a key to reading its whole
 // redraw back, the median and the 99th percentile over many keys.
 #include <poll.h>
@@ -28,7 +28,7 @@ using namespace oka;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kKeys = 4000;
-constexpr int kLineLength = 76;
+constexpr int kLineLength = 77;  // with the prompt, one full row of 80 columns
 
 [[noreturn]] void edit_in_child() {
     mem::reserve();
@@ -83,7 +83,7 @@ int main() {
     (void)!write(master, "\r", 1);
     waitpid(child, nullptr, 0);
     std::sort(micros.begin(), micros.end());
-    std::printf("line editor: one key redrawing an %d-column line: median %.0f us, 99%% %.0f us (%d keys)\n",
+    std::printf("line editor: one key redrawing a line of %d columns: median %.0f us, 99%% %.0f us (%d keys)\n",
                 kLineLength + 3, micros[micros.size() / 2], micros[micros.size() * 99 / 100], kKeys);
     return 0;
 }
