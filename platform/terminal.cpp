@@ -44,6 +44,18 @@ void on_ending_signal(int signo) {
 
 void on_resize(int) { resized = 1; }
 
+// A poll that finds input ready returns without letting a pending signal in: a SIGWINCH that came while
+// keys were waiting is taken here, so that the keys typed after it see the new size.
+void take_pending_resize() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0 || !sigismember(&pending, SIGWINCH)) return;
+    sigset_t winch;
+    sigemptyset(&winch);
+    sigaddset(&winch, SIGWINCH);
+    timespec now = {0, 0};
+    if (sigtimedwait(&winch, nullptr, &now) == SIGWINCH) resized = 1;
+}
+
 void install_handlers() {
     struct sigaction action = {};
     sigemptyset(&action.sa_mask);
@@ -88,6 +100,7 @@ int read_ahead = -1;  // a byte read after a lone Esc, the next key's first
 int next_byte(int fd, int millis, bool report_resize) {
     if (read_ahead >= 0) return std::exchange(read_ahead, -1);
     for (;;) {
+        if (report_resize && raw) take_pending_resize();
         if (report_resize && resized) {
             resized = 0;
             return kResized;

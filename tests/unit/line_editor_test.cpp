@@ -7,11 +7,13 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -162,6 +164,7 @@ public:
         }
         close(report[1]);
         report_ = report[0];
+        slave_ = open(ptsname(master_), O_RDWR | O_NOCTTY);  // tells how many keys wait to be read
         fcntl(master_, F_SETFL, O_NONBLOCK);
         fcntl(report_, F_SETFL, O_NONBLOCK);
     }
@@ -171,6 +174,7 @@ public:
             waitpid(child_, nullptr, 0);
         }
         close(master_);
+        close(slave_);
         close(report_);
     }
 
@@ -203,8 +207,9 @@ public:
     }
     // The terminal goes away.
     void hang_up() {
+        close(slave_);
         close(master_);
-        master_ = -1;
+        master_ = slave_ = -1;
     }
     bool raw_q() {
         termios mode;
@@ -266,11 +271,25 @@ private:
             drain(5);
         }
     }
-    // Waits until nothing has come for a moment.
+    // Waits until the child has read every key and waits for the next one (or the edit ended), then reads
+    // what it wrote.
+    // A child that cannot be watched so is given until nothing has come for a moment.
     void settle() {
-        auto deadline = Clock::now() + kPatience;
-        while (drain(100) && Clock::now() < deadline) {
+        wait_for([&] { return keys_pending() == 0 && (!raw_q() || waiting_for_key() != 0); });
+        while (drain(30)) {
         }
+    }
+    // The bytes typed that the child has not read yet.
+    int keys_pending() {
+        int count = 0;
+        return ioctl(slave_, FIONREAD, &count) == 0 ? count : 0;
+    }
+    // 1 when the child waits in ppoll, 0 when it does not, -1 when that cannot be seen.
+    int waiting_for_key() {
+        std::ifstream file("/proc/" + std::to_string(child_) + "/syscall");
+        long number = -1;
+        if (!(file >> number)) return drain(100) ? 0 : -1;
+        return number == SYS_ppoll;
     }
     // Reads what there is within `millis`; true when anything came.
     bool drain(int millis) {
@@ -285,7 +304,7 @@ private:
     }
 
     pid_t child_ = -1;
-    int master_ = -1, report_ = -1;
+    int master_ = -1, slave_ = -1, report_ = -1;
     std::string reports_;
 };
 
