@@ -535,6 +535,12 @@ bool stdin_readline(const Cell& string) {
     return true;
 }
 
+Cell* input_stdin(Cell* result) {
+    string::rs_make_at(result, 256);
+    stdin_readline(*result);
+    return result;
+}
+
 int32_t read_stdin(const Cell& binary, int32_t length) {
     auto buffer = mem::buffer(binary.data2);
     Addr head = buffer->offset + binary.data1;

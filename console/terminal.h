@@ -51,6 +51,10 @@ bool edit(const Cell& prompt, bool hidden);
 // input ended before any byte.
 bool stdin_readline(const Cell& string);
 
+// A new string at `result`, with room for 256 characters, holding the next line of standard input as
+// stdin_readline reads it, whether or not the input is a terminal (empty at the end of the input).
+Cell* input_stdin(Cell* result);
+
 // Reads at most `length` bytes of standard input into the binary! from its head, never past its
 // capacity, and moves its tail past them. Returns the count read: 0 at the end, -1 on error.
 int32_t read_stdin(const Cell& binary, int32_t length);

@@ -622,6 +622,12 @@ TEST(LineEditor, RedirectedInput) {
     }
 }
 
+TEST(LineEditor, InputStdin) {
+    StdinFrom input("first\nsecond");
+    for (const char* line : {"first", "second", "", ""})
+        EXPECT_EQ(binary::utf8_of(*terminal::input_stdin(stack::push_next())), line);
+}
+
 std::string bytes_of(const Cell& binary) {
     auto buffer = mem::buffer(binary.data2);
     Addr head = buffer->offset + binary.data1;
