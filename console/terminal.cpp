@@ -57,8 +57,9 @@ bool roots_registered = false;
 bool hidden = false;
 bool full_redraw = true;
 bool first_refresh = true;
-int cursor_row = 0;  // the terminal cursor's row, counted from the prompt's first row
-int last_row = 0;    // the row of the end of the text
+int cursor_row = 0;     // the terminal cursor's row, counted from the prompt's first row
+int prompt_column = 0;  // where the prompt starts in its row
+int last_row = 0;       // the row of the end of the text
 int history_index = -1;
 int history_count = 0;
 std::string out;  // what one redraw writes, reused
@@ -200,11 +201,13 @@ void refresh_line(Shown shown = Shown::as_placed) {
     if (first_refresh) {
         first_refresh = false;
         cursor_row = 0;
+        std::fflush(nullptr);  // the text before the prompt is on the screen when the terminal is asked
+        prompt_column = std::clamp(platform::cursor_column(0, 1), 0, columns - 1);
     } else if (write) {
-        move_cursor(0, 0);
+        move_cursor(0, prompt_column);
         out += "\x1b[J";
     }
-    int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, 0, write);
+    int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, prompt_column, write);
     int w2 = emit(line, 0, cursor(), hidden, w1, write);
     int w3 = emit(line, cursor(), line_length(), hidden, w2, write);
     if (write || shown == Shown::appended) cursor_row = row_after_text(w3);

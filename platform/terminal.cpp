@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -93,12 +94,20 @@ termios raw_form(termios mode) {
 constexpr int kTimedOut = -100;
 constexpr int kEnded = -101;
 constexpr int kResized = -102;
-int read_ahead = -1;  // a byte read after a lone Esc, the next key's first
+// Bytes read before their turn: the one after a lone Esc or a broken UTF-8 sequence, keys typed before
+// the terminal answered a question.
+std::string read_ahead;
+
+void put_back(int byte) { read_ahead.insert(read_ahead.begin(), char(byte)); }
 
 // Waits up to `millis` (forever when negative) for a byte. While raw, SIGWINCH is let in only during
 // the wait, and reported when `report_resize`; inside a sequence the wait just goes on.
 int next_byte(int fd, int millis, bool report_resize) {
-    if (read_ahead >= 0) return std::exchange(read_ahead, -1);
+    if (!read_ahead.empty()) {
+        int byte = static_cast<unsigned char>(read_ahead.front());
+        read_ahead.erase(0, 1);
+        return byte;
+    }
     for (;;) {
         if (report_resize && raw) take_pending_resize();
         if (report_resize && resized) {
@@ -165,7 +174,7 @@ int read_escape(int fd) {
         int final = next_byte(fd, kEscapeMillis, false);
         return final < 0 ? int(Key::none) : key_of_sequence(final, 0);
     }
-    if (byte >= 0) read_ahead = byte;
+    if (byte >= 0) put_back(byte);
     return 27;
 }
 
@@ -182,7 +191,7 @@ int read_utf8(int fd, int lead) {
         int byte = next_byte(fd, kEscapeMillis, false);
         if (byte < 0) return int(Key::none);
         if ((byte & 0xC0) != 0x80) {
-            read_ahead = byte;
+            put_back(byte);
             return int(Key::none);
         }
         code_point = code_point << 6 | (byte & 0x3F);
@@ -191,7 +200,50 @@ int read_utf8(int fd, int lead) {
     return valid ? code_point : int(Key::none);
 }
 
+// ---- the cursor position report
+
+// The column of a report "Esc [ row ; column R" that `seen` ends with, 1-based; 0 when it ends with none.
+int reported_column(const std::string& seen, size_t& start) {
+    size_t end = seen.size();
+    if (end < 6 || seen[end - 1] != 'R') return 0;
+    size_t semicolon = seen.find_last_of(';');
+    size_t bracket = seen.rfind("\x1b[");
+    if (semicolon == std::string::npos || bracket == std::string::npos || bracket > semicolon) return 0;
+    std::string row = seen.substr(bracket + 2, semicolon - bracket - 2);
+    std::string column = seen.substr(semicolon + 1, end - semicolon - 2);
+    auto digits = [](const std::string& text) {
+        return !text.empty() && text.size() < 6 && text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!digits(row) || !digits(column)) return 0;
+    start = bracket;
+    return std::stoi(column);
+}
+
+bool terminal_answers = true;  // cleared when a terminal let a question go unanswered
+
 }  // namespace
+
+int cursor_column(int in, int out) {
+    if (!terminal_answers || !raw) return -1;
+    write_all(out, "\x1b[6n", 4);
+    std::string seen;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyMillis);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        int byte = left.count() > 0 ? next_byte(in, int(left.count()), false) : kTimedOut;
+        if (byte < 0) {
+            terminal_answers = false;
+            read_ahead += seen;
+            return -1;
+        }
+        seen += char(byte);
+        size_t start = 0;
+        if (int column = reported_column(seen, start)) {
+            read_ahead += seen.substr(0, start);  // keys typed meanwhile
+            return column - 1;
+        }
+    }
+}
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }
 

@@ -67,6 +67,13 @@ bool window_size(int fd, int& columns, int& rows);
 // mode waited (the caller reads the size again and asks again).
 int read_key(int fd);
 
+// How long the terminal may take to answer where its cursor is.
+inline constexpr int kReplyMillis = 200;
+// The column of the terminal's cursor, 0-based, asked with "Esc [ 6 n" while raw; -1 when the terminal
+// does not answer in time (then it is not asked again) or is not raw. Keys typed meanwhile are kept for
+// read_key.
+int cursor_column(int in, int out);
+
 // Sets the window title through the terminal's escape sequence, only when standard output is a terminal;
 // false otherwise. Never fails the caller otherwise.
 bool set_title(const char* utf8_title);

@@ -21,6 +21,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/string.h"
+#include "platform/os.h"
 #include "runtime/case_folding.h"
 #include "runtime/stack.h"
 #include "runtime/unicode.h"
@@ -71,6 +72,7 @@ public:
         return text.substr(0, text.find_last_not_of(' ') + 1);
     }
     int cursor_row, cursor_column;
+    std::string replies;  // what the terminal answers to the questions asked (where the cursor is)
 
 private:
     void line_feed() {
@@ -117,6 +119,10 @@ private:
     void csi(char final, int count, int n) {
         pending_ = false;
         switch (final) {
+        case 'n':
+            if (n == 6)
+                replies += "\x1b[" + std::to_string(cursor_row + 1) + ";" + std::to_string(cursor_column + 1) + "R";
+            break;
         case 'A': cursor_row = std::max(0, cursor_row - count); break;
         case 'B': cursor_row = std::min(rows_ - 1, cursor_row + count); break;
         case 'C': cursor_column = std::min(columns_ - 1, cursor_column + count); break;
@@ -151,9 +157,11 @@ public:
         // What completion answers, the first value positioned at its end; none: no completion.
         std::vector<std::string> completions = {};
         bool ignore_hangup = false;
+        std::string before;     // written before the edits, the prompt follows it in its row
+        bool answering = true;  // the terminal tells where its cursor is
     };
 
-    explicit Session(const Options& options) : screen(80, 24) {
+    explicit Session(const Options& options) : screen(80, 24), answering_(options.answering) {
         int report[2];
         EXPECT_EQ(pipe(report), 0);
         winsize size = {24, 80, 0, 0};
@@ -244,6 +252,7 @@ private:
                                                                   uint32_t(entry.size())));
         Cell* prompt = string::load_utf8_checked(reinterpret_cast<const uint8_t*>(options.prompt.data()),
                                                  uint32_t(options.prompt.size()));
+        platform::write_all(1, options.before.data(), options.before.size());
         std::string text;
         for (int i = 0; i < options.edits; i++) {
             Cell* line = string::rs_make_at(stack::push_next(), 1);
@@ -299,18 +308,28 @@ private:
         bool any = false;
         for (ssize_t n; (n = read(master_, bytes, sizeof bytes)) > 0; any = true)
             screen.feed(std::string(bytes, size_t(n)));
+        if (answering_ && !screen.replies.empty()) {
+            EXPECT_EQ(write(master_, screen.replies.data(), screen.replies.size()), ssize_t(screen.replies.size()));
+        }
+        screen.replies.clear();
         for (ssize_t n; (n = read(report_, bytes, sizeof bytes)) > 0; any = true) reports_.append(bytes, size_t(n));
         return any;
     }
 
     pid_t child_ = -1;
     int master_ = -1, slave_ = -1, report_ = -1;
+    bool answering_;
     std::string reports_;
 };
 
 Session::Options options(int edits, bool hidden = false, std::string prompt = ">> ",
                          std::vector<std::string> history = {}) {
-    return {edits, hidden, std::move(prompt), std::move(history)};
+    Session::Options made;
+    made.edits = edits;
+    made.hidden = hidden;
+    made.prompt = std::move(prompt);
+    made.history = std::move(history);
+    return made;
 }
 
 const std::string kUp = "\x1b[A", kDown = "\x1b[B", kRight = "\x1b[C", kLeft = "\x1b[D", kHome = "\x1b[H",
@@ -533,6 +552,30 @@ TEST(LineEditor, Completion) {
     session.type("t\r");
     EXPECT_EQ(session.next_report(), "print");
     EXPECT_EQ(session.screen.row(1), ">> print");
+}
+
+// The prompt starts where the text before it left the cursor: that text stays, and the line wraps
+// where the screen does. A terminal that does not tell where its cursor is gets the line from column 0.
+TEST(LineEditor, PromptAfterText) {
+    Session::Options after_text = options(2, false, "> ");
+    after_text.before = "say: ";
+    Session session(after_text);
+    session.type("abc" + kHome + "X");
+    EXPECT_EQ(session.screen.row(0), "say: > Xabc");
+    EXPECT_EQ(session.screen.cursor_column, 8);
+    session.type(kEnd + std::string(69, 'd'));  // the row is full: the cursor goes to the next
+    EXPECT_EQ(session.screen.cursor_row, 1);
+    EXPECT_EQ(session.screen.cursor_column, 0);
+    session.type("\r");
+    EXPECT_EQ(session.next_report(), "Xabc" + std::string(69, 'd'));
+    session.type("ab" + kLeft + "c");  // the next prompt starts its own row
+    EXPECT_EQ(session.screen.row(2), "> acb");
+    session.type("\r");
+    EXPECT_EQ(session.next_report(), "acb");
+
+    Session::Options silent = options(1);
+    silent.answering = false;
+    EXPECT_EQ(entered("ab" + kLeft + "c\r", silent), "acb");
 }
 
 // A changed window size counts from the next key on.
