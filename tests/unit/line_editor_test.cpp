@@ -241,6 +241,8 @@ private:
     }
 
     [[noreturn]] static void run_child(const Options& options, int report) {
+        setenv("TERM", "xterm-256color", 1);  // what the editor must do without: it asks no terminal database
+        setenv("LANG", "C.UTF-8", 1);
         if (options.ignore_hangup) signal(SIGHUP, SIG_IGN);
         completions = options.completions;
         if (!completions.empty()) terminal::set_completer(complete);
@@ -408,8 +410,11 @@ TEST(LineEditor, HiddenInput) {
     session.type(kLeft + kLeft + "X");
     EXPECT_EQ(session.screen.row(0), ">> *******");
     EXPECT_EQ(session.screen.cursor_column, 3 + 5);
+    session.type("\xe4\xb8\xad\t" + kLeft);  // a "*" takes one column, whatever it stands for
+    EXPECT_EQ(session.screen.row(0), ">> *********");
+    EXPECT_EQ(session.screen.cursor_column, 3 + 6);
     session.type("\r");
-    EXPECT_EQ(session.next_report(), "secrXet");
+    EXPECT_EQ(session.next_report(), "secrX\xe4\xb8\xad\tet");
     session.type("\x1b[A\r");  // the hidden line is not in the history
     EXPECT_EQ(session.next_report(), "old");
     EXPECT_EQ(session.next_report(), "history:old");
