@@ -1,7 +1,5 @@
 #include "console/terminal.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>

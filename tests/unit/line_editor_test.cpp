@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,6 +157,7 @@ public:
         std::vector<std::string> history;  // the block the edits start with, newest first
         // What completion answers, the first value positioned at its end; none: no completion.
         std::vector<std::string> completions = {};
+        bool completion_raises = false;
         bool ignore_hangup = false;
         std::string before;     // written before the edits, the prompt follows it in its row
         bool answering = true;  // the terminal tells where its cursor is
@@ -230,7 +232,10 @@ public:
 private:
     static inline std::vector<std::string> completions;
 
+    static inline bool completion_raises = false;
+
     static void complete(const Cell&, Cell* result) {
+        if (completion_raises) throw std::runtime_error("completion failed");
         block::make_at(result, 4);
         for (const std::string& value : completions) {
             auto bytes = reinterpret_cast<const uint8_t*>(value.data());
@@ -245,7 +250,8 @@ private:
         setenv("LANG", "C.UTF-8", 1);
         if (options.ignore_hangup) signal(SIGHUP, SIG_IGN);
         completions = options.completions;
-        if (!completions.empty()) terminal::set_completer(complete);
+        completion_raises = options.completion_raises;
+        if (!completions.empty() || completion_raises) terminal::set_completer(complete);
         terminal::init();
         terminal::init_globals();
         Cell* history = block::make_at(stack::push_next(), 8);
@@ -259,7 +265,14 @@ private:
         for (int i = 0; i < options.edits; i++) {
             Cell* line = string::rs_make_at(stack::push_next(), 1);
             terminal::setup(*line, *history);
-            bool read = terminal::edit(*prompt, options.hidden);
+            bool read = false;
+            try {
+                read = terminal::edit(*prompt, options.hidden);
+            } catch (const std::runtime_error&) {
+                text = "raised\n";
+                write(report, text.data(), text.size());
+                _exit(0);
+            }
             text = (read ? "" : "ended:") + binary::utf8_of(*line) + "\n";
             write(report, text.data(), text.size());
         }
@@ -581,6 +594,19 @@ TEST(LineEditor, PromptAfterText) {
     Session::Options silent = options(1);
     silent.answering = false;
     EXPECT_EQ(entered("ab" + kLeft + "c\r", silent), "acb");
+}
+
+// An error raised by completion leaves the edit with the terminal's mode given back.
+TEST(LineEditor, ErrorInCompletion) {
+    Session::Options raising = options(1);
+    raising.completion_raises = true;
+    Session session(raising);
+    session.type("ab");
+    EXPECT_TRUE(session.raw_q());
+    session.type("\t");
+    EXPECT_EQ(session.next_report(), "raised");
+    EXPECT_FALSE(session.raw_q());
+    EXPECT_EQ(session.wait_exit(), 0);
 }
 
 // A changed window size counts from the next key on.
