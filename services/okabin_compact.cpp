@@ -90,133 +90,46 @@ double read_f64(Input& in) {
     return d;
 }
 
-struct Record {
-    Type type;
-    bool flag;
-    bool new_line;
-    bool reference;
-    const uint8_t* at;  // the header byte
-
-    uint32_t header() const { return uint8_t(type) | (new_line ? kCellNewLine : 0); }
-};
-
 void read_record(Input& in, Node parent);
-
-// The values that hold a spec block where a series holds its cells: a reference to one gives its spec.
-bool spec_holder_q(Type type) {
-    return type == Type::Native || type == Type::Action || type == Type::Op || type == Type::Function;
-}
 
 // The value a reference record's path leads to.
 Cell referenced(Input& in, const Record& r) { return resolve(in, read_path(in), r.at); }
 
-// A series record's value: new, or (with the reference prefix) over the buffer of the value found,
-// which must hold the same storage.
-void read_cells(Input& in, const Record& r, Node parent) {
-    uint32_t head = r.flag ? varint(in) : 0;
+// A series record: [H], then its contents, or with the reference prefix a path to the series it shares.
+void read_series(Input& in, const Record& r, Node parent) {
+    Kind kind = kind_of(r.type);
+    bool headed = kind != Kind::map && kind != Kind::bitset;
+    uint32_t head = headed && r.flag ? varint(in) : 0;
     if (r.reference) {
-        Cell found = referenced(in, r);
-        bool same = r.type == Type::Hash ? found.is(Type::Hash)
-                                         : spec_holder_q(found.type()) || type_layout(found.type()) == Layout::cells;
-        if (!same) in.fail(r.at);
-        append(parent, Cell{r.header(), head, found.data2, r.type == Type::Hash ? found.data3 : 0});
-        return;
-    }
-    uint32_t n = count(in, 1);
-    stack::Root block(Cell{r.header(), head, alloc::alloc_cells(n ? n : 1), 0});
-    uint32_t index = append(parent, block.cell());
-    for (uint32_t i = 0; i < n; i++) read_record(in, block.cell().data2);
-    if (r.type != Type::Hash) return;
-    // A hash! without its table reads as a plain block until the table is made over its cells.
-    stack::Root indexed(Cell{uint8_t(Type::Block), 0, block.cell().data2, 0});
-    Node table = hashtable::init(std::max(n, 1u), &indexed.cell(), hashtable::kValues);
-    block::rs_abs_at(Cell{uint8_t(Type::Block), 0, parent, 0}, index)->data3 = table;
-}
-
-// A map's pairs are read into a block that becomes the map once they are all there.
-void read_map(Input& in, const Record& r, Node parent) {
-    if (r.reference) {
-        Cell found = referenced(in, r);
-        if (!found.is(Type::Map)) in.fail(r.at);
-        found.header = r.header();
-        append(parent, found);
+        append(parent, shared_series(in, r, head, referenced(in, r)));
         return;
     }
     const uint8_t* at = in.pos;
-    uint32_t n = count(in, 1);
-    if (n % 2) in.fail(at);
-    stack::Root pairs(Cell{uint8_t(Type::Block), 0, alloc::alloc_cells(n ? n : 1), 0});
-    for (uint32_t i = 0; i < n; i++) read_record(in, pairs.cell().data2);
-    map::make_at(&pairs.cell(), n / 2);
-    pairs.cell().header |= r.header() & kCellNewLine;
-    append(parent, pairs.cell());
-}
-
-void read_text(Input& in, const Record& r, Node parent) {
-    uint32_t head = r.flag ? varint(in) : 0;
-    if (r.reference) {
-        Cell found = referenced(in, r);
-        if (type_layout(found.type()) != Layout::text) in.fail(r.at);
-        append(parent, Cell{r.header(), head, found.data2, 0});
+    switch (kind) {
+    case Kind::cells:
+    case Kind::hash: return append_block(in, r, head, count(in, 1), parent);
+    case Kind::map: return append_map(in, r, count(in, 1), parent, at);
+    case Kind::text: {
+        uint32_t v = varint(in), unit = 1u << (v & 3);
+        if ((v & 3) == 3) in.fail(at);
+        append_text(in, r, head, v >> 2, unit, parent, at);
+        in.pos += size_t(v >> 2) * unit;
         return;
     }
-    const uint8_t* at = in.pos;
-    uint32_t v = varint(in), unit = 1u << (v & 3), n = v >> 2;
-    if ((v & 3) == 3 || n > in.left() / unit) in.fail(at);
-    if (!code_points_q(in.pos, n, unit)) in.fail(at);
-    stack::Root text(Cell{r.header(), head, fill_series(alloc::alloc_codepoints(n, unit), in.pos, n * unit), 0});
-    in.pos += n * unit;
-    append(parent, text.cell());
-}
-
-void read_binary(Input& in, const Record& r, Node parent) {
-    uint32_t head = r.flag ? varint(in) : 0;
-    if (r.reference) {
-        Cell found = referenced(in, r);
-        if (!found.is(Type::Binary)) in.fail(r.at);
-        append(parent, Cell{r.header(), head, found.data2, 0});
+    case Kind::vector: {
+        uint8_t form = in.byte();
+        uint32_t size = 1u << (form & 3), n = varint(in);
+        append_vector_record(in, r, head, Type(form >> 2), size, n, parent, at);
+        in.pos += size_t(n) * size;
         return;
     }
-    uint32_t n = count(in, 1);
-    stack::Root bytes(Cell{r.header(), head, fill_series(alloc::alloc_bytes(n), in.pos, n), 0});
-    in.pos += n;
-    append(parent, bytes.cell());
-}
-
-void read_vector(Input& in, const Record& r, Node parent) {
-    uint32_t head = r.flag ? varint(in) : 0;
-    if (r.reference) {
-        Cell found = referenced(in, r);
-        if (!found.is(Type::Vector)) in.fail(r.at);
-        append(parent, Cell{r.header(), head, found.data2, found.data3});
-        return;
+    default: {  // binary!, bitset!
+        uint32_t n = count(in, 1);
+        append_bytes(in, r, head, n, r.type == Type::Bitset && r.flag, parent);
+        in.pos += n;
     }
-    const uint8_t* at = in.pos;
-    uint8_t form = in.byte();
-    Type element = Type(form >> 2);
-    uint32_t size = 1u << (form & 3);
-    uint32_t n = count(in, size);
-    if (!vector_element_q(element, size) || !vector_elements_q(element, size, in.pos, n)) in.fail(at);
-    append_vector(parent, r.header(), head, element, size, in.pos, n);
-    in.pos += uint64_t(n) * size;
-}
-
-void read_bitset(Input& in, const Record& r, Node parent) {
-    if (r.reference) {
-        Cell found = referenced(in, r);
-        if (!found.is(Type::Bitset)) in.fail(r.at);
-        found.header = r.header();
-        append(parent, found);
-        return;
     }
-    uint32_t n = count(in, 1);
-    stack::Root bits(Cell{r.header(), 0, fill_series(alloc::alloc_bytes(n), in.pos, n), 0});
-    if (r.flag) alloc::set_series_flag(bits.cell().data2, kSeriesNegated);
-    in.pos += n;
-    append(parent, bits.cell());
 }
-
-// ---- words and contexts ----
 
 // The symbols of a context record, after its flags byte and count.
 std::vector<uint32_t> read_symbols(Input& in, uint32_t n) {
@@ -228,35 +141,19 @@ std::vector<uint32_t> read_symbols(Input& in, uint32_t n) {
     return symbols;
 }
 
-// A word bound to a context: its position must name a word of the same symbol (letter case aside), or
-// be -1 (left to be found when the word is used, as `self` is).
-Cell bound_word(const Input& in, const Record& r, uint32_t symbol, Node context, int32_t index) {
-    if (!context) in.fail(r.at);
-    if (index != -1) {
-        if (index < 0 || uint32_t(index) >= _context::word_count(context)) in.fail(r.at);
-        uint32_t held = _context::word_at(context, uint32_t(index))->data2;
-        if (symbol::resolve(held) != symbol::resolve(symbol)) in.fail(r.at);
-    }
-    return Cell{r.header(), context, symbol, uint32_t(index)};
+// A context record after its header byte: flags (the kind in bits 0-1, values on the data stack, a
+// self value, values follow), count and symbols.
+ContextRecord read_context(Input& in) {
+    uint8_t flags = in.byte();
+    std::vector<uint32_t> symbols = read_symbols(in, count(in, 1));
+    return {_context::Kind(flags & 3), bool(flags & kOnStack), bool(flags & kSelf), bool(flags & kValuesFollow),
+            std::move(symbols)};
 }
 
-// A word whose context's owner follows inline sits in its block before the owner is read, so that
-// the owner's values may refer to it; it is bound as soon as the owner's context holds its words.
-struct PendingWord {
-    Node block = 0;
-    uint32_t index = 0;
-    Record record{};
-    uint32_t symbol = 0;
-    int32_t position = 0;
-};
-PendingWord pending;
-
-void bind_pending(const Input& in, Node context) {
-    if (!pending.block) return;
-    PendingWord word = pending;
-    pending = {};
-    *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, word.block, 0}, word.index) =
-        bound_word(in, word.record, word.symbol, context, word.position);
+ContextRecord read_inner_context(Input& in) {
+    const uint8_t* at = in.pos;
+    if (in.byte() != kContextHeader) in.fail(at);
+    return read_context(in);
 }
 
 bool owner_header_q(uint8_t byte) {
@@ -264,230 +161,38 @@ bool owner_header_q(uint8_t byte) {
            byte == uint8_t(Type::Function) || byte == uint8_t(Type::Error);
 }
 
+// A word: its symbol; with F, in the boot data the root whose context it takes and its position there,
+// from scripts its position and then a path to a value carrying its context or that context's owner.
 void read_word(Input& in, const Record& r, Node parent) {
     const uint8_t* at = in.pos;
     uint32_t symbol = in.symbol(varint(in), at);
-    if (!r.flag) {
-        Cell word = _context::add_global(symbol);
-        word.header = r.header();
-        append(parent, word);
-        return;
-    }
-    if (!in.codec) {  // the boot form: the root whose context the word takes, and the position there
+    if (!r.flag) return (void)append(parent, global_word(r, symbol));
+    if (!in.codec) {
         uint32_t root = varint(in);
-        int32_t index = zigzag(in);
-        Cell target{uint8_t(Type::Block), 0, in.target, 0};
-        if (uint64_t(in.root_base) + root >= series::rs_buffer_length_q(target)) in.fail(r.at);
-        Node context = context_carried(*block::rs_abs_at(target, in.root_base + root));
-        if (context && index == -1) index = _context::find_word(context, symbol, true);
-        append(parent, bound_word(in, r, symbol, context, index));
-        return;
+        return (void)append(parent, boot_word(in, r, symbol, root, zigzag(in)));
     }
     int32_t index = zigzag(in);
-    if (r.reference) {
-        append(parent, bound_word(in, r, symbol, context_carried(referenced(in, r)), index));
-        return;
-    }
-    if (!owner_header_q(in.byte())) in.fail(in.pos - 1);
-    in.pos--;
-    pending = {parent, append(parent, Cell{r.header(), 0, symbol, uint32_t(index)}), r, symbol, index};
-    Cell holder_cell{uint8_t(Type::Block), 0, alloc::alloc_cells(1), 0};
-    stack::Root holder(holder_cell);
-    read_record(in, holder_cell.data2);
-    if (pending.block) in.fail(r.at);
+    if (r.reference) return (void)append(parent, bound_word(in, r, symbol, context_carried(referenced(in, r)), index));
+    if (!in.left() || !owner_header_q(*in.pos)) in.fail(in.pos);
+    append_word_with_owner(in, r, symbol, index, parent);
 }
 
-// A context record's flags, count and symbols; the header byte must be the context's.
-struct ContextRecord {
-    uint8_t flags;
-    std::vector<uint32_t> symbols;
-};
-
-ContextRecord read_context_record(Input& in, uint8_t wanted_flags) {
-    const uint8_t* at = in.pos;
-    if (in.byte() != kContextHeader) in.fail(at);
-    uint8_t flags = in.byte();
-    // Values on the data stack belong to functions, a self value to objects: data that mixes them would
-    // make an object read its values from the stack.
-    if (in.codec && (flags & ~kValuesFollow) != wanted_flags) in.fail(at);
-    uint32_t n = count(in, 1);
-    return {flags, read_symbols(in, n)};
-}
-
-// A new context holding the record's words, each once.
-Node make_context(const Input& in, const ContextRecord& record, const uint8_t* at) {
-    bool on_stack = record.flags & kOnStack;
-    Node context = _context::create(uint32_t(record.symbols.size()), on_stack, record.flags & kSelf, 0,
-                                    _context::Kind(record.flags & 3));
-    stack::Root root(context);
-    for (uint32_t symbol : record.symbols) {
-        int32_t position;
-        if (_context::add_word(context, symbol, true, position) >= 0) in.fail(at);
-    }
-    return context;
-}
-
-// Reads the values of an object's context straight into its values block, then gives every word
-// left without one an unset value.
-void read_values(Input& in, const ContextRecord& record, Node context) {
-    Node values = _context::context_cell(context)->data2;
-    if (record.flags & kValuesFollow)
-        for (size_t i = 0; i < record.symbols.size(); i++) read_record(in, values);
-    while (mem::buffer(values)->length() < record.symbols.size()) append(values, Cell{uint8_t(Type::Unset), 0, 0, 0});
-}
-
-// The owner (object or function) of the context that a reference leads to.
-Cell owner_referenced(Input& in, const Record& r) {
-    Node context = context_carried(referenced(in, r));
-    if (!context) in.fail(r.at);
-    Cell owner = *_context::self_cell(context);
-    if (!owner.is(r.type) || owner.data1 != context) in.fail(r.at);
-    owner.header = r.header() | (owner.header & ~0xFFu & ~kCellNewLine);
-    return owner;
-}
-
-void read_object(Input& in, const Record& r, Node parent) {
-    if (r.reference) {
-        append(parent, owner_referenced(in, r));
-        return;
-    }
-    int32_t class_id = zigzag(in);
-    if (r.flag) zigzag(in), zigzag(in);  // the handlers are found again from the fields
-    ContextRecord record = read_context_record(in, uint8_t(_context::kObject) | kSelf);
-    Node context = make_context(in, record, r.at);
-    stack::Root root(context);
-    uint32_t id = in.codec ? object::get_new_id() : uint32_t(class_id);
-    Cell object{uint8_t(Type::Object), context, id, 0};
-    *_context::self_cell(context) = object;
-    object.header = r.header();
-    uint32_t index = append(parent, object);
-    bind_pending(in, context);
-    read_values(in, record, context);
-    if (!r.flag) return;
-    stack::Root attached(object);
-    object::attach_events(&attached.cell());
-    *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, parent, 0}, index) = attached.cell();
-}
-
-// The one value a record read on its own gives.
-Cell read_alone(Input& in) {
-    stack::Root holder(Cell{uint8_t(Type::Block), 0, alloc::alloc_cells(1), 0});
-    const uint8_t* at = in.pos;
-    read_record(in, holder.cell().data2);
-    if (mem::buffer(holder.cell().data2)->length() != 1) in.fail(at);
-    return *block::rs_abs_at(holder.cell(), 0);
-}
-
-// A function's words are its spec's, in the spec's order: a call lays its arguments out by them.
-bool words_of_spec_q(Node context, const Cell& spec) {
-    Node expected = _context::make(spec);
-    uint32_t n = _context::word_count(context);
-    if (_context::word_count(expected) != n) return false;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t a = _context::word_at(context, i)->data2, b = _context::word_at(expected, i)->data2;
-        if (symbol::resolve(a) != symbol::resolve(b)) return false;
-    }
-    return true;
-}
-
-void read_function(Input& in, const Record& r, Node parent) {
-    if (r.reference) {
-        append(parent, owner_referenced(in, r));
-        return;
-    }
-    varint(in), varint(in);  // the spec's and body's lengths: the block records give them again
-    ContextRecord record = read_context_record(in, uint8_t(_context::kFunction) | kOnStack);
-    Node context = make_context(in, record, r.at);
-    stack::Root root(context);
-    Node extras = alloc::alloc_unset_cells(function::kExtrasSize);
-    mem::buffer(extras)->tail += function::kExtrasSize * sizeof(Cell);
-    stack::Root extras_root(extras);
-    Cell function{uint8_t(Type::Function), context, alloc::alloc_cells(1), extras};
-    *_context::self_cell(context) = function;
-    Cell placed = function;
-    placed.header = r.header();
-    uint32_t index = append(parent, placed);
-    bind_pending(in, context);
-    stack::Root spec(read_alone(in));
-    stack::Root body(read_alone(in));
-    if (!spec.cell().is(Type::Block) || !(body.cell().is(Type::Block) || body.cell().is(Type::None))) in.fail(r.at);
-    spec.cell().data1 = 0, body.cell().data1 = 0;
-    function.header |= function::validate(spec.cell());
-    if (!words_of_spec_q(context, spec.cell())) in.fail(r.at);
-    function.data2 = spec.cell().data2;
-    *function::extra(function, function::kBody) = body.cell();
-    *_context::self_cell(context) = function;
-    function.header |= r.header();
-    *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, parent, 0}, index) = function;
-}
-
-// A standalone context (the boot data's function and object contexts), held by an object! cell.
-void read_standalone_context(Input& in, const Record& r, Node parent) {
-    if (in.codec) in.fail(r.at);  // an object over a context whose values lie on the stack
-    uint8_t flags = in.byte();
-    ContextRecord record{flags, read_symbols(in, count(in, 1))};
-    Node context = make_context(in, record, r.at);
-    stack::Root root(context);
-    Cell object{uint8_t(Type::Object), context, uint32_t(-1), 0};
-    *_context::self_cell(context) = object;
-    append(parent, object);
-    if (!(flags & kOnStack)) read_values(in, record, context);
-}
-
-void read_native(Input& in, const Record& r, Node parent) {
-    const uint8_t* at = in.pos;
-    uint32_t entry = varint(in);
-    uint32_t entries = r.type == Type::Native ? natives::count() : uint32_t(kActionCount);
-    if (entry < 1 || entry > entries) in.fail(at);
-    Cell spec = read_alone(in);
-    if (!spec.is(Type::Block)) in.fail(at);
-    stack::Root spec_root(spec);
-    // A native reads its arguments as its own spec lays them out: a spec from the data is only checked.
-    if (in.codec && !native::own_arguments_q(spec, int32_t(entry), r.type)) in.fail(at);
-    Cell value =
-        in.codec ? *native::push_own(r.type, int32_t(entry)) : *native::make_built_in(r.type, spec, int32_t(entry));
-    value.header |= r.header() & kCellNewLine;
-    append(parent, value);
-}
-
-void read_op(Input& in, const Record& r, Node parent) {
-    const uint8_t* at = in.pos;
-    Cell wrapped = read_alone(in);
-    Type type = wrapped.type();
-    if (type != Type::Native && type != Type::Action && type != Type::Function) in.fail(at);
-    if (!op::check_spec(function::spec_of(wrapped))) in.fail(at);
-    if (type == Type::Function) *function::extra(wrapped, function::kOpFunction) = wrapped;
-    wrapped.header = r.header() | uint32_t(type) << kOpWrappedShift;
-    append(parent, wrapped);
-}
-
-void read_error(Input& in, const Record& r, Node parent) {
-    const uint8_t* at = in.pos;
-    uint32_t code = varint(in);
-    if (!error_code_q(code)) in.fail(at);
-    stack::Root made(*error::create(Err(code), nullptr, nullptr, nullptr));
-    made.cell().header |= r.header() & kCellNewLine;
-    append(parent, made.cell());
-    Node values = _context::context_cell(made.cell().data1)->data2;
-    Cell files = *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, values, 0}, error::kFiles);
-    block::rs_clear_at(Cell{uint8_t(Type::Block), 0, values, 0}, error::kArg1);
-    for (uint32_t i = error::kArg1; i < error::kFiles; i++) read_record(in, values);
-    append(values, files);
-}
-
-// The boot data's set-word record: the word takes the value of the record that follows; neither
-// keeps a place in the block.
 void read_set_word(Input& in, const Record& r, Node parent) {
-    Cell block{uint8_t(Type::Block), 0, parent, 0};
     uint32_t start = mem::buffer(parent)->length();
     read_word(in, r, parent);
     read_record(in, parent);
-    if (mem::buffer(parent)->length() != start + 2) in.fail(r.at);
-    Cell* word = stack::push(*block::rs_abs_at(block, start));
-    word->set_type(Type::Word);
-    _context::set_in(word, *block::rs_abs_at(block, start + 1), word->data1, false);
-    stack::pop(1);
-    block::rs_clear_at(block, start);
+    assign_set_word(in, r, parent, start);
+}
+
+void read_owner(Input& in, const Record& r, Node parent) {
+    if (r.reference) return (void)append(parent, shared_owner(in, r, referenced(in, r)));
+    if (r.type == Type::Function) {
+        varint(in), varint(in);  // the spec's and body's lengths: their block records give them again
+        return append_function(in, r, read_inner_context(in), parent);
+    }
+    int32_t class_id = zigzag(in);
+    if (r.flag) zigzag(in), zigzag(in);  // the handlers are found again from the fields
+    append_object(in, r, class_id, r.flag, read_inner_context(in), parent);
 }
 
 // The scalars: a value made from the record's payload alone.
@@ -561,25 +266,26 @@ void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
         if (kind != Kind::word) in.fail(r.at);
         return read_set_word(in, r, parent);
     }
-    if (r.reference && kind != Kind::word && kind != Kind::cells && kind != Kind::hash && kind != Kind::map &&
-        kind != Kind::text && kind != Kind::binary && kind != Kind::vector && kind != Kind::bitset &&
-        kind != Kind::object && kind != Kind::function)
-        in.fail(r.at);
+    const uint8_t* at = in.pos;
     switch (kind) {
     case Kind::word: return read_word(in, r, parent);
     case Kind::cells:
-    case Kind::hash: return read_cells(in, r, parent);
-    case Kind::map: return read_map(in, r, parent);
-    case Kind::text: return read_text(in, r, parent);
-    case Kind::binary: return read_binary(in, r, parent);
-    case Kind::vector: return read_vector(in, r, parent);
-    case Kind::bitset: return read_bitset(in, r, parent);
-    case Kind::object: return read_object(in, r, parent);
-    case Kind::function: return read_function(in, r, parent);
-    case Kind::context: return read_standalone_context(in, r, parent);
-    case Kind::native: return read_native(in, r, parent);
-    case Kind::op: return read_op(in, r, parent);
-    case Kind::error: return read_error(in, r, parent);
+    case Kind::hash:
+    case Kind::map:
+    case Kind::text:
+    case Kind::binary:
+    case Kind::vector:
+    case Kind::bitset: return read_series(in, r, parent);
+    case Kind::object:
+    case Kind::function: return read_owner(in, r, parent);
+    default: break;
+    }
+    if (r.reference) in.fail(r.at);
+    switch (kind) {
+    case Kind::context: return append_standalone_context(in, r, read_context(in), parent);
+    case Kind::native: return append_native(in, r, varint(in), parent, at);
+    case Kind::op: return append_op(in, r, parent);
+    case Kind::error: return append_error(in, r, varint(in), parent, at);
     default: append(parent, read_scalar(in, r));
     }
 }
@@ -916,7 +622,7 @@ void read_compact(Input& in, bool symbols, const uint8_t* container_end) {
     }
     if (length > size_t(container_end - in.pos)) in.fail(at);
     in.end = in.pos + length;
-    pending = {};
+    in.read_record = read_record;
     while (in.pos < in.end) read_record(in, in.target);
 }
 

@@ -1,10 +1,12 @@
 /* What the files of the OKABIN codec share: the record kind of each datatype, the reader's input and
-   symbol table, the writer's output with its symbol table and reference bookkeeping, and the readers
-   and writers of the two record forms.
+   symbol table, the writer's output with its symbol table and reference bookkeeping, the builders
+   that make values from the fields a form read (okabin_build.cpp), and the readers and writers of the
+   two record forms (okabin_compact.cpp, okabin_plain.cpp).
 
    Rules: the reader checks every read against the end of the payload before it makes the read
-   (Input::need), and reports a fault at the position of the read that failed. The writer keeps its
-   output in C++ memory, so that encoding allocates nothing in the language memory until the end. */
+   (Input::need), and reports a fault at the position of the read that failed. A form only reads
+   fields; the builders make every value, so that both forms keep the same checks. The writer keeps
+   its output in C++ memory, so that encoding allocates nothing in the language memory until the end. */
 #pragma once
 
 #include <array>
@@ -12,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "runtime/cell.h"
 #include "runtime/types.h"
 #include "services/okabin.h"
@@ -77,8 +80,9 @@ inline Kind kind_of(Type type) { return uint8_t(type) < kTypeTableSize ? kKinds[
 struct Input {
     const uint8_t* data = nullptr;  // the container's bytes from its start, or the decompressed rest
     const uint8_t* pos = nullptr;
-    const uint8_t* end = nullptr;  // the end of the records
-    uint32_t base = 0;             // the position in the container of data[0]
+    const uint8_t* end = nullptr;      // the end of the records
+    const uint8_t* payload = nullptr;  // the start of the records, to which the plain form aligns
+    uint32_t base = 0;                 // the position in the container of data[0]
     bool codec = true;
     Node target = 0;  // the block receiving the roots, where reference paths start
     uint32_t root_base = 0;
@@ -90,6 +94,8 @@ struct Input {
     const uint8_t* strings = nullptr;
     uint32_t strings_size = 0;
     std::vector<uint32_t> symbol_ids;
+    // The reader of one record of the data's form, which appends its value to a block.
+    void (*read_record)(Input& in, Node parent) = nullptr;
 
     uint32_t position(const uint8_t* at) const { return uint32_t(at - data) + base + 1; }
     [[noreturn]] void fail(const uint8_t* at) const;
@@ -122,6 +128,18 @@ private:
     uint32_t& depth_;
 };
 
+// A record as its header announced it: the type, the per-type flag F (compact form), the new-line and
+// reference marks, and where it starts (where a fault in it is reported).
+struct Record {
+    Type type;
+    bool flag;
+    bool new_line;
+    bool reference;
+    const uint8_t* at;
+
+    uint32_t header() const { return uint8_t(type) | (new_line ? kCellNewLine : 0); }
+};
+
 // The value a reference path leads to from the target block; a path that does not resolve is a fault
 // at `at`.
 Cell resolve(const Input& in, const std::vector<uint32_t>& path, const uint8_t* at);
@@ -131,6 +149,52 @@ Node context_carried(const Cell& value);
 
 // Appends a copy of a value to a block and answers its index.
 uint32_t append(Node block, const Cell& value);
+
+// ---- building values from records (both forms) ----
+
+// Each appends the value a record makes to the block `parent`; the records inside it are read with
+// the form's reader, Input::read_record.
+
+// A context record: its kind, whether its values live on the data stack, whether it has a self value,
+// whether its values follow, and its words.
+struct ContextRecord {
+    _context::Kind kind;
+    bool on_stack;
+    bool self;
+    bool values;
+    std::vector<uint32_t> symbols;
+};
+
+// A reference record of a series type over the value found, which must hold the same storage.
+Cell shared_series(const Input& in, const Record& r, uint32_t head, const Cell& found);
+// The owner (object or function) of the context that the value found carries.
+Cell shared_owner(const Input& in, const Record& r, const Cell& found);
+void append_block(Input& in, const Record& r, uint32_t head, uint32_t count, Node parent);
+void append_map(Input& in, const Record& r, uint32_t count, Node parent, const uint8_t* count_at);
+// Byte data at the position, which the caller then moves past.
+void append_text(Input& in, const Record& r, uint32_t head, uint32_t count, uint32_t unit, Node parent,
+                 const uint8_t* count_at);
+void append_bytes(Input& in, const Record& r, uint32_t head, uint32_t count, bool negated, Node parent);
+void append_vector_record(Input& in, const Record& r, uint32_t head, Type element, uint32_t size, uint32_t count,
+                          Node parent, const uint8_t* form_at);
+
+Cell global_word(const Record& r, uint32_t symbol);
+// A word bound to the context of a root of the boot data; position -1 looks the symbol up there.
+Cell boot_word(const Input& in, const Record& r, uint32_t symbol, uint32_t root, int32_t index);
+Cell bound_word(const Input& in, const Record& r, uint32_t symbol, Node context, int32_t index);
+// A word whose owner follows inline: the word takes its place first, so that the owner's values may
+// refer to it, and is bound as soon as the owner's context holds its words.
+void append_word_with_owner(Input& in, const Record& r, uint32_t symbol, int32_t index, Node parent);
+// The boot data's set-word: the word and the value appended last take the word's value and leave.
+void assign_set_word(Input& in, const Record& r, Node parent, uint32_t start);
+
+void append_object(Input& in, const Record& r, int32_t class_id, bool handlers, const ContextRecord& record,
+                   Node parent);
+void append_function(Input& in, const Record& r, const ContextRecord& record, Node parent);
+void append_standalone_context(Input& in, const Record& r, const ContextRecord& record, Node parent);
+void append_native(Input& in, const Record& r, uint32_t entry, Node parent, const uint8_t* entry_at);
+void append_op(Input& in, const Record& r, Node parent);
+void append_error(Input& in, const Record& r, uint32_t code, Node parent, const uint8_t* code_at);
 
 void read_compact(Input& in, bool symbols, const uint8_t* container_end);
 void read_plain(Input& in, bool symbols, const uint8_t* container_end);

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <vector>
 
+#include "boot/boot.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
