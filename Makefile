@@ -32,6 +32,7 @@ test: lint build-check build-sanitize
 bench: build-release
 	bench/run
 	build/release/gc_bench
+	build/release/okabin_bench
 
 # The fuzz targets live in the sanitizer build.
 fuzz: build-sanitize

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -48,25 +50,44 @@ void put_varint(std::vector<uint8_t>& out, uint32_t value) {
     out.push_back(uint8_t(value));
 }
 
-// The form header, symbol table and records: what follows the flags byte.
-std::vector<uint8_t> container_rest(const Output& out) {
-    std::vector<uint8_t> rest;
+// The form header and the symbol table: what stands between the flags byte and the records.
+std::vector<uint8_t> container_head(const Output& out) {
+    std::vector<uint8_t> head;
     bool symbols = !out.symbol_ids.empty();
     uint32_t length = uint32_t(out.bytes.size()), count = uint32_t(out.symbol_ids.size());
     uint32_t size = uint32_t(out.strings.size());
     if (out.compact) {
-        put_varint(rest, 1);
-        put_varint(rest, length);
-        if (symbols) put_varint(rest, count), put_varint(rest, size);
+        put_varint(head, 1);
+        put_varint(head, length);
+        if (symbols) put_varint(head, count), put_varint(head, size);
     } else {
-        put_u32(rest, 1);
-        put_u32(rest, length);
-        if (symbols) put_u32(rest, count), put_u32(rest, size);
+        put_u32(head, 1);
+        put_u32(head, length);
+        if (symbols) put_u32(head, count), put_u32(head, size);
     }
-    for (uint32_t offset : out.offsets) put_u32(rest, offset);
-    rest.insert(rest.end(), out.strings.begin(), out.strings.end());
-    rest.insert(rest.end(), out.bytes.begin(), out.bytes.end());
-    return rest;
+    for (uint32_t offset : out.offsets) put_u32(head, offset);
+    head.insert(head.end(), out.strings.begin(), out.strings.end());
+    return head;
+}
+
+// A new binary of the magic, version and flags and the pieces that follow them, copied once.
+Cell* push_container(uint8_t flags, std::initializer_list<std::pair<const uint8_t*, size_t>> pieces) {
+    uint64_t size = kPrefixSize;
+    for (const auto& piece : pieces) size += piece.second;
+    if (size >= 0x80000000u) fire(Err::internal_no_memory);
+    Cell* result = binary::make_at(stack::push_next(), uint32_t(size));
+    BufPtr<SeriesBuffer> buffer = mem::buffer(result->data2);
+    uint8_t* at = mem::ptr(buffer->offset);
+    std::memcpy(at, kMagic, kMagicSize);
+    at[kMagicSize] = kVersion;
+    at[kMagicSize + 1] = flags;
+    at += kPrefixSize;
+    for (const auto& piece : pieces) {
+        if (piece.second) std::memcpy(at, piece.first, piece.second);
+        at += piece.second;
+    }
+    buffer->tail = buffer->offset + uint32_t(size);
+    return result;
 }
 
 // The rest of the container packed, when packing makes it smaller.
@@ -199,20 +220,20 @@ uint32_t boot_load(const uint8_t* data, size_t length) {
 Cell* encode(const Cell& value, EncodeOptions options) {
     Output out;
     out.compact = options.compact;
+    out.bytes.reserve(1 << 12);
     if (options.compact)
         write_compact(out, value);
     else
         write_plain(out, value);
-    std::vector<uint8_t> container(kMagic, kMagic + kMagicSize);
-    container.push_back(kVersion);
     uint8_t flags = (options.compact ? kCompact : 0) | (out.symbol_ids.empty() ? 0 : kSymbols);
-    std::vector<uint8_t> rest = container_rest(out);
-    std::optional<std::vector<uint8_t>> block = options.compress ? packed(rest) : std::nullopt;
-    container.push_back(flags | (block ? kCompressed : 0));
-    const std::vector<uint8_t>& tail = block ? *block : rest;
-    container.insert(container.end(), tail.begin(), tail.end());
-    if (container.size() >= 0x80000000u) fire(Err::internal_no_memory);
-    return binary::load(container.data(), uint32_t(container.size()));
+    std::vector<uint8_t> head = container_head(out);
+    if (options.compress) {
+        std::vector<uint8_t> rest(head);
+        rest.insert(rest.end(), out.bytes.begin(), out.bytes.end());
+        if (std::optional<std::vector<uint8_t>> block = packed(rest))
+            return push_container(flags | kCompressed, {{block->data(), block->size()}});
+    }
+    return push_container(flags, {{head.data(), head.size()}, {out.bytes.data(), out.bytes.size()}});
 }
 
 }  // namespace oka::okabin

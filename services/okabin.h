@@ -18,6 +18,8 @@
      the read that failed (counted as if the data were not compressed), never a crash. Boot mode trusts
      the data's shape but still ends the process with a message and a non-zero status when it is not
      sound.
+   - What is shared stays shared: a series, an object's, an error's or a function's context met again
+     is written as a reference, and a word bound to an object, error or function carries its owner.
    - The encoders raise access no-codec for a value that has no record (routine!, triple!, handle!,
      port!, event!) and for a word whose binding cannot be written: a word is never silently rebound.
    - Encoding reads the value and allocates nothing in the language memory until it makes the result;

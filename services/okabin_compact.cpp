@@ -278,6 +278,9 @@ void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
     case Kind::bitset: return read_series(in, r, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, parent);
+    case Kind::error:
+        if (r.reference) return (void)append(parent, shared_owner(in, r, referenced(in, r)));
+        break;
     default: break;
     }
     if (r.reference) in.fail(r.at);
@@ -551,7 +554,7 @@ void write_record(Output& out, const Cell& value) {
         return;
     }
     Node key = key_of(value);
-    if (!key && kind != Kind::error && kind != Kind::native && kind != Kind::op) {
+    if (!key && kind != Kind::native && kind != Kind::op) {
         if (new_line) put(out, kNewLine);
         write_scalar(out, value);
         out.counter++;
@@ -582,10 +585,6 @@ void write_record(Output& out, const Cell& value) {
         out.counter--;
         break;
     case Kind::error:
-        out.enter(value.data1);
-        write_owner(out, value);
-        out.leave();
-        break;
     case Kind::object:
     case Kind::function:
         out.enter(key);

@@ -230,7 +230,7 @@ void write_compact(Output& out, const Cell& value);
 void write_plain(Output& out, const Cell& value);
 
 // The key of a value that can be shared and written as a reference, or 0: the series node, or the
-// context node of words, objects and functions (not the global context's).
+// context node of words, objects, errors and functions (not the global context's).
 Node key_of(const Cell& value);
 // The owner (the self value) of a word's context when the word must be written with it, or an unset
 // cell for a word written bare (bound to the global context). Raises access no-codec for a word whose

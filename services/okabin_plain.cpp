@@ -256,6 +256,9 @@ void read_record(Input& in, Node parent) {
     case Kind::bitset: return read_series(in, r, header, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, header, parent);
+    case Kind::error:
+        if (r.reference) return (void)append(parent, shared_owner(in, r, referenced(in, r, true)));
+        break;
     default: break;
     }
     if (r.reference) in.fail(r.at);
@@ -434,7 +437,7 @@ void write_record(Output& out, const Cell& value) {
     }
     Node key = key_of(value);
     const uint32_t* path = key ? out.find(key) : nullptr;
-    bool owner = kind == Kind::object || kind == Kind::function;
+    bool owner = kind == Kind::object || kind == Kind::function || kind == Kind::error;
     if (path) {
         if (owner)
             put(out, header | kReference);
@@ -449,8 +452,8 @@ void write_record(Output& out, const Cell& value) {
         put(out, header | uint32_t(op_wrapped_type(value)) << kOpWrappedShift);
         write_record(out, op::unwrap(value));
         out.counter--;
-    } else if (kind == Kind::error || owner) {
-        out.enter(kind == Kind::error ? value.data1 : key);
+    } else if (owner) {
+        out.enter(key);
         write_owner(out, value, header);
         out.leave();
     } else if (key) {

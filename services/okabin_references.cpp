@@ -62,7 +62,9 @@ Cell resolve(const Input& in, const std::vector<uint32_t>& path, const uint8_t* 
             if (!current.data1) in.fail(at);
             Cell context = *_context::context_cell(current.data1);
             if (!(context.header & kValuesOnStack)) {
-                current = cell_at(in, context.data2, i, at);
+                // An error's fields are counted from its first argument, whichever value leads there.
+                bool error = _context::self_cell(current.data1)->is(Type::Error);
+                current = cell_at(in, context.data2, error ? i + 3 : i, at);
                 continue;
             }
             current = *_context::self_cell(current.data1);
@@ -131,6 +133,7 @@ Node key_of(const Cell& value) {
     case Kind::bitset: return value.data2;
     case Kind::word:
     case Kind::object:
+    case Kind::error:
     case Kind::function: return value.data1 == _context::global ? 0 : value.data1;
     default: return 0;
     }

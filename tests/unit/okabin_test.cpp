@@ -252,6 +252,13 @@ TEST_F(Okabin, SharingCyclesAndPositionsAreKept) {
         EXPECT_EQ(word.data1, object.data1);
         EXPECT_EQ(mold(*_context::get(word, word.data1)), "42");
         EXPECT_EQ(_context::get(word, word.data1)[1].data1, object.data1);  // the field b holds the word again
+
+        // A word bound to an error's field travels with the error, as one bound to an object does.
+        Cell in_error = decode_one(encoded(value_of("e: try [1 / 0] reduce [in e 'id e]"), compact));
+        Cell id = *block::rs_abs_at(in_error, 0), error = *block::rs_abs_at(in_error, 1);
+        EXPECT_TRUE(error.is(Type::Error));
+        EXPECT_EQ(id.data1, error.data1);
+        EXPECT_EQ(mold(*_context::get(id, id.data1)), "zero-divide");
     }
 }
 
