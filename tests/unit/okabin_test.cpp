@@ -440,3 +440,16 @@ TEST_F(Okabin, BootDataThatIsNotSoundEndsTheProcess) {
     Bytes corrupt = container(1, {1, 5, 0x0B});
     EXPECT_EXIT(okabin::boot_load(corrupt.data(), corrupt.size()), testing::ExitedWithCode(1), "corrupted");
 }
+
+// Nesting deeper than the run-time's walks follow is refused both ways, before the C++ stack runs out.
+TEST_F(Okabin, NestingBeyondTheCycleStackIsRefused) {
+    Bytes payload;
+    for (int i = 0; i < 5000; i++) payload.push_back(0x05), payload.push_back(0x01);
+    payload.push_back(0x80);
+    Bytes rest = {1, uint8_t(0x80 | (payload.size() & 0x7F)), uint8_t(payload.size() >> 7)};
+    rest.insert(rest.end(), payload.begin(), payload.end());
+    EXPECT_EQ(decode(container(1, rest)).error, "too-deep");
+    Cell deep = value_of("b: [] loop 1200 [b: reduce [b]] b");
+    EXPECT_EQ(raised([&] { okabin::encode_compact(deep); }), "too-deep");
+    EXPECT_EQ(raised([&] { okabin::encode_plain(deep); }), "too-deep");
+}
