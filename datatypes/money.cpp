@@ -23,7 +23,6 @@ namespace oka::money {
 
 namespace {
 
-constexpr uint32_t kSignBit = 1u << 14;
 constexpr int kDigitBytes = 11;  // 22 digits, two a byte
 constexpr size_t kWholeDigits = 17;
 constexpr size_t kDecimals = 5;
