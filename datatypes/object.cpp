@@ -581,6 +581,17 @@ BufPtr<Cell> get_values(const Cell& object) { return values_of(object.data1); }
 
 uint32_t get_size(const Cell& object) { return field_count(object.data1); }
 
+Cell field_of(const Cell& object, const char* name) {
+    if (!is_a(object.type(), TypeClass::any_object)) return none::value;
+    return *rs_select(object, symbol::make(name));
+}
+
+Cell system_object() {
+    uint32_t system = symbol::make("system");
+    if (_context::find_word(_context::global, system, true) < 0) return none::value;
+    return *_context::get_in(system, _context::global);
+}
+
 Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types, bool keep_events) {
     Cell* original = stack::push(source);
     *target = *original;
