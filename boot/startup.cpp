@@ -73,8 +73,9 @@ namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
 
-// file! reaches the file system through the I/O services, which live above the datatypes.
+// url! and file! reach the network and the file system through the I/O services, which live above the datatypes.
 void init_file() { file::init(simple_io::file_actions()); }
+void init_url() { url::init(simple_io::url_actions()); }
 // port! hands its actions to the port's actor through the evaluator, which lives above the datatypes.
 void init_port() { port::init(port_actor::forwarders()); }
 
@@ -118,7 +119,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {tag::init, {Type::Tag}},
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
-    {url::init, {Type::Url}},
+    {init_url, {Type::Url}},
     {init_file, {Type::File}},
     {date::init, {Type::Date}},
     {init_port, {Type::Port}},
