@@ -29,6 +29,22 @@ namespace {
 
 // ---- the request ----
 
+constexpr int32_t kWhole = 0x7FFFFFFF;
+
+// The UTF-8 text of a value's mold, or its form. Making the text allocates, so the value is copied to
+// the stack first: the block that holds it may move.
+std::string text_made(const Cell& value, Act action) {
+    Cell* copy = stack::push(value);
+    Cell* text = string::rs_make_at(stack::push_next(), 64);
+    if (action == Act::mold)
+        actions::call<Act::mold>(copy, text, MoldOptions{}, kWhole, 0);
+    else
+        actions::call<Act::form>(copy, text, nullptr, kWhole);
+    std::string made = binary::utf8_of(*text);
+    stack::pop(2);
+    return made;
+}
+
 // The method's text: GET, HEAD and POST as they are known, any other word's spelling in upper case.
 std::string method_text(uint32_t method) {
     std::string text(symbol::name(method));
@@ -37,15 +53,13 @@ std::string method_text(uint32_t method) {
 }
 
 // The text of a value as a header takes it: a word's spelling, a string as it is, anything else formed.
+// A line break in it would end the header line and start another: it is refused.
 std::string header_text(const Cell& value) {
-    if (is_a(value.type(), TypeClass::any_word)) return std::string(symbol::name(value.data2));
-    if (value.is(Type::String)) return binary::utf8_of(value);
-    Cell* copy = stack::push(value);  // first: making the text may move the block that holds the value
-    Cell* text = string::rs_make_at(stack::push_next(), 32);
-    actions::call<Act::form>(copy, text, nullptr, 0x7FFFFFFF);
-    std::string formed = binary::utf8_of(*text);
-    stack::pop(2);
-    return formed;
+    std::string text = is_a(value.type(), TypeClass::any_word) ? std::string(symbol::name(value.data2))
+                       : value.is(Type::String)                ? binary::utf8_of(value)
+                                                               : text_made(value, Act::form);
+    if (text.find_first_of("\r\n") != text.npos) fire(Err::script_invalid_arg, &value);
+    return text;
 }
 
 // The header lines of a block of names and values, or the defaults when there is no block.
@@ -57,8 +71,9 @@ std::vector<std::string> header_lines(const Cell* headers) {
     Cell* block = stack::push(*headers);
     for (uint32_t i = 0; i + 1 < block::rs_length_q(*block); i += 2) {
         Cell name = *block::rs_abs_at(*block, block->data1 + i);
+        Cell value = *block::rs_abs_at(*block, block->data1 + i + 1);
         std::string line = header_text(name) + ": ";
-        line += header_text(*block::rs_abs_at(*block, block->data1 + i + 1));
+        line += header_text(value);
         lines.push_back(std::move(line));
     }
     stack::pop(1);
@@ -74,12 +89,7 @@ std::optional<std::string> body_of(const std::string& method, const Cell* data) 
         return std::string(reinterpret_cast<const char*>(bytes.data.get()), bytes.length);
     }
     if (data->is(Type::String)) return binary::utf8_of(*data);
-    Cell* copy = stack::push(*data);
-    Cell* text = string::rs_make_at(stack::push_next(), 64);
-    actions::call<Act::mold>(copy, text, MoldOptions{}, 0x7FFFFFFF, 0);
-    std::string molded = binary::utf8_of(*text);
-    stack::pop(2);
-    return molded;
+    return text_made(*data, Act::mold);
 }
 
 // ---- the response ----
@@ -119,7 +129,9 @@ void append_string(const Cell& block, std::string_view text) {
 }
 
 const Cell* request(uint32_t method, const Cell& url, const Cell* headers, const Cell* data, const ReadOptions& as) {
-    platform::HttpRequest request{method_text(method), binary::utf8_of(url), header_lines(headers), {}};
+    // The URL goes out in its literal form, where every character that a URL cannot hold as it is stands
+    // as percent escapes of its UTF-8 bytes.
+    platform::HttpRequest request{method_text(method), text_made(url, Act::mold), header_lines(headers), {}};
     request.body = body_of(request.method, data);
     std::optional<platform::HttpResponse> response = platform::http_request(request);
     if (!response) fire(Err::access_no_connect, &url);

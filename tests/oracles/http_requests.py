@@ -45,6 +45,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             lines = [self.command] + [f"{name}: {value}" for name, value in self.headers.items()
                                       if name.lower() not in ("host", "content-length")]
             self.reply(200, "\n".join(lines).encode() + b"\n\n" + received)
+        elif self.path.startswith("/path/"):
+            self.reply(200, self.path.encode())
         elif self.path == "/bare":
             # a header without a space after its colon
             self.wfile.write(b"HTTP/1.0 200 OK\r\nX-Bare:value\r\nX-Empty:\r\nContent-Length: 2\r\n\r\nok")
@@ -63,6 +65,7 @@ CASES = [
     ('read URL/utf8', '"é€"'),
     ('read URL/redirect', '"hello^/world"'),
     ('read NAMED/text', '"hello^/world"'),
+    ('read URL/path/a%20b/é?q=1', '"/path/a%20b/%C3%A9?q=1"'),
     ('r: read/info URL/text reduce [r/1 r/2/x-twice r/2/content-type r/3]', '[200 ["a" "b"] "text/plain" "hello^/world"]'),
     ('r: read/info URL/missing reduce [r/1 r/3]', '[404 "no such page"]'),
     ('r: read/info URL/redirect reduce [r/1 r/2/content-type r/3]', '[200 "text/plain" "hello^/world"]'),
@@ -84,6 +87,8 @@ CASES = [
     ('write URL/text 1', '*** invalid-arg'),
     ('write URL/text ["get"]', '*** invalid-arg'),
     ('write URL/text [get "headers"]', '*** invalid-arg'),
+    ('write URL/echo [get [X-A: "1^/X-B: 2"]]', '*** invalid-arg'),
+    ('write URL/echo [get ["X-A: 1^M^/X-B" 2]]', '*** invalid-arg'),
 ]
 
 SHOW = """show: func [code /local r] [
