@@ -845,9 +845,9 @@ uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count)
 // Runs a function! that the run-time calls back on the `count` argument cells at `arguments`, the top
 // cells of the data stack, in a function frame named `name`. The argument cells it takes are left as
 // its body left them, the first replaced by its result.
-void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
+void call_back(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
     trace::Untraced untraced;
-    Cell frame_name = words::word(name);
+    Cell frame_name = name;
     bool routine = function.is(Type::Routine);
     if (routine)
         stack::mark_native(frame_name);
@@ -1477,19 +1477,23 @@ void check_native_spec(const Cell& spec) {
 void eval_function_body(const Cell& function, const Cell& name) { run_body<Tracing::on>(function, name); }
 
 void call_comparator(const Cell& function, Cell* arguments) {
-    call_back(function, arguments, 2, Word::compare_callback_tag);
+    call_back(function, arguments, 2, words::word(Word::compare_callback_tag));
 }
 
 void call_lexer_callback(const Cell& callback, Cell* arguments) {
-    call_back(callback, arguments, 5, Word::lexer_callback_tag);
+    call_back(callback, arguments, 5, words::word(Word::lexer_callback_tag));
 }
 
 void call_parse_callback(const Cell& callback, Cell* arguments) {
-    call_back(callback, arguments, 5, Word::parse_callback_tag);
+    call_back(callback, arguments, 5, words::word(Word::parse_callback_tag));
 }
 
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name) {
-    call_back(handler, arguments, count, name);
+    call_back(handler, arguments, count, words::word(name));
+}
+
+void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
+    call_back(function, arguments, count, name);
 }
 
 Cell* running_body_base() {
