@@ -471,7 +471,8 @@ void write_record(Output& out, const Cell& value) {
 
 void read_plain(Input& in, bool symbols, const uint8_t* container_end) {
     if (in.left() < 8)
-        error::fire_with_bytes(Err::script_invalid_data, in.data, uint32_t(std::min<size_t>(in.left() + 8, 16)));
+        error::fire_with_bytes(Err::script_invalid_data, in.data,
+                               uint32_t(std::min<size_t>(size_t(in.end - in.data), 16)));
     in.u32();  // the root count: the records say how many roots there are
     const uint8_t* at = in.pos;
     uint32_t length = in.u32();
