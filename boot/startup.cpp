@@ -19,6 +19,7 @@
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
@@ -57,6 +58,7 @@
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/handles.h"
+#include "runtime/image_store.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 #include "runtime/random.h"
@@ -73,6 +75,11 @@ constexpr uint32_t kRootBlockCells = 8730;
 
 // file! reaches the file system through the I/O services, which live above the datatypes.
 void init_file() { file::init(simple_io::file_actions()); }
+// The image layer comes first: image! registers over it.
+void init_image() {
+    os_image::init();
+    image::init();
+}
 
 // The datatypes' inits in the order start-up runs them, each with the types it registers in the order
 // it registers them.
@@ -123,6 +130,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {point::init, {Type::Point2D, Type::Point3D}},
     {hash::init, {Type::Hash}},
     {map::init, {Type::Map}},
+    {init_image, {Type::Image}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of
