@@ -65,6 +65,7 @@
 #include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
+#include "services/image_codecs.h"
 #include "services/simple_io.h"
 
 namespace oka {
@@ -78,7 +79,7 @@ void init_file() { file::init(simple_io::file_actions()); }
 // The image layer comes first: image! registers over it.
 void init_image() {
     os_image::init();
-    image::init();
+    image::init(image_codecs::codecs());
 }
 
 // The datatypes' inits in the order start-up runs them, each with the types it registers in the order

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
@@ -15,6 +16,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/words.h"
+#include "runtime/console_output.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/image_store.h"
@@ -27,6 +29,20 @@ namespace oka::image {
 namespace {
 
 Cell* arg(int k) { return stack::arguments() + k; }
+
+Codecs codecs;
+
+// The signatures that start image files, in the order they are tried, with their containers.
+struct Signature {
+    std::string_view bytes;
+    int container;
+};
+using namespace std::string_view_literals;
+constexpr Signature kSignatures[] = {
+    {"\x89PNG"sv, 1}, {"\xFF\xD8\xFF"sv, 3}, {"BM"sv, 0},    {"GIF87a"sv, 2},
+    {"GIF89a"sv, 2},  {"II*\0"sv, 4},        {"MM\0*"sv, 4},
+};
+static_assert(std::size(kSignatures) == 7, "PNG, JPEG, BMP, two of GIF and two of TIFF");
 
 // ---- records ----
 
@@ -387,7 +403,44 @@ void tail() { arg(0)->data1 = pixel_count(*arg(0)); }
 void tail_q() { logic::box(image::tail_q(*arg(0))); }
 int32_t length_q(Cell* image) { return int32_t(pixel_count(*image)); }
 
+// The bytes of a binary from its head; valid until the next allocation.
+std::span<const uint8_t> bytes_of(const Cell& binary) {
+    uint32_t count;
+    BufPtr<uint8_t> at = bytes_from_head(binary, &count);
+    return {at.get(), count};
+}
+
 }  // namespace
+
+int signature_of(const Cell& binary) {
+    std::span<const uint8_t> bytes = bytes_of(binary);
+    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (const Signature& s : kSignatures)
+        if (text.starts_with(s.bytes)) return s.container;
+    return -1;
+}
+
+Cell* load_binary(const Cell& binary) {
+    int container = signature_of(binary);
+    if (container < 0) return none::push();
+    Cell source = binary;  // a frame's argument: its buffer lives through the record's allocation
+    return image_at(stack::push_next(), [&] {
+        int32_t handle = codecs.decode(bytes_of(source), container);
+        if (handle < 0) fire(Err::access_bad_media);
+        return handle;
+    });
+}
+
+Cell* encode(const Cell& image, int32_t container) {
+    if (container < 0 || container >= kContainerCount) {
+        console::write_text("Cannot find image encoder", 25, 1, true);
+        return nullptr;
+    }
+    if (pixel_count(image) == 0) fire(Err::access_bad_media);
+    std::optional<std::vector<uint8_t>> file = codecs.encode(pixels_of(image), container);
+    if (!file) fire(Err::access_bad_media);
+    return binary::load(file->data(), uint32_t(file->size()));
+}
 
 int32_t pixels_of(const Cell& image) { return *mem::ptr<int32_t>(mem::buffer(image.data2)->offset); }
 
@@ -411,7 +464,8 @@ Cell* extract_data(const Cell& image, Plane plane) {
     return result;
 }
 
-void init() {
+void init(const Codecs& given) {
+    codecs = given;
     datatype::register_(Type::Image, {
                                          implements<Act::make>(make),
                                          implements<Act::to>(to),

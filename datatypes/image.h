@@ -15,13 +15,26 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
 
 #include "runtime/cell.h"
 
 namespace oka::image {
 
-// Registers image! (after the image layer's init).
-void init();
+// The containers that images are encoded in, by number: BMP, PNG, GIF, JPEG, TIFF.
+inline constexpr int kContainerCount = 5;
+
+// The image codecs, which the services hand to init: new pixels from the bytes of a container (-1 when
+// they cannot be read), and the file of pixels in a container (nothing when the encoder fails).
+struct Codecs {
+    int32_t (*decode)(std::span<const uint8_t> bytes, int container);
+    std::optional<std::vector<uint8_t>> (*encode)(int32_t pixels, int container);
+};
+
+// Registers image! (after the image layer's init) with the codecs given.
+void init(const Codecs& codecs);
 
 inline uint32_t width_of(const Cell& image) { return image.data3 & 0xFFFF; }
 inline uint32_t height_of(const Cell& image) { return image.data3 >> 16; }
@@ -33,6 +46,17 @@ int32_t pixels_of(const Cell& image);
 
 // The planes of an image as binaries: the transparency, r g b, or the pixel words as they lie.
 enum class Plane : uint8_t { alpha = 0, rgb = 1, argb = 2 };
+
+// The container whose signature starts the bytes from the binary's head, -1 for none.
+int signature_of(const Cell& binary);
+inline bool binary_is_image_q(const Cell& binary) { return signature_of(binary) >= 0; }
+// The image that the bytes from the binary's head hold, pushed on the data stack; none when they start
+// with no image signature. Raises access bad-media when they cannot be decoded. Allocates.
+Cell* load_binary(const Cell& binary);
+// The image encoded in a container (a number below kContainerCount) as a new binary! pushed on the data
+// stack. Another number prints "Cannot find image encoder" and gives null, pushing nothing. Raises
+// access bad-media for an image without pixels and when the encoder fails. Allocates.
+Cell* encode(const Cell& image, int32_t container);
 
 // A new binary! pushed on the data stack holding the plane of every pixel (the head does not count).
 // Allocates.
