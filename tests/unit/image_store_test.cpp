@@ -14,9 +14,12 @@
 namespace oka {
 namespace {
 
-// A store of the given size whose pixel i is i + 1.
+// The pixels of a new image of the given size, kept for the rest of the test (pixels that no value names
+// go at the next collection), pixel i being i + 1.
 int32_t numbered(uint32_t width, uint32_t height) {
-    int32_t handle = os_image::make(width, height, 0);
+    Cell size;
+    pair::make_at(&size, int32_t(width), int32_t(height));
+    int32_t handle = image::pixels_of(test::run(actions::make_s, {test::type_cell(Type::Image), size}));
     os_image::Lock lock(handle, true);
     for (uint32_t i = 0; i < width * height; i++) lock.pixels()[i] = i + 1;
     return handle;
@@ -53,7 +56,6 @@ TEST(ImageStore, CopiesKeepTheirGeometry) {
         release(c.made);
     }
     EXPECT_EQ(pixels(source), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6})) << "the copies share nothing";
-    release(source);
 }
 
 TEST(ImageStore, SinglePixelsAreCheckedAgainstTheSize) {
@@ -64,7 +66,6 @@ TEST(ImageStore, SinglePixelsAreCheckedAgainstTheSize) {
     EXPECT_EQ(test::error_of([&] { os_image::get_pixel(handle, 4); }), Err::script_out_of_range);
     EXPECT_EQ(test::error_of([&] { os_image::set_pixel(handle, 0xFFFFFFFF, 0); }), Err::script_out_of_range);
     EXPECT_EQ(pixels(handle), (std::vector<uint32_t>{1, 2, 3, 0x80FF0000}));
-    release(handle);
 }
 
 TEST(ImageStore, SizesItCannotHoldAreRefused) {
