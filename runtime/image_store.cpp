@@ -1,6 +1,7 @@
 #include "runtime/image_store.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "runtime/base.h"
 #include "runtime/error.h"
@@ -12,11 +13,15 @@ namespace {
 
 int image_kind = 0;
 
+// The records by the index of their handle. The handle table lies in the language memory, where leak
+// checkers do not look: owned here, a live record is never taken for lost.
+std::vector<std::unique_ptr<Record>> records;
+
 // A lock's span would dangle past the record.
 void release_pixels(void* object) {
     auto* record = static_cast<Record*>(object);
     OKA_ASSERT(record->locks == 0);
-    delete record;
+    records[size_t(record->handle)].reset();
 }
 
 Record& record_of(int32_t handle) { return *static_cast<Record*>(handles::slot(handle).object); }
@@ -25,8 +30,15 @@ Record& record_of(int32_t handle) { return *static_cast<Record*>(handles::slot(h
 // constructor makes a record the store cannot hold.
 int32_t make_record(uint32_t width, uint32_t height, uint32_t flags) {
     if (width == 0 || height == 0 || !fits_q(width, height)) fire(Err::internal_no_memory);
-    auto* made = new Record{flags, width, height, 0, std::vector<uint32_t>(size_t(width) * height)};
-    return handles::alloc(made, image_kind);
+    auto made =
+        std::make_unique<Record>(Record{flags, width, height, 0, -1, std::vector<uint32_t>(size_t(width) * height)});
+    // Room first, so that nothing can fail between taking the handle and owning the record: the table
+    // at most doubles when it hands out a slot.
+    records.resize(std::max(records.size(), size_t(handles::capacity()) * 2));
+    made->handle = handles::alloc(made.get(), image_kind);
+    int32_t handle = made->handle;
+    records[size_t(handle)] = std::move(made);
+    return handle;
 }
 
 }  // namespace

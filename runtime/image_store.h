@@ -31,6 +31,7 @@ struct Record {
     uint32_t flags;
     uint32_t width, height;
     uint32_t locks;
+    int32_t handle;
     std::vector<uint32_t> pixels;
 };
 

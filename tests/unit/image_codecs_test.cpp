@@ -39,7 +39,7 @@ Err decode_error(const Bytes& bytes) {
     return test::error_of([&] { image::load_binary(binary_of(bytes)); });
 }
 
-void put(Bytes& out, uint32_t value, int count) {
+void put(Bytes& out, uint64_t value, int count) {
     for (int i = 0; i < count; i++) out.push_back(uint8_t(value >> (8 * i)));
 }
 
