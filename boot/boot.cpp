@@ -1,20 +1,32 @@
 #include "boot/boot.h"
 
+#include <string>
 #include <string_view>
 
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/native.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "library/routines.h"
+#include "platform/os.h"
+#include "runtime/print_hooks.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
+#include "runtime/unicode.h"
 
 namespace oka::boot {
 
@@ -65,6 +77,54 @@ void define_class_typesets() {
     }
 }
 
+// The object view of the global context: an object whose context is the global one, with no class and
+// no handlers, also kept as the context's own value.
+Cell* push_words_object() {
+    Cell* words = object::push(_context::global, uint32_t(-1));
+    *_context::self_cell(_context::global) = *words;
+    return words;
+}
+
+// Pushes the first value of a text.
+Cell* push_loaded(std::string_view text) { return stack::push(*block::rs_abs_at(*lexer::load(text), 0)); }
+
+// A path as a file!, or none while file! is not part of the run-time.
+Cell* push_file(std::string_view path) {
+    if (!datatype::registered_q(Type::File)) return stack::push(none::value);
+    Node text = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(path.data()), uint32_t(path.size()));
+    return stack::push(Cell{uint8_t(Type::File), 0, text, 0});
+}
+
+// The folder for cached data: $APPDATA/Oka/, else $XDG_CONFIG_HOME/Oka/, else ~/.config/Oka/.
+std::string cache_folder() {
+    if (const char* appdata = platform::get_env("APPDATA")) return std::string(appdata) + "/Oka/";
+    if (const char* config = platform::get_env("XDG_CONFIG_HOME")) return std::string(config) + "/Oka/";
+    const char* home = platform::get_env("HOME");
+    return std::string(home ? home : "") + "/.config/Oka/";
+}
+
+// What the system object holds of the run-time itself, filled in once the boot scripts made it.
+void fill_system() {
+    struct Field {
+        const char* path;
+        Cell* (*push)();
+    };
+    static constexpr Field kFields[] = {
+        {"system/version", [] { return push_loaded(binary::utf8_of(*library::field_cell("system/version"))); }},
+        {"system/build/date", [] { return push_loaded(sys::build_date()); }},
+        {"system/words", push_words_object},
+        {"system/catalog/errors", [] { return stack::push(error::catalog()); }},
+        {"system/options/path", [] { return push_file(platform::get_current_dir() + "/"); }},
+        {"system/options/cache", [] { return push_file(cache_folder()); }},
+    };
+    for (const Field& field : kFields) {
+        Cell* saved = stack::top;
+        Cell* value = field.push();
+        *library::field_cell(field.path) = *value;
+        stack::top = saved;
+    }
+}
+
 }  // namespace
 
 void define_built_ins() {
@@ -79,20 +139,29 @@ void define_built_ins() {
     }
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
+    library::init();
+    library::bind_global_routines();
 }
 
-void run_library() {
-    for (const Script& script : kScripts) {
-        Cell* saved = stack::top;
-        Cell* code = lexer::load(script.text);
-        interpreter::eval_block(*code, false);
-        stack::top = saved;
-    }
+void run_boot_script(std::string_view text) {
+    Cell* saved = stack::top;
+    Cell* code = lexer::load(text);
+    interpreter::eval_block(*code, false);
+    stack::top = saved;
+}
+
+void build_library() {
+    function::building_library = true;
+    for (const Script& script : kScripts) run_boot_script(script.text);
+    function::building_library = false;
+    library::bind_field_routines();
+    fill_system();
+    system_objects::cache();
 }
 
 void finish_start_up() {
     define_built_ins();
-    run_library();
+    build_library();
     _context::collecting_new_words = false;
 }
 

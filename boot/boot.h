@@ -2,16 +2,25 @@
    written in Oka (the embedded scripts under boot/), evaluated once at start-up in order. */
 #pragma once
 
+#include <string_view>
+
 namespace oka::boot {
 
 // Makes a native! for every filled slot of the natives table and an action! for every action that
 // scripts call, each bound to its global word, gives every datatype name word its datatype, and every
-// class of types that has a typeset name (runtime/type_classes.def) its typeset, and null-handle the
-// null handle!.
+// class of types that has a typeset name (runtime/type_classes.def) its typeset, null-handle the null
+// handle!, and every routine of the routine table that a global word holds its routine! value
+// (library/routines.h).
 void define_built_ins();
 
-// Evaluates the embedded library scripts in boot order. An error in one ends the process.
-void run_library();
+// Evaluates the embedded library scripts in boot order, each as run_boot_script does (the functions
+// they make are library code: function::kCompiled), then binds the routines held by object fields and
+// fills in what the system object holds of the run-time itself (its build date, system/words, the error
+// catalogue, the current and cache folders), and caches the objects of system the run-time reads.
+void build_library();
+// Evaluates one script of the boot environment. Nothing catches an error there: it prints its report
+// and ends the process with status -2.
+void run_boot_script(std::string_view text);
 
 // The end of start-up (after runtime::init): the built-ins, then the library. Words added to the
 // global context from then on are no longer also kept in the root block.

@@ -102,29 +102,46 @@ BufPtr<Cell> field_of(const Cell& object, std::string_view name) {
     return BufPtr<Cell>(object::get_values(object).get() + position);
 }
 
-// Sets system/<holder>/args. The holder object is copied out of its field first: naming a field may add
-// a symbol, which may move the buffer that field lies in.
-void set_args_field(const Cell& system, std::string_view holder, const Cell& value) {
+// Sets system/<holder>/<field>. The holder object is copied out of its field first: naming a field may
+// add a symbol, which may move the buffer that field lies in.
+void set_field(const Cell& system, std::string_view holder, std::string_view field, const Cell& value) {
     Cell object = *field_of(system, holder);
-    *field_of(object, "args") = value;
+    *field_of(object, field) = value;
 }
 
-// Hands the script the arguments after its name: system/options/args as a block of strings,
-// system/script/args as one string of them separated by spaces (both none when there are none).
+// The arguments from `first` on as one line of text, separated by spaces; an argument holding a blank,
+// or none at all, is quoted, so that the line splits back into the same arguments.
+std::string one_line(int first) {
+    std::string line;
+    for (int i = first; i < sys::arg_count; i++) {
+        std::string_view argument = sys::args[i];
+        bool quoted = argument.empty() || argument.find_first_of(" \t") != argument.npos;
+        std::string quote = quoted ? "\"" : "";
+        line += (i > first ? " " : "") + quote + std::string(argument) + quote;
+    }
+    return line;
+}
+
+// Hands the program's path to system/options/boot and the script the arguments after its name:
+// system/options/args as a block of strings, system/script/args as one line of them (both none without
+// a script).
 void publish_arguments(int first) {
-    if (first >= sys::arg_count) return;
-    Cell* list = block::push_only_s(sys::arg_count - first);
-    std::string joined;
+    Cell system = *_context::get_in(symbol::make("system"), _context::global);
+    if (sys::arg_count > 0) {
+        Cell* boot = stack::push(text_value(sys::args[0]));
+        set_field(system, "options", "boot", *boot);
+        stack::pop(1);
+    }
+    if (first > sys::arg_count) return;
+    Cell* list = block::push_only_s(sys::arg_count - first + 1);
     for (int i = first; i < sys::arg_count; i++) {
         Cell* argument = stack::push(text_value(sys::args[i]));
         block::rs_append(*list, *argument);
         stack::pop(1);
-        joined += (i > first ? " " : "") + std::string(sys::args[i]);
     }
-    Cell* text = stack::push(text_value(joined.c_str()));
-    Cell system = *_context::get_in(symbol::make("system"), _context::global);
-    set_args_field(system, "options", *list);
-    set_args_field(system, "script", *text);
+    Cell* text = stack::push(text_value(one_line(first).c_str()));
+    set_field(system, "options", "args", *list);
+    set_field(system, "script", "args", *text);
     stack::pop(2);
 }
 
@@ -152,8 +169,10 @@ void start_and_run() {
     if (sys::arg_count > 1) {
         publish_arguments(2);
         run_script(sys::args[1]);
-    } else
+    } else {
+        publish_arguments(sys::arg_count + 1);
         console::run();
+    }
 }
 
 // A std::bad_alloc that reaches this far (the script's text, a console line) is the no-memory error,

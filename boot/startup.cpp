@@ -34,10 +34,12 @@
 #include "datatypes/path.h"
 #include "datatypes/percent.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/tag.h"
 #include "datatypes/time.h"
 #include "datatypes/triple.h"
@@ -53,6 +55,7 @@
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/parse.h"
+#include "evaluator/port_actor.h"
 #include "evaluator/trace.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
@@ -74,8 +77,11 @@ namespace {
 
 constexpr uint32_t kRootBlockCells = 8730;
 
-// file! reaches the file system through the I/O services, which live above the datatypes.
+// url! and file! reach the network and the file system through the I/O services, which live above the datatypes.
 void init_file() { file::init(simple_io::file_actions()); }
+void init_url() { url::init(simple_io::url_actions()); }
+// port! hands its actions to the port's actor through the evaluator, which lives above the datatypes.
+void init_port() { port::init(port_actor::forwarders()); }
 // The image layer comes first: image! registers over it.
 void init_image() {
     os_image::init();
@@ -122,9 +128,10 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {tag::init, {Type::Tag}},
     {email::init, {Type::Email}},
     {ref::init, {Type::Ref}},
-    {url::init, {Type::Url}},
+    {init_url, {Type::Url}},
     {init_file, {Type::File}},
     {date::init, {Type::Date}},
+    {init_port, {Type::Port}},
     {vector::init, {Type::Vector}},
     {event::init, {Type::Event}},
     {pair::init, {Type::Pair}},
@@ -199,6 +206,7 @@ void runtime::init() {
     datatype::make_words();
     words::build();
     words::build_spec_words();
+    system_objects::init();
     error::make_catalog();
     natives::init();
     parse::init();

@@ -13,6 +13,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "runtime/dispatch.h"
@@ -175,18 +176,9 @@ const Cell* to(Cell*, Cell* spec, Type) {
 
 // ---- text ----
 
-// The field `name` of an object, none when it has none or is no object.
-Cell field_of(const Cell& object, const char* name) {
-    if (!object.is(Type::Object)) return none::value;
-    return *object::rs_select(object, symbol::make(name));
-}
-
 // The name of a month: its entry in system/locale/months, which must be a string.
 Cell month_name(int32_t month) {
-    uint32_t system = symbol::make("system");
-    Cell names = none::value;
-    if (_context::find_word(_context::global, system, true) >= 0)
-        names = field_of(field_of(*_context::get_in(system, _context::global), "locale"), "months");
+    Cell names = object::field_of(system_objects::references.locale, "months");
     if (!is_a(names.type(), TypeClass::any_block) || uint32_t(month) > series::rs_length_q(names) || month < 1)
         fire(Err::script_invalid_months);
     Cell name = block::rs_head(&names)[month - 1];

@@ -533,4 +533,16 @@ Cell* push_trace_words(int32_t level, CallFrame* end) {
     return names;
 }
 
+void collect_calls(const Cell& block, CallFrame* top, Cell* top_base) {
+    for (CallFrame* f = top; f > call_bottom; f--) {
+        const CallFrame& frame = f[-1];
+        if (!is_named(frame)) continue;
+        Cell* base = f == top ? top_base : mem::ptr<Cell>(f->saved_base);
+        Cell name = name_of(frame), position;
+        integer::make_at(&position, int32_t(base - bottom));
+        *alloc::alloc_tail(block) = name;
+        *alloc::alloc_tail(block) = position;
+    }
+}
+
 }  // namespace oka::stack

@@ -78,5 +78,9 @@ Cell get_call_name();
 // named frame at levels above 1, only the function frames otherwise. The frames above the call stack's
 // top, which a throw has unwound, are read as they were left.
 Cell* push_trace_words(int32_t level, CallFrame* end);
+// Appends to `block`, for every named frame below `top` from the newest to the oldest, its name word
+// and the position of its argument base on the data stack (the number of cells below it); the base of
+// the frame just below `top` is `top_base`.
+void collect_calls(const Cell& block, CallFrame* top, Cell* top_base);
 
 }  // namespace oka::stack

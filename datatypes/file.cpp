@@ -7,6 +7,7 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "platform/os.h"
+#include "runtime/error.h"
 #include "runtime/stack.h"
 
 namespace oka::file {
@@ -72,6 +73,12 @@ std::optional<std::string> os_path(const Cell& path) {
     std::string text = binary::utf8_of(path);
     if (text.find('\0') != text.npos) return std::nullopt;
     return text;
+}
+
+std::string os_path_checked(const Cell& path) {
+    std::optional<std::string> text = os_path(path);
+    if (!text) fire(Err::script_invalid_arg, &path);
+    return *text;
 }
 
 void to_local(const Cell& path, Cell* target, bool full) {

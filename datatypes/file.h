@@ -30,6 +30,8 @@ void init(std::span<const ActionEntry> file_system);
 // The path of a file! or string! from its head as the system takes it: UTF-8, nothing when it holds a
 // NUL, which would cut it short.
 std::optional<std::string> os_path(const Cell& path);
+// The same, where a path holding a NUL raises script invalid-arg with it.
+std::string os_path_checked(const Cell& path);
 // Appends the path's system form to the string: the text as it stands, and with `full` a relative path
 // after the current folder.
 void to_local(const Cell& path, Cell* target, bool full);

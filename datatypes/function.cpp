@@ -236,6 +236,7 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;
     if (own_context) context = _context::make(*result);
+    if (building_library) flags |= kCompiled;
     Cell function{uint32_t(Type::Function) | flags, context, result->data2, extras->data2};
     *_context::self_cell(context) = function;
     if (own_context && !body_copy->is(Type::None)) _context::bind(*body_copy, context, false);

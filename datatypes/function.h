@@ -1,7 +1,8 @@
 /* function! and routine!: the values of functions written in the language and of routines written in
    C++, and the reading of function specs.
 
-   A function! cell holds in its header the trace flags of the spec's attribute block, in payload
+   A function! cell holds in its header the trace flags of the spec's attribute block and the
+   library flag (kCompiled), in payload
    word 1 its context (kind function, values on the data stack, no self flag; its self cell holds a
    copy of the function), in word 2 its spec block (its own copy, from index 0) and in word 3 its extras block
    of five cells, named by Extra. Every word, get-word, lit-word and refinement of the spec is one word
@@ -24,6 +25,10 @@ namespace oka::function {
 
 inline constexpr uint32_t kNoTrace = 0x200;
 inline constexpr uint32_t kTrace = 0x400;
+// Library code: no trace event fires inside its body and its frame is not an interpreted one, as for
+// code compiled ahead of time. Every function made while start-up builds the library carries it.
+inline constexpr uint32_t kCompiled = 0x800;
+inline bool building_library = false;
 
 // The cells of the extras block.
 enum Extra : uint32_t {

@@ -11,6 +11,7 @@
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/lexer.h"
@@ -22,7 +23,6 @@ namespace oka::money {
 
 namespace {
 
-constexpr uint32_t kSignBit = 1u << 14;
 constexpr int kDigitBytes = 11;  // 22 digits, two a byte
 constexpr size_t kWholeDigits = 17;
 constexpr size_t kDecimals = 5;
@@ -37,9 +37,7 @@ uint8_t* payload(Cell& cell) { return reinterpret_cast<uint8_t*>(&cell) + 4; }
 // A field of the system object, down a path of object fields; none when the system object does not
 // hold it (as before the boot scripts have made it).
 Cell system_field(std::initializer_list<Sym> path) {
-    int32_t position = _context::find_word(_context::global, words::id(Sym::system), true);
-    if (position < 0) return none::value;
-    Cell value = *word::get_in(_context::global, uint32_t(position));
+    Cell value = system_objects::references.system;
     for (Sym name : path) {
         if (!value.is(Type::Object)) return none::value;
         value = *object::rs_select(value, words::id(name));

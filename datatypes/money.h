@@ -29,6 +29,9 @@
 
 namespace oka::money {
 
+// The header bit of a negative amount.
+inline constexpr uint32_t kSignBit = 1u << 14;
+
 void init();
 
 // -1, 0 or 1 as the amount is negative, zero or positive.

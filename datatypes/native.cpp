@@ -65,10 +65,7 @@ bool same_arguments(const Cell& spec, const Cell& own) {
 // native refuses every call, whatever the spec.
 void check_own_arguments(const Cell& spec, int32_t entry, Type target, Cell* recipe) {
     if (target == Type::Native && uint32_t(entry) > natives::count()) return;
-    Cell* saved = stack::top;
-    bool same = same_arguments(spec, *lexer::load(own_spec_text(entry, target)));
-    stack::top = saved;
-    if (!same) error::fire_bad_make_arg(target, recipe);
+    if (!native::own_arguments_q(spec, entry, target)) error::fire_bad_make_arg(target, recipe);
 }
 
 // make native! and make action!: [spec index]. The value keeps its own deep copy of the spec, from
@@ -135,6 +132,18 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 }
 
 }  // namespace
+
+bool native::own_arguments_q(const Cell& spec, int32_t entry, Type target) {
+    Cell* saved = stack::top;
+    bool same = same_arguments(spec, *lexer::load(own_spec_text(entry, target)));
+    stack::top = saved;
+    return same;
+}
+
+const Cell* native::push_own(Type target, int32_t entry) {
+    Cell* spec = lexer::load(own_spec_text(entry, target));
+    return native::make_built_in(target, *spec, entry);
+}
 
 const Cell* native::make_built_in(Type target, const Cell& spec, int32_t entry) {
     Cell* result = stack::push(spec);  // the spec until the value replaces it

@@ -31,6 +31,12 @@ void init();
 // nothing else holds (start-up loads each from its text): unlike make, it neither copies nor checks the
 // spec. The value is pushed.
 const Cell* make_built_in(Type target, const Cell& spec, int32_t entry);
+// True when the spec declares the same arguments, refinements and types as the built-in's own spec at
+// a filled entry of its table (doc strings aside).
+bool own_arguments_q(const Cell& spec, int32_t entry, Type target);
+// Pushes the native! or action! of a filled entry made from the built-in's own spec, whatever spec
+// came with a request for it.
+const Cell* push_own(Type target, int32_t entry);
 
 }  // namespace oka::native
 

@@ -581,6 +581,11 @@ BufPtr<Cell> get_values(const Cell& object) { return values_of(object.data1); }
 
 uint32_t get_size(const Cell& object) { return field_count(object.data1); }
 
+Cell field_of(const Cell& object, const char* name) {
+    if (!is_a(object.type(), TypeClass::any_object)) return none::value;
+    return *rs_select(object, symbol::make(name));
+}
+
 Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types, bool keep_events) {
     Cell* original = stack::push(source);
     *target = *original;

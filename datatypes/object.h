@@ -44,6 +44,8 @@ const Cell* rs_select(const Cell& object, uint32_t symbol);
 BufPtr<Cell> get_word(Node context, uint32_t position);
 BufPtr<Cell> get_values(const Cell& object);
 uint32_t get_size(const Cell& object);
+// The field `name` of a value of any object type, none when it has no such field or is no object.
+Cell field_of(const Cell& object, const char* name);
 
 // ---- construction ----
 

@@ -143,22 +143,6 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     return joined;
 }
 
-// ---- ports and the HTTP service ----
-
-bool http_q(const Cell& url) { return string::match_q(url, "http"); }
-
-const Cell* open(Cell*, const OpenOptions&) { fire(Err::internal_feature_na); }
-
-const Cell* read(Cell* source, const ReadOptions& options) {
-    if (http_q(*source) && (options.part || options.seek || options.as)) fire(Err::internal_not_done);
-    fire(Err::internal_feature_na);
-}
-
-const Cell* write(Cell* destination, Cell*, const WriteOptions& options) {
-    if (http_q(*destination) && (options.seek || options.allow || options.as)) fire(Err::internal_not_done);
-    fire(Err::internal_feature_na);
-}
-
 }  // namespace
 
 bool bare_q(Table table, uint32_t byte) {
@@ -218,18 +202,17 @@ int32_t encode(const Cell& string, Cell* buffer, Table table, int32_t part) {
     return part - int32_t(std::min<size_t>(encoded.size(), kUnlimited));
 }
 
-void init() {
-    string::register_text_child(Type::Url, {
-                                               implements<Act::make>(make),
-                                               {Act::reflect, kUnsupported},
-                                               implements<Act::to>(to),
-                                               inherits<Act::form>(),
-                                               implements<Act::mold>(mold),
-                                               implements<Act::eval_path>(eval_path),
-                                               implements<Act::open>(open),
-                                               implements<Act::read>(read),
-                                               implements<Act::write>(write),
-                                           });
+void init(std::span<const ActionEntry> reaching_out) {
+    string::register_text_child(Type::Url,
+                                {
+                                    implements<Act::make>(make),
+                                    {Act::reflect, kUnsupported},
+                                    implements<Act::to>(to),
+                                    inherits<Act::form>(),
+                                    implements<Act::mold>(mold),
+                                    implements<Act::eval_path>(eval_path),
+                                },
+                                reaching_out);
 }
 
 }  // namespace oka::url

@@ -8,22 +8,23 @@
    text it is. Encoding writes the UTF-8 bytes of a text, those outside the table as escapes in
    upper-case digits.
 
-   A URL's path selects by joining: url/b is a new URL with exactly one "/" before b. Reading and writing
-   a URL need the HTTP service and the ports, which are not part of the run-time yet.
+   A URL's path selects by joining: url/b is a new URL with exactly one "/" before b. Opening, reading
+   and writing a URL are the I/O services' (HTTP), handed to init by start-up.
 
    Rules: as string!'s (datatypes/string.h): make, to, mold, the path and the encoder allocate; decode
    does not. */
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
-#include "runtime/cell.h"
+#include "runtime/registry.h"
 
 namespace oka::url {
 
-// Registers url! (after string!).
-void init();
+// Registers url! (after string!) with the actions that reach out given.
+void init(std::span<const ActionEntry> reaching_out);
 
 // The characters below 128 that encoding leaves as they are; every other byte becomes an escape.
 enum class Table {

@@ -23,6 +23,7 @@
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
+#include "evaluator/routines.h"
 #include "evaluator/trace.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
@@ -788,14 +789,22 @@ uint32_t make_call(Call& call, bool sub) {
     stack::push(call.function);
     if (traced<t>()) trace::fire_open(call.name);
     bool native = native_like(call.function);
+    bool routine = call.function.is(Type::Routine);
     if (native)
         stack::mark_interp_native(call.name);
+    else if (routine)
+        stack::mark_native(call.name);  // compiled code: its frame is not an interpreted one
+    else if (call.function.header & function::kCompiled)
+        stack::mark(call.name, stack::kind_bits(stack::kFrameFunction));
     else if (call.function.is(Type::Function))
         stack::mark_interp_func(call.name);
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
-    no_memory_for_bad_alloc([&] { eval_arguments<t>(call); });
-    if (!native) run_body<t>(call.function, call.name);
+    no_memory_for_bad_alloc([&] {
+        eval_arguments<t>(call);
+        if (routine) routines::call(call.function);
+    });
+    if (!native && !routine) run_body<t>(call.function, call.name);
     unwind_for(sub);
     if (traced<t>()) trace::fire_return(call.name);
     if (sub) {
@@ -836,27 +845,44 @@ uint32_t push_arguments(const Cell& function, const Cell* given, uint32_t count)
 // Runs a function! that the run-time calls back on the `count` argument cells at `arguments`, the top
 // cells of the data stack, in a function frame named `name`. The argument cells it takes are left as
 // its body left them, the first replaced by its result.
-void call_back(const Cell& function, Cell* arguments, uint32_t count, Word name) {
+void call_back(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
     trace::Untraced untraced;
-    Cell frame_name = words::word(name);
-    stack::mark_func(frame_name, function.data1);
+    Cell frame_name = name;
+    bool routine = function.is(Type::Routine);
+    if (routine)
+        stack::mark_native(frame_name);
+    else
+        stack::mark_func(frame_name, function.data1);
     uint32_t taken = push_arguments(function, arguments, count);
-    eval_function_body(function, frame_name);
+    if (routine)
+        routines::call(function);
+    else
+        eval_function_body(function, frame_name);
     if (taken > 1) std::copy(stack::frame_base + 1, stack::frame_base + taken, arguments + 1);
     arguments[0] = *stack::frame_base;
-    stack::unwind_func();
+    if (routine)
+        stack::unwind();
+    else
+        stack::unwind_func();
     stack::top = arguments + count;
 }
 
-// Restores what a function call changed in its context and frame, however the body ends.
+struct BodyScope;
+BodyScope* innermost_body = nullptr;
+
+// Restores what a function call changed in its context and frame, however the body ends. The scopes
+// of the bodies running form a chain, innermost first, whether or not a body has a frame of its own.
 struct BodyScope {
     Node context;
     Addr saved;
-    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2) {
+    BodyScope* outer;
+    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2), outer(innermost_body) {
         _context::context_cell(context)->data2 = mem::addr(stack::frame_base);
         stack::set_in_body(true);
+        innermost_body = this;
     }
     ~BodyScope() {
+        innermost_body = outer;
         stack::set_in_body(false);
         _context::context_cell(context)->data2 = saved;
     }
@@ -1451,19 +1477,27 @@ void check_native_spec(const Cell& spec) {
 void eval_function_body(const Cell& function, const Cell& name) { run_body<Tracing::on>(function, name); }
 
 void call_comparator(const Cell& function, Cell* arguments) {
-    call_back(function, arguments, 2, Word::compare_callback_tag);
+    call_back(function, arguments, 2, words::word(Word::compare_callback_tag));
 }
 
 void call_lexer_callback(const Cell& callback, Cell* arguments) {
-    call_back(callback, arguments, 5, Word::lexer_callback_tag);
+    call_back(callback, arguments, 5, words::word(Word::lexer_callback_tag));
 }
 
 void call_parse_callback(const Cell& callback, Cell* arguments) {
-    call_back(callback, arguments, 5, Word::parse_callback_tag);
+    call_back(callback, arguments, 5, words::word(Word::parse_callback_tag));
 }
 
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name) {
-    call_back(handler, arguments, count, name);
+    call_back(handler, arguments, count, words::word(name));
+}
+
+void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
+    call_back(function, arguments, count, name);
+}
+
+Cell* running_body_base() {
+    return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->data2) : nullptr;
 }
 
 }  // namespace oka::interpreter

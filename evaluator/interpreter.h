@@ -65,6 +65,9 @@ uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, u
 
 // Runs a function! whose arguments are in the current frame; the result goes to the result slot.
 void eval_function_body(const Cell& function, const Cell& name);
+// The frame base of the innermost function body running (its result slot, its arguments after it),
+// or null when none runs.
+Cell* running_body_base();
 
 // Raises internal limit-hit for the spec of a native! or action! with more refinements than its calls
 // can hand it, so that make refuses it rather than its first call.
@@ -84,5 +87,8 @@ void call_parse_callback(const Cell& callback, Cell* arguments);
 // An object's change handler or the tracer of do/trace, on its `count` arguments, in a frame named
 // `name` (on-change*, on-deep-change* or the tracer's).
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name);
+// A port actor's function, on its `count` arguments (the port and what the action passes), in a frame
+// named by the action's word `name`.
+void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
 
 }  // namespace oka::interpreter

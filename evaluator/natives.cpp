@@ -8,13 +8,13 @@ namespace oka::natives {
 
 namespace {
 
-// A native that is not part of the run-time yet.
+// The entry of a slot past the table's natives.
 void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 
 // Each family's entry points are defined where the subsystem that serves them lives: the text, file and
 // system natives with the services (enbase and debase with binary!'s codecs), the others here in the
 // evaluator (natives_<family>.cpp; the constructors of pair!, point2D!, point3D! and money! with the
-// math). A native still to be built has its family marked pending and stands in with not_available_s.
+// math).
 #define OKA_FAMILY_control(Name) &Name##_s
 #define OKA_FAMILY_evaluation(Name) &Name##_s
 #define OKA_FAMILY_printing(Name) &Name##_s
@@ -27,8 +27,6 @@ void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 #define OKA_FAMILY_files(Name) &Name##_s
 #define OKA_FAMILY_parse(Name) &Name##_s
 #define OKA_FAMILY_memory(Name) &Name##_s
-#define OKA_FAMILY_pending_text(Name) &not_available_s
-#define OKA_FAMILY_pending_system(Name) &not_available_s
 
 struct Native {
     Entry entry;

@@ -178,7 +178,7 @@ void fire_catch() { fire_event(kCatch, nullptr, -1, nullptr, stack::frame_base);
 
 void enter_body(const Cell& function, const Cell& name) {
     if (trace_mode && !tracer_runs && (function.header & function::kTrace)) tracing = true;
-    if (function.header & function::kNoTrace) tracing = false;
+    if (function.header & (function::kNoTrace | function::kCompiled)) tracing = false;
     if (tracing) fire_event(kProlog, nullptr, -1, &name, nullptr);
 }
 

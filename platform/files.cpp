@@ -111,6 +111,13 @@ std::optional<std::vector<std::string>> list_dir(const char* path) {
     return names;
 }
 
+bool path_exists(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0;
+}
+
+bool make_directory(const char* path) { return mkdir(path, 0777) == 0; }
+
 bool delete_file(const char* path) { return unlink(path) == 0; }
 
 bool delete_dir(const char* path) { return rmdir(path) == 0; }

@@ -49,6 +49,11 @@ std::optional<FileTime> modified_time(const char* path);
 // Nothing when the folder cannot be listed.
 std::optional<std::vector<std::string>> list_dir(const char* path);
 
+// True when the path names an existing file or folder.
+bool path_exists(const char* path);
+// Makes one folder (its parent must exist); false on failure.
+bool make_directory(const char* path);
+
 // Removes a file, or an empty folder.
 bool delete_file(const char* path);
 bool delete_dir(const char* path);

@@ -22,6 +22,17 @@ const char* get_env(const char* name) { return std::getenv(name); }
 
 bool set_env(const char* name, const char* value) { return (value ? setenv(name, value, 1) : unsetenv(name)) == 0; }
 
+std::vector<std::pair<std::string, std::string>> list_env() {
+    std::vector<std::pair<std::string, std::string>> variables;
+    for (char** entry = environ; entry && *entry; entry++) {
+        std::string_view text(*entry);
+        size_t equals = text.find('=', 1);
+        if (equals == text.npos) equals = text.size();
+        variables.emplace_back(text.substr(0, equals), text.substr(std::min(equals + 1, text.size())));
+    }
+    return variables;
+}
+
 void sleep(double seconds) {
     uint32_t millis = sleep_millis(seconds);
     timespec rest{time_t(millis / 1000), long(millis % 1000) * 1000000};

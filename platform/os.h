@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace oka::platform {
 
@@ -22,6 +24,9 @@ bool set_current_dir(const char* utf8_path);
 // nullptr when `name` is not set. set_env with a null value removes the variable.
 const char* get_env(const char* name);
 bool set_env(const char* name, const char* value);
+// Every variable of the environment as its name and value, in the environment's order. The name ends at
+// the first "=" after its first character, so a name that begins with "=" keeps it.
+std::vector<std::pair<std::string, std::string>> list_env();
 
 // Sleeps sleep_millis(seconds) milliseconds: whole milliseconds, and at least one, so that a sleep
 // always yields the processor.

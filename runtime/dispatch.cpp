@@ -23,7 +23,9 @@ bool is_equality_op(int32_t op) {
 
 }  // namespace
 
-AnyAction get_action_ptr_from(Type type, const Cell*, Act slot) {
+AnyAction get_action_ptr_from(Type type, const Cell* value, Act slot) {
+    if (type == Type::Port && slot >= Act::append && native_port_action)
+        if (AnyAction native = native_port_action(value, slot)) return native;
     AnyAction fn = datatype::action_entry(type, slot);
     if (!fn) error::fire_in_function(Err::script_expect_arg, type);
     return fn;

@@ -6,6 +6,8 @@
    The stack entry points of the actions, which read a call's arguments from the frame, are the
    evaluator's (evaluator/actions.h).
 
+   A port! may take its actions from append on from its actor instead of its type's row.
+
    Rules: a type that does not support the action raises script expect-arg, naming the running
    function; an implementation may allocate, so the cells it is given must be fixed (on the data stack
    or in a rooted block), as for any call that allocates. */
@@ -37,6 +39,11 @@ enum CompareOp : int32_t {
 inline constexpr int32_t kNotComparable = -2;
 
 namespace actions {
+
+// A port! whose actor is a native table takes every action from append on from that table: the port
+// datatype sets this at start-up to answer the table's entry (raising access no-port-action for an
+// empty one), or null for a port whose actor is an object.
+inline AnyAction (*native_port_action)(const Cell* port, Act slot) = nullptr;
 
 // The implementation of `slot` for `type`, the type of `value`. Raises script expect-arg when the
 // type does not support the action.

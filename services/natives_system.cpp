@@ -1,14 +1,16 @@
 // The natives that ask the operating system: now, the date and time of the clock in the local zone or
 // in UTC; wait, sleeping; call, running another program with its streams redirected; browse, opening a
-// url or a file with the desktop's own program for it; get-env and set-env, the variables of the
-// environment.
+// url or a file with the desktop's own program for it; get-env, set-env and list-env, the variables of
+// the environment.
 #include <cstring>
 #include <string>
 
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/file.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -42,14 +44,6 @@ constexpr Pick kPicks[] = {
     {"time", date::kTime}, {"weekday", date::kWeekday}, {"yearday", 0},
 };
 
-// Text handed to the system as a file name or a command line: its UTF-8 bytes from the head. No name
-// holds a NUL, which would cut it short there, so a text with one is refused.
-std::string system_text(const Cell& text) {
-    std::optional<std::string> bytes = file::os_path(text);
-    if (!bytes) fire(Err::script_invalid_arg, &text);
-    return *bytes;
-}
-
 // The bytes of a value from its head: a text's UTF-8 encoding, a binary's bytes.
 std::string bytes_of(const Cell& value) {
     if (!value.is(Type::Binary)) return binary::utf8_of(value);
@@ -60,7 +54,7 @@ std::string bytes_of(const Cell& value) {
 // The stream that a redirection value stands for: a file! names the file; a text or binary is fed to
 // the child (input) or receives what it writes (output, error).
 platform::Stream redirection(const Cell& value, bool input) {
-    if (value.is(Type::File)) return {platform::Stream::Kind::file, system_text(value), {}};
+    if (value.is(Type::File)) return {platform::Stream::Kind::file, file::os_path_checked(value), {}};
     return {platform::Stream::Kind::pipe, {}, input ? bytes_of(value) : std::string()};
 }
 
@@ -173,7 +167,7 @@ void call_s(const int32_t* positions) {
     bool console = refinements.given("console");
     auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
     platform::ChildProcess child{
-        platform::shell_command(system_text(*command)),
+        platform::shell_command(file::os_path_checked(*command)),
         stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
         stream_of(refinements.arg("output"), false, quiet),
         stream_of(refinements.arg("error"), false, quiet),
@@ -190,7 +184,7 @@ void call_s(const int32_t* positions) {
 // cannot-open when that program cannot be started.
 void browse_s(const int32_t*) {
     Cell* target = stack::arguments();
-    std::string name = system_text(*target);
+    std::string name = file::os_path_checked(*target);
     platform::ChildProcess opener{{"xdg-open", name}, {}, {}, {}, false};
     if (platform::run_process(opener) < 0) fire(Err::access_cannot_open, target);
     unset::box();
@@ -218,6 +212,21 @@ void set_env_s(const int32_t*) {
     if (!platform::set_env(name.c_str(), value->is(Type::None) ? nullptr : text.c_str()))
         fire(Err::script_invalid_arg, var);
     stack::set_last(*value);
+}
+
+// The environment as a map of each variable's name to its value, both strings; bytes that are not
+// UTF-8 become U+FFFD, as in what a child writes, so that one odd variable hides none of the others.
+void list_env_s(const int32_t*) {
+    std::vector<std::pair<std::string, std::string>> variables = platform::list_env();
+    Cell* block = block::push_only_s(int32_t(variables.size() * 2));
+    for (const auto& variable : variables)
+        for (const std::string& text : {variable.first, variable.second}) {
+            std::string valid = valid_utf8(text);
+            string::load_in(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()), *block,
+                            unicode::kUtf8);
+        }
+    map::make_at(block, uint32_t(variables.size()));
+    stack::set_last(*block);
 }
 
 }  // namespace oka::natives

@@ -2,6 +2,7 @@
 // and 64 codecs, to-hex, uppercase and lowercase, checksum over the checksums and the platform's
 // digests, compress and decompress over DEFLATE and its gzip and zlib wrappers.
 #include <algorithm>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -10,11 +11,13 @@
 #include "datatypes/issue.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
+#include "datatypes/url.h"
 #include "datatypes/words.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "platform/crypto.h"
 #include "runtime/console_output.h"
+#include "runtime/dispatch.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
@@ -199,6 +202,24 @@ void debase_s(const int32_t* positions) {
         stack::set_last(*binary::load(bytes->data(), uint32_t(bytes->size())));
 }
 
+// The text from its head with its percent escapes decoded, as a new string!.
+void dehex_s(const int32_t*) {
+    std::string utf8 = binary::utf8_of(*stack::arguments());
+    std::string text = url::decode(reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()));
+    stack::set_last(
+        *string::load(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()), unicode::kUtf8));
+}
+
+// The text from its head percent-encoded as a new string!: a string! keeps only letters, digits and
+// "-._~" bare, the other texts also the characters a URL holds bare.
+void enhex_s(const int32_t*) {
+    Cell* value = stack::arguments();
+    Cell* encoded = string::rs_make_at(stack::push_next(), string::text_of(*value).length);
+    url::encode(*value, encoded, value->is(Type::String) ? url::Table::strict : url::Table::url,
+                std::numeric_limits<int32_t>::max());
+    stack::set_last(*encoded);
+}
+
 // The integer's 8 hexadecimal digits as an issue!, or with /size its last `length` of them.
 void to_hex_s(const int32_t* positions) {
     const Cell* size = Refinements<to_hex_slot>(positions).arg("size");
@@ -219,10 +240,12 @@ void lowercase_s(const int32_t* positions) {
     stack::set_last(*case_folding::change_case(stack::arguments(), part, false));
 }
 
-// The checksum, digest or HMAC of a binary's bytes from its head, or of a string's UTF-8 encoding.
+// The checksum, digest or HMAC of a binary's bytes from its head, of a string's UTF-8 encoding, or of
+// the bytes of a file, read whole first.
 void checksum_s(const int32_t* positions) {
     Cell* args = stack::arguments();
     const Cell* spec = Refinements<checksum_slot>(positions).arg("with");
+    if (args[0].is(Type::File)) args[0] = *actions::call<Act::read>(&args[0], ReadOptions{.binary = true});
     if (!args[0].is(Type::Binary) && !args[0].is(Type::String)) fire(Err::script_invalid_arg, &args[0]);
     Method method = method_of(args[1]);
     bool keyed = digest_of(method) || method == Method::hash;

@@ -110,13 +110,6 @@ const Cell* lines_to_block(const uint8_t* bytes, size_t length) {
     return lines;
 }
 
-const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, bool lines) {
-    if (length > size_t(kLargest)) fire(Err::internal_no_memory);
-    if (binary) return binary::load(bytes, uint32_t(length));
-    if (lines) return lines_to_block(bytes, length);
-    return string::load_utf8_checked(bytes, uint32_t(length));
-}
-
 // Bytes read from a file, in a buffer that is not cleared first: a large file's pages are touched once,
 // by the read itself.
 class ReadBuffer {
@@ -377,6 +370,13 @@ const ActionEntry kFileActions[] = {
 }  // namespace
 
 std::span<const ActionEntry> file_actions() { return kFileActions; }
+
+const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, bool lines) {
+    if (length > size_t(kLargest)) fire(Err::internal_no_memory);
+    if (binary) return binary::load(bytes, uint32_t(length));
+    if (lines) return lines_to_block(bytes, length);
+    return string::load_utf8_checked(bytes, uint32_t(length));
+}
 
 bool dir_q(const Cell& path) {
     string::Text text = string::text_of(path);

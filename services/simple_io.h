@@ -17,6 +17,7 @@
 #pragma once
 
 #include <span>
+#include <string_view>
 
 #include "runtime/registry.h"
 
@@ -27,5 +28,20 @@ std::span<const ActionEntry> file_actions();
 
 // True when the spelling of a file! or string! names a folder (see above).
 bool dir_q(const Cell& path);
+
+// Bytes as read: a new binary! with `binary`, a block of the lines' strings with `lines`, else a string!
+// of their UTF-8 text (invalid UTF-8 raises access invalid-utf8). Pushed on the data stack.
+const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, bool lines);
+
+// ---- HTTP ----
+
+// The actions of url! that reach out (open, read, write), for its registration.
+std::span<const ActionEntry> url_actions();
+
+// A map! of response header lines "Name: value", each ended by LF or CR LF (the last one may end with
+// the text): the word of each name, case ignored, to its value as a string, or to a block of its values
+// in order when the name comes more than once. The space after the colon is dropped; a line without a
+// colon is skipped. Pushed on the data stack.
+Cell* parse_headers(std::string_view text);
 
 }  // namespace oka::simple_io

@@ -57,8 +57,10 @@ void decode(Entry uncompress, const uint8_t* data, size_t length) {
     std::unique_ptr<uint8_t[]> full(new uint8_t[needed ? needed : 1]);
     size_t size = needed;
     Result result = uncompress(full.get(), size, source.get(), length);
-    // Only raw data is read whole by a measuring call: the wrappers check their trailers afterwards.
-    if (result == Result::bad_data && uncompress != deflate::uncompress) return;
+    // Only raw data is read whole by a measuring call: a wrapper may take the size its trailer claims,
+    // so a fault of the stream itself, as a wrong trailer, shows only once the stream is decoded.
+    bool wrapped = uncompress != deflate::uncompress;
+    if (wrapped && result != Result::ok && result != Result::too_small) return;
     if (result != Result::ok || size != needed) fault("a destination of the measured size is not enough", length);
     if (needed == 0) return;
     std::unique_ptr<uint8_t[]> short_of_one(new uint8_t[needed - 1]);

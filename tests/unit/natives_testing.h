@@ -31,7 +31,7 @@ protected:
     void SetUp() override {
         if (word::get_cell(word::load("if"))->is(Type::Native)) return;
         boot::define_built_ins();
-        boot::run_library();
+        boot::build_library();
     }
 };
 

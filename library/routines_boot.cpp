@@ -1,0 +1,205 @@
+// The routines of the base environment and the collector statistics of system/state/GC.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/error.h"
+#include "datatypes/file.h"
+#include "datatypes/integer.h"
+#include "datatypes/logic.h"
+#include "datatypes/none.h"
+#include "datatypes/object.h"
+#include "datatypes/symbol.h"
+#include "datatypes/tuple.h"
+#include "datatypes/unset.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
+#include "evaluator/trace.h"
+#include "library/routines.h"
+#include "platform/files.h"
+#include "platform/os.h"
+#include "platform/os_info.h"
+#include "runtime/collector.h"
+#include "runtime/console_output.h"
+#include "runtime/error.h"
+#include "runtime/registry.h"
+#include "runtime/stack.h"
+#include "runtime/types.h"
+#include "runtime/unicode.h"
+
+namespace oka::library {
+
+namespace {
+
+Cell* make_string_at(Cell* cell, const std::string& text) {
+    Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
+    *cell = Cell{uint8_t(Type::String), 0, node, 0};
+    return cell;
+}
+
+// The routines that give nothing leave unset as their result.
+void give_nothing(Cell* arguments) { unset::make_at(arguments); }
+
+// The shift native's entry, its refinements /left and /logical given as asked (their position is
+// that of the frame's result slot: they take no argument).
+void shift(bool left, bool logical) {
+    int32_t positions[2] = {left ? 0 : -1, logical ? 0 : -1};
+    natives::shift_s(positions);
+}
+
+// A tuple of the components' low bytes, in order; script invalid-arg for the first negative one.
+void pack_tuple(Cell* arguments, uint32_t count) {
+    uint8_t bytes[4];
+    for (uint32_t i = 0; i < count; i++) {
+        int32_t component = integer::get(arguments[i]);
+        if (component < 0) error::fire_with_integer(Err::script_invalid_arg, component);
+        bytes[i] = uint8_t(component);
+    }
+    tuple::make_at(arguments, bytes, count);
+}
+
+// A data-stack cell is handed to a script only when it is a value the language knows: the run-time
+// keeps cells of its own kinds there (symbols, contexts, triples, unfilled cells) that no action takes.
+bool script_value_q(const Cell& cell) {
+    Type type = cell.type();
+    return datatype::registered_q(type) && type != Type::Symbol && type != Type::Context && type != Type::Triple;
+}
+
+BufPtr<Cell> field_of(const Cell& object, const char* name) {
+    int32_t position = object::find_word(object, symbol::make(name));
+    OKA_ASSERT(position >= 0);
+    return BufPtr<Cell>(object::get_values(object).get() + position);
+}
+
+}  // namespace
+
+void quit_return_r(Cell* arguments) {
+    int status = integer::get(arguments[0]);
+    std::fflush(nullptr);
+    std::exit(status);
+}
+
+void set_quiet_r(Cell* arguments) {
+    Cell* word = &arguments[0];
+    if (!is_a(word->type(), TypeClass::any_word)) error::fire_in_function(Err::script_expect_arg, word->type());
+    if (!word->data1) fire(Err::script_not_defined, word);
+    Cell value = arguments[1];
+    _context::set_in(word, value, word->data1, false);
+    arguments[0] = value;
+}
+
+void set_slot_quiet_r(Cell* arguments) {
+    Cell series = arguments[0];
+    bool cells = is_a(series.type(), TypeClass::any_block) && !series.is(Type::Hash);
+    // The error names the type it was given, so that a caller sees what it passed.
+    if (!cells) error::fire_in_function(Err::script_expect_arg, series.type());
+    if (!series::rs_tail_q(series)) *block::rs_abs_at(series, series.data1) = arguments[1];
+    give_nothing(arguments);
+}
+
+void shift_right_r(Cell*) { shift(false, false); }
+void shift_left_r(Cell*) { shift(true, false); }
+void shift_logical_r(Cell*) { shift(false, true); }
+
+void get_current_dir_r(Cell* arguments) {
+    std::string path = platform::get_current_dir();
+    if (path.empty() || path.back() != '/') path += '/';
+    make_string_at(arguments, path);
+}
+
+void set_current_dir_r(Cell* arguments) {
+    if (!platform::set_current_dir(file::os_path_checked(arguments[0]).c_str()))
+        fire(Err::access_cannot_open, &arguments[0]);
+    give_nothing(arguments);
+}
+
+void create_dir_r(Cell* arguments) {
+    if (!platform::make_directory(file::os_path_checked(arguments[0]).c_str()))
+        fire(Err::access_no_create, &arguments[0]);
+    give_nothing(arguments);
+}
+
+void exists_q_r(Cell* arguments) {
+    logic::make_at(arguments, platform::path_exists(file::os_path_checked(arguments[0]).c_str()));
+}
+
+void os_info_r(Cell* arguments) {
+    platform::OsInfo info = platform::os_info();
+    interpreter::eval_block(*lexer::load("make object! [name: arch: version: build: none]"), true);
+    Cell* object = stack::push(arguments[0]);
+    Cell* name = make_string_at(stack::push_next(), info.name);
+    *field_of(*object, "name") = *name;
+    Cell arch = word::load(info.architecture);
+    *field_of(*object, "arch") = arch;
+    uint8_t version[3] = {uint8_t(info.version[0]), uint8_t(info.version[1]), uint8_t(info.version[2])};
+    tuple::make_at(&*field_of(*object, "version"), version, 3);
+    integer::make_at(&*field_of(*object, "build"), info.build);
+    arguments[0] = *object;
+}
+
+void as_color_r(Cell* arguments) { pack_tuple(arguments, 3); }
+void as_ipv4_r(Cell* arguments) { pack_tuple(arguments, 4); }
+void as_rgba_r(Cell* arguments) { pack_tuple(arguments, 4); }
+
+// The bytes are copied out first: a sequence cut short at the end is read up to a NUL, never past it.
+void count_chars_r(Cell* arguments) {
+    const Cell& start = arguments[0];
+    uint32_t from = start.data1, to = std::min(arguments[1].data1, series::rs_buffer_length_q(start));
+    uint32_t count = 0;
+    if (to > from) {
+        const uint8_t* bytes = mem::ptr<uint8_t>(mem::buffer(start.data2)->offset);
+        std::string text(reinterpret_cast<const char*>(bytes) + from, to - from);
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(text.c_str());
+        count = unicode::count_utf8_chars(p, p + text.size());
+    }
+    integer::make_at(arguments, int32_t(count));
+}
+
+void stack_size_q_r(Cell* arguments) { integer::make_at(arguments, int32_t(stack::top - stack::bottom)); }
+
+void pick_stack_r(Cell* arguments) {
+    int32_t index = integer::get(arguments[0]);
+    Cell picked = none::value;
+    if (index > 0 && index < stack::top - stack::bottom && script_value_q(stack::bottom[index - 1]))
+        picked = stack::bottom[index - 1];
+    arguments[0] = picked;
+}
+
+// The frame of the routine's caller: a routine looks at the code that called it, not at its own frame.
+Cell* caller_base() { return mem::ptr<Cell>(stack::get_ctop()->saved_base); }
+
+// The frame base of the innermost function call around the routine's (the blocks, parens and natives
+// the call sits in are passed over); the bottom of the stack when there is none.
+Cell* function_base() {
+    Cell* base = interpreter::running_body_base();
+    return base ? base : stack::bottom;
+}
+
+void frame_index_q_r(Cell* arguments) { integer::make_at(arguments, int32_t(function_base() - stack::bottom)); }
+
+void collect_calls_r(Cell* arguments) {
+    stack::collect_calls(arguments[0], stack::get_ctop(), caller_base());
+    give_nothing(arguments);
+}
+
+void tracing_q_r(Cell* arguments) { logic::make_at(arguments, trace::tracing); }
+
+// No clipboard is reached yet.
+void read_clipboard_r(Cell*) { fire(Err::internal_feature_na); }
+void write_clipboard_r(Cell*) { fire(Err::internal_feature_na); }
+
+void write_stdout_r(Cell* arguments) {
+    std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, false, true);
+    platform::write_all(1, bytes.data(), bytes.size());
+    give_nothing(arguments);
+}
+
+void gc_active_q_r(Cell* arguments) { logic::make_at(arguments, collector::on); }
+void gc_series_cycles_r(Cell* arguments) { integer::make_at(arguments, int32_t(collector::cycles)); }
+void gc_nodes_cycles_r(Cell* arguments) { integer::make_at(arguments, int32_t(collector::node_cycles)); }
+
+}  // namespace oka::library

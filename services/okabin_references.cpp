@@ -1,0 +1,155 @@
+// OKABIN reference paths: how the reader follows a path to a value decoded before, and how the writer
+// records where each shareable value went, so that the value met again is written as a path to it.
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/cycles.h"
+#include "datatypes/function.h"
+#include "datatypes/symbol.h"
+#include "runtime/error.h"
+#include "services/okabin_internal.h"
+
+namespace oka::okabin {
+
+Nesting::Nesting(uint32_t& depth) : depth_(depth) {
+    if (++depth_ >= cycles::kDepth) {
+        depth_--;
+        fire(Err::internal_too_deep);
+    }
+}
+
+uint32_t append(Node block, const Cell& value) {
+    uint32_t index = mem::buffer(block)->length();
+    block::rs_append(Cell{uint8_t(Type::Block), 0, block, 0}, value);
+    return index;
+}
+
+namespace {
+
+// Cell i of a series of cells, counted from its buffer's first used cell; a fault past its tail.
+Cell cell_at(const Input& in, Node series, uint32_t i, const uint8_t* at) {
+    if (!series || i >= mem::buffer(series)->length()) in.fail(at);
+    return *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, series, 0}, i);
+}
+
+// The values whose buffer holds cells a path counts: the block types, hash! and map!.
+bool cells_q(Type type) { return type_layout(type) == Layout::cells || type_layout(type) == Layout::hash; }
+
+}  // namespace
+
+Node context_carried(const Cell& value) {
+    switch (value.type()) {
+    case Type::Word:
+    case Type::SetWord:
+    case Type::LitWord:
+    case Type::GetWord:
+    case Type::Refinement:
+    case Type::Object:
+    case Type::Error:
+    case Type::Function: return value.data1;
+    default: return 0;
+    }
+}
+
+// Each index selects a cell of a block, a value of a word's or an object's context, a cell of a
+// native's spec, or a function's spec (0) or body (1). A function's context keeps its values on the
+// data stack, so a path through a word bound to one follows the function instead.
+Cell resolve(const Input& in, const std::vector<uint32_t>& path, const uint8_t* at) {
+    Cell current{uint8_t(Type::Block), 0, in.target, 0};
+    for (size_t k = 0; k < path.size(); k++) {
+        uint32_t i = path[k];
+        Type type = current.type();
+        if (word_q(type)) {
+            if (!current.data1) in.fail(at);
+            Cell context = *_context::context_cell(current.data1);
+            if (!(context.header & kValuesOnStack)) {
+                // An error's fields are counted from its first argument, whichever value leads there.
+                bool error = _context::self_cell(current.data1)->is(Type::Error);
+                current = cell_at(in, context.data2, error ? i + 3 : i, at);
+                continue;
+            }
+            current = *_context::self_cell(current.data1);
+            type = current.type();
+            if (type != Type::Function) in.fail(at);
+        }
+        if (cells_q(type)) {
+            current = cell_at(in, current.data2, i, at);
+        } else if (type == Type::Native || type == Type::Action) {
+            current = cell_at(in, current.data2, i, at);
+        } else if (type == Type::Object || type == Type::Error) {
+            Cell context = *_context::context_cell(current.data1);
+            current = cell_at(in, context.data2, type == Type::Error ? i + 3 : i, at);
+        } else if ((type == Type::Function || type == Type::Op) && i == 0) {
+            Node spec = current.data2;
+            current = k + 1 < path.size() ? cell_at(in, spec, path[++k], at) : Cell{uint8_t(Type::Block), 0, spec, 0};
+        } else if (type == Type::Function && i == 1) {
+            current = *function::extra(current, function::kBody);
+            if (!current.is(Type::Block)) in.fail(at);
+        } else {
+            in.fail(at);
+        }
+    }
+    return current;
+}
+
+// ---- writing ----
+
+uint32_t Output::symbol(uint32_t id) {
+    auto [entry, added] = symbol_index.try_emplace(id, uint32_t(symbol_ids.size()));
+    if (!added) return entry->second;
+    symbol_ids.push_back(id);
+    offsets.push_back(uint32_t(strings.size()));
+    strings += symbol::name(id);
+    strings += '\0';
+    if (!compact) strings.resize((strings.size() + 7) & ~size_t(7), '\0');
+    return entry->second;
+}
+
+const uint32_t* Output::find(Node key) const {
+    auto entry = written.find(key);
+    return entry == written.end() ? nullptr : paths.data() + entry->second;
+}
+
+void Output::enter(Node key) {
+    path_stack.push_back(counter);
+    counter = 0;
+    written.emplace(key, uint32_t(paths.size()));
+    paths.push_back(uint32_t(path_stack.size()));
+    paths.insert(paths.end(), path_stack.begin(), path_stack.end());
+}
+
+void Output::leave() {
+    counter = path_stack.back();
+    path_stack.pop_back();
+}
+
+Node key_of(const Cell& value) {
+    switch (kind_of(value.type())) {
+    case Kind::cells:
+    case Kind::hash:
+    case Kind::map:
+    case Kind::text:
+    case Kind::binary:
+    case Kind::vector:
+    case Kind::bitset: return value.data2;
+    case Kind::word:
+    case Kind::object:
+    case Kind::error:
+    case Kind::function: return value.data1 == _context::global ? 0 : value.data1;
+    default: return 0;
+    }
+}
+
+// A context whose owner has a record (an object, an error, a function) travels with the word; the
+// global context needs none. Any other binding (an unbound word, a native's context) has no form that
+// would decode as the same binding, and writing the word bare would rebind it to the global context.
+Cell owner_of_word(const Cell& word) {
+    if (word.data1 == _context::global) return Cell{uint8_t(Type::Unset), 0, 0, 0};
+    if (word.data1) {
+        Cell owner = *_context::self_cell(word.data1);
+        bool carried = owner.is(Type::Object) || owner.is(Type::Error) || owner.is(Type::Function);
+        if (carried && owner.data1 == word.data1) return owner;
+    }
+    fire(Err::access_no_codec, &word);
+}
+
+}  // namespace oka::okabin
