@@ -4,8 +4,8 @@
 # at every GC_STRESS-th series allocation), and in a clang build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
-# `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs and the serialised values
-# for FUZZ_SECONDS each (it needs clang).
+# `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
+# and the images for FUZZ_SECONDS each (it needs clang).
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 GC_STRESS ?= 1
@@ -37,7 +37,8 @@ bench: build-release
 
 # The fuzz targets live in the sanitizer build.
 fuzz: build-sanitize
-	mkdir -p build/fuzz/corpus build/fuzz/eval-corpus build/fuzz/codec-corpus build/fuzz/okabin-corpus
+	mkdir -p build/fuzz/corpus build/fuzz/eval-corpus build/fuzz/codec-corpus build/fuzz/okabin-corpus \
+		build/fuzz/image-corpus
 	build/sanitize/lexer_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus
 	tests/fuzz/transcript-seeds build/fuzz/eval-seeds tests/transcripts/*.txt
 	build/sanitize/eval_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 -fork=1 -ignore_timeouts=1 -dict=tests/fuzz/eval.dict \
@@ -46,6 +47,8 @@ fuzz: build-sanitize
 		build/fuzz/codec-corpus tests/fuzz/codec_corpus
 	build/sanitize/okabin_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/okabin- \
 		build/fuzz/okabin-corpus tests/fuzz/okabin_corpus
+	build/sanitize/image_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/image- \
+		build/fuzz/image-corpus tests/fuzz/image_corpus
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

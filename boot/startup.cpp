@@ -19,6 +19,7 @@
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/logic.h"
@@ -60,12 +61,14 @@
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/handles.h"
+#include "runtime/image_store.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
 #include "runtime/random.h"
 #include "runtime/stack.h"
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
+#include "services/image_codecs.h"
 #include "services/simple_io.h"
 
 namespace oka {
@@ -79,6 +82,11 @@ void init_file() { file::init(simple_io::file_actions()); }
 void init_url() { url::init(simple_io::url_actions()); }
 // port! hands its actions to the port's actor through the evaluator, which lives above the datatypes.
 void init_port() { port::init(port_actor::forwarders()); }
+// The image layer comes first: image! registers over it.
+void init_image() {
+    os_image::init();
+    image::init(image_codecs::codecs());
+}
 
 // The datatypes' inits in the order start-up runs them, each with the types it registers in the order
 // it registers them.
@@ -130,6 +138,7 @@ constexpr DatatypeInit kDatatypeInits[] = {
     {point::init, {Type::Point2D, Type::Point3D}},
     {hash::init, {Type::Hash}},
     {map::init, {Type::Map}},
+    {init_image, {Type::Image}},
 };
 
 // An inherited action slot copies the parent's entry when the child registers, so every parent of

@@ -12,6 +12,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
@@ -229,11 +230,14 @@ void remove_passed(Cell* series, uint32_t count) {
     actions::call<Act::remove>(series, &part, nullptr);
 }
 
+// An image counts its pixels, which lie outside the language memory.
+bool at_tail_q(const Cell& series) {
+    return series.is(Type::Image) ? image::tail_q(series) : series::rs_tail_q(series);
+}
+
 // Whether values are left at the position of a loop over a series; a map's position first moves
 // past its vacant entries.
-bool more_values_q(Cell* series) {
-    return series->is(Type::Map) ? map::rs_skip_vacant(series) : !series::rs_tail_q(*series);
-}
+bool more_values_q(Cell* series) { return series->is(Type::Map) ? map::rs_skip_vacant(series) : !at_tail_q(*series); }
 
 // The loops over the values of a series: foreach, and remove-each, which removes the values of each
 // pass whose body ends with a true value. foreach takes a map's entries as a key and a value each,
@@ -429,7 +433,7 @@ void forall_s(const int32_t*) {
     if (!is_a(start->type(), TypeClass::series)) error::fire_in_function(Err::script_expect_arg, start->type(), 0);
     Loop loop;
     Pass pass = Pass::done;
-    while (pass != Pass::broken && !series::rs_tail_q(*word::get_cell(loop_args[0]))) {
+    while (pass != Pass::broken && !at_tail_q(*word::get_cell(loop_args[0]))) {
         pass = loop.pass(loop_args[1]);
         if (pass != Pass::broken) pass = loop.step([&] { advance_loop_word(&loop_args[0], *start); });
     }

@@ -74,6 +74,9 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 
 // ---- marking ----
 
+// The handle that an image record names: the first word of its buffer.
+int32_t pixels_handle(Node node) { return *mem::ptr<int32_t>(buffer_of(node)->offset); }
+
 // Calls visit(node, hold) for each series, table or handle a value names, as its layout says, with how
 // the value holds it (a node may be 0: nothing there yet): the one place that reads a cell's references
 // (runtime/type_layouts.def describes each layout). Marking and the heap check both read values
@@ -123,6 +126,7 @@ OKA_ALWAYS_INLINE void visit_nodes(const Cell& value, Visit visit) {
     case Layout::handle:
         if (int32_t(value.data3) >= 0) visit(value.data3, Hold::Handle);
         return;
+    case Layout::image: visit(value.data2, Hold::Pixels); return;
     case Layout::event:
         if (value.header & kEventHoldsSeries) visit(value.data2, Hold::Cells);
         return;
@@ -740,6 +744,11 @@ private:
         if (hold == Hold::Cells && *state != kSoundCells)
             fault("%s names node %#x as a series of cells, but its unit is %u", place.text().c_str(), node,
                   buffer_of(node)->unit());
+        if (hold == Hold::Pixels) {
+            if (buffer_of(node)->unit() != 1 || buffer_of(node)->data_end() - buffer_of(node)->offset < 4)
+                return fault("%s names node %#x as an image record, which holds no handle", place.text().c_str(), node);
+            check_named(uint32_t(pixels_handle(node)), Hold::Handle, place);
+        }
         if (hold == Hold::Table && *state != kCheckedTable) {
             *state = kCheckedTable;
             check_table(node, place);
@@ -938,6 +947,9 @@ void mark_value(const Cell& value) {
         case Hold::Cells: mark_series(node); break;
         case Hold::Table: hashtable::mark(node); break;
         case Hold::Handle: handles::mark(int32_t(node), nullptr); break;
+        case Hold::Pixels:
+            if (keep(node)) handles::mark(pixels_handle(node), nullptr);
+            break;
         }
     });
 }

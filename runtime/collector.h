@@ -99,6 +99,7 @@ enum class Hold : uint8_t {
     Cells,   // its buffer and, when that holds cells, what they name
     Table,   // a hash table (runtime/hashtable.h): its own series and what its values name
     Handle,  // no series: the index of a handle-table slot
+    Pixels,  // an image record: its buffer, whose first word is the handle of the pixels, and that handle
 };
 
 // Marks the node's buffer (nothing for node 0); true when it was not marked before.

@@ -32,7 +32,7 @@ inline constexpr int kLayoutCount = 0
 #include "runtime/type_layouts.def"
 #undef OKA_LAYOUT
     ;
-static_assert(kLayoutCount == 14, "a cell's payload has one of 14 layouts");
+static_assert(kLayoutCount == 15, "a cell's payload has one of 15 layouts");
 
 enum class TypeClass : uint8_t {
 #define OKA_TYPE_CLASS(name, typeset) name,

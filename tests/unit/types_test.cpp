@@ -76,7 +76,7 @@ TEST(TypeFacts, ClassesAgreeWithLayoutsAndParents) {
         {TypeClass::any_list, {L::cells, L::hash}, Type::Block},
         {TypeClass::any_block, {L::cells, L::hash}, Type::Block},
         {TypeClass::any_string, {L::text}, Type::String},
-        {TypeClass::series, {L::cells, L::hash, L::text, L::bytes}, Type::Series},
+        {TypeClass::series, {L::cells, L::hash, L::text, L::bytes, L::image}, Type::Series},
         {TypeClass::any_function, {L::native, L::op, L::function}, Type::Void},
         {TypeClass::any_object, {L::object}, Type::Object},
         {TypeClass::number, {L::nothing}, Type::Void},
