@@ -48,7 +48,7 @@ TEST_F(TupleTest, BytesPastTheCountStayZero) {
         {"to tuple! #FF00AA", 3, {0xAA00FF, 0, 0}},
         {"1.2.3 + 1.1.1.1", 4, {0x01040302, 0, 0}},
         {"complement 255.255.255", 3, {0, 0, 0}},
-        {"reverse/part 1.2.3.4.5.6.7.8.9 2", 9, {0x04030102, 0x08070605, 0x09}},
+        {"t: 1.2.3.4.5.6.7.8.9 reverse/part t 2", 9, {0x04030102, 0x08070605, 0x09}},
     };
     for (const Case& c : cases) {
         Cell t = evaluated(c.code);
