@@ -53,10 +53,12 @@ std::string reload(const std::string& molded) {
 // False when a value holds what its formers write otherwise than the lexer reads it, which is no
 // fault of the lexer's: a time, whose former splits the hours off in floating point and rounds the
 // seconds as it writes them (a large time or one a hair below a full minute molds an hour or a second
-// off); and inside a path a date with a time or of a year below zero, whose text has slashes in it.
-// A map is read through its keys and values.
+// off); inside a path a date with a time or of a year below zero, whose text has slashes in it; and
+// inside a path a float, which a path's text cannot hold (an integer too large for its type loads as
+// one). A map is read through its keys and values.
 bool molds_as_read_q(const Cell& value, bool in_path = false) {
     if (value.is(Type::Time)) return false;
+    if (value.is(Type::Float)) return !in_path;
     if (value.is(Type::Date)) return !in_path || (date::year_of(value.data1) >= 0 && !date::time_q(value.data1));
     if (value.is(Type::Map)) return molds_as_read_q(Cell{uint8_t(Type::Block), 0, value.data2, 0});
     if (!is_a(value.type(), TypeClass::any_block)) return true;
