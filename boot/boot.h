@@ -1,5 +1,6 @@
 /* The boot environment: the built-in functions bound to their global words, and the library code
-   written in Oka (the embedded scripts under boot/), evaluated once at start-up in order. */
+   written in Oka (the embedded scripts of boot/, library/, console/ and view/), evaluated once at
+   start-up in boot order. */
 #pragma once
 
 #include <string_view>
