@@ -3,6 +3,7 @@
 #include <array>
 #include <iterator>
 
+#include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/logic.h"
 #include "datatypes/object.h"
@@ -74,8 +75,9 @@ constexpr size_t kTypeTests = [] {
     return count;
 }();
 static_assert(kTypeTests == 48, "forty-eight datatype tests");
-static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 3,
-              "the boot routines, the type tests and the three collector statistics");
+static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 3 + 5 * 2 + 2,
+              "the boot routines, the type tests, the three collector statistics, the encode and decode of "
+              "the five image codecs and of the serialised-value codec");
 
 constexpr auto kEntries = [] {
     std::array<routines::Entry, std::size(kRows)> entries{};
@@ -117,16 +119,35 @@ void init() {
     io::add_print_hooks(nullptr, watch_output);
 }
 
+namespace {
+
+// The value cell of a field of an object, or of a word key of a map (where word keys are stored as
+// set-words: the entries are key, value pairs).
+BufPtr<Cell> member_cell(const Cell& holder, uint32_t symbol) {
+    if (holder.is(Type::Map)) {
+        Cell entries{uint8_t(Type::Block), 0, holder.data2, 0};
+        uint32_t length = block::rs_length_q(entries);
+        for (uint32_t i = 0; i + 1 < length; i += 2) {
+            BufPtr<Cell> key = block::rs_abs_at(entries, i);
+            if (key->is(Type::SetWord) && key->data2 == symbol) return key + 1;
+        }
+        OKA_ASSERT(false);
+    }
+    OKA_ASSERT(holder.is(Type::Object));
+    int32_t position = object::find_word(holder, symbol);
+    OKA_ASSERT(position >= 0);
+    return BufPtr<Cell>(object::get_values(holder).get() + position);
+}
+
+}  // namespace
+
 BufPtr<Cell> field_cell(std::string_view path) {
     size_t slash = path.find('/');
     Cell holder = *word::get_cell(word::load(path.substr(0, slash)));
     for (;;) {
         path.remove_prefix(slash + 1);
         slash = path.find('/');
-        OKA_ASSERT(holder.is(Type::Object));
-        int32_t position = object::find_word(holder, symbol::make(path.substr(0, slash)));
-        OKA_ASSERT(position >= 0);
-        BufPtr<Cell> cell(object::get_values(holder).get() + position);
+        BufPtr<Cell> cell = member_cell(holder, symbol::make(path.substr(0, slash)));
         if (slash == std::string_view::npos) return cell;
         holder = *cell;
     }

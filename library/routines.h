@@ -31,7 +31,8 @@ void bind_global_routines();
 void bind_field_routines();
 
 // The value cell of the object field at the end of a path from a global word
-// ("system/state/GC/active?"); every step must name a field of an object.
+// ("system/state/GC/active?"); every step must name a field of an object or a word key of a map
+// ("system/codecs/png/encode").
 BufPtr<Cell> field_cell(std::string_view path);
 
 #define OKA_ROUTINE(Name, target, spec) void Name##_r(Cell* arguments);
