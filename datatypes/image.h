@@ -58,6 +58,11 @@ Cell* load_binary(const Cell& binary);
 // access bad-media for an image without pixels and when the encoder fails. Allocates.
 Cell* encode(const Cell& image, int32_t container);
 
+// Makes `cell` (fixed) an image of `width` x `height` pixels from their bytes as the argb plane lies, 4
+// bytes a pixel (a width or height of 0 makes an empty image). The size must fit the image layer
+// (os_image::fits_q) and the bytes must not lie in a series buffer. Allocates.
+Cell* make_from_argb(Cell* cell, uint32_t width, uint32_t height, const uint8_t* argb);
+
 // A new binary! pushed on the data stack holding the plane of every pixel (the head does not count).
 // Allocates.
 Cell* extract_data(const Cell& image, Plane plane);

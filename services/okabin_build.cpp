@@ -106,14 +106,16 @@ Cell shared_series(const Input& in, const Record& r, uint32_t head, const Cell& 
     case Kind::hash:
     case Kind::map:
     case Kind::vector:
+    case Kind::image:
     case Kind::bitset: same = type == r.type; break;
     case Kind::text: same = type_layout(type) == Layout::text; break;
     case Kind::binary: same = type == Type::Binary; break;
     default: break;
     }
     if (!same) in.fail(r.at);
-    // A hash! or map! keeps its table, a vector! its element type; text gets no conversion of its own yet.
-    bool keeps_word3 = r.type == Type::Hash || r.type == Type::Map || r.type == Type::Vector;
+    // A hash! or map! keeps its table, a vector! its element type, an image! its size; text gets no
+    // conversion of its own yet.
+    bool keeps_word3 = r.type == Type::Hash || r.type == Type::Map || r.type == Type::Vector || r.type == Type::Image;
     uint32_t position = r.type == Type::Map || r.type == Type::Bitset ? found.data1 : head;
     return Cell{r.header(), position, found.data2, keeps_word3 ? found.data3 : 0};
 }
@@ -161,6 +163,15 @@ void append_bytes(Input& in, const Record& r, uint32_t head, uint32_t count, boo
     stack::Root bytes(Cell{r.header(), head, fill_series(alloc::alloc_bytes(count), in.pos, count), 0});
     if (negated) alloc::set_series_flag(bytes.cell().data2, kSeriesNegated);
     append(parent, bytes.cell());
+}
+
+void read_image(Input& in, const Record& r, uint32_t head, uint32_t width, uint32_t height, Node parent,
+                const uint8_t* size_at) {
+    if (!image_size_q(width, height, head)) in.fail(size_at);
+    size_t length = size_t(width) * height * 4;
+    in.need(length);
+    append_image(parent, r.header(), head, width, height, in.pos);
+    in.pos += length;
 }
 
 void append_vector_record(Input& in, const Record& r, uint32_t head, Type element, uint32_t size, uint32_t count,

@@ -11,6 +11,7 @@
 #include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/native.h"
@@ -122,6 +123,10 @@ void read_series(Input& in, const Record& r, Node parent) {
         append_vector_record(in, r, head, Type(form >> 2), size, n, parent, at);
         in.pos += size_t(n) * size;
         return;
+    }
+    case Kind::image: {
+        uint32_t width = varint(in), height = varint(in);
+        return read_image(in, r, head, width, height, parent, at);
     }
     default: {  // binary!, bitset!
         uint32_t n = count(in, 1);
@@ -261,7 +266,7 @@ Cell read_scalar(Input& in, const Record& r) {
 void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
     Kind kind = kind_of(r.type);
     if (kind == Kind::no_codec) error::fire_on_type(Err::access_no_codec, r.type);
-    if (kind == Kind::invalid || kind == Kind::unbuilt || !datatype::registered_q(r.type)) in.fail(r.at);
+    if (kind == Kind::invalid || !datatype::registered_q(r.type)) in.fail(r.at);
     if (set_word) {
         if (kind != Kind::word) in.fail(r.at);
         return read_set_word(in, r, parent);
@@ -275,6 +280,7 @@ void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
     case Kind::text:
     case Kind::binary:
     case Kind::vector:
+    case Kind::image:
     case Kind::bitset: return read_series(in, r, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, parent);
@@ -437,6 +443,11 @@ void put_head(Output& out, const Cell& value) {
 }
 
 void write_series_contents(Output& out, const Cell& value) {
+    if (value.is(Type::Image)) {
+        put_varint(out, image::width_of(value)), put_varint(out, image::height_of(value));
+        std::span<const uint8_t> pixels = ImagePixels(value).bytes();
+        return put_bytes(out, pixels.data(), pixels.size());
+    }
     const SeriesBuffer& buffer = *mem::buffer(value.data2);
     uint32_t n = buffer.length(), unit = buffer.unit();
     const uint8_t* bytes = mem::ptr(buffer.offset);
@@ -554,7 +565,7 @@ void write_record(Output& out, const Cell& value) {
         return;
     }
     Node key = key_of(value);
-    if (!key && kind != Kind::native && kind != Kind::op) {
+    if (!key && kind != Kind::native && kind != Kind::op && kind != Kind::image) {
         if (new_line) put(out, kNewLine);
         write_scalar(out, value);
         out.counter++;
@@ -562,8 +573,8 @@ void write_record(Output& out, const Cell& value) {
     }
     if (new_line) put(out, kNewLine);
     const uint32_t* path = key ? out.find(key) : nullptr;
-    bool series =
-        kind == Kind::cells || kind == Kind::hash || kind == Kind::text || kind == Kind::binary || kind == Kind::vector;
+    bool series = kind == Kind::cells || kind == Kind::hash || kind == Kind::text || kind == Kind::binary ||
+                  kind == Kind::vector || kind == Kind::image;
     if (path) {
         put(out, kReference);
         put_header(out, type, series && value.data1 != 0);
@@ -598,12 +609,12 @@ void write_record(Output& out, const Cell& value) {
         write_series_contents(out, value);
         out.leave();
         break;
-    default:
-        out.enter(key);
+    default:  // an empty image has no buffer that other values could share
+        if (key) out.enter(key);
         put_header(out, type, value.data1 != 0);
         put_head(out, value);
         write_series_contents(out, value);
-        out.leave();
+        if (key) out.leave();
     }
     out.counter++;
 }

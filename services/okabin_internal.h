@@ -24,7 +24,6 @@ namespace oka::okabin {
 // What a type's record holds (services/okabin_records.def).
 enum class Kind : uint8_t {
     invalid,
-    unbuilt,
     no_codec,
     datatype,
     empty,
@@ -48,6 +47,7 @@ enum class Kind : uint8_t {
     text,
     binary,
     vector,
+    image,
     bitset,
     error,
     native,
@@ -175,6 +175,9 @@ void append_map(Input& in, const Record& r, uint32_t count, Node parent, const u
 void append_text(Input& in, const Record& r, uint32_t head, uint32_t count, uint32_t unit, Node parent,
                  const uint8_t* count_at);
 void append_bytes(Input& in, const Record& r, uint32_t head, uint32_t count, bool negated, Node parent);
+// An image record's pixels after its sides, read from the input.
+void read_image(Input& in, const Record& r, uint32_t head, uint32_t width, uint32_t height, Node parent,
+                const uint8_t* size_at);
 void append_vector_record(Input& in, const Record& r, uint32_t head, Type element, uint32_t size, uint32_t count,
                           Node parent, const uint8_t* form_at);
 

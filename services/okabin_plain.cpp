@@ -153,6 +153,10 @@ void read_series(Input& in, const Record& r, uint32_t header, Node parent) {
         append_vector_record(in, r, head, element, unit, n, parent, at);
         return skip_bytes(in, size_t(n) * unit);
     }
+    case Kind::image: {
+        uint32_t size = in.u32();  // 4 bytes a pixel keep the payload aligned
+        return read_image(in, r, head, size & 0xFFFF, size >> 16, parent, at);
+    }
     default: {  // binary!, bitset!
         uint32_t n = count(in, 1);
         append_bytes(in, r, head, n, r.type == Type::Bitset && (header & kNegated), parent);
@@ -243,7 +247,7 @@ void read_record(Input& in, Node parent) {
     r.reference = header & kReference;
     Kind kind = kind_of(r.type);
     if (kind == Kind::no_codec) error::fire_on_type(Err::access_no_codec, r.type);
-    if (kind == Kind::invalid || kind == Kind::unbuilt || !datatype::registered_q(r.type)) in.fail(r.at);
+    if (kind == Kind::invalid || !datatype::registered_q(r.type)) in.fail(r.at);
     const uint8_t* at = in.pos;
     switch (kind) {
     case Kind::word: return read_word(in, r, header, parent);
@@ -253,6 +257,7 @@ void read_record(Input& in, Node parent) {
     case Kind::text:
     case Kind::binary:
     case Kind::vector:
+    case Kind::image:
     case Kind::bitset: return read_series(in, r, header, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, header, parent);
@@ -399,6 +404,11 @@ void put_series_start(Output& out, const Cell& value, uint32_t header) {
 }
 
 void write_series_contents(Output& out, const Cell& value) {
+    if (value.is(Type::Image)) {
+        put(out, value.data3);  // the size word, height << 16 | width
+        std::span<const uint8_t> pixels = ImagePixels(value).bytes();
+        return put_bytes(out, pixels.data(), pixels.size());
+    }
     const SeriesBuffer& buffer = *mem::buffer(value.data2);
     uint32_t n = buffer.length(), unit = buffer.unit();
     const uint8_t* bytes = mem::ptr(buffer.offset);
@@ -456,11 +466,11 @@ void write_record(Output& out, const Cell& value) {
         out.enter(key);
         write_owner(out, value, header);
         out.leave();
-    } else if (key) {
-        out.enter(key);
+    } else if (key || kind == Kind::image) {  // an empty image has no buffer that others could share
+        if (key) out.enter(key);
         put_series_start(out, value, header);
         write_series_contents(out, value);
-        out.leave();
+        if (key) out.leave();
     } else {
         write_scalar(out, value, header);
     }

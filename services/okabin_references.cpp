@@ -130,6 +130,7 @@ Node key_of(const Cell& value) {
     case Kind::text:
     case Kind::binary:
     case Kind::vector:
+    case Kind::image:
     case Kind::bitset: return value.data2;
     case Kind::word:
     case Kind::object:

@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/money.h"
 #include "datatypes/vector.h"
@@ -108,5 +109,28 @@ uint32_t error_code_of(const Cell& error) {
 }
 
 bool bitset_negated_q(const Cell& bitset) { return bitset::negated_q(bitset); }
+
+bool image_size_q(uint32_t width, uint32_t height, uint32_t head) {
+    return width <= 0xFFFF && height <= 0xFFFF && head <= uint64_t(width) * height &&
+           (width == 0 || height == 0 || os_image::fits_q(width, height));
+}
+
+void append_image(Node block, uint32_t header, uint32_t head, uint32_t width, uint32_t height, const uint8_t* argb) {
+    Cell* image = image::make_from_argb(stack::push_next(), width, height, argb);
+    image->header = header;
+    image->data1 = head;
+    append(block, *image);
+    stack::pop(1);
+}
+
+ImagePixels::ImagePixels(const Cell& image) {
+    if (image.data2) lock_.emplace(image::pixels_of(image), false);
+}
+
+std::span<const uint8_t> ImagePixels::bytes() const {
+    if (!lock_) return {};
+    std::span<const uint32_t> pixels = lock_->pixels();
+    return {reinterpret_cast<const uint8_t*>(pixels.data()), pixels.size_bytes()};
+}
 
 }  // namespace oka::okabin

@@ -7,8 +7,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 
 #include "runtime/cell.h"
+#include "runtime/image_store.h"
 
 namespace oka::okabin {
 
@@ -36,5 +39,20 @@ bool error_code_q(uint32_t code);
 uint32_t error_code_of(const Cell& error);
 
 bool bitset_negated_q(const Cell& bitset);
+
+// An image's sides as data may give them: each at most 65,535 pixels, their product what the image
+// layer holds, and the head at most the pixel count.
+bool image_size_q(uint32_t width, uint32_t height, uint32_t head);
+// Appends a new image of `width` x `height` pixels from their argb bytes to a block.
+void append_image(Node block, uint32_t header, uint32_t head, uint32_t width, uint32_t height, const uint8_t* argb);
+// The pixels of an image as their argb bytes lie, readable while this lives (none for an empty image).
+class ImagePixels {
+public:
+    explicit ImagePixels(const Cell& image);
+    std::span<const uint8_t> bytes() const;
+
+private:
+    std::optional<os_image::Lock> lock_;
+};
 
 }  // namespace oka::okabin

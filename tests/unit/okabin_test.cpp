@@ -126,6 +126,16 @@ TEST_F(Okabin, CompactBytesOfSmallValues) {
               "0005010F00"},
              {"1x-2", "010103250203"},
              {"1.2.3", "01010427010203"},
+             // An image: its sides, then each pixel's bytes as they lie (blue, green, red, alpha).
+             {"make image! [1x1 #{0A0B0C}]",
+              "010107350101"
+              "0C0B0AFF"},
+             {"next make image! [1x1 #{0A0B0C}]",
+              "01010875010101"
+              "0C0B0AFF"},
+             {"make image! 0x3",
+              "0101033500"
+              "03"},
          }) {
         std::string expected = std::string("4F4B4142494E02") + c.bytes;
         EXPECT_EQ(hex_of(encoded(value_of(c.code), true)), expected) << c.code;
@@ -164,6 +174,16 @@ TEST_F(Okabin, PlainBytesOfSmallValues) {
               "00000000"
               "03000000"
               "61626300"},
+             // An image: its header and head, the size word (height << 16 | width), then its pixels.
+             {"make image! [1x2 #{0A0B0C 0D0E0F}]",
+              "00"
+              "01000000"
+              "14000000"
+              "35000000"
+              "00000000"
+              "01000200"
+              "0C0B0AFF"
+              "0F0E0DFF"},
              // A global word: header with bit 25, symbol index, then its position in the global context.
              {"[a]",
               "04"
@@ -214,6 +234,7 @@ TEST_F(Okabin, RoundTripsOfEveryDatatype) {
              "reduce [:append :add :+ :if :either]",
              "try [1 / 0]",
              "b: copy [] loop 60 [append b copy \"a string of some length\"] b",
+             "reduce [make image! [2x1 #{FF0000 00FF00}] make image! 0x3 next make image! 2x2]",
          }) {
         Cell value = value_of(code);
         std::string expected = mold_all(value);
@@ -242,6 +263,10 @@ TEST_F(Okabin, SharingCyclesAndPositionsAreKept) {
         Cell self = decode_one(encoded(value_of("b: next [1 2] append/only b b b"), compact));
         EXPECT_EQ(self.data1, 1u);
         EXPECT_EQ(block::rs_abs_at(self, 2)->data2, self.data2);
+
+        Cell images = decode_one(encoded(value_of("i: make image! 2x2 reduce [i next i]"), compact));
+        EXPECT_EQ(block::rs_abs_at(images, 0)->data2, block::rs_abs_at(images, 1)->data2);
+        EXPECT_EQ(block::rs_abs_at(images, 1)->data1, 1u);
 
         Cell objects = decode_one(encoded(value_of("o: make object! [a: 1] reduce [o o]"), compact));
         EXPECT_EQ(block::rs_abs_at(objects, 0)->data1, block::rs_abs_at(objects, 1)->data1);
@@ -328,6 +353,9 @@ TEST_F(Okabin, MalformedDataRaisesAnErrorAtItsPosition) {
              {"tuple of 13 bytes", container(1, {1, 3, 0x67, 13, 1}), "ob-invalid-record 12"},
              {"typeset of 13 bytes", container(1, {1, 2, 0x21, 13}), "ob-invalid-record 12"},
              {"vector of blocks", container(1, {1, 3, 0x23, 0x14, 0x00}), "ob-invalid-record 12"},
+             {"image side above 65535", container(1, {1, 5, 0x35, 0x80, 0x80, 0x04, 0x01}), "ob-invalid-record 12"},
+             {"image head past its pixels", container(1, {1, 4, 0x75, 0x02, 0x01, 0x01}), "ob-invalid-record 13"},
+             {"image pixels missing", container(1, {1, 6, 0x35, 0x01, 0x01, 0, 0, 0}), "ob-invalid-record 14"},
              {"error code unknown", container(1, {1, 2, 0x22, 0x63}), "ob-invalid-record 12"},
          }) {
         EXPECT_EQ(decode(c.data).error, c.error) << c.what;
