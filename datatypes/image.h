@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "runtime/cell.h"
+#include "runtime/image_ops.h"
 
 namespace oka::image {
 
@@ -62,6 +63,19 @@ Cell* encode(const Cell& image, int32_t container);
 // bytes a pixel (a width or height of 0 makes an empty image). The size must fit the image layer
 // (os_image::fits_q) and the bytes must not lie in a series buffer. Allocates.
 Cell* make_from_argb(Cell* cell, uint32_t width, uint32_t height, const uint8_t* argb);
+
+// A rectangle of an image's pixels: its top left pixel and its size.
+struct Crop {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+// Makes `result` (fixed) a new image of the source's pixels (or of the crop of them, its size cut to
+// the source) mapped into the quadrilateral of one to four points (pair! or point2D!): one point is
+// the top left corner of a rectangle of the crop's (or source's) size, two are opposite corners, three
+// are p0, p1 and p3 of a parallelogram, four are the corners in order. Corners that run right to left
+// (or bottom to top) are mirrored and the placement's width (or height) is negative. `result` is none
+// for more than four points, a crop outside the source, or a mapping that gives no pixels. Allocates.
+Cell* place(const Cell& source, Cell* result, const std::optional<Crop>& crop, std::span<const Cell> points,
+            image_ops::Placement& placement);
 
 // A new binary! pushed on the data stack holding the plane of every pixel (the head does not count).
 // Allocates.
