@@ -188,10 +188,6 @@ void collect_calls_r(Cell* arguments) {
 
 void tracing_q_r(Cell* arguments) { logic::make_at(arguments, trace::tracing); }
 
-// No clipboard is reached yet.
-void read_clipboard_r(Cell*) { fire(Err::internal_feature_na); }
-void write_clipboard_r(Cell*) { fire(Err::internal_feature_na); }
-
 void write_stdout_r(Cell* arguments) {
     std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, false, true);
     platform::write_all(1, bytes.data(), bytes.size());
