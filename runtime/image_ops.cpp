@@ -54,6 +54,18 @@ Vector unit_edge(const Point& from, const Point& to) {
     return v;
 }
 
+// Inside a quadrilateral of either winding: on one side of every edge, or on it. (inside_quad_q takes
+// only the corners that run clockwise on the screen; the mapping takes both.)
+bool within_q(const Quad& quad, double x, double y) {
+    bool right = false, left = false;
+    for (size_t i = 0; i < 4; i++) {
+        const Point &a = quad[i], &b = quad[(i + 1) % 4];
+        double side = cross(vector_between(a.x, a.y, x, y), vector_between(a.x, a.y, b.x, b.y));
+        right |= side > 0, left |= side < 0;
+    }
+    return !(right && left);
+}
+
 double distance_to_edge(double x, double y, const Point& start, Vector edge) {
     return std::fabs(cross(vector_between(start.x, start.y, x, y), edge));
 }
@@ -96,7 +108,7 @@ std::optional<Pixels> transform(const uint32_t* source, int32_t width, int32_t h
     for (int32_t j = 0; j < *h; j++) {
         for (int32_t i = 0; i < *w; i++) {
             double px = double(i) + *x, py = double(j) + *y;
-            if (!inside_quad_q(quad, px, py)) continue;
+            if (!within_q(quad, px, py)) continue;
             double d[4];
             for (size_t e = 0; e < 4; e++) d[e] = distance_to_edge(px, py, quad[e], edges[e]);
             double u = d[3] / (d[3] + d[1]) * width, v = d[0] / (d[0] + d[2]) * height;

@@ -47,8 +47,9 @@ bool inside_quad_q(const Quad& quad, double x, double y);
 bool copy_rect(const uint32_t* source, int32_t source_width, int32_t source_height, int32_t x, int32_t y, int32_t width,
                int32_t height, uint32_t* destination);
 
-// The source mapped into the quadrilateral, over the quadrilateral's bounding box (transparent black
-// outside it), and that box as `placement`; nothing when the source has no pixels.
+// The source mapped into the quadrilateral (its corners running either way round), over the
+// quadrilateral's bounding box (transparent black outside it), and that box as `placement`; nothing
+// when the source has no pixels.
 std::optional<Pixels> transform(const uint32_t* source, int32_t width, int32_t height, const Quad& quad,
                                 Placement& placement);
 // The source scaled to the new size; nothing when the mapping does not give exactly that size.

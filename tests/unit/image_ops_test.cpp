@@ -71,6 +71,17 @@ TEST(ImageOps, MappingIntoTheSourceRectangleReproducesIt) {
     EXPECT_EQ((*doubled)[0], source[0]);
 }
 
+// Corners that run the other way round map too: here the source comes out flipped left to right (the
+// sampling takes each pixel's corner, so the first column falls on the source's right edge, outside).
+TEST(ImageOps, QuadrilateralsOfEitherWindingMap) {
+    Pixels source = numbered(3, 1);
+    Placement placement;
+    std::optional<Pixels> flipped =
+        image_ops::transform(source.data(), 3, 1, Quad{{{3, 0}, {0, 0}, {0, 1}, {3, 1}}}, placement);
+    ASSERT_TRUE(flipped);
+    EXPECT_EQ(*flipped, (Pixels{0, source[2], source[1]}));
+}
+
 TEST(ImageOps, PixelsOutsideARotatedQuadrilateralStayTransparentBlack) {
     Pixels white(4, 0xFFFFFFFF);
     Placement placement;
