@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "boot/boot_data.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -24,22 +25,15 @@
 #include "platform/os.h"
 #include "runtime/print_hooks.h"
 #include "runtime/registry.h"
+#include "runtime/root.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
 #include "runtime/unicode.h"
+#include "services/okabin.h"
 
 namespace oka::boot {
 
 namespace {
-
-struct Script {
-    const char* name;
-    const char* text;
-};
-
-constexpr Script kScripts[] = {
-#include "embedded_scripts.inc"
-};
 
 struct ActionSpec {
     Act slot;
@@ -143,16 +137,22 @@ void define_built_ins() {
     library::bind_global_routines();
 }
 
+void run_boot_block(const Cell& code) {
+    Cell* saved = stack::top;
+    interpreter::eval_block(code, false);
+    stack::top = saved;
+}
+
 void run_boot_script(std::string_view text) {
     Cell* saved = stack::top;
-    Cell* code = lexer::load(text);
-    interpreter::eval_block(*code, false);
+    run_boot_block(*lexer::load(text));
     stack::top = saved;
 }
 
 void build_library() {
     function::building_library = true;
-    for (const Script& script : kScripts) run_boot_script(script.text);
+    Cell scripts = *block::rs_abs_at(runtime::root, okabin::boot_load(kBootData, kBootDataSize));
+    for (uint32_t i = 0; i < block::rs_length_q(scripts); i++) run_boot_block(*block::rs_abs_at(scripts, i));
     function::building_library = false;
     library::bind_field_routines();
     fill_system();

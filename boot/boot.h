@@ -1,6 +1,6 @@
 /* The boot environment: the built-in functions bound to their global words, and the library code
-   written in Oka (the embedded scripts of boot/, library/, console/ and view/), evaluated once at
-   start-up in boot order. */
+   written in Oka (the scripts of boot/, library/, console/ and view/, built into the program as the
+   boot data), evaluated once at start-up in boot order. */
 #pragma once
 
 #include <string_view>
@@ -14,10 +14,10 @@ namespace oka::boot {
 // (library/routines.h).
 void define_built_ins();
 
-// Evaluates the embedded library scripts in boot order, each as run_boot_script does (the functions
-// they make are library code: function::kCompiled), then binds the routines held by object fields and
-// fills in what the system object holds of the run-time itself (its build date, system/words, the error
-// catalogue, the current and cache folders), and caches the objects of system the run-time reads.
+// Decodes the boot data (boot/boot_data.h) and evaluates its scripts in boot order, each as
+// run_boot_script does (the functions they make are library code: function::kCompiled), then binds the routines held by
+// object fields and fills in what the system object holds of the run-time itself (its build date, system/words, the
+// error catalogue, the current and cache folders), and caches the objects of system the run-time reads.
 void build_library();
 // Evaluates one script of the boot environment. Nothing catches an error there: it prints its report
 // and ends the process with status -2.

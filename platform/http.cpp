@@ -1,7 +1,13 @@
 #include "platform/http.h"
 
+// The calls go through pointers taken from the library, not through the header's checking macros.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+#include <dlfcn.h>
+#include <strings.h>
 
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <string_view>
 
@@ -9,9 +15,50 @@ namespace oka::platform {
 
 namespace {
 
+// libcurl and the libraries it needs in turn are many: loading them at start-up took most of it, so
+// they are loaded on the first request.
+struct Curl {
+    CURLcode (*global_init)(long flags);
+    CURL* (*easy_init)();
+    CURLcode (*easy_setopt)(CURL* curl, CURLoption option, ...);
+    CURLcode (*easy_perform)(CURL* curl);
+    CURLcode (*easy_getinfo)(CURL* curl, CURLINFO info, ...);
+    void (*easy_cleanup)(CURL* curl);
+    curl_slist* (*slist_append)(curl_slist* list, const char* line);
+    void (*slist_free_all)(curl_slist* list);
+};
+
+// The library, initialised; nothing when it cannot be loaded or initialised.
+const Curl* curl_library() {
+    static const Curl* loaded = []() -> const Curl* {
+        static Curl curl;
+        void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (!library) return nullptr;
+        struct Symbol {
+            const char* name;
+            void* slot;
+        };
+        const Symbol symbols[] = {
+            {"curl_global_init", &curl.global_init},   {"curl_easy_init", &curl.easy_init},
+            {"curl_easy_setopt", &curl.easy_setopt},   {"curl_easy_perform", &curl.easy_perform},
+            {"curl_easy_getinfo", &curl.easy_getinfo}, {"curl_easy_cleanup", &curl.easy_cleanup},
+            {"curl_slist_append", &curl.slist_append}, {"curl_slist_free_all", &curl.slist_free_all},
+        };
+        static_assert(std::size(symbols) * sizeof(void*) == sizeof(Curl), "every call of the library is loaded");
+        for (const Symbol& symbol : symbols) {
+            void* address = dlsym(library, symbol.name);
+            if (!address) return nullptr;
+            std::memcpy(symbol.slot, &address, sizeof address);
+        }
+        return curl.global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK ? &curl : nullptr;
+    }();
+    return loaded;
+}
+
 struct CurlFree {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    const Curl* lib;
+    void operator()(CURL* curl) const { lib->easy_cleanup(curl); }
+    void operator()(curl_slist* list) const { lib->slist_free_all(list); }
 };
 
 size_t take_body(char* data, size_t size, size_t count, void* into) {
@@ -34,18 +81,18 @@ size_t take_header(char* data, size_t size, size_t count, void* into) {
 bool given_q(const std::vector<std::string>& headers, std::string_view name) {
     for (const std::string& header : headers)
         if (header.size() > name.size() && header[name.size()] == ':' &&
-            curl_strnequal(header.data(), name.data(), name.size()))
+            strncasecmp(header.data(), name.data(), name.size()) == 0)
             return true;
     return false;
 }
 
 // The header lines as the client takes them: the given ones, and an empty value for each header that
 // the client would add of its own accord, which it then leaves out.
-curl_slist* header_list(const std::vector<std::string>& headers) {
+curl_slist* header_list(const Curl& lib, const std::vector<std::string>& headers) {
     curl_slist* list = nullptr;
-    auto add = [&list](const char* line) {
-        curl_slist* longer = curl_slist_append(list, line);
-        if (!longer) curl_slist_free_all(list);
+    auto add = [&](const char* line) {
+        curl_slist* longer = lib.slist_append(list, line);
+        if (!longer) lib.slist_free_all(list);
         list = longer;
         return longer != nullptr;
     };
@@ -56,45 +103,45 @@ curl_slist* header_list(const std::vector<std::string>& headers) {
     return list;
 }
 
-void set_method(CURL* curl, const HttpRequest& request) {
+void set_method(const Curl& lib, CURL* curl, const HttpRequest& request) {
     if (request.method == "HEAD")
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        lib.easy_setopt(curl, CURLOPT_NOBODY, 1L);
     else if (request.method == "POST")
-        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        lib.easy_setopt(curl, CURLOPT_POST, 1L);
     else if (request.method != "GET")
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        lib.easy_setopt(curl, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     if (request.body) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
+        lib.easy_setopt(curl, CURLOPT_POSTFIELDS, request.body->data());
+        lib.easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body->size()));
     }
 }
 
 }  // namespace
 
 std::optional<HttpResponse> http_request(const HttpRequest& request) {
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!ready) return std::nullopt;
-    std::unique_ptr<CURL, CurlFree> curl(curl_easy_init());
+    const Curl* lib = curl_library();
+    if (!lib) return std::nullopt;
+    std::unique_ptr<CURL, CurlFree> curl(lib->easy_init(), CurlFree{lib});
     if (!curl) return std::nullopt;
-    std::unique_ptr<curl_slist, CurlFree> headers(header_list(request.headers));
+    std::unique_ptr<curl_slist, CurlFree> headers(header_list(*lib, request.headers), CurlFree{lib});
     if (!headers) return std::nullopt;
     HttpResponse response;
     CURL* c = curl.get();
-    curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, take_body);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, take_header);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &response);
-    set_method(c, request);
-    if (curl_easy_perform(c) != CURLE_OK) return std::nullopt;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
+    lib->easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    lib->easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+    lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
+    lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
+    lib->easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+    lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, take_body);
+    lib->easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, take_header);
+    lib->easy_setopt(c, CURLOPT_HEADERDATA, &response);
+    set_method(*lib, c, request);
+    if (lib->easy_perform(c) != CURLE_OK) return std::nullopt;
+    lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
     return response;
 }
 

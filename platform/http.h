@@ -7,6 +7,8 @@
      client's own Accept and Content-Type are left out unless given.
    - A connection that cannot be made within 30 seconds, or a transfer that stalls for 60, fails.
 
+   - libcurl is loaded on the first request; where it cannot be loaded, no request can be made.
+
    Rules: nothing here knows of cells; text is bytes (UTF-8 by convention). The client is made and freed
    within the call, on every path. */
 #pragma once
