@@ -189,4 +189,12 @@ void leave_body(const Cell& name, uint32_t code) {
     fire_event(kEpilog, nullptr, -1, &name, nullptr);
 }
 
+void switch_for_caller(bool on) {
+    if (!trace_mode) return;
+    if (TracingRestored* scope = TracingRestored::innermost_)
+        scope->saved_ = on;
+    else
+        tracing = on;
+}
+
 }  // namespace oka::trace
