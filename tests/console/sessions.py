@@ -120,7 +120,7 @@ SESSIONS = {
         ("debug> ", "", ["-----> EVAL 2", "Input: 2", "Watch: x: 42"]),
         ("debug> ", "-w x", []),
         ("debug> ", "", ["-----> PUSH 2"]),
-        ("debug> ", "", ["-----> CALL + (", ")"]),
+        ("debug> ", "", ["-----> CALL + (op!)"]),
         # the lines typed at the debugger are in the history while it runs
         ("debug> ", ":system/console/history", ['== [":system/console/history" "-w x" "-s" "next" "w x" "foo" ":system/tools/options/debug/active?" ":x" "n"]']),
         ("debug> ", "c", []),
