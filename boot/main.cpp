@@ -10,6 +10,7 @@
 
 #include "boot/boot.h"
 #include "boot/startup.h"
+#include "console/line_input.h"
 #include "console/repl.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -166,6 +167,7 @@ void start_and_run() {
     runtime::init();
     boot::finish_start_up();
     collector::on = true;
+    line_input::init_console("Oka Console");
     if (sys::arg_count > 1) {
         publish_arguments(2);
         run_script(sys::args[1]);

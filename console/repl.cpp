@@ -3,9 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <iostream>
 #include <string>
 
+#include "console/terminal.h"
+#include "datatypes/binary.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -176,6 +177,17 @@ private:
     size_t next_ = 0;      // the first character not read yet
 };
 
+// One line of standard input, read byte by byte as the line editor reads it: code that asks for a line
+// itself (ask, input) reads on from where the console stopped, with nothing read ahead of it.
+bool read_line(std::string& line) {
+    Cell* saved = stack::top;
+    Cell* text = string::rs_make_at(stack::push_next(), 80);
+    bool read = terminal::stdin_readline(*text);
+    line = binary::utf8_of(*text);
+    stack::top = saved;
+    return read;
+}
+
 }  // namespace
 
 void do_command(std::string_view input, int width) {
@@ -215,7 +227,7 @@ void run() {
     Delimiters delimiters;
     for (;;) {
         if (terminal) sys::prin_cstring(buffer.empty() ? kPrompt : "    ");
-        if (!std::getline(std::cin, line)) break;
+        if (!read_line(line)) break;
         if (buffer.empty() && line.empty()) continue;
         buffer += line;
         buffer += '\n';

@@ -7,9 +7,11 @@
 #include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
 #include "runtime/root.h"
@@ -166,7 +168,18 @@ void fire_fetch(const Cell& block, uint32_t position) {
 void fire_push(const Cell& value) { fire_event(kPush, nullptr, -1, nullptr, &value); }
 void fire_set(const Cell& target, const Cell& value) { fire_event(kSet, nullptr, -1, &target, &value); }
 void fire_open(const Cell& name) { fire_event(kOpen, nullptr, -1, &name, &name); }
-void fire_call(const Cell& name, const Cell& function) { fire_event(kCall, nullptr, -1, &name, &function); }
+// An operator runs as the function it wraps; its call is reported with the operator its word names.
+void fire_call(const Cell& name, const Cell& function) {
+    Cell called = function;
+    if (name.is(Type::Word) && name.data1) {
+        Cell value = *word::get_cell(name);
+        Cell wrapped = op::unwrap(value);
+        if (value.is(Type::Op) && wrapped.type() == function.type() && wrapped.data1 == function.data1 &&
+            wrapped.data2 == function.data2 && wrapped.data3 == function.data3)
+            called = value;
+    }
+    fire_event(kCall, nullptr, -1, &name, &called);
+}
 // Fired once the call's frame is popped, which leaves its result as the last cell pushed.
 void fire_return(const Cell& name) { fire_event(kReturn, nullptr, -1, &name, stack::top - 1); }
 void fire_expr(const Cell& block, uint32_t position) {
@@ -187,6 +200,14 @@ void leave_body(const Cell& name, uint32_t code) {
     keep_error_frames(kEpilog, code);
     keep_pending_result();
     fire_event(kEpilog, nullptr, -1, &name, nullptr);
+}
+
+void switch_for_caller(bool on) {
+    if (!trace_mode) return;
+    if (TracingRestored* scope = TracingRestored::innermost_)
+        scope->saved_ = on;
+    else
+        tracing = on;
 }
 
 }  // namespace oka::trace

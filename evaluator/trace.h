@@ -3,7 +3,9 @@
    assignments, errors, throws and catches, top-level expressions).
 
    Events fire only while `tracing` is set; it is cleared while the tracer itself runs, so a tracer is
-   never traced. A tracer call leaves both stacks as it found them, unless a throw leaves the tracer. */
+   never traced. Each scope that puts the flag back when it ends (a function body run in trace mode, a
+   call back) is the innermost one until it ends, and switch_for_caller changes what it puts back. A
+   tracer call leaves both stacks as it found them, unless a throw leaves the tracer. */
 #pragma once
 
 #include "runtime/cell.h"
@@ -68,14 +70,25 @@ void leave_body(const Cell& name, uint32_t code);
 // The tracing flag as it was, put back however the scope ends: also by a throw out of the tracer.
 class TracingRestored {
 public:
-    TracingRestored() : saved_(tracing) {}
-    ~TracingRestored() { tracing = saved_; }
+    TracingRestored() : saved_(tracing), outer_(innermost_) { innermost_ = this; }
+    ~TracingRestored() {
+        tracing = saved_;
+        innermost_ = outer_;
+    }
     TracingRestored(const TracingRestored&) = delete;
     TracingRestored& operator=(const TracingRestored&) = delete;
 
 private:
+    friend void switch_for_caller(bool on);
     bool saved_;
+    TracingRestored* outer_;
+    static inline TracingRestored* innermost_ = nullptr;
 };
+
+// Switches tracing on or off for the code that called the running function body, from the moment that
+// body returns (`trace true` and `trace false`, whose own body is never traced). It stays off outside
+// trace mode.
+void switch_for_caller(bool on);
 
 // Tracing is off for a function the run-time calls back (a sort's comparator, a parse or lexer
 // callback, a change handler, the tracer), and as it was once that returns.

@@ -186,7 +186,14 @@ void collect_calls_r(Cell* arguments) {
     give_nothing(arguments);
 }
 
-void tracing_q_r(Cell* arguments) { logic::make_at(arguments, trace::tracing); }
+// True while a do/trace evaluation runs, also inside library code, whose bodies fire no events: the
+// tools ask it to learn whether a trace is under way.
+void tracing_q_r(Cell* arguments) { logic::make_at(arguments, trace::trace_mode); }
+
+void _set_tracing_r(Cell* arguments) {
+    trace::switch_for_caller(logic::get(arguments[0]));
+    give_nothing(arguments);
+}
 
 void write_stdout_r(Cell* arguments) {
     std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, false, true);

@@ -1,0 +1,16 @@
+/* Line input: the routines through which `ask` and `input` reach the line editor
+   (console/terminal.h), the routines that read standard input directly, and the console's set-up at
+   start (system/console/init).
+
+   Rules: the editor is set up (whether standard input is a terminal, the saved line) before its first
+   edit, by the console's set-up or else by the first edit itself, so that a line is read the right way
+   however the run-time was started. The end of redirected input reads as an empty line. */
+#pragma once
+
+namespace oka::line_input {
+
+// Sets the window title (only on a terminal), sets up the line editor and stores the window's size in
+// system/console/size: 80x50 when there is no terminal or it tells no size.
+void init_console(const char* title);
+
+}  // namespace oka::line_input
