@@ -108,7 +108,6 @@ void fill_system() {
         {"system/build/date", [] { return push_loaded(sys::build_date()); }},
         {"system/words", push_words_object},
         {"system/catalog/errors", [] { return stack::push(error::catalog()); }},
-        {"system/options/path", [] { return push_file(platform::get_current_dir() + "/"); }},
         {"system/options/cache", [] { return push_file(cache_folder()); }},
     };
     for (const Field& field : kFields) {

@@ -4,10 +4,11 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/unset.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "runtime/collector.h"
-#include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/stats.h"
 
@@ -42,6 +43,14 @@ Cell* push_memory_block() {
     return result;
 }
 
+// /show hands the block to the library's show-memory-stats for display.
+void show_memory_block() {
+    Cell* call = lexer::load("show-memory-stats");
+    Cell* figures = push_memory_block();
+    *alloc::alloc_tail(*call) = *figures;
+    interpreter::eval_block(*call, true);
+}
+
 }  // namespace
 
 Cell* make_size_at(Cell* cell, uint64_t bytes) {
@@ -53,9 +62,9 @@ void push_size(const Cell& block, uint64_t bytes) { make_size_at(alloc::alloc_ta
 
 void stats_s(const int32_t* positions) {
     Refinements<stats_slot> refinements(positions);
-    // /show hands the figures to a library function for display; the library does not have it yet.
-    if (refinements.given("show")) fire(Err::internal_feature_na);
-    if (refinements.given("info"))
+    if (refinements.given("show"))
+        show_memory_block();
+    else if (refinements.given("info"))
         stack::set_last(*push_memory_block());
     else
         make_size_at(stack::arguments(), uint64_t(stats::memory_in_use()));

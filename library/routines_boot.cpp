@@ -1,4 +1,5 @@
-// The routines of the base environment and the collector statistics of system/state/GC.
+// The routines of the base environment, the call-stack test of system/state/interpreted? and the
+// collector statistics of system/state/GC.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -199,6 +200,14 @@ void write_stdout_r(Cell* arguments) {
     std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, false, true);
     platform::write_all(1, bytes.data(), bytes.size());
     give_nothing(arguments);
+}
+
+// Any frame that the interpreter pushed: an interpreted function or native call, or a block evaluation.
+void interpreted_q_r(Cell* arguments) {
+    bool interpreted = false;
+    for (const stack::CallFrame* frame = stack::call_bottom; frame < stack::call_top; frame++)
+        interpreted = interpreted || (frame->header & stack::kFrameInterpreted);
+    logic::make_at(arguments, interpreted);
 }
 
 void gc_active_q_r(Cell* arguments) { logic::make_at(arguments, collector::on); }
