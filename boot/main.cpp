@@ -3,7 +3,6 @@
 
        oka                 the console
        oka script [args]   runs the script */
-#include <cctype>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -14,12 +13,10 @@
 #include "console/repl.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
+#include "datatypes/none.h"
 #include "datatypes/object.h"
-#include "datatypes/string.h"
 #include "datatypes/symbol.h"
-#include "datatypes/words.h"
-#include "evaluator/interpreter.h"
-#include "evaluator/lexer.h"
+#include "evaluator/natives.h"
 #include "platform/os.h"
 #include "platform/signals.h"
 #include "platform/thread_stack.h"
@@ -36,7 +33,6 @@ namespace {
 using namespace oka;
 
 constexpr size_t kStackBytes = size_t(512) << 20;
-constexpr size_t kLongestScript = UINT32_MAX;  // the lexer counts a text's bytes in 32 bits
 
 // Command-line text is bytes that are mostly UTF-8, but a name made under another encoding is not: a
 // byte that starts no valid sequence stands for its Latin-1 character, so that every argument reaches
@@ -57,43 +53,10 @@ std::string as_utf8(const char* bytes) {
     return text;
 }
 
-Cell text_value(const char* bytes) {
+Cell text_value(const char* bytes, Type type = Type::String) {
     std::string text = as_utf8(bytes);
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    return Cell{uint8_t(Type::String), 0, node, 0};
-}
-
-// The header starts where "Oka", an optional "/System", white space and "[" follow each other; any text
-// before it (a shell line, say) is not part of the script.
-size_t header_start(std::string_view text) {
-    for (size_t at = text.find("Oka"); at != text.npos; at = text.find("Oka", at + 1)) {
-        size_t next = at + 3;
-        if (text.substr(next, 7) == "/System") next += 7;
-        while (next < text.size() && std::isspace(static_cast<unsigned char>(text[next]))) next++;
-        if (next < text.size() && text[next] == '[') return at;
-    }
-    return text.npos;
-}
-
-bool has_header(const Cell& code) {
-    if (series::rs_length_q(code) < 2) return false;
-    Cell first = *block::rs_abs_at(code, code.data1), second = *block::rs_abs_at(code, code.data1 + 1);
-    // Compared case ignored, as words are: which spelling of a name was made first (the currency code
-    // OKA, say) must not matter.
-    return first.is(Type::Word) && symbol::resolve(first.data2) == symbol::resolve(words::id(Sym::Oka)) &&
-           second.is(Type::Block);
-}
-
-bool mentions_system_code(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find("oka/system") != lower.npos;
-}
-
-// A script that cannot run is a failed run, like a script whose error nothing catches.
-[[noreturn]] void refuse(const char* why) {
-    sys::print_items({"*** Error: ", why});
-    std::exit(-2);
+    return Cell{uint8_t(type), 0, node, 0};
 }
 
 // The value cell of an object's field, by name.
@@ -146,21 +109,13 @@ void publish_arguments(int first) {
     stack::pop(2);
 }
 
+// The script runs as `do` runs a file: its folder is the active directory while it runs, and it sees
+// the line of its arguments as system/script/args.
 void run_script(const char* path) {
-    std::string text;
-    if (!platform::read_file(path, text, kLongestScript)) {
-        Cell* name = stack::push(text_value(path));  // held while the error is built
-        fire(Err::access_cannot_open, name);
-    }
-    size_t start = header_start(text);
-    if (start == text.npos) refuse("Oka header not found!");
-    Cell* code = lexer::load(std::string_view(text).substr(start));
-    if (!has_header(*code)) {
-        refuse(mentions_system_code(text) ? "contains Oka/System code which requires compilation!"
-                                          : "not a Oka program!");
-    }
-    code->data1 += 2;
-    interpreter::eval_block(*code, false);
+    Cell system = *_context::get_in(symbol::make("system"), _context::global);
+    Cell* file = stack::push(text_value(path, Type::File));
+    Cell* args = stack::push(*field_of(*field_of(system, "script"), "args"));
+    natives::run_script(*file, none::value, *args);
 }
 
 void start_and_run() {

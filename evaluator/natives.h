@@ -38,6 +38,10 @@ const char* word_of(uint32_t slot);
 const char* spec_of(uint32_t slot);
 uint32_t count();
 
+// Runs a file or URL as a script, as do does: through the library's do-file, with a tracer function (or
+// none) and the value do/args gives it (or none). The script's value is pushed.
+Cell* run_script(const Cell& file, const Cell& tracer, const Cell& args);
+
 // A byte total as the memory natives answer it: integer!, or float! beyond the integer range.
 Cell* make_size_at(Cell* cell, uint64_t bytes);
 // Appends one to a block.

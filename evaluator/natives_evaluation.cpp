@@ -78,6 +78,14 @@ void do_block(DoRefinements refinements) {
     word::set_value(refinements.arg("next"), *code);
 }
 
+// A file or URL runs as a script, with the tracer of /trace and the value of /args.
+void do_file(DoRefinements refinements) {
+    const Cell* tracer = refinements.arg("trace");
+    const Cell* script_args = refinements.arg("args");
+    Cell* value = run_script(*args(), tracer ? *tracer : none::value, script_args ? *script_args : none::value);
+    stack::set_last(*value);
+}
+
 void do_value(DoRefinements refinements) {
     Cell* value = args();
     switch (value->type()) {
@@ -92,7 +100,7 @@ void do_value(DoRefinements refinements) {
         return;
     }
     case Type::File:
-    case Type::Url: fire(Err::internal_feature_na);  // running scripts is the script library's, not there yet
+    case Type::Url: do_file(refinements); return;
     case Type::Path: interpreter::eval_path(*value, *value, 0, 0, false, true, false, false); return;
     case Type::Error: stack::throw_error(*value);
     default: eval_alone(*value);
@@ -302,11 +310,25 @@ Type scan_binary(Cell* destination, Cell* binary, int32_t length, const lexer::O
 
 // ---- evaluation ----
 
+Cell* run_script(const Cell& file, const Cell& tracer, const Cell& args) {
+    const Cell& name = words::word(Word::do_file);
+    Cell function = *word::get_cell(name);
+    if (!function.is(Type::Function)) fire_with(Err::script_no_value, name);
+    Cell* arguments = stack::push(file);
+    stack::push(tracer);
+    stack::push(args);
+    interpreter::call_actor(function, arguments, 3, name);
+    stack::top = arguments + 1;
+    return arguments;
+}
+
 // With /trace, the first do/trace of a nesting sets the tracer and ends the trace however its
-// evaluation ends; the ones nested in it trace with the same tracer.
+// evaluation ends; the ones nested in it trace with the same tracer. A script hands its tracer to
+// do-file, which traces the script's code alone.
 void do_s(const int32_t* positions) {
     DoRefinements refinements(positions);
-    if (!refinements.given("trace") || trace::trace_mode) {
+    bool script = args()->is(Type::File) || args()->is(Type::Url);
+    if (!refinements.given("trace") || trace::trace_mode || script) {
         do_value(refinements);
         return;
     }

@@ -34,6 +34,23 @@ struct TracerRun {
 
 Cell& tracer() { return tracer_cell; }
 
+// An error, throw or break on its way out has unrolled the call frames up to its target, while the C++
+// calls of the natives it passed (a catch among them) are yet to be unwound. A tracer called meanwhile
+// runs behind a try/all frame: a throw of its own stops there as the no-catch error, which goes on to
+// the target, and never resumes in a catch whose frame is gone. A return or exit has unrolled nothing
+// beyond the body it leaves.
+bool unwinding = false;
+
+struct Unwinding {
+    explicit Unwinding(uint32_t code) : outer(unwinding) {
+        unwinding = code != 0 && code != kThrowReturn && code != kThrowExit;
+    }
+    ~Unwinding() { unwinding = outer; }
+    Unwinding(const Unwinding&) = delete;
+    Unwinding& operator=(const Unwinding&) = delete;
+    bool outer;
+};
+
 // The word of each event, in bit order.
 struct EventName {
     Event event;
@@ -118,6 +135,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     // The stacks as the interrupted code left them, put back once the tracer returns. A throw out of the
     // tracer leaves them as it set them for its target.
     Cell* interrupted_top = stack::top;
+    Cell* interrupted_base = stack::frame_base;
     stack::CallFrame* interrupted_calls = stack::call_top;
     int32_t base = int32_t(stack::frame_base - stack::bottom), top = int32_t(stack::top - stack::bottom);
     Cell function = tracer();
@@ -135,6 +153,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     // An error may be in flight (the end and epilog events come while one unwinds the stacks): an error
     // the tracer raises and catches takes its place where throws keep it, so it waits here and goes back.
     Cell* in_flight = stack::push(stack::thrown);
+    if (unwinding) stack::mark_try_all(words::word(Word::interp_callback_tag));
     // A tracer's spec may name fewer or more than these six arguments: it takes those it has room for,
     // and its other arguments, refinements and locals start as in any call.
     Cell* arguments = stack::top;
@@ -147,6 +166,7 @@ void fire_event(Event event, const Cell* code, int32_t position, const Cell* ref
     TracerRun run;
     interpreter::call_handler(function, arguments, uint32_t(stack::top - arguments), Word::interp_callback_tag);
     stack::thrown = *in_flight;
+    stack::frame_base = interrupted_base;
     stack::top = interrupted_top;
     stack::call_top = interrupted_calls;
 }
@@ -155,6 +175,7 @@ void fire_init() { fire_event(kInit, nullptr, -1, nullptr, nullptr); }
 void fire_end(uint32_t code) {
     keep_error_frames(kEnd, code);
     keep_pending_result();
+    Unwinding unwinding_now(code);
     fire_event(kEnd, nullptr, -1, nullptr, nullptr);
 }
 void fire_enter(const Cell& block) { fire_event(kEnter, &block, int32_t(block.data1), nullptr, nullptr); }
@@ -199,6 +220,7 @@ void leave_body(const Cell& name, uint32_t code) {
     if (!tracing) return;
     keep_error_frames(kEpilog, code);
     keep_pending_result();
+    Unwinding unwinding_now(code);
     fire_event(kEpilog, nullptr, -1, &name, nullptr);
 }
 

@@ -89,6 +89,19 @@ CASES = [
     ('write URL/text [get "headers"]', '*** invalid-arg'),
     ('write URL/echo [get [X-A: "1^/X-B: 2"]]', '*** invalid-arg'),
     ('write URL/echo [get ["X-A: 1^M^/X-B" 2]]', '*** invalid-arg'),
+    # load reads a URL's content as code, or through the codec whose MIME type the reply names; a reply
+    # other than 200 loads as none
+    ('new-line/all load URL/text false', '[hello world]'),
+    ('load URL/missing', 'none'),
+    ('put system/codecs \'plain make object! [title: "" name: \'plain mime-type: [text/plain] suffixes: [] '
+     'encode: none decode: func [data] [reduce [\'plain to string! data]]] load URL/text', '[plain "hello^/world"]'),
+    ('load URL/utf8', 'é€'),
+    # the download cache, in the script's own folder: a URL is read once, then from its cache entry
+    # until /update reads it again
+    ('system/options/cache: what-dir reduce [read-thru URL/utf8 read path-thru URL/utf8]', '["é€" "é€"]'),
+    ('write path-thru URL/utf8 "old" reduce [read-thru URL/utf8 read-thru/update URL/utf8 read path-thru URL/utf8]',
+     '["old" "é€" "é€"]'),
+    ('new-line/all reduce [load-thru/as URL/text none load path-thru URL/text] false', '[[plain "hello^/world"] [plain "hello^/world"]]'),
 ]
 
 SHOW = """show: func [code /local r] [

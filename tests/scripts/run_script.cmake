@@ -2,17 +2,20 @@
 # expectations: the first line "; status: N" gives the status, the file of the same name ending in .out
 # the exact output. The script gets the arguments first and "second arg", unless its second line says
 # otherwise: "; arguments: " and its own, quoted as a shell would, or "; console input" to type the
-# script at the console instead (oka starts without arguments and reads it as its standard input).
+# script at the console instead (oka starts without arguments and reads it as its standard input). The
+# script is named as it is in its own folder, where it runs, so that what it prints of its name does
+# not depend on where the tree lies.
 file(READ ${SCRIPT} source)
 string(REGEX MATCH "^; status: ([0-9]+)" first_line "${source}")
 set(expected_status ${CMAKE_MATCH_1})
 get_filename_component(directory ${SCRIPT} DIRECTORY)
 get_filename_component(name ${SCRIPT} NAME_WE)
 file(READ ${directory}/${name}.out expected_output)
-set(command ${OKA} ${SCRIPT} first "second arg")
+get_filename_component(file_name ${SCRIPT} NAME)
+set(command ${OKA} ${file_name} first "second arg")
 if(source MATCHES "^[^\n]*\n; arguments: ([^\n]*)")
   separate_arguments(arguments UNIX_COMMAND "${CMAKE_MATCH_1}")
-  set(command ${OKA} ${SCRIPT} ${arguments})
+  set(command ${OKA} ${file_name} ${arguments})
 elseif(source MATCHES "^[^\n]*\n; console input")
   set(command ${OKA} INPUT_FILE ${SCRIPT})
 endif()
