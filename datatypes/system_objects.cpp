@@ -15,7 +15,7 @@ namespace {
 
 struct Place {
     Cell References::*reference;
-    Cell References::*holder;  // null for the system object itself
+    Cell References::*holder;  // null for a global word's object
     Sym field;
 };
 
@@ -30,6 +30,7 @@ constexpr Place kPlaces[] = {
     {&References::options, &References::system, Sym::options},
     {&References::standard, &References::system, Sym::standard},
     {&References::lexer, &References::system, Sym::lexer},
+    {&References::preprocessor, nullptr, Sym::preprocessor},
 };
 
 Cell global_value(Sym name) {

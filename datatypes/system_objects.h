@@ -1,5 +1,6 @@
 /* The objects of `system` that the run-time itself reads (the locale, the currency list, the options,
-   the error catalogue ...), cached once start-up has built them.
+   the error catalogue ...), and the preprocessor that do/expand calls, cached once start-up has built
+   them.
 
    Rules: every reference holds none until start-up calls cache(), then the object as start-up made
    it, for the life of the process. The run-time reads these, never the word `system`: a script that
@@ -23,12 +24,14 @@ struct References {
     Cell options;
     Cell standard;
     Cell lexer;
+    Cell preprocessor;  // the global word preprocessor
 };
 inline References references;
 
 // Makes every reference none and a root of the collector.
 void init();
-// Takes the objects from the system object that the global word `system` holds.
+// Takes the objects from the system object that the global word `system` holds, and the preprocessor
+// from its global word.
 void cache();
 
 }  // namespace oka::system_objects

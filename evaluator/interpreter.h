@@ -88,7 +88,8 @@ void call_parse_callback(const Cell& callback, Cell* arguments);
 // `name` (on-change*, on-deep-change* or the tracer's).
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name);
 // A port actor's function, on its `count` arguments (the port and what the action passes), in a frame
-// named by the action's word `name`.
+// named by the action's word `name`; also the preprocessor's expand, on the block of do/expand and its
+// job, in a frame named expand.
 void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
 
 }  // namespace oka::interpreter

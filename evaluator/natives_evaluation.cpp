@@ -16,6 +16,7 @@
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
 #include "datatypes/series.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
@@ -63,12 +64,31 @@ void eval_alone(const Cell& value) {
 
 using DoRefinements = Refinements<do_slot>;
 
+// do/expand's first step: the preprocessor's expand rewrites the block in place, with no job.
+void expand_directives(const Cell& block) {
+    const Cell& preprocessor = system_objects::references.preprocessor;
+    uint32_t expand = words::id(Sym::expand);
+    if (!preprocessor.is(Type::Object)) fire(Err::internal_feature_na);
+    Cell function = *object::rs_select(preprocessor, expand);
+    if (!function.is(Type::Function)) fire(Err::internal_feature_na);
+    Cell name;
+    word::make_at(expand, &name);
+    Cell* saved = stack::top;
+    Cell* arguments = stack::push(block);
+    stack::push(none::value);
+    interpreter::call_actor(function, arguments, 2, name);
+    stack::top = saved;
+}
+
 // do of a block, a paren or a loaded text: the whole of it, or with /next one expression, after which
 // the word of /next holds the block at the position that follows.
 void do_block(DoRefinements refinements) {
     Cell* block = args();
     clamp_head(block);
-    if (refinements.given("expand")) fire(Err::internal_feature_na);  // the preprocessor does not exist yet
+    if (refinements.given("expand")) {
+        expand_directives(*block);
+        clamp_head(block);
+    }
     if (!refinements.given("next")) {
         interpreter::eval_block(*block, true);
         return;

@@ -25,7 +25,9 @@ TEST_F(Evaluation, DoEvaluatesByTheValuesType) {
         {"do \"1 + 2\"", "3"},
         {"do \"\"", "unset"},
         {"b: [1 2] do 'b/2", "2"},
-        {"do/expand [1]", "*** feature-na"},
+        {"do/expand \"#if 1 > 2 [1] 2\"", "2"},
+        {"do/expand \"#either true [3] [4]\"", "3"},
+        {"do/expand/next \"#if true [5] 6\" 'p p", "[6]"},
     });
 }
 
