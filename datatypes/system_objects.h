@@ -1,5 +1,5 @@
 /* The objects of `system` that the run-time itself reads (the locale, the currency list, the options,
-   the error catalogue ...), cached once start-up has built them.
+   the error catalogue ...), and the library's URL parser, cached once start-up has built them.
 
    Rules: every reference holds none until start-up calls cache(), then the object as start-up made
    it, for the life of the process. The run-time reads these, never the word `system`: a script that
@@ -23,6 +23,7 @@ struct References {
     Cell options;
     Cell standard;
     Cell lexer;
+    Cell url_parser;  // the global url-parser, whose parse-url gives the spec of a port opened on a URL
 };
 inline References references;
 
