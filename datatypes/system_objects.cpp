@@ -31,6 +31,7 @@ constexpr Place kPlaces[] = {
     {&References::standard, &References::system, Sym::standard},
     {&References::lexer, &References::system, Sym::lexer},
     {&References::preprocessor, nullptr, Sym::preprocessor},
+    {&References::url_parser, nullptr, Sym::url_parser},
 };
 
 Cell global_value(Sym name) {

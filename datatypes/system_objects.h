@@ -1,6 +1,6 @@
 /* The objects of `system` that the run-time itself reads (the locale, the currency list, the options,
-   the error catalogue ...), and the preprocessor that do/expand calls, cached once start-up has built
-   them.
+   the error catalogue ...), the preprocessor that do/expand calls and the library's URL parser, cached
+   once start-up has built them.
 
    Rules: every reference holds none until start-up calls cache(), then the object as start-up made
    it, for the life of the process. The run-time reads these, never the word `system`: a script that
@@ -25,6 +25,7 @@ struct References {
     Cell standard;
     Cell lexer;
     Cell preprocessor;  // the global word preprocessor
+    Cell url_parser;  // the global url-parser, whose parse-url gives the spec of a port opened on a URL
 };
 inline References references;
 

@@ -1496,6 +1496,10 @@ void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cel
     call_back(function, arguments, count, name);
 }
 
+void call_library_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
+    call_back(function, arguments, count, name);
+}
+
 Cell* running_body_base() {
     return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->data2) : nullptr;
 }

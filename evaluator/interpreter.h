@@ -91,5 +91,8 @@ void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word nam
 // named by the action's word `name`; also the preprocessor's expand, on the block of do/expand and its
 // job, in a frame named expand.
 void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
+// A library function that the run-time relies on (url-parser/parse-url, when a port opens on a URL), on
+// its `count` arguments with its refinements absent, in a frame named `name`.
+void call_library_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
 
 }  // namespace oka::interpreter

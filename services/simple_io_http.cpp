@@ -1,5 +1,5 @@
 // The url! actions that reach out: read and write of http and https URLs go through one HTTP request;
-// the other schemes need a port made from the URL's parts, which the URL parser gives.
+// the other schemes go through a port made from the URL's parts, which the library's URL parser gives.
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -12,9 +12,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/word.h"
+#include "datatypes/words.h"
+#include "evaluator/interpreter.h"
 #include "platform/http.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
@@ -152,10 +156,30 @@ const Cell* request(uint32_t method, const Cell& url, const Cell* headers, const
 
 bool http_q(const Cell& url) { return string::match_q(url, "http"); }
 
-const Cell* open(Cell*, const OpenOptions&) { fire(Err::internal_feature_na); }
+// ---- a port on the URL, for the other schemes ----
+
+// A port whose spec is what url-parser/parse-url makes of a copy of the URL, called in a frame of its
+// own; a URL that it cannot split is an invalid argument. The port is opened when `open` is given.
+Cell* open_port(Cell* url, const OpenOptions* open) {
+    Cell* spec = stack::push(*url);
+    actions::call<Act::copy>(url, spec, CopyOptions{});
+    Cell parser = system_objects::references.url_parser;
+    Cell parse_url = parser.is(Type::Object) ? *object::rs_select(parser, words::id(Sym::parse_url)) : none::value;
+    if (!parse_url.is(Type::Function)) fire(Err::script_invalid_arg, url);
+    Cell name;
+    word::make_at(words::id(Sym::parse_url), &name);
+    interpreter::call_library_function(parse_url, spec, 1, name);
+    if (!spec->is(Type::Object)) fire(Err::script_invalid_arg, url);
+    Cell* port = stack::push(*datatype::action<Act::make>(Type::Port)(spec, spec, Type::Port));
+    if (open) actions::call<Act::open>(port, *open);
+    stack::top = port + 1;
+    return port;
+}
+
+const Cell* open(Cell* url, const OpenOptions& options) { return open_port(url, &options); }
 
 const Cell* read(Cell* source, const ReadOptions& options) {
-    if (!http_q(*source)) fire(Err::internal_feature_na);
+    if (!http_q(*source)) return actions::call<Act::read>(open_port(source, nullptr), options);
     if (options.part || options.seek || options.as) fire(Err::internal_not_done);
     return request(symbol::make("GET"), *source, nullptr, nullptr, options);
 }
@@ -165,7 +189,7 @@ const Cell* read(Cell* source, const ReadOptions& options) {
 // A block describes the request: [method headers data], each part optional; any other value is the
 // data of a POST.
 const Cell* write(Cell* destination, Cell* value, const WriteOptions& options) {
-    if (!http_q(*destination)) fire(Err::internal_feature_na);
+    if (!http_q(*destination)) return actions::call<Act::write>(open_port(destination, nullptr), value, options);
     if (options.seek || options.allow || options.as) fire(Err::internal_not_done);
     uint32_t method = symbol::make("POST");
     const Cell *headers = nullptr, *data = value;
