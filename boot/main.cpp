@@ -11,6 +11,7 @@
 #include "boot/boot.h"
 #include "boot/startup.h"
 #include "console/repl.h"
+#include "console/terminal.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/object.h"
@@ -166,6 +167,8 @@ void start_and_run() {
     runtime::init();
     boot::finish_start_up();
     collector::on = true;
+    terminal::init();
+    console::set_size(terminal::size());
     if (sys::arg_count > 1) {
         publish_arguments(2);
         run_script(sys::args[1]);

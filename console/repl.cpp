@@ -8,7 +8,11 @@
 
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
+#include "datatypes/object.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
+#include "datatypes/system_objects.h"
+#include "datatypes/words.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
@@ -177,6 +181,12 @@ private:
 };
 
 }  // namespace
+
+void set_size(terminal::Size size) {
+    const Cell& console = system_objects::references.console;
+    int32_t position = console.is(Type::Object) ? object::find_word(console, words::id(Sym::size)) : -1;
+    if (position >= 0) pair::make_at(object::get_values(console).get() + position, size.columns, size.rows);
+}
 
 void do_command(std::string_view input, int width) {
     Cell* saved = stack::top;

@@ -7,7 +7,13 @@
 
 #include <string_view>
 
+#include "console/terminal.h"
+
 namespace oka::console {
+
+// Stores the console's size in system/console/size, where the library code that fits its output to
+// the console (help, what) reads it.
+void set_size(terminal::Size size);
 
 // Evaluates one complete input and prints what the console shows for it; `width` is the console
 // width that cuts long results.

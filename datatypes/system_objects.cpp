@@ -30,6 +30,7 @@ constexpr Place kPlaces[] = {
     {&References::options, &References::system, Sym::options},
     {&References::standard, &References::system, Sym::standard},
     {&References::lexer, &References::system, Sym::lexer},
+    {&References::console, &References::system, Sym::console},
 };
 
 Cell global_value(Sym name) {

@@ -23,6 +23,7 @@ struct References {
     Cell options;
     Cell standard;
     Cell lexer;
+    Cell console;
 };
 inline References references;
 
