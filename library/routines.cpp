@@ -74,8 +74,8 @@ constexpr size_t kTypeTests = [] {
     return count;
 }();
 static_assert(kTypeTests == 48, "forty-eight datatype tests");
-static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 3,
-              "the boot routines, the type tests and the three collector statistics");
+static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 3 + 1,
+              "the boot routines, the type tests, the three collector statistics and help's terminal test");
 
 constexpr auto kEntries = [] {
     std::array<routines::Entry, std::size(kRows)> entries{};
