@@ -5,7 +5,8 @@
 # UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
 # `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
-# and the images for FUZZ_SECONDS each (it needs clang).
+# and the images for FUZZ_SECONDS each (it needs clang); `make golden` writes anew the help of every
+# function that `make test` compares (tests/golden/help).
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 GC_STRESS ?= 1
@@ -16,7 +17,7 @@ SHELL := /bin/bash
 CTEST = ctest --output-on-failure -j $(JOBS) --timeout 3600 | grep -v -E '^ +Start +[0-9]+: |Test +\#[0-9]+: .* Passed '
 FUZZ_SECONDS ?= 60
 
-.PHONY: run test lint bench fuzz build-release build-check build-sanitize deps clean
+.PHONY: run test lint bench fuzz golden build-release build-check build-sanitize deps clean
 
 run: build-release
 	./build/release/oka
@@ -49,6 +50,11 @@ fuzz: build-sanitize
 		build/fuzz/okabin-corpus tests/fuzz/okabin_corpus
 	build/sanitize/image_fuzz -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build/fuzz/image- \
 		build/fuzz/image-corpus tests/fuzz/image_corpus
+
+# Writes the help that the console shows for every function into tests/golden/help/functions.txt,
+# which `make test` compares it with: review the difference before committing it.
+golden: build-check
+	tools/help-golden --update build/check/oka
 
 build-release: deps
 	cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release

@@ -183,8 +183,9 @@ void append_vector_record(Input& in, const Record& r, uint32_t head, Type elemen
 
 // ---- words ----
 
+// As the lexer binds a word: to the global word of any letter case, keeping the spelling written.
 Cell global_word(const Record& r, uint32_t symbol) {
-    Cell word = _context::add_global(symbol);
+    Cell word = _context::add_global_word(symbol, true, true);
     word.header = r.header();
     return word;
 }
