@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/file.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -208,6 +209,12 @@ void interpreted_q_r(Cell* arguments) {
     for (const stack::CallFrame* frame = stack::call_bottom; frame < stack::call_top; frame++)
         interpreted = interpreted || (frame->header & stack::kFrameInterpreted);
     logic::make_at(arguments, interpreted);
+}
+
+// The switch of system/options/float/pretty?: the clean-up steps of the float formatting.
+void set_float_pretty_r(Cell* arguments) {
+    float_::pretty_print_q = logic::get(arguments[0]);
+    give_nothing(arguments);
 }
 
 void gc_active_q_r(Cell* arguments) { logic::make_at(arguments, collector::on); }
