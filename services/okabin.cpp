@@ -103,6 +103,10 @@ std::optional<std::vector<uint8_t>> packed(const std::vector<uint8_t>& rest) {
 bool utf8_name_q(const uint8_t* p) {
     if (!*p) return false;
     while (*p) {
+        if (*p < 0x80) {  // most names are ASCII
+            p++;
+            continue;
+        }
         int32_t code_point;
         p = unicode::fast_decode_utf8_char(p, code_point);
         if (code_point < 0) return false;
@@ -111,9 +115,14 @@ bool utf8_name_q(const uint8_t* p) {
 }
 
 struct Decoding {
-    std::vector<uint8_t> data;      // the container as given
+    std::vector<uint8_t> copy;      // the container, when it lies where decoding may move it
     std::vector<uint8_t> unpacked;  // the rest of a compressed container
 };
+
+// A series buffer moves when decoding allocates; bytes anywhere else stay where they are.
+bool in_language_memory(const uint8_t* bytes) {
+    return uint64_t(reinterpret_cast<uintptr_t>(bytes) - mem::kBase) < (uint64_t(1) << 32);
+}
 
 }  // namespace
 
@@ -140,38 +149,41 @@ void Input::read_symbol_table(uint32_t count, uint32_t size, const uint8_t* cont
     if (size && strings[size - 1] != 0) fail(pos - 1);
     symbol_count = count;
     strings_size = size;
-    symbol_ids.assign(count, 0);
+    symbols.assign(count, {});
 }
 
 // A name must be UTF-8 text of at least one character: the symbol table keeps names as they come.
-uint32_t Input::symbol(uint32_t index, const uint8_t* at) {
+uint32_t Input::intern(uint32_t index, const uint8_t* at) {
     if (index >= symbol_count) fail(at);
-    if (symbol_ids[index]) return symbol_ids[index];
     uint32_t offset;
     std::memcpy(&offset, offsets + size_t(index) * 4, 4);
     if (offset >= strings_size) fail(at);
     const uint8_t* name = strings + offset;
     if (!utf8_name_q(name)) fail(at);
-    return symbol_ids[index] = symbol::make(reinterpret_cast<const char*>(name));
+    return symbols[index].id = symbol::make(reinterpret_cast<const char*>(name));
 }
 
 void decode(const uint8_t* bytes, size_t length, const Cell& target, Mode mode) {
     bool codec = mode == Mode::codec;
-    Decoding decoding{std::vector<uint8_t>(bytes, bytes + length), {}};
-    const std::vector<uint8_t>& data = decoding.data;
-    if (length < kPrefixSize || std::memcmp(data.data(), kMagic, kMagicSize) != 0) {
+    Decoding decoding;
+    const uint8_t* data = bytes;
+    if (in_language_memory(bytes)) {
+        decoding.copy.assign(bytes, bytes + length);
+        data = decoding.copy.data();
+    }
+    if (length < kPrefixSize || std::memcmp(data, kMagic, kMagicSize) != 0) {
         if (!codec) boot_failure("Error: Not a Okabin file!");
-        error::fire_with_bytes(Err::script_invalid_data, bytes, uint32_t(std::min<size_t>(length, 16)));
+        error::fire_with_bytes(Err::script_invalid_data, data, uint32_t(std::min<size_t>(length, 16)));
     }
     uint8_t flags = data[7];
     Input in;
-    in.data = data.data(), in.pos = data.data() + kPrefixSize, in.end = data.data() + length;
+    in.data = data, in.pos = data + kPrefixSize, in.end = data + length;
     in.base = 0, in.codec = codec, in.target = target.data2;
     if (flags & kCompressed) {
-        auto unpacked = compressor::decompress(data.data() + kPrefixSize, length - kPrefixSize);
+        auto unpacked = compressor::decompress(data + kPrefixSize, length - kPrefixSize);
         if (!unpacked) {
             if (!codec) boot_failure("Error: Okabin compressed data corrupted!");
-            error::fire_with_bytes(Err::script_invalid_data, bytes, uint32_t(std::min<size_t>(length, 16)));
+            error::fire_with_bytes(Err::script_invalid_data, data, uint32_t(std::min<size_t>(length, 16)));
         }
         decoding.unpacked = std::move(*unpacked);
         in.data = in.pos = decoding.unpacked.data();

@@ -57,8 +57,8 @@ inline Cell* encode_compact(const Cell& value, bool compress = false) { return e
 inline Cell* encode_plain(const Cell& value, bool compress = false) { return encode(value, {false, compress}); }
 
 // Decodes `length` bytes, appending each root record's value to `target` (a block! the caller keeps
-// rooted). The bytes are copied first, so they may lie in a series buffer. Codec mode raises errors;
-// boot mode ends the process on any fault.
+// rooted). Bytes that lie in a series buffer are copied first, as decoding may move them; others are
+// read where they are. Codec mode raises errors; boot mode ends the process on any fault.
 void decode(const uint8_t* data, size_t length, const Cell& target, Mode mode);
 
 // What a script's decode gives for a binary!: the one value it holds, or a block of all of them when

@@ -183,9 +183,13 @@ void append_vector_record(Input& in, const Record& r, uint32_t head, Type elemen
 
 // ---- words ----
 
-// As the lexer binds a word: to the global word of any letter case, keeping the spelling written.
-Cell global_word(const Record& r, uint32_t symbol) {
-    Cell word = _context::add_global_word(symbol, true, true);
+// As the lexer binds a word: to the global word of any letter case, keeping the spelling written. The
+// global context is asked once per symbol of the data.
+Cell global_word(Input& in, const Record& r, uint32_t index, const uint8_t* at) {
+    uint32_t symbol = in.symbol(index, at);
+    Cell& global = in.symbols[index].global;
+    if (!global.header) global = _context::add_global_word(symbol, true, true);
+    Cell word = global;
     word.header = r.header();
     return word;
 }

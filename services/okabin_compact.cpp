@@ -49,7 +49,7 @@ enum : uint8_t { kOnStack = 4, kSelf = 8, kValuesFollow = 16 };
 
 // ---- reading ----
 
-uint32_t varint(Input& in) {
+uint32_t long_varint(Input& in) {
     const uint8_t* at = in.pos;
     uint32_t value = 0;
     for (int i = 0; i < 5; i++) {
@@ -60,6 +60,12 @@ uint32_t varint(Input& in) {
         if (!(byte & 0x80)) return value;
     }
     in.fail(at);
+}
+
+// Most counts, indexes and small numbers take one byte.
+uint32_t varint(Input& in) {
+    if (in.pos < in.end && *in.pos < 0x80) return *in.pos++;
+    return long_varint(in);
 }
 
 int32_t zigzag(Input& in) {
@@ -170,8 +176,9 @@ bool owner_header_q(uint8_t byte) {
 // from scripts its position and then a path to a value carrying its context or that context's owner.
 void read_word(Input& in, const Record& r, Node parent) {
     const uint8_t* at = in.pos;
-    uint32_t symbol = in.symbol(varint(in), at);
-    if (!r.flag) return (void)append(parent, global_word(r, symbol));
+    uint32_t symbol_index = varint(in);
+    if (!r.flag) return (void)append(parent, global_word(in, r, symbol_index, at));
+    uint32_t symbol = in.symbol(symbol_index, at);
     if (!in.codec) {
         uint32_t root = varint(in);
         return (void)append(parent, boot_word(in, r, symbol, root, zigzag(in)));

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "datatypes/context.h"
+#include "datatypes/cycles.h"
 #include "runtime/cell.h"
+#include "runtime/memory.h"
 #include "runtime/types.h"
 #include "services/okabin.h"
 
@@ -87,13 +89,19 @@ struct Input {
     Node target = 0;  // the block receiving the roots, where reference paths start
     uint32_t root_base = 0;
     uint32_t depth = 0;
-    // The symbol table: offsets (u32 each), the strings area, and the symbols interned so far (0 for
-    // one not yet met).
+    // The symbol table: offsets (u32 each), the strings area, and what each symbol of the data has
+    // become: its global id (0 until met) and its binding in the global context (no type until a bare
+    // word of it is met). The global context only grows while data decodes, so a binding looked up
+    // once holds for every later word of that symbol.
     const uint8_t* offsets = nullptr;
     uint32_t symbol_count = 0;
     const uint8_t* strings = nullptr;
     uint32_t strings_size = 0;
-    std::vector<uint32_t> symbol_ids;
+    struct Symbol {
+        uint32_t id = 0;
+        Cell global{0, 0, 0, 0};
+    };
+    std::vector<Symbol> symbols;
     // The reader of one record of the data's form, which appends its value to a block.
     void (*read_record)(Input& in, Node parent) = nullptr;
 
@@ -110,7 +118,12 @@ struct Input {
     }
     uint32_t u32();
     // The global symbol id of a symbol index of the data, read at `at`.
-    uint32_t symbol(uint32_t index, const uint8_t* at);
+    uint32_t symbol(uint32_t index, const uint8_t* at) {
+        if (index < symbol_count && symbols[index].id) return symbols[index].id;
+        return intern(index, at);
+    }
+    // The first use of a symbol index: its name checked and interned.
+    uint32_t intern(uint32_t index, const uint8_t* at);
     // Reads a symbol table of `count` symbols and `size` bytes of names from the position on; a table
     // that does not fit is a fault at `at`, where its header stands.
     void read_symbol_table(uint32_t count, uint32_t size, const uint8_t* container_end, const uint8_t* at);
@@ -119,12 +132,15 @@ struct Input {
 // Raises internal too-deep when the data nests deeper than the run-time's walks can follow.
 class Nesting {
 public:
-    explicit Nesting(uint32_t& depth);
+    explicit Nesting(uint32_t& depth) : depth_(depth) {
+        if (++depth_ >= cycles::kDepth) too_deep();
+    }
     ~Nesting() { depth_--; }
     Nesting(const Nesting&) = delete;
     Nesting& operator=(const Nesting&) = delete;
 
 private:
+    [[noreturn]] void too_deep();
     uint32_t& depth_;
 };
 
@@ -147,8 +163,19 @@ Cell resolve(const Input& in, const std::vector<uint32_t>& path, const uint8_t* 
 // function's), or 0.
 Node context_carried(const Cell& value);
 
-// Appends a copy of a value to a block and answers its index.
-uint32_t append(Node block, const Cell& value);
+uint32_t append_growing(Node block, const Cell& value);
+
+// Appends a copy of a value to a block and answers its index. The blocks made here are sized to their
+// records at once, so the next cell is nearly always there; a block that must grow takes the general
+// path.
+inline uint32_t append(Node block, const Cell& value) {
+    BufPtr<SeriesBuffer> buffer = mem::buffer(block);
+    if (buffer->tail >= buffer->data_end()) return append_growing(block, value);
+    uint32_t index = buffer->length();
+    *mem::ptr<Cell>(buffer->tail) = value;
+    buffer->tail += sizeof(Cell);
+    return index;
+}
 
 // ---- building values from records (both forms) ----
 
@@ -181,7 +208,8 @@ void read_image(Input& in, const Record& r, uint32_t head, uint32_t width, uint3
 void append_vector_record(Input& in, const Record& r, uint32_t head, Type element, uint32_t size, uint32_t count,
                           Node parent, const uint8_t* form_at);
 
-Cell global_word(const Record& r, uint32_t symbol);
+// A word of the data's symbol `index`, read at `at`, bound to the global context.
+Cell global_word(Input& in, const Record& r, uint32_t index, const uint8_t* at);
 // A word bound to the context of a root of the boot data; position -1 looks the symbol up there.
 Cell boot_word(const Input& in, const Record& r, uint32_t symbol, uint32_t root, int32_t index);
 Cell bound_word(const Input& in, const Record& r, uint32_t symbol, Node context, int32_t index);

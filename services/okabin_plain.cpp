@@ -109,18 +109,19 @@ bool owner_type_q(uint32_t header) {
 
 void read_word(Input& in, const Record& r, uint32_t header, Node parent) {
     const uint8_t* at = in.pos;
-    uint32_t symbol = in.symbol(in.u32(), at);
+    uint32_t symbol_index = in.u32();
+    uint32_t symbol = in.symbol(symbol_index, at);
     if (!in.codec) {
         uint32_t root = in.u32();
         int32_t index = int32_t(in.u32());
         uint32_t start = mem::buffer(parent)->length();
-        append(parent, root == kNoRoot ? global_word(r, symbol) : boot_word(in, r, symbol, root, index));
+        append(parent, root == kNoRoot ? global_word(in, r, symbol_index, at) : boot_word(in, r, symbol, root, index));
         if (!(header & kBare)) return;
         read_record(in, parent);
         return assign_set_word(in, r, parent, start);
     }
     int32_t index = int32_t(in.u32());
-    if (header & kBare) return (void)append(parent, global_word(r, symbol));
+    if (header & kBare) return (void)append(parent, global_word(in, r, symbol_index, at));
     if (r.reference)
         return (void)append(parent, bound_word(in, r, symbol, context_carried(referenced(in, r, true)), index));
     in.need(4);

@@ -10,14 +10,12 @@
 
 namespace oka::okabin {
 
-Nesting::Nesting(uint32_t& depth) : depth_(depth) {
-    if (++depth_ >= cycles::kDepth) {
-        depth_--;
-        fire(Err::internal_too_deep);
-    }
+void Nesting::too_deep() {
+    depth_--;
+    fire(Err::internal_too_deep);
 }
 
-uint32_t append(Node block, const Cell& value) {
+uint32_t append_growing(Node block, const Cell& value) {
     uint32_t index = mem::buffer(block)->length();
     block::rs_append(Cell{uint8_t(Type::Block), 0, block, 0}, value);
     return index;

@@ -287,6 +287,34 @@ TEST_F(Okabin, SharingCyclesAndPositionsAreKept) {
     }
 }
 
+// Every bare word of one symbol takes the same global binding, and each keeps the spelling written.
+TEST_F(Okabin, BareWordsOfOneSymbolShareTheirGlobalBinding) {
+    value_of("shared-word: 7");
+    for (bool compact : kForms) {
+        Cell words = decode_one(encoded(value_of("[shared-word SHARED-word shared-word 'shared-word]"), compact));
+        EXPECT_EQ(mold(words), "[shared-word SHARED-word shared-word 'shared-word]");
+        for (uint32_t i = 0; i < 4; i++) {
+            Cell word = *block::rs_abs_at(words, i);
+            EXPECT_EQ(mold(*_context::get(word, word.data1)), "7") << i;
+        }
+    }
+}
+
+// Decoding allocates, and any allocation may move a series buffer (the collector's stress mode moves
+// them all): data that lies in one must be read from a copy.
+TEST_F(Okabin, DataInASeriesBufferIsReadFromACopy) {
+    Cell value = value_of("b: copy [] loop 40 [append b reduce [copy \"text\" 'word 1.5 [1]]] b");
+    std::string expected = mold(value);
+    for (bool compact : kForms) {
+        Cell binary = keep(*okabin::encode(value, {compact, false}));
+        Cell target = keep(*block::make_at(stack::push_next(), 1));
+        stack::pop(1);
+        const uint8_t* bytes = series::unit_at(binary, 0).get();
+        okabin::decode(bytes, series::rs_length_q(binary), target, okabin::Mode::codec);
+        EXPECT_EQ(mold(*block::rs_abs_at(target, 0)), expected);
+    }
+}
+
 TEST_F(Okabin, DecodedFunctionsRunAndNativesAreTheBuiltIns) {
     for (bool compact : kForms) {
         Cell f = decode_one(encoded(value_of("func [x /twice] [either twice [x + x] [x + 1]]"), compact));
