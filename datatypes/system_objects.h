@@ -25,7 +25,7 @@ struct References {
     Cell standard;
     Cell lexer;
     Cell preprocessor;  // the global word preprocessor
-    Cell url_parser;  // the global url-parser, whose parse-url gives the spec of a port opened on a URL
+    Cell url_parser;    // the global url-parser, whose parse-url gives the spec of a port opened on a URL
 };
 inline References references;
 
