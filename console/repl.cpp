@@ -17,7 +17,6 @@ namespace oka::console {
 
 namespace {
 
-constexpr int kDefaultWidth = 80;
 constexpr const char* kPrompt = ">> ";
 constexpr const char* kResultPrefix = "==";
 
