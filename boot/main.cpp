@@ -10,12 +10,13 @@
 #include "boot/boot.h"
 #include "boot/startup.h"
 #include "console/line_input.h"
-#include "console/repl.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
+#include "evaluator/interpreter.h"
+#include "evaluator/lexer.h"
 #include "evaluator/natives.h"
 #include "platform/os.h"
 #include "platform/signals.h"
@@ -118,17 +119,25 @@ void run_script(const char* path) {
     natives::run_script(*file, none::value, *args);
 }
 
+// Without a script the console takes over: its launcher reads the settings, sets up the terminal and
+// runs the loop, which ends the program itself.
+void launch_console() {
+    Cell* code = stack::push_next();
+    *code = *lexer::load("cli-console-ctx/launch");
+    interpreter::eval_block(*code, false);
+}
+
 void start_and_run() {
     runtime::init();
     boot::finish_start_up();
     collector::on = true;
-    line_input::init_console("Oka Console");
     if (sys::arg_count > 1) {
+        line_input::init_console("Oka Console");
         publish_arguments(2);
         run_script(sys::args[1]);
     } else {
         publish_arguments(sys::arg_count + 1);
-        console::run();
+        launch_console();
     }
 }
 

@@ -15,6 +15,7 @@ namespace oka {
 namespace {
 
 bool set_up = false;
+bool input_ended = false;  // the last edit found the end of the input
 
 void set_up_editor() {
     if (set_up) return;
@@ -41,9 +42,11 @@ void _set_buffer_history_r(Cell* arguments) {
 
 void _read_input_r(Cell* arguments) {
     set_up_editor();
-    terminal::edit(arguments[0], logic::get(arguments[1]));
+    input_ended = !terminal::edit(arguments[0], logic::get(arguments[1]));
     none::make_at(arguments);
 }
+
+void _input_ended_q_r(Cell* arguments) { logic::make_at(arguments, input_ended); }
 
 void _terminate_console_r(Cell* arguments) { none::make_at(arguments); }
 

@@ -4,7 +4,8 @@
 
    Rules: the editor is set up (whether standard input is a terminal, the saved line) before its first
    edit, by the console's set-up or else by the first edit itself, so that a line is read the right way
-   however the run-time was started. The end of redirected input reads as an empty line. */
+   however the run-time was started. The end of redirected input reads as an empty line; _input-ended?
+   then tells the console loop that it must end. */
 #pragma once
 
 namespace oka::line_input {

@@ -1,19 +1,13 @@
 #include "console/repl.h"
 
-#include <unistd.h>
-
-#include <algorithm>
 #include <string>
 
-#include "console/terminal.h"
-#include "datatypes/binary.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "platform/os.h"
 #include "runtime/console_output.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
@@ -23,7 +17,6 @@ namespace oka::console {
 
 namespace {
 
-constexpr int kDefaultWidth = 80;
 constexpr const char* kPrompt = ">> ";
 constexpr const char* kResultPrefix = "==";
 
@@ -83,111 +76,6 @@ void print_error(const Cell& error) {
         error::print_raised();
 }
 
-// The delimiters that the lines read so far leave open. Each line added continues the scan where the
-// last one stopped, so that an input of many lines costs one pass over it.
-class Delimiters {
-public:
-    // Reads the input on from where the last call stopped (the input only grows between calls). True
-    // when a block, paren, braced or raw string is still open: more lines belong to the input. A closer
-    // that matches no opener is no reason to wait: the input is complete and its load reports the error.
-    bool open_q(std::string_view input) {
-        for (; next_ < input.size(); next_++)
-            if (!read(input, next_)) return false;
-        return in_ == In::braced || in_ == In::raw || !blocks_.empty();
-    }
-
-private:
-    enum class In { code, comment, quoted, braced, raw };
-
-    // Reads the character at `at`, and moves `at` over the ones that go with it (an escaped character,
-    // the % signs of a raw string). False at a closer that matches no opener.
-    bool read(std::string_view input, size_t& at) {
-        char c = input[at];
-        switch (in_) {
-        case In::code: return read_code(input, at);
-        case In::comment:
-            if (c == '\n') in_ = In::code;
-            break;
-        case In::quoted:  // a line end cuts it short: its load reports that
-            if (c == '^')
-                at++;
-            else if (c == '"' || c == '\n')
-                in_ = In::code;
-            break;
-        case In::braced:
-            if (c == '^')
-                at++;
-            else if (c == '{')
-                braces_++;
-            else if (c == '}' && --braces_ == 0)
-                in_ = In::code;
-            break;
-        case In::raw:  // no escapes and no nesting: the first brace with as many % signs ends it
-            if (c == '}' && input.substr(at + 1, percents_) == std::string(percents_, '%')) {
-                at += percents_;
-                in_ = In::code;
-            }
-            break;
-        }
-        return true;
-    }
-
-    bool read_code(std::string_view input, size_t& at) {
-        char c = input[at];
-        if (c == ';') {
-            in_ = In::comment;
-        } else if (c == '"') {
-            in_ = In::quoted;
-        } else if (c == '{') {
-            in_ = In::braced;
-            braces_ = 1;
-        } else if (c == '%' && token_start_q(input, at)) {
-            read_percents(input, at);
-        } else if (c == '[' || c == '(') {
-            blocks_ += c;
-        } else if (c == ']' || c == ')') {
-            if (blocks_.empty() || blocks_.back() != (c == ']' ? '[' : '(')) return false;
-            blocks_.pop_back();
-        }
-        return true;
-    }
-
-    // A token starts at the input's start, and after a blank, a block or paren delimiter or the end of
-    // a string.
-    static bool token_start_q(std::string_view input, size_t at) {
-        return at == 0 || std::string_view(" \t\r\n[]()}\"").find(input[at - 1]) != input.npos;
-    }
-
-    // % signs at a token's start: a raw string when a brace follows them.
-    void read_percents(std::string_view input, size_t& at) {
-        size_t after = std::min(input.find_first_not_of('%', at), input.size());
-        if (after < input.size() && input[after] == '{') {
-            in_ = In::raw;
-            percents_ = after - at;
-            at = after;
-        } else {
-            at = after - 1;
-        }
-    }
-
-    In in_ = In::code;
-    std::string blocks_;   // the openers of the blocks and parens not closed yet, innermost last
-    int braces_ = 0;       // the depth of the braced string
-    size_t percents_ = 0;  // the % signs of the raw string
-    size_t next_ = 0;      // the first character not read yet
-};
-
-// One line of standard input, read byte by byte as the line editor reads it: code that asks for a line
-// itself (ask, input) reads on from where the console stopped, with nothing read ahead of it.
-bool read_line(std::string& line) {
-    Cell* saved = stack::top;
-    Cell* text = string::rs_make_at(stack::push_next(), 80);
-    bool read = terminal::stdin_readline(*text);
-    line = binary::utf8_of(*text);
-    stack::top = saved;
-    return read;
-}
-
 }  // namespace
 
 void do_command(std::string_view input, int width) {
@@ -219,25 +107,6 @@ void do_command(std::string_view input, int width) {
     if (result.is(Type::Unset)) return;
     if (error::trap([&] { print_result(result, width); }, &error)) print_error(error);
     stack::top = saved;
-}
-
-void run() {
-    bool terminal = isatty(0);
-    std::string buffer, line;
-    Delimiters delimiters;
-    for (;;) {
-        if (terminal) sys::prin_cstring(buffer.empty() ? kPrompt : "    ");
-        if (!read_line(line)) break;
-        if (buffer.empty() && line.empty()) continue;
-        buffer += line;
-        buffer += '\n';
-        if (delimiters.open_q(buffer)) continue;
-        do_command(buffer, kDefaultWidth);
-        buffer.clear();
-        delimiters = {};
-    }
-    // An input that the end of the input cut short is not dropped: its load reports what it misses.
-    if (!buffer.empty()) do_command(buffer, kDefaultWidth);
 }
 
 }  // namespace oka::console

@@ -503,7 +503,8 @@ bool listed_at(int32_t level, const CallFrame& f) {
     if (!is_named(f)) return false;
     if (level > 1) return true;
     Cell name = name_of(f);
-    return name.data1 && word::get_cell(name)->is(Type::Function);
+    // a name bound to a function's context whose call has ended has no value to read
+    return name.data1 && _context::context_cell(name.data1)->data2 && word::get_cell(name)->is(Type::Function);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ come within its patience, and every session ends within it. The terminal answers
 question for the cursor's position."""
 import os
 import pty
+import shutil
 import re
 import select
 import signal
@@ -17,6 +18,7 @@ import struct
 import sys
 import termios
 import fcntl
+import tempfile
 import time
 
 OKA = os.path.abspath(sys.argv[1])
@@ -27,9 +29,10 @@ CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
 
 class Session:
     def __init__(self):
+        self.appdata = tempfile.mkdtemp()  # the cache folder, where the console keeps its settings
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
-            env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8")
+            env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=self.appdata)
             os.execve(OKA, [OKA], env)
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.seen = b""  # the text shown so far, escape sequences left out
@@ -96,6 +99,7 @@ class Session:
             os.kill(self.pid, signal.SIGKILL)
             os.waitpid(self.pid, 0)
         os.close(self.fd)
+        shutil.rmtree(self.appdata, ignore_errors=True)
 
 
 class Hidden(str):
@@ -121,31 +125,43 @@ SESSIONS = {
         ("debug> ", "-w x", []),
         ("debug> ", "", ["-----> PUSH 2"]),
         ("debug> ", "", ["-----> CALL + (op!)"]),
-        # the lines typed at the debugger are in the history while it runs
-        ("debug> ", ":system/console/history", ['== [":system/console/history" "-w x" "-s" "next" "w x" "foo" ":system/tools/options/debug/active?" ":x" "n"]']),
+        # the lines typed at the debugger join the console's history while it runs
+        ("debug> ", ":system/console/history", ['== [":system/console/history" "-w x" "-s" "next" "w x" "foo" ":system/tools/options/debug/active?" ":x" "n" "debug [1 + 2]" "x: 42"]']),
         ("debug> ", "c", []),
         (">> ", "system/tools/options/debug/show-stack?", ["== true"]),
-        # ... and gone once it ends
-        (">> ", "length? system/console/history", ["== 0"]),
+        # ... and are gone once it ends: the console's own lines stay
+        (">> ", "reduce [length? system/console/history last system/console/history]", ['== [4 "x: 42"]']),
     ],
     "asks": [
         (">> ", 'x: ask "Name? "', []),
         ("Name? ", "Ada", ['== "Ada"']),
-        # the line joins the console's history; a hidden one shows stars and does not
-        (">> ", "length? system/console/history", ["== 1"]),
+        # the line joins the console's history, as the console's own lines do; a hidden one shows
+        # stars and does not
+        (">> ", "length? system/console/history", ["== 3"]),
         (">> ", 'ask/hide "Secret: "', []),
         ("Secret: ", Hidden("pw"), ['== "pw"']),
-        (">> ", "length? system/console/history", ["== 1"]),
+        (">> ", "length? system/console/history", ["== 5"]),
         # ask/history adds to the caller's block instead
         (">> ", 'h: copy [] ask/history "? " h', []),
         ("? ", "mine", ['== "mine"']),
-        (">> ", "reduce [h length? system/console/history]", ['== [["mine"] 1]']),
+        (">> ", "reduce [h length? system/console/history]", ['== [["mine"] 7]']),
         (">> ", "input", []),
         (None, "typed", ['== "typed"']),
     ],
+    "continues an open input and fits results to the width": [
+        (">> ", "[1", []),
+        ("[    ", "2]", ["== [1\n2]"]),
+        (">> ", "{a", []),
+        ("{    ", "}", ['== "a^/"']),
+        (">> ", "append/dup copy [] 1 50", ["== [" + "1 " * 36 + "..."]),
+        (">> ", "loop 3 [halt]", ["(halted)"]),
+        (">> ", "pwd", ["%/"]),
+        (">> ", "ls", []),
+    ],
     "halts": [
         (">> ", "debug [print 1]", ["-----> EVAL print"]),
-        ("debug> ", "q", []),
+        # q stops the evaluation and returns to the console
+        ("debug> ", "q", ["(halted)"]),
     ],
 }
 
@@ -161,13 +177,12 @@ def run(name, steps):
             session.type(line, isinstance(line, Hidden))
             for text in shown:
                 session.wait_for(text)
-        if name == "halts":
-            status = session.exit_status()
-            assert status == 0, "q ended oka with status %d" % status
-        else:
-            session.wait_for(">> ")
-            session.type("quit")
-            assert session.exit_status() == 0
+        session.wait_for(">> ")
+        session.type("quit")
+        assert session.exit_status() == 0
+        # quit saves the history, its own line first
+        with open(os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")) as settings:
+            assert 'history: ["quit"' in settings.read(), "quit did not save the history"
     finally:
         session.close()
 

@@ -19,6 +19,8 @@ if(source MATCHES "^[^\n]*\n; arguments: ([^\n]*)")
 elseif(source MATCHES "^[^\n]*\n; console input")
   set(command ${OKA} INPUT_FILE ${SCRIPT})
 endif()
+# The console keeps its settings under the cache folder: a folder of the build's, not the user's.
+set(ENV{APPDATA} ${CMAKE_CURRENT_BINARY_DIR}/script-appdata)
 execute_process(COMMAND ${command}
                 RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
                 WORKING_DIRECTORY ${directory} TIMEOUT 60)
