@@ -444,12 +444,7 @@ Cell* encode(const Cell& image, int32_t container) {
 
 Cell* make_from_argb(Cell* cell, uint32_t width, uint32_t height, const uint8_t* argb) {
     if (width == 0 || height == 0) return empty_at(cell, width, height);
-    return image_at(cell, [&] {
-        int32_t handle = os_image::make(width, height, 0);
-        os_image::Lock lock(handle, true);
-        std::memcpy(lock.pixels().data(), argb, size_t(width) * height * 4);
-        return handle;
-    });
+    return image_at(cell, [&] { return os_image::make_from(width, height, argb); });
 }
 
 int32_t pixels_of(const Cell& image) { return *mem::ptr<int32_t>(mem::buffer(image.data2)->offset); }

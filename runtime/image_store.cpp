@@ -1,6 +1,7 @@
 #include "runtime/image_store.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "runtime/base.h"
@@ -53,6 +54,13 @@ bool fits_q(int64_t width, int64_t height) {
 int32_t make(uint32_t width, uint32_t height, uint32_t fill) {
     int32_t handle = make_record(width, height, pixels_valid | source_stale);
     std::ranges::fill(record_of(handle).pixels, fill);
+    return handle;
+}
+
+int32_t make_from(uint32_t width, uint32_t height, const void* pixels) {
+    int32_t handle = make_record(width, height, pixels_valid | source_stale);
+    std::vector<uint32_t>& to = record_of(handle).pixels;
+    std::memcpy(to.data(), pixels, to.size() * sizeof(uint32_t));
     return handle;
 }
 

@@ -44,6 +44,9 @@ bool fits_q(int64_t width, int64_t height);
 // A new record of that size, every pixel `fill`; its handle. The size must be non-empty and fit (else
 // internal no-memory, as for a store the memory cannot hold).
 int32_t make(uint32_t width, uint32_t height, uint32_t fill);
+// A new record of that size holding a copy of `pixels`, width x height words that need not be
+// aligned (a decoder's buffer, bytes of serialised data); its handle. The same conditions on the size.
+int32_t make_from(uint32_t width, uint32_t height, const void* pixels);
 // A new record holding the `width` x `height` pixels from (x, y) of the record's; the rectangle lies
 // inside it.
 int32_t copy_rect(int32_t handle, uint32_t x, uint32_t y, uint32_t width, uint32_t height);

@@ -149,10 +149,7 @@ int32_t decode(std::span<const uint8_t> bytes) {
     if (!layout) return -1;
     std::optional<std::vector<uint32_t>> pixels = read_pixels(b, *layout);
     if (!pixels) return -1;
-    int32_t handle = os_image::make(layout->width, layout->height, 0);
-    os_image::Lock lock(handle, true);
-    std::copy(pixels->begin(), pixels->end(), lock.pixels().begin());
-    return handle;
+    return os_image::make_from(layout->width, layout->height, pixels->data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {

@@ -91,10 +91,7 @@ int32_t decode(std::span<const uint8_t> bytes) {
     }
     jpeg_destroy_decompress(info.get());
     if (!state->done) return -1;
-    int32_t handle = os_image::make(state->width, state->height, 0);
-    os_image::Lock lock(handle, true);
-    std::copy(state->pixels.begin(), state->pixels.end(), lock.pixels().begin());
-    return handle;
+    return os_image::make_from(state->width, state->height, state->pixels.data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {

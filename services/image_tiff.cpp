@@ -162,10 +162,7 @@ int32_t decode(std::span<const uint8_t> bytes) {
     }
     TIFFClose(tif);
     if (!read) return -1;
-    int32_t handle = os_image::make(width, height, 0);
-    os_image::Lock lock(handle, true);
-    std::copy(pixels.begin(), pixels.end(), lock.pixels().begin());
-    return handle;
+    return os_image::make_from(width, height, pixels.data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {

@@ -279,16 +279,9 @@ void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
         return read_set_word(in, r, parent);
     }
     const uint8_t* at = in.pos;
+    if (series_kind_q(kind)) return read_series(in, r, parent);
     switch (kind) {
     case Kind::word: return read_word(in, r, parent);
-    case Kind::cells:
-    case Kind::hash:
-    case Kind::map:
-    case Kind::text:
-    case Kind::binary:
-    case Kind::vector:
-    case Kind::image:
-    case Kind::bitset: return read_series(in, r, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, parent);
     case Kind::error:

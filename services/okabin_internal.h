@@ -59,6 +59,12 @@ enum class Kind : uint8_t {
     function,
 };
 
+// The kinds whose record holds a series: its buffer is what references share.
+constexpr bool series_kind_q(Kind kind) {
+    return kind == Kind::cells || kind == Kind::hash || kind == Kind::map || kind == Kind::text ||
+           kind == Kind::binary || kind == Kind::vector || kind == Kind::image || kind == Kind::bitset;
+}
+
 inline constexpr auto kKinds = [] {
     std::array<Kind, kTypeTableSize> kinds{};
 #define OKABIN_RECORD(Name, kind) kinds[int(Type::Name)] = Kind::kind;

@@ -250,16 +250,9 @@ void read_record(Input& in, Node parent) {
     if (kind == Kind::no_codec) error::fire_on_type(Err::access_no_codec, r.type);
     if (kind == Kind::invalid || !datatype::registered_q(r.type)) in.fail(r.at);
     const uint8_t* at = in.pos;
+    if (series_kind_q(kind)) return read_series(in, r, header, parent);
     switch (kind) {
     case Kind::word: return read_word(in, r, header, parent);
-    case Kind::cells:
-    case Kind::hash:
-    case Kind::map:
-    case Kind::text:
-    case Kind::binary:
-    case Kind::vector:
-    case Kind::image:
-    case Kind::bitset: return read_series(in, r, header, parent);
     case Kind::object:
     case Kind::function: return read_owner(in, r, header, parent);
     case Kind::error:

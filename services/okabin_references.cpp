@@ -121,15 +121,9 @@ void Output::leave() {
 }
 
 Node key_of(const Cell& value) {
-    switch (kind_of(value.type())) {
-    case Kind::cells:
-    case Kind::hash:
-    case Kind::map:
-    case Kind::text:
-    case Kind::binary:
-    case Kind::vector:
-    case Kind::image:
-    case Kind::bitset: return value.data2;
+    Kind kind = kind_of(value.type());
+    if (series_kind_q(kind)) return value.data2;
+    switch (kind) {
     case Kind::word:
     case Kind::object:
     case Kind::error:
