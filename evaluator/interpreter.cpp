@@ -1492,11 +1492,7 @@ void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word nam
     call_back(handler, arguments, count, words::word(name));
 }
 
-void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
-    call_back(function, arguments, count, name);
-}
-
-void call_library_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
+void call_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name) {
     call_back(function, arguments, count, name);
 }
 

@@ -87,12 +87,9 @@ void call_parse_callback(const Cell& callback, Cell* arguments);
 // An object's change handler or the tracer of do/trace, on its `count` arguments, in a frame named
 // `name` (on-change*, on-deep-change* or the tracer's).
 void call_handler(const Cell& handler, Cell* arguments, uint32_t count, Word name);
-// A port actor's function, on its `count` arguments (the port and what the action passes), in a frame
-// named by the action's word `name`; also the preprocessor's expand, on the block of do/expand and its
-// job, in a frame named expand.
-void call_actor(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
-// A library function that the run-time relies on (url-parser/parse-url, when a port opens on a URL), on
-// its `count` arguments with its refinements absent, in a frame named `name`.
-void call_library_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
+// A function the run-time calls on its `count` arguments, its refinements absent, in a frame named
+// `name`: a port actor's (the port and what the action passes, named by the action's word), the
+// preprocessor's expand (do/expand), url-parser/parse-url (a port opened on a URL), do-file.
+void call_function(const Cell& function, Cell* arguments, uint32_t count, const Cell& name);
 
 }  // namespace oka::interpreter

@@ -76,7 +76,7 @@ void expand_directives(const Cell& block) {
     Cell* saved = stack::top;
     Cell* arguments = stack::push(block);
     stack::push(none::value);
-    interpreter::call_actor(function, arguments, 2, name);
+    interpreter::call_function(function, arguments, 2, name);
     stack::top = saved;
 }
 
@@ -337,7 +337,7 @@ Cell* run_script(const Cell& file, const Cell& tracer, const Cell& args) {
     Cell* arguments = stack::push(file);
     stack::push(tracer);
     stack::push(args);
-    interpreter::call_actor(function, arguments, 3, name);
+    interpreter::call_function(function, arguments, 3, name);
     stack::top = arguments + 1;
     return arguments;
 }

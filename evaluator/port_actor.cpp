@@ -41,7 +41,7 @@ Cell* forward(Cell* port, std::initializer_list<Cell> cells) {
     word::make_at(symbol, &name);
     Cell function = *object::rs_select(actor, symbol);
     if (!function.is(Type::Function)) fire(Err::access_no_port_action, &name);
-    interpreter::call_actor(function, arguments, uint32_t(cells.size()) + 1, name);
+    interpreter::call_function(function, arguments, uint32_t(cells.size()) + 1, name);
     return arguments;
 }
 

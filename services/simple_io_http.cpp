@@ -168,7 +168,7 @@ Cell* open_port(Cell* url, const OpenOptions* open) {
     if (!parse_url.is(Type::Function)) fire(Err::script_invalid_arg, url);
     Cell name;
     word::make_at(words::id(Sym::parse_url), &name);
-    interpreter::call_library_function(parse_url, spec, 1, name);
+    interpreter::call_function(parse_url, spec, 1, name);
     if (!spec->is(Type::Object)) fire(Err::script_invalid_arg, url);
     Cell* port = stack::push(*datatype::action<Act::make>(Type::Port)(spec, spec, Type::Port));
     if (open) actions::call<Act::open>(port, *open);
