@@ -231,9 +231,12 @@ void scan_brace_close(Lexer& lx, bool) {
 }
 
 // The first / after a word: the word becomes the first element of a path, of the kind its prefix gives.
+// The path is opened for a trace as every container is (its close is reported too), so a callback that
+// counts open and close events stays balanced; the path goes on whatever the callback answers.
 void scan_path(Lexer& lx, bool) {
     uint8_t prefix = *lx.token_start;
     Type kind = prefix == '\'' ? Type::LitPath : prefix == ':' ? Type::GetPath : Type::Path;
+    lx.fire(kOpenEvent, kind, lx.token_start, lx.token_end);
     lx.push_marker(kind, lx.token_start);
     if (kind != Type::Path) lx.token_start++;
     lx.position = lx.token_end + 1;
