@@ -57,7 +57,6 @@
 #include "evaluator/parse.h"
 #include "evaluator/port_actor.h"
 #include "evaluator/trace.h"
-#include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/handles.h"
@@ -194,7 +193,6 @@ void runtime::init() {
     cycles::init();
     register_datatypes();
     actions::init();
-    case_folding::init();
     alloc::alloc_node_frame(kNodeFrameSlots);
     alloc::alloc_series_frame();
     block::make_at_fixed(&root, kRootBlockCells, true);

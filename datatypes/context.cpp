@@ -1,5 +1,8 @@
 #include "datatypes/context.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "datatypes/cycles.h"
 #include "datatypes/object.h"
 #include "datatypes/series.h"
@@ -50,6 +53,81 @@ void rebind_words(Node context) {
 [[noreturn]] void fire_with_word(Err id, const Cell& word) {
     Cell copy = word;
     fire(id, &copy);
+}
+
+// The positions of a context's words by canonical symbol id, for binding a block to it: one read per
+// word met instead of a probe of the word table. The table is filled from the context's words when
+// made and emptied again when left, so that it is all zeros between uses; binding allocates nothing
+// and runs no code of the language, so one table serves every bind.
+class PositionTable {
+public:
+    explicit PositionTable(Node context) : context_(context) {
+        uint32_t symbols = mem::buffer(symbol::table)->length() + 1;
+        if (positions_.size() < symbols) positions_.resize(std::max<size_t>(symbols, 2 * positions_.size()));
+        mark(true);
+    }
+    ~PositionTable() { mark(false); }
+    PositionTable(const PositionTable&) = delete;
+    PositionTable& operator=(const PositionTable&) = delete;
+
+    int32_t find(uint32_t symbol) const { return positions_[symbol::resolve(symbol)] - 1; }
+
+    // Filling and emptying the table costs a step per word of the context, which pays when the block
+    // holds a fair share of that many words. Not for the global context, the largest, which holds
+    // letter-case variants of one word: there the word table's probe decides which one a word binds to.
+    static bool pays(Node context, const Cell& block) {
+        return context != global && word_count(context) <= kWordsPerCell * (series::rs_length_q(block) + kSlack);
+    }
+
+private:
+    static constexpr uint32_t kWordsPerCell = 8, kSlack = 8;
+
+    // A letter-case variant met again keeps the position of the word met first.
+    void mark(bool fill) {
+        BufPtr<SeriesBuffer> b = mem::buffer(words_node(context_));
+        int32_t position = 0;
+        for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) {
+            int32_t& entry = positions_[symbol::resolve(w->data2)];
+            position++;
+            if (!fill || !entry) entry = fill ? position : 0;
+        }
+    }
+
+    Node context_;
+    static inline std::vector<int32_t> positions_;
+};
+
+// Binds the words of a block, and of the blocks, parens and paths inside it, that `find` finds in the
+// context (their position, or -1).
+template <class Find>
+void bind_deep(const Cell& block, Node context, bool self, const Find& find) {
+    Node node = block.data2;
+    if (cycles::find_q(node)) return;
+    cycles::Scope scope(block);
+    // Binding never allocates, so the walk may hold the buffer.
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    for (Cell* cell = mem::ptr<Cell>(b->offset) + block.data1; cell < mem::ptr<Cell>(b->tail); cell++) {
+        switch (cell->type()) {
+        case Type::Word:
+            if (self && is_self(cell->data2)) {
+                cell->data1 = context;
+                cell->data3 = uint32_t(-1);
+                break;
+            }
+            [[fallthrough]];
+        case Type::SetWord:
+        case Type::LitWord:
+        case Type::GetWord:
+        case Type::Refinement:
+            if (int32_t position = find(cell->data2); position >= 0) {
+                cell->data1 = context;
+                cell->data3 = uint32_t(position);
+            }
+            break;
+        default:
+            if (is_a(cell->type(), TypeClass::any_block)) bind_deep(*cell, context, self, find);
+        }
+    }
 }
 
 }  // namespace
@@ -205,27 +283,11 @@ int32_t bind_word(Node context, Cell* word) {
 }
 
 void bind(const Cell& block, Node context, bool self) {
-    Node node = block.data2;
-    if (cycles::find_q(node)) return;
-    cycles::Scope scope(block);
-    // Binding never allocates, so the walk may hold the buffer.
-    BufPtr<SeriesBuffer> b = mem::buffer(node);
-    for (Cell* cell = mem::ptr<Cell>(b->offset) + block.data1; cell < mem::ptr<Cell>(b->tail); cell++) {
-        switch (cell->type()) {
-        case Type::Word:
-            if (self && is_self(cell->data2)) {
-                cell->data1 = context;
-                cell->data3 = uint32_t(-1);
-                break;
-            }
-            [[fallthrough]];
-        case Type::SetWord:
-        case Type::LitWord:
-        case Type::GetWord:
-        case Type::Refinement: bind_word(context, cell); break;
-        default:
-            if (is_a(cell->type(), TypeClass::any_block)) bind(*cell, context, self);
-        }
+    if (PositionTable::pays(context, block)) {
+        PositionTable table(context);
+        bind_deep(block, context, self, [&table](uint32_t symbol) { return table.find(symbol); });
+    } else {
+        bind_deep(block, context, self, [context](uint32_t symbol) { return find_word(context, symbol, true); });
     }
 }
 

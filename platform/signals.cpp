@@ -111,7 +111,6 @@ void on_fatal_signal(int signo, siginfo_t* info, void* context) {
 
 void install_fatal_handlers(FatalHandler handler) {
     fatal_handler = handler;
-    prepare_thread_for_faults();
     struct sigaction action {};
     action.sa_sigaction = on_fatal_signal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;

@@ -16,12 +16,14 @@ namespace oka::platform {
 
 using FatalHandler = void (*)(int number, uint32_t address);
 
-// Routes SIGSEGV, SIGBUS, SIGFPE and SIGILL to `handler`, lets SIGPIPE end the process (a write to a
-// closed pipe) and prepares the calling thread.
+// Routes SIGSEGV, SIGBUS, SIGFPE and SIGILL to `handler` and lets SIGPIPE end the process (a write to a
+// closed pipe). A fault is reported on any thread; a stack overflow is told apart only on a prepared one.
 void install_fatal_handlers(FatalHandler handler);
 
 // Gives the calling thread an alternate signal stack and records its stack bounds, which tell a stack
-// overflow from other access violations. Each thread that may fault needs it once; repeating is harmless.
+// overflow from other access violations. Each thread that runs the interpreter needs it once (the thread
+// of run_with_stack has it); repeating is harmless. The program's first thread, which only waits for that
+// one, goes without: the bounds of its stack cost a read of the process's whole memory map.
 void prepare_thread_for_faults();
 
 // The runtime error number of a fatal signal, from its number and si_code. A SIGSEGV is a stack

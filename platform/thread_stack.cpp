@@ -1,5 +1,6 @@
 #include "platform/thread_stack.h"
 
+#include <malloc.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -25,6 +26,9 @@ void* run_task(void* task_pointer) {
 }
 
 bool run_on_new_thread(size_t bytes, Task& task) {
+    // The caller only waits, so the new thread may take the caller's malloc arena instead of mapping one
+    // of its own at its first allocation.
+    mallopt(M_ARENA_MAX, 1);
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_t thread;

@@ -1,6 +1,8 @@
 #include "runtime/case_folding.h"
 
+#include <array>
 #include <limits>
+#include <utility>
 
 #include "runtime/memory.h"
 #include "runtime/unicode.h"
@@ -13,16 +15,46 @@ namespace case_folding {
 namespace {
 
 constexpr uint32_t kBmpSize = 0x10000;
+constexpr uint32_t kBlockSize = 256;
 
-// Entry c holds the mapped code point of c, or 0 when c maps to itself.
-uint32_t* to_upper = nullptr;
-uint32_t* to_lower = nullptr;
+// A map of the code points below U+10000 in two stages: the high byte of a code point picks a block
+// of 256 entries, the low byte the entry, which holds the mapped code point, or 0 when the code point
+// maps to itself. Block 0 is all zeros and stands for every block without a mapping. The maps are
+// built at compile time: start-up fills nothing, and a run reads the few blocks its text needs.
+template <size_t Blocks>
+struct BmpMap {
+    std::array<uint8_t, kBmpSize / kBlockSize> block_of{};
+    std::array<std::array<uint32_t, kBlockSize>, Blocks> entries{};
 
-uint32_t* build_map(std::span<const CasePair> pairs) {
-    auto* map = static_cast<uint32_t*>(sys::allocate_zeroed(kBmpSize * sizeof(uint32_t)));
-    for (const CasePair& pair : pairs) map[pair.from] = pair.to;
+    constexpr uint32_t operator[](uint32_t code_point) const {
+        return entries[block_of[code_point / kBlockSize]][code_point % kBlockSize];
+    }
+};
+
+// The blocks a map needs: the empty one, and one per high byte that the sources start with.
+constexpr size_t blocks_needed(std::span<const CasePair> pairs) {
+    std::array<bool, kBmpSize / kBlockSize> seen{};
+    size_t blocks = 1;
+    for (const CasePair& pair : pairs)
+        if (!std::exchange(seen[pair.from / kBlockSize], true)) blocks++;
+    return blocks;
+}
+
+template <size_t Blocks>
+constexpr BmpMap<Blocks> build_map(std::span<const CasePair> pairs) {
+    static_assert(Blocks <= 256, "a block number fits a byte");
+    BmpMap<Blocks> map;
+    uint8_t used = 0;
+    for (const CasePair& pair : pairs) {
+        uint8_t& block = map.block_of[pair.from / kBlockSize];
+        if (!block) block = ++used;
+        map.entries[block][pair.from % kBlockSize] = pair.to;
+    }
     return map;
 }
+
+constexpr auto kToUpper = build_map<blocks_needed(kToUpperBmp)>(kToUpperBmp);
+constexpr auto kToLower = build_map<blocks_needed(kToLowerBmp)>(kToLowerBmp);
 
 // The pairs are sorted by source, so the scan stops at the first source past the code point.
 uint32_t scan(std::span<const CasePair> pairs, uint32_t code_point) {
@@ -48,14 +80,9 @@ uint32_t change_units(uint8_t* data, uint32_t i, uint32_t end, bool upper) {
 
 }  // namespace
 
-void init() {
-    to_upper = build_map(kToUpperBmp);
-    to_lower = build_map(kToLowerBmp);
-}
-
 uint32_t change_char(uint32_t code_point, bool upper) {
     if (code_point >= kBmpSize) return scan(upper ? kToUpperSupplementary : kToLowerSupplementary, code_point);
-    uint32_t mapped = (upper ? to_upper : to_lower)[code_point];
+    uint32_t mapped = upper ? kToUpper[code_point] : kToLower[code_point];
     return mapped ? mapped : code_point;
 }
 

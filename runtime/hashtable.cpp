@@ -1089,13 +1089,21 @@ uint32_t symbol_lookup(Node table, const uint8_t* name, uint32_t length, bool ig
 int32_t context_lookup(Node table, uint32_t symbol, bool ignore_case, Node context, int32_t& position) {
     if (context) grow_names_when_full(table);
     uint32_t canonical = symbol::resolve(symbol);
-    Probe probe(hash_int(canonical), record(table)->buckets);
-    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
-        uint32_t id = cell_at(table, uint32_t(keys_of(table)[b]))->data2;
-        return ignore_case ? symbol::resolve(id) == canonical : id == symbol;
-    });
+    // Comparing ids allocates nothing, so the probe reads the table's series where they are: this
+    // lookup runs for every word that binding, making a context or reading a field meets.
+    Record r = *record(table);
+    BufPtr<uint32_t> flags = items<uint32_t>(r.flags);
+    BufPtr<int32_t> keys = items<int32_t>(r.keys);
+    BufPtr<Cell> words = items<Cell>(r.values);
+    Probe probe(hash_int(canonical), r.buckets);
+    Landing at = walk(
+        probe, [flags] { return flags; },
+        [&](uint32_t b) {
+            uint32_t id = words[keys[b]].data2;
+            return id == symbol || (ignore_case && symbol::resolve(id) == canonical);
+        });
     if (at.found) {
-        int32_t found = keys_of(table)[at.bucket];
+        int32_t found = keys[at.bucket];
         if (context) position = found;
         return found;
     }

@@ -1,4 +1,4 @@
-// Case mapping (the start-up maps, the supplementary lists, strings changed in place) and the
+// Case mapping (the maps below U+10000, the supplementary lists, strings changed in place) and the
 // terminal width of code points.
 #include "runtime/case_folding.h"
 
@@ -59,6 +59,25 @@ TEST(CaseFolding, ChangesSingleCodePoints) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(change_char(c.code_point, c.upper), c.expected) << std::hex << c.code_point << " " << c.upper;
+}
+
+// The maps below U+10000 against the lists they are built from: every listed code point maps as its
+// pair says, and every other one, in the blocks the lists use or not, maps to itself.
+TEST(CaseFolding, BmpMapsAgreeWithTheListsForEveryCodePoint) {
+    for (bool upper : {kUpper, kLower}) {
+        std::map<uint32_t, uint32_t> listed;
+        for (const CasePair& pair : upper ? std::span<const CasePair>(case_folding::kToUpperBmp)
+                                          : std::span<const CasePair>(case_folding::kToLowerBmp))
+            listed[pair.from] = pair.to;
+        uint32_t wrong = 0;
+        for (uint32_t c = 0; c < 0x10000; c++) {
+            auto pair = listed.find(c);
+            uint32_t expected = pair == listed.end() ? c : pair->second;
+            if (change_char(c, upper) != expected && wrong++ < 5)
+                ADD_FAILURE() << std::hex << c << " " << upper << " gives " << change_char(c, upper);
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
 }
 
 TEST(CaseFolding, TablesAreSortedWithTheirExpectedEnds) {
