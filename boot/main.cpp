@@ -1,23 +1,20 @@
 /* The oka program: the process entry. Everything runs on one thread with a large stack, inside the
-   outermost protected call.
+   outermost protected call. The console's launcher decides what runs:
 
-       oka                 the console
-       oka script [args]   runs the script */
+       oka                          the console
+       oka [--catch] script [args]  runs the script (and then the console, with --catch) */
 #include <cstdint>
 #include <exception>
 #include <string>
 
 #include "boot/boot.h"
 #include "boot/startup.h"
-#include "console/line_input.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
-#include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "evaluator/natives.h"
 #include "platform/os.h"
 #include "platform/signals.h"
 #include "platform/thread_stack.h"
@@ -74,53 +71,44 @@ void set_field(const Cell& system, std::string_view holder, std::string_view fie
     *field_of(object, field) = value;
 }
 
-// The arguments from `first` on as one line of text, separated by spaces; an argument holding a blank,
-// or none at all, is quoted, so that the line splits back into the same arguments.
-std::string one_line(int first) {
+// The arguments after the program's path as one line of text, separated by spaces; an argument holding
+// a blank, or none at all, is quoted, so that the line splits back into the same arguments.
+std::string arguments_line() {
     std::string line;
-    for (int i = first; i < sys::arg_count; i++) {
+    for (int i = 1; i < sys::arg_count; i++) {
         std::string_view argument = sys::args[i];
         bool quoted = argument.empty() || argument.find_first_of(" \t") != argument.npos;
         std::string quote = quoted ? "\"" : "";
-        line += (i > first ? " " : "") + quote + std::string(argument) + quote;
+        line += (i > 1 ? " " : "") + quote + std::string(argument) + quote;
     }
     return line;
 }
 
-// Hands the program's path to system/options/boot and the script the arguments after its name:
-// system/options/args as a block of strings, system/script/args as one line of them (both none without
-// a script).
-void publish_arguments(int first) {
+// Hands the program's path to system/options/boot and the arguments after it to the console's launcher:
+// system/options/args as a block of strings, system/script/args as one line of them (both none when
+// there are none).
+void publish_arguments() {
     Cell system = *_context::get_in(symbol::make("system"), _context::global);
     if (sys::arg_count > 0) {
         Cell* boot = stack::push(text_value(sys::args[0]));
         set_field(system, "options", "boot", *boot);
         stack::pop(1);
     }
-    if (first > sys::arg_count) return;
-    Cell* list = block::push_only_s(sys::arg_count - first + 1);
-    for (int i = first; i < sys::arg_count; i++) {
+    if (sys::arg_count < 2) return;
+    Cell* list = block::push_only_s(sys::arg_count);
+    for (int i = 1; i < sys::arg_count; i++) {
         Cell* argument = stack::push(text_value(sys::args[i]));
         block::rs_append(*list, *argument);
         stack::pop(1);
     }
-    Cell* text = stack::push(text_value(one_line(first).c_str()));
+    Cell* text = stack::push(text_value(arguments_line().c_str()));
     set_field(system, "options", "args", *list);
     set_field(system, "script", "args", *text);
     stack::pop(2);
 }
 
-// The script runs as `do` runs a file: its folder is the active directory while it runs, and it sees
-// the line of its arguments as system/script/args.
-void run_script(const char* path) {
-    Cell system = *_context::get_in(symbol::make("system"), _context::global);
-    Cell* file = stack::push(text_value(path, Type::File));
-    Cell* args = stack::push(*field_of(*field_of(system, "script"), "args"));
-    natives::run_script(*file, none::value, *args);
-}
-
-// Without a script the console takes over: its launcher reads the settings, sets up the terminal and
-// runs the loop, which ends the program itself.
+// The console takes over: its launcher reads the settings, sets up the terminal, and runs the script
+// that the arguments name or the loop, which ends the program itself.
 void launch_console() {
     Cell* code = stack::push_next();
     *code = *lexer::load("cli-console-ctx/launch");
@@ -131,14 +119,8 @@ void start_and_run() {
     runtime::init();
     boot::finish_start_up();
     collector::on = true;
-    if (sys::arg_count > 1) {
-        line_input::init_console("Oka Console");
-        publish_arguments(2);
-        run_script(sys::args[1]);
-    } else {
-        publish_arguments(sys::arg_count + 1);
-        launch_console();
-    }
+    publish_arguments();
+    launch_console();
 }
 
 // A std::bad_alloc that reaches this far (the script's text, a console line) is the no-memory error,

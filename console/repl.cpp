@@ -1,62 +1,30 @@
 #include "console/repl.h"
 
-#include <string>
-
+#include "console/terminal.h"
+#include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/error.h"
-#include "datatypes/integer.h"
+#include "datatypes/pair.h"
 #include "datatypes/string.h"
+#include "datatypes/system_objects.h"
 #include "evaluator/actions.h"
 #include "evaluator/interpreter.h"
 #include "evaluator/lexer.h"
-#include "runtime/console_output.h"
+#include "library/routines.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
-#include "runtime/throw.h"
+#include "runtime/unicode.h"
 
 namespace oka::console {
 
 namespace {
 
-constexpr const char* kPrompt = ">> ";
-constexpr const char* kResultPrefix = "==";
+// Bound to the console's object; the input takes the place of the word `input`. The console is the one
+// start-up made, whatever the word system holds by then.
+constexpr std::string_view kEvaluate = "append clear buffer input do-command";
+constexpr uint32_t kInputPosition = 3;
 
 void print_text(const Cell& string) { io::call_print_hooks(&string, true); }
-
-// The text of a value as the console shows it: formed for a float, molded otherwise, with at most
-// `limit` + 5 characters.
-Cell* push_shown(const Cell& value, int32_t limit) {
-    Cell* item = stack::push(value);
-    Cell* text = string::rs_make_at(stack::push_next(), 16);
-    Cell part;
-    integer::make_at(&part, limit + 5);
-    if (value.is(Type::Float))
-        actions::call<Act::form>(item, text, &part, limit + 5);
-    else
-        actions::call<Act::mold>(item, text, MoldOptions{.limit = &part}, limit + 5, 0);
-    string::clip_tail(text, limit + 5);
-    return text;
-}
-
-// A result too long for the console keeps its first characters and ends with "...".
-void cut_to_width(Cell* text, int32_t limit) {
-    int32_t keep = limit - int32_t(std::char_traits<char>::length(kPrompt)) - 1;
-    if (int32_t(mem::buffer(text->data2)->length()) <= limit) return;
-    string::clip_tail(text, keep);
-    string::concatenate_literal(text, "...", 3);
-}
-
-void print_result(const Cell& value, int width) {
-    int32_t limit = width - 3;
-    Cell* saved = stack::top;
-    Cell* text = push_shown(value, limit);
-    cut_to_width(text, limit);
-    Cell* line = string::rs_make_at(stack::push_next(), 16);
-    string::concatenate_literal(line, kResultPrefix, 2);
-    string::concatenate_literal(line, " ", 1);
-    string::concatenate(*line, *text, -1, 0, string::Mode::append);
-    print_text(*line);
-    stack::top = saved;
-}
 
 // The error may be held by nothing else: it waits on the data stack while its report is made.
 void print_report(const Cell& error) {
@@ -76,36 +44,25 @@ void print_error(const Cell& error) {
         error::print_raised();
 }
 
+void evaluate(std::string_view input) {
+    Cell* code = stack::push_next();
+    *code = *lexer::load(kEvaluate);
+    _context::bind(*code, system_objects::references.console.data1, false);
+    Node text = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(input.data()), uint32_t(input.size()));
+    *block::rs_abs_at(*code, kInputPosition) = Cell{uint8_t(Type::String), 0, text, 0};
+    interpreter::eval_block(*code, false);
+}
+
 }  // namespace
 
-void do_command(std::string_view input, int width) {
+void use_size_without_terminal() {
+    pair::make_at(&*library::field_cell("system/console/size"), terminal::kNoSize.columns, terminal::kNoSize.rows);
+}
+
+void do_command(std::string_view input) {
     Cell* saved = stack::top;
     Cell error;
-    Cell* code = stack::push_next();  // holds the code while it runs: trap drops what the load pushes
-    if (error::trap([&] { *code = *lexer::load(input); }, &error)) {
-        print_error(error);
-        stack::top = saved;
-        return;
-    }
-    Cell block = *code;
-    Cell result;
-    bool failed = error::trap(
-        [&] {
-            interpreter::eval_block(block, false);
-            result = stack::top[-1];
-        },
-        &error);
-    stack::top = saved;
-    if (!failed && result.is(Type::Error)) {
-        error = result;
-        failed = true;
-    }
-    if (failed) {
-        print_error(error);
-        return;
-    }
-    if (result.is(Type::Unset)) return;
-    if (error::trap([&] { print_result(result, width); }, &error)) print_error(error);
+    if (error::trap([&] { evaluate(input); }, &error)) print_error(error);
     stack::top = saved;
 }
 

@@ -20,7 +20,6 @@ namespace oka::terminal {
 
 namespace {
 
-constexpr Size kNoSize = {80, 50};
 constexpr int kTabColumns = 4;
 constexpr uint32_t kReplacement = 0xFFFD;
 

@@ -29,6 +29,8 @@ struct Size {
     int columns;
     int rows;
 };
+// The size taken when there is no terminal, or it tells none.
+inline constexpr Size kNoSize = {80, 50};
 
 // Notes whether standard input and output are a terminal and, when they are, reads the window size.
 void init();

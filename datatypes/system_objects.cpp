@@ -30,6 +30,7 @@ constexpr Place kPlaces[] = {
     {&References::options, &References::system, Sym::options},
     {&References::standard, &References::system, Sym::standard},
     {&References::lexer, &References::system, Sym::lexer},
+    {&References::console, &References::system, Sym::console},
     {&References::preprocessor, nullptr, Sym::preprocessor},
     {&References::url_parser, nullptr, Sym::url_parser},
 };

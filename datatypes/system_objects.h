@@ -1,5 +1,5 @@
 /* The objects of `system` that the run-time itself reads (the locale, the currency list, the options,
-   the error catalogue ...), the preprocessor that do/expand calls and the library's URL parser, cached
+   the error catalogue, the console ...), the preprocessor that do/expand calls and the library's URL parser, cached
    once start-up has built them.
 
    Rules: every reference holds none until start-up calls cache(), then the object as start-up made
@@ -24,6 +24,7 @@ struct References {
     Cell options;
     Cell standard;
     Cell lexer;
+    Cell console;       // system/console, whose do-command the transcript tests and the fuzz target call
     Cell preprocessor;  // the global word preprocessor
     Cell url_parser;    // the global url-parser, whose parse-url gives the spec of a port opened on a URL
 };

@@ -1232,8 +1232,10 @@ bool fetch_traced(const Cell& block, uint32_t position, uint32_t end, bool sub) 
 }  // namespace
 
 void init() {
-    unset::make_at(&current_code);
-    runtime::register_root(&current_code);
+    for (Cell* code : {&current_code, &thrower_code}) {
+        unset::make_at(code);
+        runtime::register_root(code);
+    }
     series::call_sort_function = call_comparator;
     lexer::call_callback = call_lexer_callback;
 }

@@ -19,6 +19,9 @@ namespace oka::interpreter {
 // The block the innermost block evaluation is walking, its head index at the expression being
 // evaluated; errors copy it into their near field. A root for the collector.
 inline Cell current_code;
+// The current_code of the throw in flight, where it was thrown: a catch that passes the throw on makes
+// it current again, so that a throw no catch takes is reported where it was made. A root as well.
+inline Cell thrower_code;
 
 void init();
 

@@ -453,6 +453,7 @@ void return_s(const int32_t*) { stack::throw_exit(true); }
 // The catch frame receives the thrown value and, in the cell after it, the throw's name.
 void throw_s(const int32_t* positions) {
     if (trace::tracing) trace::fire_throw();
+    interpreter::thrower_code = interpreter::current_code;
     if (!Refinements<throw_slot>(positions).given("name")) {
         stack::keep();
         unset::push();
@@ -472,6 +473,7 @@ void catch_s(const int32_t* positions) {
         stack::CallFrame* thrower = std::exchange(stack::saved_call_top, nullptr);
         if (names && !takes_throw_q(stack::frame_base[1], *names)) {
             stack::saved_call_top = thrower;
+            interpreter::current_code = interpreter::thrower_code;
             stack::throw_throw(kThrowThrow);
         }
     }

@@ -1,7 +1,9 @@
 #include "evaluator/port_actor.h"
 
+#include <algorithm>
 #include <initializer_list>
 
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
@@ -148,9 +150,20 @@ const Cell* rename(Cell* port, Cell* to) { return forward<Act::rename>(port, {*t
 
 // ---- read and write ----
 
+// The call frames that an error unwound stay as they were until the try that takes it has named them
+// (try/keep): the frame above them, which the error recorded, or the call stack's top for any other
+// throw.
+stack::CallFrame* above_unwound_frames() {
+    if (!stack::thrown.is(Type::Error)) return stack::call_top;
+    Cell recorded = *error::field(stack::thrown, error::kStack);
+    if (!recorded.is(Type::Integer)) return stack::call_top;
+    return std::max(stack::call_top, mem::ptr<stack::CallFrame>(Addr(integer::get(recorded))));
+}
+
 // Runs `step` on an open port and answers its result; when the step ends in a throw of any kind, the
 // port is closed first. The throw has already put the stacks where it goes on from, with what it carries
-// at their top, so the port is taken before anything is pushed and the close runs above all that.
+// at their top, so the port is taken before anything is pushed and the close runs above all that: its
+// values above the data stack's top, its frames above those the throw unwound.
 template <class Step>
 Cell* closing_on_throw(Cell* port, Step step) {
     try {
@@ -158,7 +171,13 @@ Cell* closing_on_throw(Cell* port, Step step) {
     } catch (...) {
         Cell open_port = *port;
         Cell* thrown = stack::push(stack::thrown);
+        Cell* base = stack::frame_base;
+        stack::CallFrame* calls = stack::call_top;
+        stack::frame_base = stack::top;
+        stack::call_top = above_unwound_frames();
         forward<Act::close>(stack::push(open_port), {});
+        stack::frame_base = base;
+        stack::call_top = calls;
         stack::thrown = *thrown;
         stack::top = thrown;
         throw;

@@ -4,9 +4,9 @@
 
     sessions.py OKA
 
-Each session starts oka without arguments, types lines at its prompts and waits for what the screen
-must show next (escape sequences and carriage returns left out); a session fails when that does not
-come within its patience, and every session ends within it. The terminal answers the line editor's
+Each session starts oka without arguments (or with --catch and a script), types lines at its prompts
+and waits for what the screen must show next (escape sequences and carriage returns left out); a
+session fails when that does not come within its patience, and every session ends within it. The terminal answers the line editor's
 question for the cursor's position."""
 import os
 import pty
@@ -28,12 +28,19 @@ CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
 
 
 class Session:
-    def __init__(self):
+    # `script`: the text of a script that oka runs with --catch before its prompt shows.
+    def __init__(self, script=None):
         self.appdata = tempfile.mkdtemp()  # the cache folder, where the console keeps its settings
+        arguments = [OKA]
+        if script is not None:
+            path = os.path.join(self.appdata, "script.oka")
+            with open(path, "w") as file:
+                file.write(script)
+            arguments += ["--catch", path]
         self.pid, self.fd = pty.fork()
         if self.pid == 0:
             env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=self.appdata)
-            os.execve(OKA, [OKA], env)
+            os.execve(OKA, arguments, env)
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.seen = b""  # the text shown so far, escape sequences left out
         self.read_to = 0  # what the waits have read up to
@@ -108,7 +115,11 @@ class Hidden(str):
 
 # Each session: the lines typed, each at the prompt the line before it names, and what must show after
 # it, in order. ">> " is the console's prompt, "debug> " the debugger's; None stands for an empty prompt
-# (the line editor's raw mode tells that it waits).
+# (the line editor's raw mode tells that it waits). A session named in SCRIPTS starts with that script
+# run with --catch.
+SCRIPTS = {
+    "stays after a script with --catch": 'Oka [] x: 6 * 7 print "script done"',
+}
 SESSIONS = {
     "steps, inspects and runs on": [
         (">> ", "x: 42", ["== 42"]),
@@ -158,6 +169,10 @@ SESSIONS = {
         (">> ", "pwd", ["%/"]),
         (">> ", "ls", []),
     ],
+    # the script's words are there, and no banner came before the prompt
+    "stays after a script with --catch": [
+        (">> ", "x", ["== 42"]),
+    ],
     "halts": [
         (">> ", "debug [print 1]", ["-----> EVAL print"]),
         # q stops the evaluation and returns to the console
@@ -167,8 +182,10 @@ SESSIONS = {
 
 
 def run(name, steps):
-    session = Session()
+    session = Session(SCRIPTS.get(name))
     try:
+        if name in SCRIPTS:
+            session.wait_for("script done")
         for prompt, line, shown in steps:
             if prompt is None:
                 session.wait_for_editor()
@@ -180,6 +197,7 @@ def run(name, steps):
         session.wait_for(">> ")
         session.type("quit")
         assert session.exit_status() == 0
+        assert name not in SCRIPTS or b"--== Oka" not in session.seen, "the banner showed after the script"
         # quit saves the history, its own line first
         with open(os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")) as settings:
             assert 'history: ["quit"' in settings.read(), "quit did not save the history"

@@ -3,9 +3,10 @@
 // is a fine answer; a crash, a sanitizer report, an internal assertion or a "*** Runtime Error" exit
 // (which libFuzzer sees as the target exiting) is a fault, and so is an input that never ends.
 //
-// Each input starts from the environment that start-up left: the global words get back the values
-// they had and the collector is switched on again, so that a word that one input redefined (`if: 1`)
-// or `recycle/off` does not change what the next one does, and a finding replays from its input alone.
+// Each input starts from the environment that start-up left: the global words and the console's fields
+// get back the values they had and the collector is switched on again, so that a word that one input
+// redefined (`if: 1`), a console that it broke or `recycle/off` does not change what the next one
+// does, and a finding replays from its input alone.
 //
 // The stress mode of the collector applies as everywhere: run with OKA_GC_STRESS=N set.
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/series.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/unset.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
@@ -34,26 +37,35 @@ using namespace oka;
 
 // The console's own stack size (boot/main.cpp): how deep the C++ code may recurse must be the same.
 constexpr size_t kStackBytes = size_t(512) << 20;
-constexpr int kConsoleWidth = 80;
 
-// The global words' values just after start-up, kept by the collector.
-Cell startup_values;
+// The values of the global words and of the fields of the console, whose do-command evaluates each
+// input, just after start-up, kept by the collector.
+struct Kept {
+    Node context;
+    Cell values;
+};
+Kept startup_values[2];
 
-Cell global_values() { return Cell{uint8_t(Type::Block), 0, _context::context_cell(_context::global)->data2, 0}; }
+Cell values_of(Node context) { return Cell{uint8_t(Type::Block), 0, _context::context_cell(context)->data2, 0}; }
 
 void remember_startup_values() {
-    Cell* saved = stack::top;
-    startup_values = *block::clone(global_values(), false, false);
-    stack::top = saved;
-    runtime::register_root(&startup_values);
+    Node contexts[] = {_context::global, system_objects::references.console.data1};
+    for (size_t i = 0; i < std::size(contexts); i++) {
+        Cell* saved = stack::top;
+        startup_values[i] = {contexts[i], *block::clone(values_of(contexts[i]), false, false)};
+        stack::top = saved;
+        runtime::register_root(&startup_values[i].values);
+    }
 }
 
 // Words that inputs added since have no value again: they are still known, as in a console session.
 void restore_startup_values() {
-    Cell values = global_values();
-    uint32_t kept = series::rs_length_q(startup_values);
-    for (uint32_t i = 0; i < series::rs_length_q(values); i++)
-        *block::rs_abs_at(values, i) = i < kept ? *block::rs_abs_at(startup_values, i) : unset::value;
+    for (const Kept& kept : startup_values) {
+        Cell values = values_of(kept.context);
+        uint32_t count = series::rs_length_q(kept.values);
+        for (uint32_t i = 0; i < series::rs_length_q(values); i++)
+            *block::rs_abs_at(values, i) = i < count ? *block::rs_abs_at(kept.values, i) : unset::value;
+    }
 }
 
 // Inputs that contain one of these names, in any letter case, are skipped (a longer word that
@@ -80,6 +92,7 @@ bool skipped_q(std::string_view input) {
 int start_up(void*) {
     runtime::init();
     boot::finish_start_up();
+    console::use_size_without_terminal();
     remember_startup_values();
     return 0;
 }
@@ -88,7 +101,7 @@ int start_up(void*) {
 int evaluate(void* input) {
     restore_startup_values();
     collector::on = true;
-    console::do_command(*static_cast<std::string_view*>(input), kConsoleWidth);
+    console::do_command(*static_cast<std::string_view*>(input));
     return 0;
 }
 

@@ -1,10 +1,12 @@
 # Runs one script through the oka program and compares its exit status and its output with the script's
 # expectations: the first line "; status: N" gives the status, the file of the same name ending in .out
 # the exact output. The script gets the arguments first and "second arg", unless its second line says
-# otherwise: "; arguments: " and its own, quoted as a shell would, or "; console input" to type the
-# script at the console instead (oka starts without arguments and reads it as its standard input). The
-# script is named as it is in its own folder, where it runs, so that what it prints of its name does
-# not depend on where the tree lies.
+# otherwise: "; arguments: " and its own, quoted as a shell would, "; command line: " and the whole
+# command line after the program's name (switches, the script's name, arguments), or "; console
+# input" to type the script at the console instead (oka starts without arguments and reads it as its
+# standard input). A file of the same name ending in .in, where there is one, is the standard input of
+# a script run from the command line. The script is named as it is in its own folder, where it runs,
+# so that what it prints of its name does not depend on where the tree lies.
 file(READ ${SCRIPT} source)
 string(REGEX MATCH "^; status: ([0-9]+)" first_line "${source}")
 set(expected_status ${CMAKE_MATCH_1})
@@ -16,8 +18,14 @@ set(command ${OKA} ${file_name} first "second arg")
 if(source MATCHES "^[^\n]*\n; arguments: ([^\n]*)")
   separate_arguments(arguments UNIX_COMMAND "${CMAKE_MATCH_1}")
   set(command ${OKA} ${file_name} ${arguments})
+elseif(source MATCHES "^[^\n]*\n; command line: ([^\n]*)")
+  separate_arguments(arguments UNIX_COMMAND "${CMAKE_MATCH_1}")
+  set(command ${OKA} ${arguments})
 elseif(source MATCHES "^[^\n]*\n; console input")
   set(command ${OKA} INPUT_FILE ${SCRIPT})
+endif()
+if(EXISTS ${directory}/${name}.in)
+  list(APPEND command INPUT_FILE ${directory}/${name}.in)
 endif()
 # The console keeps its settings under the cache folder: a folder of the build's, not the user's.
 set(ENV{APPDATA} ${CMAKE_CURRENT_BINARY_DIR}/script-appdata)

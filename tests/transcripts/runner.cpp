@@ -9,6 +9,10 @@
 //
 // With --fail-each-allocation the runner runs each case once for each series allocation it makes,
 // failing that one allocation as a full language memory would (see fail_each_allocation below).
+//
+// With --piped <oka> the cases go to the console itself: the program given reads them from its
+// redirected standard input, one session per file, and each case must show the same lines there.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +23,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "boot/boot.h"
@@ -63,29 +68,36 @@ std::vector<Case> read_cases(const char* path) {
     return cases;
 }
 
+std::string contents_of(FILE* file) {
+    std::rewind(file);
+    std::string text;
+    for (int c; (c = std::fgetc(file)) != EOF;) text += char(c);
+    return text;
+}
+
+// Printed text as lines, without the empty lines that end it.
+std::vector<std::string> lines_of(std::string_view text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
 // What the console prints for the input, as lines, without the empty lines that end it.
 std::vector<std::string> output_of(const std::string& input) {
     std::fflush(stdout);
     FILE* capture = std::tmpfile();
     int saved = dup(1);
     dup2(fileno(capture), 1);
-    oka::console::do_command(input + "\n", 80);
+    oka::console::do_command(input + "\n");
     dup2(saved, 1);
     close(saved);
-    std::rewind(capture);
-    std::vector<std::string> lines;
-    std::string current;
-    for (int c; (c = std::fgetc(capture)) != EOF;) {
-        if (c == '\n') {
-            lines.push_back(current);
-            current.clear();
-        } else {
-            current += char(c);
-        }
-    }
-    if (!current.empty()) lines.push_back(current);
+    std::vector<std::string> lines = lines_of(contents_of(capture));
     std::fclose(capture);
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
     return lines;
 }
 
@@ -97,17 +109,93 @@ bool matches(const Case& c, const std::vector<std::string>& actual) {
     return actual == c.expected;
 }
 
+// Compares what a case showed with what it should; answers 1 for a failure, which it reports.
+int compare(const char* path, const Case& c, const std::vector<std::string>& actual) {
+    if (matches(c, actual)) return 0;
+    std::cerr << path << ":" << c.line << ": >> " << c.input << "\n  expected:\n";
+    for (const std::string& line : c.expected) std::cerr << "    " << line << "\n";
+    std::cerr << "  actual:\n";
+    for (const std::string& line : actual) std::cerr << "    " << line << "\n";
+    return 1;
+}
+
 int run_file(const char* path) {
     int failures = 0;
     for (const Case& c : read_cases(path)) {
         std::vector<std::string> actual = output_of(c.input);
         if constexpr (oka::kChecks) oka::collector::verify(oka::collector::Moment::AtRest);
-        if (matches(c, actual)) continue;
+        failures += compare(path, c, actual);
+    }
+    return failures;
+}
+
+// ---- piped through the console ----
+
+// A line the console prints after each case, by a command typed after it; it starts a line of its own
+// whether or not the case ended its last line.
+constexpr std::string_view kEndOfCase = "~~~ end of case ~~~";
+
+std::string end_of_case_command() { return "prin \"^/" + std::string(kEndOfCase) + "^/\"\n"; }
+
+// The session typed at the console: the cases, each followed by the command that marks its end, and
+// one such command first, which ends the banner.
+std::string session_of(const std::vector<Case>& cases) {
+    std::string session = end_of_case_command();
+    for (const Case& c : cases) session += c.input + "\n" + end_of_case_command();
+    return session;
+}
+
+// Runs the program with `input` as its standard input; answers what it wrote on standard output and
+// error, and its exit status in `status`.
+std::string run_program(const char* program, const std::string& input, int& status) {
+    FILE* in = std::tmpfile();
+    FILE* out = std::tmpfile();
+    std::fwrite(input.data(), 1, input.size(), in);
+    std::fflush(in);
+    std::rewind(in);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(fileno(in), 0);
+        dup2(fileno(out), 1);
+        dup2(fileno(out), 2);
+        execl(program, program, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    waitpid(child, &status, 0);
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::string output = contents_of(out);
+    std::fclose(in);
+    std::fclose(out);
+    return output;
+}
+
+// The output of each case, in order: the text between the marks that end the cases.
+std::vector<std::string> outputs_per_case(const std::string& output) {
+    std::string mark = "\n" + std::string(kEndOfCase) + "\n";
+    std::vector<std::string> outputs;
+    size_t start = output.find(mark);
+    while (start != std::string::npos) {
+        start += mark.size();
+        size_t end = output.find(mark, start);
+        if (end == std::string::npos) break;
+        outputs.push_back(output.substr(start, end - start));
+        start = end;
+    }
+    return outputs;
+}
+
+int pipe_file(const char* program, const char* path) {
+    std::vector<Case> cases = read_cases(path);
+    int status = 0;
+    std::string output = run_program(program, session_of(cases), status);
+    std::vector<std::string> outputs = outputs_per_case(output);
+    int failures = 0;
+    for (size_t i = 0; i < cases.size(); i++)
+        failures += compare(path, cases[i], i < outputs.size() ? lines_of(outputs[i]) : std::vector<std::string>{});
+    if (status != 0 || outputs.size() != cases.size()) {
+        std::cerr << path << ": the console ended with status " << status << " after " << outputs.size() << " of "
+                  << cases.size() << " cases\n";
         failures++;
-        std::cerr << path << ":" << c.line << ": >> " << c.input << "\n  expected:\n";
-        for (const std::string& line : c.expected) std::cerr << "    " << line << "\n";
-        std::cerr << "  actual:\n";
-        for (const std::string& line : actual) std::cerr << "    " << line << "\n";
     }
     return failures;
 }
@@ -222,6 +310,7 @@ int run_files(const Arguments& args) {
     oka::runtime::init();
     oka::boot::finish_start_up();
     oka::collector::on = true;
+    oka::console::use_size_without_terminal();
     bool failing = args.count > 1 && std::strcmp(args.values[1], "--fail-each-allocation") == 0;
     int failures = 0;
     for (int i = failing ? 2 : 1; i < args.count; i++)
@@ -242,6 +331,11 @@ int run(void* data) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::strcmp(argv[1], "--piped") == 0) {
+        int failures = 0;
+        for (int i = 3; i < argc; i++) failures += pipe_file(argv[2], argv[i]);
+        return failures ? 1 : 0;
+    }
     std::set_terminate(oka::sys::on_terminate);
     oka::mem::reserve();
     Arguments args{argc, argv};
