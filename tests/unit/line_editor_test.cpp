@@ -158,6 +158,7 @@ public:
         // What completion answers, the first value positioned at its end; none: no completion.
         std::vector<std::string> completions = {};
         bool completion_raises = false;
+        bool completion_fails = false;  // the completer leaves its result none
         bool ignore_hangup = false;
         std::string before;     // written before the edits, the prompt follows it in its row
         bool answering = true;  // the terminal tells where its cursor is
@@ -233,9 +234,11 @@ private:
     static inline std::vector<std::string> completions;
 
     static inline bool completion_raises = false;
+    static inline bool completion_fails = false;
 
     static void complete(const Cell&, Cell* result) {
         if (completion_raises) throw std::runtime_error("completion failed");
+        if (completion_fails) return;
         block::make_at(result, 4);
         for (const std::string& value : completions) {
             auto bytes = reinterpret_cast<const uint8_t*>(value.data());
@@ -251,7 +254,8 @@ private:
         if (options.ignore_hangup) signal(SIGHUP, SIG_IGN);
         completions = options.completions;
         completion_raises = options.completion_raises;
-        if (!completions.empty() || completion_raises) terminal::set_completer(complete);
+        completion_fails = options.completion_fails;
+        if (!completions.empty() || completion_raises || completion_fails) terminal::set_completer(complete);
         terminal::init();
         terminal::init_globals();
         Cell* history = block::make_at(stack::push_next(), 8);
@@ -594,6 +598,22 @@ TEST(LineEditor, PromptAfterText) {
     Session::Options silent = options(1);
     silent.answering = false;
     EXPECT_EQ(entered("ab" + kLeft + "c\r", silent), "acb");
+}
+
+// A completion that fails leaves the line as it was, and the edit goes on; hidden input is never
+// completed, Tab is a character there.
+TEST(LineEditor, CompletionLeavesTheLine) {
+    Session::Options failing = options(1);
+    failing.completion_fails = true;
+    Session session(failing);
+    session.type("ab" + kLeft + "\t");
+    EXPECT_EQ(session.screen.row(0), ">> ab");
+    EXPECT_EQ(session.screen.cursor_column, 4);
+    session.type("c\r");
+    EXPECT_EQ(session.next_report(), "acb");
+    Session::Options hidden = options(1, true);
+    hidden.completions = {"print"};
+    EXPECT_EQ(entered("pri\t\r", hidden), "pri\t");
 }
 
 // An error raised by completion leaves the edit with the terminal's mode given back.
