@@ -40,13 +40,14 @@ void complete_line(const Cell& line, Cell* result) {
     if (!function.is(Type::Function)) return;
     Cell answer = none::value;
     error::trap([&] {
+        Cell* held = stack::push(function);  // should the function set the word anew, it runs on
         Cell whole = line;
         whole.data1 = 0;
         Cell* arguments = string::rs_make_at(stack::push_next(), string::rs_abs_length_q(line));
         string::concatenate(*arguments, whole, -1, 0, string::Mode::append);
         arguments->data1 = line.data1;
         logic::push(true);
-        interpreter::call_function(function, arguments, 2, name);
+        interpreter::call_function(*held, arguments, 2, name);
         answer = *arguments;
     });
     if (answer.is(Type::Block) && candidates_q(answer)) *result = answer;
