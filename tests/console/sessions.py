@@ -227,7 +227,7 @@ class Keys(str):
     """Keys typed as they are, Enter only where they hold a carriage return."""
 
 
-UP, LEFT, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\t", "\x04", "\x1b"
+UP, LEFT, HOME, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x04", "\x1b"
 WIDE = "\u4e2d"  # two columns
 
 
@@ -320,10 +320,14 @@ SESSIONS = {
         (">> ", Keys(UP + "\r"), ["6 * 7", "== 42"]),
         # a line longer than the width wraps and the cursor follows
         (">> ", Keys("a" * 100), [Shows([">> " + "a" * 77, "a" * 23], 23)]),
+        (None, Keys(HOME), [Shows([">> " + "a" * 77], 3)]),
         (None, Keys(ESC), ["(escape)"]),
         # a wide character that would start in the last column moves to the next row
         (">> ", Keys("a" * 76), [Shows([">> " + "a" * 76], 79)]),
         (None, Keys(WIDE), [Shows([">> " + "a" * 76, WIDE], 2)]),
+        # the cursor on it is where it is drawn, and the cell it left counts
+        (None, Keys(LEFT), [Shows([">> " + "a" * 76, WIDE], 0)]),
+        (None, Keys(LEFT), [Shows([">> " + "a" * 76], 78)]),
         (None, Keys(ESC), ["(escape)"]),
     ],
 }
