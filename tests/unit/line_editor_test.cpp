@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -192,8 +193,9 @@ public:
     // Types keys once the editor waits for them in raw mode, and lets the screen settle.
     void type(const std::string& keys) {
         wait_for([&] { return raw_q(); });
+        long read_before = bytes_read();
         EXPECT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size()));
-        settle();
+        settle(read_before < 0 ? -1 : read_before + long(keys.size()));
     }
     // The next line the child reports.
     std::string next_report() {
@@ -302,21 +304,42 @@ private:
     // Waits until the child has read every key and waits for the next one (or the edit ended), then reads
     // what it wrote.
     // A child that cannot be watched so is given until nothing has come for a moment.
-    void settle() {
-        wait_for([&] { return keys_pending() == 0 && (!raw_q() || waiting_for_key() != 0); });
+    // A busy machine may hand the keys to the terminal's input late, so that for a moment none seem to
+    // wait: the child must also have read as many bytes as `until_read` (-1: when that cannot be seen).
+    void settle(long until_read) {
+        wait_for([&] {
+            long read = until_read < 0 ? -1 : bytes_read();
+            return (read < 0 || read >= until_read) && keys_pending() == 0 && (!raw_q() || waiting_for_key() != 0);
+        });
         while (drain(30)) {
         }
+    }
+    // The bytes the child has read so far (keys, and the terminal's answers), or -1 once it ended or
+    // when that cannot be seen.
+    long bytes_read() {
+        siginfo_t info = {};
+        if (waitid(P_PID, id_t(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child_) return -1;
+        std::ifstream file("/proc/" + std::to_string(child_) + "/io");
+        std::string key;
+        long count;
+        while (file >> key >> count)
+            if (key == "rchar:") return count;
+        return -1;
     }
     // The bytes typed that the child has not read yet.
     int keys_pending() {
         int count = 0;
         return ioctl(slave_, FIONREAD, &count) == 0 ? count : 0;
     }
-    // 1 when the child waits in ppoll, 0 when it does not, -1 when that cannot be seen.
+    // 1 when the child waits in ppoll, 0 when it does not, -1 when that cannot be seen. A child that is
+    // running (or waits for a processor) does not wait.
     int waiting_for_key() {
         std::ifstream file("/proc/" + std::to_string(child_) + "/syscall");
-        long number = -1;
-        if (!(file >> number)) return drain(100) ? 0 : -1;
+        std::string first;
+        if (file >> first && first == "running") return 0;
+        char* end = nullptr;
+        long number = std::strtol(first.c_str(), &end, 10);
+        if (first.empty() || *end) return drain(100) ? 0 : -1;
         return number == SYS_ppoll;
     }
     // Reads what there is within `millis`; true when anything came.
