@@ -1,18 +1,28 @@
-// The line editor's answer to one key press: a child edits a line of 77 characters (80 columns with its prompt) on a
-// pseudo-terminal of 80x24 while this process types, in the middle of the line, a character and then Backspace, each of
-// which redraws the prompt and the whole line. Reports the time from writing a key to reading its whole
-// redraw back, the median and the 99th percentile over many keys (on a busy machine mostly the wait
-// for the processor), and the processor time the editing process spent per key, its start-up included.
+// The line editor's answer to one key press, and the console's start, on a pseudo-terminal of 80x24.
+//
+// One key: a line of 77 characters (80 columns with its prompt) is typed, and then, in the middle of
+// the line, a character and Backspace by turns, each of which redraws the prompt and the whole line.
+// Reports the time from writing a key to reading its whole redraw back, the median and the 99th
+// percentile over many keys (on a busy machine mostly the wait for the processor), and the processor
+// time the editing process spent per key. It runs twice: in a child that only edits lines (the editor
+// alone), and in the console of the oka program (its prompt made by the console written in Oka).
+//
+// The console's start: the time from starting oka without a script to its prompt after the banner,
+// the median and the slowest of several starts.
+//
+//     line_editor_bench [OKA]    (OKA: the oka program, by default the one next to this one)
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -30,7 +40,9 @@ using namespace oka;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kKeys = 4000;
+constexpr int kStarts = 20;
 constexpr int kLineLength = 77;  // with the prompt, one full row of 80 columns
+constexpr int kPatienceMillis = 5000;
 
 [[noreturn]] void edit_in_child() {
     mem::reserve();
@@ -45,52 +57,136 @@ constexpr int kLineLength = 77;  // with the prompt, one full row of 80 columns
     _exit(0);
 }
 
-// Reads until the redraw ends: its last sequence places the cursor ("C" after a column).
-void read_redraw(int master) {
+// The console of `oka` without a script, its settings in a folder of its own.
+[[noreturn]] void run_console(const std::string& oka, const std::string& cache) {
+    setenv("TERM", "xterm-256color", 1);
+    setenv("LANG", "C.UTF-8", 1);
+    setenv("APPDATA", cache.c_str(), 1);
+    execl(oka.c_str(), oka.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+struct Child {
+    pid_t pid;
+    int master;
+};
+
+template <class Body>
+Child start_on_pty(Body body) {
+    Child child = {-1, -1};
+    winsize size = {24, 80, 0, 0};
+    child.pid = forkpty(&child.master, nullptr, nullptr, &size);
+    if (child.pid == 0) body();
+    return child;
+}
+
+void stop(Child child) {
+    kill(child.pid, SIGKILL);
+    waitpid(child.pid, nullptr, 0);
+    close(child.master);
+}
+
+// Reads what the child writes until `ends` holds for it, answering the editor's question for the
+// cursor's position; false when nothing more came for a while.
+template <class Ends>
+bool read_until(int master, Ends ends) {
     std::string seen;
     char bytes[4096];
     for (;;) {
         pollfd fd = {master, POLLIN, 0};
-        if (poll(&fd, 1, 1000) <= 0) return;
+        if (poll(&fd, 1, kPatienceMillis) <= 0) return false;
         ssize_t n = read(master, bytes, sizeof bytes);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         seen.append(bytes, size_t(n));
-        if (seen.back() == 'C') return;
+        if (size_t asked = seen.find("\x1b[6n"); asked != std::string::npos) {
+            (void)!write(master, "\x1b[4;1R", 6);
+            seen.erase(0, asked + 4);
+        }
+        if (ends(seen)) return true;
     }
 }
 
-}  // namespace
+// The redraw ends when its last sequence places the cursor ("C" after a column).
+bool redrawn(const std::string& seen) { return !seen.empty() && seen.back() == 'C'; }
 
-int main() {
-    int master;
-    winsize size = {24, 80, 0, 0};
-    pid_t child = forkpty(&master, nullptr, nullptr, &size);
-    if (child < 0) return 1;
-    if (child == 0) edit_in_child();
-    usleep(200000);  // the child enters raw mode
+bool prompted(const std::string& seen) { return seen.find(">> ") != std::string::npos; }
+
+// The processor time the process has spent so far, in microseconds.
+double processor_micros(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; i++)
+        if (i >= 14) ticks += std::atof(field.c_str());  // utime, stime
+    return ticks * 1e6 / double(sysconf(_SC_CLK_TCK));
+}
+
+double percentile(std::vector<double> values, int percent) {
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, values.size() * size_t(percent) / 100)];
+}
+
+// Types the line, goes to its middle, and times each key that follows.
+void time_keys(const char* what, Child child) {
     std::string typed(kLineLength, 'a');
-    (void)!write(master, typed.data(), typed.size());
-    for (int i = 0; i < kLineLength / 2; i++) (void)!write(master, "\x1b[D", 3);
+    (void)!write(child.master, typed.data(), typed.size());
+    for (int i = 0; i < kLineLength / 2; i++) (void)!write(child.master, "\x1b[D", 3);
     usleep(200000);
     char drain[65536];
-    while (read(master, drain, sizeof drain) == sizeof drain) {
+    while (read(child.master, drain, sizeof drain) == sizeof drain) {
     }
     std::vector<double> micros;
+    double processor = processor_micros(child.pid);
     for (int i = 0; i < kKeys; i++) {
         auto start = Clock::now();
-        (void)!write(master, i % 2 ? "\x7f" : "x", 1);
-        read_redraw(master);
+        (void)!write(child.master, i % 2 ? "\x7f" : "x", 1);
+        read_until(child.master, redrawn);
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
-    (void)!write(master, "\r", 1);
-    rusage usage = {};
-    wait4(child, nullptr, 0, &usage);
-    double cpu_micros = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
-                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
-    std::sort(micros.begin(), micros.end());
+    processor = processor_micros(child.pid) - processor;
     std::printf(
-        "line editor: one key redrawing a line of %d columns: median %.0f us, 99%% %.0f us, processor time %.0f us "
+        "%s: one key redrawing a line of %d columns: median %.0f us, 99%% %.0f us, processor time %.1f us "
         "(%d keys)\n",
-        kLineLength + 3, micros[micros.size() / 2], micros[micros.size() * 99 / 100], cpu_micros / kKeys, kKeys);
+        what, kLineLength + 3, percentile(micros, 50), percentile(micros, 99), processor / kKeys, kKeys);
+}
+
+// Starts the console, waits for its prompt; the time it took, or a negative one when it did not come.
+double start_console(const std::string& oka, const std::string& cache, Child* child) {
+    auto start = Clock::now();
+    *child = start_on_pty([&] { run_console(oka, cache); });
+    if (!read_until(child->master, prompted)) return -1;
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::string oka_next_to_this() { return (std::filesystem::canonical("/proc/self/exe").parent_path() / "oka").string(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Child editor = start_on_pty(edit_in_child);
+    usleep(200000);  // the child enters raw mode
+    time_keys("line editor", editor);
+    stop(editor);
+
+    std::string oka = argc > 1 ? argv[1] : oka_next_to_this();
+    std::string cache =
+        (std::filesystem::temp_directory_path() / ("line_editor_bench-" + std::to_string(getpid()))).string();
+    std::vector<double> millis;
+    Child console = {-1, -1};
+    for (int i = 0; i < kStarts; i++) {
+        double taken = start_console(oka, cache, &console);
+        if (taken < 0) {
+            std::fprintf(stderr, "%s showed no prompt\n", oka.c_str());
+            stop(console);
+            return 1;
+        }
+        millis.push_back(taken);
+        if (i + 1 < kStarts) stop(console);
+    }
+    std::printf("console: from start to the prompt after the banner: median %.1f ms, slowest %.1f ms (%d starts)\n",
+                percentile(millis, 50), percentile(millis, 100), kStarts);
+    time_keys("console", console);
+    stop(console);
+    std::filesystem::remove_all(cache);
     return 0;
 }

@@ -4,10 +4,16 @@
 
 #include "console/terminal.h"
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
 #include "datatypes/pair.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
+#include "datatypes/word.h"
+#include "evaluator/interpreter.h"
 #include "library/routines.h"
 
 namespace oka {
@@ -17,10 +23,41 @@ namespace {
 bool set_up = false;
 bool input_ended = false;  // the last edit found the end of the input
 
+// True when every value of the block from its position is text the editor can show.
+bool candidates_q(const Cell& block) {
+    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++)
+        if (!is_a(block::rs_abs_at(block, i)->type(), TypeClass::any_string)) return false;
+    return true;
+}
+
+// Completion on Tab: what the global word oka-complete-input gives for a copy of the line (at the
+// cursor) and console? true. It is looked up at each Tab, so that a script may replace it. When it
+// raises an error or throws, is no function, or gives anything but a block of strings, the
+// completion fails: the editor then leaves the line as it was.
+void complete_line(const Cell& line, Cell* result) {
+    Cell name = word::load("oka-complete-input");
+    Cell function = *word::get_cell(name);
+    if (!function.is(Type::Function)) return;
+    Cell answer = none::value;
+    error::trap([&] {
+        Cell* held = stack::push(function);  // should the function set the word anew, it runs on
+        Cell whole = line;
+        whole.data1 = 0;
+        Cell* arguments = string::rs_make_at(stack::push_next(), string::rs_abs_length_q(line));
+        string::concatenate(*arguments, whole, -1, 0, string::Mode::append);
+        arguments->data1 = line.data1;
+        logic::push(true);
+        interpreter::call_function(*held, arguments, 2, name);
+        answer = *arguments;
+    });
+    if (answer.is(Type::Block) && candidates_q(answer)) *result = answer;
+}
+
 void set_up_editor() {
     if (set_up) return;
     terminal::init();
     terminal::init_globals();
+    terminal::set_completer(complete_line);
     set_up = true;
 }
 
@@ -28,6 +65,7 @@ void set_up_editor() {
 
 void line_input::init_console(const char* title) {
     terminal::Size size = terminal::console_init(title);
+    terminal::set_completer(complete_line);
     set_up = true;
     pair::make_at(&*library::field_cell("system/console/size"), size.columns, size.rows);
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "datatypes/block.h"
+#include "datatypes/none.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "platform/os.h"
@@ -260,13 +261,18 @@ void fetch_history(int index) { set_line_text(*block::rs_abs_at(history, uint32_
 
 uint32_t block_count(const Cell& block) { return series::rs_buffer_length_q(block) - block.data1; }
 
-// Asks the completer for the candidates; returns their count (0: none, Tab is a character).
+constexpr int kCompletionFailed = -1;
+
+// Asks the completer for the candidates; returns their count (0: none, Tab is a character), or
+// kCompletionFailed (the key does nothing). Hidden input is never completed: its text is nobody's
+// word, and a list of candidates would end the edit.
 int complete() {
-    if (!completer) return 0;
+    if (!completer || hidden) return 0;
     Cell* saved_top = stack::top;
     Cell* result = stack::push_next();
+    none::make_at(result);
     completer(line, result);
-    int n = result->is(Type::Block) ? int(block_count(*result)) : 0;
+    int n = result->is(Type::Block) ? int(block_count(*result)) : kCompletionFailed;
     if (n > 0) {
         copy_whole(&saved_line, line, cursor());
         Cell* first = stack::push(*block::rs_abs_at(*result, result->data1));
@@ -441,7 +447,7 @@ bool edit_line() {
                 empty_line();
                 return true;
             }
-            if (n == 1) continue;
+            if (n == 1 || n == kCompletionFailed) continue;
         }
         Step step = act(key);
         if (step != Step::go_on) return step == Step::done;

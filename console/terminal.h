@@ -16,7 +16,7 @@
    the line's characters are shared with the caller's string, which receives the entered text. Raw mode
    lasts for one edit and is left on every way out of it, errors raised by completion included. The
    history holds the newest entry first; the editor inserts the entered string itself, never a copy, and
-   never a hidden line. */
+   never a hidden line. Hidden input is never completed. */
 #pragma once
 
 #include <cstdint>
@@ -67,9 +67,10 @@ int32_t read_stdin(const Cell& binary, int32_t length);
 Size console_init(const char* title);
 
 // Completion on Tab: fills `result` with the candidates for the line (positioned at the cursor) as a
-// block positioned at its first value; with one candidate, or several sharing a longer prefix, the first
-// value is the whole completed line, positioned where the cursor goes. None registered: Tab is a
-// character.
+// block of strings positioned at its first value; with one candidate, or several sharing a longer
+// prefix, the first value is the whole completed line, positioned where the cursor goes. No candidates,
+// or none registered: Tab is a character. A completion that fails leaves `result` none: the key then
+// does nothing and the line stays as it was.
 using Completer = void (*)(const Cell& line, Cell* result);
 void set_completer(Completer completer);
 

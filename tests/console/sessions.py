@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
-"""Line input and the interactive debugger at the console, through a pseudo-terminal of 80x24
-(TERM=xterm-256color, LANG=C.UTF-8).
+"""Line input, completion and the interactive debugger at the console, through a pseudo-terminal of
+80x24 (TERM=xterm-256color, LANG=C.UTF-8).
 
     sessions.py OKA
 
-Each session starts oka without arguments (or with --catch and a script), types lines at its prompts
-and waits for what the screen must show next (escape sequences and carriage returns left out); a
-session fails when that does not come within its patience, and every session ends within it. The terminal answers the line editor's
-question for the cursor's position."""
+Each session starts oka without arguments (or with --catch and a script), types lines (or keys) at
+its prompts and waits for what the screen must show next: text (escape sequences and carriage
+returns left out), or rows and a cursor as a small terminal model draws them. A session fails when that does not come within its
+patience, and every session ends within it. The terminal answers the line editor's question for the
+cursor's position."""
 import os
 import pty
 import shutil
@@ -18,13 +19,110 @@ import struct
 import sys
 import termios
 import fcntl
+import codecs
+import json
 import tempfile
 import time
+import unicodedata
 
 OKA = os.path.abspath(sys.argv[1])
 PATIENCE = 10  # seconds for each thing awaited
 
 CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
+
+
+class Screen:
+    """What the terminal shows: the cells of its rows and its cursor. It understands what the console
+    writes: characters (a wide one that does not fit in the row starts the next, a character in the
+    last column leaves the cursor there until the next one), CR, LF, cursor moves (CSI A, B, C, D),
+    erasing (CSI J, K); a title and other sequences are skipped."""
+
+    SEQUENCE = re.compile(r"\x1b(?:\[([0-9;?]*)([A-Za-z])|\][^\x07]*\x07|.)", re.S)
+
+    def __init__(self, columns=80, rows=24):
+        self.columns, self.rows = columns, rows
+        self.cells = [[" "] * columns for _ in range(rows)]
+        self.row = self.column = 0
+        self.pending = False  # the last column was written: the next character wraps
+
+    def feed(self, text):
+        at = 0
+        for match in self.SEQUENCE.finditer(text):
+            self.characters(text[at:match.start()])
+            if match.group(2):
+                self.csi(match.group(2), match.group(1))
+            at = match.end()
+        self.characters(text[at:])
+
+    def characters(self, text):
+        for c in text:
+            if c == "\r":
+                self.pending, self.column = False, 0
+            elif c == "\n":
+                self.pending = False
+                self.line_feed()
+            elif c >= " ":
+                self.put(c)
+
+    def line_feed(self):
+        if self.row + 1 < self.rows:
+            self.row += 1
+        else:
+            del self.cells[0]
+            self.cells.append([" "] * self.columns)
+
+    def put(self, c):
+        width = 2 if unicodedata.east_asian_width(c) in "WF" else 1
+        if self.pending or (width == 2 and self.column == self.columns - 1):
+            self.column = 0
+            self.line_feed()
+        self.pending = False
+        self.cells[self.row][self.column] = c
+        if width == 2:
+            self.cells[self.row][self.column + 1] = ""
+        self.column += width
+        if self.column >= self.columns:
+            self.column, self.pending = self.columns - 1, True
+
+    def csi(self, final, parameters):
+        self.pending = False
+        n = int(parameters) if parameters.isdigit() else 0
+        count = max(n, 1)
+        if final == "A":
+            self.row = max(0, self.row - count)
+        elif final == "B":
+            self.row = min(self.rows - 1, self.row + count)
+        elif final == "C":
+            self.column = min(self.columns - 1, self.column + count)
+        elif final == "D":
+            self.column = max(0, self.column - count)
+        elif final == "K":
+            self.erase(self.row, self.column, self.row + 1)
+        elif final == "J" and n == 0:
+            self.erase(self.row, self.column, self.rows)
+
+    def erase(self, row, column, end_row):
+        for r in range(row, end_row):
+            for c in range(column if r == row else 0, self.columns):
+                self.cells[r][c] = " "
+
+    def text(self, row):
+        return "".join(self.cells[row]).rstrip(" ")
+
+
+class Shows:
+    """What the screen must show: the rows that end with the cursor's row, and the cursor's column."""
+
+    def __init__(self, rows, column):
+        self.rows, self.column = rows, column
+
+    def seen_on(self, screen):
+        first = screen.row - len(self.rows) + 1
+        return first >= 0 and screen.column == self.column and \
+            [screen.text(r) for r in range(first, screen.row + 1)] == self.rows
+
+    def __repr__(self):
+        return "rows %r with the cursor in column %d" % (self.rows, self.column)
 
 
 class Session:
@@ -44,6 +142,8 @@ class Session:
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.seen = b""  # the text shown so far, escape sequences left out
         self.read_to = 0  # what the waits have read up to
+        self.screen = Screen()
+        self.decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
 
     def pump(self, seconds):
         ready, _, _ = select.select([self.fd], [], [], seconds)
@@ -55,9 +155,23 @@ class Session:
             data = b""
         if not data:
             raise EOFError
-        if b"\x1b[6n" in data:
-            os.write(self.fd, b"\x1b[24;1R")
+        for asked in data.split(b"\x1b[6n")[:-1]:
+            self.screen.feed(self.decoder.decode(asked))
+            os.write(self.fd, b"\x1b[%d;%dR" % (self.screen.row + 1, self.screen.column + 1))
+        self.screen.feed(self.decoder.decode(data.rsplit(b"\x1b[6n", 1)[-1]))
         self.seen += CSI.sub(b"", data).replace(b"\r", b"")
+
+    def wait_until(self, shows):
+        deadline = time.monotonic() + PATIENCE
+        while not shows.seen_on(self.screen):
+            if time.monotonic() > deadline:
+                rows = [self.screen.text(r) for r in range(self.screen.rows)]
+                raise AssertionError("did not see %r; the screen shows, the cursor at %d,%d:\n%s" % (
+                    shows, self.screen.row, self.screen.column, "\n".join(rows)))
+            try:
+                self.pump(0.1)
+            except EOFError:
+                raise AssertionError("oka ended before showing %r" % shows)
 
     def wait_for(self, text):
         deadline = time.monotonic() + PATIENCE
@@ -83,10 +197,13 @@ class Session:
             self.pump(0.05)
 
     # Types a line and Enter, and waits for its echo (stars for a hidden line): what shows next comes
-    # after it.
-    def type(self, line, hidden=False):
+    # after it. Keys are typed as they are, and their echo is not awaited.
+    def type(self, line):
+        if isinstance(line, Keys):
+            os.write(self.fd, line.encode())
+            return
         os.write(self.fd, line.encode() + b"\r")
-        self.wait_for("*" * len(line) if hidden else line)
+        self.wait_for("*" * len(line) if isinstance(line, Hidden) else line)
 
     def exit_status(self):
         deadline = time.monotonic() + PATIENCE
@@ -111,6 +228,26 @@ class Session:
 
 class Hidden(str):
     """A line typed at a prompt that masks it."""
+
+
+class Keys(str):
+    """Keys typed as they are, Enter only where they hold a carriage return."""
+
+
+UP, LEFT, HOME, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x04", "\x1b"
+WIDE = "\u4e2d"  # two columns
+
+
+# Completions that fail (an error, a throw, halt, a result that is not a block of strings) leave the
+# line as it was: "ab" stays "ab" where a Tab without candidates adds a character.
+def failing_completions():
+    steps = [(">> ", Keys('length? "ab' + TAB + '"\r'), ["== 3"])]
+    for body in ["1 / 0", "throw 1", "halt", "[1 2]", '["ok" 3]', "none"]:
+        steps += [
+            (">> ", "oka-complete-input: func [s c] [%s] 0" % body, ["== 0"]),
+            (">> ", Keys('length? "ab' + TAB + '"\r'), ["== 2"]),
+        ]
+    return steps
 
 
 # Each session: the lines typed, each at the prompt the line before it names, and what must show after
@@ -178,7 +315,41 @@ SESSIONS = {
         # q stops the evaluation and returns to the console
         ("debug> ", "q", ["(halted)"]),
     ],
+    "completes on Tab": [
+        # several candidates are listed, and the next prompt starts with their common part
+        (">> ", Keys("pri" + TAB), [">> prin print"]),
+        (">> prin", Keys("t 6 * 7\r"), ["42"]),
+        (">> ", Keys("append/" + TAB), [">> dup only part"]),
+        (">> append/", Keys("only [1] [2]\r"), ["== [1 [2]]"]),
+        # one candidate completes the line in place
+        (">> ", Keys("system/con" + TAB + "/size\r"), ["== 80x24"]),
+        # ... and so does a common prefix: the text after the cursor stays
+        (">> ", Keys("pri 6 * 7" + LEFT * 6 + TAB + "t\r"), ["42"]),
+        # no candidates: Tab is a character, shown as four blanks
+        (">> ", Keys('length? "ab' + TAB + '"\r'), ['length? "ab    "', "== 3"]),
+    ] + failing_completions(),
+    "edits and recalls lines": [
+        (">> ", 'ask "? "', []),
+        ("? ", Keys("abc" + LEFT + "X\r"), ['== "abXc"']),
+        (">> ", "6 * 7", ["== 42"]),
+        (">> ", Keys(UP + "\r"), ["6 * 7", "== 42"]),
+        # a line longer than the width wraps and the cursor follows
+        (">> ", Keys("a" * 100), [Shows([">> " + "a" * 77, "a" * 23], 23)]),
+        (None, Keys(HOME), [Shows([">> " + "a" * 77], 3)]),
+        (None, Keys(ESC), ["(escape)"]),
+        # a wide character that would start in the last column moves to the next row
+        (">> ", Keys("a" * 76), [Shows([">> " + "a" * 76], 79)]),
+        (None, Keys(WIDE), [Shows([">> " + "a" * 76, WIDE], 2)]),
+        # the cursor on it is where it is drawn, and the cell it left counts
+        (None, Keys(LEFT), [Shows([">> " + "a" * 76, WIDE], 0)]),
+        (None, Keys(LEFT), [Shows([">> " + "a" * 76], 78)]),
+        (None, Keys(ESC), ["(escape)"]),
+    ],
 }
+
+# How a session ends (quit typed, unless named here), and the entry that the settings file then holds
+# first in its history: Ctrl+D on an empty line ends the console as quit does.
+ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7")}
 
 
 def run(name, steps):
@@ -191,16 +362,21 @@ def run(name, steps):
                 session.wait_for_editor()
             else:
                 session.wait_for(prompt)
-            session.type(line, isinstance(line, Hidden))
-            for text in shown:
-                session.wait_for(text)
+            session.type(line)
+            for expected in shown:
+                if isinstance(expected, Shows):
+                    session.wait_until(expected)
+                else:
+                    session.wait_for(expected)
+        keys, newest = ENDINGS.get(name, (Keys("quit\r"), "quit"))
         session.wait_for(">> ")
-        session.type("quit")
+        session.wait_for_editor()
+        session.type(Keys(keys))
         assert session.exit_status() == 0
         assert name not in SCRIPTS or b"--== Oka" not in session.seen, "the banner showed after the script"
-        # quit saves the history, its own line first
+        # the settings file keeps the history, newest first
         with open(os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")) as settings:
-            assert 'history: ["quit"' in settings.read(), "quit did not save the history"
+            assert 'history: [%s' % json.dumps(newest) in settings.read(), "the history was not saved"
     finally:
         session.close()
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -158,6 +159,7 @@ public:
         // What completion answers, the first value positioned at its end; none: no completion.
         std::vector<std::string> completions = {};
         bool completion_raises = false;
+        bool completion_fails = false;  // the completer leaves its result none
         bool ignore_hangup = false;
         std::string before;     // written before the edits, the prompt follows it in its row
         bool answering = true;  // the terminal tells where its cursor is
@@ -191,8 +193,9 @@ public:
     // Types keys once the editor waits for them in raw mode, and lets the screen settle.
     void type(const std::string& keys) {
         wait_for([&] { return raw_q(); });
+        long read_before = bytes_read();
         EXPECT_EQ(write(master_, keys.data(), keys.size()), ssize_t(keys.size()));
-        settle();
+        settle(read_before < 0 ? -1 : read_before + long(keys.size()));
     }
     // The next line the child reports.
     std::string next_report() {
@@ -233,9 +236,11 @@ private:
     static inline std::vector<std::string> completions;
 
     static inline bool completion_raises = false;
+    static inline bool completion_fails = false;
 
     static void complete(const Cell&, Cell* result) {
         if (completion_raises) throw std::runtime_error("completion failed");
+        if (completion_fails) return;
         block::make_at(result, 4);
         for (const std::string& value : completions) {
             auto bytes = reinterpret_cast<const uint8_t*>(value.data());
@@ -251,7 +256,8 @@ private:
         if (options.ignore_hangup) signal(SIGHUP, SIG_IGN);
         completions = options.completions;
         completion_raises = options.completion_raises;
-        if (!completions.empty() || completion_raises) terminal::set_completer(complete);
+        completion_fails = options.completion_fails;
+        if (!completions.empty() || completion_raises || completion_fails) terminal::set_completer(complete);
         terminal::init();
         terminal::init_globals();
         Cell* history = block::make_at(stack::push_next(), 8);
@@ -298,21 +304,42 @@ private:
     // Waits until the child has read every key and waits for the next one (or the edit ended), then reads
     // what it wrote.
     // A child that cannot be watched so is given until nothing has come for a moment.
-    void settle() {
-        wait_for([&] { return keys_pending() == 0 && (!raw_q() || waiting_for_key() != 0); });
+    // A busy machine may hand the keys to the terminal's input late, so that for a moment none seem to
+    // wait: the child must also have read as many bytes as `until_read` (-1: when that cannot be seen).
+    void settle(long until_read) {
+        wait_for([&] {
+            long read = until_read < 0 ? -1 : bytes_read();
+            return (read < 0 || read >= until_read) && keys_pending() == 0 && (!raw_q() || waiting_for_key() != 0);
+        });
         while (drain(30)) {
         }
+    }
+    // The bytes the child has read so far (keys, and the terminal's answers), or -1 once it ended or
+    // when that cannot be seen.
+    long bytes_read() {
+        siginfo_t info = {};
+        if (waitid(P_PID, id_t(child_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child_) return -1;
+        std::ifstream file("/proc/" + std::to_string(child_) + "/io");
+        std::string key;
+        long count;
+        while (file >> key >> count)
+            if (key == "rchar:") return count;
+        return -1;
     }
     // The bytes typed that the child has not read yet.
     int keys_pending() {
         int count = 0;
         return ioctl(slave_, FIONREAD, &count) == 0 ? count : 0;
     }
-    // 1 when the child waits in ppoll, 0 when it does not, -1 when that cannot be seen.
+    // 1 when the child waits in ppoll, 0 when it does not, -1 when that cannot be seen. A child that is
+    // running (or waits for a processor) does not wait.
     int waiting_for_key() {
         std::ifstream file("/proc/" + std::to_string(child_) + "/syscall");
-        long number = -1;
-        if (!(file >> number)) return drain(100) ? 0 : -1;
+        std::string first;
+        if (file >> first && first == "running") return 0;
+        char* end = nullptr;
+        long number = std::strtol(first.c_str(), &end, 10);
+        if (first.empty() || *end) return drain(100) ? 0 : -1;
         return number == SYS_ppoll;
     }
     // Reads what there is within `millis`; true when anything came.
@@ -594,6 +621,22 @@ TEST(LineEditor, PromptAfterText) {
     Session::Options silent = options(1);
     silent.answering = false;
     EXPECT_EQ(entered("ab" + kLeft + "c\r", silent), "acb");
+}
+
+// A completion that fails leaves the line as it was, and the edit goes on; hidden input is never
+// completed, Tab is a character there.
+TEST(LineEditor, CompletionLeavesTheLine) {
+    Session::Options failing = options(1);
+    failing.completion_fails = true;
+    Session session(failing);
+    session.type("ab" + kLeft + "\t");
+    EXPECT_EQ(session.screen.row(0), ">> ab");
+    EXPECT_EQ(session.screen.cursor_column, 4);
+    session.type("c\r");
+    EXPECT_EQ(session.next_report(), "acb");
+    Session::Options hidden = options(1, true);
+    hidden.completions = {"print"};
+    EXPECT_EQ(entered("pri\t\r", hidden), "pri\t");
 }
 
 // An error raised by completion leaves the edit with the terminal's mode given back.
