@@ -1,7 +1,8 @@
 # Front door. `make run` starts the console from an optimised build;
 # `make test` checks the tree's format and layers (tools/layers), builds with assertions and buffer-pointer checks (g++, warnings
 # as errors) and runs every test three times: as it is, under the collector's stress mode (a collection
-# at every GC_STRESS-th series allocation), and in a clang build with AddressSanitizer and
+# at every GC_STRESS-th series allocation; the tests labelled heavy at every HEAVY_GC_STRESS-th, the piped
+# transcripts not at all), and in a clang build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
 # `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
@@ -10,6 +11,7 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 GC_STRESS ?= 1
+HEAVY_GC_STRESS ?= 16
 
 # Each test shows its line only when it fails; each run ends with its summary.
 SHELL := /bin/bash
@@ -26,7 +28,9 @@ test: lint build-check build-sanitize
 	@echo "== The tests"
 	cd build/check && $(call CTEST)
 	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS)), but the piped transcripts"
-	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(call CTEST,-LE piped)
+	@echo "   and the heavy tests, which run at OKA_GC_STRESS=$(HEAVY_GC_STRESS)"
+	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(call CTEST,-LE 'piped|heavy')
+	cd build/check && OKA_GC_STRESS=$(HEAVY_GC_STRESS) $(call CTEST,-L heavy)
 	@echo "== The tests built with AddressSanitizer and UndefinedBehaviorSanitizer"
 	cd build/sanitize && $(call CTEST)
 
