@@ -88,11 +88,13 @@ bool skipped_q(std::string_view input) {
     return false;
 }
 
-// Start-up as the console's (boot/main.cpp), then the environment it left remembered.
+// Start-up as the console's (boot/main.cpp), then the environment it left remembered. An input that
+// quits (`quit`, `q`, `quit-return`) would end the fuzzing process: there ending the program halts.
 int start_up(void*) {
     runtime::init();
     boot::finish_start_up();
     console::use_size_without_terminal();
+    console::do_command("quit-return: func [status] [halt]");
     remember_startup_values();
     return 0;
 }
