@@ -32,6 +32,7 @@
 #include "datatypes/cycles.h"
 #include "evaluator/trace.h"
 #include "platform/thread_stack.h"
+#include "platform/virtual_memory.h"
 #include "runtime/collector.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -290,8 +291,17 @@ int fail_each_allocation(const char* path, const Case& c, const Spacing& spacing
 }
 
 // Under the collector's stress mode each allocation of a run collects: fewer allocations are failed, and
-// none beyond the dense ones, so that the run takes about as long as the plain one.
-Spacing spacing() { return oka::collector::stress_interval ? Spacing{5, 0} : Spacing{1, 2}; }
+// none beyond the dense ones, so that the run takes about as long as the plain one. Under the address
+// sanitizer every run costs many times the plain one: every third of the dense ones is failed, and
+// the sparse ones beyond come twice as far apart.
+Spacing spacing() {
+    if (oka::collector::stress_interval) return Spacing{5, 0};
+#if OKA_ADDRESS_SANITIZER
+    return Spacing{3, 1};
+#else
+    return Spacing{1, 2};
+#endif
+}
 
 int fail_file(const char* path) {
     int faults = 0;
