@@ -64,15 +64,6 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     return value2->is(Type::Issue) ? word::compare(value1, value2, op) : kNotComparable;
 }
 
-// Only the ASCII digits and letters are hexadecimal digits: a byte of a wider code point is never
-// taken for one.
-int32_t hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 }  // namespace
 
 void init() {
@@ -113,7 +104,7 @@ int32_t from_hex(const Cell& issue) {
     if (name.size() > 8) fire(Err::script_invalid_data, &issue);
     uint32_t value = 0;
     for (char c : name) {
-        int32_t digit = hex_digit(c);
+        int32_t digit = unicode::hex_digit(uint8_t(c));
         if (digit < 0) fire(Err::script_invalid_data, &issue);
         value = value << 4 | uint32_t(digit);
     }

@@ -19,17 +19,10 @@ namespace {
 
 constexpr int32_t kUnlimited = std::numeric_limits<int32_t>::max();
 
-int32_t hex_digit(uint8_t c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // The byte of the escape at `at`, or -1 when no escape stands there.
 int32_t escaped_byte(const uint8_t* at, const uint8_t* end) {
     if (end - at < 3 || at[0] != '%') return -1;
-    int32_t high = hex_digit(at[1]), low = hex_digit(at[2]);
+    int32_t high = unicode::hex_digit(at[1]), low = unicode::hex_digit(at[2]);
     return high < 0 || low < 0 ? -1 : high << 4 | low;
 }
 

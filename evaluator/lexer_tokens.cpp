@@ -45,13 +45,6 @@ std::string_view token_text(const Lexer& lx) { return text_between(lx.token_star
 
 // ---- characters of texts ----
 
-int32_t hex_digit(uint32_t c) {
-    if (c >= '0' && c <= '9') return int32_t(c - '0');
-    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
-    return -1;
-}
-
 struct EscapeName {
     std::string_view name;
     uint32_t code_point;
@@ -66,7 +59,7 @@ int32_t escape_in_parens(std::string_view inside) {
     if (inside.empty() || inside.size() > 6) return -1;
     uint32_t value = 0;
     for (char c : inside) {
-        int32_t digit = hex_digit(uint8_t(c));
+        int32_t digit = unicode::hex_digit(uint8_t(c));
         if (digit < 0) return -1;
         value = value << 4 | uint32_t(digit);
     }
@@ -383,11 +376,11 @@ void load_integer(Lexer& lx, bool build) {
 void load_hex(Lexer& lx, bool build) {
     std::string_view digits = token_text(lx);
     digits.remove_suffix(1);
-    if (digits.size() == 1 && hex_digit(uint8_t(digits[0])) > 9) lx.invalid(Type::Word);
+    if (digits.size() == 1 && unicode::hex_digit(uint8_t(digits[0])) > 9) lx.invalid(Type::Word);
     if (digits.size() < 2 || digits.size() > 8) lx.invalid(Type::Integer);
     uint32_t value = 0;
     for (char c : digits) {
-        int32_t digit = hex_digit(uint8_t(c));
+        int32_t digit = unicode::hex_digit(uint8_t(c));
         if (digit < 0 || (c >= 'a' && c <= 'f')) lx.invalid(Type::Integer);
         value = value << 4 | uint32_t(digit);
     }

@@ -1,10 +1,10 @@
 // The JSON decoder's routine: resolving the backslash escapes of a string in place.
 #include <cstdint>
-#include <optional>
 
 #include "datatypes/string.h"
 #include "library/routines.h"
 #include "runtime/error.h"
+#include "runtime/unicode.h"
 
 namespace oka::library {
 
@@ -72,18 +72,11 @@ private:
     uint32_t hex4() {
         uint32_t value = 0;
         for (int i = 0; i < 4; i++) {
-            std::optional<uint32_t> digit = hex_digit(next());
-            if (!digit) refuse();
-            value = value * 16 + *digit;
+            int32_t digit = unicode::hex_digit(next());
+            if (digit < 0) refuse();
+            value = value * 16 + uint32_t(digit);
         }
         return value;
-    }
-
-    static std::optional<uint32_t> hex_digit(uint32_t c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return std::nullopt;
     }
 };
 

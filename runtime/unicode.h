@@ -34,6 +34,15 @@ inline constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 // The code points that UTF-16 pairs and that no UTF-8 text holds.
 constexpr bool surrogate_q(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
 
+// The value of a hexadecimal digit, or -1: only the ASCII digits and letters are digits, so a unit of a
+// wider code point is never taken for one.
+constexpr int32_t hex_digit(uint32_t c) {
+    if (c >= '0' && c <= '9') return int32_t(c - '0');
+    if (c >= 'A' && c <= 'F') return int32_t(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f') return int32_t(c - 'a' + 10);
+    return -1;
+}
+
 // The white space above ASCII that trim drops and the lexer takes as a blank between tokens: the
 // spaces, separators and line ends that show as room. The zero-width characters (U+200B, U+200C and
 // their like) are not among them: they join or break text without a gap.
