@@ -1,5 +1,7 @@
 #include "services/simple_io.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -258,10 +260,10 @@ public:
         unicode::to_utf8_buffer(&text, reinterpret_cast<uint8_t*>(utf8.data()), int32_t(count), false);
         add(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
     }
-    // True when every byte was written.
-    bool finish() {
+    // 0 when every byte was written, else the errno of the failure.
+    int finish() {
         flush();
-        return !failed_;
+        return error_;
     }
 
 private:
@@ -272,12 +274,12 @@ private:
         pending_.clear();
     }
     void send(const uint8_t* bytes, size_t length) {
-        if (!failed_ && length > 0 && platform::write_data(fd_, bytes, length) < 0) failed_ = true;
+        if (!error_ && length > 0 && platform::write_data(fd_, bytes, length) < 0) error_ = errno;
     }
 
     int fd_;
     std::string pending_;
-    bool failed_ = false;
+    int error_ = 0;  // the errno of the first write that failed
 };
 
 // The bytes of a value as a file holds it: a string's text as UTF-8, a binary's bytes, anything else
@@ -317,22 +319,45 @@ void add_lines(Output& out, const Cell& data, int64_t part) {
     stack::pop(1);
 }
 
+[[noreturn]] void cannot_write(const Cell& file, int error) {
+    std::string reason = platform::error_text(error);
+    Cell* text = string::load_utf8_checked(reinterpret_cast<const uint8_t*>(reason.data()), uint32_t(reason.size()));
+    fire(Err::access_cannot_write, &file, text);
+}
+
+// The value's bytes, or its lines, into an open file: 0, or the errno of the failure.
+int write_value(int fd, Cell* data, int64_t part, bool lines) {
+    Output out(fd);
+    if (lines)
+        add_lines(out, *data, part);
+    else
+        add_value(out, data, part);
+    return out.finish();
+}
+
+// /append and /seek change the file where it stands.
+void write_in_place(Cell* destination, Cell* data, int64_t part, int64_t seek, const WriteOptions& options) {
+    uint32_t modes = platform::kOpenWrite | (options.append ? platform::kOpenAppend : platform::kOpenSeek);
+    OpenFile file(platform::open_file(path_of(*destination).c_str(), modes));
+    if (file.fd() < 0 || (seek > 0 && !platform::seek_file(file.fd(), seek)) ||
+        (options.append && !platform::seek_end(file.fd())))
+        cannot_write(*destination, errno);
+    if (int error = write_value(file.fd(), data, part, options.lines)) cannot_write(*destination, error);
+}
+
 const Cell* write(Cell* destination, Cell* data, const WriteOptions& options) {
     if (options.allow || options.as) fire(Err::internal_not_done);
     int64_t part = count_of("part", options.part);
     int64_t seek = count_of("seek", options.seek);
-    uint32_t modes =
-        platform::kOpenWrite | (options.append ? platform::kOpenAppend : 0) | (seek >= 0 ? platform::kOpenSeek : 0);
-    OpenFile file(platform::open_file(path_of(*destination).c_str(), modes));
-    if (file.fd() < 0 || (seek > 0 && !platform::seek_file(file.fd(), seek)) ||
-        (options.append && !platform::seek_end(file.fd())))
-        cannot_open(*destination);
-    Output out(file.fd());
-    if (options.lines)
-        add_lines(out, *data, part);
-    else
-        add_value(out, data, part);
-    if (!out.finish()) cannot_open(*destination);
+    if (options.append || seek >= 0) {
+        write_in_place(destination, data, part, seek, options);
+        return &unset::value;
+    }
+    platform::NewFile file;
+    int error = file.open(path_of(*destination).c_str());
+    if (!error) error = write_value(file.fd(), data, part, options.lines);
+    if (!error) error = file.finish();
+    if (error) cannot_write(*destination, error);
     return &unset::value;
 }
 

@@ -9,9 +9,12 @@
      lists it (its sub-folders' names ending in "/", in byte order) and delete removes it.
    - /part and /seek count bytes; each must be a non-negative integer!. A seek at or past the end reads
      nothing. A file that tells no size (a pipe, a file of /proc) is read once to its end.
-   - Failures: a file that cannot be opened, read or written, or a folder that cannot be listed, raises
-     access cannot-open with the file; a result of 2 GiB or more raises internal no-memory; delete and
-     rename answer false.
+   - A write that replaces a file (without /append or /seek) goes to a new file that takes the old
+     one's place once it is whole (platform::NewFile): a write that fails leaves the old file.
+   - Failures: a file that cannot be opened or read, or a folder that cannot be listed, raises access
+     cannot-open with the file; one that cannot be written raises access cannot-write with the file and
+     the system's reason; a result of 2 GiB or more raises internal no-memory; delete and rename answer
+     false.
 
    Rules: every routine may allocate, raise, and touch the file system. */
 #pragma once
