@@ -63,27 +63,9 @@ platform::Stream stream_of(const Cell* value, bool input, platform::Stream::Kind
     return value ? redirection(*value, input) : platform::Stream{otherwise, {}, {}};
 }
 
-constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-// The bytes with every invalid UTF-8 sequence (a cut final one too) replaced by U+FFFD; the byte that
-// showed a sequence invalid starts the next one.
+// The bytes with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string valid_utf8(const std::string& bytes) {
-    std::string valid;
-    valid.reserve(bytes.size());
-    const auto* start = reinterpret_cast<const uint8_t*>(bytes.c_str());  // NUL-ended: a cut sequence fails
-    const uint8_t* end = start + bytes.size();
-    for (const uint8_t* p = start; p < end;) {
-        int32_t code_point;
-        const uint8_t* next = unicode::fast_decode_utf8_char(p, code_point);
-        if (code_point >= 0) {
-            valid.append(reinterpret_cast<const char*>(p), size_t(next - p));
-        } else {
-            valid += kReplacement;
-            if (next - p > 1) next--;
-        }
-        p = std::min(next, end);
-    }
-    return valid;
+    return unicode::replace_invalid_utf8(bytes, [](std::string& out, std::string_view) { out += "\xEF\xBF\xBD"; });
 }
 
 // Adds what the child wrote to a capturing target: a string gets the text appended, decoded from
@@ -107,6 +89,15 @@ std::string text_of(const Cell& value) {
 }
 
 bool holds_nul(const std::string& text) { return text.find('\0') != text.npos; }
+
+// The arguments that run a command: a file! names the program itself, which runs with no arguments and
+// whose name no shell splits or reads (one without a folder is the current folder's, not one found on
+// PATH); text is a command line for the shell.
+std::vector<std::string> command_of(const Cell& command) {
+    std::string text = file::os_path_checked(command);
+    if (!command.is(Type::File)) return platform::shell_command(text);
+    return {text.find('/') == std::string::npos ? "./" + text : text};
+}
 
 }  // namespace
 
@@ -153,9 +144,9 @@ void wait_s(const int32_t*) {
 }
 
 // Runs a command line through the shell, as every command line is run here (so /shell changes nothing,
-// nor does /show: no window is made). Redirecting any stream, or /console, waits for the child;
-// unredirected output and error go to the null device unless /console leaves them the console's, and
-// the input stays the console's. The answer is the child's exit status when waited for, else its
+// nor does /show: no window is made), or the program a file! names. Redirecting any stream, or
+// /console, waits for the child; unredirected output and error go to the null device unless /console
+// leaves them the console's, and the input stays the console's. The answer is the child's exit status when waited for, else its
 // process id; -1 when a stream or the shell cannot be opened.
 void call_s(const int32_t* positions) {
     Refinements<call_slot> refinements(positions);
@@ -167,7 +158,7 @@ void call_s(const int32_t* positions) {
     bool console = refinements.given("console");
     auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
     platform::ChildProcess child{
-        platform::shell_command(file::os_path_checked(*command)),
+        command_of(*command),
         stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
         stream_of(refinements.arg("output"), false, quiet),
         stream_of(refinements.arg("error"), false, quiet),

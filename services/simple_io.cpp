@@ -210,13 +210,23 @@ const Cell* read_sized(const Cell& source, int fd, int64_t size, int64_t part, i
     return bytes_to_value(bytes.data(), bytes.size(), options.binary, options.lines);
 }
 
+// A name as a file! holds it: a byte that is not UTF-8 stands as its percent escape (%FF), which the
+// lexer reads back as it stands, so that one odd name neither stops a listing nor shows as another.
+std::string file_name_of(const std::string& bytes) {
+    return unicode::replace_invalid_utf8(bytes, [](std::string& out, std::string_view invalid) {
+        for (char byte : invalid) (out += '%') += string::byte_to_hex(uint8_t(byte));
+    });
+}
+
 // A block of the folder's names as file! values.
 const Cell* read_dir(const Cell& folder) {
     std::optional<std::vector<std::string>> names = platform::list_dir(path_of(folder).c_str());
     if (!names) cannot_open(folder);
     Cell* listing = block::push_only_s(int32_t(names->size()));
-    for (const std::string& name : *names)
+    for (const std::string& bytes : *names) {
+        std::string name = file_name_of(bytes);
         append_text(*listing, reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), Type::File);
+    }
     return listing;
 }
 
