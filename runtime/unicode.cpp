@@ -261,6 +261,10 @@ std::string replace_invalid_utf8(const std::string& bytes, Replacer replace) {
     return valid;
 }
 
+std::string valid_utf8(const std::string& bytes) {
+    return replace_invalid_utf8(bytes, [](std::string& out, std::string_view) { out += "\xEF\xBF\xBD"; });
+}
+
 uint32_t utf8_lead_length(uint8_t byte) {
     uint32_t top_ones = std::countl_one(byte);
     return top_ones >= 4 ? 4 : top_ones >= 2 ? top_ones : 0;

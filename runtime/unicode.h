@@ -127,6 +127,8 @@ uint32_t utf8_lead_length(uint8_t byte);
 // appends what stands for it; the byte that showed a sequence invalid starts the next one.
 using Replacer = void (*)(std::string& out, std::string_view invalid);
 std::string replace_invalid_utf8(const std::string& bytes, Replacer replace);
+// The bytes with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string valid_utf8(const std::string& bytes);
 
 // Decodes the sequence at `p`, `length` bytes being available. Returns the code point and sets
 // `length` to the sequence's length, or returns -1 when the input ends inside a valid beginning.

@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
+#include "services/simple_io.h"
 
 namespace oka::natives {
 
@@ -63,17 +64,12 @@ platform::Stream stream_of(const Cell* value, bool input, platform::Stream::Kind
     return value ? redirection(*value, input) : platform::Stream{otherwise, {}, {}};
 }
 
-// The bytes with every invalid UTF-8 sequence replaced by U+FFFD.
-std::string valid_utf8(const std::string& bytes) {
-    return unicode::replace_invalid_utf8(bytes, [](std::string& out, std::string_view) { out += "\xEF\xBF\xBD"; });
-}
-
 // Adds what the child wrote to a capturing target: a string gets the text appended, decoded from
 // UTF-8; a binary gets the bytes inserted at its head. A file! target has had them written already.
 void deliver(Cell* target, const std::string& bytes) {
     if (bytes.empty() || target->is(Type::File)) return;
     bool text = target->is(Type::String);
-    std::string loaded = text ? valid_utf8(bytes) : bytes;
+    std::string loaded = text ? unicode::valid_utf8(bytes) : bytes;
     if (loaded.size() >= 0x80000000u) fire(Err::script_too_long);
     const auto* data = reinterpret_cast<const uint8_t*>(loaded.data());
     Cell* value = text ? string::load(data, uint32_t(loaded.size()), unicode::kUtf8)
@@ -146,8 +142,9 @@ void wait_s(const int32_t*) {
 // Runs a command line through the shell, as every command line is run here (so /shell changes nothing,
 // nor does /show: no window is made), or the program a file! names. Redirecting any stream, or
 // /console, waits for the child; unredirected output and error go to the null device unless /console
-// leaves them the console's, and the input stays the console's. The answer is the child's exit status when waited for, else its
-// process id; -1 when a stream or the shell cannot be opened.
+// leaves them the console's, and the input stays the console's. The answer is the child's exit status
+// when waited for, else its process id; -1 when a stream or the shell cannot be opened. A child that
+// writes more than a series holds to a string or binary is ended, and internal no-memory raised.
 void call_s(const int32_t* positions) {
     Refinements<call_slot> refinements(positions);
     Cell* command = stack::arguments();
@@ -165,7 +162,9 @@ void call_s(const int32_t* positions) {
     };
     child.wait = refinements.given("wait") || console || refinements.given("input") || refinements.given("output") ||
                  refinements.given("error");
+    child.output_limit = simple_io::kLargestSeries;
     int32_t status = platform::run_process(child);
+    if (child.output.too_large || child.error.too_large) fire(Err::internal_no_memory);
     if (Cell* output = refinements.arg("output")) deliver(output, child.output.bytes);
     if (Cell* error = refinements.arg("error")) deliver(error, child.error.bytes);
     integer::box(status);
@@ -212,7 +211,7 @@ void list_env_s(const int32_t*) {
     Cell* block = block::push_only_s(int32_t(variables.size() * 2));
     for (const auto& variable : variables)
         for (const std::string& text : {variable.first, variable.second}) {
-            std::string valid = valid_utf8(text);
+            std::string valid = unicode::valid_utf8(text);
             string::load_in(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()), *block,
                             unicode::kUtf8);
         }

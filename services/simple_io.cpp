@@ -32,8 +32,7 @@ namespace oka::simple_io {
 
 namespace {
 
-// The most bytes a series holds.
-constexpr int64_t kLargest = std::numeric_limits<int32_t>::max();
+constexpr int64_t kLargest = kLargestSeries;
 
 // Closes the file on every way out.
 class OpenFile {
@@ -330,9 +329,7 @@ void add_lines(Output& out, const Cell& data, int64_t part) {
 }
 
 [[noreturn]] void cannot_write(const Cell& file, int error) {
-    std::string reason = platform::error_text(error);
-    Cell* text = string::load_utf8_checked(reinterpret_cast<const uint8_t*>(reason.data()), uint32_t(reason.size()));
-    fire(Err::access_cannot_write, &file, text);
+    fire(Err::access_cannot_write, &file, reason_of(platform::error_text(error)));
 }
 
 // The value's bytes, or its lines, into an open file: 0, or the errno of the failure.
@@ -411,6 +408,11 @@ const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, boo
     if (binary) return binary::load(bytes, uint32_t(length));
     if (lines) return lines_to_block(bytes, length);
     return string::load_utf8_checked(bytes, uint32_t(length));
+}
+
+Cell* reason_of(const std::string& text) {
+    std::string valid = unicode::valid_utf8(text);
+    return string::load_utf8_checked(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()));
 }
 
 bool dir_q(const Cell& path) {
