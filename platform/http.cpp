@@ -43,10 +43,10 @@ const Curl* curl_library() {
             void* slot;
         };
         const Symbol symbols[] = {
-            {"curl_global_init", &curl.global_init},   {"curl_easy_init", &curl.easy_init},
-            {"curl_easy_setopt", &curl.easy_setopt},   {"curl_easy_perform", &curl.easy_perform},
-            {"curl_easy_getinfo", &curl.easy_getinfo}, {"curl_easy_cleanup", &curl.easy_cleanup},
-            {"curl_slist_append", &curl.slist_append}, {"curl_slist_free_all", &curl.slist_free_all},
+            {"curl_global_init", &curl.global_init},     {"curl_easy_init", &curl.easy_init},
+            {"curl_easy_setopt", &curl.easy_setopt},     {"curl_easy_perform", &curl.easy_perform},
+            {"curl_easy_getinfo", &curl.easy_getinfo},   {"curl_easy_cleanup", &curl.easy_cleanup},
+            {"curl_slist_append", &curl.slist_append},   {"curl_slist_free_all", &curl.slist_free_all},
             {"curl_easy_strerror", &curl.easy_strerror},
         };
         static_assert(std::size(symbols) * sizeof(void*) == sizeof(Curl), "every call of the library is loaded");

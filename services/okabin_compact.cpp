@@ -264,7 +264,9 @@ Cell read_scalar(Input& in, const Record& r) {
         in.pos += 12;
         if (r.flag && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
-    case Kind::issue: value = Cell{r.header(), _context::global, in.symbol(varint(in), at, Spelling::issue), uint32_t(-1)}; break;
+    case Kind::issue:
+        value = Cell{r.header(), _context::global, in.symbol(varint(in), at, Spelling::issue), uint32_t(-1)};
+        break;
     default: in.fail(r.at);
     }
     return value;

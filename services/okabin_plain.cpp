@@ -223,7 +223,9 @@ Cell read_scalar(Input& in, const Record& r, uint32_t header) {
         in.pos += 12;
         if ((header & kNegative) && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
-    case Kind::issue: value = Cell{r.header(), _context::global, in.symbol(in.u32(), at, Spelling::issue), uint32_t(-1)}; break;
+    case Kind::issue:
+        value = Cell{r.header(), _context::global, in.symbol(in.u32(), at, Spelling::issue), uint32_t(-1)};
+        break;
     default: in.fail(r.at);
     }
     return value;

@@ -135,8 +135,8 @@ void append_string(const Cell& block, std::string_view text) {
 const Cell* request(uint32_t method, const Cell& url, const Cell* headers, const Cell* data, const ReadOptions& as) {
     // The URL goes out in its literal form, where every character that a URL cannot hold as it is stands
     // as percent escapes of its UTF-8 bytes.
-    platform::HttpRequest request{method_text(method), text_made(url, Act::mold), header_lines(headers), {},
-                                  kLargestSeries};
+    platform::HttpRequest request{
+        method_text(method), text_made(url, Act::mold), header_lines(headers), {}, kLargestSeries};
     request.body = body_of(request.method, data);
     platform::HttpResponse response = platform::http_request(request);
     if (response.too_large) fire(Err::internal_no_memory);

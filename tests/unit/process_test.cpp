@@ -152,8 +152,8 @@ TEST(Process, AChildThatWritesPastTheLimitIsEnded) {
         const char* command;
         bool to_error;
     };
-    for (const Case& c : {Case{"yes", false}, Case{"trap '' PIPE; while :; do echo x; done", false},
-                          Case{"yes >&2", true}}) {
+    for (const Case& c :
+         {Case{"yes", false}, Case{"trap '' PIPE; while :; do echo x; done", false}, Case{"yes >&2", true}}) {
         ChildProcess child{platform::shell_command(c.command), kNull, kPipe, kPipe};
         child.output_limit = kLimit;
         EXPECT_EQ(platform::run_process(child), 128 + SIGKILL) << c.command;
