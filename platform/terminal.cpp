@@ -198,14 +198,20 @@ bool enter_raw_mode(int fd) {
         return true;
     }
     if (tcgetattr(fd, &raw_state.saved) != 0) return false;
-    termios mode = raw_form(raw_state.saved);
-    // TCSADRAIN: keys typed ahead stay to be read.
-    if (tcsetattr(fd, TCSADRAIN, &mode) != 0) return false;
     static bool exit_hook = std::atexit(restore_at_exit) == 0;
     (void)exit_hook;
+    // The handlers are in place before the mode changes: a signal that comes in between finds the
+    // saved mode to put back.
     raw_state.fd = fd;
-    install_handlers();
     raw_depth = 1;
+    install_handlers();
+    termios mode = raw_form(raw_state.saved);
+    // TCSADRAIN: keys typed ahead stay to be read.
+    if (tcsetattr(fd, TCSADRAIN, &mode) != 0) {
+        raw_depth = 0;
+        restore_handlers();
+        return false;
+    }
     return true;
 }
 

@@ -7,11 +7,11 @@ terminal raw), and is ended so; the terminal's settings must then be those it ha
     terminal_restore.py OKA"""
 import fcntl
 import os
-import pty
 import select
 import shutil
 import signal
 import struct
+import subprocess
 import sys
 import tempfile
 import termios
@@ -21,14 +21,16 @@ OKA = os.path.abspath(sys.argv[1])
 PATIENCE = 10  # seconds for each thing awaited
 
 
+# The settings are read before oka starts, so that they are those of the terminal it found.
 def start():
     appdata = tempfile.mkdtemp()
-    pid, fd = pty.fork()
-    if pid == 0:
-        env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=appdata)
-        os.execve(OKA, [OKA], env)
+    fd, terminal = os.openpty()
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
-    return pid, fd, appdata
+    before = settings(fd)
+    env = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=appdata)
+    child = subprocess.Popen([OKA], stdin=terminal, stdout=terminal, stderr=terminal, env=env, start_new_session=True)
+    os.close(terminal)
+    return child.pid, fd, appdata, before
 
 
 def read_some(fd, seconds):
@@ -70,9 +72,8 @@ def settings(fd):
 
 
 def check(name, end):
-    pid, fd, appdata = start()
+    pid, fd, appdata, before = start()
     try:
-        before = settings(fd)
         wait_raw(fd)
         if settings(fd) == before:
             raise AssertionError("%s: the terminal did not become raw" % name)
