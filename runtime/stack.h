@@ -97,7 +97,7 @@ public:
     explicit Root(const Cell& value) : cell_(push(value)) {}
     // A series held by its node alone sits there as a block! when it holds cells, else as a string!: a
     // value of the kind its buffer holds, as whatever reads the stack expects.
-    explicit Root(Node node) : Root(Cell{uint8_t(holding_type(node)), 0, node, 0}) {}
+    explicit Root(Node node) : Root(Cell::of(holding_type(node)).set_node(node)) {}
     ~Root() { top = cell_; }
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
