@@ -13,7 +13,6 @@ namespace oka::draw::raster {
 namespace {
 
 constexpr uint32_t kFullBlock = 0x2588;
-constexpr uint32_t kBlank = 0x20;
 enum Frame : uint32_t {
     kTopLeft = 0x250C,
     kTopRight = 0x2510,
