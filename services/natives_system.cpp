@@ -105,22 +105,22 @@ void now_s(const int32_t* positions) {
     if (given > 1 && !(given == 2 && precise && refinements.given("time"))) fire(Err::script_bad_refines);
     platform::Calendar clock = platform::read_calendar(refinements.given("utc"), precise);
     Cell* result = stack::arguments();
-    *result = Cell{uint8_t(Type::Date), clock.date, 0, 0};
+    *result = Cell::of(Type::Date).set_date_word(clock.date);
     if (refinements.given("date")) {
-        result->data1 &= ~(date::kTimeFlag | date::kZoneBits);
+        result->set_date_word(result->date_word() & ~(date::kTimeFlag | date::kZoneBits));
         return;
     }
     // The zone holds the offset to the quarter hour: the moment is kept, the time of day follows it.
     int64_t days = date::date_to_days(clock.date);
     double slot = date::normalize_time(days, clock.seconds - clock.offset, date::zone_of(clock.date));
-    result->data1 = date::days_to_date(days, date::zone_of(clock.date), true);
-    result->set_f64(slot);
+    result->set_date_word(date::days_to_date(days, date::zone_of(clock.date), true));
+    result->set_time_slot(slot);
     for (const Pick& pick : kPicks) {
         if (!refinements.given(pick.refinement)) continue;
         if (pick.field)
             stack::set_last(*date::get_field(*result, pick.field));
         else
-            integer::box(date::year_day(result->data1));
+            integer::box(date::year_day(result->date_word()));
         return;
     }
 }

@@ -237,7 +237,7 @@ Cell read_scalar(Input& in, const Record& r) {
         break;
     case Kind::date:
         value.data1 = in.u32();
-        if (r.flag) value.set_f64(read_f64(in));
+        if (r.flag) value.set_time_slot(read_f64(in));
         if (r.flag != date::time_q(value.data1) || !date_q(value)) in.fail(at);
         break;
     case Kind::typeset: {

@@ -203,7 +203,7 @@ Cell read_scalar(Input& in, const Record& r, uint32_t header) {
         break;
     case Kind::date:
         value.data1 = in.u32();
-        value.set_f64(read_f64(in));
+        value.set_time_slot(read_f64(in));
         if (!date_q(value)) in.fail(at);
         break;
     case Kind::typeset: value.data1 = in.u32(), value.data2 = in.u32(), value.data3 = in.u32(); break;
