@@ -25,6 +25,10 @@ void learn_keywords();
 // value or word.
 Keyword keyword_of(const Cell& value, Type type = Type::Word);
 
+// A colour tuple as a face colour word: R, G and B in its low bytes, the alpha byte (255 fully
+// transparent) on top; 0 for the bytes a tuple lacks.
+uint32_t colour_of(const Cell& tuple);
+
 // The value of a word, or an unset! cell for a word that has none (unbound, or of a function that is
 // not running): a dialect looks words up without raising the language's errors.
 Cell value_of_word(const Cell& word);

@@ -19,7 +19,7 @@ namespace {
 class StyleReader {
 public:
     StyleReader(std::vector<gui::ScreenCell>& cells, const Cell& styles)
-        : cells_(cells), styles_(styles), at_(styles.data1) {}
+        : cells_(cells), styles_(styles), at_(styles.head()) {}
 
     void styles() {
         while (at_ < series::rs_buffer_length_q(styles_)) {
@@ -27,7 +27,7 @@ public:
             if (value.is(Type::Pair)) {
                 range(pair::x_of(value), pair::y_of(value));
             } else if (value.is(Type::Tuple)) {
-                for_range([&](gui::ScreenCell& cell) { cell.fg = gui::rgb_to_xterm256(value.data1); });
+                for_range([&](gui::ScreenCell& cell) { cell.fg = gui::rgb_to_xterm256(colour_of(value)); });
             } else if (value.is(Type::Word)) {
                 style(value);
             } else if (!value.is(Type::String) && !value.is(Type::Integer) && !value.is(Type::Float)) {
@@ -43,7 +43,7 @@ private:
     size_t start_ = 0, end_ = 0;  // the cells of the range: from start_ up to end_, left out
 
     Cell peek() const {
-        if (at_ >= series::rs_buffer_length_q(styles_)) return Cell{uint8_t(Type::Void), 0, 0, 0};
+        if (at_ >= series::rs_buffer_length_q(styles_)) return Cell::of(Type::Void);
         return *block::rs_abs_at(styles_, at_);
     }
     Cell take() {
@@ -53,7 +53,7 @@ private:
     }
     [[noreturn]] void refuse(uint32_t index) const {
         Cell rest = styles_;
-        rest.data1 = index;
+        rest.set_head(index);
         rest.clear_new_line();
         throw_error(rest, index == at_ ? peek() : *block::rs_abs_at(styles_, index));
     }
@@ -100,14 +100,14 @@ private:
         if (colour.is(Type::Word)) colour = value_of_word(colour);
         if (!colour.is(Type::Tuple)) refuse(at_);
         at_++;
-        for_range([&](gui::ScreenCell& cell) { cell.bg = gui::rgb_to_xterm256(colour.data1); });
+        for_range([&](gui::ScreenCell& cell) { cell.bg = gui::rgb_to_xterm256(colour_of(colour)); });
     }
 };
 
 // A face colour shows when it is a tuple of three bytes, or of four whose alpha is not 255.
 uint32_t background_of(const Cell& colour) {
     if (!colour.is(Type::Tuple) || tuple::length_of(colour) > 4) return 0;
-    return gui::rgb_to_xterm256(colour.data1);
+    return gui::rgb_to_xterm256(colour_of(colour));
 }
 
 }  // namespace
