@@ -15,6 +15,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "library/routines.h"
+#include "platform/os.h"
 
 namespace oka {
 
@@ -87,6 +88,14 @@ void _read_input_r(Cell* arguments) {
 void _input_ended_q_r(Cell* arguments) { logic::make_at(arguments, input_ended); }
 
 void _terminate_console_r(Cell* arguments) { none::make_at(arguments); }
+
+// The report of what ended a script run from the command line goes where failures go, not among the
+// script's output.
+void _print_error_r(Cell* arguments) {
+    std::string text = binary::utf8_of(arguments[0]) + "\n";
+    platform::write_all(2, text.data(), text.size());
+    none::make_at(arguments);
+}
 
 void input_stdin_r(Cell* arguments) { terminal::input_stdin(arguments); }
 

@@ -1,6 +1,6 @@
 /* Line input: the routines through which `ask` and `input` reach the line editor
-   (console/terminal.h), the routines that read standard input directly, and the console's set-up at
-   start (system/console/init).
+   (console/terminal.h), the routines that read standard input directly, the one that reports on
+   standard error, and the console's set-up at start (system/console/init).
 
    Rules: the editor is set up (whether standard input is a terminal, the saved line) before its first
    edit, by the console's set-up or else by the first edit itself, so that a line is read the right way

@@ -182,6 +182,21 @@ void add_library_locals(const Cell& spec, const Cell& body) {
     stack::pop(1);
 }
 
+// The blocks of a library function's body are library code, down to those of the functions it makes
+// when it runs (their bodies are copies of its blocks): errors name the user's code that called into
+// them instead.
+bool library_code_q(const Cell& code) { return mem::buffer(code.data2)->flags & kSeriesLibrary; }
+
+void mark_library_code(const Cell& code) {
+    if (cycles::find_q(code.data2)) return;
+    cycles::Scope scope(code);
+    mem::buffer(code.data2)->flags |= kSeriesLibrary;
+    for (uint32_t i = 0; i < length_of(code); i++) {
+        Cell value = at(code, i);
+        if (is_a(value.type(), TypeClass::any_block)) mark_library_code(value);
+    }
+}
+
 // ---- actions ----
 
 const Cell* make(Cell*, Cell* spec, Type) {
@@ -262,7 +277,9 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, true, true);
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;
-    if (own_context && building_library && body_copy->is(Type::Block)) add_library_locals(*result, *body_copy);
+    bool library = body_copy->is(Type::Block) && (building_library || library_code_q(body));
+    if (library) mark_library_code(*body_copy);
+    if (own_context && building_library && library) add_library_locals(*result, *body_copy);
     if (own_context) context = _context::make(*result);
     if (building_library) flags |= kCompiled;
     Cell function{uint32_t(Type::Function) | flags, context, result->data2, extras->data2};
