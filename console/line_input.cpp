@@ -54,21 +54,31 @@ void complete_line(const Cell& line, Cell* result) {
     if (answer.is(Type::Block) && candidates_q(answer)) *result = answer;
 }
 
+// What the console shows (results, help, listings) is cut to system/console/size, which follows the
+// window.
+void publish_size(terminal::Size size) {
+    pair::make_at(&*library::field_cell("system/console/size"), size.columns, size.rows);
+}
+
+void listen_to_editor() {
+    terminal::set_completer(complete_line);
+    terminal::set_size_listener(publish_size);
+    set_up = true;
+}
+
 void set_up_editor() {
     if (set_up) return;
     terminal::init();
     terminal::init_globals();
-    terminal::set_completer(complete_line);
-    set_up = true;
+    listen_to_editor();
 }
 
 }  // namespace
 
 void line_input::init_console(const char* title) {
     terminal::Size size = terminal::console_init(title);
-    terminal::set_completer(complete_line);
-    set_up = true;
-    pair::make_at(&*library::field_cell("system/console/size"), size.columns, size.rows);
+    listen_to_editor();
+    publish_size(size);
 }
 
 namespace library {

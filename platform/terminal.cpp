@@ -122,6 +122,7 @@ int next_byte(int fd, int millis, bool report_resize) {
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return kEnded;
         if (ready == 0) return kTimedOut;
+        if (report_resize && resized) continue;  // came with the byte: the size goes first, the byte waits
         unsigned char byte;
         ssize_t n = read(fd, &byte, 1);
         if (n == 1) return byte;
