@@ -2,7 +2,6 @@
 
 #include <malloc.h>
 #include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <climits>
@@ -36,15 +35,8 @@ bool run_on_new_thread(size_t bytes, Task& task) {
     bool started = pthread_attr_setstacksize(&attributes, std::max<size_t>(bytes, PTHREAD_STACK_MIN)) == 0 &&
                    pthread_create(&thread, &attributes, run_task, &task) == 0;
     pthread_attr_destroy(&attributes);
-    if (!started) return false;
-    // A change of the window's size is for the thread that waits for keys: the caller, which only waits,
-    // does not take it in the new thread's place.
-    sigset_t resize;
-    sigemptyset(&resize);
-    sigaddset(&resize, SIGWINCH);
-    pthread_sigmask(SIG_BLOCK, &resize, nullptr);
-    pthread_join(thread, nullptr);
-    return true;
+    if (started) pthread_join(thread, nullptr);
+    return started;
 }
 
 }  // namespace
