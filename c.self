@@ -1,1 +1,0 @@
-by the codec
