@@ -151,18 +151,12 @@ void relative_to(WidgetId id, int32_t& x, int32_t& y) {
     }
 }
 
-// The event goes to the widget, then to its parents until one stops it.
-void deliver_outward(Hit hit, EventType type, EventData data) {
-    for (WidgetId id = hit.id; widget(id);) {
-        data.x = hit.x;
-        data.y = hit.y;
-        if (dispatch_event(id, type, data)) return;
-        Widget* w = widget(id);
-        if (!w) return;
-        hit.x += int32_t(w->left);
-        hit.y += int32_t(w->top);
-        id = w->parent;
-    }
+// A pointer event goes to the deepest widget under the pointer alone: system/view/awake takes it on to
+// the face's parents.
+void deliver(const Hit& hit, EventType type, EventData data) {
+    data.x = hit.x;
+    data.y = hit.y;
+    dispatch_event(hit.id, type, data);
 }
 
 void send_over(WidgetId id, uint32_t flags) {
@@ -472,17 +466,17 @@ void mouse_report(int32_t button_byte, int32_t column, int32_t row, bool release
         auto type = EventType(2 * button + (released ? 1 : 0) + 1);
         if (!released) {
             captured = hit.id;
-            deliver_outward(hit, type, data);
+            deliver(hit, type, data);
             pressed.push_back(hit.id);
         } else {
-            deliver_outward(hit, type, data);
+            deliver(hit, type, data);
             if (type == EventType::up) pointer_released(hit);
         }
     } else if (button == 3) {
         pointer_moved(hit, modifiers);
     } else if (button == 4 || button == 5) {
         float_::make_at(&data.picked, button == 4 ? 1.0 : -1.0);
-        deliver_outward(hit, EventType::wheel, data);
+        deliver(hit, EventType::wheel, data);
     }
 }
 

@@ -387,21 +387,6 @@ void grow_content(WidgetId window, const Widget& child) {
     record->content[3] = std::max(record->content[3], child.bottom);
 }
 
-// The first focusable widget among the faces of a pane, depth first.
-WidgetId first_focusable(const Cell& face) {
-    Cell pane = facet(face, GuiWord::pane);
-    if (!pane.is(Type::Block)) return kNoWidget;
-    for (uint32_t i = pane.data1; i < series::rs_buffer_length_q(pane); i++) {
-        Cell child = *block::rs_abs_at(pane, i);
-        WidgetId id = face_handle(child);
-        Widget* w = widget(id);
-        if (!w) continue;
-        if ((w->flags & kFocusable) && !(w->flags & (kWidgetHidden | kWidgetDisabled))) return id;
-        if (WidgetId inner = first_focusable(child)) return inner;
-    }
-    return kNoWidget;
-}
-
 void remove_from_parent_block(const Cell& sub, const Cell& face) {
     Cell parents = facet(sub, GuiWord::parent);
     if (!parents.is(Type::Block)) return;
