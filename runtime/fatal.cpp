@@ -13,6 +13,7 @@
 #include "platform/signals.h"
 #include "platform/terminal.h"
 #include "runtime/base.h"
+#include "runtime/cell.h"
 #include "runtime/console_output.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
@@ -174,5 +175,20 @@ void assertion_failed(const char* expression, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: assertion failed: %s\n", file, line, expression);
     sys::quit(98, OKA_CALLER_ADDRESS());
 }
+
+namespace payload {
+
+constexpr const char* kFieldNames[] = {
+#define OKA_FIELD(name, word, type) #name,
+#include "runtime/type_layouts.def"
+};
+
+void field_refused(Field field, uint8_t type, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: a cell of type %u has no payload field %s\n", file, line, type,
+                 kFieldNames[uint8_t(field)]);
+    sys::quit(98, OKA_CALLER_ADDRESS());
+}
+
+}  // namespace payload
 
 }  // namespace oka
