@@ -30,7 +30,7 @@ inline WidgetId realise(const Cell& face, WidgetId parent) {
     stack::top--;
     Cell pane = facet(face, GuiWord::pane);
     if (pane.is(Type::Block)) {
-        for (uint32_t i = pane.data1; i < series::rs_buffer_length_q(pane); i++) {
+        for (uint32_t i = pane.head(); i < series::rs_buffer_length_q(pane); i++) {
             Cell child = *block::rs_abs_at(pane, i);
             set_facet_quiet(child, GuiWord::parent, face);
             realise(child, id);

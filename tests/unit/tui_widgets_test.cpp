@@ -85,7 +85,7 @@ protected:
     }
     Cell pane_face(WidgetId window, uint32_t index) {
         Cell pane = facet(widget(window)->face, GuiWord::pane);
-        return *block::rs_abs_at(pane, pane.data1 + index);
+        return *block::rs_abs_at(pane, pane.head() + index);
     }
     void redraw_now() {
         screen().dirty = true;
@@ -309,6 +309,20 @@ TEST_F(TuiWidgets, TwoWindows) {
     EXPECT_EQ(focused_widget(), face_handle(pane_face(first, 1)));
     EXPECT_EQ(molded("tui-win/state"), "none");
     EXPECT_EQ(face_handle(run("tui-win")), kNoWidget);
+}
+
+// Faces made from one prototype are alike but not the same: destroying one lets go of it alone, here in
+// the parent block of the font the two faces share.
+TEST_F(TuiWidgets, FacesOfOnePrototype) {
+    run("tui-font: make font! [parent: copy []] tui-proto: make face! [type: 'base size: 4x1 font: tui-font]");
+    WidgetId win = window("make tui-proto [offset: 0x0] make tui-proto [offset: 0x1]");
+    run("append tui-font/parent tui-win/pane");
+    WidgetId first = face_handle(pane_face(win, 0));
+    EXPECT_NE(first, face_handle(pane_face(win, 1)));
+    destroy_view(pane_face(win, 1), false);
+    EXPECT_EQ(molded("reduce [length? tui-font/parent same? tui-font/parent/1 tui-win/pane/1]"), "[1 true]");
+    EXPECT_EQ(face_handle(pane_face(win, 0)), first);
+    EXPECT_EQ(face_handle(pane_face(win, 1)), kNoWidget);
 }
 
 TEST_F(TuiWidgets, PlatformRoutines) {

@@ -85,7 +85,10 @@ Cell* push_event(const Cell& face, EventType type, const EventData& data) {
     } else {
         block::rs_append(*block, none::value);
     }
-    *block = Cell{uint8_t(Type::Event) | kEventHoldsSeries, uint32_t(type), block->data2, data.flags};
+    *block = Cell::of(Type::Event, kEventHoldsSeries)
+                 .set_event_type(uint32_t(type))
+                 .set_event_block(block->node())
+                 .set_key_flags(data.flags);
     return block;
 }
 
@@ -126,7 +129,7 @@ Hit hit_test(WidgetId window, int32_t x, int32_t y) {
         if (!w) break;
         Cell pane = facet(w->face, GuiWord::pane);
         if (!pane.is(Type::Block)) break;
-        for (uint32_t i = series::rs_buffer_length_q(pane); i-- > pane.data1;) {
+        for (uint32_t i = series::rs_buffer_length_q(pane); i-- > pane.head();) {
             Widget* child = widget(face_handle(*block::rs_abs_at(pane, i)));
             if (!child || (child->flags & kWidgetHidden) || !inside_q(*child, hit.x, hit.y)) continue;
             hit = {face_handle(*block::rs_abs_at(pane, i)), hit.x - int32_t(child->left), hit.y - int32_t(child->top)};
@@ -236,14 +239,14 @@ std::vector<Timer> timers;
 void size_screen_face() {
     BufPtr<Cell> screens = library::find_field_cell("system/view/screens");
     if (!screens || !screens->is(Type::Block) || series::rs_length_q(*screens) < 1) return;
-    Cell first = *block::rs_abs_at(*screens, screens->data1);
+    Cell first = *block::rs_abs_at(*screens, screens->head());
     Cell size;
     set_facet_quiet(first, GuiWord::size, *pair::make_at(&size, screen().console_width, screen().console_height));
 }
 
 bool mouse_wanted() {
     BufPtr<Cell> flag = library::find_field_cell("system/view/platform/mouse-event?");
-    return flag && flag->is(Type::Logic) && flag->data1;
+    return flag && flag->is(Type::Logic) && flag->truth();
 }
 
 // A change of the console's size: every window gets resize.

@@ -26,7 +26,7 @@ constexpr FlagWord kFlagWords[] = {
 
 uint32_t flag_bit(const Cell& word) {
     for (const FlagWord& flag : kFlagWords)
-        if (same_word_q(word.data2, id(flag.word))) return flag.bit;
+        if (same_word_q(word.symbol(), id(flag.word))) return flag.bit;
     fire(Err::script_invalid_arg, &word);
 }
 
@@ -44,7 +44,7 @@ void set_facet_quiet(const Cell& face, GuiWord name, const Cell& value) {
 
 uint32_t face_type(const Cell& face) {
     Cell type = facet(face, GuiWord::type);
-    return type.is(Type::Word) || type.is(Type::LitWord) ? type.data2 : 0;
+    return type.is(Type::Word) || type.is(Type::LitWord) ? type.symbol() : 0;
 }
 
 bool face_type_q(const Cell& face, GuiWord type) {
@@ -54,7 +54,9 @@ bool face_type_q(const Cell& face, GuiWord type) {
 
 bool colour_word(const Cell& value, uint32_t& colour) {
     if (!value.is(Type::Tuple)) return false;
-    colour = tuple::length_of(value) >= 4 ? value.data1 : value.data1 & 0xFFFFFF;
+    Bytes12 bytes = value.tuple_bytes();
+    colour = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16;
+    if (tuple::length_of(value) >= 4) colour |= uint32_t(bytes[3]) << 24;
     return true;
 }
 
@@ -63,7 +65,7 @@ uint32_t get_flags(const Cell& face) {
     if (flags.is(Type::Word) || flags.is(Type::LitWord)) return flag_bit(flags);
     if (!flags.is(Type::Block)) return 0;
     uint32_t bits = 0;
-    for (uint32_t i = flags.data1; i < series::rs_buffer_length_q(flags); i++) {
+    for (uint32_t i = flags.head(); i < series::rs_buffer_length_q(flags); i++) {
         Cell word = *block::rs_abs_at(flags, i);
         if (word.is(Type::Word) || word.is(Type::LitWord)) bits |= flag_bit(word);
     }
@@ -81,7 +83,7 @@ uint32_t para_flags(const Cell& face) {
     if (word_is_q(v_align, GuiWord::middle)) flags |= kAlignMiddle;
     if (word_is_q(v_align, GuiWord::bottom)) flags |= kAlignBottom;
     Cell wrap = facet(para, GuiWord::wrap_q);
-    if (wrap.is(Type::Logic) && wrap.data1) flags |= kWrap;
+    if (wrap.is(Type::Logic) && wrap.truth()) flags |= kWrap;
     return flags;
 }
 

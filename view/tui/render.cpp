@@ -43,7 +43,7 @@ void render_tree(WidgetId id, int x, int y, const Rect& within) {
     if (clip.empty()) return;
     Cell pane = facet(face, GuiWord::pane);
     if (!pane.is(Type::Block)) return;
-    for (uint32_t i = pane.data1; i < series::rs_buffer_length_q(pane); i++) {
+    for (uint32_t i = pane.head(); i < series::rs_buffer_length_q(pane); i++) {
         WidgetId child = face_handle(*block::rs_abs_at(pane, i));
         Widget* c = widget(child);
         if (c) render_tree(child, x + int(c->left), y + int(c->top), clip);

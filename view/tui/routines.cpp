@@ -43,7 +43,7 @@ constexpr library::RoutineRow kRows[] = {
 static_assert(std::size(kRows) == 4 + 27 + 3,
               "the globals, the routines of the platform object, and the routines of TUI-helpers");
 
-WidgetId handle_widget(const Cell& handle) { return handle.data2; }
+WidgetId handle_widget(const Cell& handle) { return handle.handle_value(); }
 
 [[noreturn]] void raise_invalid_type(const Cell& value) {
     fire(Err::script_invalid_type, datatype::push(value.type()));
@@ -139,14 +139,14 @@ void send_event_os_r(Cell* arguments) { logic::make_at(arguments, false); }
 
 void find_flag_q_r(Cell* arguments) {
     const Cell& facet = arguments[0];
-    uint32_t flag = arguments[1].data2;
+    uint32_t flag = arguments[1].symbol();
     bool found = false;
     if (facet.is(Type::Word)) {
-        found = same_word_q(facet.data2, flag);
+        found = same_word_q(facet.symbol(), flag);
     } else if (facet.is(Type::Block)) {
-        for (uint32_t i = facet.data1; i < series::rs_buffer_length_q(facet) && !found; i++) {
+        for (uint32_t i = facet.head(); i < series::rs_buffer_length_q(facet) && !found; i++) {
             Cell value = *block::rs_abs_at(facet, i);
-            found = (value.is(Type::Word) || value.is(Type::LitWord)) && same_word_q(value.data2, flag);
+            found = (value.is(Type::Word) || value.is(Type::LitWord)) && same_word_q(value.symbol(), flag);
         }
     }
     logic::make_at(arguments, found);
@@ -219,7 +219,7 @@ void update_font_r(Cell* arguments) {
 void update_para_r(Cell* arguments) {
     Cell state = facet(arguments[0], GuiWord::state);
     if (state.is(Type::Block) && series::rs_length_q(state) >= 2) {
-        BufPtr<Cell> bits = block::rs_abs_at(state, state.data1 + 1);
+        BufPtr<Cell> bits = block::rs_abs_at(state, state.head() + 1);
         if (bits->is(Type::Integer)) integer::make_at(&*bits, integer::get(*bits) | int32_t(kChangedPara));
     }
     none::make_at(arguments);
@@ -239,9 +239,9 @@ void detach_image_r(Cell* arguments) {
 void update_view_r(Cell* arguments) {
     Cell value = arguments[0];
     if (value.is(Type::Block)) {
-        for (uint32_t i = value.data1; i < series::rs_buffer_length_q(value); i++)
+        for (uint32_t i = value.head(); i < series::rs_buffer_length_q(value); i++)
             if (Cell face = *block::rs_abs_at(value, i); !face.is(Type::Object)) raise_invalid_type(face);
-        for (uint32_t i = value.data1; i < series::rs_buffer_length_q(value); i++) {
+        for (uint32_t i = value.head(); i < series::rs_buffer_length_q(value); i++) {
             Cell face = *block::rs_abs_at(value, i);
             if (facet(face, GuiWord::state).is(Type::Block)) update_view(face);
         }

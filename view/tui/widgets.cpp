@@ -15,6 +15,7 @@
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "library/routines.h"
 #include "runtime/case_folding.h"
@@ -129,8 +130,7 @@ Cell* call_helper(std::string_view name, const Cell& face) {
     }
     Cell* function = stack::push(*found);
     Cell* arguments = stack::push(face);
-    Cell name_word = none::value;
-    interpreter::call_function(*function, arguments, 1, name_word);
+    interpreter::call_function(*function, arguments, 1, word::load(name));
     *result = *arguments;
     stack::top = result + 1;
     return result;
@@ -195,7 +195,7 @@ Cell field_text(const Cell& face) {
 
 int text_width(const Cell& text, uint32_t from, uint32_t to) {
     int width = 0;
-    for (uint32_t i = from; i < to; i++) width += char_width_q(string::rs_abs_at(text, text.data1 + i));
+    for (uint32_t i = from; i < to; i++) width += char_width_q(string::rs_abs_at(text, text.head() + i));
     return width;
 }
 
@@ -217,7 +217,7 @@ bool field_event(WidgetId id, int type, const EventData& event) {
         uint32_t length = series::rs_length_q(text);
         uint32_t index = 0;
         for (int column = 0; index < length; index++) {
-            column += char_width_q(string::rs_abs_at(text, text.data1 + index));
+            column += char_width_q(string::rs_abs_at(text, text.head() + index));
             if (column > event.x) break;
         }
         w->field.index = index;
@@ -244,17 +244,17 @@ bool field_event(WidgetId id, int type, const EventData& event) {
     } else if (!named && (key == 8 || key == 127)) {
         if (index == 0) return true;
         index--;
-        string::remove_char(text.data2, text.data1 + index);
+        string::remove_char(text.node(), text.head() + index);
     } else if (named && key == kKeyDelete) {
-        if (index < length) string::remove_char(text.data2, text.data1 + index);
+        if (index < length) string::remove_char(text.node(), text.head() + index);
     } else if (named || key < 32) {
         return !named;  // other control characters are swallowed; other named keys go on
     } else {
         // the field does not scroll: its text keeps within its width
         if (w->field.width + char_width_q(uint32_t(key)) > w->width()) return true;
-        uint32_t at = text.data1 + index;
+        uint32_t at = text.head() + index;
         index++;
-        string::insert_char(text.data2, at, uint32_t(key));
+        string::insert_char(text.node(), at, uint32_t(key));
         w = widget(id);
     }
     measure_field(*w, text);
@@ -390,10 +390,10 @@ void grow_content(WidgetId window, const Widget& child) {
 void remove_from_parent_block(const Cell& sub, const Cell& face) {
     Cell parents = facet(sub, GuiWord::parent);
     if (!parents.is(Type::Block)) return;
-    for (uint32_t i = parents.data1; i < series::rs_buffer_length_q(parents); i++) {
+    for (uint32_t i = parents.head(); i < series::rs_buffer_length_q(parents); i++) {
         Cell entry = *block::rs_abs_at(parents, i);
-        if (entry.is(Type::Object) && entry.data2 == face.data2) {
-            series::resize_range(parents.data2, i, 1, 0);
+        if (entry.is(Type::Object) && entry.context() == face.context()) {
+            series::resize_range(parents.node(), i, 1, 0);
             return;
         }
     }
@@ -403,7 +403,7 @@ void remove_from_parent_block(const Cell& sub, const Cell& face) {
 void destroy_tree(const Cell face) {
     Cell pane = facet(face, GuiWord::pane);
     if (pane.is(Type::Block)) {
-        for (uint32_t i = pane.data1; i < series::rs_buffer_length_q(pane); i++) {
+        for (uint32_t i = pane.head(); i < series::rs_buffer_length_q(pane); i++) {
             Cell child = *block::rs_abs_at(pane, i);
             if (child.is(Type::Object)) destroy_tree(child);
         }
@@ -461,14 +461,15 @@ Widget* widget(WidgetId id) {
 }
 
 WidgetId face_handle(const Cell& face) {
-    if (Widget* w = widget(being_made); w && face.is(Type::Object) && w->face.data2 == face.data2) return being_made;
+    if (Widget* w = widget(being_made); w && face.is(Type::Object) && w->face.context() == face.context())
+        return being_made;
     Cell state = facet(face, GuiWord::state);
     if (!state.is(Type::Block) || series::rs_length_q(state) < 1) return kNoWidget;
-    Cell handle = *block::rs_abs_at(state, state.data1);
-    if (!handle.is(Type::Handle) || handle.data1 != uint32_t(HandleClass::window)) return kNoWidget;
-    WidgetId id = handle.data2;
+    Cell handle = *block::rs_abs_at(state, state.head());
+    if (!handle.is(Type::Handle) || handle.handle_class() != uint32_t(HandleClass::window)) return kNoWidget;
+    WidgetId id = handle.handle_value();
     Widget* w = widget(id);
-    return w && w->face.data2 == face.data2 ? id : kNoWidget;
+    return w && w->face.context() == face.context() ? id : kNoWidget;
 }
 
 Cell* make_handle(Cell* cell, WidgetId id) { return handle::make_at(cell, int32_t(id), HandleClass::window); }
@@ -598,7 +599,7 @@ void update_view(const Cell& face) {
     WidgetId id = face_handle(face);
     if (!widget(id)) return;
     Cell state = facet(face, GuiWord::state);
-    Cell bits_cell = series::rs_length_q(state) >= 2 ? *block::rs_abs_at(state, state.data1 + 1) : none::value;
+    Cell bits_cell = series::rs_length_q(state) >= 2 ? *block::rs_abs_at(state, state.head() + 1) : none::value;
     uint32_t bits = bits_cell.is(Type::Integer) ? uint32_t(integer::get(bits_cell)) : 0;
     bool window = face_type_q(face, GuiWord::window);
     if (bits & kChangedRate) start_timer(id);
@@ -659,7 +660,7 @@ void update_view(const Cell& face) {
     redraw(id);
     if (series::rs_length_q(state) >= 2) {
         Cell zero;
-        block::rs_store(state, state.data1 + 1, *integer::make_at(&zero, 0));
+        block::rs_store(state, state.head() + 1, *integer::make_at(&zero, 0));
     }
 }
 
@@ -681,7 +682,7 @@ void destroy_view(const Cell& face_given, bool) {
     WidgetId id = face_handle(face);
     bool window = widget(id) && kind_q(*widget(id), GuiWord::window);
     Cell state = facet(face, GuiWord::state);
-    bool owns_loop = window && series::rs_length_q(state) >= 4 && true_q(*block::rs_abs_at(state, state.data1 + 3));
+    bool owns_loop = window && series::rs_length_q(state) >= 4 && true_q(*block::rs_abs_at(state, state.head() + 3));
     destroy_tree(face);
     if (window && !widget(active) && !window_list.empty()) show_window(window_list.back());
     // Only a window that a blocking loop runs for ends that loop: a face removed from a panel does not.
