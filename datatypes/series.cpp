@@ -464,9 +464,15 @@ int64_t record_size(const Cell* skip) {
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
-    uint8_t* behind = mem::ptr(b->offset + (index + old_count) * unit);
-    uint8_t* tail = mem::ptr(b->tail);
-    if (behind < tail) std::memmove(behind + (int64_t(new_count) - old_count) * unit, behind, tail - behind);
+    Addr behind = b->offset + (index + old_count) * unit;
+    if (new_count < old_count && index * unit < b->tail - behind) {
+        uint32_t cut = (old_count - new_count) * unit;
+        std::memmove(mem::ptr(b->offset + cut), mem::ptr(b->offset), index * unit);
+        b->offset += cut;
+        return;
+    }
+    if (new_count != old_count && behind < b->tail)
+        std::memmove(mem::ptr(behind + (int64_t(new_count) - old_count) * unit), mem::ptr(behind), b->tail - behind);
     b->tail = b->tail + new_count * unit - old_count * unit;
 }
 

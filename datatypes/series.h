@@ -57,7 +57,9 @@ inline void grow(Node node, uint64_t units, bool doubled) {
     if (needed >= 0x80000000u || b->offset + needed > b->data_end()) expand(node, units, doubled);
 }
 // Makes the `old_count` units at `index` take `new_count` units, moving the units behind them and the
-// tail; the units of the range keep whatever they held. The buffer must have the room (grow).
+// tail; the units of the range keep whatever they held. The buffer must have the room (grow). A range
+// that shrinks nearer the head than the tail moves the units before it instead, and the first used unit
+// with them: taking values from the head of a long series, one by one, costs no more than from its tail.
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count);
 
 // The units a /part argument covers from the head: an integer count, or the distance to a position of
