@@ -63,25 +63,35 @@ bool has_compare(Type type) { return datatype::action_entry(type, Act::compare) 
 
 // ---- The block code's moves, as the tables see them ----
 
-// Removes `count` cells at `first` from a kValues table's block, the table following.
-void remove_cells(Node table, uint32_t first, uint32_t count) {
-    Node block = record(table)->values;
+// Takes `count` cells at `first` out of a block; answers the cells that were behind them.
+uint32_t cut_cells(Node block, uint32_t first, uint32_t count) {
     uint32_t tail = length(block) - first - count;
-    hashtable::remove_range(table, first, count);
     Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset);
     std::memmove(cells + first, cells + first + count, tail * sizeof(Cell));
     mem::buffer(block)->tail -= count * sizeof(Cell);
-    hashtable::refresh_range(table, -int32_t(count), first + count, tail, true);
+    return tail;
 }
 
-// Inserts a value at `position` of a kValues table's block, the table following.
-void insert_cell(Node table, uint32_t position, const Cell& value) {
-    Node block = record(table)->values;
+// Puts a value in a block at `position`; answers the cells behind it.
+uint32_t open_cell(Node block, uint32_t position, const Cell& value) {
     uint32_t tail = length(block) - position;
     alloc::alloc_tail_cell(block);
     Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset);
     std::memmove(cells + position + 1, cells + position, tail * sizeof(Cell));
     cells[position] = value;
+    return tail;
+}
+
+// Removes `count` cells at `first` from a kValues table's block, the table following.
+void remove_cells(Node table, uint32_t first, uint32_t count) {
+    hashtable::remove_range(table, first, count);
+    uint32_t tail = cut_cells(record(table)->values, first, count);
+    hashtable::refresh_range(table, -int32_t(count), first + count, tail, true);
+}
+
+// Inserts a value at `position` of a kValues table's block, the table following.
+void insert_cell(Node table, uint32_t position, const Cell& value) {
+    uint32_t tail = open_cell(record(table)->values, position, value);
     hashtable::refresh_range(table, 1, position, tail, true);
     hashtable::put(table, position);
 }
@@ -90,26 +100,18 @@ void insert_cell(Node table, uint32_t position, const Cell& value) {
 // change, its base taking the shift (an insertion only while the base is as large); a table that gives
 // up is rebuilt from its block.
 void remove_cells_at_head(Node table, uint32_t first, uint32_t count) {
-    Node block = record(table)->values;
-    uint32_t tail = length(block) - first - count;
     hashtable::remove_range(table, first, count);
-    Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset);
-    std::memmove(cells + first, cells + first + count, tail * sizeof(Cell));
-    mem::buffer(block)->tail -= count * sizeof(Cell);
-    if (hashtable::refresh_front(table, -int32_t(count), first)) hashtable::resize(table, length(block));
+    cut_cells(record(table)->values, first, count);
+    if (hashtable::refresh_front(table, -int32_t(count), first))
+        hashtable::resize(table, length(record(table)->values));
 }
 
 void insert_cell_at_head(Node table, uint32_t position, const Cell& value) {
-    Node block = record(table)->values;
-    uint32_t tail = length(block) - position;
-    alloc::alloc_tail_cell(block);
-    Cell* cells = mem::ptr<Cell>(mem::buffer(block)->offset);
-    std::memmove(cells + position + 1, cells + position, tail * sizeof(Cell));
-    cells[position] = value;
+    uint32_t tail = open_cell(record(table)->values, position, value);
     bool gave_up = record(table)->base >= 1 ? hashtable::refresh_front(table, 1, position)
                                             : hashtable::refresh_range(table, 1, position, tail, true);
     if (gave_up)
-        hashtable::resize(table, length(block));
+        hashtable::resize(table, length(record(table)->values));
     else
         hashtable::put(table, position);
 }
