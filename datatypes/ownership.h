@@ -71,8 +71,8 @@ inline bool owned_flag_q(Node node) { return mem::buffer(node)->flags & kSeriesO
 // owner, nothing held) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
     if (!has_entry_type(value.type())) return false;
-    bool carried = series::removing_walks > 0 && series::carry_out_removals(value.data2);
-    if (!owned_flag_q(value.data2)) return carried;
+    bool carried = series::removing_walks > 0 && series::carry_out_removals(value.node());
+    if (!owned_flag_q(value.node())) return carried;
     return report(value, action, new_value, index, count) || carried;
 }
 
