@@ -70,7 +70,9 @@ int NewFile::open(const char* path) {
     bool exists = stat(path_.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) return errno;
     if (exists && access(path_.c_str(), W_OK) != 0) return errno;
-    if (!exists || (S_ISREG(old.st_mode) && old.st_nlink == 1)) {
+    // A link that names nothing yet is written through, making the file it names.
+    bool replaced = exists ? S_ISREG(old.st_mode) && old.st_nlink == 1 : lstat(path_.c_str(), &old) != 0;
+    if (replaced) {
         std::string name = folder_of(path_) + "/.oka-XXXXXX";
         int fd = mkostemp(name.data(), O_CLOEXEC);
         if (fd >= 0) {

@@ -27,9 +27,9 @@ void close_file(int fd);
 // old file's place (rename) only once every byte is written and the file closed: a write that cannot
 // finish (a full disk) leaves the old file as it was. The new file gets the old one's permissions (and
 // owner, where the process may set it), or those a new file would get. A symbolic link is followed: the
-// file it names is replaced. What a temporary file cannot stand in for is written in place, emptied
-// first: something that is no regular file (a device, a pipe), a file of more than one name (a hard
-// link would lose it), and a file in a folder where the process may not make one.
+// file it names is replaced, or made. What a temporary file cannot stand in for is written in place,
+// emptied first: something that is no regular file (a device, a pipe), a file of more than one name (a
+// hard link would lose it), and a file in a folder where the process may not make one.
 class NewFile {
 public:
     NewFile() = default;
