@@ -9,9 +9,10 @@
    change actions) widen a unit-1 buffer from code point 128 on, the positional writers
    (overwrite_char, insert_char, write_char) only above 255.
 
-   Case: comparison, search, sorting and the set operations fold both sides to upper case through
+   Case: comparison, search, sorting and the set operations fold both sides through
    case_folding::change_char, one fold for every unit size, so the answer never depends on how a text
-   happens to be stored.
+   happens to be stored: to upper case to match texts (as string hashes do), to lower case to order
+   them.
 
    A symbol's string form (symbol::get_string) is shared with the symbol: the routines here read it
    and copy from it, and never hand it to script code.
