@@ -23,6 +23,8 @@
    until the next allocation. */
 #pragma once
 
+#include <string_view>
+
 #include "datatypes/series.h"
 #include "runtime/action_options.h"
 #include "runtime/registry.h"
@@ -132,6 +134,11 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // Appends one code point as molded text writes it: control characters, 127 and 128-159 (with `all`
 // every code point above 127) as caret escapes, the double quote and the caret escaped.
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all);
+// Appends the text of a string-like value from its head as the literal of its type writes it: each
+// character as mold_escape_char writes it, but those in `hex` as "^(hex)" and those in `raw` as they
+// are. With options.limit at most `part` characters; gives `part` less the length of the text.
+int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, std::u32string_view hex = {},
+                     std::u32string_view raw = {});
 
 // ---- comparison and search ----
 
