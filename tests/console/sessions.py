@@ -188,12 +188,13 @@ class Session:
             except EOFError:
                 raise AssertionError("oka ended before %r; it showed:\n%s" % (text, self.seen[self.read_to:].decode(errors="replace")))
 
-    # Waits until the line editor reads keys: the terminal is in raw mode.
-    def wait_for_editor(self):
+    # Waits until the line editor reads keys: the terminal is in raw mode; or, with `editing` false,
+    # until it has left it (an evaluation runs).
+    def wait_for_editor(self, editing=True):
         deadline = time.monotonic() + PATIENCE
-        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+        while bool(termios.tcgetattr(self.fd)[3] & termios.ICANON) == editing:
             if time.monotonic() > deadline:
-                raise AssertionError("the line editor did not start")
+                raise AssertionError("the line editor did not %s" % ("start" if editing else "end"))
             self.pump(0.05)
 
     # Types a line and Enter, and waits for its echo (stars for a hidden line): what shows next comes
@@ -381,10 +382,33 @@ def run(name, steps):
         session.close()
 
 
-failed = 0
-for name, steps in SESSIONS.items():
+# Ctrl+C while an evaluation runs ends the process, as the signal ends any program that does not take
+# it: the terminal gets its mode back, and the history of the session is not saved.
+def interrupted_evaluation():
+    session = Session()
     try:
-        run(name, steps)
+        session.wait_for(">> ")
+        session.type("1 + 1")
+        session.wait_for("== 2")
+        session.wait_for(">> ")
+        session.type("forever [1]")
+        session.wait_for_editor(editing=False)
+        os.write(session.fd, b"\x03")
+        assert session.exit_status() == -signal.SIGINT, "oka did not end by the interrupt"
+        flags = termios.tcgetattr(session.fd)[3]
+        assert flags & termios.ICANON and flags & termios.ECHO, "the terminal's mode was not given back"
+        settings = os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")
+        assert not os.path.exists(settings), "the history was saved"
+    finally:
+        session.close()
+
+
+TESTS = [(name, lambda steps=steps, name=name: run(name, steps)) for name, steps in SESSIONS.items()]
+TESTS.append(("ends on Ctrl+C during an evaluation", interrupted_evaluation))
+failed = 0
+for name, test in TESTS:
+    try:
+        test()
     except AssertionError as error:
         failed += 1
         print("%s: %s" % (name, error))
