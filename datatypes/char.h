@@ -9,10 +9,10 @@ namespace oka::char_ {
 
 void init();
 
-inline uint32_t get(const Cell& cell) { return cell.data2; }
+inline uint32_t get(const Cell& cell) { return cell.code_point(); }
 
 inline Cell* make_at(Cell* cell, uint32_t code_point) {
-    *cell = Cell{uint8_t(Type::Char), 0, code_point, 0};
+    *cell = Cell::of(Type::Char).set_code_point(code_point);
     return cell;
 }
 inline Cell* push(uint32_t code_point) { return make_at(stack::push_next(), code_point); }

@@ -76,8 +76,8 @@ void set_or_add(Node context, const Cell& word, const Cell& value);
 // The value cell at a position of a context that has values: in the frame of the running call, or in
 // the values block.
 OKA_ALWAYS_INLINE BufPtr<Cell> value_at(const Cell& context_cell, int32_t position) {
-    if (context_cell.header & kValuesOnStack) return BufPtr<Cell>(mem::ptr<Cell>(context_cell.data2) + position);
-    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context_cell.data2)->offset) + position);
+    if (context_cell.header & kValuesOnStack) return BufPtr<Cell>(mem::ptr<Cell>(context_cell.values()) + position);
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(context_cell.values())->offset) + position);
 }
 
 // The value cell of a word whose position is not resolved (the word self), or in a context without
@@ -88,8 +88,8 @@ BufPtr<Cell> get_unresolved(const Cell& word);
 // case is defined here where it inlines.
 OKA_ALWAYS_INLINE BufPtr<Cell> get(const Cell& word, Node context) {
     const Cell& cell = *context_cell(context);
-    int32_t position = int32_t(word.data3);
-    if (position < 0 || !cell.data2) return get_unresolved(word);
+    int32_t position = word.position();
+    if (position < 0 || !cell.values()) return get_unresolved(word);
     return value_at(cell, position);
 }
 
@@ -103,8 +103,8 @@ BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify
 // position is resolved, in a context with values that is not an object's. Null for any other word.
 OKA_ALWAYS_INLINE BufPtr<Cell> plain_slot(const Cell& word, Node context) {
     const Cell& cell = *context_cell(context);
-    int32_t position = int32_t(word.data3);
-    if (position < 0 || !cell.data2 || (!(cell.header & kValuesOnStack) && kind_of(cell) == kObject)) return {};
+    int32_t position = word.position();
+    if (position < 0 || !cell.values() || (!(cell.header & kValuesOnStack) && kind_of(cell) == kObject)) return {};
     return value_at(cell, position);
 }
 

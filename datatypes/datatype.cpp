@@ -11,7 +11,7 @@ namespace oka::datatype {
 
 namespace {
 
-const TypeName& named(const Cell* value) { return type_name(Type(value->data1)); }
+const TypeName& named(const Cell* value) { return type_name(value->named_type()); }
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     const TypeName& t = named(value);
@@ -29,7 +29,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareNotEqual:
     case kCompareStrictEqual:
     case kCompareSame:
-    case kCompareFind: return value2->is(Type::Datatype) && value2->data1 == value1->data1 ? 0 : 1;
+    case kCompareFind: return value2->is(Type::Datatype) && value2->named_type() == value1->named_type() ? 0 : 1;
     default: return kNotComparable;
     }
 }
@@ -64,7 +64,7 @@ void init() {
 }
 
 Cell* make_at(Cell* cell, Type type) {
-    *cell = Cell{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    *cell = Cell::of(Type::Datatype).set_named_type(type);
     return cell;
 }
 

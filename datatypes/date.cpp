@@ -1,5 +1,6 @@
 #include "datatypes/date.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -142,10 +143,10 @@ const Cell* from_block(Cell* spec, bool validate) {
     int64_t years = months / 12 - (months % 12 < 0);
     int64_t days = days_from(year + years, int32_t(months - years * 12) + 1, 0) + day;
     double slot = normalize_time(days, time_of_day, 0);
-    result = Cell{uint8_t(Type::Date), days_to_date(days, 0, parts.count > 3), 0, 0};
-    result.set_f64(slot);
-    if (validate && !valid_q(parts, result.data1, int32_t(day), int32_t(month), int32_t(year))) refuse(spec);
-    result.data1 |= zone;
+    result = Cell::of(Type::Date).set_date_word(days_to_date(days, 0, parts.count > 3));
+    result.set_time_slot(slot);
+    if (validate && !valid_q(parts, result.date_word(), int32_t(day), int32_t(month), int32_t(year))) refuse(spec);
+    result.set_date_word(result.date_word() | zone);
     normalize(&result, slot, true);
     return &result;
 }
@@ -158,7 +159,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 // Seconds since 1970-01-01 UTC: the date in zone 0 with its time.
 const Cell* from_epoch(int32_t seconds) {
-    result = Cell{uint8_t(Type::Date), days_to_date(kEpoch + seconds / kDaySeconds, 0, true), 0, 0};
+    result = Cell::of(Type::Date).set_date_word(days_to_date(kEpoch + seconds / kDaySeconds, 0, true));
     normalize(&result, seconds % kDaySeconds, false);
     return &result;
 }
@@ -196,7 +197,7 @@ const char* year_text(int32_t year) {
 
 // 1-Jan-2020, 5/Mar/-0044, 1-Jan-2020/10:30:00+05:30.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions&, int32_t part, int32_t) {
-    uint32_t word = value->data1;
+    uint32_t word = value->date_word();
     // A time a hair short of midnight shows as the next day's 0:00:00, which loads back.
     double local = time::as_shown(local_time(*value));
     if (local >= kDaySeconds) {
@@ -226,14 +227,14 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) { return mold(value
 // ---- comparison ----
 
 // The local date without zone or time flag, ordered as the calendar orders it.
-int32_t key_of(const Cell& date) { return int32_t(date.data1 & ~kTimeFlag) >> 7; }
+int32_t key_of(const Cell& date) { return int32_t(date.date_word() & ~kTimeFlag) >> 7; }
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (!value2->is(Type::Date)) return kNotComparable;
     int32_t key1 = key_of(*value1), key2 = key_of(*value2);
     double slot1 = slot_of(*value1), slot2 = slot_of(*value2);
     if (op == kCompareSame)
-        return key1 == key2 && value1->data2 == value2->data2 && value1->data3 == value2->data3 ? 0 : 1;
+        return key1 == key2 && std::bit_cast<uint64_t>(slot1) == std::bit_cast<uint64_t>(slot2) ? 0 : 1;
     bool same = key1 == key2 && float_::almost_equal_q(slot1, slot2);
     switch (op) {
     case kCompareEqual:
@@ -252,15 +253,15 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 // A day from the first of the calendar to the date; a date with time gets a random zone and time.
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        oka::random::seed(value->data1 + uint32_t(int64_t(std::trunc(slot_of(*value)))));
+        oka::random::seed(value->date_word() + uint32_t(int64_t(std::trunc(slot_of(*value)))));
         unset::box();
         return;
     }
-    uint32_t word = value->data1;
+    uint32_t word = value->date_word();
     int32_t drawn = oka::random::int_(secure, int32_t(date_to_days(word)));
-    value->data1 = days_to_date(int64_t(drawn) - 1, zone_of(word), time_q(word));
+    value->set_date_word(days_to_date(int64_t(drawn) - 1, zone_of(word), time_q(word)));
     if (!time_q(word)) return;
-    value->data1 = (value->data1 & ~kZoneBits) | (uint32_t(oka::random::next()) & kZoneBits);
+    value->set_date_word((value->date_word() & ~kZoneBits) | (uint32_t(oka::random::next()) & kZoneBits));
     double hour_share;
     if (secure) {
         double low = oka::random::next_secure(), high = oka::random::next_secure();
@@ -297,9 +298,9 @@ void init() {
 
 Cell* make_at(Cell* cell, int32_t year, int32_t month, int32_t day, double local, uint32_t zone, bool time) {
     cell->set_type(Type::Date);
-    cell->data1 =
-        uint32_t(year) << 17 | uint32_t(month & 15) << 12 | uint32_t(day & 31) << 7 | (time ? kTimeFlag | zone : 0);
-    cell->set_f64(time ? local - zone_offset(zone) : 0.0);
+    cell->set_date_word(uint32_t(year) << 17 | uint32_t(month & 15) << 12 | uint32_t(day & 31) << 7 |
+                        (time ? kTimeFlag | zone : 0));
+    cell->set_time_slot(time ? local - zone_offset(zone) : 0.0);
     return cell;
 }
 
@@ -311,7 +312,7 @@ void do_math(integer::MathOp op) {
         if (!subtract) error::fire_on_action(Err::script_not_related, Type::Date);
         // The days from one local date to the other, less one when the local time of day of the first
         // is earlier than that of the second.
-        int64_t days = date_to_days(date->data1) - date_to_days(operand.data1);
+        int64_t days = date_to_days(date->date_word()) - date_to_days(operand.date_word());
         normalize_time(days, local_time(*date) - local_time(operand), 0);
         integer::box(int32_t(days));
         return;
@@ -326,10 +327,10 @@ void do_math(integer::MathOp op) {
     } else {
         error::fire_on_type(Err::script_invalid_type, operand.type());
     }
-    int64_t total = date_to_days(date->data1) + (subtract ? -days : days);
-    double time = normalize_time(total, slot_of(*date) + (subtract ? -seconds : seconds), zone_of(date->data1));
-    date->data1 = days_to_date(total, zone_of(date->data1), time_q(date->data1));
-    date->set_f64(time);
+    int64_t total = date_to_days(date->date_word()) + (subtract ? -days : days);
+    double time = normalize_time(total, slot_of(*date) + (subtract ? -seconds : seconds), zone_of(date->date_word()));
+    date->set_date_word(days_to_date(total, zone_of(date->date_word()), time_q(date->date_word())));
+    date->set_time_slot(time);
 }
 
 void add_swapped() {
@@ -340,7 +341,7 @@ void add_swapped() {
 
 void difference() {
     Cell* dates = stack::arguments();
-    double days = double(date_to_days(dates[0].data1) - date_to_days(dates[1].data1));
+    double days = double(date_to_days(dates[0].date_word()) - date_to_days(dates[1].date_word()));
     time::make_at(dates, days * kDaySeconds + (slot_of(dates[0]) - slot_of(dates[1])));
 }
 

@@ -70,8 +70,8 @@ double normalize_time(int64_t& days, double time, uint32_t zone);
 
 // ---- cells ----
 
-inline uint32_t word_of(const Cell& date) { return date.data1; }
-inline double slot_of(const Cell& date) { return date.f64(); }
+inline uint32_t word_of(const Cell& date) { return date.date_word(); }
+inline double slot_of(const Cell& date) { return date.time_slot(); }
 
 // Fills the cell with a date, keeping its header bits other than the type (the lexer's new-line mark).
 // With `time`, `local` is the local time of day in the zone; without it the time flag is clear and the

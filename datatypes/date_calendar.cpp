@@ -94,23 +94,23 @@ int32_t isoweek(uint32_t word) {
 
 void set_isoweek(Cell* date, int32_t week) {
     int32_t first;
-    int64_t days = week1_start(year_of(date->data1), first) + (int64_t(week) - 1) * 7;
-    date->data1 = days_to_date(days, zone_of(date->data1), time_q(date->data1));
+    int64_t days = week1_start(year_of(date->date_word()), first) + (int64_t(week) - 1) * 7;
+    date->set_date_word(days_to_date(days, zone_of(date->date_word()), time_q(date->date_word())));
 }
 
 void set_weekday(Cell* date, int32_t day) {
-    int64_t days = date_to_days(date->data1);
+    int64_t days = date_to_days(date->date_word());
     days += int64_t(day) - weekday(days);
-    date->data1 = days_to_date(days, zone_of(date->data1), time_q(date->data1));
+    date->set_date_word(days_to_date(days, zone_of(date->date_word()), time_q(date->date_word())));
 }
 
 void set_yearday(Cell* date, int32_t day) {
-    int64_t days = year_start(date->data1) + int64_t(day) - 1;
-    date->data1 = days_to_date(days, zone_of(date->data1), time_q(date->data1));
+    int64_t days = year_start(date->date_word()) + int64_t(day) - 1;
+    date->set_date_word(days_to_date(days, zone_of(date->date_word()), time_q(date->date_word())));
 }
 
 int64_t to_epoch(const Cell& date) {
-    return (date_to_days(date.data1) - kEpoch) * kDaySeconds + int64_t(std::floor(slot_of(date) + 0.5));
+    return (date_to_days(date.date_word()) - kEpoch) * kDaySeconds + int64_t(std::floor(slot_of(date) + 0.5));
 }
 
 }  // namespace oka::date

@@ -34,7 +34,7 @@ int32_t field_index(const Cell& element) {
     if (element.is(Type::Integer)) return integer::get(element);
     if (!element.is(Type::Word)) return 0;
     for (const FieldName& name : kFieldNames)
-        if (symbol::named_q(element.data2, name.symbol)) return name.field;
+        if (symbol::named_q(element.symbol(), name.symbol)) return name.field;
     return 0;
 }
 
@@ -48,7 +48,9 @@ int32_t week(uint32_t word) {
     return day <= 7 - first ? 1 : (day + first - 1) / 7 + 1;
 }
 
-void set_days(Cell* date, int64_t days) { date->data1 = days_to_date(days, zone_of(date->data1), time_q(date->data1)); }
+void set_days(Cell* date, int64_t days) {
+    date->set_date_word(days_to_date(days, zone_of(date->date_word()), time_q(date->date_word())));
+}
 
 // Month n of the date's year, counting on into the years around it; a day past the month's end
 // carries into the next month.
@@ -56,18 +58,18 @@ void set_month(Cell* date, int32_t month) {
     int64_t months = int64_t(month) - 1;
     int64_t years = months / 12 - (months % 12 < 0);
     int32_t in_year = int32_t(months - years * 12) + 1;
-    set_days(date, days_from(year_of(date->data1) + years, in_year, day_of(date->data1)));
+    set_days(date, days_from(year_of(date->date_word()) + years, in_year, day_of(date->date_word())));
 }
 
 // The date part of another date, with its time flag; the zone stays.
 void set_date(Cell* date, const Cell& value) {
     if (!value.is(Type::Date)) fire(Err::script_invalid_arg, &value);
-    bool had_time = time_q(date->data1);
-    date->data1 = (value.data1 & ~kZoneBits) | zone_of(date->data1);
-    if (!time_q(date->data1))
-        date->set_f64(0.0);
+    bool had_time = time_q(date->date_word());
+    date->set_date_word((value.date_word() & ~kZoneBits) | zone_of(date->date_word()));
+    if (!time_q(date->date_word()))
+        date->set_time_slot(0.0);
     else if (!had_time)
-        date->set_f64(-zone_offset(zone_of(date->data1)));
+        date->set_time_slot(-zone_offset(zone_of(date->date_word())));
 }
 
 // A zone from an integer of hours or a time; `keep_instant` keeps the moment the date stands for and
@@ -93,22 +95,22 @@ void set_zone(Cell* date, const Cell& value, bool keep_instant) {
     give_time(date);
     uint32_t zone = pack_zone(west, hours, minutes);
     double local = local_time(*date);
-    date->data1 = (date->data1 & ~kZoneBits) | zone;
+    date->set_date_word((date->date_word() & ~kZoneBits) | zone);
     if (keep_instant)
         normalize(date, slot_of(*date), false);
     else
-        date->set_f64(local - zone_offset(zone));
+        date->set_time_slot(local - zone_offset(zone));
 }
 
 // Sets the local time of day, or clears it with none.
 void set_time(Cell* date, const Cell& value) {
     if (value.is(Type::None)) {
-        date->data1 &= ~kTimeFlag;
-        date->set_f64(0.0);
+        date->set_date_word(date->date_word() & ~kTimeFlag);
+        date->set_time_slot(0.0);
         return;
     }
     if (!value.is(Type::Time)) fire(Err::script_invalid_arg, &value);
-    date->data1 |= kTimeFlag;
+    date->set_date_word(date->date_word() | kTimeFlag);
     normalize(date, time::get(value), true);
 }
 
@@ -128,7 +130,7 @@ void set_field(Cell* date, int32_t field, Cell* value) {
                    field == kWeek || field == kIsoweek;
     if (counted && !value->is(Type::Integer)) fire(Err::script_invalid_arg, value);
     int32_t n = counted ? integer::get(*value) : 0;
-    uint32_t word = date->data1;
+    uint32_t word = date->date_word();
     switch (field) {
     case kDate: set_date(date, *value); break;
     case kYear: set_days(date, days_from(n, month_of(word), day_of(word))); break;
@@ -152,30 +154,30 @@ void set_field(Cell* date, int32_t field, Cell* value) {
 }  // namespace
 
 double local_time(const Cell& date) {
-    return time_q(date.data1) ? slot_of(date) + zone_offset(zone_of(date.data1)) : 0.0;
+    return time_q(date.date_word()) ? slot_of(date) + zone_offset(zone_of(date.date_word())) : 0.0;
 }
 
 void give_time(Cell* date) {
-    if (time_q(date->data1)) return;
-    date->data1 |= kTimeFlag;
-    date->set_f64(-zone_offset(zone_of(date->data1)));
+    if (time_q(date->date_word())) return;
+    date->set_date_word(date->date_word() | kTimeFlag);
+    date->set_time_slot(-zone_offset(zone_of(date->date_word())));
 }
 
 void normalize(Cell* date, double time, bool local) {
-    uint32_t zone = zone_of(date->data1);
+    uint32_t zone = zone_of(date->date_word());
     if (local) time -= zone_offset(zone);
-    int64_t days = date_to_days(date->data1);
+    int64_t days = date_to_days(date->date_word());
     time = normalize_time(days, time, zone);
     set_days(date, days);
-    date->set_f64(time);
+    date->set_time_slot(time);
 }
 
 const Cell* get_field(const Cell& date, int32_t field) {
-    uint32_t word = date.data1;
+    uint32_t word = date.date_word();
     double local = local_time(date);
     switch (field) {
     case kDate: {
-        result = Cell{uint8_t(Type::Date), word & ~(kTimeFlag | kZoneBits), 0, 0};
+        result = Cell::of(Type::Date).set_date_word(word & ~(kTimeFlag | kZoneBits));
         return &result;
     }
     case kYear: return integer::make_at(&result, year_of(word));

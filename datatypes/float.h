@@ -22,8 +22,7 @@ void init();
 inline double get(const Cell& cell) { return cell.f64(); }
 
 inline Cell* make_at(Cell* cell, double value) {
-    *cell = Cell{uint8_t(Type::Float), 0, 0, 0};
-    cell->set_f64(value);
+    *cell = Cell::of(Type::Float).set_f64(value);
     return cell;
 }
 inline Cell* box(double value) { return make_at(stack::arguments(), value); }

@@ -26,7 +26,7 @@ namespace oka::hash {
 void init();
 
 // The table of a hash!, 0 for any other series.
-inline Node table_of(const Cell& series) { return series.is(Type::Hash) ? series.data3 : 0; }
+inline Node table_of(const Cell& series) { return series.is(Type::Hash) ? series.table() : 0; }
 
 // Keeps the index of `series` (when it is a hash!) in step with a change of its block: the `removed`
 // cells at index `at` were replaced by `added` cells now there, the cells behind them moving along.

@@ -37,10 +37,10 @@ struct Codecs {
 // Registers image! (after the image layer's init) with the codecs given.
 void init(const Codecs& codecs);
 
-inline uint32_t width_of(const Cell& image) { return image.data3 & 0xFFFF; }
-inline uint32_t height_of(const Cell& image) { return image.data3 >> 16; }
+inline uint32_t width_of(const Cell& image) { return image.image_size() & 0xFFFF; }
+inline uint32_t height_of(const Cell& image) { return image.image_size() >> 16; }
 inline uint32_t pixel_count(const Cell& image) { return width_of(image) * height_of(image); }
-inline bool tail_q(const Cell& image) { return image.data1 >= pixel_count(image); }
+inline bool tail_q(const Cell& image) { return image.head() >= pixel_count(image); }
 
 // The handle of the image's pixels; the image must have a record.
 int32_t pixels_of(const Cell& image);

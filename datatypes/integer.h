@@ -11,10 +11,10 @@ namespace oka::integer {
 
 void init();
 
-inline int32_t get(const Cell& cell) { return int32_t(cell.data2); }
+inline int32_t get(const Cell& cell) { return cell.int32(); }
 
 inline Cell* make_at(Cell* cell, int32_t value) {
-    *cell = Cell{uint8_t(Type::Integer), 0, uint32_t(value), 0};
+    *cell = Cell::of(Type::Integer).set_int32(value);
     return cell;
 }
 inline Cell* box(int32_t value) { return make_at(stack::arguments(), value); }

@@ -21,7 +21,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
 
 const Cell* make(Cell* proto, Cell* spec, Type target) {
     switch (spec->type()) {
-    case Type::Integer: return int32_t(spec->data2) != 0 ? &true_value : &false_value;
+    case Type::Integer: return spec->int32() != 0 ? &true_value : &false_value;
     case Type::Float:
     case Type::Percent: return spec->f64() != 0.0 ? &true_value : &false_value;  // NaN is true
     default: return to(proto, spec, target);

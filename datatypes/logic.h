@@ -15,7 +15,7 @@ inline Cell* make_at(Cell* cell, bool flag) { return copy_cell(flag ? &true_valu
 inline Cell* box(bool flag) { return make_at(stack::arguments(), flag); }
 inline Cell* push(bool flag) { return make_at(stack::push_next(), flag); }
 Cell* make_in(const Cell& block, bool flag);
-inline bool get(const Cell& cell) { return cell.data1 != 0; }
+inline bool get(const Cell& cell) { return cell.truth(); }
 
 // False for none and false, true for every other value; with `check`, an unset value raises script
 // no-value with `name`.

@@ -65,7 +65,7 @@ bool report(const Cell& value, Word action, const Cell* new_value, int32_t index
 // index from the buffer start, unit count). The handler may run any code: it allocates. Every change
 // of a series asks, so the common answer (no owner) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    if (!has_entry_type(value.type()) || !(mem::buffer(value.data2)->flags & kSeriesOwned)) return false;
+    if (!has_entry_type(value.type()) || !(mem::buffer(value.node())->flags & kSeriesOwned)) return false;
     return report(value, action, new_value, index, count);
 }
 

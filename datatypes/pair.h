@@ -19,11 +19,11 @@ namespace oka::pair {
 
 void init();
 
-inline int32_t x_of(const Cell& pair) { return int32_t(pair.data2); }
-inline int32_t y_of(const Cell& pair) { return int32_t(pair.data3); }
+inline int32_t x_of(const Cell& pair) { return pair.x(); }
+inline int32_t y_of(const Cell& pair) { return pair.y(); }
 
 inline Cell* make_at(Cell* cell, int32_t x, int32_t y) {
-    *cell = Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)};
+    *cell = Cell::of(Type::Pair).set_x(x).set_y(y);
     return cell;
 }
 inline Cell* push(int32_t x, int32_t y) { return make_at(stack::push_next(), x, y); }

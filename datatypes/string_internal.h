@@ -27,13 +27,13 @@ struct Run {
 };
 
 // The head of a position, a head past the tail counting as the tail.
-inline uint32_t clamped_head(const Cell& string) { return std::min(string.data1, rs_abs_length_q(string)); }
+inline uint32_t clamped_head(const Cell& string) { return std::min(string.head(), rs_abs_length_q(string)); }
 
 // The text of a string from its head, at most `part` code points of it when `part` is not negative.
 inline Run run_of(const Cell& string, int32_t part = -1) {
     uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
     uint32_t count = part >= 0 ? std::min(length, uint32_t(part)) : length;
-    return Run{nullptr, string.data2, head, mem::buffer(string.data2)->unit(), count};
+    return Run{nullptr, string.node(), head, mem::buffer(string.node())->unit(), count};
 }
 // One code point, read from the variable the caller keeps, in the unit that appending it takes.
 Run run_of_char(const uint32_t& code_point);

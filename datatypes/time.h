@@ -16,8 +16,7 @@ void init();
 inline double get(const Cell& cell) { return cell.f64(); }
 
 inline Cell* make_at(Cell* cell, double seconds) {
-    *cell = Cell{uint8_t(Type::Time), 0, 0, 0};
-    cell->set_f64(seconds);
+    *cell = Cell::of(Type::Time).set_f64(seconds);
     return cell;
 }
 inline Cell* push(double seconds) { return make_at(stack::push_next(), seconds); }

@@ -31,7 +31,7 @@ void init();
 
 // ---- elements ----
 
-inline Type element_type(const Cell& vector) { return Type(vector.data3); }
+inline Type element_type(const Cell& vector) { return vector.element_type(); }
 // The element size in bytes, the unit of the buffer. Never allocates.
 uint32_t element_size(const Cell& vector);
 // True for the element types whose elements are floats (float! and percent!).

@@ -69,6 +69,6 @@ Cell* element_value(const uint8_t* at, uint32_t size, Type element, Cell* out);
 inline BufPtr<uint8_t> element_at(const Cell& vector, uint32_t index) { return series::unit_at(vector, index); }
 
 // The head of a position, a head past the tail counting as the tail.
-inline uint32_t clamped_head(const Cell& vector) { return std::min(vector.data1, series::rs_buffer_length_q(vector)); }
+inline uint32_t clamped_head(const Cell& vector) { return std::min(vector.head(), series::rs_buffer_length_q(vector)); }
 
 }  // namespace oka::vector

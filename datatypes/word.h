@@ -49,12 +49,14 @@ Cell find_in(Node context, uint32_t symbol);
 
 // ---- values ----
 
-OKA_ALWAYS_INLINE BufPtr<Cell> get_cell(const Cell& word) { return _context::get(word, word.data1); }
+OKA_ALWAYS_INLINE BufPtr<Cell> get_cell(const Cell& word) { return _context::get(word, word.context()); }
 // Pushes a copy of the word's value; an unset value raises script no-value.
 Cell* get(const Cell& word);
 // Stores a copy of the value as the word's value, and reports it to an object's on-change* handler.
 // Loops set their counters with it at every pass, hence inline.
-OKA_ALWAYS_INLINE void set_value(Cell* word, const Cell& value) { _context::set_in(word, value, word->data1, true); }
+OKA_ALWAYS_INLINE void set_value(Cell* word, const Cell& value) {
+    _context::set_in(word, value, word->context(), true);
+}
 // Frame argument 1 a word, argument 2 the value: sets it and makes the value the result. With
 // `refuse_unset` (the word! case) an unset value raises script need-value instead.
 void set_arg(bool refuse_unset = true);

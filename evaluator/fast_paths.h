@@ -25,7 +25,7 @@ struct InPlace {
 
 OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
     if (function.is(Type::Native)) {
-        switch (function.data1) {
+        switch (function.entry()) {
         case natives::equal_q_slot: return {InPlace::kCompare, kCompareEqual};
         case natives::not_equal_q_slot: return {InPlace::kCompare, kCompareNotEqual};
         case natives::strict_equal_q_slot: return {InPlace::kCompare, kCompareStrictEqual};
@@ -37,7 +37,7 @@ OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
         }
     }
     if (!function.is(Type::Action)) return {InPlace::kNone, 0};
-    switch (Act(function.data1)) {
+    switch (Act(function.entry())) {
     case Act::add: return {InPlace::kMath, int32_t(integer::MathOp::add)};
     case Act::subtract: return {InPlace::kMath, int32_t(integer::MathOp::subtract)};
     case Act::multiply: return {InPlace::kMath, int32_t(integer::MathOp::multiply)};

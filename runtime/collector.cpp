@@ -77,59 +77,61 @@ BigBlock* big_block(Addr block) { return mem::ptr<BigBlock>(block); }
 // The handle that an image record names: the first word of its buffer.
 int32_t pixels_handle(Node node) { return *mem::ptr<int32_t>(buffer_of(node)->offset); }
 
+// How the layout table's holds (runtime/type_layouts.def) keep what a payload word names.
+enum class Keep : uint8_t {
+    plain,
+    cells,
+    bytes,
+    table,
+    pixels,
+    handle,
+    stack_or_cells,
+    flagged_cells,
+    wrapped_context
+};
+
+// Calls visit(node, hold) for the word of one field of a layout, when its hold keeps something and
+// the header says the word names it now (a node may be 0: nothing there yet).
+template <Keep keep, class Visit>
+OKA_ALWAYS_INLINE void visit_word(const Cell& value, uint32_t word, Visit visit) {
+    if constexpr (keep == Keep::cells) visit(word, Hold::Cells);
+    if constexpr (keep == Keep::bytes) visit(word, Hold::Bytes);
+    if constexpr (keep == Keep::table) visit(word, Hold::Table);
+    if constexpr (keep == Keep::pixels) visit(word, Hold::Pixels);
+    if constexpr (keep == Keep::handle)
+        if (int32_t(word) >= 0) visit(word, Hold::Handle);
+    if constexpr (keep == Keep::stack_or_cells)
+        if (!(value.header & kValuesOnStack)) visit(word, Hold::Cells);
+    if constexpr (keep == Keep::flagged_cells)
+        if (value.header & kEventHoldsSeries) visit(word, Hold::Cells);
+    if constexpr (keep == Keep::wrapped_context)
+        if (type_layout(op_wrapped_type(value)) == Layout::function) visit(word, Hold::Cells);
+}
+
+constexpr uint32_t payload_word(const Cell& value, uint8_t word) {
+    return word == 1 ? value.data1 : word == 2 ? value.data2 : value.data3;
+}
+
+// The fields of one layout that name something, in the order of the layout table.
+template <Layout layout, class Visit>
+OKA_ALWAYS_INLINE void visit_layout(const Cell& value, Visit visit) {
+#define OKA_HOLDS(in, field, hold)                                   \
+    if constexpr (Layout::in == layout && Keep::hold != Keep::plain) \
+        visit_word<Keep::hold>(value, payload_word(value, payload::kFieldWords[uint8_t(Field::field)]), visit);
+#include "runtime/type_layouts.def"
+}
+
 // Calls visit(node, hold) for each series, table or handle a value names, as its layout says, with how
-// the value holds it (a node may be 0: nothing there yet): the one place that reads a cell's references
-// (runtime/type_layouts.def describes each layout). Marking and the heap check both read values
-// through it.
+// the value holds it: the one place that reads a cell's references. Marking and the heap check both
+// read values through it.
 template <class Visit>
 OKA_ALWAYS_INLINE void visit_nodes(const Cell& value, Visit visit) {
     switch (type_layout(value.type())) {
-    case Layout::nothing: return;
-    case Layout::cells: visit(value.data2, Hold::Cells); return;
-    // Text names its code points and, in word 3, its conversion scratch buffer; a symbol its string
-    // form and its UTF-8 name.
-    case Layout::text:
-    case Layout::symbol:
-        visit(value.data2, Hold::Bytes);
-        visit(value.data3, Hold::Bytes);
+#define OKA_LAYOUT(name, hash)                    \
+    case Layout::name:                            \
+        visit_layout<Layout::name>(value, visit); \
         return;
-    case Layout::bytes: visit(value.data2, Hold::Bytes); return;
-    case Layout::context:
-        visit(value.data1, Hold::Table);
-        if (!(value.header & kValuesOnStack)) visit(value.data2, Hold::Cells);
-        return;
-    // A word bound to a context keeps all of it: the context cell and the owner's self cell. A word
-    // `self` bound with no position names its context the same way.
-    case Layout::word: visit(value.data1, Hold::Cells); return;
-    case Layout::op:
-        // An op! wrapping a function or routine also names the function's context.
-        if (type_layout(op_wrapped_type(value)) == Layout::function) visit(value.data1, Hold::Cells);
-        [[fallthrough]];
-    case Layout::native:
-        visit(value.data2, Hold::Cells);
-        visit(value.data3, Hold::Cells);
-        return;
-    case Layout::function:
-        visit(value.data1, Hold::Cells);
-        visit(value.data2, Hold::Cells);
-        visit(value.data3, Hold::Cells);
-        return;
-    // The handler record of an object names the spec blocks of its handlers.
-    case Layout::object:
-        visit(value.data1, Hold::Cells);
-        visit(value.data3, Hold::Cells);
-        return;
-    case Layout::hash:
-        visit(value.data2, Hold::Cells);
-        visit(value.data3, Hold::Table);
-        return;
-    case Layout::handle:
-        if (int32_t(value.data3) >= 0) visit(value.data3, Hold::Handle);
-        return;
-    case Layout::image: visit(value.data2, Hold::Pixels); return;
-    case Layout::event:
-        if (value.header & kEventHoldsSeries) visit(value.data2, Hold::Cells);
-        return;
+#include "runtime/type_layouts.def"
     }
 }
 

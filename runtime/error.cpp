@@ -60,11 +60,11 @@ constexpr CategoryStarts kStarts = category_starts();
 // A provisional form of an argument value, enough for the run-time's own messages.
 std::string form_argument(const Cell& value) {
     switch (value.type()) {
-    case Type::Integer: return std::to_string(int32_t(value.data2));
-    case Type::Logic: return value.data1 ? "true" : "false";
+    case Type::Integer: return std::to_string(value.int32());
+    case Type::Logic: return value.truth() ? "true" : "false";
     case Type::None: return "none";
     case Type::Unset: return "unset";
-    case Type::Char: return std::string(1, char(value.data2));
+    case Type::Char: return std::string(1, char(value.code_point()));
     default: return "#[value]";
     }
 }
@@ -109,17 +109,17 @@ const ErrorInfo& info(Err id) {
 }
 
 void fire_bad_make_arg(Type type, const Cell* spec) {
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    Cell datatype = Cell::of(Type::Datatype).set_named_type(type);
     fire(Err::script_bad_make_arg, &datatype, spec);
 }
 
 void fire_with_integer(Err id, int32_t value) {
-    Cell integer{uint8_t(Type::Integer), 0, uint32_t(value), 0};
+    Cell integer = Cell::of(Type::Integer).set_int32(value);
     fire(id, &integer);
 }
 
 void fire_on_type(Err id, Type type, const Cell* value) {
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    Cell datatype = Cell::of(Type::Datatype).set_named_type(type);
     fire(id, &datatype, value);
 }
 

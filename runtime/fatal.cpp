@@ -11,7 +11,9 @@
 #include <string_view>
 
 #include "platform/signals.h"
+#include "platform/terminal.h"
 #include "runtime/base.h"
+#include "runtime/cell.h"
 #include "runtime/console_output.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
@@ -141,7 +143,11 @@ void prin_char(char byte) {
 }
 
 void quit(int status, uint32_t address) {
-    if (status != 0) prin_items({Report(status, address).text()});
+    // A report is written where the user will see it: not on a view's alternate screen, not raw.
+    if (status != 0) {
+        platform::restore_terminal();
+        prin_items({Report(status, address).text()});
+    }
     release_heap();
     std::exit(status);
 }
@@ -157,6 +163,7 @@ void on_terminate() { report_exception(OKA_CALLER_ADDRESS()); }
 
 void on_fatal_signal(int number, uint32_t address) {
     Report report(number, address);
+    platform::restore_terminal();
     // One write, no locks: the heap or a stdio stream may be what just broke. A failed write changes nothing.
     [[maybe_unused]] ssize_t written = ::write(1, report.text(), report.length());
     _exit(number);
@@ -168,5 +175,20 @@ void assertion_failed(const char* expression, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: assertion failed: %s\n", file, line, expression);
     sys::quit(98, OKA_CALLER_ADDRESS());
 }
+
+namespace payload {
+
+constexpr const char* kFieldNames[] = {
+#define OKA_FIELD(name, word, type) #name,
+#include "runtime/type_layouts.def"
+};
+
+void field_refused(Field field, uint8_t type, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: a cell of type %u has no payload field %s\n", file, line, type,
+                 kFieldNames[uint8_t(field)]);
+    sys::quit(98, OKA_CALLER_ADDRESS());
+}
+
+}  // namespace payload
 
 }  // namespace oka

@@ -166,8 +166,8 @@ uint32_t hash_number(const Cell& number) {
 }
 
 uint32_t hash_bytes(const Cell& binary) {
-    BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
-    Addr head = b->offset + binary.data1;
+    BufPtr<SeriesBuffer> b = mem::buffer(binary.node());
+    Addr head = b->offset + binary.head();
     return murmur3(mem::ptr(head), head < b->tail ? b->tail - head : 0);
 }
 
@@ -228,10 +228,10 @@ private:
 // Gives the table new, empty bucket states and a new bucket array: both are made before either is
 // stored, so that a failed allocation leaves the table as it was.
 void replace_buckets(Node table, uint32_t buckets, uint32_t bound) {
-    Hold flags(Cell{uint8_t(Type::Binary), 0, alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty), 0});
+    Hold flags(Cell::of(Type::Binary).set_node(alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty)));
     Node keys = alloc::alloc_bytes_filled(buckets * 4, 0);
     BufPtr<Record> r = record(table);
-    r->flags = flags.cell().data2;
+    r->flags = flags.cell().node();
     r->keys = keys;
     r->buckets = buckets;
     r->upper_bound = bound;
@@ -248,7 +248,7 @@ void claim(Node table, uint32_t bucket, int32_t key) {
     set_state(flags, bucket, kInUse);
 }
 
-Cell hash_cell(Node table, Node values) { return Cell{uint8_t(Type::Hash), 0, values, table}; }
+Cell hash_cell(Node table, Node values) { return Cell::of(Type::Hash).set_node(values).set_table(table); }
 
 // Keys hashed from node addresses must not change while a table is being rebuilt from them.
 class NodeCompactionOff {
@@ -468,7 +468,7 @@ bool same_name(const uint8_t* a, const uint8_t* b, uint32_t length) {
 
 // Whether the symbol at `position` is named `name`: byte for byte, or with ASCII case ignored.
 bool names(Node table, uint32_t position, const uint8_t* name, uint32_t length, bool any_case) {
-    BufPtr<SeriesBuffer> utf8 = mem::buffer(cell_at(table, position)->data3);
+    BufPtr<SeriesBuffer> utf8 = mem::buffer(cell_at(table, position)->utf8_name());
     if (utf8->used_bytes() != length) return false;
     const uint8_t* bytes = mem::ptr(utf8->offset);
     return any_case ? same_name(bytes, name, length) : std::memcmp(bytes, name, length) == 0;
@@ -477,7 +477,7 @@ bool names(Node table, uint32_t position, const uint8_t* name, uint32_t length, 
 // The id of the symbol in a bucket, through its alias: the first variant of the name entered.
 uint32_t canonical_id(Node table, uint32_t bucket) {
     uint32_t position = uint32_t(keys_of(table)[bucket]);
-    int32_t alias = int32_t(cell_at(table, position)->data1);
+    int32_t alias = cell_at(table, position)->alias();
     return alias > 0 ? uint32_t(alias) : position + 1;
 }
 
@@ -492,7 +492,7 @@ uint32_t add_symbol(Node table, uint32_t bucket, const uint8_t* name, uint32_t l
     *mem::ptr(b->offset + length) = 0;
     b->tail = b->offset + length;
     uint32_t position = mem::buffer(block)->length();
-    *alloc::alloc_tail_cell(block) = Cell{uint8_t(Type::Symbol), uint32_t(alias), 0, utf8};
+    *alloc::alloc_tail_cell(block) = Cell::of(Type::Symbol).set_alias(alias).set_utf8_name(utf8);
     claim(table, bucket, int32_t(position));
     return position + 1;
 }
@@ -500,14 +500,15 @@ uint32_t add_symbol(Node table, uint32_t bucket, const uint8_t* name, uint32_t l
 int32_t add_word(Node table, uint32_t bucket, uint32_t symbol, Node context) {
     Node words = record(table)->values;
     uint32_t position = mem::buffer(words)->length();
-    *alloc::alloc_tail_cell(words) = Cell{uint8_t(Type::Word), context, symbol, position};
+    *alloc::alloc_tail_cell(words) =
+        Cell::of(Type::Word).set_context(context).set_symbol(symbol).set_position(position);
     claim(table, bucket, int32_t(position));
     return int32_t(position);
 }
 
 // ---- Kinds 3 and 4: records ----
 
-constexpr uint32_t kLiveRecord = uint8_t(Type::Unset);  // the header of a live record's first cell
+constexpr uint32_t kLiveRecord = kRecordType;  // the header of a live record's first cell, its key's cell
 constexpr uint32_t kDeadRecord = 0;
 
 uint32_t record_size(Node table) { return record(table)->index; }
@@ -520,7 +521,7 @@ BufPtr<Cell> record_at(Node table, uint32_t offset) { return cells_at(record(tab
 Landing find_record(Node table, uint32_t key) {
     Probe probe(hash_int(key), record(table)->buckets);
     return walk(probe, flags_getter(table),
-                [&](uint32_t b) { return record_at(table, uint32_t(keys_of(table)[b]))->data1 == key; });
+                [&](uint32_t b) { return record_at(table, uint32_t(keys_of(table)[b]))->record_key() == key; });
 }
 
 int32_t append_record(Node table) {
@@ -530,11 +531,12 @@ int32_t append_record(Node table) {
     return int32_t(offset);
 }
 
-// Marks every cell of the record unset! (the first one: live), keys it and returns its value area.
+// Marks the record live with its key in its first cell, resets every cell of its value area to
+// unset! and returns that area.
 BufPtr<Cell> hand_out(Node table, uint32_t offset, uint32_t key) {
     BufPtr<Cell> cells = record_at(table, offset);
-    for (uint32_t i = 0; i < record_size(table) / sizeof(Cell); i++) cells[i].header = kLiveRecord;
-    cells->data1 = key;
+    *cells = Cell::of(Type(kRecordType)).set_record_key(key);
+    for (uint32_t i = 1; i < record_size(table) / sizeof(Cell); i++) cells[i].header = uint8_t(Type::Unset);
     return cells + 1;
 }
 
@@ -567,12 +569,12 @@ uint32_t hash_int(uint32_t key) {
 }
 
 uint32_t hash_string(const Cell& string) {
-    BufPtr<SeriesBuffer> b = mem::buffer(string.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(string.node());
     uint32_t unit = b->unit();
     if (unit != 1 && unit != 2 && unit != 4) sys::quit(101, OKA_CALLER_ADDRESS());
-    uint64_t from = b->offset + uint64_t(string.data1) * unit;
+    uint64_t from = b->offset + uint64_t(string.head()) * unit;
     uint64_t to = b->tail;
-    if (is_bounded_view(string) && int32_t(string.data3) >= 0) to = std::min(to, from + uint64_t(string.data3) * unit);
+    if (is_bounded_view(string) && string.limit() >= 0) to = std::min(to, from + uint64_t(string.limit()) * unit);
     uint32_t h = hash_seed;
     uint32_t count = 0;
     for (uint64_t at = from; at < to; at += unit, count++)
@@ -581,7 +583,7 @@ uint32_t hash_string(const Cell& string) {
 }
 
 uint32_t hash_name(const Cell& symbol) {
-    BufPtr<SeriesBuffer> utf8 = mem::buffer(symbol.data3);
+    BufPtr<SeriesBuffer> utf8 = mem::buffer(symbol.utf8_name());
     uint32_t length = utf8->used_bytes();
     return murmur3(lower_ascii(mem::ptr(utf8->offset), length), length);
 }
@@ -667,8 +669,8 @@ BufPtr<Record> record(Node table) { return items<Record>(table); }
 
 Node init(uint32_t size, const Cell* block, Kind kind, uint32_t extra) {
     bool over_block = block && kind < kRecords;
-    Node values = over_block ? block->data2 : 0;
-    uint32_t head = over_block ? block->data1 : 0;
+    Node values = over_block ? block->node() : 0;
+    uint32_t head = over_block ? block->head() : 0;
     Node table = alloc::alloc_bytes(sizeof(Record));
     std::memset(alloc::alloc_tail_bytes(table, sizeof(Record)).get(), 0, sizeof(Record));
     Hold hold(hash_cell(table, values));
@@ -693,7 +695,7 @@ Node init(uint32_t size, const Cell* block, Kind kind, uint32_t extra) {
     }
     if (!over_block) {
         values = alloc::alloc_cells(size);
-        hold.cell().data2 = values;
+        hold.cell().set_node(values);
     }
     record(table)->values = values;
     if (over_block) add_values(table, head, kind == kMapKeys ? 2 : 1);
@@ -862,7 +864,7 @@ bool delete_key(Node table, uint32_t key) {
     BufPtr<Cell> cells = record_at(table, uint32_t(keys_of(table)[at.bucket]));
     cells->header = kDeadRecord;
     // Growing the table holds its old records where the collector reads every cell.
-    for (uint32_t i = 1; i < record_size(table) / sizeof(Cell); i++) cells[i] = Cell{uint8_t(Type::Unset), 0, 0, 0};
+    for (uint32_t i = 1; i < record_size(table) / sizeof(Cell); i++) cells[i] = Cell::of(Type::Unset);
     return true;
 }
 
@@ -870,7 +872,7 @@ Node copy(Node table, Node values) {
     Hold hold(hash_cell(0, values));  // the values are often new, and nothing else holds them yet
     Node twin = alloc::copy_series(table);
     // Until a member is copied the twin names the original's, which stays alive anyway.
-    hold.cell().data3 = twin;
+    hold.cell().set_table(twin);
     record(twin)->values = values;
     copy_member(twin, &Record::flags);
     copy_member(twin, &Record::keys);
@@ -930,15 +932,15 @@ void resize_indexed(Node table, uint32_t size) {
     uint32_t buckets = std::max(round_pow2(size), kMinBuckets);
     uint32_t bytes = record_size(table);
     Node old = record(table)->values;
-    Hold keep_old(Cell{uint8_t(Type::Block), 0, old, 0});  // the live records are copied out of it below
+    Hold keep_old(Cell::of(Type::Block).set_node(old));  // the live records are copied out of it below
     Hold values(Cell{uint8_t(Type::Block), 0,
                      alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell))), 0});
     replace_buckets(table, buckets, rehash_bound(buckets));
-    record(table)->values = values.cell().data2;
+    record(table)->values = values.cell().node();
     record(table)->stamp = next_stamp();
     for (uint32_t offset = 0; offset < mem::buffer(old)->used_bytes(); offset += bytes) {
         if (cells_at(old, offset)->header != kLiveRecord) continue;
-        BufPtr<Cell> area = put_block_key(table, cells_at(old, offset)->data1);
+        BufPtr<Cell> area = put_block_key(table, cells_at(old, offset)->record_key());
         std::memcpy(area.get(), (cells_at(old, offset) + 1).get(), bytes - sizeof(Cell));
     }
 }
@@ -978,7 +980,7 @@ void rebuild(Node table) {
     for (uint32_t offset = 0; offset < mem::buffer(record(table)->values)->used_bytes(); offset += bytes) {
         BufPtr<Cell> first = record_at(table, offset);
         if (first->header != kLiveRecord) continue;
-        Probe probe(hash_int(first->data1), record(table)->buckets);
+        Probe probe(hash_int(first->record_key()), record(table)->buckets);
         claim(table, uint32_t(walk(probe, flags_getter(table), no_match).bucket), int32_t(offset));
     }
     record(table)->stamp = next_stamp();
@@ -1003,12 +1005,12 @@ void sweep_weak(Node table) {
     for (uint32_t offset = 0; offset < mem::buffer(record(table)->values)->used_bytes(); offset += bytes) {
         BufPtr<Cell> cells = record_at(table, offset);
         if (cells->header != kLiveRecord) continue;
-        uint32_t key = cells->data1;
+        uint32_t key = cells->record_key();
         bool key_alive = collector::marked_q(key);
-        if (key_alive && (!owners || collector::marked_q(cells[2].data1))) continue;
+        if (key_alive && (!owners || collector::marked_q(cells[2].context()))) continue;
         if (owners && key_alive) mem::buffer(key)->flags &= ~kSeriesOwned;  // it outlived its owner
         delete_key(table, key);
-        cells->data1 = 0;
+        *cells = Cell{};
     }
 }
 
@@ -1099,7 +1101,7 @@ int32_t context_lookup(Node table, uint32_t symbol, bool ignore_case, Node conte
     Landing at = walk(
         probe, [flags] { return flags; },
         [&](uint32_t b) {
-            uint32_t id = words[keys[b]].data2;
+            uint32_t id = words[keys[b]].symbol();
             return id == symbol || (ignore_case && symbol::resolve(id) == canonical);
         });
     if (at.found) {

@@ -132,7 +132,8 @@ bool refresh_range(Node table, int32_t shift, uint32_t first, uint32_t count, bo
 void move_range(Node table, uint32_t destination, uint32_t first, uint32_t count);
 
 // Record tables: the value area (the record's second cell on) of a key's record, made when the key is
-// new. Every cell header of the record is reset to unset! (the first one marks the record live).
+// new. The record's first cell holds the key (type kRecordType marks the record live); every cell of
+// the value area is reset to unset!.
 BufPtr<Cell> put_block_key(Node table, uint32_t key);
 BufPtr<Cell> get(Node table, uint32_t key);  // null when absent
 // Marks the key's record deleted and empties its value area, whose cells may name what is freed next;

@@ -390,7 +390,7 @@ Node alloc_unset_cells(uint32_t n) {
     Node node = alloc_cells(n);
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     Cell* cells = mem::ptr<Cell>(b->data_start());
-    for (uint32_t i = 0; i < b->size / sizeof(Cell); i++) cells[i] = Cell{uint8_t(Type::Unset), 0, 0, 0};
+    for (uint32_t i = 0; i < b->size / sizeof(Cell); i++) cells[i] = Cell::of(Type::Unset);
     return node;
 }
 
@@ -446,7 +446,7 @@ BufPtr<Cell> alloc_tail_cell(Node node) {
     return BufPtr<Cell>(cell);
 }
 
-BufPtr<Cell> alloc_tail(const Cell& block) { return alloc_tail_cell(block.data2); }
+BufPtr<Cell> alloc_tail(const Cell& block) { return alloc_tail_cell(block.node()); }
 
 BufPtr<uint8_t> alloc_tail_bytes(Node node, uint32_t n) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);

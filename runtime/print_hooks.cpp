@@ -87,13 +87,13 @@ PrintScope::~PrintScope() {
 
 void print_string(const Cell* string, bool line) {
     PrintScope scope;
-    BufPtr<SeriesBuffer> buffer = mem::buffer(string->data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(string->node());
     uint32_t unit = buffer->unit();
     if (unit != 1 && unit != 2 && unit != 4) {
         sys::print_items({"Error: unknown string encoding: ", int32_t(unit)});
         return;
     }
-    Addr start = buffer->offset + string->data1 * unit;
+    Addr start = buffer->offset + string->head() * unit;
     uint32_t byte_length = start < buffer->tail ? buffer->tail - start : 0;  // a head past the tail: nothing
     console::write_text(mem::ptr(start), byte_length, int(unit), line);
 }

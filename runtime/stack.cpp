@@ -41,7 +41,7 @@ Cell* cell_at(Addr address) { return mem::ptr<Cell>(address); }
 
 // A function frame gives its context back the values pointer it had before the call.
 void restore_context(const CallFrame& f) {
-    if (f.function_context) context_cell(f.function_context)->data2 = f.saved_values;
+    if (f.function_context) context_cell(f.function_context)->set_values(f.saved_values);
 }
 
 void restore_function_context(const CallFrame& f) {
@@ -79,7 +79,7 @@ void init_calls(Node call_stack) {
 void mark_func(const Cell& name, Node function_context) {
     OKA_ASSERT(!function_context || (context_cell(function_context)->header & kValuesOnStack));
     push_frame(name, kind_bits(kFrameFunction), function_context,
-               function_context ? context_cell(function_context)->data2 : 0);
+               function_context ? context_cell(function_context)->values() : 0);
 }
 
 void set_in_body(bool flag) {

@@ -97,7 +97,7 @@ public:
     explicit Root(const Cell& value) : cell_(push(value)) {}
     // A series held by its node alone sits there as a block! when it holds cells, else as a string!: a
     // value of the kind its buffer holds, as whatever reads the stack expects.
-    explicit Root(Node node) : Root(Cell{uint8_t(holding_type(node)), 0, node, 0}) {}
+    explicit Root(Node node) : Root(Cell::of(holding_type(node)).set_node(node)) {}
     ~Root() { top = cell_; }
     Root(const Root&) = delete;
     Root& operator=(const Root&) = delete;
@@ -151,7 +151,7 @@ constexpr uint32_t kind_bits(FrameKind kind) { return uint32_t(kind) << 24; }
 
 OKA_ALWAYS_INLINE void push_frame(const Cell& name, uint32_t header, Node function_context, Addr saved_values) {
     if (call_top >= call_end) overflow(top);
-    *call_top++ = {(name.data2 & 0xFFFF) << 8 | header, mem::addr(frame_base), name.data1, function_context,
+    *call_top++ = {(name.symbol() & 0xFFFF) << 8 | header, mem::addr(frame_base), name.context(), function_context,
                    saved_values};
     frame_base = top;
 }

@@ -15,7 +15,7 @@ constexpr uint32_t kInitialSymbols = 4000;
 void init_table() {
     runtime::register_root(&table);
     table = alloc::alloc_cells(kInitialSymbols);
-    Cell symbols{uint8_t(Type::Block), 0, table, 0};
+    Cell symbols = Cell::of(Type::Block).set_node(table);
     index = hashtable::init(kInitialSymbols, &symbols, hashtable::kNames);
 }
 
@@ -24,7 +24,7 @@ uint32_t lookup(const uint8_t* name, uint32_t length, bool ignore_case) {
 }
 
 uint32_t resolve(uint32_t id) {
-    int32_t alias = int32_t(mem::ptr<Cell>(mem::buffer(table)->offset)[id - 1].data1);
+    int32_t alias = mem::ptr<Cell>(mem::buffer(table)->offset)[id - 1].alias();
     return alias > 0 ? uint32_t(alias) : id;
 }
 

@@ -1,15 +1,14 @@
 /* The static facts of the datatypes, generated from runtime/types.def: each type's name and parent,
-   the layout of its payload (runtime/type_layouts.def) and the classes it belongs to
-   (runtime/type_classes.def).
+   and the classes it belongs to (runtime/type_classes.def); the layout of its payload is runtime/cell.h's
+   (type_layout).
 
    Rules:
    - runtime/types.def says these facts once: a new datatype is one row there and its own file under
      datatypes/. Code that asks whether a type belongs to a group asks is_a or type_layout, and a set
      of types it needs is built from class_mask and type_mask: it does not list the members of a class.
-   - The layout is the one place that says which payload words of a cell name nodes, hash tables or
-     handles: the collector follows a cell's references by its layout alone. A bounded string view
-     (kBoundedStringType) has the bytes layout, since it keeps its text's buffer and nothing else; it
-     belongs to no class.
+   - The layout is the one place that says what each payload word of a cell holds, and which name
+     nodes, hash tables or handles: the collector follows a cell's references by its layout alone. A
+     bounded string view (kBoundedStringType) has a layout of its own and belongs to no class.
    - The lookups are constexpr and branch-free (an entry of a table, a bit of a mask): the interpreter
      and the collector ask them for every value. */
 #pragma once
@@ -20,19 +19,6 @@
 #include "runtime/cell.h"
 
 namespace oka {
-
-enum class Layout : uint8_t {
-#define OKA_LAYOUT(name) name,
-#include "runtime/type_layouts.def"
-#undef OKA_LAYOUT
-};
-
-inline constexpr int kLayoutCount = 0
-#define OKA_LAYOUT(name) +1
-#include "runtime/type_layouts.def"
-#undef OKA_LAYOUT
-    ;
-static_assert(kLayoutCount == 15, "a cell's payload has one of 15 layouts");
 
 enum class TypeClass : uint8_t {
 #define OKA_TYPE_CLASS(name, typeset) name,
@@ -65,12 +51,10 @@ namespace type_facts {
 struct Row {
     const char* name;  // as the language spells it, with its "!"
     Type parent;
-    Layout layout;
     uint32_t classes;  // bit c for TypeClass c
 };
 
-// The rows of types.def by type id; ids that name no datatype have no name, no parent, no class and
-// nothing to follow, but for the bounded string view.
+// The rows of types.def by type id; ids that name no datatype have no name, no parent and no class.
 inline constexpr auto kRows = [] {
 // The class column of a row is an or of these.
 #define OKA_TYPE_CLASS(name, typeset) [[maybe_unused]] constexpr uint32_t name = 1u << int(TypeClass::name);
@@ -78,18 +62,10 @@ inline constexpr auto kRows = [] {
 #undef OKA_TYPE_CLASS
     [[maybe_unused]] constexpr uint32_t no_class = 0;
     std::array<Row, kTypeTableSize> rows{};
-#define OKA_TYPE(id, Name, text, Parent, layout, classes) rows[id] = {text, Type::Parent, Layout::layout, classes};
+#define OKA_TYPE(id, Name, text, Parent, layout, classes) rows[id] = {text, Type::Parent, classes};
 #include "runtime/types.def"
 #undef OKA_TYPE
-    rows[kBoundedStringType].layout = Layout::bytes;
     return rows;
-}();
-
-// By every value of a type byte, so that a lookup needs no bounds check.
-inline constexpr auto kLayouts = [] {
-    std::array<Layout, 256> layouts{};
-    for (int id = 0; id < kTypeTableSize; id++) layouts[id] = kRows[id].layout;
-    return layouts;
 }();
 
 inline constexpr auto kClassMasks = [] {
@@ -107,8 +83,6 @@ inline constexpr const char* kTypesetNames[] = {
 };
 
 }  // namespace type_facts
-
-constexpr Layout type_layout(Type type) { return type_facts::kLayouts[uint8_t(type)]; }
 
 // ---- what the layouts read in a cell's header ----
 

@@ -64,10 +64,10 @@ uint32_t step(uint32_t state, uint32_t& code_point, uint8_t byte) {
 // from there (none when the head lies past the tail).
 template <class F>
 decltype(auto) with_head_units(const Cell* string, F&& body) {
-    BufPtr<SeriesBuffer> b = mem::buffer(string->data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(string->node());
     return with_unit(b->unit(), [&]<class Unit>(Unit tag) {
         uint32_t length = b->used_bytes() / sizeof(Unit);
-        uint32_t head = std::min(string->data1, length);
+        uint32_t head = std::min(string->head(), length);
         return body(tag, mem::ptr(b->offset) + head * sizeof(Unit), length - head);
     });
 }
@@ -241,6 +241,30 @@ const uint8_t* skip_utf8_chars(const uint8_t* p, const uint8_t* end, uint32_t n)
     return std::min(p, end);
 }
 
+std::string replace_invalid_utf8(const std::string& bytes, Replacer replace) {
+    std::string valid;
+    valid.reserve(bytes.size());
+    const auto* start = reinterpret_cast<const uint8_t*>(bytes.c_str());  // NUL-ended: a cut sequence fails
+    const uint8_t* end = start + bytes.size();
+    for (const uint8_t* p = start; p < end;) {
+        int32_t code_point;
+        const uint8_t* next = fast_decode_utf8_char(p, code_point);
+        if (code_point < 0 && next - p > 1) next--;
+        next = std::min(next, end);
+        std::string_view sequence(reinterpret_cast<const char*>(p), size_t(next - p));
+        if (code_point >= 0)
+            valid += sequence;
+        else
+            replace(valid, sequence);
+        p = next;
+    }
+    return valid;
+}
+
+std::string valid_utf8(const std::string& bytes) {
+    return replace_invalid_utf8(bytes, [](std::string& out, std::string_view) { out += "\xEF\xBF\xBD"; });
+}
+
 uint32_t utf8_lead_length(uint8_t byte) {
     uint32_t top_ones = std::countl_one(byte);
     return top_ones >= 4 ? 4 : top_ones >= 2 ? top_ones : 0;
@@ -302,7 +326,7 @@ BufPtr<char> to_utf8(Cell* string, int32_t& length) { return to_utf8_part(string
 BufPtr<char> to_utf8_part(Cell* string, int32_t& length, bool crlf) {
     uint32_t count = count_from_head(string, length);
     // A unit-1 character takes at most 2 bytes, a unit-2 one 3, any other 4; an LF with its CR takes 2.
-    uint32_t most_per_char = std::min(mem::buffer(string->data2)->unit() + 1, 4u);
+    uint32_t most_per_char = std::min(mem::buffer(string->node())->unit() + 1, 4u);
     BufPtr<uint8_t> out = scratch_buffer(string, uint64_t(most_per_char) * (count + 1));
     uint32_t written = write_utf8(string, count, out.get(), UINT32_MAX, crlf);
     out[written] = 0;
@@ -390,7 +414,7 @@ Node load_utf8(const uint8_t* bytes, uint32_t length, Node target, uint32_t* rem
 }
 
 Node load_utf8_into(const uint8_t* bytes, uint32_t length, const Cell* string, uint32_t* remaining) {
-    return load_utf8(bytes, length, string->data2, remaining, false);
+    return load_utf8(bytes, length, string->node(), remaining, false);
 }
 
 Node load_utf8_new(const uint8_t* bytes, uint32_t length) { return load_utf8(bytes, length, 0, nullptr, false); }
@@ -421,10 +445,11 @@ Node load_encoded(const uint8_t* text, uint32_t length, int32_t encoding) {
 BufPtr<uint8_t> scratch_buffer(Cell* string, uint64_t bytes) {
     // Beyond 4 GiB the clamped size is still above the allocator's limit, which refuses it.
     uint32_t size = uint32_t(std::min<uint64_t>(bytes, UINT32_MAX));
-    Node node = string->data3;
-    if (!node)
-        string->data3 = node = alloc::alloc_bytes(size);
-    else if (mem::buffer(node)->size < size)
+    Node node = string->scratch();
+    if (!node) {
+        node = alloc::alloc_bytes(size);  // before the write: the allocation may move the string's cell
+        string->set_scratch(node);
+    } else if (mem::buffer(node)->size < size)
         alloc::reallocate_series(node, size);
     return BufPtr<uint8_t>(mem::ptr(mem::buffer(node)->data_start()));
 }

@@ -14,7 +14,7 @@ int32_t free_head = kNoSlot;
 
 BufPtr<Cell> slot_at(uint32_t index) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(table)->offset) + index); }
 
-Cell free_slot(int32_t next) { return Cell{uint8_t(Type::Integer), 0, uint32_t(next), 0}; }
+Cell free_slot(int32_t next) { return Cell::of(Type::Integer).set_int32(next); }
 
 uint32_t capacity() {
     BufPtr<SeriesBuffer> b = mem::buffer(table);
@@ -39,7 +39,7 @@ uint32_t store(const Cell& value) {
     }
     auto index = uint32_t(free_head);
     BufPtr<Cell> slot = slot_at(index);
-    free_head = int32_t(slot->data2);
+    free_head = slot->int32();
     *slot = parked.cell();
     return index + 1;
 }

@@ -71,16 +71,16 @@ TEST(TypeFacts, ClassesAgreeWithLayoutsAndParents) {
         Type root;
     } rules[] = {
         {TypeClass::any_word, {L::word}, Type::Word},
-        {TypeClass::all_word, {L::word, L::nothing}, Type::Word},
+        {TypeClass::all_word, {L::word, L::issue}, Type::Word},
         {TypeClass::any_path, {L::cells}, Type::Path},
         {TypeClass::any_list, {L::cells, L::hash}, Type::Block},
         {TypeClass::any_block, {L::cells, L::hash}, Type::Block},
         {TypeClass::any_string, {L::text}, Type::String},
-        {TypeClass::series, {L::cells, L::hash, L::text, L::bytes, L::image}, Type::Series},
+        {TypeClass::series, {L::cells, L::hash, L::text, L::bytes, L::vector, L::image}, Type::Series},
         {TypeClass::any_function, {L::native, L::op, L::function}, Type::Void},
         {TypeClass::any_object, {L::object}, Type::Object},
-        {TypeClass::number, {L::nothing}, Type::Void},
-        {TypeClass::amount, {L::nothing}, Type::Void},
+        {TypeClass::number, {L::integer, L::float_}, Type::Void},
+        {TypeClass::amount, {L::integer, L::char_, L::float_}, Type::Void},
     };
     ASSERT_EQ(std::size(rules), size_t(kTypeClassCount));
     for (const Rule& r : rules) {
@@ -91,7 +91,7 @@ TEST(TypeFacts, ClassesAgreeWithLayoutsAndParents) {
             EXPECT_TRUE(descends_from(Type(id), r.root)) << id;
         }
     }
-    EXPECT_EQ(type_layout(Type(kBoundedStringType)), Layout::bytes);
+    EXPECT_EQ(type_layout(Type(kBoundedStringType)), Layout::bounded_text);
     for (int c = 0; c < kTypeClassCount; c++) EXPECT_FALSE(is_a(Type(kBoundedStringType), TypeClass(c))) << c;
 }
 
@@ -129,6 +129,11 @@ TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
         {uint32_t(Type::Error), {true, false, true}},
         {uint32_t(Type::Event), {false, false, false}},
         {uint32_t(Type::Event) | kEventHoldsSeries, {false, true, false}},
+        {uint32_t(Type::Vector), {false, true, false}},
+        {uint32_t(Type::Date), {false, false, false}},
+        {uint32_t(Type::Money), {false, false, false}},
+        {uint32_t(Type::Typeset), {false, false, false}},
+        {kRecordType, {false, false, false}},
     };
     constexpr uint32_t kSizes[3] = {1000, 3000, 9000};
     // The cells name buffers of bytes wherever they hold a node, which no real value does.
@@ -158,5 +163,39 @@ TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
         stack::top = saved;
     }
 }
+
+// The accessors read back what they wrote, a field of several words included, and leave the words of
+// the other fields alone.
+TEST(PayloadFields, ReadBackWhatTheyWrite) {
+    Cell date = Cell::of(Type::Date).set_date_word(0x12345678).set_time_slot(-1.5);
+    EXPECT_EQ(date.date_word(), 0x12345678u);
+    EXPECT_EQ(date.time_slot(), -1.5);
+    Cell typeset = Cell::of(Type::Typeset).set_low_type_bits(0x8000000000000001u).set_high_type_bits(7);
+    EXPECT_EQ(typeset.low_type_bits(), 0x8000000000000001u);
+    EXPECT_EQ(typeset.high_type_bits(), 7u);
+    Cell hash = Cell::of(Type::Hash).set_head(3).set_node(0x40).set_table(0x80);
+    EXPECT_EQ(hash.head(), 3u);
+    EXPECT_EQ(hash.node(), 0x40u);
+    EXPECT_EQ(hash.table(), 0x80u);
+    Cell word = Cell::of(Type::Word).set_position(-1);
+    EXPECT_EQ(word.position(), -1);
+    EXPECT_EQ(Cell::of(Type::Point3D).set_coordinates({1.5f, -2, 3}).coordinates(), (Float32x3{1.5f, -2, 3}));
+    EXPECT_EQ(Cell::of(Type::Vector).set_element_type(Type::Percent).element_type(), Type::Percent);
+    EXPECT_TRUE(Cell::of(Type::Logic).set_truth(true).truth());
+    // A char! is read as an integer by the integer actions it inherits.
+    EXPECT_EQ(Cell::of(Type::Char).set_code_point(0x263A).int32(), 0x263A);
+}
+
+#if OKA_CHECKS
+// A field read or written in a cell whose layout lacks it ends the check build, naming the place.
+TEST(PayloadFields, TheCheckBuildRefusesAFieldTheLayoutLacks) {
+    Cell integer = Cell::of(Type::Integer).set_int32(5);
+    EXPECT_EXIT((void)integer.head(), testing::ExitedWithCode(98),
+                "types_test.cpp:[0-9]+: a cell of type 11 has no payload field head");
+    EXPECT_EXIT(integer.set_f64(1.0), testing::ExitedWithCode(98), "has no payload field f64");
+    Cell vacant{};  // a cell of no type, as a map's removed value
+    EXPECT_EXIT((void)vacant.node(), testing::ExitedWithCode(98), "a cell of type 0 has no payload field node");
+}
+#endif
 
 }  // namespace oka
