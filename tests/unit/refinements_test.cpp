@@ -32,8 +32,8 @@ TEST(Refinements, NamesInsideNestedBlocksOrDocStringsAreNotTheOwners) {
         std::string_view name;
         int expected;
     } cases[] = {
-        {"expand", 0}, {"next", 1}, {"inner", -1}, {"value", -1}, {"callback", -1}, {"nex", -1},
-        {"quoted.", -1}, {"doc", -1},
+        {"expand", 0},    {"next", 1}, {"inner", -1},   {"value", -1},
+        {"callback", -1}, {"nex", -1}, {"quoted.", -1}, {"doc", -1},
     };
     for (const Case& c : cases) EXPECT_EQ(index_of(spec, c.name), c.expected) << c.name;
 }
