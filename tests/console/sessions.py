@@ -235,7 +235,7 @@ class Keys(str):
     """Keys typed as they are, Enter only where they hold a carriage return."""
 
 
-UP, LEFT, HOME, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x04", "\x1b"
+UP, LEFT, HOME, TAB, CTRL_C, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x03", "\x04", "\x1b"
 WIDE = "\u4e2d"  # two columns
 
 
@@ -349,8 +349,8 @@ SESSIONS = {
 }
 
 # How a session ends (quit typed, unless named here), and the entry that the settings file then holds
-# first in its history: Ctrl+D on an empty line ends the console as quit does.
-ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7")}
+# first in its history: Ctrl+D on an empty line, and Ctrl+C at the prompt, end the console as quit does.
+ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7"), "halts": (CTRL_C, "debug [print 1]")}
 
 
 def run(name, steps):
