@@ -40,6 +40,7 @@ bench: build-release
 	build/release/line_editor_bench
 	build/release/okabin_bench
 	build/release/tui_bench
+	build/release/draw_bench
 
 # The fuzz targets live in the sanitizer build.
 fuzz: build-sanitize
