@@ -22,7 +22,6 @@ namespace oka::terminal {
 namespace {
 
 constexpr int kTabColumns = 4;
-constexpr uint32_t kReplacement = 0xFFFD;
 
 // Key codes that are characters.
 enum : int {
@@ -507,19 +506,19 @@ int32_t read_char() {
     int lead = read_byte();
     if (lead < 0x80) return lead;
     uint32_t length = unicode::utf8_lead_length(uint8_t(lead));
-    if (length == 0) return kReplacement;
+    if (length == 0) return unicode::kReplacementCharacter;
     uint8_t bytes[5] = {uint8_t(lead)};
     for (uint32_t i = 1; i < length; i++) {
         int byte = read_byte();
         if (byte < 0 || (byte & 0xC0) != 0x80) {
             pending_byte = byte;
-            return kReplacement;
+            return unicode::kReplacementCharacter;
         }
         bytes[i] = uint8_t(byte);
     }
     int32_t code_point;
     unicode::fast_decode_utf8_char(bytes, code_point);
-    return code_point < 0 ? int32_t(kReplacement) : code_point;
+    return code_point < 0 ? int32_t(unicode::kReplacementCharacter) : code_point;
 }
 
 }  // namespace

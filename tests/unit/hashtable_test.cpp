@@ -314,10 +314,11 @@ TEST(HashTable, SizesOfNewTables) {
     EXPECT_EQ(record(records)->stamp, collector::node_cycles + 1);
 }
 
+// As start-up made it: the tests before this one may have added symbols enough to grow it since.
 TEST(HashTable, TheSymbolIndexIsMadeAtStartUp) {
-    EXPECT_EQ(record(symbol::index)->kind, uint32_t(hashtable::kNames));
-    EXPECT_EQ(record(symbol::index)->buckets, 16384u);
-    EXPECT_EQ(record(symbol::index)->upper_bound, 12615u);
+    EXPECT_EQ(test::startup_symbol_index.kind, uint32_t(hashtable::kNames));
+    EXPECT_EQ(test::startup_symbol_index.buckets, 16384u);
+    EXPECT_EQ(test::startup_symbol_index.upper_bound, 12615u);
     EXPECT_EQ(record(symbol::index)->values, symbol::table);
 }
 
