@@ -7,6 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -94,9 +95,16 @@ int32_t field_index(const Cell& word) {
 
 Cell result;  // the answer of a field that allocates nothing, copied out by the caller at once
 
-// The cells of a made event's block: face, window, offset and picked, in that order.
+// The cells of a made event's block: face, window, offset and picked, in that order; a delivered
+// event's block has a fifth, its key.
 constexpr uint32_t kBlockCells = 4;
-uint32_t block_slot(int32_t field) { return field == kPicked ? 3 : uint32_t(field - kFace); }
+constexpr uint32_t kKeySlot = 4;
+uint32_t block_slot(int32_t field) { return field == kPicked ? 3 : field == kKey ? kKeySlot : uint32_t(field - kFace); }
+
+bool holds_key_q(const Cell& event) {
+    if (!(event.header & kEventHoldsSeries) || !event.data2) return false;
+    return series::rs_buffer_length_q(Cell{uint8_t(Type::Block), 0, event.data2, 0}) > kKeySlot;
+}
 
 // A field kept in the event's block, or its value when the spec set none of the four.
 const Cell* kept_field(const Cell& event, int32_t field) {
@@ -126,7 +134,9 @@ const Cell* get_field(const Cell& event, int32_t field) {
     case kWindow:
     case kOffset:
     case kPicked: return kept_field(event, field);
-    case kKey: return event.data3 & kKeyMask ? char_::make_at(&result, event.data3 & kKeyMask) : &none::value;
+    case kKey:
+        if (holds_key_q(event)) return kept_field(event, field);
+        return event.data3 & kKeyMask ? char_::make_at(&result, event.data3 & kKeyMask) : &none::value;
     case kFlags: return flag_words(event);
     case kOrientation: return &none::value;
     default: return logic::make_at(&result, event.data3 & kFieldBits[field - kAway]);
