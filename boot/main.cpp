@@ -112,6 +112,7 @@ void publish_arguments() {
 void launch_console() {
     Cell* code = stack::push_next();
     *code = *lexer::load("cli-console-ctx/launch");
+    alloc::set_series_flag(code->data2, kSeriesLibrary);  // the console's code, as the library's
     interpreter::eval_block(*code, false);
 }
 

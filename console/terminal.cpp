@@ -46,6 +46,7 @@ bool console = true;
 Size window = {0, 0};  // the window's size as the console reports it
 int columns = -1;      // the width that the editor wraps at
 Completer completer = nullptr;
+SizeListener size_listener = nullptr;
 
 Cell line, prompt, history, saved_line;
 bool roots_registered = false;
@@ -218,14 +219,28 @@ void update_size() {
     if (platform::window_size(1, c, r) || platform::window_size(0, c, r)) window = {c, r};
     columns = window.columns;
     if (columns <= 0) columns = window.columns = kNoSize.columns;
+    prompt_column = std::min(prompt_column, columns - 1);
+    if (size_listener) size_listener(window);
 }
 
-// Reads keys until one is not a change of the window's size.
+// The width from the prompt's start to the cursor, as the line is drawn at the current width.
+int cursor_width() {
+    int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, prompt_column, false);
+    return emit(line, 0, cursor(), hidden, w1, false);
+}
+
+// Reads keys until one is not a change of the window's size. A terminal rewraps the rows of the line at
+// the new width, its cursor staying on the same character: the line is drawn again from the prompt's
+// start, found from there, over what the old width drew.
 int read_key() {
     for (;;) {
         int key = platform::read_key(0);
         if (key != int(platform::Key::resized)) return key;
         update_size();
+        int at = cursor_width();
+        cursor_row = at_end() ? row_after_text(at) : at / columns;
+        full_redraw = true;
+        refresh_line();
     }
 }
 
@@ -563,5 +578,7 @@ Size console_init(const char* title) {
 }
 
 void set_completer(Completer completer_) { completer = completer_; }
+
+void set_size_listener(SizeListener listener) { size_listener = listener; }
 
 }  // namespace oka::terminal

@@ -1250,9 +1250,11 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
         unset::box();
         return;
     }
-    current_code = code;
+    // Library code leaves the cell at the user's expression that called into it.
+    bool shown = !(mem::buffer(code.data2)->flags & kSeriesLibrary);
+    if (shown) current_code = code;
     for (uint32_t position = code.data1;;) {
-        current_code.data1 = position;
+        if (shown) current_code.data1 = position;
         position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
         stack::reset();

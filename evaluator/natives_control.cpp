@@ -484,10 +484,11 @@ void catch_s(const int32_t* positions) {
 // Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
 // stops them, so that they reach it as errors. A std::bad_alloc that no call turned into the no-memory
 // error (one thrown by the interpreter's own work between calls) is turned into it here, where the try
-// frame still takes it.
+// frame still takes it. A caught error keeps the names of the calls it arose in, with or without /keep,
+// so that its stack field can be read.
 void try_s(const int32_t* positions) {
     Refinements<try_slot> refinements(positions);
-    bool all = refinements.given("all"), keep = refinements.given("keep");
+    bool all = refinements.given("all");
     Cell* base = stack::frame_base;
     stack::CallFrame* calls = stack::call_top;
     if (all)
@@ -511,7 +512,7 @@ void try_s(const int32_t* positions) {
     } else {
         stack::adjust_post_try();
     }
-    if (keep && base->is(Type::Error)) error::capture_stack(*base, 1);
+    if (base->is(Type::Error)) error::capture_stack(*base);
 }
 
 }  // namespace oka::natives
