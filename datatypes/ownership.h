@@ -60,13 +60,17 @@ inline bool has_entry_type(Type type) {
 // check's work for a value whose buffer is flagged as owned.
 bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count);
 
+// Whether changes of the series `value` are reported to an owner.
+inline bool owned_q(const Cell& value) {
+    return has_entry_type(value.type()) && (mem::buffer(value.node())->flags & kSeriesOwned);
+}
+
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
 // did. `new_value`, when given, is fixed; `index` and `count` locate the changed part (0-based unit
 // index from the buffer start, unit count). The handler may run any code: it allocates. Every change
 // of a series asks, so the common answer (no owner) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    if (!has_entry_type(value.type()) || !(mem::buffer(value.node())->flags & kSeriesOwned)) return false;
-    return report(value, action, new_value, index, count);
+    return owned_q(value) && report(value, action, new_value, index, count);
 }
 
 }  // namespace oka::ownership

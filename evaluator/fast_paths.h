@@ -79,20 +79,20 @@ bool logic_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* resu
 // remainder on two integers (but by 0, and -2147483648 by -1) or on two numbers of which a float, and,
 // or and xor on two integers or two logic values, power of two integers whose answer is an integer,
 // the comparisons = <> == < <= > >= on two integers, to integer! of a number that fits. False leaves
-// the call to the function. The
-// interpreter computes operators and calls this way on every evaluation step where it can, hence
-// inline.
+// the call to the function. The interpreter computes operators and calls this way on every evaluation
+// step where it can, hence inline.
 OKA_ALWAYS_INLINE bool compute_in_place(InPlace how, const Cell& a, const Cell& b, Cell* result) {
     if (!how.computes()) return false;
-    if (how.kind == InPlace::kTo) return integer_in_place(a, b, result);
     auto op = integer::MathOp(how.op);
     if (!a.is(Type::Integer) || !b.is(Type::Integer)) {
+        if (how.kind == InPlace::kTo) return integer_in_place(a, b, result);
         if (how.kind != InPlace::kMath) return false;
         return op <= integer::MathOp::remainder ? floats_in_place(op, a, b, result) : logic_in_place(op, a, b, result);
     }
     int32_t x = integer::get(a), y = integer::get(b);
     switch (how.kind) {
     case InPlace::kCompare: logic::make_at(result, integers_compared(x, y, CompareOp(how.op))); return true;
+    case InPlace::kTo: return false;  // `to` with an integer for its type: not a conversion done here
     case InPlace::kPower: {
         std::optional<int32_t> power = y >= 0 ? integer::exact_power(x, y) : std::nullopt;
         if (power) integer::make_at(result, *power);
