@@ -64,6 +64,12 @@ bool report(const Cell& value, Word action, const Cell* new_value, int32_t index
 // Whether the series or bitset of `node` reports its changes to an owner.
 inline bool owned_flag_q(Node node) { return mem::buffer(node)->flags & kSeriesOwned; }
 
+// Whether a change of the series `value` must go through check: it has an owner, or a walk holds
+// removals that the change must carry out first. A change that needs neither may take a short path.
+inline bool watched_q(const Cell& value) {
+    return has_entry_type(value.type()) && (series::removing_walks > 0 || owned_flag_q(value.node()));
+}
+
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
 // did. `new_value`, when given, is fixed; `index` and `count` locate the changed part (0-based unit
 // index from the buffer start, unit count). The handler may run any code: it allocates. Removals that

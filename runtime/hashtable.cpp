@@ -448,6 +448,46 @@ bool hash_fits(Node table, int32_t position, uint32_t hash) {
     return kind_of(table) != kMapKeys || key_hash(table, position) == hash;
 }
 
+// ---- Map keys compared without their compare action ----
+//
+// Integer and word keys are the most common in maps, and their equality is simple enough to be
+// compared in the probe itself: no action dispatch, and the table's series read once, since nothing
+// in such a probe allocates.
+
+// Whether the key (words retyped to set-words, as maps store them) is compared here under `op`.
+bool inline_key_q(const Cell& sought, int32_t op) {
+    if (sought.is(Type::Integer)) return true;
+    return sought.is(Type::SetWord) &&
+           (op == kCompareEqual || op == kCompareFind || op == kCompareStrictEqual || op == kCompareSame);
+}
+
+// The equality the compare actions of integer! and the words give a stored key and such a key: the
+// same number; the same symbol, letter case ignored but by == and same?, which also asks for the same
+// binding.
+bool same_inline_key(const Cell& stored, const Cell& sought, int32_t op) {
+    if (stored.type() != sought.type()) return false;
+    if (sought.is(Type::Integer)) return stored.int32() == sought.int32();
+    if (op == kCompareEqual || op == kCompareFind)
+        return symbol::resolve(stored.symbol()) == symbol::resolve(sought.symbol());
+    return stored.symbol() == sought.symbol() && (op != kCompareSame || stored.context() == sought.context());
+}
+
+int32_t find_inline_key(Node table, const Cell& sought, uint32_t hash, int32_t op) {
+    const Record r = *record(table);
+    const uint32_t* flags = items<uint32_t>(r.flags).get();
+    const int32_t* keys = items<int32_t>(r.keys).get();
+    const uint32_t* hashes = items<uint32_t>(r.index).get();
+    const Cell* cells = items<Cell>(r.values).get();
+    Probe probe(hash, r.buckets);
+    Landing at = walk(
+        probe, [flags] { return flags; },
+        [&](uint32_t b) {
+            auto position = uint32_t(keys[b]);
+            return hashes[position / 2] == hash && same_inline_key(cells[position], sought, op);
+        });
+    return at.found ? keys[at.bucket] : -1;
+}
+
 // Map keys: when the key at `position` is in the table already, the earlier entry takes its value
 // and the pair leaves the block (the cells behind it move down).
 bool merge_repeated_key(Node table, uint32_t position) {
@@ -758,6 +798,7 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
     if (kind == kMapKeys && is_a(sought.type(), TypeClass::any_word))
         sought.set_type(Type::SetWord);  // as maps store them
     uint32_t hash = hash_value(sought);
+    if (kind == kMapKeys && inline_key_q(sought, op)) return find_inline_key(table, sought, hash, op);
     Probe probe(hash, record(table)->buckets);
     if (kind != kValues) {
         Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
