@@ -335,7 +335,7 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     Edit edit = plan_change(*series, *value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
     if (owned) edit = plan_change(*series, *value, options);
-    splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), false);
+    splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), options.dup < 5);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
     series->data1 = edit.at + edit.written;
     stack::set_last(*series);

@@ -60,13 +60,20 @@ inline bool has_entry_type(Type type) {
 // check's work for a value whose buffer is flagged as owned.
 bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count);
 
+// Whether the series or bitset of `node` reports its changes to an owner.
+inline bool owned_flag_q(Node node) { return mem::buffer(node)->flags & kSeriesOwned; }
+
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
 // did. `new_value`, when given, is fixed; `index` and `count` locate the changed part (0-based unit
-// index from the buffer start, unit count). The handler may run any code: it allocates. Every change
-// of a series asks, so the common answer (no owner) is given here, where it inlines.
+// index from the buffer start, unit count). The handler may run any code: it allocates. Removals that
+// a walk holds for the series are carried out first (series::Removals); true then as well, since the
+// series changed under the caller's plan. Every change of a series asks, so the common answer (no
+// owner, nothing held) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    if (!has_entry_type(value.type()) || !(mem::buffer(value.node())->flags & kSeriesOwned)) return false;
-    return report(value, action, new_value, index, count);
+    if (!has_entry_type(value.type())) return false;
+    bool carried = series::removing_walks > 0 && series::carry_out_removals(value.node());
+    if (!owned_flag_q(value.node())) return carried;
+    return report(value, action, new_value, index, count) || carried;
 }
 
 }  // namespace oka::ownership
