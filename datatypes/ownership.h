@@ -43,7 +43,8 @@ void init();
 void bind(const Cell& value, const Cell& owner, const Cell& word);
 // bind, then marks the owner's context cell with kOwnerFlag.
 void bind_value(const Cell& value, const Cell& owner, const Cell& word);
-// Drops the entry of a series, and of the values inside a block-like value or an object.
+// Drops the entry of a series, and of the values inside a block-like value or an object (not inside an
+// object that owns its own fields' values: see kOwnerFlag).
 void unbind(const Cell& value);
 // unbind on `count` cells of a block buffer from an absolute index.
 void unbind_range(Node block, uint32_t index, uint32_t count);
