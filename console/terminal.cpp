@@ -216,7 +216,7 @@ void refresh_line(Shown shown = Shown::as_placed) {
         w2 = w3 = emit(line, cursor() - 1, cursor(), hidden, end_width, false);
         end_width = hidden || string::rs_abs_at(line, cursor() - 1) != kEsc ? w3 : -1;
     } else {
-        int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, prompt_column, write);
+        int w1 = emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, prompt_column, write);
         w2 = emit(line, 0, cursor(), hidden, w1, write);
         w3 = emit(line, cursor(), line_length(), hidden, w2, write);
         end_width = hidden || !holds_escape(line) ? w3 : -1;
@@ -243,7 +243,7 @@ void update_size() {
 
 // The width from the prompt's start to the cursor, as the line is drawn at the current width.
 int cursor_width() {
-    int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, prompt_column, false);
+    int w1 = emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, prompt_column, false);
     return emit(line, 0, cursor(), hidden, w1, false);
 }
 

@@ -256,7 +256,7 @@ void walk_series(bool removing) {
     uint32_t count = count_loop_words(loop_args[0]);
     if (loop_args[1].is(Type::Map) && count % 2) fire_with(Err::script_invalid_arg, loop_args[0]);
     // A walk over a series whose removals another walk holds reads it as they leave it.
-    if (ownership::has_entry_type(loop_args[1].type())) series::carry_out_removals(loop_args[1].data2);
+    if (ownership::has_entry_type(loop_args[1].type())) series::carry_out_removals(loop_args[1].node());
     Cell* series = stack::push(loop_args[1]);
     Loop loop;
     std::optional<series::Removals> removals;
