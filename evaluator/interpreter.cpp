@@ -20,6 +20,7 @@
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/actions.h"
+#include "evaluator/compiled_forms.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -783,8 +784,8 @@ uint32_t eval_arguments(Call& call) {
 template <Tracing t>
 void run_body(const Cell& function, const Cell& name);
 
-template <Tracing t>
-uint32_t make_call(Call& call, bool sub) {
+template <Tracing t, class Gather>
+uint32_t make_call(Call& call, bool sub, Gather gather_arguments) {
     Cell* start = stack::top;
     stack::push(call.function);
     if (traced<t>()) trace::fire_open(call.name);
@@ -801,7 +802,7 @@ uint32_t make_call(Call& call, bool sub) {
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
     no_memory_for_bad_alloc([&] {
-        eval_arguments<t>(call);
+        gather_arguments();
         if (routine) routines::call(call.function);
     });
     if (!native && !routine) run_body<t>(call.function, call.name);
@@ -816,6 +817,11 @@ uint32_t make_call(Call& call, bool sub) {
         stack::set_last_keep(*stack::frame_base);
     }
     return call.position;
+}
+
+template <Tracing t>
+uint32_t make_call(Call& call, bool sub) {
+    return make_call<t>(call, sub, [&] { eval_arguments<t>(call); });
 }
 
 // Lays out the frame of a function! called from C++ with values for its first `count` arguments (at
@@ -1238,11 +1244,17 @@ void init() {
     }
     series::call_sort_function = call_comparator;
     lexer::call_callback = call_lexer_callback;
+    compiled::init();
 }
 
 namespace {
 
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
+// run_compiled's answer when the form ran the whole block.
+constexpr uint32_t kFinished = UINT32_MAX;
+
+uint32_t run_compiled(const Cell& code, uint32_t end, bool shown);
+
 template <Tracing t>
 OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     uint32_t end = length_of(code);
@@ -1253,7 +1265,9 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     // Library code leaves the cell at the user's expression that called into it.
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
-    for (uint32_t position = code.data1;;) {
+    uint32_t start = t == Tracing::off ? run_compiled(code, end, shown) : code.data1;
+    if (start == kFinished) return;
+    for (uint32_t position = start;;) {
         if (shown) current_code.set_head(position);
         position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
@@ -1325,6 +1339,230 @@ void run_body(const Cell& function, const Cell& name) {
         copy_cell(stack::frame_base, base);
         stack::frame_base = stack::top = base;
     }
+}
+
+// ---- compiled forms ----
+//
+// The untraced evaluator runs a block by its compiled form where it has one (evaluator/compiled_forms.h):
+// the same evaluation, without working out again at every step what each cell of the code stands for.
+// A step that meets what it was not made for (a word holding another kind of value, code changed under
+// it) hands over to the general evaluation at its position, and the step around it goes on from where
+// that one ended, in the general way too when that is not where the form expected.
+
+using compiled::Form;
+using compiled::Step;
+using compiled::StepKind;
+
+// The same function or operator: the same type and payload (a function's context, a native's entry,
+// the same spec and extras).
+bool same_function(const Cell& value, const Cell& expected) {
+    constexpr size_t kHeader = sizeof value.header;
+    return ((value.header ^ expected.header) & ~kCellNewLine) == 0 &&
+           std::memcmp(reinterpret_cast<const char*>(&value) + kHeader,
+                       reinterpret_cast<const char*>(&expected) + kHeader, sizeof(Cell) - kHeader) == 0;
+}
+
+// The value of the step's word when it is the function the step was made for; else null.
+OKA_ALWAYS_INLINE BufPtr<Cell> expected_value(const Step& step) {
+    BufPtr<Cell> value = bound_value(step.cell);
+    return value && same_function(*value, step.expect) ? value : BufPtr<Cell>();
+}
+
+bool op_follows(const Cell& word) {
+    BufPtr<Cell> value = bound_value(word);
+    return value && value->is(Type::Op);
+}
+
+actions::InPlace how_of(const Step& step) { return {actions::InPlace::Kind(step.in_place_kind), step.in_place_op}; }
+
+// A pure step computed in place into `result` by its program; false, having changed nothing, where it
+// cannot be.
+bool computed(const Form& form, const Step& step, Cell* result) {
+    Cell values[compiled::kProgramDepth];
+    Cell* top = values;
+    const compiled::Op* op = form.ops.data() + step.program;
+    for (const compiled::Op* end = form.ops.data() + step.program_end; op < end; op++) {
+        switch (op->code) {
+        case compiled::OpCode::Constant: *top++ = op->cell; break;
+        case compiled::OpCode::Word: {
+            BufPtr<Cell> value = bound_value(op->cell);
+            if (!value || has_type(kActiveWordValues, *value)) return false;
+            *top++ = *value;
+            break;
+        }
+        case compiled::OpCode::Compute: {
+            BufPtr<Cell> value = bound_value(op->cell);
+            if (!value || !same_function(*value, op->expect)) return false;
+            top--;
+            actions::InPlace how{actions::InPlace::Kind(op->in_place_kind), op->in_place_op};
+            if (!actions::compute_in_place(how, top[-1], top[0], &top[-1])) return false;
+            break;
+        }
+        case compiled::OpCode::NoOp:
+            if (op_follows(op->cell)) return false;
+            break;
+        }
+    }
+    *result = values[0];
+    return true;
+}
+
+// The general evaluation of the step's expression, or of its operand alone.
+uint32_t step_in_general(const Step& step, const Cell& block, uint32_t end, bool sub) {
+    return eval_expression<Tracing::off>(block, step.position, end, !step.with_infix, sub, false);
+}
+
+uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub);
+
+// Gathers a compiled call's arguments (after an infix call's left operand) by the steps of the form,
+// while it stands and the code is where the form expects; then runs a native or an action. The
+// function is the one the form was made for, so it takes the arguments the form has steps for.
+void gather_compiled(Call& call, const Form& form, const Step& step) {
+    uint32_t fetched = 0;
+    if (call.infix()) {
+        stack::push(*call.left);
+        fetched = 1;
+    }
+    Cell cache = spec_cache(call.function);
+    uint32_t count = leading_arguments(cache);
+    OKA_ASSERT(count == fetched + step.count);
+    if (fetched && !typeset::has_q(cells_of(cache)[0], stack::top[-1].type())) refuse_argument(call, 0);
+    uint32_t position = call.position;
+    for (uint32_t i = fetched; i < count; i++) {
+        const Step& argument = form.child(step, i - fetched);
+        if (position == argument.position && !form.dropped()) {
+            position = run_step(form, argument, call.block, call.end, true);
+        } else {
+            if (at_end(call.block, position, call.end)) missing_argument(call, i);
+            position = eval_expression<Tracing::off>(call.block, position, call.end, call.infix(), true, false);
+        }
+        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
+    }
+    call.position = position;
+    if (native_like(call.function))
+        run_native<Tracing::off>(call, kNoRefinements.data());
+    else
+        enter_function<Tracing::off>(call, 0);
+}
+
+uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    BufPtr<Cell> value = expected_value(step);
+    if (!value) return step_in_general(step, block, end, sub);
+    Cell function = *value;
+    Call call{function, block, step.cell, step.position + 1, end, kCallPlain, nullptr, nullptr, 0};
+    return make_call<Tracing::off>(call, sub, [&] { gather_compiled(call, form, step); });
+}
+
+// An infix step on the value so far (at `start`): computed in place where it can be, else called.
+uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Cell& block, uint32_t end, Cell* start,
+                   bool sub) {
+    const Step& right = form.child(infix, 0);
+    Cell* left = sub ? start : stack::frame_base;
+    if (right.pure) {
+        Cell operand, result;
+        if (!computed(form, right, &operand) || !actions::compute_in_place(how_of(infix), *left, operand, &result))
+            return apply_infix<Tracing::off>(op, block, infix.position, end, start, sub);
+        if (sub) {
+            *start = result;
+            stack::top = start + 1;
+        } else {
+            stack::set_last_keep(result);
+        }
+        return infix.next;
+    }
+    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallPlain, left, nullptr, 0};
+    return make_call<Tracing::off>(call, sub, [&] { gather_compiled(call, form, infix); });
+}
+
+// An expression with calls in it: its operand, then its infix steps while the code is as the form
+// expects, then the general evaluation of any operator that follows.
+uint32_t run_expression(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    Cell* start = stack::top;
+    uint32_t next = run_step(form, form.child(step, 0), block, end, sub);
+    bool general = false;
+    for (uint32_t k = 1; k < step.count && !general; k++) {
+        const Step& infix = form.child(step, k);
+        BufPtr<Cell> op = next == infix.position && !form.dropped() ? expected_value(infix) : BufPtr<Cell>();
+        if (!op) {
+            general = true;
+            break;
+        }
+        Cell function = *op;
+        next = run_infix(form, infix, function, block, end, start, sub);
+    }
+    if (general || step.word_follows || form.dropped()) next = eval_infix<Tracing::off>(block, next, end, start, sub);
+    return next;
+}
+
+// A set-word's step: a value computed in place goes straight into a word with a plain slot; any other
+// set is made in a frame named by the word, as the general evaluation makes it.
+uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    const Step& value = form.child(step, 0);
+    if (value.pure) {
+        Cell result;
+        BufPtr<Cell> slot;
+        if (!computed(form, value, &result) || result.is(Type::Unset) || !step.cell.context() ||
+            !(slot = _context::plain_slot(step.cell, step.cell.context())))
+            return eval_set_word<Tracing::off>(step.cell, block, step.position, end, sub);
+        *slot = result;
+        put_result(result, sub);
+        return value.next;
+    }
+    stack::mark_interp_native(step.cell);
+    stack::push(step.cell);
+    uint32_t next = run_step(form, value, block, end, true);
+    word::set_arg();
+    unwind_for(sub);
+    return next;
+}
+
+// Runs a step: its value is pushed (sub) or goes to the result slot. Answers the position after it.
+uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    if (step.kind == StepKind::Constant) {
+        put_result(step.cell, sub);
+        return step.next;
+    }
+    if (step.pure) {
+        Cell value;
+        if (!computed(form, step, &value)) return step_in_general(step, block, end, sub);
+        put_result(value, sub);
+        return step.next;
+    }
+    Cell* start = stack::top;
+    uint32_t next;
+    switch (step.kind) {
+    case StepKind::Call: next = run_call(form, step, block, end, sub); break;
+    case StepKind::Paren:
+        eval_paren<Tracing::off>(step.cell, sub);
+        next = step.next;
+        break;
+    case StepKind::SetWord: next = run_set_word(form, step, block, end, sub); break;
+    case StepKind::Expression: return run_expression(form, step, block, end, sub);
+    default: return step_in_general(step, block, end, sub);
+    }
+    // An operator may follow where the code changed under the form.
+    if (step.with_infix && (next != step.next || form.dropped()))
+        next = eval_infix<Tracing::off>(block, next, end, start, sub);
+    return next;
+}
+
+// Runs the expressions of a block by its compiled form, as run_expressions would, while the form stands
+// and the code is where the form expects. Answers the position where the general evaluation goes on,
+// or kFinished when the block's evaluation ended.
+uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+    uint32_t position = code.head();
+    Form* form = compiled::form_of(code);
+    if (!form) return position;
+    compiled::Hold hold(*form);
+    for (uint32_t statement : form->statements) {
+        const Step& step = form->steps[statement];
+        if (position != step.position || form->dropped()) break;
+        if (shown) current_code.set_head(position);
+        position = run_step(*form, step, code, end, false);
+        if (position >= end || (form->dropped() && at_end(code, position, end))) return kFinished;
+        stack::reset();
+    }
+    return position;
 }
 
 }  // namespace
@@ -1466,6 +1704,12 @@ uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, u
     Cell fn = function, code = block, caller = frame_name(name);
     Call call{fn, code, caller, position, end, mode, nullptr, path, path_index};
     return trace::tracing ? make_call<Tracing::on>(call, sub) : make_call<Tracing::off>(call, sub);
+}
+
+int32_t fixed_arity(const Cell& function) {
+    Cell cache = spec_cache(function);
+    bool all_evaluated = cache.data3 & kAllEvaluated, nothing_else = cache.data3 & kNothingElse;
+    return all_evaluated && (native_like(function) || nothing_else) ? int32_t(leading_arguments(cache)) : -1;
 }
 
 void check_native_spec(const Cell& spec) {
