@@ -92,14 +92,14 @@ struct Collection {
 // A word that library code sets stays its own when it would otherwise be a global one; a `return:` in
 // its body is a spec's, never a word of its own (a local `return` would hide the native).
 bool library_local_q(const Cell& word) {
-    return word.data1 == _context::global && !same_symbol(word.data2, words::id(Sym::return_));
+    return word.context() == _context::global && !same_symbol(word.symbol(), words::id(Sym::return_));
 }
 
 // A word that the body binds joins the known words and the collected ones, as a word!, unless already
 // known.
 void add_local(const Cell& word, Collection& collection) {
     if (collection.globals_only && !library_local_q(word)) return;
-    if (!collection.known.insert(symbol::resolve(word.data2)).second) return;
+    if (!collection.known.insert(symbol::resolve(word.symbol())).second) return;
     block::rs_append(collection.collected, Cell{uint8_t(Type::Word), word.data1, word.data2, word.data3});
 }
 
@@ -185,12 +185,12 @@ void add_library_locals(const Cell& spec, const Cell& body) {
 // The blocks of a library function's body are library code, down to those of the functions it makes
 // when it runs (their bodies are copies of its blocks): errors name the user's code that called into
 // them instead.
-bool library_code_q(const Cell& code) { return mem::buffer(code.data2)->flags & kSeriesLibrary; }
+bool library_code_q(const Cell& code) { return mem::buffer(code.node())->flags & kSeriesLibrary; }
 
 void mark_library_code(const Cell& code) {
-    if (cycles::find_q(code.data2)) return;
+    if (cycles::find_q(code.node())) return;
     cycles::Scope scope(code);
-    mem::buffer(code.data2)->flags |= kSeriesLibrary;
+    mem::buffer(code.node())->flags |= kSeriesLibrary;
     for (uint32_t i = 0; i < length_of(code); i++) {
         Cell value = at(code, i);
         if (is_a(value.type(), TypeClass::any_block)) mark_library_code(value);

@@ -1251,10 +1251,10 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
         return;
     }
     // Library code leaves the cell at the user's expression that called into it.
-    bool shown = !(mem::buffer(code.data2)->flags & kSeriesLibrary);
+    bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
     for (uint32_t position = code.data1;;) {
-        if (shown) current_code.data1 = position;
+        if (shown) current_code.set_head(position);
         position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
         stack::reset();

@@ -26,7 +26,9 @@ import time
 import unicodedata
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+# Seconds for each thing awaited: only a failing wait takes them all. The collector's stress mode, and
+# the sanitizer build on a busy machine, make a listing such as help's take many seconds.
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30
 
 CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
 
@@ -231,12 +233,13 @@ class Session:
                 raise AssertionError("nothing was drawn anew at %dx%d" % (size.columns, size.rows))
             self.pump(0.1)
 
-    # Waits until the line editor reads keys: the terminal is in raw mode.
-    def wait_for_editor(self):
+    # Waits until the line editor reads keys: the terminal is in raw mode; or, with `editing` false,
+    # until it has left it (an evaluation runs).
+    def wait_for_editor(self, editing=True):
         deadline = time.monotonic() + PATIENCE
-        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+        while bool(termios.tcgetattr(self.fd)[3] & termios.ICANON) == editing:
             if time.monotonic() > deadline:
-                raise AssertionError("the line editor did not start")
+                raise AssertionError("the line editor did not %s" % ("start" if editing else "end"))
             self.pump(0.05)
 
     # Types a line and Enter, and waits for its echo (stars for a hidden line): what shows next comes
@@ -287,7 +290,7 @@ class Size:
         self.columns, self.rows = columns, rows
 
 
-UP, LEFT, HOME, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x04", "\x1b"
+UP, LEFT, HOME, TAB, CTRL_C, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x03", "\x04", "\x1b"
 WIDE = "\u4e2d"  # two columns
 
 
@@ -417,8 +420,8 @@ SESSIONS = {
 }
 
 # How a session ends (quit typed, unless named here), and the entry that the settings file then holds
-# first in its history: Ctrl+D on an empty line ends the console as quit does.
-ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7")}
+# first in its history: Ctrl+D on an empty line, and Ctrl+C at the prompt, end the console as quit does.
+ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7"), "halts": (CTRL_C, "debug [print 1]")}
 
 
 def run(name, steps):
@@ -450,10 +453,33 @@ def run(name, steps):
         session.close()
 
 
-failed = 0
-for name, steps in SESSIONS.items():
+# Ctrl+C while an evaluation runs ends the process, as the signal ends any program that does not take
+# it: the terminal gets its mode back, and the history of the session is not saved.
+def interrupted_evaluation():
+    session = Session()
     try:
-        run(name, steps)
+        session.wait_for(">> ")
+        session.type("1 + 1")
+        session.wait_for("== 2")
+        session.wait_for(">> ")
+        session.type("forever [1]")
+        session.wait_for_editor(editing=False)
+        os.write(session.fd, b"\x03")
+        assert session.exit_status() == -signal.SIGINT, "oka did not end by the interrupt"
+        flags = termios.tcgetattr(session.fd)[3]
+        assert flags & termios.ICANON and flags & termios.ECHO, "the terminal's mode was not given back"
+        settings = os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")
+        assert not os.path.exists(settings), "the history was saved"
+    finally:
+        session.close()
+
+
+TESTS = [(name, lambda steps=steps, name=name: run(name, steps)) for name, steps in SESSIONS.items()]
+TESTS.append(("ends on Ctrl+C during an evaluation", interrupted_evaluation))
+failed = 0
+for name, test in TESTS:
+    try:
+        test()
     except AssertionError as error:
         failed += 1
         print("%s: %s" % (name, error))

@@ -5,9 +5,7 @@ settings before oka starts and after it ends. tmux is the terminal: what its scr
 person sees, and it tells whether the alternate screen, the mouse modes and a hidden cursor were left
 on. A session fails when what it awaits does not come within its patience.
 
-    views.py OKA
-
-It is skipped (status 77) when the oka given has no view engine."""
+    views.py OKA"""
 import os
 import shutil
 import signal
@@ -18,7 +16,6 @@ import time
 
 OKA = os.path.abspath(sys.argv[1])
 PATIENCE = 10  # seconds for each thing awaited
-SKIPPED = 77
 
 
 class Session:
@@ -242,16 +239,7 @@ SESSIONS = [
 ]
 
 
-def has_view_engine():
-    answer = subprocess.run([OKA], input='print either function? get/any in system/words \'view ["yes"] ["no"]\n',
-                            capture_output=True, text=True, timeout=PATIENCE)
-    return "yes" in answer.stdout
-
-
 def main():
-    if not has_view_engine():
-        print("skipped: this oka has no view engine")
-        return SKIPPED
     failures = []
     for name, run, script in SESSIONS:
         session = Session(script)

@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/block.h"
+#include "datatypes/object.h"
 #include "evaluator/lexer.h"
 #include "test_support.h"
 #include "view/tui/draw.h"
+#include "view/tui/faces.h"
 #include "view/tui/screen.h"
 
 namespace oka {
@@ -181,6 +184,34 @@ TEST_F(DrawRaster, Text) {
     EXPECT_EQ(h.bg, 9u);
     EXPECT_EQ(h.attrs, uint32_t(gui::kBold));
     EXPECT_EQ(gui::cell_at(2, 2)->fg, 0u);
+}
+
+// A face given to text shows its text placed in the face's size by its paragraph settings, and nothing
+// of it outside that size.
+TEST_F(DrawRaster, TextOfAFace) {
+    gui::make_words();
+    auto face = [](const char* fields, const char* para) {
+        Cell made = test::keep(*object::construct(test::keep(*lexer::load(fields)), nullptr, true));
+        gui::set_facet_quiet(made, gui::GuiWord::para,
+                             test::keep(*object::construct(test::keep(*lexer::load(para)), nullptr, true)));
+        return made;
+    };
+    Cell commands = test::keep(*lexer::load("text 1x1 a text 0x3 b"));
+    Cell centred = face("text: {ab} size: 6x3 para: none", "align: right v-align: middle");
+    Cell cut = face("text: {abcdefgh} size: 3x1 para: none", "align: left");
+    *block::rs_abs_at(commands, 2) = centred;
+    *block::rs_abs_at(commands, 5) = cut;
+    draw::Target target;
+    target.x = 2, target.y = 1;
+    target.clip = {2, 1, 12, 6};
+    draw::do_draw(target, commands);
+    EXPECT_EQ(rows(1, 5), (std::vector<std::u32string>{
+                              U"........................",
+                              U"........................",
+                              U".......ab...............",
+                              U"..abc...................",
+                              U"........................",
+                          }));
 }
 
 // The block of a pattern pen is checked, not drawn; a target without a clip rectangle (an image) is

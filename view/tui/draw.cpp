@@ -404,7 +404,11 @@ private:
         Cell value = peek();
         if (!value.is(Type::String) && !value.is(Type::Object)) invalid();
         at_++;
-        if (draws_ && value.is(Type::String)) raster::text(target_, at, value);
+        if (!draws_) return;
+        if (value.is(Type::String))
+            raster::text(target_, at, value);
+        else
+            raster::face_text(target_, at, value);
     }
 
     // image [top-left [bottom-right]] [key colour] [border | crop offset size]

@@ -46,6 +46,8 @@ void triangle(const Target& target, Point a, Point b, Point c);
 // twice as high as wide.
 void ellipse(const Target& target, Point centre, int64_t across, int64_t down);
 void text(const Target& target, Point at, const Cell& string);
+// A face's text, placed in the face's size at `at` by its paragraph settings and kept inside that size.
+void face_text(const Target& target, Point at, const Cell& face);
 }  // namespace raster
 
 }  // namespace oka::draw

@@ -1,11 +1,14 @@
 // The draw dialect's raster on character cells: lines and outlines are full blocks in the pen colour,
 // fills are blanks on the fill colour, boxes are framed with box-drawing characters, text is the text
-// drawer's. Every shape is placed from the target's origin and clipped to its clip rectangle.
+// drawer's (a face's text aligned in the face's size). Every shape is placed from the target's origin
+// and clipped to its clip rectangle.
 #include <algorithm>
 
+#include "datatypes/pair.h"
 #include "view/tui/draw.h"
 #include "view/tui/draw_geometry.h"
 #include "view/tui/draw_internal.h"
+#include "view/tui/faces.h"
 #include "view/tui/text.h"
 
 namespace oka::draw::raster {
@@ -46,6 +49,14 @@ void frame_cell(const Target& target, int64_t x, int64_t y, uint32_t ch) {
     gui::ScreenCell* cell = gui::cell_at(int(x), int(y));
     cell->ch = ch;
     cell->fg = target.pens.pen;
+}
+
+// Text in the font's colour when a font gave one, else in the pen's while the pen is on, on the face's
+// background.
+gui::TextAttributes text_attributes(const Target& target, uint32_t para_flags) {
+    const Pens& pens = target.pens;
+    uint32_t fg = pens.font_colour ? pens.text_colour : pens.pen_on ? pens.pen : 0;
+    return {target.text_flags | gui::kTextEscapes, para_flags, fg, target.background};
 }
 
 }  // namespace
@@ -117,10 +128,27 @@ void ellipse(const Target& target, Point centre, int64_t across, int64_t down) {
 }
 
 void text(const Target& target, Point at, const Cell& string) {
-    const Pens& pens = target.pens;
-    uint32_t fg = pens.font_colour ? pens.text_colour : pens.pen_on ? pens.pen : 0;
-    gui::TextAttributes attributes = {target.text_flags | gui::kTextEscapes, 0, fg, target.background};
-    gui::draw_text(gui::text_run_of(string), int(at_x(target, at)), int(at_y(target, at)), target.clip, attributes);
+    gui::draw_text(gui::text_run_of(string), int(at_x(target, at)), int(at_y(target, at)), target.clip,
+                   text_attributes(target, 0));
+}
+
+void face_text(const Target& target, Point at, const Cell& face) {
+    Cell string = gui::facet(face, gui::GuiWord::text);
+    Cell size = gui::facet(face, gui::GuiWord::size);
+    if (!string.is(Type::String) || !size.is(Type::Pair)) return;
+    int64_t x = at_x(target, at), y = at_y(target, at);
+    int64_t width = geometry::near(std::max(pair::x_of(size), 0)),
+            height = geometry::near(std::max(pair::y_of(size), 0));
+    gui::Rect clip = {int(std::max<int64_t>(x, target.clip.left)), int(std::max<int64_t>(y, target.clip.top)),
+                      int(std::min<int64_t>(x + width, target.clip.right)),
+                      int(std::min<int64_t>(y + height, target.clip.bottom))};
+    if (clip.empty()) return;
+    gui::TextAttributes attributes = text_attributes(target, gui::para_flags(face));
+    gui::TextRun run = gui::text_run_of(string);
+    int wrap_width = (attributes.para_flags & gui::kWrap) ? int(width) : -1;
+    gui::Offset offset =
+        gui::align_text(gui::measure_text(run, wrap_width), int(width), int(height), attributes.para_flags);
+    gui::draw_text(run, int(x) + offset.x, int(y) + offset.y, clip, attributes);
 }
 
 }  // namespace oka::draw::raster

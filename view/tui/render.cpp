@@ -6,7 +6,9 @@
 #include "datatypes/image.h"
 #include "datatypes/series.h"
 #include "runtime/image_store.h"
+#include "view/tui/draw.h"
 #include "view/tui/faces.h"
+#include "view/tui/rich_text.h"
 #include "view/tui/text.h"
 
 namespace oka::gui {
@@ -89,8 +91,8 @@ void render_face(int x, int y, WidgetId id, uint32_t text_flags, const Rect& cli
         Offset at = align_text(measure_text(run, wrap_width), w->width(), w->height(), attributes.para_flags);
         draw_text(run, x + at.x, y + at.y, clip, attributes);
     }
-    Cell draw = facet(face, GuiWord::draw);
-    if (face_drawer && draw.is(Type::Block) && series::rs_length_q(draw) > 0) face_drawer(id, x, y, clip);
+    draw::Target target = {x, y, clip, text_flags, attributes.bg, {}};
+    draw::do_draw(target, facet(face, GuiWord::draw));
 }
 
 void render_nothing(int, int, WidgetId, const Rect&) {}
@@ -189,14 +191,8 @@ void make_image_cells(const Cell& image, int width, int height, std::vector<Scre
 
 void build_styled_cells(WidgetId id) {
     Widget* w = widget(id);
-    if (!w || !styled_text_builder) return;
-    Cell face = w->face;
-    std::vector<ScreenCell> cells;
-    styled_text_builder(face, cells);
-    uint32_t colour = 0;
-    bool coloured = colour_word(facet(face, GuiWord::color), colour);
-    uint32_t bg = coloured && colour >> 24 != 255 ? rgb_to_xterm256(colour) : 0;
-    for (ScreenCell& cell : cells) cell.bg = bg;
+    if (!w) return;
+    std::vector<ScreenCell> cells = draw::rich_text_cells(w->face);
     if ((w = widget(id))) w->styled_cells = std::move(cells);
 }
 

@@ -1,15 +1,12 @@
 /* Faces drawn into the screen: the widget tree of the active window, each face with its background,
    image cells, ui text, own text (aligned, or a dim hint in its place) and draw block, clipped to its
    parent; the look of the face types that have one of their own (fields with the text cursor, group
-   boxes with their frame, caret hosts); and the redraw of the screen once per loop cycle.
+   boxes with their frame, caret hosts); and the redraw of the screen once per loop cycle. A face's draw
+   block is drawn by the draw dialect (view/tui/draw.h), and the styled cells of a rich-text face are
+   made by the rich-text styles (view/tui/rich_text.h).
 
-   Three seams let the draw dialect and the rich-text styles in: face_drawer runs a face's draw block
-   into the screen within its clip, image_drawer runs a draw block on an image, and styled_text_builder
-   makes the styled cells of a rich-text face. While they are not set, a draw block draws nothing and a
-   rich-text face shows its text plainly.
-
-   Rules: rendering reads faces and writes cells; a seam may run language code, so no Widget* is kept
-   across one (view/tui/widgets.h). */
+   Rules: rendering reads faces and writes cells; the draw dialect and the rich-text styles may raise
+   an error, so no Widget* is kept across them (view/tui/widgets.h). */
 #pragma once
 
 #include <cstdint>
@@ -39,14 +36,7 @@ void render_group_box(int x, int y, WidgetId id, const Rect& clip);
 // The cells of an image scaled to `width` x 2 `height` pixels: each cell shows two pixels, the upper
 // as its background and the lower as its foreground of a lower half block.
 void make_image_cells(const Cell& image, int width, int height, std::vector<ScreenCell>& cells);
-// Rebuilds the styled cells of a rich-text widget (through styled_text_builder).
+// Rebuilds the styled cells of a rich-text widget.
 void build_styled_cells(WidgetId id);
-
-using FaceDrawer = void (*)(WidgetId id, int x, int y, const Rect& clip);
-using StyledTextBuilder = void (*)(const Cell& face, std::vector<ScreenCell>& cells);
-using ImageDrawer = void (*)(const Cell& image, const Cell& commands);
-inline FaceDrawer face_drawer = nullptr;
-inline StyledTextBuilder styled_text_builder = nullptr;
-inline ImageDrawer image_drawer = nullptr;
 
 }  // namespace oka::gui

@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
+#include "view/tui/draw.h"
 #include "view/tui/events.h"
 #include "view/tui/faces.h"
 #include "view/tui/render.h"
@@ -275,7 +276,11 @@ void make_view_r(Cell* arguments) {
 
 void draw_image_r(Cell* arguments) {
     const Cell& image = arguments[0];
-    if (image::width_of(image) > 0 && image::height_of(image) > 0 && image_drawer) image_drawer(image, arguments[1]);
+    if (image::width_of(image) > 0 && image::height_of(image) > 0) {
+        // text mode leaves an image's pixels as they are: its block is checked only
+        draw::Target no_cells;
+        draw::do_draw(no_cells, arguments[1]);
+    }
     none::make_at(arguments);
 }
 
