@@ -31,7 +31,19 @@ struct Entry {
 uint64_t key_of(Node node, uint32_t head) { return uint64_t(node) << 32 | head; }
 Node node_of(uint64_t key) { return Node(key >> 32); }
 
-std::unordered_map<uint64_t, Entry> table;
+void release(Form* form);
+
+// The table owns one reference to each form in it, given back when the process ends.
+struct Table : std::unordered_map<uint64_t, Entry> {
+    Table() = default;
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+    ~Table() {
+        for (auto& [key, entry] : *this)
+            if (entry.form) release(entry.form);
+    }
+};
+Table table;
 // The keys of the forms made from each series (the block's own and those of the parens taken in).
 std::unordered_map<Node, std::vector<uint64_t>> users;
 

@@ -1265,7 +1265,7 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     // Library code leaves the cell at the user's expression that called into it.
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
-    uint32_t start = t == Tracing::off ? run_compiled(code, end, shown) : code.data1;
+    uint32_t start = t == Tracing::off && compiled::enabled ? run_compiled(code, end, shown) : code.data1;
     if (start == kFinished) return;
     for (uint32_t position = start;;) {
         if (shown) current_code.set_head(position);
