@@ -31,7 +31,7 @@ std::string_view quoted_escape(uint32_t code_point) {
 void write_char(Cell* buffer, uint32_t code_point, bool quoted, int32_t& written) {
     std::string_view escape = quoted ? quoted_escape(code_point) : std::string_view{};
     if (escape.empty()) {
-        string::append_char(buffer->data2, code_point);
+        string::append_char(buffer->node(), code_point);
         written++;
     } else {
         string::concatenate_literal(buffer, escape.data(), uint32_t(escape.size()));
