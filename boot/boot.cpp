@@ -30,6 +30,7 @@
 #include "runtime/types.h"
 #include "runtime/unicode.h"
 #include "services/okabin.h"
+#include "view/tui/routines.h"
 
 namespace oka::boot {
 
@@ -133,6 +134,7 @@ void define_built_ins() {
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
     library::init();
+    gui::add_routines();
     library::bind_global_routines();
 }
 
@@ -151,9 +153,12 @@ void run_boot_script(std::string_view text) {
 void build_library() {
     function::building_library = true;
     Cell scripts = *block::rs_abs_at(runtime::root, okabin::boot_load(kBootData, kBootDataSize));
-    for (uint32_t i = 0; i < block::rs_length_q(scripts); i++) run_boot_block(*block::rs_abs_at(scripts, i));
+    // A routine held by an object field is in its place as soon as the script that made the object has run.
+    for (uint32_t i = 0; i < block::rs_length_q(scripts); i++) {
+        run_boot_block(*block::rs_abs_at(scripts, i));
+        library::bind_field_routines();
+    }
     function::building_library = false;
-    library::bind_field_routines();
     fill_system();
     system_objects::cache();
 }

@@ -15,9 +15,10 @@ namespace oka::boot {
 void define_built_ins();
 
 // Decodes the boot data (boot/boot_data.h) and evaluates its scripts in boot order, each as
-// run_boot_script does (the functions they make are library code: function::kCompiled), then binds the routines held by
-// object fields and fills in what the system object holds of the run-time itself (its build date, system/words, the
-// error catalogue, the current and cache folders), and caches the objects of system the run-time reads.
+// run_boot_script does (the functions they make are library code: function::kCompiled), binding the routines held by
+// object fields as soon as a script made their objects, then fills in what the system object holds of the run-time
+// itself (its build date, system/words, the error catalogue, the current and cache folders), and caches the objects of
+// system the run-time reads.
 void build_library();
 // Evaluates one script of the boot environment. Nothing catches an error there: it prints its report
 // and ends the process with status -2.

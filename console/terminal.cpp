@@ -60,7 +60,6 @@ int prompt_column = 0;  // where the prompt starts in its row
 int last_row = 0;       // the row of the end of the text
 int history_index = -1;
 int history_count = 0;
-std::string out;  // what one redraw writes, reused
 
 // ---- the line
 
@@ -116,7 +115,7 @@ int advance(int width, int char_cols) {
 void emit_code_point(uint32_t code_point, bool write) {
     if (!write) return;
     uint8_t bytes[4];
-    out.append(reinterpret_cast<const char*>(bytes), unicode::cp_to_utf8(code_point, bytes));
+    platform::out_append({reinterpret_cast<const char*>(bytes), unicode::cp_to_utf8(code_point, bytes)});
 }
 
 bool bracket_q(uint32_t c) { return c == '[' || c == '('; }
@@ -158,19 +157,15 @@ int emit(const Cell& text, uint32_t from, uint32_t to, bool mask, int width, boo
 // row leaves the cursor there, in the last column, until the next character.
 int row_after_text(int width) { return width > 0 && width % columns == 0 ? width / columns - 1 : width / columns; }
 
-void flush_out() {
-    std::fflush(nullptr);  // whatever the run-time's C streams hold goes first
-    platform::write_all(1, out.data(), out.size());
-    out.clear();
-}
+void flush_out() { platform::out_flush(); }
 
 // Moves the terminal's cursor to the start of `row` (relative to the prompt's), then `column` right.
 // A line feed goes down, so that the screen scrolls when the row lies below its end.
 void move_cursor(int row, int column) {
-    out += '\r';
-    if (row > cursor_row) out.append(size_t(row - cursor_row), '\n');
-    if (row < cursor_row) out += "\x1b[" + std::to_string(cursor_row - row) + "A";
-    if (column > 0) out += "\x1b[" + std::to_string(column) + "C";
+    platform::out_append("\r");
+    if (row > cursor_row) platform::out_append(std::string(size_t(row - cursor_row), '\n'));
+    if (row < cursor_row) platform::out_append("\x1b[" + std::to_string(cursor_row - row) + "A");
+    if (column > 0) platform::out_append("\x1b[" + std::to_string(column) + "C");
     cursor_row = row;
 }
 
@@ -199,11 +194,11 @@ void refresh_line(Shown shown = Shown::as_placed) {
     if (first_refresh) {
         first_refresh = false;
         cursor_row = 0;
-        std::fflush(nullptr);  // the text before the prompt is on the screen when the terminal is asked
-        prompt_column = std::clamp(platform::cursor_column(0, 1), 0, columns - 1);
+        flush_out();  // the text before the prompt is on the screen when the terminal is asked
+        prompt_column = std::clamp(platform::cursor_column(0), 0, columns - 1);
     } else if (write) {
         move_cursor(0, prompt_column);
-        out += "\x1b[J";
+        platform::out_append("\x1b[J");
     }
     int w1 = emit(prompt, prompt.data1, string::rs_abs_length_q(prompt), false, prompt_column, write);
     int w2 = emit(line, 0, cursor(), hidden, w1, write);
@@ -214,7 +209,7 @@ void refresh_line(Shown shown = Shown::as_placed) {
         return;
     }
     place_cursor(w2, w3);
-    if (shown == Shown::cleared_after_it) out += "\x1b[J";
+    if (shown == Shown::cleared_after_it) platform::out_append("\x1b[J");
     flush_out();
 }
 
@@ -530,7 +525,7 @@ bool edit(const Cell& prompt_, bool hidden_) {
         platform::RawModeScope raw(0);
         entered = edit_line();
     }
-    platform::write_all(1, "\n", 1);
+    platform::out_write("\n", 1);
     return entered;
 }
 

@@ -14,7 +14,11 @@ namespace oka::file {
 
 namespace {
 
-bool bare_q(uint32_t code_point) { return code_point >= 0x80 || url::bare_q(url::Table::file, code_point); }
+bool control_q(uint32_t code_point) { return code_point < 32 || (code_point >= 127 && code_point < 160); }
+
+bool bare_q(uint32_t code_point) {
+    return (code_point >= 0x80 && !control_q(code_point)) || url::bare_q(url::Table::file, code_point);
+}
 
 // What a quoted file literal writes for a character: the escape that keeps it from ending the literal
 // or starting an escape, or nothing when the character stands as it is.
@@ -30,7 +34,11 @@ std::string_view quoted_escape(uint32_t code_point) {
 
 void write_char(Cell* buffer, uint32_t code_point, bool quoted, int32_t& written) {
     std::string_view escape = quoted ? quoted_escape(code_point) : std::string_view{};
-    if (escape.empty()) {
+    if (escape.empty() && quoted && control_q(code_point)) {
+        uint32_t before = string::rs_length_q(*buffer);
+        string::mold_escape_char(buffer, code_point, false);
+        written += int32_t(string::rs_length_q(*buffer) - before);
+    } else if (escape.empty()) {
         string::append_char(buffer->node(), code_point);
         written++;
     } else {

@@ -5,8 +5,9 @@
    A file molds as "%" and its text: bare when every character may stand in a file literal, else between
    double quotes ("%" and "" for an empty one). A quoted literal reads caret escapes as a string does, so
    the few characters that would end it or start an escape are written as escapes: "^^" for a caret,
-   "^(22)" for a double quote, "^/" for a line feed, "^@" for NUL. An unquoted literal decodes percent
-   escapes (%a%20b is "a b").
+   "^(22)" for a double quote, "^/" for a line feed, "^@" for NUL; the other control characters are
+   escaped as a string molds them ("^[" for escape), so that a name never reaches a terminal as a
+   control sequence. An unquoted literal decodes percent escapes (%a%20b is "a b").
 
    It takes its constructors, form, path (joining: %dir/:name), comparison and series actions from
    url!; the file-system actions (read, write, query, delete, rename) are the I/O services', handed to

@@ -593,6 +593,14 @@ Type scan_type(std::string_view utf8) {
                 Options{.one = true, .load = false}, nullptr);
 }
 
+bool single_token_q(std::string_view utf8, Type type) {
+    Cell unused = none::value;
+    uint32_t consumed = 0;
+    Type scanned = scan(&unused, reinterpret_cast<const uint8_t*>(utf8.data()), uint32_t(utf8.size()),
+                        Options{.one = true, .load = false}, &consumed);
+    return scanned == type && consumed == utf8.size();
+}
+
 void init() { collector::register_(mark_gc); }
 
 void mark_gc() {

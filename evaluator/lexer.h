@@ -57,6 +57,9 @@ Cell* load(std::string_view utf8);
 // The datatype of the first value of a UTF-8 text, its token checked (Void for none, error! when
 // invalid), as transcode/scan answers.
 Type scan_type(std::string_view utf8);
+// True when the whole UTF-8 text is one valid token of the type: the text that a word, an issue ... of
+// a name must mold to for the lexer to read the same value back.
+bool single_token_q(std::string_view utf8, Type type);
 
 // Runs a trace callback on the five argument cells at `arguments`, the top of the data stack: event,
 // input, type, line and token. Leaves its result in the first cell and the input argument, as the

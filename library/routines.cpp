@@ -2,6 +2,7 @@
 
 #include <array>
 #include <iterator>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/function.h"
@@ -81,11 +82,14 @@ static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 1 + 1 + 3 + 
               "the tracing switch, the JSON decoder's, the seven routines of line input and help's terminal "
               "test");
 
-constexpr auto kEntries = [] {
-    std::array<routines::Entry, std::size(kRows)> entries{};
-    for (size_t i = 0; i < entries.size(); i++) entries[i] = kRows[i].entry;
-    return entries;
-}();
+// The whole table: the library's rows, then those the layers above add.
+struct TableRow {
+    std::string_view target;
+    std::string spec;
+    bool bound = false;  // its routine! is in its place
+};
+std::vector<TableRow> table_rows;
+std::vector<routines::Entry> table_entries;
 
 // Whether the last byte written to standard output was a line feed; nothing written counts as one.
 bool last_lf = true;
@@ -105,18 +109,39 @@ int32_t return_type(std::string_view spec) {
 Cell* push_routine(uint32_t row) {
     std::string spec = routine_spec(row);
     Cell* spec_block = lexer::load(std::string_view(spec).substr(1, spec.size() - 2));
-    Cell* body = lexer::load("<native: " + std::string(kRows[row].target) + ">");
+    Cell* body = lexer::load("<native: " + std::string(table_rows[row].target) + ">");
     return routine::push(*spec_block, *body, row, return_type(spec), false);
 }
 
-bool field_target_q(uint32_t row) { return kRows[row].target.find('/') != std::string_view::npos; }
+bool field_target_q(uint32_t row) { return table_rows[row].target.find('/') != std::string_view::npos; }
+
+// The spec of a typeset test names its typeset.
+std::string typeset_test_spec(std::string_view typeset) {
+    typeset.remove_suffix(1);
+    return R"~(["Returns true if the value is any type of )~" + std::string(typeset) +
+           R"~(" value [any-type!] return: [logic!]])~";
+}
+
+void append_row(std::string_view target, std::string spec, routines::Entry entry) {
+    table_rows.push_back({target, std::move(spec)});
+    table_entries.push_back(entry);
+}
 
 }  // namespace
 
 void last_lf_q_r(Cell* arguments) { logic::make_at(arguments, last_lf); }
 
+void add_routines(std::span<const RoutineRow> rows) {
+    for (const RoutineRow& row : rows) append_row(row.target, std::string(row.spec), row.entry);
+    routines::install(table_entries.data(), uint32_t(table_entries.size()));
+}
+
 void init() {
-    routines::install(kEntries.data(), uint32_t(kEntries.size()));
+    table_rows.clear();
+    table_entries.clear();
+    for (const Row& row : kRows)
+        append_row(row.target, row.spec.empty() ? typeset_test_spec(row.typeset) : std::string(row.spec), row.entry);
+    routines::install(table_entries.data(), uint32_t(table_entries.size()));
     for (uint32_t i = 0; i < kTypesetTests; i++) typeset_words[i] = word::load(kTypesetWords[i]);
     io::add_print_hooks(nullptr, watch_output);
 }
@@ -124,7 +149,7 @@ void init() {
 namespace {
 
 // The value cell of a field of an object, or of a word key of a map (where word keys are stored as
-// set-words: the entries are key, value pairs).
+// set-words: the entries are key, value pairs); null when there is none.
 BufPtr<Cell> member_cell(const Cell& holder, uint32_t symbol) {
     if (holder.is(Type::Map)) {
         Cell entries{uint8_t(Type::Block), 0, holder.data2, 0};
@@ -133,58 +158,65 @@ BufPtr<Cell> member_cell(const Cell& holder, uint32_t symbol) {
             BufPtr<Cell> key = block::rs_abs_at(entries, i);
             if (key->is(Type::SetWord) && key->data2 == symbol) return key + 1;
         }
-        OKA_ASSERT(false);
+        return {};
     }
-    OKA_ASSERT(holder.is(Type::Object));
+    if (!holder.is(Type::Object)) return {};
     int32_t position = object::find_word(holder, symbol);
-    OKA_ASSERT(position >= 0);
+    if (position < 0) return {};
     return BufPtr<Cell>(object::get_values(holder).get() + position);
 }
 
 }  // namespace
 
-BufPtr<Cell> field_cell(std::string_view path) {
+BufPtr<Cell> find_field_cell(std::string_view path) {
     size_t slash = path.find('/');
     Cell holder = *word::get_cell(word::load(path.substr(0, slash)));
     for (;;) {
         path.remove_prefix(slash + 1);
         slash = path.find('/');
         BufPtr<Cell> cell = member_cell(holder, symbol::make(path.substr(0, slash)));
-        if (slash == std::string_view::npos) return cell;
+        if (!cell || slash == std::string_view::npos) return cell;
         holder = *cell;
     }
 }
 
-uint32_t routine_count() { return uint32_t(std::size(kRows)); }
-std::string_view routine_target(uint32_t row) { return kRows[row].target; }
-
-std::string routine_spec(uint32_t row) {
-    if (!kRows[row].spec.empty()) return std::string(kRows[row].spec);
-    std::string_view name = kRows[row].typeset;
-    name.remove_suffix(1);
-    return R"~(["Returns true if the value is any type of )~" + std::string(name) +
-           R"~(" value [any-type!] return: [logic!]])~";
+BufPtr<Cell> field_cell(std::string_view path) {
+    BufPtr<Cell> cell = find_field_cell(path);
+    OKA_ASSERT(cell);
+    return cell;
 }
+
+uint32_t routine_count() { return uint32_t(table_rows.size()); }
+std::string_view routine_target(uint32_t row) { return table_rows[row].target; }
+std::string routine_spec(uint32_t row) { return table_rows[row].spec; }
 
 void bind_global_routines() {
     for (uint32_t row = 0; row < routine_count(); row++) {
         if (field_target_q(row)) continue;
         Cell* saved = stack::top;
         Cell* routine = push_routine(row);
-        Cell name = word::load(kRows[row].target);
+        Cell name = word::load(table_rows[row].target);
         word::set_value(&name, *routine);
+        table_rows[row].bound = true;
         stack::top = saved;
     }
 }
 
-void bind_field_routines() {
+uint32_t bind_field_routines() {
+    uint32_t waiting = 0;
     for (uint32_t row = 0; row < routine_count(); row++) {
-        if (!field_target_q(row)) continue;
+        if (!field_target_q(row) || table_rows[row].bound) continue;
+        if (!find_field_cell(table_rows[row].target)) {
+            waiting++;
+            continue;
+        }
         Cell* saved = stack::top;
         Cell* routine = push_routine(row);
-        *field_cell(kRows[row].target) = *routine;
+        *field_cell(table_rows[row].target) = *routine;
+        table_rows[row].bound = true;
         stack::top = saved;
     }
+    return waiting;
 }
 
 }  // namespace oka::library

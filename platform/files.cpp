@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace oka::platform {
@@ -28,6 +30,77 @@ int open_file(const char* path, uint32_t modes) {
 }
 
 void close_file(int fd) { close(fd); }
+
+namespace {
+
+// The path with a symbolic link at its end followed, as far as it leads to something that exists.
+std::string followed(const char* path) {
+    struct stat info;
+    if (lstat(path, &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    char* target = realpath(path, nullptr);
+    if (!target) return path;
+    std::string resolved = target;
+    std::free(target);
+    return resolved;
+}
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The permissions a new file gets: those asked for, less the process's mask.
+mode_t new_file_mode() {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+NewFile::~NewFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!temporary_.empty()) unlink(temporary_.c_str());
+}
+
+int NewFile::open(const char* path) {
+    path_ = followed(path);
+    struct stat old;
+    bool exists = stat(path_.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (exists && access(path_.c_str(), W_OK) != 0) return errno;
+    // A link that names nothing yet is written through, making the file it names.
+    bool replaced = exists ? S_ISREG(old.st_mode) && old.st_nlink == 1 : lstat(path_.c_str(), &old) != 0;
+    if (replaced) {
+        std::string name = folder_of(path_) + "/.oka-XXXXXX";
+        int fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            fd_ = fd;
+            temporary_ = std::move(name);
+            if (exists) {
+                // Where the process may not give the file away, it becomes the process's own. The owner
+                // goes first: changing it clears the set-user-id bits that the mode then restores.
+                [[maybe_unused]] int given = fchown(fd_, old.st_uid, old.st_gid);
+            }
+            fchmod(fd_, exists ? old.st_mode & 07777 : new_file_mode());
+            return 0;
+        }
+        if (errno != EACCES && errno != EPERM) return errno;
+    }
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd_ >= 0 ? 0 : errno;
+}
+
+int NewFile::finish() {
+    int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0) return errno;
+    if (temporary_.empty()) return 0;
+    if (rename(temporary_.c_str(), path_.c_str()) != 0) return errno;
+    temporary_.clear();
+    return 0;
+}
 
 int64_t file_size(int fd) {
     struct stat info;
@@ -69,11 +142,9 @@ int64_t write_data(int fd, const void* bytes, size_t n) {
 }
 
 int64_t size_of(const char* path) {
-    int fd = open_file(path, kOpenRead);
-    if (fd < 0) return -1;
-    int64_t size = file_size(fd);
-    close_file(fd);
-    return size;
+    struct stat info;
+    if (stat(path, &info) != 0 || S_ISDIR(info.st_mode) || access(path, R_OK) != 0) return -1;
+    return S_ISREG(info.st_mode) ? int64_t(info.st_size) : 0;
 }
 
 std::optional<FileTime> modified_time(const char* path) {
@@ -128,6 +199,11 @@ bool rename_file(const char* from, const char* to) {
     // A file system that cannot refuse to replace: the target is looked for first.
     struct stat info;
     return lstat(to, &info) != 0 && errno == ENOENT && rename(from, to) == 0;
+}
+
+std::string error_text(int error) {
+    char buffer[256];
+    return strerror_r(error, buffer, sizeof buffer);
 }
 
 }  // namespace oka::platform

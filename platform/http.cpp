@@ -9,7 +9,10 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <string_view>
+
+#include "platform/files.h"
 
 namespace oka::platform {
 
@@ -26,6 +29,7 @@ struct Curl {
     void (*easy_cleanup)(CURL* curl);
     curl_slist* (*slist_append)(curl_slist* list, const char* line);
     void (*slist_free_all)(curl_slist* list);
+    const char* (*easy_strerror)(CURLcode code);
 };
 
 // The library, initialised; nothing when it cannot be loaded or initialised.
@@ -39,10 +43,11 @@ const Curl* curl_library() {
             void* slot;
         };
         const Symbol symbols[] = {
-            {"curl_global_init", &curl.global_init},   {"curl_easy_init", &curl.easy_init},
-            {"curl_easy_setopt", &curl.easy_setopt},   {"curl_easy_perform", &curl.easy_perform},
-            {"curl_easy_getinfo", &curl.easy_getinfo}, {"curl_easy_cleanup", &curl.easy_cleanup},
-            {"curl_slist_append", &curl.slist_append}, {"curl_slist_free_all", &curl.slist_free_all},
+            {"curl_global_init", &curl.global_init},     {"curl_easy_init", &curl.easy_init},
+            {"curl_easy_setopt", &curl.easy_setopt},     {"curl_easy_perform", &curl.easy_perform},
+            {"curl_easy_getinfo", &curl.easy_getinfo},   {"curl_easy_cleanup", &curl.easy_cleanup},
+            {"curl_slist_append", &curl.slist_append},   {"curl_slist_free_all", &curl.slist_free_all},
+            {"curl_easy_strerror", &curl.easy_strerror},
         };
         static_assert(std::size(symbols) * sizeof(void*) == sizeof(Curl), "every call of the library is loaded");
         for (const Symbol& symbol : symbols) {
@@ -61,8 +66,21 @@ struct CurlFree {
     void operator()(curl_slist* list) const { lib->slist_free_all(list); }
 };
 
+// The transfer under way: the response as it arrives and the limit of its body.
+struct Transfer {
+    HttpResponse response;
+    size_t body_limit;
+};
+
+// Taking fewer bytes than given stops the transfer.
 size_t take_body(char* data, size_t size, size_t count, void* into) {
-    static_cast<HttpResponse*>(into)->body.append(data, size * count);
+    auto* transfer = static_cast<Transfer*>(into);
+    std::string& body = transfer->response.body;
+    if (size * count > transfer->body_limit - body.size()) {
+        transfer->response.too_large = true;
+        return 0;
+    }
+    body.append(data, size * count);
     return size * count;
 }
 
@@ -70,7 +88,7 @@ size_t take_body(char* data, size_t size, size_t count, void* into) {
 // interim 100 Continue) and drops those of the one before; the blank line that ends them is left out.
 size_t take_header(char* data, size_t size, size_t count, void* into) {
     std::string_view line(data, size * count);
-    std::string& headers = static_cast<HttpResponse*>(into)->headers;
+    std::string& headers = static_cast<Transfer*>(into)->response.headers;
     if (line.starts_with("HTTP/"))
         headers.clear();
     else if (line != "\r\n" && line != "\n")
@@ -118,31 +136,51 @@ void set_method(const Curl& lib, CURL* curl, const HttpRequest& request) {
 
 }  // namespace
 
-std::optional<HttpResponse> http_request(const HttpRequest& request) {
+HttpResponse http_request(const HttpRequest& request) {
+    Transfer transfer{{}, request.body_limit};
+    HttpResponse& response = transfer.response;
     const Curl* lib = curl_library();
-    if (!lib) return std::nullopt;
+    if (!lib) {
+        response.failure = "libcurl cannot be loaded";
+        return response;
+    }
     std::unique_ptr<CURL, CurlFree> curl(lib->easy_init(), CurlFree{lib});
-    if (!curl) return std::nullopt;
-    std::unique_ptr<curl_slist, CurlFree> headers(header_list(*lib, request.headers), CurlFree{lib});
-    if (!headers) return std::nullopt;
-    HttpResponse response;
+    std::unique_ptr<curl_slist, CurlFree> headers(curl ? header_list(*lib, request.headers) : nullptr, CurlFree{lib});
+    if (!headers) {
+        response.failure = lib->easy_strerror(CURLE_OUT_OF_MEMORY);
+        return response;
+    }
+    char reason[CURL_ERROR_SIZE] = "";
     CURL* c = curl.get();
     lib->easy_setopt(c, CURLOPT_URL, request.url.c_str());
+    lib->easy_setopt(c, CURLOPT_ERRORBUFFER, reason);
     lib->easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     lib->easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     lib->easy_setopt(c, CURLOPT_MAXREDIRS, 10L);
+    lib->easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     lib->easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
     lib->easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     lib->easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
     lib->easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     lib->easy_setopt(c, CURLOPT_WRITEFUNCTION, take_body);
-    lib->easy_setopt(c, CURLOPT_WRITEDATA, &response);
+    lib->easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
     lib->easy_setopt(c, CURLOPT_HEADERFUNCTION, take_header);
-    lib->easy_setopt(c, CURLOPT_HEADERDATA, &response);
+    lib->easy_setopt(c, CURLOPT_HEADERDATA, &transfer);
     set_method(*lib, c, request);
-    if (lib->easy_perform(c) != CURLE_OK) return std::nullopt;
-    lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
-    return response;
+    CURLcode code = lib->easy_perform(c);
+    if (response.too_large) {
+        response.failure = "the body is longer than " + std::to_string(request.body_limit) + " bytes";
+    } else if (code != CURLE_OK) {
+        response.failure = reason[0] ? reason : lib->easy_strerror(code);
+        // The client's words for a failed connection name no cause ("Couldn't connect to server"): the
+        // system's, which do (refused, unreachable, timed out), come first.
+        long cause = 0;
+        if (lib->easy_getinfo(c, CURLINFO_OS_ERRNO, &cause) == CURLE_OK && cause != 0)
+            response.failure = error_text(int(cause)) + " (" + response.failure + ")";
+    } else {
+        lib->easy_getinfo(c, CURLINFO_RESPONSE_CODE, &response.status);
+    }
+    return std::move(response);
 }
 
 }  // namespace oka::platform

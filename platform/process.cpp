@@ -132,40 +132,50 @@ private:
     bool was_pending_;
 };
 
-// One pipe the parent serves: the input it feeds from `bytes`, or an output it appends to `bytes`.
+// One pipe the parent serves: the input it feeds from the stream's bytes, or an output it appends to
+// them.
 struct Channel {
     Fd* fd;
-    std::string* bytes;
+    Stream* stream;
     bool feeds;
     size_t fed = 0;
 };
 
 constexpr size_t kChunk = 65536;
 
-// Moves what one ready pipe allows; closes it when it is done with or fails.
-void serve(Channel& channel) {
+// Moves what one ready pipe allows; closes it when it is done with or fails. False when the child wrote
+// more than the limit.
+bool serve(Channel& channel, size_t limit) {
+    std::string& bytes = channel.stream->bytes;
     if (channel.feeds) {
-        size_t count = std::min(kChunk, channel.bytes->size() - channel.fed);
-        ssize_t written = write(channel.fd->get(), channel.bytes->data() + channel.fed, count);
+        size_t count = std::min(kChunk, bytes.size() - channel.fed);
+        ssize_t written = write(channel.fd->get(), bytes.data() + channel.fed, count);
         if (written > 0) channel.fed += size_t(written);
-        if ((written < 0 && errno != EAGAIN && errno != EINTR) || channel.fed == channel.bytes->size())
+        if ((written < 0 && errno != EAGAIN && errno != EINTR) || channel.fed == bytes.size())
             channel.fd->reset();  // done, or the child stopped reading (EPIPE)
-        return;
+        return true;
     }
     char block[kChunk];
     ssize_t got = read(channel.fd->get(), block, sizeof block);
+    if (got > 0 && size_t(got) > limit - bytes.size()) {
+        bytes.append(block, limit - bytes.size());
+        channel.stream->too_large = true;
+        return false;
+    }
     if (got > 0)
-        channel.bytes->append(block, size_t(got));
+        bytes.append(block, size_t(got));
     else if (got == 0 || (errno != EAGAIN && errno != EINTR))
         channel.fd->reset();
+    return true;
 }
 
-// Feeds the input pipe and drains the output and error pipes at once, until all are closed.
-void serve_pipes(ChildProcess& child, std::array<Ends, 3>& ends) {
+// Feeds the input pipe and drains the output and error pipes at once, until all are closed; ends the
+// child and closes them all when it writes more than the limit.
+void serve_pipes(ChildProcess& child, pid_t pid, std::array<Ends, 3>& ends) {
     SigpipeHeld held;
-    Channel channels[] = {{&ends[0].parent, &child.input.bytes, true},
-                          {&ends[1].parent, &child.output.bytes, false},
-                          {&ends[2].parent, &child.error.bytes, false}};
+    Channel channels[] = {{&ends[0].parent, &child.input, true},
+                          {&ends[1].parent, &child.output, false},
+                          {&ends[2].parent, &child.error, false}};
     if (ends[0].parent.open() && child.input.bytes.empty()) ends[0].parent.reset();
     for (;;) {
         pollfd polled[3];
@@ -183,10 +193,13 @@ void serve_pipes(ChildProcess& child, std::array<Ends, 3>& ends) {
         }
         for (nfds_t i = 0; i < count; i++) {
             if (polled[i].revents == 0) continue;
-            if (polled[i].revents & POLLNVAL)
+            if (polled[i].revents & POLLNVAL) {
                 served[i]->fd->reset();
-            else
-                serve(*served[i]);
+            } else if (!serve(*served[i], child.output_limit)) {
+                kill(pid, SIGKILL);
+                for (Ends& end : ends) end.parent.reset();
+                return;
+            }
         }
     }
 }
@@ -224,7 +237,7 @@ int32_t run_process(ChildProcess& child) {
     // Recorded until waited for, so that it is reaped even when serving its pipes fails (no memory).
     unreaped().push_back(pid);
     for (Ends& end : ends) end.child.reset();  // the parent sees the end of output when the child closes its own
-    serve_pipes(child, ends);
+    serve_pipes(child, pid, ends);
     if (!child.wait) return int32_t(pid);
     std::erase(unreaped(), pid);
     return wait_for(pid);

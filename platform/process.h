@@ -11,6 +11,7 @@
    when the parent ends are the system's to reap. */
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct Stream {
     std::string path;
     // pipe: the bytes the child reads (input), or those it wrote (output and error), appended here.
     std::string bytes;
+    // pipe: the child wrote more than the child's output limit; `bytes` holds the first of them.
+    bool too_large = false;
 };
 
 struct ChildProcess {
@@ -32,6 +35,9 @@ struct ChildProcess {
     std::vector<std::string> arguments;
     Stream input, output, error;
     bool wait = true;
+    // The most bytes taken from each pipe the child writes to. A child that writes more is ended
+    // (SIGKILL) and its pipes closed: one that never stops writing costs no more than the limit.
+    size_t output_limit = SIZE_MAX;
 };
 
 // Starts the child and serves its pipes until it has closed them. Then, with `wait`, waits for it to

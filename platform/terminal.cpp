@@ -1,16 +1,19 @@
 #include "platform/terminal.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <utility>
+#include <cstring>
+#include <iterator>
 
 #include "platform/os.h"
 
@@ -18,66 +21,82 @@ namespace oka::platform {
 
 namespace {
 
-// ---- raw mode
+// ---- raw mode and the paths that end the process
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kEndingSignalCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
+// The signals whose default action ends the process, but for the faults, which the run-time reports
+// itself (platform/signals.h) and which put the terminal back through restore_terminal, and SIGTRAP,
+// which belongs to debuggers. The real-time signals end it as well.
+constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGABRT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,  SIGUSR2,
+                                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGPWR,  SIGSYS,  SIGSTKFLT};
 
 struct RawState {
     termios saved;
     int fd = -1;
-    struct sigaction ending[kEndingSignalCount];
-    struct sigaction winch;
-    sigset_t mask;  // the signal mask before raw mode, which blocks SIGWINCH outside the wait for a key
+    struct sigaction before[NSIG];  // each handled signal's disposition before raw mode
+    bool handled[NSIG] = {};
 };
 RawState raw_state;
-volatile sig_atomic_t raw = 0;
-volatile sig_atomic_t resized = 0;
+volatile sig_atomic_t raw_depth = 0;
+
+char restore_bytes[kRestoreBytes];
+volatile sig_atomic_t restore_length = 0;
+
+int resize_pipe[2] = {-1, -1};
+
+template <class Each>
+void for_each_ending_signal(Each each) {
+    for (int signo : kEndingSignals) each(signo);
+    for (int signo = SIGRTMIN; signo <= SIGRTMAX; signo++) each(signo);
+}
+
+void restore_handlers() {
+    for (int signo = 1; signo < NSIG; signo++) {
+        if (!raw_state.handled[signo]) continue;
+        sigaction(signo, &raw_state.before[signo], nullptr);
+        raw_state.handled[signo] = false;
+    }
+}
 
 // The terminal gets its mode back, then the signal takes the course it had before raw mode: it is
 // blocked while its handler runs, so the raise lands once the handler returns.
 void on_ending_signal(int signo) {
     int saved_errno = errno;
-    leave_raw_mode();
+    restore_terminal();
     raise(signo);
     errno = saved_errno;
 }
 
-void on_resize(int) { resized = 1; }
+void on_resize(int) {
+    int saved_errno = errno;
+    char byte = 1;
+    [[maybe_unused]] ssize_t written = write(resize_pipe[1], &byte, 1);  // a full pipe already tells
+    errno = saved_errno;
+}
 
-// A poll that finds input ready returns without letting a pending signal in: a SIGWINCH that came while
-// keys were waiting is taken here, so that the keys typed after it see the new size.
-void take_pending_resize() {
-    sigset_t pending;
-    if (sigpending(&pending) != 0 || !sigismember(&pending, SIGWINCH)) return;
-    sigset_t winch;
-    sigemptyset(&winch);
-    sigaddset(&winch, SIGWINCH);
-    timespec now = {0, 0};
-    if (sigtimedwait(&winch, nullptr, &now) == SIGWINCH) resized = 1;
+bool open_resize_pipe() {
+    if (resize_pipe[0] >= 0) return true;
+    return pipe2(resize_pipe, O_NONBLOCK | O_CLOEXEC) == 0;
+}
+
+void handle(int signo, void (*handler)(int), int flags) {
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = handler;
+    action.sa_flags = flags;
+    sigaction(signo, nullptr, &raw_state.before[signo]);
+    raw_state.handled[signo] = true;
+    sigaction(signo, &action, nullptr);
 }
 
 void install_handlers() {
-    struct sigaction action = {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = on_ending_signal;
-    // A signal the process ignores stays ignored: it must not take raw mode away in the middle of an edit.
-    for (int i = 0; i < kEndingSignalCount; i++) {
-        sigaction(kEndingSignals[i], nullptr, &raw_state.ending[i]);
-        if (raw_state.ending[i].sa_handler != SIG_IGN) sigaction(kEndingSignals[i], &action, nullptr);
-    }
-    action.sa_handler = on_resize;  // without SA_RESTART: the wait for a key ends to report it
-    sigaction(SIGWINCH, &action, &raw_state.winch);
-    sigset_t winch;
-    sigemptyset(&winch);
-    sigaddset(&winch, SIGWINCH);
-    sigprocmask(SIG_BLOCK, &winch, &raw_state.mask);
-}
-
-void restore_handlers() {
-    for (int i = 0; i < kEndingSignalCount; i++) sigaction(kEndingSignals[i], &raw_state.ending[i], nullptr);
-    sigaction(SIGWINCH, &raw_state.winch, nullptr);
-    sigprocmask(SIG_SETMASK, &raw_state.mask, nullptr);
+    // Only a signal that would end the process is taken: one that it ignores stays ignored (it must not
+    // take raw mode away in the middle of an edit), and one that it handles is its own.
+    for_each_ending_signal([](int signo) {
+        struct sigaction now;
+        if (sigaction(signo, nullptr, &now) == 0 && !(now.sa_flags & SA_SIGINFO) && now.sa_handler == SIG_DFL)
+            handle(signo, on_ending_signal, 0);
+    });
+    if (open_resize_pipe()) handle(SIGWINCH, on_resize, SA_RESTART);
 }
 
 termios raw_form(termios mode) {
@@ -89,186 +108,140 @@ termios raw_form(termios mode) {
     return mode;
 }
 
+void restore_at_exit() { restore_terminal(); }
+
 // ---- reading bytes
 
-constexpr int kTimedOut = -100;
-constexpr int kEnded = -101;
-constexpr int kResized = -102;
-// Bytes read before their turn: the one after a lone Esc or a broken UTF-8 sequence, keys typed before
-// the terminal answered a question.
+// Bytes read before their turn: the rest of a read that held more than one key, keys typed before the
+// terminal answered a question.
 std::string read_ahead;
 
-void put_back(int byte) { read_ahead.insert(read_ahead.begin(), char(byte)); }
+// Reads what one read gives into read_ahead; false at the end of the input or on an error.
+bool read_more(int fd) {
+    char bytes[256];
+    long n = read_some(fd, bytes, sizeof bytes);
+    if (n <= 0) return false;
+    read_ahead.append(bytes, size_t(n));
+    return true;
+}
 
-// Waits up to `millis` (forever when negative) for a byte. While raw, SIGWINCH is let in only during
-// the wait, and reported when `report_resize`; inside a sequence the wait just goes on.
-int next_byte(int fd, int millis, bool report_resize) {
-    if (!read_ahead.empty()) {
-        int byte = static_cast<unsigned char>(read_ahead.front());
-        read_ahead.erase(0, 1);
-        return byte;
-    }
+bool drain_resize_pipe() {
+    if (resize_pipe[0] < 0) return false;
+    char bytes[64];
+    bool any = false;
+    while (read(resize_pipe[0], bytes, sizeof bytes) > 0) any = true;
+    return any;
+}
+
+// Polls `fd` (and, with `watch_resize`, the resize pipe) for up to `millis`, for ever when negative.
+Wait poll_input(int fd, int millis, bool watch_resize) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {resize_pipe[0], POLLIN, 0}};
+    int count = watch_resize && resize_pipe[0] >= 0 ? 2 : 1;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(millis);
     for (;;) {
-        if (report_resize && raw) take_pending_resize();
-        if (report_resize && resized) {
-            resized = 0;
-            return kResized;
+        int left = millis;
+        if (millis > 0) {
+            auto rest =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            left = int(std::max<long>(0, rest.count()));
         }
-        pollfd poll_fd = {fd, POLLIN, 0};
-        timespec timeout = {millis / 1000, long(millis % 1000) * 1000000};
-        sigset_t during = raw_state.mask;
-        sigdelset(&during, SIGWINCH);
-        int ready = ppoll(&poll_fd, 1, millis < 0 ? nullptr : &timeout, raw ? &during : nullptr);
+        timespec timeout = {left / 1000, long(left % 1000) * 1000000};
+        int ready = ppoll(fds, nfds_t(count), left < 0 ? nullptr : &timeout, nullptr);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) return kEnded;
-        if (ready == 0) return kTimedOut;
-        unsigned char byte;
-        ssize_t n = read(fd, &byte, 1);
-        if (n == 1) return byte;
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return kEnded;
+        if (ready < 0) return Wait::failed;
+        if (ready == 0) return Wait::timed_out;
+        // A resize that came with the input counts first (its signal may land as the poll returns), so
+        // that the keys typed after it see the new size.
+        if (count == 2 && drain_resize_pipe()) return Wait::resized;
+        if (fds[0].revents) return Wait::input;  // readable, closed or failed: the read tells which
     }
 }
 
-// ---- escape sequences
-
-struct Sequence {
-    char final;  // the last byte: a letter, or "~" after a number
-    int number;  // the number before "~"; 0 for the letters
-    Key key;
-};
-constexpr Sequence kSequences[] = {
-    {'A', 0, Key::up},      {'B', 0, Key::down},      {'C', 0, Key::right},  {'D', 0, Key::left},    {'F', 0, Key::end},
-    {'H', 0, Key::home},    {'~', 1, Key::home},      {'~', 2, Key::insert}, {'~', 3, Key::delete_}, {'~', 4, Key::end},
-    {'~', 5, Key::page_up}, {'~', 6, Key::page_down}, {'~', 7, Key::home},   {'~', 8, Key::end},
-};
-
-int key_of_sequence(int final, int number) {
-    for (const Sequence& sequence : kSequences)
-        if (sequence.final == final && (final != '~' || sequence.number == number)) return int(sequence.key);
-    return int(Key::none);
-}
-
-// After "Esc [": the parameters (the first number counts, modifiers after ";" do not), intermediate
-// bytes, then the final byte.
-int read_control_sequence(int fd) {
-    int number = 0;
-    bool first_parameter = true;
+// Decodes the first event of read_ahead, waiting a moment for the rest of a sequence that it cuts
+// short; the bytes it takes leave read_ahead.
+InputEvent take_event(int fd) {
+    InputEvent event;
     for (;;) {
-        int byte = next_byte(fd, kEscapeMillis, false);
-        if (byte < 0) return int(Key::none);
-        if (byte >= '0' && byte <= '9') {
-            if (first_parameter && number < 1000) number = number * 10 + (byte - '0');
-        } else if (byte == ';') {
-            first_parameter = false;
-        } else if (byte >= 0x40 && byte <= 0x7E) {
-            return key_of_sequence(byte, number);
-        }
+        auto bytes = reinterpret_cast<const uint8_t*>(read_ahead.data());
+        event = decode_input(bytes, read_ahead.size(), false);
+        if (event.kind != InputEvent::Kind::incomplete) break;
+        if (poll_input(fd, kEscapeMillis, false) == Wait::input && read_more(fd)) continue;
+        event = decode_input(bytes, read_ahead.size(), true);
+        break;
     }
-}
-
-int read_escape(int fd) {
-    int byte = next_byte(fd, kEscapeMillis, false);
-    if (byte == '[') return read_control_sequence(fd);
-    if (byte == 'O') {
-        int final = next_byte(fd, kEscapeMillis, false);
-        return final < 0 ? int(Key::none) : key_of_sequence(final, 0);
-    }
-    if (byte >= 0) put_back(byte);
-    return 27;
-}
-
-// ---- UTF-8
-
-// The rest of a character whose first byte is `lead`; a byte that does not continue it is kept for
-// the next key, and a malformed, overlong or surrogate sequence reads as Key::none.
-int read_utf8(int fd, int lead) {
-    int more = (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
-    if (more < 0) return int(Key::none);
-    constexpr int kLeast[] = {0, 0x80, 0x800, 0x10000};
-    int code_point = lead & (0x3F >> more);
-    for (int i = 0; i < more; i++) {
-        int byte = next_byte(fd, kEscapeMillis, false);
-        if (byte < 0) return int(Key::none);
-        if ((byte & 0xC0) != 0x80) {
-            put_back(byte);
-            return int(Key::none);
-        }
-        code_point = code_point << 6 | (byte & 0x3F);
-    }
-    bool valid = code_point >= kLeast[more] && code_point <= 0x10FFFF && (code_point < 0xD800 || code_point > 0xDFFF);
-    return valid ? code_point : int(Key::none);
-}
-
-// ---- the cursor position report
-
-// The column of a report "Esc [ row ; column R" that `seen` ends with, 1-based; 0 when it ends with none.
-int reported_column(const std::string& seen, size_t& start) {
-    size_t end = seen.size();
-    if (end < 6 || seen[end - 1] != 'R') return 0;
-    size_t semicolon = seen.find_last_of(';');
-    size_t bracket = seen.rfind("\x1b[");
-    if (semicolon == std::string::npos || bracket == std::string::npos || bracket > semicolon) return 0;
-    std::string row = seen.substr(bracket + 2, semicolon - bracket - 2);
-    std::string column = seen.substr(semicolon + 1, end - semicolon - 2);
-    auto digits = [](const std::string& text) {
-        return !text.empty() && text.size() < 6 && text.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (!digits(row) || !digits(column)) return 0;
-    start = bracket;
-    return std::stoi(column);
+    read_ahead.erase(0, event.length);
+    return event;
 }
 
 bool terminal_answers = true;  // cleared when a terminal let a question go unanswered
 
-}  // namespace
+// ---- output
 
-int cursor_column(int in, int out) {
-    if (!terminal_answers || !raw) return -1;
-    write_all(out, "\x1b[6n", 4);
-    std::string seen;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyMillis);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        int byte = left.count() > 0 ? next_byte(in, int(left.count()), false) : kTimedOut;
-        if (byte < 0) {
-            terminal_answers = false;
-            read_ahead += seen;
-            return -1;
-        }
-        seen += char(byte);
-        size_t start = 0;
-        if (int column = reported_column(seen, start)) {
-            read_ahead += seen.substr(0, start);  // keys typed meanwhile
-            return column - 1;
-        }
-    }
+std::string channel;
+OutputSink sink = nullptr;
+
+void write_out(const char* bytes, size_t n) {
+    if (n == 0) return;
+    if (sink)
+        sink(bytes, n);
+    else
+        write_all(1, bytes, n);
 }
+
+}  // namespace
 
 bool is_terminal(int fd) { return isatty(fd) == 1; }
 
 bool enter_raw_mode(int fd) {
-    if (raw) return true;
+    if (raw_depth > 0) {
+        raw_depth = raw_depth + 1;
+        return true;
+    }
     if (tcgetattr(fd, &raw_state.saved) != 0) return false;
+    static bool exit_hook = std::atexit(restore_at_exit) == 0;
+    (void)exit_hook;
+    // The handlers are in place before the mode changes: a signal that comes in between finds the
+    // saved mode to put back.
+    raw_state.fd = fd;
+    raw_depth = 1;
+    install_handlers();
     termios mode = raw_form(raw_state.saved);
     // TCSADRAIN: keys typed ahead stay to be read.
-    if (tcsetattr(fd, TCSADRAIN, &mode) != 0) return false;
-    static bool exit_hook = std::atexit(leave_raw_mode) == 0;
-    (void)exit_hook;
-    raw_state.fd = fd;
-    install_handlers();
-    raw = 1;
+    if (tcsetattr(fd, TCSADRAIN, &mode) != 0) {
+        raw_depth = 0;
+        restore_handlers();
+        return false;
+    }
     return true;
 }
 
 void leave_raw_mode() {
-    if (!raw) return;
-    raw = 0;
+    if (raw_depth == 0) return;
+    raw_depth = raw_depth - 1;
+    if (raw_depth > 0) return;
     tcsetattr(raw_state.fd, TCSADRAIN, &raw_state.saved);
     restore_handlers();
 }
 
-bool raw_mode_q() { return raw != 0; }
+bool raw_mode_q() { return raw_depth > 0; }
+
+void set_restore_sequence(std::string_view bytes) {
+    restore_length = 0;
+    size_t n = std::min(bytes.size(), kRestoreBytes - 1);
+    std::memcpy(restore_bytes, bytes.data(), n);
+    restore_length = sig_atomic_t(n);
+}
+
+void restore_terminal() {
+    if (restore_length > 0) {
+        [[maybe_unused]] ssize_t written = write(1, restore_bytes, size_t(restore_length));
+        restore_length = 0;
+    }
+    if (raw_depth == 0) return;
+    raw_depth = 0;
+    tcsetattr(raw_state.fd, TCSADRAIN, &raw_state.saved);
+    restore_handlers();
+}
 
 bool window_size(int fd, int& columns, int& rows) {
     winsize size = {};
@@ -278,12 +251,90 @@ bool window_size(int fd, int& columns, int& rows) {
     return true;
 }
 
+bool take_resize() { return drain_resize_pipe(); }
+
+Wait wait_input(int fd, int millis) {
+    if (!read_ahead.empty()) return Wait::input;
+    return poll_input(fd, millis, true);
+}
+
+long read_available(int fd, std::string& bytes) {
+    size_t before = bytes.size();
+    bytes += read_ahead;
+    read_ahead.clear();
+    bool ended = false;
+    for (;;) {
+        pollfd ready = {fd, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0 || !ready.revents) break;
+        char chunk[1024];
+        long n = read_some(fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            ended = true;
+            break;
+        }
+        bytes.append(chunk, size_t(n));
+    }
+    long count = long(bytes.size() - before);
+    return count == 0 && ended ? -1 : count;
+}
+
 int read_key(int fd) {
-    int byte = next_byte(fd, -1, true);
-    if (byte == kResized) return int(Key::resized);
-    if (byte < 0) return int(Key::failed);
-    if (byte == 27) return read_escape(fd);
-    return byte < 0x80 ? byte : read_utf8(fd, byte);
+    if (read_ahead.empty()) {
+        Wait wait = wait_input(fd, -1);
+        if (wait == Wait::resized) return int(Key::resized);
+        if (wait == Wait::failed || !read_more(fd)) return int(Key::failed);
+    }
+    InputEvent event = take_event(fd);
+    return event.kind == InputEvent::Kind::key ? event.key : int(Key::none);
+}
+
+int cursor_column(int in) {
+    if (!terminal_answers || raw_depth == 0) return -1;
+    out_write("\x1b[6n", 4);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyMillis);
+    size_t scanned = 0;  // the bytes of read_ahead known to hold no report
+    for (;;) {
+        while (scanned < read_ahead.size()) {
+            auto bytes = reinterpret_cast<const uint8_t*>(read_ahead.data());
+            InputEvent event = decode_input(bytes + scanned, read_ahead.size() - scanned, false);
+            if (event.kind == InputEvent::Kind::incomplete) break;
+            if (event.kind == InputEvent::Kind::cursor_report) {
+                read_ahead.erase(scanned, event.length);  // keys typed meanwhile stay
+                return event.x - 1;
+            }
+            scanned += event.length;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || poll_input(in, int(left.count()), false) != Wait::input || !read_more(in)) {
+            terminal_answers = false;
+            return -1;
+        }
+    }
+}
+
+long read_some(int fd, void* bytes, size_t n) {
+    for (;;) {
+        ssize_t count = read(fd, bytes, n);
+        if (count >= 0 || errno != EINTR) return long(count);
+    }
+}
+
+void out_append(std::string_view bytes) { channel.append(bytes); }
+
+void out_flush() {
+    std::fflush(stdout);
+    write_out(channel.data(), channel.size());
+    channel.clear();
+}
+
+void out_write(const char* bytes, size_t n) {
+    out_flush();
+    write_out(bytes, n);
+}
+
+void set_output_sink(OutputSink new_sink) {
+    out_flush();
+    sink = new_sink;
 }
 
 bool set_title(const char* utf8_title) {
@@ -293,15 +344,8 @@ bool set_title(const char* utf8_title) {
     for (const char* c = utf8_title; *c; c++)
         if (static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7F) sequence += *c;
     sequence += '\a';
-    write_all(1, sequence.data(), sequence.size());
+    out_write(sequence.data(), sequence.size());
     return true;
-}
-
-long read_some(int fd, void* bytes, size_t n) {
-    for (;;) {
-        ssize_t count = read(fd, bytes, n);
-        if (count >= 0 || errno != EINTR) return long(count);
-    }
 }
 
 }  // namespace oka::platform

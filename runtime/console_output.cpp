@@ -8,6 +8,7 @@
 
 #include "platform/os.h"
 #include "platform/signals.h"
+#include "platform/terminal.h"
 #include "runtime/error.h"
 #include "runtime/fatal.h"
 #include "runtime/memory.h"
@@ -32,7 +33,7 @@ bool terminal = false;
 
 // A failed write loses that text: there is nowhere left to report it.
 void write_out(const char* bytes, uint32_t length) {
-    platform::write_all(1, bytes, length);
+    platform::out_write(bytes, length);
     io::call_print_part_hooks(bytes, length);
 }
 

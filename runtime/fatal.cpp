@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/signals.h"
+#include "platform/terminal.h"
 #include "runtime/base.h"
 #include "runtime/cell.h"
 #include "runtime/console_output.h"
@@ -142,7 +143,11 @@ void prin_char(char byte) {
 }
 
 void quit(int status, uint32_t address) {
-    if (status != 0) prin_items({Report(status, address).text()});
+    // A report is written where the user will see it: not on a view's alternate screen, not raw.
+    if (status != 0) {
+        platform::restore_terminal();
+        prin_items({Report(status, address).text()});
+    }
     release_heap();
     std::exit(status);
 }
@@ -158,6 +163,7 @@ void on_terminate() { report_exception(OKA_CALLER_ADDRESS()); }
 
 void on_fatal_signal(int number, uint32_t address) {
     Report report(number, address);
+    platform::restore_terminal();
     // One write, no locks: the heap or a stdio stream may be what just broke. A failed write changes nothing.
     [[maybe_unused]] ssize_t written = ::write(1, report.text(), report.length());
     _exit(number);

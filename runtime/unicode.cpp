@@ -241,6 +241,30 @@ const uint8_t* skip_utf8_chars(const uint8_t* p, const uint8_t* end, uint32_t n)
     return std::min(p, end);
 }
 
+std::string replace_invalid_utf8(const std::string& bytes, Replacer replace) {
+    std::string valid;
+    valid.reserve(bytes.size());
+    const auto* start = reinterpret_cast<const uint8_t*>(bytes.c_str());  // NUL-ended: a cut sequence fails
+    const uint8_t* end = start + bytes.size();
+    for (const uint8_t* p = start; p < end;) {
+        int32_t code_point;
+        const uint8_t* next = fast_decode_utf8_char(p, code_point);
+        if (code_point < 0 && next - p > 1) next--;
+        next = std::min(next, end);
+        std::string_view sequence(reinterpret_cast<const char*>(p), size_t(next - p));
+        if (code_point >= 0)
+            valid += sequence;
+        else
+            replace(valid, sequence);
+        p = next;
+    }
+    return valid;
+}
+
+std::string valid_utf8(const std::string& bytes) {
+    return replace_invalid_utf8(bytes, [](std::string& out, std::string_view) { out += "\xEF\xBF\xBD"; });
+}
+
 uint32_t utf8_lead_length(uint8_t byte) {
     uint32_t top_ones = std::countl_one(byte);
     return top_ones >= 4 ? 4 : top_ones >= 2 ? top_ones : 0;

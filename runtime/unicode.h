@@ -24,6 +24,8 @@
 #pragma once
 
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "runtime/memory.h"
 
@@ -121,6 +123,12 @@ uint32_t count_utf8_chars(const uint8_t* start, const uint8_t* end);
 const uint8_t* skip_utf8_chars(const uint8_t* p, const uint8_t* end, uint32_t n);
 // The sequence length that a lead byte announces by its top bits: 2, 3 or 4 (for any of F0h-FFh), else 0.
 uint32_t utf8_lead_length(uint8_t byte);
+// The bytes as valid UTF-8: each invalid sequence (a cut final one too) is handed to `replace`, which
+// appends what stands for it; the byte that showed a sequence invalid starts the next one.
+using Replacer = void (*)(std::string& out, std::string_view invalid);
+std::string replace_invalid_utf8(const std::string& bytes, Replacer replace);
+// The bytes with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string valid_utf8(const std::string& bytes);
 
 // Decodes the sequence at `p`, `length` bytes being available. Returns the code point and sets
 // `length` to the sequence's length, or returns -1 when the input ends inside a valid beginning.

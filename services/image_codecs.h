@@ -14,7 +14,9 @@
    handle is the caller's to name at once) and raises nothing. */
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -25,6 +27,21 @@ namespace oka::image_codecs {
 
 // The codecs of image!, for its registration.
 const image::Codecs& codecs();
+
+// The pixels a decoder fills, width x height of them, row by row as the file's data arrives. The room is
+// taken but not cleared: its memory becomes the process's only as rows are written, so that a file
+// that declares a size its data cannot fill (68 bytes declaring 16384 x 16384 pixels) costs no more
+// than the rows it holds before the decoder finds the rest missing.
+class PixelRows {
+public:
+    PixelRows(uint32_t width, uint32_t height) : pixels_(new uint32_t[size_t(width) * height]), width_(width) {}
+    uint32_t* row(uint32_t y) { return pixels_.get() + size_t(y) * width_; }
+    const uint32_t* data() const { return pixels_.get(); }
+
+private:
+    std::unique_ptr<uint32_t[]> pixels_;
+    uint32_t width_;
+};
 
 // Each container's codec.
 #define OKA_CONTAINER(number, Name)                             \

@@ -12,6 +12,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "runtime/image_store.h"
 #include "services/image_codecs.h"
@@ -25,7 +26,8 @@ constexpr int kQuality = 90;
 struct State {
     jpeg_error_mgr errors;
     std::jmp_buf jump;
-    std::vector<uint32_t> pixels;
+    std::optional<PixelRows> decoded;
+    std::vector<uint32_t> pixels;  // those encoded
     uint32_t width = 0, height = 0;
     bool done = false;  // the work under the jump point ended
     unsigned char* output = nullptr;
@@ -55,9 +57,9 @@ bool read_pixels(jpeg_decompress_struct& info, State& state, std::span<const uin
     jpeg_start_decompress(&info);
     state.width = info.output_width, state.height = info.output_height;
     if (!os_image::fits_q(state.width, state.height) || info.output_components != 4) return false;
-    state.pixels.resize(size_t(state.width) * state.height);
+    state.decoded.emplace(state.width, state.height);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = reinterpret_cast<JSAMPROW>(state.pixels.data() + size_t(info.output_scanline) * state.width);
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(state.decoded->row(info.output_scanline));
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -91,7 +93,7 @@ int32_t decode(std::span<const uint8_t> bytes) {
     }
     jpeg_destroy_decompress(info.get());
     if (!state->done) return -1;
-    return os_image::make_from(state->width, state->height, state->pixels.data());
+    return os_image::make_from(state->width, state->height, state->decoded->data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {

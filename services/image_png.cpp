@@ -11,6 +11,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "runtime/image_store.h"
 #include "services/image_codecs.h"
@@ -24,7 +25,8 @@ struct State {
     size_t at = 0;
     uint32_t width = 0, height = 0;
     bool done = false;  // the work under the jump point ended
-    std::vector<uint32_t> pixels;
+    std::optional<PixelRows> decoded;
+    std::vector<uint32_t> pixels;  // a copy of those encoded, which libpng takes as writable rows
     std::vector<png_bytep> rows;
     std::vector<uint8_t> output;
 };
@@ -47,11 +49,10 @@ void write_output(png_structp png, png_bytep bytes, size_t count) {
 
 void flush_output(png_structp) {}
 
-// Points the row pointers at the pixel rows.
-void point_rows(State& state, uint32_t width, uint32_t height) {
+// Points the row pointers at the rows of the pixels.
+void point_rows(State& state, uint32_t* pixels, uint32_t width, uint32_t height) {
     state.rows.resize(height);
-    for (uint32_t y = 0; y < height; y++)
-        state.rows[y] = reinterpret_cast<png_bytep>(state.pixels.data() + size_t(y) * width);
+    for (uint32_t y = 0; y < height; y++) state.rows[y] = reinterpret_cast<png_bytep>(pixels + size_t(y) * width);
 }
 
 // Reads the file into state.pixels after the transformations to 8-bit BGRA; false when the image is
@@ -70,8 +71,8 @@ bool read_pixels(png_structp png, png_infop info, State& state) {
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4) return false;
-    state.pixels.resize(size_t(width) * height);
-    point_rows(state, width, height);
+    state.decoded.emplace(width, height);
+    point_rows(state, state.decoded->row(0), width, height);
     png_read_image(png, state.rows.data());
     png_read_end(png, nullptr);
     return true;
@@ -91,14 +92,14 @@ int32_t decode(std::span<const uint8_t> bytes) {
     }
     png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
     if (!state->done) return -1;
-    return os_image::make_from(state->width, state->height, state->pixels.data());
+    return os_image::make_from(state->width, state->height, state->decoded->data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {
     const os_image::Record& record = os_image::record(pixels);
     auto state = std::make_unique<State>();
     state->pixels = record.pixels;
-    point_rows(*state, record.width, record.height);
+    point_rows(*state, state->pixels.data(), record.width, record.height);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
     if (!png) return {};
     png_infop info = png_create_info_struct(png);

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "runtime/image_store.h"
 #include "services/image_codecs.h"
@@ -95,7 +97,7 @@ bool plain_rgb_q(TIFF* tif) {
     return extras == 1 && kinds && kinds[0] != EXTRASAMPLE_ASSOCALPHA;
 }
 
-bool read_plain(TIFF* tif, std::vector<uint32_t>& pixels, uint32_t width, uint32_t height) {
+bool read_plain(TIFF* tif, PixelRows& pixels, uint32_t width, uint32_t height) {
     uint16_t samples = field<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL);
     if (TIFFScanlineSize64(tif) != uint64_t(width) * samples) return false;
     std::vector<uint8_t> line(size_t(width) * samples);
@@ -104,7 +106,7 @@ bool read_plain(TIFF* tif, std::vector<uint32_t>& pixels, uint32_t width, uint32
         for (uint32_t x = 0; x < width; x++) {
             const uint8_t* s = line.data() + size_t(x) * samples;
             uint32_t alpha = samples == 4 ? s[3] : 255;
-            pixels[size_t(row) * width + x] = alpha << 24 | uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];
+            pixels.row(row)[x] = alpha << 24 | uint32_t(s[0]) << 16 | uint32_t(s[1]) << 8 | s[2];
         }
     }
     return true;
@@ -114,9 +116,9 @@ uint8_t unpremultiplied(uint32_t colour, uint32_t alpha) {
     return alpha == 0 ? 0 : uint8_t(std::min<uint32_t>(255, (colour * 255 + alpha / 2) / alpha));
 }
 
-bool read_any(TIFF* tif, std::vector<uint32_t>& pixels, uint32_t width, uint32_t height) {
-    if (!TIFFReadRGBAImageOriented(tif, width, height, pixels.data(), ORIENTATION_TOPLEFT, 1)) return false;
-    for (uint32_t& p : pixels) {
+bool read_any(TIFF* tif, PixelRows& pixels, uint32_t width, uint32_t height) {
+    if (!TIFFReadRGBAImageOriented(tif, width, height, pixels.row(0), ORIENTATION_TOPLEFT, 1)) return false;
+    for (uint32_t& p : std::span(pixels.row(0), size_t(width) * height)) {
         uint32_t a = TIFFGetA(p);
         p = a << 24 | uint32_t(unpremultiplied(TIFFGetR(p), a)) << 16 | uint32_t(unpremultiplied(TIFFGetG(p), a)) << 8 |
             unpremultiplied(TIFFGetB(p), a);
@@ -154,15 +156,15 @@ int32_t decode(std::span<const uint8_t> bytes) {
     TIFF* tif = open_memory(memory, "rm");
     if (!tif) return -1;
     uint32_t width = field<uint32_t>(tif, TIFFTAG_IMAGEWIDTH), height = field<uint32_t>(tif, TIFFTAG_IMAGELENGTH);
-    std::vector<uint32_t> pixels;
+    std::optional<PixelRows> pixels;
     bool read = width > 0 && height > 0 && os_image::fits_q(width, height);
     if (read) {
-        pixels.resize(size_t(width) * height);
-        read = plain_rgb_q(tif) ? read_plain(tif, pixels, width, height) : read_any(tif, pixels, width, height);
+        pixels.emplace(width, height);
+        read = plain_rgb_q(tif) ? read_plain(tif, *pixels, width, height) : read_any(tif, *pixels, width, height);
     }
     TIFFClose(tif);
     if (!read) return -1;
-    return os_image::make_from(width, height, pixels.data());
+    return os_image::make_from(width, height, pixels->data());
 }
 
 std::optional<std::vector<uint8_t>> encode(int32_t pixels) {

@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
+#include "services/simple_io.h"
 
 namespace oka::natives {
 
@@ -63,35 +64,12 @@ platform::Stream stream_of(const Cell* value, bool input, platform::Stream::Kind
     return value ? redirection(*value, input) : platform::Stream{otherwise, {}, {}};
 }
 
-constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-// The bytes with every invalid UTF-8 sequence (a cut final one too) replaced by U+FFFD; the byte that
-// showed a sequence invalid starts the next one.
-std::string valid_utf8(const std::string& bytes) {
-    std::string valid;
-    valid.reserve(bytes.size());
-    const auto* start = reinterpret_cast<const uint8_t*>(bytes.c_str());  // NUL-ended: a cut sequence fails
-    const uint8_t* end = start + bytes.size();
-    for (const uint8_t* p = start; p < end;) {
-        int32_t code_point;
-        const uint8_t* next = unicode::fast_decode_utf8_char(p, code_point);
-        if (code_point >= 0) {
-            valid.append(reinterpret_cast<const char*>(p), size_t(next - p));
-        } else {
-            valid += kReplacement;
-            if (next - p > 1) next--;
-        }
-        p = std::min(next, end);
-    }
-    return valid;
-}
-
 // Adds what the child wrote to a capturing target: a string gets the text appended, decoded from
 // UTF-8; a binary gets the bytes inserted at its head. A file! target has had them written already.
 void deliver(Cell* target, const std::string& bytes) {
     if (bytes.empty() || target->is(Type::File)) return;
     bool text = target->is(Type::String);
-    std::string loaded = text ? valid_utf8(bytes) : bytes;
+    std::string loaded = text ? unicode::valid_utf8(bytes) : bytes;
     if (loaded.size() >= 0x80000000u) fire(Err::script_too_long);
     const auto* data = reinterpret_cast<const uint8_t*>(loaded.data());
     Cell* value = text ? string::load(data, uint32_t(loaded.size()), unicode::kUtf8)
@@ -107,6 +85,15 @@ std::string text_of(const Cell& value) {
 }
 
 bool holds_nul(const std::string& text) { return text.find('\0') != text.npos; }
+
+// The arguments that run a command: a file! names the program itself, which runs with no arguments and
+// whose name no shell splits or reads (one without a folder is the current folder's, not one found on
+// PATH); text is a command line for the shell.
+std::vector<std::string> command_of(const Cell& command) {
+    std::string text = file::os_path_checked(command);
+    if (!command.is(Type::File)) return platform::shell_command(text);
+    return {text.find('/') == std::string::npos ? "./" + text : text};
+}
 
 }  // namespace
 
@@ -153,10 +140,11 @@ void wait_s(const int32_t*) {
 }
 
 // Runs a command line through the shell, as every command line is run here (so /shell changes nothing,
-// nor does /show: no window is made). Redirecting any stream, or /console, waits for the child;
-// unredirected output and error go to the null device unless /console leaves them the console's, and
-// the input stays the console's. The answer is the child's exit status when waited for, else its
-// process id; -1 when a stream or the shell cannot be opened.
+// nor does /show: no window is made), or the program a file! names. Redirecting any stream, or
+// /console, waits for the child; unredirected output and error go to the null device unless /console
+// leaves them the console's, and the input stays the console's. The answer is the child's exit status
+// when waited for, else its process id; -1 when a stream or the shell cannot be opened. A child that
+// writes more than a series holds to a string or binary is ended, and internal no-memory raised.
 void call_s(const int32_t* positions) {
     Refinements<call_slot> refinements(positions);
     Cell* command = stack::arguments();
@@ -167,14 +155,16 @@ void call_s(const int32_t* positions) {
     bool console = refinements.given("console");
     auto quiet = console ? platform::Stream::Kind::inherit : platform::Stream::Kind::null_device;
     platform::ChildProcess child{
-        platform::shell_command(file::os_path_checked(*command)),
+        command_of(*command),
         stream_of(refinements.arg("input"), true, platform::Stream::Kind::inherit),
         stream_of(refinements.arg("output"), false, quiet),
         stream_of(refinements.arg("error"), false, quiet),
     };
     child.wait = refinements.given("wait") || console || refinements.given("input") || refinements.given("output") ||
                  refinements.given("error");
+    child.output_limit = simple_io::kLargestSeries;
     int32_t status = platform::run_process(child);
+    if (child.output.too_large || child.error.too_large) fire(Err::internal_no_memory);
     if (Cell* output = refinements.arg("output")) deliver(output, child.output.bytes);
     if (Cell* error = refinements.arg("error")) deliver(error, child.error.bytes);
     integer::box(status);
@@ -221,7 +211,7 @@ void list_env_s(const int32_t*) {
     Cell* block = block::push_only_s(int32_t(variables.size() * 2));
     for (const auto& variable : variables)
         for (const std::string& text : {variable.first, variable.second}) {
-            std::string valid = valid_utf8(text);
+            std::string valid = unicode::valid_utf8(text);
             string::load_in(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()), *block,
                             unicode::kUtf8);
         }

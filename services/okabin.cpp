@@ -7,12 +7,14 @@
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
+#include "evaluator/lexer.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/root.h"
@@ -153,14 +155,24 @@ void Input::read_symbol_table(uint32_t count, uint32_t size, const uint8_t* cont
 }
 
 // A name must be UTF-8 text of at least one character: the symbol table keeps names as they come.
-uint32_t Input::intern(uint32_t index, const uint8_t* at) {
+uint32_t Input::intern(uint32_t index, const uint8_t* at, Spelling spelling) {
     if (index >= symbol_count) fail(at);
     uint32_t offset;
     std::memcpy(&offset, offsets + size_t(index) * 4, 4);
     if (offset >= strings_size) fail(at);
-    const uint8_t* name = strings + offset;
-    if (!utf8_name_q(name)) fail(at);
-    return symbols[index].id = symbol::make(reinterpret_cast<const char*>(name));
+    const char* name = reinterpret_cast<const char*>(strings + offset);
+    Symbol& symbol = symbols[index];
+    if (!symbol.id) {
+        if (!utf8_name_q(strings + offset)) fail(at);
+        symbol.id = symbol::make(name);
+    }
+    if (codec) {
+        bool spelled = spelling == Spelling::issue ? lexer::single_token_q(std::string("#") + name, Type::Issue)
+                                                   : lexer::single_token_q(name, Type::Word);
+        if (!spelled) fail(at);
+        symbol.spelled |= uint8_t(spelling);
+    }
+    return symbol.id;
 }
 
 void decode(const uint8_t* bytes, size_t length, const Cell& target, Mode mode) {

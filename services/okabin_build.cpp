@@ -98,6 +98,11 @@ void check_context(const Input& in, const Record& r, const ContextRecord& record
 
 }  // namespace
 
+uint32_t Input::length_of(const Cell& series) const {
+    auto entry = filling.find(series.data2);
+    return entry != filling.end() ? entry->second : series_length(series);
+}
+
 Cell shared_series(const Input& in, const Record& r, uint32_t head, const Cell& found) {
     Type type = found.type();
     bool same = false;
@@ -113,6 +118,7 @@ Cell shared_series(const Input& in, const Record& r, uint32_t head, const Cell& 
     default: break;
     }
     if (!same) in.fail(r.at);
+    if (head > in.length_of(found)) in.fail(r.at);
     // A hash! or map! keeps its table, a vector! its element type, an image! its size; text gets no
     // conversion of its own yet.
     bool keeps_word3 = r.type == Type::Hash || r.type == Type::Map || r.type == Type::Vector || r.type == Type::Image;
@@ -130,8 +136,10 @@ Cell shared_owner(const Input& in, const Record& r, const Cell& found) {
 }
 
 void append_block(Input& in, const Record& r, uint32_t head, uint32_t count, Node parent) {
+    if (head > count) in.fail(r.at);
     stack::Root block(Cell{r.header(), head, alloc::alloc_cells(count ? count : 1), 0});
     uint32_t index = append(parent, block.cell());
+    Input::Filling filling(in, block.cell().data2, count);
     for (uint32_t i = 0; i < count; i++) in.read_record(in, block.cell().data2);
     if (r.type != Type::Hash) return;
     // A hash! without its table reads as a plain block until the table is made over its cells.
@@ -152,6 +160,7 @@ void append_map(Input& in, const Record& r, uint32_t count, Node parent, const u
 
 void append_text(Input& in, const Record& r, uint32_t head, uint32_t count, uint32_t unit, Node parent,
                  const uint8_t* count_at) {
+    if (head > count) in.fail(r.at);
     if (count > in.left() / unit || !code_points_q(in.pos, count, unit)) in.fail(count_at);
     stack::Root text(
         Cell{r.header(), head, fill_series(alloc::alloc_codepoints(count, unit), in.pos, count * unit), 0});
@@ -159,6 +168,7 @@ void append_text(Input& in, const Record& r, uint32_t head, uint32_t count, uint
 }
 
 void append_bytes(Input& in, const Record& r, uint32_t head, uint32_t count, bool negated, Node parent) {
+    if (head > count) in.fail(r.at);
     in.need(count);
     stack::Root bytes(Cell{r.header(), head, fill_series(alloc::alloc_bytes(count), in.pos, count), 0});
     if (negated) alloc::set_series_flag(bytes.cell().data2, kSeriesNegated);
@@ -176,6 +186,7 @@ void read_image(Input& in, const Record& r, uint32_t head, uint32_t width, uint3
 
 void append_vector_record(Input& in, const Record& r, uint32_t head, Type element, uint32_t size, uint32_t count,
                           Node parent, const uint8_t* form_at) {
+    if (head > count) in.fail(r.at);
     if (!vector_element_q(element, size) || count > in.left() / size) in.fail(form_at);
     if (!vector_elements_q(element, size, in.pos, count)) in.fail(form_at);
     append_vector(parent, r.header(), head, element, size, in.pos, count);

@@ -264,7 +264,9 @@ Cell read_scalar(Input& in, const Record& r) {
         in.pos += 12;
         if (r.flag && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
-    case Kind::issue: value = Cell{r.header(), _context::global, in.symbol(varint(in), at), uint32_t(-1)}; break;
+    case Kind::issue:
+        value = Cell{r.header(), _context::global, in.symbol(varint(in), at, Spelling::issue), uint32_t(-1)};
+        break;
     default: in.fail(r.at);
     }
     return value;
@@ -439,7 +441,7 @@ void write_scalar(Output& out, const Cell& value) {
 
 // The whole buffer of a series from its first unit, and the head when it is not 0.
 void put_head(Output& out, const Cell& value) {
-    if (value.data1) put_varint(out, value.data1);
+    if (uint32_t head = head_of(value)) put_varint(out, head);
 }
 
 void write_series_contents(Output& out, const Cell& value) {
@@ -577,7 +579,7 @@ void write_record(Output& out, const Cell& value) {
                   kind == Kind::vector || kind == Kind::image;
     if (path) {
         put(out, kReference);
-        put_header(out, type, series && value.data1 != 0);
+        put_header(out, type, series && head_of(value) != 0);
         if (series) put_head(out, value);
         put_path(out, path);
         out.counter++;
@@ -611,7 +613,7 @@ void write_record(Output& out, const Cell& value) {
         break;
     default:  // an empty image has no buffer that other values could share
         if (key) out.enter(key);
-        put_header(out, type, value.data1 != 0);
+        put_header(out, type, head_of(value) != 0);
         put_head(out, value);
         write_series_contents(out, value);
         if (key) out.leave();

@@ -85,6 +85,10 @@ inline Kind kind_of(Type type) { return uint8_t(type) < kTypeTableSize ? kKinds[
 
 // ---- reading ----
 
+// How a name of the symbol table is written in a value's mold: as a word (and the other words, with their
+// marks), or after the "#" of an issue, whose names may be numbers.
+enum class Spelling : uint8_t { word = 1, issue = 2 };
+
 struct Input {
     const uint8_t* data = nullptr;  // the container's bytes from its start, or the decompressed rest
     const uint8_t* pos = nullptr;
@@ -106,10 +110,27 @@ struct Input {
     struct Symbol {
         uint32_t id = 0;
         Cell global{0, 0, 0, 0};
+        uint8_t spelled = 0;  // the Spelling bits its name was found to have
     };
     std::vector<Symbol> symbols;
     // The reader of one record of the data's form, which appends its value to a block.
     void (*read_record)(Input& in, Node parent) = nullptr;
+    // The blocks whose records are being read, with the number they will hold: a value inside one may
+    // refer to it at a head its records have not reached yet.
+    std::unordered_map<Node, uint32_t> filling;
+    class Filling {
+    public:
+        Filling(Input& in, Node block, uint32_t count) : in_(in), block_(block) { in.filling.emplace(block, count); }
+        ~Filling() { in_.filling.erase(block_); }
+        Filling(const Filling&) = delete;
+        Filling& operator=(const Filling&) = delete;
+
+    private:
+        Input& in_;
+        Node block_;
+    };
+    // The length of a series decoded before, or that of a block being read once it is whole.
+    uint32_t length_of(const Cell& series) const;
 
     uint32_t position(const uint8_t* at) const { return uint32_t(at - data) + base + 1; }
     [[noreturn]] void fail(const uint8_t* at) const;
@@ -123,13 +144,16 @@ struct Input {
         return *pos++;
     }
     uint32_t u32();
-    // The global symbol id of a symbol index of the data, read at `at`.
-    uint32_t symbol(uint32_t index, const uint8_t* at) {
-        if (index < symbol_count && symbols[index].id) return symbols[index].id;
-        return intern(index, at);
+    // The global symbol id of a symbol index of the data, read at `at`, for a value of that spelling.
+    // Data from outside (a codec's) may only hold names that the lexer reads back as the same value:
+    // a word named `print "x"` would mold as code.
+    uint32_t symbol(uint32_t index, const uint8_t* at, Spelling spelling = Spelling::word) {
+        if (index < symbol_count && symbols[index].id && (!codec || symbols[index].spelled & uint8_t(spelling)))
+            return symbols[index].id;
+        return intern(index, at, spelling);
     }
-    // The first use of a symbol index: its name checked and interned.
-    uint32_t intern(uint32_t index, const uint8_t* at);
+    // The first use of a symbol index, or of a spelling of it: its name checked, interned the first time.
+    uint32_t intern(uint32_t index, const uint8_t* at, Spelling spelling);
     // Reads a symbol table of `count` symbols and `size` bytes of names from the position on; a table
     // that does not fit is a fault at `at`, where its header stands.
     void read_symbol_table(uint32_t count, uint32_t size, const uint8_t* container_end, const uint8_t* at);

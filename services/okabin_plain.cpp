@@ -223,7 +223,9 @@ Cell read_scalar(Input& in, const Record& r, uint32_t header) {
         in.pos += 12;
         if ((header & kNegative) && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
-    case Kind::issue: value = Cell{r.header(), _context::global, in.symbol(in.u32(), at), uint32_t(-1)}; break;
+    case Kind::issue:
+        value = Cell{r.header(), _context::global, in.symbol(in.u32(), at, Spelling::issue), uint32_t(-1)};
+        break;
     default: in.fail(r.at);
     }
     return value;
@@ -394,7 +396,7 @@ void put_series_start(Output& out, const Cell& value, uint32_t header) {
         header |= mem::buffer(value.data2)->unit() << kSizeShift;
     if (value.is(Type::Bitset) && bitset_negated_q(value)) header |= kNegated;
     put(out, header);
-    if (kind != Kind::map && kind != Kind::bitset) put(out, value.data1);
+    if (kind != Kind::map && kind != Kind::bitset) put(out, head_of(value));
 }
 
 void write_series_contents(Output& out, const Cell& value) {

@@ -1,6 +1,7 @@
 // The checks and constructors of services/okabin_values.h.
 #include "services/okabin_values.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -109,6 +110,13 @@ uint32_t error_code_of(const Cell& error) {
 }
 
 bool bitset_negated_q(const Cell& bitset) { return bitset::negated_q(bitset); }
+
+uint32_t series_length(const Cell& series) {
+    if (series.is(Type::Image)) return series.data2 ? image::width_of(series) * image::height_of(series) : 0;
+    return mem::buffer(series.data2)->length();
+}
+
+uint32_t head_of(const Cell& series) { return std::min(series.data1, series_length(series)); }
 
 bool image_size_q(uint32_t width, uint32_t height, uint32_t head) {
     return width <= 0xFFFF && height <= 0xFFFF && head <= uint64_t(width) * height &&

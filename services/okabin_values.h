@@ -40,6 +40,13 @@ uint32_t error_code_of(const Cell& error);
 
 bool bitset_negated_q(const Cell& bitset);
 
+// The units of a series value's whole buffer: the cells of a block, the characters of a text, the
+// pixels of an image.
+uint32_t series_length(const Cell& series);
+// A series value's head as data holds it: at most the series' length. A head past the tail (of a series
+// cut since) reads as the tail, and data holds no head past its series: a reader refuses one.
+uint32_t head_of(const Cell& series);
+
 // An image's sides as data may give them: each at most 65,535 pixels, their product what the image
 // layer holds, and the head at most the pixel count.
 bool image_size_q(uint32_t width, uint32_t height, uint32_t head);

@@ -1,5 +1,7 @@
 #include "services/simple_io.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -30,8 +32,7 @@ namespace oka::simple_io {
 
 namespace {
 
-// The most bytes a series holds.
-constexpr int64_t kLargest = std::numeric_limits<int32_t>::max();
+constexpr int64_t kLargest = kLargestSeries;
 
 // Closes the file on every way out.
 class OpenFile {
@@ -208,13 +209,23 @@ const Cell* read_sized(const Cell& source, int fd, int64_t size, int64_t part, i
     return bytes_to_value(bytes.data(), bytes.size(), options.binary, options.lines);
 }
 
+// A name as a file! holds it: a byte that is not UTF-8 stands as its percent escape (%FF), which the
+// lexer reads back as it stands, so that one odd name neither stops a listing nor shows as another.
+std::string file_name_of(const std::string& bytes) {
+    return unicode::replace_invalid_utf8(bytes, [](std::string& out, std::string_view invalid) {
+        for (char byte : invalid) (out += '%') += string::byte_to_hex(uint8_t(byte));
+    });
+}
+
 // A block of the folder's names as file! values.
 const Cell* read_dir(const Cell& folder) {
     std::optional<std::vector<std::string>> names = platform::list_dir(path_of(folder).c_str());
     if (!names) cannot_open(folder);
     Cell* listing = block::push_only_s(int32_t(names->size()));
-    for (const std::string& name : *names)
+    for (const std::string& bytes : *names) {
+        std::string name = file_name_of(bytes);
         append_text(*listing, reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), Type::File);
+    }
     return listing;
 }
 
@@ -258,10 +269,10 @@ public:
         unicode::to_utf8_buffer(&text, reinterpret_cast<uint8_t*>(utf8.data()), int32_t(count), false);
         add(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
     }
-    // True when every byte was written.
-    bool finish() {
+    // 0 when every byte was written, else the errno of the failure.
+    int finish() {
         flush();
-        return !failed_;
+        return error_;
     }
 
 private:
@@ -272,12 +283,12 @@ private:
         pending_.clear();
     }
     void send(const uint8_t* bytes, size_t length) {
-        if (!failed_ && length > 0 && platform::write_data(fd_, bytes, length) < 0) failed_ = true;
+        if (!error_ && length > 0 && platform::write_data(fd_, bytes, length) < 0) error_ = errno;
     }
 
     int fd_;
     std::string pending_;
-    bool failed_ = false;
+    int error_ = 0;  // the errno of the first write that failed
 };
 
 // The bytes of a value as a file holds it: a string's text as UTF-8, a binary's bytes, anything else
@@ -317,22 +328,43 @@ void add_lines(Output& out, const Cell& data, int64_t part) {
     stack::pop(1);
 }
 
+[[noreturn]] void cannot_write(const Cell& file, int error) {
+    fire(Err::access_cannot_write, &file, reason_of(platform::error_text(error)));
+}
+
+// The value's bytes, or its lines, into an open file: 0, or the errno of the failure.
+int write_value(int fd, Cell* data, int64_t part, bool lines) {
+    Output out(fd);
+    if (lines)
+        add_lines(out, *data, part);
+    else
+        add_value(out, data, part);
+    return out.finish();
+}
+
+// /append and /seek change the file where it stands.
+void write_in_place(Cell* destination, Cell* data, int64_t part, int64_t seek, const WriteOptions& options) {
+    uint32_t modes = platform::kOpenWrite | (options.append ? platform::kOpenAppend : platform::kOpenSeek);
+    OpenFile file(platform::open_file(path_of(*destination).c_str(), modes));
+    if (file.fd() < 0 || (seek > 0 && !platform::seek_file(file.fd(), seek)) ||
+        (options.append && !platform::seek_end(file.fd())))
+        cannot_write(*destination, errno);
+    if (int error = write_value(file.fd(), data, part, options.lines)) cannot_write(*destination, error);
+}
+
 const Cell* write(Cell* destination, Cell* data, const WriteOptions& options) {
     if (options.allow || options.as) fire(Err::internal_not_done);
     int64_t part = count_of("part", options.part);
     int64_t seek = count_of("seek", options.seek);
-    uint32_t modes =
-        platform::kOpenWrite | (options.append ? platform::kOpenAppend : 0) | (seek >= 0 ? platform::kOpenSeek : 0);
-    OpenFile file(platform::open_file(path_of(*destination).c_str(), modes));
-    if (file.fd() < 0 || (seek > 0 && !platform::seek_file(file.fd(), seek)) ||
-        (options.append && !platform::seek_end(file.fd())))
-        cannot_open(*destination);
-    Output out(file.fd());
-    if (options.lines)
-        add_lines(out, *data, part);
-    else
-        add_value(out, data, part);
-    if (!out.finish()) cannot_open(*destination);
+    if (options.append || seek >= 0) {
+        write_in_place(destination, data, part, seek, options);
+        return &unset::value;
+    }
+    platform::NewFile file;
+    int error = file.open(path_of(*destination).c_str());
+    if (!error) error = write_value(file.fd(), data, part, options.lines);
+    if (!error) error = file.finish();
+    if (error) cannot_write(*destination, error);
     return &unset::value;
 }
 
@@ -376,6 +408,11 @@ const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, boo
     if (binary) return binary::load(bytes, uint32_t(length));
     if (lines) return lines_to_block(bytes, length);
     return string::load_utf8_checked(bytes, uint32_t(length));
+}
+
+Cell* reason_of(const std::string& text) {
+    std::string valid = unicode::valid_utf8(text);
+    return string::load_utf8_checked(reinterpret_cast<const uint8_t*>(valid.data()), uint32_t(valid.size()));
 }
 
 bool dir_q(const Cell& path) {

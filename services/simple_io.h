@@ -9,19 +9,30 @@
      lists it (its sub-folders' names ending in "/", in byte order) and delete removes it.
    - /part and /seek count bytes; each must be a non-negative integer!. A seek at or past the end reads
      nothing. A file that tells no size (a pipe, a file of /proc) is read once to its end.
-   - Failures: a file that cannot be opened, read or written, or a folder that cannot be listed, raises
-     access cannot-open with the file; a result of 2 GiB or more raises internal no-memory; delete and
-     rename answer false.
+   - A write that replaces a file (without /append or /seek) goes to a new file that takes the old
+     one's place once it is whole (platform::NewFile): a write that fails leaves the old file.
+   - Failures: a file that cannot be opened or read, or a folder that cannot be listed, raises access
+     cannot-open with the file; one that cannot be written raises access cannot-write with the file and
+     the system's reason; a result of 2 GiB or more raises internal no-memory; delete and rename answer
+     false.
 
    Rules: every routine may allocate, raise, and touch the file system. */
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "runtime/registry.h"
 
 namespace oka::simple_io {
+
+// The most bytes a series holds: what comes from outside (a file, a server, a child's output) beyond
+// that raises internal no-memory instead of growing without end.
+inline constexpr size_t kLargestSeries = std::numeric_limits<int32_t>::max();
 
 // The file-system actions of file!, for its registration.
 std::span<const ActionEntry> file_actions();
@@ -32,6 +43,10 @@ bool dir_q(const Cell& path);
 // Bytes as read: a new binary! with `binary`, a block of the lines' strings with `lines`, else a string!
 // of their UTF-8 text (invalid UTF-8 raises access invalid-utf8). Pushed on the data stack.
 const Cell* bytes_to_value(const uint8_t* bytes, size_t length, bool binary, bool lines);
+
+// The system's or a library's words for a failure ("No space left on device"), as a string! pushed on
+// the data stack: the reason an access error gives.
+Cell* reason_of(const std::string& text);
 
 // ---- HTTP ----
 

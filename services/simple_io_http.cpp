@@ -135,19 +135,21 @@ void append_string(const Cell& block, std::string_view text) {
 const Cell* request(uint32_t method, const Cell& url, const Cell* headers, const Cell* data, const ReadOptions& as) {
     // The URL goes out in its literal form, where every character that a URL cannot hold as it is stands
     // as percent escapes of its UTF-8 bytes.
-    platform::HttpRequest request{method_text(method), text_made(url, Act::mold), header_lines(headers), {}};
+    platform::HttpRequest request{
+        method_text(method), text_made(url, Act::mold), header_lines(headers), {}, kLargestSeries};
     request.body = body_of(request.method, data);
-    std::optional<platform::HttpResponse> response = platform::http_request(request);
-    if (!response) fire(Err::access_no_connect, &url);
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(response->body.data());
-    if (!as.info) return bytes_to_value(bytes, response->body.size(), as.binary, as.lines);
+    platform::HttpResponse response = platform::http_request(request);
+    if (response.too_large) fire(Err::internal_no_memory);
+    if (!response.failure.empty()) fire(Err::access_no_connect, &url, reason_of(response.failure));
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(response.body.data());
+    if (!as.info) return bytes_to_value(bytes, response.body.size(), as.binary, as.lines);
     Cell* info = block::push_only_s(3);
     Cell status;
-    integer::make_at(&status, int32_t(response->status));
+    integer::make_at(&status, int32_t(response.status));
     block::rs_append(*info, status);
-    block::rs_append(*info, *parse_headers(response->headers));
+    block::rs_append(*info, *parse_headers(response.headers));
     stack::top = info + 1;
-    block::rs_append(*info, *bytes_to_value(bytes, response->body.size(), as.binary, as.lines));
+    block::rs_append(*info, *bytes_to_value(bytes, response.body.size(), as.binary, as.lines));
     stack::top = info + 1;
     return info;
 }

@@ -47,6 +47,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, "\n".join(lines).encode() + b"\n\n" + received)
         elif self.path.startswith("/path/"):
             self.reply(200, self.path.encode())
+        elif self.path == "/loop":
+            self.reply(302, b"", [("Location", "/loop")])
+        elif self.path == "/to-file":
+            self.reply(302, b"", [("Location", "file:///etc/hostname")])
+        elif self.path == "/garbage":
+            self.wfile.write(b"NOT HTTP AT ALL\r\n\r\n")
+            self.close_connection = True
         elif self.path == "/bare":
             # a header without a space after its colon
             self.wfile.write(b"HTTP/1.0 200 OK\r\nX-Bare:value\r\nX-Empty:\r\nContent-Length: 2\r\n\r\nok")
@@ -82,6 +89,12 @@ CASES = [
     ('write URL/echo []', '{GET^/Content-Type: application/x-www-form-urlencoded^/Accept-Charset: UTF-8^/'
                           'User-Agent: Mozilla/5.0 (Windows NT 6.1; Win64; x64)^/^/}'),
     ('read CLOSED', '*** no-connect'),
+    # a failure says what went wrong, in libcurl's words
+    ('r: try [read CLOSED] reduce [r/id to logic! find/match r/arg2 "Connection refused ("]', '[no-connect true]'),
+    ('r: try [read URL/loop] reduce [r/id r/arg2]', '[no-connect "Maximum (10) redirects followed"]'),
+    ('r: try [read URL/to-file] reduce [r/id to logic! find r/arg2 {Protocol "file" not supported}]',
+     '[no-connect true]'),
+    ('r: try [read URL/garbage] reduce [r/id to logic! find r/arg2 "HTTP/0.9"]', '[no-connect true]'),
     ('read/part URL/text 2', '*** not-done'),
     ('write/seek URL/text "a" 2', '*** not-done'),
     ('write URL/text 1', '*** invalid-arg'),

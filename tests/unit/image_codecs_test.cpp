@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -16,12 +17,15 @@
 #include "datatypes/image.h"
 #include "datatypes/none.h"
 #include "runtime/image_store.h"
+#include "services/crypto.h"
 #include "test_support.h"
 
 namespace oka {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+constexpr std::array<uint8_t, 2> kJpegFrame = {0xFF, 0xC0};  // the baseline frame header
 
 Cell binary_of(const Bytes& bytes) { return test::keep(*binary::load(bytes.data(), uint32_t(bytes.size()))); }
 
@@ -215,6 +219,109 @@ TEST(ImageCodecs, DataThatIsNoWholeImageIsRefused) {
         {"a palette past the end", with(bmp(8, 1, 1, palette, {0, 0, 0, 0}), 46, 200, 4)},
     };
     for (const Case& c : cases) EXPECT_EQ(decode_error(c.file), Err::access_bad_media) << c.what;
+}
+
+// ---- files that declare more pixels than their data holds ----
+
+void set_big_endian(Bytes& bytes, size_t at, uint32_t value, int count) {
+    for (int i = 0; i < count; i++) bytes[at + size_t(i)] = uint8_t(value >> (8 * (count - 1 - i)));
+}
+void set_little_endian(Bytes& bytes, size_t at, uint32_t value, int count) {
+    for (int i = 0; i < count; i++) bytes[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+uint32_t little_endian(const Bytes& bytes, size_t at, int count) {
+    uint32_t value = 0;
+    for (int i = count - 1; i >= 0; i--) value = value << 8 | bytes[at + size_t(i)];
+    return value;
+}
+
+constexpr uint32_t kHugeSide = 16384;  // 16384 x 16384 pixels: 1 GiB
+
+// The TIFF's tag as the encoder writes it (SHORT or LONG, one value), set to `value`.
+void set_tiff_tag(Bytes& file, uint16_t tag, uint32_t value) {
+    size_t directory = little_endian(file, 4, 4), count = little_endian(file, directory, 2);
+    for (size_t entry = directory + 2; entry < directory + 2 + 12 * count; entry += 12)
+        if (little_endian(file, entry, 2) == tag)
+            set_little_endian(file, entry + 8, value, little_endian(file, entry + 2, 2) == 3 ? 2 : 4);
+}
+
+// The GIF's first image descriptor, after the global colour table and the extensions.
+size_t gif_image_descriptor(const Bytes& file) {
+    size_t at = 13 + (file[10] & 0x80 ? 3 * (size_t(2) << (file[10] & 7)) : 0);
+    while (file[at] == 0x21) {
+        at += 2;
+        while (file[at]) at += size_t(file[at]) + 1;
+        at++;
+    }
+    return at;
+}
+
+// The sample image in a container, its header changed to declare 16384 x 16384 pixels; `other` takes
+// the container's other road where it has one (an interlaced PNG, a TIFF that the RGBA reader reads).
+Bytes declaring_huge(int container, bool other) {
+    Bytes file = bytes_of(test::keep(*image::encode(sample_image(), container)));
+    switch (container) {
+    case 0: set_little_endian(file, 18, kHugeSide, 4), set_little_endian(file, 22, kHugeSide, 4); break;
+    case 1:
+        set_big_endian(file, 16, kHugeSide, 4), set_big_endian(file, 20, kHugeSide, 4);
+        if (other) file[28] = 1;  // Adam7
+        set_big_endian(file, 29, crypto::crc32(file.data() + 12, 17), 4);
+        break;
+    case 2: {
+        size_t image = gif_image_descriptor(file);
+        set_little_endian(file, 6, kHugeSide, 2), set_little_endian(file, 8, kHugeSide, 2);
+        set_little_endian(file, image + 5, kHugeSide, 2), set_little_endian(file, image + 7, kHugeSide, 2);
+        break;
+    }
+    case 3: {
+        size_t frame =
+            size_t(std::search(file.begin(), file.end(), kJpegFrame.begin(), kJpegFrame.end()) - file.begin());
+        set_big_endian(file, frame + 5, kHugeSide, 2), set_big_endian(file, frame + 7, kHugeSide, 2);
+        break;
+    }
+    case 4:
+        set_tiff_tag(file, 256, kHugeSide), set_tiff_tag(file, 257, kHugeSide);
+        if (other) set_tiff_tag(file, 338, 1);  // associated alpha: not the plain road
+        break;
+    }
+    return file;
+}
+
+// The most memory the process has held since `reset`, less what it held then, in KiB (the system's
+// peak resident size, which a process may reset).
+class PeakMemory {
+public:
+    bool reset() {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5" << std::flush;
+        start_ = field("VmHWM:");
+        return clear.good() && start_ > 0;
+    }
+    int64_t growth() const { return int64_t(field("VmHWM:")) - int64_t(start_); }
+
+private:
+    static size_t field(const std::string& name) {
+        std::ifstream status("/proc/self/status");
+        for (std::string word; status >> word;)
+            if (word == name && status >> word) return std::stoul(word);
+        return 0;
+    }
+    size_t start_ = 0;
+};
+
+// A file that declares a size its data cannot fill (16384 x 16384 pixels in a few dozen bytes) is
+// refused at the cost of the rows it holds, never of all those it declares (1 GiB).
+TEST(ImageCodecs, ASizeTheDataCannotFillCostsOnlyTheRowsThatCame) {
+    constexpr int64_t kMostKiB = 256 << 10;
+    for (int container = 0; container < image::kContainerCount; container++) {
+        for (bool other : {false, true}) {
+            Bytes file = declaring_huge(container, other);
+            PeakMemory peak;
+            if (!peak.reset()) GTEST_SKIP() << "the peak memory cannot be reset here";
+            EXPECT_EQ(decode_error(file), Err::access_bad_media) << container << " " << other;
+            EXPECT_LT(peak.growth(), kMostKiB) << container << " " << other;
+        }
+    }
 }
 
 // ---- the PNG suite ----

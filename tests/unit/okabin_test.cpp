@@ -6,6 +6,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/context.h"
 #include "datatypes/native.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "evaluator/lexer.h"
 #include "natives_testing.h"
@@ -453,6 +454,69 @@ TEST_F(Okabin, ForgedNativesWordsAndFunctionsAreRefused) {
     Cell forged = function;
     forged.data2 = value_of("[a b]").data2;
     EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error));
+}
+
+// Data from outside may hold only names that the lexer reads back as the same value, so that no
+// decoded word molds as code, and no head past its series (a head of 2147483647 would overflow index?).
+// Such data is forged: what the writer writes decodes, a head past the tail of a series cut since
+// written at its tail.
+TEST_F(Okabin, NamesThatDoNotReadBackAndHeadsPastTheirSeriesAreRefused) {
+    struct Name {
+        const char* name;
+        Type type;
+        bool refused;
+    };
+    for (const Name& n : std::initializer_list<Name>{
+             {"print \"INJECTED\" quote", Type::Word, true},
+             {"a b", Type::Word, true},
+             {"[a]", Type::SetWord, true},
+             {"a;b", Type::GetWord, true},
+             {"1a", Type::Word, true},
+             {"a:", Type::Word, true},
+             {"", Type::Refinement, true},
+             {"a b", Type::Issue, true},
+             {"+", Type::Word, false},
+             {"//", Type::LitWord, false},
+             {"<=", Type::Word, false},
+             {"\xC3\xA9t\xC3\xA9", Type::SetWord, false},
+             {"123", Type::Issue, false},
+             {"FF00", Type::Issue, false},
+         }) {
+        uint32_t symbol = symbol::make(n.name);
+        Cell value = n.type == Type::Issue ? Cell{uint8_t(Type::Issue), _context::global, symbol, uint32_t(-1)}
+                                           : _context::add_global_word(symbol, true, true);
+        value.header = uint8_t(n.type);
+        for (bool compact : kForms)
+            EXPECT_EQ(malformed_q(decode(encoded(value, compact)).error), n.refused) << n.name << " " << compact;
+    }
+
+    struct Head {
+        const char* what;
+        Bytes payload;
+        bool refused;
+    };
+    for (const Head& h : std::initializer_list<Head>{
+             {"block head at its length", {0x45, 0x01, 0x01, 0x81}, false},
+             {"block head past its length", {0x45, 0x02, 0x01, 0x81}, true},
+             {"block head of 2^31 - 1", {0x45, 0xFF, 0xFF, 0xFF, 0xFF, 0x07, 0x01, 0x81}, true},
+             {"text head past its length", {0x47, 0x03, 0x08, 'a', 'b'}, true},
+             {"binary head past its length", {0x69, 0x03, 0x02, 0x00, 0x00}, true},
+             {"reference at the tail", {0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x47, 0x02, 0x02, 0x00, 0x00}, false},
+             {"reference past the tail", {0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x47, 0x03, 0x02, 0x00, 0x00}, true},
+         }) {
+        Bytes data = container(1, {1, uint8_t(h.payload.size())});
+        data.insert(data.end(), h.payload.begin(), h.payload.end());
+        EXPECT_EQ(malformed_q(decode(data).error), h.refused) << h.what;
+    }
+
+    for (bool compact : kForms) {
+        Cell cut = decode_one(encoded(value_of("a: [1 2 3] b: skip a 3 clear a b"), compact));
+        EXPECT_EQ(cut.data1, 0u);
+        // a block that holds itself at its tail, which its records reach only after that value
+        Cell cycle = decode_one(encoded(value_of("a: [1 2 3] poke a 3 skip a 3 a"), compact));
+        EXPECT_EQ(block::rs_abs_at(cycle, 2)->data1, 3u);
+        EXPECT_EQ(block::rs_abs_at(cycle, 2)->data2, cycle.data2);
+    }
 }
 
 // A word is never rebound by a round trip: a binding that no record carries is refused when encoding.

@@ -143,6 +143,31 @@ TEST(Process, FilesAppendedAndRead) {
 
 // A parent that runs with its standard input and output closed makes the child's ends where those
 // were; each stream still reaches its own file.
+// A child that writes more than the limit to a pipe is ended and the pipe's bytes stop at the limit:
+// one that never stops writing costs no more, even when it ignores the closed pipe (SIGPIPE). A child
+// that writes no more than the limit is left alone.
+TEST(Process, AChildThatWritesPastTheLimitIsEnded) {
+    constexpr size_t kLimit = 1 << 20;
+    struct Case {
+        const char* command;
+        bool to_error;
+    };
+    for (const Case& c :
+         {Case{"yes", false}, Case{"trap '' PIPE; while :; do echo x; done", false}, Case{"yes >&2", true}}) {
+        ChildProcess child{platform::shell_command(c.command), kNull, kPipe, kPipe};
+        child.output_limit = kLimit;
+        EXPECT_EQ(platform::run_process(child), 128 + SIGKILL) << c.command;
+        const Stream& stream = c.to_error ? child.error : child.output;
+        EXPECT_TRUE(stream.too_large) << c.command;
+        EXPECT_EQ(stream.bytes.size(), kLimit) << c.command;
+    }
+    ChildProcess child{platform::shell_command("head -c 1048576 /dev/zero"), kNull, kPipe, kPipe};
+    child.output_limit = kLimit;
+    EXPECT_EQ(platform::run_process(child), 0);
+    EXPECT_FALSE(child.output.too_large);
+    EXPECT_EQ(child.output.bytes.size(), kLimit);
+}
+
 TEST(Process, ParentWithoutStandardStreams) {
     Scratch scratch;
     std::string out = scratch.file("out"), err = scratch.file("err");
