@@ -154,6 +154,44 @@ struct Cell {
     uint32_t data2;
     uint32_t data3;
 
+private:
+    // The helpers come before the accessors: clang makes a member template usable in a constant
+    // expression (a constexpr Cell) only once it has seen its body.
+    constexpr uint32_t& word_at(int word) { return word == 1 ? data1 : word == 2 ? data2 : data3; }
+    constexpr uint32_t word_at(int word) const { return word == 1 ? data1 : word == 2 ? data2 : data3; }
+
+    // The fields of one word are read and written as words, which constant cells can be made of; the
+    // wider ones through memcpy.
+    template <class T, int word>
+    constexpr T read() const {
+        if constexpr (std::is_same_v<T, bool>)
+            return word_at(word) != 0;
+        else if constexpr (std::is_enum_v<T>)
+            return T(word_at(word));
+        else if constexpr (sizeof(T) == 4 && std::is_integral_v<T>)
+            return T(word_at(word));
+        else {
+            T value;
+            std::memcpy(&value, reinterpret_cast<const char*>(this) + 4 * word, sizeof value);
+            return value;
+        }
+    }
+    template <class T, int word>
+    constexpr void write(T value) {
+        if constexpr (std::is_enum_v<T> || std::is_same_v<T, bool> || (sizeof(T) == 4 && std::is_integral_v<T>))
+            word_at(word) = uint32_t(value);
+        else
+            std::memcpy(reinterpret_cast<char*>(this) + 4 * word, &value, sizeof value);
+    }
+#if OKA_CHECKS
+    constexpr void check_field(Field field, const char* file, int line) const {
+        uint8_t id = header & 0xFF;
+        if (id >= 64 || !(payload::kFieldTypes[uint8_t(field)] >> id & 1))
+            payload::field_refused(field, id, file, line);
+    }
+#endif
+
+public:
     // A cell of the type (and header flags) with an empty payload, ready for its fields to be set.
     static constexpr Cell of(Type type, uint32_t flags = 0) { return Cell{uint8_t(type) | flags, 0, 0, 0}; }
 
@@ -191,41 +229,6 @@ struct Cell {
     constexpr bool same_payload(const Cell& other) const {
         return data1 == other.data1 && data2 == other.data2 && data3 == other.data3;
     }
-
-private:
-    constexpr uint32_t& word_at(int word) { return word == 1 ? data1 : word == 2 ? data2 : data3; }
-    constexpr uint32_t word_at(int word) const { return word == 1 ? data1 : word == 2 ? data2 : data3; }
-
-    // The fields of one word are read and written as words, which constant cells can be made of; the
-    // wider ones through memcpy.
-    template <class T, int word>
-    constexpr T read() const {
-        if constexpr (std::is_same_v<T, bool>)
-            return word_at(word) != 0;
-        else if constexpr (std::is_enum_v<T>)
-            return T(word_at(word));
-        else if constexpr (sizeof(T) == 4 && std::is_integral_v<T>)
-            return T(word_at(word));
-        else {
-            T value;
-            std::memcpy(&value, reinterpret_cast<const char*>(this) + 4 * word, sizeof value);
-            return value;
-        }
-    }
-    template <class T, int word>
-    constexpr void write(T value) {
-        if constexpr (std::is_enum_v<T> || std::is_same_v<T, bool> || (sizeof(T) == 4 && std::is_integral_v<T>))
-            word_at(word) = uint32_t(value);
-        else
-            std::memcpy(reinterpret_cast<char*>(this) + 4 * word, &value, sizeof value);
-    }
-#if OKA_CHECKS
-    constexpr void check_field(Field field, const char* file, int line) const {
-        uint8_t id = header & 0xFF;
-        if (id >= 64 || !(payload::kFieldTypes[uint8_t(field)] >> id & 1))
-            payload::field_refused(field, id, file, line);
-    }
-#endif
 };
 static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 
