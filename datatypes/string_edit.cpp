@@ -180,8 +180,7 @@ struct Edit {
     uint32_t replaced;
 };
 
-// The text an edit writes for a value: a char's code point, read from the value's cell (a frame
-// argument, which stays where it is), or the contribution of any other value.
+// The text an edit writes for a value: a char's code point, or the contribution of any other value.
 Run text_written(Cell* value, int32_t part, bool only) {
     return value->is(Type::Char) ? run_of_char(value->code_point()) : contribution(value, part, only);
 }

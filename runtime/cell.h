@@ -122,12 +122,53 @@ inline constexpr uint64_t kSelfContainedTypes = [] {
     return types;
 }();
 
+// What a layout's values hash by when their type has no hash of its own: the payload words of its
+// plain fields (bit w for word w), or those of the field that is its identity, with a series' head.
+struct LayoutHash {
+    uint8_t words = 0;
+    bool identity = false;
+    bool identity_held = false;  // the identity field is a field of the layout
+};
+
+constexpr uint8_t words_of(Field field) {
+    uint8_t words = 0;
+    for (int k = 0; k < (kFieldSizes[uint8_t(field)] + 3) / 4; k++)
+        words |= uint8_t(1u << (kFieldWords[uint8_t(field)] + k));
+    return words;
+}
+
+inline constexpr auto kLayoutHashes = [] {
+    std::array<LayoutHash, kLayoutCount> hashes{};
+    std::array<std::string_view, kLayoutCount> by{};
+#define OKA_LAYOUT(name, hash)         \
+    by[uint8_t(Layout::name)] = #hash; \
+    hashes[uint8_t(Layout::name)].identity = by[uint8_t(Layout::name)] != "content";
+#include "runtime/type_layouts.def"
+#define OKA_HOLDS(layout, field, hold)                                                                 \
+    {                                                                                                  \
+        LayoutHash& hash = hashes[uint8_t(Layout::layout)];                                            \
+        bool named = by[uint8_t(Layout::layout)] == #field;                                            \
+        hash.identity_held |= named;                                                                   \
+        if (hash.identity ? named || Field::field == Field::head : std::string_view(#hold) == "plain") \
+            hash.words |= words_of(Field::field);                                                      \
+    }
+#include "runtime/type_layouts.def"
+    return hashes;
+}();
+
 constexpr bool fields_fit() {
     for (int f = 0; f < kFieldCount; f++)
         if (kFieldWords[f] < 1 || 4 * kFieldWords[f] + kFieldSizes[f] > 16 || kFieldTypes[f] == 0) return false;
     return true;
 }
 static_assert(fields_fit(), "every field lies in words 1 to 3 and belongs to a layout of some type");
+
+constexpr bool hashes_fit() {
+    for (const LayoutHash& hash : kLayoutHashes)
+        if (hash.identity && !hash.identity_held) return false;
+    return true;
+}
+static_assert(hashes_fit(), "a layout hashed by identity names one of its own fields");
 
 // What the check build reports when a field is read or written in a cell whose layout lacks it.
 [[noreturn]] void field_refused(Field field, uint8_t type, const char* file, int line);
@@ -136,6 +177,9 @@ static_assert(fields_fit(), "every field lies in words 1 to 3 and belongs to a l
 }  // namespace payload
 
 constexpr Layout type_layout(Type type) { return payload::kLayouts[uint8_t(type)]; }
+
+// Whether a type's values hash by their identity (a node) when the type has no hash of its own.
+constexpr bool hashes_by_identity(Type type) { return payload::kLayoutHashes[uint8_t(type_layout(type))].identity; }
 
 // The check build passes the place of each access to the accessors, so that a refused one names it.
 #if OKA_CHECKS
@@ -224,6 +268,11 @@ public:
             payload::content_refused(id, caller_file, caller_line);
 #endif
         return {data1, data2, data3};
+    }
+    // The payload words the value hashes by when its type has no hash of its own, the others as 0.
+    constexpr Words3 hash_words() const {
+        uint8_t words = payload::kLayoutHashes[uint8_t(payload::kLayouts[header & 0xFF])].words;
+        return {words & 2 ? data1 : 0, words & 4 ? data2 : 0, words & 8 ? data3 : 0};
     }
     // Whether the two cells' payloads hold the same words, whatever they mean.
     constexpr bool same_payload(const Cell& other) const {

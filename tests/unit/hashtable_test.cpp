@@ -208,6 +208,11 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     auto murmur_of_words = [](const Cell& cell, int first, int count) {
         return hashtable::murmur3(reinterpret_cast<const uint8_t*>(&cell) + 4 * first, uint32_t(4 * count));
     };
+    // The layout's words, the others zero.
+    auto murmur_of_payload = [](uint32_t word1, uint32_t word2, uint32_t word3) {
+        Words3 words{word1, word2, word3};
+        return hashtable::murmur3(reinterpret_cast<const uint8_t*>(words.data()), sizeof words);
+    };
     Cell tuple{uint8_t(Type::Tuple) | 3u << 19, 0x00030201, 0, 0};
     Cell money{uint8_t(Type::Money) | 1u << 14, 0x12340001, 0x56, 0x78};
     Cell money_on_new_line = money;
@@ -222,23 +227,45 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     } cases[] = {
         {Cell{uint8_t(Type::Unset), 0, 0, 0}, uint32_t(-2)},
         {Cell{uint8_t(Type::None), 0, 0, 0}, uint32_t(-1)},
-        {Cell{uint8_t(Type::Logic), 1, 0, 0}, hashtable::hash_int(1)},
-        {test::type_cell(Type::Block), hashtable::hash_int(uint32_t(Type::Block))},
+        {Cell{uint8_t(Type::Logic), 1, 0, 0}, murmur_of_payload(1, 0, 0)},
+        {test::type_cell(Type::Block), murmur_of_payload(uint32_t(Type::Block), 0, 0)},
         {int_cell(-7), hashtable::hash_int(uint32_t(-7))},
         {test::char_cell(0x263A), hashtable::hash_int(0x263A)},
-        {Cell{uint8_t(Type::Native), 1, 2, 42}, hashtable::hash_int(42)},
+        {Cell{uint8_t(Type::Native), 1, 2, 42}, murmur_of_payload(0, 2, 0)},  // its spec
         {test::float_cell(2.5), murmur_of_words(test::float_cell(2.5), 2, 2)},
         {Cell{uint8_t(Type::Pair), 9, 3, 4}, murmur_of_words(Cell{0, 0, 3, 4}, 2, 2)},
-        {Cell{uint8_t(Type::Block), 3, 0x1230, 9}, murmur_of_words(Cell{0, 3, 0x1230, 0}, 1, 2)},
-        {Cell{uint8_t(Type::Function), 5, 6, 7}, murmur_of_words(Cell{0, 5, 6, 7}, 1, 3)},
+        {Cell{uint8_t(Type::Block), 3, 0x1230, 9}, murmur_of_payload(3, 0x1230, 0)},  // head and node
+        {Cell{uint8_t(Type::Function), 5, 6, 7}, murmur_of_payload(5, 0, 0)},         // its context
+        {Cell{uint8_t(Type::Date), 5, 6, 7}, murmur_of_payload(5, 6, 7)},
         {tuple, hashtable::murmur3(bytes("\x01\x02\x03"), 3)},
         {binary, hashtable::murmur3(bytes("abc"), 3)},
         {money_on_new_line, hashtable::hash_value(money)},
-        {Cell{uint8_t(Type::Bitset), 1, 2, 3}, 0},
+        {Cell{uint8_t(Type::Bitset), 1, 2, 3}, murmur_of_payload(1, 2, 0)},
+        {Cell{uint8_t(Type::Handle), 1, 2, 3}, hashtable::hash_int(2)},  // its value: handles equal by it
     };
     for (const Case& c : cases) EXPECT_EQ(hashtable::hash_value(c.value), c.hash) << int(c.value.type());
     EXPECT_NE(hashtable::hash_value(money), hashtable::hash_value(positive_money));
     EXPECT_EQ(hashtable::hash_value(test::float_cell(-0.0)), hashtable::hash_value(test::float_cell(0.0)));
+}
+
+// Values that hash by their identity spread over the buckets: bitsets, vectors and routines once all
+// hashed to one bucket, which made a hash! of n of them cost n squared.
+TEST(HashFunctions, ValuesOfEveryLayoutSpreadOverTheBuckets) {
+    constexpr uint32_t kValues = 4096, kBuckets = 1024;
+    for (int id = 1; id <= kTypeCount; id++) {
+        Type type = Type(id);
+        if (!hashes_by_identity(type) || !hashtable::identity_type_q(Cell::of(type))) continue;
+        std::vector<bool> used(kBuckets);
+        std::unordered_map<uint32_t, int> hashes;
+        for (uint32_t k = 1; k <= kValues; k++) {
+            Cell value = Cell{uint8_t(type), 64 * k, 64 * k, 64 * k};  // nodes of its own
+            uint32_t hash = hashtable::hash_value(value);
+            hashes[hash]++;
+            used[hash % kBuckets] = true;
+        }
+        EXPECT_EQ(hashes.size(), kValues) << int(type);
+        EXPECT_GT(std::count(used.begin(), used.end(), true), int(kBuckets * 9 / 10)) << int(type);
+    }
 }
 
 TEST(HashFunctions, WordsHashByTheirCanonicalSymbol) {
@@ -249,9 +276,10 @@ TEST(HashFunctions, WordsHashByTheirCanonicalSymbol) {
 }
 
 TEST(HashFunctions, IdentityTypesAndPowersOfTwo) {
-    for (Type t : {Type::Block, Type::Path, Type::Hash, Type::Function, Type::Object, Type::Map, Type::Event})
+    for (Type t : {Type::Block, Type::Path, Type::Hash, Type::Function, Type::Routine, Type::Object, Type::Map,
+                   Type::Event, Type::Bitset, Type::Vector, Type::Context, Type::Native})
         EXPECT_TRUE(hashtable::identity_type_q(Cell{uint8_t(t), 0, 0, 0})) << int(t);
-    for (Type t : {Type::Integer, Type::String, Type::Word, Type::Float, Type::Routine})
+    for (Type t : {Type::Integer, Type::String, Type::File, Type::Binary, Type::Word, Type::Float, Type::Date})
         EXPECT_FALSE(hashtable::identity_type_q(Cell{uint8_t(t), 0, 0, 0})) << int(t);
     const uint32_t powers[][2] = {{0, 0}, {1, 1}, {2, 2}, {3, 4}, {5, 8}, {4096, 4096}, {4097, 8192}};
     for (const auto& [n, p] : powers) EXPECT_EQ(hashtable::round_pow2(n), p) << n;

@@ -44,14 +44,14 @@ void learn_keywords() {
 
 Keyword keyword_of(const Cell& value, Type type) {
     if (!value.is(type)) return Keyword::none;
-    auto found = keywords.find(symbol::resolve(value.data2));
+    auto found = keywords.find(symbol::resolve(value.symbol()));
     return found == keywords.end() ? Keyword::none : found->second;
 }
 
 Cell value_of_word(const Cell& word) {
-    const Cell& context = *_context::context_cell(word.data1);
-    if (int32_t(word.data3) < 0 || !context.data2) return Cell{uint8_t(Type::Unset), 0, 0, 0};
-    return *_context::value_at(context, int32_t(word.data3));
+    const Cell& context = *_context::context_cell(word.context());
+    if (word.position() < 0 || !context.values()) return Cell::of(Type::Unset);
+    return *_context::value_at(context, word.position());
 }
 
 // ---- errors ----
@@ -86,7 +86,7 @@ public:
     // `draws` is false where the commands are checked only: for a target that draws nothing, and in
     // the block of a pattern pen.
     Walker(Target& target, const Cell& block, bool draws)
-        : target_(target), block_(block), at_(block.data1), draws_(draws && target.draws) {}
+        : target_(target), block_(block), at_(block.head()), draws_(draws && target.draws) {}
 
     void commands() { walk(&Walker::command, Type::Word); }
 
@@ -98,13 +98,13 @@ private:
 
     bool at_end() const { return at_ >= series::rs_buffer_length_q(block_); }
     Cell peek() const {
-        if (at_end()) return Cell{uint8_t(Type::Void), 0, 0, 0};
+        if (at_end()) return Cell::of(Type::Void);
         return *block::rs_abs_at(block_, at_);
     }
     Cell take() { return *block::rs_abs_at(block_, at_++); }
     [[noreturn]] void invalid() const {
         Cell rest = block_;
-        rest.data1 = at_;
+        rest.set_head(at_);
         rest.clear_new_line();
         throw_error(rest, peek());
     }
@@ -216,7 +216,7 @@ private:
         return value.is(type) ? value : value_of_word(value);
     }
     // A colour as the face colour word: R, G and B from the low bytes, the alpha byte on top.
-    uint32_t colour() { return typed(Type::Tuple).data1; }
+    uint32_t colour() { return typed(Type::Tuple).content_words()[0]; }
     bool colour_next_q() const { return typed_next_q(Type::Tuple); }
     void opt_colour() {
         if (colour_next_q()) colour();
@@ -366,7 +366,7 @@ private:
         Cell font = typed(Type::Object);
         Cell colour = object::field_of(font, "color");
         target_.pens.font_colour = colour.is(Type::Tuple);
-        if (target_.pens.font_colour) target_.pens.text_colour = colour.data1;
+        if (target_.pens.font_colour) target_.pens.text_colour = colour.content_words()[0];
     }
 
     void text() {

@@ -32,14 +32,14 @@ void send_event_os_r(Cell* arguments) { logic::make_at(arguments, false); }
 
 void find_flag_q_r(Cell* arguments) {
     const Cell& facet = arguments[0];
-    uint32_t flag = arguments[1].data2;
+    uint32_t flag = arguments[1].symbol();
     bool found = false;
     if (facet.is(Type::Word)) {
-        found = same_word_q(facet.data2, flag);
+        found = same_word_q(facet.symbol(), flag);
     } else if (facet.is(Type::Block)) {
-        for (uint32_t i = facet.data1; i < series::rs_buffer_length_q(facet) && !found; i++) {
+        for (uint32_t i = facet.head(); i < series::rs_buffer_length_q(facet) && !found; i++) {
             Cell value = *block::rs_abs_at(facet, i);
-            found = (value.is(Type::Word) || value.is(Type::LitWord)) && same_word_q(value.data2, flag);
+            found = (value.is(Type::Word) || value.is(Type::LitWord)) && same_word_q(value.symbol(), flag);
         }
     }
     logic::make_at(arguments, found);

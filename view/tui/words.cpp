@@ -33,7 +33,7 @@ uint32_t canonical(uint32_t symbol) {
 bool same_word_q(uint32_t symbol1, uint32_t symbol2) { return canonical(symbol1) == canonical(symbol2); }
 
 bool word_is_q(const Cell& value, GuiWord word) {
-    return is_a(value.type(), TypeClass::any_word) && same_word_q(value.data2, id(word));
+    return is_a(value.type(), TypeClass::any_word) && same_word_q(value.symbol(), id(word));
 }
 
 }  // namespace oka::gui
