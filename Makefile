@@ -39,6 +39,8 @@ bench: build-release
 	build/release/gc_bench
 	build/release/line_editor_bench
 	build/release/okabin_bench
+	build/release/draw_bench
+	build/release/tui_bench
 
 # The fuzz targets live in the sanitizer build.
 fuzz: build-sanitize

@@ -10,14 +10,22 @@
 // The console's start: the time from starting oka without a script to its prompt after the banner,
 // the median and the slowest of several starts.
 //
+// A pasted line: the processor time the editing process spends on a line pasted at once, of 50,000
+// characters and of four times as many. The longer line may take at most five times as long: drawing
+// each character as it comes must not measure the whole line again (the square of its length, 16 times
+// as long). The run ends with status 1 when it takes longer.
+//
 //     line_editor_bench [OKA]    (OKA: the oka program, by default the one next to this one)
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +51,9 @@ constexpr int kKeys = 4000;
 constexpr int kStarts = 20;
 constexpr int kLineLength = 77;  // with the prompt, one full row of 80 columns
 constexpr int kPatienceMillis = 5000;
+constexpr int kPasted = 50000;
+constexpr int kPasteScale = 4;
+constexpr double kMaxPasteGrowth = 5;
 
 [[noreturn]] void edit_in_child() {
     mem::reserve();
@@ -150,6 +161,68 @@ void time_keys(const char* what, Child child) {
         what, kLineLength + 3, percentile(micros, 50), percentile(micros, 99), processor / kKeys, kKeys);
 }
 
+// Reads what there is, answering the editor's question for the cursor's position; false at the end.
+bool drain(int master) {
+    char bytes[65536];
+    ssize_t n = read(master, bytes, sizeof bytes);
+    if (n > 0 && std::string(bytes, size_t(n)).find("\x1b[6n") != std::string::npos)
+        (void)!write(master, "\x1b[4;1R", 6);
+    return n > 0 || (n < 0 && errno == EAGAIN);
+}
+
+// The processor time, in microseconds, that an editing child spends on a line of `count` characters
+// pasted at once and entered; negative when the child did not end its edit.
+double paste_micros(int count) {
+    Child editor = start_on_pty(edit_in_child);
+    if (!read_until(editor.master, prompted)) {
+        stop(editor);
+        return -1;
+    }
+    double before = processor_micros(editor.pid);
+    std::string line;
+    for (int i = 0; i < count; i++) line += char('a' + i % 26);
+    line += '\r';
+    // Written as the child reads it, its echo read meanwhile: a terminal whose output is full would stop
+    // the child, and then the writing.
+    fcntl(editor.master, F_SETFL, O_NONBLOCK);
+    size_t written = 0;
+    for (bool open = true; open;) {
+        pollfd fd = {editor.master, short(POLLIN | (written < line.size() ? POLLOUT : 0)), 0};
+        if (poll(&fd, 1, kPatienceMillis) <= 0) break;
+        if (fd.revents & (POLLIN | POLLHUP | POLLERR)) open = drain(editor.master);
+        if (fd.revents & POLLOUT) {
+            ssize_t n = write(editor.master, line.data() + written, std::min<size_t>(4096, line.size() - written));
+            if (n > 0) written += size_t(n);
+        }
+    }
+    int status = 0;
+    rusage usage = {};
+    pid_t ended = wait4(editor.pid, &status, 0, &usage);
+    close(editor.master);
+    if (ended != editor.pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    double total = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 +
+                   double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    return total - before;
+}
+
+// Pastes a line and one of kPasteScale times its length; false when the longer one took more than
+// kMaxPasteGrowth times as long.
+bool time_paste() {
+    double short_line = paste_micros(kPasted), long_line = paste_micros(kPasted * kPasteScale);
+    if (short_line < 0 || long_line < 0) {
+        std::fprintf(stderr, "line editor: a pasted line was not entered\n");
+        return false;
+    }
+    double growth = long_line / std::max(short_line, 1000.0);
+    bool holds = growth <= kMaxPasteGrowth;
+    std::printf(
+        "line editor: a line pasted at once: %d characters %.0f ms, %d characters %.0f ms of processor "
+        "time (%.1f times; at most %.0f)%s\n",
+        kPasted, short_line / 1000, kPasted * kPasteScale, long_line / 1000, growth, kMaxPasteGrowth,
+        holds ? "" : ": grows faster than the line");
+    return holds;
+}
+
 // Starts the console, waits for its prompt; the time it took, or a negative one when it did not come.
 double start_console(const std::string& oka, const std::string& cache, Child* child) {
     auto start = Clock::now();
@@ -167,6 +240,7 @@ int main(int argc, char** argv) {
     usleep(200000);  // the child enters raw mode
     time_keys("line editor", editor);
     stop(editor);
+    bool paste_holds = time_paste();
 
     std::string oka = argc > 1 ? argv[1] : oka_next_to_this();
     std::string cache =
@@ -188,5 +262,5 @@ int main(int argc, char** argv) {
     time_keys("console", console);
     stop(console);
     std::filesystem::remove_all(cache);
-    return 0;
+    return paste_holds ? 0 : 1;
 }

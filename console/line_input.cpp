@@ -15,6 +15,7 @@
 #include "datatypes/word.h"
 #include "evaluator/interpreter.h"
 #include "library/routines.h"
+#include "platform/os.h"
 
 namespace oka {
 
@@ -53,21 +54,31 @@ void complete_line(const Cell& line, Cell* result) {
     if (answer.is(Type::Block) && candidates_q(answer)) *result = answer;
 }
 
+// What the console shows (results, help, listings) is cut to system/console/size, which follows the
+// window.
+void publish_size(terminal::Size size) {
+    pair::make_at(&*library::field_cell("system/console/size"), size.columns, size.rows);
+}
+
+void listen_to_editor() {
+    terminal::set_completer(complete_line);
+    terminal::set_size_listener(publish_size);
+    set_up = true;
+}
+
 void set_up_editor() {
     if (set_up) return;
     terminal::init();
     terminal::init_globals();
-    terminal::set_completer(complete_line);
-    set_up = true;
+    listen_to_editor();
 }
 
 }  // namespace
 
 void line_input::init_console(const char* title) {
     terminal::Size size = terminal::console_init(title);
-    terminal::set_completer(complete_line);
-    set_up = true;
-    pair::make_at(&*library::field_cell("system/console/size"), size.columns, size.rows);
+    listen_to_editor();
+    publish_size(size);
 }
 
 namespace library {
@@ -87,6 +98,14 @@ void _read_input_r(Cell* arguments) {
 void _input_ended_q_r(Cell* arguments) { logic::make_at(arguments, input_ended); }
 
 void _terminate_console_r(Cell* arguments) { none::make_at(arguments); }
+
+// The report of what ended a script run from the command line goes where failures go, not among the
+// script's output.
+void _print_error_r(Cell* arguments) {
+    std::string text = binary::utf8_of(arguments[0]) + "\n";
+    platform::write_all(2, text.data(), text.size());
+    none::make_at(arguments);
+}
 
 void input_stdin_r(Cell* arguments) { terminal::input_stdin(arguments); }
 

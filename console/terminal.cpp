@@ -22,7 +22,6 @@ namespace oka::terminal {
 namespace {
 
 constexpr int kTabColumns = 4;
-constexpr uint32_t kReplacement = 0xFFFD;
 
 // Key codes that are characters.
 enum : int {
@@ -46,6 +45,7 @@ bool console = true;
 Size window = {0, 0};  // the window's size as the console reports it
 int columns = -1;      // the width that the editor wraps at
 Completer completer = nullptr;
+SizeListener size_listener = nullptr;
 
 Cell line, prompt, history, saved_line;
 bool roots_registered = false;
@@ -60,6 +60,11 @@ int prompt_column = 0;  // where the prompt starts in its row
 int last_row = 0;       // the row of the end of the text
 int history_index = -1;
 int history_count = 0;
+// The width at the end of the text as the last redraw measured it, or -1 when unknown. A character
+// appended adds its own width to it, so that typing or pasting at the end never measures the whole
+// line again; not once the line holds an Esc, which may start a sequence that the next characters
+// continue, nor after the window changed its width.
+int end_width = -1;
 
 // ---- the line
 
@@ -188,6 +193,12 @@ enum class Shown {
     cleared_after_it,  // as placed, and the cells from the cursor on are to be blanked
 };
 
+bool holds_escape(const Cell& text) {
+    for (uint32_t i = 0; i < string::rs_abs_length_q(text); i++)
+        if (string::rs_abs_at(text, i) == kEsc) return true;
+    return false;
+}
+
 // Redraws prompt and line (full_redraw) or only places the cursor.
 void refresh_line(Shown shown = Shown::as_placed) {
     bool write = full_redraw;
@@ -200,9 +211,16 @@ void refresh_line(Shown shown = Shown::as_placed) {
         move_cursor(0, prompt_column);
         platform::out_append("\x1b[J");
     }
-    int w1 = emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, prompt_column, write);
-    int w2 = emit(line, 0, cursor(), hidden, w1, write);
-    int w3 = emit(line, cursor(), line_length(), hidden, w2, write);
+    int w2, w3;
+    if (shown == Shown::appended && end_width >= 0) {
+        w2 = w3 = emit(line, cursor() - 1, cursor(), hidden, end_width, false);
+        end_width = hidden || string::rs_abs_at(line, cursor() - 1) != kEsc ? w3 : -1;
+    } else {
+        int w1 = emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, prompt_column, write);
+        w2 = emit(line, 0, cursor(), hidden, w1, write);
+        w3 = emit(line, cursor(), line_length(), hidden, w2, write);
+        end_width = hidden || !holds_escape(line) ? w3 : -1;
+    }
     if (write || shown == Shown::appended) cursor_row = row_after_text(w3);
     if (shown == Shown::appended && w3 % columns != 0) {
         last_row = cursor_row;  // the cursor already follows the character written
@@ -218,14 +236,29 @@ void update_size() {
     if (platform::window_size(1, c, r) || platform::window_size(0, c, r)) window = {c, r};
     columns = window.columns;
     if (columns <= 0) columns = window.columns = kNoSize.columns;
+    prompt_column = std::min(prompt_column, columns - 1);
+    if (size_listener) size_listener(window);
+    end_width = -1;  // a wide character that would start in a row's last column wraps elsewhere
 }
 
-// Reads keys until one is not a change of the window's size.
+// The width from the prompt's start to the cursor, as the line is drawn at the current width.
+int cursor_width() {
+    int w1 = emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, prompt_column, false);
+    return emit(line, 0, cursor(), hidden, w1, false);
+}
+
+// Reads keys until one is not a change of the window's size. A terminal rewraps the rows of the line at
+// the new width, its cursor staying on the same character: the line is drawn again from the prompt's
+// start, found from there, over what the old width drew.
 int read_key() {
     for (;;) {
         int key = platform::read_key(0);
         if (key != int(platform::Key::resized)) return key;
         update_size();
+        int at = cursor_width();
+        cursor_row = at_end() ? row_after_text(at) : at / columns;
+        full_redraw = true;
+        refresh_line();
     }
 }
 
@@ -473,19 +506,19 @@ int32_t read_char() {
     int lead = read_byte();
     if (lead < 0x80) return lead;
     uint32_t length = unicode::utf8_lead_length(uint8_t(lead));
-    if (length == 0) return kReplacement;
+    if (length == 0) return unicode::kReplacementCharacter;
     uint8_t bytes[5] = {uint8_t(lead)};
     for (uint32_t i = 1; i < length; i++) {
         int byte = read_byte();
         if (byte < 0 || (byte & 0xC0) != 0x80) {
             pending_byte = byte;
-            return kReplacement;
+            return unicode::kReplacementCharacter;
         }
         bytes[i] = uint8_t(byte);
     }
     int32_t code_point;
     unicode::fast_decode_utf8_char(bytes, code_point);
-    return code_point < 0 ? int32_t(kReplacement) : code_point;
+    return code_point < 0 ? int32_t(unicode::kReplacementCharacter) : code_point;
 }
 
 }  // namespace
@@ -563,5 +596,7 @@ Size console_init(const char* title) {
 }
 
 void set_completer(Completer completer_) { completer = completer_; }
+
+void set_size_listener(SizeListener listener) { size_listener = listener; }
 
 }  // namespace oka::terminal

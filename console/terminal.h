@@ -74,4 +74,9 @@ Size console_init(const char* title);
 using Completer = void (*)(const Cell& line, Cell* result);
 void set_completer(Completer completer);
 
+// Told the window's size each time an edit reads it: when the edit starts and when the window changed
+// while it waited for a key (the line is then drawn anew at the new width, in place of the old one).
+using SizeListener = void (*)(Size size);
+void set_size_listener(SizeListener listener);
+
 }  // namespace oka::terminal

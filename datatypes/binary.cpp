@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/symbol.h"
 #include "runtime/dispatch.h"
@@ -59,6 +60,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Percent: bytes = big_endian(std::bit_cast<uint64_t>(spec->f64()), 8); break;
     case Type::Issue: bytes = from_issue(*spec); break;
     case Type::Bitset: bytes = from_bitset(*spec); break;
+    case Type::Image: return image::extract_data(*spec, image::Plane::argb);
     default: bytes = encode(spec, -1, false, false);
     }
     return load(bytes.data(), uint32_t(bytes.size()));

@@ -314,8 +314,24 @@ Edit plan_change(const Cell& series, const Cell& value, const EditOptions& optio
     return {head, c, written, std::min(options.part >= 0 ? uint32_t(options.part) : written, length - head)};
 }
 
+// The commonest append: one value as itself, once, to a block that reports to no owner. It plans no
+// edit; the buffer grows as any append's does.
+void append_one(Cell* series, const Cell& value) {
+    Node node = series->node();
+    Cell* parked = stack::push(value);  // growing may move the buffer the value lies in
+    series::grow(node, 1, true);
+    uint32_t at = length_of(*series);
+    *alloc::alloc_tail_cell(node) = *parked;
+    stack::pop(1);
+    hash::changed(*series, at, 0, 1);
+    series->set_head(0);
+    stack::set_last(*series);
+}
+
 // One entry serves append and insert.
 void append(Cell* series, Cell* value, const EditOptions& options, bool append) {
+    bool one_value = options.dup == 1 && (options.only || !is_a(value->type(), TypeClass::any_block));
+    if (append && one_value && !ownership::watched_q(*series)) return append_one(series, *value);
     Edit edit = plan_addition(*series, *value, options, append);
     if (edit.c.count > 0) {
         Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
@@ -332,7 +348,7 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     Edit edit = plan_change(*series, *value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
     if (owned) edit = plan_change(*series, *value, options);
-    splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), false);
+    splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), options.dup < 5);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
     series->set_head(edit.at + edit.written);
     stack::set_last(*series);

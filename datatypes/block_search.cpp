@@ -3,6 +3,7 @@
 // allocate (a word's spelling is built on first use), and a sort function may do anything at all to
 // the block being sorted.
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -198,6 +199,60 @@ int call_function(const void* a, const void* b, intptr_t order_address, intptr_t
     return series::function_order(*order.function, arguments);
 }
 
+// The int32 keys of the records when each record's compared cell is an integer! and no function
+// orders them: integers then sort by their values alone, with no compare action to dispatch. `bare`
+// tells whether every record is one cell equal to the plain integer! cell of its value, so that records
+// with equal keys are identical and no sort can show their order among themselves.
+bool integer_keys(const RecordOrder& order, uint32_t records, std::vector<int32_t>& keys, bool& bare) {
+    if (order.function || (order.whole && order.size > 1)) return false;
+    const Cell* cells = rs_abs_at(*order.records, 0).get();
+    keys.resize(records);
+    bare = order.size == 1;
+    for (uint32_t k = 0; k < records; k++) {
+        const Cell& key = cells[k * order.size + order.offset];
+        if (!key.is(Type::Integer)) return false;
+        keys[k] = integer::get(key);
+        Cell plain;
+        bare = bare && std::memcmp(&key, integer::make_at(&plain, keys[k]), sizeof(Cell)) == 0;
+    }
+    return true;
+}
+
+// Two records' integer keys in the order compare_records gives them.
+int compare_keys(const void* a, const void* b, intptr_t keys_address, intptr_t reverse) {
+    const int32_t* keys = reinterpret_cast<const int32_t*>(keys_address);
+    int32_t x = keys[record_number(reverse ? b : a)], y = keys[record_number(reverse ? a : b)];
+    return (x > y) - (x < y);
+}
+
+// Orders the numbers of records with integer keys. A radix sort is stable, so it serves a stable sort
+// and one whose equal records are identical; any other takes the same quicksort as other values, whose
+// order of equal keys is then the one every other sort of such a block gives.
+void order_by_keys(std::vector<uint32_t>& numbers, const std::vector<int32_t>& keys, bool reverse, bool radix) {
+    auto records = uint32_t(numbers.size());
+    if (!radix) {
+        sort::qsort(numbers.data(), records, sizeof(uint32_t), intptr_t(keys.data()), reverse, compare_keys);
+        return;
+    }
+    // The sign bit flipped makes the unsigned order of the keys their signed order; all bits flipped
+    // reverses it. Each item carries its record's number below its key.
+    const uint32_t flip = reverse ? 0x7FFFFFFFu : 0x80000000u;
+    std::vector<uint64_t> items(records);
+    for (uint32_t k = 0; k < records; k++) items[k] = uint64_t(uint32_t(keys[k]) ^ flip) << 32 | k;
+    sort::radix_sort(items.data(), records);
+    for (uint32_t k = 0; k < records; k++) numbers[k] = uint32_t(items[k]);
+}
+
+// Orders the numbers of the records, `numbers` holding them in their first order.
+void order_records(std::vector<uint32_t>& numbers, const RecordOrder& order, bool stable) {
+    auto records = uint32_t(numbers.size());
+    std::vector<int32_t> keys;
+    bool bare = false;
+    if (integer_keys(order, records, keys, bare)) return order_by_keys(numbers, keys, order.reverse, stable || bare);
+    SortCompare compare = order.function ? call_function : compare_records;
+    (stable ? sort::merge_sort : sort::qsort)(numbers.data(), records, sizeof(uint32_t), intptr_t(&order), 0, compare);
+}
+
 // Sorts the numbers of the records, which lie in a copy of the range, and writes the records back in
 // their new order. The copy keeps every record alive and in place whatever a comparison does, so no
 // record is lost or doubled; a function that changed the block's length leaves the block as it left it
@@ -211,8 +266,7 @@ void sort_records(Cell* series, RecordOrder& order, uint32_t records, bool stabl
     order.records = &copy.cell();
     std::vector<uint32_t> numbers(records);
     std::iota(numbers.begin(), numbers.end(), 0u);
-    SortCompare compare = order.function ? call_function : compare_records;
-    (stable ? sort::merge_sort : sort::qsort)(numbers.data(), records, sizeof(uint32_t), intptr_t(&order), 0, compare);
+    order_records(numbers, order, stable);
     if (length_of(*series) != length) fire(Err::script_protected);
     const Cell* from = rs_abs_at(copy.cell(), 0).get();
     Cell* to = rs_abs_at(*series, head).get();

@@ -14,15 +14,10 @@ namespace oka::email {
 
 namespace {
 
-// The text as it stands: the string! form, without quotes or escapes.
 // The address with the characters its literal would read otherwise (controls, the caret) written as
 // caret escapes, so that it loads back.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    uint32_t length = string::text_of(*value).length;
-    uint32_t count = options.limit ? std::min(length, uint32_t(std::max(part, 0))) : length;
-    // Each character is read afresh: writing one may move the text's buffer.
-    for (uint32_t i = 0; i < count; i++) string::mold_escape_char(buffer, string::text_of(*value).at(i), false);
-    return part - int32_t(length);
+    return string::mold_escaped(value, buffer, options, part);
 }
 
 // A new string! of `count` characters of the address from `from` characters after its head.

@@ -7,16 +7,19 @@
 #include "datatypes/context.h"
 #include "datatypes/cycles.h"
 #include "datatypes/datatype.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/native.h"
 #include "datatypes/none.h"
 #include "datatypes/object.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/system_objects.h"
 #include "datatypes/unset.h"
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/interpreter.h"
+#include "runtime/collector.h"
 #include "runtime/dispatch.h"
 #include "runtime/registry.h"
 #include "runtime/root.h"
@@ -64,6 +67,7 @@ bool ready = false;
 // The errors that must be raised without allocating, and their values once made.
 constexpr Err kReadyMade[] = {Err::internal_no_memory, Err::internal_stack_overflow};
 Cell ready_made_errors[std::size(kReadyMade)];
+const Cell& no_memory_error() { return ready_made_errors[0]; }
 
 Cell plain_word(std::string_view name, Type type = Type::Word) {
     return Cell::of(type).set_symbol(symbol::make(name)).set_position(-1);
@@ -324,6 +328,53 @@ void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syn
     }
 }
 
+// A field of system/state, none before start-up made it.
+Cell state_field(Sym name) {
+    const Cell& state = system_objects::references.state;
+    return state.is(Type::Object) ? *object::rs_select(state, words::id(name)) : none::value;
+}
+
+// How deep reports name the calls of an error: system/state/stack-trace when it is an integer above 0,
+// else 0 (no stack line).
+int32_t stack_trace_level() {
+    Cell level = state_field(Sym::stack_trace);
+    return level.is(Type::Integer) && integer::get(level) > 0 ? integer::get(level) : 0;
+}
+
+// The names of the calls an error arose in, on the data stack: its stack field's block, or the names
+// read from the frames at the call-stack position it holds (right after the throw, before a catch took
+// them), or none.
+Cell* push_call_names(const Cell& error, int32_t level) {
+    Cell calls = *field(error, kStack);
+    if (calls.is(Type::Integer)) return stack::push_trace_words(level, mem::ptr<stack::CallFrame>(Addr(calls.int32())));
+    return stack::push(calls);
+}
+
+// The stack line, when stack lines are on and the error names calls: their names, separated by spaces,
+// as many of the innermost ones as fit in a line, "..." standing for the others (a runaway recursion
+// makes thousands).
+constexpr uint32_t kStackLineWidth = 60;
+
+void append_stack_line(Cell* buffer, const Cell& error) {
+    int32_t level = stack_trace_level();
+    if (level == 0) return;
+    Cell* names = push_call_names(error, level);
+    if (names->is(Type::Block) && !series::rs_tail_q(*names)) {
+        Cell shown = *names;
+        uint32_t width = 0;
+        for (uint32_t at = series::rs_buffer_length_q(shown); at > names->head(); at--) {
+            Cell name = *block::rs_abs_at(shown, at - 1);
+            width += is_a(name.type(), TypeClass::any_word) ? uint32_t(symbol::name(name.symbol()).size()) + 1
+                                                            : kStackLineWidth;
+            if (width > kStackLineWidth + 1) break;
+            shown.set_head(at - 1);
+        }
+        append_literal(buffer, shown.head() > names->head() ? "\n*** Stack: ... " : "\n*** Stack: ");
+        append_cut(buffer, shown, false, false, 0x7FFFFFFF);
+    }
+    stack::pop(1);
+}
+
 // An error that holds itself (as an argument formed in its message) is written "..." when met again.
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     if (cycles::detect_q(*value, buffer, &part, false)) return part;
@@ -351,6 +402,12 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
         append_literal(buffer, "???");
     append_literal(buffer, "\n*** Near : ");
     append_cut(buffer, *field(error, kNear), true, true, 40);
+    append_stack_line(buffer, error);
+    Cell files = *field(error, kFiles);
+    if (files.is(Type::Block)) {
+        append_literal(buffer, "\n*** Files: ");
+        append_cut(buffer, files, true, true, 40);
+    }
     return part - int32_t(text_length(*buffer) - start);
 }
 
@@ -360,11 +417,13 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
     return object::mold_fields(value, buffer, "make error! [", options, part, indent);
 }
 
-// The stack field holds a call-stack position until the error is caught: no path reaches it.
+// The stack field is the run-time's: it may be read once a catch turned the call-stack position it
+// held into the names of the calls, and never set.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (element->is(Type::Word) && symbol::named_q(element->symbol(), Sym::stack)) {
         Cell whole = step.path ? *step.path : none::value;
-        fire(Err::script_invalid_path_set, &whole);
+        if (value) fire(Err::script_invalid_path_set, &whole);
+        if (field(*parent, kStack)->is(Type::Integer)) fire(Err::script_invalid_path_get, &whole);
     }
     return object::eval_path(parent, element, value, step);
 }
@@ -451,11 +510,14 @@ void set_where(const Cell& error, const Cell& word) {
 uint32_t get_type(const Cell& error) { return field(error, kType)->symbol(); }
 uint32_t get_id(const Cell& error) { return field(error, kId)->symbol(); }
 
-void capture_stack(const Cell& error, int32_t level) {
-    Cell stack_field = *field(error, kStack);
-    if (!stack_field.is(Type::Integer)) return;
-    Cell* names = stack::push_trace_words(level < 1 ? 1 : level, mem::ptr<stack::CallFrame>(Addr(stack_field.int32())));
+void capture_stack(const Cell& error) {
+    // Keeping the names takes memory, which the no-memory error has none of: a catch must still take it.
+    if (error.context() == no_memory_error().context()) return;
+    if (!field(error, kStack)->is(Type::Integer)) return;
+    Cell* names = push_call_names(error, std::max(stack_trace_level(), 1));
     *field(error, kStack) = *names;
+    Cell files = state_field(Sym::source_files);
+    if (files.is(Type::Block) && !series::rs_tail_q(files)) *field(error, kFiles) = *block::clone(files, false, false);
     stack::pop(1);
 }
 
@@ -500,14 +562,16 @@ Cell name_of(const CallFrame& f) {
     return word::find_in(f.name_context ? f.name_context : _context::global, symbol);
 }
 
-// True when the frame's name is worth showing at `level`: any name above level 1, else functions.
+// True when the frame's name is worth showing at `level`: any name above level 1, else the user's
+// functions (not the library's, whose calls the user did not write).
 bool listed_at(int32_t level, const CallFrame& f) {
     if (!is_named(f)) return false;
     if (level > 1) return true;
     Cell name = name_of(f);
     // a name bound to a function's context whose call has ended has no value to read
-    return name.context() && _context::context_cell(name.context())->values() &&
-           word::get_cell(name)->is(Type::Function);
+    if (!name.context() || !_context::context_cell(name.context())->values()) return false;
+    Cell value = *word::get_cell(name);
+    return value.is(Type::Function) && !(value.header & function::kCompiled);
 }
 
 }  // namespace
@@ -523,14 +587,10 @@ Cell get_call_name() {
 }
 
 Cell* push_trace_words(int32_t level, CallFrame* end) {
-    // The unwound frames stay roots while their names are read: a context that only they name must live
-    // through the allocations below. Their records are intact, as no frame has been pushed since.
-    CallFrame* saved = call_top;
-    call_top = std::max(call_top, end);
-    struct Restore {
-        CallFrame* top;
-        ~Restore() { call_top = top; }
-    } restore{saved};
+    // A context that only the unwound frames name must live while their names are read: no cycle runs
+    // meanwhile. (Counting those frames as the call stack again would have an allocation that fails
+    // here unroll through them.) Their records are intact, as no frame has been pushed since.
+    collector::HeldOff held;
     Cell* names = block::push_only_s(20);
     for (CallFrame* f = call_bottom; f < end; f++)
         if (listed_at(level, *f)) *alloc::alloc_tail(*names) = name_of(*f);

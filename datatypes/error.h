@@ -43,8 +43,10 @@ void set_where(const Cell& error, const Cell& word);
 // The symbols of the error's type and id words.
 uint32_t get_type(const Cell& error);
 uint32_t get_id(const Cell& error);
-// Turns a stored call-stack position into a block of the names of the calls, at the given level.
-void capture_stack(const Cell& error, int32_t level);
+// What a catch keeps of where an error arose: the call-stack position stored by the throw becomes a
+// block of the names of the calls, as deep as system/state/stack-trace asks (1, the user's functions,
+// when it is not above 0), and the files system/state/source-files names go into the files field.
+void capture_stack(const Cell& error);
 // The word of argument n (from 0) of the innermost named call, or <anon>.
 Cell get_call_arg_word(int32_t n);
 

@@ -7,6 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -94,9 +95,16 @@ int32_t field_index(const Cell& word) {
 
 Cell result;  // the answer of a field that allocates nothing, copied out by the caller at once
 
-// The cells of a made event's block: face, window, offset and picked, in that order.
+// The cells of a made event's block: face, window, offset and picked, in that order; a delivered
+// event's block has a fifth, its key.
 constexpr uint32_t kBlockCells = 4;
-uint32_t block_slot(int32_t field) { return field == kPicked ? 3 : uint32_t(field - kFace); }
+constexpr uint32_t kKeySlot = 4;
+uint32_t block_slot(int32_t field) { return field == kPicked ? 3 : field == kKey ? kKeySlot : uint32_t(field - kFace); }
+
+bool holds_key_q(const Cell& event) {
+    if (!(event.header & kEventHoldsSeries) || !event.event_block()) return false;
+    return series::rs_buffer_length_q(Cell::of(Type::Block).set_node(event.event_block())) > kKeySlot;
+}
 
 // A field kept in the event's block, or its value when the spec set none of the four.
 const Cell* kept_field(const Cell& event, int32_t field) {
@@ -127,6 +135,7 @@ const Cell* get_field(const Cell& event, int32_t field) {
     case kOffset:
     case kPicked: return kept_field(event, field);
     case kKey:
+        if (holds_key_q(event)) return kept_field(event, field);
         return event.key_flags() & kKeyMask ? char_::make_at(&result, event.key_flags() & kKeyMask) : &none::value;
     case kFlags: return flag_words(event);
     case kOrientation: return &none::value;

@@ -21,10 +21,7 @@ void init();
 
 inline double get(const Cell& cell) { return cell.f64(); }
 
-inline Cell* make_at(Cell* cell, double value) {
-    *cell = Cell::of(Type::Float).set_f64(value);
-    return cell;
-}
+inline Cell* make_at(Cell* cell, double value) { return store_whole(cell, Cell::of(Type::Float).set_f64(value)); }
 inline Cell* box(double value) { return make_at(stack::arguments(), value); }
 inline Cell* push(double value) { return make_at(stack::push_next(), value); }
 Cell* make_in(const Cell& block, double value);

@@ -80,41 +80,55 @@ bool type_specifier_q(const Cell& element) {
 
 // ---- the locals of the `function` constructor ----
 
+// What a walk of a body gathers: the words it found so far (and the spec's), the block of the words
+// collected, and whether only words bound to the global context count (a library function's words that
+// name fields of the object around it stay those fields).
+struct Collection {
+    Symbols known;
+    const Cell& collected;
+    bool globals_only;
+};
+
+// A word that library code sets stays its own when it would otherwise be a global one; a `return:` in
+// its body is a spec's, never a word of its own (a local `return` would hide the native).
+bool library_local_q(const Cell& word) {
+    return word.context() == _context::global && !same_symbol(word.symbol(), words::id(Sym::return_));
+}
+
 // A word that the body binds joins the known words and the collected ones, as a word!, unless already
 // known.
-void add_local(const Cell& word, Symbols& known, const Cell& collected) {
-    if (!known.insert(symbol::resolve(word.symbol())).second) return;
-    block::rs_append(
-        collected,
-        Cell::of(Type::Word).set_context(word.context()).set_symbol(word.symbol()).set_position(word.position()));
+void add_local(const Cell& word, Collection& collection) {
+    if (collection.globals_only && !library_local_q(word)) return;
+    if (!collection.known.insert(symbol::resolve(word.symbol())).second) return;
+    block::rs_append(collection.collected, Cell::of(Type::Word).set_context(word.context()).set_symbol(word.symbol()).set_position(word.position()));
 }
 
 // The words that foreach and remove-each take: one word, or the words of a block.
-void add_loop_words(const Cell& words, Symbols& known, const Cell& collected) {
-    if (words.is(Type::Word)) add_local(words, known, collected);
+void add_loop_words(const Cell& words, Collection& collection) {
+    if (words.is(Type::Word)) add_local(words, collection);
     if (!words.is(Type::Block)) return;
     for (uint32_t i = words.head(); i < length_of(words); i++) {
         Cell word = at(words, i);
-        if (word.is(Type::Word) || word.is(Type::GetWord) || word.is(Type::LitWord)) add_local(word, known, collected);
+        if (word.is(Type::Word) || word.is(Type::GetWord) || word.is(Type::LitWord)) add_local(word, collection);
     }
 }
 
 // Walks the blocks and parens of a body for the words it sets.
-void collect_from(const Cell& body, Symbols& known, const Cell& collected) {
+void collect_from(const Cell& body, Collection& collection) {
     if (cycles::find_q(body.node())) return;
     cycles::Scope scope(body);
     for (uint32_t i = body.head(); i < length_of(body); i++) {
         Cell value = at(body, i);
         bool last = i + 1 == length_of(body);
         if (value.is(Type::SetWord)) {
-            add_local(value, known, collected);
+            add_local(value, collection);
         } else if (value.is(Type::Block) || value.is(Type::Paren)) {
-            collect_from(value, known, collected);
+            collect_from(value, collection);
         } else if (!last && (is_word_named(value, Sym::foreach) || is_word_named(value, Sym::remove_each))) {
-            add_loop_words(at(body, i + 1), known, collected);
+            add_loop_words(at(body, i + 1), collection);
         } else if (!last && is_word_named(value, Sym::repeat)) {
             Cell counter = at(body, i + 1);
-            if (counter.is(Type::Word) || counter.is(Type::SetWord)) add_local(counter, known, collected);
+            if (counter.is(Type::Word) || counter.is(Type::SetWord)) add_local(counter, collection);
         }
     }
 }
@@ -155,6 +169,32 @@ void extend_spec(const Cell& spec, const Cell& collected) {
     if (find_refinement(spec, SpecWord::local) < 0) block::rs_append(spec, words::spec_word(SpecWord::local));
     block::rs_remove_value(collected, words::word(Word::local), true);
     block::rs_append_block(spec, collected);
+}
+
+// Library code keeps its words to itself: every global word that its body sets, or that its loops
+// take, becomes a local of the spec, so that calling a library function never changes a word of the
+// caller. A global that a library function means to set is set with `set 'word`.
+void add_library_locals(const Cell& spec, const Cell& body) {
+    Cell* collected = block::push_only_s(8);
+    Collection collection{spec_words(spec, false), *collected, true};
+    collect_from(body, collection);
+    if (!series::rs_tail_q(*collected)) extend_spec(spec, *collected);
+    stack::pop(1);
+}
+
+// The blocks of a library function's body are library code, down to those of the functions it makes
+// when it runs (their bodies are copies of its blocks): errors name the user's code that called into
+// them instead.
+bool library_code_q(const Cell& code) { return mem::buffer(code.node())->flags & kSeriesLibrary; }
+
+void mark_library_code(const Cell& code) {
+    if (cycles::find_q(code.node())) return;
+    cycles::Scope scope(code);
+    mem::buffer(code.node())->flags |= kSeriesLibrary;
+    for (uint32_t i = 0; i < length_of(code); i++) {
+        Cell value = at(code, i);
+        if (is_a(value.type(), TypeClass::any_block)) mark_library_code(value);
+    }
 }
 
 // ---- actions ----
@@ -237,6 +277,9 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, true, true);
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;
+    bool library = body_copy->is(Type::Block) && (building_library || library_code_q(body));
+    if (library) mark_library_code(*body_copy);
+    if (own_context && building_library && library) add_library_locals(*result, *body_copy);
     if (own_context) context = _context::make(*result);
     if (building_library) flags |= kCompiled;
     Cell function =
@@ -337,12 +380,12 @@ Cell* collect_words(const Cell& spec, const Cell& body) {
     Cell* walked = stack::push(body);
     Cell* collected = block::push_only_s(8);
     int64_t externs = find_refinement(*result, SpecWord::extern_);
-    Symbols known = spec_words(*result, externs >= 0);
+    Collection collection{spec_words(*result, externs >= 0), *collected, false};
     if (externs >= 0) {
         collect_declared_locals(*result, uint32_t(externs) + 1, *collected);
         block::rs_clear_at(*result, uint32_t(externs));
     }
-    collect_from(*walked, known, *collected);
+    collect_from(*walked, collection);
     if (!series::rs_tail_q(*collected)) extend_spec(*result, *collected);
     *result = *collected;
     stack::top = result + 1;

@@ -26,7 +26,8 @@ namespace oka::function {
 inline constexpr uint32_t kNoTrace = 0x200;
 inline constexpr uint32_t kTrace = 0x400;
 // Library code: no trace event fires inside its body and its frame is not an interpreted one, as for
-// code compiled ahead of time. Every function made while start-up builds the library carries it.
+// code compiled ahead of time. Every function made while start-up builds the library carries it, and
+// the global words that such a function's body sets (or its loops take) become its locals.
 inline constexpr uint32_t kCompiled = 0x800;
 inline bool building_library = false;
 

@@ -30,6 +30,16 @@ void put_range(Node table, uint32_t at, uint32_t count) {
         if (hashtable::put_key(table, p)) return;
 }
 
+// After `removed` cells at `at` became `added`: renumbers the cells before the change when they are
+// fewer than the `behind` cells after it and the table's base can take the shift, else the cells
+// behind. True when that gave up: the table must be rebuilt.
+bool renumber_shorter_side(Node table, uint32_t at, uint32_t removed, uint32_t added, uint32_t behind) {
+    int32_t shift = int32_t(added) - int32_t(removed);
+    if (at < behind && int64_t(hashtable::record(table)->base) >= shift)
+        return hashtable::refresh_front(table, shift, at);
+    return hashtable::refresh_range(table, shift, at + removed, behind, true);
+}
+
 // Re-indexing that a failed allocation cuts short would leave the index out of step with the block:
 // the guard of a change forgets it instead, and the next search rebuilds it from the block.
 class StaleOnFailure {
@@ -158,8 +168,7 @@ void changed(const Cell& series, uint32_t at, uint32_t removed, uint32_t added) 
     // index at its position while a put compares values.
     for (uint32_t p = at; p < at + removed; p++) hashtable::delete_(table, p);
     uint32_t behind = length - at - added;
-    if (removed != added && behind > 0 &&
-        hashtable::refresh_range(table, int32_t(added) - int32_t(removed), at + removed, behind, true)) {
+    if (removed != added && behind > 0 && renumber_shorter_side(table, at, removed, added, behind)) {
         rebuild(table);
         return;
     }

@@ -212,7 +212,9 @@ const char* form_signed(int32_t value) {
     return text;
 }
 
-bool overflow_q(double value) { return !(value >= -2147483648.0 && value < 2147483648.0); }
+// The range is the integers' own at both ends, fractions included: 2147483647.5 lies above it as
+// -2147483648.5 lies below it, though each would truncate into it.
+bool overflow_q(double value) { return !(value >= -2147483648.0 && value <= 2147483647.0); }
 
 Cell* make_float_at(Cell* result, double value) { return float_::make_at(result, value); }
 

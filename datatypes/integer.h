@@ -13,10 +13,7 @@ void init();
 
 inline int32_t get(const Cell& cell) { return cell.int32(); }
 
-inline Cell* make_at(Cell* cell, int32_t value) {
-    *cell = Cell::of(Type::Integer).set_int32(value);
-    return cell;
-}
+inline Cell* make_at(Cell* cell, int32_t value) { return store_whole(cell, Cell::of(Type::Integer).set_int32(value)); }
 inline Cell* box(int32_t value) { return make_at(stack::arguments(), value); }
 inline Cell* push(int32_t value) { return make_at(stack::push_next(), value); }
 Cell* make_in(const Cell& block, int32_t value);

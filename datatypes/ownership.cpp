@@ -68,9 +68,11 @@ void bind_fixed(const Cell& value, const Cell& owner, const Cell& word) {
     if (is_a(type, TypeClass::any_block)) bind_cells(value, owner, word);
 }
 
+// An object that owns the values of its own fields keeps them: releasing a value that holds such an
+// object (a face's parent, a window in a screen's pane) leaves the object's own changes reported to it.
 void unbind_fields(const Cell& object) {
     Node context = object.context();
-    if (cycles::find_q(context)) return;
+    if ((_context::context_cell(context)->header & kOwnerFlag) || cycles::find_q(context)) return;
     cycles::Scope entered(object);
     for (uint32_t i = 0; i < _context::word_count(context); i++) unbind(object::get_values(object)[i]);
 }

@@ -43,7 +43,8 @@ void init();
 void bind(const Cell& value, const Cell& owner, const Cell& word);
 // bind, then marks the owner's context cell with kOwnerFlag.
 void bind_value(const Cell& value, const Cell& owner, const Cell& word);
-// Drops the entry of a series, and of the values inside a block-like value or an object.
+// Drops the entry of a series, and of the values inside a block-like value or an object (not inside an
+// object that owns its own fields' values: see kOwnerFlag).
 void unbind(const Cell& value);
 // unbind on `count` cells of a block buffer from an absolute index.
 void unbind_range(Node block, uint32_t index, uint32_t count);
@@ -60,13 +61,26 @@ inline bool has_entry_type(Type type) {
 // check's work for a value whose buffer is flagged as owned.
 bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count);
 
+// Whether the series or bitset of `node` reports its changes to an owner.
+inline bool owned_flag_q(Node node) { return mem::buffer(node)->flags & kSeriesOwned; }
+
+// Whether a change of the series `value` must go through check: it has an owner, or a walk holds
+// removals that the change must carry out first. A change that needs neither may take a short path.
+inline bool watched_q(const Cell& value) {
+    return has_entry_type(value.type()) && (series::removing_walks > 0 || owned_flag_q(value.node()));
+}
+
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
 // did. `new_value`, when given, is fixed; `index` and `count` locate the changed part (0-based unit
-// index from the buffer start, unit count). The handler may run any code: it allocates. Every change
-// of a series asks, so the common answer (no owner) is given here, where it inlines.
+// index from the buffer start, unit count). The handler may run any code: it allocates. Removals that
+// a walk holds for the series are carried out first (series::Removals); true then as well, since the
+// series changed under the caller's plan. Every change of a series asks, so the common answer (no
+// owner, nothing held) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    if (!has_entry_type(value.type()) || !(mem::buffer(value.node())->flags & kSeriesOwned)) return false;
-    return report(value, action, new_value, index, count);
+    if (!has_entry_type(value.type())) return false;
+    bool carried = series::removing_walks > 0 && series::carry_out_removals(value.node());
+    if (!owned_flag_q(value.node())) return carried;
+    return report(value, action, new_value, index, count) || carried;
 }
 
 }  // namespace oka::ownership

@@ -6,9 +6,16 @@ namespace oka::ref {
 
 namespace {
 
+// The characters that end a reference in source text, and are not control characters, which a caret
+// escape writes anyway: written as ^(hex), since a caret before a bracket or a parenthesis would
+// read as another escape.
+constexpr std::u32string_view kEndsAReference = U" ()[]{};,";
+
+// "@" and the text, escaped so that it loads back as the same ref: caret escapes for the caret and the
+// control characters, and for the blanks and brackets that would end it.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     string::concatenate_literal(buffer, "@", 1);
-    return string::form(value, buffer, options.limit, part - 1);
+    return string::mold_escaped(value, buffer, options, part - 1, kEndsAReference);
 }
 
 }  // namespace

@@ -465,10 +465,83 @@ int64_t record_size(const Cell* skip) {
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
-    uint8_t* behind = mem::ptr(b->offset + (index + old_count) * unit);
-    uint8_t* tail = mem::ptr(b->tail);
-    if (behind < tail) std::memmove(behind + (int64_t(new_count) - old_count) * unit, behind, tail - behind);
+    Addr behind = b->offset + (index + old_count) * unit;
+    if (new_count < old_count && index * unit < b->tail - behind) {
+        uint32_t cut = (old_count - new_count) * unit;
+        std::memmove(mem::ptr(b->offset + cut), mem::ptr(b->offset), index * unit);
+        b->offset += cut;
+        return;
+    }
+    if (new_count != old_count && behind < b->tail)
+        std::memmove(mem::ptr(behind + (int64_t(new_count) - old_count) * unit), mem::ptr(behind), b->tail - behind);
     b->tail = b->tail + new_count * unit - old_count * unit;
+}
+
+namespace {
+
+std::vector<Removals*> walks_with_removals;  // innermost last
+
+}  // namespace
+
+Removals::Removals(Cell* position) : position_(position) {
+    walks_with_removals.push_back(this);
+    removing_walks++;
+}
+
+Removals::~Removals() {
+    if (!ranges_.empty()) {
+        // Unwinding: no index may be rebuilt here, where an allocation could fail.
+        if (Node table = hash::table_of(*position_)) hashtable::mark_stale(table);
+        close_up();
+    }
+    walks_with_removals.pop_back();
+    removing_walks--;
+}
+
+void Removals::add(uint32_t start, uint32_t count) {
+    uint32_t end = std::min(start + count, rs_buffer_length_q(*position_));
+    if (start >= end) return;
+    if (!ranges_.empty() && ranges_.back().second == start)
+        ranges_.back().second = end;
+    else
+        ranges_.emplace_back(start, end);
+}
+
+// Moves the units between the removals down over them, once each, and the walk's position with them.
+// A range that a change bypassing the check left past the tail takes out what is still there.
+void Removals::close_up() {
+    Node node = position_->node();
+    BufPtr<SeriesBuffer> b = mem::buffer(node);
+    uint32_t unit = b->unit(), length = b->length();
+    uint8_t* units = mem::ptr(b->offset);
+    uint32_t to = std::min(ranges_.front().first, length);
+    for (size_t i = 0; i < ranges_.size(); i++) {
+        uint32_t from = std::min(ranges_[i].second, length);
+        uint32_t upto = i + 1 < ranges_.size() ? std::min(ranges_[i + 1].first, length) : length;
+        std::memmove(units + to * unit, units + from * unit, (upto - from) * unit);
+        to += upto - from;
+    }
+    b->tail = b->offset + to * unit;
+    position_->set_head(position_->head() - std::min(position_->head(), length - to));
+    ranges_.clear();
+}
+
+void Removals::carry_out() {
+    if (ranges_.empty()) return;
+    uint32_t first = ranges_.front().first, length = rs_buffer_length_q(*position_);
+    close_up();
+    if (first < length) hash::changed(*position_, first, length - first, rs_buffer_length_q(*position_) - first);
+}
+
+bool carry_out_removals(Node node) {
+    bool carried = false;
+    for (Removals* walk : walks_with_removals) {
+        if (walk->holds(node)) {
+            walk->carry_out();
+            carried = true;
+        }
+    }
+    return carried;
 }
 
 const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {

@@ -11,6 +11,9 @@
    is reported to its owner (datatypes/ownership.h) before and after it is made. */
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "runtime/action_options.h"
 #include "runtime/memory.h"
 
@@ -57,8 +60,50 @@ inline void grow(Node node, uint64_t units, bool doubled) {
     if (needed >= 0x80000000u || b->offset + needed > b->data_end()) expand(node, units, doubled);
 }
 // Makes the `old_count` units at `index` take `new_count` units, moving the units behind them and the
-// tail; the units of the range keep whatever they held. The buffer must have the room (grow).
+// tail; the units of the range keep whatever they held. The buffer must have the room (grow). A range
+// that shrinks nearer the head than the tail moves the units before it instead, and the first used unit
+// with them: taking values from the head of a long series, one by one, costs no more than from its tail.
 void resize_range(Node node, uint32_t index, uint32_t old_count, uint32_t new_count);
+
+// ---- removals carried out at once ----
+
+// The removals of a walk that takes units out of a series pass by pass (remove-each). Taken out one by
+// one, each would move the rest of the series: they wait, and go together when the walk ends, the
+// units behind each closing up in one move. Until then the series keeps them: the walk reads on past
+// them, and its body reads the series as it was before the walk. A change of the series (every action
+// that changes one asks ownership::check first) and another walk over it carry them out first, so that
+// they find the series as the removals would have left it. A walk ended by a throw carries out the
+// removals of the passes it finished, and a hash! rebuilds its index at its next search.
+//
+// Rules: made and ended in the walk's own C++ frame, so walks nest. `position` is the walk's cell on the
+// data stack (it never moves), whose head the removals move back when they are carried out. Carrying
+// them out allocates only for a hash!'s index.
+class Removals {
+public:
+    explicit Removals(Cell* position);
+    ~Removals();
+    Removals(const Removals&) = delete;
+    Removals& operator=(const Removals&) = delete;
+
+    // Takes out the `count` units at `start` (as far as the tail), which lie behind every unit taken
+    // out so far.
+    void add(uint32_t start, uint32_t count);
+    // Takes out the units of every removal so far.
+    void carry_out();
+    // Whether removals of the series of `node` wait here.
+    bool holds(Node node) const { return position_->node() == node && !ranges_.empty(); }
+
+private:
+    void close_up();
+
+    Cell* position_;
+    std::vector<std::pair<uint32_t, uint32_t>> ranges_;  // [start, end), in ascending order
+};
+
+// Walks holding Removals: while there are none, a change need not look for any.
+inline uint32_t removing_walks = 0;
+// Carries out the removals that walks hold for the series of `node`; true when there were any.
+bool carry_out_removals(Node node);
 
 // The units a /part argument covers from the head: an integer count, or the distance to a position of
 // the same series (same type and node); any other argument raises script invalid-refine-arg.

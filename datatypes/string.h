@@ -9,9 +9,10 @@
    change actions) widen a unit-1 buffer from code point 128 on, the positional writers
    (overwrite_char, insert_char, write_char) only above 255.
 
-   Case: comparison, search, sorting and the set operations fold both sides to upper case through
+   Case: comparison, search, sorting and the set operations fold both sides through
    case_folding::change_char, one fold for every unit size, so the answer never depends on how a text
-   happens to be stored.
+   happens to be stored: to upper case to match texts (as string hashes do), to lower case to order
+   them.
 
    A symbol's string form (symbol::get_string) is shared with the symbol: the routines here read it
    and copy from it, and never hand it to script code.
@@ -21,6 +22,8 @@
    which must be fixed: on the data stack or a C++ local. A BufPtr or a Text handed out here is valid
    until the next allocation. */
 #pragma once
+
+#include <string_view>
 
 #include "datatypes/series.h"
 #include "runtime/action_options.h"
@@ -131,6 +134,11 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // Appends one code point as molded text writes it: control characters, 127 and 128-159 (with `all`
 // every code point above 127) as caret escapes, the double quote and the caret escaped.
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all);
+// Appends the text of a string-like value from its head as the literal of its type writes it: each
+// character as mold_escape_char writes it, but those in `hex` as "^(hex)" and those in `raw` as they
+// are. With options.limit at most `part` characters; gives `part` less the length of the text.
+int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, std::u32string_view hex = {},
+                     std::u32string_view raw = {});
 
 // ---- comparison and search ----
 

@@ -91,19 +91,40 @@ void mold_braced(const Cell& string, uint32_t head, uint32_t count, Cell* buffer
     }
 }
 
+void append_hex_escape(Cell* buffer, uint32_t code_point) {
+    append_literal(buffer, "^(");
+    append_literal(buffer, to_hex(int32_t(code_point), true));
+    append_literal(buffer, ")");
+}
+
 }  // namespace
 
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all) {
     if (hex_escaped(code_point, all)) {
-        append_literal(buffer, "^(");
-        append_literal(buffer, to_hex(int32_t(code_point), true));
-        append_literal(buffer, ")");
+        append_hex_escape(buffer, code_point);
     } else if (char letter = caret_letter(code_point)) {
         append_char(buffer->node(), '^');
         append_char(buffer->node(), uint8_t(letter));
     } else {
         append_char(buffer->node(), code_point);
     }
+}
+
+int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, std::u32string_view hex,
+                     std::u32string_view raw) {
+    uint32_t length = text_of(*value).length;
+    uint32_t count = options.limit ? std::min(length, uint32_t(std::max(part, 0))) : length;
+    // Each character is read afresh: writing one may move the text's buffer.
+    for (uint32_t i = 0; i < count; i++) {
+        char32_t code_point = char32_t(text_of(*value).at(i));
+        if (hex.find(code_point) != hex.npos)
+            append_hex_escape(buffer, code_point);
+        else if (raw.find(code_point) != raw.npos)
+            append_char(buffer->node(), code_point);
+        else
+            mold_escape_char(buffer, code_point, false);
+    }
+    return part - int32_t(length);
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {

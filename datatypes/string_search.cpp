@@ -1,6 +1,8 @@
-// Comparison, search and sorting of string!. Case folds both sides to upper case through
-// case_folding::change_char, the same for every unit size, so that two texts compare, and a text sorts,
-// alike however they are stored.
+// Comparison, search and sorting of string!. Case folds both sides through case_folding::change_char,
+// the same for every unit size, so that two texts compare, and a text sorts, alike however they are
+// stored: to upper case where texts are matched (the case that string hashes fold to, so that texts
+// that match hash alike), to lower case where they are ordered (so that "_" and the other signs that lie
+// between the two cases of the letters sort before the letters, whatever their case).
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -27,6 +29,13 @@ namespace oka::string {
 namespace {
 
 uint32_t fold(uint32_t code_point) { return case_folding::change_char(code_point, true); }
+uint32_t fold_for_order(uint32_t code_point) { return case_folding::change_char(code_point, false); }
+
+enum class Fold : uint8_t { none, to_match, to_order };
+
+uint32_t folded(uint32_t code_point, Fold how) {
+    return how == Fold::to_match ? fold(code_point) : how == Fold::to_order ? fold_for_order(code_point) : code_point;
+}
 
 bool is_ordering(int32_t op) { return op >= kCompareLesser && op <= kCompareCaseSort; }
 
@@ -37,12 +46,12 @@ bool is_case_sensitive(int32_t op) {
 // ---- comparing texts ----
 
 template <class A, class B>
-int32_t compare_units(const uint8_t* a, const uint8_t* b, uint32_t count, bool folded) {
+int32_t compare_units(const uint8_t* a, const uint8_t* b, uint32_t count, Fold how) {
     for (uint32_t i = 0; i < count; i++) {
         uint32_t x = unicode::unit_at<A>(a, i), y = unicode::unit_at<B>(b, i);
-        if (x != y && folded) {
-            x = fold(x);
-            y = fold(y);
+        if (x != y) {
+            x = folded(x, how);
+            y = folded(y, how);
         }
         if (x != y) return x > y ? 1 : -1;
     }
@@ -50,10 +59,10 @@ int32_t compare_units(const uint8_t* a, const uint8_t* b, uint32_t count, bool f
 }
 
 // The order of the first `count` code points of two texts.
-int32_t compare_texts(const Text& a, const Text& b, uint32_t count, bool folded) {
+int32_t compare_texts(const Text& a, const Text& b, uint32_t count, Fold how) {
     return unicode::with_unit(a.unit, [&]<class A>(A) {
         return unicode::with_unit(
-            b.unit, [&]<class B>(B) { return compare_units<A, B>(a.data.get(), b.data.get(), count, folded); });
+            b.unit, [&]<class B>(B) { return compare_units<A, B>(a.data.get(), b.data.get(), count, how); });
     });
 }
 
@@ -169,8 +178,8 @@ int compare_elements(const void* a, const void* b, intptr_t order_address, intpt
     for (uint32_t i = from; i < to; i++) {
         uint32_t p = unicode::unit_at<Unit>(x, i), q = unicode::unit_at<Unit>(y, i);
         if (order.folded) {
-            p = fold(p);
-            q = fold(q);
+            p = fold_for_order(p);
+            q = fold_for_order(q);
         }
         if (p != q) return (p < q) != order.reverse ? -1 : 1;
     }
@@ -252,13 +261,13 @@ int32_t equal_q(const Cell& value1, const Cell& value2, int32_t op, bool match) 
     bool same = a.data.get() == b.data.get() && a.length == b.length;
     if (op == kCompareSame) return same ? 0 : -1;
     if (same) return 0;
-    bool folded = !is_case_sensitive(op);
+    Fold how = is_case_sensitive(op) ? Fold::none : is_ordering(op) ? Fold::to_order : Fold::to_match;
     if (match) {
         if (b.length == 0) return op == kCompareFind ? 1 : 0;
-        return a.length < b.length ? 1 : compare_texts(a, b, b.length, folded);
+        return a.length < b.length ? 1 : compare_texts(a, b, b.length, how);
     }
     if (a.length != b.length && !is_ordering(op)) return 1;
-    int32_t order = compare_texts(a, b, std::min(a.length, b.length), folded);
+    int32_t order = compare_texts(a, b, std::min(a.length, b.length), how);
     if (order != 0) return order;
     return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
 }

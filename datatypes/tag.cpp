@@ -13,8 +13,13 @@ int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
     return part - 1;
 }
 
+// A tag's literal reads caret escapes, so the caret and the control characters are escaped; its
+// quotes stay as they are, since they delimit the quoted parts of a tag.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    return form(value, buffer, options.limit, part);
+    string::concatenate_literal(buffer, "<", 1);
+    part = string::mold_escaped(value, buffer, options, part - 1, {}, U"\"");
+    string::concatenate_literal(buffer, ">", 1);
+    return part - 1;
 }
 
 }  // namespace

@@ -14,9 +14,10 @@
 namespace oka::actions {
 
 // The functions that calls may be computed in place for: the comparison natives, by their compare
-// op, the math and bitwise actions below, by their math op, and power.
+// op, the math and bitwise actions below, by their math op, power, and to (of which only the
+// conversion of a number to integer! is computed so).
 struct InPlace {
-    enum Kind { kNone, kCompare, kMath, kPower } kind;
+    enum Kind { kNone, kCompare, kMath, kPower, kTo } kind;
     int32_t op;
 
     // Whether the function is one of those.
@@ -47,6 +48,7 @@ OKA_ALWAYS_INLINE InPlace in_place_of(const Cell& function) {
     case Act::or_: return {InPlace::kMath, int32_t(integer::MathOp::or_)};
     case Act::xor_: return {InPlace::kMath, int32_t(integer::MathOp::xor_)};
     case Act::power: return {InPlace::kPower, 0};
+    case Act::to: return {InPlace::kTo, 0};
     default: return {InPlace::kNone, 0};
     }
 }
@@ -63,29 +65,34 @@ OKA_ALWAYS_INLINE bool integers_compared(int32_t a, int32_t b, CompareOp op) {
     }
 }
 
-// add, subtract or multiply (`op` is one of them) on two floats, into `result`; false for other values.
+// add, subtract, multiply, divide or remainder (`op` is one of them) on two numbers, float! or
+// integer!, at least one of them a float!, into `result`; false for other values. Such math gives a
+// float!, never an error: a division by zero gives an infinity or NaN.
 bool floats_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
+// to integer! of an integer! or of a float! that fits, into `result`; false for anything else.
+bool integer_in_place(const Cell& type, const Cell& value, Cell* result);
 // and, or or xor (`op` is one of them) on two logic values, into `result`; false for other values.
 bool logic_in_place(integer::MathOp op, const Cell& a, const Cell& b, Cell* result);
 
 // The result of the function that `how` describes on `a` and `b` when it can be had without calling
-// it, which is then the same as the call's and can raise no error: add, subtract and multiply on two
-// integers or two floats, divide and remainder on two integers (but by 0, and -2147483648 by -1), and,
+// it, which is then the same as the call's and can raise no error: add, subtract, multiply, divide and
+// remainder on two integers (but by 0, and -2147483648 by -1) or on two numbers of which a float, and,
 // or and xor on two integers or two logic values, power of two integers whose answer is an integer,
-// the comparisons = <> == < <= > >= on two integers. False leaves the call to the function. The
-// interpreter computes operators and calls this way on every evaluation step where it can, hence
-// inline.
+// the comparisons = <> == < <= > >= on two integers, to integer! of a number that fits. False leaves
+// the call to the function. The interpreter computes operators and calls this way on every evaluation
+// step where it can, hence inline.
 OKA_ALWAYS_INLINE bool compute_in_place(InPlace how, const Cell& a, const Cell& b, Cell* result) {
     if (!how.computes()) return false;
     auto op = integer::MathOp(how.op);
     if (!a.is(Type::Integer) || !b.is(Type::Integer)) {
+        if (how.kind == InPlace::kTo) return integer_in_place(a, b, result);
         if (how.kind != InPlace::kMath) return false;
-        return op <= integer::MathOp::multiply ? floats_in_place(op, a, b, result)
-                                               : op >= integer::MathOp::or_ && logic_in_place(op, a, b, result);
+        return op <= integer::MathOp::remainder ? floats_in_place(op, a, b, result) : logic_in_place(op, a, b, result);
     }
     int32_t x = integer::get(a), y = integer::get(b);
     switch (how.kind) {
     case InPlace::kCompare: logic::make_at(result, integers_compared(x, y, CompareOp(how.op))); return true;
+    case InPlace::kTo: return false;  // `to` with an integer for its type: not a conversion done here
     case InPlace::kPower: {
         std::optional<int32_t> power = y >= 0 ? integer::exact_power(x, y) : std::nullopt;
         if (power) integer::make_at(result, *power);

@@ -1248,9 +1248,11 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
         unset::box();
         return;
     }
-    current_code = code;
+    // Library code leaves the cell at the user's expression that called into it.
+    bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
+    if (shown) current_code = code;
     for (uint32_t position = code.head();;) {
-        current_code.set_head(position);
+        if (shown) current_code.set_head(position);
         position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
         stack::reset();

@@ -16,8 +16,10 @@
 
 namespace oka::interpreter {
 
-// The block the innermost block evaluation is walking, its head index at the expression being
-// evaluated; errors copy it into their near field. A root for the collector.
+// The block the innermost block evaluation of code other than library code (kSeriesLibrary) is
+// walking, its head index at the expression being evaluated; errors copy it into their near field, so
+// that an error inside a library function names the user's expression that called it. A root for the
+// collector.
 inline Cell current_code;
 // The current_code of the throw in flight, where it was thrown: a catch that passes the throw on makes
 // it current again, so that a throw no catch takes is reported where it was made. A root as well.

@@ -349,7 +349,17 @@ constexpr void describe_words(Automaton& a) {
     // scheme:anything, name@host, @reference: everything up to a delimiter (a url takes commas too).
     a.row(S::Url).otherwise(S::Url).on(kDelimiters, end(T::Url)).on(C::Comma, S::Url).on(C::Invalid, kInvalid);
     a.row(S::Email).otherwise(S::Email).on(kDelimiters, end(T::Email)).on(C::Invalid, kInvalid);
-    a.row(S::Ref).otherwise(S::Ref).on(kDelimiters, end(T::Ref)).on(C::Invalid, kInvalid);
+    // In a reference a caret escape takes the byte after it whatever it is, and ^(...) its parentheses,
+    // so that every text a ref! holds can be written (a molded ref escapes its blanks and brackets).
+    a.row(S::Ref).otherwise(S::Ref).on(kDelimiters, end(T::Ref)).on(C::Caret, S::RefEscape).on(C::Invalid, kInvalid);
+    a.row(S::RefEscape)
+        .otherwise(S::Ref)
+        .on(C::ParenOpen, S::RefEscapeParens)
+        .on(C::LineFeed | C::End | C::Invalid, kInvalid);
+    a.row(S::RefEscapeParens)
+        .otherwise(S::RefEscapeParens)
+        .on(kDelimiters | C::Invalid, kInvalid)
+        .on(C::ParenClose, S::Ref);
 
     // After <: the words < <= <> << and the like (set-words too: <: <>:), or a tag <...> with quoted
     // parts.

@@ -34,7 +34,7 @@ inline constexpr int kStateCount = 0
 #define OKA_STATE(Name, type) +1
 #include "evaluator/lexer_states.def"
     ;
-static_assert(kStateCount == 65, "lexer_states.def: the automaton has 65 working states");
+static_assert(kStateCount == 67, "lexer_states.def: the automaton has 67 working states");
 
 enum class Token : uint8_t {
 #define OKA_TOKEN(Name, type, scanner, loader, prescanned, exit) Name,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "datatypes/block.h"
@@ -17,6 +18,7 @@
 #include "datatypes/logic.h"
 #include "datatypes/map.h"
 #include "datatypes/none.h"
+#include "datatypes/ownership.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/unset.h"
@@ -222,8 +224,15 @@ void assign_next(Cell* series, const Cell& words, uint32_t count) {
     }
 }
 
-// Removes the `count` values of the pass just run, which the series has moved past.
-void remove_passed(Cell* series, uint32_t count) {
+// Removes the `count` values of the pass just run, which the series has moved past: with the others
+// when the walk ends, unless an owner hears of each removal (or the series is an image, which holds its
+// pixels elsewhere), which then goes at once.
+void remove_passed(Cell* series, uint32_t count, series::Removals* removals) {
+    if (removals && !ownership::owned_flag_q(series->node())) {
+        removals->add(series->head() - count, count);
+        return;
+    }
+    if (removals) removals->carry_out();
     series->set_head(series->head() - count);
     Cell part;
     integer::make_at(&part, int32_t(count));
@@ -246,14 +255,20 @@ void walk_series(bool removing) {
     Cell* loop_args = args();  // word or words, series, body
     uint32_t count = count_loop_words(loop_args[0]);
     if (loop_args[1].is(Type::Map) && count % 2) fire_with(Err::script_invalid_arg, loop_args[0]);
+    // A walk over a series whose removals another walk holds reads it as they leave it.
+    if (ownership::has_entry_type(loop_args[1].type())) series::carry_out_removals(loop_args[1].node());
     Cell* series = stack::push(loop_args[1]);
     Loop loop;
+    std::optional<series::Removals> removals;
+    if (removing && !series->is(Type::Image)) removals.emplace(series);
+    series::Removals* held = removals ? &*removals : nullptr;
     while (more_values_q(series)) {
         Pass pass = loop.pass(loop_args[2], [&] { assign_next(series, loop_args[0], count); });
         if (pass == Pass::broken) break;
         bool accepted = pass == Pass::done && logic::true_q(*stack::frame_base);  // the body's value
-        if (removing && accepted && loop.step([&] { remove_passed(series, count); }) == Pass::broken) break;
+        if (removing && accepted && loop.step([&] { remove_passed(series, count, held); }) == Pass::broken) break;
     }
+    if (held) held->carry_out();
     loop.close();
 }
 
@@ -484,10 +499,11 @@ void catch_s(const int32_t* positions) {
 // Without /all, break, continue, return, exit and throw pass through the try; with /all its frame
 // stops them, so that they reach it as errors. A std::bad_alloc that no call turned into the no-memory
 // error (one thrown by the interpreter's own work between calls) is turned into it here, where the try
-// frame still takes it.
+// frame still takes it. A caught error keeps the names of the calls it arose in, with or without /keep,
+// so that its stack field can be read.
 void try_s(const int32_t* positions) {
     Refinements<try_slot> refinements(positions);
-    bool all = refinements.given("all"), keep = refinements.given("keep");
+    bool all = refinements.given("all");
     Cell* base = stack::frame_base;
     stack::CallFrame* calls = stack::call_top;
     if (all)
@@ -511,7 +527,7 @@ void try_s(const int32_t* positions) {
     } else {
         stack::adjust_post_try();
     }
-    if (keep && base->is(Type::Error)) error::capture_stack(*base, 1);
+    if (base->is(Type::Error)) error::capture_stack(*base);
 }
 
 }  // namespace oka::natives

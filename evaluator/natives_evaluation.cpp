@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/datatype.h"
+#include "datatypes/error.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
@@ -106,6 +107,29 @@ void do_file(DoRefinements refinements) {
     stack::set_last(*value);
 }
 
+// An error raised again. An exit that a try/all stopped goes on as that exit, to the loop, function or
+// catch it was bound for, with its value (and a throw with its name), so that code which restores
+// something after a try/all passes every exit on. do's own frame holds them as the exit's native
+// held them: the value first, the name after it.
+[[noreturn]] void raise_again(Cell* raised) {
+    Cell code = *error::field(*raised, error::kCode);
+    Cell value = *error::field(*raised, error::kArg1);
+    Cell name = *error::field(*raised, error::kArg2);
+    bool has_value = !value.is(Type::None);
+    if (code.is(Type::Integer)) switch (Err(integer::get(code))) {
+        case Err::throw_break: raised[0] = value; stack::throw_break(has_value, false);
+        case Err::throw_continue: stack::throw_break(false, true);
+        case Err::throw_return: raised[0] = value; stack::throw_exit(has_value);
+        case Err::throw_throw:
+            raised[0] = value;
+            if (name.is(Type::None)) name.header = uint8_t(Type::Unset);
+            raised[1] = name;
+            stack::throw_throw(kThrowThrow);
+        default: break;
+        }
+    stack::throw_error(*raised);
+}
+
 void do_value(DoRefinements refinements) {
     Cell* value = args();
     switch (value->type()) {
@@ -122,7 +146,7 @@ void do_value(DoRefinements refinements) {
     case Type::File:
     case Type::Url: do_file(refinements); return;
     case Type::Path: interpreter::eval_path(*value, *value, 0, 0, false, true, false, false); return;
-    case Type::Error: stack::throw_error(*value);
+    case Type::Error: raise_again(value);
     default: eval_alone(*value);
     }
 }

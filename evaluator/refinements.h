@@ -11,8 +11,8 @@
    Rules: a name is looked up while compiling, in the spec text of evaluator/natives.def for a native
    (the owner is its natives::Slot) or the argument list of runtime/actions.def for an action (its Act);
    a name the owner does not have does not build. A refinement's index counts the refinements at the top
-   level of the text only: words inside a nested block (a type list, a callback's own spec) are not the
-   owner's. A read costs what reading the position array by a constant index costs. */
+   level of the text only: words inside a nested block (a type list, a callback's own spec) or a doc
+   string are not the owner's. A read costs what reading the position array by a constant index costs. */
 #pragma once
 
 #include <string_view>
@@ -29,10 +29,16 @@ namespace refinement_lookup {
 inline constexpr std::string_view kSeparators = " \t\n[]";
 
 // The index of the refinement spelt `name` among the refinements at the top level of `spec` (spec text
-// without its outer brackets), -1 when it has none of that name.
+// without its outer brackets), -1 when it has none of that name. Doc strings are "quoted", with no quote
+// inside.
 constexpr int index_of(std::string_view spec, std::string_view name) {
     int depth = 0, index = 0;
     for (size_t i = 0; i < spec.size();) {
+        if (spec[i] == '"') {
+            size_t close = spec.find('"', i + 1);
+            i = close == std::string_view::npos ? spec.size() : close + 1;
+            continue;
+        }
         if (kSeparators.find(spec[i]) != std::string_view::npos) {
             depth += spec[i] == '[' ? 1 : spec[i] == ']' ? -1 : 0;
             i++;

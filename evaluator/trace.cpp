@@ -94,10 +94,10 @@ void keep_pending_result() {
     if (stack::top == stack::frame_base) stack::keep();
 }
 
-// An error on its way to try leaves the frames it passed as they were, for try/keep to name; a tracer
-// called with the event meanwhile would make its calls in their place, so their names are taken first.
+// An error on its way to try leaves the frames it passed as they were, for try to name; a tracer called
+// with the event meanwhile would make its calls in their place, so their names are taken first.
 void keep_error_frames(Event event, uint32_t code) {
-    if (code == kThrowError && (event_mask & event)) error::capture_stack(stack::thrown, 1);
+    if (code == kThrowError && (event_mask & event)) error::capture_stack(stack::thrown);
 }
 
 // The events a tracer asks for: the words of the first block of its body, or every event.

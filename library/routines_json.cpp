@@ -59,9 +59,12 @@ private:
     }
 
     // After "\u": four hexadecimal digits; a high surrogate must be followed by the escape of a low one,
-    // and the pair stands for one code point beyond U+FFFF. A low surrogate alone stands for itself.
+    // and the pair stands for one code point beyond U+FFFF. A low surrogate alone reads as U+FFFD, the
+    // replacement character: as itself it would make a string that no UTF-8 text can hold, written
+    // out as bytes that no UTF-8 reader takes.
     uint32_t unicode_escape() {
         uint32_t high = hex4();
+        if (high >= 0xDC00 && high <= 0xDFFF) return unicode::kReplacementCharacter;
         if (high < 0xD800 || high > 0xDBFF) return high;
         if (next() != '\\' || next() != 'u') refuse();
         uint32_t low = hex4();

@@ -281,6 +281,17 @@ public:
 };
 static_assert(sizeof(Cell) == 16, "a value cell is 16 bytes");
 
+// Writes `value` to `target` with one 16-byte store. A cell built field by field and then copied whole
+// makes the processor wait until every field's store has reached the cache before the copy can read
+// it; the store of a whole cell is forwarded to the copy at once. The makers of the cells that hot
+// code builds most (integer!, float!) write them so.
+OKA_ALWAYS_INLINE Cell* store_whole(Cell* target, const Cell& value) {
+    using Words = uint64_t __attribute__((vector_size(16)));
+    Words words = {value.header | uint64_t(value.data1) << 32, value.data2 | uint64_t(value.data3) << 32};
+    std::memcpy(target, &words, sizeof words);
+    return target;
+}
+
 // Copies the whole cell; a cell copied onto itself is left as it is.
 inline Cell* copy_cell(const Cell* source, Cell* target) {
     if (source != target) *target = *source;

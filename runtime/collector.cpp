@@ -361,7 +361,7 @@ constexpr size_t kMaxFaults = 20;
 constexpr uint32_t kMaxLinks = 1u << 20;
 
 constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesCallHint |
-                                 kSeriesBig | kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
+                                 kSeriesLibrary | kSeriesBig | kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
 
 NodeFrame* node_frame_of(Addr frame) { return mem::ptr<NodeFrame>(frame); }
 Addr slot_of(Node node) { return *mem::ptr<Addr>(node); }
@@ -812,9 +812,7 @@ private:
                 fault("the data stack ends %td cells short of its block, expected %u", limit - stack::end,
                       stack::kOverflowReserve);
         }
-        // Each frame saves the base of the frame below it, so the saved bases never fall going up. They
-        // are not compared with the top: while an error's frames are named, the frames it unwound count
-        // as the call stack again, and their bases lie above the try frame that resumes.
+        // Each frame saves the base of the frame below it, so the saved bases never fall going up.
         Addr base = mem::addr(stack::bottom);
         for (const stack::CallFrame* f = stack::call_bottom; f < stack::call_top; f++) {
             auto number = f - stack::call_bottom;

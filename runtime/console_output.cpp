@@ -24,8 +24,6 @@ constexpr uint32_t kFlushAbove = 1020;
 static_assert(kFlushAbove + 4 <= kBufferBytes, "one more code point always fits before a flush");
 constexpr uint32_t kFormatBytes = 64;
 
-constexpr uint32_t kReplacementCharacter = 0xFFFD;
-
 char* output = nullptr;  // the batch of UTF-8 bytes not yet written
 uint32_t pending = 0;
 char* format_buffer = nullptr;
@@ -51,7 +49,7 @@ void flush() {
 // Every unit is a code point of its own, so a surrogate is never half of a pair here.
 void put_code_point(uint32_t code_point) {
     if (code_point > unicode::kMaxCodePoint) raise_invalid_char(code_point);
-    if (unicode::surrogate_q(code_point)) code_point = kReplacementCharacter;
+    if (unicode::surrogate_q(code_point)) code_point = unicode::kReplacementCharacter;
     pending += unicode::cp_to_utf8(code_point, reinterpret_cast<uint8_t*>(output + pending));
     if (pending > kFlushAbove) flush();
 }

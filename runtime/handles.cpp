@@ -1,5 +1,8 @@
 #include "runtime/handles.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "runtime/base.h"
 #include "runtime/memory.h"
 
@@ -136,6 +139,30 @@ void sweep() {
         }
         i = next;
     }
+}
+
+struct FreshTableForTests::Saved {
+    Kind kinds[kMaxKinds];
+    int kind_count;
+    Slot* slots;
+    uint32_t slot_count;
+    int32_t free_head, used_head;
+};
+
+FreshTableForTests::FreshTableForTests() : saved_(new Saved{{}, kind_count, slots, slot_count, free_head, used_head}) {
+    std::copy(std::begin(kinds), std::end(kinds), saved_->kinds);
+    init();
+}
+
+FreshTableForTests::~FreshTableForTests() {
+    sys::free(slots);
+    std::copy(std::begin(saved_->kinds), std::end(saved_->kinds), kinds);
+    kind_count = saved_->kind_count;
+    slots = saved_->slots;
+    slot_count = saved_->slot_count;
+    free_head = saved_->free_head;
+    used_head = saved_->used_head;
+    delete saved_;
 }
 
 }  // namespace oka::handles

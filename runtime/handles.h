@@ -48,4 +48,19 @@ void for_each(int kind, void (*callback)(int kind, void* object));
 // After marking: releases every unmarked slot in use and clears the marks.
 void sweep();
 
+// For the table's own tests: while one lives, a fresh table with no kinds (as init makes it) stands in
+// for the run-time's, which is put back whole when it ends, so that the handles that values of the
+// run-time hold stay theirs.
+class FreshTableForTests {
+public:
+    FreshTableForTests();
+    ~FreshTableForTests();
+    FreshTableForTests(const FreshTableForTests&) = delete;
+    FreshTableForTests& operator=(const FreshTableForTests&) = delete;
+
+private:
+    struct Saved;
+    Saved* saved_;
+};
+
 }  // namespace oka::handles

@@ -282,23 +282,30 @@ bool holds(Node table, uint32_t position, Cell* key, int32_t op) {
 // ---- Kind 0: chains of equal values and the position index ----
 
 constexpr int32_t kNoEntry = -1;  // an unused position-index entry: all bits set
+// Renumbering more entries than this costs more than rebuilding the table.
+constexpr uint32_t kMaxRefresh = 30000;
+// A base may grow to twice the values, and to this many positions in a small table, before a rebuild
+// takes it back to 0.
+constexpr int64_t kMinRebase = 1024;
 
 BufPtr<int32_t> index_of(Node table) { return items<int32_t>(record(table)->index); }
 uint32_t index_entries(Node table) { return mem::buffer(record(table)->index)->size / 4; }
 
-// The entry of a position: its bucket + 1, or kNoEntry.
-int32_t index_entry(Node table, uint32_t position) {
-    return position < index_entries(table) ? index_of(table)[position] : kNoEntry;
-}
+// A position's key: where the bucket array, the chains and the position index know it.
+uint32_t key_of(Node table, uint32_t position) { return position + record(table)->base; }
+uint32_t position_of(Node table, int32_t key) { return uint32_t(key) - record(table)->base; }
+
+// The entry of a key in the position index: its bucket + 1, or kNoEntry.
+int32_t index_entry(Node table, uint32_t key) { return key < index_entries(table) ? index_of(table)[key] : kNoEntry; }
 
 // Makes room for `entries` entries: twice as many, the new ones unused.
 void reserve_index(Node table, uint32_t entries) {
     if (entries > index_entries(table)) alloc::expand_series_filled(record(table)->index, 8 * int64_t(entries), 0xFF);
 }
 
-void set_index_entry(Node table, uint32_t position, int32_t entry) {
-    reserve_index(table, position + 1);
-    index_of(table)[position] = entry;
+void set_index_entry(Node table, uint32_t key, int32_t entry) {
+    reserve_index(table, key + 1);
+    index_of(table)[key] = entry;
 }
 
 // Chain k is named by the bucket key -k.
@@ -306,7 +313,7 @@ Node chain_of(Node table, int32_t key) { return array::pick_ptr(record(table)->c
 
 uint32_t first_position(Node table, uint32_t bucket) {
     int32_t key = keys_of(table)[bucket];
-    return key >= 0 ? uint32_t(key) : uint32_t(array::pick_int(chain_of(table, key), 1));
+    return position_of(table, key >= 0 ? key : array::pick_int(chain_of(table, key), 1));
 }
 
 // Turns a bucket's single position into a chain of one.
@@ -321,22 +328,23 @@ int32_t start_chain(Node table, uint32_t bucket, int32_t single) {
     return -int32_t(k);
 }
 
-void join_chain(Node table, uint32_t bucket, uint32_t position) {
+void join_chain(Node table, uint32_t bucket, uint32_t member) {
     int32_t key = keys_of(table)[bucket];
     if (key >= 0) key = start_chain(table, bucket, key);
-    array::append_int(chain_of(table, key), int32_t(position));
+    array::append_int(chain_of(table, key), int32_t(member));
 }
 
 // Takes a position out of its bucket; the bucket is deleted with its last position.
 void forget_position(Node table, uint32_t position) {
-    int32_t entry = index_entry(table, position);
+    uint32_t member = key_of(table, position);
+    int32_t entry = index_entry(table, member);
     if (entry == kNoEntry) return;
-    index_of(table)[position] = kNoEntry;
+    index_of(table)[member] = kNoEntry;
     uint32_t bucket = uint32_t(entry - 1);
     int32_t key = keys_of(table)[bucket];
     if (key < 0) {
         Node chain = chain_of(table, key);
-        int32_t at = array::find_int(chain, int32_t(position));
+        int32_t at = array::find_int(chain, int32_t(member));
         OKA_ASSERT(at >= 0);
         array::remove_at(chain, uint32_t(at), 4);
         if (array::length_q(chain) > 0) return;
@@ -349,6 +357,7 @@ void forget_position(Node table, uint32_t position) {
 void forget_positions(Node table) {
     fill_series(record(table)->index, 0xFF);
     array::clear(record(table)->chains);
+    record(table)->base = 0;
 }
 
 // Forgets every entry; the buckets stay as many.
@@ -359,9 +368,9 @@ void forget_all(Node table) {
     if (r->kind == kValues) forget_positions(table);
 }
 
-// Renumbers the entries of positions lo .. hi - 1 through `moved`, which gives any position of the
-// block its new one. A chain may be reached from several of these positions and may hold positions
-// outside them: each chain is renumbered once, member by member.
+// Renumbers the entries of keys lo .. hi - 1 through `moved`, which gives any key its new one. A chain
+// may be reached from several of these keys and may hold keys outside them: each chain is renumbered
+// once, member by member.
 template <class Moved>
 void renumber(Node table, uint32_t lo, uint32_t hi, Moved moved) {
     std::vector<bool> seen(array::length_q(record(table)->chains) + 1);
@@ -381,8 +390,8 @@ void renumber(Node table, uint32_t lo, uint32_t hi, Moved moved) {
     }
 }
 
-// Moves the index entries of `count` positions from `first` by `shift`; the entries they leave
-// behind become unused.
+// Moves the index entries of `count` keys from `first` by `shift`; the entries they leave behind become
+// unused.
 void shift_index(Node table, uint32_t first, uint32_t count, int32_t shift) {
     reserve_index(table, std::max(first, first + shift) + count);
     int32_t* index = index_of(table).get();
@@ -410,7 +419,7 @@ int32_t best_member(Node table, uint32_t bucket, Cell* key, const Search& search
     int32_t none = search.reverse ? -1 : int32_t(length_of(table));
     int32_t best = none;
     for (uint32_t i = 1; i <= members; i++) {
-        int32_t m = chain ? array::pick_int(chain, i) : single;
+        int32_t m = int32_t(position_of(table, chain ? array::pick_int(chain, i) : single));
         if (search.accepts(m) && search.better(m, best) && holds(table, uint32_t(m), key, search.op)) best = m;
     }
     return best == none ? -1 : best;
@@ -439,6 +448,46 @@ void keep_key_hash(Node table, uint32_t position, uint32_t hash) {
 // Whether the key at `position` may equal a key of that hash: in a map only when the hashes agree.
 bool hash_fits(Node table, int32_t position, uint32_t hash) {
     return kind_of(table) != kMapKeys || key_hash(table, position) == hash;
+}
+
+// ---- Map keys compared without their compare action ----
+//
+// Integer and word keys are the most common in maps, and their equality is simple enough to be
+// compared in the probe itself: no action dispatch, and the table's series read once, since nothing
+// in such a probe allocates.
+
+// Whether the key (words retyped to set-words, as maps store them) is compared here under `op`.
+bool inline_key_q(const Cell& sought, int32_t op) {
+    if (sought.is(Type::Integer)) return true;
+    return sought.is(Type::SetWord) &&
+           (op == kCompareEqual || op == kCompareFind || op == kCompareStrictEqual || op == kCompareSame);
+}
+
+// The equality the compare actions of integer! and the words give a stored key and such a key: the
+// same number; the same symbol, letter case ignored but by == and same?, which also asks for the same
+// binding.
+bool same_inline_key(const Cell& stored, const Cell& sought, int32_t op) {
+    if (stored.type() != sought.type()) return false;
+    if (sought.is(Type::Integer)) return stored.int32() == sought.int32();
+    if (op == kCompareEqual || op == kCompareFind)
+        return symbol::resolve(stored.symbol()) == symbol::resolve(sought.symbol());
+    return stored.symbol() == sought.symbol() && (op != kCompareSame || stored.context() == sought.context());
+}
+
+int32_t find_inline_key(Node table, const Cell& sought, uint32_t hash, int32_t op) {
+    const Record r = *record(table);
+    const uint32_t* flags = items<uint32_t>(r.flags).get();
+    const int32_t* keys = items<int32_t>(r.keys).get();
+    const uint32_t* hashes = items<uint32_t>(r.index).get();
+    const Cell* cells = items<Cell>(r.values).get();
+    Probe probe(hash, r.buckets);
+    Landing at = walk(
+        probe, [flags] { return flags; },
+        [&](uint32_t b) {
+            auto position = uint32_t(keys[b]);
+            return hashes[position / 2] == hash && same_inline_key(cells[position], sought, op);
+        });
+    return at.found ? keys[at.bucket] : -1;
 }
 
 // Map keys: when the key at `position` is in the table already, the earlier entry takes its value
@@ -700,11 +749,12 @@ bool put_key(Node table, uint32_t position) {
         return hash_fits(table, first, hash) && holds(table, uint32_t(first), &key, op);
     });
     OKA_ASSERT(at.bucket >= 0);
+    uint32_t member = key_of(table, position);
     if (!at.found)
-        claim(table, uint32_t(at.bucket), int32_t(position));
+        claim(table, uint32_t(at.bucket), int32_t(member));
     else if (kind == kValues)
-        join_chain(table, uint32_t(at.bucket), position);
-    if (kind == kValues) set_index_entry(table, position, at.bucket + 1);
+        join_chain(table, uint32_t(at.bucket), member);
+    if (kind == kValues) set_index_entry(table, member, at.bucket + 1);
     return false;
 }
 
@@ -726,6 +776,7 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
     if (kind == kMapKeys && is_a(sought.type(), TypeClass::any_word))
         sought.set_type(Type::SetWord);  // as maps store them
     uint32_t hash = hash_value(sought);
+    if (kind == kMapKeys && inline_key_q(sought, op)) return find_inline_key(table, sought, hash, op);
     Probe probe(hash, record(table)->buckets);
     if (kind != kValues) {
         Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
@@ -783,13 +834,25 @@ void remove_range(Node table, uint32_t first, uint32_t count) {
 }
 
 bool refresh_range(Node table, int32_t shift, uint32_t first, uint32_t count, bool move_index) {
-    constexpr uint32_t kMaxRefresh = 30000;
     if (count > kMaxRefresh) return true;
     if (move_index && shift < 0)
         for (uint32_t p = first + shift; p < first; p++) forget_position(table, p);
-    uint32_t end = first + count;
-    renumber(table, first, end, [=](int32_t p) { return uint32_t(p) >= first && uint32_t(p) < end ? p + shift : p; });
-    if (move_index) shift_index(table, first, count, shift);
+    uint32_t lo = key_of(table, first), hi = lo + count;
+    renumber(table, lo, hi, [=](int32_t k) { return uint32_t(k) >= lo && uint32_t(k) < hi ? k + shift : k; });
+    if (move_index) shift_index(table, lo, count, shift);
+    return false;
+}
+
+bool refresh_front(Node table, int32_t shift, uint32_t count) {
+    uint32_t lo = record(table)->base, hi = lo + count;
+    // Head removals raise the base for good, and the position index grows with it: a rebuild starts
+    // both again from 0.
+    int64_t base = int64_t(lo) - shift;
+    OKA_ASSERT(base >= 0);
+    if (count > kMaxRefresh || base > std::max<int64_t>(2 * int64_t(length_of(table)), kMinRebase)) return true;
+    renumber(table, lo, hi, [=](int32_t k) { return uint32_t(k) >= lo && uint32_t(k) < hi ? k - shift : k; });
+    shift_index(table, lo, count, -shift);
+    record(table)->base = uint32_t(base);
     return false;
 }
 
@@ -798,19 +861,22 @@ void move_range(Node table, uint32_t destination, uint32_t first, uint32_t count
     int32_t shift = int32_t(destination - first);
     if (shift > 0) shift -= int32_t(count) - 1;
     // The moved cells shift; the cells they passed over close up behind them by `count` the other way.
-    uint32_t lo = shift > 0 ? first : first + shift;
-    uint32_t hi = shift > 0 ? first + count + shift : first + count;
-    auto moved = [=](int32_t p) {
-        uint32_t u = uint32_t(p);
-        if (u < lo || u >= hi) return p;
-        if (u >= first && u < first + count) return p + shift;
-        return shift > 0 ? p - int32_t(count) : p + int32_t(count);
+    // All of it in keys, which are the positions moved by the base.
+    uint32_t base = record(table)->base;
+    uint32_t start = first + base;
+    uint32_t lo = shift > 0 ? start : start + shift;
+    uint32_t hi = shift > 0 ? start + count + shift : start + count;
+    auto moved = [=](int32_t k) {
+        uint32_t u = uint32_t(k);
+        if (u < lo || u >= hi) return k;
+        if (u >= start && u < start + count) return k + shift;
+        return shift > 0 ? k - int32_t(count) : k + int32_t(count);
     };
     renumber(table, lo, hi, moved);
     reserve_index(table, hi);
     int32_t* index = index_of(table).get();
     std::vector<int32_t> before(index + lo, index + hi);
-    for (uint32_t p = lo; p < hi; p++) index[moved(int32_t(p))] = before[p - lo];
+    for (uint32_t k = lo; k < hi; k++) index[moved(int32_t(k))] = before[k - lo];
 }
 
 BufPtr<Cell> put_block_key(Node table, uint32_t key) {
@@ -911,8 +977,8 @@ void resize_indexed(Node table, uint32_t size) {
     uint32_t bytes = record_size(table);
     Node old = record(table)->values;
     Hold keep_old(Cell::of(Type::Block).set_node(old));  // the live records are copied out of it below
-    Hold values(Cell{uint8_t(Type::Block), 0,
-                     alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell))), 0});
+    Hold values(Cell::of(Type::Block).set_node(
+        alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)))));
     replace_buckets(table, buckets, rehash_bound(buckets));
     record(table)->values = values.cell().node();
     record(table)->stamp = next_stamp();
@@ -1005,7 +1071,7 @@ std::string key_fault(Node table, int32_t key) {
         return cells_at(r.values, offset)->header == kLiveRecord ? "" : "names a deleted record";
     }
     if (key < 0) return r.kind == kValues && uint32_t(-key) <= array::length_q(r.chains) ? "" : "names no chain";
-    if (uint32_t(key) >= length_of(table)) return "names a position past the values";
+    if (uint32_t(key) - r.base >= length_of(table)) return "names a position past the values";
     bool hashed = r.index && uint32_t(key) / 2 < mem::buffer(r.index)->size / 4;
     if (r.kind == kMapKeys && (key % 2 || !hashed)) return "names a map key at an odd position or without its hash";
     return "";

@@ -69,7 +69,7 @@ uint32_t round_pow2(uint32_t n);
 
 enum Kind : uint32_t { kValues = 0, kMapKeys = 1, kNames = 2, kRecords = 3, kOwners = 4 };
 
-// The data of a table's byte series: eleven 32-bit fields.
+// The data of a table's byte series: twelve 32-bit fields.
 struct Record {
     uint32_t count;        // entries in use (kValues: buckets in use, one per distinct value)
     uint32_t index;        // kValues: node of the position index; kMapKeys: node of the keys' hashes, one
@@ -83,8 +83,12 @@ struct Record {
     uint32_t upper_bound;  // `occupied` at which an insertion first resizes
     uint32_t kind;
     uint32_t stamp;  // 0, collector::node_cycles + 1 when the keys were last hashed, or kStale
+    // kValues: what every position adds to become its key (in the bucket array and the chains) and its
+    // place in the position index. A change near the head moves it instead of renumbering the cells
+    // behind the change; 0 for the other kinds.
+    uint32_t base;
 };
-static_assert(sizeof(Record) == 44);
+static_assert(sizeof(Record) == 48);
 
 BufPtr<Record> record(Node table);
 
@@ -127,6 +131,12 @@ void remove_range(Node table, uint32_t first, uint32_t count);
 // entries of the cells a move down overwrote. Gives up (returns true, nothing done) above 30000
 // positions: rebuilding is cheaper then.
 bool refresh_range(Node table, int32_t shift, uint32_t first, uint32_t count, bool move_index);
+// The same for a change behind the first `count` cells that moved every cell after it by `shift`
+// (kValues; the entries of removed cells are gone already; the base must be `shift` at least): the base
+// takes the shift, so that only the entries of those `count` cells are renumbered, the other way. Gives
+// up (returns true, nothing done) above 30000 positions, and when the base would pass twice the number
+// of values: rebuilding starts it again from 0.
+bool refresh_front(Node table, int32_t shift, uint32_t count);
 // After the block moved `count` cells from `first` to `destination` (kValues): renumbers the moved
 // cells and the cells they passed over, and rotates their position-index entries.
 void move_range(Node table, uint32_t destination, uint32_t first, uint32_t count);

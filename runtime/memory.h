@@ -95,6 +95,7 @@ enum : uint32_t {
     kSeriesNegated = 1u << 19,   // a complemented bitset
     kSeriesFixed = 1u << 20,     // from the tracked heap: never moves, never swept
     kSeriesCallHint = 1u << 21,  // code found to open with a call not computed in place
+    kSeriesLibrary = 1u << 22,   // code of a library function, which errors never name as where they arose
     kSeriesBig = 1u << 24,       // the buffer of a big block
     kSeriesMark = 1u << 27,      // collector mark
     kSeriesHeadRoom = 1u << 28,  // allocated with its offset at half the capacity

@@ -14,6 +14,7 @@ namespace {
 CallbackList<PrintCallback> print_callbacks;
 CallbackList<PartCallback> part_callbacks;
 PrintBracket print_bracket{};
+WaitHook wait_hook = nullptr;
 
 template <class Callback>
 Callback* allocate_entries(uint32_t capacity) {
@@ -75,6 +76,9 @@ const CallbackList<PrintCallback>& print_list() { return print_callbacks; }
 const CallbackList<PartCallback>& part_list() { return part_callbacks; }
 
 void set_print_bracket(PrintBracket bracket) { print_bracket = bracket; }
+
+void set_wait_hook(WaitHook hook) { wait_hook = hook; }
+bool wait_in_view(double seconds) { return wait_hook && wait_hook(seconds); }
 
 PrintScope::PrintScope() {
     if (print_bracket.begin) print_bracket.begin();

@@ -55,6 +55,14 @@ struct PrintBracket {
 // A view sets its bracket when it opens and {} when it closes.
 void set_print_bracket(PrintBracket bracket);
 
+// While a view's event loop runs, wait keeps it running (its timers, input and redraws) instead of
+// sleeping: the hook runs it for the seconds given and answers true, or answers false when no view
+// runs. The view's back end sets it once.
+using WaitHook = bool (*)(double seconds);
+void set_wait_hook(WaitHook hook);
+// Runs the view's event loop for `seconds`; false when no view runs.
+bool wait_in_view(double seconds);
+
 // Brackets a print path, and leaves nothing in the C library's stdout buffer when it closes. It closes
 // on a throw too, so a view always gets its screen back.
 class PrintScope {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <numeric>
+#include <vector>
 
 #include "runtime/error.h"
 
@@ -338,6 +340,24 @@ void qsort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t 
     uint8_t* end = order.at(first, count);
     if (mostly_descending(first, count, order)) reverse(first, end, order);
     sort_part(first, end, 2 * int(std::bit_width(count)), order);
+}
+
+void radix_sort(uint64_t* items, uint32_t count) {
+    if (count < 2) return;
+    constexpr uint32_t kDigits = 1u << 16;
+    std::vector<uint64_t> spare(count);
+    std::vector<uint32_t> starts(kDigits);
+    uint64_t *from = items, *to = spare.data();
+    for (int shift = 32; shift < 64; shift += 16) {
+        auto digit = [shift](uint64_t item) { return uint32_t(item >> shift) & (kDigits - 1); };
+        std::fill(starts.begin(), starts.end(), 0u);
+        for (uint32_t i = 0; i < count; i++) starts[digit(from[i])]++;
+        if (starts[digit(from[0])] == count) continue;  // one digit for all: the pass would change nothing
+        std::exclusive_scan(starts.begin(), starts.end(), starts.begin(), 0u);
+        for (uint32_t i = 0; i < count; i++) to[starts[digit(from[i])]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != items) std::copy_n(from, count, items);
 }
 
 }  // namespace oka::sort

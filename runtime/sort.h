@@ -43,6 +43,11 @@ void merge_sort(void* base, uint32_t count, uint32_t width, intptr_t user1, intp
 // Unstable sort of `count` elements at `base` in O(n log n) comparisons and bounded stack depth.
 void qsort(void* base, uint32_t count, uint32_t width, intptr_t user1, intptr_t user2, SortCompare compare);
 
+// Stable sort of `count` 64-bit items by their high 32 bits read as unsigned, in linear time and with
+// no comparison: one counting pass per 16-bit digit, skipped where every item has the same digit. It
+// borrows a buffer of `count` items from the C++ heap.
+void radix_sort(uint64_t* items, uint32_t count);
+
 }  // namespace sort
 
 }  // namespace oka

@@ -151,13 +151,13 @@ CallFrame* find_target(FrameKind target, bool in_body) {
 
 // Keeps the frame a throw goes to as the top frame and resumes in its own frame, which is left empty.
 // Without such a frame, puts back the stacks as the throwing native had them (`at`) and raises
-// `missing` with `argument`.
-void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err missing,
-                      const Cell* argument = nullptr) {
+// `missing` with the exit's value and name, so that the error can raise the exit again (do of it).
+void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err missing, const Cell* value = nullptr,
+                      const Cell* name = nullptr) {
     CallFrame* frame = find_target(target, in_body);
     if (!frame) {
         at.restore();
-        fire(missing, argument);
+        fire(missing, value, name);
     }
     call_top = frame + 1;
     frame_base = top = cell_at(frame[1].saved_base);
@@ -167,7 +167,7 @@ void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err m
 // argument as its result when `has_value`, else with unset.
 [[noreturn]] void throw_to(FrameKind target, bool in_body, bool has_value, Err missing, uint32_t code) {
     Positions at;
-    resume_in_target(at, target, in_body, missing);
+    resume_in_target(at, target, in_body, missing, has_value ? at.base : nullptr);
     if (has_value)
         copy_cell(at.base, frame_base);
     else
@@ -189,7 +189,8 @@ void throw_exit(bool has_value) {
 void throw_throw(uint32_t code) {
     Positions at;
     if (!saved_call_top) saved_call_top = call_top;
-    resume_in_target(at, kFrameCatch, false, Err::throw_throw, at.base);
+    resume_in_target(at, kFrameCatch, false, Err::throw_throw, at.base,
+                     at.base[1].is(Type::Unset) ? nullptr : at.base + 1);
     push(at.base[0]);
     push(at.base[1]);
     sys::throw_(code);

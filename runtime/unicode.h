@@ -32,6 +32,8 @@
 namespace oka::unicode {
 
 inline constexpr uint32_t kMaxCodePoint = 0x10FFFF;
+// What stands for a character that cannot be read or written as it is.
+inline constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
 // The code points that UTF-16 pairs and that no UTF-8 text holds.
 constexpr bool surrogate_q(uint32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }

@@ -22,6 +22,7 @@
 #include "platform/os.h"
 #include "platform/process.h"
 #include "runtime/error.h"
+#include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
 #include "services/simple_io.h"
@@ -125,7 +126,8 @@ void now_s(const int32_t* positions) {
     }
 }
 
-// Sleeps for a number of seconds (an integer!, float! or time!), then answers none.
+// Sleeps for a number of seconds (an integer!, float! or time!), then answers none. While a view runs,
+// its event loop runs instead for that time, so that its timers keep time and its keys are read.
 void wait_s(const int32_t*) {
     const Cell* value = stack::arguments();
     double seconds = 0;
@@ -136,7 +138,7 @@ void wait_s(const int32_t*) {
     default: fire(Err::script_invalid_arg, value);
     }
     none::box();
-    platform::sleep(seconds);
+    if (!io::wait_in_view(seconds)) platform::sleep(seconds);
 }
 
 // Runs a command line through the shell, as every command line is run here (so /shell changes nothing,

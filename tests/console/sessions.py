@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Line input, completion and the interactive debugger at the console, through a pseudo-terminal of
-80x24 (TERM=xterm-256color, LANG=C.UTF-8).
+80x24 (TERM=xterm-256color, LANG=C.UTF-8), and the console following a change of the window's size.
 
     sessions.py OKA
 
@@ -26,7 +26,9 @@ import time
 import unicodedata
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+# Seconds for each thing awaited: only a failing wait takes them all. The collector's stress mode, and
+# the sanitizer build on a busy machine, make a listing such as help's take many seconds.
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30
 
 CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
 
@@ -35,15 +37,43 @@ class Screen:
     """What the terminal shows: the cells of its rows and its cursor. It understands what the console
     writes: characters (a wide one that does not fit in the row starts the next, a character in the
     last column leaves the cursor there until the next one), CR, LF, cursor moves (CSI A, B, C, D),
-    erasing (CSI J, K); a title and other sequences are skipped."""
+    erasing (CSI J, K); a title and other sequences are skipped. A change of its size rewraps the rows
+    that wrapped into one another, the cursor staying on its character, as terminals that reflow do."""
 
     SEQUENCE = re.compile(r"\x1b(?:\[([0-9;?]*)([A-Za-z])|\][^\x07]*\x07|.)", re.S)
 
     def __init__(self, columns=80, rows=24):
         self.columns, self.rows = columns, rows
         self.cells = [[" "] * columns for _ in range(rows)]
+        self.wrapped = [False] * rows  # the row goes on in the next one
         self.row = self.column = 0
         self.pending = False  # the last column was written: the next character wraps
+
+    def resize(self, columns, rows):
+        lines, cursor = [], None  # each line: its cells; cursor: (line, offset)
+        for r in range(self.rows):
+            if r == 0 or not self.wrapped[r - 1]:
+                lines.append([])
+            if r == self.row:
+                cursor = (len(lines) - 1, len(lines[-1]) + self.column + (1 if self.pending else 0))
+            lines[-1] += self.cells[r] if self.wrapped[r] else list(self.text(r))
+        cells, wrapped = [], []
+        for number, line in enumerate(lines):
+            pieces = [line[at:at + columns] for at in range(0, len(line), columns)] or [[]]
+            if number == cursor[0]:
+                offset = cursor[1]
+                self.row, self.column = len(cells) + offset // columns, offset % columns
+                if self.column == 0 and offset > 0 and offset // columns >= len(pieces):
+                    self.row, self.column = self.row - 1, columns - 1
+            cells += [piece + [" "] * (columns - len(piece)) for piece in pieces]
+            wrapped += [True] * (len(pieces) - 1) + [False]
+        while len(cells) > max(rows, self.row + 1) and not "".join(cells[-1]).strip():
+            del cells[-1], wrapped[-1]
+        drop = max(0, len(cells) - rows)
+        self.cells = cells[drop:] + [[" "] * columns for _ in range(rows - len(cells) + drop)]
+        self.wrapped = wrapped[drop:] + [False] * (rows - len(cells) + drop)
+        self.row -= drop
+        self.columns, self.rows, self.pending = columns, rows, False
 
     def feed(self, text):
         at = 0
@@ -68,12 +98,14 @@ class Screen:
         if self.row + 1 < self.rows:
             self.row += 1
         else:
-            del self.cells[0]
+            del self.cells[0], self.wrapped[0]
             self.cells.append([" "] * self.columns)
+            self.wrapped.append(False)
 
     def put(self, c):
         width = 2 if unicodedata.east_asian_width(c) in "WF" else 1
         if self.pending or (width == 2 and self.column == self.columns - 1):
+            self.wrapped[self.row] = True
             self.column = 0
             self.line_feed()
         self.pending = False
@@ -103,6 +135,7 @@ class Screen:
 
     def erase(self, row, column, end_row):
         for r in range(row, end_row):
+            self.wrapped[r] = False
             for c in range(column if r == row else 0, self.columns):
                 self.cells[r][c] = " "
 
@@ -188,17 +221,33 @@ class Session:
             except EOFError:
                 raise AssertionError("oka ended before %r; it showed:\n%s" % (text, self.seen[self.read_to:].decode(errors="replace")))
 
-    # Waits until the line editor reads keys: the terminal is in raw mode.
-    def wait_for_editor(self):
-        deadline = time.monotonic() + PATIENCE
-        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+    # Gives the window another size, once what the screen showed at the old one is drawn, and waits for
+    # what the console draws anew.
+    def resize(self, size):
+        self.pump(0.1)
+        self.screen.resize(size.columns, size.rows)
+        fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", size.rows, size.columns, 0, 0))
+        shown, deadline = len(self.seen), time.monotonic() + PATIENCE
+        while len(self.seen) == shown:
             if time.monotonic() > deadline:
-                raise AssertionError("the line editor did not start")
+                raise AssertionError("nothing was drawn anew at %dx%d" % (size.columns, size.rows))
+            self.pump(0.1)
+
+    # Waits until the line editor reads keys: the terminal is in raw mode; or, with `editing` false,
+    # until it has left it (an evaluation runs).
+    def wait_for_editor(self, editing=True):
+        deadline = time.monotonic() + PATIENCE
+        while bool(termios.tcgetattr(self.fd)[3] & termios.ICANON) == editing:
+            if time.monotonic() > deadline:
+                raise AssertionError("the line editor did not %s" % ("start" if editing else "end"))
             self.pump(0.05)
 
     # Types a line and Enter, and waits for its echo (stars for a hidden line): what shows next comes
     # after it. Keys are typed as they are, and their echo is not awaited.
     def type(self, line):
+        if isinstance(line, Size):
+            self.resize(line)
+            return
         if isinstance(line, Keys):
             os.write(self.fd, line.encode())
             return
@@ -234,7 +283,14 @@ class Keys(str):
     """Keys typed as they are, Enter only where they hold a carriage return."""
 
 
-UP, LEFT, HOME, TAB, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x04", "\x1b"
+class Size:
+    """The window given another size in place of a line typed."""
+
+    def __init__(self, columns, rows):
+        self.columns, self.rows = columns, rows
+
+
+UP, LEFT, HOME, TAB, CTRL_C, CTRL_D, ESC = "\x1b[A", "\x1b[D", "\x1b[H", "\t", "\x03", "\x04", "\x1b"
 WIDE = "\u4e2d"  # two columns
 
 
@@ -345,11 +401,27 @@ SESSIONS = {
         (None, Keys(LEFT), [Shows([">> " + "a" * 76], 78)]),
         (None, Keys(ESC), ["(escape)"]),
     ],
+    "follows the window's size": [
+        (">> ", "system/console/size", ["== 80x24"]),
+        # the line being edited is drawn again at the new width where it was, the cursor on its
+        # character, and no copy of it stays
+        (">> ", Keys("print {" + "a" * 60 + "}" + LEFT), [Shows(["== 80x24", ">> print {" + "a" * 60 + "}"], 70)]),
+        (None, Size(40, 24), [Shows(["== 80x24", ">> print {" + "a" * 30, "a" * 30 + "}"], 30)]),
+        (None, Keys("b"), [Shows(["== 80x24", ">> print {" + "a" * 30, "a" * 30 + "b}"], 31)]),
+        (None, Size(30, 24), [Shows(["== 80x24", ">> print {" + "a" * 20, "a" * 30, "a" * 10 + "b}"], 11)]),
+        (None, Size(80, 24), [Shows(["== 80x24", ">> print {" + "a" * 60 + "b}"], 71)]),
+        (None, Keys("\r"), ["a" * 60 + "b"]),
+        # what the console shows is cut to the new width: results, help's listings
+        (">> ", Size(40, 24), [Shows([">>"], 3)]),
+        (">> ", "system/console/size", ["== 40x24"]),
+        (">> ", "append/dup copy [] 1 50", ["== [" + "1 " * 16 + "..."]),
+        (">> ", '? "to-i"', ["     to-image        function!     C...\n"]),
+    ],
 }
 
 # How a session ends (quit typed, unless named here), and the entry that the settings file then holds
-# first in its history: Ctrl+D on an empty line ends the console as quit does.
-ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7")}
+# first in its history: Ctrl+D on an empty line, and Ctrl+C at the prompt, end the console as quit does.
+ENDINGS = {"edits and recalls lines": (CTRL_D, "6 * 7"), "halts": (CTRL_C, "debug [print 1]")}
 
 
 def run(name, steps):
@@ -381,10 +453,33 @@ def run(name, steps):
         session.close()
 
 
-failed = 0
-for name, steps in SESSIONS.items():
+# Ctrl+C while an evaluation runs ends the process, as the signal ends any program that does not take
+# it: the terminal gets its mode back, and the history of the session is not saved.
+def interrupted_evaluation():
+    session = Session()
     try:
-        run(name, steps)
+        session.wait_for(">> ")
+        session.type("1 + 1")
+        session.wait_for("== 2")
+        session.wait_for(">> ")
+        session.type("forever [1]")
+        session.wait_for_editor(editing=False)
+        os.write(session.fd, b"\x03")
+        assert session.exit_status() == -signal.SIGINT, "oka did not end by the interrupt"
+        flags = termios.tcgetattr(session.fd)[3]
+        assert flags & termios.ICANON and flags & termios.ECHO, "the terminal's mode was not given back"
+        settings = os.path.join(session.appdata, "Oka", "Oka-Console", "console-cfg.oka")
+        assert not os.path.exists(settings), "the history was saved"
+    finally:
+        session.close()
+
+
+TESTS = [(name, lambda steps=steps, name=name: run(name, steps)) for name, steps in SESSIONS.items()]
+TESTS.append(("ends on Ctrl+C during an evaluation", interrupted_evaluation))
+failed = 0
+for name, test in TESTS:
+    try:
+        test()
     except AssertionError as error:
         failed += 1
         print("%s: %s" % (name, error))

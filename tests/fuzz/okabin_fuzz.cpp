@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "boot/boot.h"
@@ -19,6 +20,7 @@
 #include "datatypes/block.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "evaluator/actions.h"
 #include "platform/thread_stack.h"
 #include "runtime/collector.h"
@@ -57,34 +59,38 @@ void mold(const Cell& value) {
 }
 
 // A value that decoded encodes again, in each form, to data that decodes without an error. A value
-// the encoders refuse (a word bound where no record can say) is no fault.
+// the encoders refuse (a word bound where no record can say) is no fault. The data and the block it
+// decodes into are held on the data stack, which is then as it was.
 void round_trip(const Cell& value) {
     for (bool compact : {true, false}) {
         Cell* saved = stack::top;
         Cell encoded;
         if (error::trap([&] { encoded = *okabin::encode(value, {compact, false}); })) continue;
-        stack::Root data(encoded);
-        stack::Root again(*block::make_at(stack::push_next(), 1));
-        string::Text bytes = string::text_of(data.cell());
+        Cell* data = stack::push(encoded);
+        Cell* again = block::make_at(stack::push_next(), 1);
+        string::Text bytes = string::text_of(*data);
         std::vector<uint8_t> copy(bytes.data.get(), bytes.data.get() + bytes.length);
-        if (error::trap([&] { okabin::decode(copy.data(), copy.size(), again.cell(), okabin::Mode::codec); })) {
-            std::fprintf(stderr, "a decoded value encoded (%s) to data that does not decode\n",
-                         compact ? "compact" : "plain");
+        Cell error;
+        if (error::trap([&] { okabin::decode(copy.data(), copy.size(), *again, okabin::Mode::codec); }, &error)) {
+            std::fprintf(stderr, "a decoded value encoded (%s) to data that does not decode: %s\n",
+                         compact ? "compact" : "plain", std::string(symbol::name(error::get_id(error))).c_str());
             std::abort();
         }
         stack::top = saved;
     }
 }
 
+// Every input leaves the data stack as it found it: a cell left behind by each would fill it after some
+// thousands of inputs, and the overflow would then be reported against whatever input came next.
 int decode(void* argument) {
     const Input& input = *static_cast<Input*>(argument);
     collector::on = true;
     Cell* saved = stack::top;
-    stack::Root target(*block::make_at(stack::push_next(), 1));
-    bool failed = error::trap([&] { okabin::decode(input.data, input.size, target.cell(), okabin::Mode::codec); });
+    Cell* target = block::make_at(stack::push_next(), 1);
+    bool failed = error::trap([&] { okabin::decode(input.data, input.size, *target, okabin::Mode::codec); });
     if (!failed) {
-        for (uint32_t i = 0; i < series::rs_length_q(target.cell()); i++) {
-            Cell value = *block::rs_abs_at(target.cell(), i);
+        for (uint32_t i = 0; i < series::rs_length_q(*target); i++) {
+            Cell value = *block::rs_abs_at(*target, i);
             mold(value);
             round_trip(value);
         }
@@ -105,7 +111,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Cell* const start = stack::top;
     Input input{data, size};
     platform::run_with_stack(kStackBytes, decode, &input);
+    if (stack::top != start) {
+        std::fprintf(stderr, "the input left %td cells on the data stack\n", stack::top - start);
+        std::abort();
+    }
     return 0;
 }

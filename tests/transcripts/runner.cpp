@@ -88,17 +88,37 @@ std::vector<std::string> lines_of(std::string_view text) {
     return lines;
 }
 
-// What the console prints for the input, as lines, without the empty lines that end it.
+// The output of the case being run, and where standard error went before: should the run-time end the
+// process in the middle of a case (a failed assertion), what the case wrote is shown there.
+FILE* capture = nullptr;
+int saved_error = -1;
+
+void show_capture_at_exit() {
+    if (!capture) return;
+    std::fflush(stderr);
+    std::string text = contents_of(capture);
+    [[maybe_unused]] ssize_t written = write(saved_error, text.data(), text.size());
+}
+
+// What the console prints for the input, as lines, without the empty lines that end it: standard
+// output and standard error in the order they were written, as the piped console shows them.
 std::vector<std::string> output_of(const std::string& input) {
     std::fflush(stdout);
-    FILE* capture = std::tmpfile();
-    int saved = dup(1);
+    std::fflush(stderr);
+    capture = std::tmpfile();
+    int saved_out = dup(1);
+    saved_error = dup(2);
     dup2(fileno(capture), 1);
+    dup2(fileno(capture), 2);
     oka::console::do_command(input + "\n");
-    dup2(saved, 1);
-    close(saved);
+    std::fflush(stderr);
+    dup2(saved_out, 1);
+    dup2(saved_error, 2);
+    close(saved_out);
+    close(saved_error);
     std::vector<std::string> lines = lines_of(contents_of(capture));
     std::fclose(capture);
+    capture = nullptr;
     return lines;
 }
 
@@ -347,6 +367,7 @@ int main(int argc, char** argv) {
         return failures ? 1 : 0;
     }
     std::set_terminate(oka::sys::on_terminate);
+    std::atexit(show_capture_at_exit);
     oka::mem::reserve();
     Arguments args{argc, argv};
     return oka::platform::run_with_stack(size_t(512) << 20, run, &args);

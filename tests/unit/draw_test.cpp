@@ -114,23 +114,23 @@ TEST(Draw, RefusesABlockThatHoldsItself) {
     EXPECT_EQ(check(twice).id, Err(0));
 }
 
-// The pen colours text until a font with a colour takes it over; push and the transforms give back
-// the pens they found.
+// Colours become the terminal palette's. The pen colours text until a font with a colour takes it
+// over; push and the transforms give back the pens they found.
 TEST(Draw, PensAndFonts) {
     draw::Target target;
     draw::do_draw(target, load_block("fill-pen 1.2.3 pen 4.5.6 push [pen off fill-pen off]"));
     EXPECT_TRUE(target.pens.pen_on);
     EXPECT_TRUE(target.pens.fill_on);
-    EXPECT_EQ(target.pens.fill, 0x030201u);
-    EXPECT_EQ(target.pens.text_colour, 0x060504u);
+    EXPECT_EQ(target.pens.fill, gui::rgb_to_xterm256(0x030201));
+    EXPECT_EQ(target.pens.text_colour, gui::rgb_to_xterm256(0x060504));
 
     Cell commands = load_block("font");
     block::rs_append(commands, test::keep(*object::construct(load_block("color: 7.8.9"), nullptr, true)));
     block::rs_append_block(commands, load_block("pen 1.1.1"));
     draw::do_draw(target, commands);
     EXPECT_TRUE(target.pens.font_colour);
-    EXPECT_EQ(target.pens.text_colour, 0x090807u);
-    EXPECT_EQ(target.pens.pen, 0x010101u);
+    EXPECT_EQ(target.pens.text_colour, gui::rgb_to_xterm256(0x090807));
+    EXPECT_EQ(target.pens.pen, gui::rgb_to_xterm256(0x010101));
 }
 
 TEST(Draw, NothingToDrawIsNoError) {

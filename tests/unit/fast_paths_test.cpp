@@ -20,6 +20,7 @@ namespace {
 
 Cell action(Act act) { return Cell{uint8_t(Type::Action), uint32_t(act), 0, 0}; }
 Cell native(int32_t slot) { return Cell{uint8_t(Type::Native), uint32_t(slot), 0, 0}; }
+Cell datatype_cell(Type type) { return Cell::of(Type::Datatype).set_named_type(type); }
 Cell logic_cell(bool flag) {
     Cell c;
     return *logic::make_at(&c, flag);
@@ -56,10 +57,25 @@ TEST(InPlace, ComputesOnlyWhatTheCallWouldAnswer) {
         {action(Act::divide), int_cell(1), int_cell(0), nullptr},
         {action(Act::remainder), int_cell(1), int_cell(0), nullptr},
         {action(Act::divide), int_cell(INT32_MIN), int_cell(-1), nullptr},
-        // Mixed types, and math beyond add, subtract and multiply on floats, keep the datatypes' rules.
-        {action(Act::add), float_cell(1.5), int_cell(2), nullptr},
-        {action(Act::add), int_cell(1), float_cell(2.5), nullptr},
-        {action(Act::divide), float_cell(1.0), float_cell(4.0), nullptr},
+        // An integer and a float, or two floats, give the float math's answer, which is never an error.
+        {action(Act::add), float_cell(1.5), int_cell(2), "float! 3.5"},
+        {action(Act::subtract), int_cell(1), float_cell(2.5), "float! -1.5"},
+        {action(Act::divide), float_cell(1.0), float_cell(4.0), "float! 0.25"},
+        {action(Act::divide), int_cell(1), float_cell(0.0), "float! 1.#INF"},
+        {action(Act::remainder), float_cell(-5.5), int_cell(2), "float! -1.5"},
+        {action(Act::remainder), int_cell(7), float_cell(2.5), "float! 2.0"},
+        // to integer! of a number that fits; anything else is the conversion's to refuse.
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(-2147483648.0), "integer! -2147483648"},
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(-2147483648.5), nullptr},
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(2147483647.9), nullptr},
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(-3.7), "integer! -3"},
+        {action(Act::to), datatype_cell(Type::Integer), int_cell(5), "integer! 5"},
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(2147483648.0), nullptr},
+        {action(Act::to), datatype_cell(Type::Integer), float_cell(std::nan("")), nullptr},
+        {action(Act::to), datatype_cell(Type::Integer), time_cell(1.5), nullptr},
+        {action(Act::to), datatype_cell(Type::Float), int_cell(1), nullptr},
+        {action(Act::to), int_cell(0), int_cell(1), nullptr},
+        // Other types keep their datatypes' rules.
         {action(Act::subtract), time_cell(90), int_cell(30), nullptr},
         {native(natives::equal_q_slot), int_cell(1), float_cell(1.0), nullptr},
         {native(natives::lesser_q_slot), float_cell(std::nan("")), float_cell(1.0), nullptr},

@@ -468,10 +468,11 @@ TEST(FloatRandom, DrawsLieBetweenZeroAndTheValue) {
 
 TEST(FloatConversions, CheckedIntegerTruncatesInsideTheRangeOnly) {
     EXPECT_EQ(float_::to_integer_checked(int_cell(-7)), -7);
-    EXPECT_EQ(float_::to_integer_checked(float_cell(2147483647.9)), 2147483647);
+    EXPECT_EQ(float_::to_integer_checked(float_cell(2147483647.0)), INT32_MAX);
     EXPECT_EQ(float_::to_integer_checked(float_cell(-2147483648.0)), INT32_MIN);
     EXPECT_EQ(float_::to_integer_checked(float_cell(-0.5)), 0);
-    for (double beyond : {2147483648.0, -2147483649.0, kInf, kNaN})
+    // The range ends where the integers do, at both ends alike: a fraction past either end is beyond it.
+    for (double beyond : {2147483647.5, 2147483648.0, -2147483648.5, -2147483649.0, kInf, kNaN})
         EXPECT_EQ(test::error_of([&] { float_::to_integer_checked(float_cell(beyond)); }), Err::script_out_of_range)
             << beyond;
 }

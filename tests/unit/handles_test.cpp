@@ -14,14 +14,14 @@ void record_release(void* object) { released.push_back(object); }
 
 void* object(intptr_t n) { return reinterpret_cast<void*>(n); }
 
-// Each test starts from a new, empty table.
+// Each test starts from a new, empty table, which then gives way to the run-time's again.
 class Handles : public testing::Test {
 protected:
     void SetUp() override {
-        handles::init();
         released.clear();
         kind = handles::register_kind("test", record_release);
     }
+    handles::FreshTableForTests fresh;
     int kind = 0;
 };
 

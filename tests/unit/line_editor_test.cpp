@@ -17,6 +17,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console/terminal.h"
@@ -558,6 +559,28 @@ TEST(LineEditor, WideCharacters) {
     EXPECT_EQ(session.screen.cursor_column, 0);
     session.type("\r");
     EXPECT_EQ(session.next_report(), std::string(75, 'a') + wide);
+}
+
+// A line pasted at the end, longer than the screen is wide, with tabs and wide characters (one of them
+// due in a row's last column): each character is drawn as it comes and the editor keeps the width of
+// the text up to date as it grows. A redraw of the whole line then finds it where the paste left it.
+TEST(LineEditor, PastedLineEndsWhereARedrawPutsIt) {
+    Session session({});
+    const std::string wide = "\xe4\xb8\xad";
+    std::string pasted;
+    for (int i = 0; i < 40; i++) pasted += "ab\t" + wide + "cdefghijklmnopq";
+    session.type(pasted);
+    auto shown = [&] {
+        std::vector<std::string> rows;
+        for (int r = 0; r < 24; r++) rows.push_back(session.screen.row(r));
+        return std::make_tuple(rows, session.screen.cursor_row, session.screen.cursor_column);
+    };
+    auto after_paste = shown();
+    EXPECT_EQ(std::get<0>(after_paste)[0].substr(0, 5), ">> ab");
+    session.type(kHome + kEnd);
+    EXPECT_EQ(shown(), after_paste);
+    session.type("\r");
+    EXPECT_EQ(session.next_report(), pasted);
 }
 
 // Raw mode lasts for the edit only, and a signal during the edit gives the terminal back.

@@ -25,13 +25,15 @@ inline std::string eval(std::string_view text) {
     return mold(result);
 }
 
-// Tests that run code in the environment the program boots into.
+// Tests that run code in the environment the program boots into: booted by the first of them, and given
+// back its global words as the boot left them to each.
 class CodeTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (word::get_cell(word::load("if"))->is(Type::Native)) return;
+        if (booted_global_words.remembered_q()) return booted_global_words.restore();
         boot::define_built_ins();
         boot::build_library();
+        booted_global_words.remember();
     }
 };
 

@@ -24,14 +24,16 @@ TEST(Refinements, IndexAmongTheOwnersRefinements) {
     for (const Case& c : cases) EXPECT_EQ(c.index, c.expected) << c.expected;
 }
 
-TEST(Refinements, NamesInsideNestedBlocksAreNotTheOwners) {
+TEST(Refinements, NamesInsideNestedBlocksOrDocStringsAreNotTheOwners) {
     using refinement_lookup::index_of;
-    constexpr std::string_view spec = "value [any-type! /next] /expand callback [function! [x /inner]] /next";
+    constexpr std::string_view spec = R"("Doc, /quoted." value [any-type! /next] "Not /doc." /expand )"
+                                      R"(callback [function! [x /inner]] /next "After /expand.")";
     struct Case {
         std::string_view name;
         int expected;
     } cases[] = {
-        {"expand", 0}, {"next", 1}, {"inner", -1}, {"value", -1}, {"callback", -1}, {"nex", -1},
+        {"expand", 0},    {"next", 1}, {"inner", -1},   {"value", -1},
+        {"callback", -1}, {"nex", -1}, {"quoted.", -1}, {"doc", -1},
     };
     for (const Case& c : cases) EXPECT_EQ(index_of(spec, c.name), c.expected) << c.name;
 }

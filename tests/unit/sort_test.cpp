@@ -571,6 +571,37 @@ TEST(SortFaults, OversizedMergeBufferRaisesBeforeAnyElementMoves) {
     }
 }
 
+// The radix sort orders items by their high 32 bits as unsigned and keeps the input order of equal
+// keys (the low bits number the input here). The key sets cover both passes, each pass alone (keys
+// that differ only in one 16-bit digit), the extremes of the range and runs of one key.
+TEST(SortRadix, MatchesStableSortByTheHighWord) {
+    struct Case {
+        const char* name;
+        uint32_t (*key)(std::mt19937& rng, uint32_t i);
+    };
+    const Case cases[] = {
+        {"any keys", [](std::mt19937& rng, uint32_t) { return uint32_t(rng()); }},
+        {"few keys", [](std::mt19937& rng, uint32_t) { return uint32_t(rng() % 5) * 0x10001u; }},
+        {"low digit only", [](std::mt19937& rng, uint32_t) { return 0x7FFF0000u | uint32_t(rng() & 0xFFFF); }},
+        {"high digit only", [](std::mt19937& rng, uint32_t) { return uint32_t(rng() & 0xFFFF) << 16 | 0x1234u; }},
+        {"extremes", [](std::mt19937& rng, uint32_t) { return rng() % 2 ? 0xFFFFFFFFu : 0u; }},
+        {"one key", [](std::mt19937&, uint32_t) { return 42u; }},
+        {"descending", [](std::mt19937&, uint32_t i) { return 0xFFFFFFFFu - i * 65537u; }},
+    };
+    std::mt19937 rng(11);
+    for (const Case& c : cases)
+        for (uint32_t n : {0u, 1u, 2u, 100u, 70000u}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << n << " items");
+            std::vector<uint64_t> items(n);
+            for (uint32_t i = 0; i < n; i++) items[i] = uint64_t(c.key(rng, i)) << 32 | i;
+            std::vector<uint64_t> expected = items;
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](uint64_t a, uint64_t b) { return a >> 32 < b >> 32; });
+            sort::radix_sort(items.data(), n);
+            ASSERT_EQ(items, expected);
+        }
+}
+
 // Large series may take all of the language memory; a stable sort must still run then. In a child
 // process, so that the filled memory stays there.
 TEST(SortFaults, MergeSortRunsWhenTheLanguageMemoryIsFull) {

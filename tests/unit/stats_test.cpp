@@ -28,11 +28,15 @@ TEST(Stats, FiguresDescribeEveryFrame) {
     EXPECT_EQ(figures.heap_total, sys::heap_total());
 }
 
+// The block that holds the figures may need a new node frame, which the figures may count or not.
 TEST(Stats, InfoIsABlockOfTheFigures) {
+    size_t frames_before = stats::memory_figures().node_frames.size();
     Cell stats = test::run(natives::stats_s, {}, {-1, 0});  // stats/info
+    size_t frames_after = stats::memory_figures().node_frames.size();
     ASSERT_EQ(length(stats), 5u);
     Cell* parts = items(stats);
-    EXPECT_EQ(length(parts[0]), stats::memory_figures().node_frames.size());
+    EXPECT_GE(length(parts[0]), frames_before);
+    EXPECT_LE(length(parts[0]), frames_after);
     Cell first_series = items(parts[1])[0];
     EXPECT_TRUE(first_series.new_line());
     Cell* figures = items(first_series);  // free, used, payload

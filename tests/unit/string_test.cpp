@@ -264,9 +264,11 @@ TEST(StringCompare, CaseFoldsUnlessStrictAndTypesMeetOnlyForEquality) {
         {str("a"), int_cell(1), kCompareEqual, kNotComparable},
         {str("caf\u00E9"), text_of_unit(U"CAF\u00C9", 2), kCompareEqual, 0},
         {text_of_unit(U"\U0001F600a", 4), text_of_unit(U"\U0001F600A", 4), kCompareEqual, 0},
-        // One fold for every unit: "a" sorts before "_" as "A" does.
-        {str("a"), str("_"), kCompareSort, -1},
-        {text_of_unit(U"a", 2), text_of_unit(U"_", 4), kCompareSort, -1},
+        // One fold for every unit, to lower case for order: "_" sorts before "a" as before "A".
+        {str("a"), str("_"), kCompareSort, 1},
+        {str("A"), str("_"), kCompareLesser, 1},
+        {text_of_unit(U"a", 2), text_of_unit(U"_", 4), kCompareSort, 1},
+        {text_of_unit(U"_", 4), str("A"), kCompareSort, -1},
         {str(""), str(""), kCompareEqual, 0},
         {str(""), str("a"), kCompareSort, -1},
     };

@@ -7,13 +7,16 @@
 #include <vector>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/datatype.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/time.h"
 #include "evaluator/actions.h"
 #include "runtime/error.h"
+#include "runtime/hashtable.h"
 #include "runtime/memory.h"
+#include "runtime/root.h"
 #include "runtime/stack.h"
 #include "runtime/throw.h"
 
@@ -36,6 +39,38 @@ inline Node keep_series(Node node) {
     keep(Cell{uint8_t(type), 0, node, 0});
     return node;
 }
+
+// The values of the global words at one moment, given back to them so that a test finds the global words
+// as that moment left them, whatever the tests before it set or booted: a word made since has no value
+// again (it stays known). The values themselves are not copied: a series a test changes in place stays
+// changed.
+class GlobalWords {
+public:
+    bool remembered_q() const { return values_.header != 0; }
+    void remember() {
+        Cell* saved = stack::top;
+        values_ = *block::clone(values(), false, false);
+        stack::top = saved;
+        runtime::register_root(&values_);
+    }
+    void restore() const {
+        Cell now = values();
+        uint32_t count = series::rs_length_q(values_);
+        for (uint32_t i = 0; i < series::rs_length_q(now); i++)
+            *block::rs_abs_at(now, i) = i < count ? *block::rs_abs_at(values_, i) : Cell{uint8_t(Type::Unset), 0, 0, 0};
+    }
+
+private:
+    static Cell values() { return Cell{uint8_t(Type::Block), 0, _context::context_cell(_context::global)->data2, 0}; }
+    Cell values_{};
+};
+
+// The global words as the run-time's start left them (before any test), and as they are once the library
+// is booted (natives_testing.h): every test starts from the first, and those that run code from the second.
+inline GlobalWords bare_global_words, booted_global_words;
+
+// The record of the symbol index as the run-time's start made it, before any test added symbols.
+inline hashtable::Record startup_symbol_index{};
 
 inline Cell int_cell(int32_t value) { return Cell{uint8_t(Type::Integer), 0, uint32_t(value), 0}; }
 inline Cell char_cell(uint32_t code_point) { return Cell{uint8_t(Type::Char), 0, code_point, 0}; }

@@ -6,11 +6,14 @@
 #include <string>
 
 #include "platform/terminal.h"
+#include "tui_testing.h"
 #include "view/tui/screen.h"
 #include "view/tui/text.h"
 
 namespace oka::gui {
 namespace {
+
+using tui_test::row;
 
 // The terminal the tests write to: the bytes it received.
 std::string received;
@@ -40,15 +43,6 @@ protected:
         received.clear();
         flush_screen();
         return received;
-    }
-    // The characters of a row, continuation cells left out.
-    std::u32string row(int y) {
-        std::u32string text;
-        for (int x = 0; x < screen().width; x++) {
-            const ScreenCell& cell = *cell_at(x, y);
-            if (!(cell.attrs & kContinuation)) text += cell.ch ? char32_t(cell.ch) : U'.';
-        }
-        return text;
     }
     void draw(const std::u32string& text, int x, int y, const Rect& clip, TextAttributes attributes = {}) {
         draw_text({reinterpret_cast<const uint8_t*>(text.data()), 4, nullptr, uint32_t(text.size())}, x, y, clip,

@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "runtime/error.h"
+#include "view/tui/draw_geometry.h"
 #include "view/tui/draw_internal.h"
 
 namespace oka::draw {
@@ -48,6 +49,11 @@ Keyword keyword_of(const Cell& value, Type type) {
     return found == keywords.end() ? Keyword::none : found->second;
 }
 
+uint32_t colour_of(const Cell& tuple) {
+    Bytes12 bytes = tuple.tuple_bytes();
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+}
+
 Cell value_of_word(const Cell& word) {
     const Cell& context = *_context::context_cell(word.context());
     if (word.position() < 0 || !context.values()) return Cell::of(Type::Unset);
@@ -63,12 +69,11 @@ void throw_error(const Cell& block, const Cell& value) {
 
 namespace {
 
-struct Point {
-    int32_t x, y;
-};
-
 bool point_q(const Cell& value) { return value.is(Type::Pair) || value.is(Type::Point2D); }
 bool number_q(const Cell& value) { return value.is(Type::Integer) || value.is(Type::Float); }
+
+// A length in cells: truncated, 0 for less than 1 (and for NaN), and at most as far as a shape may reach.
+int64_t cells_of(double length) { return length >= 1.0 ? int64_t(std::min(length, double(geometry::kFar))) : 0; }
 
 // A coordinate of a point2D!, truncated, and held inside the 32-bit range.
 int32_t coordinate(float value) {
@@ -86,7 +91,7 @@ public:
     // `draws` is false where the commands are checked only: for a target that draws nothing, and in
     // the block of a pattern pen.
     Walker(Target& target, const Cell& block, bool draws)
-        : target_(target), block_(block), at_(block.head()), draws_(draws && target.draws) {}
+        : target_(target), block_(block), at_(block.head()), draws_(draws && !target.clip.empty()) {}
 
     void commands() { walk(&Walker::command, Type::Word); }
 
@@ -216,7 +221,7 @@ private:
         return value.is(type) ? value : value_of_word(value);
     }
     // A colour as the face colour word: R, G and B from the low bytes, the alpha byte on top.
-    uint32_t colour() { return typed(Type::Tuple).content_words()[0]; }
+    uint32_t colour() { return colour_of(typed(Type::Tuple)); }
     bool colour_next_q() const { return typed_next_q(Type::Tuple); }
     void opt_colour() {
         if (colour_next_q()) colour();
@@ -235,21 +240,14 @@ private:
         case Keyword::line_pattern:
             while (peek().is(Type::Integer)) at_++;
             break;
-        case Keyword::box:
-            points(2);
-            opt_number();
-            break;
-        case Keyword::triangle: points(3); break;
+        case Keyword::box: box(); break;
+        case Keyword::triangle: triangle(); break;
         case Keyword::polygon:
             points(3);
             more_points();
             break;
-        case Keyword::circle:
-            point();
-            number();
-            opt_number();
-            break;
-        case Keyword::ellipse: points(2); break;
+        case Keyword::circle: circle(); break;
+        case Keyword::ellipse: ellipse(); break;
         case Keyword::font: font(); break;
         case Keyword::text: text(); break;
         case Keyword::arc:
@@ -310,10 +308,7 @@ private:
         case Keyword::matrix: matrix(); break;
         case Keyword::reset_matrix:
         case Keyword::invert_matrix: transform_pen(); break;
-        case Keyword::line:
-            points(2);
-            more_points();
-            break;
+        case Keyword::line: line(); break;
         default: refuse_keyword();
         }
     }
@@ -336,7 +331,7 @@ private:
             if (point_next_q()) points(2);
             tile_mode();
         } else {
-            uint32_t value = colour();
+            uint32_t value = gui::rgb_to_xterm256(colour());
             if (fill) {
                 pens.fill = value;
                 pens.fill_on = true;
@@ -366,13 +361,54 @@ private:
         Cell font = typed(Type::Object);
         Cell colour = object::field_of(font, "color");
         target_.pens.font_colour = colour.is(Type::Tuple);
-        if (target_.pens.font_colour) target_.pens.text_colour = colour.content_words()[0];
+        if (target_.pens.font_colour) target_.pens.text_colour = gui::rgb_to_xterm256(colour_of(colour));
+    }
+
+    // ---- shapes on the screen ----
+
+    void box() {
+        Point corner1 = point(), corner2 = point();
+        opt_number();  // the corners' radius: cells have no round corners
+        if (draws_) raster::box(target_, corner1, corner2);
+    }
+    void triangle() {
+        Point a = point(), b = point(), c = point();
+        if (draws_) raster::triangle(target_, a, b, c);
+    }
+    // circle centre radius [radius down]: the second radius is not used
+    void circle() {
+        Point centre = point();
+        int64_t radius = cells_of(number());
+        opt_number();
+        if (draws_ && radius > 0) raster::ellipse(target_, centre, 2 * radius, radius);
+    }
+    // ellipse top-left size
+    void ellipse() {
+        Point corner = point(), size = point();
+        if (!draws_ || size.x < 1 || size.y < 1) return;
+        auto centre = [](int32_t from, int32_t length) { return int32_t(geometry::near(int64_t(from) + length / 2)); };
+        raster::ellipse(target_, {centre(corner.x, size.x), centre(corner.y, size.y)}, size.x / 2, size.y / 2);
+    }
+    // Connected segments through two points or more.
+    void line() {
+        Point from = point();
+        do {
+            Point to = point();
+            if (draws_) raster::line(target_, from, to);
+            from = to;
+        } while (point_next_q());
     }
 
     void text() {
-        point();
-        if (!peek().is(Type::String) && !peek().is(Type::Object)) invalid();
+        Point at = point();
+        Cell value = peek();
+        if (!value.is(Type::String) && !value.is(Type::Object)) invalid();
         at_++;
+        if (!draws_) return;
+        if (value.is(Type::String))
+            raster::text(target_, at, value);
+        else
+            raster::face_text(target_, at, value);
     }
 
     // image [top-left [bottom-right]] [key colour] [border | crop offset size]

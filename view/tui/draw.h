@@ -12,6 +12,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "view/tui/screen.h"
 
 namespace oka::draw {
 
@@ -26,9 +27,13 @@ struct Pens {
     bool font_colour = false;  // a font with a colour set the text colour: the pen leaves it alone
 };
 
-// The target of one run.
+// The target of one run: a face's widget on the screen, or nothing (an image, whose block is checked
+// only). Points are relative to the origin; nothing is written outside the clip rectangle.
 struct Target {
-    bool draws = false;  // false: the block is checked only
+    int x = 0, y = 0;         // the origin: the absolute cell of the widget's top left corner
+    gui::Rect clip;           // the widget's rectangle clipped to its parent and the screen; empty: no drawing
+    uint32_t text_flags = 0;  // the cell attributes text gets
+    uint32_t background = 0;  // the colour value the widget's background was filled with, under text
     Pens pens;
 };
 

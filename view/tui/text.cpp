@@ -168,6 +168,35 @@ TextSize measure_text(const TextRun& text, int max_width) {
     return size;
 }
 
+std::vector<TextPlace> place_text(const TextRun& text, int max_width) {
+    std::vector<TextPlace> places;
+    places.reserve(text.length + 1);
+    int column = 0, line = 0;
+    const Pen none = {0, 0, 0};
+    for (uint32_t i = 0; i < text.length; i++) {
+        uint32_t c = text.at(i);
+        if (!text.styled() && sequence_at(text, i)) {
+            uint32_t end = read_sequence(text, i, nullptr, none);
+            for (; i < end; i++) places.push_back({column, line, 0});
+            i--;
+            continue;
+        }
+        int w = c == kLineFeed || (text.styled() && (text.cells[i].attrs & kContinuation)) ? 0 : width_of(c);
+        if (max_width >= 0 && w > 0 && column + w > max_width && column > 0) {
+            line++;
+            column = 0;
+        }
+        places.push_back({column, line, w});
+        column += w;
+        if (c == kLineFeed) {
+            line++;
+            column = 0;
+        }
+    }
+    places.push_back({column, line, 0});
+    return places;
+}
+
 Offset align_text(const TextSize& size, int box_width, int box_height, uint32_t para_flags) {
     Offset offset = {0, 0};
     if (size.width < box_width) {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "view/tui/screen.h"
 
@@ -74,6 +75,14 @@ struct TextSize {
 // The cells of `text` when lines wrap at `max_width` (negative: never); an empty text is one line of
 // width 0. A character wider than `max_width` on a line of its own ends the walk.
 TextSize measure_text(const TextRun& text, int max_width);
+
+// Where each character of `text` goes when lines wrap at `max_width` (negative: never), as
+// measure_text wraps them: the column and line of character i (from 0), its width in cells (0 for a
+// line feed or a character of an escape sequence), and after the last one where the next would go.
+struct TextPlace {
+    int column, line, width;
+};
+std::vector<TextPlace> place_text(const TextRun& text, int max_width);
 
 struct Offset {
     int x, y;
