@@ -100,7 +100,9 @@ bool library_local_q(const Cell& word) {
 void add_local(const Cell& word, Collection& collection) {
     if (collection.globals_only && !library_local_q(word)) return;
     if (!collection.known.insert(symbol::resolve(word.symbol())).second) return;
-    block::rs_append(collection.collected, Cell::of(Type::Word).set_context(word.context()).set_symbol(word.symbol()).set_position(word.position()));
+    block::rs_append(
+        collection.collected,
+        Cell::of(Type::Word).set_context(word.context()).set_symbol(word.symbol()).set_position(word.position()));
 }
 
 // The words that foreach and remove-each take: one word, or the words of a block.

@@ -977,8 +977,8 @@ void resize_indexed(Node table, uint32_t size) {
     uint32_t bytes = record_size(table);
     Node old = record(table)->values;
     Hold keep_old(Cell::of(Type::Block).set_node(old));  // the live records are copied out of it below
-    Hold values(Cell::of(Type::Block).set_node(
-        alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)))));
+    Hold values(Cell::of(Type::Block)
+                    .set_node(alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)))));
     replace_buckets(table, buckets, rehash_bound(buckets));
     record(table)->values = values.cell().node();
     record(table)->stamp = next_stamp();
