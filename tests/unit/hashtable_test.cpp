@@ -26,11 +26,11 @@ namespace {
 
 const uint8_t* bytes(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-Cell block_cell(Node block) { return Cell{uint8_t(Type::Block), 0, block, 0}; }
+Cell block_cell(Node block) { return Cell::of(Type::Block).set_node(block); }
 
 // Blocks and tables made here are kept for the rest of the test.
-Node new_block(uint32_t capacity) { return test::keep(block_cell(alloc::alloc_cells(capacity))).data2; }
-Node kept(Node table) { return test::keep(Cell{uint8_t(Type::Hash), 0, 0, table}).data3; }
+Node new_block(uint32_t capacity) { return test::keep(block_cell(alloc::alloc_cells(capacity))).node(); }
+Node kept(Node table) { return test::keep(Cell::of(Type::Hash).set_table(table)).table(); }
 
 uint32_t append(Node block, const Cell& value) {
     uint32_t position = mem::buffer(block)->length();
@@ -57,7 +57,7 @@ int32_t find(Node table, Cell key, uint32_t start = 0) {
 }
 
 uint32_t symbol_id(std::string_view name) { return symbol::lookup(bytes(name), uint32_t(name.size()), false); }
-Cell word_cell(Type type, std::string_view name) { return Cell{uint8_t(type), 0, symbol_id(name), uint32_t(-1)}; }
+Cell word_cell(Type type, std::string_view name) { return Cell::of(type).set_symbol(symbol_id(name)).set_position(-1); }
 
 bool has_compare(Type type) { return datatype::action_entry(type, Act::compare) != nullptr; }
 
@@ -228,9 +228,9 @@ TEST(HashFunctions, StringsHashTheirUpperCasedCodePointsAsWords) {
     EXPECT_EQ(hashtable::hash_string(from_head), abc);
     Cell view = text_of_unit(U"abcdef", 1);
     view.header = kBoundedStringType;
-    view.data3 = 3;
+    view.set_limit(3);
     EXPECT_EQ(hashtable::hash_value(view), abc);
-    view.data3 = uint32_t(-1);  // no bound
+    view.set_limit(-1);  // no bound
     EXPECT_EQ(hashtable::hash_value(view), hashtable::hash_string(text_of_unit(U"abcdef", 1)));
 }
 
@@ -250,7 +250,7 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     Cell positive_money = money;
     positive_money.header = uint8_t(Type::Money);
     Cell binary = test::keep(Cell{uint8_t(Type::Binary), 2, alloc::alloc_bytes(8), 0});
-    std::memcpy(alloc::alloc_tail_bytes(binary.data2, 5).get(), "xyabc", 5);
+    std::memcpy(alloc::alloc_tail_bytes(binary.node(), 5).get(), "xyabc", 5);
     struct Case {
         Cell value;
         uint32_t hash;
@@ -394,7 +394,7 @@ TEST(HashTable, MapKeysKeepTheirFirstPlaceAndTheirLastValue) {
     Node block = block_of_ints({1, 10, 2, 20, 1, 30});
     Node table = table_over(block, hashtable::kMapKeys);
     ASSERT_EQ(length(block), 4u);  // the repeated pair left the block
-    EXPECT_EQ(at(block, 1).data2, 30u);
+    EXPECT_EQ(at(block, 1).int32(), 30);
     EXPECT_EQ(record(table)->count, 2u);
     EXPECT_EQ(find(table, int_cell(2)), 2);
 
@@ -482,8 +482,8 @@ TEST(HashTable, ContextWordTables) {
     for (size_t i = 0; i < names.size(); i++) {
         EXPECT_EQ(hashtable::context_lookup(table, symbol_id(names[i]), false, kContext, position), -1);
         EXPECT_EQ(position, int32_t(i));
-        EXPECT_EQ(at(words, uint32_t(i)).data1, kContext);
-        EXPECT_EQ(at(words, uint32_t(i)).data3, uint32_t(i));
+        EXPECT_EQ(at(words, uint32_t(i)).context(), kContext);
+        EXPECT_EQ(at(words, uint32_t(i)).position(), int32_t(i));
     }
     EXPECT_EQ(record(table)->buckets, 256u);  // 8 buckets, full with 6 words, grew 32-fold
     for (size_t i = 0; i < names.size(); i++)
@@ -526,7 +526,7 @@ TEST(HashTable, RecordTablesAgreeWithAnOracle) {
             auto it = oracle.find(key);
             ASSERT_EQ(bool(area), it != oracle.end()) << key;
             if (area) {
-                EXPECT_EQ(int32_t(area->data2), it->second) << key;
+                EXPECT_EQ(area->int32(), it->second) << key;
             }
         }
         }
@@ -660,7 +660,7 @@ TEST(HashTable, TablesHashedFromNodesAreRebuiltAfterNodeCompaction) {
     EXPECT_EQ(find(values, at(block, 2)), 2);
     EXPECT_NE(record(values)->flags, flags_before);
     EXPECT_EQ(record(values)->stamp, collector::node_cycles + 1);
-    EXPECT_EQ(hashtable::get(records, 0x1234)->data2, 5u);
+    EXPECT_EQ(hashtable::get(records, 0x1234)->int32(), 5);
     EXPECT_EQ(record(records)->stamp, collector::node_cycles + 1);
 }
 
@@ -671,7 +671,7 @@ TEST(SymbolTable, CaseVariantsPointToTheFirstSpellingMet) {
     auto lookup = [&](std::string_view name, bool ignore_case = false) {
         return hashtable::symbol_lookup(table, bytes(name), uint32_t(name.size()), ignore_case);
     };
-    auto alias_of = [&](uint32_t id) { return int32_t(at(record(table)->values, id - 1).data1); };
+    auto alias_of = [&](uint32_t id) { return at(record(table)->values, id - 1).alias(); };
     uint32_t foo = lookup("foo"), Foo = lookup("Foo"), FOO = lookup("FOO");
     EXPECT_EQ(std::vector<uint32_t>({foo, Foo, FOO}), std::vector<uint32_t>({1, 2, 3}));
     EXPECT_EQ(alias_of(foo), -1);
@@ -689,7 +689,7 @@ TEST(SymbolTable, CaseVariantsPointToTheFirstSpellingMet) {
     EXPECT_EQ(alias_of(lookup("fOo")), int32_t(foo));
     EXPECT_EQ(lookup("grow-17"), 6u + 17u);
 
-    BufPtr<SeriesBuffer> name = mem::buffer(at(record(table)->values, foo - 1).data3);
+    BufPtr<SeriesBuffer> name = mem::buffer(at(record(table)->values, foo - 1).utf8_name());
     EXPECT_EQ(name->used_bytes(), 3u);
     EXPECT_EQ(std::string_view(mem::ptr<char>(name->offset), 4), std::string_view("foo\0", 4));
 }
