@@ -756,6 +756,11 @@ uint32_t enter_function(const Call& call, int32_t locals) {
     return native ? run_native<Tracing::on>(call, positions) : enter_function<Tracing::on>(call, locals);
 }
 
+// A call made by a compiled form, which gathers its arguments by the steps of the form (the call
+// mode's bit, private to the interpreter, sits above the modes of eval_code).
+constexpr uint32_t kCallCompiled = 1u << 8;
+[[gnu::noinline]] bool gather_compiled(Call& call, const Cell& cache, uint32_t count);
+
 // Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
@@ -767,6 +772,8 @@ uint32_t eval_arguments(Call& call) {
     bool plain = !call.path && call.mode == kCallPlain;
     if (plain && !call.infix() && (cache.call_plan() & kAllEvaluated) && !traced<t>())
         fetch_evaluated<t>(call, cache, leading);
+    else if (t == Tracing::off && call.mode == kCallCompiled)
+        plain = gather_compiled(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
     if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
@@ -784,8 +791,8 @@ uint32_t eval_arguments(Call& call) {
 template <Tracing t>
 void run_body(const Cell& function, const Cell& name);
 
-template <Tracing t, class Gather>
-uint32_t make_call(Call& call, bool sub, Gather gather_arguments) {
+template <Tracing t>
+uint32_t make_call(Call& call, bool sub) {
     Cell* start = stack::top;
     stack::push(call.function);
     if (traced<t>()) trace::fire_open(call.name);
@@ -802,7 +809,7 @@ uint32_t make_call(Call& call, bool sub, Gather gather_arguments) {
     else
         sys::quit(101, OKA_CALLER_ADDRESS());
     no_memory_for_bad_alloc([&] {
-        gather_arguments();
+        eval_arguments<t>(call);
         if (routine) routines::call(call.function);
     });
     if (!native && !routine) run_body<t>(call.function, call.name);
@@ -817,11 +824,6 @@ uint32_t make_call(Call& call, bool sub, Gather gather_arguments) {
         stack::set_last_keep(*stack::frame_base);
     }
     return call.position;
-}
-
-template <Tracing t>
-uint32_t make_call(Call& call, bool sub) {
-    return make_call<t>(call, sub, [&] { eval_arguments<t>(call); });
 }
 
 // Lays out the frame of a function! called from C++ with values for its first `count` arguments (at
@@ -943,7 +945,7 @@ template <Tracing t>
 }
 
 template <Tracing t>
-uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
+OKA_ALWAYS_INLINE uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
     Cell op;
     while (position < end && infix_follows(code_of(block, end), position, &op))
         position = apply_infix<t>(op, block, position, end, start, sub);
@@ -1247,12 +1249,22 @@ void init() {
 
 namespace {
 
+// The general evaluation of a block's expressions from `position` on.
+template <Tracing t>
+OKA_ALWAYS_INLINE void run_from(const Cell& code, uint32_t position, uint32_t end, bool shown) {
+    for (;;) {
+        if (shown) current_code.set_head(position);
+        position = eval_expression<t>(code, position, end, false, false, false);
+        if (at_end(code, position, end)) break;
+        stack::reset();
+    }
+}
+
+// run_expressions by the block's compiled form where it has one (set apart, so that the general path
+// stays as it is when forms are off).
+[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown);
+
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
-// run_compiled's answer when the form ran the whole block.
-constexpr uint32_t kFinished = UINT32_MAX;
-
-uint32_t run_compiled(const Cell& code, uint32_t end, bool shown);
-
 template <Tracing t>
 OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     uint32_t end = length_of(code);
@@ -1263,14 +1275,9 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     // Library code leaves the cell at the user's expression that called into it.
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
-    uint32_t start = t == Tracing::off && compiled::enabled ? run_compiled(code, end, shown) : code.head();
-    if (start == kFinished) return;
-    for (uint32_t position = start;;) {
-        if (shown) current_code.set_head(position);
-        position = eval_expression<t>(code, position, end, false, false, false);
-        if (at_end(code, position, end)) break;
-        stack::reset();
-    }
+    if (t == Tracing::off && compiled::enabled) [[unlikely]]
+        return run_expressions_compiled(code, end, shown);
+    run_from<t>(code, code.head(), end, shown);
 }
 
 template <Tracing t>
@@ -1412,17 +1419,22 @@ uint32_t step_in_general(const Step& step, const Cell& block, uint32_t end, bool
 
 uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub);
 
-// Gathers a compiled call's arguments (after an infix call's left operand) by the steps of the form,
-// while it stands and the code is where the form expects; then runs a native or an action. The
-// function is the one the form was made for, so it takes the arguments the form has steps for.
-void gather_compiled(Call& call, const Form& form, const Step& step) {
-    uint32_t fetched = 0;
-    if (call.infix()) {
-        stack::push(*call.left);
-        fetched = 1;
-    }
-    Cell cache = spec_cache(call.function);
-    uint32_t count = leading_arguments(cache);
+// The compiled call that make_call is making: run_call sets it right before, and gather_compiled takes
+// it before any code runs.
+struct CompiledCall {
+    const Form* form;
+    const Step* step;
+};
+CompiledCall compiled_call;
+
+// Gathers a compiled call's arguments (after an infix call's left operand, pushed already) by the steps
+// of the form, while it stands and the code is where the form expects. The function is the one the form
+// was made for, so it takes the arguments the form has steps for and nothing else: answers true, for
+// eval_arguments to run it as a plain call.
+bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
+    const Form& form = *compiled_call.form;
+    const Step& step = *compiled_call.step;
+    uint32_t fetched = call.infix() ? 1 : 0;
     OKA_ASSERT(count == fetched + step.count);
     if (fetched && !typeset::has_q(cells_of(cache)[0], stack::top[-1].type())) refuse_argument(call, 0);
     uint32_t position = call.position;
@@ -1437,18 +1449,16 @@ void gather_compiled(Call& call, const Form& form, const Step& step) {
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
     call.position = position;
-    if (native_like(call.function))
-        run_native<Tracing::off>(call, kNoRefinements.data());
-    else
-        enter_function<Tracing::off>(call, 0);
+    return true;
 }
 
 uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     BufPtr<Cell> value = expected_value(step);
     if (!value) return step_in_general(step, block, end, sub);
     Cell function = *value;
-    Call call{function, block, step.cell, step.position + 1, end, kCallPlain, nullptr, nullptr, 0};
-    return make_call<Tracing::off>(call, sub, [&] { gather_compiled(call, form, step); });
+    Call call{function, block, step.cell, step.position + 1, end, kCallCompiled, nullptr, nullptr, 0};
+    compiled_call = {&form, &step};
+    return make_call<Tracing::off>(call, sub);
 }
 
 // An infix step on the value so far (at `start`): computed in place where it can be, else called.
@@ -1468,8 +1478,9 @@ uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Ce
         }
         return infix.next;
     }
-    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallPlain, left, nullptr, 0};
-    return make_call<Tracing::off>(call, sub, [&] { gather_compiled(call, form, infix); });
+    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallCompiled, left, nullptr, 0};
+    compiled_call = {&form, &infix};
+    return make_call<Tracing::off>(call, sub);
 }
 
 // An expression with calls in it: its operand, then its infix steps while the code is as the form
@@ -1544,6 +1555,9 @@ uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_
     return next;
 }
 
+// run_compiled's answer when the form ran the whole block.
+constexpr uint32_t kFinished = UINT32_MAX;
+
 // Runs the expressions of a block by its compiled form, as run_expressions would, while the form stands
 // and the code is where the form expects. Answers the position where the general evaluation goes on,
 // or kFinished when the block's evaluation ended.
@@ -1561,6 +1575,11 @@ uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
         stack::reset();
     }
     return position;
+}
+
+void run_expressions_compiled(const Cell& code, uint32_t end, bool shown) {
+    uint32_t position = run_compiled(code, end, shown);
+    if (position != kFinished) run_from<Tracing::off>(code, position, end, shown);
 }
 
 }  // namespace
