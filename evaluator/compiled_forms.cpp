@@ -230,7 +230,7 @@ private:
         case StepKind::Constant: emit(OpCode::Constant, step); break;
         case StepKind::Word: emit(OpCode::Word, step); break;
         case StepKind::InPlaceCall:
-        case StepKind::Infix: emit(OpCode::Compute, step); break;
+        case StepKind::Infix: emit_compute(step); break;
         case StepKind::Expression:
             if (step.word_follows) emit(OpCode::NoOp, step);
             break;
@@ -241,7 +241,24 @@ private:
     }
 
     void emit(OpCode code, const Step& step) {
-        form_.ops.push_back({code, step.in_place_kind, step.in_place_op, step.cell, step.expect});
+        form_.ops.push_back({code, step.in_place_kind, step.in_place_op, step.cell, step.expect, Cell{}});
+    }
+
+    // A computing op, which takes its second value where it stands when the program of that operand
+    // (the step's last child) is the one op that would push it.
+    void emit_compute(const Step& step) {
+        const Step& right = form_.steps[form_.children[step.children + step.count - 1]];
+        const Op& last = form_.ops.back();
+        bool alone = right.program_end == form_.ops.size() && right.program_end - right.program == 1;
+        if (!alone || (last.code != OpCode::Constant && last.code != OpCode::Word)) {
+            emit(OpCode::Compute, step);
+            return;
+        }
+        Cell operand = last.cell;
+        OpCode code = last.code == OpCode::Constant ? OpCode::ComputeConstant : OpCode::ComputeWord;
+        form_.ops.pop_back();
+        emit(code, step);
+        form_.ops.back().operand = operand;
     }
 
     void note_function(const Cell& function) { form_.functions.push_back(function.extras()); }

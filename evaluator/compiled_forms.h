@@ -58,15 +58,20 @@ enum class OpCode : uint8_t {
     Constant,  // pushes `cell`
     Word,      // pushes the value of word `cell`, unless it is one that evaluation would not take as it is
     Compute,   // word `cell` holding `expect` computes in place on the top two values, which it replaces
-    NoOp,      // word `cell` does not hold an op! (an infix call would follow the expression before it)
+    // Compute with its second value taken where it stands, not pushed: the constant `operand`, or the
+    // value of word `operand` (taken as Word takes it).
+    ComputeConstant,
+    ComputeWord,
+    NoOp,  // word `cell` does not hold an op! (an infix call would follow the expression before it)
 };
 
 struct Op {
     OpCode code;
-    uint32_t in_place_kind;  // Compute: how the function computes (actions::InPlace)
+    uint32_t in_place_kind;  // the computing ops: how the function computes (actions::InPlace)
     int32_t in_place_op;
     Cell cell;
     Cell expect;
+    Cell operand;
 };
 
 // The deepest stack a program may take.

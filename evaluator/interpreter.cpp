@@ -1380,6 +1380,20 @@ bool op_follows(const Cell& word) {
 
 actions::InPlace how_of(const Step& step) { return {actions::InPlace::Kind(step.in_place_kind), step.in_place_op}; }
 
+// The value of a word of a program, where it is one that evaluation takes as it is; else null.
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_word_value(const Cell& word) {
+    BufPtr<Cell> value = bound_value(word);
+    return value && !has_type(kActiveWordValues, *value) ? value : BufPtr<Cell>();
+}
+
+// A computing op on `left` (the value below the top of the program's stack) and `right`, into `left`:
+// false where its word no longer holds the function or the values are not computed in place.
+OKA_ALWAYS_INLINE bool compute_op(const compiled::Op& op, Cell* left, const Cell& right) {
+    BufPtr<Cell> function = bound_value(op.cell);
+    return function && same_function(*function, op.expect) &&
+           actions::compute_in_place({actions::InPlace::Kind(op.in_place_kind), op.in_place_op}, *left, right, left);
+}
+
 // A pure step computed in place into `result` by its program; false, having changed nothing, where it
 // cannot be.
 bool computed(const Form& form, const Step& step, Cell* result) {
@@ -1390,17 +1404,21 @@ bool computed(const Form& form, const Step& step, Cell* result) {
         switch (op->code) {
         case compiled::OpCode::Constant: *top++ = op->cell; break;
         case compiled::OpCode::Word: {
-            BufPtr<Cell> value = bound_value(op->cell);
-            if (!value || has_type(kActiveWordValues, *value)) return false;
+            BufPtr<Cell> value = plain_word_value(op->cell);
+            if (!value) return false;
             *top++ = *value;
             break;
         }
-        case compiled::OpCode::Compute: {
-            BufPtr<Cell> value = bound_value(op->cell);
-            if (!value || !same_function(*value, op->expect)) return false;
+        case compiled::OpCode::Compute:
             top--;
-            actions::InPlace how{actions::InPlace::Kind(op->in_place_kind), op->in_place_op};
-            if (!actions::compute_in_place(how, top[-1], top[0], &top[-1])) return false;
+            if (!compute_op(*op, &top[-1], top[0])) return false;
+            break;
+        case compiled::OpCode::ComputeConstant:
+            if (!compute_op(*op, &top[-1], op->operand)) return false;
+            break;
+        case compiled::OpCode::ComputeWord: {
+            BufPtr<Cell> value = plain_word_value(op->operand);
+            if (!value || !compute_op(*op, &top[-1], *value)) return false;
             break;
         }
         case compiled::OpCode::NoOp:
