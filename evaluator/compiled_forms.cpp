@@ -201,16 +201,16 @@ private:
     }
 
     // The stack a pure step's program takes: an operand's value stays on it while the operand after it
-    // is computed.
+    // is computed. An infix step's counts the value so far, which its program works on.
     uint32_t depth_of(const Step& step) {
         auto child = [&](uint32_t k) { return form_.steps[form_.children[step.children + k]].depth; };
         switch (step.kind) {
         case StepKind::InPlaceCall: return std::max(child(0), 1 + child(1));
-        case StepKind::InPlaceParen:
-        case StepKind::Infix: return child(0);
+        case StepKind::InPlaceParen: return child(0);
+        case StepKind::Infix: return 1 + child(0);
         case StepKind::Expression: {
             uint32_t depth = child(0);
-            for (uint32_t k = 1; k < step.count; k++) depth = std::max(depth, 1 + child(k));
+            for (uint32_t k = 1; k < step.count; k++) depth = std::max(depth, child(k));
             return depth;
         }
         default: return 1;

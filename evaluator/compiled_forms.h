@@ -59,7 +59,8 @@ enum class OpCode : uint8_t {
     Word,      // pushes the value of word `cell`, unless it is one that evaluation would not take as it is
     Compute,   // word `cell` holding `expect` computes in place on the top two values, which it replaces
     // Compute with its second value taken where it stands, not pushed: the constant `operand`, or the
-    // value of word `operand` (taken as Word takes it).
+    // value of word `operand` (taken as Word takes it). The step of that operand then has no program
+    // of its own: it is computed only with its parent.
     ComputeConstant,
     ComputeWord,
     NoOp,  // word `cell` does not hold an op! (an infix call would follow the expression before it)

@@ -1378,8 +1378,6 @@ bool op_follows(const Cell& word) {
     return value && value->is(Type::Op);
 }
 
-actions::InPlace how_of(const Step& step) { return {actions::InPlace::Kind(step.in_place_kind), step.in_place_op}; }
-
 // The value of a word of a program, where it is one that evaluation takes as it is; else null.
 OKA_ALWAYS_INLINE BufPtr<Cell> plain_word_value(const Cell& word) {
     BufPtr<Cell> value = bound_value(word);
@@ -1395,10 +1393,11 @@ OKA_ALWAYS_INLINE bool compute_op(const compiled::Op& op, Cell* left, const Cell
 }
 
 // A pure step computed in place into `result` by its program; false, having changed nothing, where it
-// cannot be.
-bool computed(const Form& form, const Step& step, Cell* result) {
+// cannot be. An infix step's program works on the value so far, `left`.
+bool computed(const Form& form, const Step& step, Cell* result, const Cell* left = nullptr) {
     Cell values[compiled::kProgramDepth];
     Cell* top = values;
+    if (left) *top++ = *left;
     const compiled::Op* op = form.ops.data() + step.program;
     for (const compiled::Op* end = form.ops.data() + step.program_end; op < end; op++) {
         switch (op->code) {
@@ -1482,11 +1481,10 @@ uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_
 // An infix step on the value so far (at `start`): computed in place where it can be, else called.
 uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Cell& block, uint32_t end, Cell* start,
                    bool sub) {
-    const Step& right = form.child(infix, 0);
     Cell* left = sub ? start : stack::frame_base;
-    if (right.pure) {
-        Cell operand, result;
-        if (!computed(form, right, &operand) || !actions::compute_in_place(how_of(infix), *left, operand, &result))
+    if (infix.pure) {
+        Cell result;
+        if (!computed(form, infix, &result, left))
             return apply_infix<Tracing::off>(op, block, infix.position, end, start, sub);
         if (sub) {
             *start = result;
