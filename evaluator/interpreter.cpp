@@ -1434,7 +1434,23 @@ uint32_t step_in_general(const Step& step, const Cell& block, uint32_t end, bool
     return eval_expression<Tracing::off>(block, step.position, end, !step.with_infix, sub, false);
 }
 
-uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub);
+uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub);
+
+// Runs a step: its value is pushed (sub) or goes to the result slot. Answers the position after it.
+// The constants and the steps computed in place run where it is called.
+OKA_ALWAYS_INLINE uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    if (step.kind == StepKind::Constant) {
+        put_result(step.cell, sub);
+        return step.next;
+    }
+    if (step.pure) {
+        Cell value;
+        if (!computed(form, step, &value)) return step_in_general(step, block, end, sub);
+        put_result(value, sub);
+        return step.next;
+    }
+    return run_evaluated_step(form, step, block, end, sub);
+}
 
 // The compiled call that make_call is making: run_call sets it right before, and gather_compiled takes
 // it before any code runs.
@@ -1541,18 +1557,8 @@ uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uin
     return next;
 }
 
-// Runs a step: its value is pushed (sub) or goes to the result slot. Answers the position after it.
-uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
-    if (step.kind == StepKind::Constant) {
-        put_result(step.cell, sub);
-        return step.next;
-    }
-    if (step.pure) {
-        Cell value;
-        if (!computed(form, step, &value)) return step_in_general(step, block, end, sub);
-        put_result(value, sub);
-        return step.next;
-    }
+// run_step for a step that may run code.
+uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     Cell* start = stack::top;
     uint32_t next;
     switch (step.kind) {
