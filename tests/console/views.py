@@ -15,7 +15,7 @@ import tempfile
 import time
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30  # seconds for each thing awaited
 
 
 class Session:
@@ -93,6 +93,12 @@ class Session:
     def close(self):
         subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True, timeout=PATIENCE)
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def mouse(button, column, row, release=False):
+    """An SGR mouse report of a cell (0-based column and row): a press (or a move, button + 32) or a
+    release."""
+    return "\x1b[<%d;%d;%d%s" % (button, column + 1, row + 1, "m" if release else "M")
 
 
 def row_of(rows, text, start=0):
@@ -225,6 +231,66 @@ def ended_by_an_error(session):
         raise AssertionError("the error ended oka with status 0:\n" + "\n".join(rows))
 
 
+DRAGGED = 'view [size 30x5 at 1x1 d: base 3x1 "D" loose] print ["dropped at" d/offset]'
+
+
+def dragged_past_its_edge(session):
+    """A fast drag: one move takes the pointer far out of the face held, and the face follows it."""
+    rows = session.wait_row("D")
+    y = rows.index(next(row for row in rows if row.strip() == "D"))
+    x = rows[y].index("D")
+    session.tmux("send-keys", "-l", mouse(0, x, y) + mouse(32, x + 12, y + 2) + mouse(0, x + 12, y + 2, release=True))
+    session.wait("the face moved", lambda rows: len(rows[y + 2]) > x + 12 and rows[y + 2][x + 12] == "D")
+    session.keys("Escape")
+    session.wait_text("dropped at 13x3")
+    session.ended()
+
+
+# The requesters open on a folder of three files and a sub-folder; the one chosen is printed.
+FILES = """
+make-dir %files/
+change-dir %files/
+foreach file [%a.txt %b.txt %c.dat] [write file ""]
+make-dir %sub/
+print ["chose" mold REQUESTER]
+"""
+
+
+def chosen(session, keys, ending):
+    """Types the keys one by one, each once the screen shows the text paired with it, and checks what
+    the requester gave back."""
+    for key, awaited in keys:
+        session.wait_text(awaited)
+        session.keys(key)
+    rows = session.wait_text("chose ")
+    row = rows[row_of(rows, "chose ")].strip()
+    if not row.endswith(ending):
+        raise AssertionError("the requester gave %r, not a value ending in %r" % (row, ending))
+    if session.ended() != 0:
+        raise AssertionError("oka did not end well after the requester")
+
+
+def file_picked(session):
+    """The folder's files that match the filter show; Right goes to them, Enter takes the one selected
+    and Open gives its path."""
+    rows = session.wait_text("b.txt")
+    if any("c.dat" in row for row in rows) or not any("sub/" in row for row in rows):
+        raise AssertionError("the requester does not show the folders and the files that match:\n" + "\n".join(rows))
+    chosen(session, [("Right", "a.txt"), ("Down", "a.txt"), ("Enter", "b.txt"), ("Tab", "Selected:  b.txt"),
+                     ("Tab", "Open"), ("Space", "Open")], '/files/b.txt')
+
+
+def file_cancelled(session):
+    chosen(session, [("Tab", "a.txt"), ("Tab", "a.txt"), ("Tab", "Cancel"), ("Tab", "Cancel"), ("Space", "Cancel")],
+           "chose none")
+
+
+def folder_picked(session):
+    """Enter on a folder goes into it; OK gives the folder shown."""
+    chosen(session, [("Down", "sub/"), ("Enter", "sub/"), ("Tab", "files/sub/"), ("Tab", "OK"), ("Space", "OK")],
+           "/files/sub/")
+
+
 SESSIONS = [
     ("a view inline under the prompt", inline_under_the_prompt, None),
     ("a full-screen view", full_screen, None),
@@ -233,6 +299,10 @@ SESSIONS = [
     ("quit in an actor", ended_by_quit, 'view [text "Leaving" rate 5 on-time [quit/return 3]]'),
     ("an error after a view", ended_by_an_error,
      'view [text "Leaving" rate 5 on-time [unview]] do make error! "boom"'),
+    ("a drag past the edge of the face", dragged_past_its_edge, DRAGGED),
+    ("a file picked in request-file", file_picked, FILES.replace("REQUESTER", 'request-file/filter ["Texts" "*.txt"]')),
+    ("request-file cancelled", file_cancelled, FILES.replace("REQUESTER", "request-file")),
+    ("a folder picked in request-dir", folder_picked, FILES.replace("REQUESTER", "request-dir")),
     ("SIGINT", ended_by(signal.SIGINT), RUNNING),
     ("SIGTERM", ended_by(signal.SIGTERM), RUNNING),
     ("a fatal error's report (SIGSEGV)", ended_by(signal.SIGSEGV), RUNNING),
