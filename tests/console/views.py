@@ -309,6 +309,38 @@ SESSIONS = [
 ]
 
 
+# Without a terminal (the output a pipe) a view writes nothing of its own, not a frame nor an escape
+# sequence: the output holds only what the script prints. Its keys come from the input, and the end
+# of the input ends it. Each case: the script, its input, its whole output.
+PIPED = [
+    ('alert "hi" print "end"', " ", "end\n"),
+    ('alert "hi" print "end"', "x", "end\n"),
+    ('view [button "b" [print "clicked"]] print "end"', "\r\r", "clicked\nclicked\nend\n"),
+    ('view/flags [text "whole"] [fullscreen] print "end"', "", "end\n"),
+    ('view/no-wait [text "open"] print "end"', "", "end\n"),
+]
+
+
+def without_a_terminal():
+    failures = []
+    folder = tempfile.mkdtemp()
+    try:
+        os.mkdir(os.path.join(folder, "appdata"))
+        environment = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=os.path.join(folder, "appdata"))
+        script = os.path.join(folder, "script.oka")
+        for code, typed, expected in PIPED:
+            with open(script, "w") as file:
+                file.write("Oka []\n" + code + "\n")
+            ran = subprocess.run([OKA, script], input=typed.encode(), capture_output=True, env=environment,
+                                 timeout=PATIENCE)
+            if ran.stdout != expected.encode() or ran.returncode != 0:
+                failures.append("without a terminal, %s wrote %r (status %d), not %r" %
+                                (code, ran.stdout, ran.returncode, expected))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return failures
+
+
 def main():
     failures = []
     for name, run, script in SESSIONS:
@@ -319,10 +351,12 @@ def main():
             failures.append("%s: %s" % (name, failure))
         finally:
             session.close()
-    for failure in failures:
+    piped = without_a_terminal()
+    for failure in failures + piped:
         print("FAILED:", failure)
-    print("%d of %d sessions passed" % (len(SESSIONS) - len(failures), len(SESSIONS)))
-    return 1 if failures else 0
+    print("%d of %d sessions passed, %d of %d piped runs" % (len(SESSIONS) - len(failures), len(SESSIONS),
+                                                            len(PIPED) - len(piped), len(PIPED)))
+    return 1 if failures or piped else 0
 
 
 if __name__ == "__main__":
