@@ -270,13 +270,25 @@ def chosen(session, keys, ending):
         raise AssertionError("oka did not end well after the requester")
 
 
+def framed(session, white, coal):
+    """Waits for the frame titled `white` to be drawn white and the one titled `coal` coal."""
+    def corner(colour, title):
+        return "\x1b[38;5;%dm\u256d\x1b[39m %s " % (colour, title)
+    session.wait("the %s frame white" % white, lambda rows: all(
+        corner(*wanted) in session.tmux("capture-pane", "-p", "-e") for wanted in [(231, white), (238, coal)]))
+
+
 def file_picked(session):
     """The folder's files that match the filter show; Right goes to them, Enter takes the one selected
     and Open gives its path."""
     rows = session.wait_text("b.txt")
     if any("c.dat" in row for row in rows) or not any("sub/" in row for row in rows):
         raise AssertionError("the requester does not show the folders and the files that match:\n" + "\n".join(rows))
-    chosen(session, [("Right", "a.txt"), ("Down", "a.txt"), ("Enter", "b.txt"), ("Tab", "Selected:  b.txt"),
+    # the frame of the list that has the focus is white (231), the other's coal (238)
+    framed(session, "Folders", "Files")
+    session.keys("Right")
+    framed(session, "Files", "Folders")
+    chosen(session, [("Down", "a.txt"), ("Enter", "b.txt"), ("Tab", "Selected:  b.txt"),
                      ("Tab", "Open"), ("Space", "Open")], '/files/b.txt')
 
 
