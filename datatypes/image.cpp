@@ -10,6 +10,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/logic.h"
 #include "datatypes/none.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -241,7 +242,17 @@ const Cell* make(Cell* proto, Cell* spec, Type) {
     return make_sized(result, items[0], rgb, alpha, colour);
 }
 
+// A face: an object with the fields every face has.
+bool is_face(const Cell& value) {
+    if (!value.is(Type::Object)) return false;
+    for (const char* name : {"type", "offset", "size", "parent", "pane", "state", "para", "font", "actors"})
+        if (object::find_word(value, symbol::make(name)) < 0) return false;
+    return true;
+}
+
 const Cell* to(Cell*, Cell* spec, Type) {
+    // The text-mode views make no image of a face: converting one gives none rather than failing.
+    if (is_face(*spec)) return stack::push(none::value);
     if (!spec->is(Type::Image)) error::fire_on_type(Err::script_bad_to_arg, Type::Image, spec);
     return copy(spec, stack::push_next(), {});
 }

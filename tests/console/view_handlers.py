@@ -105,6 +105,8 @@ def inline_view(w):
     w.keys(ESC)
     w.line("1 + 1")
     w.wait_for("== 2")
+    modes = w.tmux("display", "-p", "#{alternate_on} #{mouse_any_flag} #{cursor_flag}").split()
+    assert modes == ["0", "0", "1"], "the terminal was not given back (alternate screen, mouse, cursor): %s" % modes
 
 
 def tab_order(w):
