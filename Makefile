@@ -75,10 +75,12 @@ build-sanitize: deps
 		-DCMAKE_CXX_COMPILER=clang++
 	cmake --build build/sanitize -j $(JOBS)
 
-# The tree's own rules that no compiler checks: the C++ format, and includes that point down the layers.
+# The tree's own rules that no compiler checks: the C++ format, includes that point down the layers, and
+# payload words read through their field accessors only.
 lint: deps
 	tools/check-format
 	tools/check-layers
+	tools/check-payload
 
 deps:
 	@tools/install-deps

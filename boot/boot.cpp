@@ -87,7 +87,7 @@ Cell* push_loaded(std::string_view text) { return stack::push(*block::rs_abs_at(
 Cell* push_file(std::string_view path) {
     if (!datatype::registered_q(Type::File)) return stack::push(none::value);
     Node text = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(path.data()), uint32_t(path.size()));
-    return stack::push(Cell{uint8_t(Type::File), 0, text, 0});
+    return stack::push(Cell::of(Type::File).set_node(text));
 }
 
 // The folder for cached data: $APPDATA/Oka/, else $XDG_CONFIG_HOME/Oka/, else ~/.config/Oka/.

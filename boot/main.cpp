@@ -54,7 +54,7 @@ std::string as_utf8(const char* bytes) {
 Cell text_value(const char* bytes, Type type = Type::String) {
     std::string text = as_utf8(bytes);
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    return Cell{uint8_t(type), 0, node, 0};
+    return Cell::of(type).set_node(node);
 }
 
 // The value cell of an object's field, by name.
@@ -112,7 +112,7 @@ void publish_arguments() {
 void launch_console() {
     Cell* code = stack::push_next();
     *code = *lexer::load("cli-console-ctx/launch");
-    alloc::set_series_flag(code->data2, kSeriesLibrary);  // the console's code, as the library's
+    alloc::set_series_flag(code->node(), kSeriesLibrary);  // the console's code, as the library's
     interpreter::eval_block(*code, false);
 }
 

@@ -58,7 +58,7 @@ void build() {
         stack::pop(1);
     }
     const Cell* data = okabin::encode_compact(*scripts);
-    BufPtr<SeriesBuffer> buffer = mem::buffer(data->data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(data->node());
     write_source(arguments[1], mem::ptr<uint8_t>(buffer->offset), buffer->length());
 }
 

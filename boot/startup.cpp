@@ -168,7 +168,7 @@ void register_datatypes() {
 }
 
 // A block with a fixed buffer, appended to the root block.
-Node make_fixed_block_in_root(uint32_t cells) { return block::make_in(&runtime::root, int32_t(cells))->data2; }
+Node make_fixed_block_in_root(uint32_t cells) { return block::make_in(&runtime::root, int32_t(cells))->node(); }
 
 }  // namespace
 

@@ -26,7 +26,7 @@ bool input_ended = false;  // the last edit found the end of the input
 
 // True when every value of the block from its position is text the editor can show.
 bool candidates_q(const Cell& block) {
-    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++)
+    for (uint32_t i = block.head(); i < series::rs_buffer_length_q(block); i++)
         if (!is_a(block::rs_abs_at(block, i)->type(), TypeClass::any_string)) return false;
     return true;
 }
@@ -43,10 +43,10 @@ void complete_line(const Cell& line, Cell* result) {
     error::trap([&] {
         Cell* held = stack::push(function);  // should the function set the word anew, it runs on
         Cell whole = line;
-        whole.data1 = 0;
+        whole.set_head(0);
         Cell* arguments = string::rs_make_at(stack::push_next(), string::rs_abs_length_q(line));
         string::concatenate(*arguments, whole, -1, 0, string::Mode::append);
-        arguments->data1 = line.data1;
+        arguments->set_head(line.head());
         logic::push(true);
         interpreter::call_function(*held, arguments, 2, name);
         answer = *arguments;

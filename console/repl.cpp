@@ -47,10 +47,10 @@ void print_error(const Cell& error) {
 void evaluate(std::string_view input) {
     Cell* code = stack::push_next();
     *code = *lexer::load(kEvaluate);
-    alloc::set_series_flag(code->data2, kSeriesLibrary);  // the console's code, as the library's
-    _context::bind(*code, system_objects::references.console.data1, false);
+    alloc::set_series_flag(code->node(), kSeriesLibrary);  // the console's code, as the library's
+    _context::bind(*code, system_objects::references.console.context(), false);
     Node text = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(input.data()), uint32_t(input.size()));
-    *block::rs_abs_at(*code, kInputPosition) = Cell{uint8_t(Type::String), 0, text, 0};
+    *block::rs_abs_at(*code, kInputPosition) = Cell::of(Type::String).set_node(text);
     interpreter::eval_block(*code, false);
 }
 

@@ -69,28 +69,28 @@ int end_width = -1;
 // ---- the line
 
 uint32_t line_length() { return string::rs_abs_length_q(line); }
-uint32_t cursor() { return line.data1; }
-void set_cursor(uint32_t at) { line.data1 = at; }
+uint32_t cursor() { return line.head(); }
+void set_cursor(uint32_t at) { line.set_head(at); }
 bool at_end() { return cursor() >= line_length(); }
 
 void empty_line() {
-    line.data1 = 0;
+    line.set_head(0);
     string::rs_reset(&line);
 }
 
 Cell whole_of(const Cell& string) {
     Cell whole = string;
-    whole.data1 = 0;
+    whole.set_head(0);
     return whole;
 }
 
 // `target` becomes the whole text of `source` (from its buffer's start), positioned at `position`.
 void copy_whole(Cell* target, const Cell& source, uint32_t position) {
     Cell* kept = stack::push(whole_of(source));  // a value out of a block stays reachable while `target` grows
-    target->data1 = 0;
+    target->set_head(0);
     string::rs_reset(target);
     string::concatenate(*target, *kept, -1, 0, string::Mode::append);
-    target->data1 = position;
+    target->set_head(position);
     stack::top--;
 }
 
@@ -275,7 +275,7 @@ bool same_text(const Cell& a, const Cell& b) {
 void add_history() {
     set_cursor(0);
     if (hidden || line_length() == 0) return;
-    history.data1 = 0;
+    history.set_head(0);
     if (history_count > 0) {
         Cell first = *block::rs_abs_at(history, 0);
         if (first.is(Type::String) && same_text(first, line)) return;
@@ -287,7 +287,7 @@ void fetch_history(int index) { set_line_text(*block::rs_abs_at(history, uint32_
 
 // ---- completion
 
-uint32_t block_count(const Cell& block) { return series::rs_buffer_length_q(block) - block.data1; }
+uint32_t block_count(const Cell& block) { return series::rs_buffer_length_q(block) - block.head(); }
 
 constexpr int kCompletionFailed = -1;
 
@@ -303,14 +303,14 @@ int complete() {
     int n = result->is(Type::Block) ? int(block_count(*result)) : kCompletionFailed;
     if (n > 0) {
         copy_whole(&saved_line, line, cursor());
-        Cell* first = stack::push(*block::rs_abs_at(*result, result->data1));
+        Cell* first = stack::push(*block::rs_abs_at(*result, result->head()));
         if (n == 1) {
             set_line_text(*first);
-            set_cursor(first->data1);
+            set_cursor(first->head());
         } else {
-            copy_whole(&saved_line, *first, first->data1);
+            copy_whole(&saved_line, *first, first->head());
             empty_line();
-            for (uint32_t i = result->data1 + 1; i < series::rs_buffer_length_q(*result); i++) {
+            for (uint32_t i = result->head() + 1; i < series::rs_buffer_length_q(*result); i++) {
                 Cell* candidate = stack::push(*block::rs_abs_at(*result, i));
                 string::concatenate(line, *candidate, -1, 0, string::Mode::append);
                 string::concatenate_literal(&line, " ", 1);
@@ -329,7 +329,7 @@ int complete() {
 
 void insert_char(uint32_t c) {
     if (at_end()) {
-        string::append_char(line.data2, c);
+        string::append_char(line.node(), c);
         set_cursor(cursor() + 1);
         emit(line, cursor() - 1, cursor(), hidden, 0, true);
         flush_out();
@@ -337,7 +337,7 @@ void insert_char(uint32_t c) {
         refresh_line(Shown::appended);
         return;
     }
-    string::insert_char(line.data2, cursor(), c);
+    string::insert_char(line.node(), cursor(), c);
     set_cursor(cursor() + 1);
     refresh_line();
 }
@@ -345,7 +345,7 @@ void insert_char(uint32_t c) {
 void backspace() {
     if (cursor() == 0) return;
     set_cursor(cursor() - 1);
-    string::remove_char(line.data2, cursor());
+    string::remove_char(line.node(), cursor());
     if (at_end()) {
         full_redraw = false;
         refresh_line(Shown::cleared_after_it);
@@ -380,7 +380,7 @@ void history_down() {
 
 void delete_part(uint32_t count) {
     if (at_end()) return;
-    string::remove_part(line.data2, cursor(), count);
+    string::remove_part(line.node(), cursor(), count);
     refresh_line();
 }
 
@@ -438,7 +438,7 @@ Step act(int key) {
         leave_line();
         string::rs_reset(&saved_line);
         set_cursor(line_length());
-        string::append_char(line.data2, kEsc);
+        string::append_char(line.node(), kEsc);
         return Step::done;
     case int(platform::Key::failed):
         // The terminal is gone (hung up, closed): waiting on would spin on failing reads.
@@ -452,14 +452,14 @@ Step act(int key) {
 }
 
 bool edit_line() {
-    history.data1 = 0;
+    history.set_head(0);
     history_index = -1;
     history_count = int(block_count(history));
     update_size();
     if (string::rs_abs_length_q(saved_line) > 0) {
         uint32_t start = line_length();
         string::concatenate(line, whole_of(saved_line), -1, 0, string::Mode::append);
-        set_cursor(start + saved_line.data1);
+        set_cursor(start + saved_line.head());
     } else {
         set_cursor(line_length());
     }
@@ -565,7 +565,7 @@ bool edit(const Cell& prompt_, bool hidden_) {
 bool stdin_readline(const Cell& string) {
     int32_t c = read_char();
     if (c < 0) return false;
-    for (; c >= 0 && c != '\n'; c = read_char()) string::append_char(string.data2, uint32_t(c));
+    for (; c >= 0 && c != '\n'; c = read_char()) string::append_char(string.node(), uint32_t(c));
     return true;
 }
 
@@ -576,13 +576,13 @@ Cell* input_stdin(Cell* result) {
 }
 
 int32_t read_stdin(const Cell& binary, int32_t length) {
-    auto buffer = mem::buffer(binary.data2);
-    Addr head = buffer->offset + binary.data1;
+    auto buffer = mem::buffer(binary.node());
+    Addr head = buffer->offset + binary.head();
     if (head > buffer->data_end() || length <= 0) return 0;
     size_t room = std::min<size_t>(size_t(length), buffer->data_end() - head);
     long count = platform::read_some(0, mem::ptr<uint8_t>(head), room);
     if (count > 0) {
-        buffer = mem::buffer(binary.data2);
+        buffer = mem::buffer(binary.node());
         buffer->tail = std::max<Addr>(buffer->tail, head + Addr(count));
     }
     return int32_t(count);

@@ -36,7 +36,7 @@ std::vector<uint8_t> big_endian(uint64_t value, uint32_t size) {
 
 // The name of an issue read as base-16 digits, code point by code point.
 std::vector<uint8_t> from_issue(const Cell& issue) {
-    std::string name(symbol::name(issue.data2));  // copied out: the symbol's name lies in a series buffer
+    std::string name(symbol::name(issue.symbol()));  // copied out: the symbol's name lies in a series buffer
     Cell* text = string::load(reinterpret_cast<const uint8_t*>(name.data()), uint32_t(name.size()), unicode::kUtf8);
     string::Text units = string::text_of(*text);
     std::optional<std::vector<uint8_t>> bytes = debase(16, {units.data.get(), units.unit, units.length}, false);
@@ -47,7 +47,7 @@ std::vector<uint8_t> from_issue(const Cell& issue) {
 
 // The stored bytes of a bitset, as they are.
 std::vector<uint8_t> from_bitset(const Cell& bitset) {
-    BufPtr<SeriesBuffer> b = mem::buffer(bitset.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(bitset.node());
     const uint8_t* first = mem::ptr(b->offset);
     return std::vector<uint8_t>(first, first + b->used_bytes());
 }
@@ -55,7 +55,7 @@ std::vector<uint8_t> from_bitset(const Cell& bitset) {
 const Cell* to(Cell*, Cell* spec, Type) {
     std::vector<uint8_t> bytes;
     switch (spec->type()) {
-    case Type::Integer: bytes = big_endian(spec->data2, 4); break;
+    case Type::Integer: bytes = big_endian(spec->int32(), 4); break;
     case Type::Float:
     case Type::Percent: bytes = big_endian(std::bit_cast<uint64_t>(spec->f64()), 8); break;
     case Type::Issue: bytes = from_issue(*spec); break;
@@ -76,7 +76,7 @@ bool equality_op(int32_t op) {
 // A binary compares with binaries only.
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (!value2->is(Type::Binary)) return kNotComparable;
-    bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1;
+    bool same = value1->node() == value2->node() && value1->head() == value2->head();
     if (op == kCompareSame) return same ? 0 : -1;
     if (same && equality_op(op)) return 0;
     Bytes a = bytes_from_head(*value1), b = bytes_from_head(*value2);
@@ -97,7 +97,7 @@ void bitwise() {
     uint32_t length = std::max(series::rs_length_q(args[0]), series::rs_length_q(args[1]));
     Cell* result = make_at(stack::push_next(), length);
     Bytes a = bytes_from_head(args[0]), b = bytes_from_head(args[1]);
-    BufPtr<SeriesBuffer> r = mem::buffer(result->data2);
+    BufPtr<SeriesBuffer> r = mem::buffer(result->node());
     uint8_t* out = mem::ptr(r->offset);
     for (uint32_t i = 0; i < length; i++) {
         bool in_a = i < a.length, in_b = i < b.length;
@@ -113,7 +113,7 @@ void bitwise() {
 // Inverts the bytes from the head, in place.
 const Cell* complement(Cell* value) {
     uint32_t length = series::rs_length_q(*value);
-    BufPtr<uint8_t> bytes = series::unit_at(*value, value->data1);
+    BufPtr<uint8_t> bytes = series::unit_at(*value, value->head());
     for (uint32_t i = 0; i < length; i++) bytes[i] = uint8_t(~bytes[i]);
     return value;
 }
@@ -201,13 +201,13 @@ void init() {
 }
 
 Cell* make_at(Cell* cell, uint32_t capacity) {
-    *cell = Cell{uint8_t(Type::Binary), 0, alloc::alloc_bytes(capacity), 0};
+    *cell = Cell::of(Type::Binary).set_node(alloc::alloc_bytes(capacity));
     return cell;
 }
 
 Cell* load_at(Cell* cell, const uint8_t* bytes, uint32_t length) {
     make_at(cell, length);
-    if (length > 0) std::memcpy(alloc::alloc_tail_bytes(cell->data2, length).get(), bytes, length);
+    if (length > 0) std::memcpy(alloc::alloc_tail_bytes(cell->node(), length).get(), bytes, length);
     return cell;
 }
 
@@ -215,7 +215,7 @@ Cell* load(const uint8_t* bytes, uint32_t length) { return load_at(stack::push_n
 
 uint8_t get_byte(const Cell& value) {
     if (!value.is(Type::Integer) && !value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
-    return uint8_t(value.data2);
+    return uint8_t(value.int32());
 }
 
 std::string utf8_of(const Cell& string, int32_t characters) {

@@ -42,7 +42,7 @@ struct Encoder {
         switch (type) {
         case Type::Char: {
             uint8_t utf8[4];
-            put(utf8, unicode::cp_to_utf8(value->data2, utf8), limit);
+            put(utf8, unicode::cp_to_utf8(value->code_point(), utf8), limit);
             return;
         }
         case Type::Integer: {
@@ -57,9 +57,11 @@ struct Encoder {
             put(text.data.get(), text.length, limit);
             return;
         }
-        case Type::Tuple:  // its byte count in header bits 19 to 22, its bytes from payload word 1 on
-            put(reinterpret_cast<const uint8_t*>(&value->data1), value->header >> 19 & 15, limit);
+        case Type::Tuple: {  // its byte count in header bits 19 to 22
+            Bytes12 bytes = value->tuple_bytes();
+            put(bytes.data(), value->header >> 19 & 15, limit);
             return;
+        }
         default: break;
         }
         if (is_a(type, TypeClass::any_string))
@@ -76,7 +78,7 @@ struct Encoder {
     // `only` it is a budget of bytes, which each value takes from in turn.
     void block(const Cell& block, int64_t part, bool only) {
         cycles::Scope nesting(block);
-        uint32_t head = std::min(block.data1, series::rs_buffer_length_q(block));
+        uint32_t head = std::min(block.head(), series::rs_buffer_length_q(block));
         size_t start = bytes.size();
         for (uint32_t i = head; i < series::rs_buffer_length_q(block); i++) {
             if (part >= 0 && !only && i - head >= part) break;
@@ -108,7 +110,7 @@ struct Edit {
 };
 
 uint32_t length_of(const Cell& series) { return series::rs_buffer_length_q(series); }
-uint32_t clamped_head(const Cell& series) { return std::min(series.data1, length_of(series)); }
+uint32_t clamped_head(const Cell& series) { return std::min(series.head(), length_of(series)); }
 
 Edit plan_addition(const Cell& series, uint64_t written, bool append) {
     return {append ? length_of(series) : clamped_head(series), written, 0};
@@ -122,7 +124,7 @@ Edit plan_change(const Cell& series, uint64_t written, int32_t part) {
 
 void splice(const Cell& series, const Edit& edit, const std::vector<uint8_t>& bytes, int32_t dup) {
     string::Run run{bytes.data(), 0, 0, 1, uint32_t(bytes.size())};
-    string::splice(series.data2, edit.at, edit.replaced, run, uint32_t(dup));
+    string::splice(series.node(), edit.at, edit.replaced, run, uint32_t(dup));
 }
 
 // ---- trim ----
@@ -137,7 +139,7 @@ void trim_zeros(const Cell& series, bool head, bool tail) {
     if (tail || !head)
         while (last > first && bytes[last - 1] == 0) last--;
     std::memmove(bytes.get() + start, bytes.get() + first, last - first);
-    series::resize_range(series.data2, start + (last - first), end - (start + (last - first)), 0);
+    series::resize_range(series.node(), start + (last - first), end - (start + (last - first)), 0);
 }
 
 }  // namespace
@@ -162,7 +164,7 @@ void append(Cell* series, Cell* value, const EditOptions& options, bool append) 
         if (owned) edit = plan_addition(*series, written, append);
         splice(*series, edit, bytes, options.dup);
         if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(written));
-        series->data1 = append ? 0 : edit.at + uint32_t(written);
+        series->set_head(append ? 0 : edit.at + uint32_t(written));
     }
     stack::set_last(*series);
 }
@@ -175,7 +177,7 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     if (owned) edit = plan_change(*series, written, options.part);
     splice(*series, edit, bytes, options.dup);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(written));
-    series->data1 = edit.at + uint32_t(written);
+    series->set_head(edit.at + uint32_t(written));
     stack::set_last(*series);
 }
 

@@ -35,7 +35,7 @@ bool negated(Node node) { return buffer_of(node)->flags & kSeriesNegated; }
 uint8_t fill_of(Node node) { return negated(node) ? 0xFF : 0x00; }
 
 Cell* make_at(Cell* cell, Node node) {
-    *cell = Cell{uint8_t(Type::Bitset), 0, node, 0};
+    *cell = Cell::of(Type::Bitset).set_node(node);
     return cell;
 }
 
@@ -51,7 +51,7 @@ Cell* push_filled(uint32_t bytes, uint8_t fill) {
 
 // A copy of the bytes and the negation, without the owner. Allocates.
 Cell* copy_into(const Cell& bitset, Cell* result) {
-    Node node = alloc::copy_series(bitset.data2);
+    Node node = alloc::copy_series(bitset.node());
     buffer_of(node)->flags &= ~kSeriesOwned;
     return make_at(result, node);
 }
@@ -113,7 +113,7 @@ bool apply_range(Node node, Walk op, uint32_t low, uint32_t high) {
 }
 
 // True for a word! naming `name`, in any letter case.
-bool word_named_q(const Cell& value, Sym name) { return value.is(Type::Word) && symbol::named_q(value.data2, name); }
+bool word_named_q(const Cell& value, Sym name) { return value.is(Type::Word) && symbol::named_q(value.symbol(), name); }
 
 // One walk of a spec over a bitset (no bitset while computing), which tracks the highest bit named.
 struct Walker {
@@ -145,7 +145,7 @@ struct Walker {
 
     static int64_t number_of(const Cell& value) {
         if (value.is(Type::Float)) return float_::to_int32(float_::get(value));
-        return value.is(Type::Char) ? int64_t(value.data2) : integer::get(value);
+        return value.is(Type::Char) ? int64_t(value.code_point()) : integer::get(value);
     }
 
     bool range(int64_t low, int64_t high) {
@@ -180,7 +180,7 @@ struct Walker {
     bool block(const Cell& block) {
         cycles::Scope nesting(block);
         uint32_t length = series::rs_buffer_length_q(block);
-        for (uint32_t i = block.data1; i < length; i++) {
+        for (uint32_t i = block.head(); i < length; i++) {
             Cell item = *block::rs_abs_at(block, i);
             if (!value(item)) return false;
             bool bound = item.is(Type::Char) || item.is(Type::Integer);
@@ -227,7 +227,7 @@ Cell* push_sized(const Cell& spec, Caller caller) {
 Cell* push_bytes(const Cell& binary, bool negate) {
     uint32_t count = series::rs_length_q(binary);
     Cell* result = push_filled(count, negate ? 0xFF : 0x00);
-    BufPtr<uint8_t> to = bytes_of(result->data2), from = series::unit_at(binary, binary.data1);
+    BufPtr<uint8_t> to = bytes_of(result->node()), from = series::unit_at(binary, binary.head());
     for (uint32_t i = 0; i < count; i++) to[i] = negate ? uint8_t(~from[i]) : from[i];
     return result;
 }
@@ -237,11 +237,11 @@ Cell* push_bytes(const Cell& binary, bool negate) {
 Cell* make_from_spec(const Cell& spec, Caller caller) {
     Cell body = spec;
     bool negate = body.is(Type::Block) && !series::rs_tail_q(body) &&
-                  word_named_q(*block::rs_abs_at(body, body.data1), Sym::not_);
+                  word_named_q(*block::rs_abs_at(body, body.head()), Sym::not_);
     if (negate) {
-        body.data1++;
-        if (!series::rs_tail_q(body) && block::rs_abs_at(body, body.data1)->is(Type::Binary))
-            body = *block::rs_abs_at(body, body.data1);
+        body.set_head(body.head() + 1);
+        if (!series::rs_tail_q(body) && block::rs_abs_at(body, body.head())->is(Type::Binary))
+            body = *block::rs_abs_at(body, body.head());
     }
     switch (body.type()) {
     case Type::Bitset: return copy_into(body, stack::push_next());
@@ -250,7 +250,7 @@ Cell* make_from_spec(const Cell& spec, Caller caller) {
     case Type::Binary: return push_bytes(body, negate);
     default: {
         Cell* result = push_filled(measure(body, caller), negate ? 0xFF : 0x00);
-        walk(result->data2, body, negate ? Walk::clear : Walk::set, caller);
+        walk(result->node(), body, negate ? Walk::clear : Walk::set, caller);
         return result;
     }
     }
@@ -273,7 +273,7 @@ int32_t form_bytes(Node node, Cell* buffer, bool limited, int32_t part) {
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
-    Node node = value->data2;
+    Node node = value->node();
     bool negate = negated(node);
     part = string::write_token(buffer, negate ? "make bitset! [not #{" : "make bitset! #{", false, part);
     part = form_bytes(node, buffer, limit != nullptr, part);
@@ -290,7 +290,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // bytes decide from the last one down.
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (!value2->is(Type::Bitset)) return kNotComparable;
-    Node a = value1->data2, b = value2->data2;
+    Node a = value1->node(), b = value2->node();
     if (op == kCompareSame) return a == b ? 0 : 1;
     uint32_t length = stored_bytes(a), other = stored_bytes(b);
     if (length != other) return length < other ? -1 : 1;
@@ -305,7 +305,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 const Cell* complement(Cell* value) {
     Cell* result = copy_into(*value, stack::push_next());
-    Node node = result->data2;
+    Node node = result->node();
     buffer_of(node)->flags ^= kSeriesNegated;
     BufPtr<uint8_t> bytes = bytes_of(node);
     for (uint32_t i = 0; i < stored_bytes(node); i++) bytes[i] = uint8_t(~bytes[i]);
@@ -330,11 +330,11 @@ void changing(Cell* bitset, Word before, Word after, const Cell* value, Change c
 }
 
 const Cell* pick(Cell* series, int32_t, Cell* index) {
-    return walk(series->data2, *index, Walk::test, Caller::action) ? &logic::true_value : &logic::false_value;
+    return walk(series->node(), *index, Walk::test, Caller::action) ? &logic::true_value : &logic::false_value;
 }
 
 const Cell* find(Cell* series, Cell* value, const FindOptions&) {
-    return pick(series, 0, value)->data1 ? &logic::true_value : &none::value;
+    return pick(series, 0, value)->truth() ? &logic::true_value : &none::value;
 }
 
 bool clearing_q(const Cell& value) {
@@ -349,7 +349,7 @@ bool clearing_q(const Cell& value) {
 
 const Cell* poke(Cell* series, int32_t, Cell* value, Cell* index) {
     Walk op = clearing_q(*value) ? Walk::clear : Walk::set;
-    changing(series, Word::poke, Word::poked, value, [&] { walk(series->data2, *index, op, Caller::action); });
+    changing(series, Word::poke, Word::poked, value, [&] { walk(series->node(), *index, op, Caller::action); });
     return value;
 }
 
@@ -363,20 +363,21 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
 // One entry serves append and insert.
 void append(Cell* series, Cell* value, const EditOptions&, bool) {
     changing(series, Word::insert, Word::inserted, value,
-             [&] { walk(series->data2, *value, Walk::set, Caller::action); });
+             [&] { walk(series->node(), *value, Walk::set, Caller::action); });
     stack::set_last(*series);
 }
 
 void remove(Cell* series, Cell*, Cell* key) {
     if (!key) fire(Err::script_missing_arg);
-    changing(series, Word::remove, Word::removed, key, [&] { walk(series->data2, *key, Walk::clear, Caller::action); });
+    changing(series, Word::remove, Word::removed, key,
+             [&] { walk(series->node(), *key, Walk::clear, Caller::action); });
     stack::set_last(*series);
 }
 
 // Empties the set: a negated bitset becomes a plain one.
 void clear(Cell* series) {
     changing(series, Word::clear, Word::cleared, nullptr, [&] {
-        BufPtr<SeriesBuffer> b = buffer_of(series->data2);
+        BufPtr<SeriesBuffer> b = buffer_of(series->node());
         std::memset(mem::ptr(b->offset), 0, b->used_bytes());
         b->flags &= ~kSeriesNegated;
     });
@@ -384,7 +385,7 @@ void clear(Cell* series) {
 }
 
 int32_t length_q(Cell* series) {
-    uint64_t bits = stored_bits(series->data2);
+    uint64_t bits = stored_bits(series->node());
     if (bits > uint64_t(INT32_MAX)) fire(Err::math_overflow);
     return int32_t(bits);
 }
@@ -422,17 +423,17 @@ void init() {
 }
 
 bool has_codepoint(const Cell& bits, uint32_t codepoint) {
-    Node node = bits.data2;
+    Node node = bits.node();
     if (codepoint >> 3 >= stored_bytes(node)) return negated(node);
     return bytes_of(node)[codepoint >> 3] & (0x80 >> (codepoint & 7));
 }
 
-bool negated_q(const Cell& bits) { return negated(bits.data2); }
+bool negated_q(const Cell& bits) { return negated(bits.node()); }
 
 void do_bitwise(Op op) {
     Cell* args = stack::arguments();
     if (!args[1].is(Type::Bitset)) error::fire_on_type(Err::script_invalid_type, args[1].type());
-    Node a = args[0].data2, b = args[1].data2;
+    Node a = args[0].node(), b = args[1].node();
     uint32_t length_a = stored_bytes(a), length_b = stored_bytes(b);
     uint8_t fill_a = fill_of(a), fill_b = fill_of(b);
     auto combine = [op](uint8_t x, uint8_t y) { return uint8_t(typeset::combine(op, x, y)); };
@@ -440,7 +441,7 @@ void do_bitwise(Op op) {
     // Beyond the shorter operand of and~ the result has no member when that operand is plain.
     if (op == Op::and_ && (length_a < length_b ? fill_a : fill_b) == 0) length = std::min(length_a, length_b);
     Cell* result = push_filled(length, combine(fill_a, fill_b));
-    BufPtr<uint8_t> x = bytes_of(a), y = bytes_of(b), z = bytes_of(result->data2);
+    BufPtr<uint8_t> x = bytes_of(a), y = bytes_of(b), z = bytes_of(result->node());
     for (uint32_t i = 0; i < length; i++) z[i] = combine(i < length_a ? x[i] : fill_a, i < length_b ? y[i] : fill_b);
     stack::set_last(*result);
 }

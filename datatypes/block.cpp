@@ -34,7 +34,7 @@ namespace {
 Cell* arg(int k) { return stack::arguments() + k; }
 
 uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
-uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_of(block)); }
+uint32_t clamped_head(const Cell& block) { return std::min(block.head(), length_of(block)); }
 BufPtr<Cell> cell_at(Node node, uint32_t index) {
     return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(node)->offset) + index);
 }
@@ -89,7 +89,7 @@ uint32_t cells_written(const Contribution& c, int32_t dup, uint32_t kept) {
 // growing the buffer (to twice the size needed when `doubled`). Allocates.
 void splice(const Cell& block, uint32_t at, uint32_t replaced, const Contribution& c, uint32_t dup, bool doubled) {
     Cell target = block;  // its nodes: the block may lie in a buffer that growing moves
-    Node node = target.data2;
+    Node node = target.node();
     Cell* value = stack::push(*c.value);  // growing may move the buffer the value lies in
     uint32_t written = c.count * dup;
     if (written > replaced) series::grow(node, written - replaced, doubled);
@@ -99,8 +99,8 @@ void splice(const Cell& block, uint32_t at, uint32_t replaced, const Contributio
     const Cell* group = value;
     std::vector<Cell> own;
     if (c.spread) {
-        group = cell_at(value->data2, value->data1).get();
-        if (value->data2 == node && c.count > 0) {
+        group = cell_at(value->node(), value->head()).get();
+        if (value->node() == node && c.count > 0) {
             own.assign(group, group + c.count);
             group = own.data();
         }
@@ -123,10 +123,7 @@ void insert_cells(const Cell& block, uint32_t at, const Contribution& c) {
 // ---- copies ----
 
 bool in_types(Type type, const Cell& types) {
-    if (types.is(Type::Datatype)) return Type(types.data1) == type;
-    // A typeset holds the bit of type t in byte t / 8 of its payload, most significant bit first.
-    const uint8_t* bits = reinterpret_cast<const uint8_t*>(&types.data1);
-    return bits[int(type) >> 3] & (0x80 >> (int(type) & 7));
+    return types.is(Type::Datatype) ? types.named_type() == type : typeset::has_q(types, type);
 }
 
 bool has_copy(Type type) {
@@ -160,8 +157,8 @@ const Cell* deep_copy(const Cell& value) {
 // Replaces the values from the head, every `step` cells, that `types` selects (every series when there
 // is no typeset) by their deep copies. Allocates.
 void copy_values(const Cell& block, uint32_t step, const Cell* types) {
-    Node node = block.data2;
-    for (uint32_t i = block.data1; i < mem::buffer(node)->length(); i += step) {
+    Node node = block.node();
+    for (uint32_t i = block.head(); i < mem::buffer(node)->length(); i += step) {
         Type type = cell_at(node, i)->type();
         if (!(types ? in_types(type, *types) && has_copy(type) : is_a(type, TypeClass::series))) continue;
         const Cell* copy = deep_copy(*cell_at(node, i));
@@ -181,7 +178,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     switch (spec->type()) {
     case Type::Integer:
     case Type::Float: return retyped(push_only_s(float_::to_integer_checked(*spec)), target);
-    case Type::Object: return retyped(object::push_body(spec->data1), target);
+    case Type::Object: return retyped(object::push_body(spec->context()), target);
     case Type::Vector: return retyped(vector::to_block(*spec), target);
     case Type::Map: return retyped(map::push_body(*spec), target);
     default:
@@ -192,7 +189,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
 
 const Cell* to(Cell*, Cell* spec, Type target) {
     if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, false, false), target);
-    if (spec->is(Type::Object)) return retyped(object::push_body(spec->data1), target);
+    if (spec->is(Type::Object)) return retyped(object::push_body(spec->context()), target);
     if (spec->is(Type::Vector)) return retyped(vector::to_block(*spec), target);
     if (spec->is(Type::Map)) return retyped(map::push_body(*spec), target);
     if (spec->is(Type::Typeset)) {
@@ -226,7 +223,7 @@ bool ends_in_line_break(const Cell& text) {
 int32_t form(Cell* value, Cell* buffer, Cell* limit, int32_t part) {
     if (cycles::detect_q(*value, buffer, &part, false)) return part;
     cycles::Scope scope(*value);
-    for (uint32_t i = value->data1; i < length_of(*value); i++) {
+    for (uint32_t i = value->head(); i < length_of(*value); i++) {
         if (limit && part < 1) break;
         Cell* item = stack::push(*rs_abs_at(*value, i));
         part = actions::call<Act::form>(item, buffer, limit, part);
@@ -266,11 +263,11 @@ bool is_equality(int32_t op) {
 }
 
 int32_t compare_each(const Cell& block1, const Cell& block2, int32_t op) {
-    if (cycles::find_q(block1.data2)) return cycles::find_q(block2.data2) ? 0 : -1;
+    if (cycles::find_q(block1.node())) return cycles::find_q(block2.node()) ? 0 : -1;
     uint32_t length1 = rs_length_q(block1), length2 = rs_length_q(block2);
     if (length1 != length2 && is_equality(op)) return 1;
-    Node node1 = block1.data2, node2 = block2.data2;
-    uint32_t head1 = block1.data1, head2 = block2.data1;
+    Node node1 = block1.node(), node2 = block2.node();
+    uint32_t head1 = block1.head(), head2 = block2.head();
     cycles::Scope scope1(block1), scope2(block2);
     for (uint32_t i = 0; i < std::min(length1, length2); i++) {
         int32_t result = compare_cells(*cell_at(node1, head1 + i), *cell_at(node2, head2 + i), op);
@@ -285,7 +282,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     bool word_paths = (op == kCompareStrictEqualWord || op == kCompareEqualWord) &&
                       (t1 == Type::Path || t1 == Type::LitPath) && (t2 == Type::Path || t2 == Type::LitPath);
     if (t1 != t2 && !word_paths) return kNotComparable;
-    bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1;
+    bool same = value1->node() == value2->node() && value1->head() == value2->head();
     if (op == kCompareSame) return same ? 0 : -1;
     return same ? 0 : compare_each(*value1, *value2, op);
 }
@@ -342,7 +339,7 @@ void append(Cell* series, Cell* value, const EditOptions& options, bool append) 
         if (owned) edit = plan_addition(*series, *value, options, append);
         splice(*series, edit.at, 0, edit.c, uint32_t(options.dup), options.dup < 5);
         if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
-        series->data1 = append ? 0 : edit.at + edit.written;
+        series->set_head(append ? 0 : edit.at + edit.written);
     }
     stack::set_last(*series);
 }
@@ -353,12 +350,12 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     if (owned) edit = plan_change(*series, *value, options);
     splice(*series, edit.at, edit.replaced, edit.c, uint32_t(options.dup), options.dup < 5);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
-    series->data1 = edit.at + edit.written;
+    series->set_head(edit.at + edit.written);
     stack::set_last(*series);
 }
 
 const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
-    Node source = value->data2;
+    Node source = value->node();
     const Cell* copied = series::copy(value, result, options);
     if ((!options.deep && !options.types) || copied != result) return copied;
     DeepCopy scope(source);
@@ -369,7 +366,7 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
 void swap(Cell* series1, Cell* series2) {
     if (!is_a(series2->type(), TypeClass::any_block)) fire(Err::script_invalid_arg, series2);
     if (series::both_at_units_q(*series1, *series2)) {
-        int32_t head1 = int32_t(series1->data1), head2 = int32_t(series2->data1);
+        int32_t head1 = int32_t(series1->head()), head2 = int32_t(series2->head());
         bool owned1 = ownership::check(*series1, Word::swap, series2, head1, 1);
         bool owned2 = ownership::check(*series2, Word::swap, series1, head2, 1);
         // A handler that shortened a block past its head leaves nothing there to swap.
@@ -392,7 +389,7 @@ void trim(Cell* series, const TrimOptions&) {
     Cell* cells = rs_abs_at(*series, 0).get();
     auto kept =
         uint32_t(std::remove_if(cells + head, cells + length, [](const Cell& c) { return c.is(Type::None); }) - cells);
-    series::resize_range(series->data2, kept, length - kept, 0);
+    series::resize_range(series->node(), kept, length - kept, 0);
     hash::changed(*series, head, length - head, kept - head);
     if (owned) ownership::check(*series, Word::trimmed, nullptr, int32_t(head), int32_t(kept - head));
     stack::set_last(*series);
@@ -406,7 +403,7 @@ Cell reserved_sized;  // the block make_in_sized makes without a parent
 Cell* make_in_parent(const Cell* parent, Cell* reserved, bool fixed, int32_t capacity) {
     auto build = [&](Cell* cell) { return fixed ? make_at_fixed(cell, capacity, true) : make_at(cell, capacity); };
     if (!parent) return build(reserved);
-    Node into = parent->data2;
+    Node into = parent->node();
     uint32_t index = mem::buffer(into)->length();
     alloc::alloc_tail_cell(into);  // first, so that the new block is made last and nothing can collect it
     Cell made;
@@ -460,26 +457,26 @@ void init() {
 }
 
 bool rs_next(Cell* block) {
-    if (block->data1 + 1 >= length_of(*block)) return true;
-    block->data1++;
+    if (block->head() + 1 >= length_of(*block)) return true;
+    block->set_head(block->head() + 1);
     return false;
 }
 
 BufPtr<Cell> rs_head(Cell* block) {
-    block->data1 = clamped_head(*block);
-    return rs_abs_at(*block, block->data1);
+    block->set_head(clamped_head(*block));
+    return rs_abs_at(*block, block->head());
 }
 
-BufPtr<Cell> rs_tail(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.data2)->tail)); }
+BufPtr<Cell> rs_tail(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.node())->tail)); }
 
-BufPtr<Cell> rs_abs_at(const Cell& block, uint32_t index) { return cell_at(block.data2, index); }
+BufPtr<Cell> rs_abs_at(const Cell& block, uint32_t index) { return cell_at(block.node(), index); }
 
-void rs_clear(const Cell& block) { rs_clear_at(block, block.data1); }
+void rs_clear(const Cell& block) { rs_clear_at(block, block.head()); }
 
 void rs_clear_at(const Cell& block, uint32_t index) {
     uint32_t length = length_of(block);
     if (index >= length) return;
-    series::resize_range(block.data2, index, length - index, 0);
+    series::resize_range(block.node(), index, length - index, 0);
     hash::changed(block, index, length - index, 0);
 }
 
@@ -487,7 +484,7 @@ BufPtr<Cell> rs_append(const Cell& block, const Cell& value) {
     Cell target = block;                // its nodes: the block may lie in a buffer that growing moves
     Cell* parked = stack::push(value);  // growing may move the buffer the value lies in
     uint32_t position = length_of(target);
-    *alloc::alloc_tail_cell(target.data2) = *parked;
+    *alloc::alloc_tail_cell(target.node()) = *parked;
     stack::pop(1);
     hash::changed(target, position, 0, 1);
     return rs_abs_at(target, position);
@@ -496,9 +493,9 @@ BufPtr<Cell> rs_append(const Cell& block, const Cell& value) {
 void rs_remove_last(Cell* block) {
     uint32_t length = length_of(*block);
     if (length == 0) return;
-    series::resize_range(block->data2, length - 1, 1, 0);
+    series::resize_range(block->node(), length - 1, 1, 0);
     hash::changed(*block, length - 1, 1, 0);
-    block->data1 = std::min(block->data1, length - 1);
+    block->set_head(std::min(block->head(), length - 1));
 }
 
 int32_t compare_cells(const Cell& a, const Cell& b, int32_t op) {
@@ -525,13 +522,13 @@ const Cell* rs_select(const Cell& block, const Cell& value) {
 bool rs_remove_value(const Cell& block, const Cell& value, bool from_start) {
     int64_t match = find_equal(block, from_start ? 0 : clamped_head(block), value);
     if (match < 0) return false;
-    series::resize_range(block.data2, uint32_t(match), 1, 0);
+    series::resize_range(block.node(), uint32_t(match), 1, 0);
     hash::changed(block, uint32_t(match), 1, 0);
     return true;
 }
 
 const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
-    auto symbol_of = [case_](const Cell& cell) { return case_ ? cell.data2 : symbol::resolve(cell.data2); };
+    auto symbol_of = [case_](const Cell& cell) { return case_ ? cell.symbol() : symbol::resolve(cell.symbol()); };
     uint32_t wanted = symbol_of(word);
     for (uint32_t i = clamped_head(block); i < length_of(block); i++) {
         const Cell& cell = *rs_abs_at(block, i);
@@ -542,14 +539,12 @@ const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
 
 Cell* clone(const Cell& block, bool deep, bool any) {
     Cell* result = stack::push(block);  // keeps the source alive until its copy replaces it
-    Node source = result->data2;
+    Node source = result->node();
     uint32_t head = clamped_head(*result), length = rs_length_q(*result);
     Node node = alloc::alloc_cells(std::max(length, 1u));
     std::memcpy(cell_at(node, 0).get(), cell_at(source, head).get(), length * sizeof(Cell));
     mem::buffer(node)->tail += length * sizeof(Cell);
-    result->data1 = 0;
-    result->data2 = node;
-    result->data3 = 0;
+    *result = Cell::of(result->type(), result->header & ~0xFFu).set_node(node);  // from its head, with no table
     if (!deep) return result;
     DeepCopy scope(source);
     for (uint32_t i = 0; i < length; i++) {
@@ -567,7 +562,7 @@ void copy_types(const Cell& block, uint32_t step, const Cell& types) { copy_valu
 void insert_value(Cell* block, const Cell& value, bool at_start, bool advance) {
     uint32_t at = at_start ? 0 : clamped_head(*block);
     insert_cells(*block, at, contribution(value, true, -1));
-    if (advance) block->data1 = at + 1;
+    if (advance) block->set_head(at + 1);
 }
 
 void insert_block(const Cell& block, const Cell& other) {
@@ -580,14 +575,14 @@ void append_last() { rs_append(stack::frame_base[-1], *stack::frame_base); }
 
 Cell* make_at(Cell* cell, int32_t capacity) {
     Node node = alloc::alloc_cells(uint32_t(std::max(capacity, 1)));
-    *cell = Cell{uint8_t(Type::Block), 0, node, 0};
+    *cell = Cell::of(Type::Block).set_node(node);
     return cell;
 }
 
 Cell* make_at_fixed(Cell* cell, int32_t capacity, bool fixed) {
     uint32_t cells = uint32_t(std::max(capacity, 1));
     Node node = fixed ? alloc::alloc_fixed_series(cells, sizeof(Cell), 0) : alloc::alloc_unset_cells(cells);
-    *cell = Cell{uint8_t(Type::Block), 0, node, 0};
+    *cell = Cell::of(Type::Block).set_node(node);
     return cell;
 }
 
@@ -604,7 +599,7 @@ Cell* push_only_s(int32_t capacity) { return make_at(unset::push(), capacity); }
 int32_t mold_each(Cell* block, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
     cycles::Scope scope(*block);
     bool closing_line = false;
-    uint32_t head = block->data1;
+    uint32_t head = block->head();
     for (uint32_t i = head; i < length_of(*block); i++) {
         if (options.limit && part < 1) return part;
         NestedMold nested;

@@ -28,7 +28,7 @@ namespace oka::block {
 namespace {
 
 uint32_t length_of(const Cell& block) { return series::rs_buffer_length_q(block); }
-uint32_t clamped_head(const Cell& block) { return std::min(block.data1, length_of(block)); }
+uint32_t clamped_head(const Cell& block) { return std::min(block.head(), length_of(block)); }
 
 // Two cells compared under `op`, each copied to the data stack first, where no allocation can pull it
 // away.
@@ -61,12 +61,12 @@ Query query_of(const Cell* value, bool only, bool case_, bool same) {
 
 bool matches_at(const Cell& block, uint32_t at, const Query& query) {
     switch (query.kind) {
-    case Query::kType: return rs_abs_at(block, at)->type() == Type(query.value->data1);
+    case Query::kType: return rs_abs_at(block, at)->type() == query.value->named_type();
     case Query::kTypes: return typeset::has_q(*query.value, rs_abs_at(block, at)->type());
     case Query::kValue: return equal_cells(*query.value, *rs_abs_at(block, at), query.op);
     case Query::kRun:
         for (uint32_t k = 0; k < query.size; k++)
-            if (!equal_cells(*rs_abs_at(*query.value, query.value->data1 + k), *rs_abs_at(block, at + k), query.op))
+            if (!equal_cells(*rs_abs_at(*query.value, query.value->head() + k), *rs_abs_at(block, at + k), query.op))
                 return false;
         return true;
     }
@@ -104,7 +104,7 @@ struct Found {
 Found search(Cell* series, Cell* value, const SelectOptions& options, bool match) {
     Found found{query_of(value, options.only, options.case_, options.same), -1};
     uint32_t length = length_of(*series);
-    if (length == 0 || (series->data1 >= length && !options.reverse)) return found;
+    if (length == 0 || (series->head() >= length && !options.reverse)) return found;
     int64_t step = series::record_size(options.skip);
     if (step < 1) fire(Err::script_out_of_range, options.skip);
     int64_t head = clamped_head(*series);
@@ -183,7 +183,7 @@ void make_argument(Cell* argument, const RecordOrder& order, uint32_t record) {
         return;
     }
     Cell view = *order.records;
-    view.data1 = record * order.size;
+    view.set_head(record * order.size);
     Cell size;
     series::copy(&view, argument, CopyOptions{.part = integer::make_at(&size, int32_t(order.size))});
 }
@@ -258,7 +258,7 @@ void order_records(std::vector<uint32_t>& numbers, const RecordOrder& order, boo
 // record is lost or doubled; a function that changed the block's length leaves the block as it left it
 // and raises script protected.
 void sort_records(Cell* series, RecordOrder& order, uint32_t records, bool stable) {
-    uint32_t head = series->data1, length = length_of(*series);
+    uint32_t head = series->head(), length = length_of(*series);
     stack::Root copy(unset::value);
     Cell count;
     series::copy(series, &copy.cell(), CopyOptions{.part = integer::make_at(&count, int32_t(records * order.size))});
@@ -279,7 +279,7 @@ void sort_records(Cell* series, RecordOrder& order, uint32_t records, bool stabl
 // data stack, through which the collector keeps both.
 Cell* push_indexed(const Cell& block, uint32_t size) {
     Node table = hashtable::init(size, &block, hashtable::kValues);
-    return stack::push(Cell{uint8_t(Type::Hash), clamped_head(block), block.data2, table});
+    return stack::push(Cell::of(Type::Hash).set_head(clamped_head(block)).set_node(block.node()).set_table(table));
 }
 
 // True when a record of the indexed block starts with the key (a data-stack cell). Blocks, objects,
@@ -287,15 +287,15 @@ Cell* push_indexed(const Cell& block, uint32_t size) {
 // is looked for cell by cell.
 bool holds_q(const Cell& indexed, Cell* key, uint32_t skip, int32_t op) {
     if (hashtable::identity_type_q(*key))
-        return scan(indexed, {Query::kValue, key, op, 1}, {indexed.data1, skip, 0, length_of(indexed), false}) >= 0;
-    return hashtable::find(indexed.data3, key, indexed.data1, skip, op, false, false) >= 0;
+        return scan(indexed, {Query::kValue, key, op, 1}, {indexed.head(), skip, 0, length_of(indexed), false}) >= 0;
+    return hashtable::find(indexed.table(), key, indexed.head(), skip, op, false, false) >= 0;
 }
 
 void append_record(const Cell& result, const Cell& from, uint32_t first, uint32_t count) {
     for (uint32_t k = 0; k < count; k++) {
         uint32_t position = length_of(result);
         rs_append(result, *rs_abs_at(from, first + k));
-        hashtable::put(result.data3, position);
+        hashtable::put(result.table(), position);
     }
 }
 
@@ -305,8 +305,8 @@ void append_record(const Cell& result, const Cell& from, uint32_t first, uint32_
 // pass would put them off the grid of the result's head.
 void collect(const Cell& result, const Cell& from, const Cell* other, bool wanted, uint32_t skip, int32_t op) {
     Cell taken = result;  // rooted through the result
-    taken.data1 = length_of(result);
-    for (uint32_t i = from.data1; i < length_of(from); i += skip) {
+    taken.set_head(length_of(result));
+    for (uint32_t i = from.head(); i < length_of(from); i += skip) {
         Cell* key = stack::push(*rs_abs_at(from, i));
         bool take = (!other || holds_q(*other, key, skip, op) == wanted) && !holds_q(taken, key, skip, op);
         stack::pop(1);
@@ -322,7 +322,7 @@ const Cell* find(Cell* series, Cell* value, const FindOptions& options) {
     Found found = search(series, value, options, options.match);
     if (found.at < 0) return &none::value;
     Cell* position = stack::push(*series);
-    position->data1 = uint32_t(found.at + (options.tail ? found.query.size : 0));
+    position->set_head(uint32_t(found.at + (options.tail ? found.query.size : 0)));
     return position;
 }
 
@@ -378,7 +378,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     Found found = search(parent, element, by_key, false);
     if (found.at < 0) fire(Err::script_bad_path_set, step.path ? step.path : element, element);
     Cell* position = stack::push(*parent);
-    position->data1 = uint32_t(found.at);
+    position->set_head(uint32_t(found.at));
     Cell after;
     return actions::call<Act::poke>(position, int32_t(found.query.size) + 1, value,
                                     integer::make_at(&after, int32_t(found.query.size) + 1));
@@ -389,7 +389,7 @@ const Cell* sort(Cell* series, const SortOptions& options) {
     bool owned =
         plan.count > 0 && ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the block
-    series->data1 = plan.head;
+    series->set_head(plan.head);
     if (plan.count > 0) {
         int32_t op = options.case_ ? kCompareCaseSort : kCompareSort;
         RecordOrder order{nullptr, plan.record, plan.offset, plan.whole, options.reverse, op, plan.function};
@@ -404,8 +404,8 @@ void do_set_op(bool case_, int32_t skip, series::SetOp op) {
     using series::SetOp;
     Cell* first = stack::arguments();
     Cell* second = first + 1;
-    first->data1 = clamped_head(*first);
-    if (op != SetOp::unique) second->data1 = clamped_head(*second);
+    first->set_head(clamped_head(*first));
+    if (op != SetOp::unique) second->set_head(clamped_head(*second));
     uint32_t room = rs_length_q(*first) + (op == SetOp::union_ ? rs_length_q(*second) : 0);
     const Cell& result = *push_indexed(*make_at(stack::push_next(), int32_t(std::max(room, 1u))), room);
     int32_t equality = case_ ? kCompareStrictEqual : kCompareEqual;
@@ -426,9 +426,9 @@ void do_set_op(bool case_, int32_t skip, series::SetOp op) {
         break;
     }
     }
-    first->data1 = 0;
-    first->data2 = result.data2;
-    if (first->is(Type::Hash)) first->data3 = result.data3;  // the table that indexes its new cells
+    first->set_head(0);
+    first->set_node(result.node());
+    if (first->is(Type::Hash)) first->set_table(result.table());  // the table that indexes its new cells
     stack::set_last(*first);
 }
 

@@ -30,7 +30,7 @@ const Cell* answer(int64_t code_point, const Cell* spec) {
 
 // The UTF-8 sequence at the head of a binary!.
 uint32_t decode_head(const Cell& binary) {
-    BufPtr<uint8_t> head = series::unit_at(binary, binary.data1);
+    BufPtr<uint8_t> head = series::unit_at(binary, binary.head());
     uint32_t length = std::min(std::max(unicode::utf8_lead_length(*head), 1u), series::rs_length_q(binary));
     int32_t code_point = unicode::decode_utf8_checked(head.get(), length);
     if (code_point < 0) fire(Err::access_invalid_utf8, &binary);  // the sequence is cut short
@@ -41,7 +41,7 @@ uint32_t decode_head(const Cell& binary) {
 const Cell* make(Cell*, Cell* spec, Type) {
     switch (spec->type()) {
     case Type::Char:
-    case Type::Integer: return answer(int32_t(spec->data2), spec);
+    case Type::Integer: return answer(spec->int32(), spec);
     case Type::Float:
     case Type::Percent: {
         double value = spec->f64();
@@ -52,18 +52,18 @@ const Cell* make(Cell*, Cell* spec, Type) {
     }
     bool text = is_a(spec->type(), TypeClass::any_string) || spec->is(Type::Binary);
     if (!text || series::rs_tail_q(*spec)) refuse(spec);
-    return answer(spec->is(Type::Binary) ? decode_head(*spec) : string::rs_abs_at(*spec, spec->data1), spec);
+    return answer(spec->is(Type::Binary) ? decode_head(*spec) : string::rs_abs_at(*spec, spec->head()), spec);
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
-    string::append_char(buffer->data2, get(*value));
+    string::append_char(buffer->node(), get(*value));
     return part - 1;
 }
 
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     string::concatenate_literal(buffer, "#\"", 2);
     string::mold_escape_char(buffer, get(*value), options.all);
-    string::append_char(buffer->data2, '"');
+    string::append_char(buffer->node(), '"');
     return part - 4;
 }
 
@@ -71,7 +71,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     bool exact = op == kCompareStrictEqual || op == kCompareFind;
     if (exact && !value2->is(Type::Char)) return 1;
     if (!value2->is(Type::Char) && !value2->is(Type::Integer)) return kNotComparable;
-    int64_t difference = int64_t(get(*value1)) - int32_t(value2->data2);
+    int64_t difference = int64_t(get(*value1)) - value2->int32();
     return difference < 0 ? -1 : difference > 0 ? 1 : 0;
 }
 
@@ -84,7 +84,7 @@ void math() {
     int32_t operand = 0;
     switch (args[1].type()) {
     case Type::Char:
-    case Type::Integer: operand = int32_t(args[1].data2); break;
+    case Type::Integer: operand = args[1].int32(); break;
     case Type::Float: operand = float_::to_int32(float_::get(args[1])); break;
     case Type::Vector: vector::do_math_scalar(Op, 1); return;
     default: {

@@ -20,11 +20,11 @@ namespace oka::_context {
 
 namespace {
 
-Node word_table(Node context) { return context_cell(context)->data1; }
+Node word_table(Node context) { return context_cell(context)->words(); }
 
 bool values_on_stack(Node context) { return context_cell(context)->header & kValuesOnStack; }
 
-Node values_node(Node context) { return context_cell(context)->data2; }
+Node values_node(Node context) { return context_cell(context)->values(); }
 
 bool is_self(uint32_t symbol) { return symbol == words::id(Sym::self); }
 
@@ -47,7 +47,7 @@ void make_room_for_value(Node context, uint32_t symbol, bool ignore_case) {
 
 void rebind_words(Node context) {
     BufPtr<SeriesBuffer> b = mem::buffer(words_node(context));
-    for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) w->data1 = context;
+    for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) w->set_context(context);
 }
 
 [[noreturn]] void fire_with_word(Err id, const Cell& word) {
@@ -87,7 +87,7 @@ private:
         BufPtr<SeriesBuffer> b = mem::buffer(words_node(context_));
         int32_t position = 0;
         for (Cell* w = mem::ptr<Cell>(b->offset); w < mem::ptr<Cell>(b->tail); w++) {
-            int32_t& entry = positions_[symbol::resolve(w->data2)];
+            int32_t& entry = positions_[symbol::resolve(w->symbol())];
             position++;
             if (!fill || !entry) entry = fill ? position : 0;
         }
@@ -101,17 +101,17 @@ private:
 // context (their position, or -1).
 template <class Find>
 void bind_deep(const Cell& block, Node context, bool self, const Find& find) {
-    Node node = block.data2;
+    Node node = block.node();
     if (cycles::find_q(node)) return;
     cycles::Scope scope(block);
     // Binding never allocates, so the walk may hold the buffer.
     BufPtr<SeriesBuffer> b = mem::buffer(node);
-    for (Cell* cell = mem::ptr<Cell>(b->offset) + block.data1; cell < mem::ptr<Cell>(b->tail); cell++) {
+    for (Cell* cell = mem::ptr<Cell>(b->offset) + block.head(); cell < mem::ptr<Cell>(b->tail); cell++) {
         switch (cell->type()) {
         case Type::Word:
-            if (self && is_self(cell->data2)) {
-                cell->data1 = context;
-                cell->data3 = uint32_t(-1);
+            if (self && is_self(cell->symbol())) {
+                cell->set_context(context);
+                cell->set_position(-1);
                 break;
             }
             [[fallthrough]];
@@ -119,9 +119,9 @@ void bind_deep(const Cell& block, Node context, bool self, const Find& find) {
         case Type::LitWord:
         case Type::GetWord:
         case Type::Refinement:
-            if (int32_t position = find(cell->data2); position >= 0) {
-                cell->data1 = context;
-                cell->data3 = uint32_t(position);
+            if (int32_t position = find(cell->symbol()); position >= 0) {
+                cell->set_context(context);
+                cell->set_position(position);
             }
             break;
         default:
@@ -156,12 +156,12 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
                         : hashtable::init(size, nullptr, hashtable::kNames);
     // A context! cell from here on, so that the collector keeps the table while the values are made.
     *context_cell(context) =
-        Cell{uint8_t(Type::Context) | kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0),
-             table, 0, 0};
+        Cell::of(Type::Context, kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0))
+            .set_words(table);
     if (source) rebind_words(context);
     if (!on_stack) {
         Node values = alloc::alloc_unset_cells(size);
-        context_cell(context)->data2 = values;
+        context_cell(context)->set_values(values);
     }
     return context;
 }
@@ -170,15 +170,15 @@ Node make(const Cell& spec) {
     Cell block = spec;
     Node context = create(series::rs_length_q(block), true, false, 0, kFunction);
     stack::Root root(context);
-    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++) {
-        Cell value = mem::ptr<Cell>(mem::buffer(block.data2)->offset)[i];  // add_word may move the buffer
+    for (uint32_t i = block.head(); i < series::rs_buffer_length_q(block); i++) {
+        Cell value = mem::ptr<Cell>(mem::buffer(block.node())->offset)[i];  // add_word may move the buffer
         switch (value.type()) {
         case Type::Word:
         case Type::GetWord:
         case Type::LitWord:
         case Type::Refinement: {
             int32_t position;
-            add_word(context, value.data2, true, position);
+            add_word(context, value.symbol(), true, position);
             break;
         }
         default: break;
@@ -188,10 +188,10 @@ Node make(const Cell& spec) {
 }
 
 Node clone(Cell* value, Kind kind) {
-    Node source = value->data1;
+    Node source = value->context();
     const Cell& cell = *context_cell(source);
     Node context = create(word_count(source), cell.header & kValuesOnStack, cell.header & kHasSelf, source, kind);
-    value->data1 = context;
+    value->set_context(context);
     return context;
 }
 
@@ -205,9 +205,9 @@ int32_t add_word(Node context, uint32_t symbol, bool ignore_case, int32_t& posit
 }
 
 int32_t add_word_unset(Node context, const Cell& word) {
-    if (!values_on_stack(context)) make_room_for_value(context, word.data2, true);
+    if (!values_on_stack(context)) make_room_for_value(context, word.symbol(), true);
     int32_t position;
-    int32_t found = add_word(context, word.data2, true, position);
+    int32_t found = add_word(context, word.symbol(), true, position);
     if (found >= 0) return found;
     if (!values_on_stack(context)) append_unset_value(context);
     return position;
@@ -219,20 +219,20 @@ void set_or_add(Node context, const Cell& word, const Cell& value) {
 }
 
 BufPtr<Cell> get_unresolved(const Cell& word) {
-    if (int32_t(word.data3) >= 0) fire_with_word(Err::script_not_in_context, word);
-    if (!is_self(word.data2)) fire_with_word(Err::script_no_value, word);
-    return self_cell(word.data1);
+    if (word.position() >= 0) fire_with_word(Err::script_not_in_context, word);
+    if (!is_self(word.symbol())) fire_with_word(Err::script_no_value, word);
+    return self_cell(word.context());
 }
 
 BufPtr<Cell> set_in_any(Cell* word, const Cell& value, Node context, bool notify) {
     Cell copy = value;
-    if (int32_t(word->data3) < 0) {
-        int32_t position = find_word(context, word->data2, false);
+    if (word->position() < 0) {
+        int32_t position = find_word(context, word->symbol(), false);
         if (position < 0) position = add_word_unset(context, *word);
-        word->data3 = uint32_t(position);
+        word->set_position(position);
     }
-    if (!context_cell(context)->data2) fire_with_word(Err::script_not_defined, *word);
-    int32_t position = int32_t(word->data3);
+    if (!context_cell(context)->values()) fire_with_word(Err::script_not_defined, *word);
+    int32_t position = word->position();
     if (!values_on_stack(context) && kind_of(*context_cell(context)) == kObject) {
         object::assign(context, uint32_t(position), *word, copy, notify);
         return value_at(context, position);
@@ -259,12 +259,12 @@ Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
     if (found >= 0) {
         entry = *word_at(global, uint32_t(found));
         // Another spelling asked for: a word of that spelling sharing the entry's value.
-        if (ignore_case && variant && entry.data2 != symbol) entry.data2 = symbol;
+        if (ignore_case && variant && entry.symbol() != symbol) entry.set_symbol(symbol);
     } else {
         // A new letter-case variant shares the value cell of the variant met first.
         if (symbol::resolve(symbol) != symbol) {
             int32_t first = find_word(global, symbol, true);
-            word_at(global, uint32_t(position))->data3 = word_at(global, uint32_t(first))->data3;
+            word_at(global, uint32_t(position))->set_position(word_at(global, uint32_t(first))->position());
         }
         append_unset_value(global);
         entry = *word_at(global, uint32_t(position));
@@ -274,10 +274,10 @@ Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
 }
 
 int32_t bind_word(Node context, Cell* word) {
-    int32_t position = find_word(context, word->data2, true);
+    int32_t position = find_word(context, word->symbol(), true);
     if (position >= 0) {
-        word->data1 = context;
-        word->data3 = uint32_t(position);
+        word->set_context(context);
+        word->set_position(position);
     }
     return position;
 }
@@ -293,10 +293,10 @@ void bind(const Cell& block, Node context, bool self) {
 
 bool collect_set_words(Node context, Cell* block) {
     uint32_t length = series::rs_buffer_length_q(*block);
-    if (block->data1 > length) block->data1 = length;
+    if (block->head() > length) block->set_head(length);
     uint32_t before = word_count(context);
-    for (uint32_t i = block->data1; i < series::rs_buffer_length_q(*block); i++) {
-        Cell value = mem::ptr<Cell>(mem::buffer(block->data2)->offset)[i];
+    for (uint32_t i = block->head(); i < series::rs_buffer_length_q(*block); i++) {
+        Cell value = mem::ptr<Cell>(mem::buffer(block->node())->offset)[i];
         if (value.is(Type::SetWord)) add_word_unset(context, value);
     }
     return word_count(context) > before;

@@ -58,7 +58,7 @@ bool find_q(Node node) {
 
 uint32_t depth() { return uint32_t(top - base); }
 
-Node node_of(const Cell& value) { return type_layout(value.type()) == Layout::object ? value.data1 : value.data2; }
+Node node_of(const Cell& value) { return type_layout(value.type()) == Layout::object ? value.context() : value.node(); }
 
 bool detect_q(const Cell& value, Cell* buffer, int32_t* part, bool mold) {
     if (!find_q(node_of(value))) return false;

@@ -24,7 +24,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 const Cell* copy_part(const Cell& address, uint32_t from, uint32_t count) {
     Cell* copy = string::rs_make_at(stack::push_next(), count);
     Cell* source = stack::push(address);
-    source->data1 += from;
+    source->set_head(source->head() + from);
     string::concatenate(*copy, *source, int32_t(count), 0, string::Mode::append);
     stack::pop(1);
     return copy;
@@ -35,7 +35,7 @@ const Cell* copy_part(const Cell& address, uint32_t from, uint32_t count) {
 // the path's caller here: it gets its value back.
 void replace(const Cell& address, uint32_t from, uint32_t count, Cell* value) {
     Cell* position = stack::push(address);
-    position->data1 += from;
+    position->set_head(position->head() + from);
     Cell kept = *stack::arguments();
     string::change(position, value, EditOptions{.part = int32_t(count)});
     *stack::arguments() = kept;
@@ -47,17 +47,17 @@ void replace(const Cell& address, uint32_t from, uint32_t count, Cell* value) {
 // past the tail and the host reads back.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (element->is(Type::Integer)) return datatype::action<Act::eval_path>(Type::String)(parent, element, value, step);
-    bool user = element->is(Type::Word) && symbol::named_q(element->data2, Sym::user);
-    bool host = element->is(Type::Word) && symbol::named_q(element->data2, Sym::host);
+    bool user = element->is(Type::Word) && symbol::named_q(element->symbol(), Sym::user);
+    bool host = element->is(Type::Word) && symbol::named_q(element->symbol(), Sym::host);
     if (!user && !host) fire(Err::script_invalid_path, step.path ? step.path : &none::value, element);
     uint32_t length = string::rs_length_q(*parent);
     int32_t at = string::rs_find_char(*parent, '@');
-    uint32_t p = at < 0 ? length : uint32_t(at) - parent->data1;
+    uint32_t p = at < 0 ? length : uint32_t(at) - parent->head();
     if (!value) return user ? copy_part(*parent, 0, p) : copy_part(*parent, p + 1, length - std::min(p + 1, length));
     if (user) {
         replace(*parent, 0, p, value);
     } else {
-        if (at < 0) string::append_char(parent->data2, '@');
+        if (at < 0) string::append_char(parent->node(), '@');
         replace(*parent, p + 1, length - std::min(p + 1, length), value);
     }
     return value;

@@ -70,12 +70,12 @@ Cell ready_made_errors[std::size(kReadyMade)];
 const Cell& no_memory_error() { return ready_made_errors[0]; }
 
 Cell plain_word(std::string_view name, Type type = Type::Word) {
-    return Cell{uint8_t(type), 0, symbol::make(name), uint32_t(-1)};
+    return Cell::of(type).set_symbol(symbol::make(name)).set_position(-1);
 }
 
 Cell* push_string(std::string_view text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    return stack::push(Cell{uint8_t(Type::String), 0, node, 0});
+    return stack::push(Cell::of(Type::String).set_node(node));
 }
 
 // A message as the catalogue notation writes it: a string, a word, or a block of strings and words.
@@ -109,7 +109,7 @@ Cell* push_object(uint32_t size) {
 }
 
 void add_field(Cell* object, std::string_view name, const Cell& value) {
-    _context::set_or_add(object->data1, plain_word(name), value);
+    _context::set_or_add(object->context(), plain_word(name), value);
 }
 
 Cell* push_category(size_t index) {
@@ -136,9 +136,9 @@ void make_prototype() {
 Cell* category_object(size_t index) { return &categories[index]; }
 
 // The category and id words of a catalogue entry: the words of the catalogue's own fields.
-Cell category_word(size_t index) { return *object::get_word(catalog_object.data1, uint32_t(index)); }
+Cell category_word(size_t index) { return *object::get_word(catalog_object.context(), uint32_t(index)); }
 Cell id_word(size_t category, uint32_t position) {
-    return *object::get_word(category_object(category)->data1, position);
+    return *object::get_word(category_object(category)->context(), position);
 }
 
 uint32_t field_count(const Cell& object) { return object::get_size(object); }
@@ -147,8 +147,8 @@ uint32_t field_count(const Cell& object) { return object::get_size(object); }
 Cell* push_from_prototype() {
     Cell* error = object::clone_object(prototype, unset::push(), false, nullptr, false);
     error->header = uint8_t(Type::Error);
-    error->data2 = kErrorClass;
-    *_context::self_cell(error->data1) = *error;
+    error->set_class_id(kErrorClass);
+    *_context::self_cell(error->context()) = *error;
     return error;
 }
 
@@ -177,7 +177,7 @@ void set_near(const Cell& error) {
     fire(Err::script_invalid_spec_field, &name);
 }
 
-int32_t catalogue_index(const Cell& word) { return object::find_word(catalog_object, word.data2); }
+int32_t catalogue_index(const Cell& word) { return object::find_word(catalog_object, word.symbol()); }
 
 // The position of the error id a symbol names in a category, or -1: code and type name no error.
 int32_t id_position(int32_t category, uint32_t symbol) {
@@ -197,7 +197,7 @@ void make_from_code(Cell* error, const Cell& spec) {
 }
 
 void make_from_words(Cell* error, const Cell& spec) {
-    Cell* cells = mem::ptr<Cell>(mem::buffer(spec.data2)->offset) + spec.data1;
+    Cell* cells = mem::ptr<Cell>(mem::buffer(spec.node())->offset) + spec.head();
     uint32_t length = series::rs_length_q(spec);
     int32_t category = catalogue_index(cells[0]);
     if (category < 0) invalid_spec_field("type");
@@ -205,7 +205,7 @@ void make_from_words(Cell* error, const Cell& spec) {
     if (length < 2) invalid_spec_field("id");
     Cell id = cells[1];
     if (!id.is(Type::Word)) fire(Err::script_invalid_arg, &id);
-    int32_t position = id_position(category, id.data2);
+    int32_t position = id_position(category, id.symbol());
     if (position < 0) invalid_spec_field("id");
     *field(*error, kType) = type;
     *field(*error, kId) = id;
@@ -214,13 +214,15 @@ void make_from_words(Cell* error, const Cell& spec) {
 
 // The index of the category a field names, or -1; the position of the id a field names in it, or -1.
 int32_t category_named(const Cell& type) { return type.is(Type::Word) ? catalogue_index(type) : -1; }
-int32_t id_named(int32_t category, const Cell& id) { return id.is(Type::Word) ? id_position(category, id.data2) : -1; }
+int32_t id_named(int32_t category, const Cell& id) {
+    return id.is(Type::Word) ? id_position(category, id.symbol()) : -1;
+}
 
 // A block of set-words is evaluated in the new error's own context; the type and id it leaves there must
 // name an entry of the catalogue.
 void make_from_fields(Cell* error, const Cell& spec) {
     Cell* body = stack::push(spec);
-    _context::bind(*body, error->data1, true);
+    _context::bind(*body, error->context(), true);
     interpreter::eval_block(*body, false);
     stack::top = body;
     int32_t category = category_named(*field(*error, kType));
@@ -258,7 +260,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 // ---- the report ----
 
-uint32_t text_length(const Cell& string) { return mem::buffer(string.data2)->length(); }
+uint32_t text_length(const Cell& string) { return mem::buffer(string.node())->length(); }
 
 // Appends a value molded (flat, and only when asked) or formed, cut to `limit` characters.
 void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t limit) {
@@ -315,11 +317,11 @@ Cell message_of(const Cell& error, int32_t* category) {
 void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syntax) {
     uint32_t length = series::rs_length_q(message);
     for (uint32_t i = 0; i < length; i++) {
-        Cell piece = mem::ptr<Cell>(mem::buffer(message.data2)->offset)[message.data1 + i];
+        Cell piece = mem::ptr<Cell>(mem::buffer(message.node())->offset)[message.head() + i];
         if (piece.is(Type::String)) {
             append_text(buffer, piece);
         } else if (piece.is(Type::GetWord) || piece.is(Type::Word)) {
-            Cell value = *object::rs_select(error, piece.data2);
+            Cell value = *object::rs_select(error, piece.symbol());
             append_cut(buffer, value, !syntax, false, 80);
         }
         if (i + 1 < length) append_literal(buffer, " ");
@@ -344,7 +346,7 @@ int32_t stack_trace_level() {
 // them), or none.
 Cell* push_call_names(const Cell& error, int32_t level) {
     Cell calls = *field(error, kStack);
-    if (calls.is(Type::Integer)) return stack::push_trace_words(level, mem::ptr<stack::CallFrame>(Addr(calls.data2)));
+    if (calls.is(Type::Integer)) return stack::push_trace_words(level, mem::ptr<stack::CallFrame>(Addr(calls.int32())));
     return stack::push(calls);
 }
 
@@ -360,14 +362,14 @@ void append_stack_line(Cell* buffer, const Cell& error) {
     if (names->is(Type::Block) && !series::rs_tail_q(*names)) {
         Cell shown = *names;
         uint32_t width = 0;
-        for (uint32_t at = series::rs_buffer_length_q(shown); at > names->data1; at--) {
+        for (uint32_t at = series::rs_buffer_length_q(shown); at > names->head(); at--) {
             Cell name = *block::rs_abs_at(shown, at - 1);
-            width += is_a(name.type(), TypeClass::any_word) ? uint32_t(symbol::name(name.data2).size()) + 1
+            width += is_a(name.type(), TypeClass::any_word) ? uint32_t(symbol::name(name.symbol()).size()) + 1
                                                             : kStackLineWidth;
             if (width > kStackLineWidth + 1) break;
-            shown.data1 = at - 1;
+            shown.set_head(at - 1);
         }
-        append_literal(buffer, shown.data1 > names->data1 ? "\n*** Stack: ... " : "\n*** Stack: ");
+        append_literal(buffer, shown.head() > names->head() ? "\n*** Stack: ... " : "\n*** Stack: ");
         append_cut(buffer, shown, false, false, 0x7FFFFFFF);
     }
     stack::pop(1);
@@ -382,7 +384,7 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     append_literal(buffer, "*** ");
     int32_t category = 0;
     Cell message = message_of(error, &category);
-    if (message.is(Type::Word)) message = *object::rs_select(error, message.data2);
+    if (message.is(Type::Word)) message = *object::rs_select(error, message.symbol());
     append_text(buffer, *object::rs_select(*category_object(size_t(category)), words::id(Sym::type)));
     append_literal(buffer, ": ");
     switch (message.type()) {
@@ -418,7 +420,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // The stack field is the run-time's: it may be read once a catch turned the call-stack position it
 // held into the names of the calls, and never set.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
-    if (element->is(Type::Word) && symbol::named_q(element->data2, Sym::stack)) {
+    if (element->is(Type::Word) && symbol::named_q(element->symbol(), Sym::stack)) {
         Cell whole = step.path ? *step.path : none::value;
         if (value) fire(Err::script_invalid_path_set, &whole);
         if (field(*parent, kStack)->is(Type::Integer)) fire(Err::script_invalid_path_get, &whole);
@@ -505,12 +507,12 @@ void set_where(const Cell& error, const Cell& word) {
     if (field(error, kWhere)->is(Type::None)) *field(error, kWhere) = word;
 }
 
-uint32_t get_type(const Cell& error) { return field(error, kType)->data2; }
-uint32_t get_id(const Cell& error) { return field(error, kId)->data2; }
+uint32_t get_type(const Cell& error) { return field(error, kType)->symbol(); }
+uint32_t get_id(const Cell& error) { return field(error, kId)->symbol(); }
 
 void capture_stack(const Cell& error) {
     // Keeping the names takes memory, which the no-memory error has none of: a catch must still take it.
-    if (error.data1 == no_memory_error().data1) return;
+    if (error.context() == no_memory_error().context()) return;
     if (!field(error, kStack)->is(Type::Integer)) return;
     Cell* names = push_call_names(error, std::max(stack_trace_level(), 1));
     *field(error, kStack) = *names;
@@ -521,9 +523,9 @@ void capture_stack(const Cell& error) {
 
 Cell get_call_arg_word(int32_t n) {
     Cell name = stack::get_call_name();
-    Cell value = name.data1 ? *word::get_cell(name) : none::value;
+    Cell value = name.context() ? *word::get_cell(name) : none::value;
     if (!is_a(value.type(), TypeClass::any_function)) return words::word(Word::anon_tag);
-    BufPtr<SeriesBuffer> spec = mem::buffer(value.data2);
+    BufPtr<SeriesBuffer> spec = mem::buffer(value.spec());
     int32_t count = 0;
     for (Cell* cell = mem::ptr<Cell>(spec->offset); cell < mem::ptr<Cell>(spec->tail); cell++) {
         switch (cell->type()) {
@@ -545,7 +547,7 @@ namespace oka::stack {
 
 namespace {
 
-uint32_t frame_symbol(Word w) { return words::word(w).data2 & 0xFFFF; }
+uint32_t frame_symbol(Word w) { return words::word(w).symbol() & 0xFFFF; }
 
 // Frames named <body> or <anon>, or by no word at all, are skipped when frames are named.
 bool is_named(const CallFrame& f) {
@@ -556,7 +558,7 @@ bool is_named(const CallFrame& f) {
 // series node there, not a context, and a name that was never bound reads as a global word.
 Cell name_of(const CallFrame& f) {
     uint32_t symbol = f.symbol();
-    if (symbol == words::id(Sym::self)) return Cell{uint8_t(Type::Word), 0, symbol, uint32_t(-1)};
+    if (symbol == words::id(Sym::self)) return Cell::of(Type::Word).set_symbol(symbol).set_position(-1);
     return word::find_in(f.name_context ? f.name_context : _context::global, symbol);
 }
 
@@ -567,7 +569,7 @@ bool listed_at(int32_t level, const CallFrame& f) {
     if (level > 1) return true;
     Cell name = name_of(f);
     // a name bound to a function's context whose call has ended has no value to read
-    if (!name.data1 || !_context::context_cell(name.data1)->data2) return false;
+    if (!name.context() || !_context::context_cell(name.context())->values()) return false;
     Cell value = *word::get_cell(name);
     return value.is(Type::Function) && !(value.header & function::kCompiled);
 }

@@ -22,10 +22,10 @@ namespace oka::event {
 
 namespace {
 
-constexpr uint32_t kMadeHeader = uint8_t(Type::Event) | kEventHoldsSeries;
+constexpr Cell kMade = Cell::of(Type::Event, kEventHoldsSeries);
 constexpr uint32_t kKeyMask = 0xFFFF;
 // The offset of an event whose spec set none: the pair 0x0.
-constexpr Cell kNoOffset{uint8_t(Type::Pair), 0, 0, 0};
+constexpr Cell kNoOffset = Cell::of(Type::Pair);
 
 // ---- the words of events ----
 
@@ -47,13 +47,13 @@ constexpr Flag kFlagWords[] = {
 // The type code a word names, or 0 for a word that names no event type.
 uint32_t type_code(const Cell& word) {
     for (uint32_t code = 1; code <= std::size(kTypeWords); code++)
-        if (symbol::named_q(word.data2, kTypeWords[code - 1])) return code;
+        if (symbol::named_q(word.symbol(), kTypeWords[code - 1])) return code;
     return 0;
 }
 
 uint32_t flag_bit(const Cell& word) {
     for (const Flag& flag : kFlagWords)
-        if (symbol::named_q(word.data2, flag.word)) return flag.bit;
+        if (symbol::named_q(word.symbol(), flag.word)) return flag.bit;
     return 0;
 }
 
@@ -89,7 +89,7 @@ static_assert(std::size(kFieldBits) == kShift - kAway + 1, "one bit per flag fie
 // The field a word names, or 0.
 int32_t field_index(const Cell& word) {
     for (int32_t field = kType; field <= kOrientation; field++)
-        if (symbol::named_q(word.data2, kFieldWords[field - 1])) return field;
+        if (symbol::named_q(word.symbol(), kFieldWords[field - 1])) return field;
     return 0;
 }
 
@@ -102,14 +102,14 @@ constexpr uint32_t kKeySlot = 4;
 uint32_t block_slot(int32_t field) { return field == kPicked ? 3 : field == kKey ? kKeySlot : uint32_t(field - kFace); }
 
 bool holds_key_q(const Cell& event) {
-    if (!(event.header & kEventHoldsSeries) || !event.data2) return false;
-    return series::rs_buffer_length_q(Cell{uint8_t(Type::Block), 0, event.data2, 0}) > kKeySlot;
+    if (!(event.header & kEventHoldsSeries) || !event.event_block()) return false;
+    return series::rs_buffer_length_q(Cell::of(Type::Block).set_node(event.event_block())) > kKeySlot;
 }
 
 // A field kept in the event's block, or its value when the spec set none of the four.
 const Cell* kept_field(const Cell& event, int32_t field) {
-    if ((event.header & kEventHoldsSeries) && event.data2) {
-        Cell block{uint8_t(Type::Block), 0, event.data2, 0};
+    if ((event.header & kEventHoldsSeries) && event.event_block()) {
+        Cell block = Cell::of(Type::Block).set_node(event.event_block());
         return copy_cell(block::rs_abs_at(block, block_slot(field)).get(), &result);
     }
     if (field == kOffset) return &kNoOffset;
@@ -121,25 +121,25 @@ const Cell* kept_field(const Cell& event, int32_t field) {
 const Cell* flag_words(const Cell& event) {
     Cell* words = block::push_only_s(std::size(kFlagWords));
     for (const Flag& flag : kFlagWords)
-        if (event.data3 & flag.bit) word::make_in(words::id(flag.word), *words);
+        if (event.key_flags() & flag.bit) word::make_in(words::id(flag.word), *words);
     return words;
 }
 
 const Cell* get_field(const Cell& event, int32_t field) {
     switch (field) {
     case kType:
-        if (event.data1 < 1 || event.data1 > std::size(kTypeWords)) return &none::value;
-        return word::push_new(words::id(kTypeWords[event.data1 - 1]));
+        if (event.event_type() < 1 || event.event_type() > std::size(kTypeWords)) return &none::value;
+        return word::push_new(words::id(kTypeWords[event.event_type() - 1]));
     case kFace:
     case kWindow:
     case kOffset:
     case kPicked: return kept_field(event, field);
     case kKey:
         if (holds_key_q(event)) return kept_field(event, field);
-        return event.data3 & kKeyMask ? char_::make_at(&result, event.data3 & kKeyMask) : &none::value;
+        return event.key_flags() & kKeyMask ? char_::make_at(&result, event.key_flags() & kKeyMask) : &none::value;
     case kFlags: return flag_words(event);
     case kOrientation: return &none::value;
-    default: return logic::make_at(&result, event.data3 & kFieldBits[field - kAway]);
+    default: return logic::make_at(&result, event.key_flags() & kFieldBits[field - kAway]);
     }
 }
 
@@ -147,7 +147,7 @@ const Cell* get_field(const Cell& event, int32_t field) {
 
 // A word or get-word that has a value stands for it; any other value stands for itself.
 Cell* resolved(const Cell& value) {
-    if ((value.is(Type::Word) || value.is(Type::GetWord)) && value.data1) {
+    if ((value.is(Type::Word) || value.is(Type::GetWord)) && value.context()) {
         Cell* found = word::get_any(value);
         if (!found->is(Type::Unset)) return found;
         stack::pop(1);
@@ -171,17 +171,17 @@ void set_from_spec(Cell* event, Kept& kept, int32_t field, const Cell& value) {
     switch (field) {
     case kType:
         if (type != Type::Word && type != Type::LitWord) return;
-        event->data1 = type_code(value);
-        if (!event->data1) fire(Err::script_not_event_type, &value);
+        event->set_event_type(type_code(value));
+        if (!event->event_type()) fire(Err::script_not_event_type, &value);
         return;
     case kKey:
-        if (type == Type::Char) event->data3 |= value.data2 & kKeyMask;
+        if (type == Type::Char) event->set_key_flags(event->key_flags() | (value.code_point() & kKeyMask));
         return;
     case kFlags:
         if (type != Type::Block) return;
-        for (uint32_t i = value.data1; i < series::rs_buffer_length_q(value); i++) {
+        for (uint32_t i = value.head(); i < series::rs_buffer_length_q(value); i++) {
             Cell flag = *block::rs_abs_at(value, i);
-            if (flag.is(Type::Word)) event->data3 |= flag_bit(flag);
+            if (flag.is(Type::Word)) event->set_key_flags(event->key_flags() | flag_bit(flag));
         }
         return;
     case kFace:
@@ -201,13 +201,13 @@ void set_from_spec(Cell* event, Kept& kept, int32_t field, const Cell& value) {
 // A spec block of set-words each followed by its value sets the fields it names; the fields it does
 // not name, values of other types and any other cell are passed over.
 const Cell* make(Cell*, Cell* spec, Type) {
-    Cell* event = stack::push(Cell{kMadeHeader, 0, 0, 0});
+    Cell* event = stack::push(kMade);
     if (!spec->is(Type::Block)) return event;
     Kept kept{stack::push(none::value)};
     stack::push(none::value);
     stack::push(kNoOffset);
     integer::push(0);
-    for (uint32_t i = spec->data1; i + 1 < series::rs_buffer_length_q(*spec);) {
+    for (uint32_t i = spec->head(); i + 1 < series::rs_buffer_length_q(*spec);) {
         Cell name = *block::rs_abs_at(*spec, i);
         if (!name.is(Type::SetWord)) {
             i++;
@@ -221,7 +221,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
     if (kept.any) {
         Cell* block = block::push_only_s(kBlockCells);
         for (uint32_t k = 0; k < kBlockCells; k++) block::rs_append(*block, kept.cells[k]);
-        event->data2 = block->data2;
+        event->set_event_block(block->node());
     }
     return event;
 }
@@ -239,7 +239,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     if (!value->is(Type::Word)) fire(Err::script_bad_path_set, path, value);
     uint32_t code = type_code(*value);
     if (!code) fire(Err::script_not_event_type, value);
-    parent->data1 = code;
+    parent->set_event_type(code);
     return value;
 }
 

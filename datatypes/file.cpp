@@ -39,7 +39,7 @@ void write_char(Cell* buffer, uint32_t code_point, bool quoted, int32_t& written
         string::mold_escape_char(buffer, code_point, false);
         written += int32_t(string::rs_length_q(*buffer) - before);
     } else if (escape.empty()) {
-        string::append_char(buffer->data2, code_point);
+        string::append_char(buffer->node(), code_point);
         written++;
     } else {
         string::concatenate_literal(buffer, escape.data(), uint32_t(escape.size()));

@@ -348,7 +348,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareEqual:
     case kCompareNotEqual: return almost_equal_q(a, b) ? 0 : 1;
     case kCompareStrictEqual: return a == b ? 0 : 1;
-    case kCompareSame: return value1->data2 == value2->data2 && value1->data3 == value2->data3 ? 0 : 1;
+    case kCompareSame: return std::bit_cast<uint64_t>(value1->f64()) == std::bit_cast<uint64_t>(value2->f64()) ? 0 : 1;
     default: return order(a, b, op);
     }
 }
@@ -372,7 +372,8 @@ bool odd_q(Cell* value) { return !even_q(value); }
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        oka::random::seed(value->data2 ^ value->data3);
+        uint64_t bits = std::bit_cast<uint64_t>(value->f64());
+        oka::random::seed(uint32_t(bits) ^ uint32_t(bits >> 32));
         unset::box();
         return;
     }

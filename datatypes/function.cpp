@@ -31,12 +31,12 @@ bool same_symbol(uint32_t a, uint32_t b) { return symbol::resolve(a) == symbol::
 // once.
 using Symbols = std::unordered_set<uint32_t>;
 bool is_word_named(const Cell& value, Sym name) {
-    return value.is(Type::Word) && same_symbol(value.data2, words::id(name));
+    return value.is(Type::Word) && same_symbol(value.symbol(), words::id(name));
 }
 
 // The absolute index of the refinement from the head on, or -1.
 int64_t find_refinement(const Cell& block, SpecWord name) {
-    for (uint32_t i = block.data1; i < length_of(block); i++)
+    for (uint32_t i = block.head(); i < length_of(block); i++)
         if (spec_refinement_q(at(block, i), name)) return i;
     return -1;
 }
@@ -100,14 +100,16 @@ bool library_local_q(const Cell& word) {
 void add_local(const Cell& word, Collection& collection) {
     if (collection.globals_only && !library_local_q(word)) return;
     if (!collection.known.insert(symbol::resolve(word.symbol())).second) return;
-    block::rs_append(collection.collected, Cell{uint8_t(Type::Word), word.data1, word.data2, word.data3});
+    block::rs_append(
+        collection.collected,
+        Cell::of(Type::Word).set_context(word.context()).set_symbol(word.symbol()).set_position(word.position()));
 }
 
 // The words that foreach and remove-each take: one word, or the words of a block.
 void add_loop_words(const Cell& words, Collection& collection) {
     if (words.is(Type::Word)) add_local(words, collection);
     if (!words.is(Type::Block)) return;
-    for (uint32_t i = words.data1; i < length_of(words); i++) {
+    for (uint32_t i = words.head(); i < length_of(words); i++) {
         Cell word = at(words, i);
         if (word.is(Type::Word) || word.is(Type::GetWord) || word.is(Type::LitWord)) add_local(word, collection);
     }
@@ -115,9 +117,9 @@ void add_loop_words(const Cell& words, Collection& collection) {
 
 // Walks the blocks and parens of a body for the words it sets.
 void collect_from(const Cell& body, Collection& collection) {
-    if (cycles::find_q(body.data2)) return;
+    if (cycles::find_q(body.node())) return;
     cycles::Scope scope(body);
-    for (uint32_t i = body.data1; i < length_of(body); i++) {
+    for (uint32_t i = body.head(); i < length_of(body); i++) {
         Cell value = at(body, i);
         bool last = i + 1 == length_of(body);
         if (value.is(Type::SetWord)) {
@@ -148,14 +150,14 @@ void collect_declared_locals(const Cell& spec, uint32_t externs, const Cell& col
 // strings may be in it.
 Symbols spec_words(const Cell& spec, bool has_externs) {
     Symbols known;
-    for (uint32_t i = spec.data1; i < length_of(spec); i++) {
+    for (uint32_t i = spec.head(); i < length_of(spec); i++) {
         Cell value = at(spec, i);
         switch (value.type()) {
         case Type::Word:
         case Type::SetWord:
         case Type::LitWord:
         case Type::GetWord:
-        case Type::Refinement: known.insert(symbol::resolve(value.data2)); break;
+        case Type::Refinement: known.insert(symbol::resolve(value.symbol())); break;
         case Type::Block:
         case Type::String: break;
         default:
@@ -201,8 +203,8 @@ void mark_library_code(const Cell& code) {
 
 const Cell* make(Cell*, Cell* spec, Type) {
     if (!spec->is(Type::Block) || block::rs_length_q(*spec) < 2) refuse(*spec);
-    Cell* parts = stack::push(at(*spec, spec->data1));
-    stack::push(at(*spec, spec->data1 + 1));
+    Cell* parts = stack::push(at(*spec, spec->head()));
+    stack::push(at(*spec, spec->head() + 1));
     if (!parts[0].is(Type::Block)) refuse(*spec);
     uint32_t flags = validate(parts[0]);
     if (!parts[1].is(Type::Block)) refuse(*spec);
@@ -217,7 +219,7 @@ void reflect(Cell* value, int32_t field) {
         stack::set_last(*extra(*value, kBody));
     } else if (field_q(field, Sym::words)) {
         // The word table's words are bound to the context at their positions already.
-        Cell words{uint8_t(Type::Block), 0, _context::words_node(value->data1), 0};
+        Cell words = Cell::of(Type::Block).set_node(_context::words_node(value->context()));
         stack::set_last(*block::clone(words, false, false));
     } else {
         fire(Err::internal_not_done);
@@ -235,7 +237,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (value1->type() != value2->type()) return kNotComparable;
-    return compare_identities(int32_t(value1->data3), int32_t(value2->data3), op);
+    return compare_identities(int32_t(value1->extras()), int32_t(value2->extras()), op);
 }
 
 // A routine's form is charged the budget of a function's.
@@ -282,7 +284,8 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     if (own_context && building_library && library) add_library_locals(*result, *body_copy);
     if (own_context) context = _context::make(*result);
     if (building_library) flags |= kCompiled;
-    Cell function{uint32_t(Type::Function) | flags, context, result->data2, extras->data2};
+    Cell function =
+        Cell::of(Type::Function, flags).set_context(context).set_spec(result->node()).set_extras(extras->node());
     *_context::self_cell(context) = function;
     if (own_context && !body_copy->is(Type::None)) _context::bind(*body_copy, context, false);
     *result = function;
@@ -294,7 +297,7 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
 // refuses it, and with it every value that may not follow a doc string, a refinement or a return
 // declaration.
 uint32_t validate(const Cell& spec) {
-    uint32_t i = spec.data1, end = length_of(spec);
+    uint32_t i = spec.head(), end = length_of(spec);
     int32_t flags = 0;
     if (i < end && at(spec, i).is(Type::Block)) {
         flags = spec_flags(at(spec, i++));
@@ -313,7 +316,7 @@ uint32_t validate(const Cell& spec) {
             if (types_follow) check_types(at(spec, ++i));
             break;
         case Type::SetWord:
-            if (!same_symbol(value.data2, words::id(Sym::return_)) || return_seen || local_seen || !types_follow)
+            if (!same_symbol(value.symbol(), words::id(Sym::return_)) || return_seen || local_seen || !types_follow)
                 refuse(spec);
             return_seen = true;
             i++;
@@ -334,7 +337,7 @@ uint32_t validate(const Cell& spec) {
 
 int32_t spec_flags(const Cell& attributes) {
     int32_t flags = 0;
-    for (uint32_t i = attributes.data1; i < length_of(attributes); i++) {
+    for (uint32_t i = attributes.head(); i < length_of(attributes); i++) {
         Cell value = at(attributes, i);
         if (!value.is(Type::Word)) return -1;
         if (is_word_named(value, Sym::trace)) flags |= kTrace;
@@ -344,7 +347,7 @@ int32_t spec_flags(const Cell& attributes) {
 }
 
 void check_types(const Cell& types) {
-    for (uint32_t i = types.data1; i < length_of(types); i++) {
+    for (uint32_t i = types.head(); i < length_of(types); i++) {
         Cell element = at(types, i);
         if (!type_specifier_q(element)) fire_with(Err::script_invalid_type_spec, element);
     }
@@ -352,15 +355,15 @@ void check_types(const Cell& types) {
 
 void check_duplicates(const Cell& spec) {
     Symbols seen;
-    for (uint32_t i = spec.data1; i < length_of(spec); i++) {
+    for (uint32_t i = spec.head(); i < length_of(spec); i++) {
         Cell word = at(spec, i);
-        if (is_a(word.type(), TypeClass::all_word) && !seen.insert(symbol::resolve(word.data2)).second)
+        if (is_a(word.type(), TypeClass::all_word) && !seen.insert(symbol::resolve(word.symbol())).second)
             fire_with(Err::script_dup_vars, word);
     }
 }
 
 int32_t count_locals(const Cell& spec, uint32_t start, bool need_local) {
-    for (uint32_t i = spec.data1 + start; i < length_of(spec); i++) {
+    for (uint32_t i = spec.head() + start; i < length_of(spec); i++) {
         if (!spec_refinement_q(at(spec, i), SpecWord::local)) continue;
         int32_t count = 1;
         for (uint32_t j = i + 1; j < length_of(spec); j++) count += at(spec, j).is(Type::Word);
@@ -391,10 +394,10 @@ Cell* collect_words(const Cell& spec, const Cell& body) {
     return result;
 }
 
-Cell spec_of(const Cell& value) { return Cell{uint8_t(Type::Block), 0, value.data2, 0}; }
+Cell spec_of(const Cell& value) { return Cell::of(Type::Block).set_node(value.spec()); }
 
 BufPtr<Cell> extra(const Cell& function, Extra which) {
-    return block::rs_abs_at(Cell{uint8_t(Type::Block), 0, function.data3, 0}, which);
+    return block::rs_abs_at(Cell::of(Type::Block).set_node(function.extras()), which);
 }
 
 int32_t mold_copy(const Cell& value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
@@ -408,7 +411,7 @@ int32_t mold_copy(const Cell& value, Cell* buffer, const MoldOptions& options, i
 bool field_q(int32_t symbol, Sym field) { return same_symbol(uint32_t(symbol), words::id(field)); }
 
 bool spec_refinement_q(const Cell& value, SpecWord name) {
-    return value.is(Type::Refinement) && same_symbol(value.data2, words::spec_word(name).data2);
+    return value.is(Type::Refinement) && same_symbol(value.symbol(), words::spec_word(name).symbol());
 }
 
 int32_t compare_identities(int32_t identity1, int32_t identity2, int32_t op) {
@@ -434,7 +437,10 @@ Cell* push(const Cell& spec, const Cell& body, uint32_t code, int32_t return_typ
     Cell* extras =
         function::push_extras(*body_slot, function::integer_of(int32_t(code)), function::integer_of(return_type));
     Node context = _context::make(*result);
-    *result = Cell{uint32_t(Type::Routine) | (unconverted ? kUnconverted : 0), context, result->data2, extras->data2};
+    *result = Cell::of(Type::Routine, unconverted ? kUnconverted : 0)
+                  .set_context(context)
+                  .set_spec(result->node())
+                  .set_extras(extras->node());
     count_args(result);
     stack::top = result + 1;
     return result;

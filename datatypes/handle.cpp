@@ -19,7 +19,7 @@ static_assert(std::size(kClassNames) == 6, "six handle classes, numbered from 0"
 
 // The value as 8 upper-case hexadecimal digits (two's complement) and "h": 0000002Ah.
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
-    part = string::write_token(buffer, string::to_hex(int32_t(value->data2), false), false, part);
+    part = string::write_token(buffer, string::to_hex(value->handle_value(), false), false, part);
     return string::write_token(buffer, "h", false, part);
 }
 
@@ -29,7 +29,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
     Cell handle = *value;  // the value may lie in a buffer that writing moves
     part = string::write_token(buffer, "#[handle! ", false, part);
     part = form(&handle, buffer, nullptr, part);
-    uint32_t kind = handle.data1;
+    uint32_t kind = handle.handle_class();
     if (kind > 0 && kind < std::size(kClassNames)) {
         part = string::write_token(buffer, " ", false, part);
         part = string::write_token(buffer, kClassNames[kind], false, part);
@@ -40,7 +40,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // By value alone, whatever the classes and the op.
 int32_t compare(Cell* value1, Cell* value2, int32_t) {
     if (!value2->is(Type::Handle)) return kNotComparable;
-    int32_t a = int32_t(value1->data2), b = int32_t(value2->data2);
+    int32_t a = value1->handle_value(), b = value2->handle_value();
     return a < b ? -1 : a > b ? 1 : 0;
 }
 

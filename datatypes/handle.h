@@ -27,7 +27,7 @@ namespace oka::handle {
 void init();
 
 inline Cell* make_at(Cell* cell, int32_t value, HandleClass kind) {
-    *cell = Cell{uint8_t(Type::Handle), uint32_t(kind), uint32_t(value), uint32_t(-1)};
+    *cell = Cell::of(Type::Handle).set_handle_class(uint32_t(kind)).set_handle_value(value).set_slot(-1);
     return cell;
 }
 // The null handle: value 0 of the null class, the value of the word null-handle.

@@ -86,21 +86,21 @@ bool any_word_type_q(const Cell& key, int32_t op) {
 Cell* index_block(Cell* block, uint32_t size) {
     Node table = hashtable::init(std::max(size, 1u), block, hashtable::kValues);
     block->header = uint8_t(Type::Hash);
-    block->data3 = table;
+    block->set_table(table);
     return block;
 }
 
 // A whole copy duplicates the index; any other indexes the cells it copied.
 const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
-    bool whole = value->data1 == 0 && !options.part && !options.deep && !options.types;
-    Node table = value->data3;
+    bool whole = value->head() == 0 && !options.part && !options.deep && !options.types;
+    Node table = value->table();
     const Cell* copied = datatype::action<Act::copy>(Type::Block)(value, result, options);
     if (copied != result) return copied;
     Node copy_table = whole && table
-                          ? hashtable::copy(table, result->data2)
+                          ? hashtable::copy(table, result->node())
                           : hashtable::init(std::max(series::rs_length_q(*result), 1u), result, hashtable::kValues);
     result->header = uint8_t(Type::Hash);
-    result->data3 = copy_table;
+    result->set_table(copy_table);
     return result;
 }
 

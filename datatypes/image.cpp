@@ -48,7 +48,7 @@ static_assert(std::size(kSignatures) == 7, "PNG, JPEG, BMP, two of GIF and two o
 // ---- records ----
 
 Cell* empty_at(Cell* cell, uint32_t width = 0, uint32_t height = 0) {
-    *cell = Cell{uint8_t(Type::Image), 0, 0, height << 16 | width};
+    *cell = Cell::of(Type::Image).set_image_size(height << 16 | width);
     return cell;
 }
 
@@ -60,15 +60,22 @@ Cell* image_at(Cell* cell, MakePixels make_pixels) {
     Node record = alloc::alloc_series(sizeof(int32_t), 1, 0);
     int32_t handle = make_pixels();
     *mem::ptr<int32_t>(mem::buffer(record)->offset) = handle;
-    *cell = Cell{uint8_t(Type::Image), 0, record, os_image::height(handle) << 16 | os_image::width(handle)};
+    *cell =
+        Cell::of(Type::Image).set_node(record).set_image_size(os_image::height(handle) << 16 | os_image::width(handle));
     return cell;
 }
 
 // ---- pixels as tuples ----
 
+// The first four bytes of a tuple as one word, the first byte lowest.
+uint32_t tuple_word(const Cell& tuple) {
+    uint32_t word;
+    std::memcpy(&word, tuple.tuple_bytes().data(), sizeof word);
+    return word;
+}
+
 uint32_t pixel_of_tuple(const Cell& tuple) {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &tuple.data1, 4);
+    Bytes12 bytes = tuple.tuple_bytes();
     uint32_t alpha = tuple::length_of(tuple) >= 4 ? 255u - bytes[3] : 255u;
     return alpha << 24 | uint32_t(bytes[0]) << 16 | uint32_t(bytes[1]) << 8 | bytes[2];
 }
@@ -96,7 +103,7 @@ uint32_t get_position(const Cell& image, const Cell& index, bool one_based, bool
     } else {
         fire(Err::script_invalid_arg, &index);
     }
-    int64_t pos = int64_t(image.data1) + i - (one_based && i > 0 ? 1 : 0);
+    int64_t pos = int64_t(image.head()) + i - (one_based && i > 0 ? 1 : 0);
     if (pos < 0 || pos >= n) {
         pos = pos < 0 ? 0 : n;
         i = 0;
@@ -109,7 +116,7 @@ uint32_t get_position(const Cell& image, const Cell& index, bool one_based, bool
 
 BufPtr<uint8_t> bytes_from_head(const Cell& binary, uint32_t* count) {
     *count = series::rs_length_q(binary);
-    return series::unit_at(binary, std::min(binary.data1, series::rs_buffer_length_q(binary)));
+    return series::unit_at(binary, std::min(binary.head(), series::rs_buffer_length_q(binary)));
 }
 
 void set_plane_from_bytes(std::span<uint32_t> pixels, const Cell& binary, Plane plane) {
@@ -150,7 +157,8 @@ const Cell* set_data(Cell* image, Cell* value, Plane plane) {
     if (value->is(Type::Binary))
         set_plane_from_bytes(lock.pixels(), *value, plane);
     else
-        set_plane_from_word(lock.pixels(), value->is(Type::Tuple) ? value->data1 : value->data2, plane);
+        set_plane_from_word(lock.pixels(), value->is(Type::Tuple) ? tuple_word(*value) : uint32_t(value->int32()),
+                            plane);
     return value;
 }
 
@@ -181,7 +189,7 @@ Cell* copy_rect(const Cell& image, Cell* result, uint32_t x, uint32_t y, int64_t
 
 // copy /part with a pair: a rectangle from the head's column and row; a negative pair reaches up and left.
 Cell* copy_part_pair(const Cell& image, Cell* result, const Cell& part) {
-    int64_t w = width_of(image), h = height_of(image), o = image.data1;
+    int64_t w = width_of(image), h = height_of(image), o = image.head();
     int64_t px = pair::x_of(part), py = pair::y_of(part), x = o % w, y = o / w;
     if (px > 0 && py > 0 && o < w * h)
         return copy_rect(image, result, uint32_t(x), uint32_t(y), std::min(w - x, px), std::min(h - y, py));
@@ -201,14 +209,14 @@ Cell* copy_part_pair(const Cell& image, Cell* result, const Cell& part) {
 }
 
 const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
-    int64_t w = width_of(*value), h = height_of(*value), o = value->data1;
+    int64_t w = width_of(*value), h = height_of(*value), o = value->head();
     if (w == 0 || h == 0) return empty_at(result);
     const Cell* part = options.part;
     if (!part) return copy_rect(*value, result, uint32_t(o % w), uint32_t(o / w), w - o % w, h - o / w);
     if (part->is(Type::Integer)) fire(Err::internal_not_done);
     if (part->is(Type::Pair)) return copy_part_pair(*value, result, *part);
-    if (!part->is(Type::Image) || part->data2 != value->data2) error::fire_refinement("part", part);
-    int64_t s = std::min(value->data1, part->data1), e = std::max(value->data1, part->data1);
+    if (!part->is(Type::Image) || part->node() != value->node()) error::fire_refinement("part", part);
+    int64_t s = std::min(value->head(), part->head()), e = std::max(value->head(), part->head());
     return copy_rect(*value, result, uint32_t(s % w), uint32_t(s / w), e % w - s % w, e / w - s / w);
 }
 
@@ -223,7 +231,7 @@ const Cell* make(Cell* proto, Cell* spec, Type) {
         return copy(proto, result, {});
     }
     Cell items[3];
-    for (uint32_t i = 0; i < std::min(length, 3u); i++) items[i] = *block::rs_abs_at(*spec, spec->data1 + i);
+    for (uint32_t i = 0; i < std::min(length, 3u); i++) items[i] = *block::rs_abs_at(*spec, spec->head() + i);
     if (!items[0].is(Type::Pair)) fire(Err::script_invalid_arg, &items[0]);
     const Cell *rgb = nullptr, *colour = nullptr, *alpha = nullptr;
     if (length > 1) {
@@ -287,7 +295,7 @@ const Cell* poke(Cell* image, int32_t index, Cell* value, Cell* index_cell) {
 // Pastes the source from its first pixel with its top-left corner at the head, clipped at the right and
 // bottom edges; the head moves just past the pasted block's last row.
 void paste(Cell* image, const Cell& source) {
-    uint32_t w = width_of(*image), h = height_of(*image), head = image->data1;
+    uint32_t w = width_of(*image), h = height_of(*image), head = image->head();
     uint32_t sw = width_of(source), sh = height_of(source), x0 = head % w, y0 = head / w;
     if (sw == 0 || sh == 0) return;
     uint32_t columns = std::min(sw, w - x0), rows = std::min(sh, h - y0);
@@ -296,26 +304,26 @@ void paste(Cell* image, const Cell& source) {
     for (uint32_t row = 0; row < rows; row++)
         std::copy_n(from.pixels().begin() + ptrdiff_t(size_t(row) * sw), columns,
                     to.pixels().begin() + ptrdiff_t(size_t(y0 + row) * w + x0));
-    image->data1 = (y0 + rows - 1) * w + x0 + columns;
+    image->set_head((y0 + rows - 1) * w + x0 + columns);
 }
 
 void change(Cell* image, Cell* value, const EditOptions& options) {
     if (options.dup > 1 || options.part >= 0) fire(Err::internal_not_done);
     if (value->is(Type::Tuple)) {
-        if (image->data1 >= pixel_count(*image)) fire(Err::script_out_of_range, value);
-        os_image::set_pixel(pixels_of(*image), image->data1, pixel_of_tuple(*value));
-        image->data1++;
+        if (image->head() >= pixel_count(*image)) fire(Err::script_out_of_range, value);
+        os_image::set_pixel(pixels_of(*image), image->head(), pixel_of_tuple(*value));
+        image->set_head(image->head() + 1);
         return;
     }
     if (!value->is(Type::Image)) error::fire_on_type(Err::script_invalid_arg, value->type());
-    if (image->data1 < pixel_count(*image)) paste(image, *value);
+    if (image->head() < pixel_count(*image)) paste(image, *value);
 }
 
 // ---- comparison ----
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (!value2->is(Type::Image)) return -2;
-    bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1;
+    bool same = value1->node() == value2->node() && value1->head() == value2->head();
     if (op == kCompareSame) return same ? 0 : -1;
     if (same && op <= kCompareStrictEqual) return 0;
     if (op > kCompareStrictEqual && op != kCompareSort && op != kCompareCaseSort && op != kCompareFind) return -2;
@@ -363,7 +371,7 @@ int32_t write_image(const Cell& image, Cell* buffer, const MoldOptions& options,
     if (!options.only) part = string::write_token(buffer, "make image! [", false, part);
     std::string size = std::to_string(width_of(image)) + "x" + std::to_string(height_of(image));
     part = string::write_token(buffer, size.c_str(), false, part);
-    if (!image.data2) {
+    if (!image.node()) {
         part = string::write_token(buffer, " #{}", false, part);
     } else {
         os_image::Lock lock(pixels_of(image), false);
@@ -389,7 +397,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     if (element->is(Type::Integer) || element->is(Type::Pair))
         return value ? poke(parent, 0, value, element) : pick(parent, 0, element);
     if (element->is(Type::Word)) {
-        uint32_t symbol = element->data2;
+        uint32_t symbol = element->symbol();
         if (symbol::named_q(symbol, Sym::size) && !value)
             return pair::push(int32_t(width_of(*parent)), int32_t(height_of(*parent)));
         for (auto [name, plane] :
@@ -402,15 +410,15 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
 
 // ---- movement ----
 
-void at() { arg(0)->data1 = get_position(*arg(0), *arg(1), true); }
-void skip() { arg(0)->data1 = get_position(*arg(0), *arg(1), false); }
+void at() { arg(0)->set_head(get_position(*arg(0), *arg(1), true)); }
+void skip() { arg(0)->set_head(get_position(*arg(0), *arg(1), false)); }
 void back() {
-    if (arg(0)->data1 > 0) arg(0)->data1--;
+    if (arg(0)->head() > 0) arg(0)->set_head(arg(0)->head() - 1);
 }
 void next() {
-    if (arg(0)->data1 < pixel_count(*arg(0))) arg(0)->data1++;
+    if (arg(0)->head() < pixel_count(*arg(0))) arg(0)->set_head(arg(0)->head() + 1);
 }
-void tail() { arg(0)->data1 = pixel_count(*arg(0)); }
+void tail() { arg(0)->set_head(pixel_count(*arg(0))); }
 void tail_q() { logic::box(image::tail_q(*arg(0))); }
 int32_t length_q(Cell* image) { return int32_t(pixel_count(*image)); }
 
@@ -458,7 +466,7 @@ Cell* make_from_argb(Cell* cell, uint32_t width, uint32_t height, const uint8_t*
     return image_at(cell, [&] { return os_image::make_from(width, height, argb); });
 }
 
-int32_t pixels_of(const Cell& image) { return *mem::ptr<int32_t>(mem::buffer(image.data2)->offset); }
+int32_t pixels_of(const Cell& image) { return *mem::ptr<int32_t>(mem::buffer(image.node())->offset); }
 
 Cell* extract_data(const Cell& image, Plane plane) {
     static constexpr uint32_t kBytes[] = {1, 3, 4};
@@ -467,7 +475,7 @@ Cell* extract_data(const Cell& image, Plane plane) {
     Cell* result = binary::make_at(stack::push_next(), size);
     if (n == 0) return result;
     os_image::Lock lock(pixels_of(source), false);
-    BufPtr<SeriesBuffer> b = mem::buffer(result->data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(result->node());
     uint8_t* out = mem::ptr<uint8_t>(b->offset);
     for (uint32_t p : lock.pixels()) {
         switch (plane) {

@@ -45,7 +45,7 @@ Crop cut_to_source(const Cell& source, Crop crop) {
 // The source's pixels (or the cut crop's, copied out) mapped into the quadrilateral.
 std::optional<image_ops::Pixels> mapped(const Cell& source, const std::optional<Crop>& crop,
                                         const image_ops::Quad& quad, image_ops::Placement& placement) {
-    if (source.data2 == 0) return std::nullopt;
+    if (source.node() == 0) return std::nullopt;
     int32_t width = int32_t(width_of(source)), height = int32_t(height_of(source));
     os_image::Lock lock(pixels_of(source), false);
     if (!crop) return image_ops::transform(lock.pixels().data(), width, height, quad, placement);

@@ -56,7 +56,7 @@ int32_t from_binary(const Cell& binary) {
 const Cell* to(Cell*, Cell* spec, Type) {
     switch (spec->type()) {
     case Type::Integer:
-    case Type::Char: return answer(int32_t(spec->data2));
+    case Type::Char: return answer(spec->int32());
     case Type::Float:
     case Type::Percent: return answer(from_float(spec->f64()));
     case Type::Time: return answer(from_float(std::round(spec->f64())));  // halves away from zero
@@ -71,7 +71,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
 }
 
 const Cell* make(Cell* proto, Cell* spec, Type target) {
-    if (spec->is(Type::Logic)) return answer(spec->data1 ? 1 : 0);
+    if (spec->is(Type::Logic)) return answer(spec->truth() ? 1 : 0);
     return to(proto, spec, target);
 }
 
@@ -90,7 +90,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (exact && !value2->is(Type::Integer)) return 1;
     switch (value2->type()) {
     case Type::Integer:
-    case Type::Char: return sign_of(int64_t(get(*value1)) - int32_t(value2->data2));
+    case Type::Char: return sign_of(int64_t(get(*value1)) - value2->int32());
     case Type::Float:
     case Type::Percent:
     case Type::Time: {
@@ -167,12 +167,12 @@ void round(Cell* value, const RoundOptions& options) {
 // Also char!'s random: the draw keeps the value's type, so a random char is a char.
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        oka::random::seed(value->data2);
+        oka::random::seed(value->int32());
         unset::box();
         return;
     }
     Cell drawn = *value;
-    drawn.data2 = uint32_t(oka::random::int_(secure, get(*value)));
+    drawn.set_int32(uint32_t(oka::random::int_(secure, get(*value))));
     stack::set_last(drawn);
 }
 

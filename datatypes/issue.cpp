@@ -19,13 +19,13 @@ namespace {
 Cell result;  // the answer of make and to, copied out by the dispatcher at once
 
 Cell* make_named(Cell* cell, uint32_t symbol, Type type = Type::Issue) {
-    *cell = Cell{uint8_t(type), _context::global, symbol, uint32_t(-1)};
+    *cell = Cell::of(type).set_context(_context::global).set_symbol(symbol).set_position(-1);
     return cell;
 }
 
 // A surrogate has no UTF-8 form: a name holding one could never be written out.
 bool holds_surrogate(const Cell& text) {
-    for (uint32_t i = text.data1; i < string::rs_abs_length_q(text); i++)
+    for (uint32_t i = text.head(); i < string::rs_abs_length_q(text); i++)
         if (unicode::surrogate_q(string::rs_abs_at(text, i))) return true;
     return false;
 }
@@ -40,9 +40,9 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
         if (holds_surrogate(*spec)) refuse(spec, target);
         return make_named(&result, symbol::make_from_string(*spec), target);
     case Type::Char: {
-        if (unicode::surrogate_q(spec->data2)) refuse(spec, target);
+        if (unicode::surrogate_q(spec->code_point())) refuse(spec, target);
         char name[4];
-        uint32_t length = unicode::cp_to_utf8(spec->data2, reinterpret_cast<uint8_t*>(name));
+        uint32_t length = unicode::cp_to_utf8(spec->code_point(), reinterpret_cast<uint8_t*>(name));
         return make_named(&result, symbol::make(std::string_view(name, length)), target);
     }
     default:
@@ -55,7 +55,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
 }
 
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    string::append_char(buffer->data2, '#');
+    string::append_char(buffer->node(), '#');
     return word::form(value, buffer, options.limit, part - 1);
 }
 
@@ -100,7 +100,7 @@ Cell* push(const Cell& word) {
 
 // Bytes stand for characters here: any name with a byte beyond ASCII is refused anyway.
 int32_t from_hex(const Cell& issue) {
-    std::string_view name = symbol::name(issue.data2);
+    std::string_view name = symbol::name(issue.symbol());
     if (name.size() > 8) fire(Err::script_invalid_data, &issue);
     uint32_t value = 0;
     for (char c : name) {

@@ -6,8 +6,8 @@
 
 namespace oka::logic {
 
-inline constexpr Cell true_value{uint8_t(Type::Logic), 1, 0, 0};
-inline constexpr Cell false_value{uint8_t(Type::Logic), 0, 0, 0};
+inline constexpr Cell true_value = Cell::of(Type::Logic).set_truth(1);
+inline constexpr Cell false_value = Cell::of(Type::Logic);
 
 void init();
 

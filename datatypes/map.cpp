@@ -34,21 +34,23 @@ static_assert(std::popcount(kKeyTypes) == 24, "a map takes keys of 24 types");
 BufPtr<Cell> cell_at(Node entries, uint32_t index) {
     return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(entries)->offset) + index);
 }
-uint32_t cells_of(const Cell& map) { return mem::buffer(map.data2)->length(); }
+uint32_t cells_of(const Cell& map) { return mem::buffer(map.node())->length(); }
 
 // A removed entry's value cell: header word 0, a cell of no type.
 bool vacant_q(const Cell& value) { return value.header == 0; }
-bool live_at_q(const Cell& map, uint32_t key_index) { return !vacant_q(*cell_at(map.data2, key_index + 1)); }
+bool live_at_q(const Cell& map, uint32_t key_index) { return !vacant_q(*cell_at(map.node(), key_index + 1)); }
 
 // The entry block as a block! value, at `head`.
-Cell entries_view(const Cell& map, uint32_t head = 0) { return Cell{uint8_t(Type::Block), head, map.data2, 0}; }
+Cell entries_view(const Cell& map, uint32_t head = 0) {
+    return Cell::of(Type::Block).set_head(head).set_node(map.node());
+}
 
 // ---- keys ----
 
 // Pushes the key at `index` as the map hands it out: a set-word as a word! when `as_word`, a text or
 // binary as a copy, so that changing what a caller was given cannot change a key under its hash.
 Cell* push_key(const Cell& map, uint32_t index, bool as_word) {
-    Cell* key = stack::push(*cell_at(map.data2, index));
+    Cell* key = stack::push(*cell_at(map.node(), index));
     if (as_word && key->is(Type::SetWord)) key->header = uint8_t(Type::Word);
     if (is_a(key->type(), TypeClass::any_string) || key->is(Type::Binary)) series::copy(key, key, CopyOptions{});
     return key;
@@ -60,7 +62,7 @@ int32_t lookup_op(bool case_, bool same = false) {
 
 // The index of the key cell of the live entry of `key` (fixed) under the compare op, or -1.
 int32_t find_entry(const Cell& map, Cell* key, int32_t op) {
-    int32_t at = hashtable::probe_key(map.data3, key, op).position;
+    int32_t at = hashtable::probe_key(map.table(), key, op).position;
     return at >= 0 && live_at_q(map, uint32_t(at)) ? at : -1;
 }
 
@@ -102,13 +104,13 @@ uint32_t add_entry(const Cell& map, Cell* key, const Cell* path, const hashtable
     Cell* stored = stack::push(*key);
     stored->clear_new_line();
     preprocess_key(stored, path);
-    Node entries = map.data2;
+    Node entries = map.node();
     uint32_t at = mem::buffer(entries)->length();
     alloc::alloc_tail_bytes(entries, 2 * sizeof(Cell));
     *cell_at(entries, at) = *stored;
     *cell_at(entries, at + 1) = unset::value;
     PendingEntry pending(entries);
-    hashtable::add_key(map.data3, probe, at);
+    hashtable::add_key(map.table(), probe, at);
     pending.keep();
     stack::pop(1);
     return at;
@@ -117,11 +119,11 @@ uint32_t add_entry(const Cell& map, Cell* key, const Cell* path, const hashtable
 // Stores the value (fixed) under the key (fixed): into its entry, revived when vacant, or into a new
 // one. Answers the index of the value cell.
 uint32_t store(const Cell& map, Cell* key, const Cell* value, bool case_, const Cell* path) {
-    hashtable::KeyProbe probe = hashtable::probe_key(map.data3, key, lookup_op(case_));
+    hashtable::KeyProbe probe = hashtable::probe_key(map.table(), key, lookup_op(case_));
     bool found = probe.position >= 0;
     uint32_t at = found ? uint32_t(probe.position) : add_entry(map, key, path, probe);
-    if (found && !live_at_q(map, at)) hashtable::record(map.data3)->count++;
-    Cell* cell = cell_at(map.data2, at + 1).get();
+    if (found && !live_at_q(map, at)) hashtable::record(map.table())->count++;
+    Cell* cell = cell_at(map.node(), at + 1).get();
     *cell = *value;
     cell->clear_new_line();
     return at + 1;
@@ -130,7 +132,7 @@ uint32_t store(const Cell& map, Cell* key, const Cell* value, bool case_, const 
 // The words of the block being made a map are set-words before the table looks for repeated keys,
 // which it compares as they are.
 void retype_word_keys(const Cell& block) {
-    BufPtr<Cell> cells = cell_at(block.data2, 0);
+    BufPtr<Cell> cells = cell_at(block.node(), 0);
     for (uint32_t i = 0; i < cells_of(block); i += 2)
         if (is_a(cells[i].type(), TypeClass::any_word)) cells[i].header = uint8_t(Type::SetWord);
 }
@@ -138,9 +140,9 @@ void retype_word_keys(const Cell& block) {
 // Normalises each key of a block being made a map, after the table merged the repeated ones.
 void preprocess_keys(const Cell& map) {
     for (uint32_t i = 0; i < cells_of(map); i += 2) {
-        Cell* key = stack::push(*cell_at(map.data2, i));
+        Cell* key = stack::push(*cell_at(map.node(), i));
         preprocess_key(key, key);
-        *cell_at(map.data2, i) = *key;
+        *cell_at(map.node(), i) = *key;
         stack::pop(1);
     }
 }
@@ -151,8 +153,8 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
     Cell* entries = stack::push(entries_view(*value));
     datatype::action<Act::copy>(Type::Block)(entries, result,
                                              CopyOptions{.deep = options.deep, .types = options.types});
-    Node table = hashtable::copy(value->data3, result->data2);
-    *result = Cell{uint8_t(Type::Map), 0, result->data2, table};
+    Node table = hashtable::copy(value->table(), result->node());
+    *result = Cell::of(Type::Map).set_node(result->node()).set_table(table);
     return result;
 }
 
@@ -179,7 +181,7 @@ const Cell* build(Cell* spec, bool conversion) {
         uint32_t count = series::rs_length_q(*spec);
         if (count % 2) fire(Err::script_invalid_arg, spec);
         Cell* block = block::clone(*spec, false, false);
-        BufPtr<Cell> cells = cell_at(block->data2, 0);
+        BufPtr<Cell> cells = cell_at(block->node(), 0);
         for (uint32_t i = 0; i < count; i++) cells[i].clear_new_line();
         return make_at(block, std::max(count, 2u));
     }
@@ -216,7 +218,7 @@ Cell* push_reflected(const Cell& map, Field field) {
             block::rs_append(*result, *key);
             stack::pop(1);
         }
-        if (field != Field::words) block::rs_append(*result, *cell_at(map.data2, i + 1));
+        if (field != Field::words) block::rs_append(*result, *cell_at(map.node(), i + 1));
     }
     return result;
 }
@@ -243,10 +245,10 @@ int32_t serialize(Cell* map, Cell* buffer, const MoldOptions& options, int32_t p
             if (indented) part = block::write_indent(buffer, level, part);
             if (!indented && !first) part = write(buffer, separator, part);
             first = false;
-            Cell* key = stack::push(*cell_at(map->data2, i));
+            Cell* key = stack::push(*cell_at(map->node(), i));
             part = actions::call<Act::mold>(key, buffer, options.inner(), part, level);
             part = write(buffer, " ", part);
-            *key = *cell_at(map->data2, i + 1);
+            *key = *cell_at(map->node(), i + 1);
             part = actions::call<Act::mold>(key, buffer, options.inner(), part, level);
             stack::pop(1);
             if (indented) part = write(buffer, separator, part);
@@ -281,19 +283,19 @@ int32_t compare_entries(const Cell& map1, const Cell& map2, int32_t op) {
     int32_t result = 0;
     for (uint32_t i = 0; i < cells_of(map1) && result == 0; i += 2) {
         if (!live_at_q(map1, i)) continue;
-        Cell* key = stack::push(*cell_at(map1.data2, i));
+        Cell* key = stack::push(*cell_at(map1.node(), i));
         result = 1;
         if (strict) {
             int32_t at = find_entry(map2, key, kCompareStrictEqual);
             if (at >= 0)
-                result = block::compare_cells(*cell_at(map1.data2, i + 1), *cell_at(map2.data2, uint32_t(at) + 1),
+                result = block::compare_cells(*cell_at(map1.node(), i + 1), *cell_at(map2.node(), uint32_t(at) + 1),
                                               kCompareStrictEqual);
         } else {
             hashtable::Cursor cursor;
-            for (int32_t at = hashtable::get_next(map2.data3, key, cursor); at >= 0 && result != 0;
-                 at = hashtable::get_next(map2.data3, key, cursor)) {
+            for (int32_t at = hashtable::get_next(map2.table(), key, cursor); at >= 0 && result != 0;
+                 at = hashtable::get_next(map2.table(), key, cursor)) {
                 if (!live_at_q(map2, uint32_t(at))) continue;
-                result = block::compare_cells(*cell_at(map1.data2, i + 1), *cell_at(map2.data2, uint32_t(at) + 1),
+                result = block::compare_cells(*cell_at(map1.node(), i + 1), *cell_at(map2.node(), uint32_t(at) + 1),
                                               kCompareEqual);
             }
         }
@@ -303,10 +305,10 @@ int32_t compare_entries(const Cell& map1, const Cell& map2, int32_t op) {
 }
 
 int32_t compare_each(const Cell& map1, const Cell& map2, int32_t op) {
-    bool same = map1.data2 == map2.data2 && map1.data1 == map2.data1;
+    bool same = map1.node() == map2.node() && map1.head() == map2.head();
     if (op == kCompareSame) return same ? 0 : -1;
     if (same) return 0;
-    if (cycles::find_q(map1.data2)) return cycles::find_q(map2.data2) ? 0 : -1;
+    if (cycles::find_q(map1.node())) return cycles::find_q(map2.node()) ? 0 : -1;
     if (rs_length_q(map1) != rs_length_q(map2)) return 1;
     if (rs_length_q(map1) == 0) return 0;
     cycles::Scope entered1(map1), entered2(map2);
@@ -324,7 +326,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareSame:
     case kCompareFind: return compare_each(*value1, *value2, op);
     case kCompareSort:
-    case kCompareCaseSort: return (value1->data2 > value2->data2) - (value1->data2 < value2->data2);
+    case kCompareCaseSort: return (value1->node() > value2->node()) - (value1->node() < value2->node());
     default: return kNotComparable;
     }
 }
@@ -334,14 +336,14 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (!value) {
         int32_t at = find_entry(*parent, element, lookup_op(step.case_));
-        return at < 0 ? &none::value : cell_at(parent->data2, uint32_t(at) + 1).get();
+        return at < 0 ? &none::value : cell_at(parent->node(), uint32_t(at) + 1).get();
     }
     Cell path = step.path ? *step.path : none::value;
-    return cell_at(parent->data2, store(*parent, element, value, step.case_, &path)).get();
+    return cell_at(parent->node(), store(*parent, element, value, step.case_, &path)).get();
 }
 
 void clear(Cell* map) {
-    hashtable::clear(map->data3);
+    hashtable::clear(map->table());
     stack::set_last(*map);
 }
 
@@ -353,7 +355,7 @@ const Cell* find(Cell* map, Cell* value, const FindOptions& options) {
 
 const Cell* select(Cell* map, Cell* value, const SelectOptions& options) {
     int32_t at = find_entry(*map, value, lookup_op(options.case_, options.same));
-    return at < 0 ? &none::value : cell_at(map->data2, uint32_t(at) + 1).get();
+    return at < 0 ? &none::value : cell_at(map->node(), uint32_t(at) + 1).get();
 }
 
 int32_t length_q(Cell* map) { return int32_t(rs_length_q(*map)); }
@@ -362,7 +364,7 @@ int32_t length_q(Cell* map) { return int32_t(rs_length_q(*map)); }
 void remove(Cell* map, Cell*, Cell* key) {
     if (!key) fire(Err::script_missing_arg);
     int32_t at = find_entry(*map, key, kCompareStrictEqual);
-    if (at >= 0) hashtable::delete_(map->data3, uint32_t(at));
+    if (at >= 0) hashtable::delete_(map->table(), uint32_t(at));
     stack::set_last(*map);
 }
 
@@ -389,13 +391,13 @@ void init() {
 
 bool valid_key_type_q(Type type) { return in_mask(kKeyTypes, type); }
 
-uint32_t rs_length_q(const Cell& map) { return hashtable::record(map.data3)->count; }
+uint32_t rs_length_q(const Cell& map) { return hashtable::record(map.table())->count; }
 
 Cell* make_at(Cell* block, uint32_t size) {
     retype_word_keys(*block);
     Node table = hashtable::init(size, block, hashtable::kMapKeys);
     block->set_type(Type::Map);
-    block->data3 = table;
+    block->set_table(table);
     preprocess_keys(*block);
     return block;
 }
@@ -409,8 +411,8 @@ const Cell* extend(Cell* map, Cell* spec, bool case_) {
     if (spec->is(Type::Map)) {
         for (uint32_t i = 0; i < cells_of(*spec); i += 2) {
             if (!live_at_q(*spec, i)) continue;
-            Cell* pair = stack::push(*cell_at(spec->data2, i));
-            stack::push(*cell_at(spec->data2, i + 1));
+            Cell* pair = stack::push(*cell_at(spec->node(), i));
+            stack::push(*cell_at(spec->node(), i + 1));
             store(*map, pair, pair + 1, case_, &none::value);
             stack::pop(2);
         }
@@ -418,10 +420,10 @@ const Cell* extend(Cell* map, Cell* spec, bool case_) {
     }
     uint32_t count = series::rs_length_q(*spec);
     if (count % 2) fire(Err::script_invalid_arg, spec);
-    series::grow(map->data2, count, false);
+    series::grow(map->node(), count, false);
     for (uint32_t i = 0; i < count; i += 2) {
-        Cell* pair = stack::push(*block::rs_abs_at(*spec, spec->data1 + i));
-        stack::push(*block::rs_abs_at(*spec, spec->data1 + i + 1));
+        Cell* pair = stack::push(*block::rs_abs_at(*spec, spec->head() + i));
+        stack::push(*block::rs_abs_at(*spec, spec->head() + i + 1));
         store(*map, pair, pair + 1, case_, &none::value);
         stack::pop(2);
     }
@@ -431,8 +433,8 @@ const Cell* extend(Cell* map, Cell* spec, bool case_) {
 Cell* push_body(const Cell& map) { return push_reflected(map, Field::body); }
 
 bool rs_skip_vacant(Cell* map) {
-    while (map->data1 < cells_of(*map) && !live_at_q(*map, map->data1)) map->data1 += 2;
-    return map->data1 < cells_of(*map);
+    while (map->head() < cells_of(*map) && !live_at_q(*map, map->head())) map->set_head(map->head() + 2);
+    return map->head() < cells_of(*map);
 }
 
 Cell* push_entries(Cell* map, uint32_t count) {
@@ -443,10 +445,10 @@ Cell* push_entries(Cell* map, uint32_t count) {
             stack::push(none::value);
             continue;
         }
-        uint32_t at = map->data1;
-        map->data1 += 2;
+        uint32_t at = map->head();
+        map->set_head(map->head() + 2);
         push_key(*map, at, true);
-        stack::push(*cell_at(map->data2, at + 1));
+        stack::push(*cell_at(map->node(), at + 1));
     }
     return first;
 }

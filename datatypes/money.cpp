@@ -60,7 +60,7 @@ int32_t currency_index(std::string_view code) {
     uint32_t count = std::min(block::rs_length_q(list), kNameableCurrencies);
     BufPtr<Cell> codes = block::rs_head(&list);
     for (uint32_t i = 0; i < count; i++)
-        if (codes[i].is(Type::Word) && same_code_q(symbol::name(codes[i].data2), code)) return int32_t(i + 1);
+        if (codes[i].is(Type::Word) && same_code_q(symbol::name(codes[i].symbol()), code)) return int32_t(i + 1);
     return -1;
 }
 
@@ -166,7 +166,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
 
 // A currency code: a zero amount of that currency.
 const Cell* from_currency_word(const Cell* code) {
-    int32_t index = currency_index(symbol::name(code->data2));
+    int32_t index = currency_index(symbol::name(code->symbol()));
     if (index < 0) error::fire_bad_make_arg(Type::Money, code);
     return write(&result, {0, false, uint8_t(index)});
 }
@@ -184,7 +184,7 @@ const Cell* from_block(const Cell* block) {
     int32_t currency = 0;
     uint32_t at = 0;
     if (items[0].is(Type::Word)) {
-        currency = currency_index(symbol::name(items[0].data2));
+        currency = currency_index(symbol::name(items[0].symbol()));
         if (currency < 0 || count == 1) refuse();
         at = 1;
     }
@@ -219,8 +219,8 @@ enum Field { kCode = 1, kAmount = 2 };
 int32_t field_of(const Cell& element) {
     if (element.is(Type::Integer)) return integer::get(element);
     if (!element.is(Type::Word)) return 0;
-    if (symbol::named_q(element.data2, Sym::code)) return kCode;
-    if (symbol::named_q(element.data2, Sym::amount)) return kAmount;
+    if (symbol::named_q(element.symbol(), Sym::code)) return kCode;
+    if (symbol::named_q(element.symbol(), Sym::amount)) return kAmount;
     return 0;
 }
 
@@ -264,7 +264,7 @@ Money read(const Cell& cell) {
 
 Cell* write(Cell* cell, const Money& money) {
     OKA_ASSERT(money.units < kLimit);
-    Cell made{uint32_t(Type::Money) | (money.negative && money.units != 0 ? kSignBit : 0), 0, 0, 0};
+    Cell made = Cell::of(Type::Money, (money.negative && money.units != 0 ? kSignBit : 0));
     uint8_t* bytes = payload(made);
     bytes[0] = money.currency;
     Units rest = money.units;
@@ -344,7 +344,7 @@ double to_float(const Cell& money) {
 }
 
 Cell* as_money(Cell* cell, const Cell& currency, const Cell& amount) {
-    int32_t index = currency_index(symbol::name(currency.data2));
+    int32_t index = currency_index(symbol::name(currency.symbol()));
     if (index < 0) fire(Err::script_bad_denom, &currency);
     Cell* made = amount.is(Type::Integer) ? from_integer(cell, integer::get(amount))
                                           : from_float(cell, float_::get(amount), false);

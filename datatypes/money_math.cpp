@@ -268,7 +268,8 @@ bool odd_q(Cell* value) { return !even_q(value); }
 // An amount from zero to the value's, with its sign and currency; the secure source is not used.
 void random(Cell* value, bool seed, bool, bool) {
     if (seed) {
-        oka::random::seed(value->data1 ^ value->data2 ^ value->data3 ^ (value->header >> 14 & 1));
+        std::array<uint32_t, 3> words = value->content_words();
+        oka::random::seed(words[0] ^ words[1] ^ words[2] ^ (value->header >> 14 & 1));
         unset::box();
         return;
     }

@@ -72,8 +72,8 @@ void check_own_arguments(const Cell& spec, int32_t entry, Type target, Cell* rec
 // its head: the calls read it again, so a later change of the given block must not reach them.
 const Cell* make(Cell*, Cell* spec, Type target) {
     if (!spec->is(Type::Block) || block::rs_length_q(*spec) != 2) error::fire_bad_make_arg(target, spec);
-    Cell* result = stack::push(*block::rs_abs_at(*spec, spec->data1));  // the spec until the value replaces it
-    int32_t entry = entry_of(*block::rs_abs_at(*spec, spec->data1 + 1), target);
+    Cell* result = stack::push(*block::rs_abs_at(*spec, spec->head()));  // the spec until the value replaces it
+    int32_t entry = entry_of(*block::rs_abs_at(*spec, spec->head() + 1), target);
     if (!result->is(Type::Block) || entry == 0) error::fire_bad_make_arg(target, spec);
     *result = *block::clone(*result, true, false);
     interpreter::check_native_spec(*result);
@@ -102,7 +102,7 @@ void reflect(Cell* value, int32_t field) {
     } else if (wraps_function_q(op::wrapped_type(*value))) {
         stack::set_last(*function::extra(*value, function::kBody));
     } else {
-        integer::box(int32_t(value->data1));  // the entry point is the position in its table
+        integer::box(int32_t(value->entry()));  // the entry point is the position in its table
     }
 }
 
@@ -128,7 +128,7 @@ int32_t mold_op(Cell* value, Cell* buffer, const MoldOptions& options, int32_t p
 
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (value1->type() != value2->type()) return kNotComparable;
-    return function::compare_identities(int32_t(value1->data1), int32_t(value2->data1), op);
+    return function::compare_identities(int32_t(value1->entry()), int32_t(value2->entry()), op);
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ const Cell* native::make_built_in(Type target, const Cell& spec, int32_t entry) 
     Node context = _context::make(*result);
     block::rs_append(*extras, *_context::context_cell(context));
     block::rs_append(*extras, none::value);
-    *result = Cell{uint8_t(target), uint32_t(entry), result->data2, extras->data2};
+    *result = Cell::of(target).set_entry(uint32_t(entry)).set_spec(result->node()).set_extras(extras->node());
     stack::top = result + 1;
     return result;
 }

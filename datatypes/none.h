@@ -6,7 +6,7 @@
 
 namespace oka::none {
 
-inline constexpr Cell value{uint8_t(Type::None), 0, 0, 0};
+inline constexpr Cell value = Cell::of(Type::None);
 
 void init();
 

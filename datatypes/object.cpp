@@ -34,7 +34,7 @@ uint32_t last_class_id = 0;
 
 // ---- fields ----
 
-Node values_node(Node context) { return _context::context_cell(context)->data2; }
+Node values_node(Node context) { return _context::context_cell(context)->values(); }
 
 BufPtr<Cell> values_of(Node context) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(values_node(context))->offset)); }
 
@@ -43,7 +43,7 @@ uint32_t field_count(Node context) { return _context::word_count(context); }
 uint32_t canonical(uint32_t symbol) { return symbol::resolve(symbol); }
 bool named_q(uint32_t symbol, uint32_t name) { return canonical(symbol) == canonical(name); }
 bool named_q(uint32_t symbol, Sym name) { return named_q(symbol, words::id(name)); }
-bool named_q(uint32_t symbol, Word name) { return named_q(symbol, words::word(name).data2); }
+bool named_q(uint32_t symbol, Word name) { return named_q(symbol, words::word(name).symbol()); }
 
 // A copy of a field's word-table entry without the mark of an assigned field.
 Cell entry_at(Node context, uint32_t position, Type type) {
@@ -79,13 +79,13 @@ constexpr uint32_t kRecordCells = 2 * kHandlerCount;  // the two descriptions, t
 constexpr uint32_t kPositionShift = 16;
 constexpr uint32_t kNoHandler = 0xFFFF;  // the position of a missing handler
 
-Node record_of(Node context) { return _context::self_cell(context)->data3; }
+Node record_of(Node context) { return _context::self_cell(context)->handlers(); }
 
 BufPtr<Cell> record_cell(Node record, uint32_t index) {
     return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(record)->offset) + index);
 }
 
-uint32_t handler_position(Node record, Handler h) { return record_cell(record, h)->data2 >> kPositionShift; }
+uint32_t handler_position(Node record, Handler h) { return uint32_t(record_cell(record, h)->x()) >> kPositionShift; }
 
 // The record packs a position and a locals count into 16 bits each.
 uint32_t pack(uint32_t position, int32_t locals, Handler h) {
@@ -97,8 +97,8 @@ uint32_t pack(uint32_t position, int32_t locals, Handler h) {
 int32_t locals_of(const Cell& handler) { return function::count_locals(function::spec_of(handler), 0, false); }
 
 Cell description(int32_t position, const Cell& handler, Handler h) {
-    if (position < 0) return Cell{uint8_t(Type::Pair), 0, kNoHandler << kPositionShift, 0};
-    return Cell{uint8_t(Type::Pair), 0, pack(uint32_t(position), locals_of(handler), h), handler.data2};
+    if (position < 0) return Cell::of(Type::Pair).set_x(kNoHandler << kPositionShift);
+    return Cell::of(Type::Pair).set_x(pack(uint32_t(position), locals_of(handler), h)).set_y(handler.spec());
 }
 
 Cell spec_reference(int32_t position, const Cell& handler) {
@@ -109,7 +109,7 @@ Cell spec_reference(int32_t position, const Cell& handler) {
 void find_handlers(Node context, int32_t positions[kHandlerCount]) {
     positions[kOnChange] = positions[kOnDeepChange] = -1;
     for (uint32_t i = 0; i < field_count(context); i++) {
-        uint32_t symbol = _context::word_at(context, i)->data2;
+        uint32_t symbol = _context::word_at(context, i)->symbol();
         for (Handler h : {kOnChange, kOnDeepChange})
             if (named_q(symbol, kHandlerWords[h])) positions[h] = int32_t(i);
     }
@@ -126,16 +126,16 @@ Cell handler_at(Node context, int32_t position, Handler h) {
 }
 
 bool handler_field_q(Node context, uint32_t position) {
-    uint32_t symbol = _context::word_at(context, position)->data2;
+    uint32_t symbol = _context::word_at(context, position)->symbol();
     return named_q(symbol, Word::on_change_s) || named_q(symbol, Word::on_deep_change_s);
 }
 
 // A handler replaced since the record was computed: its locals count and spec take the new one's.
 void refresh(Node record, Handler h, const Cell& handler) {
     BufPtr<Cell> described = record_cell(record, h);
-    if (described->data3 == handler.data2) return;
-    described->data2 = pack(described->data2 >> kPositionShift, locals_of(handler), h);
-    described->data3 = handler.data2;
+    if (Node(described->y()) == handler.spec()) return;
+    described->set_x(pack(uint32_t(described->x()) >> kPositionShift, locals_of(handler), h));
+    described->set_y(handler.spec());
     *record_cell(record, kHandlerCount + h) = function::spec_of(handler);
 }
 
@@ -155,7 +155,7 @@ void fire_on_set(Node context, const Cell& word, const Cell& old_value, const Ce
     if (!handler->is(Type::Function)) fire(Err::script_invalid_obj_evt, handler);
     refresh(record, kOnChange, *handler);
     Cell* arguments = stack::push(word);
-    if (arguments->data1 != context) _context::bind_word(context, arguments);  // a word of the object
+    if (arguments->context() != context) _context::bind_word(context, arguments);  // a word of the object
     stack::push(old_value);
     stack::push(new_value);
     call_handler(handler, arguments, kOnChange);
@@ -164,7 +164,7 @@ void fire_on_set(Node context, const Cell& word, const Cell& old_value, const Ce
 // Calls on-deep-change* for a change of a series the owner's field `word` holds.
 void fire_on_deep(const Cell& owner, const Cell& word, const Cell& target, const Cell& action, const Cell& new_value,
                   int32_t index, int32_t count) {
-    Node context = owner.data1;
+    Node context = owner.context();
     Node record = record_of(context);
     if (!record) fire_with(Err::script_invalid_obj_evt, owner);
     uint32_t position = handler_position(record, kOnDeepChange);
@@ -188,7 +188,7 @@ const Cell* copy_of(const Cell& value, bool deep, const Cell* types) {
 }
 
 bool in_types(Type type, const Cell& types) {
-    return types.is(Type::Datatype) ? Type(types.data1) == type : typeset::has_q(types, type);
+    return types.is(Type::Datatype) ? types.named_type() == type : typeset::has_q(types, type);
 }
 
 // Replaces each field value that `wanted` selects by its copy.
@@ -211,7 +211,7 @@ void copy_typed(const Cell& source, Node context, bool deep, const Cell& types) 
         copy_fields(context, false, &types, wanted);
         return;
     }
-    if (cycles::find_q(source.data1)) {
+    if (cycles::find_q(source.context())) {
         cycles::reset();
         fire(Err::internal_no_cycle);
     }
@@ -266,9 +266,9 @@ bool extend(Node target, const Cell& source) {
     Cell* saved = stack::top;
     Cell* from = stack::push(source);
     uint32_t before = field_count(target);
-    for (uint32_t i = 0; i < field_count(from->data1); i++) {
-        Cell* word = stack::push(*_context::word_at(from->data1, i));
-        Cell* value = stack::push(values_of(from->data1)[i]);
+    for (uint32_t i = 0; i < field_count(from->context()); i++) {
+        Cell* word = stack::push(*_context::word_at(from->context(), i));
+        Cell* value = stack::push(values_of(from->context())[i]);
         _context::set_or_add(target, *word, *value);
         stack::top = word;
     }
@@ -290,7 +290,7 @@ Cell* start(const Cell& prototype) {
 
 // A new class id unless the object kept the prototype's words.
 void finish(Cell* result, const Cell& prototype, bool grew) {
-    if (grew || !prototype.is(Type::Object)) result->data2 = get_new_id();
+    if (grew || !prototype.is(Type::Object)) result->set_class_id(get_new_id());
     attach_events(result);
 }
 
@@ -298,11 +298,11 @@ void finish(Cell* result, const Cell& prototype, bool grew) {
 // series are copied and bound to the new object before.
 const Cell* make_from_block(Cell* prototype, const Cell& spec) {
     Cell* result = start(*prototype);
-    Node context = result->data1;
+    Node context = result->context();
     Cell* code = stack::push(spec);
     bool grew = _context::collect_set_words(context, code);
     _context::bind(*code, context, true);
-    if (prototype->is(Type::Object)) copy_series(prototype->data1, context);
+    if (prototype->is(Type::Object)) copy_series(prototype->context(), context);
     interpreter::eval_block(*code, false);
     settle_fields(context);
     finish(result, *prototype, grew);
@@ -312,14 +312,14 @@ const Cell* make_from_block(Cell* prototype, const Cell& spec) {
 
 const Cell* make_from_object(Cell* prototype, const Cell& spec) {
     Cell* result = start(*prototype);
-    finish(result, *prototype, extend(result->data1, spec));
+    finish(result, *prototype, extend(result->context(), spec));
     stack::top = result + 1;
     return result;
 }
 
 bool named_constant_q(const Cell& word, std::initializer_list<Sym> names) {
     for (Sym name : names)
-        if (named_q(word.data2, name)) return true;
+        if (named_q(word.symbol(), name)) return true;
     return false;
 }
 
@@ -360,9 +360,9 @@ void refuse_unset_at(Node context, uint32_t position, const Cell& given) {
 // A block's values from its head, or an object's values, beside the fields: none may be unset.
 void refuse_unset(Node context, const Cell& value) {
     bool block = value.is(Type::Block);
-    uint32_t available = block ? series::rs_length_q(value) : field_count(value.data1);
+    uint32_t available = block ? series::rs_length_q(value) : field_count(value.context());
     for (uint32_t i = 0; i < std::min(field_count(context), available); i++)
-        refuse_unset_at(context, i, block ? *block::rs_abs_at(value, value.data1 + i) : values_of(value.data1)[i]);
+        refuse_unset_at(context, i, block ? *block::rs_abs_at(value, value.head() + i) : values_of(value.context())[i]);
 }
 
 // ---- mold ----
@@ -407,7 +407,7 @@ bool path_key_q(const Cell& element) { return is_a(element.type(), TypeClass::an
 
 // The field an element names, the element bound to it when found.
 int32_t field_of(Node context, Cell* element) {
-    if (element->data1 == context && int32_t(element->data3) >= 0) return int32_t(element->data3);
+    if (element->context() == context && element->position() >= 0) return element->position();
     return _context::bind_word(context, element);
 }
 
@@ -438,16 +438,16 @@ Cell* push_words(Node context, bool changed, Type type) {
 }
 
 void reflect(Cell* value, int32_t field) {
-    Node context = value->data1;
+    Node context = value->context();
     auto symbol = uint32_t(field);
     if (named_q(symbol, Word::changed))
         stack::set_last(*push_words(context, true, Type::Word));
     else if (named_q(symbol, Sym::class_))
-        integer::box(int32_t(value->data2));
+        integer::box(int32_t(value->class_id()));
     else if (named_q(symbol, Sym::words))
         stack::set_last(*push_words(context, false, Type::Word));
     else if (named_q(symbol, Sym::values))
-        stack::set_last(*block::clone(Cell{uint8_t(Type::Block), 0, values_node(context), 0}, false, false));
+        stack::set_last(*block::clone(Cell::of(Type::Block).set_node(values_node(context)), false, false));
     else if (named_q(symbol, Sym::body))
         stack::set_last(*push_body(context));
     else if (named_q(symbol, Sym::owner))
@@ -483,7 +483,7 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
 
 const Cell* select(Cell* object, Cell* key, const SelectOptions&) {
     if (!path_key_q(*key)) error::fire_on_type(Err::script_invalid_type, key->type());
-    return rs_select(*object, key->data2);
+    return rs_select(*object, key->symbol());
 }
 
 const Cell* put(Cell* object, Cell* key, Cell* value, bool) {
@@ -495,22 +495,22 @@ const Cell* put(Cell* object, Cell* key, Cell* value, bool) {
 // fields; owned with none drops the object's ownership, with [owner word] gives it to an owner.
 const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
     if (!is_a(field->type(), TypeClass::all_word)) fire(Err::script_invalid_arg, field);
-    Node context = target->data1;
-    if (named_q(field->data2, Word::changed)) {
+    Node context = target->context();
+    if (named_q(field->symbol(), Word::changed)) {
         if (!value->is(Type::None)) fire(Err::script_invalid_arg, value);
         for (uint32_t i = 0; i < field_count(context); i++)
             _context::word_at(context, i)->header &= ~_context::kFieldSet;
-    } else if (named_q(field->data2, Sym::owner)) {
+    } else if (named_q(field->symbol(), Sym::owner)) {
         ownership::bind_value(*target, *target, none::value);
-    } else if (named_q(field->data2, Sym::owned) && value->is(Type::None)) {
+    } else if (named_q(field->symbol(), Sym::owned) && value->is(Type::None)) {
         ownership::unbind(*target);
-    } else if (named_q(field->data2, Sym::owned) && value->is(Type::Block)) {
+    } else if (named_q(field->symbol(), Sym::owned) && value->is(Type::Block)) {
         uint32_t length = series::rs_length_q(*value);
-        Cell owner = length > 0 ? *block::rs_abs_at(*value, value->data1) : none::value;
-        Cell word = length > 1 ? *block::rs_abs_at(*value, value->data1 + 1) : none::value;
+        Cell owner = length > 0 ? *block::rs_abs_at(*value, value->head()) : none::value;
+        Cell word = length > 1 ? *block::rs_abs_at(*value, value->head() + 1) : none::value;
         if (!owner.is(Type::Object)) fire_with(Err::script_invalid_arg, owner);
         ownership::bind_value(*target, owner, word);
-    } else if (named_q(field->data2, Sym::owned)) {
+    } else if (named_q(field->symbol(), Sym::owned)) {
         fire(Err::script_invalid_arg, value);
     } else {
         fire(Err::internal_not_done);
@@ -555,19 +555,19 @@ uint32_t get_new_id() { return ++last_class_id; }
 
 Cell* make_at(Cell* cell, uint32_t size) {
     Node context = _context::create(size, false, true, 0, _context::kObject);
-    *cell = Cell{uint8_t(Type::Object), context, 0, 0};
+    *cell = Cell::of(Type::Object).set_context(context);
     *_context::self_cell(context) = *cell;
     return cell;
 }
 
 Cell* push(Node context, uint32_t class_id) {
     fill_unset_values(context);
-    Cell* object = stack::push(Cell{uint8_t(Type::Object), context, class_id, 0});
+    Cell* object = stack::push(Cell::of(Type::Object).set_context(context).set_class_id(class_id));
     *_context::self_cell(context) = *object;
     return object;
 }
 
-int32_t find_word(const Cell& object, uint32_t symbol) { return _context::find_word(object.data1, symbol, true); }
+int32_t find_word(const Cell& object, uint32_t symbol) { return _context::find_word(object.context(), symbol, true); }
 
 const Cell* rs_select(const Cell& object, uint32_t symbol) {
     int32_t position = find_word(object, symbol);
@@ -577,9 +577,9 @@ const Cell* rs_select(const Cell& object, uint32_t symbol) {
 
 BufPtr<Cell> get_word(Node context, uint32_t position) { return _context::word_at(context, position); }
 
-BufPtr<Cell> get_values(const Cell& object) { return values_of(object.data1); }
+BufPtr<Cell> get_values(const Cell& object) { return values_of(object.context()); }
 
-uint32_t get_size(const Cell& object) { return field_count(object.data1); }
+uint32_t get_size(const Cell& object) { return field_count(object.context()); }
 
 Cell field_of(const Cell& object, const char* name) {
     if (!is_a(object.type(), TypeClass::any_object)) return none::value;
@@ -589,10 +589,10 @@ Cell field_of(const Cell& object, const char* name) {
 Cell* clone_object(const Cell& source, Cell* target, bool deep, const Cell* types, bool keep_events) {
     Cell* original = stack::push(source);
     *target = *original;
-    if (!keep_events) target->data3 = 0;
+    if (!keep_events) target->set_handlers(0);
     Node context = _context::clone(target, _context::kObject);
     for (uint32_t i = 0; i < field_count(context); i++) {
-        Cell value = values_of(original->data1)[i];
+        Cell value = values_of(original->context())[i];
         *alloc::alloc_tail_cell(values_node(context)) = value;
     }
     *_context::self_cell(context) = *target;
@@ -612,12 +612,12 @@ Cell* construct(const Cell& spec, const Cell* prototype, bool only) {
         clone_object(*prototype, result, true, nullptr, false);
     else
         make_at(result, 4);
-    bool grew = collect_values(result->data1, spec, only);
-    if (grew || !prototype) result->data2 = get_new_id();
+    bool grew = collect_values(result->context(), spec, only);
+    if (grew || !prototype) result->set_class_id(get_new_id());
     if (prototype)
         attach_events(result);
     else
-        *_context::self_cell(result->data1) = *result;
+        *_context::self_cell(result->context()) = *result;
     stack::top = result + 1;
     return result;
 }
@@ -626,19 +626,19 @@ void set(const Cell& object, const Cell& value, bool any, bool only, bool some) 
     Cell* saved = stack::top;
     Cell* target = stack::push(object);
     Cell* source = stack::push(value);
-    Node context = target->data1;
+    Node context = target->context();
     bool spread = !only && (source->is(Type::Block) || source->is(Type::Object));
     bool checked = spread && !any && !some;
     if (checked) refuse_unset(context, *source);
     for (uint32_t i = 0; i < field_count(context); i++) {
         Cell incoming = *source;
         if (spread && source->is(Type::Block)) {
-            uint32_t at = source->data1 + i;
+            uint32_t at = source->head() + i;
             incoming = at < series::rs_buffer_length_q(*source) ? *block::rs_abs_at(*source, at) : none::value;
         } else if (spread) {
-            int32_t position = find_word(*source, _context::word_at(context, i)->data2);
+            int32_t position = find_word(*source, _context::word_at(context, i)->symbol());
             if (position < 0) continue;
-            incoming = values_of(source->data1)[position];
+            incoming = values_of(source->context())[position];
         }
         if (some && incoming.is(Type::None)) continue;
         // The handler an earlier field ran may have put an unset value into the source since the check.
@@ -669,10 +669,10 @@ void assign(Node context, uint32_t position, const Cell& word, const Cell& value
 }
 
 void attach_events(Cell* object) {
-    Node context = object->data1;
+    Node context = object->context();
     int32_t positions[kHandlerCount];
     find_handlers(context, positions);
-    object->data3 = 0;
+    object->set_handlers(0);
     if (positions[kOnChange] >= 0 || positions[kOnDeepChange] >= 0) {
         Cell handlers[kHandlerCount] = {handler_at(context, positions[kOnChange], kOnChange),
                                         handler_at(context, positions[kOnDeepChange], kOnDeepChange)};
@@ -681,7 +681,7 @@ void attach_events(Cell* object) {
             block::rs_append(*record, description(positions[h], handlers[h], h));
         for (Handler h : {kOnChange, kOnDeepChange})
             block::rs_append(*record, spec_reference(positions[h], handlers[h]));
-        object->data3 = record->data2;
+        object->set_handlers(record->node());
         stack::pop(1);
     }
     *_context::self_cell(context) = *object;
@@ -696,14 +696,14 @@ int32_t mold_fields(Cell* value, Cell* buffer, const char* header, const MoldOpt
         part = write(buffer, header, part);
         if (!options.flat) part = write(buffer, "\n", part);
     }
-    part = write_fields(value->data1, buffer, options, part, indent);
+    part = write_fields(value->context(), buffer, options, part, indent);
     if (options.only) return part;
     if (!options.flat) part = block::write_indent(buffer, indent, part);
     return write(buffer, "]", part);
 }
 
 int32_t compare_fields(Cell* value1, Cell* value2, int32_t op) {
-    Node context1 = value1->data1, context2 = value2->data1;
+    Node context1 = value1->context(), context2 = value2->context();
     if (context1 == context2) return 0;
     if (op == kCompareSame) return -1;
     if (cycles::find_q(context1)) return cycles::find_q(context2) ? 0 : -1;
@@ -711,8 +711,8 @@ int32_t compare_fields(Cell* value1, Cell* value2, int32_t op) {
     if (count1 != count2) return count1 < count2 ? -1 : 1;
     cycles::Scope entered1(*value1), entered2(*value2);
     for (uint32_t i = 0; i < count1; i++) {
-        uint32_t name1 = canonical(_context::word_at(context1, i)->data2);
-        uint32_t name2 = canonical(_context::word_at(context2, i)->data2);
+        uint32_t name1 = canonical(_context::word_at(context1, i)->symbol());
+        uint32_t name2 = canonical(_context::word_at(context2, i)->symbol());
         if (name1 != name2) return name1 < name2 ? -1 : 1;
         int32_t result = block::compare_cells(values_of(context1)[i], values_of(context2)[i], op);
         if (result != 0) return result;
@@ -724,8 +724,8 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     Cell* path = step.path;
     Cell whole = path ? *path : none::value;
     if (!path_key_q(*element)) fire(Err::script_invalid_path, &whole, element);
-    Node context = parent->data1;
-    if (value && named_q(element->data2, Sym::self)) fire(Err::script_invalid_path, &whole, element);
+    Node context = parent->context();
+    if (value && named_q(element->symbol(), Sym::self)) fire(Err::script_invalid_path, &whole, element);
     int32_t position = field_of(context, element);
     if (position < 0) return missing(path, element, step.get, step.last);
     if (value) {

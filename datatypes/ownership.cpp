@@ -25,7 +25,7 @@ constexpr uint32_t kEntryCells = 3;  // the owned value, the owner, the field wo
 
 // The flag goes with the entry, once the entry is made: a failed allocation leaves neither.
 void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
-    Node node = value.data2;
+    Node node = value.node();
     BufPtr<Cell> entry = hashtable::put_block_key(ownership_table, node);
     entry[0] = value;
     entry[1] = owner;
@@ -37,21 +37,21 @@ void put_entry(const Cell& value, const Cell& owner, const Cell& word) {
 void bind_fixed(const Cell& value, const Cell& owner, const Cell& word);
 
 void bind_cells(const Cell& block, const Cell& owner, const Cell& word) {
-    if (cycles::find_q(block.data2)) return;
+    if (cycles::find_q(block.node())) return;
     cycles::Scope entered(block);
-    for (uint32_t i = block.data1; i < series::rs_buffer_length_q(block); i++) {
+    for (uint32_t i = block.head(); i < series::rs_buffer_length_q(block); i++) {
         stack::Root item(*block::rs_abs_at(block, i));
         bind_fixed(item.cell(), owner, word);
     }
 }
 
 void bind_fields(const Cell& object, const Cell& owner) {
-    Node context = object.data1;
+    Node context = object.context();
     if ((_context::context_cell(context)->header & kOwnerFlag) || cycles::find_q(context)) return;
     cycles::Scope entered(object);
     for (uint32_t i = 0; i < _context::word_count(context); i++) {
         stack::Root field(object::get_values(object)[i]);
-        if (field.cell().is(Type::Object) && field.cell().data1 == owner.data1) continue;
+        if (field.cell().is(Type::Object) && field.cell().context() == owner.context()) continue;
         stack::Root name(*_context::word_at(context, i));
         bind_fixed(field.cell(), owner, name.cell());
     }
@@ -64,14 +64,14 @@ void bind_fixed(const Cell& value, const Cell& owner, const Cell& word) {
         return;
     }
     if (!has_entry_type(type)) return;
-    if (!hashtable::get(ownership_table, value.data2)) put_entry(value, owner, word);
+    if (!hashtable::get(ownership_table, value.node())) put_entry(value, owner, word);
     if (is_a(type, TypeClass::any_block)) bind_cells(value, owner, word);
 }
 
 // An object that owns the values of its own fields keeps them: releasing a value that holds such an
 // object (a face's parent, a window in a screen's pane) leaves the object's own changes reported to it.
 void unbind_fields(const Cell& object) {
-    Node context = object.data1;
+    Node context = object.context();
     if ((_context::context_cell(context)->header & kOwnerFlag) || cycles::find_q(context)) return;
     cycles::Scope entered(object);
     for (uint32_t i = 0; i < _context::word_count(context); i++) unbind(object::get_values(object)[i]);
@@ -79,10 +79,10 @@ void unbind_fields(const Cell& object) {
 
 // Clears the owned flag of a series and drops its entry; answers whether it had them.
 bool drop_owned(const Cell& series) {
-    BufPtr<SeriesBuffer> buffer = mem::buffer(series.data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(series.node());
     if (!(buffer->flags & kSeriesOwned)) return false;
     buffer->flags &= ~kSeriesOwned;
-    hashtable::delete_key(ownership_table, series.data2);
+    hashtable::delete_key(ownership_table, series.node());
     return true;
 }
 
@@ -106,8 +106,8 @@ void unbind_all(std::vector<Cell> pending) {
         if (value.is(Type::Object))
             unbind_fields(value);
         else if (has_entry_type(value.type()) && drop_owned(value) && is_a(value.type(), TypeClass::any_block)) {
-            uint32_t length = mem::buffer(value.data2)->length(), head = std::min(value.data1, length);
-            add_items(value.data2, head, length - head, pending);
+            uint32_t length = mem::buffer(value.node())->length(), head = std::min(value.head(), length);
+            add_items(value.node(), head, length - head, pending);
         }
     }
 }
@@ -122,7 +122,7 @@ void bind(const Cell& value, const Cell& owner, const Cell& word) {
 }
 
 void bind_value(const Cell& value, const Cell& owner, const Cell& word) {
-    Node context = owner.data1;
+    Node context = owner.context();
     bind(value, owner, word);
     _context::context_cell(context)->header |= kOwnerFlag;
 }
@@ -142,8 +142,8 @@ BufPtr<Cell> owned_q(Node node) {
 }
 
 bool report(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
-    BufPtr<Cell> owner = owned_q(value.data2);
-    if (!owner || !owner->data3) return false;  // no entry, or an owner without change handlers
+    BufPtr<Cell> owner = owned_q(value.node());
+    if (!owner || !owner->handlers()) return false;  // no entry, or an owner without change handlers
     OKA_ASSERT(fire_on_deep);
     Cell* event = stack::push(owner[0]);
     stack::push(owner[1]);

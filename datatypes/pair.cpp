@@ -80,8 +80,8 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // The coordinate a word names, x 1 or y 2, letter case ignored; 0 for any other value.
 int32_t named(const Cell& word) {
     if (!word.is(Type::Word)) return 0;
-    if (symbol::named_q(word.data2, Sym::x)) return 1;
-    return symbol::named_q(word.data2, Sym::y) ? 2 : 0;
+    if (symbol::named_q(word.symbol(), Sym::x)) return 1;
+    return symbol::named_q(word.symbol(), Sym::y) ? 2 : 0;
 }
 
 int32_t coordinate(const Cell& pair, int32_t index) { return index == 1 ? x_of(pair) : y_of(pair); }
@@ -94,9 +94,9 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
     if (!value) return integer::make_at(&result, coordinate(*parent, index));
     if (!value->is(Type::Integer)) error::fire_on_type(Err::script_invalid_type, value->type());
     if (index == 1)
-        parent->data2 = value->data2;
+        parent->set_x(value->int32());
     else
-        parent->data3 = value->data2;
+        parent->set_y(value->int32());
     return value;
 }
 
@@ -163,7 +163,7 @@ void round(Cell* value, const RoundOptions& options) {
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        oka::random::seed(value->data2 ^ value->data3);
+        oka::random::seed(uint32_t(value->x() ^ value->y()));
         unset::box();
         return;
     }

@@ -45,9 +45,9 @@ const Cell* to(Cell* proto, Cell* spec, Type target) {
 int32_t write_steps(Cell* path, Cell* buffer, bool mold, const MoldOptions& options, int32_t part, int32_t indent) {
     if (cycles::detect_q(*path, buffer, &part, mold)) return part;
     cycles::Scope scope(*path);
-    for (uint32_t i = path->data1; i < series::rs_buffer_length_q(*path); i++) {
+    for (uint32_t i = path->head(); i < series::rs_buffer_length_q(*path); i++) {
         if (options.limit && part < 1) break;
-        if (i > path->data1) part = write(buffer, "/", part);
+        if (i > path->head()) part = write(buffer, "/", part);
         Cell* step = stack::push(*block::rs_abs_at(*path, i));
         part = mold ? actions::call<Act::mold>(step, buffer, options.inner(), part, indent)
                     : actions::call<Act::form>(step, buffer, options.limit, part);

@@ -14,7 +14,7 @@ namespace oka::percent {
 void init();
 
 inline Cell* make_at(Cell* cell, double fraction) {
-    *cell = Cell{uint8_t(Type::Percent), 0, 0, 0};
+    *cell = Cell::of(Type::Percent);
     cell->set_f64(fraction);
     return cell;
 }

@@ -101,7 +101,7 @@ uint32_t named(const Cell& word, uint32_t count) {
     if (!word.is(Type::Word)) return 0;
     constexpr Sym kNames[] = {Sym::x, Sym::y, Sym::z};
     for (uint32_t i = 0; i < count; i++)
-        if (symbol::named_q(word.data2, kNames[i])) return i + 1;
+        if (symbol::named_q(word.symbol(), kNames[i])) return i + 1;
     return 0;
 }
 
@@ -162,8 +162,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareEqual:
     case kCompareNotEqual: return every(a, b, float_::almost_equal_single_q) ? 0 : 1;
     case kCompareStrictEqual: return every(a, b, [](float x, float y) { return x == y; }) ? 0 : 1;
-    case kCompareSame:
-        return value1->data1 == other.data1 && value1->data2 == other.data2 && value1->data3 == other.data3 ? 0 : 1;
+    case kCompareSame: return value1->content_words() == other.content_words() ? 0 : 1;
     default: return order(a, b);
     }
 }
@@ -194,9 +193,9 @@ void reverse(Cell* point, Cell*, Cell*) {
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        uint32_t words[] = {value->data1, value->data2, value->data3};
-        oka::random::seed(
-            hashtable::murmur3(reinterpret_cast<const uint8_t*>(words), count_of(value->type()) * sizeof(uint32_t)));
+        std::array<uint32_t, 3> words = value->content_words();
+        oka::random::seed(hashtable::murmur3(reinterpret_cast<const uint8_t*>(words.data()),
+                                             count_of(value->type()) * sizeof(uint32_t)));
         unset::box();
         return;
     }
@@ -268,8 +267,10 @@ Coordinates coordinates_of(const Cell& point) {
 }
 
 Cell* make_at(Cell* cell, const Coordinates& c) {
-    Cell made{uint8_t(c.count == 3 ? Type::Point3D : Type::Point2D), 0, 0, 0};
-    std::memcpy(&made.data1, c.at.data(), c.count * sizeof(float));
+    Cell made = Cell::of(c.count == 3 ? Type::Point3D : Type::Point2D);
+    Float32x3 xyz{};
+    std::copy_n(c.at.begin(), c.count, xyz.begin());
+    made.set_coordinates(xyz);
     *cell = made;
     return cell;
 }

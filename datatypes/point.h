@@ -34,11 +34,7 @@ struct Coordinates {
 };
 
 // The coordinate of index i (0 for x) of a point2D! or point3D!.
-inline float get(const Cell& point, uint32_t i) {
-    float value;
-    std::memcpy(&value, reinterpret_cast<const char*>(&point) + offsetof(Cell, data1) + i * sizeof value, sizeof value);
-    return value;
-}
+inline float get(const Cell& point, uint32_t i) { return point.coordinates()[i]; }
 Coordinates coordinates_of(const Cell& point);
 // A point2D! (count 2) or point3D! (count 3) of the coordinates, made at `cell`.
 Cell* make_at(Cell* cell, const Coordinates& c);

@@ -50,8 +50,8 @@ Cell* push_port() {
     if (!prototype.is(Type::Object) || object::get_size(prototype) <= kExtra) fire(Err::access_invalid_port);
     Cell* port = object::clone_object(prototype, unset::push(), false, nullptr, false);
     port->header = uint8_t(Type::Port);
-    port->data2 = kPortClass;
-    *_context::self_cell(port->data1) = *port;
+    port->set_class_id(kPortClass);
+    *_context::self_cell(port->context()) = *port;
     return port;
 }
 
@@ -93,7 +93,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 AnyAction native_action(const Cell* port, Act slot) {
     Cell actor = object::get_values(*port)[kActor];
     if (!actor.is(Type::Handle)) return nullptr;
-    auto index = size_t(actor.data2);
+    auto index = size_t(actor.handle_value());
     AnyAction fn =
         index >= 1 && index <= native_actors.size() ? native_actors[index - 1][int(slot) - kFirstActorSlot] : nullptr;
     if (!fn) fire(Err::access_no_port_action);

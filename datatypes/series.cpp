@@ -30,11 +30,11 @@ namespace {
 
 Cell* arg(int k) { return stack::arguments() + k; }
 
-uint32_t unit_of(const Cell& series) { return mem::buffer(series.data2)->unit(); }
+uint32_t unit_of(const Cell& series) { return mem::buffer(series.node())->unit(); }
 bool holds_cells(const Cell& series) { return unit_of(series) == sizeof(Cell); }
 
 // Where the units of a position start: its head, a head past the tail counting as the tail.
-uint32_t clamped_head(const Cell& series) { return std::min(series.data1, rs_buffer_length_q(series)); }
+uint32_t clamped_head(const Cell& series) { return std::min(series.head(), rs_buffer_length_q(series)); }
 
 // A new buffer holding `count` units of the buffer of `source` from the absolute index `start`, with
 // room for one unit at least. Allocates.
@@ -55,7 +55,7 @@ Cell* value_at(const Cell& series, uint32_t index, Cell* out) {
     if (holds_cells(series)) return copy_cell(reinterpret_cast<const Cell*>(unit_at(series, index).get()), out);
     if (series.is(Type::Vector)) return vector::get_value(series, index, out);
     Type type = series.is(Type::Binary) ? Type::Integer : Type::Char;
-    *out = Cell{uint8_t(type), 0, read_unit(series, index), 0};
+    *out = Cell::of(type).set_int32(int32_t(read_unit(series, index)));
     return out;
 }
 
@@ -73,37 +73,37 @@ void store_value(const Cell& series, uint32_t index, const Cell& value) {
         return;
     }
     if (!value.is(Type::Char)) fire(Err::script_invalid_arg, &value);
-    string::write_char(series.data2, index, value.data2);  // widens the buffer for a wider code point
+    string::write_char(series.node(), index, value.code_point());  // widens the buffer for a wider code point
 }
 
 // ---- /part arguments ----
 
 // The head of a /part position, clamped to the tail; the position must lie in the same series.
 uint32_t part_position(const Cell& series, const Cell& part) {
-    if (part.type() != series.type() || part.data2 != series.data2) error::fire_refinement("part", &part);
+    if (part.type() != series.type() || part.node() != series.node()) error::fire_refinement("part", &part);
     return clamped_head(part);
 }
 
 // ---- positional actions: they read the frame and move the head of argument 1 ----
 
-void at() { arg(0)->data1 = get_position(true); }
-void skip() { arg(0)->data1 = get_position(false); }
-void head() { arg(0)->data1 = 0; }
-void tail() { arg(0)->data1 = rs_buffer_length_q(*arg(0)); }
+void at() { arg(0)->set_head(get_position(true)); }
+void skip() { arg(0)->set_head(get_position(false)); }
+void head() { arg(0)->set_head(0); }
+void tail() { arg(0)->set_head(rs_buffer_length_q(*arg(0))); }
 
 // A head past the tail counts as the tail: back goes to the last unit.
 void back() {
     uint32_t head = clamped_head(*arg(0));
-    if (head > 0) arg(0)->data1 = head - 1;
+    if (head > 0) arg(0)->set_head(head - 1);
 }
 
 void next() {
-    if (arg(0)->data1 < rs_buffer_length_q(*arg(0))) arg(0)->data1++;
+    if (arg(0)->head() < rs_buffer_length_q(*arg(0))) arg(0)->set_head(arg(0)->head() + 1);
 }
 
-void head_q() { logic::box(arg(0)->data1 == 0); }
+void head_q() { logic::box(arg(0)->head() == 0); }
 void tail_q() { logic::box(rs_tail_q(*arg(0))); }
-void index_q() { integer::box(int32_t(arg(0)->data1) + 1); }
+void index_q() { integer::box(int32_t(arg(0)->head()) + 1); }
 int32_t length_q(Cell* series) { return int32_t(get_length(series)); }
 
 // ---- pick and poke ----
@@ -114,7 +114,7 @@ Cell picked;  // the answer of pick and random/only, copied out by the caller at
 // names no unit of the buffer.
 int64_t picked_index(const Cell& series, int32_t index) {
     if (index == 0) return -1;
-    int64_t at = int64_t(series.data1) + (index > 0 ? index - 1 : index);
+    int64_t at = int64_t(series.head()) + (index > 0 ? index - 1 : index);
     return at >= 0 && at < rs_buffer_length_q(series) ? at : -1;
 }
 
@@ -174,7 +174,7 @@ void random(Cell* series, bool seed, bool secure, bool only) {
         none::box();
     else
         stack::set_last(
-            *value_at(*series, series->data1 + uint32_t(random::int_(secure, int32_t(length))) - 1, &picked));
+            *value_at(*series, series->head() + uint32_t(random::int_(secure, int32_t(length))) - 1, &picked));
 }
 
 // Fields are named by their symbol, in any letter case.
@@ -184,7 +184,7 @@ bool owned_field_q(uint32_t symbol) { return symbol::named_q(symbol, Sym::owned)
 // none for a series without an owner.
 void reflect(Cell* series, int32_t field) {
     if (!owned_field_q(uint32_t(field))) fire(Err::internal_not_done);
-    BufPtr<Cell> entry = ownership::owned_q(series->data2);
+    BufPtr<Cell> entry = ownership::owned_q(series->node());
     if (!entry) {
         none::box();
         return;
@@ -200,17 +200,17 @@ void reflect(Cell* series, int32_t field) {
 // Only the field `owned`: none drops the owner of the series and of what it holds; a block of an
 // owner object and a field word makes that object the owner.
 const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
-    if (!owned_field_q(field->data2)) fire(Err::internal_not_done);
+    if (!owned_field_q(field->symbol())) fire(Err::internal_not_done);
     if (value->is(Type::None)) {
         ownership::unbind(*target);
         return value;
     }
     // [object word]: the owner and the field its handler hears of.
     if (!value->is(Type::Block) || rs_length_q(*value) < 2 || !block::rs_head(value)->is(Type::Object) ||
-        !block::rs_abs_at(*value, value->data1 + 1)->is(Type::Word))
+        !block::rs_abs_at(*value, value->head() + 1)->is(Type::Word))
         fire(Err::script_invalid_arg, value);
     Cell* owner = stack::push(*block::rs_head(value));
-    stack::push(*block::rs_abs_at(*value, value->data1 + 1));
+    stack::push(*block::rs_abs_at(*value, value->head() + 1));
     ownership::bind(*target, owner[0], owner[1]);
     stack::pop(2);
     return value;
@@ -222,9 +222,9 @@ const Cell* modify(Cell* target, Cell* field, Cell* value, bool) {
 void clear(Cell* series) {
     if (!rs_tail_q(*series)) {
         bool owned =
-            ownership::check(*series, Word::clear, nullptr, int32_t(series->data1), int32_t(rs_length_q(*series)));
+            ownership::check(*series, Word::clear, nullptr, int32_t(series->head()), int32_t(rs_length_q(*series)));
         uint32_t head = clamped_head(*series), count = rs_length_q(*series);
-        resize_range(series->data2, head, count, 0);
+        resize_range(series->node(), head, count, 0);
         hash::changed(*series, head, count, 0);
         if (owned) ownership::check(*series, Word::cleared, nullptr, int32_t(head), int32_t(count));
     }
@@ -241,12 +241,12 @@ struct Removal {
 
 Removal plan_removal(Cell* series, Cell* part, Cell* key) {
     int64_t count = part ? part_count(*series, *part) : 1;
-    if (count < 1) return {true, series->data1, 0};
-    uint32_t start = series->data1;
+    if (count < 1) return {true, series->head(), 0};
+    uint32_t start = series->head();
     if (key) {
         const Cell* found = actions::call<Act::find>(series, key, FindOptions{});
         if (found->is(Type::None)) return {false, 0, 0};
-        start = found->data1;
+        start = found->head();
         count++;  // the key and the units after it
     }
     uint32_t length = rs_buffer_length_q(*series);
@@ -258,12 +258,12 @@ void remove(Cell* series, Cell* part, Cell* key) {
     if (plan.count > 0) {
         bool owned = ownership::check(*series, Word::remove, nullptr, int32_t(plan.start), int32_t(plan.count));
         if (owned) plan = plan_removal(series, part, key);  // the handler may have changed the series
-        resize_range(series->data2, plan.start, plan.count, 0);
+        resize_range(series->node(), plan.start, plan.count, 0);
         hash::changed(*series, plan.start, plan.count, 0);
         if (owned) ownership::check(*series, Word::removed, nullptr, int32_t(plan.start), int32_t(plan.count));
     }
     if (plan.found)
-        stack::set_last(*series)->data1 = plan.start;
+        stack::set_last(*series)->set_head(plan.start);
     else
         none::box();
 }
@@ -285,7 +285,7 @@ Reversal plan_reversal(const Cell& series, Cell* part, Cell* skip) {
     if (size < 1) fire(Err::script_out_of_range, skip);
     if (size == count) return {};
     if (size > count || count % size) error::fire_refinement("skip", skip);
-    return {series.data1, uint32_t(count), uint32_t(size)};
+    return {series.head(), uint32_t(count), uint32_t(size)};
 }
 
 void reverse(Cell* series, Cell* part, Cell* skip) {
@@ -325,7 +325,8 @@ void check_movable(const Cell& origin, const Cell& target) {
     if (is_a(origin.type(), TypeClass::any_block) != is_a(target.type(), TypeClass::any_block))
         move_bad(origin, target);
     bool vectors = origin.is(Type::Vector) || target.is(Type::Vector);
-    if (vectors && (origin.type() != target.type() || origin.data3 != target.data3)) move_bad(origin, target);
+    if (vectors && (origin.type() != target.type() || origin.element_type() != target.element_type()))
+        move_bad(origin, target);
     bool widths_differ = unit_of(origin) != unit_of(target);
     if (widths_differ && (!is_a(origin.type(), TypeClass::any_string) || !is_a(target.type(), TypeClass::any_string)))
         move_bad(origin, target);
@@ -336,8 +337,8 @@ void check_movable(const Cell& origin, const Cell& target) {
 Move plan_move(const Cell& origin, const Cell& target, Cell* part) {
     int64_t count = std::min<int64_t>(part ? part_count(origin, *part) : 1, rs_length_q(origin));
     if (count < 1) return {};
-    uint32_t from = origin.data1, to = clamped_head(target);
-    if (origin.data2 != target.data2) {
+    uint32_t from = origin.head(), to = clamped_head(target);
+    if (origin.node() != target.node()) {
         check_movable(origin, target);
         return {from, to, uint32_t(count)};
     }
@@ -356,7 +357,7 @@ Move plan_move(const Cell& origin, const Cell& target, Cell* part) {
 // origin, code point by code point between texts of different widths, the target widening as needed.
 void move_units(const Cell& origin, const Cell& target, const Move& move) {
     uint32_t unit = unit_of(origin);
-    if (origin.data2 == target.data2) {
+    if (origin.node() == target.node()) {
         uint8_t* units = unit_at(origin, 0).get();
         uint32_t from = move.from, to = move.to, count = move.count;
         uint32_t low = std::min(from, to), high = std::max(from, to) + count;
@@ -368,10 +369,10 @@ void move_units(const Cell& origin, const Cell& target, const Move& move) {
     } else if (unit != unit_of(target)) {
         string::move_part(origin, target, move.count);
     } else {
-        grow(target.data2, move.count, true);
-        resize_range(target.data2, move.to, 0, move.count);
+        grow(target.node(), move.count, true);
+        resize_range(target.node(), move.to, 0, move.count);
         std::memcpy(unit_at(target, move.to).get(), unit_at(origin, move.from).get(), move.count * unit);
-        resize_range(origin.data2, move.from, move.count, 0);
+        resize_range(origin.node(), move.from, move.count, 0);
         hash::changed(target, move.to, 0, move.count);
         hash::changed(origin, move.from, move.count, 0);
     }
@@ -404,16 +405,16 @@ void init() {
         });
 }
 
-bool rs_tail_q(const Cell& series) { return series.data1 >= rs_buffer_length_q(series); }
+bool rs_tail_q(const Cell& series) { return series.head() >= rs_buffer_length_q(series); }
 
-uint32_t rs_buffer_length_q(const Cell& series) { return mem::buffer(series.data2)->length(); }
+uint32_t rs_buffer_length_q(const Cell& series) { return mem::buffer(series.node())->length(); }
 
 uint32_t rs_length_q(const Cell& series) { return rs_buffer_length_q(series) - clamped_head(series); }
 
 bool rs_skip(Cell* series, int32_t n) {
-    int64_t position = int64_t(series->data1) + n;
+    int64_t position = int64_t(series->head()) + n;
     uint32_t length = rs_buffer_length_q(*series);
-    if (position >= 0 && position <= length) series->data1 = uint32_t(position);
+    if (position >= 0 && position <= length) series->set_head(uint32_t(position));
     return position >= length;
 }
 
@@ -428,12 +429,12 @@ uint32_t get_position(bool one_based) {
 uint32_t get_length(Cell* series, bool absolute) {
     uint32_t length = rs_buffer_length_q(*series);
     if (absolute) return length;
-    series->data1 = std::min(series->data1, length);
-    return length - series->data1;
+    series->set_head(std::min(series->head(), length));
+    return length - series->head();
 }
 
 BufPtr<uint8_t> unit_at(const Cell& series, uint32_t index) {
-    BufPtr<SeriesBuffer> b = mem::buffer(series.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(series.node());
     return BufPtr<uint8_t>(mem::ptr(b->offset + index * b->unit()));
 }
 
@@ -509,7 +510,7 @@ void Removals::add(uint32_t start, uint32_t count) {
 // Moves the units between the removals down over them, once each, and the walk's position with them.
 // A range that a change bypassing the check left past the tail takes out what is still there.
 void Removals::close_up() {
-    Node node = position_->data2;
+    Node node = position_->node();
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit(), length = b->length();
     uint8_t* units = mem::ptr(b->offset);
@@ -521,7 +522,7 @@ void Removals::close_up() {
         to += upto - from;
     }
     b->tail = b->offset + to * unit;
-    position_->data1 -= std::min(position_->data1, length - to);
+    position_->set_head(position_->head() - std::min(position_->head(), length - to));
     ranges_.clear();
 }
 
@@ -549,7 +550,7 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
     int64_t start = head, count = length - head;
     if (part && part->is(Type::Pair)) {
         // x and y are positions counted as `at` counts them: the range runs from x up to y.
-        int32_t x = int32_t(part->data2), y = int32_t(part->data3);
+        int32_t x = part->x(), y = part->y();
         if (y < x) return &none::value;
         start = int64_t(head) + (x >= 1 ? x - 1 : x);
         count = int64_t(y) - x;
@@ -566,10 +567,11 @@ const Cell* copy(Cell* value, Cell* result, const CopyOptions& options) {
     }
     start = std::min<int64_t>(start, length);
     count = std::clamp<int64_t>(count, 0, length - start);
-    uint32_t header = value->header & (0xFF | kCellNewLine);
-    uint32_t element = value->is(Type::Vector) ? value->data3 : 0;  // a vector's copy keeps its element type
-    Node node = copy_units(value->data2, uint32_t(start), uint32_t(count));
-    *result = Cell{header, 0, node, element};
+    Cell copy = Cell::of(value->type(), value->header & kCellNewLine);
+    if (value->is(Type::Vector))
+        copy.set_element_type(value->element_type());  // a vector's copy keeps its element type
+    copy.set_node(copy_units(value->node(), uint32_t(start), uint32_t(count)));
+    *result = copy;
     return result;
 }
 
@@ -583,7 +585,7 @@ struct Taking {
 };
 
 Taking plan_take(const Cell& series, Cell* part, bool last) {
-    uint32_t head = series.data1, length = rs_buffer_length_q(series);
+    uint32_t head = series.head(), length = rs_buffer_length_q(series);
     if (head >= length) return {true, length, 0};
     int64_t count = 1;
     if (part && part->is(Type::Integer)) {
@@ -609,7 +611,7 @@ Taking plan_take(const Cell& series, Cell* part, bool last) {
 // A new series of the units a take/part takes, deep with `deep`, made by the series' copy action.
 void copy_range(const Cell& series, const Taking& plan, bool deep, Cell* result) {
     Cell* from = stack::push(series);
-    from->data1 = plan.start;
+    from->set_head(plan.start);
     from->clear_new_line();
     Cell count;
     actions::call<Act::copy>(from, result,
@@ -635,7 +637,7 @@ const Cell* take(Cell* series, Cell* part, bool deep, bool last) {
             if (deep && is_a(result->type(), TypeClass::series))
                 actions::call<Act::copy>(result, result, CopyOptions{.deep = true});
         }
-        resize_range(series->data2, plan.start, plan.count, 0);
+        resize_range(series->node(), plan.start, plan.count, 0);
         hash::changed(*series, plan.start, plan.count, 0);
     }
     if (owned) ownership::check(*series, Word::taken, nullptr, int32_t(plan.start), int32_t(plan.count));

@@ -91,7 +91,7 @@ public:
     // Takes out the units of every removal so far.
     void carry_out();
     // Whether removals of the series of `node` wait here.
-    bool holds(Node node) const { return position_->data2 == node && !ranges_.empty(); }
+    bool holds(Node node) const { return position_->node() == node && !ranges_.empty(); }
 
 private:
     void close_up();

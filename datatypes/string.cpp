@@ -36,7 +36,7 @@ void store(Node node, uint32_t index, uint32_t code_point) {
 }
 
 Cell* make_on(Cell* cell, Node node) {
-    *cell = Cell{uint8_t(Type::String), 0, node, 0};
+    *cell = Cell::of(Type::String).set_node(node);
     return cell;
 }
 
@@ -55,8 +55,8 @@ Cell* retyped(Cell* string, Type target) {
 
 // UTF-8 text of a binary! from its head, copied out of its buffer before the string is made.
 Cell* decode_binary(const Cell& binary) {
-    BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
-    const uint8_t* head = mem::ptr(b->offset + std::min(binary.data1, b->length()));
+    BufPtr<SeriesBuffer> b = mem::buffer(binary.node());
+    const uint8_t* head = mem::ptr(b->offset + std::min(binary.head(), b->length()));
     std::vector<uint8_t> bytes(head, static_cast<const uint8_t*>(mem::ptr(b->tail)));
     return load_utf8_checked(bytes.data(), uint32_t(bytes.size()));
 }
@@ -74,7 +74,7 @@ const Cell* to(Cell*, Cell* spec, Type target) {
     if (type == Type::Refinement && target != Type::String)
         actions::call<Act::mold>(spec, result, MoldOptions{}, 0, 0);  // with its "/"
     else
-        splice(result->data2, 0, 0, contribution(spec, -1, false));
+        splice(result->node(), 0, 0, contribution(spec, -1, false));
     return retyped(result, target);
 }
 
@@ -115,9 +115,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
 
 // ---- shared with the other string files ----
 
-Run run_of_char(const uint32_t& code_point) {
-    return Run{reinterpret_cast<const uint8_t*>(&code_point), 0, 0, appending_unit(code_point), 1};
-}
+Run run_of_char(uint32_t code_point) { return Run{nullptr, 0, 0, appending_unit(code_point), 1, code_point}; }
 
 void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
     unicode::with_unit(from_unit, [&]<class From>(From) {
@@ -212,29 +210,29 @@ void register_text_child(Type type, std::initializer_list<ActionEntry> own, std:
 // ---- positions ----
 
 BufPtr<uint8_t> rs_head(Cell* string) {
-    string->data1 = clamped_head(*string);
-    return BufPtr<uint8_t>(units_of(string->data2) + string->data1 * unit_of(string->data2));
+    string->set_head(clamped_head(*string));
+    return BufPtr<uint8_t>(units_of(string->node()) + string->head() * unit_of(string->node()));
 }
 
-BufPtr<uint8_t> rs_tail(const Cell& string) { return BufPtr<uint8_t>(mem::ptr(buffer_of(string.data2)->tail)); }
+BufPtr<uint8_t> rs_tail(const Cell& string) { return BufPtr<uint8_t>(mem::ptr(buffer_of(string.node())->tail)); }
 
 uint32_t rs_abs_at(const Cell& string, uint32_t index) {
-    return unicode::unit_at(units_of(string.data2), unit_of(string.data2), index);
+    return unicode::unit_at(units_of(string.node()), unit_of(string.node()), index);
 }
 
 void rs_reset(Cell* string) {
-    BufPtr<SeriesBuffer> b = buffer_of(string->data2);
+    BufPtr<SeriesBuffer> b = buffer_of(string->node());
     b->tail = b->offset;
     b->flags = (b->flags & ~kSeriesUnitMask) | 1;
-    string->data1 = 0;
+    string->set_head(0);
 }
 
 Text text_of(const Cell& string) {
     uint32_t head = clamped_head(string), length = rs_abs_length_q(string) - head;
-    if (uint8_t(string.header) == kBoundedStringType && int32_t(string.data3) >= 0)
-        length = std::min(length, string.data3);
-    uint32_t unit = unit_of(string.data2);
-    return Text{BufPtr<uint8_t>(units_of(string.data2) + head * unit), unit, length};
+    if (uint8_t(string.header) == kBoundedStringType && string.limit() >= 0)
+        length = std::min(length, uint32_t(string.limit()));
+    uint32_t unit = unit_of(string.node());
+    return Text{BufPtr<uint8_t>(units_of(string.node()) + head * unit), unit, length};
 }
 
 // ---- constructors ----
@@ -251,7 +249,7 @@ Cell* load_at(const uint8_t* bytes, uint32_t length, Cell* cell, int32_t encodin
 }
 
 Cell* load_in(const uint8_t* bytes, uint32_t length, const Cell& block, int32_t encoding) {
-    Node into = block.data2;
+    Node into = block.node();
     uint32_t index = mem::buffer(into)->length();
     alloc::alloc_tail_cell(into);  // first, so that the string, made last, is stored before anything collects
     Node node = unicode::load_encoded(bytes, length, encoding);
@@ -314,7 +312,7 @@ void remove_part(Node node, uint32_t index, uint32_t count) {
 }
 
 void clip_tail(Cell* string, int32_t limit) {
-    BufPtr<SeriesBuffer> b = buffer_of(string->data2);
+    BufPtr<SeriesBuffer> b = buffer_of(string->node());
     uint64_t tail = uint64_t(b->offset) + uint64_t(uint32_t(limit)) * b->unit();
     if (limit >= 0 && tail < b->tail) b->tail = Addr(tail);
 }
@@ -322,7 +320,7 @@ void clip_tail(Cell* string, int32_t limit) {
 void concatenate(const Cell& destination, const Cell& source, int32_t part, uint32_t offset, Mode mode) {
     Run run = run_of(source, part);
     if (run.count == 0) return;
-    Node node = destination.data2;
+    Node node = destination.node();
     uint32_t length = buffer_of(node)->length();
     uint32_t at = mode == Mode::append
                       ? length
@@ -332,7 +330,7 @@ void concatenate(const Cell& destination, const Cell& source, int32_t part, uint
 }
 
 void concatenate_literal(Cell* string, const char* text, uint32_t length) {
-    append_text(string->data2, Run{reinterpret_cast<const uint8_t*>(text), 0, 0, 1, length});
+    append_text(string->node(), Run{reinterpret_cast<const uint8_t*>(text), 0, 0, 1, length});
 }
 
 int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {
@@ -345,8 +343,8 @@ int32_t write_token(Cell* buffer, const char* text, bool all, int32_t part) {
 
 void move_part(const Cell& origin, const Cell& target, uint32_t count) {
     Run run = run_of(origin, int32_t(count));
-    splice(target.data2, clamped_head(target), 0, run);
-    remove_part(origin.data2, run.start, run.count);
+    splice(target.node(), clamped_head(target), 0, run);
+    remove_part(origin.node(), run.start, run.count);
 }
 
 // ---- hexadecimal text ----

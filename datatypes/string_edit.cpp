@@ -28,7 +28,7 @@ void form_each(Cell* string, const Cell& block, int32_t part) {
     Cell limit;
     Cell* budget_cell = part >= 0 ? integer::make_at(&limit, part) : nullptr;
     int32_t budget = part;
-    for (uint32_t i = block.data1; i < rs_abs_length_q(block) && (part < 0 || budget > 0); i++) {
+    for (uint32_t i = block.head(); i < rs_abs_length_q(block) && (part < 0 || budget > 0); i++) {
         Cell* item = stack::push(*block::rs_abs_at(block, i));
         budget = actions::call<Act::form>(item, string, budget_cell, budget);
         stack::pop(1);
@@ -55,7 +55,7 @@ std::u32string without(const std::u32string& text, const std::u32string& charact
 // space of lines. Any other value names none: an error.
 std::u32string characters_of(const Cell* with) {
     if (!with) return U"\t\n\r ";
-    if (with->is(Type::Char) || with->is(Type::Integer)) return std::u32string(1, char32_t(with->data2));
+    if (with->is(Type::Char) || with->is(Type::Integer)) return std::u32string(1, char32_t(with->int32()));
     if (!is_a(with->type(), TypeClass::any_string) && !with->is(Type::Binary)) error::fire_refinement("with", with);
     return code_points_of(*with);
 }
@@ -114,7 +114,7 @@ std::u32string trim_head_tail(const std::u32string& text, bool head, bool tail) 
 // Writes code points over the units from `start` and cuts the tail after them. They come from the text
 // there, or are ASCII, so they fit its unit.
 void rewrite_from(const Cell& string, uint32_t start, const std::u32string& text) {
-    BufPtr<SeriesBuffer> b = mem::buffer(string.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(string.node());
     uint32_t unit = b->unit();
     for (uint32_t i = 0; i < text.size(); i++) unicode::set_unit_at(mem::ptr(b->offset), unit, start + i, text[i]);
     b->tail = b->offset + (start + uint32_t(text.size())) * unit;
@@ -125,7 +125,7 @@ void write_unit(const Cell& series, uint32_t index, uint32_t code_point) {
     if (series.is(Type::Binary))
         *series::unit_at(series, index) = uint8_t(code_point);
     else
-        write_char(series.data2, index, code_point);
+        write_char(series.node(), index, code_point);
 }
 
 // ---- set operations ----
@@ -136,15 +136,15 @@ void write_unit(const Cell& series, uint32_t index, uint32_t code_point) {
 // grid of the result's head.
 void collect(const Cell& result, const Cell& from, const Cell& other, SetOp op, uint32_t skip, bool case_) {
     Cell taken = result;
-    taken.data1 = rs_abs_length_q(result);
-    for (uint32_t i = from.data1; i < rs_abs_length_q(from); i += skip) {
+    taken.set_head(rs_abs_length_q(result));
+    for (uint32_t i = from.head(); i < rs_abs_length_q(from); i += skip) {
         uint32_t code_point = rs_abs_at(from, i);
         bool kept = true;
         if (op == SetOp::intersect) kept = find_char_step(other, code_point, skip, case_);
         if (op == SetOp::exclude || op == SetOp::difference) kept = !find_char_step(other, code_point, skip, case_);
         if (!kept || find_char_step(taken, code_point, skip, case_)) continue;
         uint32_t count = std::min(skip, rs_abs_length_q(from) - i);
-        append_text(result.data2, Run{nullptr, from.data2, i, mem::buffer(from.data2)->unit(), count});
+        append_text(result.node(), Run{nullptr, from.node(), i, mem::buffer(from.node())->unit(), count});
     }
 }
 
@@ -180,10 +180,9 @@ struct Edit {
     uint32_t replaced;
 };
 
-// The text an edit writes for a value: a char's code point, read from the value's cell (a frame
-// argument, which stays where it is), or the contribution of any other value.
+// The text an edit writes for a value: a char's code point, or the contribution of any other value.
 Run text_written(Cell* value, int32_t part, bool only) {
-    return value->is(Type::Char) ? run_of_char(value->data2) : contribution(value, part, only);
+    return value->is(Type::Char) ? run_of_char(value->code_point()) : contribution(value, part, only);
 }
 
 // An append writes at the tail, an insert at the head (a head past the tail counting as the tail).
@@ -209,9 +208,9 @@ Edit plan_change(Cell* series, Cell* value, const EditOptions& options) {
     Word before = append ? Word::append : Word::insert, after = append ? Word::appended : Word::inserted;
     bool owned = ownership::check(*series, before, value, int32_t(edit.at), int32_t(edit.written));
     if (owned) edit = plan_addition(series, value, options, append);
-    splice(series->data2, edit.at, 0, edit.run, uint32_t(options.dup));
+    splice(series->node(), edit.at, 0, edit.run, uint32_t(options.dup));
     if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(edit.written));
-    series->data1 = append ? 0 : edit.at + uint32_t(edit.written);
+    series->set_head(append ? 0 : edit.at + uint32_t(edit.written));
 }
 
 // What the common append writes: the text of a string-like value other than a tag.
@@ -220,10 +219,10 @@ bool is_plain_text(Type type) { return is_a(type, TypeClass::any_string) && type
 // Appends such a text once. When no object owns the string and its buffer has the room, there is no
 // change to report and nothing to allocate: the text goes straight to the tail.
 void append_plain_text(Cell* series, Cell* value, int32_t part) {
-    Node node = series->data2;
+    Node node = series->node();
     Run run = run_of(*value, part);
     if (!(mem::buffer(node)->flags & kSeriesOwned) && run.count > 0 && appended_in_place(node, run))
-        series->data1 = 0;
+        series->set_head(0);
     else
         add_any(series, value, EditOptions{.part = part}, true);
 }
@@ -243,9 +242,9 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     Edit edit = plan_change(series, value, options);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));
     if (owned) edit = plan_change(series, value, options);
-    splice(series->data2, edit.at, edit.replaced, edit.run, uint32_t(options.dup));
+    splice(series->node(), edit.at, edit.replaced, edit.run, uint32_t(options.dup));
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(edit.written));
-    series->data1 = edit.at + uint32_t(edit.written);
+    series->set_head(edit.at + uint32_t(edit.written));
     stack::set_last(*series);
 }
 
@@ -253,7 +252,7 @@ void swap(Cell* series1, Cell* series2) {
     if (!is_a(series2->type(), TypeClass::any_string) && !series2->is(Type::Binary))
         fire(Err::script_invalid_arg, series2);
     if (series::both_at_units_q(*series1, *series2)) {
-        uint32_t head1 = series1->data1, head2 = series2->data1;
+        uint32_t head1 = series1->head(), head2 = series2->head();
         bool owned1 = ownership::check(*series1, Word::swap, series2, int32_t(head1), 1);
         bool owned2 = ownership::check(*series2, Word::swap, series1, int32_t(head2), 1);
         // The code points are read after the reports, whose handlers may change either string; one
@@ -288,8 +287,8 @@ void trim(Cell* series, const TrimOptions& options) {
 void do_set_op(bool case_, int32_t skip, SetOp op) {
     Cell* first = stack::arguments();
     Cell* second = first + 1;
-    first->data1 = clamped_head(*first);
-    if (op != SetOp::unique) second->data1 = clamped_head(*second);  // unique has no second set
+    first->set_head(clamped_head(*first));
+    if (op != SetOp::unique) second->set_head(clamped_head(*second));  // unique has no second set
     Cell* result = rs_make_at(stack::push_next(), rs_length_q(*first));
     collect(*result, *first, *second, op, uint32_t(skip), case_);
     // The second set's records go after the first's, and only those that the first lacks.
@@ -314,13 +313,13 @@ int32_t case_count(const Cell& text, const Cell* part) {
 
 Cell* change_case(Cell* value, Cell* part, bool upper) {
     if (value->is(Type::Char)) {
-        value->data2 = change_char(value->data2, upper);
+        value->set_code_point(change_char(value->code_point(), upper));
         return value;
     }
     Word action = upper ? Word::uppercase : Word::lowercase;
     ownership::check(*value, action, nullptr, int32_t(string::clamped_head(*value)), case_count(*value, part));
-    value->data1 = string::clamped_head(*value);  // read after the report, whose handler may change the text
-    change_part(value->data2, value->data1, uint32_t(case_count(*value, part)), upper);
+    value->set_head(string::clamped_head(*value));  // read after the report, whose handler may change the text
+    change_part(value->node(), value->head(), uint32_t(case_count(*value, part)), upper);
     return value;
 }
 

@@ -22,8 +22,12 @@ struct Run {
     uint32_t start;  // index of the first unit in the buffer of `node`
     uint32_t unit;
     uint32_t count;
+    uint32_t code_point = 0;  // the one code point of a run with neither bytes nor node, held here
 
-    const uint8_t* data() const { return node ? mem::ptr(mem::buffer(node)->offset + start * unit) : bytes; }
+    const uint8_t* data() const {
+        if (node) return mem::ptr(mem::buffer(node)->offset + start * unit);
+        return bytes ? bytes : reinterpret_cast<const uint8_t*>(&code_point);
+    }
 };
 
 // The head of a position, a head past the tail counting as the tail.
@@ -35,8 +39,8 @@ inline Run run_of(const Cell& string, int32_t part = -1) {
     uint32_t count = part >= 0 ? std::min(length, uint32_t(part)) : length;
     return Run{nullptr, string.node(), head, mem::buffer(string.node())->unit(), count};
 }
-// One code point, read from the variable the caller keeps, in the unit that appending it takes.
-Run run_of_char(const uint32_t& code_point);
+// One code point, held by the run, in the unit that appending it takes.
+Run run_of_char(uint32_t code_point);
 
 // The unit that the appending writers give a code point: 1 below 128, 2 below 65536, else 4.
 constexpr uint32_t appending_unit(uint32_t code_point) { return code_point < 0x80 ? 1 : code_point < 0x10000 ? 2 : 4; }

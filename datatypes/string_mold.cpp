@@ -85,7 +85,7 @@ void mold_braced(const Cell& string, uint32_t head, uint32_t count, Cell* buffer
             append_literal(buffer, depth > 0 ? "}" : "^}");
             if (depth > 0) depth--;
             break;
-        case '"': append_char(buffer->data2, '"'); break;
+        case '"': append_char(buffer->node(), '"'); break;
         default: mold_escape_char(buffer, code_point, all);
         }
     }
@@ -103,10 +103,10 @@ void mold_escape_char(Cell* buffer, uint32_t code_point, bool all) {
     if (hex_escaped(code_point, all)) {
         append_hex_escape(buffer, code_point);
     } else if (char letter = caret_letter(code_point)) {
-        append_char(buffer->data2, '^');
-        append_char(buffer->data2, uint8_t(letter));
+        append_char(buffer->node(), '^');
+        append_char(buffer->node(), uint8_t(letter));
     } else {
-        append_char(buffer->data2, code_point);
+        append_char(buffer->node(), code_point);
     }
 }
 
@@ -120,7 +120,7 @@ int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int3
         if (hex.find(code_point) != hex.npos)
             append_hex_escape(buffer, code_point);
         else if (raw.find(code_point) != raw.npos)
-            append_char(buffer->data2, code_point);
+            append_char(buffer->node(), code_point);
         else
             mold_escape_char(buffer, code_point, false);
     }
@@ -138,10 +138,10 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
     uint32_t count = options.limit ? std::min(text.length, uint32_t(std::max(part, 0))) : text.length;
     Counts counts = count_quotes(text, count);
     bool braces = counts.line_feeds >= kBracesFromLineFeeds || counts.quotes > 0 || text.length >= kBracesFromLength;
-    uint32_t head = std::min(value->data1, rs_abs_length_q(*value));
-    append_char(buffer->data2, braces ? '{' : '"');
+    uint32_t head = std::min(value->head(), rs_abs_length_q(*value));
+    append_char(buffer->node(), braces ? '{' : '"');
     (braces ? mold_braced : mold_quoted)(*value, head, count, buffer, options.all);
-    append_char(buffer->data2, braces ? '}' : '"');
+    append_char(buffer->node(), braces ? '}' : '"');
     return part - int32_t(count) - 2;
 }
 

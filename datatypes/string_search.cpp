@@ -66,7 +66,7 @@ int32_t compare_texts(const Text& a, const Text& b, uint32_t count, Fold how) {
     });
 }
 
-uint32_t head_char(const Cell& position) { return rs_abs_at(position, position.data1); }
+uint32_t head_char(const Cell& position) { return rs_abs_at(position, position.head()); }
 
 // ---- find and select ----
 
@@ -81,10 +81,10 @@ struct Target {
 Target target_of(Cell* value, bool folded) {
     Target target;
     switch (value->type()) {
-    case Type::Char: target.text = char32_t(value->data2); break;
+    case Type::Char: target.text = char32_t(value->code_point()); break;
     case Type::Bitset: target.bitset = value; return target;
     case Type::Word: {
-        Cell name{uint8_t(Type::String), 0, word::to_string(*value), 0};
+        Cell name = Cell::of(Type::String).set_node(word::to_string(*value));
         target.text = code_points_of(name);
         break;
     }
@@ -118,7 +118,7 @@ Target byte_target_of(Cell* value) {
         target.text = byte ? char32_t(number) : char32_t(binary::kNoByte);
         break;
     }
-    case Type::Char: target.text = char32_t(value->data2); break;
+    case Type::Char: target.text = char32_t(value->code_point()); break;
     case Type::Bitset: target.bitset = value; break;
     case Type::Binary: target.text = code_points_of(*value); break;
     default:
@@ -149,7 +149,7 @@ Found search(Cell* series, Cell* value, const SelectOptions& options, bool match
     bool folded = !options.case_ && !options.same && !bytes;
     Target target = bytes ? byte_target_of(value) : target_of(value, folded);
     BufPtr<uint8_t> units = series::unit_at(*series, 0);
-    return unicode::with_unit(mem::buffer(series->data2)->unit(), [&]<class Unit>(Unit) {
+    return unicode::with_unit(mem::buffer(series->node())->unit(), [&]<class Unit>(Unit) {
         return scan(*plan, target.length(),
                     [&](uint32_t at) { return matches_at<Unit>(units.get(), at, target, folded); });
     });
@@ -195,7 +195,7 @@ void make_argument(Cell* cell, const uint8_t* element, const SortOrder& order) {
         return;
     }
     make_at_unit(cell, order.record, order.unit);
-    splice(cell->data2, 0, 0, Run{element, 0, 0, order.unit, order.record});
+    splice(cell->node(), 0, 0, Run{element, 0, 0, order.unit, order.record});
     if (order.bytes) cell->set_type(Type::Binary);
 }
 
@@ -229,7 +229,7 @@ void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const S
     sort_elements(units.data(), count / order.record, order, stable);
     if (rs_abs_length_q(series) != length) fire(Err::script_protected);
     for (uint32_t i = 0; i < count; i++)
-        write_char(series.data2, head + i, unicode::unit_at(units.data(), order.unit, i));
+        write_char(series.node(), head + i, unicode::unit_at(units.data(), order.unit, i));
 }
 
 }  // namespace
@@ -239,7 +239,7 @@ void sort_by_function(const Cell& series, uint32_t head, uint32_t count, const S
 std::optional<SearchPlan> plan_search(const Cell& series, const SelectOptions& options, bool match) {
     bool reverse = options.reverse;
     uint32_t length = rs_abs_length_q(series);
-    if (length == 0 || (series.data1 >= length && !reverse)) return std::nullopt;
+    if (length == 0 || (series.head() >= length && !reverse)) return std::nullopt;
     if (options.any || options.with) fire(Err::internal_not_done);
     int64_t step = series::record_size(options.skip);
     if (step < 1) fire(Err::script_out_of_range, options.skip);
@@ -293,12 +293,13 @@ bool match_value_q(const Cell& position, const Cell& value, int32_t op) {
     case Type::Char: {
         if (rs_tail_q(position)) return false;
         uint32_t code_point = head_char(position);
-        return op == kCompareStrictEqual ? code_point == value.data2 : fold(code_point) == fold(value.data2);
+        return op == kCompareStrictEqual ? code_point == value.code_point()
+                                         : fold(code_point) == fold(value.code_point());
     }
     case Type::Tag: {
         if (!tag_delimited_q(position, value)) return false;
         Cell inside = position;
-        inside.data1++;
+        inside.set_head(inside.head() + 1);
         return equal_q(inside, value, op, true) == 0;
     }
     default: return false;
@@ -306,7 +307,7 @@ bool match_value_q(const Cell& position, const Cell& value, int32_t op) {
 }
 
 bool tag_delimited_q(const Cell& position, const Cell& tag) {
-    uint64_t close = uint64_t(position.data1) + rs_length_q(tag) + 1;
+    uint64_t close = uint64_t(position.head()) + rs_length_q(tag) + 1;
     return close < rs_abs_length_q(position) && head_char(position) == '<' &&
            rs_abs_at(position, uint32_t(close)) == '>';
 }
@@ -343,7 +344,7 @@ const Cell* find(Cell* series, Cell* value, const FindOptions& options) {
     Found found = search(series, value, options, options.match);
     if (found.at < 0) return &none::value;
     Cell* position = stack::push(*series);
-    position->data1 = uint32_t(found.at + (options.tail ? found.length : 0));
+    position->set_head(uint32_t(found.at + (options.tail ? found.length : 0)));
     return position;
 }
 
@@ -359,10 +360,12 @@ const Cell* sort(Cell* series, const SortOptions& options) {
     series::SortPlan plan = series::plan_sort(*series, options);
     bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the string
-    series->data1 = plan.head;
+    series->set_head(plan.head);
     bool bytes = series->is(Type::Binary);
-    SortOrder order{bytes,      mem::buffer(series->data2)->unit(), plan.record,     plan.offset,
-                    plan.whole, !options.case_ && !bytes,           options.reverse, plan.function};
+    SortOrder order{bytes,           mem::buffer(series->node())->unit(),
+                    plan.record,     plan.offset,
+                    plan.whole,      !options.case_ && !bytes,
+                    options.reverse, plan.function};
     if (order.function)
         sort_by_function(*series, plan.head, plan.count, order, options.stable);
     else

@@ -25,13 +25,13 @@ uint32_t intern(std::string_view name, Lookup lookup) {
 
 // The string form of a symbol cell, pushed on the data stack.
 Cell* push_string_form(const Cell& symbol) {
-    Node string = symbol.data2;
+    Node string = symbol.string_form();
     if (!string) {
-        BufPtr<SeriesBuffer> b = mem::buffer(symbol.data3);
+        BufPtr<SeriesBuffer> b = mem::buffer(symbol.utf8_name());
         std::string bytes(mem::ptr<char>(b->offset), b->used_bytes());
         string = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
     }
-    return stack::push(Cell{uint8_t(Type::String), 0, string, 0});
+    return stack::push(Cell::of(Type::String).set_node(string));
 }
 
 // Two symbols order and compare as their string forms do.
@@ -65,18 +65,18 @@ uint32_t make_from_string(const Cell& string) {
     return make(std::string_view(utf8.get(), uint32_t(length)));
 }
 
-int32_t get_alias(uint32_t id) { return int32_t(cell_of(id)->data1); }
+int32_t get_alias(uint32_t id) { return cell_of(id)->alias(); }
 
 std::string_view name(uint32_t id) {
-    BufPtr<SeriesBuffer> b = mem::buffer(cell_of(id)->data3);
+    BufPtr<SeriesBuffer> b = mem::buffer(cell_of(id)->utf8_name());
     return std::string_view(mem::ptr<char>(b->offset), b->used_bytes());
 }
 
 Node get_string(uint32_t id) {
-    if (Node built = cell_of(id)->data2) return built;
+    if (Node built = cell_of(id)->string_form()) return built;
     std::string bytes(name(id));
     Node string = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()));
-    cell_of(id)->data2 = string;
+    cell_of(id)->set_string_form(string);
     return string;
 }
 
@@ -87,6 +87,6 @@ BufPtr<Cell> get(uint32_t id) {
 
 bool named_q(uint32_t id, Sym name) { return resolve(id) == resolve(words::id(name)); }
 
-bool any_type_word_q(const Cell& word) { return named_q(word.data2, Sym::any_type_type); }
+bool any_type_word_q(const Cell& word) { return named_q(word.symbol(), Sym::any_type_type); }
 
 }  // namespace oka::symbol

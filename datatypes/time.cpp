@@ -106,9 +106,9 @@ void set_field(Cell* time, int32_t field, const Cell& value) {
 // The field a word names, case ignored (hour, minute, second), or 0.
 int32_t named_field(const Cell& element) {
     if (!element.is(Type::Word)) return 0;
-    if (symbol::named_q(element.data2, Sym::hour)) return kHour;
-    if (symbol::named_q(element.data2, Sym::minute)) return kMinute;
-    if (symbol::named_q(element.data2, Sym::second)) return kSecond;
+    if (symbol::named_q(element.symbol(), Sym::hour)) return kHour;
+    if (symbol::named_q(element.symbol(), Sym::minute)) return kMinute;
+    if (symbol::named_q(element.symbol(), Sym::second)) return kSecond;
     return 0;
 }
 

@@ -10,11 +10,12 @@ namespace {
 
 // "make triple! [a b c]"; every character written takes one unit of the budget.
 int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
-    const uint32_t numbers[] = {value->data1, value->data2, value->data3};  // read before the buffer grows
+    const int32_t numbers[] = {int32_t(value->first()), int32_t(value->second()),
+                               int32_t(value->third())};  // read before the buffer grows
     part = string::write_token(buffer, "make triple! [", false, part);
     for (int i = 0; i < 3; i++) {
         if (i > 0) part = string::write_token(buffer, " ", false, part);
-        part = string::write_token(buffer, integer::form_signed(int32_t(numbers[i])), false, part);
+        part = string::write_token(buffer, integer::form_signed(numbers[i]), false, part);
     }
     return string::write_token(buffer, "]", false, part);
 }

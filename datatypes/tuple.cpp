@@ -33,7 +33,7 @@ struct Bytes {
 
 Bytes bytes_of(const Cell& tuple) {
     Bytes b;
-    std::memcpy(b.at.data(), &tuple.data1, kMaxBytes);
+    b.at = tuple.tuple_bytes();
     b.count = length_of(tuple);
     return b;
 }
@@ -77,7 +77,7 @@ const Cell* from_block(Cell* block) {
 // #rgb (each digit doubled), #rrggbb or #rrggbbaa, in ASCII hexadecimal digits: a letter beyond ASCII
 // is none, whatever its low bits.
 const Cell* from_issue(const Cell& issue) {
-    std::string_view name = symbol::name(issue.data2);
+    std::string_view name = symbol::name(issue.symbol());
     size_t length = name.size();
     if (length != 3 && length != 6 && length != 8) fire(Err::script_invalid_data, &issue);
     uint8_t digits[8];
@@ -150,7 +150,8 @@ int32_t compare(Cell* value1, Cell* value2, int32_t) {
 
 void random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        oka::random::seed(value->data1 ^ value->data2 ^ value->data3);
+        std::array<uint32_t, 3> words = value->content_words();
+        oka::random::seed(words[0] ^ words[1] ^ words[2]);
         unset::box();
         return;
     }
@@ -280,13 +281,15 @@ void init() {
 
 Cell* make_at(Cell* cell, const uint8_t* bytes, uint32_t count) {
     OKA_ASSERT(count <= kMaxBytes);
-    Cell made{uint8_t(Type::Tuple) | std::max(count, kMinBytes) << kCountShift, 0, 0, 0};
-    std::memcpy(&made.data1, bytes, count);
+    Cell made = Cell::of(Type::Tuple, std::max(count, kMinBytes) << kCountShift);
+    Bytes12 copied{};
+    std::memcpy(copied.data(), bytes, count);
+    made.set_tuple_bytes(copied);
     *cell = made;
     return cell;
 }
 
-bool zero_q(const Cell& tuple) { return (tuple.data1 | tuple.data2 | tuple.data3) == 0; }
+bool zero_q(const Cell& tuple) { return tuple.tuple_bytes() == Bytes12{}; }
 
 void do_math(integer::MathOp op) {
     Cell* args = stack::arguments();

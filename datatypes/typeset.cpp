@@ -18,15 +18,19 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "byte n of the payload is byte n & 3 of word n >> 2");
 
-constexpr Cell kEmpty{uint8_t(Type::Typeset), 0, 0, 0};
+constexpr Cell kEmpty = Cell::of(Type::Typeset);
 
 void add(Cell* typeset, Type type) {
     TypeBit bit = bit_of(type);
-    typeset->*bit.word |= bit.mask;
+    Words3 bits = typeset->type_bits();
+    bits[bit.word] |= bit.mask;
+    typeset->set_type_bits(bits);
 }
 
 void merge(Cell* typeset, const Cell& other) {
-    for (auto word : kPayloadWords) typeset->*word |= other.*word;
+    Words3 bits = typeset->type_bits();
+    for (int w = 0; w < 3; w++) bits[w] |= other.type_bits()[w];
+    typeset->set_type_bits(bits);
 }
 
 // The walks over a set see the registered types only.
@@ -52,7 +56,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
     if (spec->is(Type::Typeset)) return spec;
     if (!spec->is(Type::Block)) error::fire_on_type(Err::script_bad_to_arg, Type::Typeset, spec);
     Cell* result = push(kEmpty);
-    for (uint32_t i = spec->data1; i < series::rs_buffer_length_q(*spec); i++)
+    for (uint32_t i = spec->head(); i < series::rs_buffer_length_q(*spec); i++)
         set_type(result, *block::rs_abs_at(*spec, i));
     return result;
 }
@@ -72,10 +76,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareNotEqual:
     case kCompareStrictEqual:
     case kCompareSame:
-    case kCompareFind:
-        for (auto word : kPayloadWords)
-            if (value1->*word != value2->*word) return 1;
-        return 0;
+    case kCompareFind: return value1->type_bits() == value2->type_bits() ? 0 : 1;
     case kCompareSort:
     case kCompareCaseSort: {
         int32_t difference = count(*value1) - count(*value2);
@@ -87,7 +88,9 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
 
 const Cell* complement(Cell* value) {
     Cell* result = push(*value);
-    for (auto word : kPayloadWords) result->*word = ~(result->*word);
+    Words3 bits = result->type_bits();
+    for (uint32_t& word : bits) word = ~word;
+    result->set_type_bits(bits);
     return result;
 }
 
@@ -98,7 +101,7 @@ void bitwise() {
 
 const Cell* find(Cell* typeset, Cell* value, const FindOptions&) {
     if (!value->is(Type::Datatype)) fire(Err::script_invalid_arg, value);
-    return has_q(*typeset, Type(value->data1)) ? &logic::true_value : &logic::false_value;
+    return has_q(*typeset, value->named_type()) ? &logic::true_value : &logic::false_value;
 }
 
 }  // namespace
@@ -131,9 +134,7 @@ uint32_t combine(Op op, uint32_t a, uint32_t b) {
     }
 }
 
-void clear(Cell* typeset) {
-    for (auto word : kPayloadWords) typeset->*word = 0;
-}
+void clear(Cell* typeset) { typeset->set_type_bits({}); }
 
 int32_t count(const Cell& typeset) {
     int32_t n = 0;
@@ -151,23 +152,23 @@ Cell from_mask(TypeMask types) {
 }
 
 BufPtr<Cell> make_in(const Cell& block, uint32_t word1, uint32_t word2, uint32_t word3) {
-    return block::rs_append(block, Cell{uint8_t(Type::Typeset), word1, word2, word3});
+    return block::rs_append(block, Cell::of(Type::Typeset).set_type_bits({word1, word2, word3}));
 }
 
 BufPtr<Cell> make_any(const Cell& block) {
-    Cell any{uint8_t(Type::Typeset), ~0u, ~0u, ~0u};
+    Words3 bits = {~0u, ~0u, ~0u};
     TypeBit unset = bit_of(Type::Unset);
-    any.*unset.word &= ~unset.mask;
-    return block::rs_append(block, any);
+    bits[unset.word] &= ~unset.mask;
+    return block::rs_append(block, Cell::of(Type::Typeset).set_type_bits(bits));
 }
 
 BufPtr<Cell> make_from_block(const Cell& block, const Cell& spec) {
     Cell built = kEmpty;
-    for (uint32_t i = spec.data1; i < series::rs_buffer_length_q(spec); i++) {
+    for (uint32_t i = spec.head(); i < series::rs_buffer_length_q(spec); i++) {
         Cell element = *block::rs_abs_at(spec, i);
         Cell value = resolved(element);
         switch (value.type()) {
-        case Type::Datatype: add(&built, Type(value.data1)); break;
+        case Type::Datatype: add(&built, value.named_type()); break;
         case Type::Typeset: merge(&built, value); break;
         case Type::Word: add(&built, Type::Object); break;
         case Type::Block: break;
@@ -180,7 +181,7 @@ BufPtr<Cell> make_from_block(const Cell& block, const Cell& spec) {
 void set_type(Cell* typeset, const Cell& value) {
     Cell type = resolved(value);
     if (type.is(Type::Datatype))
-        add(typeset, Type(type.data1));
+        add(typeset, type.named_type());
     else if (type.is(Type::Typeset))
         merge(typeset, type);
     else
@@ -192,14 +193,14 @@ void do_bitwise(Op op) {
     if (op == Op::unique) return;  // the set itself, already in the result slot
     Cell other = kEmpty;
     if (args[1].is(Type::Datatype))
-        add(&other, Type(args[1].data1));
+        add(&other, args[1].named_type());
     else if (args[1].is(Type::Typeset))
         other = args[1];
     else
         fire(Err::script_invalid_arg, &args[1]);
-    Cell result = kEmpty;
-    for (auto word : kPayloadWords) result.*word = combine(op, args[0].*word, other.*word);
-    stack::set_last(result);
+    Words3 bits;
+    for (int w = 0; w < 3; w++) bits[w] = combine(op, args[0].type_bits()[w], other.type_bits()[w]);
+    stack::set_last(Cell::of(Type::Typeset).set_type_bits(bits));
 }
 
 void to_block(const Cell& typeset, const Cell& block) {
@@ -226,10 +227,10 @@ int32_t mold_body(Cell* value, Cell* buffer, bool only, Cell* limit, int32_t par
     }
     uint32_t last = string::rs_abs_length_q(*buffer) - 1;  // the space after the last name
     if (only) {
-        string::remove_char(buffer->data2, last);
+        string::remove_char(buffer->node(), last);
         return part + 1;
     }
-    string::write_char(buffer->data2, last, ']');
+    string::write_char(buffer->node(), last, ']');
     return part;
 }
 

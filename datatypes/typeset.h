@@ -39,21 +39,17 @@ void init();
 void clear(Cell* typeset);
 // The number of registered types in the set.
 int32_t count(const Cell& typeset);
-// The payload words that hold the bits, in order.
-inline constexpr uint32_t Cell::*kPayloadWords[] = {&Cell::data1, &Cell::data2, &Cell::data3};
-
 // Where the bit of a type id lies: a payload word and the mask within it; ids beyond the 96 bits have
 // an empty mask. A table, since every argument of every call is checked against a typeset.
 struct TypeBit {
-    uint32_t Cell::*word;
+    uint32_t word;  // 0 to 2, in type_bits()
     uint32_t mask;
 };
 inline constexpr auto kTypeBits = [] {
     std::array<TypeBit, 256> bits{};
     for (uint32_t id = 0; id < bits.size(); id++) {
         uint32_t byte = id >> 3;
-        bits[id] = id < 96 ? TypeBit{kPayloadWords[byte >> 2], (0x80u >> (id & 7)) << (8 * (byte & 3))}
-                           : TypeBit{&Cell::data1, 0};
+        bits[id] = id < 96 ? TypeBit{byte >> 2, (0x80u >> (id & 7)) << (8 * (byte & 3))} : TypeBit{0, 0};
     }
     return bits;
 }();
@@ -67,11 +63,9 @@ inline bool has_q(const Cell& typeset, Type type) {
     uint32_t id = uint8_t(type);
     if (id >= 64) {
         TypeBit bit = bit_of(type);
-        return typeset.*bit.word & bit.mask;
+        return typeset.type_bits()[bit.word] & bit.mask;
     }
-    uint64_t low;
-    std::memcpy(&low, &typeset.data1, sizeof low);
-    return (low >> (id ^ 7)) & 1;
+    return (typeset.low_type_bits() >> (id ^ 7)) & 1;
 }
 
 // ---- constructors ----

@@ -5,7 +5,7 @@
 
 namespace oka::unset {
 
-inline constexpr Cell value{uint8_t(Type::Unset), 0, 0, 0};
+inline constexpr Cell value = Cell::of(Type::Unset);
 
 void init();
 

@@ -65,7 +65,7 @@ const Cell* from_parts(const Cell& spec) {
     if (count == 0) error::fire_on_type(Err::script_bad_to_arg, Type::Url, &spec);
     Cell* parts = stack::push(spec);
     Cell* result = string::rs_make_at(stack::push_next(), 32);
-    auto part = [&](uint32_t i) { return *block::rs_abs_at(*parts, parts->data1 + i); };
+    auto part = [&](uint32_t i) { return *block::rs_abs_at(*parts, parts->head() + i); };
     form_into(result, part(0));
     string::concatenate_literal(result, "://", 3);
     uint32_t next = 1;
@@ -108,7 +108,7 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
     int32_t scheme = int32_t(std::min<uint32_t>(scheme_length(*value), uint32_t(budget)));
     string::concatenate(*buffer, *value, scheme, 0, string::Mode::append);
     Cell rest = *value;
-    rest.data1 += uint32_t(scheme);
+    rest.set_head(rest.head() + uint32_t(scheme));
     int32_t written = budget - encode(rest, buffer, Table::mold, budget - scheme);
     return part - written;
 }
@@ -124,13 +124,13 @@ bool ends_with_slash(const Cell& text) {
 // Nothing can be set in a URL.
 const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOptions& step) {
     if (value) fire(Err::script_bad_path_set, step.path ? step.path : &none::value, value);
-    uint32_t unit = mem::buffer(parent->data2)->unit();
+    uint32_t unit = mem::buffer(parent->node())->unit();
     Cell* joined = string::make_at_unit(stack::push_next(), string::rs_length_q(*parent) + 16, unit);
     actions::call<Act::form>(element, joined, nullptr, kUnlimited);
     bool slash_after = string::rs_length_q(*joined) > 0 && string::rs_abs_at(*joined, 0) == '/';
     bool slash_before = ends_with_slash(*parent);
-    if (!slash_before && !slash_after) string::insert_char(joined->data2, 0, '/');
-    if (slash_before && slash_after) string::remove_char(joined->data2, 0);
+    if (!slash_before && !slash_after) string::insert_char(joined->node(), 0, '/');
+    if (slash_before && slash_after) string::remove_char(joined->node(), 0);
     string::concatenate(*joined, *parent, -1, 0, string::Mode::insert);
     joined->header = uint8_t(parent->type());
     return joined;

@@ -42,7 +42,7 @@ const ElementType* element_type_of(Type type) {
 // The element type a word of a spec names (char!, integer!, float! or percent!, letter case ignored).
 const ElementType* element_type_named(const Cell& word) {
     for (const ElementType& e : kElementTypes)
-        if (symbol::named_q(word.data2, e.word)) return &e;
+        if (symbol::named_q(word.symbol(), e.word)) return &e;
     return nullptr;
 }
 
@@ -68,7 +68,7 @@ struct Made {
 
 // The value at an offset from the spec's head, none past its tail.
 Cell spec_at(const Cell& spec, uint32_t offset) {
-    uint32_t index = spec.data1 + offset;
+    uint32_t index = spec.head() + offset;
     return index < series::rs_buffer_length_q(spec) ? *block::rs_abs_at(spec, index) : none::value;
 }
 
@@ -109,7 +109,7 @@ Made untyped_spec(const Cell& spec) {
     Made made;
     made.values = spec;
     if (series::rs_tail_q(spec)) return made;
-    Type first = block::rs_abs_at(spec, spec.data1)->type();
+    Type first = block::rs_abs_at(spec, spec.head())->type();
     if (!element_type_of(first)) error::fire_on_type(Err::script_invalid_type, first);
     made.type = first;
     made.size = default_size(first);
@@ -121,10 +121,10 @@ const Cell* make_from(const Made& made) {
     uint32_t given = made.values.is(Type::None) ? 0 : series::rs_length_q(made.values);
     uint32_t length = std::max(uint32_t(std::max(made.count, 0)), given);
     Cell* vector = make_at(stack::push_next(), length, made.type, made.size);
-    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(vector->data2, length * made.size);
+    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(vector->node(), length * made.size);
     std::memset(out.get(), 0, size_t(length) * made.size);
     for (uint32_t i = 0; i < given; i++)
-        encode(made.type, made.size, *block::rs_abs_at(made.values, made.values.data1 + i), out.get() + i * made.size);
+        encode(made.type, made.size, *block::rs_abs_at(made.values, made.values.head() + i), out.get() + i * made.size);
     return vector;
 }
 
@@ -137,7 +137,7 @@ const Cell* make(Cell*, Cell* spec, Type) {
         return make_from(made);
     }
     case Type::Block: {
-        bool typed = !series::rs_tail_q(*spec) && block::rs_abs_at(*spec, spec->data1)->is(Type::Word);
+        bool typed = !series::rs_tail_q(*spec) && block::rs_abs_at(*spec, spec->head())->is(Type::Word);
         return make_from(typed ? typed_spec(*spec) : untyped_spec(*spec));
     }
     default: fire(Err::internal_not_done);
@@ -236,7 +236,7 @@ std::optional<int32_t> element_order(const Cell& a, uint32_t i, const Cell& b, u
 int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     if (!value2->is(Type::Vector)) return kNotComparable;
     if (element_type(*value1) != element_type(*value2)) fire(Err::script_not_same_type);
-    bool same = value1->data2 == value2->data2 && value1->data1 == value2->data1;
+    bool same = value1->node() == value2->node() && value1->head() == value2->head();
     if (op == kCompareSame) return same ? 0 : -1;
     if (same && equality_op(op)) return 0;
     uint32_t l1 = series::rs_length_q(*value1), l2 = series::rs_length_q(*value2);
@@ -303,10 +303,11 @@ void init() {
                                       });
 }
 
-uint32_t element_size(const Cell& vector) { return mem::buffer(vector.data2)->unit(); }
+uint32_t element_size(const Cell& vector) { return mem::buffer(vector.node())->unit(); }
 
 Cell* make_at(Cell* cell, uint32_t capacity, Type element, uint32_t size) {
-    *cell = Cell{uint8_t(Type::Vector), 0, alloc::alloc_series(std::max(capacity, 1u), size, 0), uint32_t(element)};
+    *cell =
+        Cell::of(Type::Vector).set_node(alloc::alloc_series(std::max(capacity, 1u), size, 0)).set_element_type(element);
     return cell;
 }
 
@@ -331,7 +332,7 @@ void encode(Type element, uint32_t size, const Cell& value, uint8_t* out) {
     if (floating_q(element))
         write_float(out, size, value.f64());
     else
-        write_int(out, size, int32_t(value.data2));
+        write_int(out, size, value.int32());
 }
 
 Cell* to_block(const Cell& vector) {

@@ -55,7 +55,7 @@ std::vector<uint8_t> encode_values(const Cell& vector, const Cell& value, int32_
     if (part >= 0) count = std::min(count, uint32_t(part));
     out.resize(size_t(count) * size);
     for (uint32_t i = 0; i < count; i++)
-        encode(element, size, *block::rs_abs_at(value, value.data1 + i), out.data() + size_t(i) * size);
+        encode(element, size, *block::rs_abs_at(value, value.head() + i), out.data() + size_t(i) * size);
     return out;
 }
 
@@ -81,7 +81,7 @@ Edit plan_change(const Cell& vector, uint64_t written, int32_t part) {
 void splice(const Cell& vector, const Edit& edit, const std::vector<uint8_t>& elements, int32_t dup) {
     uint32_t size = element_size(vector);
     string::Run run{elements.data(), 0, 0, size, uint32_t(elements.size() / size)};
-    string::splice(vector.data2, edit.at, edit.replaced, run, uint32_t(dup));
+    string::splice(vector.node(), edit.at, edit.replaced, run, uint32_t(dup));
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ void append(Cell* series, Cell* value, const EditOptions& options, bool append) 
         if (owned) edit = plan_addition(*series, written, append);
         splice(*series, edit, elements, options.dup);
         if (owned) ownership::check(*series, after, value, int32_t(edit.at), int32_t(written));
-        if (!append) series->data1 = edit.at + uint32_t(written);
+        if (!append) series->set_head(edit.at + uint32_t(written));
     }
     stack::set_last(*series);
 }
@@ -111,7 +111,7 @@ void change(Cell* series, Cell* value, const EditOptions& options) {
     if (owned) edit = plan_change(*series, written, options.part);
     splice(*series, edit, elements, options.dup);
     if (owned) ownership::check(*series, Word::changed, value, int32_t(edit.at), int32_t(written));
-    series->data1 = edit.at + uint32_t(written);
+    series->set_head(edit.at + uint32_t(written));
     stack::set_last(*series);
 }
 

@@ -128,7 +128,7 @@ void do_math(MathOp op) {
     uint32_t size = std::max(element_size(args[0]), element_size(args[1]));
     Cell* result = make_at(stack::push_next(), count, element, size);
     std::vector<uint8_t> out = combine(element, size, count, elements_of(args[0]), elements_of(args[1]), op);
-    if (count > 0) std::memcpy(alloc::alloc_tail_bytes(result->data2, count * size).get(), out.data(), out.size());
+    if (count > 0) std::memcpy(alloc::alloc_tail_bytes(result->node(), count * size).get(), out.data(), out.size());
     stack::set_last(*result);
 }
 

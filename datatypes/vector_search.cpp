@@ -133,7 +133,7 @@ const Cell* find(Cell* series, Cell* value, const FindOptions& options) {
     string::Found found = search(*series, *value, options, options.match);
     if (found.at < 0) return &none::value;
     Cell* position = stack::push(*series);
-    position->data1 = uint32_t(found.at + (options.tail ? found.length : 0));
+    position->set_head(uint32_t(found.at + (options.tail ? found.length : 0)));
     return position;
 }
 
@@ -148,7 +148,7 @@ const Cell* sort(Cell* series, const SortOptions& options) {
     series::SortPlan plan = series::plan_sort(*series, options);
     bool owned = ownership::check(*series, Word::sort, nullptr, int32_t(plan.head), int32_t(plan.count));
     if (owned) plan = series::plan_sort(*series, options);  // the handler may have changed the vector
-    series->data1 = plan.head;
+    series->set_head(plan.head);
     SortOrder order{element_type(*series), element_size(*series), plan.record, plan.offset, plan.whole,
                     options.reverse,       plan.function};
     if (order.function)

@@ -38,17 +38,17 @@ Cell as_type(Cell cell, Type type) {
 }
 
 // The string form of a word's symbol, pushed on the data stack.
-Cell* push_string_form(const Cell& word) { return stack::push(Cell{uint8_t(Type::String), 0, to_string(word), 0}); }
+Cell* push_string_form(const Cell& word) { return stack::push(Cell::of(Type::String).set_node(to_string(word))); }
 
 // An issue's or refinement's name makes a word when the lexer reads it as one (of any type but
 // refinement and issue). The word is a global one with its position, as a word read from text is: a
 // word left unresolved would lose what is set through it.
 Cell word_of_name(const Cell& name, Type target) {
-    std::string text(symbol::name(name.data2));
+    std::string text(symbol::name(name.symbol()));
     Type scanned = lexer::scan_type(text);
     if (scanned < Type::Word || scanned > Type::GetWord) error::fire_on_type(Err::script_bad_to_arg, target, &name);
     Cell word;
-    return *make_at(name.data2, &word);
+    return *make_at(name.symbol(), &word);
 }
 
 // The one value a text holds, which must be a word of the family.
@@ -62,7 +62,7 @@ Cell word_of_text(const Cell& text) {
 Cell word_of_char(uint32_t code_point) {
     stack::Root text(none::value);
     string::rs_make_at(&text.cell(), 1);
-    string::append_char(text.cell().data2, code_point);
+    string::append_char(text.cell().node(), code_point);
     return word_of_text(text.cell());
 }
 
@@ -75,12 +75,12 @@ Cell word_of(const Cell* spec, Type target) {
     case Type::LitWord:
     case Type::GetWord:
     case Type::SetWord: return *spec;
-    case Type::Datatype: return datatype::word_of(Type(spec->data1));
-    case Type::Logic: return _context::add_global(words::id(spec->data1 ? Sym::true_ : Sym::false_));
+    case Type::Datatype: return datatype::word_of(spec->named_type());
+    case Type::Logic: return _context::add_global(words::id(spec->truth() ? Sym::true_ : Sym::false_));
     case Type::Issue:
     case Type::Refinement: return word_of_name(*spec, target);
     case Type::String: return word_of_text(*spec);
-    case Type::Char: return word_of_char(spec->data2);
+    case Type::Char: return word_of_char(spec->code_point());
     default: error::fire_on_type(Err::script_bad_to_arg, target, spec);
     }
 }
@@ -122,7 +122,7 @@ int32_t mold_refinement(Cell* value, Cell* buffer, const MoldOptions& options, i
 
 void index_q() {
     Cell* word = stack::arguments();
-    int32_t position = int32_t(word->data3);
+    int32_t position = word->position();
     if (position < 0)
         none::box();
     else
@@ -130,7 +130,7 @@ void index_q() {
 }
 
 bool same_symbol(const Cell& a, const Cell& b, bool ignore_case) {
-    return ignore_case ? symbol::resolve(a.data2) == symbol::resolve(b.data2) : a.data2 == b.data2;
+    return ignore_case ? symbol::resolve(a.symbol()) == symbol::resolve(b.symbol()) : a.symbol() == b.symbol();
 }
 
 // A word! and a lit-word! of one symbol are equal to the equality ops that parse uses.
@@ -169,7 +169,7 @@ int32_t compare(Cell* value1, Cell* value2, int32_t op) {
     case kCompareNotEqual:
     case kCompareFind: return answer(same_symbol(a, b, true));
     case kCompareStrictEqual: return answer(a.type() == b.type() && same_symbol(a, b, false));
-    case kCompareSame: return answer(a.type() == b.type() && a.data2 == b.data2 && a.data1 == b.data1);
+    case kCompareSame: return answer(a.type() == b.type() && a.symbol() == b.symbol() && a.context() == b.context());
     case kCompareStrictEqualWord:
     case kCompareEqualWord: {
         bool ignore_case = op == kCompareEqualWord;
@@ -213,8 +213,8 @@ void init() {
 }
 
 Cell* make_at(uint32_t symbol, Cell* cell) {
-    Cell word{uint8_t(Type::Word), _context::global, symbol, 0};
-    word.data3 = uint32_t(_context::add_word_unset(_context::global, word));
+    Cell word = Cell::of(Type::Word).set_context(_context::global).set_symbol(symbol);
+    word.set_position(_context::add_word_unset(_context::global, word));
     *cell = word;
     return cell;
 }
@@ -291,7 +291,7 @@ void set_result(Cell* cell) {
 }
 
 BufPtr<Cell> get_in(Node context, uint32_t position) {
-    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(_context::context_cell(context)->data2)->offset) + position);
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(_context::context_cell(context)->values())->offset) + position);
 }
 
 Cell* get_local(Node context, uint32_t position) {
@@ -327,7 +327,7 @@ void swap_value(Node context, uint32_t position) {
     *field_for_writing(context, position) = incoming;
 }
 
-Node to_string(const Cell& word) { return symbol::get_string(word.data2); }
+Node to_string(const Cell& word) { return symbol::get_string(word.symbol()); }
 
 Cell settable_at(const Cell& words, uint32_t index) {
     Cell word = *block::rs_abs_at(words, index);
@@ -340,7 +340,7 @@ Cell settable_at(const Cell& words, uint32_t index) {
 namespace oka::refinement {
 
 Cell make_in_root(std::string_view name) {
-    Cell refinement{uint8_t(Type::Refinement), 0, symbol::make(name), uint32_t(-1)};
+    Cell refinement = Cell::of(Type::Refinement).set_symbol(symbol::make(name)).set_position(-1);
     word::add_to_root(refinement);
     return refinement;
 }

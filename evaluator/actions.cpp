@@ -30,27 +30,27 @@ void run_on_frame() {
 
 // ---- series positions, for the /part normalisations ----
 
-int32_t series_length(const Cell& series) { return int32_t(mem::buffer(series.data2)->length()); }
+int32_t series_length(const Cell& series) { return int32_t(mem::buffer(series.node())->length()); }
 
 void clamp_head(Cell* series) {
     int32_t length = series_length(*series);
-    if (int32_t(series->data1) > length) series->data1 = uint32_t(length);
+    if (int32_t(series->head()) > length) series->set_head(uint32_t(length));
 }
 
 // The head of a /part position: it must lie in the same series as `series`.
 int32_t part_position(const Cell* series, Cell* part) {
-    if (part->type() != series->type() || part->data2 != series->data2 || part->is(Type::Port))
+    if (part->type() != series->type() || part->node() != series->node() || part->is(Type::Port))
         error::fire_refinement("part", part);
     clamp_head(part);
-    return int32_t(part->data1);
+    return int32_t(part->head());
 }
 
 // A negative count moves the series' head back by that many (not below 0); the count becomes the
 // distance moved.
 int32_t move_head_back(Cell* series, int32_t count) {
-    int32_t head = int32_t(series->data1);
+    int32_t head = int32_t(series->head());
     auto moved = int32_t(std::min<int64_t>(head, -int64_t(count)));  // the lowest count has no int32 negation
-    series->data1 = uint32_t(head - moved);
+    series->set_head(uint32_t(head - moved));
     return moved;
 }
 
@@ -58,10 +58,10 @@ int32_t move_head_back(Cell* series, int32_t count) {
 // nothing to do. The value is a series or a map: a buffer of units in word 2.
 int32_t value_part_count(Cell* value, Cell* part) {
     bool buffered = is_a(value->type(), TypeClass::series) || value->is(Type::Map);
-    if (!buffered || !value->data2) fire(Err::script_invalid_part, part);
+    if (!buffered || !value->node()) fire(Err::script_invalid_part, part);
     clamp_head(value);
-    int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(value, part) - int32_t(value->data1);
-    if (count < 0) count = int32_t(value->data1) == 0 ? 0 : move_head_back(value, count);
+    int32_t count = part->is(Type::Integer) ? integer::get(*part) : part_position(value, part) - int32_t(value->head());
+    if (count < 0) count = int32_t(value->head()) == 0 ? 0 : move_head_back(value, count);
     return count;
 }
 
@@ -70,7 +70,7 @@ int32_t change_part_count(Cell* series, Cell* part) {
     bool positional = !series->is(Type::Port) && !series->is(Type::Image);
     if (positional) clamp_head(series);
     int32_t count =
-        part->is(Type::Integer) ? integer::get(*part) : part_position(series, part) - int32_t(series->data1);
+        part->is(Type::Integer) ? integer::get(*part) : part_position(series, part) - int32_t(series->head());
     if (count < 0) count = positional ? move_head_back(series, count) : 0;
     return count;
 }
@@ -120,9 +120,9 @@ ActionImpl<Act::eval_path> get_path_action_ptr(const Cell* value, const Cell* pa
     if (!path) fire(Err::script_bad_path_type2, &selector, &datatype);
     // The report shows the path up to the element that failed.
     Cell whole = *path, cut = *path;
-    cut.data2 = alloc::copy_series(path->data2);
-    BufPtr<SeriesBuffer> b = mem::buffer(cut.data2);
-    b->tail = std::min(b->tail, b->offset + (cut.data1 + uint32_t(index) + 1) * uint32_t(sizeof(Cell)));
+    cut.set_node(alloc::copy_series(path->node()));
+    BufPtr<SeriesBuffer> b = mem::buffer(cut.node());
+    b->tail = std::min(b->tail, b->offset + (cut.head() + uint32_t(index) + 1) * uint32_t(sizeof(Cell)));
     fire(Err::script_bad_path_type, &whole, &datatype, &cut);
 }
 
@@ -142,8 +142,8 @@ int32_t get_index_arg() {
     const Cell* index = arg(1);
     switch (index->type()) {
     case Type::Integer: return integer::get(*index);
-    case Type::Char: return int32_t(index->data2);
-    case Type::Logic: return index->data1 ? 1 : 2;
+    case Type::Char: return index->int32();
+    case Type::Logic: return index->truth() ? 1 : 2;
     default: return 0;
     }
 }
@@ -152,7 +152,7 @@ int32_t get_index_arg() {
 
 void make_s(const int32_t*) {
     Cell* proto = arg(0);
-    Type target = proto->is(Type::Datatype) ? Type(proto->data1) : proto->type();
+    Type target = proto->is(Type::Datatype) ? proto->named_type() : proto->type();
     auto impl = reinterpret_cast<ActionImpl<Act::make>>(get_action_ptr_from(target, proto, Act::make));
     stack::set_last(*impl(proto, arg(1), target));
 }
@@ -164,12 +164,12 @@ void random_s(const int32_t* positions) {
 
 void reflect_s(const int32_t*) {
     check_field_word();
-    call<Act::reflect>(arg(0), int32_t(arg(1)->data2));
+    call<Act::reflect>(arg(0), int32_t(arg(1)->symbol()));
 }
 
 void to_s(const int32_t*) {
     Cell* proto = arg(0);
-    Type target = proto->is(Type::Datatype) ? Type(proto->data1) : proto->type();
+    Type target = proto->is(Type::Datatype) ? proto->named_type() : proto->type();
     auto impl = reinterpret_cast<ActionImpl<Act::to>>(get_action_ptr_from(target, proto, Act::to));
     stack::set_last(*impl(proto, arg(1), target));
 }

@@ -54,13 +54,13 @@ OKA_ALWAYS_INLINE bool traced() {
 // ---- reading code ----
 
 // Code is a series of cells.
-uint32_t length_of(const Cell& block) { return mem::buffer(block.data2)->used_bytes() / sizeof(Cell); }
+uint32_t length_of(const Cell& block) { return mem::buffer(block.node())->used_bytes() / sizeof(Cell); }
 
 // The cells of a block's buffer, for reading where nothing allocates.
-BufPtr<Cell> cells_of(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.data2)->offset)); }
+BufPtr<Cell> cells_of(const Cell& block) { return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(block.node())->offset)); }
 
 // The cell at an index of a block, copied: evaluating anything may move the block's buffer.
-Cell code_at(const Cell& block, uint32_t index) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset)[index]; }
+Cell code_at(const Cell& block, uint32_t index) { return mem::ptr<Cell>(mem::buffer(block.node())->offset)[index]; }
 
 // The code ends at `end`, or earlier when the block shrank while it was evaluated.
 bool at_end(const Cell& block, uint32_t position, uint32_t end) {
@@ -85,7 +85,7 @@ struct Code {
 };
 
 OKA_ALWAYS_INLINE Code code_of(const Cell& block, uint32_t end) {
-    BufPtr<SeriesBuffer> buffer = mem::buffer(block.data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(block.node());
     return {BufPtr<Cell>(mem::ptr<Cell>(buffer->offset)), std::min(end, uint32_t(buffer->used_bytes() / sizeof(Cell)))};
 }
 
@@ -181,7 +181,7 @@ bool native_like(const Cell& function) { return function.is(Type::Native) || fun
 
 // The extras cell that holds the spec cache: the second one, for functions and natives alike.
 BufPtr<Cell> cache_cell(const Cell& function) {
-    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(function.data3)->offset) + 1);
+    return BufPtr<Cell>(mem::ptr<Cell>(mem::buffer(function.extras())->offset) + 1);
 }
 
 void append_argument(const Cell& cache, const Cell& spec, uint32_t index, ArgumentKind kind) {
@@ -200,7 +200,7 @@ constexpr uint32_t kLeadingMask = 0xFFFF;
 constexpr uint32_t kAllEvaluated = 1u << 16;
 constexpr uint32_t kNothingElse = 1u << 17;
 
-uint32_t leading_arguments(const Cell& cache) { return cache.data3 & kLeadingMask; }
+uint32_t leading_arguments(const Cell& cache) { return cache.call_plan() & kLeadingMask; }
 
 uint32_t plan_of(const Cell& cache) {
     uint32_t count = 0, all_evaluated = kAllEvaluated;
@@ -235,7 +235,7 @@ void append_entries(const Cell& cache, const Cell& spec, bool native) {
         case Type::GetWord: append_argument(cache, spec, i, kLiteral); break;
         case Type::LitWord: append_argument(cache, spec, i, kSoftLiteral); break;
         case Type::SetWord:
-            if (!function::field_q(int32_t(value.data2), Sym::return_)) fire_with(Err::script_bad_func_def, value);
+            if (!function::field_q(int32_t(value.symbol()), Sym::return_)) fire_with(Err::script_bad_func_def, value);
             append_argument(cache, spec, i, kReturn);
             break;
         case Type::Refinement:
@@ -243,7 +243,7 @@ void append_entries(const Cell& cache, const Cell& spec, bool native) {
                 integer::make_in(cache, function::count_locals(spec, i, false));
                 return;
             }
-            if (native) value.data3 = number_refinement(refinements, value);
+            if (native) value.set_refinement_number(number_refinement(refinements, value));
             block::rs_append(cache, value);
             break;
         default: break;
@@ -259,7 +259,7 @@ void preprocess_spec(const Cell& function) {
     // The new block stays on the data stack, rooted, until keep_spec pops it with the spec.
     Cell cache = *block::push_only_s(int32_t(length_of(spec)) + 2);
     append_entries(cache, spec, native_like(function));
-    cache.data3 = plan_of(cache);
+    cache.set_call_plan(plan_of(cache));
     *cache_cell(function) = cache;
 }
 
@@ -273,8 +273,8 @@ OKA_ALWAYS_INLINE Cell spec_cache(const Cell& function) {
 
 // The word of the function's context at an index: the word an argument's error names.
 Cell argument_word(const Cell& function, uint32_t index) {
-    Node table = native_like(function) ? mem::ptr<Cell>(mem::buffer(function.data3)->offset)->data1
-                                       : _context::context_cell(function.data1)->data1;
+    Node table = native_like(function) ? mem::ptr<Cell>(mem::buffer(function.extras())->offset)->words()
+                                       : _context::context_cell(function.context())->words();
     Node words = hashtable::record(table)->values;
     return mem::ptr<Cell>(mem::buffer(words)->offset)[index];
 }
@@ -284,7 +284,7 @@ Cell argument_word(const Cell& function, uint32_t index) {
 // The value of a word in code read without evaluating anything: null for a word that is not bound to
 // a context with values.
 OKA_ALWAYS_INLINE BufPtr<Cell> bound_value(const Cell& word) {
-    if (!word.data1 || !_context::context_cell(word.data1)->data2) return {};
+    if (!word.context() || !_context::context_cell(word.context())->values()) return {};
     return word::get_cell(word);
 }
 
@@ -412,17 +412,17 @@ bool opens_with_call(const Code& code, uint32_t position) {
 [[gnu::noinline]] bool try_paren_in_place(const Cell& paren, int depth, Cell* result) {
     Code code = code_of(paren, UINT32_MAX);
     Cell computed;
-    uint32_t next = expression_in_place(code, paren.data1, depth - 1, &computed);
+    uint32_t next = expression_in_place(code, paren.head(), depth - 1, &computed);
     if (next != kDeclined && next == code.length) {
         *result = computed;
         return true;
     }
-    if (opens_with_call(code, paren.data1)) mem::buffer(paren.data2)->flags |= kSeriesCallHint;
+    if (opens_with_call(code, paren.head())) mem::buffer(paren.node())->flags |= kSeriesCallHint;
     return false;
 }
 
 OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result) {
-    return depth > 0 && !(mem::buffer(paren.data2)->flags & kSeriesCallHint) &&
+    return depth > 0 && !(mem::buffer(paren.node())->flags & kSeriesCallHint) &&
            try_paren_in_place(paren, depth, result);
 }
 
@@ -599,10 +599,10 @@ bool has_refinements(const Cell& cache) {
 // The entry of the refinement named by a path element or an apply block value; script no-refine when
 // the function has none of that name.
 uint32_t refinement_entry(const Call& call, const Cell& cache, const Cell& element) {
-    uint32_t wanted = symbol::resolve(element.data2);
+    uint32_t wanted = symbol::resolve(element.symbol());
     for (uint32_t i = 0; i < length_of(cache); i++) {
         Cell entry = code_at(cache, i);
-        if (entry.is(Type::Refinement) && symbol::resolve(entry.data2) == wanted) return i;
+        if (entry.is(Type::Refinement) && symbol::resolve(entry.symbol()) == wanted) return i;
     }
     fire_with(Err::script_no_refine, call.name, &element);
 }
@@ -632,7 +632,7 @@ void fetch_refinement_args(Call& call, const Cell& cache, uint32_t refinement, b
 void use_refinement(Call& call, const Cell& cache, uint32_t entry, bool active, const Cell& source,
                     int32_t* positions) {
     if (native_like(call.function)) {
-        int32_t& position = positions[code_at(cache, entry).data3 - 1];
+        int32_t& position = positions[code_at(cache, entry).refinement_number() - 1];
         if (position >= 0) fire_with(Err::script_dup_refine, source);
         if (active) position = int32_t(stack::top - stack::frame_base);
     } else {
@@ -703,9 +703,9 @@ uint32_t run_native(const Call& call, const int32_t* positions) {
     if (!traced<t>() && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
         stack::set_last(computed);  // what the native gives, without its dispatch
     else if (call.function.is(Type::Action))
-        actions::entry(Act(call.function.data1))(positions);
+        actions::entry(Act(call.function.entry()))(positions);
     else
-        natives::entry(call.function.data1)(positions);
+        natives::entry(call.function.entry())(positions);
     return call.position;
 }
 
@@ -744,7 +744,7 @@ uint32_t enter_function(const Call& call, int32_t locals) {
             if (!native)
                 logic::push(active);
             else if (active)
-                positions[entry.data3 - 1] = int32_t(stack::top - stack::frame_base);
+                positions[entry.refinement_number() - 1] = int32_t(stack::top - stack::frame_base);
             break;
         case Type::Integer: locals = integer::get(entry); break;
         default: break;
@@ -764,12 +764,12 @@ uint32_t eval_arguments(Call& call) {
     Cell cache = spec_cache(call.function);
     uint32_t leading = leading_arguments(cache);
     bool plain = !call.path && call.mode == kCallPlain;
-    if (plain && !call.infix() && (cache.data3 & kAllEvaluated) && !traced<t>())
+    if (plain && !call.infix() && (cache.call_plan() & kAllEvaluated) && !traced<t>())
         fetch_evaluated<t>(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
     if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
-    if (plain && (cache.data3 & kNothingElse)) return enter_function<t>(call, 0);
+    if (plain && (cache.call_plan() & kNothingElse)) return enter_function<t>(call, 0);
     return use_other_entries(call, cache, leading);
 }
 
@@ -852,7 +852,7 @@ void call_back(const Cell& function, Cell* arguments, uint32_t count, const Cell
     if (routine)
         stack::mark_native(frame_name);
     else
-        stack::mark_func(frame_name, function.data1);
+        stack::mark_func(frame_name, function.context());
     uint32_t taken = push_arguments(function, arguments, count);
     if (routine)
         routines::call(function);
@@ -876,15 +876,16 @@ struct BodyScope {
     Node context;
     Addr saved;
     BodyScope* outer;
-    BodyScope(Node context) : context(context), saved(_context::context_cell(context)->data2), outer(innermost_body) {
-        _context::context_cell(context)->data2 = mem::addr(stack::frame_base);
+    BodyScope(Node context)
+        : context(context), saved(_context::context_cell(context)->values()), outer(innermost_body) {
+        _context::context_cell(context)->set_values(mem::addr(stack::frame_base));
         stack::set_in_body(true);
         innermost_body = this;
     }
     ~BodyScope() {
         innermost_body = outer;
         stack::set_in_body(false);
-        _context::context_cell(context)->data2 = saved;
+        _context::context_cell(context)->set_values(saved);
     }
 };
 
@@ -974,7 +975,7 @@ OKA_ALWAYS_INLINE uint32_t eval_set_word(const Cell& word, const Cell& block, ui
         traced<t>() ? kDeclined : argument_in_place(code_of(block, end), position + 1, kInPlaceDepth, &computed);
     if (next == kDeclined) return set_word_in_frame<t>(word, block, position, end, sub, nullptr, 0);
     BufPtr<Cell> slot =
-        word.data1 && !computed.is(Type::Unset) ? _context::plain_slot(word, word.data1) : BufPtr<Cell>();
+        word.context() && !computed.is(Type::Unset) ? _context::plain_slot(word, word.context()) : BufPtr<Cell>();
     if (!slot) return set_word_in_frame<t>(word, block, position, end, sub, &computed, next);
     *slot = computed;
     put_result(computed, sub);
@@ -1031,7 +1032,7 @@ uint32_t eval_word(const Cell& word, const Cell& block, uint32_t position, uint3
 // having done nothing, for the other expressions.
 template <Tracing t>
 bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, uint32_t* next) {
-    BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.data2)->offset) + position);
+    BufPtr<Cell> cell(mem::ptr<Cell>(mem::buffer(block.node())->offset) + position);
     if (!has_type(kEvaluatedTypes, *cell)) {
         put_result(*cell, sub);
         *next = position + 1;
@@ -1070,7 +1071,7 @@ bool eval_common(const Cell& block, uint32_t position, uint32_t end, bool sub, u
 }
 
 bool is_system_issue(const Cell& issue) {
-    uint32_t symbol = symbol::resolve(issue.data2);
+    uint32_t symbol = symbol::resolve(issue.symbol());
     return symbol == symbol::resolve(words::id(Sym::system)) ||
            symbol == symbol::resolve(words::id(Sym::system_global));
 }
@@ -1103,8 +1104,7 @@ template <Tracing t>
         return next;
     }
     case Type::LitPath:
-        value.header = uint8_t(Type::Path);
-        value.data3 = 0;
+        value = Cell::of(Type::Path).set_head(value.head()).set_node(value.node());
         if (traced<t>()) trace::fire_push(value);
         put_result(value, sub);
         return position + 1;
@@ -1155,9 +1155,7 @@ Cell select_step(Cell& current, const Cell& selector, const Cell* new_value, con
     return result;
 }
 
-bool same_cell(const Cell& a, const Cell& b) {
-    return a.header == b.header && a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
-}
+bool same_cell(const Cell& a, const Cell& b) { return std::memcmp(&a, &b, sizeof(Cell)) == 0; }
 
 // A set that changed a value held in its cell stores the changed value back where the path took it
 // from: into the head word, or through the step before into its container.
@@ -1193,13 +1191,13 @@ Cell selector_of(const Cell& element, const Cell& path) {
 // means a field a path step selected from it, a set through which notifies the object (see notifies),
 // while the head word reaches its field directly.
 Cell first_container(const Cell& head) {
-    if (!head.data1 || head.data1 == _context::global) return none::value;
-    Cell owner = *_context::self_cell(head.data1);
+    if (!head.context() || head.context() == _context::global) return none::value;
+    Cell owner = *_context::self_cell(head.context());
     return owner.is(Type::Object) ? none::value : owner;
 }
 
 bool notifies(const Cell& container, const Cell& selected_by) {
-    if (container.is(Type::Object)) return container.data3 != 0 && selected_by.is(Type::Word);
+    if (container.is(Type::Object)) return container.handlers() != 0 && selected_by.is(Type::Word);
     return is_a(container.type(), TypeClass::any_block);
 }
 
@@ -1246,14 +1244,14 @@ namespace {
 template <Tracing t>
 OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     uint32_t end = length_of(code);
-    if (code.data1 >= end) {
+    if (code.head() >= end) {
         unset::box();
         return;
     }
     // Library code leaves the cell at the user's expression that called into it.
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
-    for (uint32_t position = code.data1;;) {
+    for (uint32_t position = code.head();;) {
         if (shown) current_code.set_head(position);
         position = eval_expression<t>(code, position, end, false, false, false);
         if (at_end(code, position, end)) break;
@@ -1304,7 +1302,7 @@ void run_body(const Cell& function, const Cell& name) {
     Cell* base = stack::frame_base;
     uint32_t code;
     {
-        BodyScope scope(function.data1);
+        BodyScope scope(function.context());
         if (t == Tracing::off && !trace::trace_mode) {
             code = sys::protect(kCatchAll, [&] { eval_body<Tracing::off>(body); });
         } else {
@@ -1359,11 +1357,11 @@ uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub)
 uint32_t eval_next_index(const Cell& block) {
     Cell code = block;
     uint32_t end = length_of(code);
-    if (code.data1 >= end) {
+    if (code.head() >= end) {
         unset::box();
-        return code.data1;
+        return code.head();
     }
-    return eval_next(code, code.data1, end, false);
+    return eval_next(code, code.head(), end, false);
 }
 
 void reduce_into(const Cell& block, const Cell& into) {
@@ -1372,7 +1370,7 @@ void reduce_into(const Cell& block, const Cell& into) {
     stack::Root keep_target(target);
     stack::mark_interp_native(body_name());
     uint32_t end = length_of(code);
-    for (uint32_t position = code.data1; !at_end(code, position, end);) {
+    for (uint32_t position = code.head(); !at_end(code, position, end);) {
         position = eval_expression(code, position, end, false, true, false);
         block::rs_append(target, stack::top[-1]);
         stack::pop(1);
@@ -1387,12 +1385,12 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     if (trace::tracing) trace::fire_enter(steps);
     // The path needs its head, also after the tracer was shown it: the tracer may empty the path.
     bool empty =
-        at_end(steps, steps.data1, UINT32_MAX) || (trace::tracing && !fetch_survives(steps, steps.data1, UINT32_MAX));
+        at_end(steps, steps.head(), UINT32_MAX) || (trace::tracing && !fetch_survives(steps, steps.head(), UINT32_MAX));
     if (empty) fire(Err::script_empty_path);
     Cell* saved_top = stack::top;
-    Cell head = code_at(steps, steps.data1);
+    Cell head = code_at(steps, steps.head());
     if (!head.is(Type::Word)) fire_with(Err::script_word_first, steps);
-    if (set && steps.data1 + 1 >= length_of(steps)) {
+    if (set && steps.head() + 1 >= length_of(steps)) {
         // A path of its head alone sets that word, as its set-word would: there is no step to set through.
         word::set_value(&head, *new_value);
         if (trace::tracing) trace::fire_exit(steps, *new_value);
@@ -1405,7 +1403,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         // The call reads its refinements from the path after its arguments, one of which may drop the
         // path from the code: the data stack keeps it meanwhile.
         const Cell* kept = stack::push(steps);
-        position = eval_code(value, code, position + 1, end, true, kept, steps.data1 + 1, head, kCallPlain);
+        position = eval_code(value, code, position + 1, end, true, kept, steps.head() + 1, head, kCallPlain);
         Cell result = stack::top[-1];
         stack::top = saved_top;
         put_result(result, sub);
@@ -1425,7 +1423,7 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
     Cell* selector = stack::push_next();
     position++;
     // The path is read as it stands after each step: a paren element may shorten it.
-    for (uint32_t i = steps.data1 + 1; i < length_of(steps); i++) {
+    for (uint32_t i = steps.head() + 1; i < length_of(steps); i++) {
         if (trace::tracing && !fetch_survives(steps, i, UINT32_MAX)) break;  // the tracer shortened the path
         Cell element = code_at(steps, i);
         *selector = selector_of(element, steps);
@@ -1433,10 +1431,10 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         if (trace::tracing) trace::fire_push(*selector);
         uint32_t length = length_of(steps);
         bool last = i + 1 >= length;
-        bool notify = set && last && length - steps.data1 > 2 && notifies(*container, *previous);
+        bool notify = set && last && length - steps.head() > 2 && notifies(*container, *previous);
         Cell stored = new_value ? *new_value : none::value;
         Cell held = *current;
-        uint32_t index = i - steps.data1 - 1;
+        uint32_t index = i - steps.head() - 1;
         Cell selected = select_step(*current, *selector, set && last ? &stored : nullptr, steps, *container, *previous,
                                     index, case_, get, last, notify);
         // `selected` is a plain copy across this: only a set changes the current value, and a set's result
@@ -1501,7 +1499,7 @@ void call_function(const Cell& function, Cell* arguments, uint32_t count, const 
 }
 
 Cell* running_body_base() {
-    return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->data2) : nullptr;
+    return innermost_body ? mem::ptr<Cell>(_context::context_cell(innermost_body->context)->values()) : nullptr;
 }
 
 }  // namespace oka::interpreter

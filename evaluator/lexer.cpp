@@ -86,7 +86,7 @@ bool callback_q(const Cell& value) { return value.is(Type::Function) || value.is
 constexpr Word kEventWords[] = {Word::prescan, Word::scan, Word::load, Word::open, Word::close, Word::error};
 constexpr uint32_t kAllEvents = (1u << std::size(kEventWords)) - 1;
 
-bool same_word_q(const Cell& a, const Cell& b) { return symbol::resolve(a.data2) == symbol::resolve(b.data2); }
+bool same_word_q(const Cell& a, const Cell& b) { return symbol::resolve(a.symbol()) == symbol::resolve(b.symbol()); }
 
 // The events of a callback's body when it begins with a non-empty block of event words; else all.
 uint32_t event_mask_of(const Cell& callback) {
@@ -107,7 +107,7 @@ uint32_t event_mask_of(const Cell& callback) {
 // True when a callback's input argument is still the scanned series: only a move along it moves the
 // scan, whatever else the callback may have put in its place.
 bool same_series_q(const Cell& argument, const Cell& input) {
-    return is_a(input.type(), TypeClass::series) && argument.type() == input.type() && argument.data2 == input.data2;
+    return is_a(input.type(), TypeClass::series) && argument.type() == input.type() && argument.node() == input.node();
 }
 
 // The closer a container needs, and its opener.
@@ -145,7 +145,7 @@ Cell* push_report_text(const uint8_t* at, const uint8_t* end) {
             std::memcpy(escape + 2, string::byte_to_hex(*p), 2);
             string::concatenate_literal(text, escape, 5);
         } else {
-            string::append_char(text->data2, uint32_t(c));
+            string::append_char(text->node(), uint32_t(c));
         }
         p = next;
     }
@@ -174,7 +174,7 @@ Lexer::Lexer(const uint8_t* text, uint32_t size, const Options& options, const C
       callback(options.callback ? *options.callback : none::value),
       event_mask(event_mask_of(callback)),
       input(input_series ? *input_series : none::value),
-      input_head(input_series ? input_series->data1 : 0),
+      input_head(input_series ? input_series->head() : 0),
       counted_position(text),
       counted_chars(0) {
     innermost = this;
@@ -353,7 +353,7 @@ void Lexer::finish(Cell* destination, const Options& options) {
         *destination = *options.into;
     } else {
         Node node = copy_cells(cells.data() + head, tail - head);
-        *destination = Cell{uint8_t(Type::Block), 0, node, 0};
+        *destination = Cell::of(Type::Block).set_node(node);
     }
 }
 
@@ -382,10 +382,10 @@ int32_t Lexer::innermost_marker() { return level > head ? int32_t(level - 1) : -
 
 Type Lexer::innermost_type() {
     int32_t marker = innermost_marker();
-    return marker < 0 ? Type::Void : Type(slot(uint32_t(marker))->data2 & 0xFFFF);
+    return marker < 0 ? Type::Void : Type(slot(uint32_t(marker))->second() & 0xFFFF);
 }
 
-const uint8_t* Lexer::opener_of(int32_t marker) { return input_start + slot(uint32_t(marker))->data3; }
+const uint8_t* Lexer::opener_of(int32_t marker) { return input_start + slot(uint32_t(marker))->third(); }
 
 void Lexer::open_container(Type type) {
     if (!fire(kOpenEvent, type, token_start, token_end)) return;
@@ -395,8 +395,10 @@ void Lexer::open_container(Type type) {
 
 void Lexer::push_marker(Type type, const uint8_t* opener) {
     uint32_t index = alloc_slot();
-    *slot(index) = Cell{uint8_t(kMarker) | (line_break ? kCellNewLine : 0), index - level, uint32_t(type),
-                        uint32_t(opener - input_start)};
+    *slot(index) = Cell::of(kMarker, line_break ? kCellNewLine : 0)
+                       .set_first(index - level)
+                       .set_second(uint32_t(type))
+                       .set_third(uint32_t(opener - input_start));
     level = tail;
     line_break = false;
 }
@@ -416,8 +418,8 @@ void Lexer::close_container(Type closer, bool silent) {
     uint32_t first = uint32_t(marker) + 1;
     Node node = copy_cells(slot(first), tail - first);
     Cell* cell = slot(uint32_t(marker));
-    uint32_t enclosing = uint32_t(marker) - cell->data1;
-    *cell = Cell{uint8_t(closer) | (cell->header & kCellNewLine), 0, node, 0};
+    uint32_t enclosing = uint32_t(marker) - cell->first();
+    *cell = Cell::of(closer, cell->header & kCellNewLine).set_node(node);
     tail = first;
     level = enclosing;
     entry = is_a(innermost_type(), TypeClass::any_path) ? State::PathElement : State::Start;
@@ -483,7 +485,7 @@ bool Lexer::fire(Event event, Type type, const uint8_t* start, const uint8_t* en
     uint32_t index = at == start ? first : last;
     Cell* args = stack::push(words::word(kEventWords[std::countr_zero(uint32_t(event))]));
     Cell at_input = input;
-    at_input.data1 = index;
+    at_input.set_head(index);
     stack::push(at_input);
     Cell* type_arg = stack::push(none::value);
     integer::push(int32_t(token_line));
@@ -496,9 +498,9 @@ bool Lexer::fire(Event event, Type type, const uint8_t* start, const uint8_t* en
     else
         datatype::make_at(type_arg, type);
     call_callback(callback, args);
-    uint32_t moved_to = args[1].data1;
     bool go = logic::true_q(args[0]);
-    bool moved = same_series_q(args[1], input) && moved_to != index;
+    uint32_t moved_to = same_series_q(args[1], input) ? args[1].head() : index;
+    bool moved = moved_to != index;
     stack::top = args;
     if (moved) {
         uint32_t units = moved_to > input_head ? moved_to - input_head : 0;
@@ -562,7 +564,7 @@ Type scan(Cell* destination, const uint8_t* text, uint32_t size, const Options& 
 Type scan_string(Cell* destination, const Cell& string, int32_t length, const Options& options, uint32_t* consumed) {
     uint32_t available = series::rs_length_q(string);
     uint32_t count = length < 0 ? available : std::min(uint32_t(length), available);
-    ScratchText text(count * utf8_room(mem::buffer(string.data2)->unit()));
+    ScratchText text(count * utf8_room(mem::buffer(string.node())->unit()));
     uint32_t size = unicode::to_utf8_buffer(&string, text.data(), int32_t(count), false);
     return scan(destination, text.data(), size, options, consumed, &string);
 }

@@ -135,7 +135,7 @@ void load_text(Lexer& lx, const uint8_t* start, const uint8_t* end, uint32_t fla
     uint32_t index = 0;
     for_each_char(start, end, escapes, [&](uint32_t c) { unicode::set_unit_at(out, unit, index++, c); });
     buffer->tail = buffer->offset + count * unit;
-    *cell = Cell{uint8_t(type), 0, node, 0};
+    *cell = Cell::of(type).set_node(node);
 }
 
 bool utf8_q(const uint8_t* start, const uint8_t* end) {
@@ -282,7 +282,7 @@ void scan_comma(Lexer& lx, bool) {
     Type container = lx.innermost_type();
     if (container != Type::Paren && container != Type::Point2D) lx.invalid(Type::Point2D);
     Cell* marker = lx.slot(uint32_t(lx.innermost_marker()));
-    marker->data2 = uint32_t(Type::Point2D) | ((marker->data2 >> 16) + 1) << 16;
+    marker->set_second(uint32_t(Type::Point2D) | ((marker->second() >> 16) + 1) << 16);
 }
 
 // ---- words ----

@@ -1,4 +1,6 @@
 // The comparison natives: equal? and its relatives, same? and not.
+#include <bit>
+
 #include "datatypes/logic.h"
 #include "datatypes/series.h"
 #include "datatypes/tuple.h"
@@ -16,31 +18,31 @@ namespace {
 // is the same amount in the same currency, whatever its sign bit holds.
 bool same_value_q(const Cell& a, const Cell& b) {
     if (a.type() != b.type()) return false;
-    bool first = a.data1 == b.data1, second = a.data2 == b.data2, third = a.data3 == b.data3;
-    if (is_a(a.type(), TypeClass::series)) return first && second;
+    if (is_a(a.type(), TypeClass::series)) return a.head() == b.head() && a.node() == b.node();
     switch (a.type()) {
     case Type::None:
     case Type::Unset: return true;
-    case Type::Datatype:
-    case Type::Logic:
-    case Type::Object: return first;
+    case Type::Datatype: return a.named_type() == b.named_type();
+    case Type::Logic: return a.truth() == b.truth();
+    case Type::Object: return a.context() == b.context();
     case Type::Char:
-    case Type::Integer:
-    case Type::Bitset: return second;
+    case Type::Integer: return a.int32() == b.int32();
+    case Type::Bitset: return a.node() == b.node();
     case Type::Native:
-    case Type::Action:
-    case Type::Point2D: return first && second;
+    case Type::Action: return a.entry() == b.entry() && a.spec() == b.spec();
+    case Type::Point2D:
+        return a.content_words()[0] == b.content_words()[0] && a.content_words()[1] == b.content_words()[1];
     case Type::Float:
     case Type::Percent:
-    case Type::Pair:
-    case Type::Time:
-    case Type::Op: return second && third;
+    case Type::Time: return std::bit_cast<uint64_t>(a.f64()) == std::bit_cast<uint64_t>(b.f64());
+    case Type::Pair: return a.x() == b.x() && a.y() == b.y();
+    case Type::Op: return a.spec() == b.spec() && a.extras() == b.extras();
     case Type::Money: {
         Cell x = a, y = b;
         return actions::compare_value(&x, &y, kCompareSame) == 0;
     }
-    case Type::Tuple: return tuple::length_of(a) == tuple::length_of(b) && first && second && third;
-    default: return first && second && third;
+    case Type::Tuple: return tuple::length_of(a) == tuple::length_of(b) && a.same_payload(b);
+    default: return a.same_payload(b);
     }
 }
 

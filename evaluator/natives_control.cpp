@@ -64,7 +64,7 @@ void do_kept(const Cell& block) {
 bool eval_until(bool wanted) {
     Cell* conds = stack::push(args()[0]);  // the result slot takes each value
     none::box();
-    for (uint32_t position = conds->data1; position < length_of(*conds);) {
+    for (uint32_t position = conds->head(); position < length_of(*conds);) {
         position = interpreter::eval_next(*conds, position, length_of(*conds), false);
         stack::top = conds + 1;
         if (logic::true_q(*stack::arguments()) == wanted) return true;
@@ -80,7 +80,7 @@ constexpr int64_t kNoCase = -1;
 // looked for.
 int64_t find_case(Cell* value, const Cell& cases) {
     if (value->is(Type::Block)) return kNoCase;
-    for (uint32_t i = cases.data1; i < length_of(cases); i++) {
+    for (uint32_t i = cases.head(); i < length_of(cases); i++) {
         Cell candidate = *block::rs_abs_at(cases, i);
         if (!candidate.is(value->type()) || !actions::compare(value, &candidate, kCompareEqual)) continue;
         while (i < length_of(cases) && !block::rs_abs_at(cases, i)->is(Type::Block)) i++;
@@ -135,7 +135,7 @@ public:
     // A pass that first sets the loop's word to `value`: straight into the word's value cell where no
     // change handler can see the set, else as the loop's own work.
     Pass pass(const Cell& block, Cell* word, const Cell& value) {
-        if (BufPtr<Cell> slot = _context::plain_slot(*word, word->data1)) {
+        if (BufPtr<Cell> slot = _context::plain_slot(*word, word->context())) {
             *slot = value;
             return pass(block);
         }
@@ -204,7 +204,7 @@ uint32_t count_loop_words(const Cell& words) {
     if (words.is(Type::Word)) return 1;
     uint32_t count = series::rs_length_q(words);
     if (count == 0) fire_with(Err::script_invalid_arg, words);
-    for (uint32_t i = words.data1; i < words.data1 + count; i++) word::settable_at(words, i);
+    for (uint32_t i = words.head(); i < words.head() + count; i++) word::settable_at(words, i);
     return count;
 }
 
@@ -214,11 +214,11 @@ uint32_t count_loop_words(const Cell& words) {
 void assign_next(Cell* series, const Cell& words, uint32_t count) {
     stack::Root values(*series);
     const Cell* entries = series->is(Type::Map) ? map::push_entries(&values.cell(), count) : nullptr;
-    series->data1 = entries ? values.cell().data1 : series->data1 + count;
+    series->set_head(entries ? values.cell().head() : series->head() + count);
     for (uint32_t i = 0; i < count; i++) {
         // A change handler run by one of the sets may shorten the block of words: the rest go unset.
-        if (words.is(Type::Block) && words.data1 + i >= series::rs_buffer_length_q(words)) break;
-        Cell word = words.is(Type::Block) ? word::settable_at(words, words.data1 + i) : words;
+        if (words.is(Type::Block) && words.head() + i >= series::rs_buffer_length_q(words)) break;
+        Cell word = words.is(Type::Block) ? word::settable_at(words, words.head() + i) : words;
         Cell value = entries ? entries[i] : *actions::call<Act::pick>(&values.cell(), int32_t(i + 1), nullptr);
         word::set_value(&word, value);
     }
@@ -228,12 +228,12 @@ void assign_next(Cell* series, const Cell& words, uint32_t count) {
 // when the walk ends, unless an owner hears of each removal (or the series is an image, which holds its
 // pixels elsewhere), which then goes at once.
 void remove_passed(Cell* series, uint32_t count, series::Removals* removals) {
-    if (removals && !ownership::owned_flag_q(series->data2)) {
-        removals->add(series->data1 - count, count);
+    if (removals && !ownership::owned_flag_q(series->node())) {
+        removals->add(series->head() - count, count);
         return;
     }
     if (removals) removals->carry_out();
-    series->data1 -= count;
+    series->set_head(series->head() - count);
     Cell part;
     integer::make_at(&part, int32_t(count));
     actions::call<Act::remove>(series, &part, nullptr);
@@ -273,27 +273,27 @@ void walk_series(bool removing) {
 }
 
 // The same series buffer, whatever the position.
-bool same_series_q(const Cell& a, const Cell& b) { return is_a(b.type(), TypeClass::series) && a.data2 == b.data2; }
+bool same_series_q(const Cell& a, const Cell& b) { return is_a(b.type(), TypeClass::series) && a.node() == b.node(); }
 
 // Moves forall's word on by one from where the body left it; script bad-loop-series when the body set
 // it to another series than the one at `start`.
 void advance_loop_word(Cell* word, const Cell& start) {
     Cell position = *word::get_cell(*word);
     if (!same_series_q(start, position)) fire_with(Err::script_bad_loop_series, position);
-    position.data1++;
+    position.set_head(position.head() + 1);
     word::set_value(word, position);
 }
 
 // ---- exits ----
 
-bool same_name_q(const Cell& a, const Cell& b) { return symbol::resolve(a.data2) == symbol::resolve(b.data2); }
+bool same_name_q(const Cell& a, const Cell& b) { return symbol::resolve(a.symbol()) == symbol::resolve(b.symbol()); }
 
 // Whether catch/name takes a throw of that name (unset for a throw without one): `wanted` is a word or
 // a block of words.
 bool takes_throw_q(const Cell& name, const Cell& wanted) {
     if (wanted.is(Type::Word)) return name.is(Type::Word) && same_name_q(name, wanted);
     bool taken = false;
-    for (uint32_t i = wanted.data1; i < length_of(wanted); i++) {
+    for (uint32_t i = wanted.head(); i < length_of(wanted); i++) {
         Cell word = *block::rs_abs_at(wanted, i);
         if (!word.is(Type::Word)) error::fire_refinement("name", &wanted);
         taken = taken || (name.is(Type::Word) && same_name_q(name, word));
@@ -353,7 +353,7 @@ void case_s(const int32_t* positions) {
     Cell* cases = args();
     stack::mark_native(words::word(Word::anon_tag));
     bool taken = false;
-    for (uint32_t position = cases->data1; position < length_of(*cases);) {
+    for (uint32_t position = cases->head(); position < length_of(*cases);) {
         stack::reset();
         position = interpreter::eval_next(*cases, position, length_of(*cases), false);
         if (position >= length_of(*cases))

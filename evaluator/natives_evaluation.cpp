@@ -47,7 +47,7 @@ uint32_t length_of(const Cell& series) { return series::rs_buffer_length_q(serie
 }
 
 // A head past the tail is moved back to the tail.
-void clamp_head(Cell* series) { series->data1 = std::min(series->data1, length_of(*series)); }
+void clamp_head(Cell* series) { series->set_head(std::min(series->head(), length_of(*series))); }
 
 Cell datatype_of(Type type) {
     Cell datatype;
@@ -95,7 +95,7 @@ void do_block(DoRefinements refinements) {
         return;
     }
     Cell* code = stack::push(*block);  // the result slot takes the expression's value
-    code->data1 = interpreter::eval_next_index(*code);
+    code->set_head(interpreter::eval_next_index(*code));
     word::set_value(refinements.arg("next"), *code);
 }
 
@@ -205,7 +205,7 @@ Cell* close_target(const Target& target) {
     if (target.mode == Target::append) {
         uint32_t length = length_of(*target.cell), added = std::min(target.appended, length);
         ownership::check(*target.cell, Word::insert, nullptr, int32_t(length - added), int32_t(added));
-        target.cell->data1 = length - added;
+        target.cell->set_head(length - added);
     }
     stack::unwind();
     return stack::top - 1;
@@ -214,7 +214,7 @@ Cell* close_target(const Target& target) {
 // A block reduced or composed into itself is read from a copy of it: the values added to the target
 // must not be read again, or the block would grow until memory runs out.
 void read_from_copy_if_target(Cell* source, const Cell* out) {
-    if (!out || out->data2 != source->data2) return;
+    if (!out || out->node() != source->node()) return;
     *source = *block::clone(*source, false, false);
     stack::pop(1);
 }
@@ -233,7 +233,7 @@ void reduce_value(const Cell* out) {
 // or an unset value, the values of a block one by one unless `only`), nested blocks composed too when
 // `deep`.
 void compose_block(const Cell& source, Target& target, bool deep, bool only) {
-    for (uint32_t i = source.data1; i < length_of(source); i++) {
+    for (uint32_t i = source.head(); i < length_of(source); i++) {
         Cell* value = stack::push(*block::rs_abs_at(source, i));
         if (value->is(Type::Block) && deep) {
             Target inner = open_target(nullptr, series::rs_length_q(*value));
@@ -261,13 +261,13 @@ Node context_of(const Cell& value) {
     case Type::SetWord:
     case Type::LitWord:
     case Type::GetWord:
-        if (!value.data1) fire_with(Err::script_not_defined, value);
-        return value.data1;
+        if (!value.context()) fire_with(Err::script_not_defined, value);
+        return value.context();
     case Type::Object:
     case Type::Error:
     case Type::Port:
     case Type::Function:
-    case Type::Routine: return value.data1;
+    case Type::Routine: return value.context();
     default: fire_with(Err::script_invalid_arg, value);  // natives and actions have no context to bind to
     }
 }
@@ -286,7 +286,7 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
     bool spread = !only && is_a(value.type(), TypeClass::any_block);
     auto value_for = [&](uint32_t i) {
         if (!spread) return value;
-        uint32_t at = value.data1 + i;
+        uint32_t at = value.head() + i;
         return at < length_of(value) ? *block::rs_abs_at(value, at) : none::value;
     };
     auto checked_value_for = [&](uint32_t i, const Cell& word) {
@@ -295,11 +295,11 @@ void set_many(const Cell& words, const Cell& value, bool any, bool only, bool so
         return given;
     };
     uint32_t count = series::rs_length_q(words);
-    for (uint32_t i = 0; i < count; i++) checked_value_for(i, word::settable_at(words, words.data1 + i));
+    for (uint32_t i = 0; i < count; i++) checked_value_for(i, word::settable_at(words, words.head() + i));
     // A change handler a set runs may shrink the block of words, ending the sets at its tail, or put an
     // unset value into the block of values, checked again as it is read.
-    for (uint32_t i = 0; i < count && words.data1 + i < length_of(words); i++) {
-        Cell word = word::settable_at(words, words.data1 + i), assigned = checked_value_for(i, word);
+    for (uint32_t i = 0; i < count && words.head() + i < length_of(words); i++) {
+        Cell word = word::settable_at(words, words.head() + i), assigned = checked_value_for(i, word);
         if (!(some && assigned.is(Type::None))) word::set_value(&word, assigned);
     }
 }
@@ -333,7 +333,7 @@ int32_t transcode_length(const Cell& source, const Cell* part) {
     int32_t rest = int32_t(series::rs_length_q(source));
     if (!part) return rest;
     if (!part->is(Type::Integer) && !part->is(source.type())) fire(Err::script_not_same_type);
-    int32_t length = part->is(Type::Integer) ? integer::get(*part) : int32_t(part->data1) - int32_t(source.data1);
+    int32_t length = part->is(Type::Integer) ? integer::get(*part) : int32_t(part->head()) - int32_t(source.head());
     return std::clamp(length, 0, rest);
 }
 
@@ -341,7 +341,7 @@ int32_t transcode_length(const Cell& source, const Cell* part) {
 // the bytes read.
 Type scan_binary(Cell* destination, Cell* binary, int32_t length, const lexer::Options& options, uint32_t* consumed) {
     static constexpr uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
-    const uint8_t* head = series::unit_at(*binary, binary->data1).get();
+    const uint8_t* head = series::unit_at(*binary, binary->head()).get();
     std::vector<uint8_t> text(head, head + length);  // the lexer reads text that cannot move
     uint32_t skipped = text.size() > 2 && std::equal(text.begin(), text.begin() + 3, kByteOrderMark) ? 3 : 0;
     Type found =
@@ -392,7 +392,7 @@ void reduce_s(const int32_t* positions) {
     }
     read_from_copy_if_target(source, out);
     Target target = open_target(out, series::rs_length_q(*source));
-    for (uint32_t position = source->data1; position < length_of(*source);) {
+    for (uint32_t position = source->head(); position < length_of(*source);) {
         position = interpreter::eval_next(*source, position, length_of(*source), true);
         stack::top[-1].clear_new_line();
         add(target, stack::top - 1, false);
@@ -417,15 +417,15 @@ void apply_s(const int32_t* positions) {
     Refinements<apply_slot> refinements(positions);
     Cell* apply_args = args();  // function, argument block
     Cell named = apply_args[0];
-    if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.data1);
+    if (named.is(Type::Path)) named = series::rs_tail_q(named) ? none::value : *block::rs_abs_at(named, named.head());
     Cell function = op::unwrap(named.is(Type::Word) ? *word::get_cell(named) : named);
     if (!is_a(function.type(), TypeClass::any_function)) fire_with(Err::script_invalid_arg, function);
     uint32_t mode = refinements.given("all") ? interpreter::kCallApplyAll : interpreter::kCallApply;
     if (refinements.given("safer")) mode |= interpreter::kCallApplySafer;
     const Cell* path = apply_args[0].is(Type::Path) ? &apply_args[0] : nullptr;
     stack::set_interp_flag();
-    interpreter::eval_code(function, apply_args[1], apply_args[1].data1, length_of(apply_args[1]), false, path,
-                           apply_args[0].data1 + 1, named, mode);
+    interpreter::eval_code(function, apply_args[1], apply_args[1].head(), length_of(apply_args[1]), false, path,
+                           path ? path->head() + 1 : 0, named, mode);
 }
 
 // ---- words, paths and objects ----
@@ -436,7 +436,7 @@ void get_s(const int32_t* positions) {
     if (is_a(target->type(), TypeClass::any_path)) {
         interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements.given("case"));
     } else if (target->is(Type::Object)) {
-        Cell values{uint8_t(Type::Block), 0, _context::context_cell(target->data1)->data2, 0};
+        Cell values = Cell::of(Type::Block).set_node(_context::context_cell(target->context())->values());
         stack::set_last(*block::clone(values, false, false));
     } else {
         Cell value = *word::get_cell(*target);
@@ -473,7 +473,7 @@ void unset_s(const int32_t*) {
     if (target->is(Type::Word)) {
         word::set_value(target, unset::value);
     } else {
-        for (uint32_t i = target->data1; i < length_of(*target); i++) {
+        for (uint32_t i = target->head(); i < length_of(*target); i++) {
             Cell word = *block::rs_abs_at(*target, i);
             if (is_a(word.type(), TypeClass::any_word)) word::set_value(&word, unset::value);
         }
@@ -514,7 +514,7 @@ void in_s(const int32_t*) {
 // value stands for (the global one, a routine's), whose self cell stays unset.
 void context_q_s(const int32_t*) {
     Cell word = *args();
-    Cell owner = word.data1 ? *_context::self_cell(word.data1) : none::value;
+    Cell owner = word.context() ? *_context::self_cell(word.context()) : none::value;
     stack::set_last(owner.is(Type::Unset) ? none::value : owner);
 }
 
@@ -555,7 +555,7 @@ void extend_s(const int32_t* positions) {
 // The value is the same series seen as another type of its class: same buffer, same position.
 void as_s(const int32_t*) {
     Cell* as_args = args();  // type, series
-    Type target = as_args[0].is(Type::Datatype) ? Type(as_args[0].data1) : as_args[0].type();
+    Type target = as_args[0].is(Type::Datatype) ? as_args[0].named_type() : as_args[0].type();
     Type source = as_args[1].type();
     if (class_of(source) != class_of(target)) {
         Cell from = datatype_of(source), to = datatype_of(target);
@@ -577,10 +577,10 @@ void new_line_s(const int32_t* positions) {
     bool every = refinements.given("all") || skip;
     int32_t size = skip ? integer::get(*skip) : 1;
     if (every && size <= 0) fire_with(Err::script_out_of_range, *skip);
-    uint32_t end = every ? length_of(position) : std::min(position.data1 + 1, length_of(position));
-    for (uint32_t i = position.data1; i < end; i++) {
+    uint32_t end = every ? length_of(position) : std::min(position.head() + 1, length_of(position));
+    for (uint32_t i = position.head(); i < end; i++) {
         BufPtr<Cell> cell = block::rs_abs_at(position, i);
-        if (((i - position.data1) % uint32_t(size) == 0) == flag)
+        if (((i - position.head()) % uint32_t(size) == 0) == flag)
             cell->header |= kCellNewLine;
         else
             cell->clear_new_line();
@@ -589,7 +589,7 @@ void new_line_s(const int32_t* positions) {
 
 void new_line_q_s(const int32_t*) {
     Cell position = *args();
-    logic::box(!series::rs_tail_q(position) && block::rs_abs_at(position, position.data1)->new_line());
+    logic::box(!series::rs_tail_q(position) && block::rs_abs_at(position, position.head())->new_line());
 }
 
 // /next and /one take the first value only; /prescan and /scan answer its datatype instead of loading
@@ -616,7 +616,7 @@ void transcode_s(const int32_t* positions) {
         Cell* pair = block::push_only_s(2);
         block::rs_append(*pair, *result);
         Cell rest = *source;
-        rest.data1 += consumed;
+        rest.set_head(rest.head() + consumed);
         block::rs_append(*pair, rest);
         result = pair;
     }

@@ -21,10 +21,10 @@ Cell print_buffer;
 // reduction: its values are dropped and the head put back however that print ends.
 class BufferLoan {
 public:
-    BufferLoan() : mark_(print_buffer.data1) { print_buffer.data1 = series::rs_buffer_length_q(print_buffer); }
+    BufferLoan() : mark_(print_buffer.head()) { print_buffer.set_head(series::rs_buffer_length_q(print_buffer)); }
     ~BufferLoan() {
         block::rs_clear(print_buffer);
-        print_buffer.data1 = mark_;
+        print_buffer.set_head(mark_);
     }
     BufferLoan(const BufferLoan&) = delete;
     BufferLoan& operator=(const BufferLoan&) = delete;

@@ -60,7 +60,7 @@ void Engine::stack_command(Code code, const Cell& own, const Cell& second, uint3
     reserve(rule_stack, 3);
     append(rule_stack, own);
     append(rule_stack, second);
-    append(rule_stack, Cell{uint8_t(Type::Pair), uint32_t(code), flags, parens_});
+    append(rule_stack, Cell::of(Type::Pair).set_parse_code(uint32_t(code)).set_x(flags).set_y(parens_));
 }
 
 void Engine::leave_input(uint32_t outer_limit) {
@@ -73,22 +73,22 @@ void Engine::leave_input(uint32_t outer_limit) {
 bool Engine::held_position(const Cell& value, uint32_t* index) {
     if (!value.is(Type::Word) || keyword_of(value) != Keyword::not_keyword) return false;
     Cell held = *word::get_cell(value);
-    if (!is_a(held.type(), TypeClass::series) || held.data2 != input().data2) return false;
-    *index = std::min(held.data1, input_length());
+    if (!is_a(held.type(), TypeClass::series) || held.node() != input().node()) return false;
+    *index = std::min(held.head(), input_length());
     return true;
 }
 
 // ---- the states ----
 
 State Engine::next_rule() {
-    uint32_t position = rules().data1;
+    uint32_t position = rules().head();
     if (position >= rule_length()) return State::block_end;
     report(words::word(Word::fetch));
     // The callback may have refused the rule, which then does not run, or changed the rules.
     if (stopped_) return State::finish;
     if (position >= rule_length()) return State::block_end;
     Cell value = rule_at(position);
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     return dispatch(value);
 }
 
@@ -118,10 +118,10 @@ State Engine::leave_block(bool matched) {
 
 // After a failure in a block: the next alternative, from the input where the block began.
 State Engine::alternative(uint32_t at) {
-    set_index(entry(at, 1).data1);
-    int64_t bar = find_bar(rules().data1);
+    set_index(entry(at, 1).first());
+    int64_t bar = find_bar(rules().head());
     if (bar < 0) return leave_block(false);
-    rules().data1 = uint32_t(bar) + 1;
+    rules().set_head(uint32_t(bar) + 1);
     match_ = true;
     return State::next_rule;
 }
@@ -185,7 +185,7 @@ State Engine::keyword(Keyword keyword, const Cell& word) {
     case Keyword::bar:
         // The alternative before it matched: so did its block.
         if (top().command) rule_error(Err::script_parse_rule, word);
-        rules().data1 = rule_length();
+        rules().set_head(rule_length());
         return State::block_end;
     case Keyword::break_: return stop_iteration(false);
     case Keyword::reject: return stop_iteration(true);
@@ -203,7 +203,7 @@ State Engine::keyword(Keyword keyword, const Cell& word) {
     case Keyword::if_: return if_(word);
     case Keyword::quote: {
         uint32_t position = need_rule(word);
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         return match_value(rule_at(position));
     }
     case Keyword::case_: return case_rule(word);
@@ -246,9 +246,9 @@ State Engine::mark_position(const Cell& set_word) {
 
 State Engine::move_to(const Cell& get_word) {
     Cell held = *word::get_cell(get_word);
-    if (!is_a(held.type(), TypeClass::series) || held.data2 != input().data2)
+    if (!is_a(held.type(), TypeClass::series) || held.node() != input().node())
         rule_error(Err::script_parse_invalid_ref, get_word);
-    set_index(std::min(held.data1, input_length()));
+    set_index(std::min(held.head(), input_length()));
     return matched(true);
 }
 
@@ -327,13 +327,13 @@ uint32_t Engine::rule_end(uint32_t position) {
 State Engine::repeat(const Cell& count) {
     int32_t min = integer::get(count), max = min;
     if (min < 0) rule_error(Err::script_out_of_range, count);
-    uint32_t position = rules().data1;
+    uint32_t position = rules().head();
     Cell upper = position < rule_length() ? count_of(rule_at(position)) : none::value;
     if (upper.is(Type::Integer)) {
         max = integer::get(upper);
         if (max < 0) rule_error(Err::script_out_of_range, upper);
         if (max < min) rule_error(Err::script_parse_rule, upper);
-        rules().data1 = ++position;
+        rules().set_head(++position);
     }
     if (position >= rule_length()) rule_error(Err::script_parse_rule, count);
     return iterate(Code::iterate, uint32_t(min), uint32_t(max), count);
@@ -342,13 +342,13 @@ State Engine::repeat(const Cell& count) {
 State Engine::iterate(Code code, uint32_t min, uint32_t max, const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     if (max == 0) {
-        rules().data1 = rule_end(position);
+        rules().set_head(rule_end(position));
         return matched(true);
     }
     Cell rule = rule_at(position);
     if (rule.is(Type::Word) && keyword_of(rule) == Keyword::not_keyword) rule = value_of(rule);
     if (literal_q(input(), rule)) {  // the counted fast path
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         int64_t next = match_repeated(input(), index(), end(), rule, case_, min, max);
         if (next >= 0) set_index(next);
         return tried(next >= 0);
@@ -360,15 +360,15 @@ State Engine::iterate(Code code, uint32_t min, uint32_t max, const Cell& keyword
 // Counts a new pass and records where the input stands at its start.
 void Engine::record_pass(uint32_t at) {
     BufPtr<Cell> e = entry_at(at);
-    e[0].data3++;
-    e[1].data2 = index();
-    e[1].data3 = input_length();
-    e[2].data3 = parens_;
+    e[0].set_third(e[0].third() + 1);
+    e[1].set_second(index());
+    e[1].set_third(input_length());
+    e[2].set_y(parens_);
 }
 
 State Engine::begin_pass(uint32_t at) {
     record_pass(at);
-    rules().data1 = entry(at, 1).data1;
+    rules().set_head(entry(at, 1).first());
     report(words::word(Word::iterate));
     return State::next_rule;
 }
@@ -378,18 +378,18 @@ State Engine::begin_pass(uint32_t at) {
 // itself forever: the iteration ends there, matched, as its remaining passes would all match.
 bool Engine::another_pass(uint32_t at) {
     BufPtr<Cell> e = entry_at(at);
-    bool still = index() == e[1].data2;
-    bool stalled = Code(int32_t(e[2].data1)) == Code::while_
-                       ? still && input_length() == e[1].data3 && parens_ == e[2].data3
-                       : still && input_length() >= e[1].data3;
-    return !stalled && e[0].data3 < e[0].data2;
+    bool still = index() == e[1].second();
+    bool stalled = Code(int32_t(e[2].parse_code())) == Code::while_
+                       ? still && input_length() == e[1].third() && parens_ == uint32_t(e[2].y())
+                       : still && input_length() >= e[1].third();
+    return !stalled && e[0].third() < e[0].second();
 }
 
 State Engine::settle_iteration(uint32_t at) {
     if (match_) return another_pass(at) ? begin_pass(at) : end_command(at, true);
     Cell bounds = entry(at, 0);
-    set_index(entry(at, 1).data2);
-    return end_command(at, bounds.data3 > bounds.data1);  // the passes before this one reached the minimum
+    set_index(entry(at, 1).second());
+    return end_command(at, bounds.third() > bounds.first());  // the passes before this one reached the minimum
 }
 
 // At the end of a block that matched: when the block is the rule of the iteration below it, written as
@@ -402,13 +402,13 @@ bool Engine::pass_again(uint32_t block_at) {
     Code code = code_of(at);
     if (code != Code::iterate && code != Code::while_) return false;
     Cell parent = entry(block_at, 0);
-    uint32_t position = entry(at, 1).data1;
+    uint32_t position = entry(at, 1).first();
     if (position >= rs_buffer_length_q(parent)) return false;
     Cell rule = *block::rs_abs_at(parent, position);
-    if (!rule.is(Type::Block) || rule.data2 != rules().data2 || !another_pass(at)) return false;
+    if (!rule.is(Type::Block) || rule.node() != rules().node() || !another_pass(at)) return false;
     record_pass(at);
     *block::rs_abs_at(rule_stack, block_at + 1) = triple(index(), input_length(), 0);
-    rules().data1 = rule.data1;
+    rules().set_head(rule.head());
     return true;
 }
 
@@ -427,10 +427,10 @@ State Engine::stop_iteration(bool reject) {
     auto at = uint32_t(found);
     unwind_to(at + 3);
     Cell bounds = entry(at, 0), start = entry(at, 1);
-    rules().data1 = rule_end(start.data1);
-    if (!reject) return end_command(at, bounds.data3 >= bounds.data1);
-    set_index(start.data2);
-    return end_command(at, bounds.data3 > bounds.data1);
+    rules().set_head(rule_end(start.first()));
+    if (!reject) return end_command(at, bounds.third() >= bounds.first());
+    set_index(start.second());
+    return end_command(at, bounds.third() > bounds.first());
 }
 
 // Drops the entries above `level`, restoring what each of them changed.
@@ -442,8 +442,8 @@ void Engine::unwind_to(uint32_t level) {
             if (!parent.is(Type::None)) rules() = parent;
         } else {
             switch (code_of(e.at)) {
-            case Code::into: leave_input(entry(e.at, 0).data1); break;
-            case Code::case_: case_ = entry(e.at, 0).data1; break;
+            case Code::into: leave_input(entry(e.at, 0).first()); break;
+            case Code::case_: case_ = entry(e.at, 0).first(); break;
             case Code::collect: deliver(e.at); break;
             default: break;
             }
@@ -458,8 +458,8 @@ void Engine::unwind_to(uint32_t level) {
 State Engine::settle(uint32_t at) {
     BufPtr<Cell> e = entry_at(at);
     Cell own = e[0], tag = e[2];
-    uint32_t start = e[1].data2;
-    switch (Code(int32_t(tag.data1))) {
+    uint32_t start = e[1].is(Type::Triple) ? e[1].second() : 0;  // none where the command keeps no start
+    switch (Code(int32_t(tag.parse_code()))) {
     case Code::iterate:
     case Code::while_: return settle_iteration(at);
     case Code::to: return settle_to(at, false);
@@ -490,12 +490,12 @@ State Engine::settle(uint32_t at) {
     case Code::keep:
         if (match_) {
             auto [from, to] = range(start, index());
-            keep_range(entry(uint32_t(find_collection()), 0), input(), from, to, tag.data2);
+            keep_range(entry(uint32_t(find_collection()), 0), input(), from, to, tag.x());
         }
         break;
     case Code::change: return settle_change(at, false);
     case Code::change_only: return settle_change(at, true);
-    case Code::case_: case_ = own.data1; break;
+    case Code::case_: case_ = own.first(); break;
     }
     return end_command(at, match_);
 }
@@ -528,7 +528,7 @@ namespace {
 // The absolute index a /part argument ends the input at: a count (a float truncated) or a position in
 // the same series; never before the input's head nor past its tail.
 int64_t part_limit(const Cell& input, const Cell& part) {
-    uint32_t length = series::rs_buffer_length_q(input), head = std::min(input.data1, length);
+    uint32_t length = series::rs_buffer_length_q(input), head = std::min(input.head(), length);
     int64_t count;
     if (part.is(Type::Float))
         count = std::isnan(part.f64()) ? 0 : int64_t(std::clamp(part.f64(), -1e10, 1e10));

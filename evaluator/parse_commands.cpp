@@ -32,13 +32,13 @@ State Engine::to_thru(Code code, const Cell& keyword) {
     Cell rule = rule_at(position);
     Keyword k = keyword_of(rule);
     if (k == Keyword::end) {
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         set_index(end());
         return matched(true);
     }
     if (k == Keyword::not_keyword && rule.is(Type::Word)) rule = value_of(rule);
     if (literal_q(input(), rule)) {
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         int64_t next = find_literal(input(), index(), end(), rule, case_, code == Code::thru);
         if (next >= 0) set_index(next);
         return tried(next >= 0);
@@ -51,17 +51,17 @@ State Engine::to_thru(Code code, const Cell& keyword) {
 State Engine::settle_to(uint32_t at, bool thru) {
     Cell first = entry(at, 0), start = entry(at, 1);
     if (match_) {
-        if (!thru) set_index(start.data2);
+        if (!thru) set_index(start.second());
         return end_command(at, true);
     }
-    uint32_t next = start.data2 + 1;
+    uint32_t next = start.second() + 1;
     if (next > end()) {
-        set_index(first.data1);
+        set_index(first.first());
         return end_command(at, false);
     }
-    block::rs_abs_at(rule_stack, at + 1)->data2 = next;
+    block::rs_abs_at(rule_stack, at + 1)->set_second(next);
     set_index(next);
-    rules().data1 = start.data1;
+    rules().set_head(start.first());
     return State::next_rule;
 }
 
@@ -69,7 +69,7 @@ State Engine::copy_set(Code code, const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     Cell target = rule_at(position);
     if (!target.is(Type::Word)) rule_error(Err::script_parse_rule, target);
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     push_command(code, target, progress(need_rule(target)), 0);
     return State::next_rule;
 }
@@ -79,7 +79,7 @@ State Engine::into(const Cell& keyword) {
     if (!block_input()) rule_error(Err::script_parse_block, input());
     uint32_t outer = index();
     if (outer >= end() || !enterable_q(block::rs_abs_at(input(), outer)->type())) {
-        rules().data1 = rule_end(position);
+        rules().set_head(rule_end(position));
         return matched(false);
     }
     stack_command(Code::into, triple(limit_, 0, 0), progress(position), 0);
@@ -95,8 +95,8 @@ State Engine::into(const Cell& keyword) {
 // The sub-rule must have matched the value entered to its tail; then the outer input moves past it.
 State Engine::settle_into(uint32_t at) {
     bool whole = match_ && index() >= end();
-    uint32_t outer = entry(at, 1).data2;
-    leave_input(entry(at, 0).data1);
+    uint32_t outer = entry(at, 1).second();
+    leave_input(entry(at, 0).first());
     set_index(outer + (whole ? 1 : 0));
     return end_command(at, whole);
 }
@@ -105,7 +105,7 @@ State Engine::if_(const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     Cell test = rule_at(position);
     if (!test.is(Type::Paren)) rule_error(Err::script_parse_rule, test);
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     return matched(logic::true_q(eval_paren(test)));
 }
 
@@ -114,7 +114,7 @@ State Engine::case_rule(const Cell& keyword) {
     Cell flag = rule_at(position);
     if (!flag.is(Type::Word)) rule_error(Err::script_parse_rule, flag);
     bool sensitive = logic::true_q(value_of(flag));
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     push_command(Code::case_, triple(case_, 0, 0), progress(need_rule(flag)), 0);
     case_ = sensitive;
     return State::next_rule;
@@ -145,7 +145,7 @@ State Engine::remove(const Cell& keyword) {
         push_command(Code::remove, none::value, progress(position), 0);
         return State::next_rule;
     }
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     cut(mark, index());
     return matched(true);
 }
@@ -153,14 +153,14 @@ State Engine::remove(const Cell& keyword) {
 State Engine::insert(const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     bool only = keyword_of(rule_at(position)) == Keyword::only;
-    if (only) rules().data1 = position + 1;
+    if (only) rules().set_head(position + 1);
     Cell where = rule_at(need_rule(keyword));
     if (is_a(where.type(), TypeClass::any_path)) rule_error(Err::script_parse_rule, where);
     uint32_t at = index(), current = index();
-    if (held_position(where, &at)) rules().data1++;
+    if (held_position(where, &at)) rules().set_head(rules().head() + 1);
     at = std::min(at, input_length());
     const Cell& value = value_to_put(need_rule(keyword));
-    rules().data1++;
+    rules().set_head(rules().head() + 1);
     uint32_t written = replace_range(input(), at, at, value, only);
     adjust_limit(at, written);
     set_index(at <= current ? current + written : current);
@@ -168,7 +168,7 @@ State Engine::insert(const Cell& keyword) {
 }
 
 State Engine::change(const Cell& keyword) {
-    uint32_t position = rules().data1;
+    uint32_t position = rules().head();
     bool only = keyword_at(position) == Keyword::only;
     if (only) position++;
     if (position >= rule_length()) rule_error(Err::script_parse_rule, keyword);
@@ -177,21 +177,21 @@ State Engine::change(const Cell& keyword) {
     uint32_t mark;
     if (held_position(rule, &mark)) {
         if (position + 1 >= rule_length()) rule_error(Err::script_parse_rule, keyword);
-        rules().data1 = position + 2;
+        rules().set_head(position + 2);
         put(mark, index(), value_to_put(position + 1), only);
         return matched(true);
     }
     if (rule_end(position) >= rule_length()) rule_error(Err::script_parse_rule, keyword);
-    rules().data1 = position;
+    rules().set_head(position);
     push_command(only ? Code::change_only : Code::change, none::value, progress(position), 0);
     return State::next_rule;
 }
 
 // The matched part gives way to the value that follows the rule.
 State Engine::settle_change(uint32_t at, bool only) {
-    uint32_t position = rules().data1, start = entry(at, 1).data2;
+    uint32_t position = rules().head(), start = entry(at, 1).second();
     bool there = position < rule_length();
-    if (there) rules().data1 = position + 1;
+    if (there) rules().set_head(position + 1);
     if (match_ && there) put(start, index(), value_to_put(position), only);
     return end_command(at, match_);
 }
@@ -201,7 +201,7 @@ void Engine::check_target(const Cell& target) {
     Type type = target.type();
     bool takes_units = is_a(type, TypeClass::any_string) || type == Type::Binary;
     if (!is_a(type, TypeClass::any_block) && !(takes_units && !block_input())) fire(Err::script_parse_into_type);
-    if (target.data2 == input().data2) fire(Err::script_parse_into_bad);
+    if (target.node() == input().node()) fire(Err::script_parse_into_bad);
 }
 
 State Engine::collect(const Cell& keyword) {
@@ -212,11 +212,11 @@ State Engine::collect(const Cell& keyword) {
                           : k == Keyword::into || k == Keyword::after ? kIntoSeries
                                                                       : kIntoCollection;
     if (delivery != kIntoCollection) {
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         target = rule_at(need_rule(way));
         if (!target.is(Type::Word)) rule_error(Err::script_parse_rule, target);
         if (delivery == kIntoSeries) check_target(*word::get_cell(target));
-        rules().data1++;
+        rules().set_head(rules().head() + 1);
         need_rule(target);
     }
     block::make_at(&reg_[kHold], 8);
@@ -227,7 +227,7 @@ State Engine::collect(const Cell& keyword) {
 // Hands the block of the collect entry at `at` to where it goes.
 void Engine::deliver(uint32_t at) {
     Cell collected = entry(at, 0), target = entry(at, 1);
-    switch (entry(at, 2).data2) {
+    switch (uint32_t(entry(at, 2).x())) {
     case kSetWord: word::set_value(&target, collected); break;
     case kIntoSeries: {
         Cell series = *word::get_cell(target);
@@ -251,7 +251,7 @@ State Engine::keep(const Cell& keyword) {
     uint32_t position = need_rule(keyword);
     bool pick = keyword_of(rule_at(position)) == Keyword::pick;
     if (pick) {
-        rules().data1 = position + 1;
+        rules().set_head(position + 1);
         position = need_rule(keyword);
     }
     int64_t collection = find_collection();
@@ -261,7 +261,7 @@ State Engine::keep(const Cell& keyword) {
         push_command(Code::keep, none::value, progress(position), pick);
         return State::next_rule;
     }
-    rules().data1 = position + 1;
+    rules().set_head(position + 1);
     // The paren's code may run a parse of its own, which leaves the entries below its own as it found them.
     const Cell& value = eval_paren(rule);
     keep_value(entry(uint32_t(collection), 0), value, pick);

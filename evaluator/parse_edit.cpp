@@ -21,7 +21,7 @@ namespace {
 // Pushes the input positioned at `index`.
 Cell* push_at(const Cell& input, uint32_t index) {
     Cell* position = stack::push(input);
-    position->data1 = index;
+    position->set_head(index);
     return position;
 }
 
@@ -64,7 +64,7 @@ void keep_value(const Cell& collection, const Cell& value, bool pick) {
     } else {
         // The values it holds now: a value that is the collection itself adds them once, as append does.
         uint32_t tail = series::rs_buffer_length_q(*kept);
-        for (uint32_t i = kept->data1; i < tail; i++) block::rs_append(target, *block::rs_abs_at(*kept, i));
+        for (uint32_t i = kept->head(); i < tail; i++) block::rs_append(target, *block::rs_abs_at(*kept, i));
     }
     stack::top = kept;
 }
@@ -83,7 +83,7 @@ uint32_t replace_range(const Cell& input, uint32_t start, uint32_t end, const Ce
         actions::call<Act::change>(position, given, EditOptions{.part = int32_t(end - start), .only = only});
     else
         actions::call<Act::insert>(position, given, EditOptions{.only = only}, false);
-    uint32_t written = position->data1 - start;
+    uint32_t written = position->head() - start;
     stack::top = position;
     return written;
 }

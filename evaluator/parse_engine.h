@@ -66,7 +66,7 @@ inline Keyword learn_keyword(uint32_t id) {
 
 inline Keyword keyword_of(const Cell& value) {
     if (!value.is(Type::Word)) return Keyword::not_keyword;
-    uint32_t id = value.data2;
+    uint32_t id = value.symbol();
     uint8_t known = id < keyword_ids.size() ? keyword_ids[id] : kUnknown;
     return known != kUnknown ? Keyword(known) : learn_keyword(id);
 }
@@ -107,23 +107,25 @@ inline Cell end_word;  // the event `end`
 // parse-stack past the limit. Allocates.
 inline void reserve(const Cell& stack, uint32_t count) {
     if (rs_buffer_length_q(stack) + count > kStackLimit) fire(Err::script_parse_stack);
-    BufPtr<SeriesBuffer> b = mem::buffer(stack.data2);
-    if (b->tail + count * sizeof(Cell) > b->data_end()) series::grow(stack.data2, count, true);
+    BufPtr<SeriesBuffer> b = mem::buffer(stack.node());
+    if (b->tail + count * sizeof(Cell) > b->data_end()) series::grow(stack.node(), count, true);
 }
 
 inline void append(const Cell& stack, const Cell& cell) {
-    BufPtr<SeriesBuffer> b = mem::buffer(stack.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(stack.node());
     *mem::ptr<Cell>(b->tail) = cell;
     b->tail += sizeof(Cell);
 }
 
 // Drops the cells of a stack from `length` on.
 inline void truncate(const Cell& stack, uint32_t length) {
-    BufPtr<SeriesBuffer> b = mem::buffer(stack.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(stack.node());
     b->tail = std::min<Addr>(b->tail, b->offset + length * sizeof(Cell));
 }
 
-inline Cell triple(uint32_t a, uint32_t b, uint32_t c) { return Cell{uint8_t(Type::Triple), a, b, c}; }
+inline Cell triple(uint32_t a, uint32_t b, uint32_t c) {
+    return Cell::of(Type::Triple).set_first(a).set_second(b).set_third(c);
+}
 
 [[noreturn]] inline void rule_error(Err id, const Cell& rule) { fire(id, &rule); }
 
@@ -171,8 +173,8 @@ private:
 
     Cell& rules() { return reg_[kRules]; }
     Cell& input() { return reg_[kInput]; }
-    uint32_t index() { return input().data1; }
-    void set_index(int64_t index) { input().data1 = uint32_t(index); }
+    uint32_t index() { return input().head(); }
+    void set_index(int64_t index) { input().set_head(uint32_t(index)); }
     uint32_t input_length() { return rs_buffer_length_q(input()); }
     uint32_t end() { return std::min(limit_, input_length()); }
     bool block_input() { return is_a(input().type(), TypeClass::any_block); }
@@ -185,8 +187,8 @@ private:
     Cell progress(uint32_t position) { return triple(position, index(), input_length()); }
     // The position of the rule after a keyword: script parse-end when the keyword ends its block.
     uint32_t need_rule(const Cell& keyword) {
-        if (rules().data1 >= rule_length()) rule_error(Err::script_parse_end, keyword);
-        return rules().data1;
+        if (rules().head() >= rule_length()) rule_error(Err::script_parse_end, keyword);
+        return rules().head();
     }
     // A word's value in the rules; script parse-rule when it has none.
     Cell value_of(const Cell& word) {
@@ -221,7 +223,7 @@ private:
     }
     BufPtr<Cell> entry_at(uint32_t at) { return block::rs_abs_at(rule_stack, at); }
     Cell entry(uint32_t at, uint32_t k) { return entry_at(at)[k]; }
-    Code code_of(uint32_t at) { return Code(int32_t(entry(at, 2).data1)); }
+    Code code_of(uint32_t at) { return Code(int32_t(entry(at, 2).parse_code())); }
     // The innermost entry below `above` that `wanted` accepts, or -1.
     template <class F>
     int64_t find_entry(uint32_t above, F wanted);

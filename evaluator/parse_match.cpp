@@ -40,7 +40,8 @@ public:
 
     Pattern(const Cell& input, const Cell& literal, bool case_)
         : exact(case_ || input.is(Type::Binary)), kind(kind_of(literal, input.is(Type::Binary))) {
-        if (kind == kChar) code_point = literal.is(Type::Integer) ? byte_of(integer::get(literal)) : literal.data2;
+        if (kind == kChar)
+            code_point = literal.is(Type::Integer) ? byte_of(integer::get(literal)) : literal.code_point();
         if (kind == kBits) bits = &literal;
         if (kind != kText && kind != kTag) return;
         text = string::text_of(literal);
@@ -122,7 +123,7 @@ int64_t match_at(const uint8_t* units, uint32_t index, uint32_t end, const Patte
 // Runs `body` on the input's units with their unit type: body(Unit{}, units).
 template <class F>
 int64_t with_units(const Cell& input, F&& body) {
-    BufPtr<SeriesBuffer> b = mem::buffer(input.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(input.node());
     const uint8_t* units = mem::ptr(b->offset);
     return unicode::with_unit(b->unit(), [&]<class Unit>(Unit) { return body(Unit{}, units); });
 }
@@ -241,7 +242,7 @@ int64_t match_type(const Cell& input, uint32_t index, uint32_t end, const Cell& 
     if (index >= end) return kNoMatch;
     Scanned value =
         input.is(Type::Binary) ? scan_value(input, index, end) : Scanned{block::rs_abs_at(input, index)->type(), 1};
-    bool matched = types.is(Type::Datatype) ? value.type == Type(types.data1) : typeset::has_q(types, value.type);
+    bool matched = types.is(Type::Datatype) ? value.type == types.named_type() : typeset::has_q(types, value.type);
     return matched ? index + value.length : kNoMatch;
 }
 

@@ -83,11 +83,11 @@ namespace {
 // action the operator stands for.
 Cell get_call_action_word() {
     Cell name = stack::get_call_name();
-    Cell value = name.data1 ? *word::get_cell(name) : none::value;
+    Cell value = name.context() ? *word::get_cell(name) : none::value;
     if (!value.is(Type::Op)) return name;
     switch (op_wrapped_type(value)) {
-    case Type::Native: return word::load(natives::word_of(value.data1));
-    case Type::Action: return word::load(kActionWords[value.data1 - 1]);
+    case Type::Native: return word::load(natives::word_of(value.entry()));
+    case Type::Action: return word::load(kActionWords[value.entry() - 1]);
     default: return name;  // a function made an operator has no other name
     }
 }
@@ -96,13 +96,13 @@ Cell get_call_action_word() {
 
 void fire_in_function(Err id, Type type, int32_t argument_index) {
     Cell name = stack::get_call_name(), argument = get_call_arg_word(argument_index);
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    Cell datatype = Cell::of(Type::Datatype).set_named_type(type);
     fire(id, &name, &datatype, &argument);
 }
 
 void fire_on_action(Err id, Type type) {
     Cell name = get_call_action_word();
-    Cell datatype{uint8_t(Type::Datatype), uint32_t(type), 0, 0};
+    Cell datatype = Cell::of(Type::Datatype).set_named_type(type);
     fire(id, &name, &datatype);
 }
 

@@ -68,7 +68,7 @@ constexpr EventName kEventNames[] = {
     {kCatch, false, uint16_t(Word::catch_)},  {kExpr, false, uint16_t(Word::expr)},
 };
 
-uint32_t event_symbol(const EventName& e) { return e.global ? words::id(Sym(e.id)) : words::word(Word(e.id)).data2; }
+uint32_t event_symbol(const EventName& e) { return e.global ? words::id(Sym(e.id)) : words::word(Word(e.id)).symbol(); }
 
 Cell event_word(Event event) {
     for (const EventName& e : kEventNames)
@@ -83,9 +83,9 @@ bool carries_reference(Event event) {
 // A position in the code as an offset from its head; -1 outside the code, or without code. The tail is
 // in the code: a block's exit is reported there.
 int32_t offset_in(const Cell* code, int32_t position) {
-    if (!code || position < int32_t(code->data1)) return -1;
-    uint32_t length = mem::buffer(code->data2)->length();
-    return uint32_t(position) <= length ? position - int32_t(code->data1) : -1;
+    if (!code || position < int32_t(code->head())) return -1;
+    uint32_t length = mem::buffer(code->node())->length();
+    return uint32_t(position) <= length ? position - int32_t(code->head()) : -1;
 }
 
 // A break, return or exit under way leaves its value in the result slot of the frame it resumes, which
@@ -104,14 +104,14 @@ void keep_error_frames(Event event, uint32_t code) {
 uint32_t tracer_event_mask(const Cell& function) {
     Cell body = *function::extra(function, function::kBody);
     if (!body.is(Type::Block) || block::rs_length_q(body) == 0) return kDefaultMask;
-    Cell first = *block::rs_abs_at(body, body.data1);
+    Cell first = *block::rs_abs_at(body, body.head());
     if (!first.is(Type::Block)) return kDefaultMask;
     uint32_t mask = 0;
-    for (uint32_t i = first.data1; i < mem::buffer(first.data2)->length(); i++) {
+    for (uint32_t i = first.head(); i < mem::buffer(first.node())->length(); i++) {
         Cell word = *block::rs_abs_at(first, i);
         if (!word.is(Type::Word)) continue;
         for (const EventName& e : kEventNames)
-            if (symbol::resolve(word.data2) == symbol::resolve(event_symbol(e))) mask |= e.event;
+            if (symbol::resolve(word.symbol()) == symbol::resolve(event_symbol(e))) mask |= e.event;
     }
     return mask;
 }
@@ -178,9 +178,9 @@ void fire_end(uint32_t code) {
     Unwinding unwinding_now(code);
     fire_event(kEnd, nullptr, -1, nullptr, nullptr);
 }
-void fire_enter(const Cell& block) { fire_event(kEnter, &block, int32_t(block.data1), nullptr, nullptr); }
+void fire_enter(const Cell& block) { fire_event(kEnter, &block, int32_t(block.head()), nullptr, nullptr); }
 void fire_exit(const Cell& block, const Cell& result) {
-    fire_event(kExit, &block, int32_t(mem::buffer(block.data2)->length()), nullptr, &result);
+    fire_event(kExit, &block, int32_t(mem::buffer(block.node())->length()), nullptr, &result);
 }
 void fire_fetch(const Cell& block, uint32_t position) {
     Cell value = *block::rs_abs_at(block, position);
@@ -192,11 +192,12 @@ void fire_open(const Cell& name) { fire_event(kOpen, nullptr, -1, &name, &name);
 // An operator runs as the function it wraps; its call is reported with the operator its word names.
 void fire_call(const Cell& name, const Cell& function) {
     Cell called = function;
-    if (name.is(Type::Word) && name.data1) {
+    if (name.is(Type::Word) && name.context()) {
         Cell value = *word::get_cell(name);
+        // The op! wraps this very function when it holds the function's own extras block.
         Cell wrapped = op::unwrap(value);
-        if (value.is(Type::Op) && wrapped.type() == function.type() && wrapped.data1 == function.data1 &&
-            wrapped.data2 == function.data2 && wrapped.data3 == function.data3)
+        if (value.is(Type::Op) && wrapped.type() == function.type() && wrapped.spec() == function.spec() &&
+            wrapped.extras() == function.extras())
             called = value;
     }
     fire_event(kCall, nullptr, -1, &name, &called);

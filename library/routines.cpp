@@ -152,11 +152,11 @@ namespace {
 // set-words: the entries are key, value pairs); null when there is none.
 BufPtr<Cell> member_cell(const Cell& holder, uint32_t symbol) {
     if (holder.is(Type::Map)) {
-        Cell entries{uint8_t(Type::Block), 0, holder.data2, 0};
+        Cell entries = Cell::of(Type::Block).set_node(holder.node());
         uint32_t length = block::rs_length_q(entries);
         for (uint32_t i = 0; i + 1 < length; i += 2) {
             BufPtr<Cell> key = block::rs_abs_at(entries, i);
-            if (key->is(Type::SetWord) && key->data2 == symbol) return key + 1;
+            if (key->is(Type::SetWord) && key->symbol() == symbol) return key + 1;
         }
         return {};
     }

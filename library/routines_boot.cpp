@@ -39,7 +39,7 @@ namespace {
 
 Cell* make_string_at(Cell* cell, const std::string& text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    *cell = Cell{uint8_t(Type::String), 0, node, 0};
+    *cell = Cell::of(Type::String).set_node(node);
     return cell;
 }
 
@@ -88,9 +88,9 @@ void quit_return_r(Cell* arguments) {
 void set_quiet_r(Cell* arguments) {
     Cell* word = &arguments[0];
     if (!is_a(word->type(), TypeClass::any_word)) error::fire_in_function(Err::script_expect_arg, word->type());
-    if (!word->data1) fire(Err::script_not_defined, word);
+    if (!word->context()) fire(Err::script_not_defined, word);
     Cell value = arguments[1];
-    _context::set_in(word, value, word->data1, false);
+    _context::set_in(word, value, word->context(), false);
     arguments[0] = value;
 }
 
@@ -99,7 +99,7 @@ void set_slot_quiet_r(Cell* arguments) {
     bool cells = is_a(series.type(), TypeClass::any_block) && !series.is(Type::Hash);
     // The error names the type it was given, so that a caller sees what it passed.
     if (!cells) error::fire_in_function(Err::script_expect_arg, series.type());
-    if (!series::rs_tail_q(series)) *block::rs_abs_at(series, series.data1) = arguments[1];
+    if (!series::rs_tail_q(series)) *block::rs_abs_at(series, series.head()) = arguments[1];
     give_nothing(arguments);
 }
 
@@ -150,10 +150,10 @@ void as_rgba_r(Cell* arguments) { pack_tuple(arguments, 4); }
 // The bytes are copied out first: a sequence cut short at the end is read up to a NUL, never past it.
 void count_chars_r(Cell* arguments) {
     const Cell& start = arguments[0];
-    uint32_t from = start.data1, to = std::min(arguments[1].data1, series::rs_buffer_length_q(start));
+    uint32_t from = start.head(), to = std::min(arguments[1].head(), series::rs_buffer_length_q(start));
     uint32_t count = 0;
     if (to > from) {
-        const uint8_t* bytes = mem::ptr<uint8_t>(mem::buffer(start.data2)->offset);
+        const uint8_t* bytes = mem::ptr<uint8_t>(mem::buffer(start.node())->offset);
         std::string text(reinterpret_cast<const char*>(bytes) + from, to - from);
         const uint8_t* p = reinterpret_cast<const uint8_t*>(text.c_str());
         count = unicode::count_utf8_chars(p, p + text.size());

@@ -25,7 +25,7 @@ using clipboard::Format;
 
 Cell* text_at(Cell* cell, Type type, const std::string& text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    *cell = Cell{uint8_t(type), 0, node, 0};
+    *cell = Cell::of(type).set_node(node);
     return cell;
 }
 
@@ -70,7 +70,7 @@ std::string absolute(std::string path) {
 std::vector<std::string> paths_of(const Cell& block) {
     std::vector<std::string> paths;
     uint32_t length = block::rs_length_q(block);
-    for (uint32_t i = block.data1; i < length; i++) {
+    for (uint32_t i = block.head(); i < length; i++) {
         const Cell& value = *block::rs_abs_at(block, i);
         if (!value.is(Type::File) && !value.is(Type::String)) fire(Err::script_invalid_arg, &value);
         paths.push_back(absolute(file::os_path_checked(value)));

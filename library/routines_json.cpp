@@ -24,7 +24,7 @@ public:
         uint32_t written = read_;
         while (read_ < tail_) {
             uint32_t c = next();
-            string::write_char(str_->data2, written++, c == '\\' ? escaped() : c);
+            string::write_char(str_->node(), written++, c == '\\' ? escaped() : c);
         }
         string::clip_tail(str_, int32_t(written));
     }

@@ -189,6 +189,12 @@ void field_refused(Field field, uint8_t type, const char* file, int line) {
     sys::quit(98, OKA_CALLER_ADDRESS());
 }
 
+void content_refused(uint8_t type, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: a cell of type %u names nodes: its content is not its payload words\n", file, line,
+                 type);
+    sys::quit(98, OKA_CALLER_ADDRESS());
+}
+
 }  // namespace payload
 
 }  // namespace oka

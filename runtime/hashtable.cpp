@@ -166,16 +166,18 @@ uint32_t code_point_at(const uint8_t* at, uint32_t unit) {
 }
 
 // Payload words first .. first + count - 1 of the cell, as bytes in memory order.
-uint32_t hash_words(const Cell& cell, int first, int count) {
-    return murmur3(reinterpret_cast<const uint8_t*>(&cell) + 4 * first, 4 * count);
+template <class T>
+uint32_t hash_bits(const T& value) {
+    return murmur3(reinterpret_cast<const uint8_t*>(&value), sizeof value);
 }
 
-// A float or percent hashes its 8 bytes, zero without its sign: 0.0 and -0.0 are equal.
+// A float, percent or time hashes its 8 bytes, zero without its sign: 0.0 and -0.0 are equal.
 uint32_t hash_number(const Cell& number) {
-    Cell unsigned_zero = number;
-    if (number.f64() == 0.0) unsigned_zero.set_f64(0.0);
-    return hash_words(unsigned_zero, 2, 2);
+    double value = number.f64() == 0.0 ? 0.0 : number.f64();
+    return hash_bits(value);
 }
+
+uint32_t hash_pair(const Cell& pair) { return hash_bits(std::array<int32_t, 2>{pair.x(), pair.y()}); }
 
 uint32_t hash_bytes(const Cell& binary) {
     BufPtr<SeriesBuffer> b = mem::buffer(binary.node());
@@ -686,29 +688,22 @@ const uint8_t* lower_ascii(const uint8_t* bytes, uint32_t length) {
     return lower_buffer;
 }
 
+// Types hash by their layout's words (runtime/type_layouts.def) unless their equality asks for more:
+// text and words ignore letter case, numbers the sign of zero, a handle its class.
 uint32_t hash_value(const Cell& value) {
     if (is_bounded_view(value)) return hash_string(value);
     switch (value.type()) {
     case Type::Unset: return uint32_t(-2);
     case Type::None: return uint32_t(-1);
-    case Type::Datatype:
-    case Type::Logic:
-    case Type::Object:
-    case Type::Error:
-    case Type::Port: return hash_int(value.data1);
     case Type::Integer:
-    case Type::Char:
-    case Type::Map:
-    case Type::Handle:
-    case Type::Event: return hash_int(value.data2);
-    case Type::Native:
-    case Type::Action: return hash_int(value.data3);
+    case Type::Char: return hash_int(uint32_t(value.int32()));
+    case Type::Handle: return hash_int(uint32_t(value.handle_value()));
     case Type::Word:
     case Type::SetWord:
     case Type::LitWord:
     case Type::GetWord:
     case Type::Refinement:
-    case Type::Issue: return hash_int(symbol::resolve(value.data2));  // letter-case variants alike
+    case Type::Issue: return hash_int(symbol::resolve(value.symbol()));  // letter-case variants alike
     case Type::Symbol: return hash_name(value);
     case Type::String:
     case Type::File:
@@ -717,36 +712,19 @@ uint32_t hash_value(const Cell& value) {
     case Type::Email:
     case Type::Ref: return hash_string(value);
     case Type::Float:
-    case Type::Percent: return hash_number(value);
-    case Type::Time:
-    case Type::Pair: return hash_words(value, 2, 2);
-    case Type::Point2D:
-    case Type::Block:
-    case Type::Paren:
-    case Type::Path:
-    case Type::LitPath:
-    case Type::SetPath:
-    case Type::GetPath:
-    case Type::Hash:
-    case Type::Image: return hash_words(value, 1, 2);
-    case Type::Point3D:
-    case Type::Op:
-    case Type::Function:
-    case Type::Triple:
-    case Type::Typeset:
-    case Type::Date: return hash_words(value, 1, 3);
+    case Type::Percent:
+    case Type::Time: return hash_number(value);
+    case Type::Pair: return hash_pair(value);
     case Type::Tuple: return hash_tuple(value);
     case Type::Binary: return hash_bytes(value);
     case Type::Money: return hash_money(value);
-    default: return 0;
+    default: return hash_bits(value.hash_words());
     }
 }
 
 bool identity_type_q(const Cell& value) {
-    constexpr TypeMask kIdentityTypes =
-        class_mask(TypeClass::any_block) | class_mask(TypeClass::any_object) |
-        type_mask({Type::Native, Type::Action, Type::Op, Type::Function, Type::Map, Type::Image, Type::Event});
-    return in_mask(kIdentityTypes, value.type());
+    constexpr TypeMask kHashedByContent = class_mask(TypeClass::any_string) | type_mask({Type::Binary});
+    return !is_bounded_view(value) && hashes_by_identity(value.type()) && !in_mask(kHashedByContent, value.type());
 }
 
 uint32_t round_pow2(uint32_t n) { return n <= 1 ? n : std::bit_ceil(n); }
@@ -1062,8 +1040,8 @@ void resize_indexed(Node table, uint32_t size) {
     uint32_t bytes = record_size(table);
     Node old = record(table)->values;
     Hold keep_old(Cell::of(Type::Block).set_node(old));  // the live records are copied out of it below
-    Hold values(Cell{uint8_t(Type::Block), 0,
-                     alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell))), 0});
+    Hold values(Cell::of(Type::Block)
+                    .set_node(alloc::alloc_cells(std::max(record(table)->count, 1u) * (bytes / sizeof(Cell)))));
     replace_buckets(table, buckets, rehash_bound(buckets));
     record(table)->values = values.cell().node();
     record(table)->stamp = next_stamp();

@@ -81,7 +81,7 @@ void deliver(Cell* target, const std::string& bytes) {
 
 // The text of a variable's name or value: a word's spelling, or a text from its head, as UTF-8.
 std::string text_of(const Cell& value) {
-    if (is_a(value.type(), TypeClass::any_word)) return std::string(symbol::name(value.data2));
+    if (is_a(value.type(), TypeClass::any_word)) return std::string(symbol::name(value.symbol()));
     return binary::utf8_of(value);
 }
 
@@ -132,7 +132,7 @@ void wait_s(const int32_t*) {
     const Cell* value = stack::arguments();
     double seconds = 0;
     switch (value->type()) {
-    case Type::Integer: seconds = int32_t(value->data2); break;
+    case Type::Integer: seconds = value->int32(); break;
     case Type::Float:
     case Type::Time: seconds = value->f64(); break;
     default: fire(Err::script_invalid_arg, value);

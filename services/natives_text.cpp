@@ -34,7 +34,7 @@ namespace {
 // The base of /base, 64 without it; another base than the four raises script invalid-arg.
 int32_t base_of(const Cell* refinement) {
     if (!refinement) return 64;
-    int32_t base = int32_t(refinement->data2);
+    int32_t base = refinement->int32();
     if (!binary::base_q(base)) fire(Err::script_invalid_arg, refinement);
     return base;
 }
@@ -71,13 +71,13 @@ private:
 template <class Fill>
 Cell* push_filled(size_t size, Fill fill) {
     Cell* result = binary::make_at(stack::push_next(), uint32_t(std::min<size_t>(size, UINT32_MAX)));
-    BufPtr<SeriesBuffer> buffer = mem::buffer(result->data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(result->node());
     buffer->tail = buffer->offset + uint32_t(fill(mem::ptr(buffer->offset)));
     return result;
 }
 
 bool symbol_q(const Cell& word, Sym symbol) {
-    return symbol::resolve(word.data2) == symbol::resolve(words::id(symbol));
+    return symbol::resolve(word.symbol()) == symbol::resolve(words::id(symbol));
 }
 
 // ---- checksum ----

@@ -78,7 +78,7 @@ Cell* push_container(uint8_t flags, std::initializer_list<std::pair<const uint8_
     for (const auto& piece : pieces) size += piece.second;
     if (size >= 0x80000000u) fire(Err::internal_no_memory);
     Cell* result = binary::make_at(stack::push_next(), uint32_t(size));
-    BufPtr<SeriesBuffer> buffer = mem::buffer(result->data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(result->node());
     uint8_t* at = mem::ptr(buffer->offset);
     std::memcpy(at, kMagic, kMagicSize);
     at[kMagicSize] = kVersion;
@@ -190,7 +190,7 @@ void decode(const uint8_t* bytes, size_t length, const Cell& target, Mode mode) 
     uint8_t flags = data[7];
     Input in;
     in.data = data, in.pos = data + kPrefixSize, in.end = data + length;
-    in.base = 0, in.codec = codec, in.target = target.data2;
+    in.base = 0, in.codec = codec, in.target = target.node();
     if (flags & kCompressed) {
         auto unpacked = compressor::decompress(data + kPrefixSize, length - kPrefixSize);
         if (!unpacked) {
@@ -203,7 +203,7 @@ void decode(const uint8_t* bytes, size_t length, const Cell& target, Mode mode) 
         in.base = kPrefixSize;
     }
     const uint8_t* container_end = in.end;
-    in.root_base = mem::buffer(target.data2)->length();
+    in.root_base = mem::buffer(target.node())->length();
     // A root left half made (an object with fewer values than words) must not stay in the target.
     uint32_t kept = in.root_base;
     try {
@@ -222,7 +222,7 @@ Cell* decode_binary(const Cell& binary) {
     uint32_t length = series::rs_length_q(binary);
     if (!binary.is(Type::Binary) || length <= 10) fire(Err::script_invalid_data, &binary);
     std::vector<uint8_t> bytes(length);
-    std::memcpy(bytes.data(), series::unit_at(binary, binary.data1).get(), length);
+    std::memcpy(bytes.data(), series::unit_at(binary, binary.head()).get(), length);
     block::make_at(result, 1);
     decode(bytes.data(), length, *result, Mode::codec);
     if (series::rs_length_q(*result) == 1) *result = *block::rs_abs_at(*result, 0);
@@ -232,7 +232,7 @@ Cell* decode_binary(const Cell& binary) {
 uint32_t boot_load(const uint8_t* data, size_t length) {
     bool collecting = collector::on;
     collector::on = false;
-    uint32_t first = mem::buffer(runtime::root.data2)->length();
+    uint32_t first = mem::buffer(runtime::root.node())->length();
     if (error::trap([&] { decode(data, length, runtime::root, Mode::boot); }))
         boot_failure("Error: Okabin boot data corrupted!");
     collector::on = collecting;

@@ -22,7 +22,7 @@ namespace oka::okabin {
 
 namespace {
 
-Cell block_of(Node node) { return Cell{uint8_t(Type::Block), 0, node, 0}; }
+Cell block_of(Node node) { return Cell::of(Type::Block).set_node(node); }
 
 // The values that hold a spec block where a series holds its cells: a reference to one gives its spec.
 bool spec_holder_q(Type type) {
@@ -62,18 +62,18 @@ Node make_context(const Input& in, const Record& r, const ContextRecord& record)
 // Reads the values of an object's context straight into its values block, then gives every word
 // left without one an unset value.
 void read_values(Input& in, const ContextRecord& record, Node context) {
-    Node values = _context::context_cell(context)->data2;
+    Node values = _context::context_cell(context)->values();
     if (record.values)
         for (size_t i = 0; i < record.symbols.size(); i++) in.read_record(in, values);
-    while (mem::buffer(values)->length() < record.symbols.size()) append(values, Cell{uint8_t(Type::Unset), 0, 0, 0});
+    while (mem::buffer(values)->length() < record.symbols.size()) append(values, Cell::of(Type::Unset));
 }
 
 // The one value a record read on its own gives.
 Cell read_alone(Input& in) {
     stack::Root holder(block_of(alloc::alloc_cells(1)));
     const uint8_t* at = in.pos;
-    in.read_record(in, holder.cell().data2);
-    if (mem::buffer(holder.cell().data2)->length() != 1) in.fail(at);
+    in.read_record(in, holder.cell().node());
+    if (mem::buffer(holder.cell().node())->length() != 1) in.fail(at);
     return *block::rs_abs_at(holder.cell(), 0);
 }
 
@@ -83,7 +83,7 @@ bool words_of_spec_q(Node context, const Cell& spec) {
     uint32_t n = _context::word_count(context);
     if (_context::word_count(expected) != n) return false;
     for (uint32_t i = 0; i < n; i++) {
-        uint32_t a = _context::word_at(context, i)->data2, b = _context::word_at(expected, i)->data2;
+        uint32_t a = _context::word_at(context, i)->symbol(), b = _context::word_at(expected, i)->symbol();
         if (symbol::resolve(a) != symbol::resolve(b)) return false;
     }
     return true;
@@ -99,7 +99,7 @@ void check_context(const Input& in, const Record& r, const ContextRecord& record
 }  // namespace
 
 uint32_t Input::length_of(const Cell& series) const {
-    auto entry = filling.find(series.data2);
+    auto entry = filling.find(series.node());
     return entry != filling.end() ? entry->second : series_length(series);
 }
 
@@ -118,41 +118,45 @@ Cell shared_series(const Input& in, const Record& r, uint32_t head, const Cell& 
     default: break;
     }
     if (!same) in.fail(r.at);
-    if (head > in.length_of(found)) in.fail(r.at);
-    // A hash! or map! keeps its table, a vector! its element type, an image! its size; text gets no
-    // conversion of its own yet.
-    bool keeps_word3 = r.type == Type::Hash || r.type == Type::Map || r.type == Type::Vector || r.type == Type::Image;
-    uint32_t position = r.type == Type::Map || r.type == Type::Bitset ? found.data1 : head;
-    return Cell{r.header(), position, found.data2, keeps_word3 ? found.data3 : 0};
+    Cell series = spec_holder_q(type) ? block_of(found.spec()) : found;
+    if (head > in.length_of(series)) in.fail(r.at);
+    // A map! and a bitset! keep their head; a hash! or map! keeps its table, a vector! its element type,
+    // an image! its size; text gets no conversion of its own yet.
+    bool own_head = r.type == Type::Map || r.type == Type::Bitset;
+    Cell value = r.cell().set_head(own_head ? series.head() : head).set_node(series.node());
+    if (r.type == Type::Hash || r.type == Type::Map) value.set_table(found.table());
+    if (r.type == Type::Vector) value.set_element_type(found.element_type());
+    if (r.type == Type::Image) value.set_image_size(found.image_size());
+    return value;
 }
 
 Cell shared_owner(const Input& in, const Record& r, const Cell& found) {
     Node context = context_carried(found);
     if (!context) in.fail(r.at);
     Cell owner = *_context::self_cell(context);
-    if (!owner.is(r.type) || owner.data1 != context) in.fail(r.at);
+    if (!owner.is(r.type) || owner.context() != context) in.fail(r.at);
     owner.header = r.header() | (owner.header & ~0xFFu & ~kCellNewLine);
     return owner;
 }
 
 void append_block(Input& in, const Record& r, uint32_t head, uint32_t count, Node parent) {
     if (head > count) in.fail(r.at);
-    stack::Root block(Cell{r.header(), head, alloc::alloc_cells(count ? count : 1), 0});
+    stack::Root block(r.cell().set_head(head).set_node(alloc::alloc_cells(count ? count : 1)));
     uint32_t index = append(parent, block.cell());
-    Input::Filling filling(in, block.cell().data2, count);
-    for (uint32_t i = 0; i < count; i++) in.read_record(in, block.cell().data2);
+    Input::Filling filling(in, block.cell().node(), count);
+    for (uint32_t i = 0; i < count; i++) in.read_record(in, block.cell().node());
     if (r.type != Type::Hash) return;
     // A hash! without its table reads as a plain block until the table is made over its cells.
-    stack::Root indexed(block_of(block.cell().data2));
+    stack::Root indexed(block_of(block.cell().node()));
     Node table = hashtable::init(std::max(count, 1u), &indexed.cell(), hashtable::kValues);
-    block::rs_abs_at(block_of(parent), index)->data3 = table;
+    block::rs_abs_at(block_of(parent), index)->set_table(table);
 }
 
 // A map's pairs are read into a block that becomes the map once they are all there.
 void append_map(Input& in, const Record& r, uint32_t count, Node parent, const uint8_t* count_at) {
     if (count % 2) in.fail(count_at);
     stack::Root pairs(block_of(alloc::alloc_cells(count ? count : 1)));
-    for (uint32_t i = 0; i < count; i++) in.read_record(in, pairs.cell().data2);
+    for (uint32_t i = 0; i < count; i++) in.read_record(in, pairs.cell().node());
     map::make_at(&pairs.cell(), count / 2);
     pairs.cell().header |= r.header() & kCellNewLine;
     append(parent, pairs.cell());
@@ -163,15 +167,15 @@ void append_text(Input& in, const Record& r, uint32_t head, uint32_t count, uint
     if (head > count) in.fail(r.at);
     if (count > in.left() / unit || !code_points_q(in.pos, count, unit)) in.fail(count_at);
     stack::Root text(
-        Cell{r.header(), head, fill_series(alloc::alloc_codepoints(count, unit), in.pos, count * unit), 0});
+        r.cell().set_head(head).set_node(fill_series(alloc::alloc_codepoints(count, unit), in.pos, count * unit)));
     append(parent, text.cell());
 }
 
 void append_bytes(Input& in, const Record& r, uint32_t head, uint32_t count, bool negated, Node parent) {
     if (head > count) in.fail(r.at);
     in.need(count);
-    stack::Root bytes(Cell{r.header(), head, fill_series(alloc::alloc_bytes(count), in.pos, count), 0});
-    if (negated) alloc::set_series_flag(bytes.cell().data2, kSeriesNegated);
+    stack::Root bytes(r.cell().set_head(head).set_node(fill_series(alloc::alloc_bytes(count), in.pos, count)));
+    if (negated) alloc::set_series_flag(bytes.cell().node(), kSeriesNegated);
     append(parent, bytes.cell());
 }
 
@@ -219,17 +223,17 @@ Cell bound_word(const Input& in, const Record& r, uint32_t symbol, Node context,
     if (!context) in.fail(r.at);
     if (index != -1) {
         if (index < 0 || uint32_t(index) >= _context::word_count(context)) in.fail(r.at);
-        uint32_t held = _context::word_at(context, uint32_t(index))->data2;
+        uint32_t held = _context::word_at(context, uint32_t(index))->symbol();
         if (symbol::resolve(held) != symbol::resolve(symbol)) in.fail(r.at);
     }
-    return Cell{r.header(), context, symbol, uint32_t(index)};
+    return r.cell().set_context(context).set_symbol(symbol).set_position(index);
 }
 
 void append_word_with_owner(Input& in, const Record& r, uint32_t symbol, int32_t index, Node parent) {
-    pending = {parent, append(parent, Cell{r.header(), 0, symbol, uint32_t(index)}), r, symbol, index};
+    pending = {parent, append(parent, r.cell().set_symbol(symbol).set_position(index)), r, symbol, index};
     stack::Root holder(block_of(alloc::alloc_cells(1)));
     try {
-        in.read_record(in, holder.cell().data2);
+        in.read_record(in, holder.cell().node());
     } catch (...) {
         pending = {};
         throw;
@@ -245,7 +249,7 @@ void assign_set_word(Input& in, const Record& r, Node parent, uint32_t start) {
     if (mem::buffer(parent)->length() != start + 2) in.fail(r.at);
     Cell* word = stack::push(*block::rs_abs_at(block, start));
     word->set_type(Type::Word);
-    _context::set_in(word, *block::rs_abs_at(block, start + 1), word->data1, false);
+    _context::set_in(word, *block::rs_abs_at(block, start + 1), word->context(), false);
     stack::pop(1);
     block::rs_clear_at(block, start);
 }
@@ -278,7 +282,7 @@ void append_function(Input& in, const Record& r, const ContextRecord& record, No
     Node extras = alloc::alloc_unset_cells(function::kExtrasSize);
     mem::buffer(extras)->tail += function::kExtrasSize * sizeof(Cell);
     stack::Root extras_root(extras);
-    Cell function{uint8_t(Type::Function), context, alloc::alloc_cells(1), extras};
+    Cell function = Cell::of(Type::Function).set_context(context).set_spec(alloc::alloc_cells(1)).set_extras(extras);
     *_context::self_cell(context) = function;
     Cell placed = function;
     placed.header = r.header();
@@ -287,10 +291,11 @@ void append_function(Input& in, const Record& r, const ContextRecord& record, No
     stack::Root spec(read_alone(in));
     stack::Root body(read_alone(in));
     if (!spec.cell().is(Type::Block) || !(body.cell().is(Type::Block) || body.cell().is(Type::None))) in.fail(r.at);
-    spec.cell().data1 = 0, body.cell().data1 = 0;
+    spec.cell().set_head(0);
+    if (body.cell().is(Type::Block)) body.cell().set_head(0);
     function.header |= function::validate(spec.cell());
     if (!words_of_spec_q(context, spec.cell())) in.fail(r.at);
-    function.data2 = spec.cell().data2;
+    function.set_spec(spec.cell().node());
     *function::extra(function, function::kBody) = body.cell();
     *_context::self_cell(context) = function;
     function.header |= r.header();
@@ -341,8 +346,8 @@ void append_error(Input& in, const Record& r, uint32_t code, Node parent, const 
     stack::Root made(*error::create(Err(code), nullptr, nullptr, nullptr));
     made.cell().header |= r.header() & kCellNewLine;
     append(parent, made.cell());
-    bind_pending(in, made.cell().data1);
-    Node values = _context::context_cell(made.cell().data1)->data2;
+    bind_pending(in, made.cell().context());
+    Node values = _context::context_cell(made.cell().context())->values();
     Cell files = *block::rs_abs_at(block_of(values), error::kFiles);
     block::rs_clear_at(block_of(values), error::kArg1);
     for (uint32_t i = error::kArg1; i < error::kFiles; i++) in.read_record(in, values);

@@ -2,6 +2,7 @@
 // small integer, a logic value, a bare reference), optional prefix bytes before it (new line,
 // reference, the boot data's set-word), LEB128 varints for counts and indexes and zigzag varints for
 // signed numbers.
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -209,42 +210,45 @@ void read_owner(Input& in, const Record& r, Node parent) {
 
 // The scalars: a value made from the record's payload alone.
 Cell read_scalar(Input& in, const Record& r) {
-    Cell value{r.header(), 0, 0, 0};
+    Cell value = r.cell();
     const uint8_t* at = in.pos;
     switch (kind_of(r.type)) {
-    case Kind::datatype:
-        value.data1 = varint(in);
-        if (value.data1 == 0 || value.data1 >= uint32_t(kTypeTableSize) || !datatype::registered_q(Type(value.data1)))
-            in.fail(at);
+    case Kind::datatype: {
+        uint32_t id = varint(in);
+        if (id == 0 || id >= uint32_t(kTypeTableSize) || !datatype::registered_q(Type(id))) in.fail(at);
+        value.set_named_type(Type(id));
         break;
+    }
     case Kind::empty: break;
     case Kind::char_:
-        value.data2 = varint(in);
-        if (value.data2 > 0x10FFFF) in.fail(at);
+        value.set_code_point(varint(in));
+        if (value.code_point() > 0x10FFFF) in.fail(at);
         break;
-    case Kind::integer: value.data2 = uint32_t(zigzag(in)); break;
+    case Kind::integer: value.set_int32(zigzag(in)); break;
     case Kind::float_: value.set_f64(r.flag ? double(zigzag(in)) : read_f64(in)); break;
     case Kind::percent: value.set_f64(r.flag ? zigzag(in) / 100.0 : read_f64(in)); break;
     case Kind::pair:
-        value.data2 = uint32_t(zigzag(in));
-        value.data3 = uint32_t(zigzag(in));
+        value.set_x(zigzag(in));
+        value.set_y(zigzag(in));
         break;
     case Kind::point2d:
-    case Kind::point3d:
-        value.data1 = in.u32();
-        value.data2 = in.u32();
-        if (r.type == Type::Point3D) value.data3 = in.u32();
+    case Kind::point3d: {
+        std::array<uint32_t, 3> bits{in.u32(), in.u32(), r.type == Type::Point3D ? in.u32() : 0};
+        value.set_coordinates(std::bit_cast<Float32x3>(bits));
         break;
+    }
     case Kind::date:
-        value.data1 = in.u32();
+        value.set_date_word(in.u32());
         if (r.flag) value.set_time_slot(read_f64(in));
-        if (r.flag != date::time_q(value.data1) || !date_q(value)) in.fail(at);
+        if (r.flag != date::time_q(value.date_word()) || !date_q(value)) in.fail(at);
         break;
     case Kind::typeset: {
         uint8_t n = in.byte();
         if (n > 12) in.fail(at);
         in.need(n);
-        std::memcpy(&value.data1, in.pos, n);
+        Words3 bits{};
+        std::memcpy(bits.data(), in.pos, n);
+        value.set_type_bits(bits);
         in.pos += n;
         break;
     }
@@ -252,7 +256,9 @@ Cell read_scalar(Input& in, const Record& r) {
         uint32_t n = r.flag ? in.byte() : 3;
         if (n < tuple::kMinBytes || n > tuple::kMaxBytes) in.fail(at);
         in.need(n);
-        std::memcpy(&value.data1, in.pos, n);
+        Bytes12 bytes{};
+        std::memcpy(bytes.data(), in.pos, n);
+        value.set_tuple_bytes(bytes);
         in.pos += n;
         value.header |= n << 19;
         break;
@@ -260,12 +266,14 @@ Cell read_scalar(Input& in, const Record& r) {
     case Kind::money:
         in.need(12);
         if (!money_digits_q(in.pos)) in.fail(at);
-        std::memcpy(&value.data1, in.pos, 12);
+        Bytes12 bytes;
+        std::memcpy(bytes.data(), in.pos, 12);
+        value.set_money_bytes(bytes);
         in.pos += 12;
         if (r.flag && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
     case Kind::issue:
-        value = Cell{r.header(), _context::global, in.symbol(varint(in), at, Spelling::issue), uint32_t(-1)};
+        value.set_context(_context::global).set_symbol(in.symbol(varint(in), at, Spelling::issue)).set_position(-1);
         break;
     default: in.fail(r.at);
     }
@@ -320,11 +328,12 @@ void read_record(Input& in, Node parent) {
     }
     if (byte >= kSmallInteger) {
         if (r.reference || set_word) in.fail(r.at);
-        Cell value{r.new_line ? kCellNewLine : 0, 0, 0, 0};
+        uint32_t line = r.new_line ? kCellNewLine : 0;
+        Cell value;
         if (byte < kNewLine) {
-            value.header |= uint8_t(Type::Integer), value.data2 = byte - kSmallInteger;
+            value = Cell::of(Type::Integer, line).set_int32(byte - kSmallInteger);
         } else if (byte == kTrue || byte == kFalse) {
-            value.header |= uint8_t(Type::Logic), value.data1 = byte == kTrue;
+            value = Cell::of(Type::Logic, line).set_truth(byte == kTrue);
         } else if (byte == kBareReference) {
             value = referenced(in, r);
         } else {
@@ -362,6 +371,14 @@ void put_bytes(Output& out, const void* bytes, size_t n) {
 
 void put_u32(Output& out, uint32_t value) { put_bytes(out, &value, 4); }
 
+// A double as its two 32-bit halves, low half first.
+void put_f64(Output& out, double value) {
+    uint32_t words[2];
+    std::memcpy(words, &value, sizeof words);
+    put_u32(out, words[0]);
+    put_u32(out, words[1]);
+}
+
 void put_header(Output& out, Type type, bool flag) {
     uint8_t id = uint8_t(type);
     if (id < kLongType) return put(out, id | (flag ? kFlag : 0));
@@ -386,41 +403,40 @@ void put_float(Output& out, Type type, double value, double scale) {
     bool integral = in_range && n / scale == value && !(value == 0 && std::signbit(value));
     put_header(out, type, integral);
     if (integral) return put_zigzag(out, n);
-    uint32_t words[2];
-    std::memcpy(words, &value, sizeof words);
-    put_u32(out, words[0]);
-    put_u32(out, words[1]);
+    put_f64(out, value);
 }
 
 void write_scalar(Output& out, const Cell& value) {
     Type type = value.type();
     switch (kind_of(type)) {
-    case Kind::datatype: put_header(out, type, false), put_varint(out, value.data1); break;
+    case Kind::datatype: put_header(out, type, false), put_varint(out, uint32_t(value.named_type())); break;
     case Kind::empty: put_header(out, type, false); break;
-    case Kind::logic: put(out, value.data1 ? kTrue : kFalse); break;
-    case Kind::char_: put_header(out, type, false), put_varint(out, value.data2); break;
+    case Kind::logic: put(out, value.truth() ? kTrue : kFalse); break;
+    case Kind::char_: put_header(out, type, false), put_varint(out, value.code_point()); break;
     case Kind::integer:
-        if (value.data2 < 64) return put(out, uint8_t(kSmallInteger + value.data2));
-        put_header(out, type, false), put_zigzag(out, int32_t(value.data2));
+        if (uint32_t(value.int32()) < 64) return put(out, uint8_t(kSmallInteger + value.int32()));
+        put_header(out, type, false), put_zigzag(out, value.int32());
         break;
     case Kind::float_: put_float(out, type, value.f64(), 1); break;
     case Kind::percent: put_float(out, type, value.f64(), 100); break;
-    case Kind::pair:
-        put_header(out, type, false), put_zigzag(out, int32_t(value.data2)), put_zigzag(out, int32_t(value.data3));
+    case Kind::pair: put_header(out, type, false), put_zigzag(out, value.x()), put_zigzag(out, value.y()); break;
+    case Kind::point2d:
+    case Kind::point3d: {
+        auto bits = std::bit_cast<std::array<uint32_t, 3>>(value.coordinates());
+        put_header(out, type, false), put_u32(out, bits[0]), put_u32(out, bits[1]);
+        if (type == Type::Point3D) put_u32(out, bits[2]);
         break;
-    case Kind::point2d: put_header(out, type, false), put_u32(out, value.data1), put_u32(out, value.data2); break;
-    case Kind::point3d:
-        put_header(out, type, false), put_u32(out, value.data1), put_u32(out, value.data2), put_u32(out, value.data3);
-        break;
+    }
     case Kind::date: {
-        bool time = date::time_q(value.data1);
-        put_header(out, type, time), put_u32(out, value.data1);
-        if (time) put_u32(out, value.data2), put_u32(out, value.data3);
+        bool time = date::time_q(value.date_word());
+        put_header(out, type, time), put_u32(out, value.date_word());
+        if (time) put_f64(out, value.time_slot());
         break;
     }
     case Kind::typeset: {
         uint8_t bytes[12];
-        std::memcpy(bytes, &value.data1, 12);
+        Words3 bits = value.type_bits();
+        std::memcpy(bytes, bits.data(), 12);
         uint8_t n = 12;
         while (n > 0 && bytes[n - 1] == 0) n--;
         put_header(out, type, false), put(out, n), put_bytes(out, bytes, n);
@@ -430,11 +446,13 @@ void write_scalar(Output& out, const Cell& value) {
         uint32_t n = tuple::length_of(value);
         put_header(out, type, n != 3);
         if (n != 3) put(out, uint8_t(n));
-        put_bytes(out, &value.data1, n);
+        put_bytes(out, value.tuple_bytes().data(), n);
         break;
     }
-    case Kind::money: put_header(out, type, value.header & money::kSignBit), put_bytes(out, &value.data1, 12); break;
-    case Kind::issue: put_header(out, type, false), put_varint(out, out.symbol(value.data2)); break;
+    case Kind::money:
+        put_header(out, type, value.header & money::kSignBit), put_bytes(out, value.money_bytes().data(), 12);
+        break;
+    case Kind::issue: put_header(out, type, false), put_varint(out, out.symbol(value.symbol())); break;
     default: fire(Err::access_no_codec, &value);
     }
 }
@@ -450,7 +468,7 @@ void write_series_contents(Output& out, const Cell& value) {
         std::span<const uint8_t> pixels = ImagePixels(value).bytes();
         return put_bytes(out, pixels.data(), pixels.size());
     }
-    const SeriesBuffer& buffer = *mem::buffer(value.data2);
+    const SeriesBuffer& buffer = *mem::buffer(value.node());
     uint32_t n = buffer.length(), unit = buffer.unit();
     const uint8_t* bytes = mem::ptr(buffer.offset);
     switch (kind_of(value.type())) {
@@ -472,7 +490,7 @@ void write_series_contents(Output& out, const Cell& value) {
         put_bytes(out, bytes, size_t(n) * unit);
         break;
     case Kind::vector:
-        put(out, uint8_t(value.data3 << 2 | uint32_t(__builtin_ctz(unit))));
+        put(out, uint8_t(uint32_t(value.element_type()) << 2 | uint32_t(__builtin_ctz(unit))));
         put_varint(out, n);
         put_bytes(out, bytes, size_t(n) * unit);
         break;
@@ -493,33 +511,33 @@ void write_context(Output& out, Node context) {
     put(out, uint8_t(_context::kind_of(cell) | (on_stack ? kOnStack : 0) |
                      (cell.header & _context::kHasSelf ? kSelf : 0) | (values ? kValuesFollow : 0)));
     put_varint(out, n);
-    for (uint32_t i = 0; i < n; i++) put_varint(out, out.symbol(_context::word_at(context, i)->data2));
+    for (uint32_t i = 0; i < n; i++) put_varint(out, out.symbol(_context::word_at(context, i)->symbol()));
     for (uint32_t i = 0; values && i < n; i++)
         write_record(out, *_context::value_at(*_context::context_cell(context), int32_t(i)));
 }
 
 // The handler words of an object: each handler's field position << 16 | its argument count.
 void put_handlers(Output& out, const Cell& object) {
-    Cell record{uint8_t(Type::Block), 0, object.data3, 0};
-    put_zigzag(out, int32_t(block::rs_abs_at(record, 0)->data2));
-    put_zigzag(out, int32_t(block::rs_abs_at(record, 1)->data2));
+    Cell record = Cell::of(Type::Block).set_node(object.handlers());
+    put_zigzag(out, block::rs_abs_at(record, 0)->x());
+    put_zigzag(out, block::rs_abs_at(record, 1)->x());
 }
 
 // The record of an owner written for the first time: object!, function! or error!, whose level is open.
 void write_owner(Output& out, const Cell& owner) {
     switch (owner.type()) {
     case Type::Object:
-        put_header(out, Type::Object, owner.data3 != 0);
-        put_zigzag(out, int32_t(owner.data2));
-        if (owner.data3) put_handlers(out, owner);
-        write_context(out, owner.data1);
+        put_header(out, Type::Object, owner.handlers() != 0);
+        put_zigzag(out, int32_t(owner.class_id()));
+        if (owner.handlers()) put_handlers(out, owner);
+        write_context(out, owner.context());
         break;
     case Type::Function: {
         Cell spec = function::spec_of(owner), body = *function::extra(owner, function::kBody);
         put_header(out, Type::Function, false);
         put_varint(out, series::rs_buffer_length_q(spec));
         put_varint(out, body.is(Type::Block) ? series::rs_buffer_length_q(body) : 0);
-        write_context(out, owner.data1);
+        write_context(out, owner.context());
         out.counter = 0;
         write_record(out, spec);
         out.counter = 1;
@@ -527,7 +545,7 @@ void write_owner(Output& out, const Cell& owner) {
         break;
     }
     default: {  // error!
-        Cell context = *_context::context_cell(owner.data1);
+        Cell context = *_context::context_cell(owner.context());
         put_header(out, Type::Error, false);
         put_varint(out, error_code_of(owner));
         for (uint32_t i = error::kArg1; i < error::kFiles; i++)
@@ -541,17 +559,17 @@ void write_word(Output& out, const Cell& word, bool new_line) {
     if (owner.is(Type::Unset)) {
         if (new_line) put(out, kNewLine);
         put_header(out, word.type(), false);
-        put_varint(out, out.symbol(word.data2));
+        put_varint(out, out.symbol(word.symbol()));
         return;
     }
-    const uint32_t* path = out.find(word.data1);
+    const uint32_t* path = out.find(word.context());
     if (new_line) put(out, kNewLine);
     if (path) put(out, kReference);
     put_header(out, word.type(), true);
-    put_varint(out, out.symbol(word.data2));
-    put_zigzag(out, int32_t(word.data3));
+    put_varint(out, out.symbol(word.symbol()));
+    put_zigzag(out, word.position());
     if (path) return put_path(out, path);
-    out.enter(word.data1);
+    out.enter(word.context());
     write_owner(out, owner);
     out.leave();
 }
@@ -588,8 +606,8 @@ void write_record(Output& out, const Cell& value) {
     switch (kind) {
     case Kind::native:
         put_header(out, type, false);
-        put_varint(out, value.data1);
-        write_record(out, Cell{uint8_t(Type::Block), 0, value.data2, 0});
+        put_varint(out, value.entry());
+        write_record(out, Cell::of(Type::Block).set_node(value.spec()));
         out.counter--;
         break;
     case Kind::op:

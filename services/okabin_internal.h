@@ -184,6 +184,8 @@ struct Record {
     const uint8_t* at;
 
     uint32_t header() const { return uint8_t(type) | (new_line ? kCellNewLine : 0); }
+    // An empty cell of the record's type and line break, for its payload to be set.
+    Cell cell() const { return Cell::of(type, new_line ? kCellNewLine : 0); }
 };
 
 // The value a reference path leads to from the target block; a path that does not resolve is a fault

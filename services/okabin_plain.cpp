@@ -2,6 +2,7 @@
 // header word (the type id in bits 0-7, marks and small fields in the others), byte data padded to
 // whole words, 64-bit floats aligned to 8 bytes of the records by a zero padding word.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "datatypes/block.h"
@@ -178,40 +179,44 @@ void read_owner(Input& in, const Record& r, uint32_t header, Node parent) {
 }
 
 Cell read_scalar(Input& in, const Record& r, uint32_t header) {
-    Cell value{r.header(), 0, 0, 0};
+    Cell value = r.cell();
     const uint8_t* at = in.pos;
     switch (kind_of(r.type)) {
-    case Kind::datatype:
-        value.data1 = in.u32();
-        if (value.data1 == 0 || value.data1 >= uint32_t(kTypeTableSize) || !datatype::registered_q(Type(value.data1)))
-            in.fail(at);
+    case Kind::datatype: {
+        uint32_t id = in.u32();
+        if (id == 0 || id >= uint32_t(kTypeTableSize) || !datatype::registered_q(Type(id))) in.fail(at);
+        value.set_named_type(Type(id));
         break;
+    }
     case Kind::empty: break;
-    case Kind::logic: value.data1 = in.u32() != 0; break;
+    case Kind::logic: value.set_truth(in.u32() != 0); break;
     case Kind::char_:
-        value.data2 = in.u32();
-        if (value.data2 > 0x10FFFF) in.fail(at);
+        value.set_code_point(in.u32());
+        if (value.code_point() > 0x10FFFF) in.fail(at);
         break;
-    case Kind::integer: value.data2 = in.u32(); break;
+    case Kind::integer: value.set_int32(int32_t(in.u32())); break;
     case Kind::float_:
     case Kind::percent: value.set_f64(read_f64(in)); break;
-    case Kind::pair: value.data2 = in.u32(), value.data3 = in.u32(); break;
+    case Kind::pair: value.set_x(int32_t(in.u32())), value.set_y(int32_t(in.u32())); break;
     case Kind::point2d:
-    case Kind::point3d:
-        value.data1 = in.u32(), value.data2 = in.u32();
-        if (r.type == Type::Point3D) value.data3 = in.u32();
+    case Kind::point3d: {
+        std::array<uint32_t, 3> bits{in.u32(), in.u32(), r.type == Type::Point3D ? in.u32() : 0};
+        value.set_coordinates(std::bit_cast<Float32x3>(bits));
         break;
+    }
     case Kind::date:
-        value.data1 = in.u32();
+        value.set_date_word(in.u32());
         value.set_time_slot(read_f64(in));
         if (!date_q(value)) in.fail(at);
         break;
-    case Kind::typeset: value.data1 = in.u32(), value.data2 = in.u32(), value.data3 = in.u32(); break;
+    case Kind::typeset: value.set_type_bits(Words3{in.u32(), in.u32(), in.u32()}); break;
     case Kind::tuple: {
         uint32_t n = size_field(header);
         if (n < tuple::kMinBytes || n > tuple::kMaxBytes) in.fail(r.at);
         in.need(12);
-        std::memcpy(&value.data1, in.pos, n);  // the bytes past the count stay zero
+        Bytes12 bytes{};  // the bytes past the count stay zero
+        std::memcpy(bytes.data(), in.pos, n);
+        value.set_tuple_bytes(bytes);
         in.pos += 12;
         value.header |= n << 19;
         break;
@@ -219,12 +224,14 @@ Cell read_scalar(Input& in, const Record& r, uint32_t header) {
     case Kind::money:
         in.need(12);
         if (!money_digits_q(in.pos)) in.fail(at);
-        std::memcpy(&value.data1, in.pos, 12);
+        Bytes12 bytes;
+        std::memcpy(bytes.data(), in.pos, 12);
+        value.set_money_bytes(bytes);
         in.pos += 12;
         if ((header & kNegative) && !money_zero_q(value)) value.header |= money::kSignBit;
         break;
     case Kind::issue:
-        value = Cell{r.header(), _context::global, in.symbol(in.u32(), at, Spelling::issue), uint32_t(-1)};
+        value.set_context(_context::global).set_symbol(in.symbol(in.u32(), at, Spelling::issue)).set_position(-1);
         break;
     default: in.fail(r.at);
     }
@@ -292,36 +299,47 @@ void put_path(Output& out, const uint32_t* path) {
     for (uint32_t i = 0; i <= path[0]; i++) put(out, path[i]);
 }
 
-void put_f64(Output& out, uint32_t header, uint32_t low, uint32_t high) {
+// A double as its high 32 bits, then its low ones.
+void put_halves(Output& out, double value) {
+    uint64_t bits = std::bit_cast<uint64_t>(value);
+    put(out, uint32_t(bits >> 32)), put(out, uint32_t(bits));
+}
+
+void put_f64(Output& out, uint32_t header, double value) {
     if (out.bytes.size() % 8) put(out, 0);
-    put(out, header), put(out, high), put(out, low);
+    put(out, header), put_halves(out, value);
 }
 
 void write_record(Output& out, const Cell& value);
 
 void write_scalar(Output& out, const Cell& value, uint32_t header) {
     switch (kind_of(value.type())) {
-    case Kind::datatype: put(out, header), put(out, value.data1); break;
+    case Kind::datatype: put(out, header), put(out, uint32_t(value.named_type())); break;
     case Kind::empty: put(out, header); break;
-    case Kind::logic: put(out, header), put(out, value.data1 ? 1 : 0); break;
+    case Kind::logic: put(out, header), put(out, value.truth() ? 1 : 0); break;
     case Kind::char_:
-    case Kind::integer: put(out, header), put(out, value.data2); break;
+    case Kind::integer: put(out, header), put(out, uint32_t(value.int32())); break;
     case Kind::float_:
-    case Kind::percent: put_f64(out, header, value.data2, value.data3); break;
-    case Kind::pair: put(out, header), put(out, value.data2), put(out, value.data3); break;
-    case Kind::point2d: put(out, header), put(out, value.data1), put(out, value.data2); break;
-    case Kind::point3d: put(out, header), put(out, value.data1), put(out, value.data2), put(out, value.data3); break;
-    case Kind::date: put(out, header), put(out, value.data1), put(out, value.data3), put(out, value.data2); break;
-    case Kind::typeset: put(out, header), put(out, value.data1), put(out, value.data2), put(out, value.data3); break;
+    case Kind::percent: put_f64(out, header, value.f64()); break;
+    case Kind::pair: put(out, header), put(out, uint32_t(value.x())), put(out, uint32_t(value.y())); break;
+    case Kind::point2d:
+    case Kind::point3d: {
+        auto bits = std::bit_cast<std::array<uint32_t, 3>>(value.coordinates());
+        put(out, header), put(out, bits[0]), put(out, bits[1]);
+        if (value.is(Type::Point3D)) put(out, bits[2]);
+        break;
+    }
+    case Kind::date: put(out, header), put(out, value.date_word()), put_halves(out, value.time_slot()); break;
+    case Kind::typeset: put(out, header), put_bytes(out, value.type_bits().data(), 12); break;
     case Kind::tuple:
         put(out, header | tuple::length_of(value) << kSizeShift);
-        put(out, value.data1), put(out, value.data2), put(out, value.data3);
+        put_bytes(out, value.tuple_bytes().data(), 12);
         break;
     case Kind::money:
         put(out, header | (value.header & money::kSignBit ? kNegative : 0));
-        put_bytes(out, &value.data1, 12);
+        put_bytes(out, value.money_bytes().data(), 12);
         break;
-    case Kind::issue: put(out, header), put(out, out.symbol(value.data2)); break;
+    case Kind::issue: put(out, header), put(out, out.symbol(value.symbol())); break;
     default: fire(Err::access_no_codec, &value);
     }
 }
@@ -336,7 +354,7 @@ void write_context(Output& out, Node context) {
     put(out, uint8_t(Type::Context) | uint32_t(_context::kind_of(cell)) << kKindShift | (on_stack ? kOnStack : 0) |
                  (cell.header & _context::kHasSelf ? kSelf : 0) | (values ? kValuesFollow : 0));
     put(out, n);
-    for (uint32_t i = 0; i < n; i++) put(out, out.symbol(_context::word_at(context, i)->data2));
+    for (uint32_t i = 0; i < n; i++) put(out, out.symbol(_context::word_at(context, i)->symbol()));
     for (uint32_t i = 0; values && i < n; i++)
         write_record(out, *_context::value_at(*_context::context_cell(context), int32_t(i)));
 }
@@ -344,13 +362,13 @@ void write_context(Output& out, Node context) {
 void write_owner(Output& out, const Cell& owner, uint32_t header) {
     switch (owner.type()) {
     case Type::Object: {
-        put(out, header | (owner.data3 ? kHandlers : 0));
-        put(out, owner.data2);
-        if (owner.data3) {
-            Cell record{uint8_t(Type::Block), 0, owner.data3, 0};
-            put(out, block::rs_abs_at(record, 0)->data2), put(out, block::rs_abs_at(record, 1)->data2);
+        put(out, header | (owner.handlers() ? kHandlers : 0));
+        put(out, owner.class_id());
+        if (owner.handlers()) {
+            Cell record = Cell::of(Type::Block).set_node(owner.handlers());
+            put(out, uint32_t(block::rs_abs_at(record, 0)->x())), put(out, uint32_t(block::rs_abs_at(record, 1)->x()));
         }
-        write_context(out, owner.data1);
+        write_context(out, owner.context());
         break;
     }
     case Type::Function: {
@@ -358,7 +376,7 @@ void write_owner(Output& out, const Cell& owner, uint32_t header) {
         put(out, header);
         put(out, series::rs_buffer_length_q(spec));
         put(out, body.is(Type::Block) ? series::rs_buffer_length_q(body) : 0);
-        write_context(out, owner.data1);
+        write_context(out, owner.context());
         out.counter = 0;
         write_record(out, spec);
         out.counter = 1;
@@ -366,7 +384,7 @@ void write_owner(Output& out, const Cell& owner, uint32_t header) {
         break;
     }
     default: {  // error!
-        Cell context = *_context::context_cell(owner.data1);
+        Cell context = *_context::context_cell(owner.context());
         put(out, header);
         put(out, error_code_of(owner));
         for (uint32_t i = error::kArg1; i < error::kFiles; i++)
@@ -378,13 +396,14 @@ void write_owner(Output& out, const Cell& owner, uint32_t header) {
 void write_word(Output& out, const Cell& word, uint32_t header) {
     Cell owner = owner_of_word(word);
     if (owner.is(Type::Unset)) {
-        put(out, header | kBare), put(out, out.symbol(word.data2)), put(out, word.data3);
+        put(out, header | kBare), put(out, out.symbol(word.symbol())), put(out, uint32_t(word.position()));
         return;
     }
-    const uint32_t* path = out.find(word.data1);
-    put(out, header | (path ? kReference : 0)), put(out, out.symbol(word.data2)), put(out, word.data3);
+    const uint32_t* path = out.find(word.context());
+    put(out, header | (path ? kReference : 0)), put(out, out.symbol(word.symbol())),
+        put(out, uint32_t(word.position()));
     if (path) return put_path(out, path);
-    out.enter(word.data1);
+    out.enter(word.context());
     write_owner(out, owner, uint8_t(owner.type()));
     out.leave();
 }
@@ -393,7 +412,7 @@ void write_word(Output& out, const Cell& word, uint32_t header) {
 void put_series_start(Output& out, const Cell& value, uint32_t header) {
     Kind kind = kind_of(value.type());
     if (kind == Kind::text || kind == Kind::binary || kind == Kind::vector)
-        header |= mem::buffer(value.data2)->unit() << kSizeShift;
+        header |= mem::buffer(value.node())->unit() << kSizeShift;
     if (value.is(Type::Bitset) && bitset_negated_q(value)) header |= kNegated;
     put(out, header);
     if (kind != Kind::map && kind != Kind::bitset) put(out, head_of(value));
@@ -401,11 +420,11 @@ void put_series_start(Output& out, const Cell& value, uint32_t header) {
 
 void write_series_contents(Output& out, const Cell& value) {
     if (value.is(Type::Image)) {
-        put(out, value.data3);  // the size word, height << 16 | width
+        put(out, value.image_size());  // height << 16 | width
         std::span<const uint8_t> pixels = ImagePixels(value).bytes();
         return put_bytes(out, pixels.data(), pixels.size());
     }
-    const SeriesBuffer& buffer = *mem::buffer(value.data2);
+    const SeriesBuffer& buffer = *mem::buffer(value.node());
     uint32_t n = buffer.length(), unit = buffer.unit();
     const uint8_t* bytes = mem::ptr(buffer.offset);
     switch (kind_of(value.type())) {
@@ -423,7 +442,7 @@ void write_series_contents(Output& out, const Cell& value) {
         }
         break;
     case Kind::vector:
-        put(out, n), put(out, value.data3);
+        put(out, n), put(out, uint32_t(value.element_type()));
         put_bytes(out, bytes, size_t(n) * unit);
         break;
     default:  // text, binary!, bitset!
@@ -451,8 +470,8 @@ void write_record(Output& out, const Cell& value) {
             put_series_start(out, value, header | kReference);
         put_path(out, path);
     } else if (kind == Kind::native) {
-        put(out, header), put(out, value.data1);
-        write_record(out, Cell{uint8_t(Type::Block), 0, value.data2, 0});
+        put(out, header), put(out, value.entry());
+        write_record(out, Cell::of(Type::Block).set_node(value.spec()));
         out.counter--;
     } else if (kind == Kind::op) {
         put(out, header | uint32_t(op_wrapped_type(value)) << kOpWrappedShift);

@@ -17,7 +17,7 @@ void Nesting::too_deep() {
 
 uint32_t append_growing(Node block, const Cell& value) {
     uint32_t index = mem::buffer(block)->length();
-    block::rs_append(Cell{uint8_t(Type::Block), 0, block, 0}, value);
+    block::rs_append(Cell::of(Type::Block).set_node(block), value);
     return index;
 }
 
@@ -26,7 +26,7 @@ namespace {
 // Cell i of a series of cells, counted from its buffer's first used cell; a fault past its tail.
 Cell cell_at(const Input& in, Node series, uint32_t i, const uint8_t* at) {
     if (!series || i >= mem::buffer(series)->length()) in.fail(at);
-    return *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, series, 0}, i);
+    return *block::rs_abs_at(Cell::of(Type::Block).set_node(series), i);
 }
 
 // The values whose buffer holds cells a path counts: the block types, hash! and map!.
@@ -43,7 +43,7 @@ Node context_carried(const Cell& value) {
     case Type::Refinement:
     case Type::Object:
     case Type::Error:
-    case Type::Function: return value.data1;
+    case Type::Function: return value.context();
     default: return 0;
     }
 }
@@ -52,33 +52,33 @@ Node context_carried(const Cell& value) {
 // native's spec, or a function's spec (0) or body (1). A function's context keeps its values on the
 // data stack, so a path through a word bound to one follows the function instead.
 Cell resolve(const Input& in, const std::vector<uint32_t>& path, const uint8_t* at) {
-    Cell current{uint8_t(Type::Block), 0, in.target, 0};
+    Cell current = Cell::of(Type::Block).set_node(in.target);
     for (size_t k = 0; k < path.size(); k++) {
         uint32_t i = path[k];
         Type type = current.type();
         if (word_q(type)) {
-            if (!current.data1) in.fail(at);
-            Cell context = *_context::context_cell(current.data1);
+            if (!current.context()) in.fail(at);
+            Cell context = *_context::context_cell(current.context());
             if (!(context.header & kValuesOnStack)) {
                 // An error's fields are counted from its first argument, whichever value leads there.
-                bool error = _context::self_cell(current.data1)->is(Type::Error);
-                current = cell_at(in, context.data2, error ? i + 3 : i, at);
+                bool error = _context::self_cell(current.context())->is(Type::Error);
+                current = cell_at(in, context.values(), error ? i + 3 : i, at);
                 continue;
             }
-            current = *_context::self_cell(current.data1);
+            current = *_context::self_cell(current.context());
             type = current.type();
             if (type != Type::Function) in.fail(at);
         }
         if (cells_q(type)) {
-            current = cell_at(in, current.data2, i, at);
+            current = cell_at(in, current.node(), i, at);
         } else if (type == Type::Native || type == Type::Action) {
-            current = cell_at(in, current.data2, i, at);
+            current = cell_at(in, current.spec(), i, at);
         } else if (type == Type::Object || type == Type::Error) {
-            Cell context = *_context::context_cell(current.data1);
-            current = cell_at(in, context.data2, type == Type::Error ? i + 3 : i, at);
+            Cell context = *_context::context_cell(current.context());
+            current = cell_at(in, context.values(), type == Type::Error ? i + 3 : i, at);
         } else if ((type == Type::Function || type == Type::Op) && i == 0) {
-            Node spec = current.data2;
-            current = k + 1 < path.size() ? cell_at(in, spec, path[++k], at) : Cell{uint8_t(Type::Block), 0, spec, 0};
+            Node spec = current.spec();
+            current = k + 1 < path.size() ? cell_at(in, spec, path[++k], at) : Cell::of(Type::Block).set_node(spec);
         } else if (type == Type::Function && i == 1) {
             current = *function::extra(current, function::kBody);
             if (!current.is(Type::Block)) in.fail(at);
@@ -122,12 +122,12 @@ void Output::leave() {
 
 Node key_of(const Cell& value) {
     Kind kind = kind_of(value.type());
-    if (series_kind_q(kind)) return value.data2;
+    if (series_kind_q(kind)) return value.node();
     switch (kind) {
     case Kind::word:
     case Kind::object:
     case Kind::error:
-    case Kind::function: return value.data1 == _context::global ? 0 : value.data1;
+    case Kind::function: return value.context() == _context::global ? 0 : value.context();
     default: return 0;
     }
 }
@@ -136,11 +136,11 @@ Node key_of(const Cell& value) {
 // global context needs none. Any other binding (an unbound word, a native's context) has no form that
 // would decode as the same binding, and writing the word bare would rebind it to the global context.
 Cell owner_of_word(const Cell& word) {
-    if (word.data1 == _context::global) return Cell{uint8_t(Type::Unset), 0, 0, 0};
-    if (word.data1) {
-        Cell owner = *_context::self_cell(word.data1);
+    if (word.context() == _context::global) return Cell::of(Type::Unset);
+    if (word.context()) {
+        Cell owner = *_context::self_cell(word.context());
         bool carried = owner.is(Type::Object) || owner.is(Type::Error) || owner.is(Type::Function);
-        if (carried && owner.data1 == word.data1) return owner;
+        if (carried && owner.context() == word.context()) return owner;
     }
     fire(Err::access_no_codec, &word);
 }

@@ -68,9 +68,9 @@ bool vector_elements_q(Type element, uint32_t size, const uint8_t* bytes, uint32
 void append_vector(Node block, uint32_t header, uint32_t head, Type element, uint32_t size, const uint8_t* bytes,
                    uint32_t count) {
     Cell* vector = vector::make_at(stack::push_next(), count, element, size);
-    fill_series(vector->data2, bytes, count * size);
+    fill_series(vector->node(), bytes, count * size);
     vector->header = header;
-    vector->data1 = head;
+    vector->set_head(head);
     append(block, *vector);
     stack::pop(1);
 }
@@ -91,8 +91,7 @@ bool money_digits_q(const uint8_t* twelve_bytes) {
 }
 
 bool money_zero_q(const Cell& money) {
-    uint8_t bytes[12];
-    std::memcpy(bytes, &money.data1, 12);
+    Bytes12 bytes = money.money_bytes();
     for (int i = 1; i < 12; i++)
         if (bytes[i]) return false;
     return true;
@@ -112,11 +111,11 @@ uint32_t error_code_of(const Cell& error) {
 bool bitset_negated_q(const Cell& bitset) { return bitset::negated_q(bitset); }
 
 uint32_t series_length(const Cell& series) {
-    if (series.is(Type::Image)) return series.data2 ? image::width_of(series) * image::height_of(series) : 0;
-    return mem::buffer(series.data2)->length();
+    if (series.is(Type::Image)) return series.node() ? image::width_of(series) * image::height_of(series) : 0;
+    return mem::buffer(series.node())->length();
 }
 
-uint32_t head_of(const Cell& series) { return std::min(series.data1, series_length(series)); }
+uint32_t head_of(const Cell& series) { return std::min(series.head(), series_length(series)); }
 
 bool image_size_q(uint32_t width, uint32_t height, uint32_t head) {
     return width <= 0xFFFF && height <= 0xFFFF && head <= uint64_t(width) * height &&
@@ -126,13 +125,13 @@ bool image_size_q(uint32_t width, uint32_t height, uint32_t head) {
 void append_image(Node block, uint32_t header, uint32_t head, uint32_t width, uint32_t height, const uint8_t* argb) {
     Cell* image = image::make_from_argb(stack::push_next(), width, height, argb);
     image->header = header;
-    image->data1 = head;
+    image->set_head(head);
     append(block, *image);
     stack::pop(1);
 }
 
 ImagePixels::ImagePixels(const Cell& image) {
-    if (image.data2) lock_.emplace(image::pixels_of(image), false);
+    if (image.node()) lock_.emplace(image::pixels_of(image), false);
 }
 
 std::span<const uint8_t> ImagePixels::bytes() const {

@@ -82,12 +82,12 @@ bool ascii_q(const uint8_t* bytes, size_t length) {
 // Appends a value of `type` holding the text of UTF-8 bytes to a block on the data stack. Invalid UTF-8,
 // a sequence cut short at the end included, raises access invalid-utf8.
 void append_text(const Cell& block, const uint8_t* bytes, uint32_t length, Type type) {
-    Node into = block.data2;
+    Node into = block.node();
     uint32_t index = mem::buffer(into)->length();
     alloc::alloc_tail_cell(into);  // first, so that the text, made last, is stored before anything collects
     uint32_t remaining = 0;
     Node node = unicode::load_utf8(bytes, length, 0, &remaining, false);
-    mem::ptr<Cell>(mem::buffer(into)->offset)[index] = Cell{uint8_t(type), 0, node, 0};
+    mem::ptr<Cell>(mem::buffer(into)->offset)[index] = Cell::of(type).set_node(node);
     if (remaining > 0) error::fire_with_bytes(Err::access_invalid_utf8, bytes + length - remaining, remaining);
 }
 
@@ -160,7 +160,7 @@ bool read_to_end(int fd, ReadBuffer& bytes, size_t limit) {
 const Cell* read_in_place(int fd, uint32_t count, bool binary) {
     constexpr uint32_t kPiece = 1 << 20;
     Cell* value = binary ? binary::make_at(stack::push_next(), count) : string::rs_make_at(stack::push_next(), count);
-    BufPtr<uint8_t> bytes = alloc::alloc_tail_bytes(value->data2, count);
+    BufPtr<uint8_t> bytes = alloc::alloc_tail_bytes(value->node(), count);
     uint32_t done = 0;
     bool ascii = true;
     while (done < count) {
@@ -316,7 +316,7 @@ void add_lines(Output& out, const Cell& data, int64_t part) {
     static constexpr uint8_t kLineFeed = '\n';
     Cell* values = stack::push(data);
     for (uint32_t i = 0; values->is(Type::Block) && i < string::rs_length_q(*values); i++) {
-        Cell* value = stack::push(*block::rs_abs_at(*values, values->data1 + i));
+        Cell* value = stack::push(*block::rs_abs_at(*values, values->head() + i));
         add_value(out, value, part);
         out.add(&kLineFeed, 1);
         stack::pop(1);

@@ -59,7 +59,7 @@ std::string method_text(uint32_t method) {
 // The text of a value as a header takes it: a word's spelling, a string as it is, anything else formed.
 // A line break in it would end the header line and start another: it is refused.
 std::string header_text(const Cell& value) {
-    std::string text = is_a(value.type(), TypeClass::any_word) ? std::string(symbol::name(value.data2))
+    std::string text = is_a(value.type(), TypeClass::any_word) ? std::string(symbol::name(value.symbol()))
                        : value.is(Type::String)                ? binary::utf8_of(value)
                                                                : text_made(value, Act::form);
     if (text.find_first_of("\r\n") != text.npos) fire(Err::script_invalid_arg, &value);
@@ -74,8 +74,8 @@ std::vector<std::string> header_lines(const Cell* headers) {
     std::vector<std::string> lines;
     Cell* block = stack::push(*headers);
     for (uint32_t i = 0; i + 1 < block::rs_length_q(*block); i += 2) {
-        Cell name = *block::rs_abs_at(*block, block->data1 + i);
-        Cell value = *block::rs_abs_at(*block, block->data1 + i + 1);
+        Cell name = *block::rs_abs_at(*block, block->head() + i);
+        Cell value = *block::rs_abs_at(*block, block->head() + i + 1);
         std::string line = header_text(name) + ": ";
         line += header_text(value);
         lines.push_back(std::move(line));
@@ -197,12 +197,12 @@ const Cell* write(Cell* destination, Cell* value, const WriteOptions& options) {
     const Cell *headers = nullptr, *data = value;
     if (value->is(Type::Block)) {
         uint32_t count = block::rs_length_q(*value);
-        auto part = [&](uint32_t i) { return block::rs_abs_at(*value, value->data1 + i); };
+        auto part = [&](uint32_t i) { return block::rs_abs_at(*value, value->head() + i); };
         method = symbol::make("GET");
         data = nullptr;
         if (count > 0) {
             if (!part(0)->is(Type::Word)) refuse(*part(0));
-            method = part(0)->data2;
+            method = part(0)->symbol();
         }
         if (count > 1) {
             if (!part(1)->is(Type::Block)) refuse(*part(1));

@@ -46,10 +46,10 @@ struct Kept {
 };
 Kept startup_values[2];
 
-Cell values_of(Node context) { return Cell{uint8_t(Type::Block), 0, _context::context_cell(context)->data2, 0}; }
+Cell values_of(Node context) { return Cell::of(Type::Block).set_node(_context::context_cell(context)->values()); }
 
 void remember_startup_values() {
-    Node contexts[] = {_context::global, system_objects::references.console.data1};
+    Node contexts[] = {_context::global, system_objects::references.console.context()};
     for (size_t i = 0; i < std::size(contexts); i++) {
         Cell* saved = stack::top;
         startup_values[i] = {contexts[i], *block::clone(values_of(contexts[i]), false, false)};

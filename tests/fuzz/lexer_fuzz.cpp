@@ -59,11 +59,12 @@ std::string reload(const std::string& molded) {
 bool molds_as_read_q(const Cell& value, bool in_path = false) {
     if (value.is(Type::Time)) return false;
     if (value.is(Type::Float)) return !in_path;
-    if (value.is(Type::Date)) return !in_path || (date::year_of(value.data1) >= 0 && !date::time_q(value.data1));
-    if (value.is(Type::Map)) return molds_as_read_q(Cell{uint8_t(Type::Block), 0, value.data2, 0});
+    if (value.is(Type::Date))
+        return !in_path || (date::year_of(value.date_word()) >= 0 && !date::time_q(value.date_word()));
+    if (value.is(Type::Map)) return molds_as_read_q(Cell::of(Type::Block).set_node(value.node()));
     if (!is_a(value.type(), TypeClass::any_block)) return true;
     bool path = is_a(value.type(), TypeClass::any_path);
-    for (uint32_t i = value.data1; i < series::rs_length_q(value) + value.data1; i++)
+    for (uint32_t i = value.head(); i < series::rs_length_q(value) + value.head(); i++)
         if (!molds_as_read_q(*block::rs_abs_at(value, i), path)) return false;
     return true;
 }

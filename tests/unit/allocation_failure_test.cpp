@@ -87,7 +87,7 @@ TEST(ReadyMadeErrors, RaisingThemAllocatesNothingAndRefillsTheirFields) {
         *error_field(first, error::kArg1) = int_cell(7);
         *error_field(first, error::kId) = int_cell(8);
         EXPECT_TRUE(error::trap(c.raise, &second));
-        EXPECT_EQ(second.data1, first.data1);  // the same context: the value is reused
+        EXPECT_EQ(second.context(), first.context());  // the same context: the value is reused
         EXPECT_EQ(integer::get(*error_field(second, error::kCode)), int32_t(c.id));
         EXPECT_EQ(error::get_id(second), id);
         EXPECT_TRUE(error_field(second, error::kArg1)->is(Type::None));
@@ -138,14 +138,14 @@ TEST(AllocationFailure, AContextGainsAWordWithItsValueOrNotAtAll) {
         Cell object;
         keep(*object::make_at(&object, 4));
         for (uint32_t i = 0; i < filled; i++)
-            _context::set_or_add(object.data1, word::load("field-" + std::to_string(i)), int_cell(int32_t(i)));
+            _context::set_or_add(object.context(), word::load("field-" + std::to_string(i)), int_cell(int32_t(i)));
         Cell next = word::load("field-" + std::to_string(filled));
         auto counts_agree = [&] {
-            Node values = _context::context_cell(object.data1)->data2;
-            EXPECT_EQ(_context::word_count(object.data1), mem::buffer(values)->length()) << filled;
+            Node values = _context::context_cell(object.context())->values();
+            EXPECT_EQ(_context::word_count(object.context()), mem::buffer(values)->length()) << filled;
         };
-        fail_each_allocation([] {}, [&] { _context::set_or_add(object.data1, next, int_cell(99)); }, counts_agree);
-        EXPECT_EQ(integer::get(*object::rs_select(object, next.data2)), 99);
+        fail_each_allocation([] {}, [&] { _context::set_or_add(object.context(), next, int_cell(99)); }, counts_agree);
+        EXPECT_EQ(integer::get(*object::rs_select(object, next.symbol())), 99);
     }
 }
 
@@ -177,10 +177,10 @@ TEST(AllocationFailure, TheTableOfOwnersSurvivesAFailedGrowth) {
     auto entries_whole = [&] {
         for (uint32_t i = 0; i < block::rs_length_q(strings); i++) {
             Cell series = *block::rs_abs_at(strings, i);
-            bool flagged = mem::buffer(series.data2)->flags & kSeriesOwned;
-            BufPtr<Cell> entry = ownership::owned_q(series.data2);
+            bool flagged = mem::buffer(series.node())->flags & kSeriesOwned;
+            BufPtr<Cell> entry = ownership::owned_q(series.node());
             EXPECT_EQ(flagged, bool(entry)) << i;
-            EXPECT_TRUE(!entry || entry[0].data1 == owner.data1) << i;
+            EXPECT_TRUE(!entry || entry[0].context() == owner.context()) << i;
         }
         collector::do_cycle();
     };
@@ -188,5 +188,5 @@ TEST(AllocationFailure, TheTableOfOwnersSurvivesAFailedGrowth) {
     fail_each_allocation(prepare, bind, entries_whole);
     ownership::bind(strings, owner, field);
     for (uint32_t i = 0; i < block::rs_length_q(strings); i++)
-        EXPECT_TRUE(ownership::owned_q(block::rs_abs_at(strings, i)->data2)) << i;
+        EXPECT_TRUE(ownership::owned_q(block::rs_abs_at(strings, i)->node())) << i;
 }

@@ -2,6 +2,8 @@
 // values (which the lexer does not load yet), the owner's change events; and the text of triple!.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "datatypes/bitset.h"
 #include "datatypes/object.h"
 #include "datatypes/ownership.h"
@@ -21,7 +23,7 @@ Cell binary_of(std::initializer_list<uint8_t> bytes) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     std::copy(bytes.begin(), bytes.end(), mem::ptr(b->offset));
     b->tail = b->offset + uint32_t(bytes.size());
-    return keep(Cell{uint8_t(Type::Binary), 0, node, 0});
+    return keep(Cell::of(Type::Binary).set_node(node));
 }
 
 Cell not_word() { return word::load("not"); }
@@ -40,8 +42,8 @@ TEST(BitsetLayout, HasCodepointReadsTheStoredBitsThenTheNegation) {
         EXPECT_EQ(bitset::has_codepoint(negated, c.codepoint), !c.member) << c.codepoint;
     }
     // Bit 0 is the highest bit of the first byte.
-    EXPECT_EQ(*mem::ptr(mem::buffer(make_bitset(int_cell(0)).data2)->offset), 0);
-    EXPECT_EQ(*mem::ptr(mem::buffer(make_bitset(block_of({int_cell(0)})).data2)->offset), 0x80);
+    EXPECT_EQ(*mem::ptr(mem::buffer(make_bitset(int_cell(0)).node())->offset), 0);
+    EXPECT_EQ(*mem::ptr(mem::buffer(make_bitset(block_of({int_cell(0)})).node())->offset), 0x80);
 }
 
 TEST(BitsetSpec, BinaryBytesAreStoredAsTheyAreOrInvertedAfterNot) {
@@ -73,7 +75,7 @@ namespace {
 std::vector<uint32_t> told;
 
 void record(const Cell&, const Cell&, const Cell&, const Cell& action, const Cell&, int32_t, int32_t) {
-    told.push_back(action.data2);
+    told.push_back(action.symbol());
 }
 
 // A bitset owned by an object that has a change-handler record (a stand-in node), so that its changes
@@ -82,7 +84,7 @@ Cell owned_bitset() {
     Cell bits = make_bitset(str("ab"));
     Cell owner;
     keep(*object::make_at(&owner, 1));
-    owner.data3 = ints({0}).data2;
+    owner.set_handlers(ints({0}).node());
     ownership::bind(bits, owner, word::load("field"));
     return bits;
 }
@@ -102,7 +104,7 @@ TEST(BitsetOwner, EachChangeIsReportedBeforeAndAfter) {
         {actions::remove_s, {str("a")}, given({{1, 1}}), Word::remove, Word::removed},
         {actions::clear_s, {}, {}, Word::clear, Word::cleared},
     };
-    ownership::fire_on_deep = record;
+    ownership::DeepChangeHandler before = std::exchange(ownership::fire_on_deep, record);
     for (const Case& c : cases) {
         told.clear();
         Cell bits = owned_bitset();
@@ -111,22 +113,22 @@ TEST(BitsetOwner, EachChangeIsReportedBeforeAndAfter) {
         case 1: run(c.entry, {bits, c.more[0]}, c.refinements); break;
         default: run(c.entry, {bits, c.more[0], c.more[1]}, c.refinements); break;
         }
-        EXPECT_EQ(told, (std::vector<uint32_t>{words::word(c.before).data2, words::word(c.after).data2}))
-            << words::word(c.before).data2;
+        EXPECT_EQ(told, (std::vector<uint32_t>{words::word(c.before).symbol(), words::word(c.after).symbol()}))
+            << words::word(c.before).symbol();
     }
-    ownership::fire_on_deep = nullptr;
+    ownership::fire_on_deep = before;
 }
 
 TEST(BitsetOwner, ACopyHasNoOwner) {
     Cell bits = owned_bitset();
     Cell copy = run(actions::copy_s, {bits});
-    EXPECT_FALSE(mem::buffer(copy.data2)->flags & kSeriesOwned);
-    EXPECT_FALSE(ownership::owned_q(copy.data2));
+    EXPECT_FALSE(mem::buffer(copy.node())->flags & kSeriesOwned);
+    EXPECT_FALSE(ownership::owned_q(copy.node()));
 }
 
 TEST(Triple, FormsAndMoldsItsThreeIntegers) {
     auto triple = [](int32_t a, int32_t b, int32_t c) {
-        return Cell{uint8_t(Type::Triple), uint32_t(a), uint32_t(b), uint32_t(c)};
+        return Cell::of(Type::Triple).set_first(uint32_t(a)).set_second(uint32_t(b)).set_third(uint32_t(c));
     };
     struct Case {
         Cell value;

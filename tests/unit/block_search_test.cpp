@@ -19,7 +19,7 @@ namespace {
 Cell w(const char* name) { return word::load(name); }
 
 Cell typeset_of(Type type) {
-    Cell set{uint8_t(Type::Typeset), 0, 0, 0};
+    Cell set = Cell::of(Type::Typeset);
     typeset::set_type(&set, type_cell(type));
     return set;
 }
@@ -155,8 +155,8 @@ TEST(BlockFind, PositionsAndTheRefinementsThatMoveThem) {
             continue;
         }
         EXPECT_EQ(result.type(), c.search.series.type()) << what;
-        EXPECT_EQ(result.data2, c.search.series.data2) << what;
-        EXPECT_EQ(result.data1, uint32_t(c.found)) << what;
+        EXPECT_EQ(result.node(), c.search.series.node()) << what;
+        EXPECT_EQ(result.head(), uint32_t(c.found)) << what;
     }
 }
 
@@ -275,7 +275,7 @@ TEST(BlockSort, OrdersAndRefinements) {
     for (const Case& c : cases) {
         Cell result = sort(c.series, c.sorting);
         EXPECT_EQ(mold(at_head(c.series, 0)), c.whole);
-        EXPECT_EQ(result.data1, c.result_head) << c.whole;
+        EXPECT_EQ(result.head(), c.result_head) << c.whole;
     }
 }
 
@@ -389,7 +389,7 @@ TEST(BlockSetOps, RecordsByTheirFirstCell) {
         set_case = c.case_;
         Cell result = run(run_set_op, {c.first, c.second});
         EXPECT_EQ(result.type(), c.first.type());
-        EXPECT_EQ(result.data1, 0u);
+        EXPECT_EQ(result.head(), 0u);
         EXPECT_EQ(mold(result), c.result) << c.result;
     }
     set_op = SetOp::unique;
@@ -401,21 +401,21 @@ TEST(BlockSetOps, RecordsByTheirFirstCell) {
 TEST(BlockSetOps, AHashKeepsTheTableOfItsResult) {
     Cell b = ints({3, 3, 4});
     Node table = hashtable::init(3, &b, hashtable::kValues);
-    Cell hash = keep(Cell{uint8_t(Type::Hash), 0, b.data2, table});
+    Cell hash = keep(Cell::of(Type::Hash).set_node(b.node()).set_table(table));
     set_op = series::SetOp::unique;
     set_skip = 1;
     set_case = false;
     Cell result = keep(run(run_set_op, {hash}));
-    EXPECT_EQ(hashtable::record(result.data3)->values, result.data2);
+    EXPECT_EQ(hashtable::record(result.table())->values, result.node());
     Cell four = int_cell(4);
-    EXPECT_EQ(hashtable::find(result.data3, &four, 0, 1, kCompareEqual, false, false), 1);
+    EXPECT_EQ(hashtable::find(result.table(), &four, 0, 1, kCompareEqual, false, false), 1);
 }
 
 // A poke into a hash-indexed block takes the old value out of the table before the new one goes in.
 TEST(BlockHashIndex, APokeMovesTheCellsEntry) {
     Cell b = ints({1, 2, 3});
     Node table = hashtable::init(3, &b, hashtable::kValues);
-    Cell hash = keep(Cell{uint8_t(Type::Hash), 0, b.data2, table});
+    Cell hash = keep(Cell::of(Type::Hash).set_node(b.node()).set_table(table));
     Cell two = int_cell(2), nine = int_cell(9);
     datatype::action<Act::poke>(Type::Block)(&hash, 2, &nine, &nine);
     EXPECT_EQ(hashtable::find(table, &two, 0, 1, kCompareEqual, false, false), -1);

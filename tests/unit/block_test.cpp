@@ -28,7 +28,7 @@ Cell holding_itself(std::initializer_list<int32_t> values) {
     return b;
 }
 
-uint32_t capacity_in_cells(const Cell& block) { return mem::buffer(block.data2)->size / sizeof(Cell); }
+uint32_t capacity_in_cells(const Cell& block) { return mem::buffer(block.node())->size / sizeof(Cell); }
 
 int32_t compared(const Cell& a, const Cell& b, int32_t op) {
     return integer::get(run(actions::compare_s, {a, b, int_cell(op)}));
@@ -304,17 +304,17 @@ TEST(BlockCopy, ShallowDeepAndByType) {
         {{-1, 0}, none::value, true, true},
         {{-1, -1, 1}, type_cell(Type::Block), true, true},
         {{-1, -1, 1}, type_cell(Type::Integer), false, false},
-        {{-1, -1, 1}, Cell{uint8_t(Type::Typeset), 0x04, 0, 0}, true, true},      // block!
-        {{-1, -1, 1}, Cell{uint8_t(Type::Typeset), 0x1000, 0, 0}, false, false},  // integer!
+        {{-1, -1, 1}, Cell::of(Type::Typeset).set_low_type_bits(0x04), true, true},      // block!
+        {{-1, -1, 1}, Cell::of(Type::Typeset).set_low_type_bits(0x1000), false, false},  // integer!
     };
     Cell nested = *block::rs_abs_at(b, 1), inner = *block::rs_abs_at(nested, 1);
     for (const Case& c : cases) {
         Cell copy = run(actions::copy_s, {b, c.types}, c.refinements);
         EXPECT_EQ(mold(copy), "[1 [2 [3]]]");
-        EXPECT_NE(copy.data2, b.data2);
+        EXPECT_NE(copy.node(), b.node());
         Cell copied_nested = *block::rs_abs_at(copy, 1);
-        EXPECT_EQ(copied_nested.data2 != nested.data2, c.nested_copied);
-        EXPECT_EQ(block::rs_abs_at(copied_nested, 1)->data2 != inner.data2, c.inner_copied);
+        EXPECT_EQ(copied_nested.node() != nested.node(), c.nested_copied);
+        EXPECT_EQ(block::rs_abs_at(copied_nested, 1)->node() != inner.node(), c.inner_copied);
     }
 }
 
@@ -331,18 +331,18 @@ TEST(BlockTake, OneValueOrABlockDeepWhenAsked) {
     Cell inner = ints({1, 2});
     Cell b = block_of({inner, int_cell(3), ints({4})});
     Cell taken = run(actions::take_s, {b}, {});
-    EXPECT_EQ(taken.data2, inner.data2);  // the value itself
+    EXPECT_EQ(taken.node(), inner.node());  // the value itself
     Cell deep = run(actions::take_s, {b}, {-1, 0});
     EXPECT_EQ(mold(deep), "3");
     Cell nested = *block::rs_abs_at(b, 0);
     Cell part = run(actions::take_s, {b, int_cell(1)}, {1, 0});
     EXPECT_EQ(mold(part), "[[4]]");
-    EXPECT_NE(block::rs_abs_at(part, 0)->data2, nested.data2);
+    EXPECT_NE(block::rs_abs_at(part, 0)->node(), nested.node());
     EXPECT_EQ(mold(b), "[]");
     block::rs_append(b, inner);
     Cell copied = run(actions::take_s, {b}, {-1, 0});
     EXPECT_EQ(mold(copied), "[1 2]");
-    EXPECT_NE(copied.data2, inner.data2);
+    EXPECT_NE(copied.node(), inner.node());
 }
 
 TEST(BlockSwap, ExchangesTheHeadCells) {
@@ -350,7 +350,7 @@ TEST(BlockSwap, ExchangesTheHeadCells) {
     Cell result = run(actions::swap_s, {at_head(a, 1), b});
     EXPECT_EQ(mold(a), "[1 3]");
     EXPECT_EQ(mold(b), "[2 4]");
-    EXPECT_EQ(result.data1, 1u);
+    EXPECT_EQ(result.head(), 1u);
     run(actions::swap_s, {at_head(a, 2), b});
     EXPECT_EQ(mold(b), "[2 4]");
     EXPECT_EQ(error_of([&] { run(actions::swap_s, {a, int_cell(1)}); }), Err::script_invalid_arg);
@@ -386,14 +386,14 @@ TEST(BlockMakeTo, SpecsGiveCapacitiesCopiesOrOneValue) {
             EXPECT_EQ(capacity_in_cells(made), c.capacity);
         }
         if (c.spec.is(Type::Block)) {
-            EXPECT_NE(made.data2, c.spec.data2);
+            EXPECT_NE(made.node(), c.spec.node());
         }
     }
 }
 
 TEST(BlockMakeTo, UnusableSpecsAreRefused) {
     EXPECT_EQ(error_of([] { run(actions::make_s, {type_cell(Type::Block), none::value}); }), Err::script_bad_make_arg);
-    EXPECT_EQ(Type(error::raised.args[0].data1), Type::Block);
+    EXPECT_EQ(error::raised.args[0].named_type(), Type::Block);
     EXPECT_EQ(error_of([] {
                   run(actions::make_s, {type_cell(Type::Block), float_cell(1e10)});
               }),
@@ -405,14 +405,14 @@ TEST(BlockRoutines, WalkingAndCutting) {
     EXPECT_FALSE(block::rs_next(&b));
     EXPECT_FALSE(block::rs_next(&b));
     EXPECT_TRUE(block::rs_next(&b));
-    EXPECT_EQ(b.data1, 2u);
+    EXPECT_EQ(b.head(), 2u);
 
     Cell late = at_head(b, 9);
     EXPECT_EQ(block::rs_head(&late).get(), block::rs_tail(b).get());
-    EXPECT_EQ(late.data1, 3u);
+    EXPECT_EQ(late.head(), 3u);
 
     block::rs_remove_last(&late);
-    EXPECT_EQ(late.data1, 2u);
+    EXPECT_EQ(late.head(), 2u);
     block::rs_clear(at_head(b, 1));
     EXPECT_EQ(mold(at_head(b, 0)), "[1]");
     block::rs_append_block(b, at_head(ints({5, 6, 7}), 1));
@@ -438,7 +438,7 @@ TEST(BlockRoutines, SelectWordMatchesAnyWordKindBySymbol) {
     auto symbol_of = [](const char* name) {
         return symbol::lookup(reinterpret_cast<const uint8_t*>(name), uint32_t(std::strlen(name)), false);
     };
-    auto word = [](Type kind, uint32_t symbol) { return Cell{uint8_t(kind), 0, symbol, 0}; };
+    auto word = [](Type kind, uint32_t symbol) { return Cell::of(kind).set_symbol(symbol); };
     uint32_t key = symbol_of("key"), other = symbol_of("other"), upper = symbol_of("KEY");
     Cell b = block_of({word(Type::Word, other), int_cell(1), word(Type::SetWord, key), int_cell(2),
                        word(Type::Word, upper), int_cell(3)});
@@ -454,9 +454,9 @@ TEST(BlockRoutines, SelectWordMatchesAnyWordKindBySymbol) {
 TEST(BlockRoutines, InsertingAtTheHeadOrTheStart) {
     Cell b = at_head(ints({1, 2}), 1);
     block::insert_value(&b, int_cell(7), false, true);
-    EXPECT_EQ(b.data1, 2u);
+    EXPECT_EQ(b.head(), 2u);
     block::insert_value(&b, int_cell(0), true, false);
-    EXPECT_EQ(b.data1, 2u);
+    EXPECT_EQ(b.head(), 2u);
     block::insert_block(b, at_head(ints({8, 9}), 1));
     EXPECT_EQ(mold(at_head(b, 0)), "[0 1 9 7 2]");
 }
@@ -486,9 +486,9 @@ TEST(BlockRoutines, CloneCopiesNestedBlocksAndParensAndPathsWhenAsked) {
         Cell clone = *block::clone(b, c.deep, c.any);
         stack::pop(1);
         EXPECT_TRUE(clone.new_line());
-        EXPECT_NE(clone.data2, b.data2);
-        EXPECT_EQ(block::rs_abs_at(clone, 0)->data2 != inner.data2, c.inner_copied);
-        EXPECT_EQ(block::rs_abs_at(clone, 1)->data2 != paren.data2, c.paren_copied);
+        EXPECT_NE(clone.node(), b.node());
+        EXPECT_EQ(block::rs_abs_at(clone, 0)->node() != inner.node(), c.inner_copied);
+        EXPECT_EQ(block::rs_abs_at(clone, 1)->node() != paren.node(), c.paren_copied);
         EXPECT_EQ(block::rs_abs_at(clone, 1)->type(), Type::Paren);
     }
 }
@@ -496,18 +496,18 @@ TEST(BlockRoutines, CloneCopiesNestedBlocksAndParensAndPathsWhenAsked) {
 TEST(BlockRoutines, Constructors) {
     Cell parent = block_of({});
     Cell* fixed = block::make_in(&parent, 3);
-    EXPECT_TRUE(mem::buffer(fixed->data2)->flags & kSeriesFixed);
+    EXPECT_TRUE(mem::buffer(fixed->node())->flags & kSeriesFixed);
     Cell* sized = block::make_in_sized(&parent, 3);
-    EXPECT_FALSE(mem::buffer(sized->data2)->flags & kSeriesFixed);
+    EXPECT_FALSE(mem::buffer(sized->node())->flags & kSeriesFixed);
     EXPECT_EQ(mold(parent), "[[] []]");
 
     Cell preset;
     block::make_at_fixed(&preset, 2, false);
-    EXPECT_TRUE(mem::ptr<Cell>(mem::buffer(preset.data2)->data_start())[1].is(Type::Unset));
+    EXPECT_TRUE(mem::ptr<Cell>(mem::buffer(preset.node())->data_start())[1].is(Type::Unset));
 
     Cell* pushed = block::push_only_s(0);
     EXPECT_EQ(capacity_in_cells(*pushed), 1u);
-    EXPECT_EQ(block::push(parent)->data2, parent.data2);
+    EXPECT_EQ(block::push(parent)->node(), parent.node());
     stack::pop(2);
 }
 

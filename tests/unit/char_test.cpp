@@ -34,7 +34,7 @@ TEST(Char, MakeAndTo) {
         for (auto entry : {actions::make_s, actions::to_s}) {
             Cell made = run(entry, {type_cell(Type::Char), c.spec});
             EXPECT_EQ(made.type(), Type::Char);
-            EXPECT_EQ(made.data2, c.code_point);
+            EXPECT_EQ(made.code_point(), c.code_point);
         }
     }
 }
@@ -80,7 +80,7 @@ TEST(Char, ArithmeticStaysWithinTheCodePoints) {
     for (const Case& c : cases) {
         Cell result = run(c.entry, {c.left, c.right});
         EXPECT_EQ(result.type(), Type::Char);
-        EXPECT_EQ(result.data2, c.code_point);
+        EXPECT_EQ(result.code_point(), c.code_point);
     }
     struct Refusal {
         void (*entry)(const int32_t*);
@@ -94,7 +94,7 @@ TEST(Char, ArithmeticStaysWithinTheCodePoints) {
         {actions::add_s, char_cell('a'), str("x"), Err::script_invalid_type},
     };
     for (const Refusal& r : refusals) EXPECT_EQ(error_of([&] { run(r.entry, {r.left, r.right}); }), r.error);
-    EXPECT_TRUE(run(actions::even_q_s, {char_cell('b')}).data1);
+    EXPECT_TRUE(run(actions::even_q_s, {char_cell('b')}).truth());
 }
 
 TEST(Char, ComparesCodePointsWithoutFolding) {

@@ -38,7 +38,7 @@ bool listed(Addr frame, Addr head, Addr (*next)(Addr)) {
 Addr next_series_frame(Addr f) { return series_frame(f)->next; }
 Addr next_node_frame(Addr f) { return mem::ptr<NodeFrame>(f)->next; }
 
-Cell binary(Node node) { return Cell{uint8_t(Type::Binary), 0, node, 0}; }
+Cell binary(Node node) { return Cell::of(Type::Binary).set_node(node); }
 
 // Switches the stress mode off for the life of the scope: these checks are about where ordinary
 // cycles put buffers.
@@ -129,11 +129,11 @@ TEST(Collector, ReachableValuesMoveIntact) {
         expected += (i ? " \"" : "\"") + text + "\" [" + std::to_string(i) + " \"x\"]";
     }
     expected += "]";
-    Node first_text = block::rs_abs_at(outer, 0)->data2;
-    Node last_inner = block::rs_abs_at(outer, 99)->data2;
-    Addr buffers[] = {mem::buffer_addr(outer.data2), mem::buffer_addr(first_text), mem::buffer_addr(last_inner)};
+    Node first_text = block::rs_abs_at(outer, 0)->node();
+    Node last_inner = block::rs_abs_at(outer, 99)->node();
+    Addr buffers[] = {mem::buffer_addr(outer.node()), mem::buffer_addr(first_text), mem::buffer_addr(last_inner)};
     collector::do_cycle();
-    EXPECT_NE(mem::buffer_addr(outer.data2), buffers[0]);
+    EXPECT_NE(mem::buffer_addr(outer.node()), buffers[0]);
     EXPECT_NE(mem::buffer_addr(first_text), buffers[1]);
     EXPECT_NE(mem::buffer_addr(last_inner), buffers[2]);
     EXPECT_EQ(test::mold(outer), expected);
@@ -158,7 +158,7 @@ TEST(Collector, HandlesOfUnreachableValuesAreReleasedOnce) {
     released.clear();
     int kind = handles::register_kind("collector-test", [](void* object) { released.push_back(object); });
     void* object = &released;
-    Cell handle{uint8_t(Type::Handle), 0, 0, uint32_t(handles::alloc(object, kind))};
+    Cell handle = Cell::of(Type::Handle).set_slot(handles::alloc(object, kind));
     {
         stack::Root held(handle);
         collector::do_cycle();
@@ -181,22 +181,22 @@ TEST(Collector, OwnershipTableIsHeldWeakly) {
     Cell* dead = block::push_only_s(1);
     auto put = [&](Node key, const Cell& by) {
         BufPtr<Cell> entry = hashtable::put_block_key(table, key);
-        entry[0] = Cell{uint8_t(Type::Block), 0, key, 0};
+        entry[0] = Cell::of(Type::Block).set_node(key);
         entry[1] = by;
         alloc::set_series_flag(key, kSeriesOwned);
     };
-    put(owned.data2, owner);
-    put(dead->data2, owner);
-    put(orphaned.data2, *dead_owner);
-    Node dead_key = dead->data2;
+    put(owned.node(), owner);
+    put(dead->node(), owner);
+    put(orphaned.node(), *dead_owner);
+    Node dead_key = dead->node();
     stack::pop(2);
     uint32_t count = hashtable::record(table)->count;
     collector::do_cycle();
-    EXPECT_TRUE(hashtable::get(table, owned.data2));
+    EXPECT_TRUE(hashtable::get(table, owned.node()));
     EXPECT_FALSE(hashtable::get(table, dead_key));
-    EXPECT_FALSE(hashtable::get(table, orphaned.data2));
+    EXPECT_FALSE(hashtable::get(table, orphaned.node()));
     EXPECT_EQ(hashtable::record(table)->count, count - 2);
-    EXPECT_FALSE(mem::buffer(orphaned.data2)->flags & kSeriesOwned);
+    EXPECT_FALSE(mem::buffer(orphaned.node())->flags & kSeriesOwned);
 }
 
 // Marking walks a work stack of its own: a block nested a million levels deep reaches no C++
@@ -209,7 +209,7 @@ TEST(Collector, MillionDeepNestedBlockIsMarked) {
         for (int i = 1; i < kDepth; i++) {
             Node wrapper = alloc::alloc_cells(1);
             *alloc::alloc_tail_cell(wrapper) = *outer;
-            outer->data2 = wrapper;
+            outer->set_node(wrapper);
         }
     }
     collector::do_cycle();
@@ -234,11 +234,11 @@ TEST(CollectorFrames, PredecessorTakesRunsOnlyAboveTheThreshold) {
                 made.push_back(frame);
             }
             alloc::memory.active_series_frame = below;
-            Node kept_below = stack::push(binary(alloc::alloc_bytes(1000)))->data2;
+            Node kept_below = stack::push(binary(alloc::alloc_bytes(1000)))->node();
             cut_frame(below, room);
             alloc::memory.active_series_frame = above;
             alloc::alloc_bytes(1000);  // garbage: the live buffer behind it can slide
-            Node moving = stack::push(binary(alloc::alloc_bytes(100)))->data2;
+            Node moving = stack::push(binary(alloc::alloc_bytes(100)))->node();
             collector::do_cycle();
             bool kept = frame_of(mem::buffer_addr(kept_below)) == below;
             Addr expected = room > kMinFrameRoom ? below : above;
@@ -333,7 +333,8 @@ TEST(CollectorVerify, ReportsEachDamageToOneWordOfTheHeap) {
     Cell block = test::block_of({text, int_cell(4)});
     Cell values = test::ints({1, 2, 3});
     Node table =
-        keep(Cell{uint8_t(Type::Hash), 0, values.data2, hashtable::init(3, &values, hashtable::kValues)}).data3;
+        keep(Cell::of(Type::Hash).set_node(values.node()).set_table(hashtable::init(3, &values, hashtable::kValues)))
+            .table();
     ASSERT_EQ(collector::heap_faults(collector::Moment::AtRest), kSound);
 
     // Nothing below allocates: the buffers stay where they are.
@@ -341,8 +342,8 @@ TEST(CollectorVerify, ReportsEachDamageToOneWordOfTheHeap) {
     for (Addr f = alloc::memory.node_frames_head; f && !free_node; f = next_node_frame(f))
         free_node = mem::ptr<NodeFrame>(f)->free;
     ASSERT_NE(free_node, 0u);
-    SeriesBuffer* text_buffer = buffer_of(text.data2);
-    Cell* cells = mem::ptr<Cell>(buffer_of(block.data2)->offset);
+    SeriesBuffer* text_buffer = buffer_of(text.node());
+    Cell* cells = mem::ptr<Cell>(buffer_of(block.node())->offset);
     struct Damage {
         const char* what;
         Addr at;         // the word damaged
@@ -350,9 +351,9 @@ TEST(CollectorVerify, ReportsEachDamageToOneWordOfTheHeap) {
         std::vector<std::string> says;
     } damages[] = {
         {"a node names another series' buffer",
-         text.data2,
-         mem::buffer_addr(values.data2),
-         {"names node " + hex(text.data2) + ", whose slot names " + hex(mem::buffer_addr(values.data2))}},
+         text.node(),
+         mem::buffer_addr(values.node()),
+         {"names node " + hex(text.node()) + ", whose slot names " + hex(mem::buffer_addr(values.node()))}},
         {"a tail past the capacity",
          mem::addr(&text_buffer->tail),
          text_buffer->data_end() + 16,
@@ -360,16 +361,16 @@ TEST(CollectorVerify, ReportsEachDamageToOneWordOfTheHeap) {
         {"a cell of poison",
          mem::addr(&cells[1].header),
          0xEBEBEBEB,
-         {"cell 1 of node " + hex(block.data2), "type id 235 is no type"}},
+         {"cell 1 of node " + hex(block.node()), "type id 235 is no type"}},
         {"a live block names a free node",
-         mem::addr(&cells[0].data2),
+         mem::addr(&cells[0]) + 4 * payload::kFieldWords[uint8_t(Field::node)],
          free_node,
-         {"cell 0 of node " + hex(block.data2),
+         {"cell 0 of node " + hex(block.node()),
           "names node " + hex(free_node) + ", which is on its frame's free list"}},
         {"a free list runs in a circle", free_node, free_node, {"its free list runs in a circle at " + hex(free_node)}},
         {"a table indexes cells its block no longer has",
-         mem::addr(&buffer_of(values.data2)->tail),
-         buffer_of(values.data2)->offset,
+         mem::addr(&buffer_of(values.node())->tail),
+         buffer_of(values.node())->offset,
          {"hash table " + hex(table), "names a position past the values"}},
     };
     for (const Damage& d : damages) {
@@ -394,7 +395,7 @@ TEST(CollectorVerify, AtRestTheStacksAreEmpty) {
 
 TEST(CollectorVerifyDeathTest, EndsTheProcessWithTheReport) {
     Cell block = test::block_of({int_cell(1)});
-    Cell* cell = mem::ptr<Cell>(buffer_of(block.data2)->offset);
+    Cell* cell = mem::ptr<Cell>(buffer_of(block.node())->offset);
     EXPECT_EXIT(
         {
             cell->header = 0xEBEBEBEB;

@@ -71,7 +71,7 @@ Cell make_string(std::u32string_view code_points, int unit, uint32_t head) {
     BufPtr<SeriesBuffer> buffer = mem::buffer(node);
     std::memcpy(mem::ptr(buffer->offset), bytes.data(), bytes.size());
     buffer->tail = buffer->offset + uint32_t(bytes.size());
-    return test::keep(Cell{uint8_t(Type::String), head, node, 0});
+    return test::keep(Cell::of(Type::String).set_head(head).set_node(node));
 }
 
 std::vector<std::string> parts_seen;
@@ -255,10 +255,10 @@ TEST_F(PrintHooks, PrintStringWritesFromTheHeadByUnit) {
 
 TEST_F(PrintHooks, PrintStringOfAnUnknownUnitSaysSo) {
     Cell string = make_string(U"abcd", 1, 0);
-    BufPtr<SeriesBuffer> buffer = mem::buffer(string.data2);
+    BufPtr<SeriesBuffer> buffer = mem::buffer(string.node());
     buffer->flags = (buffer->flags & ~kSeriesUnitMask) | 16;
     EXPECT_EQ(stdout_of([&] { io::print_string(&string, true); }), "Error: unknown string encoding: 16\n");
-    mem::buffer(string.data2)->flags = (mem::buffer(string.data2)->flags & ~kSeriesUnitMask) | 1;  // sound again
+    mem::buffer(string.node())->flags = (mem::buffer(string.node())->flags & ~kSeriesUnitMask) | 1;  // sound again
 }
 
 TEST(PrintHooksBuildDate, IsTheFixedStamp) { EXPECT_STREQ(sys::build_date(), "17-Nov-2026/17:57:26"); }

@@ -26,12 +26,12 @@ Cell word_of(std::string_view name) { return word::load(name); }
 
 Cell string_of(std::string_view text) {
     Node node = unicode::load_utf8_new(reinterpret_cast<const uint8_t*>(text.data()), uint32_t(text.size()));
-    return test::keep(Cell{uint8_t(Type::String), 0, node, 0});
+    return test::keep(Cell::of(Type::String).set_node(node));
 }
 
 Cell make_error(const Cell& spec) { return run(actions::make_s, {test::type_cell(Type::Error), spec}); }
 
-std::string name_of(const Cell& word) { return std::string(symbol::name(word.data2)); }
+std::string name_of(const Cell& word) { return std::string(symbol::name(word.symbol())); }
 
 // The code, type and id of an error value.
 struct Identity {
@@ -139,8 +139,8 @@ TEST(Words, CaseVariantsAddNoRootCellsAtRunTime) {
     bool collecting = _context::collecting_new_words;
     _context::collecting_new_words = false;
     word::load("variant-word");
-    uint32_t before = mem::buffer(runtime::root.data2)->length();
+    uint32_t before = mem::buffer(runtime::root.node())->length();
     for (int i = 0; i < 3; i++) word::load("VARIANT-Word");
-    EXPECT_EQ(mem::buffer(runtime::root.data2)->length(), before);
+    EXPECT_EQ(mem::buffer(runtime::root.node())->length(), before);
     _context::collecting_new_words = collecting;
 }

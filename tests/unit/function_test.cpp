@@ -108,13 +108,13 @@ TEST_F(FunctionTest, MakeCopiesAndBindsTheBody) {
     block::rs_append(body, word::load("d"));
     EXPECT_EQ(mold(f), "func [a b][a + b c]");
     Cell copy = reflected(f, "body");
-    EXPECT_NE(copy.data2, body.data2);
+    EXPECT_NE(copy.node(), body.node());
     BufPtr<Cell> words = block::rs_abs_at(copy, 0);
-    EXPECT_EQ(words[0].data1, f.data1);  // a: an argument
-    EXPECT_EQ(words[0].data3, 0u);
-    EXPECT_EQ(words[2].data3, 1u);                // b
-    EXPECT_EQ(words[3].data1, _context::global);  // c: not in the spec
-    EXPECT_EQ(_context::self_cell(f.data1)->data3, f.data3);
+    EXPECT_EQ(words[0].context(), f.context());  // a: an argument
+    EXPECT_EQ(words[0].position(), 0);
+    EXPECT_EQ(words[2].position(), 1);                // b
+    EXPECT_EQ(words[3].context(), _context::global);  // c: not in the spec
+    EXPECT_EQ(_context::self_cell(f.context())->extras(), f.extras());
 }
 
 TEST_F(FunctionTest, MakeRefusesWhatIsNotSpecAndBody) {
@@ -144,7 +144,7 @@ TEST_F(FunctionTest, PushCopiesASpecFromItsHead) {
     Cell f = keep(*stack::get_top());
     stack::pop(1);
     EXPECT_EQ(mold(f), "func [a b][a]");
-    EXPECT_NE(f.data2, spec.data2);
+    EXPECT_NE(f.spec(), spec.node());
     EXPECT_EQ(integer::get(*function::extra(f, function::kCode)), 7);
     EXPECT_EQ(function::extra(f, function::kCode2)->type(), Type::Unset);
     EXPECT_EQ(mold(pushed_function("a")), "func [a] none");
@@ -153,14 +153,14 @@ TEST_F(FunctionTest, PushCopiesASpecFromItsHead) {
 TEST_F(FunctionTest, ReflectSpecBodyAndWords) {
     Cell f = make_function("[a /ref b /local c] [c: a]");
     Cell spec = reflected(f, "spec");
-    EXPECT_NE(spec.data2, f.data2);  // a copy: changing it cannot change the calls
+    EXPECT_NE(spec.node(), f.spec());  // a copy: changing it cannot change the calls
     EXPECT_EQ(mold(spec), "[a /ref b /local c]");
     EXPECT_EQ(mold(reflected(f, "Body")), "[c: a]");
     Cell words = reflected(f, "words");
     EXPECT_EQ(mold(words), "[a ref b local c]");
     for (uint32_t i = 0; i < 5; i++) {
-        EXPECT_EQ(block::rs_abs_at(words, i)->data1, f.data1);
-        EXPECT_EQ(block::rs_abs_at(words, i)->data3, i);
+        EXPECT_EQ(block::rs_abs_at(words, i)->context(), f.context());
+        EXPECT_EQ(block::rs_abs_at(words, i)->position(), int32_t(i));
     }
     EXPECT_EQ(error_of([&] { reflected(f, "owner"); }), Err::internal_not_done);
 }
@@ -171,7 +171,7 @@ TEST_F(FunctionTest, FunctionsEqualOnlyThemselves) {
     EXPECT_TRUE(actions::compare(&f, &f, kCompareEqual));
     EXPECT_FALSE(actions::compare(&f, &g, kCompareEqual));
     EXPECT_TRUE(actions::compare(&f, &g, kCompareNotEqual));
-    EXPECT_EQ(actions::compare_value(&f, &g, kCompareSort), f.data3 < g.data3 ? -1 : 1);
+    EXPECT_EQ(actions::compare_value(&f, &g, kCompareSort), f.extras() < g.extras() ? -1 : 1);
     EXPECT_EQ(actions::call<Act::compare>(&f, &g, kCompareLesser), kNotComparable);
     Cell one = int_cell(1);
     EXPECT_EQ(actions::call<Act::compare>(&f, &one, kCompareEqual), kNotComparable);

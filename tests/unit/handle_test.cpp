@@ -26,7 +26,7 @@ TEST(Handle, MoldAllNamesTheClassButNull) {
         EXPECT_EQ(test::form(handle), c.form);
         EXPECT_EQ(test::mold(handle), "handle!");
         EXPECT_EQ(test::mold_all(handle), c.molded);
-        EXPECT_EQ(handle.data3, uint32_t(-1)) << "a handle! holds no slot of the handle table";
+        EXPECT_EQ(handle.slot(), -1) << "a handle! holds no slot of the handle table";
     }
 }
 

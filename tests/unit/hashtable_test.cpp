@@ -26,11 +26,11 @@ namespace {
 
 const uint8_t* bytes(std::string_view text) { return reinterpret_cast<const uint8_t*>(text.data()); }
 
-Cell block_cell(Node block) { return Cell{uint8_t(Type::Block), 0, block, 0}; }
+Cell block_cell(Node block) { return Cell::of(Type::Block).set_node(block); }
 
 // Blocks and tables made here are kept for the rest of the test.
-Node new_block(uint32_t capacity) { return test::keep(block_cell(alloc::alloc_cells(capacity))).data2; }
-Node kept(Node table) { return test::keep(Cell{uint8_t(Type::Hash), 0, 0, table}).data3; }
+Node new_block(uint32_t capacity) { return test::keep(block_cell(alloc::alloc_cells(capacity))).node(); }
+Node kept(Node table) { return test::keep(Cell::of(Type::Hash).set_table(table)).table(); }
 
 uint32_t append(Node block, const Cell& value) {
     uint32_t position = mem::buffer(block)->length();
@@ -57,7 +57,7 @@ int32_t find(Node table, Cell key, uint32_t start = 0) {
 }
 
 uint32_t symbol_id(std::string_view name) { return symbol::lookup(bytes(name), uint32_t(name.size()), false); }
-Cell word_cell(Type type, std::string_view name) { return Cell{uint8_t(type), 0, symbol_id(name), uint32_t(-1)}; }
+Cell word_cell(Type type, std::string_view name) { return Cell::of(type).set_symbol(symbol_id(name)).set_position(-1); }
 
 bool has_compare(Type type) { return datatype::action_entry(type, Act::compare) != nullptr; }
 
@@ -228,15 +228,20 @@ TEST(HashFunctions, StringsHashTheirUpperCasedCodePointsAsWords) {
     EXPECT_EQ(hashtable::hash_string(from_head), abc);
     Cell view = text_of_unit(U"abcdef", 1);
     view.header = kBoundedStringType;
-    view.data3 = 3;
+    view.set_limit(3);
     EXPECT_EQ(hashtable::hash_value(view), abc);
-    view.data3 = uint32_t(-1);  // no bound
+    view.set_limit(-1);  // no bound
     EXPECT_EQ(hashtable::hash_value(view), hashtable::hash_string(text_of_unit(U"abcdef", 1)));
 }
 
 TEST(HashFunctions, ValuesHashByTheirType) {
     auto murmur_of_words = [](const Cell& cell, int first, int count) {
         return hashtable::murmur3(reinterpret_cast<const uint8_t*>(&cell) + 4 * first, uint32_t(4 * count));
+    };
+    // The layout's words, the others zero.
+    auto murmur_of_payload = [](uint32_t word1, uint32_t word2, uint32_t word3) {
+        Words3 words{word1, word2, word3};
+        return hashtable::murmur3(reinterpret_cast<const uint8_t*>(words.data()), sizeof words);
     };
     Cell tuple{uint8_t(Type::Tuple) | 3u << 19, 0x00030201, 0, 0};
     Cell money{uint8_t(Type::Money) | 1u << 14, 0x12340001, 0x56, 0x78};
@@ -245,30 +250,52 @@ TEST(HashFunctions, ValuesHashByTheirType) {
     Cell positive_money = money;
     positive_money.header = uint8_t(Type::Money);
     Cell binary = test::keep(Cell{uint8_t(Type::Binary), 2, alloc::alloc_bytes(8), 0});
-    std::memcpy(alloc::alloc_tail_bytes(binary.data2, 5).get(), "xyabc", 5);
+    std::memcpy(alloc::alloc_tail_bytes(binary.node(), 5).get(), "xyabc", 5);
     struct Case {
         Cell value;
         uint32_t hash;
     } cases[] = {
         {Cell{uint8_t(Type::Unset), 0, 0, 0}, uint32_t(-2)},
         {Cell{uint8_t(Type::None), 0, 0, 0}, uint32_t(-1)},
-        {Cell{uint8_t(Type::Logic), 1, 0, 0}, hashtable::hash_int(1)},
-        {test::type_cell(Type::Block), hashtable::hash_int(uint32_t(Type::Block))},
+        {Cell{uint8_t(Type::Logic), 1, 0, 0}, murmur_of_payload(1, 0, 0)},
+        {test::type_cell(Type::Block), murmur_of_payload(uint32_t(Type::Block), 0, 0)},
         {int_cell(-7), hashtable::hash_int(uint32_t(-7))},
         {test::char_cell(0x263A), hashtable::hash_int(0x263A)},
-        {Cell{uint8_t(Type::Native), 1, 2, 42}, hashtable::hash_int(42)},
+        {Cell{uint8_t(Type::Native), 1, 2, 42}, murmur_of_payload(0, 2, 0)},  // its spec
         {test::float_cell(2.5), murmur_of_words(test::float_cell(2.5), 2, 2)},
         {Cell{uint8_t(Type::Pair), 9, 3, 4}, murmur_of_words(Cell{0, 0, 3, 4}, 2, 2)},
-        {Cell{uint8_t(Type::Block), 3, 0x1230, 9}, murmur_of_words(Cell{0, 3, 0x1230, 0}, 1, 2)},
-        {Cell{uint8_t(Type::Function), 5, 6, 7}, murmur_of_words(Cell{0, 5, 6, 7}, 1, 3)},
+        {Cell{uint8_t(Type::Block), 3, 0x1230, 9}, murmur_of_payload(3, 0x1230, 0)},  // head and node
+        {Cell{uint8_t(Type::Function), 5, 6, 7}, murmur_of_payload(5, 0, 0)},         // its context
+        {Cell{uint8_t(Type::Date), 5, 6, 7}, murmur_of_payload(5, 6, 7)},
         {tuple, hashtable::murmur3(bytes("\x01\x02\x03"), 3)},
         {binary, hashtable::murmur3(bytes("abc"), 3)},
         {money_on_new_line, hashtable::hash_value(money)},
-        {Cell{uint8_t(Type::Bitset), 1, 2, 3}, 0},
+        {Cell{uint8_t(Type::Bitset), 1, 2, 3}, murmur_of_payload(1, 2, 0)},
+        {Cell{uint8_t(Type::Handle), 1, 2, 3}, hashtable::hash_int(2)},  // its value: handles equal by it
     };
     for (const Case& c : cases) EXPECT_EQ(hashtable::hash_value(c.value), c.hash) << int(c.value.type());
     EXPECT_NE(hashtable::hash_value(money), hashtable::hash_value(positive_money));
     EXPECT_EQ(hashtable::hash_value(test::float_cell(-0.0)), hashtable::hash_value(test::float_cell(0.0)));
+}
+
+// Values that hash by their identity spread over the buckets: bitsets, vectors and routines once all
+// hashed to one bucket, which made a hash! of n of them cost n squared.
+TEST(HashFunctions, ValuesOfEveryLayoutSpreadOverTheBuckets) {
+    constexpr uint32_t kValues = 4096, kBuckets = 1024;
+    for (int id = 1; id <= kTypeCount; id++) {
+        Type type = Type(id);
+        if (!hashes_by_identity(type) || !hashtable::identity_type_q(Cell::of(type))) continue;
+        std::vector<bool> used(kBuckets);
+        std::unordered_map<uint32_t, int> hashes;
+        for (uint32_t k = 1; k <= kValues; k++) {
+            Cell value = Cell{uint8_t(type), 64 * k, 64 * k, 64 * k};  // nodes of its own
+            uint32_t hash = hashtable::hash_value(value);
+            hashes[hash]++;
+            used[hash % kBuckets] = true;
+        }
+        EXPECT_EQ(hashes.size(), kValues) << int(type);
+        EXPECT_GT(std::count(used.begin(), used.end(), true), int(kBuckets * 9 / 10)) << int(type);
+    }
 }
 
 TEST(HashFunctions, WordsHashByTheirCanonicalSymbol) {
@@ -279,9 +306,10 @@ TEST(HashFunctions, WordsHashByTheirCanonicalSymbol) {
 }
 
 TEST(HashFunctions, IdentityTypesAndPowersOfTwo) {
-    for (Type t : {Type::Block, Type::Path, Type::Hash, Type::Function, Type::Object, Type::Map, Type::Event})
+    for (Type t : {Type::Block, Type::Path, Type::Hash, Type::Function, Type::Routine, Type::Object, Type::Map,
+                   Type::Event, Type::Bitset, Type::Vector, Type::Context, Type::Native})
         EXPECT_TRUE(hashtable::identity_type_q(Cell{uint8_t(t), 0, 0, 0})) << int(t);
-    for (Type t : {Type::Integer, Type::String, Type::Word, Type::Float, Type::Routine})
+    for (Type t : {Type::Integer, Type::String, Type::File, Type::Binary, Type::Word, Type::Float, Type::Date})
         EXPECT_FALSE(hashtable::identity_type_q(Cell{uint8_t(t), 0, 0, 0})) << int(t);
     const uint32_t powers[][2] = {{0, 0}, {1, 1}, {2, 2}, {3, 4}, {5, 8}, {4096, 4096}, {4097, 8192}};
     for (const auto& [n, p] : powers) EXPECT_EQ(hashtable::round_pow2(n), p) << n;
@@ -370,7 +398,7 @@ TEST(HashTable, MapKeysKeepTheirFirstPlaceAndTheirLastValue) {
     Node block = block_of_ints({1, 10, 2, 20, 1, 30});
     Node table = table_over(block, hashtable::kMapKeys);
     ASSERT_EQ(length(block), 4u);  // the repeated pair left the block
-    EXPECT_EQ(at(block, 1).data2, 30u);
+    EXPECT_EQ(at(block, 1).int32(), 30);
     EXPECT_EQ(record(table)->count, 2u);
     EXPECT_EQ(find(table, int_cell(2)), 2);
 
@@ -518,8 +546,8 @@ TEST(HashTable, ContextWordTables) {
     for (size_t i = 0; i < names.size(); i++) {
         EXPECT_EQ(hashtable::context_lookup(table, symbol_id(names[i]), false, kContext, position), -1);
         EXPECT_EQ(position, int32_t(i));
-        EXPECT_EQ(at(words, uint32_t(i)).data1, kContext);
-        EXPECT_EQ(at(words, uint32_t(i)).data3, uint32_t(i));
+        EXPECT_EQ(at(words, uint32_t(i)).context(), kContext);
+        EXPECT_EQ(at(words, uint32_t(i)).position(), int32_t(i));
     }
     EXPECT_EQ(record(table)->buckets, 256u);  // 8 buckets, full with 6 words, grew 32-fold
     for (size_t i = 0; i < names.size(); i++)
@@ -562,7 +590,7 @@ TEST(HashTable, RecordTablesAgreeWithAnOracle) {
             auto it = oracle.find(key);
             ASSERT_EQ(bool(area), it != oracle.end()) << key;
             if (area) {
-                EXPECT_EQ(int32_t(area->data2), it->second) << key;
+                EXPECT_EQ(area->int32(), it->second) << key;
             }
         }
         }
@@ -696,7 +724,7 @@ TEST(HashTable, TablesHashedFromNodesAreRebuiltAfterNodeCompaction) {
     EXPECT_EQ(find(values, at(block, 2)), 2);
     EXPECT_NE(record(values)->flags, flags_before);
     EXPECT_EQ(record(values)->stamp, collector::node_cycles + 1);
-    EXPECT_EQ(hashtable::get(records, 0x1234)->data2, 5u);
+    EXPECT_EQ(hashtable::get(records, 0x1234)->int32(), 5);
     EXPECT_EQ(record(records)->stamp, collector::node_cycles + 1);
 }
 
@@ -707,7 +735,7 @@ TEST(SymbolTable, CaseVariantsPointToTheFirstSpellingMet) {
     auto lookup = [&](std::string_view name, bool ignore_case = false) {
         return hashtable::symbol_lookup(table, bytes(name), uint32_t(name.size()), ignore_case);
     };
-    auto alias_of = [&](uint32_t id) { return int32_t(at(record(table)->values, id - 1).data1); };
+    auto alias_of = [&](uint32_t id) { return at(record(table)->values, id - 1).alias(); };
     uint32_t foo = lookup("foo"), Foo = lookup("Foo"), FOO = lookup("FOO");
     EXPECT_EQ(std::vector<uint32_t>({foo, Foo, FOO}), std::vector<uint32_t>({1, 2, 3}));
     EXPECT_EQ(alias_of(foo), -1);
@@ -725,7 +753,7 @@ TEST(SymbolTable, CaseVariantsPointToTheFirstSpellingMet) {
     EXPECT_EQ(alias_of(lookup("fOo")), int32_t(foo));
     EXPECT_EQ(lookup("grow-17"), 6u + 17u);
 
-    BufPtr<SeriesBuffer> name = mem::buffer(at(record(table)->values, foo - 1).data3);
+    BufPtr<SeriesBuffer> name = mem::buffer(at(record(table)->values, foo - 1).utf8_name());
     EXPECT_EQ(name->used_bytes(), 3u);
     EXPECT_EQ(std::string_view(mem::ptr<char>(name->offset), 4), std::string_view("foo\0", 4));
 }

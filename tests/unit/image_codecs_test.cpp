@@ -34,7 +34,7 @@ std::vector<uint32_t> decoded(const Bytes& bytes) {
     Cell image = none::value;
     EXPECT_EQ(test::error_of([&] { image = test::keep(*image::load_binary(binary_of(bytes))); }), Err(0));
     EXPECT_TRUE(image.is(Type::Image));
-    if (!image.is(Type::Image) || !image.data2) return {};
+    if (!image.is(Type::Image) || !image.node()) return {};
     os_image::Lock lock(image::pixels_of(image), false);
     return {lock.pixels().begin(), lock.pixels().end()};
 }
@@ -88,7 +88,7 @@ TEST(ImageCodecs, SignaturesNameTheirContainers) {
     }
     Cell later = binary_of({'x', 'B', 'M'});
     EXPECT_EQ(image::signature_of(later), -1);
-    later.data1 = 1;
+    later.set_head(1);
     EXPECT_EQ(image::signature_of(later), 0) << "the bytes from the head";
     EXPECT_TRUE(test::keep(*image::load_binary(binary_of({'G', 'I', 'F', '8', '8', 'a'}))).is(Type::None));
 }
@@ -122,7 +122,7 @@ const std::vector<uint32_t> kSamplePixels = {0xFF000000, 0x00FFFFFF, 0x80102030,
 
 // A 3x2 image whose pixels run through every alpha kind: opaque, transparent, in between.
 Cell sample_image() {
-    Cell size{uint8_t(Type::Pair), 0, 3, 2};
+    Cell size = Cell::of(Type::Pair).set_x(3).set_y(2);
     Cell image = test::run(actions::make_s, {test::type_cell(Type::Image), size});
     os_image::Lock lock(image::pixels_of(image), true);
     std::copy(kSamplePixels.begin(), kSamplePixels.end(), lock.pixels().begin());
@@ -130,7 +130,7 @@ Cell sample_image() {
 }
 
 Bytes bytes_of(const Cell& binary) {
-    BufPtr<SeriesBuffer> b = mem::buffer(binary.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(binary.node());
     const uint8_t* first = mem::ptr<uint8_t>(b->offset);
     return Bytes(first, first + b->length());
 }
@@ -138,7 +138,7 @@ Bytes bytes_of(const Cell& binary) {
 // An image of the given size whose pixels are `pixel(i)`.
 template <class Pixel>
 Cell image_of(int32_t width, int32_t height, Pixel pixel) {
-    Cell size{uint8_t(Type::Pair), 0, uint32_t(width), uint32_t(height)};
+    Cell size = Cell::of(Type::Pair).set_x(width).set_y(height);
     Cell image = test::run(actions::make_s, {test::type_cell(Type::Image), size});
     os_image::Lock lock(image::pixels_of(image), true);
     for (size_t i = 0; i < lock.pixels().size(); i++) lock.pixels()[i] = pixel(uint32_t(i));
@@ -396,7 +396,7 @@ TEST(ImageCodecs, PngSuiteDecodesToItsPixels) {
 }
 
 TEST(ImageCodecs, EncodingNeedsPixelsAndAContainer) {
-    Cell empty{uint8_t(Type::Image), 0, 0, 3 << 16};
+    Cell empty = Cell::of(Type::Image).set_image_size(3 << 16);
     EXPECT_EQ(test::error_of([&] { image::encode(empty, 0); }), Err::access_bad_media);
     Cell* before = stack::top;
     EXPECT_EQ(image::encode(sample_image(), 5), nullptr);

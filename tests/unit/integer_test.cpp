@@ -111,7 +111,7 @@ TEST(Integer, MathErrors) {
     };
     for (const Case& c : cases) EXPECT_EQ(test::error_of([&] { run(c.entry, {c.left, c.right}); }), c.expected);
     test::error_of([] { run(actions::add_s, {int_cell(1), none::value}); });
-    EXPECT_EQ(error::raised.args[0].data1, uint32_t(Type::None));  // invalid-type names the right datatype
+    EXPECT_EQ(error::raised.args[0].named_type(), Type::None);  // invalid-type names the right datatype
 }
 
 TEST(Integer, PowerStaysExactWhileItFits) {

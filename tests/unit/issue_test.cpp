@@ -44,11 +44,11 @@ TEST(Issue, MakeToFormAndMold) {
         EXPECT_EQ(utf8(run(actions::form_s, {made})), c.form);
     }
     Cell from_word = run(actions::to_s, {type_cell(Type::Issue), foo});
-    EXPECT_EQ(from_word.data1, foo.data1);  // the binding stays
-    EXPECT_EQ(from_word.data3, foo.data3);
+    EXPECT_EQ(from_word.context(), foo.context());  // the binding stays
+    EXPECT_EQ(from_word.position(), foo.position());
     Cell made = run(actions::make_s, {type_cell(Type::Issue), str("abc")});
-    EXPECT_EQ(made.data1, _context::global);
-    EXPECT_EQ(int32_t(made.data3), -1);
+    EXPECT_EQ(made.context(), _context::global);
+    EXPECT_EQ(made.position(), -1);
     EXPECT_EQ(error_of([] { run(actions::to_s, {type_cell(Type::Issue), int_cell(1)}); }), Err::script_bad_to_arg);
 }
 
@@ -56,7 +56,7 @@ TEST(Issue, MakeToFormAndMold) {
 TEST(Issue, TheTextGivenOutIsACopy) {
     Cell abc = issue_of("abc");
     Cell text = run(actions::to_s, {type_cell(Type::String), abc});
-    EXPECT_NE(text.data2, symbol::get_string(abc.data2));
+    EXPECT_NE(text.node(), symbol::get_string(abc.symbol()));
     run(actions::poke_s, {text, int_cell(1), char_cell('X')});
     run(actions::append_s, {text, str("!")});
     EXPECT_EQ(utf8(text), "Xbc!");

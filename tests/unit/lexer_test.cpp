@@ -290,9 +290,9 @@ private:
         Cell token = arguments[4];
         std::string event = mold(arguments[0]);
         std::string token_text =
-            token.is(Type::Pair) ? std::to_string(token.data2) + "x" + std::to_string(token.data3) : mold(token);
+            token.is(Type::Pair) ? std::to_string(token.x()) + "x" + std::to_string(token.y()) : mold(token);
         active->events_.push_back(event + " " + mold(arguments[2]) + " " + std::to_string(integer::get(arguments[3])) +
-                                  " " + token_text + " @" + std::to_string(arguments[1].data1));
+                                  " " + token_text + " @" + std::to_string(arguments[1].head()));
         logic::make_at(&arguments[0], active->answer_(event, arguments));
     }
 
@@ -375,7 +375,7 @@ TEST(LexerModes, IntoAppendsToTheBlockGiven) {
     Cell* result = stack::push(none::value);
     lexer::scan_string(result, str("1 [2]"), -1, {.into = &into}, nullptr);
     EXPECT_EQ(mold(*result), "[x 1 [2]]");
-    EXPECT_EQ(result->data2, into.data2);
+    EXPECT_EQ(result->node(), into.node());
 }
 
 TEST(LexerModes, StringsTakeTheNarrowestUnitPastAscii) {
@@ -423,7 +423,7 @@ TEST(LexerEvents, RefusalsDropValuesAndSkipTokens) {
     EXPECT_EQ(traced("1 a [2 b] 3", callback_with_body("[load] true")), "[a [b]]");
 
     Tracer no_words([](const std::string& event, Cell* arguments) {
-        return event != "prescan" || !arguments[2].is(Type::Datatype) || arguments[2].data1 != uint32_t(Type::Word);
+        return event != "prescan" || !arguments[2].is(Type::Datatype) || arguments[2].named_type() != Type::Word;
     });
     EXPECT_EQ(traced("1 a \"s\" b", callback_with_body("true")), "[1 \"s\"]");
 
@@ -438,7 +438,7 @@ TEST(LexerEvents, ErrorsTheCallbackTakesOrPassesOn) {
 
     // Taking the error and moving the input one character on goes on after the bad character.
     Tracer skips([](const std::string& event, Cell* arguments) {
-        if (event == "error") arguments[1].data1++;
+        if (event == "error") arguments[1].set_head(arguments[1].head() + 1);
         return event != "error";
     });
     EXPECT_EQ(traced("1 }2 a\\b 3", callback_with_body("[error] true")), "[1 2 b 3]");

@@ -248,7 +248,7 @@ private:
             block::rs_append(*result, *string::load_utf8_checked(bytes, uint32_t(value.size())));
             stack::top--;
         }
-        if (!completions.empty()) block::rs_abs_at(*result, 0)->data1 = uint32_t(completions[0].size());
+        if (!completions.empty()) block::rs_abs_at(*result, 0)->set_head(uint32_t(completions[0].size()));
     }
 
     [[noreturn]] static void run_child(const Options& options, int report) {
@@ -769,8 +769,8 @@ TEST(LineEditor, InputStdin) {
 }
 
 std::string bytes_of(const Cell& binary) {
-    auto buffer = mem::buffer(binary.data2);
-    Addr head = buffer->offset + binary.data1;
+    auto buffer = mem::buffer(binary.node());
+    Addr head = buffer->offset + binary.head();
     return std::string(mem::ptr<char>(head), buffer->tail - head);
 }
 
@@ -780,7 +780,7 @@ TEST(LineEditor, ReadStdinKeepsToTheCapacity) {
     for (int i = 0; i < 1000; i++) input[size_t(i)] = char('a' + i % 26);
     StdinFrom redirected(input);
     Cell* bytes = binary::make_at(stack::push_next(), 16);
-    auto buffer = mem::buffer(bytes->data2);
+    auto buffer = mem::buffer(bytes->node());
     uint32_t room = buffer->data_end() - buffer->offset;
     int32_t count = terminal::read_stdin(*bytes, 10);  // what the caller asks for
     EXPECT_EQ(count, 10);
@@ -788,7 +788,7 @@ TEST(LineEditor, ReadStdinKeepsToTheCapacity) {
     Cell* more = binary::make_at(stack::push_next(), 16);
     count = terminal::read_stdin(*more, 100000);  // more than it holds
     EXPECT_EQ(uint32_t(count), room);
-    EXPECT_EQ(mem::buffer(more->data2)->tail, mem::buffer(more->data2)->data_end());
+    EXPECT_EQ(mem::buffer(more->node())->tail, mem::buffer(more->node())->data_end());
     EXPECT_EQ(bytes_of(*more), input.substr(10, room));
     EXPECT_EQ(terminal::read_stdin(*more, 0), 0);
     EXPECT_EQ(terminal::read_stdin(*more, -5), 0);

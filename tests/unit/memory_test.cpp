@@ -171,11 +171,11 @@ TEST(MemoryReallocation, FixedSeriesBecomesMovableWhenItGrows) {
     collector::HeldOff off;  // the buffers under test are held nowhere else, and must not move
     Node node = alloc::alloc_fixed_series(1, 16, 0);
     EXPECT_TRUE(buffer_of(node)->flags & kSeriesFixed);
-    for (int i = 0; i < 3; i++) alloc::alloc_tail_cell(node)->data1 = i;
+    for (int i = 0; i < 3; i++) *alloc::alloc_tail_cell(node) = test::int_cell(i);
     SeriesBuffer* b = buffer_of(node);
     EXPECT_FALSE(b->flags & kSeriesFixed);
     EXPECT_EQ(b->length(), 3u);
-    EXPECT_EQ(mem::ptr<Cell>(b->offset)[2].data1, 2u);
+    EXPECT_EQ(mem::ptr<Cell>(b->offset)[2].int32(), 2);
 }
 
 TEST(MemoryReallocation, ExpandFilledAndCopy) {

@@ -69,16 +69,16 @@ TEST(Native, CellAndExtras) {
     *block::rs_abs_at(argument, 0) = spec;
     Cell n = made(Type::Native, argument);
     EXPECT_EQ(n.type(), Type::Native);
-    EXPECT_EQ(n.data1, 112u);
-    EXPECT_NE(n.data2, spec.data2);  // its own copy
+    EXPECT_EQ(n.entry(), 112u);
+    EXPECT_NE(n.spec(), spec.node());  // its own copy
     EXPECT_EQ(mold(function::spec_of(n)), "[value [block!] /only]");
-    Cell extras{uint8_t(Type::Block), 0, n.data3, 0};
+    Cell extras = Cell::of(Type::Block).set_node(n.extras());
     ASSERT_EQ(series::rs_length_q(extras), 2u);
     Cell context = *block::rs_abs_at(extras, 0);
     EXPECT_EQ(context.type(), Type::Context);
     EXPECT_EQ(block::rs_abs_at(extras, 1)->type(), Type::None);
     EXPECT_EQ(integer::get(reflected(n, "body")), 112);
-    EXPECT_NE(reflected(n, "spec").data2, n.data2);  // a copy that a change cannot carry to the calls
+    EXPECT_NE(reflected(n, "spec").node(), n.spec());  // a copy that a change cannot carry to the calls
     EXPECT_EQ(mold(reflected(n, "spec")), "[value [block!] /only]");
     EXPECT_EQ(error_of([&] { reflected(n, "words"); }), Err::internal_not_done);
 }
@@ -126,9 +126,9 @@ TEST(Op, WrapsAFunction) {
     EXPECT_EQ(op.type(), Type::Op);
     EXPECT_EQ(op::wrapped_type(op), Type::Function);
     EXPECT_EQ(op.header, uint32_t(Type::Op) | uint32_t(Type::Function) << 16);
-    EXPECT_EQ(op.data1, f.data1);
-    EXPECT_EQ(op.data3, f.data3);
-    EXPECT_EQ(function::extra(f, function::kOpFunction)->data3, f.data3);
+    EXPECT_EQ(op.context(), f.context());
+    EXPECT_EQ(op.extras(), f.extras());
+    EXPECT_EQ(function::extra(f, function::kOpFunction)->extras(), f.extras());
     EXPECT_EQ(form(op), "?op?");
     EXPECT_EQ(mold(op), "make op! func [a b][a + b]");
     EXPECT_EQ(mold(reflected(op, "body")), "[a + b]");
@@ -138,7 +138,7 @@ TEST(Op, WrapsAFunction) {
 TEST(Op, WrapsANative) {
     Cell op = made(Type::Op, native_of("value1 value2", 11, Type::Action));
     EXPECT_EQ(op::wrapped_type(op), Type::Action);
-    EXPECT_EQ(op.data1, 11u);
+    EXPECT_EQ(op.entry(), 11u);
     EXPECT_EQ(mold(op), "make op! [[value1 value2]]");
     EXPECT_EQ(integer::get(reflected(op, "body")), 11);
     EXPECT_EQ(mold(reflected(op, "spec")), "[value1 value2]");

@@ -21,22 +21,22 @@ class ObjectRecordDeathTest : public ObjectRecord {};
 Cell global_value(const char* name) { return *word::get_cell(word::load(name)); }
 
 Cell record_cell(const Cell& object, uint32_t index) {
-    Node record = _context::self_cell(object.data1)->data3;
-    return *block::rs_abs_at(Cell{uint8_t(Type::Block), 0, record, 0}, index);
+    Node record = _context::self_cell(object.context())->handlers();
+    return *block::rs_abs_at(Cell::of(Type::Block).set_node(record), index);
 }
 
-uint32_t recorded_position(const Cell& object) { return record_cell(object, 0).data2 >> 16; }
-uint32_t recorded_locals(const Cell& object) { return record_cell(object, 0).data2 & 0xFFFF; }
+uint32_t recorded_position(const Cell& object) { return uint32_t(record_cell(object, 0).x()) >> 16; }
+uint32_t recorded_locals(const Cell& object) { return uint32_t(record_cell(object, 0).x()) & 0xFFFF; }
 
 // An object on the data stack with `fillers` fields before an on-change* field holding `handler`.
 Cell* object_with_handler_at(uint32_t fillers, const Cell& handler) {
     Cell* object = object::make_at(stack::push(none::value), fillers + 1);
     collector::HeldOff off;
     for (uint32_t i = 0; i < fillers; i++) {
-        Cell name{uint8_t(Type::Word), 0, symbol::make("f" + std::to_string(i)), uint32_t(-1)};
-        _context::set_or_add(object->data1, name, none::value);
+        Cell name = Cell::of(Type::Word).set_symbol(symbol::make("f" + std::to_string(i))).set_position(-1);
+        _context::set_or_add(object->context(), name, none::value);
     }
-    _context::set_or_add(object->data1, words::word(Word::on_change_s), handler);
+    _context::set_or_add(object->context(), words::word(Word::on_change_s), handler);
     return object;
 }
 
@@ -49,14 +49,14 @@ TEST_F(ObjectRecord, KeepsTheSpecOfAReplacedHandlerAlive) {
     // Copied specs: the code that makes the functions does not hold them.
     eval("rec: make object! [a: 1 on-change*: func copy [w o n /local x] []]");
     Cell object = global_value("rec");
-    Node old_spec = record_cell(object, 0).data3;
+    Node old_spec = Node(record_cell(object, 0).y());
     EXPECT_EQ(recorded_locals(object), 2u);
     eval("set rec reduce [1 func copy [w o n /local x y z] []]");
     collector::do_cycle();
-    EXPECT_EQ(record_cell(object, 0).data3, old_spec);
+    EXPECT_EQ(Node(record_cell(object, 0).y()), old_spec);
     EXPECT_EQ(mold(record_cell(object, 2)), "[w o n /local x]");
     EXPECT_EQ(eval("rec/a: 2"), "2");  // the next call refreshes the record
-    EXPECT_NE(record_cell(object, 0).data3, old_spec);
+    EXPECT_NE(Node(record_cell(object, 0).y()), old_spec);
     EXPECT_EQ(recorded_locals(object), 4u);
     EXPECT_EQ(mold(record_cell(object, 2)), "[w o n /local x y z]");
 }
@@ -77,7 +77,7 @@ TEST_F(ObjectRecordDeathTest, RefusesHandlerPositionsBeyondSixteenBits) {
             Cell error;
             bool refused = error::trap([&] { object::attach_events(beyond); }, &error) &&
                            integer::get(*error::field(error, error::kCode)) == int32_t(Err::internal_limit_hit);
-            bool unrecorded = beyond->data3 == 0 && _context::self_cell(beyond->data1)->data3 == 0;
+            bool unrecorded = beyond->handlers() == 0 && _context::self_cell(beyond->context())->handlers() == 0;
             std::fprintf(stderr, "recorded at FFFE: %d, refused at FFFF: %d, left without a record: %d\n", recorded,
                          refused, unrecorded);
             std::exit(0);

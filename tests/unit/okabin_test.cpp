@@ -258,34 +258,35 @@ TEST_F(Okabin, SharingCyclesAndPositionsAreKept) {
     for (bool compact : kForms) {
         Cell two = decode_one(encoded(value_of("s: next \"abc\" reduce [s s \"abc\"]"), compact));
         Cell s1 = *block::rs_abs_at(two, 0), s2 = *block::rs_abs_at(two, 1), s3 = *block::rs_abs_at(two, 2);
-        EXPECT_EQ(s1.data2, s2.data2);
-        EXPECT_NE(s1.data2, s3.data2);
-        EXPECT_EQ(s2.data1, 1u);
+        EXPECT_EQ(s1.node(), s2.node());
+        EXPECT_NE(s1.node(), s3.node());
+        EXPECT_EQ(s2.head(), 1u);
 
         Cell self = decode_one(encoded(value_of("b: next [1 2] append/only b b b"), compact));
-        EXPECT_EQ(self.data1, 1u);
-        EXPECT_EQ(block::rs_abs_at(self, 2)->data2, self.data2);
+        EXPECT_EQ(self.head(), 1u);
+        EXPECT_EQ(block::rs_abs_at(self, 2)->node(), self.node());
 
         Cell images = decode_one(encoded(value_of("i: make image! 2x2 reduce [i next i]"), compact));
-        EXPECT_EQ(block::rs_abs_at(images, 0)->data2, block::rs_abs_at(images, 1)->data2);
-        EXPECT_EQ(block::rs_abs_at(images, 1)->data1, 1u);
+        EXPECT_EQ(block::rs_abs_at(images, 0)->node(), block::rs_abs_at(images, 1)->node());
+        EXPECT_EQ(block::rs_abs_at(images, 1)->head(), 1u);
 
         Cell objects = decode_one(encoded(value_of("o: make object! [a: 1] reduce [o o]"), compact));
-        EXPECT_EQ(block::rs_abs_at(objects, 0)->data1, block::rs_abs_at(objects, 1)->data1);
+        EXPECT_EQ(block::rs_abs_at(objects, 0)->context(), block::rs_abs_at(objects, 1)->context());
 
         Cell bound =
             decode_one(encoded(value_of("o: make object! [a: 42 b: 'a] o/b: in o 'a reduce [in o 'a o]"), compact));
         Cell word = *block::rs_abs_at(bound, 0), object = *block::rs_abs_at(bound, 1);
-        EXPECT_EQ(word.data1, object.data1);
-        EXPECT_EQ(mold(*_context::get(word, word.data1)), "42");
-        EXPECT_EQ(_context::get(word, word.data1)[1].data1, object.data1);  // the field b holds the word again
+        EXPECT_EQ(word.context(), object.context());
+        EXPECT_EQ(mold(*_context::get(word, word.context())), "42");
+        EXPECT_EQ(_context::get(word, word.context())[1].context(),
+                  object.context());  // the field b holds the word again
 
         // A word bound to an error's field travels with the error, as one bound to an object does.
         Cell in_error = decode_one(encoded(value_of("e: try [1 / 0] reduce [in e 'id e]"), compact));
         Cell id = *block::rs_abs_at(in_error, 0), error = *block::rs_abs_at(in_error, 1);
         EXPECT_TRUE(error.is(Type::Error));
-        EXPECT_EQ(id.data1, error.data1);
-        EXPECT_EQ(mold(*_context::get(id, id.data1)), "zero-divide");
+        EXPECT_EQ(id.context(), error.context());
+        EXPECT_EQ(mold(*_context::get(id, id.context())), "zero-divide");
     }
 }
 
@@ -297,7 +298,7 @@ TEST_F(Okabin, BareWordsOfOneSymbolShareTheirGlobalBinding) {
         EXPECT_EQ(mold(words), "[shared-word SHARED-word shared-word 'shared-word]");
         for (uint32_t i = 0; i < 4; i++) {
             Cell word = *block::rs_abs_at(words, i);
-            EXPECT_EQ(mold(*_context::get(word, word.data1)), "7") << i;
+            EXPECT_EQ(mold(*_context::get(word, word.context())), "7") << i;
         }
     }
 }
@@ -327,7 +328,7 @@ TEST_F(Okabin, DecodedFunctionsRunAndNativesAreTheBuiltIns) {
         Cell built_in = value_of("reduce [:if :append :+]");
         for (uint32_t i = 0; i < 3; i++) {
             EXPECT_EQ(block::rs_abs_at(natives, i)->header, block::rs_abs_at(built_in, i)->header);
-            EXPECT_EQ(block::rs_abs_at(natives, i)->data1, block::rs_abs_at(built_in, i)->data1);
+            EXPECT_EQ(block::rs_abs_at(natives, i)->entry(), block::rs_abs_at(built_in, i)->entry());
         }
     }
 }
@@ -427,32 +428,32 @@ TEST_F(Okabin, ForgedNativesWordsAndFunctionsAreRefused) {
     for (const char* spec : {"[cond]", "[then-blk [block!] cond [any-type!]]", "[cond [any-type!] then-blk [string!]]",
                              "[cond [any-type!] then-blk [block!] extra]"}) {
         Cell forged = native;
-        forged.data2 = value_of(spec).data2;
+        forged.set_spec(value_of(spec).node());
         EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error)) << spec;
     }
     // A spec that differs in its doc strings only is the built-in's: the decoded value takes the table's.
     Cell documented = native;
-    documented.data2 = value_of("[\"doc\" cond [any-type!] then-blk [block!]]").data2;
+    documented.set_spec(value_of("[\"doc\" cond [any-type!] then-blk [block!]]").node());
     EXPECT_EQ(mold(decode_one(encoded(documented, true))), mold(native));
     for (uint32_t entry : {0u, uint32_t(native::kTableSize + 1)}) {
         Cell forged = native;
-        forged.data1 = entry;
+        forged.set_entry(entry);
         EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error)) << entry;
     }
 
     Cell word = value_of("o: make object! [a: 1 b: 2] in o 'b");
     EXPECT_EQ(decode(encoded(word, true)).error, "");
     for (auto forge : std::initializer_list<void (*)(Cell&)>{
-             [](Cell& w) { w.data3 = 2; }, [](Cell& w) { w.data3 = 0x7FFFFFFF; },
-             [](Cell& w) { w.data3 = uint32_t(-2); }, [](Cell& w) { w.data3 = 0; }}) {
+             [](Cell& w) { w.set_position(2); }, [](Cell& w) { w.set_position(0x7FFFFFFF); },
+             [](Cell& w) { w.set_position(-2); }, [](Cell& w) { w.set_position(0); }}) {
         Cell forged = word;
         forge(forged);
-        EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error)) << forged.data3;
+        EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error)) << forged.position();
     }
 
     Cell function = value_of("func [a] [a]");
     Cell forged = function;
-    forged.data2 = value_of("[a b]").data2;
+    forged.set_spec(value_of("[a b]").node());
     EXPECT_TRUE(malformed_q(decode(encoded(forged, true)).error));
 }
 
@@ -483,8 +484,9 @@ TEST_F(Okabin, NamesThatDoNotReadBackAndHeadsPastTheirSeriesAreRefused) {
              {"FF00", Type::Issue, false},
          }) {
         uint32_t symbol = symbol::make(n.name);
-        Cell value = n.type == Type::Issue ? Cell{uint8_t(Type::Issue), _context::global, symbol, uint32_t(-1)}
-                                           : _context::add_global_word(symbol, true, true);
+        Cell value = n.type == Type::Issue
+                         ? Cell::of(Type::Issue).set_context(_context::global).set_symbol(symbol).set_position(-1)
+                         : _context::add_global_word(symbol, true, true);
         value.header = uint8_t(n.type);
         for (bool compact : kForms)
             EXPECT_EQ(malformed_q(decode(encoded(value, compact)).error), n.refused) << n.name << " " << compact;
@@ -511,23 +513,23 @@ TEST_F(Okabin, NamesThatDoNotReadBackAndHeadsPastTheirSeriesAreRefused) {
 
     for (bool compact : kForms) {
         Cell cut = decode_one(encoded(value_of("a: [1 2 3] b: skip a 3 clear a b"), compact));
-        EXPECT_EQ(cut.data1, 0u);
+        EXPECT_EQ(cut.head(), 0u);
         // a block that holds itself at its tail, which its records reach only after that value
         Cell cycle = decode_one(encoded(value_of("a: [1 2 3] poke a 3 skip a 3 a"), compact));
-        EXPECT_EQ(block::rs_abs_at(cycle, 2)->data1, 3u);
-        EXPECT_EQ(block::rs_abs_at(cycle, 2)->data2, cycle.data2);
+        EXPECT_EQ(block::rs_abs_at(cycle, 2)->head(), 3u);
+        EXPECT_EQ(block::rs_abs_at(cycle, 2)->node(), cycle.node());
     }
 }
 
 // A word is never rebound by a round trip: a binding that no record carries is refused when encoding.
 TEST_F(Okabin, AWordWhoseBindingHasNoRecordIsNotEncoded) {
     Node context = _context::create(1, false, false, 0, _context::kObject);
-    keep(Cell{uint8_t(Type::Block), 0, context, 0});
+    keep(Cell::of(Type::Block).set_node(context));
     int32_t position;
-    _context::add_word(context, word::load("a").data2, true, position);
-    Cell word{uint8_t(Type::Word), context, word::load("a").data2, 0};
+    _context::add_word(context, word::load("a").symbol(), true, position);
+    Cell word = Cell::of(Type::Word).set_context(context).set_symbol(word::load("a").symbol());
     EXPECT_EQ(raised([&] { okabin::encode_compact(word); }), "no-codec");
-    Cell unbound{uint8_t(Type::Word), 0, word::load("a").data2, uint32_t(-1)};
+    Cell unbound = Cell::of(Type::Word).set_symbol(word::load("a").symbol()).set_position(-1);
     EXPECT_EQ(raised([&] { okabin::encode_compact(unbound); }), "no-codec");
     EXPECT_EQ(raised([&] { okabin::encode_compact(value_of("null-handle")); }), "no-codec");
 }

@@ -26,8 +26,8 @@ Cell w(const char* name) { return word::load(name); }
 Cell object_with(std::initializer_list<std::pair<const char*, Cell>> fields, bool handled) {
     Cell object;
     keep(*object::make_at(&object, uint32_t(std::max<size_t>(fields.size(), 1))));
-    for (const auto& [name, value] : fields) _context::set_or_add(object.data1, w(name), value);
-    if (handled) object.data3 = ints({0}).data2;
+    for (const auto& [name, value] : fields) _context::set_or_add(object.context(), w(name), value);
+    if (handled) object.set_handlers(ints({0}).node());
     return object;
 }
 
@@ -37,11 +37,11 @@ struct Owner {
     uint32_t word = 0;
 };
 Owner owner_of(const Cell& series) {
-    BufPtr<Cell> entry = ownership::owned_q(series.data2);
-    return entry ? Owner{entry[0].data1, entry[1].data2} : Owner{};
+    BufPtr<Cell> entry = ownership::owned_q(series.node());
+    return entry ? Owner{entry[0].context(), entry[1].symbol()} : Owner{};
 }
 
-bool flagged(const Cell& series) { return mem::buffer(series.data2)->flags & kSeriesOwned; }
+bool flagged(const Cell& series) { return mem::buffer(series.node())->flags & kSeriesOwned; }
 
 // What the change handler was told, in order.
 struct Event {
@@ -54,21 +54,26 @@ std::vector<Event> events;
 
 void record(const Cell& owner, const Cell& word, const Cell& target, const Cell& action, const Cell&, int32_t index,
             int32_t count) {
-    events.push_back({action.data2, owner.data1, target.data2, word.data2, index, count});
+    events.push_back({action.symbol(), owner.context(), target.node(), word.symbol(), index, count});
 }
 
+// Puts a handler in place for a test and gives back the one the run-time had (an object's), on which
+// later tests rely.
 class Recording {
 public:
-    Recording() {
+    explicit Recording(ownership::DeepChangeHandler handler = record)
+        : before_(std::exchange(ownership::fire_on_deep, handler)) {
         events.clear();
-        ownership::fire_on_deep = record;
     }
-    ~Recording() { ownership::fire_on_deep = nullptr; }
+    ~Recording() { ownership::fire_on_deep = before_; }
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
+
+private:
+    ownership::DeepChangeHandler before_;
 };
 
-uint32_t event_word(Word word) { return words::word(word).data2; }
+uint32_t event_word(Word word) { return words::word(word).symbol(); }
 
 uint32_t slot_count() { return mem::buffer(value_slots::table)->length(); }
 
@@ -83,12 +88,12 @@ TEST(OwnershipBind, EverythingInsideABlockTakesTheOwnerOnce) {
     EXPECT_EQ(cycles::depth(), 0u);
     for (const Cell& series : {b, inner, text}) {
         EXPECT_TRUE(flagged(series));
-        EXPECT_EQ(owner_of(series).context, owner.data1);
-        EXPECT_EQ(owner_of(series).word, w("field").data2);
+        EXPECT_EQ(owner_of(series).context, owner.context());
+        EXPECT_EQ(owner_of(series).word, w("field").symbol());
     }
     // A series that has an owner keeps it.
     ownership::bind(inner, object_with({}, false), w("other"));
-    EXPECT_EQ(owner_of(inner).context, owner.data1);
+    EXPECT_EQ(owner_of(inner).context, owner.context());
 }
 
 TEST(OwnershipBind, AnObjectPassesTheOwnerOnWithItsFieldWords) {
@@ -96,17 +101,17 @@ TEST(OwnershipBind, AnObjectPassesTheOwnerOnWithItsFieldWords) {
     Cell inner = object_with({{"items", items}}, false);
     Cell owner = object_with({{"list", list}, {"text", text}, {"inner", inner}}, true);
     ownership::bind_value(owner, owner, w("self"));
-    EXPECT_TRUE(_context::context_cell(owner.data1)->header & ownership::kOwnerFlag);
+    EXPECT_TRUE(_context::context_cell(owner.context())->header & ownership::kOwnerFlag);
     struct Case {
         Cell series;
         const char* word;
     } cases[] = {{list, "list"}, {text, "text"}, {items, "items"}};
     for (const Case& c : cases) {
-        EXPECT_EQ(owner_of(c.series).context, owner.data1) << c.word;
-        EXPECT_EQ(owner_of(c.series).word, w(c.word).data2) << c.word;
+        EXPECT_EQ(owner_of(c.series).context, owner.context()) << c.word;
+        EXPECT_EQ(owner_of(c.series).word, w(c.word).symbol()) << c.word;
     }
     // An object that bound its own fields is not walked again.
-    _context::set_or_add(owner.data1, w("late"), late);
+    _context::set_or_add(owner.context(), w("late"), late);
     ownership::bind(block_of({owner}), object_with({}, true), w("x"));
     EXPECT_FALSE(flagged(late));
     EXPECT_EQ(cycles::depth(), 0u);
@@ -120,15 +125,15 @@ TEST(OwnershipUnbind, DropsTheEntriesOfEverythingInside) {
     ownership::unbind(b);
     for (const Cell& series : {b, inner, text}) {
         EXPECT_FALSE(flagged(series));
-        EXPECT_FALSE(ownership::owned_q(series.data2));
+        EXPECT_FALSE(ownership::owned_q(series.node()));
     }
     Cell first = ints({1}), second = ints({2});
     Cell pair = block_of({first, second});
     ownership::bind(pair, object_with({}, true), w("field"));
-    ownership::unbind_range(pair.data2, 1, 1);
-    EXPECT_TRUE(ownership::owned_q(first.data2));
-    EXPECT_FALSE(ownership::owned_q(second.data2));
-    EXPECT_TRUE(ownership::owned_q(pair.data2));
+    ownership::unbind_range(pair.node(), 1, 1);
+    EXPECT_TRUE(ownership::owned_q(first.node()));
+    EXPECT_FALSE(ownership::owned_q(second.node()));
+    EXPECT_TRUE(ownership::owned_q(pair.node()));
 }
 
 // Owned blocks nested a million deep, each bound on its own before it went into the one above it:
@@ -199,9 +204,9 @@ TEST(OwnershipCheck, EachChangeIsReportedBeforeAndAfter) {
         EXPECT_EQ(events[0].action, event_word(c.before)) << c.whole;
         EXPECT_EQ(events[1].action, event_word(c.after)) << c.whole;
         for (const Event& e : events) {
-            EXPECT_EQ(e.owner, owner.data1);
-            EXPECT_EQ(e.target, items.data2);
-            EXPECT_EQ(e.word, w("items").data2);
+            EXPECT_EQ(e.owner, owner.context());
+            EXPECT_EQ(e.target, items.node());
+            EXPECT_EQ(e.word, w("items").symbol());
             EXPECT_EQ(e.index, c.index) << c.whole;
             EXPECT_EQ(e.count, c.count) << c.whole;
         }
@@ -211,12 +216,12 @@ TEST(OwnershipCheck, EachChangeIsReportedBeforeAndAfter) {
 // A handler may change the series before the change it hears of (here it cuts the text to two units):
 // the change of case then covers what is left from the head and writes nothing past the tail.
 void cut_to_two(const Cell&, const Cell&, const Cell& target, const Cell&, const Cell&, int32_t, int32_t) {
-    BufPtr<SeriesBuffer> b = mem::buffer(target.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(target.node());
     b->tail = b->offset + 2 * b->unit();
 }
 
 TEST(OwnershipCheck, AChangeOfCaseCoversWhatTheHandlerLeft) {
-    ownership::fire_on_deep = cut_to_two;
+    Recording cutting(cut_to_two);
     auto owned_text = [] {
         Cell text = str("abcd");
         ownership::bind(text, object_with({{"text", text}}, true), w("text"));
@@ -225,12 +230,11 @@ TEST(OwnershipCheck, AChangeOfCaseCoversWhatTheHandlerLeft) {
     Cell whole = owned_text();
     case_folding::change_case(&whole, nullptr, true);
     EXPECT_EQ(utf8(whole), "AB");
-    const uint8_t* units = mem::ptr(mem::buffer(whole.data2)->offset);
+    const uint8_t* units = mem::ptr(mem::buffer(whole.node())->offset);
     EXPECT_EQ(std::string(units + 2, units + 4), "cd");  // past the tail, as it was
     Cell past_the_cut = at_head(owned_text(), 3);
     case_folding::change_case(&past_the_cut, nullptr, true);
-    EXPECT_EQ(past_the_cut.data1, 2u);  // the head, clamped to the new tail
-    ownership::fire_on_deep = nullptr;
+    EXPECT_EQ(past_the_cut.head(), 2u);  // the head, clamped to the new tail
 }
 
 TEST(OwnershipReflect, TheOwnedFieldOfASeries) {
@@ -240,8 +244,8 @@ TEST(OwnershipReflect, TheOwnedFieldOfASeries) {
     run(actions::modify_s, {b, w("Owned"), block_of({owner, w("field")})});
     Cell reflected = run(actions::reflect_s, {b, w("OWNED")});
     ASSERT_EQ(block::rs_length_q(reflected), 2u);
-    EXPECT_EQ(block::rs_abs_at(reflected, 0)->data1, owner.data1);
-    EXPECT_EQ(block::rs_abs_at(reflected, 1)->data2, w("field").data2);
+    EXPECT_EQ(block::rs_abs_at(reflected, 0)->context(), owner.context());
+    EXPECT_EQ(block::rs_abs_at(reflected, 1)->symbol(), w("field").symbol());
     run(actions::modify_s, {b, w("owned"), none::value});
     EXPECT_TRUE(run(actions::reflect_s, {b, w("owned")}).is(Type::None));
     EXPECT_EQ(error_of([&] { run(actions::reflect_s, {b, w("other")}); }), Err::internal_not_done);

@@ -12,7 +12,7 @@ namespace {
 
 Cell made(Type type, const Cell& spec) { return run(actions::make_s, {type_cell(type), spec}); }
 Cell converted(Type type, const Cell& spec) { return run(actions::to_s, {type_cell(type), spec}); }
-uint32_t capacity_in_cells(const Cell& block) { return mem::buffer(block.data2)->size / sizeof(Cell); }
+uint32_t capacity_in_cells(const Cell& block) { return mem::buffer(block.node())->size / sizeof(Cell); }
 
 }  // namespace
 
@@ -58,8 +58,7 @@ TEST(Path, APathHoldingItselfIsWrittenOnce) {
 }
 
 TEST(Path, MakeFromACapacity) {
-    Cell percent{uint8_t(Type::Percent), 0, 0, 0};
-    percent.set_f64(4.0);
+    Cell percent = Cell::of(Type::Percent).set_f64(4.0);
     struct Case {
         Cell spec;
         uint32_t capacity;
@@ -89,7 +88,7 @@ TEST(Path, MakeAndToFromValues) {
         Cell path = c.make ? made(c.type, spec) : converted(c.type, spec);
         EXPECT_EQ(mold(path), c.molded) << c.spec;
         if (is_a(spec.type(), TypeClass::any_block)) {
-            EXPECT_NE(path.data2, spec.data2) << c.spec;
+            EXPECT_NE(path.node(), spec.node()) << c.spec;
         }
     }
     define_type_words();

@@ -113,11 +113,11 @@ TEST(ActionDispatch, UnsupportedActionRaisesExpectArg) {
     Cell value = datatype_cell(Type::Integer);
     EXPECT_EQ(test::error_of([&] { run(actions::negate_s, {value}); }), Err::script_expect_arg);
     EXPECT_EQ(error::raised.args[1].type(), Type::Datatype);
-    EXPECT_EQ(Type(error::raised.args[1].data1), Type::Datatype);
+    EXPECT_EQ(error::raised.args[1].named_type(), Type::Datatype);
 }
 
 TEST(ActionDispatch, IndexArgument) {
-    Cell t, f, ch = Cell{uint8_t(Type::Char), 0, 'a', 0}, nothing;
+    Cell t, f, ch = Cell::of(Type::Char).set_code_point('a'), nothing;
     logic::make_at(&t, true);
     logic::make_at(&f, false);
     none::make_at(&nothing);

@@ -20,8 +20,8 @@ ActionImpl<A> series_row() {
     return datatype::action<A>(Type::Series);
 }
 
-Cell word_(Sym symbol) { return Cell{uint8_t(Type::Word), 0, words::id(symbol), 0}; }
-Cell pair_(int32_t x, int32_t y) { return Cell{uint8_t(Type::Pair), 0, uint32_t(x), uint32_t(y)}; }
+Cell word_(Sym symbol) { return Cell::of(Type::Word).set_symbol(words::id(symbol)); }
+Cell pair_(int32_t x, int32_t y) { return Cell::of(Type::Pair).set_x(x).set_y(y); }
 
 }  // namespace
 
@@ -42,7 +42,7 @@ TEST(SeriesPositions, NavigationMovesTheHeadWithinTheBuffer) {
     for (const Case& c : cases) {
         Cell result = run(c.entry, {at_head(b, c.head), int_cell(c.offset)});
         EXPECT_EQ(result.type(), Type::Block);
-        EXPECT_EQ(result.data1, c.expected) << "from " << c.head << " by " << c.offset;
+        EXPECT_EQ(result.head(), c.expected) << "from " << c.head << " by " << c.offset;
     }
 }
 
@@ -61,8 +61,7 @@ TEST(SeriesPositions, QueriesAnswerForThePosition) {
     for (const Case& c : cases) {
         Cell result = run(c.entry, {at_head(b, c.head)});
         EXPECT_EQ(result.type(), c.expected.type());
-        EXPECT_EQ(result.data1, c.expected.data1);
-        EXPECT_EQ(result.data2, c.expected.data2);
+        EXPECT_TRUE(result.same_payload(c.expected));
     }
 }
 
@@ -72,19 +71,19 @@ TEST(SeriesPositions, APositionLeftPastTheTailReadsAsTheTail) {
     run(actions::clear_s, {at_head(b, 2)});
     EXPECT_TRUE(series::rs_tail_q(late));
     EXPECT_EQ(series::rs_length_q(late), 0u);
-    EXPECT_EQ(late.data1, 4u);  // only reading it
+    EXPECT_EQ(late.head(), 4u);  // only reading it
     EXPECT_EQ(series::get_length(&late), 0u);
-    EXPECT_EQ(late.data1, 2u);  // get_length sets it to the tail
+    EXPECT_EQ(late.head(), 2u);  // get_length sets it to the tail
 }
 
 TEST(SeriesPositions, SkipRoutineStopsShortOfPassingTheTail) {
     Cell b = ints({1, 2, 3});
     EXPECT_FALSE(series::rs_skip(&b, 2));
-    EXPECT_EQ(b.data1, 2u);
+    EXPECT_EQ(b.head(), 2u);
     EXPECT_TRUE(series::rs_skip(&b, 1));
-    EXPECT_EQ(b.data1, 3u);
+    EXPECT_EQ(b.head(), 3u);
     EXPECT_TRUE(series::rs_skip(&b, 1));
-    EXPECT_EQ(b.data1, 3u);
+    EXPECT_EQ(b.head(), 3u);
 }
 
 TEST(SeriesPositions, AtAndSkipTakeOnlyIntegers) {
@@ -108,7 +107,7 @@ TEST(SeriesPick, IndexCountsFromTheHeadAndMissesGiveNone) {
     for (const Case& c : cases) {
         Cell result = run(actions::pick_s, {b, c.index});
         EXPECT_EQ(result.type(), c.expected.type());
-        EXPECT_EQ(result.data2, c.expected.data2);
+        EXPECT_TRUE(result.same_payload(c.expected));
     }
 }
 
@@ -131,7 +130,7 @@ TEST(SeriesPoke, IndexOutsideTheBufferIsOutOfRange) {
 TEST(SeriesClear, CutsAtThePosition) {
     Cell b = ints({1, 2, 3, 4});
     Cell result = run(actions::clear_s, {at_head(b, 2)});
-    EXPECT_EQ(result.data1, 2u);
+    EXPECT_EQ(result.head(), 2u);
     EXPECT_EQ(mold(b), "[1 2]");
     run(actions::clear_s, {at_head(b, 5)});
     EXPECT_EQ(mold(b), "[1 2]");
@@ -154,15 +153,15 @@ TEST(SeriesRemove, RemovesTheUnitsOfTheRange) {
                       : c.count != -9 ? run(actions::remove_s, {at_head(b, c.head), int_cell(c.count)}, {1})
                                       : run(actions::remove_s, {at_head(b, c.head)});
         EXPECT_EQ(mold(b), c.after) << "from " << c.head;
-        EXPECT_EQ(result.data1, c.head);
+        EXPECT_EQ(result.head(), c.head);
     }
 }
 
 TEST(SeriesRemove, PartInAnotherSeriesIsRefused) {
     Cell other = ints({1});
     EXPECT_EQ(error_of([&] { run(actions::remove_s, {ints({1, 2}), other}, {1}); }), Err::script_invalid_refine_arg);
-    EXPECT_EQ(symbol::name(error::raised.args[0].data2), "part");
-    EXPECT_EQ(error::raised.args[1].data2, other.data2);
+    EXPECT_EQ(symbol::name(error::raised.args[0].symbol()), "part");
+    EXPECT_EQ(error::raised.args[1].node(), other.node());
 }
 
 TEST(SeriesReverse, ExchangesRecordsFromBothEnds) {
@@ -246,9 +245,9 @@ TEST(SeriesCopy, CopiesTheRangeIntoANewBuffer) {
         Cell copy = run(actions::copy_s, {at_head(b, c.head), part}, {c.part.is(Type::None) ? -1 : 1});
         EXPECT_EQ(mold(copy), c.copied) << "from " << c.head;
         if (copy.is(Type::Block)) {
-            EXPECT_NE(copy.data2, b.data2);
+            EXPECT_NE(copy.node(), b.node());
+            EXPECT_EQ(copy.head(), 0u);
         }
-        EXPECT_EQ(copy.data1, 0u);
     }
 }
 
@@ -273,7 +272,7 @@ TEST(SeriesMove, WithinOneSeries) {
         Cell b = ints({1, 2, 3, 4, 5});
         Cell result = run(actions::move_s, {at_head(b, c.from), at_head(b, c.to), int_cell(c.count)}, {2});
         EXPECT_EQ(mold(b), c.after) << c.from << " " << c.count << " " << c.to;
-        EXPECT_EQ(result.data1, c.to);
+        EXPECT_EQ(result.head(), c.to);
     }
 }
 
@@ -282,16 +281,16 @@ TEST(SeriesMove, IntoAnotherSeriesAtItsHead) {
     Cell result = run(actions::move_s, {origin, at_head(target, 1), int_cell(2)}, {2});
     EXPECT_EQ(mold(target), "[7 1 2 8]");
     EXPECT_EQ(mold(origin), "[3]");
-    EXPECT_EQ(result.data2, target.data2);
-    EXPECT_EQ(result.data1, 1u);
+    EXPECT_EQ(result.node(), target.node());
+    EXPECT_EQ(result.head(), 1u);
 }
 
 TEST(SeriesMove, RefusesTargetsThatCannotTakeTheUnits) {
     EXPECT_EQ(error_of([] { run(actions::move_s, {ints({1}), int_cell(1)}); }), Err::script_expect_arg);
-    EXPECT_EQ(Type(error::raised.args[1].data1), Type::Integer);
+    EXPECT_EQ(error::raised.args[1].named_type(), Type::Integer);
     EXPECT_EQ(error_of([] { run(actions::move_s, {ints({1}), text_of_unit(U"ab", 1)}); }), Err::script_move_bad);
-    EXPECT_EQ(Type(error::raised.args[0].data1), Type::Block);
-    EXPECT_EQ(Type(error::raised.args[1].data1), Type::String);
+    EXPECT_EQ(error::raised.args[0].named_type(), Type::Block);
+    EXPECT_EQ(error::raised.args[1].named_type(), Type::String);
 }
 
 TEST(SeriesRandom, ShufflesInPlaceFromTheHead) {
@@ -343,7 +342,7 @@ TEST(SeriesUnits, EditsWorkOnEveryUnitSize) {
          "bacdef"},
         {"remove/part",
          [](const int32_t*) {
-             frame_arg(0)->data1 = 2;
+             frame_arg(0)->set_head(2);
              series_row<Act::remove>()(frame_arg(0), frame_arg(1), nullptr);
          },
          "abef"},
@@ -359,7 +358,7 @@ TEST(SeriesUnits, EditsWorkOnEveryUnitSize) {
         {"poke", [](const int32_t*) { series_row<Act::poke>()(frame_arg(0), 3, frame_arg(2), nullptr); }, "abadef"},
         {"clear",
          [](const int32_t*) {
-             frame_arg(0)->data1 = 4;
+             frame_arg(0)->set_head(4);
              series_row<Act::clear>()(frame_arg(0));
          },
          "abcd"},
@@ -374,7 +373,7 @@ TEST(SeriesUnits, EditsWorkOnEveryUnitSize) {
             std::u32string expected;
             for (const char* p = c.after; *p; p++) expected += alphabet[*p - 'a'];
             EXPECT_TRUE(code_points(s) == expected) << c.what << " on unit " << unit;
-            EXPECT_EQ(mem::buffer(s.data2)->unit(), unit);
+            EXPECT_EQ(mem::buffer(s.node())->unit(), unit);
         }
     }
 }
@@ -384,7 +383,7 @@ TEST(SeriesUnits, PickCopyAndTakeGiveCharsAndTextsOfTheSameUnit) {
     Cell s = text_of_unit(alphabet, 2);
     Cell picked = run([](const int32_t*) { stack::set_last(*series_row<Act::pick>()(frame_arg(0), 2, nullptr)); }, {s});
     EXPECT_EQ(picked.type(), Type::Char);
-    EXPECT_EQ(picked.data2, uint32_t(alphabet[1]));
+    EXPECT_EQ(picked.code_point(), uint32_t(alphabet[1]));
 
     Cell copy = run(
         [](const int32_t*) {
@@ -392,13 +391,13 @@ TEST(SeriesUnits, PickCopyAndTakeGiveCharsAndTextsOfTheSameUnit) {
         },
         {at_head(s, 1), int_cell(2)});
     EXPECT_TRUE(code_points(copy) == alphabet.substr(1, 2));
-    EXPECT_EQ(mem::buffer(copy.data2)->unit(), 2u);
+    EXPECT_EQ(mem::buffer(copy.node())->unit(), 2u);
     EXPECT_EQ(copy.type(), Type::String);
 
     Cell taken = run(
         [](const int32_t*) { stack::set_last(*series_row<Act::take>()(frame_arg(0), nullptr, false, false)); }, {s});
     EXPECT_EQ(taken.type(), Type::Char);
-    EXPECT_EQ(taken.data2, uint32_t(alphabet[0]));
+    EXPECT_EQ(taken.code_point(), uint32_t(alphabet[0]));
 }
 
 TEST(SeriesUnits, TextTakesOnlyCharsAndMovesAmongEqualUnits) {

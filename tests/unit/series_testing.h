@@ -44,10 +44,7 @@ inline Cell ints(std::initializer_list<int32_t> values) {
     return block;
 }
 
-inline Cell at_head(Cell series, uint32_t head) {
-    series.data1 = head;
-    return series;
-}
+inline Cell at_head(Cell series, uint32_t head) { return series.set_head(head); }
 
 inline Cell with_type(Cell value, Type type) {
     value.set_type(type);
@@ -56,15 +53,15 @@ inline Cell with_type(Cell value, Type type) {
 
 // A string! in a buffer of the given unit holding the code points.
 inline Cell text_of_unit(const std::u32string& text, uint32_t unit) {
-    Cell string = keep(Cell{uint8_t(Type::String), 0, alloc::alloc_codepoints(uint32_t(text.size()), unit), 0});
-    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(string.data2, uint32_t(text.size()) * unit);
+    Cell string = keep(Cell::of(Type::String).set_node(alloc::alloc_codepoints(uint32_t(text.size()), unit)));
+    BufPtr<uint8_t> out = alloc::alloc_tail_bytes(string.node(), uint32_t(text.size()) * unit);
     for (size_t i = 0; i < text.size(); i++) std::memcpy(out.get() + i * unit, &text[i], unit);
     return string;
 }
 
 inline std::u32string code_points(const Cell& string) {
     std::u32string out;
-    for (uint32_t i = string.data1; i < series::rs_buffer_length_q(string); i++)
+    for (uint32_t i = string.head(); i < series::rs_buffer_length_q(string); i++)
         out += char32_t(series::read_unit(string, i));
     return out;
 }

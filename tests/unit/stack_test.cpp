@@ -32,7 +32,7 @@ protected:
     Cell name = {uint8_t(Type::Word), 0, 7, 0};
 };
 
-int32_t int_at(const Cell* c) { return int32_t(c->data2); }
+int32_t int_at(const Cell* c) { return c->int32(); }
 
 }  // namespace
 

@@ -12,8 +12,8 @@ using namespace oka;
 
 namespace {
 
-Cell* items(const Cell& block) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset); }
-uint32_t length(const Cell& block) { return mem::buffer(block.data2)->length(); }
+Cell* items(const Cell& block) { return mem::ptr<Cell>(mem::buffer(block.node())->offset); }
+uint32_t length(const Cell& block) { return mem::buffer(block.node())->length(); }
 
 }  // namespace
 
@@ -40,9 +40,9 @@ TEST(Stats, InfoIsABlockOfTheFigures) {
     Cell first_series = items(parts[1])[0];
     EXPECT_TRUE(first_series.new_line());
     Cell* figures = items(first_series);  // free, used, payload
-    EXPECT_EQ(figures[0].data2 + figures[1].data2, figures[2].data2);
+    EXPECT_EQ(figures[0].int32() + figures[1].int32(), figures[2].int32());
     EXPECT_EQ(parts[4].type(), Type::Integer);
-    EXPECT_EQ(parts[4].data2, sys::heap_total());
+    EXPECT_EQ(uint64_t(parts[4].int32()), sys::heap_total());
 }
 
 TEST(Stats, InUseGrowsWithCarving) {

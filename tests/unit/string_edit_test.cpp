@@ -85,8 +85,8 @@ TEST(StringEdit, AppendInsertAndChange) {
     for (const Case& c : cases) {
         Cell result = edit(c.edit);
         EXPECT_EQ(utf8(at_head(c.edit.series, 0)), c.text);
-        EXPECT_EQ(result.data1, c.head) << c.text;
-        EXPECT_EQ(result.data2, c.edit.series.data2);
+        EXPECT_EQ(result.head(), c.head) << c.text;
+        EXPECT_EQ(result.node(), c.edit.series.node());
     }
 }
 
@@ -220,7 +220,7 @@ TEST(StringSetOps, RecordsByTheirFirstCodePoint) {
         set_op = c.op;
         Cell result = run(run_set_op, {str(c.first), str(c.second)});
         EXPECT_EQ(result.type(), Type::String);
-        EXPECT_EQ(result.data1, 0u);
+        EXPECT_EQ(result.head(), 0u);
         EXPECT_EQ(utf8(result), c.result) << c.first << " " << c.second;
     }
 }
@@ -267,5 +267,5 @@ TEST(StringCase, ChangesInPlaceWideningWhenNeeded) {
     EXPECT_EQ(error_of([&] { case_folding::change_case(&word, &other, true); }), Err::script_invalid_refine_arg);
 
     Cell c = char_cell('q');
-    EXPECT_EQ(case_folding::change_case(&c, nullptr, true)->data2, uint32_t('Q'));
+    EXPECT_EQ(case_folding::change_case(&c, nullptr, true)->code_point(), uint32_t('Q'));
 }

@@ -37,11 +37,13 @@ Cell bitset_of(std::u32string members, bool negated = false) {
     b->tail = b->offset + bytes;
     for (char32_t m : members) *mem::ptr(b->offset + m / 8) |= uint8_t(0x80 >> (m % 8));
     if (negated) b->flags |= kSeriesNegated;
-    return test::keep(Cell{uint8_t(Type::Bitset), 0, node, 0});
+    return test::keep(Cell::of(Type::Bitset).set_node(node));
 }
 
 // True when the first argument sorts first: ascending code points.
-void ascending(const Cell&, Cell* arguments) { logic::make_at(arguments, arguments[0].data2 < arguments[1].data2); }
+void ascending(const Cell&, Cell* arguments) {
+    logic::make_at(arguments, arguments[0].code_point() < arguments[1].code_point());
+}
 
 Node sorted_node = 0;  // the string the hooks below change while it is being sorted
 
@@ -144,7 +146,7 @@ TEST(StringFind, PositionsAndTheRefinementsThatMoveThem) {
             EXPECT_TRUE(result.is(Type::None)) << c.search.text;
         } else {
             ASSERT_EQ(result.type(), Type::String) << c.search.text;
-            EXPECT_EQ(result.data1, uint32_t(c.found)) << c.search.text;
+            EXPECT_EQ(result.head(), uint32_t(c.found)) << c.search.text;
         }
     }
 }
@@ -156,7 +158,7 @@ TEST(StringFind, Refusals) {
     } cases[] = {
         {{"abc", 0, char_cell('a'), {kAny}}, Err::internal_not_done},
         {{"abc", 0, char_cell('a'), {}, std::nullopt, 0}, Err::script_out_of_range},
-        {{"abc", 0, Cell{uint8_t(Type::Binary), 0, str("a").data2, 0}, {}}, Err::script_invalid_arg},
+        {{"abc", 0, Cell::of(Type::Binary).set_node(str("a").node()), {}}, Err::script_invalid_arg},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of([&] { search(actions::find_s, c.search); }), c.error);
     Cell other = str("abc");
@@ -181,7 +183,7 @@ TEST(StringSelect, TheCodePointAfterTheMatch) {
             EXPECT_TRUE(result.is(Type::None)) << c.search.text;
         } else {
             ASSERT_EQ(result.type(), Type::Char) << c.search.text;
-            EXPECT_EQ(result.data2, uint32_t(c.selected));
+            EXPECT_EQ(result.code_point(), uint32_t(c.selected));
         }
     }
 }
@@ -210,7 +212,7 @@ TEST(StringSort, OrdersFoldedUnlessCase) {
         Cell series = at_head(str(c.text), c.head);
         Cell result = sort(series, c.sorting);
         EXPECT_EQ(utf8(at_head(series, 0)), c.sorted) << c.text;
-        EXPECT_EQ(result.data1, c.result_head) << c.text;
+        EXPECT_EQ(result.head(), c.result_head) << c.text;
     }
 }
 
@@ -286,7 +288,7 @@ TEST(StringSort, ByAFunction) {
 TEST(StringSort, AFunctionThatChangesTheStringItSorts) {
     for (bool stable : {false, true}) {
         Cell s = str("hgfedcba");
-        sorted_node = s.data2;
+        sorted_node = s.node();
         SortFunction hook(ascending_while_growing);
         EXPECT_EQ(error_of([&] {
                       sort(s, {stable ? std::vector<int>{kSortStable} : std::vector<int>{}, std::nullopt, kFunction});
@@ -298,7 +300,7 @@ TEST(StringSort, AFunctionThatChangesTheStringItSorts) {
         EXPECT_GT(text.size(), 8u);
     }
     Cell s = str("dcba");
-    sorted_node = s.data2;
+    sorted_node = s.node();
     SortFunction hook(ascending_while_clearing);
     EXPECT_EQ(error_of([&] { sort(s, {{}, std::nullopt, kFunction}); }), Err::script_protected);
     EXPECT_EQ(utf8(s), "");

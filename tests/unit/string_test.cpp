@@ -101,7 +101,7 @@ TEST(StringWriters, AppendingWidensFrom128PositioningOnlyAbove255) {
     };
     for (const Case& c : cases) {
         Cell s = str("ab");
-        c.write(s.data2);
+        c.write(s.node());
         EXPECT_TRUE(code_points(s) == c.text) << c.what << ": " << utf8(s);
         EXPECT_EQ(unit_of(s), c.unit) << c.what;
     }
@@ -143,7 +143,7 @@ TEST(StringWriters, AWiderSourceWidensTheDestinationButANarrowerOneIsLeftAlone) 
 TEST(StringPositions, HeadPastTheTailIsClampedAndResetEmpties) {
     Cell s = at_head(str("abc"), 7);
     EXPECT_EQ(string::rs_head(&s).get(), string::rs_tail(s).get());
-    EXPECT_EQ(s.data1, 3u);
+    EXPECT_EQ(s.head(), 3u);
     Cell wide = text_of_unit(U"\u0100\u0101", 2);
     string::rs_reset(&wide);
     EXPECT_EQ(unit_of(wide), 1u);
@@ -181,11 +181,11 @@ TEST(StringMakeTo, NumbersAreCapacitiesOtherValuesAreFormed) {
     for (const Case& c : cases) {
         Cell result = run(c.entry, {type_cell(c.target), c.spec});
         EXPECT_EQ(result.type(), c.target) << c.expected;
-        EXPECT_EQ(result.data1, 0u);
+        EXPECT_EQ(result.head(), 0u);
         EXPECT_EQ(utf8(result), c.expected);
     }
     Cell spec = str("abc");
-    EXPECT_NE(run(actions::make_s, {type_cell(Type::String), spec}).data2, spec.data2);
+    EXPECT_NE(run(actions::make_s, {type_cell(Type::String), spec}).node(), spec.node());
     // The children take the same entry: a refinement is molded for them.
     Cell proto = type_cell(Type::File);
     const Cell* file = datatype::action<Act::to>(Type::String)(&proto, &refinement, Type::File);
@@ -284,7 +284,7 @@ TEST(StringCompare, SameAndBoundedViews) {
     EXPECT_FALSE(actions::compare(&s, &copy, kCompareSame));
     Cell view = s;
     view.header = kBoundedStringType;
-    view.data3 = 3;
+    view.set_limit(3);
     Cell abc = str("ABC");
     EXPECT_EQ(string::compare(&abc, &view, kCompareEqual), 0);
     EXPECT_EQ(string::compare(&s, &view, kCompareEqual), 1);
@@ -317,11 +317,11 @@ TEST(StringCompare, MatchModeAndTheParseTests) {
 
 TEST(StringPath, PicksPokesSelectsAndSetsAfterAKey) {
     Cell s = str("abc");
-    EXPECT_EQ(run(actions::eval_path_s, {s, int_cell(2)}).data2, uint32_t('b'));
+    EXPECT_EQ(run(actions::eval_path_s, {s, int_cell(2)}).code_point(), uint32_t('b'));
     run(actions::set_path_s, {s, int_cell(2), char_cell(0x3A9)});
     EXPECT_EQ(utf8(s), "a\u03A9c");
     EXPECT_EQ(unit_of(s), 2u);
-    EXPECT_EQ(run(actions::eval_path_s, {s, char_cell('a')}).data2, 0x3A9u);
+    EXPECT_EQ(run(actions::eval_path_s, {s, char_cell('a')}).code_point(), 0x3A9u);
     EXPECT_TRUE(run(actions::eval_path_s, {s, char_cell('c')}).is(Type::None));
     run(actions::set_path_s, {s, str("a"), char_cell('Z')});
     EXPECT_EQ(utf8(s), "aZc");
@@ -352,9 +352,9 @@ TEST(StringSeriesActions, PokeWidensAndMoveCrossesUnits) {
 
 TEST(StringSeriesActions, TakeGivesACharOrAString) {
     Cell s = str("abc");
-    EXPECT_EQ(run(actions::take_s, {s}).data2, uint32_t('a'));
+    EXPECT_EQ(run(actions::take_s, {s}).code_point(), uint32_t('a'));
     EXPECT_EQ(utf8(s), "bc");
-    EXPECT_EQ(run(actions::take_s, {s}, given({{2, 0}})).data2, uint32_t('c'));
+    EXPECT_EQ(run(actions::take_s, {s}, given({{2, 0}})).code_point(), uint32_t('c'));
     Cell taken = run(actions::take_s, {str("abcd"), int_cell(2)}, given({{0, 1}}));
     EXPECT_EQ(taken.type(), Type::String);
     EXPECT_EQ(utf8(taken), "ab");

@@ -36,10 +36,10 @@ inline std::string utf8(const Cell& string) {
 inline Cell binary_of(std::string_view bytes) {
     Node node = alloc::alloc_bytes(uint32_t(bytes.size()));
     std::memcpy(alloc::alloc_tail_bytes(node, uint32_t(bytes.size())).get(), bytes.data(), bytes.size());
-    return keep(Cell{uint8_t(Type::Binary), 0, node, 0});
+    return keep(Cell::of(Type::Binary).set_node(node));
 }
 
-inline uint32_t unit_of(const Cell& string) { return mem::buffer(string.data2)->unit(); }
+inline uint32_t unit_of(const Cell& string) { return mem::buffer(string.node())->unit(); }
 
 // The refinement list of an entry point: each pair gives a refinement's index in the action's list and
 // the frame position of its argument (any position for a refinement without one).

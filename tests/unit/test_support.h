@@ -36,7 +36,7 @@ inline Cell keep(const Cell& value) {
 // answers its node.
 inline Node keep_series(Node node) {
     Type type = mem::buffer(node)->unit() == sizeof(Cell) ? Type::Block : Type::Binary;
-    keep(Cell{uint8_t(type), 0, node, 0});
+    keep(Cell::of(type).set_node(node));
     return node;
 }
 
@@ -57,11 +57,11 @@ public:
         Cell now = values();
         uint32_t count = series::rs_length_q(values_);
         for (uint32_t i = 0; i < series::rs_length_q(now); i++)
-            *block::rs_abs_at(now, i) = i < count ? *block::rs_abs_at(values_, i) : Cell{uint8_t(Type::Unset), 0, 0, 0};
+            *block::rs_abs_at(now, i) = i < count ? *block::rs_abs_at(values_, i) : Cell::of(Type::Unset);
     }
 
 private:
-    static Cell values() { return Cell{uint8_t(Type::Block), 0, _context::context_cell(_context::global)->data2, 0}; }
+    static Cell values() { return Cell::of(Type::Block).set_node(_context::context_cell(_context::global)->values()); }
     Cell values_{};
 };
 
@@ -72,14 +72,10 @@ inline GlobalWords bare_global_words, booted_global_words;
 // The record of the symbol index as the run-time's start made it, before any test added symbols.
 inline hashtable::Record startup_symbol_index{};
 
-inline Cell int_cell(int32_t value) { return Cell{uint8_t(Type::Integer), 0, uint32_t(value), 0}; }
-inline Cell char_cell(uint32_t code_point) { return Cell{uint8_t(Type::Char), 0, code_point, 0}; }
-inline Cell type_cell(Type type) { return Cell{uint8_t(Type::Datatype), uint32_t(type), 0, 0}; }
-inline Cell float_cell(double value) {
-    Cell c{uint8_t(Type::Float), 0, 0, 0};
-    c.set_f64(value);
-    return c;
-}
+inline Cell int_cell(int32_t value) { return Cell::of(Type::Integer).set_int32(value); }
+inline Cell char_cell(uint32_t code_point) { return Cell::of(Type::Char).set_code_point(code_point); }
+inline Cell type_cell(Type type) { return Cell::of(Type::Datatype).set_named_type(type); }
+inline Cell float_cell(double value) { return Cell::of(Type::Float).set_f64(value); }
 inline Cell time_cell(double seconds) {
     Cell c;
     return *time::make_at(&c, seconds);
@@ -108,9 +104,9 @@ inline Cell run(void (*entry)(const int32_t*), std::initializer_list<Cell> args,
 
 // The text of a string! value from its head (code points below 256 as bytes, others as '?').
 inline std::string text_of(const Cell& string) {
-    SeriesBuffer* b = mem::buffer(string.data2).get();
+    SeriesBuffer* b = mem::buffer(string.node()).get();
     std::string out;
-    for (Addr a = b->offset + string.data1 * b->unit(); a < b->tail; a += b->unit()) {
+    for (Addr a = b->offset + string.head() * b->unit(); a < b->tail; a += b->unit()) {
         uint32_t cp = 0;
         for (uint32_t i = 0; i < b->unit(); i++) cp |= uint32_t(*mem::ptr(a + i)) << (8 * i);
         out += cp < 256 ? char(cp) : '?';

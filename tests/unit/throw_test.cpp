@@ -92,7 +92,7 @@ TEST(ErrorReport, MessageWithArgumentsJoinedBySpaces) {
               }),
               "*** Script Error: value out of range: 42\n");
     EXPECT_EQ(error::raised.arg_count, 1);
-    EXPECT_EQ(error::raised.args[0].data2, 42u);
+    EXPECT_EQ(error::raised.args[0].int32(), 42);
 }
 
 namespace {

@@ -31,16 +31,14 @@ Cell evaluated(std::string_view text) {
 TEST_F(TupleTest, BytesLieInPayloadOrderWithTheCountInTheHeader) {
     Cell t = evaluated("1.2.3.4.5");
     EXPECT_EQ(tuple::length_of(t), 5u);
-    EXPECT_EQ(t.data1, 0x04030201u);
-    EXPECT_EQ(t.data2, 5u);
-    EXPECT_EQ(t.data3, 0u);
+    EXPECT_EQ(t.content_words(), (Words3{0x04030201u, 5u, 0u}));
 }
 
 TEST_F(TupleTest, BytesPastTheCountStayZero) {
     struct Case {
         const char* code;
         uint32_t count;
-        uint32_t words[3];
+        Words3 words;
     } cases[] = {
         {"t: 1.2.3.4 t/4: none t", 3, {0x030201, 0, 0}},
         {"t: 1.2.3.4.5 t/2: none t", 3, {0x000001, 0, 0}},
@@ -53,8 +51,6 @@ TEST_F(TupleTest, BytesPastTheCountStayZero) {
     for (const Case& c : cases) {
         Cell t = evaluated(c.code);
         EXPECT_EQ(tuple::length_of(t), c.count) << c.code;
-        EXPECT_EQ(t.data1, c.words[0]) << c.code;
-        EXPECT_EQ(t.data2, c.words[1]) << c.code;
-        EXPECT_EQ(t.data3, c.words[2]) << c.code;
+        EXPECT_EQ(t.content_words(), c.words) << c.code;
     }
 }

@@ -159,7 +159,7 @@ TEST(TypeFacts, LayoutSaysWhichPayloadWordsTheCollectorKeeps) {
         }
         collector::do_cycle();
         EXPECT_EQ(stats::memory_in_use(), expected) << "header " << k.header;
-        *block::rs_abs_at(*holder, 0) = Cell{uint32_t(Type::None), 0, 0, 0};  // the check reads garbage too
+        *block::rs_abs_at(*holder, 0) = Cell::of(Type::None);  // the check reads garbage too
         stack::top = saved;
     }
 }
@@ -170,9 +170,9 @@ TEST(PayloadFields, ReadBackWhatTheyWrite) {
     Cell date = Cell::of(Type::Date).set_date_word(0x12345678).set_time_slot(-1.5);
     EXPECT_EQ(date.date_word(), 0x12345678u);
     EXPECT_EQ(date.time_slot(), -1.5);
-    Cell typeset = Cell::of(Type::Typeset).set_low_type_bits(0x8000000000000001u).set_high_type_bits(7);
-    EXPECT_EQ(typeset.low_type_bits(), 0x8000000000000001u);
-    EXPECT_EQ(typeset.high_type_bits(), 7u);
+    Cell typeset = Cell::of(Type::Typeset).set_type_bits({1, 0x80000000u, 7});
+    EXPECT_EQ(typeset.low_type_bits(), 0x8000000000000001u);  // words 1 and 2, read as one
+    EXPECT_EQ(typeset.type_bits()[2], 7u);
     Cell hash = Cell::of(Type::Hash).set_head(3).set_node(0x40).set_table(0x80);
     EXPECT_EQ(hash.head(), 3u);
     EXPECT_EQ(hash.node(), 0x40u);

@@ -21,11 +21,7 @@ protected:
 };
 
 std::array<uint8_t, 12> bytes_of(const Cell& typeset) {
-    std::array<uint8_t, 12> bytes;
-    std::memcpy(bytes.data(), &typeset.data1, 4);
-    std::memcpy(bytes.data() + 4, &typeset.data2, 4);
-    std::memcpy(bytes.data() + 8, &typeset.data3, 4);
-    return bytes;
+    return std::bit_cast<std::array<uint8_t, 12>>(typeset.type_bits());
 }
 
 // do_bitwise on a frame of its two arguments, as the set natives call it.
@@ -56,7 +52,7 @@ TEST_F(TypesetTest, BitLayout) {
         uint8_t mask;
     } cases[] = {{Type::Integer, 1, 0x10}, {Type::Datatype, 0, 0x40}, {Type::Event, 6, 0x02}, {Type::Typeset, 4, 0x40}};
     for (const Case& c : cases) {
-        Cell typeset{uint8_t(Type::Typeset), 0, 0, 0};
+        Cell typeset = Cell::of(Type::Typeset);
         typeset::set_type(&typeset, type_cell(c.type));
         std::array<uint8_t, 12> expected{};
         expected[c.byte] = c.mask;
@@ -72,7 +68,7 @@ TEST_F(TypesetTest, MakeFromABlock) {
     EXPECT_EQ(mold(numbers), "make typeset! [string! integer! float!]");
     EXPECT_EQ(typeset::count(numbers), 3);
     Cell same = run(actions::make_s, {type_cell(Type::Typeset), numbers});
-    EXPECT_EQ(std::memcmp(&same.data1, &numbers.data1, 12), 0);
+    EXPECT_EQ(same.type_bits(), numbers.type_bits());
     struct Case {
         const char* spec;
         Err error;
@@ -106,7 +102,7 @@ TEST_F(TypesetTest, MadeForTheSpecCache) {
     typeset::make_in(block, 0x04, 0, 1);  // block!, and a bit beyond every type
     Cell raw = *block::rs_abs_at(block, 2);
     EXPECT_TRUE(typeset::has_q(raw, Type::Block));
-    EXPECT_EQ(raw.data3, 1u);
+    EXPECT_EQ(raw.type_bits()[2], 1u);
 }
 
 TEST_F(TypesetTest, SetOperations) {

@@ -38,7 +38,7 @@ std::string utf16(std::u16string_view text) {
 // A new buffer holding `text` in `unit`-byte units, room for `room` units in all; kept for the test.
 Node make_buffer(std::u32string_view text, uint32_t unit, uint32_t room = 0) {
     Node node = alloc::alloc_codepoints(std::max(room, uint32_t(text.size())), unit);
-    test::keep(Cell{uint8_t(Type::Binary), 0, node, 0});
+    test::keep(Cell::of(Type::Binary).set_node(node));
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     for (size_t i = 0; i < text.size(); i++) std::memcpy(mem::ptr(b->offset) + i * unit, &text[i], unit);
     b->tail = b->offset + uint32_t(text.size()) * unit;
@@ -46,7 +46,7 @@ Node make_buffer(std::u32string_view text, uint32_t unit, uint32_t room = 0) {
 }
 
 Cell make_string(std::u32string_view text, uint32_t unit, uint32_t head = 0) {
-    return Cell{uint8_t(Type::String), head, make_buffer(text, unit), 0};
+    return Cell::of(Type::String).set_head(head).set_node(make_buffer(text, unit));
 }
 
 std::u32string text_of(Node node) {
@@ -69,7 +69,7 @@ Err raised_by(F&& body) {
 std::string raised_binary() {
     const Cell& arg = error::raised.args[0];
     EXPECT_EQ(arg.type(), Type::Binary);
-    BufPtr<SeriesBuffer> b = mem::buffer(arg.data2);
+    BufPtr<SeriesBuffer> b = mem::buffer(arg.node());
     return hex(mem::ptr(b->offset), b->used_bytes());
 }
 
@@ -189,7 +189,7 @@ TEST(UnicodeEncoding, AboveU10FFFFIsAnInvalidChar) {
     auto refused = [](auto body) {
         EXPECT_EQ(raised_by(body), Err::script_invalid_char);
         EXPECT_EQ(error::raised.args[0].type(), Type::Integer);
-        EXPECT_EQ(error::raised.args[0].data2, 0x110000u);
+        EXPECT_EQ(error::raised.args[0].int32(), 0x110000);
     };
     refused([] { unicode::utf8_char_length(0x110000); });
     refused([&] { unicode::cp_to_utf8(0x110000, out); });
@@ -248,19 +248,19 @@ TEST(UnicodeEncoding, ScratchBufferIsKeptInTheCell) {
     Cell string = make_string(U"short", 1);
     int32_t all = -1;
     unicode::to_utf8(&string, all);
-    Node scratch = test::keep(string).data3;  // the cell now names its scratch buffer too
+    Node scratch = test::keep(string).scratch();  // the cell now names its scratch buffer too
 
     ASSERT_NE(scratch, 0u);
     all = -1;
     unicode::to_utf8(&string, all);
-    EXPECT_EQ(string.data3, scratch);
+    EXPECT_EQ(string.scratch(), scratch);
 
     // A longer text enlarges the same scratch series.
     Cell longer = make_string(std::u32string(100, U'\u20AC'), 2);
-    longer.data3 = scratch;
+    longer.set_scratch(scratch);
     all = -1;
     BufPtr<char> out = unicode::to_utf8(&longer, all);
-    EXPECT_EQ(longer.data3, scratch);
+    EXPECT_EQ(longer.scratch(), scratch);
     EXPECT_EQ(all, 300);
     EXPECT_EQ(out.get(), mem::ptr<char>(mem::buffer(scratch)->data_start()));
 }
@@ -405,7 +405,7 @@ TEST(UnicodeWidening, TextStartingHalfwayMoves) {
 TEST(UnicodeWideningDeathTest, UnknownUnitSizeIsRuntimeError101) {
     Node node = make_buffer(U"ab", 1);
     mem::buffer(node)->flags = (mem::buffer(node)->flags & ~kSeriesUnitMask) | 3;
-    Cell string{uint8_t(Type::String), 0, node, 0};
+    Cell string = Cell::of(Type::String).set_node(node);
     int32_t all = -1;
     EXPECT_EXIT(unicode::to_utf8(&string, all), testing::ExitedWithCode(101), "");
     mem::buffer(node)->flags = (mem::buffer(node)->flags & ~kSeriesUnitMask) | 1;  // sound again for the heap check
@@ -480,9 +480,9 @@ TEST(UnicodeLoading, LineEnds) {
 TEST(UnicodeLoading, IntoATargetReplacesItsText) {
     // UTF-8 keeps the target's unit; UTF-16 gives it the unit its text needs.
     Cell string = make_string(U"old text \u20AC", 2, 3);
-    EXPECT_EQ(unicode::load_utf8_into(bytes_of("new"), 3, &string, nullptr), string.data2);
-    EXPECT_EQ(unit_of(string.data2), 2u);
-    EXPECT_EQ(text_of(string.data2), U"new");
+    EXPECT_EQ(unicode::load_utf8_into(bytes_of("new"), 3, &string, nullptr), string.node());
+    EXPECT_EQ(unit_of(string.node()), 2u);
+    EXPECT_EQ(text_of(string.node()), U"new");
 
     Node target = make_buffer(U"\U0001F600", 4);
     std::string units = utf16(u"much longer than before");
@@ -505,7 +505,7 @@ TEST(UnicodeLoading, EncodingsByNumber) {
 
     EXPECT_EQ(raised_by([] { unicode::load_encoded(bytes_of("x"), 1, 7); }), Err::script_invalid_data);
     EXPECT_EQ(error::raised.args[0].type(), Type::Integer);
-    EXPECT_EQ(int32_t(error::raised.args[0].data2), 7);
+    EXPECT_EQ(error::raised.args[0].int32(), 7);
 }
 
 }  // namespace

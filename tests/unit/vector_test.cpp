@@ -32,29 +32,28 @@ TEST(VectorLayout, ElementsArePackedLittleEndianAtTheirSize) {
     for (const Case& c : cases) {
         Cell vector = keep(*vector::make_at(stack::push_next(), 2, c.element, c.size));
         stack::pop(1);
-        EXPECT_EQ(vector.data3, uint32_t(c.element));
-        alloc::alloc_tail_bytes(vector.data2, c.size);
+        EXPECT_EQ(vector.element_type(), c.element);
+        alloc::alloc_tail_bytes(vector.node(), c.size);
         vector::set_value(vector, 0, c.value);
-        SeriesBuffer* b = mem::buffer(vector.data2).get();
+        SeriesBuffer* b = mem::buffer(vector.node()).get();
         ASSERT_EQ(b->unit(), c.size);
         EXPECT_EQ(std::vector<uint8_t>(mem::ptr(b->offset), mem::ptr(b->tail)), c.bytes) << int(c.element) << c.size;
         Cell read;
         vector::get_value(vector, 0, &read);
         EXPECT_EQ(read.header, c.read_back.header);
-        EXPECT_EQ(read.data2, c.read_back.data2) << int(c.element) << c.size;
-        EXPECT_EQ(read.data3, c.read_back.data3);
+        EXPECT_TRUE(read.same_payload(c.read_back)) << int(c.element) << c.size;
     }
 }
 
 TEST(VectorLayout, APercentElementHoldsTheFraction) {
     Cell vector = keep(*vector::make_at(stack::push_next(), 1, Type::Percent, 8));
     stack::pop(1);
-    alloc::alloc_tail_bytes(vector.data2, 8);
+    alloc::alloc_tail_bytes(vector.node(), 8);
     Cell half = float_cell(0.5);
     half.set_type(Type::Percent);
     vector::set_value(vector, 0, half);
     double stored;
-    std::memcpy(&stored, mem::ptr(mem::buffer(vector.data2)->offset), 8);
+    std::memcpy(&stored, mem::ptr(mem::buffer(vector.node())->offset), 8);
     EXPECT_EQ(stored, 0.5);
 }
 
@@ -62,18 +61,18 @@ TEST(EventLayout, AMadeEventKeepsItsFieldsInTheCellAndAFourCellBlock) {
     Cell spec = load("type: 'click picked: 5 flags: [shift down alt]");
     Cell event = run(actions::make_s, {type_cell(Type::Event), spec});
     EXPECT_EQ(event.header, 0x1036u);
-    EXPECT_EQ(event.data1, 9u);
-    EXPECT_EQ(event.data3, 0x20000000u | 0x02000000u | 0x40000000u);
-    ASSERT_NE(event.data2, 0u);
-    Cell block{uint8_t(Type::Block), 0, event.data2, 0};
+    EXPECT_EQ(event.event_type(), 9u);
+    EXPECT_EQ(event.key_flags(), 0x20000000u | 0x02000000u | 0x40000000u);
+    ASSERT_NE(event.event_block(), 0u);
+    Cell block = Cell::of(Type::Block).set_node(event.event_block());
     ASSERT_EQ(series::rs_length_q(block), 4u);
     EXPECT_TRUE(block::rs_abs_at(block, 0)->is(Type::None));
     EXPECT_TRUE(block::rs_abs_at(block, 1)->is(Type::None));
     EXPECT_TRUE(block::rs_abs_at(block, 2)->is(Type::Pair));
-    EXPECT_EQ(block::rs_abs_at(block, 2)->data2 | block::rs_abs_at(block, 2)->data3, 0u);
-    EXPECT_EQ(block::rs_abs_at(block, 3)->data2, 5u);
+    EXPECT_EQ(block::rs_abs_at(block, 2)->x() | block::rs_abs_at(block, 2)->y(), 0);
+    EXPECT_EQ(block::rs_abs_at(block, 3)->int32(), 5);
 
     Cell bare = run(actions::make_s, {type_cell(Type::Event), load("")});
     EXPECT_EQ(bare.header, 0x1036u);
-    EXPECT_EQ(bare.data1 | bare.data2 | bare.data3, 0u);
+    EXPECT_EQ(bare.event_type() | bare.event_block() | bare.key_flags(), 0u);
 }

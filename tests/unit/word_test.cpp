@@ -24,7 +24,7 @@ Cell word_of(std::string_view name, Type type = Type::Word) {
     return w;
 }
 
-Cell* cells_of(const Cell& block) { return mem::ptr<Cell>(mem::buffer(block.data2)->offset); }
+Cell* cells_of(const Cell& block) { return mem::ptr<Cell>(mem::buffer(block.node())->offset); }
 
 }  // namespace
 
@@ -41,7 +41,7 @@ TEST(Symbol, CaseVariantsAliasTheFirstSpelling) {
     EXPECT_EQ(symbol::name(Foo), "QFoo");
     Node string = symbol::get_string(Foo);
     EXPECT_EQ(symbol::get_string(Foo), string);  // built once
-    EXPECT_EQ(test::text_of(Cell{uint8_t(Type::String), 0, string, 0}), "QFoo");
+    EXPECT_EQ(test::text_of(Cell::of(Type::String).set_node(string)), "QFoo");
     // Only ASCII letters fold.
     EXPECT_EQ(symbol::get_alias(symbol::make("\xC3\x89t\xC3\xA9")), -1);
     EXPECT_EQ(symbol::get_alias(symbol::make("\xC3\xA9t\xC3\xA9")), -1);
@@ -62,7 +62,7 @@ TEST(Context, MadeFromASpecHoldsItsArgumentWords) {
 
 TEST(Context, MadeFromASpecStartsAtItsHead) {
     Cell spec = block_of({word_of("ha"), word_of("hb"), word_of("hc", Type::Refinement)});
-    spec.data1 = 1;
+    spec.set_head(1);
     Node context = test::keep_series(_context::make(spec));
     EXPECT_EQ(_context::word_count(context), 2u);
     EXPECT_LT(_context::find_word(context, symbol::make("ha"), true), 0);
@@ -75,12 +75,12 @@ TEST(Context, BindingIsDeepCaseBlindAndNeverAdds) {
     Cell code = block_of({word_of("ba"), word_of("bb"), inner, word_of("BA"), word_of("ba", Type::Issue)});
     _context::bind(code, context, false);
     Cell* c = cells_of(code);
-    EXPECT_EQ(c[0].data1, context);
-    EXPECT_EQ(c[1].data1, _context::global);  // not in the context: its binding stays
-    EXPECT_EQ(cells_of(inner)[0].data1, context);
-    EXPECT_EQ(c[3].data1, context);  // letter case ignored
-    EXPECT_EQ(c[3].data3, c[0].data3);
-    EXPECT_EQ(c[4].data1, _context::global);  // an issue is never bound
+    EXPECT_EQ(c[0].context(), context);
+    EXPECT_EQ(c[1].context(), _context::global);  // not in the context: its binding stays
+    EXPECT_EQ(cells_of(inner)[0].context(), context);
+    EXPECT_EQ(c[3].context(), context);  // letter case ignored
+    EXPECT_EQ(c[3].position(), c[0].position());
+    EXPECT_EQ(c[4].context(), _context::global);  // an issue is never bound
     EXPECT_EQ(_context::word_count(context), 2u);
 }
 
@@ -90,7 +90,7 @@ TEST(Context, BindingABlockThatHoldsItselfStops) {
     Node context = test::keep_series(_context::create(1, false, false, 0, _context::kObject));
     _context::add_word_unset(context, word_of("ba"));
     _context::bind(code, context, false);
-    EXPECT_EQ(cells_of(code)[0].data1, context);
+    EXPECT_EQ(cells_of(code)[0].context(), context);
 }
 
 TEST(Context, SelfReadsTheOwner) {
@@ -99,11 +99,11 @@ TEST(Context, SelfReadsTheOwner) {
     Cell code = block_of({word_of("self"), word_of("self", Type::LitWord)});
     _context::bind(code, context, true);
     Cell self = cells_of(code)[0];
-    EXPECT_EQ(int32_t(self.data3), -1);
-    EXPECT_EQ(word::get_cell(self)->data2, 77u);
+    EXPECT_EQ(self.position(), -1);
+    EXPECT_EQ(word::get_cell(self)->int32(), 77);
     EXPECT_EQ(test::error_of([&] {
                   Cell other = self;
-                  other.data2 = symbol::make("notself");
+                  other.set_symbol(symbol::make("notself"));
                   word::get_cell(other);
               }),
               Err::script_no_value);
@@ -160,7 +160,7 @@ TEST(Word, IndexOfAWordInItsContext) {
     Cell w = word_of("ic");
     _context::bind_word(context, &w);
     EXPECT_EQ(integer::get(test::run(actions::index_q_s, {w})), 3);
-    Cell unresolved{uint8_t(Type::Word), 0, symbol::make("ix"), uint32_t(-1)};
+    Cell unresolved = Cell::of(Type::Word).set_symbol(symbol::make("ix")).set_position(-1);
     EXPECT_EQ(test::run(actions::index_q_s, {unresolved}).type(), Type::None);
 }
 
@@ -170,18 +170,18 @@ TEST(Word, EachMadeWordIsACellOfItsOwn) {
     const Cell* first = make(&a, &a, Type::Word);
     const Cell* second = make(&b, &b, Type::LitWord);
     EXPECT_EQ(first->type(), Type::Word);
-    EXPECT_EQ(first->data2, a.data2);
+    EXPECT_EQ(first->symbol(), a.symbol());
     EXPECT_EQ(second->type(), Type::LitWord);
-    EXPECT_EQ(second->data2, b.data2);
+    EXPECT_EQ(second->symbol(), b.symbol());
 }
 
 TEST(Word, RunTimeWordsExist) {
     const Cell& swaped = words::word(Word::swaped);
     EXPECT_EQ(swaped.type(), Type::Word);
-    EXPECT_EQ(symbol::name(swaped.data2), "swaped");
-    EXPECT_EQ(symbol::name(words::word(Word::put_ed).data2), "put-ed");
+    EXPECT_EQ(symbol::name(swaped.symbol()), "swaped");
+    EXPECT_EQ(symbol::name(words::word(Word::put_ed).symbol()), "put-ed");
     EXPECT_EQ(symbol::name(words::id(Sym::bar)), "|");
     EXPECT_GE(_context::find_word(_context::global, words::id(Sym::bar), false), 0);  // a global word
     EXPECT_EQ(words::spec_word(SpecWord::local).type(), Type::Refinement);
-    EXPECT_EQ(words::spec_word(SpecWord::local).data1, 0u);
+    EXPECT_EQ(words::spec_word(SpecWord::local).context(), 0u);
 }
