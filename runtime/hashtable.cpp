@@ -422,9 +422,16 @@ void shift_index(Node table, uint32_t first, uint32_t count, int32_t shift) {
 }
 
 // Which positions of a bucket of equal values a search takes, and which of them it prefers.
-struct Search {
+struct Window {
     int32_t start, skip, op;
     bool reverse, last;
+
+    explicit Window(const Search& s)
+        : start(int32_t(s.start)),
+          skip(int32_t(std::max(s.skip, 1u))),
+          op(s.op),
+          reverse(s.reverse || s.last),
+          last(s.last) {}
 
     bool accepts(int32_t m) const {
         if (last ? m >= start : m < start) return false;
@@ -433,15 +440,15 @@ struct Search {
     bool better(int32_t m, int32_t best) const { return reverse ? m > best : m < best; }
 };
 
-int32_t best_member(Node table, uint32_t bucket, Cell* key, const Search& search) {
+int32_t best_member(Node table, uint32_t bucket, Cell* key, const Window& window) {
     int32_t single = keys_of(table)[bucket];
     Node chain = single < 0 ? chain_of(table, single) : 0;
     uint32_t members = chain ? array::length_q(chain) : 1;
-    int32_t none = search.reverse ? -1 : int32_t(length_of(table));
+    int32_t none = window.reverse ? -1 : int32_t(length_of(table));
     int32_t best = none;
     for (uint32_t i = 1; i <= members; i++) {
         int32_t m = int32_t(position_of(table, chain ? array::pick_int(chain, i) : single));
-        if (search.accepts(m) && search.better(m, best) && holds(table, uint32_t(m), key, search.op)) best = m;
+        if (window.accepts(m) && window.better(m, best) && holds(table, uint32_t(m), key, window.op)) best = m;
     }
     return best == none ? -1 : best;
 }
@@ -813,7 +820,8 @@ void add_values(Node table, uint32_t first, uint32_t step) {
     }
 }
 
-int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, bool reverse, bool last) {
+int32_t find(Node table, Cell* key, const Search& search) {
+    int32_t op = search.op;
     if (kind_of(table) == kMapKeys) return probe_key(table, key, op).position;
     check_rebuild(table);
     Cell sought = *key;  // the caller's key stays rooted
@@ -823,11 +831,11 @@ int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, b
                           [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), &sought, op); });
         return at.found ? keys_of(table)[at.bucket] : -1;
     }
-    Search search{int32_t(start), int32_t(std::max(skip, 1u)), op, reverse || last, last};
+    Window window(search);
     int32_t found = -1;
     walk(probe, flag_states(table), [&](uint32_t b) {
         if (!holds(table, first_position(table, b), &sought, kCompareEqual)) return false;
-        found = best_member(table, b, &sought, search);
+        found = best_member(table, b, &sought, window);
         return found >= 0;
     });
     return found;

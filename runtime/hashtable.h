@@ -40,6 +40,7 @@
 
 #include "runtime/array.h"
 #include "runtime/collector.h"
+#include "runtime/dispatch.h"
 #include "runtime/memory.h"
 
 namespace oka {
@@ -108,10 +109,18 @@ void put(Node table, uint32_t position);
 // repeated pair is removed from the block.
 void add_values(Node table, uint32_t first, uint32_t step);
 
-// The position of the cell equal to `key` under compare op `op`, or -1. A kValues table searches from
-// `start` in steps of `skip` (0 or 1: every position), backwards with `reverse`, and below `start`
-// with `last`; a kMapKeys table finds the words of a key as the set-word it stores.
-int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, bool reverse, bool last);
+// How find looks: the compare op, and for a kValues table the positions it accepts: from `start` in
+// steps of `skip` (0 or 1: every position), backwards with `reverse`, and below `start` with `last`.
+struct Search {
+    uint32_t start = 0;
+    uint32_t skip = 0;
+    int32_t op = kCompareEqual;
+    bool reverse = false;
+    bool last = false;
+};
+// The position of the cell equal to `key` as `search` says, or -1. A kMapKeys table finds the words
+// of a key as the set-word it stores.
+int32_t find(Node table, Cell* key, const Search& search = {});
 
 // A probe of a map's table (kMapKeys) for a key: the position of its key cell, or -1 and the bucket an
 // entry of the key takes; and the key's hash.

@@ -52,9 +52,7 @@ Node table_over(Node block, hashtable::Kind kind, uint32_t size = 0) {
     return kept(hashtable::init(size ? size : length(block), &cell, kind));
 }
 
-int32_t find(Node table, Cell key, uint32_t start = 0) {
-    return hashtable::find(table, &key, start, 0, kCompareEqual, false, false);
-}
+int32_t find(Node table, Cell key, uint32_t start = 0) { return hashtable::find(table, &key, {.start = start}); }
 
 uint32_t symbol_id(std::string_view name) { return symbol::lookup(bytes(name), uint32_t(name.size()), false); }
 Cell word_cell(Type type, std::string_view name) { return Cell::of(type).set_symbol(symbol_id(name)).set_position(-1); }
@@ -387,7 +385,9 @@ TEST(HashTable, FindsFromAStartInStepsBothWays) {
     };
     for (const Case& c : cases) {
         Cell key = int_cell(5);
-        EXPECT_EQ(hashtable::find(table, &key, c.start, c.skip, kCompareEqual, c.reverse, c.last), c.found)
+        EXPECT_EQ(
+            hashtable::find(table, &key, {.start = c.start, .skip = c.skip, .reverse = c.reverse, .last = c.last}),
+            c.found)
             << "start " << c.start << " skip " << c.skip << (c.reverse ? " reverse" : "") << (c.last ? " last" : "");
     }
     Cell float_five = test::float_cell(5.0);  // equal under = but of another type: another key
@@ -416,7 +416,7 @@ TEST(HashTable, MapWordKeysAreFoundAsSetWords) {
     Node table = table_over(block, hashtable::kMapKeys);
     for (Type t : {Type::Word, Type::LitWord, Type::GetWord, Type::SetWord}) {
         Cell key = word_cell(t, "map-key");
-        EXPECT_EQ(hashtable::find(table, &key, 0, 0, kCompareEqual, false, false), 0) << int(t);
+        EXPECT_EQ(hashtable::find(table, &key), 0) << int(t);
     }
 }
 
@@ -431,7 +431,7 @@ TEST(HashTable, AbcAndABCAreTwoMapKeysOfOneProbeSequence) {
     Node table = table_over(block, hashtable::kMapKeys);
     EXPECT_EQ(record(table)->count, 2u);
     Cell upper = text_of_unit(U"ABC", 1);
-    EXPECT_EQ(hashtable::find(table, &upper, 0, 0, kCompareStrictEqual, false, false), 2);
+    EXPECT_EQ(hashtable::find(table, &upper, {.op = kCompareStrictEqual}), 2);
     Cell key = text_of_unit(U"Abc", 1);
     hashtable::Cursor cursor;
     std::vector<int32_t> equal;
