@@ -505,7 +505,14 @@ void regrow_slots(Node table, uint32_t buckets) {
 //
 // Integer and word keys are the most common in maps, and their equality is simple enough to be
 // compared in the probe itself: no action dispatch, and the table's series read once, since nothing
-// in such a probe allocates.
+// in such a probe allocates. Their hash is computed there too.
+
+// A map key's hash, as hash_value gives it, for these keys without its type switch.
+uint32_t key_hash(const Cell& key) {
+    if (key.is(Type::Integer)) return hash_int(uint32_t(key.int32()));
+    if (key.is(Type::SetWord)) return hash_int(symbol::resolve(key.symbol()));
+    return hash_value(key);
+}
 
 // Whether the key (words retyped to set-words, as maps store them) is compared here under `op`.
 bool inline_key_q(const Cell& sought, int32_t op) {
@@ -844,7 +851,7 @@ int32_t find(Node table, Cell* key, const Search& search) {
 KeyProbe probe_key(Node table, Cell* key, int32_t op) {
     Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
     if (is_a(sought.type(), TypeClass::any_word)) sought.set_type(Type::SetWord);  // as maps store them
-    uint32_t hash = hash_value(sought);
+    uint32_t hash = key_hash(sought);
     Probe probe(hash, record(table)->buckets);
     Landing at = inline_key_q(sought, op)
                      ? walk_inline(table, probe, sought, hash, op)
