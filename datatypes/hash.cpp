@@ -198,7 +198,7 @@ int64_t find_indexed(const Cell& hash, const Cell* key, uint32_t start, uint32_t
     if (!table || !indexed_type_q(key->type())) return kNotIndexed;
     StaleOnFailure guard(table);  // a search rebuilds a stale index first
     Cell* sought = stack::push(*key);
-    auto first_from = [&] { return int64_t(hashtable::find(table, sought, start, skip, op, false, false)); };
+    auto first_from = [&] { return int64_t(hashtable::find(table, sought, {.start = start, .skip = skip, .op = op})); };
     int64_t found = -1;
     if (!any_word_type_q(*key, op)) {
         found = first_from();
