@@ -145,7 +145,7 @@ void do_value(DoRefinements refinements) {
     }
     case Type::File:
     case Type::Url: do_file(refinements); return;
-    case Type::Path: interpreter::eval_path(*value, *value, 0, 0, false, true, false, false); return;
+    case Type::Path: interpreter::eval_path(*value, *value, 0, 0, {.get = true}); return;
     case Type::Error: raise_again(value);
     default: eval_alone(*value);
     }
@@ -275,7 +275,7 @@ Node context_of(const Cell& value) {
 void set_path(const Cell& path, const Cell& value, bool case_) {
     stack::mark_native(words::word(Word::set_path));
     stack::push(value);  // the path evaluator takes the new value from the frame's first cell
-    interpreter::eval_path(path, path, 0, 0, true, false, true, case_);
+    interpreter::eval_path(path, path, 0, 0, {.set = true, .sub = true, .case_ = case_});
     stack::unwind();
 }
 
@@ -434,7 +434,7 @@ void get_s(const int32_t* positions) {
     Refinements<get_slot> refinements(positions);
     Cell* target = args();
     if (is_a(target->type(), TypeClass::any_path)) {
-        interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements.given("case"));
+        interpreter::eval_path(*target, *target, 0, 0, {.get = true, .case_ = refinements.given("case")});
     } else if (target->is(Type::Object)) {
         Cell values = Cell::of(Type::Block).set_node(_context::context_cell(target->context())->values());
         stack::set_last(*block::clone(values, false, false));
