@@ -1,6 +1,7 @@
 #include "datatypes/email.h"
 
 #include <algorithm>
+#include <array>
 
 #include "datatypes/none.h"
 #include "datatypes/string.h"
@@ -14,10 +15,38 @@ namespace oka::email {
 
 namespace {
 
+// The C1 controls, which an address holds as they are: the lexer reads them so in an address, which
+// has no room for a ^(hex) escape.
+constexpr auto kC1Controls = [] {
+    std::array<char32_t, 0x20> controls{};
+    for (uint32_t i = 0; i < controls.size(); i++) controls[i] = char32_t(0x80 + i);
+    return controls;
+}();
+
+// True when the first character, written as itself, would begin a token of another kind: a tag, a
+// lit-word, a number, or digits that the text before the "@" does not continue as an integer. A caret
+// before it keeps the address one token (the caret escape of these characters is the character).
+bool first_needs_caret(const Cell& address) {
+    uint32_t length = string::rs_length_q(address);
+    if (length == 0) return false;
+    uint32_t first = string::rs_abs_at(address, address.head());
+    if (first == '<' || first == '\'' || first == '+' || first == '.') return true;
+    if (first < '0' || first > '9') return false;
+    for (uint32_t i = address.head(); i < address.head() + length; i++) {
+        uint32_t c = string::rs_abs_at(address, i);
+        if (c == '@') return false;
+        if ((c < '0' || c > '9') && c != '\'') return true;
+    }
+    return false;
+}
+
 // The address with the characters its literal would read otherwise (controls, the caret) written as
-// caret escapes, so that it loads back.
+// caret escapes, and a caret before a first character that would begin another token, so that it
+// loads back as the same address.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    return string::mold_escaped(value, buffer, options, part);
+    return string::mold_escaped(
+        value, buffer, options, part,
+        {.raw = {kC1Controls.data(), kC1Controls.size()}, .caret_first = first_needs_caret(*value)});
 }
 
 // A new string! of `count` characters of the address from `from` characters after its head.

@@ -15,7 +15,7 @@ constexpr std::u32string_view kEndsAReference = U" ()[]{};,";
 // control characters, and for the blanks and brackets that would end it.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
     string::concatenate_literal(buffer, "@", 1);
-    return string::mold_escaped(value, buffer, options, part - 1, kEndsAReference);
+    return string::mold_escaped(value, buffer, options, part - 1, {.hex = kEndsAReference});
 }
 
 }  // namespace

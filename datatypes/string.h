@@ -134,11 +134,18 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
 // Appends one code point as molded text writes it: control characters, 127 and 128-159 (with `all`
 // every code point above 127) as caret escapes, the double quote and the caret escaped.
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all);
+// How the literal of a string-like type writes its characters, beyond what mold_escape_char does:
+// those in `hex` as "^(hex)", those in `raw` as they are, and with `caret_first` the first character as
+// a caret escape that reads back as itself (for a first character that would begin another token).
+struct Escapes {
+    std::u32string_view hex = {};
+    std::u32string_view raw = {};
+    bool caret_first = false;
+};
 // Appends the text of a string-like value from its head as the literal of its type writes it: each
-// character as mold_escape_char writes it, but those in `hex` as "^(hex)" and those in `raw` as they
-// are. With options.limit at most `part` characters; gives `part` less the length of the text.
-int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, std::u32string_view hex = {},
-                     std::u32string_view raw = {});
+// character as mold_escape_char writes it, but as `escapes` says. With options.limit at most `part`
+// characters; gives `part` less the length of the text.
+int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, const Escapes& escapes);
 
 // ---- comparison and search ----
 

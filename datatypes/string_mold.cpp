@@ -2,6 +2,7 @@
 // loads back as the same string: the quoted notation escapes what the lexer would not read back, the
 // braced one keeps its braces balanced.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "datatypes/string.h"
@@ -97,6 +98,16 @@ void append_hex_escape(Cell* buffer, uint32_t code_point) {
     append_literal(buffer, ")");
 }
 
+// A caret escape that reads back as the character: "^" and the character where the lexer reads it so
+// (punctuation but the few whose caret letter names a control), else "^(hex)".
+void append_caret_escape(Cell* buffer, uint32_t code_point) {
+    bool itself = code_point > 0x20 && code_point < 0x7F && !std::isalpha(int(code_point)) &&
+                  !std::strchr("@[\\]_-/~(", int(code_point));
+    if (!itself) return append_hex_escape(buffer, code_point);
+    append_char(buffer->node(), '^');
+    append_char(buffer->node(), code_point);
+}
+
 }  // namespace
 
 void mold_escape_char(Cell* buffer, uint32_t code_point, bool all) {
@@ -110,16 +121,17 @@ void mold_escape_char(Cell* buffer, uint32_t code_point, bool all) {
     }
 }
 
-int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, std::u32string_view hex,
-                     std::u32string_view raw) {
+int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, const Escapes& escapes) {
     uint32_t length = text_of(*value).length;
     uint32_t count = options.limit ? std::min(length, uint32_t(std::max(part, 0))) : length;
     // Each character is read afresh: writing one may move the text's buffer.
     for (uint32_t i = 0; i < count; i++) {
         char32_t code_point = char32_t(text_of(*value).at(i));
-        if (hex.find(code_point) != hex.npos)
+        if (i == 0 && escapes.caret_first)
+            append_caret_escape(buffer, code_point);
+        else if (escapes.hex.find(code_point) != escapes.hex.npos)
             append_hex_escape(buffer, code_point);
-        else if (raw.find(code_point) != raw.npos)
+        else if (escapes.raw.find(code_point) != escapes.raw.npos)
             append_char(buffer->node(), code_point);
         else
             mold_escape_char(buffer, code_point, false);
