@@ -27,6 +27,8 @@ run: build-release
 	./build/release/oka
 
 test: lint build-check build-sanitize
+	@echo "== The layers at link level: no object uses a symbol of a layer above its own"
+	tools/check-layers --objects build/check/CMakeFiles/okaobjects.dir
 	@echo "== The tests"
 	cd build/check && $(call CTEST)
 	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS)), but the piped transcripts"
