@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "boot/boot_data.h"
+#include "console/line_input.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -134,6 +135,7 @@ void define_built_ins() {
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
     library::init();
+    line_input::add_routines();
     gui::add_routines();
     library::bind_global_routines();
 }

@@ -288,7 +288,7 @@ Cell* push_indexed(const Cell& block, uint32_t size) {
 bool holds_q(const Cell& indexed, Cell* key, uint32_t skip, int32_t op) {
     if (hashtable::identity_type_q(*key))
         return scan(indexed, {Query::kValue, key, op, 1}, {indexed.head(), skip, 0, length_of(indexed), false}) >= 0;
-    return hashtable::find(indexed.table(), key, indexed.head(), skip, op, false, false) >= 0;
+    return hashtable::find(indexed.table(), key, {.start = indexed.head(), .skip = skip, .op = op}) >= 0;
 }
 
 void append_record(const Cell& result, const Cell& from, uint32_t first, uint32_t count) {

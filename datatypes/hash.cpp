@@ -119,7 +119,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
         return index_block(block::push_only_s(size), uint32_t(size));
     }
     case Type::Block: {
-        Cell* block = block::clone(*spec, false, false);
+        Cell* block = block::clone(*spec, block::Nested::shared);
         return index_block(block, series::rs_length_q(*block));
     }
     case Type::Hash: return copy(spec, unset::push(), CopyOptions{});
@@ -198,7 +198,7 @@ int64_t find_indexed(const Cell& hash, const Cell* key, uint32_t start, uint32_t
     if (!table || !indexed_type_q(key->type())) return kNotIndexed;
     StaleOnFailure guard(table);  // a search rebuilds a stale index first
     Cell* sought = stack::push(*key);
-    auto first_from = [&] { return int64_t(hashtable::find(table, sought, start, skip, op, false, false)); };
+    auto first_from = [&] { return int64_t(hashtable::find(table, sought, {.start = start, .skip = skip, .op = op})); };
     int64_t found = -1;
     if (!any_word_type_q(*key, op)) {
         found = first_from();

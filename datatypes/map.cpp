@@ -62,7 +62,7 @@ int32_t lookup_op(bool case_, bool same = false) {
 
 // The index of the key cell of the live entry of `key` (fixed) under the compare op, or -1.
 int32_t find_entry(const Cell& map, Cell* key, int32_t op) {
-    int32_t at = hashtable::find(map.table(), key, 0, 0, op, false, false);
+    int32_t at = hashtable::probe_key(map.table(), key, op).position;
     return at >= 0 && live_at_q(map, uint32_t(at)) ? at : -1;
 }
 
@@ -98,9 +98,9 @@ private:
     bool kept_ = false;
 };
 
-// Appends an entry of the key (fixed, normalised first) with an unset value and indexes it; answers
-// the index of its key cell.
-uint32_t add_entry(const Cell& map, Cell* key, const Cell* path) {
+// Appends an entry of the key (fixed, normalised first) with an unset value and indexes it where the
+// probe that missed it landed; answers the index of its key cell.
+uint32_t add_entry(const Cell& map, Cell* key, const Cell* path, const hashtable::KeyProbe& probe) {
     Cell* stored = stack::push(*key);
     stored->clear_new_line();
     preprocess_key(stored, path);
@@ -110,7 +110,7 @@ uint32_t add_entry(const Cell& map, Cell* key, const Cell* path) {
     *cell_at(entries, at) = *stored;
     *cell_at(entries, at + 1) = unset::value;
     PendingEntry pending(entries);
-    hashtable::put(map.table(), at);
+    hashtable::add_key(map.table(), probe, at);
     pending.keep();
     stack::pop(1);
     return at;
@@ -119,9 +119,10 @@ uint32_t add_entry(const Cell& map, Cell* key, const Cell* path) {
 // Stores the value (fixed) under the key (fixed): into its entry, revived when vacant, or into a new
 // one. Answers the index of the value cell.
 uint32_t store(const Cell& map, Cell* key, const Cell* value, bool case_, const Cell* path) {
-    int32_t found = hashtable::find(map.table(), key, 0, 0, lookup_op(case_), false, false);
-    uint32_t at = found >= 0 ? uint32_t(found) : add_entry(map, key, path);
-    if (found >= 0 && !live_at_q(map, at)) hashtable::record(map.table())->count++;
+    hashtable::KeyProbe probe = hashtable::probe_key(map.table(), key, lookup_op(case_));
+    bool found = probe.position >= 0;
+    uint32_t at = found ? uint32_t(probe.position) : add_entry(map, key, path, probe);
+    if (found && !live_at_q(map, at)) hashtable::record(map.table())->count++;
     Cell* cell = cell_at(map.node(), at + 1).get();
     *cell = *value;
     cell->clear_new_line();
@@ -179,7 +180,7 @@ const Cell* build(Cell* spec, bool conversion) {
     case Type::Hash: {
         uint32_t count = series::rs_length_q(*spec);
         if (count % 2) fire(Err::script_invalid_arg, spec);
-        Cell* block = block::clone(*spec, false, false);
+        Cell* block = block::clone(*spec, block::Nested::shared);
         BufPtr<Cell> cells = cell_at(block->node(), 0);
         for (uint32_t i = 0; i < count; i++) cells[i].clear_new_line();
         return make_at(block, std::max(count, 2u));

@@ -57,6 +57,18 @@ void set_state(const Words& flags, uint32_t bucket, uint32_t new_state) {
     flags[bucket >> 4] = (flags[bucket >> 4] & ~(3u << shift)) | new_state << shift;
 }
 
+// A map's bucket: its key's hash and position, the position telling the bucket's state (a map's
+// buckets are never deleted).
+struct KeySlot {
+    uint32_t hash;
+    int32_t position;  // of the key cell, or kEmptySlot
+};
+static_assert(sizeof(KeySlot) == 8);
+constexpr int32_t kEmptySlot = -1;
+constexpr uint8_t kEmptySlots = 0xFF;  // the byte a series of empty slots is filled with
+
+uint32_t slot_state(const KeySlot& slot) { return slot.position == kEmptySlot ? kEmpty : kInUse; }
+
 // ---- Probing ----
 
 // The probe sequence of a hash: its home bucket, then 1, 2, 3 ... buckets further on each time,
@@ -79,13 +91,13 @@ struct Landing {
 };
 
 // The one probe loop. From the probe's current bucket it passes deleted buckets, offers every in-use
-// one to `match`, and ends at a match, at an empty bucket, or back home. `flags` hands out the
-// bucket-state words afresh at each step: a match may compare values, and a comparison may allocate.
-template <class Flags, class Match>
-Landing walk(Probe& probe, Flags flags, Match match) {
+// one to `match`, and ends at a match, at an empty bucket, or back home. `state_of` reads a bucket's
+// state afresh at each step: a match may compare values, and a comparison may allocate.
+template <class StateOf, class Match>
+Landing walk(Probe& probe, StateOf state_of, Match match) {
     int32_t deleted = -1;
     do {
-        switch (state(flags(), probe.bucket)) {
+        switch (state_of(probe.bucket)) {
         case kEmpty: return {deleted >= 0 ? deleted : int32_t(probe.bucket), false};
         case kDeleted: deleted = int32_t(probe.bucket); break;
         default:
@@ -105,14 +117,14 @@ bool no_match(uint32_t) { return false; }
 template <class Flags, class Entries, class HashOf>
 void kick_out(const Flags& old, const Flags& fresh, uint32_t old_buckets, uint32_t buckets, const Entries& entries,
               HashOf hash_of) {
-    auto fresh_flags = [&] { return fresh; };
+    auto fresh_states = [&](uint32_t bucket) { return state(fresh, bucket); };
     for (uint32_t j = 0; j < old_buckets; j++) {
         if (state(old, j) != kInUse) continue;
         set_state(old, j, kDeleted);
         auto entry = entries[j];
         for (;;) {
             Probe probe(hash_of(entry), buckets);
-            uint32_t b = uint32_t(walk(probe, fresh_flags, no_match).bucket);
+            uint32_t b = uint32_t(walk(probe, fresh_states, no_match).bucket);
             set_state(fresh, b, kInUse);
             if (b >= old_buckets || state(old, b) != kInUse) {
                 entries[b] = entry;
@@ -201,8 +213,8 @@ BufPtr<Cell> cell_at(Node table, uint32_t position) { return items<Cell>(record(
 uint32_t length_of(Node table) { return mem::buffer(record(table)->values)->length(); }
 Kind kind_of(Node table) { return Kind(record(table)->kind); }
 
-auto flags_getter(Node table) {
-    return [table] { return flags_of(table); };
+auto flag_states(Node table) {
+    return [table](uint32_t bucket) { return state(flags_of(table), bucket); };
 }
 
 bool at_bound(Node table) { return record(table)->occupied >= record(table)->upper_bound; }
@@ -230,10 +242,16 @@ private:
 // Gives the table new, empty bucket states and a new bucket array: both are made before either is
 // stored, so that a failed allocation leaves the table as it was.
 void replace_buckets(Node table, uint32_t buckets, uint32_t bound) {
-    Hold flags(Cell::of(Type::Binary).set_node(alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty)));
-    Node keys = alloc::alloc_bytes_filled(buckets * 4, 0);
+    Node flags = 0, keys = 0;
+    if (kind_of(table) == kMapKeys) {
+        keys = alloc::alloc_bytes_filled(buckets * sizeof(KeySlot), kEmptySlots);
+    } else {
+        Hold states(Cell::of(Type::Binary).set_node(alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty)));
+        keys = alloc::alloc_bytes_filled(buckets * 4, 0);
+        flags = states.cell().node();
+    }
     BufPtr<Record> r = record(table);
-    r->flags = flags.cell().node();
+    r->flags = flags;
     r->keys = keys;
     r->buckets = buckets;
     r->upper_bound = bound;
@@ -364,7 +382,10 @@ void forget_positions(Node table) {
 void forget_all(Node table) {
     BufPtr<Record> r = record(table);
     r->count = r->occupied = 0;
-    fill_series(r->flags, kAllEmpty);
+    if (r->kind == kMapKeys)
+        fill_series(r->keys, kEmptySlots);
+    else
+        fill_series(r->flags, kAllEmpty);
     if (r->kind == kValues) forget_positions(table);
 }
 
@@ -401,9 +422,16 @@ void shift_index(Node table, uint32_t first, uint32_t count, int32_t shift) {
 }
 
 // Which positions of a bucket of equal values a search takes, and which of them it prefers.
-struct Search {
+struct Window {
     int32_t start, skip, op;
     bool reverse, last;
+
+    explicit Window(const Search& s)
+        : start(int32_t(s.start)),
+          skip(int32_t(std::max(s.skip, 1u))),
+          op(s.op),
+          reverse(s.reverse || s.last),
+          last(s.last) {}
 
     bool accepts(int32_t m) const {
         if (last ? m >= start : m < start) return false;
@@ -412,15 +440,15 @@ struct Search {
     bool better(int32_t m, int32_t best) const { return reverse ? m > best : m < best; }
 };
 
-int32_t best_member(Node table, uint32_t bucket, Cell* key, const Search& search) {
+int32_t best_member(Node table, uint32_t bucket, Cell* key, const Window& window) {
     int32_t single = keys_of(table)[bucket];
     Node chain = single < 0 ? chain_of(table, single) : 0;
     uint32_t members = chain ? array::length_q(chain) : 1;
-    int32_t none = search.reverse ? -1 : int32_t(length_of(table));
+    int32_t none = window.reverse ? -1 : int32_t(length_of(table));
     int32_t best = none;
     for (uint32_t i = 1; i <= members; i++) {
         int32_t m = int32_t(position_of(table, chain ? array::pick_int(chain, i) : single));
-        if (search.accepts(m) && search.better(m, best) && holds(table, uint32_t(m), key, search.op)) best = m;
+        if (window.accepts(m) && window.better(m, best) && holds(table, uint32_t(m), key, window.op)) best = m;
     }
     return best == none ? -1 : best;
 }
@@ -431,30 +459,60 @@ void copy_member(Node twin, Node Record::*member) {
     record(twin).get()->*member = copied;
 }
 
-// ---- Kinds 1 and 2 ----
+// ---- Kind 1: map keys in (hash, position) slots ----
+//
+// A map's bucket array holds each key's hash beside its position, and the bucket's state in the
+// position: a probe reads one series and compares only the keys of its hash, and a re-hash reads no
+// key. A map has no bucket-state series. Its buckets are never deleted: a removed key keeps its bucket
+// (the entry is vacant) until clear empties them all.
 
-// Map keys: the hash of each key, by entry (its position / 2), so that a probe compares only the keys
-// of its hash and a re-hash reads no key.
-BufPtr<uint32_t> key_hashes(Node table) { return items<uint32_t>(record(table)->index); }
-uint32_t key_hash(Node table, int32_t position) { return key_hashes(table)[uint32_t(position) / 2]; }
+BufPtr<KeySlot> slots_of(Node table) { return items<KeySlot>(record(table)->keys); }
 
-void keep_key_hash(Node table, uint32_t position, uint32_t hash) {
-    uint32_t entry = position / 2;
-    if (entry >= mem::buffer(record(table)->index)->size / 4)
-        alloc::expand_series(record(table)->index, 8 * int64_t(entry + 1));
-    key_hashes(table)[entry] = hash;
+auto slot_states(Node table) {
+    return [table](uint32_t bucket) { return slot_state(slots_of(table)[bucket]); };
 }
 
-// Whether the key at `position` may equal a key of that hash: in a map only when the hashes agree.
-bool hash_fits(Node table, int32_t position, uint32_t hash) {
-    return kind_of(table) != kMapKeys || key_hash(table, position) == hash;
+// Takes an empty bucket for a key.
+void claim_slot(Node table, uint32_t bucket, KeySlot slot) {
+    OKA_ASSERT(slot_state(slots_of(table)[bucket]) == kEmpty);
+    slots_of(table)[bucket] = slot;
+    BufPtr<Record> r = record(table);
+    r->occupied++;
+    r->count++;
+}
+
+// Re-hashes the slots into a new bucket array of `buckets` from their hashes alone; every slot keeps
+// its bucket in use, vacant entries too.
+void regrow_slots(Node table, uint32_t buckets) {
+    Node fresh = alloc::alloc_bytes_filled(buckets * sizeof(KeySlot), kEmptySlots);
+    // Nothing allocates from here on, so the new slots need no rooting until they are stored.
+    const KeySlot* old = slots_of(table).get();
+    KeySlot* slots = items<KeySlot>(fresh).get();
+    for (uint32_t j = 0; j < record(table)->buckets; j++) {
+        if (slot_state(old[j]) != kInUse) continue;
+        Probe probe(old[j].hash, buckets);
+        Landing at = walk(
+            probe, [slots](uint32_t b) { return slot_state(slots[b]); }, no_match);
+        slots[at.bucket] = old[j];
+    }
+    BufPtr<Record> r = record(table);
+    r->keys = fresh;
+    r->buckets = buckets;
+    r->upper_bound = rehash_bound(buckets);
 }
 
 // ---- Map keys compared without their compare action ----
 //
 // Integer and word keys are the most common in maps, and their equality is simple enough to be
 // compared in the probe itself: no action dispatch, and the table's series read once, since nothing
-// in such a probe allocates.
+// in such a probe allocates. Their hash is computed there too.
+
+// A map key's hash, as hash_value gives it, for these keys without its type switch.
+uint32_t key_hash(const Cell& key) {
+    if (key.is(Type::Integer)) return hash_int(uint32_t(key.int32()));
+    if (key.is(Type::SetWord)) return hash_int(symbol::resolve(key.symbol()));
+    return hash_value(key);
+}
 
 // Whether the key (words retyped to set-words, as maps store them) is compared here under `op`.
 bool inline_key_q(const Cell& sought, int32_t op) {
@@ -474,30 +532,25 @@ bool same_inline_key(const Cell& stored, const Cell& sought, int32_t op) {
     return stored.symbol() == sought.symbol() && (op != kCompareSame || stored.context() == sought.context());
 }
 
-int32_t find_inline_key(Node table, const Cell& sought, uint32_t hash, int32_t op) {
-    const Record r = *record(table);
-    const uint32_t* flags = items<uint32_t>(r.flags).get();
-    const int32_t* keys = items<int32_t>(r.keys).get();
-    const uint32_t* hashes = items<uint32_t>(r.index).get();
-    const Cell* cells = items<Cell>(r.values).get();
-    Probe probe(hash, r.buckets);
-    Landing at = walk(
-        probe, [flags] { return flags; },
-        [&](uint32_t b) {
-            auto position = uint32_t(keys[b]);
-            return hashes[position / 2] == hash && same_inline_key(cells[position], sought, op);
-        });
-    return at.found ? keys[at.bucket] : -1;
+Landing walk_inline(Node table, Probe& probe, const Cell& sought, uint32_t hash, int32_t op) {
+    const KeySlot* slots = slots_of(table).get();
+    const Cell* cells = items<Cell>(record(table)->values).get();
+    return walk(
+        probe, [slots](uint32_t b) { return slot_state(slots[b]); },
+        [&](uint32_t b) { return slots[b].hash == hash && same_inline_key(cells[slots[b].position], sought, op); });
 }
 
-// Map keys: when the key at `position` is in the table already, the earlier entry takes its value
-// and the pair leaves the block (the cells behind it move down).
-bool merge_repeated_key(Node table, uint32_t position) {
+// Map keys: a key met again gives its value to the earlier entry and its pair leaves the block (the
+// cells behind it move down); a new key is indexed. True when the pair left.
+bool merge_or_index_key(Node table, uint32_t position) {
     Cell key = *cell_at(table, position);  // rooted by the block, which still holds the key
-    int32_t earlier = find(table, &key, 0, 0, kCompareStrictEqual, false, false);
-    if (earlier < 0) return false;
+    KeyProbe earlier = probe_key(table, &key, kCompareStrictEqual);
+    if (earlier.position < 0) {
+        add_key(table, earlier, position);
+        return false;
+    }
     OKA_ASSERT(position + 1 < length_of(table));
-    *cell_at(table, uint32_t(earlier) + 1) = *cell_at(table, position + 1);
+    *cell_at(table, uint32_t(earlier.position) + 1) = *cell_at(table, position + 1);
     BufPtr<SeriesBuffer> b = mem::buffer(record(table)->values);
     Cell* pair = mem::ptr<Cell>(b->offset) + position;
     std::memmove(pair, pair + 2, b->tail - mem::addr(pair + 2));
@@ -571,7 +624,7 @@ BufPtr<Cell> record_at(Node table, uint32_t offset) { return cells_at(record(tab
 
 Landing find_record(Node table, uint32_t key) {
     Probe probe(hash_int(key), record(table)->buckets);
-    return walk(probe, flags_getter(table),
+    return walk(probe, flag_states(table),
                 [&](uint32_t b) { return record_at(table, uint32_t(keys_of(table)[b]))->record_key() == key; });
 }
 
@@ -731,23 +784,25 @@ Node init(uint32_t size, const Cell* block, Kind kind, uint32_t extra) {
 
 bool put_key(Node table, uint32_t position) {
     Kind kind = kind_of(table);
+    if (kind == kMapKeys) {
+        Cell key = *cell_at(table, position);  // rooted by the block, which holds the key
+        KeyProbe probe = probe_key(table, &key, kCompareStrictEqual);
+        if (probe.position < 0) add_key(table, probe, position);
+        return false;
+    }
     if (at_bound(table)) {
         if (kind == kValues) {
             resize(table, regrow_size_of(table));  // indexes every cell of the block, this one too
             return true;
         }
-        grow_values(table, kind == kMapKeys ? record(table)->buckets + 1 : regrow_size_of(table));
+        grow_values(table, regrow_size_of(table));
     }
     Cell key = *cell_at(table, position);  // rooted by the block, which holds the key
     if (kind == kValues && record(table)->stamp == 0 && identity_type_q(key)) record(table)->stamp = next_stamp();
     int32_t op = kind == kValues ? kCompareEqual : kCompareStrictEqual;
-    uint32_t hash = hash_value(key);
-    if (kind == kMapKeys) keep_key_hash(table, position, hash);
-    Probe probe(hash, record(table)->buckets);
-    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
-        int32_t first = int32_t(first_position(table, b));
-        return hash_fits(table, first, hash) && holds(table, uint32_t(first), &key, op);
-    });
+    Probe probe(hash_value(key), record(table)->buckets);
+    Landing at =
+        walk(probe, flag_states(table), [&](uint32_t b) { return holds(table, first_position(table, b), &key, op); });
     OKA_ASSERT(at.bucket >= 0);
     uint32_t member = key_of(table, position);
     if (!at.found)
@@ -763,40 +818,64 @@ void put(Node table, uint32_t position) { put_key(table, position); }
 void add_values(Node table, uint32_t first, uint32_t step) {
     bool map = kind_of(table) == kMapKeys;
     for (uint32_t p = first; p < length_of(table);) {
-        if (map && merge_repeated_key(table, p)) continue;
-        if (put_key(table, p)) return;
+        if (!map) {
+            if (put_key(table, p)) return;
+        } else if (merge_or_index_key(table, p)) {
+            continue;  // the repeated pair left the block: the next pair is at p now
+        }
         p += step;
     }
 }
 
-int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, bool reverse, bool last) {
+int32_t find(Node table, Cell* key, const Search& search) {
+    int32_t op = search.op;
+    if (kind_of(table) == kMapKeys) return probe_key(table, key, op).position;
     check_rebuild(table);
-    Kind kind = kind_of(table);
-    Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
-    if (kind == kMapKeys && is_a(sought.type(), TypeClass::any_word))
-        sought.set_type(Type::SetWord);  // as maps store them
-    uint32_t hash = hash_value(sought);
-    if (kind == kMapKeys && inline_key_q(sought, op)) return find_inline_key(table, sought, hash, op);
-    Probe probe(hash, record(table)->buckets);
-    if (kind != kValues) {
-        Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
-            int32_t key = keys_of(table)[b];
-            return hash_fits(table, key, hash) && holds(table, uint32_t(key), &sought, op);
-        });
+    Cell sought = *key;  // the caller's key stays rooted
+    Probe probe(hash_value(sought), record(table)->buckets);
+    if (kind_of(table) != kValues) {
+        Landing at = walk(probe, flag_states(table),
+                          [&](uint32_t b) { return holds(table, uint32_t(keys_of(table)[b]), &sought, op); });
         return at.found ? keys_of(table)[at.bucket] : -1;
     }
-    Search search{int32_t(start), int32_t(std::max(skip, 1u)), op, reverse || last, last};
+    Window window(search);
     int32_t found = -1;
-    walk(probe, flags_getter(table), [&](uint32_t b) {
+    walk(probe, flag_states(table), [&](uint32_t b) {
         if (!holds(table, first_position(table, b), &sought, kCompareEqual)) return false;
-        found = best_member(table, b, &sought, search);
+        found = best_member(table, b, &sought, window);
         return found >= 0;
     });
     return found;
 }
 
+KeyProbe probe_key(Node table, Cell* key, int32_t op) {
+    Cell sought = *key;  // the caller's key stays rooted; the copy may be retyped
+    if (is_a(sought.type(), TypeClass::any_word)) sought.set_type(Type::SetWord);  // as maps store them
+    uint32_t hash = key_hash(sought);
+    Probe probe(hash, record(table)->buckets);
+    Landing at = inline_key_q(sought, op)
+                     ? walk_inline(table, probe, sought, hash, op)
+                     : walk(probe, slot_states(table), [&](uint32_t b) {
+                           KeySlot slot = slots_of(table)[b];
+                           return slot.hash == hash && holds(table, uint32_t(slot.position), &sought, op);
+                       });
+    return {at.found ? slots_of(table)[at.bucket].position : -1, at.bucket, hash};
+}
+
+void add_key(Node table, const KeyProbe& probe, uint32_t position) {
+    OKA_ASSERT(probe.position < 0 && hash_value(*cell_at(table, position)) == probe.hash);
+    int32_t bucket = probe.bucket;
+    if (at_bound(table)) {
+        grow_values(table, record(table)->buckets + 1);
+        Probe free(probe.hash, record(table)->buckets);
+        bucket = walk(free, slot_states(table), no_match).bucket;
+    }
+    OKA_ASSERT(bucket >= 0);
+    claim_slot(table, uint32_t(bucket), {probe.hash, int32_t(position)});
+}
+
 int32_t get_next(Node table, Cell* key, Cursor& cursor) {
-    OKA_ASSERT(kind_of(table) == kMapKeys || kind_of(table) == kNames);
+    OKA_ASSERT(kind_of(table) == kMapKeys);
     uint32_t hash = hash_value(*key);
     Probe probe(hash, record(table)->buckets);
     if (cursor.bucket >= 0) {
@@ -804,13 +883,13 @@ int32_t get_next(Node table, Cell* key, Cursor& cursor) {
         probe.step = cursor.step;
         if (!probe.advance()) return -1;
     }
-    Landing at = walk(probe, flags_getter(table), [&](uint32_t b) {
-        int32_t found = keys_of(table)[b];
-        return hash_fits(table, found, hash) && holds(table, uint32_t(found), key, kCompareEqual);
+    Landing at = walk(probe, slot_states(table), [&](uint32_t b) {
+        KeySlot slot = slots_of(table)[b];
+        return slot.hash == hash && holds(table, uint32_t(slot.position), key, kCompareEqual);
     });
     if (!at.found) return -1;
     cursor = {at.bucket, probe.step};
-    return keys_of(table)[at.bucket];
+    return slots_of(table)[at.bucket].position;
 }
 
 void delete_(Node table, uint32_t position) {
@@ -918,9 +997,8 @@ Node copy(Node table, Node values) {
     // Until a member is copied the twin names the original's, which stays alive anyway.
     hold.cell().set_table(twin);
     record(twin)->values = values;
-    copy_member(twin, &Record::flags);
+    if (kind_of(twin) != kMapKeys) copy_member(twin, &Record::flags);
     copy_member(twin, &Record::keys);
-    if (kind_of(twin) == kMapKeys) copy_member(twin, &Record::index);
     if (kind_of(twin) != kValues) return twin;
     copy_member(twin, &Record::index);
     copy_member(twin, &Record::chains);
@@ -992,20 +1070,22 @@ void resize_indexed(Node table, uint32_t size) {
 void grow_values(Node table, uint32_t size) {
     uint32_t buckets = std::max(round_pow2(size), kMinBuckets);
     if (record(table)->count >= rehash_bound(buckets)) return;
+    if (kind_of(table) == kMapKeys) {
+        regrow_slots(table, buckets);  // a map's emptied entries keep their buckets
+        return;
+    }
     uint32_t old_buckets = record(table)->buckets;
     Node keys = record(table)->keys;
     if (buckets * 4 > mem::buffer(keys)->size) alloc::expand_series(keys, buckets * 4);
     Node fresh = alloc::alloc_bytes_filled(flag_bytes(buckets), kAllEmpty);
     // Nothing allocates from here on, so the new states need no rooting until they are stored.
-    bool map = kind_of(table) == kMapKeys;
-    kick_out(flags_of(table), items<uint32_t>(fresh), old_buckets, buckets, keys_of(table), [table, map](int32_t key) {
-        return map ? key_hash(table, key) : hash_value(*cell_at(table, uint32_t(key)));
-    });
+    kick_out(flags_of(table), items<uint32_t>(fresh), old_buckets, buckets, keys_of(table),
+             [table](int32_t key) { return hash_value(*cell_at(table, uint32_t(key))); });
     BufPtr<Record> r = record(table);
     r->flags = fresh;
     r->buckets = buckets;
     r->upper_bound = rehash_bound(buckets);
-    if (r->kind != kMapKeys) r->occupied = r->count;  // a map's emptied entries keep their buckets
+    r->occupied = r->count;
 }
 
 void check_rebuild(Node table) {
@@ -1025,7 +1105,7 @@ void rebuild(Node table) {
         BufPtr<Cell> first = record_at(table, offset);
         if (first->header != kLiveRecord) continue;
         Probe probe(hash_int(first->record_key()), record(table)->buckets);
-        claim(table, uint32_t(walk(probe, flags_getter(table), no_match).bucket), int32_t(offset));
+        claim(table, uint32_t(walk(probe, flag_states(table), no_match).bucket), int32_t(offset));
     }
     record(table)->stamp = next_stamp();
 }
@@ -1072,9 +1152,19 @@ std::string key_fault(Node table, int32_t key) {
     }
     if (key < 0) return r.kind == kValues && uint32_t(-key) <= array::length_q(r.chains) ? "" : "names no chain";
     if (uint32_t(key) - r.base >= length_of(table)) return "names a position past the values";
-    bool hashed = r.index && uint32_t(key) / 2 < mem::buffer(r.index)->size / 4;
-    if (r.kind == kMapKeys && (key % 2 || !hashed)) return "names a map key at an odd position or without its hash";
     return "";
+}
+
+// The same for a map's bucket, which also holds its key's hash.
+std::string slot_fault(Node table, const KeySlot& slot) {
+    std::string wrong = key_fault(table, slot.position);
+    if (!wrong.empty()) return wrong;
+    if (slot.position % 2) return "names a map key at an odd position";
+    return hash_value(*cell_at(table, uint32_t(slot.position))) == slot.hash ? "" : "holds another hash than its key's";
+}
+
+uint32_t bucket_state(Node table, uint32_t bucket) {
+    return kind_of(table) == kMapKeys ? slot_state(slots_of(table)[bucket]) : state(flags_of(table), bucket);
 }
 
 }  // namespace
@@ -1083,22 +1173,24 @@ std::string fault(Node table) {
     if (mem::buffer(table)->used_bytes() < sizeof(Record)) return "its record is cut short";
     Record r = *record(table);
     if (r.kind > kOwners) return "kind " + std::to_string(r.kind) + " is no kind of table";
-    if (!r.flags || !r.keys || !r.values) return "it lacks a series of its own";
+    bool map = r.kind == kMapKeys;
+    if ((!r.flags && !map) || !r.keys || !r.values) return "it lacks a series of its own";
     if (r.buckets < kMinBuckets || !std::has_single_bit(r.buckets))
         return std::to_string(r.buckets) + " buckets, not a power of two of at least " + std::to_string(kMinBuckets);
-    if (mem::buffer(r.flags)->size < flag_bytes(r.buckets) || mem::buffer(r.keys)->size < 4 * r.buckets)
-        return "its bucket states or bucket array are too small for " + std::to_string(r.buckets) + " buckets";
+    bool sized =
+        map ? mem::buffer(r.keys)->size >= sizeof(KeySlot) * r.buckets
+            : mem::buffer(r.flags)->size >= flag_bytes(r.buckets) && mem::buffer(r.keys)->size >= 4 * r.buckets;
+    if (!sized) return "its bucket states or bucket array are too small for " + std::to_string(r.buckets) + " buckets";
     uint32_t in_use = 0, deleted = 0;
     for (uint32_t b = 0; b < r.buckets; b++) {
-        uint32_t bucket_state = state(flags_of(table), b);
-        if (bucket_state == kDeleted) deleted++;
-        if (bucket_state != kInUse) continue;
+        uint32_t its_state = bucket_state(table, b);
+        if (its_state == kDeleted) deleted++;
+        if (its_state != kInUse) continue;
         in_use++;
-        std::string wrong = key_fault(table, keys_of(table)[b]);
+        std::string wrong = map ? slot_fault(table, slots_of(table)[b]) : key_fault(table, keys_of(table)[b]);
         if (!wrong.empty()) return "bucket " + std::to_string(b) + " " + wrong;
     }
     // A map's emptied entries keep their buckets, and a re-hash in place keeps its count of occupied ones.
-    bool map = r.kind == kMapKeys;
     if (map ? r.count > in_use : r.count != in_use)
         return std::to_string(in_use) + " buckets in use for a count of " + std::to_string(r.count);
     if (map ? r.occupied < in_use + deleted : r.occupied != in_use + deleted)
@@ -1117,7 +1209,7 @@ uint32_t symbol_lookup(Node table, const uint8_t* name, uint32_t length, bool ig
     uint32_t hash = murmur3(lower_ascii(name, length), length);
     auto probe_names = [&](bool any_case) {
         Probe probe(hash, record(table)->buckets);
-        return walk(probe, flags_getter(table),
+        return walk(probe, flag_states(table),
                     [&](uint32_t b) { return names(table, uint32_t(keys_of(table)[b]), name, length, any_case); });
     };
     Landing first = probe_names(ignore_case);
@@ -1143,7 +1235,7 @@ int32_t context_lookup(Node table, uint32_t symbol, bool ignore_case, Node conte
     BufPtr<Cell> words = items<Cell>(r.values);
     Probe probe(hash_int(canonical), r.buckets);
     Landing at = walk(
-        probe, [flags] { return flags; },
+        probe, [flags](uint32_t bucket) { return state(flags, bucket); },
         [&](uint32_t b) {
             uint32_t id = words[keys[b]].symbol();
             return id == symbol || (ignore_case && symbol::resolve(id) == canonical);
@@ -1180,8 +1272,8 @@ Addr new_flags(uint32_t buckets) {
 
 Landing find_key(PtrMap* map, uint32_t key) {
     Probe probe(hashtable::hash_int(key), map->buckets);
-    auto flags = [map] { return flags_of(map); };
-    return walk(probe, flags, [map, key](uint32_t b) { return pairs_of(map)[b].key == key; });
+    auto states = [map](uint32_t bucket) { return state(flags_of(map), bucket); };
+    return walk(probe, states, [map, key](uint32_t b) { return pairs_of(map)[b].key == key; });
 }
 
 }  // namespace

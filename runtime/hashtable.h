@@ -8,7 +8,8 @@
    what it indexes: its buckets hold positions into a separate values series, so the values keep their
    order and the table can be rebuilt from them at any time. A table is the node of a byte series
    holding a Record; the record names the series of its bucket states, its bucket array and the rest.
-   Buckets number a power of two (at least 4), each in one of three states; an insertion that finds
+   Buckets number a power of two (at least 4), each in one of three states (a map keeps them in its
+   bucket array, beside each key's hash, and needs no deleted one); an insertion that finds
    `occupied` at `upper_bound` first resizes or re-hashes the table. A probe starts at the bucket the
    hash's low bits name and steps 1, 2, 3 ... buckets further on, wrapping, until an empty bucket, a
    match, or the sequence comes back to its first bucket.
@@ -16,8 +17,9 @@
    Kinds, by what the buckets index and how keys compare:
      kValues   every cell of a block, compared by type and `=`; equal values share one bucket, whose
                positions are kept in a chain; a position index maps each cell back to its bucket.
-     kMapKeys  the keys of a key/value block (every second cell), compared by `==`; the hash of each
-               key is kept, so that probes compare only keys of the same hash and growing reads no key.
+     kMapKeys  the keys of a key/value block (every second cell), compared by `==`; each bucket holds
+               its key's hash beside its position, so that a probe reads one series, compares only
+               keys of the same hash, and growing reads no key.
      kNames    the symbol table (by name) and context word tables (by symbol id), through
                symbol_lookup and context_lookup.
      kRecords  records in a record buffer, keyed by the 32-bit word 1 of their first cell.
@@ -38,6 +40,7 @@
 
 #include "runtime/array.h"
 #include "runtime/collector.h"
+#include "runtime/dispatch.h"
 #include "runtime/memory.h"
 
 namespace oka {
@@ -72,11 +75,11 @@ enum Kind : uint32_t { kValues = 0, kMapKeys = 1, kNames = 2, kRecords = 3, kOwn
 // The data of a table's byte series: twelve 32-bit fields.
 struct Record {
     uint32_t count;        // entries in use (kValues: buckets in use, one per distinct value)
-    uint32_t index;        // kValues: node of the position index; kMapKeys: node of the keys' hashes, one
-                           // per entry (key position / 2); kRecords, kOwners: bytes per record
+    uint32_t index;        // kValues: node of the position index; kRecords, kOwners: bytes per record
     Node chains;           // kValues: node of the array of chain nodes (element k names chain k)
-    Node flags;            // node of the bucket states, two bits per bucket
-    Node keys;             // node of the bucket array: a position, -k for chain k, or a record's offset
+    Node flags;            // node of the bucket states, two bits per bucket (0 for kMapKeys)
+    Node keys;             // node of the bucket array: a position, -k for chain k, or a record's offset;
+                           // kMapKeys: a (hash, position) pair, position -1 for an empty bucket
     Node values;           // node of the indexed block, or of the record buffer
     uint32_t occupied;     // buckets in use or deleted
     uint32_t buckets;      // a power of two
@@ -106,10 +109,33 @@ void put(Node table, uint32_t position);
 // repeated pair is removed from the block.
 void add_values(Node table, uint32_t first, uint32_t step);
 
-// The position of the cell equal to `key` under compare op `op`, or -1. A kValues table searches from
-// `start` in steps of `skip` (0 or 1: every position), backwards with `reverse`, and below `start`
-// with `last`; a kMapKeys table finds the words of a key as the set-word it stores.
-int32_t find(Node table, Cell* key, uint32_t start, uint32_t skip, int32_t op, bool reverse, bool last);
+// How find looks: the compare op, and for a kValues table the positions it accepts: from `start` in
+// steps of `skip` (0 or 1: every position), backwards with `reverse`, and below `start` with `last`.
+struct Search {
+    uint32_t start = 0;
+    uint32_t skip = 0;
+    int32_t op = kCompareEqual;
+    bool reverse = false;
+    bool last = false;
+};
+// The position of the cell equal to `key` as `search` says, or -1. A kMapKeys table finds the words
+// of a key as the set-word it stores.
+int32_t find(Node table, Cell* key, const Search& search = {});
+
+// A probe of a map's table (kMapKeys) for a key: the position of its key cell, or -1 and the bucket an
+// entry of the key takes; and the key's hash.
+struct KeyProbe {
+    int32_t position;
+    int32_t bucket;
+    uint32_t hash;
+};
+// Looks for the key (fixed) under compare op `op`, the words of a key as the set-word a map stores.
+// Integer and word keys are compared in the probe itself; nothing else allocates.
+KeyProbe probe_key(Node table, Cell* key, int32_t op);
+// Indexes the key cell at `position`, which a probe of that key just missed (nothing but the block's
+// tail changed since): in the bucket the probe landed on, or, when the table must grow first, in the
+// first free bucket of the key's probe sequence. Saves a map's insertion a second probe.
+void add_key(Node table, const KeyProbe& probe, uint32_t position);
 
 // Where get_next stopped in a key's probe sequence; a fresh cursor starts at its beginning.
 struct Cursor {
@@ -117,7 +143,7 @@ struct Cursor {
     uint32_t step = 0;
 };
 // The next position, in probe order, whose cell has the key's type and equals it under `=`, or -1 at
-// the end (kinds 1 and 2, where such keys are separate entries of one probe sequence).
+// the end (kMapKeys, where such keys are separate entries of one probe sequence).
 int32_t get_next(Node table, Cell* key, Cursor& cursor);
 
 // Removes the entry of one position. kMapKeys: the value cell behind the key is emptied (header 0)
@@ -177,7 +203,7 @@ void rebuild(Node table);
 // ---- The collector's hooks ----
 
 // Calls visit(node, hold) for each series the table is made of: the bucket states, the bucket array,
-// for kMapKeys the keys' hashes, for kValues the position index, the chain array and each chain, and
+// for kValues the position index, the chain array and each chain, and
 // the values series, whose cells the table holds (a kOwners table holds them weakly: kept, not
 // walked). A table in the making names 0 for what it does not have yet. Marking and the collector's
 // heap check both walk a table so.
@@ -186,7 +212,6 @@ void visit_series(Node table, Visit visit) {
     Record r = *record(table);
     visit(r.flags, collector::Hold::Bytes);
     visit(r.keys, collector::Hold::Bytes);
-    if (r.kind == kMapKeys) visit(r.index, collector::Hold::Bytes);
     if (r.kind == kValues) {
         visit(r.index, collector::Hold::Bytes);
         visit(r.chains, collector::Hold::Bytes);

@@ -408,7 +408,7 @@ TEST(BlockSetOps, AHashKeepsTheTableOfItsResult) {
     Cell result = keep(run(run_set_op, {hash}));
     EXPECT_EQ(hashtable::record(result.table())->values, result.node());
     Cell four = int_cell(4);
-    EXPECT_EQ(hashtable::find(result.table(), &four, 0, 1, kCompareEqual, false, false), 1);
+    EXPECT_EQ(hashtable::find(result.table(), &four, {.skip = 1}), 1);
 }
 
 // A poke into a hash-indexed block takes the old value out of the table before the new one goes in.
@@ -418,7 +418,7 @@ TEST(BlockHashIndex, APokeMovesTheCellsEntry) {
     Cell hash = keep(Cell::of(Type::Hash).set_node(b.node()).set_table(table));
     Cell two = int_cell(2), nine = int_cell(9);
     datatype::action<Act::poke>(Type::Block)(&hash, 2, &nine, &nine);
-    EXPECT_EQ(hashtable::find(table, &two, 0, 1, kCompareEqual, false, false), -1);
-    EXPECT_EQ(hashtable::find(table, &nine, 0, 1, kCompareEqual, false, false), 1);
+    EXPECT_EQ(hashtable::find(table, &two, {.skip = 1}), -1);
+    EXPECT_EQ(hashtable::find(table, &nine, {.skip = 1}), 1);
     EXPECT_EQ(hashtable::record(table)->count, 3u);
 }
