@@ -1466,7 +1466,8 @@ bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
             position = run_step(form, argument, call.block, call.end, true);
         } else {
             if (at_end(call.block, position, call.end)) missing_argument(call, i);
-            position = eval_expression<Tracing::off>(call.block, position, call.end, {.no_infix = call.infix(), .sub = true});
+            position =
+                eval_expression<Tracing::off>(call.block, position, call.end, {.no_infix = call.infix(), .sub = true});
         }
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
