@@ -156,17 +156,24 @@ private:
     Cell* caller_base_ = nullptr;
 };
 
+// A block or paren whose code a compiled form took in: the form, and the step whose children are the
+// code's expressions (see evaluator/compiled_forms.h).
+struct Taken {
+    const compiled::Form* form;
+    const compiled::Step* code;
+};
+
 template <Tracing t>
-void eval_block(const Cell& block, bool chain);
+void eval_block(const Cell& block, bool chain, const Taken* taken = nullptr);
 
 // Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot. The
 // paren sits in that frame while it runs, since the code it came from may drop it meanwhile (a paren
 // inside it that clears the block around both), and nothing else then keeps it alive.
 template <Tracing t>
-void eval_paren(const Cell& paren, bool sub) {
+void eval_paren(const Cell& paren, bool sub, const Taken* taken = nullptr) {
     BodyFrame<t> frame(stack::kind_bits(stack::kFrameNative) | stack::kFrameInterpreted);
     Cell* code = stack::push(paren);
-    eval_block<t>(*code, true);
+    eval_block<t>(*code, true, taken);
     frame.close(sub);
 }
 
@@ -791,6 +798,18 @@ uint32_t eval_arguments(Call& call) {
 template <Tracing t>
 void run_body(const Cell& function, const Cell& name);
 
+// A call's result, its frame popped: pushed in `place` (the function value's, or an infix call's left
+// operand's) when sub, else in the caller's result slot, the stack back at `start`.
+OKA_ALWAYS_INLINE void place_result(Cell* place, Cell* start, bool sub) {
+    if (sub) {
+        *place = stack::top[-1];
+        stack::top = place + 1;
+    } else {
+        stack::top = start;
+        stack::set_last_keep(*stack::frame_base);
+    }
+}
+
 template <Tracing t>
 uint32_t make_call(Call& call, bool sub) {
     Cell* start = stack::top;
@@ -815,14 +834,7 @@ uint32_t make_call(Call& call, bool sub) {
     if (!native && !routine) run_body<t>(call.function, call.name);
     unwind_for(sub);
     if (traced<t>()) trace::fire_return(call.name);
-    if (sub) {
-        Cell* place = call.infix() ? call.left : start;
-        *place = stack::top[-1];
-        stack::top = place + 1;
-    } else {
-        stack::top = start;
-        stack::set_last_keep(*stack::frame_base);
-    }
+    place_result(call.infix() ? call.left : start, start, sub);
     return call.position;
 }
 
@@ -1250,13 +1262,13 @@ OKA_ALWAYS_INLINE void run_from(const Cell& code, uint32_t position, uint32_t en
     }
 }
 
-// run_expressions by the block's compiled form where it has one (set apart, so that the general path
-// stays as it is when forms are off).
-[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown);
+// run_expressions by the block's compiled form where it has one, or by the form that took it in (set
+// apart, so that the general path stays as it is when forms are off).
+[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown, const Taken* taken);
 
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
 template <Tracing t>
-OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
+OKA_ALWAYS_INLINE void run_expressions(const Cell& code, const Taken* taken = nullptr) {
     uint32_t end = length_of(code);
     if (code.head() >= end) {
         unset::box();
@@ -1266,17 +1278,17 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
     if (t == Tracing::off && compiled::enabled) [[unlikely]]
-        return run_expressions_compiled(code, end, shown);
+        return run_expressions_compiled(code, end, shown, taken);
     run_from<t>(code, code.head(), end, shown);
 }
 
 template <Tracing t>
-void eval_block(const Cell& block, bool chain) {
+void eval_block(const Cell& block, bool chain, const Taken* taken) {
     Cell code = block;
     CurrentCodeScope scope;
     BodyFrame<t> frame(stack::kind_bits(stack::kFrameEval) | stack::kFrameInterpreted);
     if (traced<t>()) trace::fire_enter(code);
-    run_expressions<t>(code);
+    run_expressions<t>(code, taken);
     if (traced<t>()) trace::fire_exit(code, *stack::frame_base);
     frame.close(!chain);
 }
@@ -1547,16 +1559,70 @@ uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uin
     return next;
 }
 
+// The arguments of a branch step from `index` on, where the code is not what the form expects: gathered
+// and checked as the general evaluation gathers them.
+[[gnu::noinline]] uint32_t gather_branch_rest(const Cell& function, const Step& step, const Cell& block,
+                                              uint32_t position, uint32_t end, uint32_t index) {
+    Call call{function, block, step.cell, position, end, kCallPlain, nullptr, nullptr, 0};
+    Cell cache = spec_cache(function);
+    for (uint32_t i = index; i < step.count; i++) {
+        if (at_end(block, position, end)) missing_argument(call, i);
+        position = eval_expression<Tracing::off>(block, position, end, {.sub = true});
+        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
+    }
+    return position;
+}
+
+// `either` or `if` on a condition and literal blocks: the native's own frame and arguments, then the
+// chosen block evaluated by the statements the form took in from it, with no call of the native.
+uint32_t run_branch(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    BufPtr<Cell> value = expected_value(step);
+    if (!value) return step_in_general(step, block, end, sub);
+    Cell function = *value;
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_native(step.cell);
+    uint32_t position = step.position + 1;
+    no_memory_for_bad_alloc([&] {
+        // The condition takes any value and each block is one by the form: no type to check.
+        for (uint32_t k = 0; k < step.count; k++) {
+            const Step& argument = form.child(step, k);
+            if (position != argument.position || form.dropped()) {
+                position = gather_branch_rest(function, step, block, position, end, k);
+                break;
+            }
+            position = run_step(form, argument, block, end, true);
+        }
+    });
+    uint32_t chosen = step.count == 3 ? (logic::check_q() ? 1 : 2) : logic::false_q() ? 0 : 1;
+    if (chosen == 0) {
+        none::box();
+    } else {
+        const Step* code = &form.child(step, chosen);
+        if (code->kind == StepKind::Expression) code = &form.child(*code, 0);
+        const Cell& given = stack::frame_base[chosen];
+        Taken taken{&form, code};
+        bool same = given.is(Type::Block) && given.node() == code->cell.node() && given.head() == code->cell.head();
+        eval_block<Tracing::off>(given, true, same && code->count ? &taken : nullptr);
+    }
+    unwind_for(sub);
+    place_result(start, start, sub);
+    return position;
+}
+
 // run_step for a step that may run code.
 uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     Cell* start = stack::top;
     uint32_t next;
     switch (step.kind) {
     case StepKind::Call: next = run_call(form, step, block, end, sub); break;
-    case StepKind::Paren:
-        eval_paren<Tracing::off>(step.cell, sub);
+    case StepKind::Paren: {
+        Taken taken{&form, &step};
+        eval_paren<Tracing::off>(step.cell, sub, step.count ? &taken : nullptr);
         next = step.next;
         break;
+    }
+    case StepKind::Branch: next = run_branch(form, step, block, end, sub); break;
     case StepKind::SetWord: next = run_set_word(form, step, block, end, sub); break;
     case StepKind::Expression: return run_expression(form, step, block, end, sub);
     default: return step_in_general(step, block, end, sub);
@@ -1570,27 +1636,36 @@ uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& bloc
 // run_compiled's answer when the form ran the whole block.
 constexpr uint32_t kFinished = UINT32_MAX;
 
-// Runs the expressions of a block by its compiled form, as run_expressions would, while the form stands
-// and the code is where the form expects. Answers the position where the general evaluation goes on,
-// or kFinished when the block's evaluation ended.
-uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+// Runs the expressions of a block by statements of a compiled form, as run_expressions would, while the
+// form stands and the code is where the form expects. Answers the position where the general evaluation
+// goes on, or kFinished when the block's evaluation ended.
+OKA_ALWAYS_INLINE uint32_t run_statements(const Form& form, const uint32_t* statements, uint32_t count,
+                                          const Cell& code, uint32_t end, bool shown) {
     uint32_t position = code.head();
-    Form* form = compiled::form_of(code);
-    if (!form) return position;
-    compiled::Hold hold(*form);
-    for (uint32_t statement : form->statements) {
-        const Step& step = form->steps[statement];
-        if (position != step.position || form->dropped()) break;
+    for (const uint32_t* statement = statements; statement < statements + count; statement++) {
+        const Step& step = form.steps[*statement];
+        if (position != step.position || form.dropped()) break;
         if (shown) current_code.set_head(position);
-        position = run_step(*form, step, code, end, false);
-        if (position >= end || (form->dropped() && at_end(code, position, end))) return kFinished;
+        position = run_step(form, step, code, end, false);
+        if (position >= end || (form.dropped() && at_end(code, position, end))) return kFinished;
         stack::reset();
     }
     return position;
 }
 
-void run_expressions_compiled(const Cell& code, uint32_t end, bool shown) {
-    uint32_t position = run_compiled(code, end, shown);
+// run_statements by the block's own form, found by its code.
+uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+    Form* form = compiled::form_of(code);
+    if (!form) return code.head();
+    compiled::Hold hold(*form);
+    return run_statements(*form, form->statements.data(), uint32_t(form->statements.size()), code, end, shown);
+}
+
+// A block that a running form took in needs no hold of its own: the form runs around it.
+void run_expressions_compiled(const Cell& code, uint32_t end, bool shown, const Taken* taken) {
+    uint32_t position = taken ? run_statements(*taken->form, &taken->form->children[taken->code->children],
+                                               taken->code->count, code, end, shown)
+                              : run_compiled(code, end, shown);
     if (position != kFinished) run_from<Tracing::off>(code, position, end, shown);
 }
 
