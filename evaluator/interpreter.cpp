@@ -796,7 +796,7 @@ uint32_t eval_arguments(Call& call) {
 // error here, the callee's frame still in place to name it. The try costs the way through nothing; one
 // around the native's own call would keep that call from being a tail call.
 template <Tracing t>
-void run_body(const Cell& function, const Cell& name);
+OKA_ALWAYS_INLINE void run_body(const Cell& function, const Cell& name);
 
 // A call's result, its frame popped: pushed in `place` (the function value's, or an infix call's left
 // operand's) when sub, else in the caller's result slot, the stack back at `start`.
@@ -1319,7 +1319,7 @@ void eval_body(const Cell& body) {
 // body and one marked no-trace turns it off, and the body runs in the version of the evaluator the flag
 // then asks for; outside trace mode an untraced body stays so.
 template <Tracing t>
-void run_body(const Cell& function, const Cell& name) {
+OKA_ALWAYS_INLINE void run_body(const Cell& function, const Cell& name) {
     Cell body = *function::extra(function, function::kBody);
     Cell* base = stack::frame_base;
     uint32_t code;
@@ -1487,10 +1487,63 @@ bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
     return true;
 }
 
+// The arguments of a call step from `index` on (at `position`), where the code is not what the form
+// expects: gathered and checked as the general evaluation gathers them.
+[[gnu::noinline]] uint32_t gather_rest(const Cell& function, const Step& step, const Cell& block, uint32_t position,
+                                       uint32_t end, uint32_t index) {
+    Call call{function, block, step.cell, position, end, kCallPlain, nullptr, nullptr, 0};
+    Cell cache = spec_cache(function);
+    for (uint32_t i = index; i < step.count; i++) {
+        if (at_end(block, position, end)) missing_argument(call, i);
+        position = eval_expression<Tracing::off>(block, position, end, {.sub = true});
+        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
+    }
+    return position;
+}
+
+[[gnu::noinline, noreturn]] void refuse_step_argument(const Cell& function, const Step& step, const Cell& block,
+                                                      uint32_t end, uint32_t index) {
+    refuse_argument({function, block, step.cell, step.position + 1, end, kCallPlain, nullptr, nullptr, 0}, index);
+}
+
+// Pushes the arguments of a call step, in its callee's frame: by the step's children while the code is
+// where the form expects, the rest in the general way. Answers the position after them. `checked`: their
+// types are checked as they come (else the form has made sure of them).
+template <bool checked>
+OKA_ALWAYS_INLINE uint32_t push_step_arguments(const Form& form, const Step& step, const Cell& function,
+                                               const Cell& block, uint32_t end) {
+    uint32_t position = step.position + 1;
+    for (uint32_t k = 0; k < step.count; k++) {
+        const Step& argument = form.child(step, k);
+        if (position != argument.position || form.dropped())
+            return gather_rest(function, step, block, position, end, k);
+        position = run_step(form, argument, block, end, true);
+        if (checked && !typeset::has_q(cells_of(spec_cache(function))[k], stack::top[-1].type()))
+            refuse_step_argument(function, step, block, end, k);
+    }
+    return position;
+}
+
+// A call of an interpreted function!, whose arguments are all evaluated and which has no locals (see
+// fixed_arity): the frame make_call would lay out, without the ways of other calls.
+uint32_t call_function(const Form& form, const Step& step, const Cell& function, const Cell& block, uint32_t end,
+                       bool sub) {
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_func(step.cell);
+    uint32_t position;
+    no_memory_for_bad_alloc([&] { position = push_step_arguments<true>(form, step, function, block, end); });
+    run_body<Tracing::off>(function, step.cell);
+    unwind_for(sub);
+    place_result(start, start, sub);
+    return position;
+}
+
 uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     BufPtr<Cell> value = expected_value(step);
     if (!value) return step_in_general(step, block, end, sub);
     Cell function = *value;
+    if (function.is(Type::Function)) return call_function(form, step, function, block, end, sub);
     Call call{function, block, step.cell, step.position + 1, end, kCallCompiled, nullptr, nullptr, 0};
     compiled_call = {&form, &step};
     return make_call<Tracing::off>(call, sub);
@@ -1559,20 +1612,6 @@ uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uin
     return next;
 }
 
-// The arguments of a branch step from `index` on, where the code is not what the form expects: gathered
-// and checked as the general evaluation gathers them.
-[[gnu::noinline]] uint32_t gather_branch_rest(const Cell& function, const Step& step, const Cell& block,
-                                              uint32_t position, uint32_t end, uint32_t index) {
-    Call call{function, block, step.cell, position, end, kCallPlain, nullptr, nullptr, 0};
-    Cell cache = spec_cache(function);
-    for (uint32_t i = index; i < step.count; i++) {
-        if (at_end(block, position, end)) missing_argument(call, i);
-        position = eval_expression<Tracing::off>(block, position, end, {.sub = true});
-        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
-    }
-    return position;
-}
-
 // `either` or `if` on a condition and literal blocks: the native's own frame and arguments, then the
 // chosen block evaluated by the statements the form took in from it, with no call of the native.
 uint32_t run_branch(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
@@ -1582,18 +1621,9 @@ uint32_t run_branch(const Form& form, const Step& step, const Cell& block, uint3
     Cell* start = stack::top;
     stack::push(function);
     stack::mark_interp_native(step.cell);
-    uint32_t position = step.position + 1;
-    no_memory_for_bad_alloc([&] {
-        // The condition takes any value and each block is one by the form: no type to check.
-        for (uint32_t k = 0; k < step.count; k++) {
-            const Step& argument = form.child(step, k);
-            if (position != argument.position || form.dropped()) {
-                position = gather_branch_rest(function, step, block, position, end, k);
-                break;
-            }
-            position = run_step(form, argument, block, end, true);
-        }
-    });
+    uint32_t position;
+    // The condition takes any value and each block is one by the form: no type to check.
+    no_memory_for_bad_alloc([&] { position = push_step_arguments<false>(form, step, function, block, end); });
     uint32_t chosen = step.count == 3 ? (logic::check_q() ? 1 : 2) : logic::false_q() ? 0 : 1;
     if (chosen == 0) {
         none::box();
