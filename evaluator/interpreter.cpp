@@ -705,7 +705,7 @@ OKA_ALWAYS_INLINE void use_argument(Call& call, const Cell& entry, uint32_t inde
 
 // Runs a native or an action on the arguments of its frame. Answers the position after them.
 template <Tracing t>
-uint32_t run_native(const Call& call, const int32_t* positions) {
+OKA_ALWAYS_INLINE uint32_t run_native(const Call& call, const int32_t* positions) {
     if (traced<t>()) trace::fire_call(call.name, call.function);
     Cell computed;
     if (!traced<t>() && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
@@ -763,11 +763,6 @@ uint32_t enter_function(const Call& call, int32_t locals) {
     return native ? run_native<Tracing::on>(call, positions) : enter_function<Tracing::on>(call, locals);
 }
 
-// A call made by a compiled form, which gathers its arguments by the steps of the form (the call
-// mode's bit, private to the interpreter, sits above the modes of eval_code).
-constexpr uint32_t kCallCompiled = 1u << 8;
-[[gnu::noinline]] bool gather_compiled(Call& call, const Cell& cache, uint32_t count);
-
 // Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
@@ -779,8 +774,6 @@ uint32_t eval_arguments(Call& call) {
     bool plain = !call.path && call.mode == kCallPlain;
     if (plain && !call.infix() && (cache.call_plan() & kAllEvaluated) && !traced<t>())
         fetch_evaluated<t>(call, cache, leading);
-    else if (t == Tracing::off && call.mode == kCallCompiled)
-        plain = gather_compiled(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
     if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
@@ -1453,49 +1446,16 @@ OKA_ALWAYS_INLINE uint32_t run_step(const Form& form, const Step& step, const Ce
     return run_evaluated_step(form, step, block, end, sub);
 }
 
-// The compiled call that make_call is making: run_call sets it right before, and gather_compiled takes
-// it before any code runs.
-struct CompiledCall {
-    const Form* form;
-    const Step* step;
-};
-CompiledCall compiled_call;
-
-// Gathers a compiled call's arguments (after an infix call's left operand, pushed already) by the steps
-// of the form, while it stands and the code is where the form expects. The function is the one the form
-// was made for, so it takes the arguments the form has steps for and nothing else: answers true, for
-// eval_arguments to run it as a plain call.
-bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
-    const Form& form = *compiled_call.form;
-    const Step& step = *compiled_call.step;
-    uint32_t fetched = call.infix() ? 1 : 0;
-    OKA_ASSERT(count == fetched + step.count);
-    if (fetched && !typeset::has_q(cells_of(cache)[0], stack::top[-1].type())) refuse_argument(call, 0);
-    uint32_t position = call.position;
-    for (uint32_t i = fetched; i < count; i++) {
-        const Step& argument = form.child(step, i - fetched);
-        if (position == argument.position && !form.dropped()) {
-            position = run_step(form, argument, call.block, call.end, true);
-        } else {
-            if (at_end(call.block, position, call.end)) missing_argument(call, i);
-            position =
-                eval_expression<Tracing::off>(call.block, position, call.end, {.no_infix = call.infix(), .sub = true});
-        }
-        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
-    }
-    call.position = position;
-    return true;
-}
-
 // The arguments of a call step from `index` on (at `position`), where the code is not what the form
-// expects: gathered and checked as the general evaluation gathers them.
+// expects: gathered and checked as the general evaluation gathers them. `fetched`: an infix call's left
+// operand, in the frame already.
 [[gnu::noinline]] uint32_t gather_rest(const Cell& function, const Step& step, const Cell& block, uint32_t position,
-                                       uint32_t end, uint32_t index) {
+                                       uint32_t end, uint32_t index, uint32_t fetched) {
     Call call{function, block, step.cell, position, end, kCallPlain, nullptr, nullptr, 0};
     Cell cache = spec_cache(function);
-    for (uint32_t i = index; i < step.count; i++) {
+    for (uint32_t i = index + fetched; i < fetched + step.count; i++) {
         if (at_end(block, position, end)) missing_argument(call, i);
-        position = eval_expression<Tracing::off>(block, position, end, {.sub = true});
+        position = eval_expression<Tracing::off>(block, position, end, {.no_infix = fetched != 0, .sub = true});
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
     return position;
@@ -1508,19 +1468,43 @@ bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
 
 // Pushes the arguments of a call step, in its callee's frame: by the step's children while the code is
 // where the form expects, the rest in the general way. Answers the position after them. `checked`: their
-// types are checked as they come (else the form has made sure of them).
+// types are checked as they come (else the form has made sure of them). `fetched`: an infix call's left
+// operand, pushed already and checked here.
 template <bool checked>
 OKA_ALWAYS_INLINE uint32_t push_step_arguments(const Form& form, const Step& step, const Cell& function,
-                                               const Cell& block, uint32_t end) {
+                                               const Cell& block, uint32_t end, uint32_t fetched = 0) {
+    auto check = [&](uint32_t index) {
+        if (checked && !typeset::has_q(cells_of(spec_cache(function))[index], stack::top[-1].type()))
+            refuse_step_argument(function, step, block, end, index);
+    };
+    if (fetched) check(0);
     uint32_t position = step.position + 1;
     for (uint32_t k = 0; k < step.count; k++) {
         const Step& argument = form.child(step, k);
         if (position != argument.position || form.dropped())
-            return gather_rest(function, step, block, position, end, k);
+            return gather_rest(function, step, block, position, end, k, fetched);
         position = run_step(form, argument, block, end, true);
-        if (checked && !typeset::has_q(cells_of(spec_cache(function))[k], stack::top[-1].type()))
-            refuse_step_argument(function, step, block, end, k);
+        check(fetched + k);
     }
+    return position;
+}
+
+// A call of a native or an action that takes a fixed count of evaluated arguments, after the left
+// operand at `left` for an infix one: the frame make_call would lay out, without the ways of other calls.
+uint32_t call_native(const Form& form, const Step& step, const Cell& function, const Cell& block, uint32_t end,
+                     Cell* left, bool sub) {
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_native(step.cell);
+    uint32_t position;
+    no_memory_for_bad_alloc([&] {
+        if (left) stack::push(*left);
+        position = push_step_arguments<true>(form, step, function, block, end, left ? 1 : 0);
+        Call call{function, block, step.cell, position, end, kCallPlain, left, nullptr, 0};
+        run_native<Tracing::off>(call, kNoRefinements.data());
+    });
+    unwind_for(sub);
+    place_result(left ? left : start, start, sub);
     return position;
 }
 
@@ -1544,9 +1528,7 @@ uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_
     if (!value) return step_in_general(step, block, end, sub);
     Cell function = *value;
     if (function.is(Type::Function)) return call_function(form, step, function, block, end, sub);
-    Call call{function, block, step.cell, step.position + 1, end, kCallCompiled, nullptr, nullptr, 0};
-    compiled_call = {&form, &step};
-    return make_call<Tracing::off>(call, sub);
+    return call_native(form, step, function, block, end, nullptr, sub);
 }
 
 // An infix step on the value so far (at `start`): computed in place where it can be, else called.
@@ -1565,9 +1547,12 @@ uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Ce
         }
         return infix.next;
     }
-    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallCompiled, left, nullptr, 0};
-    compiled_call = {&form, &infix};
-    return make_call<Tracing::off>(call, sub);
+    Cell function = op::unwrap(op);
+    if (function.is(Type::Function)) {
+        Call call{function, block, infix.cell, infix.position + 1, end, kCallPlain, left, nullptr, 0};
+        return make_call<Tracing::off>(call, sub);
+    }
+    return call_native(form, infix, function, block, end, left, sub);
 }
 
 // An expression with calls in it: its operand, then its infix steps while the code is as the form
