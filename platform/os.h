@@ -21,6 +21,12 @@ namespace oka::platform {
 std::string get_current_dir();
 bool set_current_dir(const char* utf8_path);
 
+// The path of the running program, "" when it cannot be found.
+std::string program_path();
+// The identity of the running program's build: the build ID the linker gave it, folded to 64 bits; 0
+// when it has none.
+uint64_t program_build_id();
+
 // nullptr when `name` is not set. set_env with a null value removes the variable.
 const char* get_env(const char* name);
 bool set_env(const char* name, const char* value);
