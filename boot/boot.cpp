@@ -133,9 +133,13 @@ void define_built_ins() {
     }
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
+    install_routine_tables();
+    library::bind_global_routines();
+}
+
+void install_routine_tables() {
     library::init();
     gui::add_routines();
-    library::bind_global_routines();
 }
 
 void run_boot_block(const Cell& code) {

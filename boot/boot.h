@@ -13,6 +13,10 @@ namespace oka::boot {
 // handle!, and every routine of the routine table that a global word holds its routine! value
 // (library/routines.h).
 void define_built_ins();
+// The routine tables in C++ that define_built_ins installs (library/routines.h): a start from the heap
+// image, whose memory holds the routine! values already, installs them again. Once the words they name
+// exist, nothing in it allocates.
+void install_routine_tables();
 
 // Decodes the boot data (boot/boot_data.h) and evaluates its scripts in boot order, each as
 // run_boot_script does (the functions they make are library code: function::kCompiled), binding the routines held by

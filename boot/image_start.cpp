@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "boot/boot.h"
 #include "boot/heap_image.h"
 #include "platform/os.h"
 #include "platform/virtual_memory.h"
@@ -102,6 +103,7 @@ bool start_from_heap_image() {
         std::_Exit(94);
     }
     image_state::restore(contents.pieces);
+    install_routine_tables();
     return true;
 }
 

@@ -887,6 +887,10 @@ void keep_in_images() {
     image_state::keep(ownership_table);
     image_state::keep(free_queue);
     image_state::keep(queued);
+    // A mark callback may be registered during the boot; its address is the same in every process of
+    // one build.
+    image_state::keep(callbacks);
+    image_state::keep(callback_count);
 }
 
 uint32_t do_cycle() {
