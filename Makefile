@@ -3,7 +3,9 @@
 # as errors) and runs every test three times: as it is, under the collector's stress mode (a collection
 # at every GC_STRESS-th series allocation; the tests labelled heavy at every HEAVY_GC_STRESS-th, the piped
 # transcripts not at all), and in a clang build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (warnings as errors), which also gives each fuzz target a short smoke run;
+# UndefinedBehaviorSanitizer (warnings as errors; the piped transcripts left out there too: they run the
+# console code that the in-process transcripts run, and the program's own reading of redirected input
+# runs there in the scripts typed at the console), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
 # `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
 # and the images for FUZZ_SECONDS each (it needs clang); `make golden` writes anew the help of every
@@ -25,14 +27,16 @@ run: build-release
 	./build/release/oka
 
 test: lint build-check build-sanitize
+	@echo "== The layers at link level: no object uses a symbol of a layer above its own"
+	tools/check-layers --objects build/check/CMakeFiles/okaobjects.dir
 	@echo "== The tests"
 	cd build/check && $(call CTEST)
 	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS)), but the piped transcripts"
 	@echo "   and the heavy tests, which run at OKA_GC_STRESS=$(HEAVY_GC_STRESS)"
 	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(call CTEST,-LE 'piped|heavy')
 	cd build/check && OKA_GC_STRESS=$(HEAVY_GC_STRESS) $(call CTEST,-L heavy)
-	@echo "== The tests built with AddressSanitizer and UndefinedBehaviorSanitizer"
-	cd build/sanitize && $(call CTEST)
+	@echo "== The tests built with AddressSanitizer and UndefinedBehaviorSanitizer, but the piped transcripts"
+	cd build/sanitize && $(call CTEST,-LE piped)
 
 bench: build-release
 	bench/run

@@ -72,6 +72,7 @@ Times measure(int runs, F&& once) {
 void screen_of(int width, int height) {
     reset_screen();
     screen().in_screen = true;
+    screen().terminal = true;  // frames are written as they are to a terminal
     screen().console_width = width;
     screen().console_height = height;
     size_screen_buffer(width, height);

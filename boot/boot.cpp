@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "boot/boot_data.h"
+#include "console/line_input.h"
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -139,6 +140,7 @@ void define_built_ins() {
 
 void install_routine_tables() {
     library::init();
+    line_input::add_routines();
     gui::add_routines();
 }
 

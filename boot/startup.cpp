@@ -69,6 +69,7 @@
 #include "runtime/symbol_table.h"
 #include "runtime/types.h"
 #include "services/image_codecs.h"
+#include "services/natives.h"
 #include "services/simple_io.h"
 
 namespace oka {
@@ -223,6 +224,7 @@ void runtime::init() {
     system_objects::init();
     error::make_catalog();
     natives::init();
+    natives::add_services_natives();
     parse::init();
     ownership::init();
     interpreter::init();

@@ -1,5 +1,6 @@
 #include "console/line_input.h"
 
+#include <iterator>
 #include <string>
 
 #include "console/terminal.h"
@@ -81,7 +82,9 @@ void line_input::init_console(const char* title) {
     publish_size(size);
 }
 
-namespace library {
+namespace {
+
+// ---- the routines
 
 void _set_buffer_history_r(Cell* arguments) {
     set_up_editor();
@@ -119,6 +122,14 @@ void console_init_r(Cell* arguments) {
     none::make_at(arguments);
 }
 
-}  // namespace library
+constexpr library::RoutineRow kRows[] = {
+#define OKA_ROUTINE(Name, target, spec) {target, spec, &Name##_r},
+#include "console/routines.def"
+};
+static_assert(std::size(kRows) == 8, "the routines of line input");
+
+}  // namespace
+
+void line_input::add_routines() { library::add_routines(kRows); }
 
 }  // namespace oka

@@ -12,6 +12,10 @@
 
 namespace oka::line_input {
 
+// Adds the console's rows (console/routines.def) to the routine table; runs once at start-up, after
+// the library's rows are in.
+void add_routines();
+
 // Sets the window title (only on a terminal), sets up the line editor and stores the window's size in
 // system/console/size: 80x50 when there is no terminal or it tells no size.
 void init_console(const char* title);

@@ -280,7 +280,7 @@ void add_history() {
         Cell first = *block::rs_abs_at(history, 0);
         if (first.is(Type::String) && same_text(first, line)) return;
     }
-    block::insert_value(&history, line, true, false);
+    block::insert_value(&history, line, {.at_start = true});
 }
 
 void fetch_history(int index) { set_line_text(*block::rs_abs_at(history, uint32_t(index))); }

@@ -61,7 +61,7 @@ const Cell* to(Cell*, Cell* spec, Type) {
     case Type::Issue: bytes = from_issue(*spec); break;
     case Type::Bitset: bytes = from_bitset(*spec); break;
     case Type::Image: return image::extract_data(*spec, image::Plane::argb);
-    default: bytes = encode(spec, -1, false, false);
+    default: bytes = encode(spec, -1, {});
     }
     return load(bytes.data(), uint32_t(bytes.size()));
 }
@@ -131,7 +131,8 @@ void line_break(std::string& text, int32_t level) {
 // Both write "#{" and two digits a byte (no braces with /only). Up to 30 bytes stay on one line; a
 // longer binary starts on a new line one level deeper than the value, 32 bytes a line, and closes at
 // the value's level, unless /flat. With a part limit the text stops once the limit is reached.
-int32_t serialize(const Cell& value, Cell* buffer, bool only, bool flat, bool limited, int32_t part, int32_t indent) {
+int32_t serialize(const Cell& value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
+    bool only = options.only, flat = options.flat, limited = options.limit != nullptr;
     Bytes bytes = bytes_from_head(value);
     bool broken = bytes.length > kOneLineBytes && !flat;
     std::string text = only ? "" : "#{";
@@ -147,11 +148,11 @@ int32_t serialize(const Cell& value, Cell* buffer, bool only, bool flat, bool li
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
-    return serialize(*value, buffer, false, false, arg != nullptr, part, 0);
+    return serialize(*value, buffer, MoldOptions{.limit = arg}, part, 0);
 }
 
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t indent) {
-    return serialize(*value, buffer, options.only, options.flat, options.limit != nullptr, part, indent);
+    return serialize(*value, buffer, options, part, indent);
 }
 
 }  // namespace

@@ -55,7 +55,11 @@ std::string utf8_of(const Cell& string, int32_t characters = -1);
 // else; with `only`, a block's part is a budget of bytes shared by its values. A value of a datatype
 // that has no bytes is formed when `forms_others` (change does so), else refused with script bad-to-arg.
 // The value must be fixed.
-std::vector<uint8_t> encode(Cell* value, int32_t part, bool only, bool forms_others);
+struct Encoding {
+    bool only = false;
+    bool forms_others = false;
+};
+std::vector<uint8_t> encode(Cell* value, int32_t part, Encoding how);
 
 // ---- the actions written in other files ----
 

@@ -144,18 +144,18 @@ void trim_zeros(const Cell& series, bool head, bool tail) {
 
 }  // namespace
 
-std::vector<uint8_t> encode(Cell* value, int32_t part, bool only, bool forms_others) {
-    Encoder encoder{{}, forms_others};
+std::vector<uint8_t> encode(Cell* value, int32_t part, Encoding how) {
+    Encoder encoder{{}, how.forms_others};
     if (is_a(value->type(), TypeClass::any_list))
-        encoder.block(*value, part, only);
+        encoder.block(*value, part, how.only);
     else
-        encoder.add(value, is_a(value->type(), TypeClass::any_string) ? -1 : part, part, only);
+        encoder.add(value, is_a(value->type(), TypeClass::any_string) ? -1 : part, part, how.only);
     return std::move(encoder.bytes);
 }
 
 // One entry serves append and insert.
 void append(Cell* series, Cell* value, const EditOptions& options, bool append) {
-    std::vector<uint8_t> bytes = encode(value, options.part, options.only, false);
+    std::vector<uint8_t> bytes = encode(value, options.part, {.only = options.only});
     if (!bytes.empty()) {
         uint64_t written = uint64_t(bytes.size()) * uint32_t(options.dup);
         Edit edit = plan_addition(*series, written, append);
@@ -170,7 +170,7 @@ void append(Cell* series, Cell* value, const EditOptions& options, bool append) 
 }
 
 void change(Cell* series, Cell* value, const EditOptions& options) {
-    std::vector<uint8_t> bytes = encode(value, -1, false, true);
+    std::vector<uint8_t> bytes = encode(value, -1, {.forms_others = true});
     uint64_t written = uint64_t(bytes.size()) * uint32_t(options.dup);
     Edit edit = plan_change(*series, written, options.part);
     bool owned = ownership::check(*series, Word::change, value, int32_t(edit.at), int32_t(edit.replaced));

@@ -183,12 +183,12 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     case Type::Map: return retyped(map::push_body(*spec), target);
     default:
         if (!is_a(spec->type(), TypeClass::any_block)) error::fire_bad_make_arg(target, spec);
-        return retyped(clone(*spec, false, false), target);
+        return retyped(clone(*spec, Nested::shared), target);
     }
 }
 
 const Cell* to(Cell*, Cell* spec, Type target) {
-    if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, false, false), target);
+    if (is_a(spec->type(), TypeClass::any_block)) return retyped(clone(*spec, Nested::shared), target);
     if (spec->is(Type::Object)) return retyped(object::push_body(spec->context()), target);
     if (spec->is(Type::Vector)) return retyped(vector::to_block(*spec), target);
     if (spec->is(Type::Map)) return retyped(map::push_body(*spec), target);
@@ -537,7 +537,7 @@ const Cell* select_word(const Cell& block, const Cell& word, bool case_) {
     return &none::value;
 }
 
-Cell* clone(const Cell& block, bool deep, bool any) {
+Cell* clone(const Cell& block, Nested nested) {
     Cell* result = stack::push(block);  // keeps the source alive until its copy replaces it
     Node source = result->node();
     uint32_t head = clamped_head(*result), length = rs_length_q(*result);
@@ -545,12 +545,13 @@ Cell* clone(const Cell& block, bool deep, bool any) {
     std::memcpy(cell_at(node, 0).get(), cell_at(source, head).get(), length * sizeof(Cell));
     mem::buffer(node)->tail += length * sizeof(Cell);
     *result = Cell::of(result->type(), result->header & ~0xFFu).set_node(node);  // from its head, with no table
-    if (!deep) return result;
+    if (nested == Nested::shared) return result;
     DeepCopy scope(source);
     for (uint32_t i = 0; i < length; i++) {
         Type type = cell_at(node, i)->type();
-        if (type != Type::Block && !(any && (type == Type::Paren || is_a(type, TypeClass::any_path)))) continue;
-        const Cell* inner = clone(*cell_at(node, i), true, any);
+        bool code = type == Type::Paren || is_a(type, TypeClass::any_path);
+        if (type != Type::Block && !(nested == Nested::code && code)) continue;
+        const Cell* inner = clone(*cell_at(node, i), nested);
         *cell_at(node, i) = *inner;
         stack::pop(1);
     }
@@ -559,17 +560,17 @@ Cell* clone(const Cell& block, bool deep, bool any) {
 
 void copy_types(const Cell& block, uint32_t step, const Cell& types) { copy_values(block, step, &types); }
 
-void insert_value(Cell* block, const Cell& value, bool at_start, bool advance) {
-    uint32_t at = at_start ? 0 : clamped_head(*block);
+void insert_value(Cell* block, const Cell& value, InsertMode mode) {
+    uint32_t at = mode.at_start ? 0 : clamped_head(*block);
     insert_cells(*block, at, contribution(value, true, -1));
-    if (advance) block->set_head(at + 1);
+    if (mode.advance) block->set_head(at + 1);
 }
 
 void insert_block(const Cell& block, const Cell& other) {
     insert_cells(block, clamped_head(block), contribution(other, false, -1));
 }
 
-void insert_arg() { insert_value(arg(0), *arg(1), false, false); }
+void insert_arg() { insert_value(arg(0), *arg(1), {}); }
 void append_arg() { rs_append(*arg(0), *arg(1)); }
 void append_last() { rs_append(stack::frame_base[-1], *stack::frame_base); }
 

@@ -69,19 +69,27 @@ int32_t compare_cells(const Cell& a, const Cell& b, int32_t op);
 
 // ---- copies ----
 
+// The nested values a clone copies: none (the clone shares them with its source), the block! values,
+// or the block!, paren! and path values (the code).
+enum class Nested : uint8_t { shared, blocks, code };
 // Pushes on the data stack a new block of the same type and header holding the cells from the head
-// (room for one cell at least); when deep, nested block! values are cloned too, and paren! and path
-// values when `any`. Raises internal no-cycle for a block that contains itself. Allocates.
-Cell* clone(const Cell& block, bool deep, bool any);
+// (room for one cell at least), the `nested` values in it cloned too, at every depth. Raises internal
+// no-cycle for a block that contains itself. Allocates.
+Cell* clone(const Cell& block, Nested nested);
 // Replaces each value from the head, every `step` cells, whose type is the datatype or in the typeset
 // `types` and that has a copy (a series, bitset!, object!, error!, map!) by its deep copy. Allocates.
 void copy_types(const Cell& block, uint32_t step, const Cell& types);
 
 // ---- insertion ----
 
-// Inserts one cell at the head (the buffer start when `at_start`), growing the buffer to twice the
-// needed size when full; with `advance` the head moves past the new cell. Allocates.
-void insert_value(Cell* block, const Cell& value, bool at_start, bool advance);
+// Where insert_value puts its cell: at the head, or at the buffer start when `at_start`; with `advance`
+// the head moves past the new cell.
+struct InsertMode {
+    bool at_start = false;
+    bool advance = false;
+};
+// Inserts one cell, growing the buffer to twice the needed size when full. Allocates.
+void insert_value(Cell* block, const Cell& value, InsertMode mode);
 // Inserts the cells of `other` from its head at the head of `block`. Allocates.
 void insert_block(const Cell& block, const Cell& other);
 // Frame helpers: insert argument 2 at the head of the block in argument 1, append it to that block,

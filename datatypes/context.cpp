@@ -135,7 +135,7 @@ void bind_deep(const Cell& block, Node context, bool self, const Find& find) {
 void init() { datatype::register_(Type::Context, {}); }
 
 void make_global() {
-    global = create(kGlobalSize, false, false, 0, kGlobal);
+    global = create(kGlobalSize, 0, 0, kGlobal);
     runtime::register_root(&global);
 }
 
@@ -147,7 +147,8 @@ BufPtr<Cell> word_at(Node context, uint32_t position) {
 
 uint32_t word_count(Node context) { return mem::buffer(words_node(context))->length(); }
 
-Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
+Node create(uint32_t size, uint32_t flags, Node source, Kind kind) {
+    OKA_ASSERT(!(flags & ~(kValuesOnStack | kHasSelf)));
     if (size == 0) size = 1;
     Node context = alloc::alloc_unset_cells(2);
     stack::Root root(context);
@@ -155,11 +156,9 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
     Node table = source ? hashtable::copy(word_table(source), alloc::copy_series(words_node(source)))
                         : hashtable::init(size, nullptr, hashtable::kNames);
     // A context! cell from here on, so that the collector keeps the table while the values are made.
-    *context_cell(context) =
-        Cell::of(Type::Context, kind << kKindShift | (on_stack ? kValuesOnStack : 0) | (self ? kHasSelf : 0))
-            .set_words(table);
+    *context_cell(context) = Cell::of(Type::Context, kind << kKindShift | flags).set_words(table);
     if (source) rebind_words(context);
-    if (!on_stack) {
+    if (!(flags & kValuesOnStack)) {
         Node values = alloc::alloc_unset_cells(size);
         context_cell(context)->set_values(values);
     }
@@ -168,7 +167,7 @@ Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind) {
 
 Node make(const Cell& spec) {
     Cell block = spec;
-    Node context = create(series::rs_length_q(block), true, false, 0, kFunction);
+    Node context = create(series::rs_length_q(block), kValuesOnStack, 0, kFunction);
     stack::Root root(context);
     for (uint32_t i = block.head(); i < series::rs_buffer_length_q(block); i++) {
         Cell value = mem::ptr<Cell>(mem::buffer(block.node())->offset)[i];  // add_word may move the buffer
@@ -190,7 +189,7 @@ Node make(const Cell& spec) {
 Node clone(Cell* value, Kind kind) {
     Node source = value->context();
     const Cell& cell = *context_cell(source);
-    Node context = create(word_count(source), cell.header & kValuesOnStack, cell.header & kHasSelf, source, kind);
+    Node context = create(word_count(source), cell.header & (kValuesOnStack | kHasSelf), source, kind);
     value->set_context(context);
     return context;
 }
@@ -249,9 +248,10 @@ BufPtr<Cell> get_in(uint32_t symbol, Node context) {
     return value_at(context, position);
 }
 
-Cell add_global(uint32_t symbol) { return add_global_word(symbol, false, false); }
+Cell add_global(uint32_t symbol) { return add_global_word(symbol, Spelling::exact); }
 
-Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
+Cell add_global_word(uint32_t symbol, Spelling spelling) {
+    bool ignore_case = spelling == Spelling::any_case;
     make_room_for_value(global, symbol, ignore_case);
     int32_t position;
     int32_t found = add_word(global, symbol, ignore_case, position);
@@ -259,7 +259,7 @@ Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant) {
     if (found >= 0) {
         entry = *word_at(global, uint32_t(found));
         // Another spelling asked for: a word of that spelling sharing the entry's value.
-        if (ignore_case && variant && entry.symbol() != symbol) entry.set_symbol(symbol);
+        if (ignore_case && entry.symbol() != symbol) entry.set_symbol(symbol);
     } else {
         // A new letter-case variant shares the value cell of the variant met first.
         if (symbol::resolve(symbol) != symbol) {

@@ -52,10 +52,11 @@ Node words_node(Node context);
 BufPtr<Cell> word_at(Node context, uint32_t position);
 uint32_t word_count(Node context);
 
-// A new context for `size` words (1 at least): with `on_stack` its values live in the frame of the
-// running call, otherwise in a values block with room for `size` cells and none used. The word table is
-// new, or a copy of `source`'s with every word rebound to the new context.
-Node create(uint32_t size, bool on_stack, bool self, Node source, Kind kind);
+// A new context for `size` words (1 at least), its header `flags` kValuesOnStack and kHasSelf or none:
+// with kValuesOnStack its values live in the frame of the running call, otherwise in a values block with
+// room for `size` cells and none used. The word table is new, or a copy of `source`'s with every word
+// rebound to the new context.
+Node create(uint32_t size, uint32_t flags, Node source, Kind kind);
 // The context of a function, native, action or routine: every word!, get-word!, lit-word! and
 // refinement! of its spec block (set-words, strings and blocks are skipped), with its values in the
 // frame of the running call.
@@ -120,7 +121,10 @@ OKA_ALWAYS_INLINE BufPtr<Cell> set_in(Cell* word, const Cell& value, Node contex
 BufPtr<Cell> get_in(uint32_t symbol, Node context);
 // The global word of a symbol, added when missing (exact lookup).
 Cell add_global(uint32_t symbol);
-Cell add_global_word(uint32_t symbol, bool ignore_case, bool variant);
+// How add_global_word finds a symbol's word: by its exact spelling, or in any letter case, the word
+// answered then spelled as asked while it shares the value of the word found.
+enum class Spelling : uint8_t { exact, any_case };
+Cell add_global_word(uint32_t symbol, Spelling spelling);
 
 // Binds one word to the context when it holds its symbol (case ignored); answers the position or -1.
 int32_t bind_word(Node context, Cell* word);

@@ -104,7 +104,7 @@ Cell* push_message(std::string_view text) {
 
 // An object on the data stack to which fields are added one by one.
 Cell* push_object(uint32_t size) {
-    Node context = _context::create(size, false, true, 0, _context::kObject);
+    Node context = _context::create(size, _context::kHasSelf, 0, _context::kObject);
     return object::push(context, object::get_new_id());
 }
 
@@ -262,14 +262,19 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 uint32_t text_length(const Cell& string) { return mem::buffer(string.node())->length(); }
 
-// Appends a value molded (flat, and only when asked) or formed, cut to `limit` characters.
-void append_cut(Cell* buffer, const Cell& value, bool mold, bool only, int32_t limit) {
+// How append_cut shows a value: formed, or molded flat, with its outer brackets or without them.
+enum class Shown : uint8_t { formed, molded, molded_only };
+
+// Appends a value as `shown`, cut to `limit` characters.
+void append_cut(Cell* buffer, const Cell& value, Shown shown, int32_t limit) {
     uint32_t start = text_length(*buffer);
     Cell* item = stack::push(value);
     Cell limit_cell;
     integer::make_at(&limit_cell, limit);
-    if (mold)
-        actions::call<Act::mold>(item, buffer, MoldOptions{.only = only, .flat = true, .limit = &limit_cell}, limit, 0);
+    if (shown != Shown::formed)
+        actions::call<Act::mold>(item, buffer,
+                                 MoldOptions{.only = shown == Shown::molded_only, .flat = true, .limit = &limit_cell},
+                                 limit, 0);
     else
         actions::call<Act::form>(item, buffer, &limit_cell, limit);
     stack::pop(1);
@@ -322,7 +327,7 @@ void form_message(Cell* buffer, const Cell& error, const Cell& message, bool syn
             append_text(buffer, piece);
         } else if (piece.is(Type::GetWord) || piece.is(Type::Word)) {
             Cell value = *object::rs_select(error, piece.symbol());
-            append_cut(buffer, value, !syntax, false, 80);
+            append_cut(buffer, value, syntax ? Shown::formed : Shown::molded, 80);
         }
         if (i + 1 < length) append_literal(buffer, " ");
     }
@@ -370,7 +375,7 @@ void append_stack_line(Cell* buffer, const Cell& error) {
             shown.set_head(at - 1);
         }
         append_literal(buffer, shown.head() > names->head() ? "\n*** Stack: ... " : "\n*** Stack: ");
-        append_cut(buffer, shown, false, false, 0x7FFFFFFF);
+        append_cut(buffer, shown, Shown::formed, 0x7FFFFFFF);
     }
     stack::pop(1);
 }
@@ -395,18 +400,18 @@ int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
     append_literal(buffer, "\n*** Where: ");
     Cell where = *field(error, kWhere);
     if (where.is(Type::Word))
-        append_cut(buffer, where, false, false, 0x7FFFFFFF);
+        append_cut(buffer, where, Shown::formed, 0x7FFFFFFF);
     else if (where.is(Type::String))
         append_text(buffer, where);
     else
         append_literal(buffer, "???");
     append_literal(buffer, "\n*** Near : ");
-    append_cut(buffer, *field(error, kNear), true, true, 40);
+    append_cut(buffer, *field(error, kNear), Shown::molded_only, 40);
     append_stack_line(buffer, error);
     Cell files = *field(error, kFiles);
     if (files.is(Type::Block)) {
         append_literal(buffer, "\n*** Files: ");
-        append_cut(buffer, files, true, true, 40);
+        append_cut(buffer, files, Shown::molded_only, 40);
     }
     return part - int32_t(text_length(*buffer) - start);
 }
@@ -517,7 +522,8 @@ void capture_stack(const Cell& error) {
     Cell* names = push_call_names(error, std::max(stack_trace_level(), 1));
     *field(error, kStack) = *names;
     Cell files = state_field(Sym::source_files);
-    if (files.is(Type::Block) && !series::rs_tail_q(files)) *field(error, kFiles) = *block::clone(files, false, false);
+    if (files.is(Type::Block) && !series::rs_tail_q(files))
+        *field(error, kFiles) = *block::clone(files, block::Nested::shared);
     stack::pop(1);
 }
 

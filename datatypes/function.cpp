@@ -214,13 +214,14 @@ const Cell* make(Cell*, Cell* spec, Type) {
 
 void reflect(Cell* value, int32_t field) {
     if (field_q(field, Sym::spec)) {
-        stack::set_last(*block::clone(spec_of(*value), true, false));  // a change of it must not reach the calls
+        stack::set_last(
+            *block::clone(spec_of(*value), block::Nested::blocks));  // a change of it must not reach the calls
     } else if (field_q(field, Sym::body)) {
         stack::set_last(*extra(*value, kBody));
     } else if (field_q(field, Sym::words)) {
         // The word table's words are bound to the context at their positions already.
         Cell words = Cell::of(Type::Block).set_node(_context::words_node(value->context()));
-        stack::set_last(*block::clone(words, false, false));
+        stack::set_last(*block::clone(words, block::Nested::shared));
     } else {
         fire(Err::internal_not_done);
     }
@@ -275,8 +276,8 @@ Node push(const Cell& spec, const Cell& body, Node context, uint32_t code, uint3
     Cell* result = stack::push(spec);  // the spec until the function replaces it
     Cell* body_copy = stack::push(body);
     // The spec is read again at the first call: a change of the given block must not reach it.
-    *result = *block::clone(*result, true, false);
-    if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, true, true);
+    *result = *block::clone(*result, block::Nested::blocks);
+    if (!body_copy->is(Type::None)) *body_copy = *block::clone(*body_copy, block::Nested::code);
     Cell* extras = push_extras(*body_copy, code_cell(code), code_cell(code2));
     bool own_context = context == 0;
     bool library = body_copy->is(Type::Block) && (building_library || library_code_q(body));

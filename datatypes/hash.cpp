@@ -119,7 +119,7 @@ const Cell* make(Cell* proto, Cell* spec, Type target) {
         return index_block(block::push_only_s(size), uint32_t(size));
     }
     case Type::Block: {
-        Cell* block = block::clone(*spec, false, false);
+        Cell* block = block::clone(*spec, block::Nested::shared);
         return index_block(block, series::rs_length_q(*block));
     }
     case Type::Hash: return copy(spec, unset::push(), CopyOptions{});

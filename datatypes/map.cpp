@@ -180,7 +180,7 @@ const Cell* build(Cell* spec, bool conversion) {
     case Type::Hash: {
         uint32_t count = series::rs_length_q(*spec);
         if (count % 2) fire(Err::script_invalid_arg, spec);
-        Cell* block = block::clone(*spec, false, false);
+        Cell* block = block::clone(*spec, block::Nested::shared);
         BufPtr<Cell> cells = cell_at(block->node(), 0);
         for (uint32_t i = 0; i < count; i++) cells[i].clear_new_line();
         return make_at(block, std::max(count, 2u));

@@ -121,21 +121,30 @@ char* put_digits(char* out, Units units, bool grouped, size_t decimals) {
     return out;
 }
 
+// How write_text writes the digits: every decimal or those the settings show, grouped by thousands or
+// not.
+struct Digits {
+    bool all_decimals = false;
+    bool grouped = false;
+};
+
 // "-", the currency code, "$" and the digits.
-int32_t write_text(const Cell& value, Cell* buffer, int32_t part, bool all_decimals, bool grouped) {
+int32_t write_text(const Cell& value, Cell* buffer, int32_t part, Digits digits) {
     Money money = read(value);
     Cell code = currency_word(money.currency);
     char text[48] = "$";
-    put_digits(text + 1, money.units, grouped, all_decimals ? kDecimals : shown_decimals());
+    put_digits(text + 1, money.units, digits.grouped, digits.all_decimals ? kDecimals : shown_decimals());
     if (money.negative) part = string::write_token(buffer, "-", false, part);
     if (code.is(Type::Word)) part = word::form(&code, buffer, nullptr, part);
     return string::write_token(buffer, text, false, part);
 }
 
-int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) { return write_text(*value, buffer, part, false, true); }
+int32_t form(Cell* value, Cell* buffer, Cell*, int32_t part) {
+    return write_text(*value, buffer, part, {.grouped = true});
+}
 
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    return write_text(*value, buffer, part, options.all, false);
+    return write_text(*value, buffer, part, {.all_decimals = options.all});
 }
 
 // ---- make and to ----

@@ -75,7 +75,7 @@ const Cell* make(Cell*, Cell* spec, Type target) {
     Cell* result = stack::push(*block::rs_abs_at(*spec, spec->head()));  // the spec until the value replaces it
     int32_t entry = entry_of(*block::rs_abs_at(*spec, spec->head() + 1), target);
     if (!result->is(Type::Block) || entry == 0) error::fire_bad_make_arg(target, spec);
-    *result = *block::clone(*result, true, false);
+    *result = *block::clone(*result, block::Nested::blocks);
     interpreter::check_native_spec(*result);
     check_own_arguments(*result, entry, target, spec);
     stack::top = result;  // make_built_in pushes the copy again before it allocates
@@ -96,7 +96,7 @@ const Cell* make_op(Cell*, Cell* value, Type) {
 void reflect(Cell* value, int32_t field) {
     if (function::field_q(field, Sym::spec)) {
         // A copy: a change of it must not reach the calls.
-        stack::set_last(*block::clone(function::spec_of(*value), true, false));
+        stack::set_last(*block::clone(function::spec_of(*value), block::Nested::blocks));
     } else if (!function::field_q(field, Sym::body)) {
         fire(Err::internal_not_done);
     } else if (wraps_function_q(op::wrapped_type(*value))) {

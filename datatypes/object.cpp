@@ -447,7 +447,7 @@ void reflect(Cell* value, int32_t field) {
     else if (named_q(symbol, Sym::words))
         stack::set_last(*push_words(context, false, Type::Word));
     else if (named_q(symbol, Sym::values))
-        stack::set_last(*block::clone(Cell::of(Type::Block).set_node(values_node(context)), false, false));
+        stack::set_last(*block::clone(Cell::of(Type::Block).set_node(values_node(context)), block::Nested::shared));
     else if (named_q(symbol, Sym::body))
         stack::set_last(*push_body(context));
     else if (named_q(symbol, Sym::owner))
@@ -554,7 +554,7 @@ void init() {
 uint32_t get_new_id() { return ++last_class_id; }
 
 Cell* make_at(Cell* cell, uint32_t size) {
-    Node context = _context::create(size, false, true, 0, _context::kObject);
+    Node context = _context::create(size, _context::kHasSelf, 0, _context::kObject);
     *cell = Cell::of(Type::Object).set_context(context);
     *_context::self_cell(context) = *cell;
     return cell;

@@ -167,10 +167,18 @@ const char* number_text(const uint8_t* at, uint32_t size, Type element) {
     }
 }
 
+// How write_elements writes: molding or forming, with mold/all's escapes, under a part limit or not.
+struct ElementText {
+    bool molding = false;
+    bool all = false;
+    bool limited = false;
+};
+
 // The elements from the head, one space between two: a char as it is written inside a molded string,
 // between #" and " when molding. With a part limit the text stops before an element once the budget is
 // spent.
-int32_t write_elements(const Cell& vector, Cell* buffer, bool molding, bool all, bool limited, int32_t part) {
+int32_t write_elements(const Cell& vector, Cell* buffer, ElementText how, int32_t part) {
+    auto [molding, all, limited] = how;
     Type element = element_type(vector);
     uint32_t size = element_size(vector), length = series::rs_buffer_length_q(vector);
     for (uint32_t i = clamped_head(vector); i < length && !(limited && part < 1); i++) {
@@ -189,7 +197,7 @@ int32_t write_elements(const Cell& vector, Cell* buffer, bool molding, bool all,
 }
 
 int32_t form(Cell* value, Cell* buffer, Cell* arg, int32_t part) {
-    return write_elements(*value, buffer, false, false, arg != nullptr, part);
+    return write_elements(*value, buffer, {.limited = arg != nullptr}, part);
 }
 
 // make vector! [1 2 3] for elements of the default size, else make vector! [integer! 8 [1 2]]. A
@@ -205,7 +213,8 @@ int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part
         part = string::write_token(buffer, integer::form_signed(int32_t(size * 8)), false, part);
         part = string::write_token(buffer, " [", false, part);
     }
-    part = write_elements(*value, buffer, true, options.all, options.limit != nullptr, part);
+    part = write_elements(*value, buffer, {.molding = true, .all = options.all, .limited = options.limit != nullptr},
+                          part);
     const char* closing = plain ? (options.only ? "" : "]") : (options.only ? "]" : "]]");
     return string::write_token(buffer, closing, false, part);
 }

@@ -235,7 +235,7 @@ Cell* push_new(uint32_t symbol) {
     return stack::push(word);
 }
 
-Cell load(std::string_view name) { return _context::add_global_word(symbol::make(name), true, true); }
+Cell load(std::string_view name) { return _context::add_global_word(symbol::make(name), _context::Spelling::any_case); }
 
 void add_to_root(const Cell& cell) { *alloc::alloc_tail(runtime::root) = cell; }
 

@@ -430,15 +430,14 @@ OKA_ALWAYS_INLINE bool paren_in_place(const Cell& paren, int depth, Cell* result
 // operators that follow it: computed in place when it can be, else evaluated, after which `code` is
 // read again. Answers the position after it.
 template <Tracing t>
-uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
-                         bool functions_as_values);
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, ExpressionMode mode);
 
 template <Tracing t>
 OKA_ALWAYS_INLINE uint32_t push_expression(Code& code, const Cell& block, uint32_t position, uint32_t end) {
     Cell computed;
     uint32_t next = traced<t>() ? kDeclined : argument_in_place(code, position, kInPlaceDepth, &computed);
     if (next == kDeclined) {
-        next = eval_expression<t>(block, position, end, false, true, false);
+        next = eval_expression<t>(block, position, end, {.sub = true});
         code = code_of(block, end);
         return next;
     }
@@ -489,7 +488,7 @@ void check_type(const Call& call, const Cell& entry, uint32_t index) {
 template <Tracing t>
 void fetch_expression(Call& call) {
     uint32_t end = safer(call) ? std::min(call.end, call.position + 1) : call.end;
-    call.position = eval_expression<t>(call.block, call.position, end, call.infix(), true, false);
+    call.position = eval_expression<t>(call.block, call.position, end, {.no_infix = call.infix(), .sub = true});
 }
 
 // Fetches a literal or soft-literal argument: the next value of the code as it is, or for a soft-literal
@@ -501,7 +500,7 @@ void fetch_literal(Call& call, const Cell& entry) {
         case Type::Paren: eval_paren<Tracing::on>(value, true); break;
         case Type::GetWord: word::get_any(value); break;
         case Type::GetPath:
-            call.position = eval_path(value, call.block, call.position, call.end, false, true, true, false);
+            call.position = eval_path(value, call.block, call.position, call.end, {.get = true, .sub = true});
             return;
         default: stack::push(value); break;
         }
@@ -548,7 +547,8 @@ OKA_ALWAYS_INLINE void fetch_arg(Call& call, const Cell& entry, uint32_t index) 
         stack::push(*plain);
         call.position++;
     } else {
-        call.position = eval_expression<t>(call.block, call.position, call.end, call.infix(), true, false);
+        call.position =
+            eval_expression<t>(call.block, call.position, call.end, {.no_infix = call.infix(), .sub = true});
     }
 }
 
@@ -957,7 +957,7 @@ template <Tracing t>
     if (computed)
         stack::push(*computed);
     else
-        next = eval_expression<t>(block, position + 1, end, false, true, false);
+        next = eval_expression<t>(block, position + 1, end, {.sub = true});
     if (traced<t>()) trace::fire_set(word, stack::top[-1]);
     word::set_arg();
     unwind_for(sub);
@@ -990,11 +990,11 @@ uint32_t eval_set_path(const Cell& path, const Cell& block, uint32_t position, u
     if (at_end(block, position + 1, end)) fire_with(Err::script_need_value, path);
     stack::mark_interp_native(words::word(Word::set_path));
     stack::push(path);
-    position = eval_expression<Tracing::on>(block, position + 1, end, false, true, false);
+    position = eval_expression<Tracing::on>(block, position + 1, end, {.sub = true});
     Cell* frame = stack::frame_base;
     std::swap(frame[0], frame[1]);
     if (trace::tracing) trace::fire_set(frame[1], frame[0]);
-    eval_path(frame[1], block, position, end, true, false, true, false);
+    eval_path(frame[1], block, position, end, {.set = true, .sub = true});
     unwind_for(sub);
     return position;
 }
@@ -1078,8 +1078,7 @@ bool is_system_issue(const Cell& issue) {
 
 // Every expression but the plain values that eval_expression takes itself.
 template <Tracing t>
-[[gnu::noinline]] uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub,
-                                      bool functions_as_values) {
+[[gnu::noinline]] uint32_t eval_value(const Cell& block, uint32_t position, uint32_t end, bool sub) {
     Cell value = code_at(block, position);
     switch (value.type()) {
     case Type::Paren: eval_paren<t>(value, sub); return position + 1;
@@ -1099,7 +1098,7 @@ template <Tracing t>
     case Type::Word: return eval_word<t>(value, block, position, end, sub);
     case Type::Path:
     case Type::GetPath: {
-        uint32_t next = eval_path(value, block, position, end, false, value.is(Type::GetPath), sub, false);
+        uint32_t next = eval_path(value, block, position, end, {.get = value.is(Type::GetPath), .sub = sub});
         if (traced<t>()) trace::fire_push(sub ? stack::top[-1] : *stack::frame_base);
         return next;
     }
@@ -1112,10 +1111,7 @@ template <Tracing t>
     case Type::Native:
     case Type::Action:
     case Type::Function:
-    case Type::Routine:
-        if (!functions_as_values) return eval_code(value, block, position + 1, end, sub, nullptr, 0, value, kCallPlain);
-        put_result(value, sub);
-        return position + 1;
+    case Type::Routine: return eval_code(value, block, position + 1, end, sub, nullptr, 0, value, kCallPlain);
     case Type::Issue:
         if (is_system_issue(value) && !at_end(block, position + 1, end) && code_at(block, position + 1).is(Type::Block))
             fire(Err::internal_oka_system);
@@ -1129,27 +1125,20 @@ template <Tracing t>
 
 // ---- paths ----
 
-// The selection of one path step through the current value's eval-path action. A set may change
-// `current` itself when it is a value held in its cell, such as a time whose hour is set.
+// The selection of one path step through the current value's eval-path action; `step` says where the
+// step stands and how it selects, and its cells are filled in here. A set may change `current` itself
+// when it is a value held in its cell, such as a time whose hour is set.
 Cell select_step(Cell& current, const Cell& selector, const Cell* new_value, const Cell& path, const Cell& container,
-                 const Cell& previous, uint32_t index, bool case_, bool get, bool last, bool notify) {
+                 const Cell& previous, EvalPathOptions step) {
     Cell* args = stack::top;
     Cell* value = stack::push(current);
     Cell* element = stack::push(selector);
-    Cell* path_cell = stack::push(path);
-    Cell* parent = stack::push(container);
-    Cell* before = stack::push(previous);
+    step.path = stack::push(path);
+    step.container = stack::push(container);
+    step.previous = stack::push(previous);
     Cell* incoming = new_value ? stack::push(*new_value) : nullptr;
-    auto select = actions::get_path_action_ptr(value, path_cell, element, int32_t(index));
-    Cell result = *select(value, element, incoming,
-                          EvalPathOptions{.path = path_cell,
-                                          .container = parent,
-                                          .previous = before,
-                                          .index = int32_t(index),
-                                          .case_ = case_,
-                                          .get = get,
-                                          .last = last,
-                                          .notify = notify});
+    auto select = actions::get_path_action_ptr(value, step.path, element, step.index);
+    Cell result = *select(value, element, incoming, step);
     if (new_value) current = *value;
     stack::top = args;
     return result;
@@ -1167,7 +1156,8 @@ void store_back(const Cell& changed, const Cell& head, const Cell& container, co
         return;
     }
     Cell parent = container;
-    select_step(parent, selector, &changed, path, none::value, none::value, index - 1, case_, false, true, false);
+    select_step(parent, selector, &changed, path, none::value, none::value,
+                {.index = int32_t(index - 1), .case_ = case_, .last = true});
 }
 
 // The selector a path element stands for: the element, the value of a get-word, or a paren's value.
@@ -1253,7 +1243,7 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     if (shown) current_code = code;
     for (uint32_t position = code.head();;) {
         if (shown) current_code.set_head(position);
-        position = eval_expression<t>(code, position, end, false, false, false);
+        position = eval_expression<t>(code, position, end, {});
         if (at_end(code, position, end)) break;
         stack::reset();
     }
@@ -1271,16 +1261,15 @@ void eval_block(const Cell& block, bool chain) {
 }
 
 template <Tracing t>
-uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
-                         bool functions_as_values) {
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, ExpressionMode mode) {
     Cell* start = stack::top;
     uint32_t next;
-    if (traced<t>() || !eval_common<t>(block, position, end, sub, &next)) {
-        if (traced<t>() && !fetch_traced(block, position, end, sub)) return position;
-        next = eval_value<t>(block, position, end, sub, functions_as_values);
+    if (traced<t>() || !eval_common<t>(block, position, end, mode.sub, &next)) {
+        if (traced<t>() && !fetch_traced(block, position, end, mode.sub)) return position;
+        next = eval_value<t>(block, position, end, mode.sub);
     }
-    if (!no_infix) next = eval_infix<t>(block, next, end, start, sub);
-    if (!sub && traced<t>()) trace::fire_expr(block, position);
+    if (!mode.no_infix) next = eval_infix<t>(block, next, end, start, mode.sub);
+    if (!mode.sub && traced<t>()) trace::fire_expr(block, position);
     return next;
 }
 
@@ -1340,16 +1329,15 @@ void eval_in_frame(const Cell& block) {
     run_expressions<Tracing::off>(code);
 }
 
-uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
-                         bool functions_as_values) {
-    if (trace::tracing) return eval_expression<Tracing::on>(block, position, end, no_infix, sub, functions_as_values);
-    return eval_expression<Tracing::off>(block, position, end, no_infix, sub, functions_as_values);
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, ExpressionMode mode) {
+    if (trace::tracing) return eval_expression<Tracing::on>(block, position, end, mode);
+    return eval_expression<Tracing::off>(block, position, end, mode);
 }
 
 uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub) {
     Cell code = block;
     stack::mark_interp_native(body_name());
-    position = eval_expression(code, position, end, false, true, false);
+    position = eval_expression(code, position, end, {.sub = true});
     unwind_for(sub);
     return position;
 }
@@ -1371,15 +1359,15 @@ void reduce_into(const Cell& block, const Cell& into) {
     stack::mark_interp_native(body_name());
     uint32_t end = length_of(code);
     for (uint32_t position = code.head(); !at_end(code, position, end);) {
-        position = eval_expression(code, position, end, false, true, false);
+        position = eval_expression(code, position, end, {.sub = true});
         block::rs_append(target, stack::top[-1]);
         stack::pop(1);
     }
     stack::unwind();
 }
 
-uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool set, bool get, bool sub,
-                   bool case_) {
+uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, PathMode mode) {
+    auto [set, get, sub, case_] = mode;
     Cell steps = path, code = block;
     Cell* new_value = set ? stack::arguments() : nullptr;
     if (trace::tracing) trace::fire_enter(steps);
@@ -1435,8 +1423,9 @@ uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint3
         Cell stored = new_value ? *new_value : none::value;
         Cell held = *current;
         uint32_t index = i - steps.head() - 1;
-        Cell selected = select_step(*current, *selector, set && last ? &stored : nullptr, steps, *container, *previous,
-                                    index, case_, get, last, notify);
+        Cell selected =
+            select_step(*current, *selector, set && last ? &stored : nullptr, steps, *container, *previous,
+                        {.index = int32_t(index), .case_ = case_, .get = get, .last = last, .notify = notify});
         // `selected` is a plain copy across this: only a set changes the current value, and a set's result
         // is the new value, which the frame holds.
         if (!same_cell(held, *current)) store_back(*current, head, *container, *previous_selector, steps, index, case_);

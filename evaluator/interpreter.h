@@ -37,19 +37,33 @@ void eval_block(const Cell& block, bool chain);
 // cell at the block's last expression; the caller puts that back.
 void eval_in_frame(const Cell& block);
 
-// Evaluates one expression (with the infix operators that follow it unless `no_infix`) of `block` at
-// index `position`; answers the index after it. `end` is the index where the code ends.
-uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, bool no_infix, bool sub,
-                         bool functions_as_values);
+// How eval_expression takes an expression: without the infix operators that follow it when
+// `no_infix` (an infix operator's right operand), and as a sub-expression when `sub`.
+struct ExpressionMode {
+    bool no_infix = false;
+    bool sub = false;
+};
+
+// Evaluates one expression of `block` at index `position`; answers the index after it. `end` is the
+// index where the code ends.
+uint32_t eval_expression(const Cell& block, uint32_t position, uint32_t end, ExpressionMode mode);
 
 // One expression in a frame of its own: `do/next`'s step.
 uint32_t eval_next(const Cell& block, uint32_t position, uint32_t end, bool sub);
 // One expression from the block's head, result in the result slot; answers the index after it.
 uint32_t eval_next_index(const Cell& block);
 
+// How eval_path walks a path: to set its last step (to the frame's argument) or to get it without
+// calling a function it selects, as a sub-expression, and matching words with their case.
+struct PathMode {
+    bool set = false;
+    bool get = false;
+    bool sub = false;
+    bool case_ = false;
+};
+
 // Evaluates a path, get-path or set-path found at `position` of `block` (the path itself is `path`).
-uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, bool set, bool get, bool sub,
-                   bool case_);
+uint32_t eval_path(const Cell& path, const Cell& block, uint32_t position, uint32_t end, PathMode mode);
 
 // Call modes of eval_code and eval_arguments.
 enum CallMode : uint32_t {

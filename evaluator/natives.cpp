@@ -8,37 +8,26 @@ namespace oka::natives {
 
 namespace {
 
-// The entry of a slot past the table's natives.
+// The entry of a slot past the table's natives, or of a native whose layer has not added it yet.
 void not_available_s(const int32_t*) { fire(Err::internal_feature_na); }
 
 // Each family's entry points are defined where the subsystem that serves them lives: the text, file and
-// system natives with the services (enbase and debase with binary!'s codecs), the others here in the
-// evaluator (natives_<family>.cpp; the constructors of pair!, point2D!, point3D! and money! with the
-// math).
-#define OKA_FAMILY_control(Name) &Name##_s
-#define OKA_FAMILY_evaluation(Name) &Name##_s
-#define OKA_FAMILY_printing(Name) &Name##_s
-#define OKA_FAMILY_compare(Name) &Name##_s
-#define OKA_FAMILY_sets(Name) &Name##_s
-#define OKA_FAMILY_math(Name) &Name##_s
-#define OKA_FAMILY_math_extended(Name) &Name##_s
-#define OKA_FAMILY_text(Name) &Name##_s
-#define OKA_FAMILY_system(Name) &Name##_s
-#define OKA_FAMILY_files(Name) &Name##_s
-#define OKA_FAMILY_parse(Name) &Name##_s
-#define OKA_FAMILY_memory(Name) &Name##_s
-
-struct Native {
-    Entry entry;
-    const char* word;
-};
-
-constexpr Native kNatives[] = {
-#define OKA_NATIVE(slot, Name, word, spec, family) {OKA_FAMILY_##family(Name), word},
+// system natives with the services, which add them at start-up (enbase and debase with binary!'s
+// codecs), the others here in the evaluator (natives_<family>.cpp; the constructors of pair!, point2D!,
+// point3D! and money! with the math).
+Entry entries[] = {
+#define OKA_NATIVE(slot, Name, word, spec, family) &Name##_s,
+#define OKA_SERVICES_NATIVE(slot, Name, word, spec, family) &not_available_s,
 #include "evaluator/natives.def"
 };
-static_assert(std::size(kNatives) == 107, "the natives fill slots 1 to 107");
-static_assert(std::size(kSpecs) == std::size(kNatives), "one spec text per native");
+
+constexpr const char* kWords[] = {
+#define OKA_NATIVE(slot, Name, word, spec, family) word,
+#include "evaluator/natives.def"
+};
+static_assert(std::size(kWords) == 107, "the natives fill slots 1 to 107");
+static_assert(std::size(entries) == std::size(kWords) && std::size(kSpecs) == std::size(kWords),
+              "one entry point and one spec text per native");
 
 constexpr bool slots_in_order() {
     uint32_t expected = 1;
@@ -53,12 +42,17 @@ static_assert(slots_in_order(), "natives.def lists the slots in order, from 1");
 
 void init() { init_print_buffer(); }
 
-Entry entry(uint32_t slot) {
-    return slot >= 1 && slot <= std::size(kNatives) ? kNatives[slot - 1].entry : not_available_s;
+Entry entry(uint32_t slot) { return slot >= 1 && slot <= std::size(entries) ? entries[slot - 1] : not_available_s; }
+
+void add_entries(std::span<const Row> rows) {
+    for (const Row& row : rows) {
+        OKA_ASSERT(entries[row.slot - 1] == &not_available_s);
+        entries[row.slot - 1] = row.entry;
+    }
 }
 
-const char* word_of(uint32_t slot) { return kNatives[slot - 1].word; }
+const char* word_of(uint32_t slot) { return kWords[slot - 1]; }
 const char* spec_of(uint32_t slot) { return kSpecs[slot - 1].data(); }
-uint32_t count() { return uint32_t(std::size(kNatives)); }
+uint32_t count() { return uint32_t(std::size(kWords)); }
 
 }  // namespace oka::natives

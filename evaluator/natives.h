@@ -1,4 +1,6 @@
 /* The natives table: the built-in functions of the run-time by their fixed slot (evaluator/natives.def).
+   The evaluator's natives are in it from the start; the services add theirs at start-up
+   (services/natives.h).
 
    A native! value holds its slot; the interpreter calls the entry point of that slot with the native's
    arguments in the current frame (argument k at frame base + k, the refinements' arguments after the
@@ -7,6 +9,7 @@
    interpreter has checked the argument types before the call. */
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "runtime/cell.h"
@@ -33,6 +36,13 @@ void init();
 void init_print_buffer();
 // The entry point of a slot (1-based); a slot without one raises internal feature-na when called.
 Entry entry(uint32_t slot);
+// A native of a layer above the evaluator: its slot and entry point.
+struct Row {
+    Slot slot;
+    Entry entry;
+};
+// Puts the entry points of a layer's natives in their slots (once, at start-up).
+void add_entries(std::span<const Row> rows);
 // The name and spec text of a filled slot, for making the native! values at start-up.
 const char* word_of(uint32_t slot);
 const char* spec_of(uint32_t slot);
@@ -47,7 +57,9 @@ Cell* make_size_at(Cell* cell, uint64_t bytes);
 // Appends one to a block.
 void push_size(const Cell& block, uint64_t bytes);
 
+// The evaluator's entry points (natives_<family>.cpp).
 #define OKA_NATIVE(slot, Name, word, spec, family) void Name##_s(const int32_t* refinements);
+#define OKA_SERVICES_NATIVE(slot, Name, word, spec, family)
 #include "evaluator/natives.def"
 
 }  // namespace oka::natives

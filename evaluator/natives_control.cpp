@@ -458,10 +458,8 @@ void forall_s(const int32_t*) {
 
 // ---- exits ----
 
-void break_s(const int32_t* positions) {
-    stack::throw_break(Refinements<break_slot>(positions).given("return"), false);
-}
-void continue_s(const int32_t*) { stack::throw_break(false, true); }
+void break_s(const int32_t* positions) { stack::throw_break(Refinements<break_slot>(positions).given("return")); }
+void continue_s(const int32_t*) { stack::throw_continue(); }
 void exit_s(const int32_t*) { stack::throw_exit(false); }
 void return_s(const int32_t*) { stack::throw_exit(true); }
 

@@ -117,8 +117,8 @@ void do_file(DoRefinements refinements) {
     Cell name = *error::field(*raised, error::kArg2);
     bool has_value = !value.is(Type::None);
     if (code.is(Type::Integer)) switch (Err(integer::get(code))) {
-        case Err::throw_break: raised[0] = value; stack::throw_break(has_value, false);
-        case Err::throw_continue: stack::throw_break(false, true);
+        case Err::throw_break: raised[0] = value; stack::throw_break(has_value);
+        case Err::throw_continue: stack::throw_continue();
         case Err::throw_return: raised[0] = value; stack::throw_exit(has_value);
         case Err::throw_throw:
             raised[0] = value;
@@ -145,7 +145,7 @@ void do_value(DoRefinements refinements) {
     }
     case Type::File:
     case Type::Url: do_file(refinements); return;
-    case Type::Path: interpreter::eval_path(*value, *value, 0, 0, false, true, false, false); return;
+    case Type::Path: interpreter::eval_path(*value, *value, 0, 0, {.get = true}); return;
     case Type::Error: raise_again(value);
     default: eval_alone(*value);
     }
@@ -215,7 +215,7 @@ Cell* close_target(const Target& target) {
 // must not be read again, or the block would grow until memory runs out.
 void read_from_copy_if_target(Cell* source, const Cell* out) {
     if (!out || out->node() != source->node()) return;
-    *source = *block::clone(*source, false, false);
+    *source = *block::clone(*source, block::Nested::shared);
     stack::pop(1);
 }
 
@@ -275,7 +275,7 @@ Node context_of(const Cell& value) {
 void set_path(const Cell& path, const Cell& value, bool case_) {
     stack::mark_native(words::word(Word::set_path));
     stack::push(value);  // the path evaluator takes the new value from the frame's first cell
-    interpreter::eval_path(path, path, 0, 0, true, false, true, case_);
+    interpreter::eval_path(path, path, 0, 0, {.set = true, .sub = true, .case_ = case_});
     stack::unwind();
 }
 
@@ -434,10 +434,10 @@ void get_s(const int32_t* positions) {
     Refinements<get_slot> refinements(positions);
     Cell* target = args();
     if (is_a(target->type(), TypeClass::any_path)) {
-        interpreter::eval_path(*target, *target, 0, 0, false, true, false, refinements.given("case"));
+        interpreter::eval_path(*target, *target, 0, 0, {.get = true, .case_ = refinements.given("case")});
     } else if (target->is(Type::Object)) {
         Cell values = Cell::of(Type::Block).set_node(_context::context_cell(target->context())->values());
-        stack::set_last(*block::clone(values, false, false));
+        stack::set_last(*block::clone(values, block::Nested::shared));
     } else {
         Cell value = *word::get_cell(*target);
         if (value.is(Type::Unset) && !refinements.given("any")) fire_with(Err::script_no_value, *target);
@@ -495,7 +495,8 @@ void bind_s(const int32_t* positions) {
         _context::bind_word(context, &bind_args[0]);
         return;
     }
-    if (Refinements<bind_slot>(positions).given("copy")) bind_args[0] = *block::clone(bind_args[0], true, true);
+    if (Refinements<bind_slot>(positions).given("copy"))
+        bind_args[0] = *block::clone(bind_args[0], block::Nested::code);
     _context::bind(bind_args[0], context, bind_args[1].is(Type::Object));
 }
 
@@ -524,7 +525,7 @@ void func_s(const int32_t*) { make_function(&args()[0], &args()[1]); }
 
 // The words the body sets become locals of a copy of the spec, but those named after /extern.
 void function_s(const int32_t*) {
-    Cell* spec = block::clone(args()[0], false, false);
+    Cell* spec = block::clone(args()[0], block::Nested::shared);
     function::collect_words(*spec, args()[1]);
     make_function(spec, &args()[1]);
 }
@@ -532,8 +533,8 @@ void function_s(const int32_t*) {
 void does_s(const int32_t*) { make_function(block::push_only_s(1), &args()[0]); }
 
 void has_s(const int32_t*) {
-    Cell* spec = block::clone(args()[0], false, false);
-    block::insert_value(spec, words::spec_word(SpecWord::local), true, false);
+    Cell* spec = block::clone(args()[0], block::Nested::shared);
+    block::insert_value(spec, words::spec_word(SpecWord::local), {.at_start = true});
     make_function(spec, &args()[1]);
 }
 

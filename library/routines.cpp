@@ -76,11 +76,10 @@ constexpr size_t kTypeTests = [] {
     return count;
 }();
 static_assert(kTypeTests == 48, "forty-eight datatype tests");
-static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 1 + 1 + 3 + 5 * 2 + 2 + 1 + 1 + 8 + 1,
+static_assert(std::size(kRows) == 24 + kTypeTests + kTypesetTests + 1 + 1 + 3 + 5 * 2 + 2 + 1 + 1 + 1,
               "the boot routines, the type tests, the call-stack test, the float switch, the three collector "
               "statistics, the encode and decode of the five image codecs and of the serialised-value codec, "
-              "the tracing switch, the JSON decoder's, the eight routines of line input and help's terminal "
-              "test");
+              "the tracing switch, the JSON decoder's and help's terminal test");
 
 // The whole table: the library's rows, then those the layers above add.
 struct TableRow {

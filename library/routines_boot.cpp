@@ -46,10 +46,11 @@ Cell* make_string_at(Cell* cell, const std::string& text) {
 // The routines that give nothing leave unset as their result.
 void give_nothing(Cell* arguments) { unset::make_at(arguments); }
 
-// The shift native's entry, its refinements /left and /logical given as asked (their position is
-// that of the frame's result slot: they take no argument).
-void shift(bool left, bool logical) {
-    int32_t positions[2] = {left ? 0 : -1, logical ? 0 : -1};
+// The shift native's entry, its refinement /left or /logical given as the direction asks (their
+// position is that of the frame's result slot: they take no argument).
+enum class Shift : uint8_t { right, left, right_logical };
+void shift(Shift direction) {
+    int32_t positions[2] = {direction == Shift::left ? 0 : -1, direction == Shift::right_logical ? 0 : -1};
     natives::shift_s(positions);
 }
 
@@ -103,9 +104,9 @@ void set_slot_quiet_r(Cell* arguments) {
     give_nothing(arguments);
 }
 
-void shift_right_r(Cell*) { shift(false, false); }
-void shift_left_r(Cell*) { shift(true, false); }
-void shift_logical_r(Cell*) { shift(false, true); }
+void shift_right_r(Cell*) { shift(Shift::right); }
+void shift_left_r(Cell*) { shift(Shift::left); }
+void shift_logical_r(Cell*) { shift(Shift::right_logical); }
 
 void get_current_dir_r(Cell* arguments) {
     std::string path = platform::get_current_dir();
@@ -198,7 +199,7 @@ void _set_tracing_r(Cell* arguments) {
 }
 
 void write_stdout_r(Cell* arguments) {
-    std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, false, true);
+    std::vector<uint8_t> bytes = binary::encode(&arguments[0], -1, {.forms_others = true});
     platform::write_all(1, bytes.data(), bytes.size());
     give_nothing(arguments);
 }

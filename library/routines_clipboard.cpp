@@ -81,7 +81,7 @@ std::vector<std::string> paths_of(const Cell& block) {
 // An image as PNG bytes and as the process's own pixels; nothing for an image without pixels.
 std::vector<Entry> image_entries(const Cell& image) {
     if (image::pixel_count(image) == 0) return {};
-    std::vector<uint8_t> png = binary::encode(image::encode(image, 1), -1, false, false);
+    std::vector<uint8_t> png = binary::encode(image::encode(image, 1), -1, {});
     stack::pop(1);
     uint32_t size[2] = {image::width_of(image), image::height_of(image)};
     std::vector<uint8_t> pixels(8);

@@ -143,8 +143,10 @@ struct Positions {
 };
 
 // Walks down from the throwing native's own frame for the nearest frame of `target` kind (or, for a
-// return, the nearest in-body frame). A try/all frame on the way hides every target behind it.
-CallFrame* find_target(FrameKind target, bool in_body) {
+// return, whose target is a function, the nearest in-body frame). A try/all frame on the way hides
+// every target behind it.
+CallFrame* find_target(FrameKind target) {
+    bool in_body = target == kFrameFunction;
     if (call_top == call_bottom) return nullptr;
     CallFrame* f = call_top - 1;  // the frame of the native that throws is never the target
     for (;;) {
@@ -158,9 +160,9 @@ CallFrame* find_target(FrameKind target, bool in_body) {
 // Keeps the frame a throw goes to as the top frame and resumes in its own frame, which is left empty.
 // Without such a frame, puts back the stacks as the throwing native had them (`at`) and raises
 // `missing` with the exit's value and name, so that the error can raise the exit again (do of it).
-void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err missing, const Cell* value = nullptr,
+void resume_in_target(const Positions& at, FrameKind target, Err missing, const Cell* value = nullptr,
                       const Cell* name = nullptr) {
-    CallFrame* frame = find_target(target, in_body);
+    CallFrame* frame = find_target(target);
     if (!frame) {
         at.restore();
         fire(missing, value, name);
@@ -171,9 +173,9 @@ void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err m
 
 // break, continue, return and exit: the target frame resumes with the throwing native's first
 // argument as its result when `has_value`, else with unset.
-[[noreturn]] void throw_to(FrameKind target, bool in_body, bool has_value, Err missing, uint32_t code) {
+[[noreturn]] void throw_to(FrameKind target, bool has_value, Err missing, uint32_t code) {
     Positions at;
-    resume_in_target(at, target, in_body, missing, has_value ? at.base : nullptr);
+    resume_in_target(at, target, missing, has_value ? at.base : nullptr);
     if (has_value)
         copy_cell(at.base, frame_base);
     else
@@ -183,20 +185,18 @@ void resume_in_target(const Positions& at, FrameKind target, bool in_body, Err m
 
 }  // namespace
 
-void throw_break(bool has_value, bool continue_) {
-    if (continue_) throw_to(kFrameLoop, false, false, Err::throw_continue, kThrowContinue);
-    throw_to(kFrameLoop, false, has_value, Err::throw_break, kThrowBreak);
-}
+void throw_break(bool has_value) { throw_to(kFrameLoop, has_value, Err::throw_break, kThrowBreak); }
+
+void throw_continue() { throw_to(kFrameLoop, false, Err::throw_continue, kThrowContinue); }
 
 void throw_exit(bool has_value) {
-    throw_to(kFrameFunction, true, has_value, Err::throw_return, has_value ? kThrowReturn : kThrowExit);
+    throw_to(kFrameFunction, has_value, Err::throw_return, has_value ? kThrowReturn : kThrowExit);
 }
 
 void throw_throw(uint32_t code) {
     Positions at;
     if (!saved_call_top) saved_call_top = call_top;
-    resume_in_target(at, kFrameCatch, false, Err::throw_throw, at.base,
-                     at.base[1].is(Type::Unset) ? nullptr : at.base + 1);
+    resume_in_target(at, kFrameCatch, Err::throw_throw, at.base, at.base[1].is(Type::Unset) ? nullptr : at.base + 1);
     push(at.base[0]);
     push(at.base[1]);
     sys::throw_(code);

@@ -211,7 +211,8 @@ FrameKind unroll_to(FrameKind kind, bool inclusive);
 
 // break and continue (code kThrowBreak / kThrowContinue), return and exit, and throw: each finds its
 // target frame, puts the stacks in the state that frame resumes in, and throws.
-[[noreturn]] void throw_break(bool has_value, bool continue_);
+[[noreturn]] void throw_break(bool has_value);
+[[noreturn]] void throw_continue();
 [[noreturn]] void throw_exit(bool has_value);
 [[noreturn]] void throw_throw(uint32_t code);
 

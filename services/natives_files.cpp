@@ -2,10 +2,10 @@
 #include "datatypes/file.h"
 #include "datatypes/none.h"
 #include "datatypes/string.h"
-#include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "platform/files.h"
 #include "runtime/stack.h"
+#include "services/natives.h"
 #include "services/simple_io.h"
 
 namespace oka::natives {

@@ -17,7 +17,6 @@
 #include "datatypes/time.h"
 #include "datatypes/unset.h"
 #include "evaluator/actions.h"
-#include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "platform/os.h"
 #include "platform/process.h"
@@ -25,6 +24,7 @@
 #include "runtime/print_hooks.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
+#include "services/natives.h"
 #include "services/simple_io.h"
 
 namespace oka::natives {

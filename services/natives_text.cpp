@@ -13,7 +13,6 @@
 #include "datatypes/string.h"
 #include "datatypes/url.h"
 #include "datatypes/words.h"
-#include "evaluator/natives.h"
 #include "evaluator/refinements.h"
 #include "platform/crypto.h"
 #include "runtime/console_output.h"
@@ -26,6 +25,7 @@
 #include "runtime/unicode.h"
 #include "services/crypto.h"
 #include "services/deflate.h"
+#include "services/natives.h"
 
 namespace oka::natives {
 

@@ -49,8 +49,8 @@ void bind_pending(const Input& in, Node context) {
 
 // A new context holding the record's words, each once.
 Node make_context(const Input& in, const Record& r, const ContextRecord& record) {
-    Node context =
-        _context::create(uint32_t(record.symbols.size()), record.on_stack, record.self, 0, _context::Kind(record.kind));
+    uint32_t flags = (record.on_stack ? kValuesOnStack : 0) | (record.self ? _context::kHasSelf : 0);
+    Node context = _context::create(uint32_t(record.symbols.size()), flags, 0, _context::Kind(record.kind));
     stack::Root root(context);
     for (uint32_t symbol : record.symbols) {
         int32_t position;
@@ -203,7 +203,7 @@ void append_vector_record(Input& in, const Record& r, uint32_t head, Type elemen
 Cell global_word(Input& in, const Record& r, uint32_t index, const uint8_t* at) {
     uint32_t symbol = in.symbol(index, at);
     Cell& global = in.symbols[index].global;
-    if (!global.header) global = _context::add_global_word(symbol, true, true);
+    if (!global.header) global = _context::add_global_word(symbol, _context::Spelling::any_case);
     Cell word = global;
     word.header = r.header();
     return word;

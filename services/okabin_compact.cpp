@@ -311,7 +311,7 @@ void read_typed(Input& in, const Record& r, Node parent, bool set_word) {
 
 void read_record(Input& in, Node parent) {
     Nesting nesting(in.depth);
-    Record r{Type::Void, false, false, false, nullptr};
+    Record r;
     bool set_word = false;
     uint8_t byte;
     for (;;) {

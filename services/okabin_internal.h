@@ -177,11 +177,11 @@ private:
 // A record as its header announced it: the type, the per-type flag F (compact form), the new-line and
 // reference marks, and where it starts (where a fault in it is reported).
 struct Record {
-    Type type;
-    bool flag;
-    bool new_line;
-    bool reference;
-    const uint8_t* at;
+    Type type = Type::Void;
+    bool flag = false;
+    bool new_line = false;
+    bool reference = false;
+    const uint8_t* at = nullptr;
 
     uint32_t header() const { return uint8_t(type) | (new_line ? kCellNewLine : 0); }
     // An empty cell of the record's type and line break, for its payload to be set.

@@ -240,7 +240,7 @@ Cell read_scalar(Input& in, const Record& r, uint32_t header) {
 
 void read_record(Input& in, Node parent) {
     Nesting nesting(in.depth);
-    Record r{Type::Void, false, false, false, in.pos};
+    Record r{.at = in.pos};
     uint32_t header = 0;
     while (!(header & 0xFF)) {  // padding words
         r.at = in.pos;

@@ -16,7 +16,7 @@ import tempfile
 import time
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for a view to show
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30  # seconds for a view to show, more under the stress mode
 FACE = "21"  # the face's background: 0.0.255 as an xterm-256 index
 RED = "196"
 FULL_BLOCK = "\u2588"

@@ -10,6 +10,7 @@ returns left out), or rows and a cursor as a small terminal model draws them. A 
 patience, and every session ends within it. The terminal answers the line editor's question for the
 cursor's position."""
 import os
+import platform
 import pty
 import shutil
 import re
@@ -31,6 +32,8 @@ OKA = os.path.abspath(sys.argv[1])
 PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30
 
 CSI = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
+ERASE_BELOW = b"\x1b[J"  # what the line editor writes before it draws prompt and line anew
+SYS_PPOLL = {"x86_64": 271, "aarch64": 73}.get(platform.machine())
 
 
 class Screen:
@@ -174,14 +177,16 @@ class Session:
             os.execve(OKA, arguments, env)
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
         self.seen = b""  # the text shown so far, escape sequences left out
+        self.output = b""  # all that oka wrote, escape sequences and all
         self.read_to = 0  # what the waits have read up to
         self.screen = Screen()
         self.decoder = codecs.getincrementaldecoder("utf-8")(errors="replace")
 
+    # Reads what oka wrote within `seconds`; true when anything came.
     def pump(self, seconds):
         ready, _, _ = select.select([self.fd], [], [], seconds)
         if not ready:
-            return
+            return False
         try:
             data = os.read(self.fd, 65536)
         except OSError:
@@ -193,6 +198,8 @@ class Session:
             os.write(self.fd, b"\x1b[%d;%dR" % (self.screen.row + 1, self.screen.column + 1))
         self.screen.feed(self.decoder.decode(data.rsplit(b"\x1b[6n", 1)[-1]))
         self.seen += CSI.sub(b"", data).replace(b"\r", b"")
+        self.output += data
+        return True
 
     def wait_until(self, shows):
         deadline = time.monotonic() + PATIENCE
@@ -221,17 +228,69 @@ class Session:
             except EOFError:
                 raise AssertionError("oka ended before %r; it showed:\n%s" % (text, self.seen[self.read_to:].decode(errors="replace")))
 
-    # Gives the window another size, once what the screen showed at the old one is drawn, and waits for
-    # what the console draws anew.
+    # Gives the window another size while the line editor waits for a key, and waits until it has drawn
+    # prompt and line anew at that size and waits again: only then has it read the size, so that keys
+    # typed next are taken at it. Output that grows is not proof enough: what oka wrote before the
+    # resize may still be on its way, and the signal of the resize may be taken late on a busy machine.
     def resize(self, size):
-        self.pump(0.1)
+        self.settle()
+        while self.pump(0.05):
+            pass  # the rest of what oka wrote before it settled
+        erased = self.output.count(ERASE_BELOW)
         self.screen.resize(size.columns, size.rows)
         fcntl.ioctl(self.fd, termios.TIOCSWINSZ, struct.pack("HHHH", size.rows, size.columns, 0, 0))
-        shown, deadline = len(self.seen), time.monotonic() + PATIENCE
-        while len(self.seen) == shown:
+        deadline = time.monotonic() + PATIENCE
+        while self.output.count(ERASE_BELOW) == erased:
             if time.monotonic() > deadline:
                 raise AssertionError("nothing was drawn anew at %dx%d" % (size.columns, size.rows))
             self.pump(0.1)
+        self.settle()
+
+    # Waits until oka has read every key typed and waits in the line editor for the next one, watching
+    # the window's size with it (a ppoll of two descriptors: the terminal and the pipe that a resize
+    # writes to). Where /proc does not show that, until the line editor has the terminal in raw mode.
+    def settle(self):
+        deadline = time.monotonic() + PATIENCE
+        while True:
+            waiting = self.waits_for_key()
+            if waiting is None:
+                return self.wait_for_editor()
+            if waiting and self.keys_pending() == 0:
+                return
+            if time.monotonic() > deadline:
+                raise AssertionError("the line editor did not come to wait for a key")
+            try:
+                self.pump(0.01)
+            except EOFError:
+                raise AssertionError("oka ended while the line editor was awaited")
+
+    # True when no thread of oka runs and one waits for a key with the window's size watched; None when
+    # that cannot be seen.
+    def waits_for_key(self):
+        if SYS_PPOLL is None:
+            return None
+        calls = []
+        try:
+            for task in os.listdir("/proc/%d/task" % self.pid):
+                try:
+                    with open("/proc/%d/task/%s/syscall" % (self.pid, task)) as file:
+                        calls.append(file.read().split())
+                except FileNotFoundError:
+                    pass  # a thread that has just ended
+        except OSError:
+            return None
+        if any(not call or call[0] == "running" for call in calls):
+            return False
+        return any(call[0] == str(SYS_PPOLL) and len(call) > 2 and int(call[2], 16) == 2 for call in calls)
+
+    # The bytes typed that oka has not read yet.
+    def keys_pending(self):
+        # Opened only for the question: oka's end must still end the terminal.
+        slave = os.open(os.readlink("/proc/%d/fd/0" % self.pid), os.O_RDWR | os.O_NOCTTY)
+        try:
+            return struct.unpack("i", fcntl.ioctl(slave, termios.FIONREAD, struct.pack("i", 0)))[0]
+        finally:
+            os.close(slave)
 
     # Waits until the line editor reads keys: the terminal is in raw mode; or, with `editing` false,
     # until it has left it (an evaluation runs).

@@ -18,7 +18,7 @@ import termios
 import time
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30  # seconds for each thing awaited, more under the stress mode
 
 
 # The settings are read before oka starts, so that they are those of the terminal it found.

@@ -17,7 +17,7 @@ import tempfile
 import time
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30  # seconds for each thing awaited, more under the stress mode
 ESC, TAB, SHIFT_TAB, ENTER = "\x1b", "\t", "\x1b[Z", "\r"
 
 

@@ -15,7 +15,7 @@ import tempfile
 import time
 
 OKA = os.path.abspath(sys.argv[1])
-PATIENCE = 10  # seconds for each thing awaited
+PATIENCE = 90 if os.environ.get("OKA_GC_STRESS") else 30  # seconds for each thing awaited
 
 
 class Session:
@@ -93,6 +93,12 @@ class Session:
     def close(self):
         subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True, timeout=PATIENCE)
         shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def mouse(button, column, row, release=False):
+    """An SGR mouse report of a cell (0-based column and row): a press (or a move, button + 32) or a
+    release."""
+    return "\x1b[<%d;%d;%d%s" % (button, column + 1, row + 1, "m" if release else "M")
 
 
 def row_of(rows, text, start=0):
@@ -225,6 +231,78 @@ def ended_by_an_error(session):
         raise AssertionError("the error ended oka with status 0:\n" + "\n".join(rows))
 
 
+DRAGGED = 'view [size 30x5 at 1x1 d: base 3x1 "D" loose] print ["dropped at" d/offset]'
+
+
+def dragged_past_its_edge(session):
+    """A fast drag: one move takes the pointer far out of the face held, and the face follows it."""
+    rows = session.wait_row("D")
+    y = rows.index(next(row for row in rows if row.strip() == "D"))
+    x = rows[y].index("D")
+    session.tmux("send-keys", "-l", mouse(0, x, y) + mouse(32, x + 12, y + 2) + mouse(0, x + 12, y + 2, release=True))
+    session.wait("the face moved", lambda rows: len(rows[y + 2]) > x + 12 and rows[y + 2][x + 12] == "D")
+    session.keys("Escape")
+    session.wait_text("dropped at 13x3")
+    session.ended()
+
+
+# The requesters open on a folder of three files and a sub-folder; the one chosen is printed.
+FILES = """
+make-dir %files/
+change-dir %files/
+foreach file [%a.txt %b.txt %c.dat] [write file ""]
+make-dir %sub/
+print ["chose" mold REQUESTER]
+"""
+
+
+def chosen(session, keys, ending):
+    """Types the keys one by one, each once the screen shows the text paired with it, and checks what
+    the requester gave back."""
+    for key, awaited in keys:
+        session.wait_text(awaited)
+        session.keys(key)
+    rows = session.wait_text("chose ")
+    row = rows[row_of(rows, "chose ")].strip()
+    if not row.endswith(ending):
+        raise AssertionError("the requester gave %r, not a value ending in %r" % (row, ending))
+    if session.ended() != 0:
+        raise AssertionError("oka did not end well after the requester")
+
+
+def framed(session, white, coal):
+    """Waits for the frame titled `white` to be drawn white and the one titled `coal` coal."""
+    def corner(colour, title):
+        return "\x1b[38;5;%dm\u256d\x1b[39m %s " % (colour, title)
+    session.wait("the %s frame white" % white, lambda rows: all(
+        corner(*wanted) in session.tmux("capture-pane", "-p", "-e") for wanted in [(231, white), (238, coal)]))
+
+
+def file_picked(session):
+    """The folder's files that match the filter show; Right goes to them, Enter takes the one selected
+    and Open gives its path."""
+    rows = session.wait_text("b.txt")
+    if any("c.dat" in row for row in rows) or not any("sub/" in row for row in rows):
+        raise AssertionError("the requester does not show the folders and the files that match:\n" + "\n".join(rows))
+    # the frame of the list that has the focus is white (231), the other's coal (238)
+    framed(session, "Folders", "Files")
+    session.keys("Right")
+    framed(session, "Files", "Folders")
+    chosen(session, [("Down", "a.txt"), ("Enter", "b.txt"), ("Tab", "Selected:  b.txt"),
+                     ("Tab", "Open"), ("Space", "Open")], '/files/b.txt')
+
+
+def file_cancelled(session):
+    chosen(session, [("Tab", "a.txt"), ("Tab", "a.txt"), ("Tab", "Cancel"), ("Tab", "Cancel"), ("Space", "Cancel")],
+           "chose none")
+
+
+def folder_picked(session):
+    """Enter on a folder goes into it; OK gives the folder shown."""
+    chosen(session, [("Down", "sub/"), ("Enter", "sub/"), ("Tab", "files/sub/"), ("Tab", "OK"), ("Space", "OK")],
+           "/files/sub/")
+
+
 SESSIONS = [
     ("a view inline under the prompt", inline_under_the_prompt, None),
     ("a full-screen view", full_screen, None),
@@ -233,10 +311,46 @@ SESSIONS = [
     ("quit in an actor", ended_by_quit, 'view [text "Leaving" rate 5 on-time [quit/return 3]]'),
     ("an error after a view", ended_by_an_error,
      'view [text "Leaving" rate 5 on-time [unview]] do make error! "boom"'),
+    ("a drag past the edge of the face", dragged_past_its_edge, DRAGGED),
+    ("a file picked in request-file", file_picked, FILES.replace("REQUESTER", 'request-file/filter ["Texts" "*.txt"]')),
+    ("request-file cancelled", file_cancelled, FILES.replace("REQUESTER", "request-file")),
+    ("a folder picked in request-dir", folder_picked, FILES.replace("REQUESTER", "request-dir")),
     ("SIGINT", ended_by(signal.SIGINT), RUNNING),
     ("SIGTERM", ended_by(signal.SIGTERM), RUNNING),
     ("a fatal error's report (SIGSEGV)", ended_by(signal.SIGSEGV), RUNNING),
 ]
+
+
+# Without a terminal (the output a pipe) a view writes nothing of its own, not a frame nor an escape
+# sequence: the output holds only what the script prints. Its keys come from the input, and the end
+# of the input ends it. Each case: the script, its input, its whole output.
+PIPED = [
+    ('alert "hi" print "end"', " ", "end\n"),
+    ('alert "hi" print "end"', "x", "end\n"),
+    ('view [button "b" [print "clicked"]] print "end"', "\r\r", "clicked\nclicked\nend\n"),
+    ('view/flags [text "whole"] [fullscreen] print "end"', "", "end\n"),
+    ('view/no-wait [text "open"] print "end"', "", "end\n"),
+]
+
+
+def without_a_terminal():
+    failures = []
+    folder = tempfile.mkdtemp()
+    try:
+        os.mkdir(os.path.join(folder, "appdata"))
+        environment = dict(os.environ, TERM="xterm-256color", LANG="C.UTF-8", APPDATA=os.path.join(folder, "appdata"))
+        script = os.path.join(folder, "script.oka")
+        for code, typed, expected in PIPED:
+            with open(script, "w") as file:
+                file.write("Oka []\n" + code + "\n")
+            ran = subprocess.run([OKA, script], input=typed.encode(), capture_output=True, env=environment,
+                                 timeout=PATIENCE)
+            if ran.stdout != expected.encode() or ran.returncode != 0:
+                failures.append("without a terminal, %s wrote %r (status %d), not %r" %
+                                (code, ran.stdout, ran.returncode, expected))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return failures
 
 
 def main():
@@ -249,10 +363,12 @@ def main():
             failures.append("%s: %s" % (name, failure))
         finally:
             session.close()
-    for failure in failures:
+    piped = without_a_terminal()
+    for failure in failures + piped:
         print("FAILED:", failure)
-    print("%d of %d sessions passed" % (len(SESSIONS) - len(failures), len(SESSIONS)))
-    return 1 if failures else 0
+    print("%d of %d sessions passed, %d of %d piped runs" % (len(SESSIONS) - len(failures), len(SESSIONS),
+                                                            len(PIPED) - len(piped), len(PIPED)))
+    return 1 if failures or piped else 0
 
 
 if __name__ == "__main__":

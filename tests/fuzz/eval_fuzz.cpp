@@ -52,7 +52,7 @@ void remember_startup_values() {
     Node contexts[] = {_context::global, system_objects::references.console.context()};
     for (size_t i = 0; i < std::size(contexts); i++) {
         Cell* saved = stack::top;
-        startup_values[i] = {contexts[i], *block::clone(values_of(contexts[i]), false, false)};
+        startup_values[i] = {contexts[i], *block::clone(values_of(contexts[i]), block::Nested::shared)};
         stack::top = saved;
         runtime::register_root(&startup_values[i].values);
     }

@@ -322,8 +322,9 @@ TEST(BlockCopy, DeepCopyOfABlockHoldingItselfIsRefused) {
     Cell b = holding_itself({1});
     EXPECT_EQ(error_of([&] { run(actions::copy_s, {b}, {-1, 0}); }), Err::internal_no_cycle);
     EXPECT_EQ(cycles::depth(), 0u);
-    EXPECT_EQ(error_of([&] { run([](const int32_t*) { block::clone(*stack::arguments(), true, false); }, {b}); }),
-              Err::internal_no_cycle);
+    EXPECT_EQ(
+        error_of([&] { run([](const int32_t*) { block::clone(*stack::arguments(), block::Nested::blocks); }, {b}); }),
+        Err::internal_no_cycle);
     EXPECT_EQ(cycles::depth(), 0u);
 }
 
@@ -453,9 +454,9 @@ TEST(BlockRoutines, SelectWordMatchesAnyWordKindBySymbol) {
 
 TEST(BlockRoutines, InsertingAtTheHeadOrTheStart) {
     Cell b = at_head(ints({1, 2}), 1);
-    block::insert_value(&b, int_cell(7), false, true);
+    block::insert_value(&b, int_cell(7), {.advance = true});
     EXPECT_EQ(b.head(), 2u);
-    block::insert_value(&b, int_cell(0), true, false);
+    block::insert_value(&b, int_cell(0), {.at_start = true});
     EXPECT_EQ(b.head(), 2u);
     block::insert_block(b, at_head(ints({8, 9}), 1));
     EXPECT_EQ(mold(at_head(b, 0)), "[0 1 9 7 2]");
@@ -479,11 +480,12 @@ TEST(BlockRoutines, CloneCopiesNestedBlocksAndParensAndPathsWhenAsked) {
     Cell inner = ints({1}), paren = with_type(ints({2}), Type::Paren);
     Cell b = line(block_of({inner, paren}));
     struct Case {
-        bool deep, any;
+        block::Nested nested;
         bool inner_copied, paren_copied;
-    } cases[] = {{false, false, false, false}, {true, false, true, false}, {true, true, true, true}};
+    } cases[] = {
+        {block::Nested::shared, false, false}, {block::Nested::blocks, true, false}, {block::Nested::code, true, true}};
     for (const Case& c : cases) {
-        Cell clone = *block::clone(b, c.deep, c.any);
+        Cell clone = *block::clone(b, c.nested);
         stack::pop(1);
         EXPECT_TRUE(clone.new_line());
         EXPECT_NE(clone.node(), b.node());
@@ -528,7 +530,9 @@ TEST(BlockDepth, DeeplyNestedBlocksRaiseTooDeep) {
         EXPECT_EQ(error_of([&] { run(c.entry, {deep, other}, c.refinements); }), Err::internal_too_deep) << c.what;
         EXPECT_EQ(cycles::depth(), 0u);
     }
-    EXPECT_EQ(error_of([&] { run([](const int32_t*) { block::clone(*stack::arguments(), true, false); }, {deep}); }),
+    EXPECT_EQ(error_of([&] {
+                  run([](const int32_t*) { block::clone(*stack::arguments(), block::Nested::blocks); }, {deep});
+              }),
               Err::internal_too_deep);
     EXPECT_EQ(block::mold_depth, 0);
     EXPECT_EQ(mold(nested(100)).size(), 202u);

@@ -10,9 +10,9 @@
 #include "datatypes/date.h"
 #include "datatypes/time.h"
 #include "evaluator/lexer.h"
-#include "evaluator/natives.h"
 #include "natives_testing.h"
 #include "platform/os.h"
+#include "services/natives.h"
 
 using namespace oka;
 

@@ -486,7 +486,7 @@ TEST_F(Okabin, NamesThatDoNotReadBackAndHeadsPastTheirSeriesAreRefused) {
         uint32_t symbol = symbol::make(n.name);
         Cell value = n.type == Type::Issue
                          ? Cell::of(Type::Issue).set_context(_context::global).set_symbol(symbol).set_position(-1)
-                         : _context::add_global_word(symbol, true, true);
+                         : _context::add_global_word(symbol, _context::Spelling::any_case);
         value.header = uint8_t(n.type);
         for (bool compact : kForms)
             EXPECT_EQ(malformed_q(decode(encoded(value, compact)).error), n.refused) << n.name << " " << compact;
@@ -523,7 +523,7 @@ TEST_F(Okabin, NamesThatDoNotReadBackAndHeadsPastTheirSeriesAreRefused) {
 
 // A word is never rebound by a round trip: a binding that no record carries is refused when encoding.
 TEST_F(Okabin, AWordWhoseBindingHasNoRecordIsNotEncoded) {
-    Node context = _context::create(1, false, false, 0, _context::kObject);
+    Node context = _context::create(1, 0, 0, _context::kObject);
     keep(Cell::of(Type::Block).set_node(context));
     int32_t position;
     _context::add_word(context, word::load("a").symbol(), true, position);

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "evaluator/natives.h"
 #include "natives_testing.h"
 #include "platform/process.h"
+#include "services/natives.h"
 #include "string_testing.h"
 
 namespace oka {

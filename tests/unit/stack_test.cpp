@@ -96,7 +96,7 @@ TEST_F(Stacks, BreakFindsTheLoopAndCarriesItsValue) {
     stack::mark_eval(name);
     stack::mark_native(name);  // the break native: its argument is the value to return
     stack::push(int_cell(42));
-    uint32_t code = sys::protect(kThrowBreak, [] { stack::throw_break(true, false); });
+    uint32_t code = sys::protect(kThrowBreak, [] { stack::throw_break(true); });
     EXPECT_EQ(code, uint32_t(kThrowBreak));
     EXPECT_EQ(stack::get_ctop()->kind(), stack::kFrameLoop);  // the loop frame stays
     EXPECT_EQ(stack::frame_base, loop_base);
@@ -109,8 +109,8 @@ TEST_F(Stacks, TryAllHidesTheLoopBehindIt) {
     stack::mark_native(name);
     stack::CallFrame* before = stack::call_top;
     Cell* base_before = stack::frame_base;
-    EXPECT_EQ(test::error_of([] { stack::throw_break(false, false); }), Err::throw_break);
-    EXPECT_EQ(test::error_of([] { stack::throw_break(false, true); }), Err::throw_continue);
+    EXPECT_EQ(test::error_of([] { stack::throw_break(false); }), Err::throw_break);
+    EXPECT_EQ(test::error_of([] { stack::throw_continue(); }), Err::throw_continue);
     EXPECT_EQ(stack::call_top, before);  // the stacks are as the native had them
     EXPECT_EQ(stack::frame_base, base_before);
 }

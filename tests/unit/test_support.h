@@ -49,7 +49,7 @@ public:
     bool remembered_q() const { return values_.header != 0; }
     void remember() {
         Cell* saved = stack::top;
-        values_ = *block::clone(values(), false, false);
+        values_ = *block::clone(values(), block::Nested::shared);
         stack::top = saved;
         runtime::register_root(&values_);
     }

@@ -208,6 +208,22 @@ TEST_F(TuiWidgets, TextListsMoveTheirSelection) {
     EXPECT_EQ(molded("last tui-log"), "[select none 0x0 2 []]");
 }
 
+// A list that gets the focus later (Tab, set-focus) shows its selection from then on, and Down moves it.
+TEST_F(TuiWidgets, TextListsFocusedLaterShowTheirSelection) {
+    WidgetId win = window(
+        "make face! [type: 'text-list offset: 0x0 size: 5x2 flags: 'focusable data: [\"a\" \"b\"]] "
+        "make face! [type: 'text-list offset: 6x0 size: 5x2 flags: 'focusable data: [\"c\" \"d\"]]");
+    redraw_now();
+    EXPECT_EQ(molded("tui-win/pane/2/selected"), "none");
+    EXPECT_FALSE(cell_at(6, 0)->attrs & kReverse);
+    set_focus(face_handle(pane_face(win, 1)));
+    redraw_now();
+    EXPECT_EQ(molded("tui-win/pane/2/selected"), "1");
+    EXPECT_TRUE(cell_at(6, 0)->attrs & kReverse);
+    keys("\x1b[B");
+    EXPECT_EQ(molded("tui-win/pane/2/selected"), "2");
+}
+
 TEST_F(TuiWidgets, ImagesAsHalfBlocks) {
     window("make face! [type: 'base offset: 0x0 size: 2x1 image: make image! [2x2 #{FF0000 00FF00 0000FF FFFFFF}]]");
     redraw_now();
@@ -247,6 +263,35 @@ TEST_F(TuiWidgets, ClicksAndDoubleClicks) {
     run("tui-stop: copy []");
     mouse_report(64 + 16, 3, 2, false);
     EXPECT_EQ(log(), "[[wheel none 1x0 1.0 [control]]]");
+}
+
+// A drag goes on past the edge of the face pressed: with the button held, a face with the all-over
+// flag gets over at every move, its offset relative to the face, wherever the pointer is; a face
+// without the flag hears only that the pointer went away.
+TEST_F(TuiWidgets, DragsPastTheEdgeOfThePressedFace) {
+    window(
+        "make face! [type: 'base offset: 1x1 size: 3x1 flags: [all-over]] "
+        "make face! [type: 'base offset: 1x2 size: 3x1]");
+    mouse_report(35, 3, 2, false);  // the pointer comes onto the face
+    mouse_report(0, 3, 2, false);
+    mouse_report(32, 16, 4, false);  // one move far out of the face, into the window
+    mouse_report(32, 26, 4, false);  // and on, past the window's width
+    mouse_report(0, 26, 4, true);
+    EXPECT_EQ(log(),
+              "[[over none 1x0 0 []] [down none 1x0 0 []] [over none 14x2 0 [down away]] [over none 14x2 0 [down]] "
+              "[over none 24x2 0 [down]] [up none 25x3 0 []]]");
+    // once the button is up, moves out of the face reach it no more
+    clear_log();
+    mouse_report(35, 10, 4, false);
+    EXPECT_EQ(log(), "[]");
+    // the face without the flag
+    mouse_report(35, 3, 3, false);
+    clear_log();
+    mouse_report(0, 3, 3, false);
+    mouse_report(32, 16, 4, false);
+    mouse_report(32, 18, 4, false);
+    mouse_report(0, 18, 4, true);
+    EXPECT_EQ(log(), "[[down none 1x0 0 []] [over none 14x1 0 [down away]] [up none 17x3 0 []]]");
 }
 
 TEST_F(TuiWidgets, KeysFromTheTerminal) {

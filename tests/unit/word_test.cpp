@@ -69,7 +69,7 @@ TEST(Context, MadeFromASpecStartsAtItsHead) {
 }
 
 TEST(Context, BindingIsDeepCaseBlindAndNeverAdds) {
-    Node context = test::keep_series(_context::create(4, false, false, 0, _context::kObject));
+    Node context = test::keep_series(_context::create(4, 0, 0, _context::kObject));
     for (const char* name : {"ba", "bc"}) _context::add_word_unset(context, word_of(name));
     Cell inner = block_of({word_of("bc")});
     Cell code = block_of({word_of("ba"), word_of("bb"), inner, word_of("BA"), word_of("ba", Type::Issue)});
@@ -87,14 +87,14 @@ TEST(Context, BindingIsDeepCaseBlindAndNeverAdds) {
 TEST(Context, BindingABlockThatHoldsItselfStops) {
     Cell code = block_of({word_of("ba")});
     block::rs_append(code, code);
-    Node context = test::keep_series(_context::create(1, false, false, 0, _context::kObject));
+    Node context = test::keep_series(_context::create(1, 0, 0, _context::kObject));
     _context::add_word_unset(context, word_of("ba"));
     _context::bind(code, context, false);
     EXPECT_EQ(cells_of(code)[0].context(), context);
 }
 
 TEST(Context, SelfReadsTheOwner) {
-    Node context = test::keep_series(_context::create(1, false, true, 0, _context::kObject));
+    Node context = test::keep_series(_context::create(1, _context::kHasSelf, 0, _context::kObject));
     *_context::self_cell(context) = int_cell(77);
     Cell code = block_of({word_of("self"), word_of("self", Type::LitWord)});
     _context::bind(code, context, true);
@@ -110,7 +110,7 @@ TEST(Context, SelfReadsTheOwner) {
 }
 
 TEST(Context, FunctionValuesExistOnlyWhileACallRuns) {
-    Node context = test::keep_series(_context::create(2, true, false, 0, _context::kFunction));
+    Node context = test::keep_series(_context::create(2, kValuesOnStack, 0, _context::kFunction));
     Cell w = word_of("fa");
     _context::bind_word(context, &w);
     _context::add_word_unset(context, w);
@@ -155,7 +155,7 @@ TEST(Word, CompareByMode) {
 }
 
 TEST(Word, IndexOfAWordInItsContext) {
-    Node context = test::keep_series(_context::create(3, false, false, 0, _context::kObject));
+    Node context = test::keep_series(_context::create(3, 0, 0, _context::kObject));
     for (const char* name : {"ia", "ib", "ic"}) _context::add_word_unset(context, word_of(name));
     Cell w = word_of("ic");
     _context::bind_word(context, &w);

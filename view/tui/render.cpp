@@ -210,6 +210,12 @@ void refresh_screen() {
     clear_screen_buffer();
     s.cursor_x = s.cursor_y = -1;
     render_tree(window, 0, 0, screen_rect());
+    // Without a terminal the frame is built all the same (its cells are the view's state) but not written:
+    // standard output gets no escape sequence.
+    if (!s.terminal) {
+        s.dirty = false;
+        return;
+    }
     if (s.cursor_x < 0) hide_cursor();
     flush_screen();
     if (s.cursor_x >= 0) show_cursor();

@@ -18,7 +18,7 @@
 
 namespace oka::gui {
 
-// Renders the active window and flushes it, when a redraw is due and the screen is shown.
+// Renders the active window when a redraw is due and the screen is shown, and writes it to a terminal.
 void refresh_screen();
 
 // The widget's rectangle with its top-left corner at (x, y), clipped to `within`.

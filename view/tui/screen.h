@@ -15,8 +15,9 @@
    tuple words (R in bits 0-7, G 8-15, B 16-23, alpha in 24-31, 255 fully transparent) and become
    xterm 256-colour indexes; image pixels arrive as 0xAARRGGBB and keep their 24 bits at colour depth 4.
 
-   Without a terminal (standard input or output is none) the console is 80x24, no mode escape and no
-   question for the cursor's position is written; frames are written all the same.
+   Without a terminal (standard input or output is none) the console is 80x24, and no mode escape, no
+   question for the cursor's position and no frame is written: a view's output would be noise in a pipe
+   or a file.
 
    Rules: one screen per process, on the thread of the event loop. Nothing here allocates language
    memory or throws; the cell buffer is a C++ one. */

@@ -504,6 +504,16 @@ bool has_focus_q(WidgetId id) {
     return w && (w->flags & kHasFocus);
 }
 
+namespace {
+
+// The script hears of a focus change, and then the widget itself: a text-list shows its selection.
+void tell_focus(WidgetId id, EventType type) {
+    dispatch_event(id, type, EventData{});
+    if (Widget* w = widget(id)) w->kind->on_event(id, int(type), EventData{});
+}
+
+}  // namespace
+
 void set_focus(WidgetId id) {
     WidgetId window = window_of(id);
     WindowRecord* record = record_of(window);
@@ -512,11 +522,11 @@ void set_focus(WidgetId id) {
     record->focused = id;
     if (Widget* w = widget(old)) {
         w->flags &= ~kHasFocus;
-        dispatch_event(old, EventType::unfocus, EventData{});
+        tell_focus(old, EventType::unfocus);
     }
     if (Widget* w = widget(id)) {
         w->flags |= kHasFocus;
-        dispatch_event(id, EventType::focus, EventData{});
+        tell_focus(id, EventType::focus);
     }
     redraw(id);
 }
