@@ -68,6 +68,7 @@ std::vector<platform::CommittedRange> ranges_in_file(const heap_image::Contents&
 std::string heap_image_path() { return platform::program_path() + ".heap"; }
 
 std::string write_heap_image(const std::string& path) {
+    if (platform::program_build_id() == 0) return "no heap image: the program has no build ID to stamp it with";
     collector::do_cycle();
     std::vector<image_state::Bytes> saved = image_state::save();
     std::vector<std::span<const uint8_t>> pieces(saved.begin(), saved.end());
@@ -86,7 +87,7 @@ bool start_from_heap_image() {
     const char* wanted = platform::get_env("OKA_HEAP_IMAGE");
     if (wanted && std::strcmp(wanted, "off") == 0) return false;
     MappedFile file(heap_image_path());
-    if (!file.opened()) return false;
+    if (!file.opened() || platform::program_build_id() == 0) return false;
     auto checked = heap_image::check(file.bytes(), this_build());
     if (auto* reason = std::get_if<std::string>(&checked)) {
         refuse(*reason);

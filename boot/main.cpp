@@ -132,8 +132,9 @@ void make_heap_image(const char* path) {
 void start_and_run() {
     runtime::init();
     const char* image_out = platform::get_env("OKA_MAKE_HEAP_IMAGE");
-    if (image_out || !boot::start_from_heap_image()) boot::finish_start_up();
+    if (image_out || !boot::start_from_heap_image()) boot::build_start_up();
     if (image_out) make_heap_image(image_out);
+    boot::start_run();
     // The arguments go to the tracked heap only now: an image takes the place of what was there.
     sys::get_args(argument_count, arguments);
     collector::on = true;

@@ -37,6 +37,7 @@ uint64_t program_build_id() {
                     if (note->n_type == NT_GNU_BUILD_ID && desc + note->n_descsz <= end) {
                         auto& id = *static_cast<uint64_t*>(found);
                         for (uint32_t k = 0; k < note->n_descsz; k++) id = id * 0x100000001B3u ^ desc[k];
+                        id ^= info->dlpi_addr;
                         return 1;
                     }
                     at = desc + ((note->n_descsz + 3) & ~3u);

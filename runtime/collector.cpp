@@ -880,6 +880,10 @@ void init() {
 }
 
 void keep_in_images() {
+    // The piles live in the tracked heap, which an image carries, and grow in the cycle before it is made.
+    image_state::keep(work);
+    image_state::keep(fixed_marked);
+    image_state::keep(node_frames);
     image_state::keep(allocated);
     image_state::keep(threshold);
     image_state::keep(cycles);
