@@ -60,8 +60,8 @@ struct CommittedRange {
 // The ranges committed now, by offset.
 std::vector<CommittedRange> committed_ranges();
 // Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead, each
-// mapped privately from the file `fd` at its file offset: its pages read the file's until written,
-// and a write never reaches the file. False, with nothing committed, when the system refuses one.
+// mapped privately from the file `fd` at its file offset: its pages are copies of the file's, and a
+// write never reaches the file. False, with nothing committed, when the system refuses one.
 bool adopt_ranges(std::span<const CommittedRange> ranges, int fd);
 
 }  // namespace oka::platform
