@@ -4,6 +4,7 @@
 
 #include "datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 #include "runtime/types.h"
 
@@ -32,6 +33,10 @@ const char* mold_marker(Type type) {
 void init() {
     base = top = static_cast<Node*>(sys::allocate(kDepth * sizeof(Node)));
     limit = base + kDepth;
+}
+
+void keep_in_images() {
+    for (Node** pointer : {&base, &top, &limit}) image_state::keep(*pointer);
 }
 
 void push(Node node) {

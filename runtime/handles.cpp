@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "runtime/base.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 
 namespace oka::handles {
@@ -59,6 +60,16 @@ void init() {
     link_free(0);
     free_head = 0;
     used_head = -1;
+}
+
+// The kinds' callbacks are the same in every process of a build, which an image is made for.
+void keep_in_images() {
+    image_state::keep(kinds);
+    image_state::keep(kind_count);
+    image_state::keep(slots);
+    image_state::keep(slot_count);
+    image_state::keep(free_head);
+    image_state::keep(used_head);
 }
 
 int register_kind(const char* name, Release release) {

@@ -6,6 +6,7 @@
 
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/image_state.h"
 
 namespace oka::random {
 
@@ -48,6 +49,11 @@ int32_t draw(bool secure) { return secure ? next_secure() : next() & 0x7FFFFFFF;
 void init() {
     seed(kStartSeed);
     hashtable::set_seed(kHashSeed);
+}
+
+void keep_in_images() {
+    image_state::keep(state);
+    image_state::keep(index);
 }
 
 void seed(uint32_t value) {

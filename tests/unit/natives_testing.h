@@ -33,6 +33,7 @@ protected:
         if (booted_global_words.remembered_q()) return booted_global_words.restore();
         boot::define_built_ins();
         boot::build_library();
+        boot::start_run();
         booted_global_words.remember();
     }
 };
