@@ -103,6 +103,7 @@ template <class Find>
 void bind_deep(const Cell& block, Node context, bool self, const Find& find) {
     Node node = block.node();
     if (cycles::find_q(node)) return;
+    mem::code_changing(node);  // binding rewrites the words of code in place
     cycles::Scope scope(block);
     // Binding never allocates, so the walk may hold the buffer.
     BufPtr<SeriesBuffer> b = mem::buffer(node);

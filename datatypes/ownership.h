@@ -7,7 +7,8 @@
    series have no owner. Objects get no entry: binding one binds the values of its fields, and binding
    over an object's own fields marks its context cell with kOwnerFlag, which stops later walks there.
 
-   Every action that modifies a series calls `check` before the change with the action's event word
+   Every action that modifies a series calls `check` before the change (which also drops the compiled
+   forms made from it: runtime/memory.h, code_changing) with the action's event word
    and, when that reports the series as owned, again after the change with the past-tense word.
 
    Collector rules: the table (its node is collector::ownership_table) is a root of the collector held
@@ -64,10 +65,12 @@ bool report(const Cell& value, Word action, const Cell* new_value, int32_t index
 // Whether the series or bitset of `node` reports its changes to an owner.
 inline bool owned_flag_q(Node node) { return mem::buffer(node)->flags & kSeriesOwned; }
 
-// Whether a change of the series `value` must go through check: it has an owner, or a walk holds
-// removals that the change must carry out first. A change that needs neither may take a short path.
+// Whether a change of the series `value` must go through check: it has an owner, compiled forms were
+// made from it, or a walk holds removals that the change must carry out first. A change that needs
+// none of them may take a short path.
 inline bool watched_q(const Cell& value) {
-    return has_entry_type(value.type()) && (series::removing_walks > 0 || owned_flag_q(value.node()));
+    return has_entry_type(value.type()) &&
+           (series::removing_walks > 0 || (mem::buffer(value.node())->flags & (kSeriesOwned | kSeriesCompiled)));
 }
 
 // Reports a change of `value` to its owner when it has one with change handlers; returns whether it
@@ -78,6 +81,7 @@ inline bool watched_q(const Cell& value) {
 // owner, nothing held) is given here, where it inlines.
 inline bool check(const Cell& value, Word action, const Cell* new_value, int32_t index, int32_t count) {
     if (!has_entry_type(value.type())) return false;
+    mem::code_changing(value.node());
     bool carried = series::removing_walks > 0 && series::carry_out_removals(value.node());
     if (!owned_flag_q(value.node())) return carried;
     return report(value, action, new_value, index, count) || carried;

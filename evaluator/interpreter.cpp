@@ -20,6 +20,7 @@
 #include "datatypes/word.h"
 #include "datatypes/words.h"
 #include "evaluator/actions.h"
+#include "evaluator/compiled_forms.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/lexer.h"
 #include "evaluator/natives.h"
@@ -755,6 +756,11 @@ uint32_t enter_function(const Call& call, int32_t locals) {
     return native ? run_native<Tracing::on>(call, positions) : enter_function<Tracing::on>(call, locals);
 }
 
+// A call made by a compiled form, which gathers its arguments by the steps of the form (the call
+// mode's bit, private to the interpreter, sits above the modes of eval_code).
+constexpr uint32_t kCallCompiled = 1u << 8;
+[[gnu::noinline]] bool gather_compiled(Call& call, const Cell& cache, uint32_t count);
+
 // Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
@@ -766,6 +772,8 @@ uint32_t eval_arguments(Call& call) {
     bool plain = !call.path && call.mode == kCallPlain;
     if (plain && !call.infix() && (cache.call_plan() & kAllEvaluated) && !traced<t>())
         fetch_evaluated<t>(call, cache, leading);
+    else if (t == Tracing::off && call.mode == kCallCompiled)
+        plain = gather_compiled(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
     if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
@@ -937,7 +945,7 @@ template <Tracing t>
 }
 
 template <Tracing t>
-uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
+OKA_ALWAYS_INLINE uint32_t eval_infix(const Cell& block, uint32_t position, uint32_t end, Cell* start, bool sub) {
     Cell op;
     while (position < end && infix_follows(code_of(block, end), position, &op))
         position = apply_infix<t>(op, block, position, end, start, sub);
@@ -1226,9 +1234,25 @@ void init() {
     }
     series::call_sort_function = call_comparator;
     lexer::call_callback = call_lexer_callback;
+    compiled::init();
 }
 
 namespace {
+
+// The general evaluation of a block's expressions from `position` on.
+template <Tracing t>
+OKA_ALWAYS_INLINE void run_from(const Cell& code, uint32_t position, uint32_t end, bool shown) {
+    for (;;) {
+        if (shown) current_code.set_head(position);
+        position = eval_expression<t>(code, position, end, {});
+        if (at_end(code, position, end)) break;
+        stack::reset();
+    }
+}
+
+// run_expressions by the block's compiled form where it has one (set apart, so that the general path
+// stays as it is when forms are off).
+[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown);
 
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
 template <Tracing t>
@@ -1241,12 +1265,9 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     // Library code leaves the cell at the user's expression that called into it.
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
-    for (uint32_t position = code.head();;) {
-        if (shown) current_code.set_head(position);
-        position = eval_expression<t>(code, position, end, {});
-        if (at_end(code, position, end)) break;
-        stack::reset();
-    }
+    if (t == Tracing::off && compiled::enabled) [[unlikely]]
+        return run_expressions_compiled(code, end, shown);
+    run_from<t>(code, code.head(), end, shown);
 }
 
 template <Tracing t>
@@ -1312,6 +1333,265 @@ void run_body(const Cell& function, const Cell& name) {
         copy_cell(stack::frame_base, base);
         stack::frame_base = stack::top = base;
     }
+}
+
+// ---- compiled forms ----
+//
+// The untraced evaluator runs a block by its compiled form where it has one (evaluator/compiled_forms.h):
+// the same evaluation, without working out again at every step what each cell of the code stands for.
+// A step that meets what it was not made for (a word holding another kind of value, code changed under
+// it) hands over to the general evaluation at its position, and the step around it goes on from where
+// that one ended, in the general way too when that is not where the form expected.
+
+using compiled::Form;
+using compiled::Step;
+using compiled::StepKind;
+
+// The same function or operator: the same type and payload (a function's context, a native's entry,
+// the same spec and extras).
+bool same_function(const Cell& value, const Cell& expected) {
+    constexpr size_t kHeader = sizeof value.header;
+    return ((value.header ^ expected.header) & ~kCellNewLine) == 0 &&
+           std::memcmp(reinterpret_cast<const char*>(&value) + kHeader,
+                       reinterpret_cast<const char*>(&expected) + kHeader, sizeof(Cell) - kHeader) == 0;
+}
+
+// The value of the step's word when it is the function the step was made for; else null.
+OKA_ALWAYS_INLINE BufPtr<Cell> expected_value(const Step& step) {
+    BufPtr<Cell> value = bound_value(step.cell);
+    return value && same_function(*value, step.expect) ? value : BufPtr<Cell>();
+}
+
+bool op_follows(const Cell& word) {
+    BufPtr<Cell> value = bound_value(word);
+    return value && value->is(Type::Op);
+}
+
+// The value of a word of a program, where it is one that evaluation takes as it is; else null.
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_word_value(const Cell& word) {
+    BufPtr<Cell> value = bound_value(word);
+    return value && !has_type(kActiveWordValues, *value) ? value : BufPtr<Cell>();
+}
+
+// A computing op on `left` (the value below the top of the program's stack) and `right`, into `left`:
+// false where its word no longer holds the function or the values are not computed in place.
+OKA_ALWAYS_INLINE bool compute_op(const compiled::Op& op, Cell* left, const Cell& right) {
+    BufPtr<Cell> function = bound_value(op.cell);
+    return function && same_function(*function, op.expect) &&
+           actions::compute_in_place({actions::InPlace::Kind(op.in_place_kind), op.in_place_op}, *left, right, left);
+}
+
+// A pure step computed in place into `result` by its program; false, having changed nothing, where it
+// cannot be. An infix step's program works on the value so far, `left`.
+bool computed(const Form& form, const Step& step, Cell* result, const Cell* left = nullptr) {
+    Cell values[compiled::kProgramDepth];
+    Cell* top = values;
+    if (left) *top++ = *left;
+    const compiled::Op* op = form.ops.data() + step.program;
+    for (const compiled::Op* end = form.ops.data() + step.program_end; op < end; op++) {
+        switch (op->code) {
+        case compiled::OpCode::Constant: *top++ = op->cell; break;
+        case compiled::OpCode::Word: {
+            BufPtr<Cell> value = plain_word_value(op->cell);
+            if (!value) return false;
+            *top++ = *value;
+            break;
+        }
+        case compiled::OpCode::Compute:
+            top--;
+            if (!compute_op(*op, &top[-1], top[0])) return false;
+            break;
+        case compiled::OpCode::ComputeConstant:
+            if (!compute_op(*op, &top[-1], op->operand)) return false;
+            break;
+        case compiled::OpCode::ComputeWord: {
+            BufPtr<Cell> value = plain_word_value(op->operand);
+            if (!value || !compute_op(*op, &top[-1], *value)) return false;
+            break;
+        }
+        case compiled::OpCode::NoOp:
+            if (op_follows(op->cell)) return false;
+            break;
+        }
+    }
+    *result = values[0];
+    return true;
+}
+
+// The general evaluation of the step's expression, or of its operand alone.
+uint32_t step_in_general(const Step& step, const Cell& block, uint32_t end, bool sub) {
+    return eval_expression<Tracing::off>(block, step.position, end, {.no_infix = !step.with_infix, .sub = sub});
+}
+
+uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub);
+
+// Runs a step: its value is pushed (sub) or goes to the result slot. Answers the position after it.
+// The constants and the steps computed in place run where it is called.
+OKA_ALWAYS_INLINE uint32_t run_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    if (step.kind == StepKind::Constant) {
+        put_result(step.cell, sub);
+        return step.next;
+    }
+    if (step.pure) {
+        Cell value;
+        if (!computed(form, step, &value)) return step_in_general(step, block, end, sub);
+        put_result(value, sub);
+        return step.next;
+    }
+    return run_evaluated_step(form, step, block, end, sub);
+}
+
+// The compiled call that make_call is making: run_call sets it right before, and gather_compiled takes
+// it before any code runs.
+struct CompiledCall {
+    const Form* form;
+    const Step* step;
+};
+CompiledCall compiled_call;
+
+// Gathers a compiled call's arguments (after an infix call's left operand, pushed already) by the steps
+// of the form, while it stands and the code is where the form expects. The function is the one the form
+// was made for, so it takes the arguments the form has steps for and nothing else: answers true, for
+// eval_arguments to run it as a plain call.
+bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
+    const Form& form = *compiled_call.form;
+    const Step& step = *compiled_call.step;
+    uint32_t fetched = call.infix() ? 1 : 0;
+    OKA_ASSERT(count == fetched + step.count);
+    if (fetched && !typeset::has_q(cells_of(cache)[0], stack::top[-1].type())) refuse_argument(call, 0);
+    uint32_t position = call.position;
+    for (uint32_t i = fetched; i < count; i++) {
+        const Step& argument = form.child(step, i - fetched);
+        if (position == argument.position && !form.dropped()) {
+            position = run_step(form, argument, call.block, call.end, true);
+        } else {
+            if (at_end(call.block, position, call.end)) missing_argument(call, i);
+            position =
+                eval_expression<Tracing::off>(call.block, position, call.end, {.no_infix = call.infix(), .sub = true});
+        }
+        if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
+    }
+    call.position = position;
+    return true;
+}
+
+uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    BufPtr<Cell> value = expected_value(step);
+    if (!value) return step_in_general(step, block, end, sub);
+    Cell function = *value;
+    Call call{function, block, step.cell, step.position + 1, end, kCallCompiled, nullptr, nullptr, 0};
+    compiled_call = {&form, &step};
+    return make_call<Tracing::off>(call, sub);
+}
+
+// An infix step on the value so far (at `start`): computed in place where it can be, else called.
+uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Cell& block, uint32_t end, Cell* start,
+                   bool sub) {
+    Cell* left = sub ? start : stack::frame_base;
+    if (infix.pure) {
+        Cell result;
+        if (!computed(form, infix, &result, left))
+            return apply_infix<Tracing::off>(op, block, infix.position, end, start, sub);
+        if (sub) {
+            *start = result;
+            stack::top = start + 1;
+        } else {
+            stack::set_last_keep(result);
+        }
+        return infix.next;
+    }
+    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallCompiled, left, nullptr, 0};
+    compiled_call = {&form, &infix};
+    return make_call<Tracing::off>(call, sub);
+}
+
+// An expression with calls in it: its operand, then its infix steps while the code is as the form
+// expects, then the general evaluation of any operator that follows.
+uint32_t run_expression(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    Cell* start = stack::top;
+    uint32_t next = run_step(form, form.child(step, 0), block, end, sub);
+    bool general = false;
+    for (uint32_t k = 1; k < step.count && !general; k++) {
+        const Step& infix = form.child(step, k);
+        BufPtr<Cell> op = next == infix.position && !form.dropped() ? expected_value(infix) : BufPtr<Cell>();
+        if (!op) {
+            general = true;
+            break;
+        }
+        Cell function = *op;
+        next = run_infix(form, infix, function, block, end, start, sub);
+    }
+    if (general || step.word_follows || form.dropped()) next = eval_infix<Tracing::off>(block, next, end, start, sub);
+    return next;
+}
+
+// A set-word's step: a value computed in place goes straight into a word with a plain slot; any other
+// set is made in a frame named by the word, as the general evaluation makes it.
+uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    const Step& value = form.child(step, 0);
+    if (value.pure) {
+        Cell result;
+        BufPtr<Cell> slot;
+        if (!computed(form, value, &result) || result.is(Type::Unset) || !step.cell.context() ||
+            !(slot = _context::plain_slot(step.cell, step.cell.context())))
+            return eval_set_word<Tracing::off>(step.cell, block, step.position, end, sub);
+        *slot = result;
+        put_result(result, sub);
+        return value.next;
+    }
+    stack::mark_interp_native(step.cell);
+    stack::push(step.cell);
+    uint32_t next = run_step(form, value, block, end, true);
+    word::set_arg();
+    unwind_for(sub);
+    return next;
+}
+
+// run_step for a step that may run code.
+uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    Cell* start = stack::top;
+    uint32_t next;
+    switch (step.kind) {
+    case StepKind::Call: next = run_call(form, step, block, end, sub); break;
+    case StepKind::Paren:
+        eval_paren<Tracing::off>(step.cell, sub);
+        next = step.next;
+        break;
+    case StepKind::SetWord: next = run_set_word(form, step, block, end, sub); break;
+    case StepKind::Expression: return run_expression(form, step, block, end, sub);
+    default: return step_in_general(step, block, end, sub);
+    }
+    // An operator may follow where the code changed under the form.
+    if (step.with_infix && (next != step.next || form.dropped()))
+        next = eval_infix<Tracing::off>(block, next, end, start, sub);
+    return next;
+}
+
+// run_compiled's answer when the form ran the whole block.
+constexpr uint32_t kFinished = UINT32_MAX;
+
+// Runs the expressions of a block by its compiled form, as run_expressions would, while the form stands
+// and the code is where the form expects. Answers the position where the general evaluation goes on,
+// or kFinished when the block's evaluation ended.
+uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+    uint32_t position = code.head();
+    Form* form = compiled::form_of(code);
+    if (!form) return position;
+    compiled::Hold hold(*form);
+    for (uint32_t statement : form->statements) {
+        const Step& step = form->steps[statement];
+        if (position != step.position || form->dropped()) break;
+        if (shown) current_code.set_head(position);
+        position = run_step(*form, step, code, end, false);
+        if (position >= end || (form->dropped() && at_end(code, position, end))) return kFinished;
+        stack::reset();
+    }
+    return position;
+}
+
+void run_expressions_compiled(const Cell& code, uint32_t end, bool shown) {
+    uint32_t position = run_compiled(code, end, shown);
+    if (position != kFinished) run_from<Tracing::off>(code, position, end, shown);
 }
 
 }  // namespace
@@ -1453,6 +1733,12 @@ uint32_t eval_code(const Cell& function, const Cell& block, uint32_t position, u
     Cell fn = function, code = block, caller = frame_name(name);
     Call call{fn, code, caller, position, end, mode, nullptr, path, path_index};
     return trace::tracing ? make_call<Tracing::on>(call, sub) : make_call<Tracing::off>(call, sub);
+}
+
+int32_t fixed_arity(const Cell& function) {
+    Cell cache = spec_cache(function);
+    bool all_evaluated = cache.call_plan() & kAllEvaluated, nothing_else = cache.call_plan() & kNothingElse;
+    return all_evaluated && (native_like(function) || nothing_else) ? int32_t(leading_arguments(cache)) : -1;
 }
 
 void check_native_spec(const Cell& spec) {

@@ -88,6 +88,11 @@ void eval_function_body(const Cell& function, const Cell& name);
 // or null when none runs.
 Cell* running_body_base();
 
+// The count of arguments that every call of `function` found in code takes, all of them evaluated and
+// nothing else gathered (no locals to set, no refinement a plain call uses); -1 when calls differ. Reads
+// the function's spec at its first call, which allocates.
+int32_t fixed_arity(const Cell& function);
+
 // Raises internal limit-hit for the spec of a native! or action! with more refinements than its calls
 // can hand it, so that make refuses it rather than its first call.
 void check_native_spec(const Cell& spec);

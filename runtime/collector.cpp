@@ -361,7 +361,8 @@ constexpr size_t kMaxFaults = 20;
 constexpr uint32_t kMaxLinks = 1u << 20;
 
 constexpr uint32_t kKnownFlags = kSeriesUnitMask | kSeriesOwned | kSeriesNegated | kSeriesFixed | kSeriesCallHint |
-                                 kSeriesLibrary | kSeriesBig | kSeriesMark | kSeriesHeadRoom | kSeriesNew | kSeriesLive;
+                                 kSeriesLibrary | kSeriesCompiled | kSeriesBig | kSeriesMark | kSeriesHeadRoom |
+                                 kSeriesNew | kSeriesLive;
 
 NodeFrame* node_frame_of(Addr frame) { return mem::ptr<NodeFrame>(frame); }
 Addr slot_of(Node node) { return *mem::ptr<Addr>(node); }
@@ -883,6 +884,7 @@ uint32_t do_cycle() {
     collecting = true;
     if constexpr (kChecks) mem::epoch++;  // every buffer pointer taken before the cycle is stale
     mark_roots();
+    if (drop_unreached) drop_unreached();
     index_node_frames();
     handles::sweep();
     hashtable::sweep_weak(ownership_table);

@@ -91,6 +91,11 @@ using Callback = void (*)();
 void register_(Callback callback);
 void unregister(Callback callback);
 
+// Runs after marking, before anything is freed or moved, for the holder of nodes that keeps them
+// weakly (the compiled forms of code, evaluator/compiled_forms.h): it drops what marked_q finds
+// unreached, whose nodes the cycle may free for reuse. It must not allocate a series.
+inline Callback drop_unreached = nullptr;
+
 // ---- marking, for mark callbacks and the owners of roots (stacks, hash tables) ----
 
 // How a value (or a hash table) holds a series it names, which decides what marking does with it.

@@ -96,6 +96,7 @@ enum : uint32_t {
     kSeriesFixed = 1u << 20,     // from the tracked heap: never moves, never swept
     kSeriesCallHint = 1u << 21,  // code found to open with a call not computed in place
     kSeriesLibrary = 1u << 22,   // code of a library function, which errors never name as where they arose
+    kSeriesCompiled = 1u << 23,  // code that compiled forms were made from (code_changing drops them)
     kSeriesBig = 1u << 24,       // the buffer of a big block
     kSeriesMark = 1u << 27,      // collector mark
     kSeriesHeadRoom = 1u << 28,  // allocated with its offset at half the capacity
@@ -204,6 +205,14 @@ namespace mem {
 OKA_ALWAYS_INLINE Addr buffer_addr(Node node) { return *ptr<Addr>(node); }
 OKA_ALWAYS_INLINE BufPtr<SeriesBuffer> buffer(Node node) {
     return BufPtr<SeriesBuffer>(ptr<SeriesBuffer>(buffer_addr(node)));
+}
+
+// The write barrier of code: whatever changes the cells of a series in place (the series actions,
+// binding) calls code_changing first, which drops the compiled forms made from a series flagged
+// kSeriesCompiled (evaluator/compiled_forms.h sets forget_code).
+inline void (*forget_code)(Node node) = nullptr;
+OKA_ALWAYS_INLINE void code_changing(Node node) {
+    if (buffer(node)->flags & kSeriesCompiled) forget_code(node);
 }
 
 // Reserves the region (once per process) and sets `base`.

@@ -8,12 +8,14 @@
 // redefined (`if: 1`), a console that it broke or `recycle/off` does not change what the next one
 // does, and a finding replays from its input alone.
 //
-// The stress mode of the collector applies as everywhere: run with OKA_GC_STRESS=N set.
+// The stress mode of the collector applies as everywhere: run with OKA_GC_STRESS=N set. The inputs run
+// with compiled forms of code on (evaluator/compiled_forms.h), unless OKA_COMPILE=0 is set.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -114,6 +116,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     int null_device = open("/dev/null", O_WRONLY);
     dup2(null_device, STDOUT_FILENO);
     close(null_device);
+    setenv("OKA_COMPILE", "1", 0);
     mem::reserve();
     platform::run_with_stack(kStackBytes, start_up, nullptr);
     return 0;
