@@ -193,8 +193,7 @@ void keep_in_images() {
          {alloc::keep_in_images, collector::keep_in_images, stack::keep_in_images, handles::keep_in_images,
           cycles::keep_in_images, symbol::keep_in_images, random::keep_in_images, object::keep_in_images})
         keep();
-    image_state::keep(runtime::root);
-    image_state::keep(_context::collecting_new_words);
+    image_state::keep(runtime::root, _context::collecting_new_words);
 }
 
 }  // namespace

@@ -35,9 +35,7 @@ void init() {
     limit = base + kDepth;
 }
 
-void keep_in_images() {
-    for (Node** pointer : {&base, &top, &limit}) image_state::keep(*pointer);
-}
+void keep_in_images() { image_state::keep(base, top, limit); }
 
 void push(Node node) {
     *top++ = node;

@@ -882,20 +882,11 @@ void init() {
 
 void keep_in_images() {
     // The piles live in the tracked heap, which an image carries, and grow in the cycle before it is made.
-    image_state::keep(work);
-    image_state::keep(fixed_marked);
-    image_state::keep(node_frames);
-    image_state::keep(allocated);
-    image_state::keep(threshold);
-    image_state::keep(cycles);
-    image_state::keep(node_cycles);
-    image_state::keep(ownership_table);
-    image_state::keep(free_queue);
-    image_state::keep(queued);
+    image_state::keep(work, fixed_marked, node_frames, allocated, threshold, cycles, node_cycles, ownership_table,
+                      free_queue, queued);
     // A mark callback may be registered during the boot; its address is the same in every process of
     // one build.
-    image_state::keep(callbacks);
-    image_state::keep(callback_count);
+    image_state::keep(callbacks, callback_count);
 }
 
 uint32_t do_cycle() {

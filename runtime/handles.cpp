@@ -63,14 +63,7 @@ void init() {
 }
 
 // The kinds' callbacks are the same in every process of a build, which an image is made for.
-void keep_in_images() {
-    image_state::keep(kinds);
-    image_state::keep(kind_count);
-    image_state::keep(slots);
-    image_state::keep(slot_count);
-    image_state::keep(free_head);
-    image_state::keep(used_head);
-}
+void keep_in_images() { image_state::keep(kinds, kind_count, slots, slot_count, free_head, used_head); }
 
 int register_kind(const char* name, Release release) {
     if (kind_count == kMaxKinds) assertion_failed("room for another handle kind", __FILE__, __LINE__);

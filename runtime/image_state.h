@@ -22,10 +22,12 @@ using Bytes = std::vector<uint8_t>;
 
 // Keeps the `bytes` bytes at `at`, a C++ global, in every image from now on.
 void keep(void* at, uint32_t bytes);
-template <class T>
-void keep(T& global) {
-    static_assert(std::is_trivially_copyable_v<T>, "state held in C++ containers is kept through a hook");
-    keep(&global, sizeof global);
+// Keeps each of `globals` as its bytes, in the order given.
+template <class... T>
+void keep(T&... globals) {
+    static_assert(sizeof...(T) > 0);
+    static_assert((std::is_trivially_copyable_v<T> && ...), "state held in C++ containers is kept through a hook");
+    (keep(static_cast<void*>(&globals), uint32_t(sizeof globals)), ...);
 }
 
 // State held in C++ containers: `save` gives it as bytes, `restore` puts back what save gave.

@@ -249,8 +249,7 @@ void init() {
 }
 
 void keep_in_images() {
-    image_state::keep(memory);
-    image_state::keep(mem::epoch);
+    image_state::keep(memory, mem::epoch);
     sys::keep_in_images();
 }
 

@@ -51,10 +51,7 @@ void init() {
     hashtable::set_seed(kHashSeed);
 }
 
-void keep_in_images() {
-    image_state::keep(state);
-    image_state::keep(index);
-}
+void keep_in_images() { image_state::keep(state, index); }
 
 void seed(uint32_t value) {
     state[0] = value;

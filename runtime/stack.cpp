@@ -68,8 +68,8 @@ void adjust_post_try() {
 }
 
 void keep_in_images() {
-    for (Cell** pointer : {&bottom, &end, &frame_base, &top, &block_end}) image_state::keep(*pointer);
-    for (CallFrame** pointer : {&call_bottom, &call_top, &call_end, &saved_call_top}) image_state::keep(*pointer);
+    image_state::keep(bottom, end, frame_base, top, block_end);
+    image_state::keep(call_bottom, call_top, call_end, saved_call_top);
 }
 
 void init_calls(Node call_stack) {

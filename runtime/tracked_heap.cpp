@@ -181,9 +181,7 @@ void free_all() {
 void release_heap() { free_all(); }
 
 void keep_in_images() {
-    for (Addr* list : {&list_head, &list_tail, &arena_next, &arena_end}) image_state::keep(*list);
-    image_state::keep(total);
-    image_state::keep(free_lists);
+    image_state::keep(list_head, list_tail, arena_next, arena_end, total, free_lists);
     image_state::keep({[] {
                            const auto* bytes = reinterpret_cast<const uint8_t*>(arenas.data());
                            return image_state::Bytes(bytes, bytes + arenas.size() * sizeof(Addr));
