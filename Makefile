@@ -1,6 +1,7 @@
 # Front door. `make run` starts the console from an optimised build;
 # `make test` checks the tree's format and layers (tools/layers), builds with assertions and buffer-pointer checks (g++, warnings
-# as errors) and runs every test three times: as it is, under the collector's stress mode (a collection
+# as errors) and runs every test three times: as it is (the program's own runs once more started from
+# the boot data instead of its heap image), under the collector's stress mode (a collection
 # at every GC_STRESS-th series allocation; the tests labelled heavy at every HEAVY_GC_STRESS-th, the piped
 # transcripts not at all), and in a clang build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings as errors; the piped transcripts left out there too: they run the
@@ -31,6 +32,9 @@ test: lint build-check build-sanitize
 	tools/check-layers --objects build/check/CMakeFiles/okaobjects.dir
 	@echo "== The tests"
 	cd build/check && $(call CTEST)
+	@echo "== The program's own runs again (scripts, start-up, the piped transcripts, the terminal sessions), started"
+	@echo "   from the boot data instead of the heap image that the build writes beside it (OKA_HEAP_IMAGE=off)"
+	cd build/check && OKA_HEAP_IMAGE=off $(call CTEST,-R '^(script|startup|readme|console)\.|\.piped$$')
 	@echo "== The tests under the collector's stress mode (OKA_GC_STRESS=$(GC_STRESS)), but the piped transcripts"
 	@echo "   and the heavy tests, which run at OKA_GC_STRESS=$(HEAVY_GC_STRESS)"
 	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(call CTEST,-LE 'piped|heavy')

@@ -105,6 +105,7 @@ int main() {
     runtime::init();
     boot::define_built_ins();
     boot::build_library();
+    boot::start_run();
     null_device = open("/dev/null", O_WRONLY);
     platform::set_output_sink(write_to_null);
 

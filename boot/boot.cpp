@@ -99,6 +99,14 @@ std::string cache_folder() {
     return std::string(home ? home : "") + "/.config/Oka/";
 }
 
+// Sets the field at a path of system to the value `push` pushes.
+void set_system_field(const char* path, Cell* (*push)()) {
+    Cell* saved = stack::top;
+    Cell* value = push();
+    *library::field_cell(path) = *value;
+    stack::top = saved;
+}
+
 // What the system object holds of the run-time itself, filled in once the boot scripts made it.
 void fill_system() {
     struct Field {
@@ -110,15 +118,19 @@ void fill_system() {
         {"system/build/date", [] { return push_loaded(sys::build_date()); }},
         {"system/words", push_words_object},
         {"system/catalog/errors", [] { return stack::push(error::catalog()); }},
-        {"system/options/cache", [] { return push_file(cache_folder()); }},
     };
-    for (const Field& field : kFields) {
-        Cell* saved = stack::top;
-        Cell* value = field.push();
-        *library::field_cell(field.path) = *value;
-        stack::top = saved;
-    }
+    for (const Field& field : kFields) set_system_field(field.path, field.push);
 }
+
+// The part of start-up that depends on where and how the program runs: the current folder as
+// system/options/path (set through its handler, which keeps it in step with the process's folder), and
+// the view's set-up, which measures the terminal and reads its colour depth from the environment (the
+// screen face, the metrics and the font words are in place before any script runs). It runs as the boot
+// scripts do, as library code.
+constexpr std::string_view kRunScript = R"(
+    system/options/path: to-oka-file get-current-dir
+    system/view/platform/init
+)";
 
 }  // namespace
 
@@ -134,10 +146,14 @@ void define_built_ins() {
     }
     for (const ActionSpec& a : kActionSpecs)
         if (!internal_action(a.slot)) define(Type::Action, a.word, a.arguments, uint32_t(a.slot));
+    install_routine_tables();
+    library::bind_global_routines();
+}
+
+void install_routine_tables() {
     library::init();
     line_input::add_routines();
     gui::add_routines();
-    library::bind_global_routines();
 }
 
 void run_boot_block(const Cell& code) {
@@ -165,10 +181,22 @@ void build_library() {
     system_objects::cache();
 }
 
-void finish_start_up() {
+void build_start_up() {
     define_built_ins();
     build_library();
     _context::collecting_new_words = false;
+}
+
+void start_run() {
+    set_system_field("system/options/cache", [] { return push_file(cache_folder()); });
+    function::building_library = true;
+    run_boot_script(kRunScript);
+    function::building_library = false;
+}
+
+void finish_start_up() {
+    build_start_up();
+    start_run();
 }
 
 }  // namespace oka::boot

@@ -4,10 +4,12 @@
        oka                          the console
        oka [--catch] script [args]  runs the script (and then the console, with --catch) */
 #include <cstdint>
+#include <cstdio>
 #include <exception>
 #include <string>
 
 #include "boot/boot.h"
+#include "boot/image_start.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -116,9 +118,25 @@ void launch_console() {
     interpreter::eval_block(*code, false);
 }
 
+int argument_count;
+char** arguments;
+
+// With OKA_MAKE_HEAP_IMAGE set to a path, the program starts from the boot data, writes the image of
+// its memory there and ends: the build's last step.
+void make_heap_image(const char* path) {
+    std::string failure = boot::write_heap_image(path);
+    if (!failure.empty()) std::fprintf(stderr, "*** %s\n", failure.c_str());
+    std::_Exit(failure.empty() ? 0 : 1);
+}
+
 void start_and_run() {
     runtime::init();
-    boot::finish_start_up();
+    const char* image_out = platform::get_env("OKA_MAKE_HEAP_IMAGE");
+    if (image_out || !boot::start_from_heap_image()) boot::build_start_up();
+    if (image_out) make_heap_image(image_out);
+    boot::start_run();
+    // The arguments go to the tracked heap only now: an image takes the place of what was there.
+    sys::get_args(argument_count, arguments);
     collector::on = true;
     publish_arguments();
     launch_console();
@@ -144,6 +162,7 @@ int main(int argc, char** argv) {
     std::set_terminate(oka::sys::on_terminate);
     oka::platform::install_fatal_handlers(oka::sys::on_fatal_signal);
     oka::mem::reserve();
-    oka::sys::get_args(argc, argv);
+    argument_count = argc;
+    arguments = argv;
     return oka::platform::run_with_stack(kStackBytes, run, nullptr);
 }

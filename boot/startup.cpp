@@ -60,6 +60,7 @@
 #include "runtime/collector.h"
 #include "runtime/console_output.h"
 #include "runtime/handles.h"
+#include "runtime/image_state.h"
 #include "runtime/image_store.h"
 #include "runtime/memory.h"
 #include "runtime/print_hooks.h"
@@ -183,6 +184,20 @@ void sys::get_args(int argc, char** argv) {
     arg_count = argc;
 }
 
+namespace {
+
+// What C++ holds of the language memory as the boot leaves it, carried by every heap image besides the
+// registered roots (boot/image_start.h).
+void keep_in_images() {
+    for (void (*keep)() :
+         {alloc::keep_in_images, collector::keep_in_images, stack::keep_in_images, handles::keep_in_images,
+          cycles::keep_in_images, symbol::keep_in_images, random::keep_in_images, object::keep_in_images})
+        keep();
+    image_state::keep(runtime::root, _context::collecting_new_words);
+}
+
+}  // namespace
+
 void runtime::init() {
     _context::collecting_new_words = true;
     io::init_print_hooks();
@@ -213,6 +228,7 @@ void runtime::init() {
     ownership::init();
     interpreter::init();
     trace::init();
+    keep_in_images();
 }
 
 }  // namespace oka

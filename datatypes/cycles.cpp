@@ -4,6 +4,7 @@
 
 #include "datatypes/string.h"
 #include "runtime/error.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 #include "runtime/types.h"
 
@@ -33,6 +34,8 @@ void init() {
     base = top = static_cast<Node*>(sys::allocate(kDepth * sizeof(Node)));
     limit = base + kDepth;
 }
+
+void keep_in_images() { image_state::keep(base, top, limit); }
 
 void push(Node node) {
     *top++ = node;

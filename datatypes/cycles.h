@@ -13,6 +13,8 @@ namespace oka::cycles {
 inline constexpr uint32_t kDepth = 1000;
 
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 // Raises internal too-deep when kDepth - 1 nodes are already pending.
 void push(Node node);
 void pop();

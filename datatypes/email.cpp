@@ -41,12 +41,13 @@ bool first_needs_caret(const Cell& address) {
 }
 
 // The address with the characters its literal would read otherwise (controls, the caret) written as
-// caret escapes, and a caret before a first character that would begin another token, so that it
-// loads back as the same address.
+// caret escapes, a line feed as "^J" (a "/" ends the address's token), and a caret before a first
+// character that would begin another token, so that it loads back as the same address.
 int32_t mold(Cell* value, Cell* buffer, const MoldOptions& options, int32_t part, int32_t) {
-    return string::mold_escaped(
-        value, buffer, options, part,
-        {.raw = {kC1Controls.data(), kC1Controls.size()}, .caret_first = first_needs_caret(*value)});
+    return string::mold_escaped(value, buffer, options, part,
+                                {.raw = {kC1Controls.data(), kC1Controls.size()},
+                                 .caret_first = first_needs_caret(*value),
+                                 .line_feed_by_letter = true});
 }
 
 // A new string! of `count` characters of the address from `from` characters after its head.

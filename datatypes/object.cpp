@@ -22,6 +22,7 @@
 #include "evaluator/interpreter.h"
 #include "runtime/dispatch.h"
 #include "runtime/error.h"
+#include "runtime/image_state.h"
 #include "runtime/registry.h"
 #include "runtime/stack.h"
 #include "runtime/types.h"
@@ -550,6 +551,9 @@ void init() {
                                       });
     ownership::fire_on_deep = fire_on_deep;
 }
+
+// The boot's objects took the ids before the next.
+void keep_in_images() { image_state::keep(last_class_id); }
 
 uint32_t get_new_id() { return ++last_class_id; }
 

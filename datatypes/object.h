@@ -27,6 +27,8 @@
 namespace oka::object {
 
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 
 // The next class id of the one global counter (the first id is 1).
 uint32_t get_new_id();

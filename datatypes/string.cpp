@@ -115,7 +115,7 @@ const Cell* eval_path(Cell* parent, Cell* element, Cell* value, const EvalPathOp
 
 // ---- shared with the other string files ----
 
-Run run_of_char(uint32_t code_point) { return Run{nullptr, 0, 0, appending_unit(code_point), 1, code_point}; }
+Run run_of_char(uint32_t code_point) { return Run{nullptr, 0, code_point, appending_unit(code_point), 1}; }
 
 void widen_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint32_t from_unit, uint32_t count) {
     unicode::with_unit(from_unit, [&]<class From>(From) {

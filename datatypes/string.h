@@ -141,6 +141,8 @@ struct Escapes {
     std::u32string_view hex = {};
     std::u32string_view raw = {};
     bool caret_first = false;
+    // A line feed as "^J" rather than "^/", in a literal that a "/" would end.
+    bool line_feed_by_letter = false;
 };
 // Appends the text of a string-like value from its head as the literal of its type writes it: each
 // character as mold_escape_char writes it, but as `escapes` says. With options.limit at most `part`

@@ -221,7 +221,7 @@ bool is_plain_text(Type type) { return is_a(type, TypeClass::any_string) && type
 void append_plain_text(Cell* series, Cell* value, int32_t part) {
     Node node = series->node();
     Run run = run_of(*value, part);
-    if (!(mem::buffer(node)->flags & kSeriesOwned) && run.count > 0 && appended_in_place(node, run))
+    if (!(mem::buffer(node)->flags & kSeriesOwned) && run.count > 0 && appended_in_place(node, run, run.buffer_units()))
         series->set_head(0);
     else
         add_any(series, value, EditOptions{.part = part}, true);

@@ -19,19 +19,25 @@ namespace oka::string {
 struct Run {
     const uint8_t* bytes;  // code points outside the series buffers, or null for those of `node`
     Node node;
-    uint32_t start;  // index of the first unit in the buffer of `node`
+    // The index of the first unit in the buffer of `node`; in a run of one code point that has neither
+    // bytes nor node, that code point itself, so that the run holds it.
+    uint32_t start;
     uint32_t unit;
     uint32_t count;
-    uint32_t code_point = 0;  // the one code point of a run with neither bytes nor node, held here
 
+    // The units of a run taken from a buffer.
+    const uint8_t* buffer_units() const { return mem::ptr(mem::buffer(node)->offset + start * unit); }
+    // The units of any run. A run of one code point gives the address of its own `start`, which makes
+    // the compiler keep the run in memory: the hot paths whose runs come from buffers read
+    // buffer_units() instead.
     const uint8_t* data() const {
-        if (node) return mem::ptr(mem::buffer(node)->offset + start * unit);
-        return bytes ? bytes : reinterpret_cast<const uint8_t*>(&code_point);
+        if (node) return buffer_units();
+        return bytes ? bytes : reinterpret_cast<const uint8_t*>(&start);
     }
 };
 
 // The head of a position, a head past the tail counting as the tail.
-inline uint32_t clamped_head(const Cell& string) { return std::min(string.head(), rs_abs_length_q(string)); }
+OKA_ALWAYS_INLINE uint32_t clamped_head(const Cell& string) { return std::min(string.head(), rs_abs_length_q(string)); }
 
 // The text of a string from its head, at most `part` code points of it when `part` is not negative.
 inline Run run_of(const Cell& string, int32_t part = -1) {
@@ -89,9 +95,8 @@ inline void copy_units(uint8_t* to, uint32_t to_unit, const uint8_t* from, uint3
 
 // The common append: the run copied to the tail of a buffer that has the room for it in a unit no
 // narrower than the run's. False, with nothing changed, in any other case. Never allocates. No buffer
-// may exceed 2 GiB, so a run that fits needs no size check.
-inline bool appended_in_place(Node node, const Run& run) {
-    const uint8_t* from = run.data();
+// may exceed 2 GiB, so a run that fits needs no size check. `from` is the run's units.
+inline bool appended_in_place(Node node, const Run& run, const uint8_t* from) {
     BufPtr<SeriesBuffer> b = mem::buffer(node);
     uint32_t unit = b->unit();
     uint64_t bytes = uint64_t(run.count) * unit;
@@ -107,7 +112,7 @@ void splice_any(Node node, uint32_t index, uint32_t replaced, Run run, uint32_t 
 
 // Writes the run at the tail of the buffer, as splice does at its length.
 inline void append_text(Node node, const Run& run) {
-    if (!appended_in_place(node, run)) splice_any(node, mem::buffer(node)->length(), 0, run, 1);
+    if (!appended_in_place(node, run, run.data())) splice_any(node, mem::buffer(node)->length(), 0, run, 1);
 }
 
 // Replaces `replaced` units at `index` of the buffer by `dup` copies of the run, first widening the

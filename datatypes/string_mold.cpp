@@ -129,7 +129,10 @@ int32_t mold_escaped(Cell* value, Cell* buffer, const MoldOptions& options, int3
         char32_t code_point = char32_t(text_of(*value).at(i));
         if (i == 0 && escapes.caret_first)
             append_caret_escape(buffer, code_point);
-        else if (escapes.hex.find(code_point) != escapes.hex.npos)
+        else if (code_point == '\n' && escapes.line_feed_by_letter) {
+            append_char(buffer->node(), '^');
+            append_char(buffer->node(), 'J');
+        } else if (escapes.hex.find(code_point) != escapes.hex.npos)
             append_hex_escape(buffer, code_point);
         else if (escapes.raw.find(code_point) != escapes.raw.npos)
             append_char(buffer->node(), code_point);

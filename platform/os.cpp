@@ -1,15 +1,53 @@
 #include "platform/os.h"
 
+#include <elf.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <link.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 
 namespace oka::platform {
+
+std::string program_path() {
+    char path[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    return length > 0 && size_t(length) < sizeof path ? std::string(path, size_t(length)) : "";
+}
+
+uint64_t program_build_id() {
+    uint64_t id = 0;
+    // The first object listed is the program itself; its notes follow each other in its note segments.
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* found) {
+            for (int i = 0; i < info->dlpi_phnum; i++) {
+                const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+                if (segment.p_type != PT_NOTE) continue;
+                auto* at = reinterpret_cast<const uint8_t*>(info->dlpi_addr + segment.p_vaddr);
+                const uint8_t* end = at + segment.p_memsz;
+                while (at + sizeof(ElfW(Nhdr)) <= end) {
+                    auto* note = reinterpret_cast<const ElfW(Nhdr)*>(at);
+                    const uint8_t* desc = at + sizeof(ElfW(Nhdr)) + ((note->n_namesz + 3) & ~3u);
+                    if (note->n_type == NT_GNU_BUILD_ID && desc + note->n_descsz <= end) {
+                        auto& id = *static_cast<uint64_t*>(found);
+                        for (uint32_t k = 0; k < note->n_descsz; k++) id = id * 0x100000001B3u ^ desc[k];
+                        id ^= info->dlpi_addr;
+                        return 1;
+                    }
+                    at = desc + ((note->n_descsz + 3) & ~3u);
+                }
+            }
+            return 1;
+        },
+        &id);
+    return id;
+}
 
 std::string get_current_dir() {
     std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);

@@ -21,6 +21,13 @@ namespace oka::platform {
 std::string get_current_dir();
 bool set_current_dir(const char* utf8_path);
 
+// The path of the running program, "" when it cannot be found.
+std::string program_path();
+// The identity of the running program's build as loaded: the build ID the linker gave it, folded to 64
+// bits, with the address the program is loaded at (0 for a position-dependent one, whose functions
+// have the same addresses in every run); 0 when it has no build ID.
+uint64_t program_build_id();
+
 // nullptr when `name` is not set. set_env with a null value removes the variable.
 const char* get_env(const char* name);
 bool set_env(const char* name, const char* value);

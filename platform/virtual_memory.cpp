@@ -64,9 +64,9 @@ bool free_virtual(uint32_t offset) {
     auto used = used_ranges.find(offset);
     if (used == used_ranges.end()) return false;
     uint64_t start = used->first, size = used->second;
-    // Give the pages back to the system but keep the addresses reserved.
-    madvise(at(start), size, MADV_DONTNEED);
-    mprotect(at(start), size, PROT_NONE);
+    // Give the pages back to the system but keep the addresses reserved: fresh inaccessible pages
+    // replace them, which also ends a range's mapping of a file.
+    mmap(at(start), size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
     used_ranges.erase(used);
     committed -= size;
 
@@ -87,6 +87,47 @@ bool free_virtual(uint32_t offset) {
 }
 
 bool is_range_start(uint32_t offset) { return used_ranges.count(offset) != 0; }
+
+std::vector<CommittedRange> committed_ranges() {
+    std::vector<CommittedRange> ranges;
+    for (auto [start, size] : used_ranges) ranges.push_back({uint32_t(start), uint32_t(size)});
+    return ranges;
+}
+
+bool adopt_ranges(std::span<const CommittedRange> ranges, int fd) {
+    if (!page) return false;
+    auto release_all = [] {
+        while (!used_ranges.empty()) free_virtual(uint32_t(used_ranges.begin()->first));
+    };
+    release_all();
+    for (const CommittedRange& r : ranges) {
+        auto free = free_ranges.upper_bound(r.offset);
+        bool inside = free != free_ranges.begin() && r.bytes % page == 0 && r.offset % page == 0 &&
+                      std::prev(free)->first + std::prev(free)->second >= uint64_t(r.offset) + r.bytes;
+        // Each page is copied as it is mapped: a page first read from the file and then written (as
+        // the collector's marks do) costs a second fault and a flush of every processor's address cache.
+        void* mapped = inside ? mmap(at(r.offset), r.bytes, PROT_READ | PROT_WRITE,
+                                     MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, off_t(r.file_offset))
+                              : MAP_FAILED;
+        if (mapped == MAP_FAILED) {
+            release_all();
+            return false;
+        }
+        free = std::prev(free);
+        uint64_t free_end = free->first + free->second;
+        // The range splits the free range it lies in.
+        uint64_t before = r.offset - free->first;
+        if (before)
+            free->second = before;
+        else
+            free_ranges.erase(free);
+        if (uint64_t(r.offset) + r.bytes < free_end)
+            free_ranges[r.offset + uint64_t(r.bytes)] = free_end - r.offset - r.bytes;
+        used_ranges[r.offset] = r.bytes;
+        committed += r.bytes;
+    }
+    return true;
+}
 
 uint64_t committed_bytes() { return committed; }
 

@@ -12,6 +12,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 namespace oka::platform {
 
@@ -47,5 +49,19 @@ bool is_range_start(uint32_t offset);
 
 // Total bytes of the ranges currently committed.
 uint64_t committed_bytes();
+
+// A committed range: its offset and size in bytes, whole pages; `file_offset` where a range adopted
+// from a file starts in it.
+struct CommittedRange {
+    uint32_t offset;
+    uint32_t bytes;
+    uint64_t file_offset = 0;
+};
+// The ranges committed now, by offset.
+std::vector<CommittedRange> committed_ranges();
+// Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead, each
+// mapped privately from the file `fd` at its file offset: its pages are copies of the file's, and a
+// write never reaches the file. False, with nothing committed, when the system refuses one.
+bool adopt_ranges(std::span<const CommittedRange> ranges, int fd);
 
 }  // namespace oka::platform

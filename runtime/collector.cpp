@@ -8,6 +8,7 @@
 
 #include "runtime/handles.h"
 #include "runtime/hashtable.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/stack.h"
@@ -877,6 +878,15 @@ void init() {
     mem::poisoning = stress_interval != 0;
     const char* failure = std::getenv("OKA_FAIL_ALLOC");
     fail_at(failure ? uint32_t(std::strtoul(failure, nullptr, 10)) : 0);
+}
+
+void keep_in_images() {
+    // The piles live in the tracked heap, which an image carries, and grow in the cycle before it is made.
+    image_state::keep(work, fixed_marked, node_frames, allocated, threshold, cycles, node_cycles, ownership_table,
+                      free_queue, queued);
+    // A mark callback may be registered during the boot; its address is the same in every process of
+    // one build.
+    image_state::keep(callbacks, callback_count);
 }
 
 uint32_t do_cycle() {

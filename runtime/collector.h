@@ -71,6 +71,8 @@ inline Node ownership_table = 0;
 
 // Reads the stress setting; runs once at start-up, before any series exists.
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 
 // One full collection; answers the number of cycles run so far.
 uint32_t do_cycle();

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "runtime/base.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 
 namespace oka::handles {
@@ -60,6 +61,9 @@ void init() {
     free_head = 0;
     used_head = -1;
 }
+
+// The kinds' callbacks are the same in every process of a build, which an image is made for.
+void keep_in_images() { image_state::keep(kinds, kind_count, slots, slot_count, free_head, used_head); }
 
 int register_kind(const char* name, Release release) {
     if (kind_count == kMaxKinds) assertion_failed("room for another handle kind", __FILE__, __LINE__);

@@ -29,6 +29,8 @@ inline constexpr uint32_t kInitialSlots = 1000;
 inline constexpr int kMaxKinds = 20;
 
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 // Returns the 1-based kind id.
 int register_kind(const char* name, Release release);
 const char* kind_name(int kind);

@@ -9,6 +9,7 @@
 #include "runtime/addr_list.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/image_state.h"
 
 namespace oka {
 
@@ -245,6 +246,11 @@ void init() {
     memory = {};
     memory.first_frame_size = memory.next_frame_size = kFirstFrameSize;
     memory.max_frame_size = kMaxFrameSize;
+}
+
+void keep_in_images() {
+    image_state::keep(memory, mem::epoch);
+    sys::keep_in_images();
 }
 
 Addr alloc_region(uint32_t size) {

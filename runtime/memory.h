@@ -189,6 +189,8 @@ void* resize(void* p, uint32_t size);
 void* allocate_zeroed(uint32_t size);
 void free_all();
 void release_heap();
+// Keeps the tracked heap's lists in every heap image.
+void keep_in_images();
 // Bytes held by the tracked heap: each block's size plus its 16-byte header.
 uint64_t heap_total();
 // The size asked for the live block that starts at `p`, 0 when none does (`p` may be anything).
@@ -225,6 +227,8 @@ namespace alloc {
 inline MemoryRecord memory;
 
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 
 Addr alloc_region(uint32_t size);
 void free_region(Addr region);

@@ -6,6 +6,7 @@
 
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/image_state.h"
 
 namespace oka::random {
 
@@ -49,6 +50,8 @@ void init() {
     seed(kStartSeed);
     hashtable::set_seed(kHashSeed);
 }
+
+void keep_in_images() { image_state::keep(state, index); }
 
 void seed(uint32_t value) {
     state[0] = value;

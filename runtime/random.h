@@ -13,6 +13,8 @@ namespace oka::random {
 // Seeds the generator with 19650218 and fixes the hash tables' seed. Runs once at start-up, before
 // any hash table exists.
 void init();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 void seed(uint32_t value);
 
 // The next draw of the twister, any of the 2^32 values.

@@ -4,6 +4,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 #include "runtime/throw.h"
@@ -64,6 +65,11 @@ void init(Node data_stack) {
 void adjust_post_try() {
     if (top > frame_base && top[-1].is(Type::Error)) copy_cell(top - 1, frame_base);
     top = frame_base + 1;
+}
+
+void keep_in_images() {
+    image_state::keep(bottom, end, frame_base, top, block_end);
+    image_state::keep(call_bottom, call_top, call_end, saved_call_top);
 }
 
 void init_calls(Node call_stack) {

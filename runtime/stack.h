@@ -146,6 +146,8 @@ inline CallFrame* saved_call_top = nullptr;  // the thrower's frame, kept for na
 
 // Takes the call-stack block (a fixed series of kCallStackCells cells).
 void init_calls(Node call_stack);
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 
 constexpr uint32_t kind_bits(FrameKind kind) { return uint32_t(kind) << 24; }
 

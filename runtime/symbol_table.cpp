@@ -1,6 +1,7 @@
 #include "runtime/symbol_table.h"
 
 #include "runtime/hashtable.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 #include "runtime/root.h"
 
@@ -18,6 +19,8 @@ void init_table() {
     Cell symbols = Cell::of(Type::Block).set_node(table);
     index = hashtable::init(kInitialSymbols, &symbols, hashtable::kNames);
 }
+
+void keep_in_images() { image_state::keep(index); }
 
 uint32_t lookup(const uint8_t* name, uint32_t length, bool ignore_case) {
     return hashtable::symbol_lookup(index, name, length, ignore_case);

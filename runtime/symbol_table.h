@@ -18,6 +18,8 @@ inline Node index = 0;
 
 // Makes the symbol block and its index.
 void init_table();
+// Keeps what this module holds of the language memory in every heap image (runtime/image_state.h).
+void keep_in_images();
 
 // The id of a UTF-8 name (bytes outside the series buffers), interned when new: see
 // hashtable::symbol_lookup.

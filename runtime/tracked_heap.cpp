@@ -11,6 +11,7 @@
 #include "platform/virtual_memory.h"
 #include "runtime/addr_list.h"
 #include "runtime/fatal.h"
+#include "runtime/image_state.h"
 #include "runtime/memory.h"
 
 namespace oka::sys {
@@ -178,6 +179,18 @@ void free_all() {
 }
 
 void release_heap() { free_all(); }
+
+void keep_in_images() {
+    image_state::keep(list_head, list_tail, arena_next, arena_end, total, free_lists);
+    image_state::keep({[] {
+                           const auto* bytes = reinterpret_cast<const uint8_t*>(arenas.data());
+                           return image_state::Bytes(bytes, bytes + arenas.size() * sizeof(Addr));
+                       },
+                       [](std::span<const uint8_t> bytes) {
+                           arenas.resize(bytes.size() / sizeof(Addr));
+                           std::memcpy(arenas.data(), bytes.data(), bytes.size());
+                       }});
+}
 
 uint64_t heap_total() { return total; }
 

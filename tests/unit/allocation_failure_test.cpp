@@ -105,6 +105,10 @@ void refuse_to_print(const Cell*, bool) { throw std::bad_alloc(); }
 
 class PrintRefused : public CodeTest {
 protected:
+    // The one file of tests whose boot runs under the stress mode (natives_testing.h): it follows tests
+    // that failed allocations and raised the ready-made errors, and a boot collecting at every
+    // allocation walks every root and series those may have left unsound.
+    bool stressed_boot() const override { return true; }
     void SetUp() override {
         CodeTest::SetUp();
         io::remove_print_hooks(io::print_string, nullptr);

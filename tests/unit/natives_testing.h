@@ -10,6 +10,7 @@
 #include "boot/boot.h"
 #include "evaluator/interpreter.h"
 #include "function_testing.h"
+#include "runtime/collector.h"
 
 namespace oka::test {
 
@@ -27,13 +28,29 @@ inline std::string eval(std::string_view text) {
 
 // Tests that run code in the environment the program boots into: booted by the first of them, and given
 // back its global words as the boot left them to each.
+//
+// The boot runs the library's scripts: some twenty seconds of processor time under the collector's
+// stress mode at every allocation, the same code for each file of tests (ctest runs each file in a
+// process of its own), and every transcript boots so too. So the library boots with the stress mode
+// paused, save where a fixture asks for it (stressed_boot): there a boot at every allocation follows
+// tests that leave the heap in states the transcripts' boot never starts from.
 class CodeTest : public testing::Test {
 protected:
     void SetUp() override {
         if (booted_global_words.remembered_q()) return booted_global_words.restore();
         boot::define_built_ins();
-        boot::build_library();
+        boot_library(stressed_boot());
         booted_global_words.remember();
+    }
+    virtual bool stressed_boot() const { return false; }
+
+private:
+    static void boot_library(bool stressed) {
+        uint32_t interval = collector::stress_interval;
+        if (!stressed) collector::stress_interval = 0;
+        boot::build_library();
+        boot::start_run();
+        collector::stress_interval = interval;
     }
 };
 

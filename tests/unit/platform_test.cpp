@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include "platform/os.h"
 #include "platform/signals.h"
 #include "platform/thread_stack.h"
+#include "platform/virtual_memory.h"
 
 namespace oka::platform {
 namespace {
@@ -300,6 +302,52 @@ TEST(PlatformOs, WriteAllDeliversMoreThanAPipeHolds) {
     reader.join();
     close(ends[0]);
     EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size() << " bytes arrived";
+}
+
+}  // namespace
+}  // namespace oka::platform
+
+namespace oka::platform {
+namespace {
+
+// ---- The language memory's ranges
+
+// In a child process, whose language memory it gives up: two ranges adopted from a file read the file's
+// pages, take writes that never reach the file, and release as any range does; a range outside the free
+// space is refused with nothing left committed.
+void adopt_ranges_from(const char* path) {
+    int fd = open(path, O_RDONLY);
+    uint32_t p = page_size();
+    uint32_t base = 1u << 30;  // far above what the run-time of the tests committed
+    CommittedRange ranges[] = {{base, p, p}, {base + 2 * p, 2 * p, 2 * p}};
+    bool ok = fd >= 0 && adopt_ranges(ranges, fd) && committed_bytes() == 3 * p && committed_ranges().size() == 2;
+    auto* first = reinterpret_cast<uint8_t*>(kSpaceAddress + base);
+    auto* second = reinterpret_cast<uint8_t*>(kSpaceAddress + base + 2 * p);
+    ok = ok && first[0] == 1 && first[p - 1] == 1 && second[0] == 2 && second[2 * p - 1] == 3;
+    first[0] = 9;
+    ok = ok && free_virtual(base) && alloc_virtual(p) != 0;
+    CommittedRange outside[] = {{uint32_t(0), p, 0}};
+    ok = ok && !adopt_ranges(outside, fd) && committed_bytes() == 0 && committed_ranges().empty();
+    std::_Exit(ok ? 0 : 1);
+}
+
+TEST(PlatformVirtualMemoryDeathTest, RangesAdoptedFromAFileReadItsPagesAndNeverWriteIt) {
+    uint32_t p = page_size();
+    std::string path = (std::filesystem::temp_directory_path() / "oka-adopt-ranges").string();
+    std::string bytes(p, '\0');
+    bytes += std::string(p, '\1') + std::string(p, '\2') + std::string(p, '\3');
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    EXPECT_EXIT(adopt_ranges_from(path.c_str()), testing::ExitedWithCode(0), "");
+    file = std::fopen(path.c_str(), "rb");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(std::fgetc(file), 0);
+    std::fseek(file, p, SEEK_SET);
+    EXPECT_EQ(std::fgetc(file), 1) << "a write to an adopted page reached the file";
+    std::fclose(file);
+    std::filesystem::remove(path);
 }
 
 }  // namespace
