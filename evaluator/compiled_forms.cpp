@@ -12,6 +12,7 @@
 #include "datatypes/word.h"
 #include "evaluator/fast_paths.h"
 #include "evaluator/interpreter.h"
+#include "evaluator/natives.h"
 #include "runtime/collector.h"
 #include "runtime/types.h"
 
@@ -68,12 +69,15 @@ std::vector<Cell> cells_now(Node node) {
     return std::vector<Cell>(first, first + buffer->used_bytes() / sizeof(Cell));
 }
 
-// Check builds: the code of a form in use is the code it was made from.
+// Check builds: the code of a form in use is the code it was made from. Compared where it stands, with
+// no copy: this runs at every use of a form.
 void verify(const Form& form) {
     for (size_t i = 0; i < form.code.size(); i++) {
-        std::vector<Cell> now = cells_now(form.code[i]);
-        [[maybe_unused]] bool same = now.size() == form.copies[i].size() &&
-                                     std::memcmp(now.data(), form.copies[i].data(), now.size() * sizeof(Cell)) == 0;
+        BufPtr<SeriesBuffer> buffer = mem::buffer(form.code[i]);
+        const std::vector<Cell>& copy = form.copies[i];
+        [[maybe_unused]] bool same =
+            buffer->used_bytes() == copy.size() * sizeof(Cell) &&
+            std::memcmp(mem::ptr<Cell>(buffer->offset), copy.data(), copy.size() * sizeof(Cell)) == 0;
         OKA_ASSERT(same && "code changed under its compiled form without the barrier");
     }
 }
@@ -130,9 +134,40 @@ bool callable(const Cell& value) {
     return function || value.is(Type::Native) || value.is(Type::Action);
 }
 
+// The deepest nesting of parens and branches a form takes in: code nested deeper is evaluated in the
+// general way, and the making stays within a small C++ stack.
+constexpr uint32_t kNesting = 32;
+
+// `either` or `if`, whose blocks a form may take in.
+bool branching(const Cell& function) {
+    return function.is(Type::Native) &&
+           (function.entry() == natives::either_slot || function.entry() == natives::if_slot);
+}
+
 class Builder {
 public:
     explicit Builder(Form& form) : form_(form) {}
+
+    // The steps of the expressions of `code` from its head, up to the first one the form does not take.
+    // `code` is a copy: it may be a step's cell, and the steps move as they grow.
+    std::vector<uint32_t> statements(Cell code) {
+        std::vector<uint32_t> taken;
+        if (nesting_ >= kNesting || std::find(open_.begin(), open_.end(), code.node()) != open_.end()) return taken;
+        nesting_++;
+        open_.push_back(code.node());
+        Source source{code.node(), cells_now(code.node())};
+        for (uint32_t position = code.head(); position < source.cells.size();) {
+            uint32_t statement = expression(source, position);
+            if (statement == kNone) break;
+            taken.push_back(statement);
+            position = step(statement).next;
+        }
+        open_.pop_back();
+        nesting_--;
+        if (!taken.empty() && std::find(form_.code.begin(), form_.code.end(), code.node()) == form_.code.end())
+            form_.code.push_back(code.node());
+        return taken;
+    }
 
     // The expression at `position`: its operand and the infix operators after it. kNone when the form
     // does not take it.
@@ -177,6 +212,8 @@ public:
 
 private:
     Form& form_;
+    uint32_t nesting_ = 0;
+    std::vector<Node> open_;  // the code being read, outermost first
 
     Step& step(uint32_t index) { return form_.steps[index]; }
 
@@ -287,11 +324,14 @@ private:
 
     // A paren: taken in when its code is one expression computed in place, else evaluated as a block.
     uint32_t paren(const Cell& paren, uint32_t position) {
+        uint32_t first_op = uint32_t(form_.ops.size());
+        if (nesting_ >= kNesting) return add(make(StepKind::Paren, paren, position, position + 1), {}, first_op);
         Source inner{paren.node(), cells_now(paren.node())};
         uint32_t head = paren.head();
         uint32_t steps = uint32_t(form_.steps.size()), children = uint32_t(form_.children.size());
-        uint32_t first_op = uint32_t(form_.ops.size());
+        nesting_++;
         uint32_t code = head < inner.cells.size() ? expression(inner, head) : kNone;
+        nesting_--;
         if (code != kNone && step(code).pure && step(code).next == inner.cells.size()) {
             Step taken = make(StepKind::InPlaceParen, paren, position, position + 1);
             taken.pure = true;
@@ -301,7 +341,22 @@ private:
         form_.steps.resize(steps);  // what the try made goes
         form_.children.resize(children);
         form_.ops.resize(first_op);
-        return add(make(StepKind::Paren, paren, position, position + 1), {}, first_op);
+        return add(make(StepKind::Paren, paren, position, position + 1), statements(paren), first_op);
+    }
+
+    // The blocks of a branch step's arguments, taken in: each the steps of its code as its children.
+    bool take_branches(const std::vector<uint32_t>& arguments) {
+        for (size_t k = 1; k < arguments.size(); k++) {
+            uint32_t block = arguments[k];
+            if (step(block).kind == StepKind::Expression && step(block).count == 1)
+                block = form_.children[step(block).children];
+            if (step(block).kind != StepKind::Constant || !step(block).cell.is(Type::Block)) return false;
+            std::vector<uint32_t> taken = statements(step(block).cell);
+            step(block).children = uint32_t(form_.children.size());
+            step(block).count = uint32_t(taken.size());
+            form_.children.insert(form_.children.end(), taken.begin(), taken.end());
+        }
+        return true;
     }
 
     // A word: a plain value, or a call of the function it holds.
@@ -331,7 +386,9 @@ private:
         }
         actions::InPlace how = actions::in_place_of(function);
         pure = pure && how.computes() && arity == 2;
-        Step call = make(pure ? StepKind::InPlaceCall : StepKind::Call, word, position, next);
+        StepKind kind = pure ? StepKind::InPlaceCall : StepKind::Call;
+        if (branching(function) && take_branches(arguments)) kind = StepKind::Branch;
+        Step call = make(kind, word, position, next);
         call.expect = function;
         call.pure = pure;
         call.in_place_kind = how.kind;
@@ -345,15 +402,9 @@ private:
 // take. Null when it takes none.
 Form* make_form(const Cell& block) {
     auto form = std::make_unique<Form>();
-    Source source{block.node(), cells_now(block.node())};
-    form->code.push_back(source.node);
+    form->code.push_back(block.node());
     Builder builder(*form);
-    for (uint32_t position = block.head(); position < source.cells.size();) {
-        uint32_t statement = builder.expression(source, position);
-        if (statement == kNone) break;
-        form->statements.push_back(statement);
-        position = form->steps[statement].next;
-    }
+    form->statements = builder.statements(block);
     if (form->statements.empty()) return nullptr;
     for (Node node : form->code) {
         alloc::set_series_flag(node, kSeriesCompiled);

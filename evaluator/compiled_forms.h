@@ -20,6 +20,9 @@
      (the series actions through ownership::check, binding), which drops every form made from it. A
      form that runs while it is dropped is kept alive by its Hold; the interpreter asks dropped() after
      each step that may run code, and evaluates the rest in the general way.
+   - Blocks and parens whose code is evaluated where they stand (a paren, the blocks of `either` and
+     `if`) are taken into the form: the steps of their expressions are its own, their series among the
+     form's code, and the interpreter runs them without looking for a form of their own.
    - The words: a form assumes nothing of their values. A step reads each word's value where it is used
      (which the evaluation needs anyway) and compares it with the kind the form was made for: a plain
      value, or the very function or operator. A step that meets another hands itself to the general
@@ -40,13 +43,16 @@ namespace oka::compiled {
 
 enum class StepKind : uint8_t {
     // Computed in place: they change nothing, so one that cannot finish hands its whole tree back.
-    Constant,      // a value that evaluates to itself: `cell`
+    Constant,      // a value that evaluates to itself: `cell`; a block taken in as a branch has the
+                   // steps of its expressions as children
     Word,          // word `cell`, holding a plain value
     InPlaceCall,   // word `cell` holding the function `expect`, computed in place on its two arguments
     InPlaceParen,  // a paren whose code is one expression computed in place: the child
     // Evaluated: they may run any code.
     Call,     // word `cell` holding the function `expect`, called on its arguments: the children
-    Paren,    // the paren `cell`, evaluated as a block
+    Paren,    // the paren `cell`, evaluated as a block: by the steps of its expressions, its children, if any
+    Branch,   // `either` or `if` (word `cell` holding the native `expect`) on a condition and literal blocks:
+              // the children, each block a Constant (or an Expression of one) with the steps of its code
     SetWord,  // set-word `cell`, set to the value of the expression that is the child
     // Either: the operand (the first child) and the infix steps after it.
     Expression,

@@ -156,17 +156,24 @@ private:
     Cell* caller_base_ = nullptr;
 };
 
+// A block or paren whose code a compiled form took in: the form, and the step whose children are the
+// code's expressions (see evaluator/compiled_forms.h).
+struct Taken {
+    const compiled::Form* form;
+    const compiled::Step* code;
+};
+
 template <Tracing t>
-void eval_block(const Cell& block, bool chain);
+void eval_block(const Cell& block, bool chain, const Taken* taken = nullptr);
 
 // Evaluates a paren in a frame of its own: its value is pushed (sub) or goes to the result slot. The
 // paren sits in that frame while it runs, since the code it came from may drop it meanwhile (a paren
 // inside it that clears the block around both), and nothing else then keeps it alive.
 template <Tracing t>
-void eval_paren(const Cell& paren, bool sub) {
+void eval_paren(const Cell& paren, bool sub, const Taken* taken = nullptr) {
     BodyFrame<t> frame(stack::kind_bits(stack::kFrameNative) | stack::kFrameInterpreted);
     Cell* code = stack::push(paren);
-    eval_block<t>(*code, true);
+    eval_block<t>(*code, true, taken);
     frame.close(sub);
 }
 
@@ -698,7 +705,7 @@ OKA_ALWAYS_INLINE void use_argument(Call& call, const Cell& entry, uint32_t inde
 
 // Runs a native or an action on the arguments of its frame. Answers the position after them.
 template <Tracing t>
-uint32_t run_native(const Call& call, const int32_t* positions) {
+OKA_ALWAYS_INLINE uint32_t run_native(const Call& call, const int32_t* positions) {
     if (traced<t>()) trace::fire_call(call.name, call.function);
     Cell computed;
     if (!traced<t>() && actions::call_in_place(call.function, stack::frame_base[0], stack::frame_base[1], &computed))
@@ -756,11 +763,6 @@ uint32_t enter_function(const Call& call, int32_t locals) {
     return native ? run_native<Tracing::on>(call, positions) : enter_function<Tracing::on>(call, locals);
 }
 
-// A call made by a compiled form, which gathers its arguments by the steps of the form (the call
-// mode's bit, private to the interpreter, sits above the modes of eval_code).
-constexpr uint32_t kCallCompiled = 1u << 8;
-[[gnu::noinline]] bool gather_compiled(Call& call, const Cell& cache, uint32_t count);
-
 // Gathers the arguments of a call in the current frame (the callee's); for a native or an action, then
 // runs it. Answers the position after the arguments. Most calls take only arguments every call takes:
 // those are fetched without looking at the rest of the cache.
@@ -772,8 +774,6 @@ uint32_t eval_arguments(Call& call) {
     bool plain = !call.path && call.mode == kCallPlain;
     if (plain && !call.infix() && (cache.call_plan() & kAllEvaluated) && !traced<t>())
         fetch_evaluated<t>(call, cache, leading);
-    else if (t == Tracing::off && call.mode == kCallCompiled)
-        plain = gather_compiled(call, cache, leading);
     else
         for (uint32_t i = 0; i < leading; i++) use_argument<t>(call, code_at(cache, i), i, i);
     if (plain && native_like(call.function)) return run_native<t>(call, kNoRefinements.data());
@@ -789,7 +789,19 @@ uint32_t eval_arguments(Call& call) {
 // error here, the callee's frame still in place to name it. The try costs the way through nothing; one
 // around the native's own call would keep that call from being a tail call.
 template <Tracing t>
-void run_body(const Cell& function, const Cell& name);
+OKA_ALWAYS_INLINE void run_body(const Cell& function, const Cell& name);
+
+// A call's result, its frame popped: pushed in `place` (the function value's, or an infix call's left
+// operand's) when sub, else in the caller's result slot, the stack back at `start`.
+OKA_ALWAYS_INLINE void place_result(Cell* place, Cell* start, bool sub) {
+    if (sub) {
+        *place = stack::top[-1];
+        stack::top = place + 1;
+    } else {
+        stack::top = start;
+        stack::set_last_keep(*stack::frame_base);
+    }
+}
 
 template <Tracing t>
 uint32_t make_call(Call& call, bool sub) {
@@ -815,14 +827,7 @@ uint32_t make_call(Call& call, bool sub) {
     if (!native && !routine) run_body<t>(call.function, call.name);
     unwind_for(sub);
     if (traced<t>()) trace::fire_return(call.name);
-    if (sub) {
-        Cell* place = call.infix() ? call.left : start;
-        *place = stack::top[-1];
-        stack::top = place + 1;
-    } else {
-        stack::top = start;
-        stack::set_last_keep(*stack::frame_base);
-    }
+    place_result(call.infix() ? call.left : start, start, sub);
     return call.position;
 }
 
@@ -1250,13 +1255,13 @@ OKA_ALWAYS_INLINE void run_from(const Cell& code, uint32_t position, uint32_t en
     }
 }
 
-// run_expressions by the block's compiled form where it has one (set apart, so that the general path
-// stays as it is when forms are off).
-[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown);
+// run_expressions by the block's compiled form where it has one, or by the form that took it in (set
+// apart, so that the general path stays as it is when forms are off).
+[[gnu::noinline]] void run_expressions_compiled(const Cell& code, uint32_t end, bool shown, const Taken* taken);
 
 // Evaluates the expressions of a block in the current frame, an eval frame; see eval_in_frame.
 template <Tracing t>
-OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
+OKA_ALWAYS_INLINE void run_expressions(const Cell& code, const Taken* taken = nullptr) {
     uint32_t end = length_of(code);
     if (code.head() >= end) {
         unset::box();
@@ -1266,17 +1271,17 @@ OKA_ALWAYS_INLINE void run_expressions(const Cell& code) {
     bool shown = !(mem::buffer(code.node())->flags & kSeriesLibrary);
     if (shown) current_code = code;
     if (t == Tracing::off && compiled::enabled) [[unlikely]]
-        return run_expressions_compiled(code, end, shown);
+        return run_expressions_compiled(code, end, shown, taken);
     run_from<t>(code, code.head(), end, shown);
 }
 
 template <Tracing t>
-void eval_block(const Cell& block, bool chain) {
+void eval_block(const Cell& block, bool chain, const Taken* taken) {
     Cell code = block;
     CurrentCodeScope scope;
     BodyFrame<t> frame(stack::kind_bits(stack::kFrameEval) | stack::kFrameInterpreted);
     if (traced<t>()) trace::fire_enter(code);
-    run_expressions<t>(code);
+    run_expressions<t>(code, taken);
     if (traced<t>()) trace::fire_exit(code, *stack::frame_base);
     frame.close(!chain);
 }
@@ -1307,7 +1312,7 @@ void eval_body(const Cell& body) {
 // body and one marked no-trace turns it off, and the body runs in the version of the evaluator the flag
 // then asks for; outside trace mode an untraced body stays so.
 template <Tracing t>
-void run_body(const Cell& function, const Cell& name) {
+OKA_ALWAYS_INLINE void run_body(const Cell& function, const Cell& name) {
     Cell body = *function::extra(function, function::kBody);
     Cell* base = stack::frame_base;
     uint32_t code;
@@ -1441,47 +1446,89 @@ OKA_ALWAYS_INLINE uint32_t run_step(const Form& form, const Step& step, const Ce
     return run_evaluated_step(form, step, block, end, sub);
 }
 
-// The compiled call that make_call is making: run_call sets it right before, and gather_compiled takes
-// it before any code runs.
-struct CompiledCall {
-    const Form* form;
-    const Step* step;
-};
-CompiledCall compiled_call;
-
-// Gathers a compiled call's arguments (after an infix call's left operand, pushed already) by the steps
-// of the form, while it stands and the code is where the form expects. The function is the one the form
-// was made for, so it takes the arguments the form has steps for and nothing else: answers true, for
-// eval_arguments to run it as a plain call.
-bool gather_compiled(Call& call, const Cell& cache, uint32_t count) {
-    const Form& form = *compiled_call.form;
-    const Step& step = *compiled_call.step;
-    uint32_t fetched = call.infix() ? 1 : 0;
-    OKA_ASSERT(count == fetched + step.count);
-    if (fetched && !typeset::has_q(cells_of(cache)[0], stack::top[-1].type())) refuse_argument(call, 0);
-    uint32_t position = call.position;
-    for (uint32_t i = fetched; i < count; i++) {
-        const Step& argument = form.child(step, i - fetched);
-        if (position == argument.position && !form.dropped()) {
-            position = run_step(form, argument, call.block, call.end, true);
-        } else {
-            if (at_end(call.block, position, call.end)) missing_argument(call, i);
-            position =
-                eval_expression<Tracing::off>(call.block, position, call.end, {.no_infix = call.infix(), .sub = true});
-        }
+// The arguments of a call step from `index` on (at `position`), where the code is not what the form
+// expects: gathered and checked as the general evaluation gathers them. `fetched`: an infix call's left
+// operand, in the frame already.
+[[gnu::noinline]] uint32_t gather_rest(const Cell& function, const Step& step, const Cell& block, uint32_t position,
+                                       uint32_t end, uint32_t index, uint32_t fetched) {
+    Call call{function, block, step.cell, position, end, kCallPlain, nullptr, nullptr, 0};
+    Cell cache = spec_cache(function);
+    for (uint32_t i = index + fetched; i < fetched + step.count; i++) {
+        if (at_end(block, position, end)) missing_argument(call, i);
+        position = eval_expression<Tracing::off>(block, position, end, {.no_infix = fetched != 0, .sub = true});
         if (!typeset::has_q(cells_of(cache)[i], stack::top[-1].type())) refuse_argument(call, i);
     }
-    call.position = position;
-    return true;
+    return position;
+}
+
+[[gnu::noinline, noreturn]] void refuse_step_argument(const Cell& function, const Step& step, const Cell& block,
+                                                      uint32_t end, uint32_t index) {
+    refuse_argument({function, block, step.cell, step.position + 1, end, kCallPlain, nullptr, nullptr, 0}, index);
+}
+
+// Pushes the arguments of a call step, in its callee's frame: by the step's children while the code is
+// where the form expects, the rest in the general way. Answers the position after them. `checked`: their
+// types are checked as they come (else the form has made sure of them). `fetched`: an infix call's left
+// operand, pushed already and checked here.
+template <bool checked>
+OKA_ALWAYS_INLINE uint32_t push_step_arguments(const Form& form, const Step& step, const Cell& function,
+                                               const Cell& block, uint32_t end, uint32_t fetched = 0) {
+    auto check = [&](uint32_t index) {
+        if (checked && !typeset::has_q(cells_of(spec_cache(function))[index], stack::top[-1].type()))
+            refuse_step_argument(function, step, block, end, index);
+    };
+    if (fetched) check(0);
+    uint32_t position = step.position + 1;
+    for (uint32_t k = 0; k < step.count; k++) {
+        const Step& argument = form.child(step, k);
+        if (position != argument.position || form.dropped())
+            return gather_rest(function, step, block, position, end, k, fetched);
+        position = run_step(form, argument, block, end, true);
+        check(fetched + k);
+    }
+    return position;
+}
+
+// A call of a native or an action that takes a fixed count of evaluated arguments, after the left
+// operand at `left` for an infix one: the frame make_call would lay out, without the ways of other calls.
+uint32_t call_native(const Form& form, const Step& step, const Cell& function, const Cell& block, uint32_t end,
+                     Cell* left, bool sub) {
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_native(step.cell);
+    uint32_t position;
+    no_memory_for_bad_alloc([&] {
+        if (left) stack::push(*left);
+        position = push_step_arguments<true>(form, step, function, block, end, left ? 1 : 0);
+        Call call{function, block, step.cell, position, end, kCallPlain, left, nullptr, 0};
+        run_native<Tracing::off>(call, kNoRefinements.data());
+    });
+    unwind_for(sub);
+    place_result(left ? left : start, start, sub);
+    return position;
+}
+
+// A call of an interpreted function!, whose arguments are all evaluated and which has no locals (see
+// fixed_arity): the frame make_call would lay out, without the ways of other calls.
+uint32_t call_function(const Form& form, const Step& step, const Cell& function, const Cell& block, uint32_t end,
+                       bool sub) {
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_func(step.cell);
+    uint32_t position;
+    no_memory_for_bad_alloc([&] { position = push_step_arguments<true>(form, step, function, block, end); });
+    run_body<Tracing::off>(function, step.cell);
+    unwind_for(sub);
+    place_result(start, start, sub);
+    return position;
 }
 
 uint32_t run_call(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     BufPtr<Cell> value = expected_value(step);
     if (!value) return step_in_general(step, block, end, sub);
     Cell function = *value;
-    Call call{function, block, step.cell, step.position + 1, end, kCallCompiled, nullptr, nullptr, 0};
-    compiled_call = {&form, &step};
-    return make_call<Tracing::off>(call, sub);
+    if (function.is(Type::Function)) return call_function(form, step, function, block, end, sub);
+    return call_native(form, step, function, block, end, nullptr, sub);
 }
 
 // An infix step on the value so far (at `start`): computed in place where it can be, else called.
@@ -1500,9 +1547,12 @@ uint32_t run_infix(const Form& form, const Step& infix, const Cell& op, const Ce
         }
         return infix.next;
     }
-    Call call{op::unwrap(op), block, infix.cell, infix.position + 1, end, kCallCompiled, left, nullptr, 0};
-    compiled_call = {&form, &infix};
-    return make_call<Tracing::off>(call, sub);
+    Cell function = op::unwrap(op);
+    if (function.is(Type::Function)) {
+        Call call{function, block, infix.cell, infix.position + 1, end, kCallPlain, left, nullptr, 0};
+        return make_call<Tracing::off>(call, sub);
+    }
+    return call_native(form, infix, function, block, end, left, sub);
 }
 
 // An expression with calls in it: its operand, then its infix steps while the code is as the form
@@ -1547,16 +1597,47 @@ uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uin
     return next;
 }
 
+// `either` or `if` on a condition and literal blocks: the native's own frame and arguments, then the
+// chosen block evaluated by the statements the form took in from it, with no call of the native.
+uint32_t run_branch(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
+    BufPtr<Cell> value = expected_value(step);
+    if (!value) return step_in_general(step, block, end, sub);
+    Cell function = *value;
+    Cell* start = stack::top;
+    stack::push(function);
+    stack::mark_interp_native(step.cell);
+    uint32_t position;
+    // The condition takes any value and each block is one by the form: no type to check.
+    no_memory_for_bad_alloc([&] { position = push_step_arguments<false>(form, step, function, block, end); });
+    uint32_t chosen = step.count == 3 ? (logic::check_q() ? 1 : 2) : logic::false_q() ? 0 : 1;
+    if (chosen == 0) {
+        none::box();
+    } else {
+        const Step* code = &form.child(step, chosen);
+        if (code->kind == StepKind::Expression) code = &form.child(*code, 0);
+        const Cell& given = stack::frame_base[chosen];
+        Taken taken{&form, code};
+        bool same = given.is(Type::Block) && given.node() == code->cell.node() && given.head() == code->cell.head();
+        eval_block<Tracing::off>(given, true, same && code->count ? &taken : nullptr);
+    }
+    unwind_for(sub);
+    place_result(start, start, sub);
+    return position;
+}
+
 // run_step for a step that may run code.
 uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& block, uint32_t end, bool sub) {
     Cell* start = stack::top;
     uint32_t next;
     switch (step.kind) {
     case StepKind::Call: next = run_call(form, step, block, end, sub); break;
-    case StepKind::Paren:
-        eval_paren<Tracing::off>(step.cell, sub);
+    case StepKind::Paren: {
+        Taken taken{&form, &step};
+        eval_paren<Tracing::off>(step.cell, sub, step.count ? &taken : nullptr);
         next = step.next;
         break;
+    }
+    case StepKind::Branch: next = run_branch(form, step, block, end, sub); break;
     case StepKind::SetWord: next = run_set_word(form, step, block, end, sub); break;
     case StepKind::Expression: return run_expression(form, step, block, end, sub);
     default: return step_in_general(step, block, end, sub);
@@ -1570,27 +1651,36 @@ uint32_t run_evaluated_step(const Form& form, const Step& step, const Cell& bloc
 // run_compiled's answer when the form ran the whole block.
 constexpr uint32_t kFinished = UINT32_MAX;
 
-// Runs the expressions of a block by its compiled form, as run_expressions would, while the form stands
-// and the code is where the form expects. Answers the position where the general evaluation goes on,
-// or kFinished when the block's evaluation ended.
-uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+// Runs the expressions of a block by statements of a compiled form, as run_expressions would, while the
+// form stands and the code is where the form expects. Answers the position where the general evaluation
+// goes on, or kFinished when the block's evaluation ended.
+OKA_ALWAYS_INLINE uint32_t run_statements(const Form& form, const uint32_t* statements, uint32_t count,
+                                          const Cell& code, uint32_t end, bool shown) {
     uint32_t position = code.head();
-    Form* form = compiled::form_of(code);
-    if (!form) return position;
-    compiled::Hold hold(*form);
-    for (uint32_t statement : form->statements) {
-        const Step& step = form->steps[statement];
-        if (position != step.position || form->dropped()) break;
+    for (const uint32_t* statement = statements; statement < statements + count; statement++) {
+        const Step& step = form.steps[*statement];
+        if (position != step.position || form.dropped()) break;
         if (shown) current_code.set_head(position);
-        position = run_step(*form, step, code, end, false);
-        if (position >= end || (form->dropped() && at_end(code, position, end))) return kFinished;
+        position = run_step(form, step, code, end, false);
+        if (position >= end || (form.dropped() && at_end(code, position, end))) return kFinished;
         stack::reset();
     }
     return position;
 }
 
-void run_expressions_compiled(const Cell& code, uint32_t end, bool shown) {
-    uint32_t position = run_compiled(code, end, shown);
+// run_statements by the block's own form, found by its code.
+uint32_t run_compiled(const Cell& code, uint32_t end, bool shown) {
+    Form* form = compiled::form_of(code);
+    if (!form) return code.head();
+    compiled::Hold hold(*form);
+    return run_statements(*form, form->statements.data(), uint32_t(form->statements.size()), code, end, shown);
+}
+
+// A block that a running form took in needs no hold of its own: the form runs around it.
+void run_expressions_compiled(const Cell& code, uint32_t end, bool shown, const Taken* taken) {
+    uint32_t position = taken ? run_statements(*taken->form, &taken->form->children[taken->code->children],
+                                               taken->code->count, code, end, shown)
+                              : run_compiled(code, end, shown);
     if (position != kFinished) run_from<Tracing::off>(code, position, end, shown);
 }
 
