@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Times the console's launch as a person at a terminal sees it: from the start of the program on a
-pseudo-terminal (80x24, TERM=xterm-256color, LANG=C.UTF-8, a fresh cache folder) to the first ">> "
+pseudo-terminal (80x24, TERM=xterm-256color, LANG=C.UTF-8, a cache folder of its own) to the first ">> "
 that it writes, the median of several runs. The terminal answers the line editor's question for the
 cursor's position at once, as a terminal does. Beside it, for comparison, the same program running a
 script that only writes ">> ", on the same terminal and timed the same way: the difference is what the
