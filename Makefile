@@ -8,7 +8,8 @@
 # console code that the in-process transcripts run, and the program's own reading of redirected input
 # runs there in the scripts typed at the console; so are the compiled-forms repeats of the evaluation
 # transcripts but compiled_code's: label repeat), which also gives each fuzz target a short smoke run;
-# `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl;
+# `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl,
+# and the console's prompt on a pseudo-terminal;
 # `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
 # and the images for FUZZ_SECONDS each (it needs clang); `make golden` writes anew the help of every
 # function that `make test` compares (tests/golden/help).
@@ -51,6 +52,7 @@ bench: build-release
 	build/release/okabin_bench
 	build/release/draw_bench
 	build/release/tui_bench
+	bench/console_prompt.py
 
 # The fuzz targets live in the sanitizer build.
 fuzz: build-sanitize

@@ -199,14 +199,26 @@ bool holds_escape(const Cell& text) {
     return false;
 }
 
+// Draws prompt and line where the edit starts, behind the question for where the cursor is: they are
+// on the screen while the answer is on its way, and the answer, which tells the prompt's column (0 when
+// none comes), only serves to place the cursor. The characters written do not depend on that column.
+void draw_first() {
+    bool asked = platform::ask_cursor_column();
+    emit(prompt, prompt.head(), string::rs_abs_length_q(prompt), false, 0, true);
+    emit(line, 0, line_length(), hidden, 0, true);
+    int column = asked ? platform::answered_cursor_column(0) : -1;
+    prompt_column = std::clamp(column, 0, columns - 1);
+}
+
 // Redraws prompt and line (full_redraw) or only places the cursor.
 void refresh_line(Shown shown = Shown::as_placed) {
+    bool drawn = full_redraw;
     bool write = full_redraw;
     if (first_refresh) {
         first_refresh = false;
         cursor_row = 0;
-        flush_out();  // the text before the prompt is on the screen when the terminal is asked
-        prompt_column = std::clamp(platform::cursor_column(0), 0, columns - 1);
+        draw_first();
+        write = false;  // measured below at the column the terminal told
     } else if (write) {
         move_cursor(0, prompt_column);
         platform::out_append("\x1b[J");
@@ -221,7 +233,7 @@ void refresh_line(Shown shown = Shown::as_placed) {
         w3 = emit(line, cursor(), line_length(), hidden, w2, write);
         end_width = hidden || !holds_escape(line) ? w3 : -1;
     }
-    if (write || shown == Shown::appended) cursor_row = row_after_text(w3);
+    if (drawn || shown == Shown::appended) cursor_row = row_after_text(w3);
     if (shown == Shown::appended && w3 % columns != 0) {
         last_row = cursor_row;  // the cursor already follows the character written
         return;

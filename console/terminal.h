@@ -7,10 +7,11 @@
    The echo goes straight to file descriptor 1, not through the run-time's print hooks. The editor moves
    the terminal's cursor relative to where it left it, so a screen that scrolls needs no bookkeeping; the
    prompt starts where the terminal says its cursor is when the edit starts (column 0 when it does not
-   answer), and text before it in that row stays. Widths: a tab takes four columns, an escape sequence
-   (Esc then "[" or "(" with its digits and ";" and one more character) none, U+1F300 to U+1F5FF two,
-   any other character what char_width_q says; a wide character that would start in a row's last column
-   moves to the next row, the cell it leaves counting as used.
+   answer), and text before it in that row stays; prompt and line are shown before that answer comes.
+   Widths: a tab takes four columns, an escape sequence (Esc then "[" or "(" with its digits and ";" and
+   one more character) none, U+1F300 to U+1F5FF two, any other character what char_width_q says; a wide
+   character that would start in a row's last column moves to the next row, the cell it leaves counting as
+   used.
 
    Rules: the line, prompt, history and saved line are values the collector keeps (registered roots);
    the line's characters are shared with the caller's string, which receives the entered text. Raw mode

@@ -78,12 +78,14 @@ bool open_resize_pipe() {
     return pipe2(resize_pipe, O_NONBLOCK | O_CLOEXEC) == 0;
 }
 
-void handle(int signo, void (*handler)(int), int flags) {
+// Takes the signal; `before` is its disposition until now, as the caller read it (raw mode comes with
+// every edit, for some fifty signals: a second read of each would show in the time a prompt takes).
+void handle(int signo, const struct sigaction& before, void (*handler)(int), int flags) {
     struct sigaction action = {};
     sigemptyset(&action.sa_mask);
     action.sa_handler = handler;
     action.sa_flags = flags;
-    sigaction(signo, nullptr, &raw_state.before[signo]);
+    raw_state.before[signo] = before;
     raw_state.handled[signo] = true;
     sigaction(signo, &action, nullptr);
 }
@@ -94,9 +96,10 @@ void install_handlers() {
     for_each_ending_signal([](int signo) {
         struct sigaction now;
         if (sigaction(signo, nullptr, &now) == 0 && !(now.sa_flags & SA_SIGINFO) && now.sa_handler == SIG_DFL)
-            handle(signo, on_ending_signal, 0);
+            handle(signo, now, on_ending_signal, 0);
     });
-    if (open_resize_pipe()) handle(SIGWINCH, on_resize, SA_RESTART);
+    struct sigaction now;
+    if (open_resize_pipe() && sigaction(SIGWINCH, nullptr, &now) == 0) handle(SIGWINCH, now, on_resize, SA_RESTART);
 }
 
 termios raw_form(termios mode) {
@@ -288,9 +291,14 @@ int read_key(int fd) {
     return event.kind == InputEvent::Kind::key ? event.key : int(Key::none);
 }
 
-int cursor_column(int in) {
-    if (!terminal_answers || raw_depth == 0) return -1;
-    out_write("\x1b[6n", 4);
+bool ask_cursor_column() {
+    if (!terminal_answers || raw_depth == 0) return false;
+    out_append("\x1b[6n");
+    return true;
+}
+
+int answered_cursor_column(int in) {
+    out_flush();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyMillis);
     size_t scanned = 0;  // the bytes of read_ahead known to hold no report
     for (;;) {

@@ -94,10 +94,14 @@ int read_key(int fd);
 
 // How long the terminal may take to answer where its cursor is.
 inline constexpr int kReplyMillis = 200;
-// The column of the terminal's cursor, 0-based, asked with "Esc [ 6 n" while raw; -1 when the terminal
-// does not answer in time (then it is not asked again) or is not raw. Keys typed meanwhile are kept for
-// read_key.
-int cursor_column(int in);
+// Asks the terminal where its cursor is: appends "Esc [ 6 n" to the output channel, so that what is
+// appended after it goes out with it and the terminal shows that while its answer is on the way.
+// Only while raw, and never again once a terminal let the question go unanswered; false when not asked.
+bool ask_cursor_column();
+// The column, 0-based, where the cursor was when the question was asked: flushes the channel and
+// waits for the answer; -1 when the terminal does not answer in time (it is then not asked again).
+// Keys typed meanwhile are kept for read_key.
+int answered_cursor_column(int in);
 
 // Reads at most `n` bytes, resuming after interruptions: the count read, 0 at the end, -1 on error.
 long read_some(int fd, void* bytes, size_t n);

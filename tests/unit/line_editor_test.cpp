@@ -75,7 +75,8 @@ public:
         return text.substr(0, text.find_last_not_of(' ') + 1);
     }
     int cursor_row, cursor_column;
-    std::string replies;  // what the terminal answers to the questions asked (where the cursor is)
+    std::string replies;           // what the terminal answers to the questions asked (where the cursor is)
+    int shown_since_question = 0;  // the characters put on the screen since the last question
 
 private:
     void line_feed() {
@@ -92,6 +93,7 @@ private:
             line_feed();
         }
         pending_ = false;
+        shown_since_question++;
         auto& row = cells_[size_t(cursor_row)];
         row[size_t(cursor_column)] = c;
         if (width == 2) row[size_t(cursor_column + 1)] = 0;  // the right half of a wide character
@@ -123,8 +125,10 @@ private:
         pending_ = false;
         switch (final) {
         case 'n':
-            if (n == 6)
+            if (n == 6) {
                 replies += "\x1b[" + std::to_string(cursor_row + 1) + ";" + std::to_string(cursor_column + 1) + "R";
+                shown_since_question = 0;
+            }
             break;
         case 'A': cursor_row = std::max(0, cursor_row - count); break;
         case 'B': cursor_row = std::min(rows_ - 1, cursor_row + count); break;
@@ -162,11 +166,13 @@ public:
         bool completion_raises = false;
         bool completion_fails = false;  // the completer leaves its result none
         bool ignore_hangup = false;
-        std::string before;     // written before the edits, the prompt follows it in its row
-        bool answering = true;  // the terminal tells where its cursor is
+        std::string before;         // written before the edits, the prompt follows it in its row
+        bool answering = true;      // the terminal tells where its cursor is
+        bool answers_late = false;  // ... but only once something after the question is on the screen
     };
 
-    explicit Session(const Options& options) : screen(80, 24), answering_(options.answering) {
+    explicit Session(const Options& options)
+        : screen(80, 24), answering_(options.answering), answers_late_(options.answers_late) {
         int report[2];
         EXPECT_EQ(pipe(report), 0);
         winsize size = {24, 80, 0, 0};
@@ -351,17 +357,18 @@ private:
         bool any = false;
         for (ssize_t n; (n = read(master_, bytes, sizeof bytes)) > 0; any = true)
             screen.feed(std::string(bytes, size_t(n)));
-        if (answering_ && !screen.replies.empty()) {
+        if (!answering_) screen.replies.clear();
+        if (!screen.replies.empty() && (!answers_late_ || screen.shown_since_question > 0)) {
             EXPECT_EQ(write(master_, screen.replies.data(), screen.replies.size()), ssize_t(screen.replies.size()));
+            screen.replies.clear();
         }
-        screen.replies.clear();
         for (ssize_t n; (n = read(report_, bytes, sizeof bytes)) > 0; any = true) reports_.append(bytes, size_t(n));
         return any;
     }
 
     pid_t child_ = -1;
     int master_ = -1, slave_ = -1, report_ = -1;
-    bool answering_;
+    bool answering_, answers_late_;
     std::string reports_;
 };
 
@@ -624,6 +631,8 @@ TEST(LineEditor, Completion) {
 
 // The prompt starts where the text before it left the cursor: that text stays, and the line wraps
 // where the screen does. A terminal that does not tell where its cursor is gets the line from column 0.
+// The prompt does not wait for the answer: it is on the screen before a terminal that answers only then
+// tells where it starts.
 TEST(LineEditor, PromptAfterText) {
     Session::Options after_text = options(2, false, "> ");
     after_text.before = "say: ";
@@ -644,6 +653,16 @@ TEST(LineEditor, PromptAfterText) {
     Session::Options silent = options(1);
     silent.answering = false;
     EXPECT_EQ(entered("ab" + kLeft + "c\r", silent), "acb");
+
+    Session::Options late = options(1, false, "> ");
+    late.before = "say: ";
+    late.answers_late = true;
+    Session answered_late(late);
+    answered_late.type("ab" + kLeft + "c");
+    EXPECT_EQ(answered_late.screen.row(0), "say: > acb");
+    EXPECT_EQ(answered_late.screen.cursor_column, 9);
+    answered_late.type("\r");
+    EXPECT_EQ(answered_late.next_report(), "acb");
 }
 
 // A completion that fails leaves the line as it was, and the edit goes on; hidden input is never
