@@ -6,7 +6,8 @@
 # transcripts not at all), and in a clang build with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings as errors; the piped transcripts left out there too: they run the
 # console code that the in-process transcripts run, and the program's own reading of redirected input
-# runs there in the scripts typed at the console), which also gives each fuzz target a short smoke run;
+# runs there in the scripts typed at the console; so are the compiled-forms repeats of the evaluation
+# transcripts but compiled_code's: label repeat), which also gives each fuzz target a short smoke run;
 # `make bench` times the programs of bench/ against the same programs in python3, lua5.4, tclsh and perl,
 # and the console's prompt on a pseudo-terminal;
 # `make fuzz` runs the fuzz targets of the lexer, the evaluator, the codecs, the serialised values
@@ -41,7 +42,8 @@ test: lint build-check build-sanitize
 	cd build/check && OKA_GC_STRESS=$(GC_STRESS) $(call CTEST,-LE 'piped|heavy')
 	cd build/check && OKA_GC_STRESS=$(HEAVY_GC_STRESS) $(call CTEST,-L heavy)
 	@echo "== The tests built with AddressSanitizer and UndefinedBehaviorSanitizer, but the piped transcripts"
-	cd build/sanitize && $(call CTEST,-LE piped)
+	@echo "   and the compiled-forms repeats of the evaluation transcripts"
+	cd build/sanitize && $(call CTEST,-LE 'piped|repeat')
 
 bench: build-release
 	bench/run

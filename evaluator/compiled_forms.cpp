@@ -278,7 +278,7 @@ private:
     }
 
     void emit(OpCode code, const Step& step) {
-        form_.ops.push_back({code, step.in_place_kind, step.in_place_op, step.cell, step.expect, Cell{}});
+        form_.ops.push_back({code, step.in_place_kind, step.in_place_op, step.cell, step.expect, Cell{}, {}, {}});
     }
 
     // A computing op, which takes its second value where it stands when the program of that operand

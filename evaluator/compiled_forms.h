@@ -25,7 +25,8 @@
      form's code, and the interpreter runs them without looking for a form of their own.
    - The words: a form assumes nothing of their values. A step reads each word's value where it is used
      (which the evaluation needs anyway) and compares it with the kind the form was made for: a plain
-     value, or the very function or operator. A step that meets another hands itself to the general
+     value, or the very function or operator. Where the value's cell is (a Slot) is kept from one use
+     to the next while mem::epoch says that no buffer has moved. A step that meets another hands itself to the general
      evaluation before it has changed anything, and the step around it goes on from where that one
      ended. A word after an expression is looked at where it could make an infix call.
    - The collector: forms hold their nodes weakly. After marking, a form whose code or whose expected
@@ -59,6 +60,17 @@ enum class StepKind : uint8_t {
     Infix,  // op word `cell` holding `expect`, applied to the value so far and the operand (the child)
 };
 
+// Where a word of a form found its value, and mem::epoch then: until the next series allocation or
+// collection no buffer moves, so the value is still in that cell. A word of a function's frame keeps
+// its context cell instead, as the values are in the frame of each call. Set by the interpreter as it
+// runs the form; an epoch of kNever is none.
+inline constexpr uint64_t kNever = UINT64_MAX;
+struct Slot {
+    uint64_t epoch = kNever;
+    Addr at = 0;
+    bool frame = false;
+};
+
 // The steps computed in place run as one program of these, in order, on a small stack of values.
 enum class OpCode : uint8_t {
     Constant,  // pushes `cell`
@@ -79,6 +91,8 @@ struct Op {
     Cell cell;
     Cell expect;
     Cell operand;
+    mutable Slot slot;  // of word `cell`
+    mutable Slot operand_slot;
 };
 
 // The deepest stack a program may take.
@@ -100,6 +114,7 @@ struct Step {
     uint32_t depth;  // a pure step: the stack its program takes
     Cell cell;
     Cell expect;
+    mutable Slot slot;  // of word `cell`
 };
 
 class Form {

@@ -1361,27 +1361,58 @@ bool same_function(const Cell& value, const Cell& expected) {
                        reinterpret_cast<const char*>(&expected) + kHeader, sizeof(Cell) - kHeader) == 0;
 }
 
+// The value cell of a word of a form, as bound_value finds it (`set`: the cell a set stores into as it
+// is, as _context::plain_slot finds it), noted for the next use.
+template <bool set>
+[[gnu::noinline]] BufPtr<Cell> find_value(const Cell& word, compiled::Slot& slot) {
+    if (!word.context()) return {};
+    BufPtr<Cell> value = set ? _context::plain_slot(word, word.context()) : bound_value(word);
+    if (!value || word.position() < 0) return value;
+    BufPtr<Cell> context = _context::context_cell(word.context());
+    bool frame = context->header & kValuesOnStack;
+    slot = {mem::epoch, mem::addr(frame ? context.get() : value.get()), frame};
+    return value;
+}
+
+// find_value, from where the cell was at the last use while no buffer has moved since.
+template <bool set = false>
+OKA_ALWAYS_INLINE BufPtr<Cell> word_value(const Cell& word, compiled::Slot& slot) {
+    if (slot.epoch != mem::epoch) [[unlikely]]
+        return find_value<set>(word, slot);
+    BufPtr<Cell> value;
+    if (!slot.frame) {
+        value = BufPtr<Cell>(mem::ptr<Cell>(slot.at));
+    } else if (Addr values = mem::ptr<Cell>(slot.at)->values()) {
+        value = BufPtr<Cell>(mem::ptr<Cell>(values) + word.position());
+    }
+    if constexpr (kChecks) {
+        BufPtr<Cell> found = set ? _context::plain_slot(word, word.context()) : bound_value(word);
+        OKA_ASSERT(value.get() == found.get() && "a word's value moved unseen");
+    }
+    return value;
+}
+
 // The value of the step's word when it is the function the step was made for; else null.
 OKA_ALWAYS_INLINE BufPtr<Cell> expected_value(const Step& step) {
-    BufPtr<Cell> value = bound_value(step.cell);
+    BufPtr<Cell> value = word_value(step.cell, step.slot);
     return value && same_function(*value, step.expect) ? value : BufPtr<Cell>();
 }
 
-bool op_follows(const Cell& word) {
-    BufPtr<Cell> value = bound_value(word);
+bool op_follows(const Cell& word, compiled::Slot& slot) {
+    BufPtr<Cell> value = word_value(word, slot);
     return value && value->is(Type::Op);
 }
 
 // The value of a word of a program, where it is one that evaluation takes as it is; else null.
-OKA_ALWAYS_INLINE BufPtr<Cell> plain_word_value(const Cell& word) {
-    BufPtr<Cell> value = bound_value(word);
+OKA_ALWAYS_INLINE BufPtr<Cell> plain_word_value(const Cell& word, compiled::Slot& slot) {
+    BufPtr<Cell> value = word_value(word, slot);
     return value && !has_type(kActiveWordValues, *value) ? value : BufPtr<Cell>();
 }
 
 // A computing op on `left` (the value below the top of the program's stack) and `right`, into `left`:
 // false where its word no longer holds the function or the values are not computed in place.
 OKA_ALWAYS_INLINE bool compute_op(const compiled::Op& op, Cell* left, const Cell& right) {
-    BufPtr<Cell> function = bound_value(op.cell);
+    BufPtr<Cell> function = word_value(op.cell, op.slot);
     return function && same_function(*function, op.expect) &&
            actions::compute_in_place({actions::InPlace::Kind(op.in_place_kind), op.in_place_op}, *left, right, left);
 }
@@ -1391,13 +1422,31 @@ OKA_ALWAYS_INLINE bool compute_op(const compiled::Op& op, Cell* left, const Cell
 bool computed(const Form& form, const Step& step, Cell* result, const Cell* left = nullptr) {
     Cell values[compiled::kProgramDepth];
     Cell* top = values;
-    if (left) *top++ = *left;
     const compiled::Op* op = form.ops.data() + step.program;
-    for (const compiled::Op* end = form.ops.data() + step.program_end; op < end; op++) {
+    const compiled::Op* end = form.ops.data() + step.program_end;
+    if (left) {
+        *top++ = *left;
+    } else if (op->code == compiled::OpCode::Word) {
+        // Most programs open with a word, and many are that word's value or it computed with a
+        // constant: those need no stack.
+        BufPtr<Cell> value = plain_word_value(op->cell, op->slot);
+        if (!value) return false;
+        if (end - op == 1) {
+            *result = *value;
+            return true;
+        }
+        if (end - op == 2 && op[1].code == compiled::OpCode::ComputeConstant) {
+            *result = *value;
+            return compute_op(op[1], result, op[1].operand);
+        }
+        *top++ = *value;
+        op++;
+    }
+    for (; op < end; op++) {
         switch (op->code) {
         case compiled::OpCode::Constant: *top++ = op->cell; break;
         case compiled::OpCode::Word: {
-            BufPtr<Cell> value = plain_word_value(op->cell);
+            BufPtr<Cell> value = plain_word_value(op->cell, op->slot);
             if (!value) return false;
             *top++ = *value;
             break;
@@ -1410,12 +1459,12 @@ bool computed(const Form& form, const Step& step, Cell* result, const Cell* left
             if (!compute_op(*op, &top[-1], op->operand)) return false;
             break;
         case compiled::OpCode::ComputeWord: {
-            BufPtr<Cell> value = plain_word_value(op->operand);
+            BufPtr<Cell> value = plain_word_value(op->operand, op->operand_slot);
             if (!value || !compute_op(*op, &top[-1], *value)) return false;
             break;
         }
         case compiled::OpCode::NoOp:
-            if (op_follows(op->cell)) return false;
+            if (op_follows(op->cell, op->slot)) return false;
             break;
         }
     }
@@ -1582,8 +1631,8 @@ uint32_t run_set_word(const Form& form, const Step& step, const Cell& block, uin
     if (value.pure) {
         Cell result;
         BufPtr<Cell> slot;
-        if (!computed(form, value, &result) || result.is(Type::Unset) || !step.cell.context() ||
-            !(slot = _context::plain_slot(step.cell, step.cell.context())))
+        if (!computed(form, value, &result) || result.is(Type::Unset) ||
+            !(slot = word_value<true>(step.cell, step.slot)))
             return eval_set_word<Tracing::off>(step.cell, block, step.position, end, sub);
         *slot = result;
         put_result(result, sub);

@@ -892,7 +892,7 @@ void keep_in_images() {
 uint32_t do_cycle() {
     OKA_ASSERT(!collecting);
     collecting = true;
-    if constexpr (kChecks) mem::epoch++;  // every buffer pointer taken before the cycle is stale
+    mem::epoch++;  // every buffer pointer taken before the cycle is stale
     mark_roots();
     if (drop_unreached) drop_unreached();
     index_node_frames();

@@ -372,7 +372,7 @@ Addr alloc_series_buffer(uint32_t n, uint32_t unit, int32_t offset) {
     uint32_t need = capacity + kBufferOverhead;
     uint32_t flags = unit | kSeriesLive | kSeriesNew;
     OKA_ASSERT(!collector::collecting && "a series allocated while the collector runs");
-    if constexpr (kChecks) mem::epoch++;
+    mem::epoch++;
     bool refused = collector::count_allocation(need);
     Addr buffer = refused ? 0 : try_carve(need);
     if (!buffer) buffer = carve_after_a_cycle(need, refused);

@@ -39,8 +39,10 @@ OKA_ALWAYS_INLINE T* ptr(Addr a) {
 }
 OKA_ALWAYS_INLINE Addr addr(const void* p) { return Addr(reinterpret_cast<uintptr_t>(p) - kBase); }
 
-// Counts the series allocations; a buffer pointer taken before the count changed may be stale.
-inline uint32_t epoch = 0;
+// Counts the series allocations and the collector's cycles: a buffer pointer taken before the count
+// changed may be stale, one taken at the same count is not (compiled code keeps the places of word
+// values by it).
+inline uint64_t epoch = 0;
 
 // Space that no live buffer covers any more is poisoned: with `poisoning` set (the collector's stress
 // mode) it is filled with kPoisonByte, so that a stale pointer reads nonsense, and sanitizer builds make
@@ -82,10 +84,10 @@ private:
     T* p_ = nullptr;
     // Release builds keep no epoch: the pointer is then just a pointer.
     struct NoEpoch {
-        NoEpoch& operator=(uint32_t) { return *this; }
-        bool operator==(uint32_t) const { return true; }
+        NoEpoch& operator=(uint64_t) { return *this; }
+        bool operator==(uint64_t) const { return true; }
     };
-    [[no_unique_address]] std::conditional_t<kChecks, uint32_t, NoEpoch> epoch_{};
+    [[no_unique_address]] std::conditional_t<kChecks, uint64_t, NoEpoch> epoch_{};
 };
 
 // Flags of a series buffer.
