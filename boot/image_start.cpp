@@ -55,12 +55,17 @@ void refuse(const std::string& reason) {
     std::fputs(line.c_str(), stderr);
 }
 
-// The image's ranges as the platform adopts them from its file.
-std::vector<platform::CommittedRange> ranges_in_file(const heap_image::Contents& contents) {
+// The image's ranges, and its runs of pages as they lie in the file, run after run.
+bool adopt_image(const heap_image::Contents& contents, int fd) {
     std::vector<platform::CommittedRange> ranges;
-    for (size_t i = 0; i < contents.ranges.size(); i++)
-        ranges.push_back({contents.ranges[i].offset, contents.ranges[i].bytes, contents.pages[i]});
-    return ranges;
+    for (const heap_image::Range& r : contents.ranges) ranges.push_back({r.offset, r.bytes});
+    std::vector<platform::PageRun> runs;
+    uint64_t file_offset = contents.pages_at;
+    for (const heap_image::Range& r : contents.runs) {
+        runs.push_back({r.offset, r.bytes, file_offset});
+        file_offset += r.bytes;
+    }
+    return platform::adopt_ranges(ranges, runs, fd);
 }
 
 }  // namespace
@@ -98,7 +103,13 @@ bool start_from_heap_image() {
         refuse("its C++ state is laid out otherwise");
         return false;
     }
-    if (!platform::adopt_ranges(ranges_in_file(contents), file.fd())) {
+    std::string damage =
+        heap_image::check_pages(contents, file.bytes().subspan(contents.pages_at, contents.page_bytes));
+    if (!damage.empty()) {
+        refuse(damage);
+        return false;
+    }
+    if (!adopt_image(contents, file.fd())) {
         // The memory runtime::init made is gone with the ranges it had: nothing is left to go on from.
         std::fputs("*** Heap image could not be mapped\n", stderr);
         std::_Exit(94);

@@ -94,7 +94,7 @@ std::vector<CommittedRange> committed_ranges() {
     return ranges;
 }
 
-bool adopt_ranges(std::span<const CommittedRange> ranges, int fd) {
+bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs, int fd) {
     if (!page) return false;
     auto release_all = [] {
         while (!used_ranges.empty()) free_virtual(uint32_t(used_ranges.begin()->first));
@@ -104,12 +104,7 @@ bool adopt_ranges(std::span<const CommittedRange> ranges, int fd) {
         auto free = free_ranges.upper_bound(r.offset);
         bool inside = free != free_ranges.begin() && r.bytes % page == 0 && r.offset % page == 0 &&
                       std::prev(free)->first + std::prev(free)->second >= uint64_t(r.offset) + r.bytes;
-        // Each page is copied as it is mapped: a page first read from the file and then written (as
-        // the collector's marks do) costs a second fault and a flush of every processor's address cache.
-        void* mapped = inside ? mmap(at(r.offset), r.bytes, PROT_READ | PROT_WRITE,
-                                     MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, off_t(r.file_offset))
-                              : MAP_FAILED;
-        if (mapped == MAP_FAILED) {
+        if (!inside || mprotect(at(r.offset), r.bytes, PROT_READ | PROT_WRITE) != 0) {
             release_all();
             return false;
         }
@@ -125,6 +120,19 @@ bool adopt_ranges(std::span<const CommittedRange> ranges, int fd) {
             free_ranges[r.offset + uint64_t(r.bytes)] = free_end - r.offset - r.bytes;
         used_ranges[r.offset] = r.bytes;
         committed += r.bytes;
+    }
+    for (const PageRun& run : runs) {
+        auto range = used_ranges.upper_bound(run.offset);
+        bool inside = range != used_ranges.begin() && run.bytes % page == 0 && run.offset % page == 0 &&
+                      std::prev(range)->first + std::prev(range)->second >= uint64_t(run.offset) + run.bytes;
+        // Each page is copied as it is mapped: a page first read from the file and then written (as
+        // the collector's marks do) would cost a second fault and a flush of every processor's
+        // address cache.
+        if (!inside || mmap(at(run.offset), run.bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE,
+                            fd, off_t(run.file_offset)) == MAP_FAILED) {
+            release_all();
+            return false;
+        }
     }
     return true;
 }

@@ -50,18 +50,25 @@ bool is_range_start(uint32_t offset);
 // Total bytes of the ranges currently committed.
 uint64_t committed_bytes();
 
-// A committed range: its offset and size in bytes, whole pages; `file_offset` where a range adopted
-// from a file starts in it.
+// A committed range: its offset and size in bytes, whole pages.
 struct CommittedRange {
     uint32_t offset;
     uint32_t bytes;
-    uint64_t file_offset = 0;
 };
 // The ranges committed now, by offset.
 std::vector<CommittedRange> committed_ranges();
-// Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead, each
-// mapped privately from the file `fd` at its file offset: its pages are copies of the file's, and a
-// write never reaches the file. False, with nothing committed, when the system refuses one.
-bool adopt_ranges(std::span<const CommittedRange> ranges, int fd);
+
+// Pages that a range adopts from a file: `bytes` (whole pages) of the file from `file_offset` (a
+// multiple of the page size), copied to `offset` of the space.
+struct PageRun {
+    uint32_t offset;
+    uint32_t bytes;
+    uint64_t file_offset;
+};
+// Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead: fresh
+// zero pages but for `runs` (by offset, each inside a range), whose pages are copies of the file `fd`'s
+// as they are mapped (a write never reaches the file). False, with nothing committed, when a range
+// lies outside the space or the system refuses.
+bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs, int fd);
 
 }  // namespace oka::platform

@@ -1,4 +1,4 @@
-// The checksums the run-time computes (CRC-32, Adler-32, the internet checksum) against their
+// The checksums the run-time computes (CRC-32, CRC-32C, Adler-32, the internet checksum) against their
 // definitions computed the slow way, and the platform's digests and HMAC against published vectors.
 // Scripts reach them through checksum; tests/oracles/codecs.py compares them with python3's.
 #include <gtest/gtest.h>
@@ -31,15 +31,16 @@ std::string hex(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-// CRC-32 one bit at a time, as its polynomial defines it.
-uint32_t crc32_by_bits(const uint8_t* bytes, size_t count) {
+// A CRC one bit at a time, as its (reflected) polynomial defines it: CRC-32's by default.
+uint32_t crc32_by_bits(const uint8_t* bytes, size_t count, uint32_t polynomial = 0xEDB88320u) {
     uint32_t c = 0xFFFFFFFF;
     for (size_t i = 0; i < count; i++) {
         c ^= bytes[i];
-        for (int k = 0; k < 8; k++) c = c & 1 ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        for (int k = 0; k < 8; k++) c = c & 1 ? (c >> 1) ^ polynomial : c >> 1;
     }
     return ~c;
 }
+constexpr uint32_t kCastagnoli = 0x82F63B78u;
 
 // Adler-32 reduced at every byte, as its definition reads.
 uint32_t adler32_by_bytes(const uint8_t* bytes, size_t count) {
@@ -64,6 +65,7 @@ TEST(Checksums, KnownValues) {
     Bytes check = bytes_of("123456789");
     EXPECT_EQ(crypto::crc32(check.data(), check.size()), 0xCBF43926u);
     EXPECT_EQ(crypto::crc32(nullptr, 0), 0u);
+    EXPECT_EQ(crypto::crc32c(check.data(), check.size()), 0xE3069283u);
     Bytes wikipedia = bytes_of("Wikipedia");
     EXPECT_EQ(crypto::adler32(wikipedia.data(), wikipedia.size()), 0x11E60398u);
     EXPECT_EQ(crypto::adler32(nullptr, 0), 1u);
@@ -77,6 +79,8 @@ TEST(Checksums, MatchTheirDefinitions) {
     for (size_t offset = 0; offset < 16; offset++)
         for (size_t count = 0; count < 300; count++) {
             EXPECT_EQ(crypto::crc32(data.data() + offset, count), crc32_by_bits(data.data() + offset, count));
+            EXPECT_EQ(crypto::crc32c(data.data() + offset, count),
+                      crc32_by_bits(data.data() + offset, count, kCastagnoli));
             EXPECT_EQ(crypto::adler32(data.data() + offset, count), adler32_by_bytes(data.data() + offset, count));
         }
     Bytes high(12000, 0xFF);  // the largest sums, past a run of 5552 bytes
@@ -84,9 +88,25 @@ TEST(Checksums, MatchTheirDefinitions) {
     EXPECT_EQ(crypto::crc32(data.data(), data.size()), crc32_by_bits(data.data(), data.size()));
     uint32_t running = crypto::crc32(data.data(), 777);
     EXPECT_EQ(crypto::crc32(data.data() + 777, data.size() - 777, running), crc32_by_bits(data.data(), data.size()));
+    uint32_t running_c = crypto::crc32c(data.data(), 777);
+    EXPECT_EQ(crypto::crc32c(data.data() + 777, data.size() - 777, running_c),
+              crc32_by_bits(data.data(), data.size(), kCastagnoli));
     uint32_t adler = crypto::adler32(data.data(), 6000);
     EXPECT_EQ(crypto::adler32(data.data() + 6000, data.size() - 6000, adler),
               adler32_by_bytes(data.data(), data.size()));
+}
+
+// The thirds summed side by side are the CRC-32C of each third, for lengths that leave the last third
+// a tail of every size and lengths too short to give the first two any word.
+TEST(Checksums, Crc32cOfThirdsIsEachThirdsCrc) {
+    Bytes data = noise(5000);
+    for (size_t count : {size_t(0), size_t(1), size_t(23), size_t(24), size_t(25), size_t(47), size_t(4999)}) {
+        size_t third = count / 3 / 8 * 8;
+        std::array<uint32_t, 3> sums = crypto::crc32c_of_thirds(data.data(), count);
+        EXPECT_EQ(sums[0], crc32_by_bits(data.data(), third, kCastagnoli)) << count;
+        EXPECT_EQ(sums[1], crc32_by_bits(data.data() + third, third, kCastagnoli)) << count;
+        EXPECT_EQ(sums[2], crc32_by_bits(data.data() + 2 * third, count - 2 * third, kCastagnoli)) << count;
+    }
 }
 
 TEST(Checksums, InternetChecksum) {

@@ -312,22 +312,27 @@ namespace {
 
 // ---- The language memory's ranges
 
-// In a child process, whose language memory it gives up: two ranges adopted from a file read the file's
-// pages, take writes that never reach the file, and release as any range does; a range outside the free
-// space is refused with nothing left committed.
+// In a child process, whose language memory it gives up: two ranges adopt pages of a file (the first
+// page of each, the rest zero), which then hold the file's bytes, take writes that never reach the
+// file, and release as any range does; a range outside the free space, or a run outside the ranges,
+// is refused with nothing left committed.
 void adopt_ranges_from(const char* path) {
     int fd = open(path, O_RDONLY);
     uint32_t p = page_size();
     uint32_t base = 1u << 30;  // far above what the run-time of the tests committed
-    CommittedRange ranges[] = {{base, p, p}, {base + 2 * p, 2 * p, 2 * p}};
-    bool ok = fd >= 0 && adopt_ranges(ranges, fd) && committed_bytes() == 3 * p && committed_ranges().size() == 2;
+    CommittedRange ranges[] = {{base, p}, {base + 2 * p, 3 * p}};
+    PageRun runs[] = {{base, p, p}, {base + 2 * p, p, 2 * p}};
+    bool ok = fd >= 0 && adopt_ranges(ranges, runs, fd) && committed_bytes() == 4 * p && committed_ranges().size() == 2;
     auto* first = reinterpret_cast<uint8_t*>(kSpaceAddress + base);
     auto* second = reinterpret_cast<uint8_t*>(kSpaceAddress + base + 2 * p);
-    ok = ok && first[0] == 1 && first[p - 1] == 1 && second[0] == 2 && second[2 * p - 1] == 3;
+    ok = ok && first[0] == 1 && first[p - 1] == 1 && second[0] == 2 && second[p - 1] == 2 && second[p] == 0 &&
+         second[3 * p - 1] == 0;
     first[0] = 9;
     ok = ok && free_virtual(base) && alloc_virtual(p) != 0;
-    CommittedRange outside[] = {{uint32_t(0), p, 0}};
-    ok = ok && !adopt_ranges(outside, fd) && committed_bytes() == 0 && committed_ranges().empty();
+    CommittedRange outside[] = {{uint32_t(0), p}};
+    ok = ok && !adopt_ranges(outside, {}, fd) && committed_bytes() == 0 && committed_ranges().empty();
+    PageRun astray[] = {{base + 8 * p, p, 3 * p}};
+    ok = ok && !adopt_ranges(ranges, astray, fd) && committed_bytes() == 0 && committed_ranges().empty();
     std::_Exit(ok ? 0 : 1);
 }
 
