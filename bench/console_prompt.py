@@ -51,11 +51,15 @@ def cursor_report(shown):
 
 
 def processor_time(pid):
-    """The seconds that the process's threads have run on a processor so far."""
+    """The seconds that the process's threads have run on a processor so far; None once it ended (a
+    script may end as soon as it wrote the prompt)."""
     total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        with open(f"/proc/{pid}/task/{task}/schedstat", encoding="ascii") as stat:
-            total += int(stat.read().split()[0])
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat", encoding="ascii") as stat:
+                total += int(stat.read().split()[0])
+    except (OSError, IndexError):
+        return None
     return total / 1e9
 
 
@@ -63,7 +67,7 @@ def time_run(command, env):
     """Seconds from the start to the first prompt, and the processor time the process took to get there;
     None when it did not come."""
     pid, master, started = start(command, env)
-    shown, answered, taken = b"", 0, None
+    shown, answered, taken, processor = b"", 0, None, None
     deadline = started + PATIENCE
     try:
         while time.perf_counter() < deadline:
@@ -81,13 +85,15 @@ def time_run(command, env):
                 os.write(master, cursor_report(shown[:shown.find(CURSOR_QUESTION, 0)]))
                 answered += 1
             if PROMPT in SEQUENCE.sub(b"", shown):
-                taken = time.perf_counter() - started, processor_time(pid)
+                taken, processor = time.perf_counter() - started, processor_time(pid)
                 break
     finally:
         os.kill(pid, signal.SIGKILL)
-        os.waitpid(pid, 0)
+        _, _, usage = os.wait4(pid, 0)
         os.close(master)
-    return taken
+    if taken is None:
+        return None
+    return taken, processor if processor is not None else usage.ru_utime + usage.ru_stime
 
 
 def medians(command, env, runs):
