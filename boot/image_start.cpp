@@ -55,17 +55,54 @@ void refuse(const std::string& reason) {
     std::fputs(line.c_str(), stderr);
 }
 
-// The image's ranges, and its runs of pages as they lie in the file, run after run.
-bool adopt_image(const heap_image::Contents& contents, int fd) {
+constexpr size_t kLargePage = size_t(2) << 20;  // the large page of x86-64 and of most arm64 systems
+
+size_t round_up(size_t bytes, size_t unit) { return (bytes + unit - 1) / unit * unit; }
+
+// The image's pages read from its file into memory of their own, on large pages where the system has
+// them (see platform::adopt_ranges), for as long as this lives: checked there before anything of the
+// language memory is given up for them.
+class ImagePages {
+public:
+    ImagePages(int fd, const heap_image::Contents& contents) {
+        size_t size = round_up(contents.page_bytes, kLargePage) + kLargePage;
+        void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED) return;
+        mapped_ = {static_cast<uint8_t*>(mapped), size};
+        auto* at = reinterpret_cast<uint8_t*>(round_up(reinterpret_cast<uintptr_t>(mapped), kLargePage));
+        madvise(at, round_up(contents.page_bytes, kLargePage), MADV_HUGEPAGE);
+        size_t done = 0;
+        while (done < contents.page_bytes) {
+            ssize_t got = pread(fd, at + done, contents.page_bytes - done, off_t(contents.pages_at + done));
+            if (got <= 0) return;
+            done += size_t(got);
+        }
+        bytes_ = {at, done};
+    }
+    ~ImagePages() {
+        if (!mapped_.empty()) munmap(mapped_.data(), mapped_.size());
+    }
+    ImagePages(const ImagePages&) = delete;
+    ImagePages& operator=(const ImagePages&) = delete;
+
+    std::span<const uint8_t> bytes() const { return bytes_; }
+
+private:
+    std::span<uint8_t> mapped_;
+    std::span<const uint8_t> bytes_;
+};
+
+// The image's ranges, and its runs of pages as they lie in `pages`, run after run.
+bool adopt_image(const heap_image::Contents& contents, std::span<const uint8_t> pages) {
     std::vector<platform::CommittedRange> ranges;
     for (const heap_image::Range& r : contents.ranges) ranges.push_back({r.offset, r.bytes});
     std::vector<platform::PageRun> runs;
-    uint64_t file_offset = contents.pages_at;
+    const uint8_t* from = pages.data();
     for (const heap_image::Range& r : contents.runs) {
-        runs.push_back({r.offset, r.bytes, file_offset});
-        file_offset += r.bytes;
+        runs.push_back({r.offset, r.bytes, from});
+        from += r.bytes;
     }
-    return platform::adopt_ranges(ranges, runs, fd);
+    return platform::adopt_ranges(ranges, runs);
 }
 
 }  // namespace
@@ -103,13 +140,13 @@ bool start_from_heap_image() {
         refuse("its C++ state is laid out otherwise");
         return false;
     }
-    std::string damage =
-        heap_image::check_pages(contents, file.bytes().subspan(contents.pages_at, contents.page_bytes));
+    ImagePages pages(file.fd(), contents);
+    std::string damage = heap_image::check_pages(contents, pages.bytes());
     if (!damage.empty()) {
         refuse(damage);
         return false;
     }
-    if (!adopt_image(contents, file.fd())) {
+    if (!adopt_image(contents, pages.bytes())) {
         // The memory runtime::init made is gone with the ranges it had: nothing is left to go on from.
         std::fputs("*** Heap image could not be mapped\n", stderr);
         std::_Exit(94);

@@ -22,10 +22,9 @@ namespace {
 
 // ---- the table of forms ----
 
-// What the table knows of a block's code from one head: how often it was evaluated before it had a
-// form, and the form.
+// What the table knows of a block's code from one head that was evaluated twice: its form, or none
+// that the code could take.
 struct Entry {
-    uint32_t evaluations = 0;
     Form* form = nullptr;
 };
 
@@ -72,6 +71,7 @@ std::vector<Cell> cells_now(Node node) {
 // Check builds: the code of a form in use is the code it was made from. Compared where it stands, with
 // no copy: this runs at every use of a form.
 void verify(const Form& form) {
+    if constexpr (!kChecks) return;
     for (size_t i = 0; i < form.code.size(); i++) {
         BufPtr<SeriesBuffer> buffer = mem::buffer(form.code[i]);
         const std::vector<Cell>& copy = form.copies[i];
@@ -84,7 +84,8 @@ void verify(const Form& form) {
 
 // The collector's call after marking: forms whose code or whose functions it did not reach go.
 void drop_unreached() {
-    for (Recent& slot : recent) slot = {};
+    for (Recent& slot : recent)
+        if (slot.node && !collector::marked_q(slot.node)) slot = {};
     for (auto it = table.begin(); it != table.end();) {
         Entry& entry = it->second;
         bool reached = collector::marked_q(node_of(it->first));
@@ -428,33 +429,33 @@ Form* look_up(const Cell& block) {
     Node node = block.node();
     uint32_t head = block.head();
     Recent* slot = &recent_slot(node, head);
-    if (slot->node == node && slot->head == head && slot->form) {
-        verify(*slot->form);
+    bool same = slot->node == node && slot->head == head;
+    if (same && (slot->form || slot->settled)) {
+        if (slot->form) verify(*slot->form);
         return slot->form;
     }
     if (!enabled) return nullptr;
     uint64_t key = key_of(node, head);
-    Entry* entry = &table[key];
-    if (!entry->form) {
-        // Made at the second evaluation: the first may be the only one.
-        uint32_t evaluations = ++entry->evaluations;
-        if (evaluations != 2) {
-            if (evaluations > 2) *slot = {node, head, nullptr, true};
-            return nullptr;
-        }
-        Form* form = make_form(block);  // may allocate, and so collect, which empties the slots
-        entry = &table[key];
+    auto found = table.find(key);
+    if (found == table.end()) {
+        // Made at the second evaluation in a row that finds the slot: the first may be the only one.
+        uint32_t evaluations = same ? slot->evaluations + 1 : 1;
+        *slot = {node, head, nullptr, false, evaluations};
+        if (evaluations < 2) return nullptr;
+        Form* form = make_form(block);  // may allocate, and so collect
         slot = &recent_slot(node, head);
+        table[key].form = form;
         if (!form) {
-            *slot = {node, head, nullptr, true};
+            *slot = {node, head, nullptr, true, 0};
             return nullptr;
         }
-        entry->form = form;
         for (Node code : form->code) users[code].push_back(key);
+        found = table.find(key);
     }
-    if constexpr (kChecks) verify(*entry->form);
-    *slot = {node, head, entry->form, false};
-    return entry->form;
+    Form* form = found->second.form;
+    if (form) verify(*form);
+    *slot = {node, head, form, !form, 0};
+    return form;
 }
 
 void forget(Node node) {

@@ -153,12 +153,14 @@ void init();
 inline bool enabled = false;
 
 // The forms found last, by a hash of their block's node and head: most evaluations of a block find its
-// form here. A slot whose form is null tells that the code has none (yet).
+// form here. A slot whose form is null tells that the code has none (yet): it counts the code's
+// evaluations until one is made, so that code evaluated once costs no more than the slot.
 struct Recent {
     Node node = 0;
     uint32_t head = 0;
     Form* form = nullptr;
     bool settled = false;  // no form, and none will be made: the code took nothing
+    uint32_t evaluations = 0;
 };
 inline constexpr uint32_t kRecentSlots = 4096;
 inline Recent recent[kRecentSlots];

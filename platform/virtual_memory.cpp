@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 
@@ -13,7 +14,9 @@ namespace oka::platform {
 namespace {
 
 constexpr uint64_t kSpaceBytes = uint64_t(1) << 32;
-constexpr uint64_t kNullGuard = 1 << 16;  // never handed out: offset 0 stays an invalid address
+// Never handed out, so that offset 0 stays an invalid address; as large as one of the system's large
+// pages, so that the ranges handed out first (the heap image's) start on a boundary of them.
+constexpr uint64_t kNullGuard = 2 << 20;
 
 uint32_t page = 0;  // the system's page size, 0 until the space is reserved
 uint64_t committed = 0;
@@ -94,12 +97,15 @@ std::vector<CommittedRange> committed_ranges() {
     return ranges;
 }
 
-bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs, int fd) {
+bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs) {
     if (!page) return false;
     auto release_all = [] {
         while (!used_ranges.empty()) free_virtual(uint32_t(used_ranges.begin()->first));
     };
     release_all();
+    // A fresh reservation: the page tables of the memory given up go with it, so that the adopted
+    // ranges can have large pages (a table left in place keeps its stretch on small pages).
+    mmap(at(0), kSpaceBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
     for (const CommittedRange& r : ranges) {
         auto free = free_ranges.upper_bound(r.offset);
         bool inside = free != free_ranges.begin() && r.bytes % page == 0 && r.offset % page == 0 &&
@@ -121,18 +127,21 @@ bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRu
         used_ranges[r.offset] = r.bytes;
         committed += r.bytes;
     }
+    // Large pages where the ranges cover them (advice: a system without them ignores it): a first touch
+    // of each small page costs a process more than the copy of what it holds, notably under a
+    // hypervisor that shadows page tables.
+    if (!ranges.empty())
+        madvise(at(ranges.front().offset), ranges.back().offset + uint64_t(ranges.back().bytes) - ranges.front().offset,
+                MADV_HUGEPAGE);
     for (const PageRun& run : runs) {
         auto range = used_ranges.upper_bound(run.offset);
         bool inside = range != used_ranges.begin() && run.bytes % page == 0 && run.offset % page == 0 &&
                       std::prev(range)->first + std::prev(range)->second >= uint64_t(run.offset) + run.bytes;
-        // Each page is copied as it is mapped: a page first read from the file and then written (as
-        // the collector's marks do) would cost a second fault and a flush of every processor's
-        // address cache.
-        if (!inside || mmap(at(run.offset), run.bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE,
-                            fd, off_t(run.file_offset)) == MAP_FAILED) {
+        if (!inside) {
             release_all();
             return false;
         }
+        std::memcpy(at(run.offset), run.from, run.bytes);
     }
     return true;
 }

@@ -58,17 +58,16 @@ struct CommittedRange {
 // The ranges committed now, by offset.
 std::vector<CommittedRange> committed_ranges();
 
-// Pages that a range adopts from a file: `bytes` (whole pages) of the file from `file_offset` (a
-// multiple of the page size), copied to `offset` of the space.
+// Pages that a range adopts: `bytes` (whole pages) at `from`, copied to `offset` of the space.
 struct PageRun {
     uint32_t offset;
     uint32_t bytes;
-    uint64_t file_offset;
+    const uint8_t* from;
 };
-// Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead: fresh
-// zero pages but for `runs` (by offset, each inside a range), whose pages are copies of the file `fd`'s
-// as they are mapped (a write never reaches the file). False, with nothing committed, when a range
-// lies outside the space or the system refuses.
-bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs, int fd);
+// Releases every committed range and commits `ranges` (by offset, whole pages, apart) instead, on large
+// pages where the system has them: zero pages but for `runs` (by offset, each inside a range), whose
+// pages are copied in. False, with nothing committed, when a range lies outside the space or the
+// system refuses.
+bool adopt_ranges(std::span<const CommittedRange> ranges, std::span<const PageRun> runs);
 
 }  // namespace oka::platform
